@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite twice: a normal build and one
+# under AddressSanitizer and UndefinedBehaviorSanitizer. A private sound server runs meanwhile.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+scripts/deps.sh || exit 1
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1
+export LSAN_OPTIONS=suppressions=$top/tests/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+server=$(mktemp -d /tmp/quaverly-sound.XXXXXX)
+cleanup() { scripts/sound-server.sh stop "$server"; rm -rf "$server"; }
+trap cleanup EXIT
+if env_lines=$(scripts/sound-server.sh start "$server"); then
+    eval "$env_lines"
+else
+    echo "warning: no private sound server; sound-server tests will fail" >&2
+fi
+
+passed=0
+failed=0
+run_suite() { # DIR LABEL CMAKE-OPTIONS...
+    local dir=$1 label=$2
+    shift 2
+    echo "== $label: build"
+    if ! scripts/build.sh "$dir" "$@"; then
+        echo "== $label: BUILD FAILED"
+        failed=$((failed + 1))
+        return
+    fi
+    echo "== $label: tests"
+    local log="$dir/ctest.log"
+    ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 2>&1 | tee "$log"
+    local p f
+    p=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 | awk '{print $5 - $1}')
+    f=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 | awk '{print $1}')
+    if [[ -z "$p" ]]; then
+        echo "== $label: no test result"
+        failed=$((failed + 1))
+        return
+    fi
+    passed=$((passed + p))
+    failed=$((failed + f))
+}
+
+run_suite build "normal build"
+run_suite build-asan "sanitizer build" -DQUAVERLY_SANITIZE=ON -DQUAVERLY_BUILD_BENCH=OFF \
+    -DCMAKE_BUILD_TYPE=Debug
+
+echo
+echo "Summary: $passed passed, $failed failed"
+[[ $failed -eq 0 && $passed -gt 0 ]]

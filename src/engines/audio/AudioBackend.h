@@ -1,0 +1,86 @@
+#pragma once
+// Sound devices behind one interface: the sound server (libpulse) for the program, and a
+// virtual device for fast, exact tests (QUAVERLY_AUDIO=virtual).
+//
+// Threads: a backend object and its streams are created, controlled and destroyed from one
+// control thread (the UI thread, or a test's main thread). The PullFn and PushFn callbacks run on
+// the backend's own device thread: they must not block, allocate in steady state or touch
+// widgets. After a stream's stop() or destructor returns, its callback is never called again.
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace quaverly::audio {
+
+struct PcmFormat {
+    std::uint32_t sampleRate = 44100;
+    std::uint16_t channels = 2;
+    std::uint16_t bitsPerSample = 16; // 16: signed little-endian; 8: unsigned
+    std::uint32_t bytesPerFrame() const { return channels * (bitsPerSample / 8u); }
+};
+
+// What kind of input a capture source is, as far as the server knows it.
+enum class SourceKind { Unknown, Microphone, LineIn, Monitor, Digital, Analog, Aux };
+
+struct SourceInfo {
+    QString name;        // the server's name for the source, stable across calls
+    QString description; // what a user reads
+    SourceKind kind = SourceKind::Unknown;
+    int volumePercent = 100; // 100 = normal level
+};
+
+// Fills dst with up to `bytes` bytes of PCM (whole frames) and returns how many it wrote;
+// returning fewer than asked means the data has ended: the stream plays out what it has and then
+// reports finished().
+using PullFn = std::function<std::size_t(void* dst, std::size_t bytes)>;
+// Receives each captured block; return false to stop delivering.
+using PushFn = std::function<bool(const void* data, std::size_t bytes)>;
+
+class PlaybackStream {
+public:
+    virtual ~PlaybackStream() = default;
+    virtual void pause() = 0;  // keeps the position heard
+    virtual void resume() = 0;
+    // Frames that have left the speaker so far (latency accounted for), not frames written.
+    virtual std::uint64_t framesPlayed() const = 0;
+    // True once the PullFn ended the data and everything written has been heard.
+    virtual bool finished() const = 0;
+};
+
+class CaptureStream {
+public:
+    virtual ~CaptureStream() = default;
+    virtual void stop() = 0; // no PushFn call after it returns
+    virtual std::uint64_t bytesCaptured() const = 0;
+};
+
+class AudioBackend {
+public:
+    virtual ~AudioBackend() = default;
+    virtual QString name() const = 0;
+    // Connects when needed; false with a readable reason when no device can be had.
+    virtual bool available(QString* error) = 0;
+
+    // Starts playing at once; nullptr with *error on failure.
+    virtual std::unique_ptr<PlaybackStream> openPlayback(const PcmFormat& format, PullFn pull,
+                                                         QString* error) = 0;
+    // Records from sources()[sourceIndex]; nullptr with *error on failure.
+    virtual std::unique_ptr<CaptureStream> openCapture(int sourceIndex, const PcmFormat& format,
+                                                       PushFn push, QString* error) = 0;
+
+    virtual std::vector<SourceInfo> sources(QString* error) = 0;
+    // Index into sources() of the server's default source, -1 when there is none.
+    virtual int defaultSource(QString* error) = 0;
+    virtual bool setSourceVolume(int sourceIndex, int percent, QString* error) = 0;
+};
+
+// The backend chosen by QUAVERLY_AUDIO ("virtual" or, by default, the sound server). Shared by
+// every user in the process; created on first use on the control thread.
+std::shared_ptr<AudioBackend> defaultBackend();
+
+} // namespace quaverly::audio

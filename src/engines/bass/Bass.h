@@ -1,0 +1,156 @@
+#pragma once
+// The sound library layer: decode-only streams over MP3 (libmpg123) and WAV (libsndfile) files,
+// memory streams played through the sound device, and recording from a chosen input.
+// Its calls and their meaning follow a small, well-known C interface: handles are 32-bit
+// numbers into tables owned by the layer, 0 means failure, and BASS_ErrorGetCode() tells why.
+//
+// Threads: every function may be called from any one thread at a time (the UI thread in the
+// program, the main thread in the command line and tests); the layer serialises its tables with
+// a mutex. The error code is per calling thread. A RECORDPROC runs on the sound device's thread.
+
+#include <cstdint>
+
+namespace quaverly::bass {
+
+using DWORD = std::uint32_t;
+using QWORD = std::uint64_t;
+using BOOL = int;
+using HSTREAM = DWORD;
+using HRECORD = DWORD;
+using HMUSIC = DWORD;
+
+// Interface level that this layer implements (2.2).
+constexpr DWORD kVersion = 0x00020002;
+
+// Error codes returned by BASS_ErrorGetCode().
+enum : int {
+    BASS_OK = 0,
+    BASS_ERROR_MEM = 1,       // out of memory
+    BASS_ERROR_FILEOPEN = 2,  // the file could not be opened
+    BASS_ERROR_DRIVER = 3,    // no sound server / device driver
+    BASS_ERROR_HANDLE = 5,    // invalid handle
+    BASS_ERROR_FORMAT = 6,    // sample format not supported (e.g. more than two channels)
+    BASS_ERROR_POSITION = 7,  // invalid position
+    BASS_ERROR_INIT = 8,      // BASS_Init / BASS_RecordInit has not been successfully called
+    BASS_ERROR_START = 9,     // the device could not be started
+    BASS_ERROR_ALREADY = 14,  // already initialised
+    BASS_ERROR_NOCHAN = 18,   // no free channel handle
+    BASS_ERROR_ILLTYPE = 19,  // an illegal type was given
+    BASS_ERROR_ILLPARAM = 20, // an illegal parameter was given
+    BASS_ERROR_DEVICE = 23,   // illegal device number
+    BASS_ERROR_NOPLAY = 24,   // not playing
+    BASS_ERROR_NOTFILE = 27,  // the stream is not a file stream
+    BASS_ERROR_NONET = 32,    // no network connection (URL streams are not supported)
+    BASS_ERROR_CREATE = 33,   // the stream could not be created
+    BASS_ERROR_NOTAVAIL = 37, // requested data is not available
+    BASS_ERROR_DECODE = 38,   // the channel is a decoding channel
+    BASS_ERROR_FILEFORM = 41, // unsupported file format
+    BASS_ERROR_ENDED = 45,    // the channel has reached the end
+    BASS_ERROR_UNKNOWN = -1,
+};
+
+// Flags.
+constexpr DWORD BASS_SAMPLE_8BITS = 1;
+constexpr DWORD BASS_STREAM_DECODE = 0x200000;
+constexpr DWORD BASS_CONFIG_UPDATEPERIOD = 1;
+
+// BASS_ChannelIsActive results.
+constexpr DWORD BASS_ACTIVE_STOPPED = 0;
+constexpr DWORD BASS_ACTIVE_PLAYING = 1;
+constexpr DWORD BASS_ACTIVE_STALLED = 2;
+constexpr DWORD BASS_ACTIVE_PAUSED = 3;
+
+// BASS_RecordGetInput / BASS_RecordSetInput.
+constexpr DWORD BASS_INPUT_OFF = 0x10000;
+constexpr DWORD BASS_INPUT_ON = 0x20000;
+constexpr DWORD BASS_INPUT_LEVEL = 0x40000;
+constexpr DWORD BASS_INPUT_TYPE_MASK = 0xFF000000;
+constexpr DWORD BASS_INPUT_TYPE_UNDEF = 0x00000000;
+constexpr DWORD BASS_INPUT_TYPE_DIGITAL = 0x01000000;
+constexpr DWORD BASS_INPUT_TYPE_LINE = 0x02000000;
+constexpr DWORD BASS_INPUT_TYPE_MIC = 0x03000000;
+constexpr DWORD BASS_INPUT_TYPE_SYNTH = 0x04000000;
+constexpr DWORD BASS_INPUT_TYPE_CD = 0x05000000;
+constexpr DWORD BASS_INPUT_TYPE_PHONE = 0x06000000;
+constexpr DWORD BASS_INPUT_TYPE_SPEAKER = 0x07000000;
+constexpr DWORD BASS_INPUT_TYPE_WAVE = 0x08000000;
+constexpr DWORD BASS_INPUT_TYPE_AUX = 0x09000000;
+constexpr DWORD BASS_INPUT_TYPE_ANALOG = 0x0A000000;
+
+struct BASS_CHANNELINFO {
+    DWORD freq = 0;  // sample rate, Hz
+    DWORD chans = 0; // channel count
+    DWORD flags = 0; // BASS_SAMPLE_8BITS when the PCM is 8-bit, BASS_STREAM_DECODE, ...
+    DWORD ctype = 0; // one of the BASS_CTYPE_ values below
+    DWORD origres = 0; // bits per sample of the source, 0 when not known (MP3)
+};
+constexpr DWORD BASS_CTYPE_STREAM_MP3 = 0x10005;
+constexpr DWORD BASS_CTYPE_STREAM_WAV = 0x40000;
+constexpr DWORD BASS_CTYPE_RECORD = 2;
+constexpr DWORD BASS_CTYPE_STREAM_MEMORY = 0x10000;
+
+// Called on the sound device's thread for every recorded block of 16-bit PCM; return nonzero to
+// go on recording, 0 to stop. It must not block or touch widgets.
+using RECORDPROC = BOOL(HRECORD handle, const void* buffer, DWORD length, void* user);
+
+DWORD BASS_GetVersion();
+BOOL BASS_SetConfig(DWORD option, DWORD value);
+// device 0: decoding only, needs no sound server. device -1: the default output of the sound
+// server. A second BASS_Init without BASS_Free fails with BASS_ERROR_ALREADY.
+BOOL BASS_Init(int device, DWORD freq, DWORD flags, void* window, void* clsid);
+// Frees every stream of the layer and the output device.
+BOOL BASS_Free();
+BOOL BASS_RecordInit(int device);
+// Stops any recording (no RECORDPROC call after it returns) and frees the recording device.
+BOOL BASS_RecordFree();
+int BASS_ErrorGetCode();
+
+// mem false: file is a UTF-8 path; offset/length 0 for the whole file. Only decode-only file
+// streams (BASS_STREAM_DECODE) are supported; MP3/MP2/MP1 through libmpg123, WAV (PCM, float,
+// extensible, 8/16/24/32-bit) through libsndfile; output is 16-bit signed PCM, mono or stereo.
+// mem true: file points at `length` bytes of a WAV image in memory, which must stay valid until
+// the stream is freed; the stream plays on the device of BASS_Init(-1).
+HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags);
+// Network streams are not supported: always fails (BASS_ERROR_NONET, or BASS_ERROR_FILEOPEN).
+HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, void* proc, void* user);
+// Tracker modules are not supported: always fails with BASS_ERROR_FILEFORM.
+HMUSIC BASS_MusicLoad(BOOL mem, const void* file, QWORD offset, DWORD length, DWORD flags,
+                      DWORD freq);
+BOOL BASS_StreamFree(HSTREAM handle);
+
+BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info);
+BOOL BASS_ChannelGetAttributes(DWORD handle, DWORD* freq, DWORD* volume, int* pan);
+// Decoding channels: up to `length` bytes of PCM; 0xFFFFFFFF on error or at the end
+// (BASS_ERROR_ENDED).
+DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length);
+DWORD BASS_ChannelIsActive(DWORD handle);
+// Bytes of the decoded PCM (16-bit, or 8-bit with BASS_SAMPLE_8BITS); for a recording, bytes
+// recorded so far; for a memory stream, bytes of its PCM heard so far.
+QWORD BASS_ChannelGetPosition(DWORD handle);
+QWORD BASS_ChannelGetLength(DWORD handle);
+BOOL BASS_ChannelSetPosition(DWORD handle, QWORD position);
+BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
+BOOL BASS_ChannelStop(DWORD handle);
+
+// Recording inputs: the sound server's sources, monitors of outputs included.
+// Returns a UTF-8 name valid until the next call of the layer from this thread; null past the
+// last input (or without BASS_RecordInit).
+const char* BASS_RecordGetInputName(int input);
+// Low 16 bits: level 0-100; BASS_INPUT_OFF when the input is not the one recorded from; top
+// byte: BASS_INPUT_TYPE_*. 0xFFFFFFFF on error.
+DWORD BASS_RecordGetInput(int input);
+// BASS_INPUT_ON makes `input` the one recorded from (nothing else on the system changes);
+// BASS_INPUT_OFF is accepted and changes nothing; BASS_INPUT_LEVEL | n sets the level.
+BOOL BASS_RecordSetInput(int input, DWORD setting);
+// 16-bit PCM at freq and chans from the selected input; proc gets each block.
+HRECORD BASS_RecordStart(DWORD freq, DWORD chans, DWORD flags, RECORDPROC* proc, void* user);
+
+// Small helpers of the calling code.
+inline DWORD LoWord(DWORD x) {
+    return x & 0xFFFFu;
+}
+inline DWORD MakeLong(DWORD low, DWORD high) {
+    return (high << 16) | (low & 0xFFFFu);
+}
+
+} // namespace quaverly::bass

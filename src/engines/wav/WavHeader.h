@@ -1,0 +1,68 @@
+#pragma once
+// The 44-byte RIFF/WAVE PCM header that working copies, joins, cuts and recordings carry,
+// and a chunk walker that finds the samples of any WAV file.
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace quaverly {
+
+// Little-endian canonical PCM header: "RIFF" size "WAVE" "fmt " 16 <16 bytes of format> "data" size.
+struct WavHeader {
+    static constexpr std::size_t kSize = 44;
+    static constexpr std::uint32_t kMaxDataSize = 0xFFFFFFFFu - 36u; // riffSize must fit 32 bits
+
+    std::uint32_t riffSize = 36;
+    std::uint32_t fmtSize = 16;
+    std::uint16_t formatTag = 1;
+    std::uint16_t channels = 0;
+    std::uint32_t sampleRate = 0;
+    std::uint32_t bytesPerSecond = 0;
+    std::uint16_t blockAlign = 0;
+    std::uint16_t bitsPerSample = 0;
+    std::uint32_t dataSize = 0;
+
+    // A PCM header with blockAlign, bytesPerSecond and both size fields derived.
+    static WavHeader pcm(std::uint16_t channels, std::uint32_t sampleRate,
+                         std::uint16_t bitsPerSample, std::uint32_t dataSize = 0);
+
+    void setDataSize(std::uint32_t bytes) {
+        dataSize = bytes;
+        riffSize = bytes + 36u;
+    }
+    std::array<std::uint8_t, kSize> toBytes() const;
+    // Accepts only the canonical layout above (sizes are not checked against any file).
+    static std::optional<WavHeader> fromBytes(const std::uint8_t* bytes, std::size_t size);
+
+    bool sameFormat(const WavHeader& o) const {
+        return formatTag == o.formatTag && channels == o.channels && sampleRate == o.sampleRate &&
+               bitsPerSample == o.bitsPerSample;
+    }
+};
+
+// Where a WAV file's samples are and what they are, found by walking its chunks.
+struct WavLayout {
+    std::uint16_t formatTag = 0; // 1 PCM, 3 IEEE float; an extensible file reports its sub-format
+    std::uint16_t channels = 0;
+    std::uint32_t sampleRate = 0;
+    std::uint16_t bitsPerSample = 0; // container bits per sample
+    std::uint16_t blockAlign = 0;
+    std::uint64_t dataOffset = 0; // first sample byte
+    std::uint64_t dataSize = 0;   // sample bytes actually present (clamped to the file, whole frames)
+    std::uint64_t fileSize = 0;
+    // True when the file is exactly the 44-byte PCM header followed by its samples to the end of
+    // the file, with both size fields right: such a file can be copied and joined byte for byte.
+    bool canonical = false;
+
+    WavHeader header() const; // the canonical header for these samples
+};
+
+// Walks the RIFF chunks of a file. Fails (with a reason in *error) for anything that is not a
+// WAV file with a format chunk and a data chunk; never reads past the end, whatever the size
+// fields claim.
+std::optional<WavLayout> probeWav(const QString& path, QString* error = nullptr);
+
+} // namespace quaverly
