@@ -9,7 +9,7 @@ PACKAGES=(
     libmpg123-dev libsndfile1-dev libmp3lame-dev libsoxr-dev libpulse-dev
     libgtest-dev
     # test peers, the private sound server and a display for screenshots
-    pulseaudio pulseaudio-utils sox mpg123 lame ffmpeg xvfb
+    pulseaudio pulseaudio-utils sox mpg123 lame ffmpeg xvfb fonts-dejavu-core
 )
 if [[ "${1:-}" == "--bench" ]]; then
     PACKAGES+=(espeak-ng hyperfine)
