@@ -12,7 +12,7 @@ median_time() {
         s=$(date +%s.%N)
         "$@" >/dev/null 2>&1 || { echo "command failed: $*" >&2; return 1; }
         e=$(date +%s.%N)
-        times+=("$(echo "$e - $s" | bc -l)")
+        times+=("$(awk -v s="$s" -v e="$e" 'BEGIN{printf "%.6f", e - s}')")
     done
     printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'
 }
