@@ -10,7 +10,8 @@
 
 namespace quaverly {
 
-// Little-endian canonical PCM header: "RIFF" size "WAVE" "fmt " 16 <16 bytes of format> "data" size.
+// Little-endian canonical PCM header: "RIFF" size "WAVE" "fmt " 16 <16 bytes of format> "data"
+// size.
 struct WavHeader {
     static constexpr std::size_t kSize = 44;
     static constexpr std::uint32_t kMaxDataSize = 0xFFFFFFFFu - 36u; // riffSize must fit 32 bits
@@ -51,7 +52,7 @@ struct WavLayout {
     std::uint16_t bitsPerSample = 0; // container bits per sample
     std::uint16_t blockAlign = 0;
     std::uint64_t dataOffset = 0; // first sample byte
-    std::uint64_t dataSize = 0;   // sample bytes actually present (clamped to the file, whole frames)
+    std::uint64_t dataSize = 0; // sample bytes actually present (clamped to the file, whole frames)
     std::uint64_t fileSize = 0;
     // True when the file is exactly the 44-byte PCM header followed by its samples to the end of
     // the file, with both size fields right: such a file can be copied and joined byte for byte.

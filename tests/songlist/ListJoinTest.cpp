@@ -1,0 +1,140 @@
+#include "songlist/ListJoin.h"
+#include "support/TestAudio.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace quaverly;
+using namespace quaverly::test;
+
+namespace {
+
+class ListJoin : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
+    QString song16(const char* name, int channels, std::uint32_t rate, std::size_t frames,
+                   int start) {
+        const QString p = path(name);
+        EXPECT_TRUE(writeWav16(p, channels, rate, staircase(frames, channels, start)));
+        return p;
+    }
+};
+
+TEST_F(ListJoin, OneSongGivesAByteIdenticalCopy) {
+    const QString a = song16("a.wav", 2, 44100, 1001, 5);
+    const auto r = joinSongs({a}, path("out.wav"));
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(readFile(path("out.wav")), readFile(a));
+}
+
+TEST_F(ListJoin, SameFormatSongsAreAppendedByteForByteUnderTheFirstHeader) {
+    const QString a = song16("a.wav", 2, 44100, 1000, 0);
+    const QString b = song16("b.wav", 2, 44100, 777, 20000);
+    ASSERT_TRUE(joinSongs({a, b, a}, path("out.wav")).ok);
+    const QByteArray out = readFile(path("out.wav"));
+    const QByteArray da = readFile(a).mid(44), db = readFile(b).mid(44);
+    const auto dataSize = std::uint32_t(2 * da.size() + db.size());
+    ASSERT_EQ(out.size(), 44 + qsizetype(dataSize));
+    EXPECT_EQ(le32(out, 40), dataSize);
+    EXPECT_EQ(le32(out, 4), dataSize + 36);
+    EXPECT_EQ(out.left(40).mid(8), readFile(a).left(40).mid(8)); // format fields of the first
+    EXPECT_EQ(out.mid(44, da.size()), da);
+    EXPECT_EQ(out.mid(44 + da.size(), db.size()), db);  // the second header never appears
+    EXPECT_EQ(out.mid(44 + da.size() + db.size()), da); // a song listed twice joins twice
+    // The frames on both sides of each join are the last and first of their songs.
+    const auto s = samples16(out);
+    EXPECT_EQ(s[999 * 2], 999);
+    EXPECT_EQ(s[1000 * 2], 20000);
+    EXPECT_EQ(s[1776 * 2], 20776);
+    EXPECT_EQ(s[1777 * 2], 0);
+}
+
+TEST_F(ListJoin, OnlyTheSamplesOfAnUnusualWavAreTaken) {
+    // A LIST chunk before the data and a trailing chunk after it, same format as the first.
+    const auto samples = staircase(100, 1, 300);
+    QByteArray body("WAVEfmt ", 8);
+    const auto fmt = WavHeader::pcm(1, 8000, 16).toBytes();
+    body.append(reinterpret_cast<const char*>(fmt.data()) + 16, 20);
+    body.append("LIST\4\0\0\0abcd", 12);
+    body.append("data\xC8\0\0\0", 8);
+    body.append(reinterpret_cast<const char*>(samples.data()), 200);
+    body.append("smpl\2\0\0\0zz", 10);
+    QByteArray file("RIFF", 4);
+    const auto n = std::uint32_t(body.size());
+    file.append(reinterpret_cast<const char*>(&n), 4);
+    file.append(body);
+    ASSERT_TRUE(writeFile(path("odd.wav"), file));
+    const QString a = song16("a.wav", 1, 8000, 10, 0);
+
+    ASSERT_TRUE(joinSongs({a, path("odd.wav")}, path("out.wav")).ok);
+    const auto s = samples16(readFile(path("out.wav")));
+    ASSERT_EQ(s.size(), 110u);
+    EXPECT_EQ(s[9], 9);
+    EXPECT_EQ(s[10], 300);
+    EXPECT_EQ(s[109], 399);
+}
+
+TEST_F(ListJoin, OtherFormatsAreConvertedToTheFirstSongsFormat) {
+    // 1 s of stereo 44.1 kHz, then 1 s of mono 22.05 kHz holding a constant level.
+    const QString a = song16("a.wav", 2, 44100, 44100, 0);
+    ASSERT_TRUE(writeWav16(path("b.wav"), 1, 22050, std::vector<std::int16_t>(22050, 1234)));
+    const auto r = joinSongs({a, path("b.wav")}, path("out.wav"));
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(r.header.channels, 2);
+    EXPECT_EQ(r.header.sampleRate, 44100u);
+    const auto s = samples16(readFile(path("out.wav")));
+    const std::size_t frames = s.size() / 2;
+    EXPECT_NEAR(double(frames), 88200.0, 2.0);    // both seconds, in the first song's rate
+    EXPECT_EQ(s[44099 * 2], std::int16_t(44099)); // the first song is untouched
+    // The middle of the converted second: the level on both sides, not garbled bytes.
+    for (std::size_t f = 60000; f < 70000; f += 997) {
+        EXPECT_NEAR(s[2 * f], 1234, 2) << f;
+        EXPECT_NEAR(s[2 * f + 1], 1234, 2) << f;
+    }
+}
+
+TEST_F(ListJoin, StereoIsMixedToMonoAndSixteenBitsBecomeEight) {
+    ASSERT_TRUE(writeWav8(path("a.wav"), 1, 8000, {0, 128, 255}));
+    std::vector<std::int16_t> stereo = {1000, 3000, -256, -256, 32767, 32767};
+    ASSERT_TRUE(writeWav16(path("b.wav"), 2, 8000, stereo));
+    ASSERT_TRUE(joinSongs({path("a.wav"), path("b.wav")}, path("out.wav")).ok);
+    const QByteArray out = readFile(path("out.wav"));
+    ASSERT_EQ(out.size(), 44 + 6);
+    EXPECT_EQ(std::uint8_t(out[44 + 3]), (2000 >> 8) + 128);
+    EXPECT_EQ(std::uint8_t(out[44 + 4]), (-256 >> 8) + 128);
+    EXPECT_EQ(std::uint8_t(out[44 + 5]), 255);
+}
+
+TEST_F(ListJoin, FailuresLeaveNothingBehindAndKeepAnEarlierFile) {
+    const QString a = song16("a.wav", 2, 44100, 100, 0);
+    ASSERT_TRUE(writeFile(path("out.wav"), "earlier"));
+    ASSERT_TRUE(writeFile(path("text.wav"), "just some text"));
+
+    struct Case {
+        QStringList songs;
+        QString target;
+        const char* mentions;
+    } cases[] = {
+        {{}, path("out.wav"), "empty"},
+        {{a, path("missing.wav")}, path("out.wav"), "missing.wav"},
+        {{a, path("text.wav")}, path("out.wav"), "text.wav"},
+        {{a}, path("no/such/folder/out.wav"), "out.wav"},
+    };
+    for (const auto& c : cases) {
+        const auto r = joinSongs(c.songs, c.target);
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(r.error.contains(QLatin1String(c.mentions))) << r.error.toStdString();
+        EXPECT_EQ(readFile(path("out.wav")), QByteArray("earlier"));
+    }
+    const auto cancelled = joinSongs({a, a}, path("out.wav"), [] { return false; });
+    EXPECT_FALSE(cancelled.ok);
+    EXPECT_EQ(readFile(path("out.wav")), QByteArray("earlier"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 3); // no temporary left over
+}
+
+} // namespace
