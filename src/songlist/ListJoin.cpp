@@ -1,7 +1,8 @@
 #include "songlist/ListJoin.h"
 
+#include "engines/util/AtomicFile.h"
+
 #include <QFile>
-#include <QSaveFile>
 
 #include <sndfile.h>
 #include <soxr.h>
@@ -32,7 +33,7 @@ QString songName(const QString& path) {
 // Appends sample bytes to the output and keeps the running total under the header's limit.
 class JoinWriter {
 public:
-    JoinWriter(QSaveFile& out, const std::function<bool()>& progress)
+    JoinWriter(AtomicFile& out, const std::function<bool()>& progress)
         : out_(out), progress_(progress) {}
 
     bool write(const char* data, qint64 bytes, QString* error) {
@@ -40,10 +41,8 @@ public:
             *error = QStringLiteral("the joined sound would pass the 4 GiB limit of a WAV file");
             return false;
         }
-        if (out_.write(data, bytes) != bytes) {
-            *error = out_.errorString();
+        if (!out_.write(data, bytes, error))
             return false;
-        }
         total_ += std::uint64_t(bytes);
         if (progress_ && !progress_()) {
             *error = QStringLiteral("cancelled");
@@ -54,7 +53,7 @@ public:
     std::uint64_t total() const { return total_; }
 
 private:
-    QSaveFile& out_;
+    AtomicFile& out_;
     const std::function<bool()>& progress_;
     std::uint64_t total_ = 0;
 };
@@ -200,17 +199,11 @@ JoinOutcome joinSongs(const QStringList& songs, const QString& target,
         WavHeader::pcm(std::min<std::uint16_t>(first.channels, 2), first.sampleRate,
                        firstIsPcm ? first.bitsPerSample : 16);
 
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly)) {
-        r.error = QStringLiteral("%1: %2").arg(target, out.errorString());
-        return r;
-    }
+    AtomicFile out(target);
     const auto placeholder = format.toBytes();
-    if (out.write(reinterpret_cast<const char*>(placeholder.data()), WavHeader::kSize) !=
-        qint64(WavHeader::kSize)) {
-        r.error = QStringLiteral("%1: %2").arg(target, out.errorString());
+    if (!out.open(&r.error) ||
+        !out.write(reinterpret_cast<const char*>(placeholder.data()), WavHeader::kSize, &r.error))
         return r;
-    }
 
     JoinWriter writer(out, progress);
     for (qsizetype i = 0; i < songs.size(); ++i) {
@@ -222,7 +215,6 @@ JoinOutcome joinSongs(const QStringList& songs, const QString& target,
         const bool ok = asIs ? appendAsIs(songs[i], l, writer, &why)
                              : appendConverted(songs[i], format, writer, &why);
         if (!ok) {
-            out.cancelWriting();
             r.error = why == QLatin1String("cancelled") || why.contains(QLatin1String("4 GiB"))
                           ? why
                           : QStringLiteral("%1: %2").arg(songName(songs[i]), why);
@@ -233,13 +225,13 @@ JoinOutcome joinSongs(const QStringList& songs, const QString& target,
     WavHeader header = format;
     header.setDataSize(static_cast<std::uint32_t>(writer.total()));
     const auto bytes = header.toBytes();
-    if (!out.seek(0) ||
-        out.write(reinterpret_cast<const char*>(bytes.data()), WavHeader::kSize) !=
-            qint64(WavHeader::kSize) ||
-        !out.commit()) {
-        r.error = QStringLiteral("%1: %2").arg(target, out.errorString());
+    if (!out.file().seek(0)) {
+        r.error = QStringLiteral("%1: %2").arg(target, out.file().errorString());
         return r;
     }
+    if (!out.write(reinterpret_cast<const char*>(bytes.data()), WavHeader::kSize, &r.error) ||
+        !out.commit(&r.error))
+        return r;
     r.ok = true;
     r.header = header;
     return r;

@@ -1,0 +1,167 @@
+#include "convert/WavDecoder.h"
+
+#include "engines/bass/Bass.h"
+#include "engines/util/AtomicFile.h"
+
+#include <QFileInfo>
+
+#include <vector>
+
+namespace quaverly {
+namespace {
+
+using namespace quaverly::bass;
+
+// Keeps the sound layer started for decoding while it lives, and releases it only when this
+// object started it: a layer already started by someone else stays as it was.
+class DecodeSession {
+public:
+    DecodeSession() {
+        ok_ = BASS_Init(0, 44100, 0, nullptr, nullptr) != 0;
+        owner_ = ok_;
+        if (!ok_ && BASS_ErrorGetCode() == BASS_ERROR_ALREADY)
+            ok_ = true;
+    }
+    ~DecodeSession() {
+        if (owner_)
+            BASS_Free();
+    }
+    DecodeSession(const DecodeSession&) = delete;
+    DecodeSession& operator=(const DecodeSession&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_ = false;
+    bool owner_ = false;
+};
+
+// One owner for a stream handle of the layer.
+class Stream {
+public:
+    explicit Stream(HSTREAM h) : h_(h) {}
+    ~Stream() {
+        if (h_)
+            BASS_StreamFree(h_);
+    }
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+    HSTREAM get() const { return h_; }
+
+private:
+    HSTREAM h_;
+};
+
+// Opens the source as a decoding channel: a file stream first, then the other kinds the layer
+// knows. The error code of the file stream is the telling one, so it is the one kept.
+HSTREAM openSource(const QByteArray& path, int* error) {
+    HSTREAM h = BASS_StreamCreateFile(0, path.constData(), 0, 0, BASS_STREAM_DECODE);
+    if (h)
+        return h;
+    *error = BASS_ErrorGetCode();
+    h = BASS_StreamCreateURL(path.constData(), 0, 0x300000, nullptr, nullptr);
+    if (!h)
+        h = BASS_MusicLoad(0, path.constData(), 0, 0, 0x220200, 0);
+    return h;
+}
+
+} // namespace
+
+DecodeOutcome WavDecoder::decode(const QString& source, const QString& target,
+                                 const std::function<bool()>& yield) {
+    DecodeOutcome r;
+    const QString name = QFileInfo(source).fileName();
+    if (busy_) {
+        r.error = QStringLiteral("%1: another song is being decoded").arg(name);
+        return r;
+    }
+    busy_ = true;
+    struct Release {
+        bool& flag;
+        ~Release() { flag = false; }
+    } release{busy_};
+
+    DecodeSession session;
+    if (!session.ok()) {
+        r.soundError = BASS_ErrorGetCode();
+        r.error = QStringLiteral("Can't initialize device");
+        return r;
+    }
+    int openError = 0;
+    Stream stream(openSource(QFile::encodeName(source), &openError));
+    if (!stream.get()) {
+        r.soundError = openError ? openError : BASS_ErrorGetCode();
+        r.error = QStringLiteral("Can't play the file");
+        return r;
+    }
+
+    BASS_CHANNELINFO info;
+    DWORD rate = 0;
+    if (!BASS_ChannelGetInfo(stream.get(), &info) ||
+        !BASS_ChannelGetAttributes(stream.get(), &rate, nullptr, nullptr) || info.chans == 0 ||
+        info.chans > 2 || rate == 0) {
+        r.soundError = BASS_ErrorGetCode();
+        r.error = QStringLiteral("%1: unsupported sound format").arg(name);
+        return r;
+    }
+    const std::uint16_t bits = (info.flags & BASS_SAMPLE_8BITS) ? 8 : 16;
+    const WavHeader format = WavHeader::pcm(std::uint16_t(info.chans), rate, bits);
+    if (BASS_ChannelGetLength(stream.get()) > WavHeader::kMaxDataSize) {
+        r.error = QStringLiteral("%1: the decoded sound would pass the 4 GiB limit of a WAV file")
+                      .arg(name);
+        return r;
+    }
+
+    AtomicFile out(target);
+    const auto head = format.toBytes();
+    if (!out.open(&r.error) ||
+        !out.write(reinterpret_cast<const char*>(head.data()), WavHeader::kSize, &r.error))
+        return r;
+
+    std::vector<char> block(kBlockBytes);
+    std::uint64_t decoded = 0;
+    while (BASS_ChannelIsActive(stream.get()) != BASS_ACTIVE_STOPPED) {
+        const DWORD got = BASS_ChannelGetData(stream.get(), block.data(), kBlockBytes);
+        if (got == 0xFFFFFFFFu) {
+            if (BASS_ErrorGetCode() == BASS_ERROR_ENDED)
+                break;
+            r.soundError = BASS_ErrorGetCode();
+            r.error = QStringLiteral("%1: decoding failed").arg(name);
+            return r;
+        }
+        if (decoded + got > WavHeader::kMaxDataSize) {
+            r.error = QStringLiteral("%1: the decoded sound would pass the 4 GiB limit of a WAV "
+                                     "file")
+                          .arg(name);
+            return r;
+        }
+        if (!out.write(block.data(), qint64(got), &r.error))
+            return r;
+        decoded += got;
+        if (yield && !yield()) {
+            r.error = QStringLiteral("%1: cancelled").arg(name);
+            return r;
+        }
+    }
+
+    if (decoded == 0) {
+        // A song without a single sample is of no use in the list and would only confuse
+        // the joins, so it is refused like an unreadable one.
+        r.error = QStringLiteral("%1: the file holds no sound").arg(name);
+        return r;
+    }
+    WavHeader header = format;
+    header.setDataSize(static_cast<std::uint32_t>(decoded));
+    const auto done = header.toBytes();
+    if (!out.file().seek(0)) {
+        r.error = QStringLiteral("%1: %2").arg(target, out.file().errorString());
+        return r;
+    }
+    if (!out.write(reinterpret_cast<const char*>(done.data()), WavHeader::kSize, &r.error) ||
+        !out.commit(&r.error))
+        return r;
+    r.ok = true;
+    r.header = header;
+    return r;
+}
+
+} // namespace quaverly
