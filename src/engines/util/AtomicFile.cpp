@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include <filesystem>
+#include <vector>
 #include <system_error>
 
 namespace quaverly {
@@ -65,6 +66,30 @@ bool AtomicFile::commit(QString* error) {
 
 void AtomicFile::discard() {
     temp_.reset();
+}
+
+bool copyFileAtomically(const QString& source, const QString& target, QString* error) {
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("%1: %2").arg(source, in.errorString());
+        return false;
+    }
+    AtomicFile out(target);
+    if (!out.open(error))
+        return false;
+    std::vector<char> block(1 << 20);
+    for (;;) {
+        const qint64 got = in.read(block.data(), qint64(block.size()));
+        if (got < 0) {
+            *error = QStringLiteral("%1: %2").arg(source, in.errorString());
+            return false;
+        }
+        if (got == 0)
+            break;
+        if (!out.write(block.data(), got, error))
+            return false;
+    }
+    return out.commit(error);
 }
 
 } // namespace quaverly

@@ -38,4 +38,8 @@ private:
     std::unique_ptr<QTemporaryFile> temp_;
 };
 
+// Copies `source` over `target` through a temporary file: the target is replaced whole or,
+// on failure, left as it was.
+bool copyFileAtomically(const QString& source, const QString& target, QString* error);
+
 } // namespace quaverly

@@ -1,0 +1,40 @@
+#pragma once
+// Working copies: every listed song owns one PCM WAV file with the 44-byte header in the
+// working folder, made when the song is added. All later work reads or rewrites that copy.
+
+#include <QString>
+
+#include <functional>
+
+namespace quaverly {
+
+class WavDecoder;
+
+// The list's text for a picked file: its name without the last four characters ("Intro.mp3"
+// gives "Intro"). A name of four characters or fewer is kept whole, so no song is nameless.
+QString songNameFor(const QString& pickedPath);
+
+// Whether a picked file is one the list takes, by its extension compared without regard to
+// case: "wav" or "mp3".
+bool isSongFile(const QString& pickedPath);
+
+// A path in `folder` that no file has yet, for a new working copy. Its name never depends on
+// the song's name, so two songs of the same name never share a copy, and no song can take the
+// name of a work file of the program.
+QString newWorkingCopyPath(const QString& folder);
+
+struct WorkingCopyOutcome {
+    bool ok = false;
+    int soundError = 0; // the sound layer's code when it could not read the song
+    QString error;      // names the file and the cause
+};
+
+// Makes the working copy of `picked` at `target`: a WAV file already in the 44-byte PCM layout
+// is copied byte for byte; any other WAV or MP3 file is decoded into that layout (16-bit PCM,
+// same rate and channels). On failure nothing is left at `target`. `yield` runs between
+// decoded blocks.
+WorkingCopyOutcome makeWorkingCopy(const QString& picked, const QString& target,
+                                   WavDecoder& decoder,
+                                   const std::function<bool()>& yield = {});
+
+} // namespace quaverly
