@@ -81,10 +81,12 @@ public:
     // Connects when needed; false with a readable reason when no device can be had.
     virtual bool available(QString* error) = 0;
 
-    // Starts playing at once; nullptr with *error on failure.
+    // Starts playing at once (the PullFn may be called before this returns); nullptr with
+    // *error on failure.
     virtual std::unique_ptr<PlaybackStream> openPlayback(const PcmFormat& format, PullFn pull,
                                                          QString* error) = 0;
-    // Records from sources()[sourceIndex]; nullptr with *error on failure.
+    // Records from sources()[sourceIndex] at once (the PushFn may be called before this
+    // returns); nullptr with *error on failure. Nothing else on the system changes.
     virtual std::unique_ptr<CaptureStream> openCapture(int sourceIndex, const PcmFormat& format,
                                                        PushFn push, QString* error) = 0;
 

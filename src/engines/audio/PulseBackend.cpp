@@ -316,6 +316,16 @@ bool listSources(PulseConnection& c, std::vector<SourceEntry>* out, QString* err
     return true;
 }
 
+// Leaves the server and releases the stream; its callbacks must be cleared already. A stream
+// that never connected or has failed cannot be disconnected, and a failed disconnect (the
+// connection is gone) leaves nothing to undo: either way the stream is released.
+void disconnect(StreamPtr& stream) {
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream.get()))) {
+        [[maybe_unused]] const int ignored = pa_stream_disconnect(stream.get());
+    }
+    stream.reset();
+}
+
 // Bytes of `usec` of sound in `spec`, in whole frames.
 std::uint32_t bytesFor(pa_usec_t usec, const pa_sample_spec& spec) {
     return static_cast<std::uint32_t>(pa_usec_to_bytes(usec, &spec));
@@ -410,12 +420,7 @@ PulsePlayback::~PulsePlayback() {
     if (stream_) {
         pa_stream_set_state_callback(stream_.get(), nullptr, nullptr);
         pa_stream_set_write_callback(stream_.get(), nullptr, nullptr);
-        // A stream that never connected or has failed cannot be disconnected; either way it is
-        // released below.
-        if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_.get()))) {
-            pa_stream_disconnect(stream_.get());
-        }
-        stream_.reset();
+        disconnect(stream_);
     }
 }
 
@@ -444,8 +449,10 @@ void PulsePlayback::onWrite(std::size_t bytes) {
         }
         room -= room % frameBytes_;
         if (room == 0) {
-            pa_stream_cancel_write(s);
-            break;
+            if (pa_stream_cancel_write(s) < 0) {
+                fail(pa_context_errno(conn_->context()));
+            }
+            return;
         }
         std::size_t got = std::min(pull_(data, room), room);
         got -= got % frameBytes_;
@@ -453,7 +460,10 @@ void PulsePlayback::onWrite(std::size_t bytes) {
             ended_ = true;
         }
         if (got == 0) {
-            pa_stream_cancel_write(s);
+            if (pa_stream_cancel_write(s) < 0) {
+                fail(pa_context_errno(conn_->context()));
+                return;
+            }
         } else if (pa_stream_write(s, data, got, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
             fail(pa_context_errno(conn_->context()));
             return;
@@ -601,10 +611,7 @@ void PulseCapture::stop() {
     // With the loop locked no callback is running, and with them cleared none can follow.
     pa_stream_set_state_callback(stream_.get(), nullptr, nullptr);
     pa_stream_set_read_callback(stream_.get(), nullptr, nullptr);
-    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_.get()))) {
-        pa_stream_disconnect(stream_.get());
-    }
-    stream_.reset();
+    disconnect(stream_);
 }
 
 void PulseCapture::fail(int paError) {
