@@ -2,10 +2,12 @@
 // Sound devices behind one interface: the sound server (libpulse) for the program, and a
 // virtual device for fast, exact tests (QUAVERLY_AUDIO=virtual).
 //
-// Threads: a backend object and its streams are created, controlled and destroyed from one
-// control thread (the UI thread, or a test's main thread). The PullFn and PushFn callbacks run on
-// the backend's own device thread: they must not block, allocate in steady state or touch
-// widgets. After a stream's stop() or destructor returns, its callback is never called again.
+// Threads: a backend object and its streams are created, controlled and destroyed from a control
+// thread (the UI thread, or a test's main thread); both back ends serialise their calls, so more
+// than one control thread may use them. The PullFn and PushFn callbacks run on the backend's own
+// device thread: they must not block, allocate in steady state, touch widgets or call back into
+// the backend or its streams (that would deadlock). After a stream's stop() or destructor
+// returns, its callback is never called again.
 
 #include <QString>
 
@@ -34,6 +36,13 @@ struct SourceInfo {
     int volumePercent = 100; // 100 = normal level
 };
 
+// Whether the back ends can play or record `format`: 8- or 16-bit PCM, 1 to 8 channels, 1000 to
+// 384000 Hz. False with a readable reason otherwise.
+bool isSupportedFormat(const PcmFormat& format, QString* why);
+
+// The highest input level setSourceVolume() accepts, in percent of the normal level.
+constexpr int kMaxVolumePercent = 150;
+
 // Fills dst with up to `bytes` bytes of PCM (whole frames) and returns how many it wrote;
 // returning fewer than asked means the data has ended: the stream plays out what it has and then
 // reports finished().
@@ -44,12 +53,15 @@ using PushFn = std::function<bool(const void* data, std::size_t bytes)>;
 class PlaybackStream {
 public:
     virtual ~PlaybackStream() = default;
-    virtual void pause() = 0;  // keeps the position heard
+    virtual void pause() = 0; // keeps the position heard
     virtual void resume() = 0;
     // Frames that have left the speaker so far (latency accounted for), not frames written.
     virtual std::uint64_t framesPlayed() const = 0;
-    // True once the PullFn ended the data and everything written has been heard.
+    // True once the PullFn ended the data and everything written has been heard, or once the
+    // stream has failed (then error() says why).
     virtual bool finished() const = 0;
+    // Why the stream stopped early (the sound server went away, ...); empty while it works.
+    virtual QString error() const { return {}; }
 };
 
 class CaptureStream {
@@ -57,6 +69,9 @@ public:
     virtual ~CaptureStream() = default;
     virtual void stop() = 0; // no PushFn call after it returns
     virtual std::uint64_t bytesCaptured() const = 0;
+    // Why the capture stopped delivering on its own (the source or the server went away, ...);
+    // empty while it works.
+    virtual QString error() const { return {}; }
 };
 
 class AudioBackend {
@@ -66,10 +81,12 @@ public:
     // Connects when needed; false with a readable reason when no device can be had.
     virtual bool available(QString* error) = 0;
 
-    // Starts playing at once; nullptr with *error on failure.
+    // Starts playing at once (the PullFn may be called before this returns); nullptr with
+    // *error on failure.
     virtual std::unique_ptr<PlaybackStream> openPlayback(const PcmFormat& format, PullFn pull,
                                                          QString* error) = 0;
-    // Records from sources()[sourceIndex]; nullptr with *error on failure.
+    // Records from sources()[sourceIndex] at once (the PushFn may be called before this
+    // returns); nullptr with *error on failure. Nothing else on the system changes.
     virtual std::unique_ptr<CaptureStream> openCapture(int sourceIndex, const PcmFormat& format,
                                                        PushFn push, QString* error) = 0;
 

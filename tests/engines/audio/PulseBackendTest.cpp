@@ -1,0 +1,314 @@
+// The sound server back end against the private test server (a null sink `testsink` whose
+// monitor is remapped to the default source `testsink_loop`): what is played is recorded back.
+// The tests that need the server are skipped when PULSE_SERVER is not set; the ones without a
+// server always run.
+
+#include "engines/audio/PulseBackend.h"
+#include "SignalTools.h"
+
+#include <gtest/gtest.h>
+
+#include <QtGlobal>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <numbers>
+
+using namespace quaverly::audio;
+using namespace quaverly::audio::test;
+
+namespace {
+
+constexpr PcmFormat kCd{44100, 2, 16};
+
+// A tone of `frames` frames, the same on every channel, 16-bit.
+struct Tone {
+    double hz = 1000.0;
+    int amplitude = 16384; // -6 dB of full scale
+    std::size_t frames = 44100;
+    std::uint16_t channels = 2;
+    std::atomic<std::size_t> pos{0};
+
+    PullFn pull() {
+        return [this](void* dst, std::size_t bytes) {
+            auto* out = static_cast<std::int16_t*>(dst);
+            const std::size_t want = bytes / (2u * channels);
+            const std::size_t start = pos;
+            const std::size_t n = std::min(want, frames - start);
+            for (std::size_t i = 0; i < n; ++i) {
+                const double t = static_cast<double>(start + i) / 44100.0;
+                const auto v = static_cast<std::int16_t>(
+                    std::lround(amplitude * std::sin(2 * std::numbers::pi * hz * t)));
+                for (int ch = 0; ch < channels; ++ch) {
+                    *out++ = v;
+                }
+            }
+            pos = start + n;
+            return n * 2u * channels;
+        };
+    }
+};
+
+struct Recording {
+    std::mutex mutex;
+    std::vector<std::uint8_t> bytes;
+    std::atomic<int> blocks{0};
+
+    PushFn push() {
+        return [this](const void* data, std::size_t n) {
+            std::lock_guard lock(mutex);
+            const auto* p = static_cast<const std::uint8_t*>(data);
+            bytes.insert(bytes.end(), p, p + n);
+            ++blocks;
+            return true;
+        };
+    }
+};
+
+int indexOf(const std::vector<SourceInfo>& list, const char* name) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (list[i].name == QLatin1String(name)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+class PulseServer : public testing::Test {
+protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) {
+            GTEST_SKIP() << "PULSE_SERVER is not set: no private sound server";
+        }
+        QString error;
+        ASSERT_TRUE(backend.available(&error)) << error.toStdString();
+    }
+
+    PulseBackend backend;
+};
+
+} // namespace
+
+TEST(PulseBackendWithoutServer, FailsAtOnceWithAReasonAndEveryCallFailsCleanly) {
+    PulseBackend b(QStringLiteral("unix:/nonexistent"));
+    QString error;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(b.available(&error));
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // A missing socket is refused at once; only a server that never answers waits (2 s).
+    EXPECT_LT(seconds, 1.5);
+    EXPECT_TRUE(error.contains(QLatin1String("unix:/nonexistent"))) << error.toStdString();
+    EXPECT_FALSE(error.contains(QLatin1String("no answer"))) << error.toStdString();
+
+    Tone tone;
+    error.clear();
+    EXPECT_FALSE(b.openPlayback(kCd, tone.pull(), &error));
+    EXPECT_FALSE(error.isEmpty());
+    error.clear();
+    EXPECT_FALSE(b.openCapture(
+        0, kCd, [](const void*, std::size_t) { return true; }, &error));
+    EXPECT_FALSE(error.isEmpty());
+    error.clear();
+    EXPECT_TRUE(b.sources(&error).empty());
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(b.defaultSource(&error), -1);
+    EXPECT_FALSE(b.setSourceVolume(0, 50, &error));
+    EXPECT_EQ(tone.pos, 0u);
+}
+
+TEST(PulseBackendWithoutServer, HonoursPulseServerFromTheEnvironment) {
+    const QByteArray saved = qgetenv("PULSE_SERVER");
+    const bool had = qEnvironmentVariableIsSet("PULSE_SERVER");
+    qputenv("PULSE_SERVER", "unix:/nonexistent");
+    {
+        PulseBackend b;
+        QString error;
+        EXPECT_FALSE(b.available(&error));
+        EXPECT_TRUE(error.contains(QLatin1String("unix:/nonexistent"))) << error.toStdString();
+    }
+    if (had) {
+        qputenv("PULSE_SERVER", saved);
+    } else {
+        qunsetenv("PULSE_SERVER");
+    }
+}
+
+TEST_F(PulseServer, ListsEverySourceWithTheLoopAsDefault) {
+    QString error;
+    const auto list = backend.sources(&error);
+    ASSERT_FALSE(list.empty()) << error.toStdString();
+    const int monitor = indexOf(list, "testsink.monitor");
+    const int loop = indexOf(list, "testsink_loop");
+    ASSERT_GE(monitor, 0);
+    ASSERT_GE(loop, 0);
+    EXPECT_EQ(list[static_cast<std::size_t>(monitor)].kind, SourceKind::Monitor);
+    EXPECT_NE(list[static_cast<std::size_t>(loop)].kind, SourceKind::Monitor);
+    for (const auto& s : list) {
+        EXPECT_FALSE(s.description.isEmpty()) << s.name.toStdString();
+        EXPECT_GE(s.volumePercent, 0);
+        EXPECT_LE(s.volumePercent, kMaxVolumePercent);
+    }
+    EXPECT_EQ(backend.defaultSource(&error), loop) << error.toStdString();
+}
+
+TEST_F(PulseServer, SetsAnInputLevelInPercent) {
+    QString error;
+    const int loop = indexOf(backend.sources(&error), "testsink_loop");
+    ASSERT_GE(loop, 0);
+    ASSERT_TRUE(backend.setSourceVolume(loop, 50, &error)) << error.toStdString();
+    EXPECT_EQ(backend.sources(&error)[static_cast<std::size_t>(loop)].volumePercent, 50);
+    ASSERT_TRUE(backend.setSourceVolume(loop, 100, &error)) << error.toStdString();
+    EXPECT_EQ(backend.sources(&error)[static_cast<std::size_t>(loop)].volumePercent, 100);
+
+    error.clear();
+    EXPECT_FALSE(backend.setSourceVolume(loop, -5, &error));
+    EXPECT_FALSE(error.isEmpty());
+    error.clear();
+    EXPECT_FALSE(backend.setSourceVolume(9999, 50, &error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST_F(PulseServer, PlaysAToneThatRecordsBackFromTheLoop) {
+    QString error;
+    const int loop = backend.defaultSource(&error);
+    ASSERT_GE(loop, 0) << error.toStdString();
+    Recording rec;
+    auto capture = backend.openCapture(loop, kCd, rec.push(), &error);
+    ASSERT_TRUE(capture) << error.toStdString();
+    ASSERT_TRUE(waitFor([&] { return rec.blocks >= 2; }));
+
+    Tone tone;
+    auto playback = backend.openPlayback(kCd, tone.pull(), &error);
+    ASSERT_TRUE(playback) << error.toStdString();
+    // The position moves while it plays, never back and never past what was written.
+    std::uint64_t last = 0;
+    std::uint64_t largestLag = 0;
+    bool seenMidway = false;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const std::uint64_t now = playback->framesPlayed();
+            EXPECT_GE(now, last);
+            EXPECT_LE(now, tone.pos.load());
+            seenMidway = seenMidway || (now > 0 && now < tone.frames);
+            largestLag = std::max<std::uint64_t>(largestLag, tone.pos - now);
+            last = now;
+            return playback->finished();
+        },
+        10.0));
+    EXPECT_TRUE(seenMidway);
+    // What is heard lags what was written by the server's buffer: frames written are not frames
+    // played.
+    EXPECT_GE(largestLag, 44100u / 20);
+    EXPECT_EQ(playback->framesPlayed(), tone.frames);
+    EXPECT_TRUE(playback->error().isEmpty()) << playback->error().toStdString();
+    sleepMs(300);
+    capture->stop();
+    const std::size_t captured = capture->bytesCaptured();
+    EXPECT_TRUE(capture->error().isEmpty()) << capture->error().toStdString();
+
+    std::lock_guard lock(rec.mutex);
+    EXPECT_EQ(rec.bytes.size(), captured);
+    const auto left = channelOf(rec.bytes, 2, 0);
+    const auto right = channelOf(rec.bytes, 2, 1);
+    std::size_t first = left.size();
+    std::size_t lastLoud = 0;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        if (std::abs(left[i]) > tone.amplitude / 4) {
+            first = std::min(first, i);
+            lastLoud = i;
+        }
+    }
+    ASSERT_LT(first, left.size()) << "the tone was not recorded";
+    const std::size_t length = lastLoud - first;
+    EXPECT_NEAR(static_cast<double>(length), 44100.0, 4410.0);
+    // Measure the middle, away from the edges.
+    const std::size_t from = first + length / 10;
+    const std::size_t to = lastLoud - length / 10;
+    EXPECT_NEAR(zeroCrossingHz(left, from, to, 44100), 1000.0, 5.0);
+    const double expectedRms = tone.amplitude / std::sqrt(2.0);
+    EXPECT_NEAR(decibels(rms(left, from, to) / expectedRms), 0.0, 1.0);
+    EXPECT_NEAR(decibels(rms(right, from, to) / expectedRms), 0.0, 1.0);
+}
+
+TEST_F(PulseServer, PauseHoldsThePositionAndResumeFinishes) {
+    QString error;
+    Tone tone;
+    tone.frames = 2 * 44100;
+    auto playback = backend.openPlayback(kCd, tone.pull(), &error);
+    ASSERT_TRUE(playback) << error.toStdString();
+    ASSERT_TRUE(waitFor([&] { return playback->framesPlayed() > 44100 / 5; }));
+    playback->pause();
+    sleepMs(200); // what was already in the server's output has been heard
+    const std::uint64_t held = playback->framesPlayed();
+    sleepMs(400);
+    EXPECT_NEAR(static_cast<double>(playback->framesPlayed()), static_cast<double>(held), 441.0);
+    EXPECT_LT(playback->framesPlayed(), tone.frames);
+    EXPECT_FALSE(playback->finished());
+
+    playback->resume();
+    ASSERT_TRUE(waitFor([&] { return playback->finished(); }, 10.0));
+    EXPECT_EQ(playback->framesPlayed(), tone.frames);
+    EXPECT_TRUE(playback->error().isEmpty()) << playback->error().toStdString();
+}
+
+TEST_F(PulseServer, SoundsShorterThanTheBufferAndEmptyOnesFinish) {
+    QString error;
+    const PcmFormat mono8{22050, 1, 8};
+    std::atomic<std::size_t> given{0};
+    auto shortOne = backend.openPlayback(
+        mono8,
+        [&](void* dst, std::size_t bytes) {
+            const std::size_t n = std::min(bytes, 1102 - given.load()); // 50 ms
+            std::memset(dst, 0x80, n);
+            given += n;
+            return n;
+        },
+        &error);
+    ASSERT_TRUE(shortOne) << error.toStdString();
+    auto empty = backend.openPlayback(
+        kCd, [](void*, std::size_t) { return std::size_t{0}; }, &error);
+    ASSERT_TRUE(empty) << error.toStdString();
+    ASSERT_TRUE(waitFor([&] { return shortOne->finished() && empty->finished(); }, 10.0));
+    EXPECT_EQ(shortOne->framesPlayed(), 1102u);
+    EXPECT_EQ(empty->framesPlayed(), 0u);
+}
+
+TEST_F(PulseServer, CaptureStopsForGoodAndChoosingAnInputChangesNothingElse) {
+    QString error;
+    const auto list = backend.sources(&error);
+    const int monitor = indexOf(list, "testsink.monitor");
+    const int loop = indexOf(list, "testsink_loop");
+    ASSERT_GE(monitor, 0);
+
+    std::atomic<int> calls{0};
+    auto capture = backend.openCapture(
+        monitor, kCd,
+        [&](const void*, std::size_t) {
+            ++calls;
+            return true;
+        },
+        &error);
+    ASSERT_TRUE(capture) << error.toStdString();
+    ASSERT_TRUE(waitFor([&] { return calls >= 3; }));
+    EXPECT_EQ(backend.defaultSource(&error), loop);
+    capture->stop();
+    const int atStop = calls;
+    sleepMs(200);
+    EXPECT_EQ(calls, atStop);
+
+    std::atomic<int> declined{0};
+    auto second = backend.openCapture(
+        monitor, kCd, [&](const void*, std::size_t) { return ++declined < 2; }, &error);
+    ASSERT_TRUE(second) << error.toStdString();
+    ASSERT_TRUE(waitFor([&] { return declined >= 2; }));
+    sleepMs(200);
+    EXPECT_EQ(declined, 2);
+
+    error.clear();
+    EXPECT_FALSE(backend.openCapture(
+        static_cast<int>(list.size()), kCd, [](const void*, std::size_t) { return true; }, &error));
+    EXPECT_FALSE(error.isEmpty());
+}

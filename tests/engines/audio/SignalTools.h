@@ -1,0 +1,77 @@
+#pragma once
+// Small measurements on recorded 16-bit sound, and waiting with a bound, for the sound device
+// tests.
+
+#include <chrono>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace quaverly::audio::test {
+
+// Polls `done` every millisecond until it holds or `seconds` have passed.
+template <typename Done> bool waitFor(Done done, double seconds = 10.0) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+inline void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// One channel of interleaved 16-bit little-endian PCM.
+inline std::vector<int> channelOf(const std::vector<std::uint8_t>& bytes, int channels,
+                                  int channel) {
+    std::vector<int> out;
+    const std::size_t frameBytes = 2u * static_cast<std::size_t>(channels);
+    for (std::size_t at = 2u * static_cast<std::size_t>(channel); at + 1 < bytes.size();
+         at += frameBytes) {
+        out.push_back(static_cast<std::int16_t>(
+            static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8))));
+    }
+    return out;
+}
+
+inline double rms(const std::vector<int>& x, std::size_t from, std::size_t to) {
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i) {
+        sum += static_cast<double>(x[i]) * x[i];
+    }
+    return to > from ? std::sqrt(sum / static_cast<double>(to - from)) : 0.0;
+}
+
+// Frequency from the rising zero crossings between from and to.
+inline double zeroCrossingHz(const std::vector<int>& x, std::size_t from, std::size_t to,
+                             double sampleRate) {
+    std::size_t first = 0;
+    std::size_t last = 0;
+    int crossings = 0;
+    for (std::size_t i = from + 1; i < to; ++i) {
+        if (x[i - 1] < 0 && x[i] >= 0) {
+            if (crossings == 0) {
+                first = i;
+            }
+            last = i;
+            ++crossings;
+        }
+    }
+    if (crossings < 2) {
+        return 0.0;
+    }
+    return (crossings - 1) * sampleRate / static_cast<double>(last - first);
+}
+
+inline double decibels(double ratio) {
+    return 20.0 * std::log10(ratio);
+}
+
+} // namespace quaverly::audio::test
