@@ -293,6 +293,7 @@ BOOL BASS_ChannelGetAttributes(DWORD handle, DWORD* freq, DWORD* volume, int* pa
     return withChannel(handle, BOOL{0}, [&](Channel& c) {
         if (freq)
             *freq = c.info().freq;
+        // No channel has a volume or pan of its own: always full volume, centred.
         if (volume)
             *volume = 100;
         if (pan)

@@ -136,6 +136,14 @@ TEST_F(Handles, FreedStreamsAreGoneAndTheirHandlesNotReused) {
     EXPECT_NE(open(kMp3), 0u);
 }
 
+#ifdef __linux__
+// A device would never end (or, like a pipe, block the open): only regular files are read.
+TEST_F(Handles, DevicesAreNotFiles) {
+    EXPECT_EQ(open("/dev/zero"), 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEOPEN);
+}
+#endif
+
 TEST_F(Handles, DecodingChannelsCannotBePlayed) {
     const HSTREAM h = open(kMp3);
     ASSERT_NE(h, 0u);
