@@ -9,6 +9,7 @@
 // a mutex. The error code is per calling thread. A RECORDPROC runs on the sound device's thread.
 
 #include <cstdint>
+#include <string>
 
 namespace quaverly::bass {
 
@@ -78,12 +79,14 @@ constexpr DWORD BASS_INPUT_TYPE_AUX = 0x09000000;
 constexpr DWORD BASS_INPUT_TYPE_ANALOG = 0x0A000000;
 
 struct BASS_CHANNELINFO {
-    DWORD freq = 0;  // sample rate, Hz
-    DWORD chans = 0; // channel count
-    DWORD flags = 0; // BASS_SAMPLE_8BITS when the PCM is 8-bit, BASS_STREAM_DECODE, ...
-    DWORD ctype = 0; // one of the BASS_CTYPE_ values below
+    DWORD freq = 0;    // sample rate, Hz
+    DWORD chans = 0;   // channel count
+    DWORD flags = 0;   // BASS_SAMPLE_8BITS when the PCM is 8-bit, BASS_STREAM_DECODE, ...
+    DWORD ctype = 0;   // one of the BASS_CTYPE_ values below
     DWORD origres = 0; // bits per sample of the source, 0 when not known (MP3)
 };
+constexpr DWORD BASS_CTYPE_STREAM_MP1 = 0x10003;
+constexpr DWORD BASS_CTYPE_STREAM_MP2 = 0x10004;
 constexpr DWORD BASS_CTYPE_STREAM_MP3 = 0x10005;
 constexpr DWORD BASS_CTYPE_STREAM_WAV = 0x40000;
 constexpr DWORD BASS_CTYPE_RECORD = 2;
@@ -94,42 +97,64 @@ constexpr DWORD BASS_CTYPE_STREAM_MEMORY = 0x10000;
 using RECORDPROC = BOOL(HRECORD handle, const void* buffer, DWORD length, void* user);
 
 DWORD BASS_GetVersion();
+// BASS_CONFIG_UPDATEPERIOD: 0 or 5-100 ms (else BASS_ERROR_ILLPARAM); other options:
+// BASS_ERROR_ILLTYPE.
 BOOL BASS_SetConfig(DWORD option, DWORD value);
 // device 0: decoding only, needs no sound server. device -1: the default output of the sound
-// server. A second BASS_Init without BASS_Free fails with BASS_ERROR_ALREADY.
+// server. A second BASS_Init without BASS_Free fails with BASS_ERROR_ALREADY; any other device
+// with BASS_ERROR_DEVICE.
 BOOL BASS_Init(int device, DWORD freq, DWORD flags, void* window, void* clsid);
-// Frees every stream of the layer and the output device.
+// Frees every stream of the layer and the output device. BASS_ERROR_INIT when not started.
 BOOL BASS_Free();
 BOOL BASS_RecordInit(int device);
 // Stops any recording (no RECORDPROC call after it returns) and frees the recording device.
 BOOL BASS_RecordFree();
 int BASS_ErrorGetCode();
+// A readable text for the calling thread's last error (empty after success), e.g.
+// "song.mp3: not an MPEG audio stream (no two consecutive frames)". For logs and messages.
+std::string lastErrorText();
 
 // mem false: file is a UTF-8 path; offset/length 0 for the whole file. Only decode-only file
-// streams (BASS_STREAM_DECODE) are supported; MP3/MP2/MP1 through libmpg123, WAV (PCM, float,
-// extensible, 8/16/24/32-bit) through libsndfile; output is 16-bit signed PCM, mono or stereo.
+// streams (BASS_STREAM_DECODE) are supported; the kind of file is found from its content, not
+// its name: RIFF/WAVE (PCM 8/16/24/32-bit, float, extensible, A-law, ...) through libsndfile,
+// anything else as MPEG audio (MP3/MP2/MP1) through libmpg123, gapless. Output is interleaved
+// 16-bit signed little-endian PCM at the source rate, mono or stereo; a stream whose frames
+// change between mono and stereo is stereo throughout. The length is exact from the start.
+// Errors: BASS_ERROR_INIT (no BASS_Init), BASS_ERROR_ILLPARAM (no path, no BASS_STREAM_DECODE,
+// offset or length not 0), BASS_ERROR_FILEOPEN (missing, unreadable or not a regular file),
+// BASS_ERROR_FILEFORM (empty, not a WAV file libsndfile reads, no two consecutive MPEG audio
+// frames), BASS_ERROR_FORMAT (more than two channels), BASS_ERROR_MEM.
 // mem true: file points at `length` bytes of a WAV image in memory, which must stay valid until
-// the stream is freed; the stream plays on the device of BASS_Init(-1).
+// the stream is freed; the stream plays on the device of BASS_Init(-1). (Not available yet:
+// fails with BASS_ERROR_NOTAVAIL.)
 HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags);
-// Network streams are not supported: always fails (BASS_ERROR_NONET, or BASS_ERROR_FILEOPEN).
+// Network streams are not supported: always fails with BASS_ERROR_NONET (BASS_ERROR_INIT
+// before BASS_Init).
 HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, void* proc, void* user);
-// Tracker modules are not supported: always fails with BASS_ERROR_FILEFORM.
+// Tracker modules are not supported: always fails, with BASS_ERROR_FILEOPEN when the file
+// cannot be read (so that this last fallback keeps the real reason), else BASS_ERROR_FILEFORM.
 HMUSIC BASS_MusicLoad(BOOL mem, const void* file, QWORD offset, DWORD length, DWORD flags,
                       DWORD freq);
 BOOL BASS_StreamFree(HSTREAM handle);
 
 BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info);
 BOOL BASS_ChannelGetAttributes(DWORD handle, DWORD* freq, DWORD* volume, int* pan);
-// Decoding channels: up to `length` bytes of PCM; 0xFFFFFFFF on error or at the end
-// (BASS_ERROR_ENDED).
+// Decoding channels: up to `length` bytes of PCM, whole frames only (length is rounded down to
+// a multiple of the frame size); 0xFFFFFFFF on error or at the end (BASS_ERROR_ENDED).
 DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length);
+// Decoding channels: BASS_ACTIVE_PLAYING while data remains, BASS_ACTIVE_STOPPED (0) once all
+// of it has been delivered.
 DWORD BASS_ChannelIsActive(DWORD handle);
 // Bytes of the decoded PCM (16-bit, or 8-bit with BASS_SAMPLE_8BITS); for a recording, bytes
 // recorded so far; for a memory stream, bytes of its PCM heard so far.
 QWORD BASS_ChannelGetPosition(DWORD handle);
 QWORD BASS_ChannelGetLength(DWORD handle);
+// Decoding channels: any byte position up to the length, rounded down to a whole frame; the
+// next BASS_ChannelGetData starts there (0 rewinds). Past the end: BASS_ERROR_POSITION.
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD position);
+// Decoding channels cannot be played (BASS_ERROR_DECODE).
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
+// A decoding channel ends: no more data until BASS_ChannelSetPosition.
 BOOL BASS_ChannelStop(DWORD handle);
 
 // Recording inputs: the sound server's sources, monitors of outputs included.

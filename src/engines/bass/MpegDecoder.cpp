@@ -1,0 +1,333 @@
+// MPEG audio (MP3, and the MP2/MP1 and MPEG-2/2.5 streams libmpg123 reads) through libmpg123.
+//
+// One output format for the whole file. A stream may change its channel mode or even its
+// sample rate from frame to frame (the ISO test stream l3-he_mode goes mono, dual, stereo,
+// joint stereo, mono). A WAV file has one format, so before decoding the whole stream is
+// scanned once, frame header by frame header, and the output is fixed to:
+//  - stereo when any frame has two channels (mono frames are then played on both sides), mono
+//    when every frame is mono: nothing of a stereo passage is lost by mixing it down;
+//  - the sample rate of the first frame; frames at another rate are resampled by libmpg123.
+// The length is known at open: mpg123_scan counts every frame and mpg123_length applies the
+// encoder delay and padding of a LAME/Xing tag (gapless decoding), which is exact as long as
+// every frame has the output rate. When the rate changes the resampler's output cannot be
+// predicted from frame counts, so such a stream is decoded once at open to measure it.
+//
+// Not audio: libmpg123 searches for frame sync words, and random bytes or a text may contain
+// one that looks like a frame header. A stream is accepted only when its first two frames
+// follow each other without a gap and agree in layer, version and sample rate. (libmpg123 1.31
+// looks ahead for the second header itself when the input can seek, as ours can; the rule is
+// checked here all the same so that it does not rest on that detail. A stream of a single
+// frame, which libmpg123 decodes to nothing, is refused by it.)
+
+#include "engines/bass/BassInternal.h"
+#include "engines/bass/Decoder.h"
+
+#include <mpg123.h>
+
+#include <array>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quaverly::bass::detail {
+namespace {
+
+struct Mpg123Deleter {
+    void operator()(mpg123_handle* h) const { mpg123_delete(h); }
+};
+using Mpg123Ptr = std::unique_ptr<mpg123_handle, Mpg123Deleter>;
+
+// libmpg123 reads through the layer's buffered stdio file.
+mpg123_ssize_t readCallback(void* handle, void* buffer, size_t bytes) {
+    auto* f = static_cast<std::FILE*>(handle);
+    const std::size_t got = std::fread(buffer, 1, bytes, f);
+    if (got == 0 && std::ferror(f))
+        return -1;
+    return static_cast<mpg123_ssize_t>(got);
+}
+off_t seekCallback(void* handle, off_t offset, int whence) {
+    auto* f = static_cast<std::FILE*>(handle);
+    if (seekFile(f, offset, whence) != 0)
+        return -1;
+    return static_cast<off_t>(tellFile(f));
+}
+
+std::string mpgError(mpg123_handle* mh, int code) {
+    return (code == MPG123_ERR && mh) ? mpg123_strerror(mh) : mpg123_plain_strerror(code);
+}
+
+DWORD ctypeOfLayer(int layer) {
+    switch (layer) {
+    case 1:
+        return BASS_CTYPE_STREAM_MP1;
+    case 2:
+        return BASS_CTYPE_STREAM_MP2;
+    default:
+        return BASS_CTYPE_STREAM_MP3;
+    }
+}
+
+// What one pass over the frame headers found.
+struct Survey {
+    long rate = 0;
+    int layer = 0;
+    int version = 0;
+    bool anyStereo = false;
+    bool rateChanges = false;
+    std::uint64_t frames = 0;
+    bool firstTwoAdjacent = false;
+    std::string stopReason; // why the pass ended early, empty at a normal end
+};
+
+Survey survey(mpg123_handle* mh) {
+    Survey s;
+    off_t firstEnd = 0;
+    for (;;) {
+        const int r = mpg123_framebyframe_next(mh);
+        if (r == MPG123_DONE)
+            break;
+        if (r != MPG123_OK && r != MPG123_NEW_FORMAT) {
+            s.stopReason = mpgError(mh, r);
+            break;
+        }
+        mpg123_frameinfo2 fi{};
+        if (mpg123_info2(mh, &fi) != MPG123_OK) {
+            s.stopReason = mpg123_strerror(mh);
+            break;
+        }
+        const off_t pos = mpg123_framepos(mh);
+        if (s.frames == 0) {
+            s.rate = fi.rate;
+            s.layer = fi.layer;
+            s.version = fi.version;
+            firstEnd = pos + fi.framesize;
+        } else if (s.frames == 1) {
+            s.firstTwoAdjacent = pos == firstEnd && fi.layer == s.layer &&
+                                 fi.version == s.version && fi.rate == s.rate;
+        }
+        if (fi.mode != MPG123_M_MONO)
+            s.anyStereo = true;
+        if (fi.rate != s.rate)
+            s.rateChanges = true;
+        ++s.frames;
+    }
+    return s;
+}
+
+class MpegDecoder final : public Decoder {
+public:
+    MpegDecoder(CFile file, Mpg123Ptr mh) : file_(std::move(file)), mh_(std::move(mh)) {}
+
+    // Second half of the open: fixes the output format and finds the exact length.
+    bool start(const Survey& s, const std::string& name) {
+        mpg123_handle* mh = mh_.get();
+        format_.rate = static_cast<std::uint32_t>(s.rate);
+        format_.channels = s.anyStereo ? 2 : 1;
+        format_.ctype = ctypeOfLayer(s.layer);
+        format_.origres = 0;
+        frameBytes_ = static_cast<std::size_t>(format_.channels) * 2;
+        resampled_ = s.rateChanges;
+
+        int r = mpg123_format_none(mh);
+        if (r == MPG123_OK)
+            r = mpg123_format(mh, s.rate, format_.channels, MPG123_ENC_SIGNED_16);
+        if (r != MPG123_OK)
+            return fail(BASS_ERROR_FORMAT, name + ": output format refused: " + mpgError(mh, r));
+        if (!restart())
+            return fail(BASS_ERROR_FILEFORM, name + ": " + errorText_);
+
+        if (resampled_) {
+            const auto measured = measure();
+            if (!measured)
+                return false;
+            frames_ = *measured;
+        } else {
+            const off_t length = mpg123_length(mh);
+            if (length < 0)
+                return fail(BASS_ERROR_FILEFORM, name + ": unknown length: " + mpg123_strerror(mh));
+            frames_ = static_cast<std::uint64_t>(length);
+        }
+        long rate = 0;
+        int channels = 0, encoding = 0;
+        if (frames_ > 0 &&
+            ((r = mpg123_getformat(mh, &rate, &channels, &encoding)) != MPG123_OK ||
+             rate != s.rate || channels != format_.channels || encoding != MPG123_ENC_SIGNED_16))
+            return fail(BASS_ERROR_FORMAT, name + ": the decoder did not take the output format" +
+                                               (r != MPG123_OK ? ": " + mpgError(mh, r) : ""));
+        return true;
+    }
+
+    std::size_t read(std::int16_t* out, std::size_t frames) override {
+        if (ended_)
+            return 0;
+        auto* bytes = reinterpret_cast<unsigned char*>(out);
+        const std::size_t want = frames * frameBytes_;
+        std::size_t got = 0;
+        int idle = 0;
+        while (got < want) {
+            std::size_t done = 0;
+            const int r = mpg123_read(mh_.get(), bytes + got, want - got, &done);
+            got += done;
+            if (r == MPG123_DONE) {
+                ended_ = true;
+                break;
+            }
+            if (r != MPG123_OK && r != MPG123_NEW_FORMAT) {
+                errorText_ = mpgError(mh_.get(), r);
+                ended_ = true;
+                break;
+            }
+            // libmpg123 fills the buffer unless it ends; guard against a decoder that neither
+            // delivers nor ends.
+            if (done == 0 && ++idle > 1000) {
+                errorText_ = "the decoder makes no progress";
+                ended_ = true;
+                break;
+            }
+        }
+        return got / frameBytes_;
+    }
+
+    // libmpg123 seeks to the exact sample, but its synthesis filter keeps the phase it had
+    // before the seek, so a few samples after it may differ by 1 from a straight decode.
+    // Position 0 therefore restarts the decoder: a rewound stream repeats its bytes exactly.
+    bool seek(std::uint64_t frame) override {
+        ended_ = false;
+        errorText_.clear();
+        if (frame == 0 || resampled_) {
+            if (!restart()) {
+                ended_ = true;
+                return false;
+            }
+            // Positions in a resampled stream are not exact in libmpg123: decode up to them.
+            return skip(frame);
+        }
+        if (mpg123_seek(mh_.get(), static_cast<off_t>(frame), SEEK_SET) < 0) {
+            errorText_ = mpg123_strerror(mh_.get());
+            ended_ = true;
+            return false;
+        }
+        return true;
+    }
+
+private:
+    bool fail(int code, std::string text) {
+        setError(code, std::move(text));
+        return false;
+    }
+
+    // Opens the stream from its first byte, as fresh as a new decoder, and scans it so that
+    // the length is exact and seeks find their frames. The output format set in start()
+    // stays. About 10 ms for a 5-minute MP3.
+    bool restart() {
+        mpg123_handle* mh = mh_.get();
+        mpg123_close(mh);
+        if (seekFile(file_.get(), 0, SEEK_SET) != 0) {
+            errorText_ = "cannot seek in the file";
+            return false;
+        }
+        int r = mpg123_open_handle(mh, file_.get());
+        if (r == MPG123_OK)
+            r = mpg123_scan(mh);
+        if (r != MPG123_OK) {
+            errorText_ = mpgError(mh, r);
+            return false;
+        }
+        return true;
+    }
+
+    // Decodes and drops `frames` frames.
+    bool skip(std::uint64_t frames) {
+        if (frames == 0)
+            return true;
+        std::vector<std::int16_t> scratch(16384);
+        const std::size_t perRead = scratch.size() / static_cast<std::size_t>(format_.channels);
+        while (frames > 0) {
+            const std::size_t n = frames < perRead ? static_cast<std::size_t>(frames) : perRead;
+            const std::size_t got = read(scratch.data(), n);
+            frames -= got;
+            if (got < n)
+                return true; // past the decodable end: the stream pads with silence
+        }
+        return true;
+    }
+
+    // Frames of the whole stream, by decoding it; rewinds afterwards.
+    std::optional<std::uint64_t> measure() {
+        std::vector<std::int16_t> scratch(16384);
+        const std::size_t perRead = scratch.size() / static_cast<std::size_t>(format_.channels);
+        std::uint64_t total = 0;
+        for (;;) {
+            const std::size_t got = read(scratch.data(), perRead);
+            total += got;
+            if (got < perRead)
+                break;
+        }
+        ended_ = false;
+        errorText_.clear();
+        if (!restart()) {
+            setError(BASS_ERROR_FILEFORM, "cannot rewind after measuring: " + errorText_);
+            return std::nullopt;
+        }
+        return total;
+    }
+
+    CFile file_; // must outlive mh_, which reads through it
+    Mpg123Ptr mh_;
+    std::size_t frameBytes_ = 2;
+    bool resampled_ = false;
+    bool ended_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<Decoder> openMpegDecoder(CFile file, const char* path) {
+    const std::string name(path);
+    // Since libmpg123 1.27 this does nothing; older versions need it once per process.
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { mpg123_init(); });
+
+    int err = MPG123_OK;
+    Mpg123Ptr mh(mpg123_new(nullptr, &err));
+    if (!mh) {
+        setError(BASS_ERROR_MEM, name + ": no decoder: " + mpg123_plain_strerror(err));
+        return nullptr;
+    }
+    // Gapless: a LAME/Xing tag's encoder delay and padding are cut, so the PCM has the length
+    // of the encoded sound. Quiet: failures are reported through the layer's error, not stderr.
+    int r = mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
+    if (r == MPG123_OK)
+        r = mpg123_replace_reader_handle(mh.get(), readCallback, seekCallback, nullptr);
+    if (r != MPG123_OK) {
+        setError(BASS_ERROR_CREATE, name + ": decoder set-up failed: " + mpgError(mh.get(), r));
+        return nullptr;
+    }
+    if (seekFile(file.get(), 0, SEEK_SET) != 0) {
+        setError(BASS_ERROR_FILEOPEN, name + ": cannot seek");
+        return nullptr;
+    }
+    if ((r = mpg123_open_handle(mh.get(), file.get())) != MPG123_OK) {
+        setError(BASS_ERROR_FILEFORM, name + ": " + mpgError(mh.get(), r));
+        return nullptr;
+    }
+    const Survey s = survey(mh.get());
+    mpg123_close(mh.get());
+    if (s.frames == 0) {
+        setError(BASS_ERROR_FILEFORM, name + ": no MPEG audio frames" +
+                                          (s.stopReason.empty() ? "" : ": " + s.stopReason));
+        return nullptr;
+    }
+    if (s.frames < 2 || !s.firstTwoAdjacent) {
+        setError(BASS_ERROR_FILEFORM,
+                 name + ": not an MPEG audio stream (no two consecutive frames)");
+        return nullptr;
+    }
+
+    auto decoder = std::make_unique<MpegDecoder>(std::move(file), std::move(mh));
+    if (!decoder->start(s, name))
+        return nullptr;
+    return decoder;
+}
+
+} // namespace quaverly::bass::detail

@@ -1,0 +1,291 @@
+// WAV files through the layer: the real files of other programs, and small files made here
+// whose samples have known values, to check every conversion to 16 bits exactly.
+
+#include "BassTestUtil.h"
+
+#include "engines/wav/WavHeader.h"
+
+#include <QTemporaryDir>
+
+using namespace bass_test;
+
+namespace {
+
+struct WavCase {
+    const char* file;
+    int error; // BASS_OK when the file opens
+    std::size_t frames;
+    DWORD rate;
+    DWORD chans;
+    DWORD origres;
+    // When 8, 16 or 24: integer PCM whose data chunk the test converts itself for comparison.
+    int pcmBits;
+};
+
+std::ostream& operator<<(std::ostream& os, const WavCase& c) {
+    return os << c.file;
+}
+
+// The samples of the data chunk (found by the project's own chunk walker), as 16-bit.
+std::vector<std::int16_t> expectedFromDataChunk(const std::string& path, int bits) {
+    const auto layout = quaverly::probeWav(QString::fromStdString(path));
+    if (!layout)
+        return {};
+    const QByteArray all = readAll(path);
+    const auto* p = reinterpret_cast<const std::uint8_t*>(all.constData()) + layout->dataOffset;
+    std::vector<std::int16_t> out;
+    const std::size_t bytes = bits / 8;
+    for (std::size_t i = 0; i + bytes <= layout->dataSize; i += bytes) {
+        if (bits == 8)
+            out.push_back(static_cast<std::int16_t>((p[i] - 128) * 256));
+        else if (bits == 16)
+            out.push_back(static_cast<std::int16_t>(p[i] | (p[i + 1] << 8)));
+        else
+            out.push_back(static_cast<std::int16_t>(p[i + 1] | (p[i + 2] << 8)));
+    }
+    return out;
+}
+
+class RealWavFiles : public LayerTest, public ::testing::WithParamInterface<WavCase> {};
+
+TEST_P(RealWavFiles, DecodeToTheirSamplesOrFailCleanly) {
+    const auto& c = GetParam();
+    const std::string path = realFile(c.file);
+    const HSTREAM h = open(path);
+    if (c.error != BASS_OK) {
+        EXPECT_EQ(h, 0u);
+        EXPECT_EQ(BASS_ErrorGetCode(), c.error) << lastErrorText();
+        EXPECT_FALSE(lastErrorText().empty());
+        return;
+    }
+    ASSERT_NE(h, 0u) << lastErrorText();
+    BASS_CHANNELINFO info;
+    ASSERT_TRUE(BASS_ChannelGetInfo(h, &info));
+    EXPECT_EQ(info.freq, c.rate);
+    EXPECT_EQ(info.chans, c.chans);
+    EXPECT_EQ(info.origres, c.origres);
+    EXPECT_EQ(info.ctype, BASS_CTYPE_STREAM_WAV);
+    EXPECT_EQ(info.flags & BASS_SAMPLE_8BITS, 0u); // always delivered as 16-bit
+    const auto ours = samplesOf(decodeRest(h));
+    EXPECT_EQ(ours.size(), c.frames * c.chans);
+    if (c.pcmBits) {
+        const auto expected = expectedFromDataChunk(path, c.pcmBits);
+        EXPECT_EQ(ours, expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Real, RealWavFiles,
+    ::testing::Values(
+        WavCase{"wav/wavefile/valid/stereo_pcm_16_44100.wav", BASS_OK, 2240, 44100, 2, 16, 16},
+        WavCase{"wav/wavefile/valid/mono_pcm_16_44100_junk_chunk_with_padding_byte.wav", BASS_OK,
+                2240, 44100, 1, 16, 16},
+        WavCase{"wav/wavefile/valid/"
+                "mono_pcm_16_44100_junk_chunk_final_chunk_missing_padding_byte.wav",
+                BASS_OK, 2240, 44100, 1, 16, 16},
+        WavCase{"wav/wavefile/valid/mono_pcm_8_44100_with_padding_byte.wav", BASS_OK, 2241, 44100,
+                1, 8, 8},
+        WavCase{"wav/wavefile/valid/stereo_pcm_8_44100.wav", BASS_OK, 2240, 44100, 2, 8, 8},
+        WavCase{"wav/wavefile/valid/stereo_pcm_24_44100.wav", BASS_OK, 2240, 44100, 2, 24, 24},
+        WavCase{"wav/wavefile/valid/extensible_stereo_pcm_16_44100.wav", BASS_OK, 2240, 44100, 2,
+                16, 16},
+        WavCase{"wav/wavefile/valid/extensible_stereo_pcm_24_44100.wav", BASS_OK, 2240, 44100, 2,
+                24, 24},
+        WavCase{"wav/wavefile/valid/stereo_float_32_44100.wav", BASS_OK, 2240, 44100, 2, 32, 0},
+        WavCase{"wav/wavefile/valid/with_smpl_chunk_after_data_chunk.wav", BASS_OK, 2240, 44100, 2,
+                16, 16},
+        WavCase{"wav/wavefile/valid/format_chunk_with_extra_bytes.wav", BASS_OK, 2240, 44100, 1, 8,
+                8},
+        WavCase{"wav/wavefile/valid/no_samples.wav", BASS_OK, 0, 44100, 1, 8, 8},
+        WavCase{"wav/wavefile/valid/tri_pcm_16_44100.wav", BASS_ERROR_FORMAT, 0, 0, 0, 0, 0},
+        // The data chunk claims 100000 bytes; the 2240 present are decoded, nothing beyond.
+        WavCase{"wav/wavefile/invalid/data_chunk_truncated.wav", BASS_OK, 2240, 44100, 1, 8, 8},
+        WavCase{"wav/wavefile/invalid/no_data_chunk.wav", BASS_ERROR_FILEFORM, 0, 0, 0, 0, 0},
+        WavCase{"wav/wavefile/invalid/format_chunk_after_data_chunk.wav", BASS_ERROR_FILEFORM, 0, 0,
+                0, 0, 0},
+        WavCase{"wav/wavefile/invalid/empty.wav", BASS_ERROR_FILEFORM, 0, 0, 0, 0, 0},
+        WavCase{"wav/wavefile/invalid/incomplete_riff_header.wav", BASS_ERROR_FILEFORM, 0, 0, 0, 0,
+                0},
+        WavCase{"wav/wavefile/invalid/bad_riff_header.wav", BASS_ERROR_FILEFORM, 0, 0, 0, 0, 0},
+        // A-law, with no samples: libsndfile reads A-law, so the file is an empty stream.
+        WavCase{"wav/wavefile/unsupported/unsupported_audio_format.wav", BASS_OK, 0, 44100, 2, 0,
+                0},
+        WavCase{"wav/wavefile/unsupported/bad_channel_count.wav", BASS_ERROR_FILEFORM, 0, 0, 0, 0,
+                0},
+        WavCase{"wav/hound/pcmwaveformat-16bit-44100Hz-mono-extra.wav", BASS_OK, 4, 44100, 1, 16,
+                16},
+        WavCase{"wav/hound/waveformatextensible-24bit-4byte-48kHz-stereo.wav", BASS_OK, 2, 48000, 2,
+                32, 0},
+        WavCase{"wav/hound/nonstandard-01.wav", BASS_OK, 1, 48000, 2, 24, 24},
+        WavCase{"wav/hound/fuzz-crash-e879de4e.wav", BASS_ERROR_FILEFORM, 0, 0, 0, 0, 0},
+        WavCase{"wav/wavjl/48000_stereo_pcm16.wav", BASS_OK, 100, 48000, 2, 16, 16},
+        WavCase{"wav/wavjl/48000_stereo_pcm16_long_datalength.wav", BASS_OK, 100, 48000, 2, 16, 16},
+        WavCase{"wav/wavjl/48000_stereo_pcm16_long_filelength.wav", BASS_OK, 100, 48000, 2, 16, 16},
+        WavCase{"wav/tinytag/riff_extra_zero.wav", BASS_OK, 5120, 44100, 2, 16, 16},
+        WavCase{"wav/tinytag/test-tagged.wav", BASS_OK, 44100, 44100, 2, 16, 16},
+        WavCase{"wav/tinytag/id3_header_with_a_zero_byte.wav", BASS_OK, 22050, 22050, 1, 16, 16},
+        WavCase{"wav/tinytag/wav_with_image.wav", BASS_OK, 17157, 8000, 1, 8, 8},
+        WavCase{"wav/tinytag/silence-22khz-mono-1s.wav", BASS_OK, 22032, 22050, 1, 16, 16},
+        // MS-ADPCM, which libsndfile decodes.
+        WavCase{"wav/tinytag/adpcm_no_byterate.wav", BASS_OK, 1012, 8000, 2, 0, 0}));
+
+// A WAV file with one fmt chunk (plain, or extensible with the PCM or float sub-format) and
+// one data chunk.
+QByteArray makeWav(std::uint16_t formatTag, std::uint16_t channels, std::uint32_t rate,
+                   std::uint16_t bits, const QByteArray& data, bool extensible = false) {
+    auto le = [](std::uint32_t v, int bytes) {
+        QByteArray b;
+        for (int i = 0; i < bytes; ++i)
+            b += static_cast<char>((v >> (8 * i)) & 0xFF);
+        return b;
+    };
+    const std::uint16_t align = static_cast<std::uint16_t>(channels * bits / 8);
+    QByteArray fmt = le(extensible ? 0xFFFE : formatTag, 2) + le(channels, 2) + le(rate, 4) +
+                     le(rate * align, 4) + le(align, 2) + le(bits, 2);
+    if (extensible) {
+        fmt += le(22, 2) + le(bits, 2) + le(channels == 2 ? 3 : 4, 4) + le(formatTag, 2) +
+               QByteArray("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+    }
+    QByteArray body =
+        "WAVE" + QByteArray("fmt ") + le(fmt.size(), 4) + fmt + "data" + le(data.size(), 4) + data;
+    if (data.size() % 2)
+        body += '\0';
+    return "RIFF" + le(body.size(), 4) + body;
+}
+
+struct ConversionCase {
+    const char* name;
+    std::uint16_t formatTag;
+    std::uint16_t bits;
+    bool extensible;
+    QByteArray (*samples)();
+    std::vector<std::int16_t> expected;
+};
+
+std::ostream& operator<<(std::ostream& os, const ConversionCase& c) {
+    return os << c.name;
+}
+
+QByteArray ints(std::initializer_list<std::int64_t> values, int bytes) {
+    QByteArray b;
+    for (auto v : values)
+        for (int i = 0; i < bytes; ++i)
+            b += static_cast<char>((static_cast<std::uint64_t>(v) >> (8 * i)) & 0xFF);
+    return b;
+}
+
+QByteArray floats(std::initializer_list<float> values) {
+    QByteArray b;
+    for (float f : values) {
+        std::uint32_t u;
+        std::memcpy(&u, &f, 4);
+        for (int i = 0; i < 4; ++i)
+            b += static_cast<char>((u >> (8 * i)) & 0xFF);
+    }
+    return b;
+}
+
+class Conversion : public LayerTest, public ::testing::WithParamInterface<ConversionCase> {};
+
+TEST_P(Conversion, StaircaseBecomesExact16BitSamples) {
+    const auto& c = GetParam();
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("stairs.wav").toStdString();
+    writeAll(path, makeWav(c.formatTag, 1, 22050, c.bits, c.samples(), c.extensible));
+    const HSTREAM h = open(path);
+    ASSERT_NE(h, 0u) << lastErrorText();
+    BASS_CHANNELINFO info;
+    ASSERT_TRUE(BASS_ChannelGetInfo(h, &info));
+    EXPECT_EQ(info.chans, 1u);
+    EXPECT_EQ(info.freq, 22050u);
+    EXPECT_EQ(info.origres, c.bits);
+    EXPECT_EQ(samplesOf(decodeRest(h)), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Staircases, Conversion,
+    ::testing::Values(
+        // Unsigned 8-bit: 128 is silence; each step is 256 in 16 bits.
+        ConversionCase{"pcm8",
+                       1,
+                       8,
+                       false,
+                       [] {
+                           return ints({0, 1, 64, 127, 128, 129, 200, 255}, 1);
+                       },
+                       {-32768, -32512, -16384, -256, 0, 256, 18432, 32512}},
+        // 24-bit: the low byte is dropped (rounding towards minus infinity).
+        ConversionCase{"pcm24",
+                       1,
+                       24,
+                       false,
+                       [] {
+                           return ints({-8388608, -8388607, -256, -255, -1, 0, 1, 255, 256,
+                                        0x123456, 8388607},
+                                       3);
+                       },
+                       {-32768, -32768, -1, -1, -1, 0, 0, 0, 1, 0x1234, 32767}},
+        ConversionCase{"pcm24extensible",
+                       1,
+                       24,
+                       true,
+                       [] {
+                           return ints({-8388608, -256, 0, 256, 0x123456, 8388607}, 3);
+                       },
+                       {-32768, -1, 0, 1, 0x1234, 32767}},
+        ConversionCase{"pcm32",
+                       1,
+                       32,
+                       false,
+                       [] {
+                           return ints(
+                               {-2147483648LL, -65536, -1, 0, 65535, 65536, 0x12345678, 2147483647},
+                               4);
+                       },
+                       {-32768, -1, -1, 0, 0, 1, 0x1234, 32767}},
+        // Float: ±1.0 is full scale, ×32768 rounded to nearest; beyond it the samples clip
+        // instead of wrapping around.
+        ConversionCase{
+            "float",
+            3,
+            32,
+            false,
+            [] {
+                return floats({0.0f, 0.25f, 0.5f, -0.5f, 0.1f, -0.1f, 1.0f, -1.0f, 1.5f, -1.5f,
+                               1000.0f, -1000.0f});
+            },
+            {0, 8192, 16384, -16384, 3277, -3277, 32767, -32768, 32767, -32768, 32767, -32768}},
+        ConversionCase{"floatExtensible",
+                       3,
+                       32,
+                       true,
+                       [] {
+                           return floats({0.25f, -1.0f, 3.0f});
+                       },
+                       {8192, -32768, 32767}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+using WavByContent = LayerTest;
+
+// The kind of file is found from its bytes: a WAV file named .mp3 is read as WAV and an MP3
+// file named .wav as MP3.
+TEST_F(WavByContent, NameDoesNotDecideTheDecoder) {
+    QTemporaryDir dir;
+    const std::string wavAsMp3 = dir.filePath("wave.mp3").toStdString();
+    const std::string mp3AsWav = dir.filePath("mpeg.wav").toStdString();
+    writeAll(wavAsMp3, readAll(realFile("wav/wavefile/valid/stereo_pcm_16_44100.wav")));
+    writeAll(mp3AsWav, readAll(realFile("mp3/edge/cbr.mp3")));
+    BASS_CHANNELINFO info;
+    const HSTREAM w = open(wavAsMp3);
+    ASSERT_NE(w, 0u) << lastErrorText();
+    ASSERT_TRUE(BASS_ChannelGetInfo(w, &info));
+    EXPECT_EQ(info.ctype, BASS_CTYPE_STREAM_WAV);
+    EXPECT_EQ(BASS_ChannelGetLength(w), 2240u * 4);
+    const HSTREAM m = open(mp3AsWav);
+    ASSERT_NE(m, 0u) << lastErrorText();
+    ASSERT_TRUE(BASS_ChannelGetInfo(m, &info));
+    EXPECT_EQ(info.ctype, BASS_CTYPE_STREAM_MP3);
+    EXPECT_EQ(BASS_ChannelGetLength(m), 19584u * 4);
+}
+
+} // namespace
