@@ -9,10 +9,13 @@
 #include <soxr.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace quaverly::mp3 {
