@@ -236,16 +236,22 @@ public:
         lame_set_errorf(gf, &lameQuiet);
         lame_set_debugf(gf, &lameQuiet);
         lame_set_msgf(gf, &lameQuiet);
-        // Every setter below only stores a value; lame_init_params validates them all.
-        lame_set_num_channels(gf, channels);
-        lame_set_in_samplerate(gf, sampleRate);
-        lame_set_out_samplerate(gf, sampleRate); // resampling is ours (libsoxr), never LAME's
-        lame_set_VBR(gf, vbr_off);
-        lame_set_brate(gf, kbps);
-        lame_set_mode(gf, channels == 1 ? MONO : JOINT_STEREO);
-        // As the lame command does by default: the ReplayGain value goes into the tag.
-        lame_set_findReplayGain(gf, 1);
-        lame_set_bWriteVbrTag(gf, 1);
+        // The setters refuse values out of their range with a nonzero result; lame_init_params
+        // then checks that they fit together.
+        const bool accepted =
+            lame_set_num_channels(gf, channels) == 0 &&
+            lame_set_in_samplerate(gf, sampleRate) == 0 &&
+            // resampling is ours (libsoxr), never LAME's
+            lame_set_out_samplerate(gf, sampleRate) == 0 && lame_set_VBR(gf, vbr_off) == 0 &&
+            lame_set_brate(gf, kbps) == 0 &&
+            lame_set_mode(gf, channels == 1 ? MONO : JOINT_STEREO) == 0 &&
+            // As the lame command does by default: the ReplayGain value goes into the tag.
+            lame_set_findReplayGain(gf, 1) == 0 && lame_set_bWriteVbrTag(gf, 1) == 0;
+        if (!accepted)
+            return fail(QStringLiteral("the MP3 encoder refused %1 Hz, %2 channel(s), %3 kbit/s")
+                            .arg(sampleRate)
+                            .arg(channels)
+                            .arg(kbps));
         // Nothing may precede the tag frame: it is written over the file's first bytes.
         lame_set_write_id3tag_automatic(gf, 0);
         if (const int rc = lame_init_params(gf); rc < 0)
