@@ -139,6 +139,10 @@ struct Layout {
     int sfFormat;
 };
 
+void PrintTo(const Layout& l, std::ostream* os) {
+    *os << l.name;
+}
+
 class SourceLayouts : public ::testing::TestWithParam<Layout> {};
 
 TEST_P(SourceLayouts, EncodeWithTheRightLengthAndTones) {
@@ -176,6 +180,10 @@ struct RealFile {
     int rate;             // the file's sample rate
     const char* cause;    // part of the refusal
 };
+
+void PrintTo(const RealFile& f, std::ostream* os) {
+    *os << f.file;
+}
 
 class RealSources : public ::testing::TestWithParam<RealFile> {};
 

@@ -205,6 +205,10 @@ struct FailureCase {
     bool namesTarget;         // the error names the target rather than the source
 };
 
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class EncoderFailure : public ::testing::TestWithParam<FailureCase> {};
 
 TEST_P(EncoderFailure, ReportsTheFileAndCauseAndLeavesTheTargetAlone) {
