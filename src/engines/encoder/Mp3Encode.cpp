@@ -1,0 +1,491 @@
+#include "engines/encoder/Mp3Encode.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+#include <lame/lame.h>
+#include <sndfile.h>
+#include <soxr.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <type_traits>
+#include <vector>
+
+namespace quaverly::mp3 {
+namespace {
+
+// Sample frames read from the source per block; the only buffers that grow with it are the
+// resampler's output and LAME's output, both a small multiple of it.
+constexpr std::size_t kBlockFrames = 8192;
+
+// LAME's own limits, from its tables (see lameWritesBitRate).
+constexpr std::array<int, 14> kMpeg1Rates{32,  40,  48,  56,  64,  80,  96,
+                                          112, 128, 160, 192, 224, 256, 320};
+constexpr std::array<int, 14> kMpeg2Rates{8,  16, 24, 32,  40,  48,  56,
+                                          64, 80, 96, 112, 128, 144, 160};
+constexpr std::array<int, 8> kMpeg25Rates{8, 16, 24, 32, 40, 48, 56, 64};
+constexpr std::array<int, 9> kLameSampleRates{8000,  11025, 12000, 16000, 22050,
+                                              24000, 32000, 44100, 48000};
+constexpr int kLameTagBytes = 156; // Xing/Info header (120) + LAME extension (36)
+constexpr int kMaxFrameBytes = 2880;
+
+template <std::size_t N> bool contains(const std::array<int, N>& a, int v) {
+    return std::find(a.begin(), a.end(), v) != a.end();
+}
+
+QString shown(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+// --- owners of the C handles ---------------------------------------------------------------
+
+struct LameCloser {
+    void operator()(lame_global_flags* gf) const { lame_close(gf); }
+};
+using LamePtr = std::unique_ptr<lame_global_flags, LameCloser>;
+
+struct SndfileCloser {
+    void operator()(SNDFILE* f) const { sf_close(f); }
+};
+using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
+
+struct SoxrDeleter {
+    void operator()(soxr_t s) const { soxr_delete(s); }
+};
+using SoxrPtr = std::unique_ptr<std::remove_pointer_t<soxr_t>, SoxrDeleter>;
+
+// LAME's messages would go to stderr from whatever thread encodes; every failure we care about
+// is reported through return codes instead.
+void lameQuiet(const char*, va_list) {}
+
+QString lameErrorText(int code) {
+    switch (code) {
+    case -1:
+        return QStringLiteral("output buffer too small");
+    case -2:
+        return QStringLiteral("out of memory");
+    case -3:
+        return QStringLiteral("encoder not initialised");
+    case -4:
+        return QStringLiteral("psychoacoustic model failed");
+    default:
+        return QStringLiteral("error %1").arg(code);
+    }
+}
+
+// A WAV source read through libsndfile. The file is opened with QFile (so paths work the same on
+// every platform and open errors read well) and handed to libsndfile as virtual I/O; the QFile
+// therefore outlives the SNDFILE handle (members are destroyed in reverse order).
+class WavSource {
+public:
+    WavSource() = default;
+    WavSource(const WavSource&) = delete;
+    WavSource& operator=(const WavSource&) = delete;
+
+    // Opens and checks the source; the error names the file and the cause.
+    std::optional<QString> open(const QString& path) {
+        path_ = path;
+        file_.setFileName(path);
+        if (!file_.exists())
+            return QStringLiteral("Cannot read \"%1\": the file does not exist").arg(shown(path));
+        if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            return QStringLiteral("Cannot read \"%1\": %2").arg(shown(path), file_.errorString());
+        static SF_VIRTUAL_IO io{&vioLength, &vioSeek, &vioRead, &vioWrite, &vioTell};
+        snd_.reset(sf_open_virtual(&io, SFM_READ, &info_, &file_));
+        if (!snd_)
+            return QStringLiteral("Cannot read \"%1\": not a readable WAV file (%2)")
+                .arg(shown(path), QString::fromUtf8(sf_strerror(nullptr)).trimmed());
+        const int major = info_.format & SF_FORMAT_TYPEMASK;
+        if (major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX && major != SF_FORMAT_RF64)
+            return QStringLiteral("Cannot read \"%1\": not a WAV file").arg(shown(path));
+        if (info_.channels < 1 || info_.channels > 2)
+            return QStringLiteral("Cannot encode \"%1\": it has %2 channels; only mono and stereo "
+                                  "can be encoded")
+                .arg(shown(path))
+                .arg(info_.channels);
+        if (info_.samplerate <= 0)
+            return QStringLiteral("Cannot read \"%1\": invalid sample rate").arg(shown(path));
+        if (info_.frames <= 0)
+            return QStringLiteral("Cannot encode \"%1\": it contains no audio").arg(shown(path));
+        return std::nullopt;
+    }
+
+    int channels() const { return info_.channels; }
+    int sampleRate() const { return info_.samplerate; }
+
+    // Reads up to `frames` interleaved float frames (full scale +-1); 0 at the end. A read error
+    // gives an error text instead.
+    std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) {
+        const sf_count_t n = sf_readf_float(snd_.get(), dst, static_cast<sf_count_t>(frames));
+        *got = n > 0 ? static_cast<std::size_t>(n) : 0;
+        if (file_.error() != QFileDevice::NoError)
+            return QStringLiteral("Cannot read \"%1\": %2").arg(shown(path_), file_.errorString());
+        if (n < 0 || sf_error(snd_.get()) != SF_ERR_NO_ERROR)
+            return QStringLiteral("Cannot read \"%1\": %2")
+                .arg(shown(path_), QString::fromUtf8(sf_strerror(snd_.get())));
+        return std::nullopt;
+    }
+
+private:
+    static QFile* of(void* user) { return static_cast<QFile*>(user); }
+    static sf_count_t vioLength(void* user) { return of(user)->size(); }
+    static sf_count_t vioSeek(sf_count_t offset, int whence, void* user) {
+        QFile* f = of(user);
+        const qint64 base = whence == SEEK_CUR ? f->pos() : whence == SEEK_END ? f->size() : 0;
+        if (base + offset < 0 || !f->seek(base + offset))
+            return -1;
+        return f->pos();
+    }
+    static sf_count_t vioRead(void* ptr, sf_count_t count, void* user) {
+        const qint64 n = of(user)->read(static_cast<char*>(ptr), count);
+        return n > 0 ? n : 0;
+    }
+    static sf_count_t vioWrite(const void*, sf_count_t, void*) { return 0; }
+    static sf_count_t vioTell(void* user) { return of(user)->pos(); }
+
+    QString path_;
+    QFile file_;
+    SF_INFO info_{};
+    SndfilePtr snd_;
+};
+
+// Streams interleaved float frames from one rate to another with libsoxr at high quality. soxr
+// aligns its output with the input (its filter delay is compensated), and after flush() the
+// output holds round(input frames x ratio) frames, so durations match.
+class Resampler {
+public:
+    std::optional<QString> open(int fromRate, int toRate, int channels) {
+        channels_ = static_cast<unsigned>(channels);
+        ratio_ = double(toRate) / double(fromRate);
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+        soxr_error_t err = nullptr;
+        soxr_.reset(soxr_create(fromRate, toRate, channels_, &err, &io, &quality, nullptr));
+        if (!soxr_ || err)
+            return QString::fromUtf8(err ? err : "cannot create the resampler");
+        return std::nullopt;
+    }
+
+    // Resamples `frames` frames of `in`; `out` receives what is ready (replacing its content).
+    std::optional<QString> process(const float* in, std::size_t frames, std::vector<float>& out) {
+        out.clear();
+        std::size_t consumed = 0;
+        while (consumed < frames) {
+            const std::size_t room = static_cast<std::size_t>(double(frames) * ratio_) + 64;
+            const std::size_t start = out.size();
+            out.resize(start + room * channels_);
+            std::size_t idone = 0, odone = 0;
+            const soxr_error_t err =
+                soxr_process(soxr_.get(), in + consumed * channels_, frames - consumed, &idone,
+                             out.data() + start, room, &odone);
+            out.resize(start + odone * channels_);
+            if (err)
+                return QString::fromUtf8(err);
+            if (idone == 0 && odone == 0)
+                return QStringLiteral("the resampler made no progress");
+            consumed += idone;
+        }
+        return std::nullopt;
+    }
+
+    // Drains what soxr still holds once the input has ended.
+    std::optional<QString> flush(std::vector<float>& out) {
+        out.clear();
+        const std::size_t room = 4096;
+        for (;;) {
+            const std::size_t start = out.size();
+            out.resize(start + room * channels_);
+            std::size_t odone = 0;
+            const soxr_error_t err =
+                soxr_process(soxr_.get(), nullptr, 0, nullptr, out.data() + start, room, &odone);
+            out.resize(start + odone * channels_);
+            if (err)
+                return QString::fromUtf8(err);
+            if (odone < room)
+                return std::nullopt;
+        }
+    }
+
+private:
+    SoxrPtr soxr_;
+    unsigned channels_ = 1;
+    double ratio_ = 1.0;
+};
+
+// libmp3lame set up like `lame -b N` for a source it need not resample, writing to a QSaveFile.
+class LameWriter {
+public:
+    LameWriter(QSaveFile& out, const QString& target) : out_(out), target_(target) {}
+
+    // With `gapless` the tag frame must come out; without, LAME has no room for it (see
+    // gaplessTagFits) and writes none.
+    std::optional<QString> open(int sampleRate, int channels, int kbps, bool gapless) {
+        channels_ = channels;
+        gapless_ = gapless;
+        gf_.reset(lame_init());
+        if (!gf_)
+            return fail(QStringLiteral("cannot start the MP3 encoder (out of memory)"));
+        lame_global_flags* gf = gf_.get();
+        lame_set_errorf(gf, &lameQuiet);
+        lame_set_debugf(gf, &lameQuiet);
+        lame_set_msgf(gf, &lameQuiet);
+        // The setters refuse values out of their range with a nonzero result; lame_init_params
+        // then checks that they fit together.
+        const bool accepted =
+            lame_set_num_channels(gf, channels) == 0 &&
+            lame_set_in_samplerate(gf, sampleRate) == 0 &&
+            // resampling is ours (libsoxr), never LAME's
+            lame_set_out_samplerate(gf, sampleRate) == 0 && lame_set_VBR(gf, vbr_off) == 0 &&
+            lame_set_brate(gf, kbps) == 0 &&
+            lame_set_mode(gf, channels == 1 ? MONO : JOINT_STEREO) == 0 &&
+            // As the lame command does by default: the ReplayGain value goes into the tag.
+            lame_set_findReplayGain(gf, 1) == 0 && lame_set_bWriteVbrTag(gf, 1) == 0;
+        if (!accepted)
+            return fail(QStringLiteral("the MP3 encoder refused %1 Hz, %2 channel(s), %3 kbit/s")
+                            .arg(sampleRate)
+                            .arg(channels)
+                            .arg(kbps));
+        // Nothing may precede the tag frame: it is written over the file's first bytes.
+        lame_set_write_id3tag_automatic(gf, 0);
+        if (const int rc = lame_init_params(gf); rc < 0)
+            return fail(QStringLiteral("the MP3 encoder refused %1 Hz, %2 channel(s), %3 kbit/s "
+                                       "(code %4)")
+                            .arg(sampleRate)
+                            .arg(channels)
+                            .arg(kbps)
+                            .arg(rc));
+        // LAME quietly moves a bit rate or sample rate it does not like: insist on ours.
+        if (lame_get_brate(gf) != kbps || lame_get_out_samplerate(gf) != sampleRate ||
+            lame_get_VBR(gf) != vbr_off)
+            return fail(QStringLiteral("the MP3 encoder cannot write %1 kbit/s at %2 Hz")
+                            .arg(kbps)
+                            .arg(sampleRate));
+        return std::nullopt;
+    }
+
+    // Encodes interleaved float frames (full scale +-1).
+    std::optional<QString> encode(const float* frames, std::size_t count) {
+        // LAME's float entry takes separate channels scaled like 16-bit samples; x32768 keeps
+        // 16-bit sources exact, so the result is the same as the lame command's.
+        left_.resize(count);
+        right_.resize(channels_ == 2 ? count : 0);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (channels_ == 2) {
+                left_[i] = frames[2 * i] * 32768.0f;
+                right_[i] = frames[2 * i + 1] * 32768.0f;
+            } else {
+                left_[i] = frames[i] * 32768.0f;
+            }
+        }
+        // LAME's worst case for n samples: 1.25 n + 7200 bytes.
+        mp3_.resize(count + count / 4 + 7200);
+        const int n = lame_encode_buffer_float(
+            gf_.get(), left_.data(), channels_ == 2 ? right_.data() : left_.data(),
+            static_cast<int>(count), mp3_.data(), int(mp3_.size()));
+        if (n < 0)
+            return fail(lameErrorText(n));
+        return write(mp3_.data(), n);
+    }
+
+    // Ends the stream and puts the final tag frame over the placeholder LAME wrote first.
+    std::optional<QString> finish() {
+        mp3_.resize(7200);
+        const int n = lame_encode_flush(gf_.get(), mp3_.data(), int(mp3_.size()));
+        if (n < 0)
+            return fail(lameErrorText(n));
+        if (auto err = write(mp3_.data(), n))
+            return err;
+        const std::size_t tagSize = lame_get_lametag_frame(gf_.get(), nullptr, 0);
+        if (tagSize == 0) {
+            if (gapless_)
+                return fail(QStringLiteral("the encoder wrote no gapless tag"));
+            return std::nullopt;
+        }
+        std::vector<unsigned char> tag(tagSize);
+        if (lame_get_lametag_frame(gf_.get(), tag.data(), tag.size()) != tagSize)
+            return fail(QStringLiteral("the encoder's tag frame changed size"));
+        if (!out_.seek(0))
+            return QStringLiteral("Cannot write \"%1\": %2")
+                .arg(shown(target_), out_.errorString());
+        return write(tag.data(), static_cast<int>(tagSize));
+    }
+
+private:
+    QString fail(const QString& cause) const {
+        return QStringLiteral("Cannot encode \"%1\": %2").arg(shown(target_), cause);
+    }
+    std::optional<QString> write(const unsigned char* data, int size) {
+        if (size > 0 && out_.write(reinterpret_cast<const char*>(data), size) != size)
+            return QStringLiteral("Cannot write \"%1\": %2")
+                .arg(shown(target_), out_.errorString());
+        return std::nullopt;
+    }
+
+    QSaveFile& out_;
+    QString target_;
+    LamePtr gf_;
+    int channels_ = 1;
+    bool gapless_ = true;
+    std::vector<float> left_, right_;
+    std::vector<unsigned char> mp3_;
+};
+
+EncodeOutcome failed(QString error) {
+    return {false, std::move(error)};
+}
+
+} // namespace
+
+bool isValidBitRate(int kbps) {
+    return contains(kBitRates, kbps);
+}
+
+bool lameWritesBitRate(int kbps, int sampleRate) {
+    if (!contains(kLameSampleRates, sampleRate))
+        return false;
+    if (sampleRate >= 32000)
+        return contains(kMpeg1Rates, kbps);
+    if (sampleRate >= 16000)
+        return contains(kMpeg2Rates, kbps);
+    return contains(kMpeg25Rates, kbps);
+}
+
+bool gaplessTagFits(int kbps, int sampleRate, int channels) {
+    if (!lameWritesBitRate(kbps, sampleRate))
+        return false;
+    // Frame size and side information as LAME computes them for its tag frame.
+    const bool mpeg1 = sampleRate >= 32000;
+    const int frameBytes = (mpeg1 ? 144000 : 72000) * kbps / sampleRate;
+    const int sideInfo = mpeg1 ? (channels == 1 ? 21 : 36) : (channels == 1 ? 13 : 21);
+    return frameBytes >= sideInfo + kLameTagBytes && frameBytes <= kMaxFrameBytes;
+}
+
+int encodingSampleRate(int sourceRate, int kbps, int channels) {
+    if (!isValidBitRate(kbps) || sourceRate <= 0)
+        return 0;
+    const bool gaplessSomewhere =
+        std::any_of(kLameSampleRates.begin(), kLameSampleRates.end(),
+                    [&](int rate) { return gaplessTagFits(kbps, rate, channels); });
+    const auto qualifies = [&](int rate) {
+        return gaplessSomewhere ? gaplessTagFits(kbps, rate, channels)
+                                : lameWritesBitRate(kbps, rate);
+    };
+    if (qualifies(sourceRate))
+        return sourceRate;
+    int above = 0, highest = 0, highestDividing = 0;
+    for (const int rate : kLameSampleRates) {
+        if (!qualifies(rate))
+            continue;
+        if (rate > sourceRate && above == 0)
+            above = rate;
+        highest = rate;
+        if (sourceRate % rate == 0)
+            highestDividing = rate;
+    }
+    if (above != 0)
+        return above;
+    // 44.1 kHz for 88.2 kHz rather than 48 kHz, but never a much lower rate just because it
+    // divides (22.05 kHz for a 44.1 kHz source when 32 kHz is allowed).
+    return highestDividing * 10 >= highest * 9 ? highestDividing : highest;
+}
+
+EncodeOutcome encodeWavToMp3(const QString& sourceWav, const QString& targetMp3, int kbps,
+                             std::stop_token stop) {
+    if (sourceWav.isEmpty())
+        return failed(QStringLiteral("Cannot encode: no source file given"));
+    if (targetMp3.isEmpty())
+        return failed(
+            QStringLiteral("Cannot encode \"%1\": no target file given").arg(shown(sourceWav)));
+    if (!isValidBitRate(kbps))
+        return failed(QStringLiteral("Cannot encode \"%1\": %2 kbit/s is not an MP3 bit rate")
+                          .arg(shown(targetMp3))
+                          .arg(kbps));
+
+    WavSource source;
+    if (auto err = source.open(sourceWav))
+        return failed(*err);
+    const int channels = source.channels();
+    const int inRate = source.sampleRate();
+    const int outRate = encodingSampleRate(inRate, kbps, channels);
+
+    std::optional<Resampler> resampler;
+    if (outRate != inRate) {
+        resampler.emplace();
+        if (auto err = resampler->open(inRate, outRate, channels))
+            return failed(QStringLiteral("Cannot resample \"%1\" from %2 Hz to %3 Hz: %4")
+                              .arg(shown(sourceWav))
+                              .arg(inRate)
+                              .arg(outRate)
+                              .arg(*err));
+    }
+
+    // QSaveFile writes into a temporary file in the target's folder (on Linux an unnamed one
+    // where the file system allows it) and renames it over the target in commit(). Destroyed
+    // without commit(), it removes the temporary file: every early return below leaves the
+    // target as it was.
+    QSaveFile out(targetMp3);
+    if (!out.open(QIODevice::WriteOnly))
+        return failed(
+            QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
+
+    LameWriter lame(out, targetMp3);
+    if (auto err = lame.open(outRate, channels, kbps, gaplessTagFits(kbps, outRate, channels)))
+        return failed(*err);
+
+    std::vector<float> block(kBlockFrames * static_cast<std::size_t>(channels));
+    std::vector<float> resampled;
+    const auto cancelled = [&] {
+        return failed(QStringLiteral("Encoding \"%1\" was cancelled").arg(shown(targetMp3)));
+    };
+    const auto resampleError = [&](const QString& cause) {
+        return failed(QStringLiteral("Cannot resample \"%1\": %2").arg(shown(sourceWav), cause));
+    };
+    std::uint64_t framesRead = 0;
+    for (;;) {
+        if (stop.stop_requested())
+            return cancelled();
+        std::size_t got = 0;
+        if (auto err = source.read(block.data(), kBlockFrames, &got))
+            return failed(*err);
+        if (got == 0)
+            break;
+        framesRead += got;
+        const float* pcm = block.data();
+        std::size_t frames = got;
+        if (resampler) {
+            if (auto err = resampler->process(block.data(), got, resampled))
+                return resampleError(*err);
+            pcm = resampled.data();
+            frames = resampled.size() / static_cast<std::size_t>(channels);
+        }
+        if (auto err = lame.encode(pcm, frames))
+            return failed(*err);
+    }
+    if (framesRead == 0)
+        return failed(
+            QStringLiteral("Cannot encode \"%1\": it contains no audio").arg(shown(sourceWav)));
+    if (resampler) {
+        if (auto err = resampler->flush(resampled))
+            return resampleError(*err);
+        if (auto err = lame.encode(resampled.data(),
+                                   resampled.size() / static_cast<std::size_t>(channels)))
+            return failed(*err);
+    }
+    if (auto err = lame.finish())
+        return failed(*err);
+    if (stop.stop_requested())
+        return cancelled();
+    if (!out.commit())
+        return failed(
+            QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
+    return {true, {}};
+}
+
+} // namespace quaverly::mp3

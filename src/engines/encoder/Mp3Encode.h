@@ -1,0 +1,58 @@
+#pragma once
+// One WAV file into one constant-bit-rate MP3 file with libmp3lame: the work of a single job of
+// Mp3Encoder. Everything here keeps no state between calls, so it may run on any thread, and
+// several calls may run at once on different files.
+
+#include <QString>
+
+#include <array>
+#include <stop_token>
+
+namespace quaverly::mp3 {
+
+// Every constant bit rate (kbit/s) that MPEG Layer III defines, MPEG-1 and MPEG-2/2.5 together.
+inline constexpr std::array<int, 18> kBitRates{8,  16,  24,  32,  40,  48,  56,  64,  80,
+                                               96, 112, 128, 144, 160, 192, 224, 256, 320};
+
+bool isValidBitRate(int kbps);
+
+// True when LAME writes frames of exactly kbps at sampleRate. LAME's tables: MPEG-1 (32, 44.1,
+// 48 kHz) 32-320 kbit/s, MPEG-2 (16, 22.05, 24 kHz) 8-160, MPEG-2.5 (8, 11.025, 12 kHz) 8-64;
+// LAME silently changes a bit rate outside them, so we never hand it one.
+bool lameWritesBitRate(int kbps, int sampleRate);
+
+// True when LAME's gapless tag frame fits into one frame of kbps at sampleRate: it needs
+// (side information + 156) bytes, and LAME drops the tag without a word when the frame is smaller
+// (56 kbit/s stereo at 44.1 or 48 kHz, for example). Without the tag decoders play the encoder
+// delay and padding as extra silence. At 8 and 16 kbit/s no sample rate leaves room for it.
+bool gaplessTagFits(int kbps, int sampleRate, int channels);
+
+// The sample rate the MP3 is written at: one where LAME writes kbps and, wherever the bit rate
+// allows it at all, the gapless tag fits. The source's own rate when it qualifies, so nothing is
+// resampled. Otherwise the lowest qualifying rate above the source's (upwards keeps all of its
+// bandwidth: 22.05 kHz at 256 kbit/s becomes 32 kHz, 37.8 kHz becomes 44.1 kHz, 8 kHz at
+// 96 kbit/s becomes 16 kHz); when there is none (sources above 48 kHz, or a bit rate that only
+// lower rates allow: 56 kbit/s stereo at 44.1 kHz becomes 32 kHz) the highest qualifying rate, or
+// a close one that divides the source rate (88.2 kHz becomes 44.1 kHz, 96 kHz becomes 48 kHz).
+// 0 when kbps is not valid.
+int encodingSampleRate(int sourceRate, int kbps, int channels);
+
+struct EncodeOutcome {
+    bool ok = false;
+    QString error; // names the file and the cause; empty when ok
+};
+
+// Encodes sourceWav (any WAV that libsndfile reads: 8/16/24/32-bit, float, extensible, extra
+// chunks; mono or stereo) into targetMp3 at exactly kbps, exact CBR, with LAME's default quality
+// for that bit rate, mono as mono and stereo as joint stereo, resampled with libsoxr when
+// encodingSampleRate() says so. The source is read in blocks, so memory stays small whatever its
+// length. The MP3 is written under a temporary name beside the target and replaces the target only
+// once complete: on any failure the target is as it was and nothing is left behind. The first
+// frame carries LAME's tag with the encoder delay and padding, so a gapless decoder gives back
+// exactly the source's sample frames (at the encoding rate; at 8 and 16 kbit/s, where the tag
+// cannot fit, LAME's delay and padding remain). When stop is requested the work ends
+// within one block, as a failure.
+EncodeOutcome encodeWavToMp3(const QString& sourceWav, const QString& targetMp3, int kbps,
+                             std::stop_token stop = {});
+
+} // namespace quaverly::mp3

@@ -1,0 +1,79 @@
+#include "engines/encoder/Mp3Encoder.h"
+
+#include "engines/encoder/Mp3Encode.h"
+
+#include <QtDebug>
+
+#include <climits>
+#include <utility>
+
+namespace quaverly {
+
+Mp3Encoder::Mp3Encoder(QObject* parent) : QObject(parent) {
+    qRegisterMetaType<quaverly::EncodeResult>("quaverly::EncodeResult");
+    worker_ = std::jthread([this](std::stop_token stop) { run(std::move(stop)); });
+}
+
+Mp3Encoder::~Mp3Encoder() {
+    // The stop request wakes the worker if it waits, and makes the running job give up at its
+    // next block. Results it posted before that are dropped by ~QObject, which discards the
+    // events still queued for this object, so no EncodeDone is emitted after this point.
+    worker_.request_stop();
+    worker_.join();
+}
+
+bool Mp3Encoder::isValidBitRate(int kbps) {
+    return mp3::isValidBitRate(kbps);
+}
+
+void Mp3Encoder::setBitRate(int kbps) {
+    if (!isValidBitRate(kbps)) {
+        qWarning("Mp3Encoder: %d kbit/s is not an MP3 bit rate (8-320, MPEG Layer III); "
+                 "keeping %d kbit/s",
+                 kbps, bitRate_);
+        return;
+    }
+    bitRate_ = kbps;
+}
+
+int Mp3Encoder::EncodeFiles(const QString& sourceWav, const QString& targetMp3) {
+    const int id = nextId_;
+    nextId_ = nextId_ == INT_MAX ? 1 : nextId_ + 1;
+    ++pending_;
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(Job{id, sourceWav, targetMp3, bitRate_});
+    }
+    wake_.notify_one();
+    return id;
+}
+
+void Mp3Encoder::run(std::stop_token stop) {
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(mutex_);
+            if (!wake_.wait(lock, stop, [this] { return !queue_.empty(); }))
+                return; // stop requested
+            job = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        // Every file of the job is closed when this returns.
+        const mp3::EncodeOutcome outcome =
+            mp3::encodeWavToMp3(job.source, job.target, job.bitRate, stop);
+        if (stop.stop_requested())
+            return; // the encoder is going away: nobody is left to tell
+        EncodeResult result{job.id,     std::move(job.source), std::move(job.target), job.bitRate,
+                            outcome.ok, outcome.error};
+        QMetaObject::invokeMethod(
+            this, [this, result = std::move(result)] { deliver(result); }, Qt::QueuedConnection);
+    }
+}
+
+void Mp3Encoder::deliver(const EncodeResult& result) {
+    --pending_;
+    // Last statement: a handler may have destroyed this object by the time it returns.
+    emit EncodeDone(result);
+}
+
+} // namespace quaverly

@@ -1,0 +1,95 @@
+#pragma once
+// The program's MP3 encoder: WAV files in, constant-bit-rate MP3 files out, one job after another
+// on a worker thread of its own, each job's end announced by EncodeDone.
+//
+// Threads: an Mp3Encoder is created, used and destroyed on one thread, the thread it lives on
+// (the UI thread in the program); every public function is for that thread only. Encoding runs
+// on the encoder's worker thread, which touches no state of the caller's: it takes queued jobs,
+// and hands each result back to the encoder's thread as a queued call that emits EncodeDone.
+
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+
+namespace quaverly {
+
+struct EncodeResult {
+    int jobId = 0;   // what EncodeFiles returned for this job
+    QString source;  // the WAV path as given
+    QString target;  // the MP3 path as given
+    int bitRate = 0; // kbit/s the job encoded at
+    bool ok = false; // true only when the target is complete and in place
+    QString error;   // when !ok: names the file and the cause
+};
+
+class Mp3Encoder : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(int BitRate READ bitRate WRITE setBitRate)
+
+public:
+    static constexpr int kDefaultBitRate = 128;
+
+    explicit Mp3Encoder(QObject* parent = nullptr);
+    // Stops at once: the running job is abandoned within one block (its temporary file removed,
+    // its target untouched), queued jobs never start, no EncodeDone follows, and the worker is
+    // joined before this returns.
+    ~Mp3Encoder() override;
+
+    Mp3Encoder(const Mp3Encoder&) = delete;
+    Mp3Encoder& operator=(const Mp3Encoder&) = delete;
+
+    // Any MPEG Layer III constant bit rate (8 to 320 kbit/s; the program uses 56, 96, 128 and
+    // 256). Any other value is refused with a warning and the bit rate stays as it was; callers
+    // that take rates from outside check them with isValidBitRate() first.
+    void setBitRate(int kbps);
+    int bitRate() const { return bitRate_; }
+    static bool isValidBitRate(int kbps);
+
+    // Queues the encoding of sourceWav into targetMp3 at the current bit rate and returns its job
+    // id (> 0) at once. Jobs run in the order queued. Every job, even one that cannot start (no
+    // such source, say), ends with exactly one EncodeDone.
+    int EncodeFiles(const QString& sourceWav, const QString& targetMp3);
+
+    // 0 when idle, else the number of jobs queued or running whose EncodeDone has not been
+    // emitted yet. Inside an EncodeDone handler the finished job no longer counts.
+    int EncoderState() const { return pending_; }
+
+signals:
+    // Once per job, on the encoder's thread, after the target is complete and in place (or known
+    // failed, the target then as it was before) and the source file is closed. A handler may
+    // destroy the encoder with deleteLater(), not with delete.
+    void EncodeDone(const quaverly::EncodeResult& result);
+
+private:
+    struct Job {
+        int id = 0;
+        QString source;
+        QString target;
+        int bitRate = 0;
+    };
+
+    void run(std::stop_token stop);           // worker thread
+    void deliver(const EncodeResult& result); // encoder's thread
+
+    // Owner thread only.
+    int bitRate_ = kDefaultBitRate;
+    int nextId_ = 1;
+    int pending_ = 0;
+
+    // Shared with the worker, under mutex_.
+    std::mutex mutex_;
+    std::condition_variable_any wake_;
+    std::deque<Job> queue_;
+
+    std::jthread worker_; // last: starts after, and is joined before, everything above
+};
+
+} // namespace quaverly
+
+Q_DECLARE_METATYPE(quaverly::EncodeResult)
