@@ -2,6 +2,7 @@
 
 #include "engines/mci/MciErrors.h"
 #include "engines/mci/MciTime.h"
+#include "engines/mci/MciWav.h"
 #include "engines/mci/SpscRing.h"
 
 #include <QFile>
@@ -210,18 +211,19 @@ int MciPlayer::open() {
     const QFileInfo info(fileName_);
     if (!info.exists())
         return fail(mcierr::kFileNotFound, fileName_);
+    if (!info.isFile())
+        return fail(mcierr::kInvalidFile, fileName_ + QStringLiteral(" is not a file"));
+    auto file = std::make_unique<QFile>(fileName_);
+    if (!file->open(QIODevice::ReadOnly))
+        return fail(mcierr::kFileRead, fileName_ + QStringLiteral(": ") + file->errorString());
     QString why;
     const auto layout = probeWav(fileName_, &why);
     if (!layout)
         return fail(mcierr::kInvalidFile, fileName_ + QStringLiteral(": ") + why);
-    if (layout->formatTag != 1 || (layout->bitsPerSample != 8 && layout->bitsPerSample != 16) ||
-        layout->blockAlign != layout->channels * layout->bitsPerSample / 8)
+    if (!mciwav::isPlainPcm(*layout))
         return fail(mcierr::kInvalidFile, fileName_ + QStringLiteral(": format %1, %2 bits")
                                                           .arg(layout->formatTag)
                                                           .arg(layout->bitsPerSample));
-    auto file = std::make_unique<QFile>(fileName_);
-    if (!file->open(QIODevice::ReadOnly))
-        return fail(mcierr::kFileRead, fileName_ + QStringLiteral(": ") + file->errorString());
     file_ = std::move(file);
     layout_ = *layout;
     totalFrames_ = layout_.dataSize / layout_.blockAlign;

@@ -29,8 +29,9 @@
 //
 // Playing never blocks the UI thread on the device, and the device callback never blocks or
 // allocates: a reader thread reads the file ahead into a single-producer single-consumer ring,
-// and the callback only copies out of that ring. If the ring ever runs dry before the end (the
-// reader starved), the callback plays silence for the gap and Position discounts it.
+// and the callback only copies out of that ring and posts a semaphore that wakes the reader.
+// If the ring ever runs dry before the end (the reader starved), the callback plays silence for
+// the gap and Position discounts it.
 //
 // Threads: every member function, the constructor and the destructor run on the thread that owns
 // the object (the UI thread); StatusUpdate and Done are emitted there. Only the private reader

@@ -2,6 +2,7 @@
 
 #include "engines/mci/MciErrors.h"
 #include "engines/mci/MciTime.h"
+#include "engines/mci/MciWav.h"
 #include "engines/wav/WavHeader.h"
 
 #include <QFile>
@@ -289,8 +290,7 @@ int WaveCommands::doOpen(const QStringList& words) {
     const auto layout = probeWav(path, &why);
     if (!layout)
         return fail(mcierr::kInvalidFile, path + QStringLiteral(": ") + why);
-    if (layout->formatTag != 1 || (layout->bitsPerSample != 8 && layout->bitsPerSample != 16) ||
-        layout->blockAlign != layout->channels * layout->bitsPerSample / 8)
+    if (!mciwav::isPlainPcm(*layout))
         return fail(mcierr::kInvalidFile, path + QStringLiteral(": format %1, %2 bits, %3 channels")
                                                      .arg(layout->formatTag)
                                                      .arg(layout->bitsPerSample)

@@ -421,6 +421,8 @@ TEST_F(Player, OpenRefusesWhatItCannotPlay) {
         EXPECT_TRUE(player.lastError().contains(path)) << player.lastError().toStdString();
         EXPECT_FALSE(player.isOpen()) << c.name;
     }
+    player.setFileName(dir.path());
+    EXPECT_EQ(player.Command("open"), mcierr::kInvalidFile) << "a folder";
     player.setFileName(QString());
     EXPECT_EQ(player.Command("open"), mcierr::kFilenameRequired);
     EXPECT_EQ(player.Command(""), mcierr::kMissingCommandString);
