@@ -92,7 +92,7 @@ private:
                 }
             }
             lock.lock();
-            cv_.wait_for(lock, std::chrono::milliseconds(1), [this] { return stop_; });
+            cv_.wait_for(lock, std::chrono::milliseconds(1), [this] { return stop_.load(); });
         }
     }
 
@@ -102,7 +102,7 @@ private:
     std::atomic<bool> paused_{false};
     std::mutex m_;
     std::condition_variable cv_;
-    bool stop_ = false;
+    std::atomic<bool> stop_{false};
     std::thread thread_; // last: starts after everything above exists
 };
 
