@@ -16,16 +16,15 @@ QString songNameFor(const QString& pickedPath) {
 }
 
 bool isSongFile(const QString& pickedPath) {
-    const QString ext = pickedPath.right(3).toLower();
-    return pickedPath.size() > 4 && pickedPath.at(pickedPath.size() - 4) == QLatin1Char('.') &&
-           (ext == QLatin1String("wav") || ext == QLatin1String("mp3"));
+    const QString file = QFileInfo(pickedPath).fileName().toLower();
+    return file.endsWith(QLatin1String(".wav")) || file.endsWith(QLatin1String(".mp3"));
 }
 
 QString newWorkingCopyPath(const QString& folder) {
     const QDir dir(folder);
     for (;;) {
-        const QString name = QStringLiteral("song-%1.wav")
-                                 .arg(QUuid::createUuid().toString(QUuid::Id128).left(12));
+        const QString name =
+            QStringLiteral("song-%1.wav").arg(QUuid::createUuid().toString(QUuid::Id128).left(12));
         if (!dir.exists(name))
             return dir.filePath(name);
     }

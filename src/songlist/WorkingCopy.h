@@ -34,7 +34,6 @@ struct WorkingCopyOutcome {
 // same rate and channels). On failure nothing is left at `target`. `yield` runs between
 // decoded blocks.
 WorkingCopyOutcome makeWorkingCopy(const QString& picked, const QString& target,
-                                   WavDecoder& decoder,
-                                   const std::function<bool()>& yield = {});
+                                   WavDecoder& decoder, const std::function<bool()>& yield = {});
 
 } // namespace quaverly

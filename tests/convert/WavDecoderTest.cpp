@@ -57,7 +57,8 @@ TEST_F(Decoding, AnOlderLongerFileIsReplacedWhole) {
 TEST_F(Decoding, UndecodableSourcesAreRefusedAndWriteNothing) {
     ASSERT_TRUE(writeFile(dir.filePath("text.mp3"), "this is not a song at all, only text"));
     ASSERT_TRUE(writeFile(out(), "earlier"));
-    const QString sources[] = {dir.filePath("text.mp3"), dir.filePath("missing.mp3"),
+    const QString sources[] = {dir.filePath("text.mp3"),
+                               dir.filePath("missing.mp3"),
                                realMp3("edge/empty_file.mp3"),
                                realMp3("edge/l3-nonstandard-small.bit"),
                                realMp3("edge/id3v1_does_not_overwrite_id3v2.mp3"),

@@ -3,8 +3,8 @@
 #include <QFileInfo>
 
 #include <filesystem>
-#include <vector>
 #include <system_error>
+#include <vector>
 
 namespace quaverly {
 

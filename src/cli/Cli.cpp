@@ -1,0 +1,379 @@
+#include "cli/Cli.h"
+
+#include "convert/WavDecoder.h"
+#include "engines/bass/Bass.h"
+#include "engines/encoder/Mp3Encoder.h"
+#include "engines/wav/WavHeader.h"
+#include "songlist/ListJoin.h"
+#include "songlist/WorkingCopy.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+#include <functional>
+
+namespace quaverly::cli {
+namespace {
+
+constexpr int kDefaultBitRate = 256;
+const int kBitRates[] = {56, 96, 128, 256};
+
+struct Io {
+    std::FILE* out;
+    std::FILE* err;
+    bool progress; // standard error is a terminal: show what long work is doing
+};
+
+void say(std::FILE* f, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), f);
+    std::fputc('\n', f);
+}
+
+int failed(const Io& io, const QString& text) {
+    say(io.err, QStringLiteral("quaverly-cli: ") + text);
+    return kFailed;
+}
+
+struct Command {
+    const char* name;
+    const char* usage;
+    const char* help;
+    QStringList valued; // options that take a value
+    int minArgs;
+    int maxArgs; // -1: any
+    std::function<int(const QStringList& args, const QMap<QString, QString>& opts, const Io&)>
+        run;
+};
+
+// Shows a progress line on a terminal and clears it when the work is done.
+class Progress {
+public:
+    Progress(const Io& io, QString what) : io_(io), what_(std::move(what)) { tick(); }
+    ~Progress() {
+        if (io_.progress)
+            std::fputs("\r\033[K", io_.err);
+    }
+    void tick(qint64 done = -1) {
+        if (!io_.progress)
+            return;
+        const QString line = done < 0 ? what_ + QStringLiteral("...")
+                                      : QStringLiteral("%1... %2 MB").arg(what_).arg(done >> 20);
+        std::fprintf(io_.err, "\r\033[K%s", line.toLocal8Bit().constData());
+        std::fflush(io_.err);
+    }
+
+private:
+    const Io& io_;
+    QString what_;
+};
+
+bool isMp3Target(const QString& path) {
+    return path.right(4).toLower() == QLatin1String(".mp3");
+}
+bool isWavTarget(const QString& path) {
+    return path.right(4).toLower() == QLatin1String(".wav");
+}
+
+// Decodes any source the sound layer reads into a WAV file, as adding a song does.
+int decodeTo(const QString& in, const QString& out, const Io& io) {
+    Progress progress(io, QStringLiteral("decoding ") + QFileInfo(in).fileName());
+    WavDecoder decoder;
+    qint64 blocks = 0;
+    const auto r = decoder.decode(in, out, [&] {
+        if ((++blocks & 63) == 0)
+            progress.tick(blocks * WavDecoder::kBlockBytes);
+        return true;
+    });
+    if (r.ok)
+        return kOk;
+    if (r.soundError)
+        return failed(io, QStringLiteral("%1: %2 (error code %3)")
+                              .arg(in, r.error)
+                              .arg(r.soundError));
+    return failed(io, r.error.contains(in) || r.error.contains(out)
+                          ? r.error
+                          : QStringLiteral("%1: %2").arg(in, r.error));
+}
+
+// Encodes a WAV file into an MP3 file through the encoder component, waiting for its end.
+int encodeTo(const QString& wav, const QString& mp3, int bitRate, const Io& io) {
+    Progress progress(io, QStringLiteral("encoding ") + QFileInfo(mp3).fileName());
+    Mp3Encoder encoder;
+    encoder.setBitRate(bitRate);
+    EncodeResult result;
+    QEventLoop loop;
+    QObject::connect(&encoder, &Mp3Encoder::EncodeDone, &loop,
+                     [&](const EncodeResult& r) {
+                         result = r;
+                         loop.quit();
+                     });
+    encoder.EncodeFiles(wav, mp3);
+    loop.exec();
+    return result.ok ? kOk : failed(io, result.error);
+}
+
+bool bitRateOption(const QMap<QString, QString>& opts, int* bitRate, const Io& io) {
+    *bitRate = kDefaultBitRate;
+    if (!opts.contains(QStringLiteral("bitrate")))
+        return true;
+    bool ok = false;
+    const int v = opts[QStringLiteral("bitrate")].toInt(&ok);
+    if (ok && std::find(std::begin(kBitRates), std::end(kBitRates), v) != std::end(kBitRates)) {
+        *bitRate = v;
+        return true;
+    }
+    say(io.err, QStringLiteral("quaverly-cli: --bitrate must be 56, 96, 128 or 256"));
+    return false;
+}
+
+int convert(const QStringList& args, const QMap<QString, QString>& opts, const Io& io) {
+    const QString& in = args[0];
+    const QString& out = args[1];
+    int bitRate = 0;
+    if (!bitRateOption(opts, &bitRate, io))
+        return kUsage;
+    if (!QFileInfo(in).isFile())
+        return failed(io, QStringLiteral("%1: no such file").arg(in));
+    if (isWavTarget(out))
+        return decodeTo(in, out, io);
+    if (!isMp3Target(out)) {
+        say(io.err, QStringLiteral("quaverly-cli: %1: the output must end in .wav or .mp3").arg(out));
+        return kUsage;
+    }
+    const auto layout = probeWav(in);
+    if (layout)
+        return encodeTo(in, out, bitRate, io);
+    // Not a WAV file: decode it first, then encode the decoded sound.
+    QTemporaryDir work;
+    if (!work.isValid())
+        return failed(io, QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
+    const QString wav = work.filePath(QStringLiteral("decoded.wav"));
+    const int decoded = decodeTo(in, wav, io);
+    return decoded == kOk ? encodeTo(wav, out, bitRate, io) : decoded;
+}
+
+int join(const QStringList& args, const QMap<QString, QString>& opts, const Io& io) {
+    const QString& out = args[0];
+    const QStringList inputs = args.mid(1);
+    int bitRate = 0;
+    if (!bitRateOption(opts, &bitRate, io))
+        return kUsage;
+    if (!isWavTarget(out) && !isMp3Target(out)) {
+        say(io.err, QStringLiteral("quaverly-cli: %1: the output must end in .wav or .mp3").arg(out));
+        return kUsage;
+    }
+    QTemporaryDir work;
+    if (!work.isValid())
+        return failed(io, QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
+
+    // Each input becomes a song as adding it to the list makes one. A WAV file already in the
+    // plain layout would be copied byte for byte, so it serves as its own working copy.
+    QStringList songs;
+    WavDecoder decoder;
+    for (const QString& in : inputs) {
+        if (!QFileInfo(in).isFile())
+            return failed(io, QStringLiteral("%1: no such file").arg(in));
+        if (!isSongFile(in))
+            return failed(io, QStringLiteral("%1: not a WAV or MP3 file").arg(in));
+        const auto layout = isWavTarget(in) ? probeWav(in) : std::nullopt;
+        if (layout && layout->canonical && layout->dataSize > 0) {
+            songs << in;
+            continue;
+        }
+        const QString copy = newWorkingCopyPath(work.path());
+        Progress progress(io, QStringLiteral("reading ") + QFileInfo(in).fileName());
+        const auto r = makeWorkingCopy(in, copy, decoder);
+        if (!r.ok)
+            return failed(io, r.soundError ? QStringLiteral("%1: %2 (error code %3)")
+                                                 .arg(in, r.error)
+                                                 .arg(r.soundError)
+                                           : r.error);
+        songs << copy;
+    }
+
+    const QString joined = isWavTarget(out) ? out : work.filePath(QStringLiteral("concat.wav"));
+    {
+        Progress progress(io, QStringLiteral("joining"));
+        const auto r = joinSongs(songs, joined);
+        if (!r.ok)
+            return failed(io, r.error);
+    }
+    return isWavTarget(out) ? kOk : encodeTo(joined, out, bitRate, io);
+}
+
+QString formatName(const WavLayout& w) {
+    switch (w.formatTag) {
+    case 1:
+        return QStringLiteral("PCM %1-bit").arg(w.bitsPerSample);
+    case 3:
+        return QStringLiteral("float %1-bit").arg(w.bitsPerSample);
+    default:
+        return QStringLiteral("format %1").arg(w.formatTag);
+    }
+}
+
+int info(const QStringList& args, const QMap<QString, QString>&, const Io& io) {
+    const QString& file = args[0];
+    if (!QFileInfo(file).isFile())
+        return failed(io, QStringLiteral("%1: no such file").arg(file));
+    QString why;
+    const auto w = probeWav(file, &why);
+    QString kind;
+    std::uint64_t frames = 0, dataBytes = 0;
+    std::uint32_t rate = 0;
+    int channels = 0;
+    if (w) {
+        kind = QStringLiteral("WAV, ") + formatName(*w);
+        frames = w->dataSize / w->blockAlign;
+        dataBytes = w->dataSize;
+        rate = w->sampleRate;
+        channels = w->channels;
+    } else {
+        // Anything else is measured by decoding it through the sound layer.
+        using namespace quaverly::bass;
+        const bool started = BASS_Init(0, 44100, 0, nullptr, nullptr) != 0;
+        const HSTREAM h = BASS_StreamCreateFile(0, QFile::encodeName(file).constData(), 0, 0,
+                                                BASS_STREAM_DECODE);
+        BASS_CHANNELINFO ci;
+        const bool ok = h && BASS_ChannelGetInfo(h, &ci) && ci.chans > 0;
+        const int code = BASS_ErrorGetCode();
+        if (ok) {
+            kind = ci.ctype == BASS_CTYPE_STREAM_MP3 ? QStringLiteral("MPEG audio")
+                                                     : QStringLiteral("audio");
+            kind += QStringLiteral(", decodes to PCM 16-bit");
+            dataBytes = BASS_ChannelGetLength(h);
+            rate = ci.freq;
+            channels = int(ci.chans);
+            frames = dataBytes / (2u * ci.chans);
+        }
+        if (h)
+            BASS_StreamFree(h);
+        if (started)
+            BASS_Free();
+        if (!ok)
+            return failed(io, QStringLiteral("%1: not a sound file the program reads (%2; error "
+                                             "code %3)")
+                                  .arg(file, why)
+                                  .arg(code));
+    }
+    const std::uint64_t ms = rate ? (frames * 1000 + rate / 2) / rate : 0;
+    say(io.out, QStringLiteral("file: %1").arg(file));
+    say(io.out, QStringLiteral("format: %1, %2 channel%3, %4 Hz")
+                    .arg(kind)
+                    .arg(channels)
+                    .arg(channels == 1 ? "" : "s")
+                    .arg(rate));
+    say(io.out, QStringLiteral("duration_ms: %1").arg(ms));
+    say(io.out, QStringLiteral("samples: %1").arg(frames));
+    say(io.out, QStringLiteral("data_bytes: %1").arg(dataBytes));
+    return kOk;
+}
+
+const std::vector<Command>& commands() {
+    static const std::vector<Command> all = {
+        {"convert", "convert IN OUT [--bitrate 56|96|128|256]",
+         "Converts IN to OUT, chosen by OUT's extension: .wav decodes an MP3 (or any sound file\n"
+         "the program reads) into a PCM WAV file; .mp3 encodes a WAV file (or a decoded MP3)\n"
+         "at the bit rate (default 256 kbit/s).",
+         {QStringLiteral("bitrate")}, 2, 2, convert},
+        {"join", "join OUT IN... [--bitrate 56|96|128|256]",
+         "Joins the WAV and MP3 files IN, in order, into OUT, as the song list joins its songs:\n"
+         "the result takes the first song's format, other formats are converted to it.\n"
+         "OUT ending in .mp3 is encoded at the bit rate (default 256 kbit/s).",
+         {QStringLiteral("bitrate")}, 2, -1, join},
+        {"info", "info FILE",
+         "Prints the format, the duration in milliseconds and in samples (frames per channel)\n"
+         "and the size of the sound data of a WAV or MP3 file.",
+         {}, 1, 1, info},
+    };
+    return all;
+}
+
+void usage(std::FILE* f) {
+    std::fputs("usage: quaverly-cli COMMAND [ARGS]   (quaverly-cli COMMAND --help for more)\n"
+               "commands:\n",
+               f);
+    for (const auto& c : commands())
+        std::fprintf(f, "  quaverly-cli %s\n", c.usage);
+}
+
+} // namespace
+
+long long parseTime(const QString& text) {
+    static const QRegularExpression re(
+        QStringLiteral(R"(^(?:(?:(\d+):)?(\d{1,2}):)?(\d+)(?:\.(\d{1,3}))?$)"));
+    const auto m = re.match(text.trimmed());
+    if (!m.hasMatch())
+        return -1;
+    const bool clock = m.capturedLength(2) > 0 || m.capturedLength(4) > 0;
+    const long long h = m.captured(1).toLongLong();
+    const long long min = m.captured(2).toLongLong();
+    const QString secText = m.captured(3);
+    if (!clock) // a plain number is milliseconds
+        return secText.size() > 15 ? -1 : secText.toLongLong();
+    if (secText.size() > 2 && m.capturedLength(2) > 0)
+        return -1;
+    if ((m.capturedLength(2) > 0 && secText.toLongLong() >= 60) ||
+        (m.capturedLength(1) > 0 && min >= 60) || secText.size() > 9)
+        return -1;
+    const QString frac = m.captured(4);
+    const long long ms = frac.isEmpty() ? 0 : frac.leftJustified(3, QLatin1Char('0')).toLongLong();
+    return ((h * 60 + min) * 60 + secText.toLongLong()) * 1000 + ms;
+}
+
+int run(const QStringList& args, std::FILE* out, std::FILE* err) {
+    const Io io{out, err, isatty(fileno(err)) != 0};
+    if (args.isEmpty() || args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h")) {
+        usage(args.isEmpty() ? err : out);
+        return args.isEmpty() ? kUsage : kOk;
+    }
+    const auto& all = commands();
+    const auto it = std::find_if(all.begin(), all.end(), [&](const Command& c) {
+        return args[0] == QLatin1String(c.name);
+    });
+    if (it == all.end()) {
+        say(err, QStringLiteral("quaverly-cli: unknown command '%1'").arg(args[0]));
+        usage(err);
+        return kUsage;
+    }
+    QStringList positional;
+    QMap<QString, QString> opts;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            std::fprintf(out, "usage: quaverly-cli %s\n\n%s\n", it->usage, it->help);
+            return kOk;
+        }
+        if (a.startsWith(QLatin1String("--")) && a.size() > 2) {
+            QString name = a.mid(2), value;
+            const auto eq = name.indexOf(QLatin1Char('='));
+            if (eq >= 0) {
+                value = name.mid(eq + 1);
+                name = name.left(eq);
+            } else if (it->valued.contains(name) && i + 1 < args.size()) {
+                value = args[++i];
+            }
+            if (!it->valued.contains(name) || (eq < 0 && value.isNull())) {
+                say(err, QStringLiteral("quaverly-cli %1: unknown or incomplete option '%2'")
+                             .arg(QLatin1String(it->name), a));
+                std::fprintf(err, "usage: quaverly-cli %s\n", it->usage);
+                return kUsage;
+            }
+            opts[name] = value;
+        } else {
+            positional << a;
+        }
+    }
+    if (positional.size() < it->minArgs || (it->maxArgs >= 0 && positional.size() > it->maxArgs)) {
+        std::fprintf(err, "usage: quaverly-cli %s\n", it->usage);
+        return kUsage;
+    }
+    return it->run(positional, opts, io);
+}
+
+} // namespace quaverly::cli

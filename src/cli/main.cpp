@@ -1,0 +1,10 @@
+// quaverly-cli: convert, join, cut, record and inspect sound files from a command line.
+#include "cli/Cli.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quaverly-cli"));
+    return quaverly::cli::run(app.arguments().mid(1), stdout, stderr);
+}

@@ -1,0 +1,202 @@
+// End-to-end tests of quaverly-cli: the real binary, checked with the usual tools.
+#include "cli/Cli.h"
+#include "support/TestAudio.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace quaverly;
+using namespace quaverly::test;
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QString out, err;
+};
+
+Run cli(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(QUAVERLY_CLI_PATH), args);
+    p.closeWriteChannel();
+    EXPECT_TRUE(p.waitForFinished(120000));
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+Run tool(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    EXPECT_TRUE(p.waitForFinished(120000)) << program.toStdString();
+    return {p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+QString realFile(const char* rel) {
+    return QStringLiteral(QUAVERLY_TEST_DATA "/real/") + QString::fromUtf8(rel);
+}
+
+// Frames of a WAV file as sox reads it.
+long long soxSamples(const QString& wav) {
+    const auto r = tool(QStringLiteral("soxi"), {QStringLiteral("-s"), wav});
+    return r.code == 0 ? r.out.trimmed().toLongLong() : -1;
+}
+
+// Frames that mpg123 decodes from an MP3 file (gapless, as any player does).
+long long mpg123Frames(const QString& mp3, const QString& scratch) {
+    const auto r = tool(QStringLiteral("mpg123"),
+                        {QStringLiteral("-q"), QStringLiteral("-w"), scratch, mp3});
+    return r.code == 0 ? soxSamples(scratch) : -1;
+}
+
+std::vector<std::int16_t> sine(std::size_t frames, int channels, double hz, std::uint32_t rate) {
+    std::vector<std::int16_t> s(frames * std::size_t(channels));
+    for (std::size_t i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            s[i * std::size_t(channels) + std::size_t(c)] =
+                std::int16_t(8000 * std::sin(2 * M_PI * hz * double(i) / rate));
+    return s;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path(const QString& name) const { return dir.filePath(name); }
+};
+
+TEST(CliTime, ParsesMillisecondsAndClockTimes) {
+    const struct {
+        const char* text;
+        long long ms;
+    } cases[] = {{"0", 0},          {"1500", 1500},       {"1:02", 62000},   {"1:02.5", 62500},
+                 {"0:01:02.500", 62500}, {"1:00:00", 3600000}, {"2.25", 2250},   {"1:60", -1},
+                 {"1:99:00", -1},   {"-5", -1},           {"abc", -1},       {"", -1},
+                 {"1.2.3", -1},     {"1:2:3:4", -1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(cli::parseTime(QString::fromUtf8(c.text)), c.ms) << c.text;
+}
+
+TEST_F(Cli, UsageErrorsExitWithTwoAndHelpWithZero) {
+    EXPECT_EQ(cli({}).code, 2);
+    EXPECT_EQ(cli({QStringLiteral("frobnicate")}).code, 2);
+    EXPECT_EQ(cli({QStringLiteral("convert"), QStringLiteral("only-one")}).code, 2);
+    EXPECT_EQ(cli({QStringLiteral("convert"), QStringLiteral("a.mp3"), QStringLiteral("b.wav"),
+                   QStringLiteral("--bitrate"), QStringLiteral("300")})
+                  .code,
+              2);
+    EXPECT_EQ(cli({QStringLiteral("join"), QStringLiteral("out.ogg"), QStringLiteral("a.wav")}).code,
+              2);
+    for (const char* c : {"convert", "join", "info"}) {
+        const auto r = cli({QString::fromUtf8(c), QStringLiteral("--help")});
+        EXPECT_EQ(r.code, 0) << c;
+        EXPECT_TRUE(r.out.contains(QStringLiteral("usage: quaverly-cli ") + QString::fromUtf8(c)));
+    }
+}
+
+TEST_F(Cli, ConvertsAnMp3ToAWavThatPeersRead) {
+    const auto r = cli({QStringLiteral("convert"), realFile("mp3/edge/cbr.mp3"), path("out.wav")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_EQ(soxSamples(path("out.wav")), 19584);
+    const auto probe = tool(QStringLiteral("ffprobe"),
+                            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                             QStringLiteral("stream=codec_name,channels,sample_rate"),
+                             QStringLiteral("-of"), QStringLiteral("csv=p=0"), path("out.wav")});
+    EXPECT_EQ(probe.out.trimmed(), QStringLiteral("pcm_s16le,44100,2"));
+}
+
+TEST_F(Cli, ConvertsAWavToAnMp3AtTheBitRate) {
+    ASSERT_TRUE(writeWav16(path("tone.wav"), 2, 44100, sine(44100, 2, 440, 44100)));
+    const auto r = cli({QStringLiteral("convert"), path("tone.wav"), path("tone.mp3"),
+                        QStringLiteral("--bitrate"), QStringLiteral("96")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(mpg123Frames(path("tone.mp3"), path("back.wav")), 44100);
+    const auto probe = tool(QStringLiteral("ffprobe"),
+                            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                             QStringLiteral("stream=bit_rate"), QStringLiteral("-of"),
+                             QStringLiteral("default=nw=1:nk=1"), path("tone.mp3")});
+    EXPECT_EQ(probe.out.trimmed(), QStringLiteral("96000"));
+}
+
+TEST_F(Cli, JoinsInOrderWithExactBoundaries) {
+    ASSERT_TRUE(writeWav16(path("a.wav"), 1, 8000, staircase(1000, 1, 0)));
+    ASSERT_TRUE(writeWav16(path("b.wav"), 1, 8000, staircase(500, 1, 10000)));
+    const auto r = cli({QStringLiteral("join"), path("ab.wav"), path("a.wav"), path("b.wav"),
+                        path("a.wav")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const auto s = samples16(readFile(path("ab.wav")));
+    ASSERT_EQ(s.size(), 2500u);
+    EXPECT_EQ(s[999], 999);
+    EXPECT_EQ(s[1000], 10000);
+    EXPECT_EQ(s[1499], 10499);
+    EXPECT_EQ(s[1500], 0);
+    EXPECT_EQ(soxSamples(path("ab.wav")), 2500);
+}
+
+TEST_F(Cli, JoinsAnMp3AndAWavIntoAnMp3) {
+    ASSERT_TRUE(writeWav16(path("a.wav"), 2, 44100, sine(22050, 2, 440, 44100)));
+    const auto r = cli({QStringLiteral("join"), path("mix.mp3"), path("a.wav"),
+                        realFile("mp3/edge/cbr.mp3"), QStringLiteral("--bitrate=128")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(mpg123Frames(path("mix.mp3"), path("back.wav")), 22050 + 19584);
+}
+
+TEST_F(Cli, InfoDescribesWavAndMp3Files) {
+    ASSERT_TRUE(writeWav16(path("a.wav"), 2, 22050, staircase(2205, 2)));
+    auto r = cli({QStringLiteral("info"), path("a.wav")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("duration_ms: 100\n")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("samples: 2205\n")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("data_bytes: 8820\n")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("2 channels, 22050 Hz")));
+    r = cli({QStringLiteral("info"), realFile("mp3/edge/cbr.mp3")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("samples: 19584\n")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("duration_ms: 444\n")));
+}
+
+TEST_F(Cli, BadInputFailsWithOneAndLeavesNoOutput) {
+    ASSERT_TRUE(writeFile(path("text.mp3"), "these are words, not sound"));
+    ASSERT_TRUE(writeFile(path("keep.wav"), "earlier"));
+    ASSERT_TRUE(writeWav16(path("a.wav"), 1, 8000, staircase(10, 1)));
+    QFile unreadable(path("locked.wav"));
+    ASSERT_TRUE(writeWav16(path("locked.wav"), 1, 8000, staircase(10, 1)));
+    unreadable.setPermissions(QFileDevice::WriteOwner);
+    const bool root = QFile(path("locked.wav")).open(QIODevice::ReadOnly);
+
+    const struct {
+        QStringList args;
+        const char* names;
+    } cases[] = {
+        {{QStringLiteral("convert"), path("missing.mp3"), path("keep.wav")}, "missing.mp3"},
+        {{QStringLiteral("convert"), path("text.mp3"), path("keep.wav")}, "text.mp3"},
+        {{QStringLiteral("convert"), path("a.wav"), path("no/such/dir/x.mp3")}, "x.mp3"},
+        {{QStringLiteral("convert"), path("text.mp3"), path("new.wav")}, "text.mp3"},
+        {{QStringLiteral("join"), path("keep.wav"), path("a.wav"), path("text.mp3")}, "text.mp3"},
+        {{QStringLiteral("join"), path("keep.wav"), path("a.wav"), path("gone.wav")}, "gone.wav"},
+        {{QStringLiteral("join"), path("no/such/dir/j.wav"), path("a.wav")}, "j.wav"},
+        {{QStringLiteral("info"), path("text.mp3")}, "text.mp3"},
+    };
+    for (const auto& c : cases) {
+        const auto r = cli(c.args);
+        EXPECT_EQ(r.code, 1) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.names))) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+    }
+    if (!root) {
+        const auto r = cli({QStringLiteral("convert"), path("locked.wav"), path("l.mp3")});
+        EXPECT_EQ(r.code, 1);
+    }
+    EXPECT_EQ(readFile(path("keep.wav")), QByteArray("earlier"));
+    EXPECT_FALSE(QFile::exists(path("new.wav")));
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(left.size(), 4) << left.join(' ').toStdString(); // no partial or temporary file
+}
+
+} // namespace
