@@ -1,8 +1,11 @@
 #include "cli/Cli.h"
 
 #include "convert/WavDecoder.h"
+#include "editor/ClipCut.h"
 #include "engines/bass/Bass.h"
 #include "engines/encoder/Mp3Encoder.h"
+#include "engines/mci/MciTime.h"
+#include "engines/mci/WaveCommands.h"
 #include "engines/wav/WavHeader.h"
 #include "songlist/ListJoin.h"
 #include "songlist/WorkingCopy.h"
@@ -46,8 +49,7 @@ struct Command {
     QStringList valued; // options that take a value
     int minArgs;
     int maxArgs; // -1: any
-    std::function<int(const QStringList& args, const QMap<QString, QString>& opts, const Io&)>
-        run;
+    std::function<int(const QStringList& args, const QMap<QString, QString>& opts, const Io&)> run;
 };
 
 // Shows a progress line on a terminal and clears it when the work is done.
@@ -92,9 +94,8 @@ int decodeTo(const QString& in, const QString& out, const Io& io) {
     if (r.ok)
         return kOk;
     if (r.soundError)
-        return failed(io, QStringLiteral("%1: %2 (error code %3)")
-                              .arg(in, r.error)
-                              .arg(r.soundError));
+        return failed(io,
+                      QStringLiteral("%1: %2 (error code %3)").arg(in, r.error).arg(r.soundError));
     return failed(io, r.error.contains(in) || r.error.contains(out)
                           ? r.error
                           : QStringLiteral("%1: %2").arg(in, r.error));
@@ -107,11 +108,10 @@ int encodeTo(const QString& wav, const QString& mp3, int bitRate, const Io& io) 
     encoder.setBitRate(bitRate);
     EncodeResult result;
     QEventLoop loop;
-    QObject::connect(&encoder, &Mp3Encoder::EncodeDone, &loop,
-                     [&](const EncodeResult& r) {
-                         result = r;
-                         loop.quit();
-                     });
+    QObject::connect(&encoder, &Mp3Encoder::EncodeDone, &loop, [&](const EncodeResult& r) {
+        result = r;
+        loop.quit();
+    });
     encoder.EncodeFiles(wav, mp3);
     loop.exec();
     return result.ok ? kOk : failed(io, result.error);
@@ -142,7 +142,8 @@ int convert(const QStringList& args, const QMap<QString, QString>& opts, const I
     if (isWavTarget(out))
         return decodeTo(in, out, io);
     if (!isMp3Target(out)) {
-        say(io.err, QStringLiteral("quaverly-cli: %1: the output must end in .wav or .mp3").arg(out));
+        say(io.err,
+            QStringLiteral("quaverly-cli: %1: the output must end in .wav or .mp3").arg(out));
         return kUsage;
     }
     const auto layout = probeWav(in);
@@ -151,7 +152,8 @@ int convert(const QStringList& args, const QMap<QString, QString>& opts, const I
     // Not a WAV file: decode it first, then encode the decoded sound.
     QTemporaryDir work;
     if (!work.isValid())
-        return failed(io, QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
+        return failed(io,
+                      QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
     const QString wav = work.filePath(QStringLiteral("decoded.wav"));
     const int decoded = decodeTo(in, wav, io);
     return decoded == kOk ? encodeTo(wav, out, bitRate, io) : decoded;
@@ -164,12 +166,14 @@ int join(const QStringList& args, const QMap<QString, QString>& opts, const Io& 
     if (!bitRateOption(opts, &bitRate, io))
         return kUsage;
     if (!isWavTarget(out) && !isMp3Target(out)) {
-        say(io.err, QStringLiteral("quaverly-cli: %1: the output must end in .wav or .mp3").arg(out));
+        say(io.err,
+            QStringLiteral("quaverly-cli: %1: the output must end in .wav or .mp3").arg(out));
         return kUsage;
     }
     QTemporaryDir work;
     if (!work.isValid())
-        return failed(io, QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
+        return failed(io,
+                      QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
 
     // Each input becomes a song as adding it to the list makes one. A WAV file already in the
     // plain layout would be copied byte for byte, so it serves as its own working copy.
@@ -189,10 +193,11 @@ int join(const QStringList& args, const QMap<QString, QString>& opts, const Io& 
         Progress progress(io, QStringLiteral("reading ") + QFileInfo(in).fileName());
         const auto r = makeWorkingCopy(in, copy, decoder);
         if (!r.ok)
-            return failed(io, r.soundError ? QStringLiteral("%1: %2 (error code %3)")
-                                                 .arg(in, r.error)
-                                                 .arg(r.soundError)
-                                           : r.error);
+            return failed(
+                io,
+                r.soundError
+                    ? QStringLiteral("%1: %2 (error code %3)").arg(in, r.error).arg(r.soundError)
+                    : r.error);
         songs << copy;
     }
 
@@ -204,6 +209,64 @@ int join(const QStringList& args, const QMap<QString, QString>& opts, const Io& 
             return failed(io, r.error);
     }
     return isWavTarget(out) ? kOk : encodeTo(joined, out, bitRate, io);
+}
+
+int cut(const QStringList& args, const QMap<QString, QString>& opts, const Io& io) {
+    const QString& in = args[0];
+    const QString& out = args[1];
+    if (!opts.contains(QStringLiteral("from")) || !opts.contains(QStringLiteral("to"))) {
+        say(io.err, QStringLiteral("quaverly-cli cut: --from and --to are both needed"));
+        return kUsage;
+    }
+    const long long markIn = parseTime(opts[QStringLiteral("from")]);
+    const long long markOut = parseTime(opts[QStringLiteral("to")]);
+    if (markIn < 0 || markOut < 0) {
+        say(io.err, QStringLiteral("quaverly-cli cut: a time is milliseconds or h:mm:ss.mmm"));
+        return kUsage;
+    }
+    if (markIn >= markOut) {
+        say(io.err, QStringLiteral("quaverly-cli cut: Time Input Error: --from must be before "
+                                   "--to"));
+        return kUsage;
+    }
+    if (!isWavTarget(out)) {
+        say(io.err, QStringLiteral("quaverly-cli: %1: the output must end in .wav").arg(out));
+        return kUsage;
+    }
+    if (!QFileInfo(in).isFile())
+        return failed(io, QStringLiteral("%1: no such file").arg(in));
+
+    // The cut works on a plain PCM WAV, as on a song's working copy; anything else is first
+    // made into one, as adding it to the list would.
+    QTemporaryDir work;
+    QString song = in;
+    auto layout = probeWav(in);
+    const bool plain = layout && layout->formatTag == 1 && layout->channels <= 2 &&
+                       (layout->bitsPerSample == 8 || layout->bitsPerSample == 16);
+    if (!plain) {
+        if (!work.isValid())
+            return failed(
+                io, QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
+        song = newWorkingCopyPath(work.path());
+        if (const int decoded = decodeTo(in, song, io); decoded != kOk)
+            return decoded;
+        layout = probeWav(song);
+        if (!layout)
+            return failed(io, QStringLiteral("%1: the decoded sound cannot be read").arg(in));
+    }
+    const auto lengthMs = static_cast<long long>(
+        mcitime::framesToMs(layout->dataSize / layout->blockAlign, layout->sampleRate));
+    if (markOut > lengthMs) {
+        say(io.err, QStringLiteral("quaverly-cli cut: %1: --to is past the end of the sound "
+                                   "(%2 ms)")
+                        .arg(in)
+                        .arg(lengthMs));
+        return kUsage;
+    }
+    WaveCommands commands;
+    const auto r = cutClip(song, out, markIn, markOut, lengthMs, commands);
+    return r.result == CutOutcome::Cut ? kOk
+                                       : failed(io, QStringLiteral("%1: %2").arg(in, r.error));
 }
 
 QString formatName(const WavLayout& w) {
@@ -237,8 +300,8 @@ int info(const QStringList& args, const QMap<QString, QString>&, const Io& io) {
         // Anything else is measured by decoding it through the sound layer.
         using namespace quaverly::bass;
         const bool started = BASS_Init(0, 44100, 0, nullptr, nullptr) != 0;
-        const HSTREAM h = BASS_StreamCreateFile(0, QFile::encodeName(file).constData(), 0, 0,
-                                                BASS_STREAM_DECODE);
+        const HSTREAM h =
+            BASS_StreamCreateFile(0, QFile::encodeName(file).constData(), 0, 0, BASS_STREAM_DECODE);
         BASS_CHANNELINFO ci;
         const bool ok = h && BASS_ChannelGetInfo(h, &ci) && ci.chans > 0;
         const int code = BASS_ErrorGetCode();
@@ -276,20 +339,41 @@ int info(const QStringList& args, const QMap<QString, QString>&, const Io& io) {
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> all = {
-        {"convert", "convert IN OUT [--bitrate 56|96|128|256]",
+        {"convert",
+         "convert IN OUT [--bitrate 56|96|128|256]",
          "Converts IN to OUT, chosen by OUT's extension: .wav decodes an MP3 (or any sound file\n"
          "the program reads) into a PCM WAV file; .mp3 encodes a WAV file (or a decoded MP3)\n"
          "at the bit rate (default 256 kbit/s).",
-         {QStringLiteral("bitrate")}, 2, 2, convert},
-        {"join", "join OUT IN... [--bitrate 56|96|128|256]",
+         {QStringLiteral("bitrate")},
+         2,
+         2,
+         convert},
+        {"join",
+         "join OUT IN... [--bitrate 56|96|128|256]",
          "Joins the WAV and MP3 files IN, in order, into OUT, as the song list joins its songs:\n"
          "the result takes the first song's format, other formats are converted to it.\n"
          "OUT ending in .mp3 is encoded at the bit rate (default 256 kbit/s).",
-         {QStringLiteral("bitrate")}, 2, -1, join},
-        {"info", "info FILE",
+         {QStringLiteral("bitrate")},
+         2,
+         -1,
+         join},
+        {"cut",
+         "cut IN OUT --from T --to T",
+         "Cuts IN down to the stretch from --from to --to, as the clip editor does, and writes\n"
+         "it to OUT as a PCM WAV file. A time T is milliseconds (2500) or h:mm:ss.mmm\n"
+         "(0:00:02.500, 1:05). --from must lie before --to.",
+         {QStringLiteral("from"), QStringLiteral("to")},
+         2,
+         2,
+         cut},
+        {"info",
+         "info FILE",
          "Prints the format, the duration in milliseconds and in samples (frames per channel)\n"
          "and the size of the sound data of a WAV or MP3 file.",
-         {}, 1, 1, info},
+         {},
+         1,
+         1,
+         info},
     };
     return all;
 }
@@ -333,9 +417,8 @@ int run(const QStringList& args, std::FILE* out, std::FILE* err) {
         return args.isEmpty() ? kUsage : kOk;
     }
     const auto& all = commands();
-    const auto it = std::find_if(all.begin(), all.end(), [&](const Command& c) {
-        return args[0] == QLatin1String(c.name);
-    });
+    const auto it = std::find_if(
+        all.begin(), all.end(), [&](const Command& c) { return args[0] == QLatin1String(c.name); });
     if (it == all.end()) {
         say(err, QStringLiteral("quaverly-cli: unknown command '%1'").arg(args[0]));
         usage(err);

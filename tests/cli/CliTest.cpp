@@ -50,8 +50,8 @@ long long soxSamples(const QString& wav) {
 
 // Frames that mpg123 decodes from an MP3 file (gapless, as any player does).
 long long mpg123Frames(const QString& mp3, const QString& scratch) {
-    const auto r = tool(QStringLiteral("mpg123"),
-                        {QStringLiteral("-q"), QStringLiteral("-w"), scratch, mp3});
+    const auto r =
+        tool(QStringLiteral("mpg123"), {QStringLiteral("-q"), QStringLiteral("-w"), scratch, mp3});
     return r.code == 0 ? soxSamples(scratch) : -1;
 }
 
@@ -74,10 +74,20 @@ TEST(CliTime, ParsesMillisecondsAndClockTimes) {
     const struct {
         const char* text;
         long long ms;
-    } cases[] = {{"0", 0},          {"1500", 1500},       {"1:02", 62000},   {"1:02.5", 62500},
-                 {"0:01:02.500", 62500}, {"1:00:00", 3600000}, {"2.25", 2250},   {"1:60", -1},
-                 {"1:99:00", -1},   {"-5", -1},           {"abc", -1},       {"", -1},
-                 {"1.2.3", -1},     {"1:2:3:4", -1}};
+    } cases[] = {{"0", 0},
+                 {"1500", 1500},
+                 {"1:02", 62000},
+                 {"1:02.5", 62500},
+                 {"0:01:02.500", 62500},
+                 {"1:00:00", 3600000},
+                 {"2.25", 2250},
+                 {"1:60", -1},
+                 {"1:99:00", -1},
+                 {"-5", -1},
+                 {"abc", -1},
+                 {"", -1},
+                 {"1.2.3", -1},
+                 {"1:2:3:4", -1}};
     for (const auto& c : cases)
         EXPECT_EQ(cli::parseTime(QString::fromUtf8(c.text)), c.ms) << c.text;
 }
@@ -90,9 +100,9 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndHelpWithZero) {
                    QStringLiteral("--bitrate"), QStringLiteral("300")})
                   .code,
               2);
-    EXPECT_EQ(cli({QStringLiteral("join"), QStringLiteral("out.ogg"), QStringLiteral("a.wav")}).code,
-              2);
-    for (const char* c : {"convert", "join", "info"}) {
+    EXPECT_EQ(
+        cli({QStringLiteral("join"), QStringLiteral("out.ogg"), QStringLiteral("a.wav")}).code, 2);
+    for (const char* c : {"convert", "join", "cut", "info"}) {
         const auto r = cli({QString::fromUtf8(c), QStringLiteral("--help")});
         EXPECT_EQ(r.code, 0) << c;
         EXPECT_TRUE(r.out.contains(QStringLiteral("usage: quaverly-cli ") + QString::fromUtf8(c)));
@@ -104,10 +114,11 @@ TEST_F(Cli, ConvertsAnMp3ToAWavThatPeersRead) {
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.isEmpty());
     EXPECT_EQ(soxSamples(path("out.wav")), 19584);
-    const auto probe = tool(QStringLiteral("ffprobe"),
-                            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-                             QStringLiteral("stream=codec_name,channels,sample_rate"),
-                             QStringLiteral("-of"), QStringLiteral("csv=p=0"), path("out.wav")});
+    const auto probe =
+        tool(QStringLiteral("ffprobe"),
+             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+              QStringLiteral("stream=codec_name,channels,sample_rate"), QStringLiteral("-of"),
+              QStringLiteral("csv=p=0"), path("out.wav")});
     EXPECT_EQ(probe.out.trimmed(), QStringLiteral("pcm_s16le,44100,2"));
 }
 
@@ -117,18 +128,19 @@ TEST_F(Cli, ConvertsAWavToAnMp3AtTheBitRate) {
                         QStringLiteral("--bitrate"), QStringLiteral("96")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(mpg123Frames(path("tone.mp3"), path("back.wav")), 44100);
-    const auto probe = tool(QStringLiteral("ffprobe"),
-                            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
-                             QStringLiteral("stream=bit_rate"), QStringLiteral("-of"),
-                             QStringLiteral("default=nw=1:nk=1"), path("tone.mp3")});
+    const auto probe =
+        tool(QStringLiteral("ffprobe"),
+             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+              QStringLiteral("stream=bit_rate"), QStringLiteral("-of"),
+              QStringLiteral("default=nw=1:nk=1"), path("tone.mp3")});
     EXPECT_EQ(probe.out.trimmed(), QStringLiteral("96000"));
 }
 
 TEST_F(Cli, JoinsInOrderWithExactBoundaries) {
     ASSERT_TRUE(writeWav16(path("a.wav"), 1, 8000, staircase(1000, 1, 0)));
     ASSERT_TRUE(writeWav16(path("b.wav"), 1, 8000, staircase(500, 1, 10000)));
-    const auto r = cli({QStringLiteral("join"), path("ab.wav"), path("a.wav"), path("b.wav"),
-                        path("a.wav")});
+    const auto r =
+        cli({QStringLiteral("join"), path("ab.wav"), path("a.wav"), path("b.wav"), path("a.wav")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     const auto s = samples16(readFile(path("ab.wav")));
     ASSERT_EQ(s.size(), 2500u);
@@ -145,6 +157,55 @@ TEST_F(Cli, JoinsAnMp3AndAWavIntoAnMp3) {
                         realFile("mp3/edge/cbr.mp3"), QStringLiteral("--bitrate=128")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(mpg123Frames(path("mix.mp3"), path("back.wav")), 22050 + 19584);
+}
+
+TEST_F(Cli, CutsTheMarkedStretchExactly) {
+    ASSERT_TRUE(writeWav16(path("song.wav"), 2, 8000, staircase(80000, 2)));
+    const QByteArray before = readFile(path("song.wav"));
+    auto r =
+        cli({QStringLiteral("cut"), path("song.wav"), path("clip.wav"), QStringLiteral("--from"),
+             QStringLiteral("0:00:02.000"), QStringLiteral("--to"), QStringLiteral("5000")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    auto s = samples16(readFile(path("clip.wav")));
+    ASSERT_EQ(s.size(), 2u * 24000);
+    EXPECT_EQ(s[0], 16000);
+    EXPECT_EQ(s[1], 17000);
+    EXPECT_EQ(s[s.size() - 2], std::int16_t(39999));
+    EXPECT_EQ(readFile(path("song.wav")), before);
+    EXPECT_EQ(soxSamples(path("clip.wav")), 24000);
+
+    // An MP3 is cut from its decoded sound, as from a song's working copy.
+    r = cli({QStringLiteral("cut"), realFile("mp3/edge/cbr.mp3"), path("mp3clip.wav"),
+             QStringLiteral("--from=100"), QStringLiteral("--to=200")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(soxSamples(path("mp3clip.wav")), 4410);
+}
+
+TEST_F(Cli, BadCutTimesAreUsageErrorsAndWriteNothing) {
+    ASSERT_TRUE(writeWav16(path("song.wav"), 1, 8000, staircase(8000, 1)));
+    const QStringList bad[] = {
+        {QStringLiteral("--from"), QStringLiteral("500"), QStringLiteral("--to"),
+         QStringLiteral("500")},
+        {QStringLiteral("--from"), QStringLiteral("900"), QStringLiteral("--to"),
+         QStringLiteral("100")},
+        {QStringLiteral("--from"), QStringLiteral("x"), QStringLiteral("--to"),
+         QStringLiteral("100")},
+        {QStringLiteral("--from"), QStringLiteral("0"), QStringLiteral("--to"),
+         QStringLiteral("1:70")},
+        {QStringLiteral("--from"), QStringLiteral("0"), QStringLiteral("--to"),
+         QStringLiteral("1001")},
+        {QStringLiteral("--from"), QStringLiteral("0")},
+    };
+    for (const auto& times : bad) {
+        const auto r =
+            cli(QStringList{QStringLiteral("cut"), path("song.wav"), path("clip.wav")} + times);
+        EXPECT_EQ(r.code, 2) << times.join(' ').toStdString();
+    }
+    EXPECT_TRUE(
+        cli({QStringLiteral("cut"), path("song.wav"), path("clip.wav"), QStringLiteral("--from"),
+             QStringLiteral("500"), QStringLiteral("--to"), QStringLiteral("500")})
+            .err.contains(QStringLiteral("Time Input Error")));
+    EXPECT_FALSE(QFile::exists(path("clip.wav")));
 }
 
 TEST_F(Cli, InfoDescribesWavAndMp3Files) {

@@ -1,5 +1,5 @@
-#include "convert/WavDecoder.h"
 #include "songlist/WorkingCopy.h"
+#include "convert/WavDecoder.h"
 #include "support/TestAudio.h"
 
 #include <QDir>

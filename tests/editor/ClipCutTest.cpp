@@ -1,0 +1,101 @@
+#include "editor/ClipCut.h"
+#include "engines/mci/WaveCommands.h"
+#include "support/TestAudio.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace quaverly;
+using namespace quaverly::test;
+
+namespace {
+
+class ClipCut : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    WaveCommands commands;
+    QString song = dir.filePath(QStringLiteral("song.wav"));
+
+    // 10 s of mono 8 kHz whose frame i holds i (wrapping past 32767).
+    void SetUp() override { ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(80000, 1))); }
+    QStringList files() const {
+        return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+};
+
+TEST_F(ClipCut, SendsTheFiveCommandsOfTheWorkedExample) {
+    const auto texts = cutCommands(QStringLiteral("/w/song.wav"), QStringLiteral("/w/clip.wav"),
+                                   2000, 5000, 10000);
+    EXPECT_EQ(texts, QStringList({QStringLiteral("open /w/song.wav type waveaudio alias voice1"),
+                                  QStringLiteral("delete voice1 from 0 to 2000"),
+                                  QStringLiteral("delete voice1 from 3000 to 8000"),
+                                  QStringLiteral("save  voice1 /w/clip.wav"),
+                                  QStringLiteral("close voice1")}));
+    EXPECT_EQ(cutCommands(QStringLiteral("/my music/a.wav"), QStringLiteral("/w/c.wav"), 0, 1, 1)
+                  .first(),
+              QStringLiteral("open \"/my music/a.wav\" type waveaudio alias voice1"));
+}
+
+TEST_F(ClipCut, CutsInPlaceToExactlyTheMarkedStretch) {
+    const auto r = cutClip(song, song, 2000, 5000, 10000, commands);
+    ASSERT_EQ(r.result, CutOutcome::Cut) << r.error.toStdString();
+    const auto s = samples16(readFile(song));
+    ASSERT_EQ(s.size(), 24000u); // the 3 s between 2 s and 5 s
+    EXPECT_EQ(s.front(), 16000);
+    EXPECT_EQ(s.back(), std::int16_t(39999));
+    EXPECT_EQ(commands.log().size(), 5);
+    EXPECT_EQ(files(), QStringList{QStringLiteral("song.wav")}); // no scratch file left
+    EXPECT_TRUE(commands.openAliases().isEmpty());
+
+    // A second cut works on the clip: its marks and length are the clip's.
+    ASSERT_EQ(cutClip(song, song, 1000, 1500, 3000, commands).result, CutOutcome::Cut);
+    const auto again = samples16(readFile(song));
+    ASSERT_EQ(again.size(), 4000u);
+    EXPECT_EQ(again.front(), 24000);
+}
+
+TEST_F(ClipCut, WithoutMarksTheWholeSongStays) {
+    const QByteArray before = readFile(song);
+    ASSERT_EQ(cutClip(song, song, 0, 10000, 10000, commands).result, CutOutcome::Cut);
+    EXPECT_TRUE(commands.log().contains(QStringLiteral("delete voice1 from 0 to 0")));
+    EXPECT_TRUE(commands.log().contains(QStringLiteral("delete voice1 from 10000 to 10000")));
+    EXPECT_EQ(readFile(song), before);
+}
+
+TEST_F(ClipCut, MarksOutOfOrderAreATimeInputErrorAndChangeNothing) {
+    const QByteArray before = readFile(song);
+    for (auto marks : {std::pair<qint64, qint64>{6000, 4000}, {3000, 3000}}) {
+        EXPECT_EQ(cutClip(song, song, marks.first, marks.second, 10000, commands).result,
+                  CutOutcome::TimeInputError);
+    }
+    EXPECT_TRUE(commands.log().isEmpty());
+    EXPECT_EQ(readFile(song), before);
+}
+
+TEST_F(ClipCut, AFailingStepIsReportedAndLeavesTheSongAsItWas) {
+    const QByteArray before = readFile(song);
+    // A length past the sound makes the tail delete fail half-way through the cut.
+    auto r = cutClip(song, song, 1000, 2000, 12000, commands);
+    EXPECT_EQ(r.result, CutOutcome::Failed);
+    EXPECT_TRUE(r.error.contains(QLatin1String("tail"))) << r.error.toStdString();
+    EXPECT_TRUE(commands.openAliases().isEmpty()); // the device was let go
+    // A missing song fails at the first step.
+    r = cutClip(dir.filePath(QStringLiteral("gone.wav")), song, 0, 10, 10000, commands);
+    EXPECT_EQ(r.result, CutOutcome::Failed);
+    EXPECT_TRUE(r.error.contains(QLatin1String("opening")));
+    EXPECT_EQ(readFile(song), before);
+    EXPECT_EQ(files(), QStringList{QStringLiteral("song.wav")});
+}
+
+TEST_F(ClipCut, ACutToAnotherFileLeavesTheSourceAlone) {
+    const QByteArray before = readFile(song);
+    const QString out = dir.filePath(QStringLiteral("clip.wav"));
+    ASSERT_EQ(cutClip(song, out, 9999, 10000, 10000, commands).result, CutOutcome::Cut);
+    EXPECT_EQ(readFile(song), before);
+    const auto s = samples16(readFile(out));
+    ASSERT_EQ(s.size(), 8u); // 1 ms at 8 kHz
+    EXPECT_EQ(s.front(), std::int16_t(79992));
+}
+
+} // namespace
