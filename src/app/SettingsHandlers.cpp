@@ -58,12 +58,19 @@ void Frmmain::Dir1_Change(const QString& path) {
 
 void Frmmain::CmdFolder_Click() {
     const QString parent = FrameSetting->folder();
+    if (parent.isEmpty()) {
+        // Never create a folder relative to wherever the program was started.
+        tell(tr("No folder was created: choose the folder to create it in first."),
+             Dialogs::Icon::Warning);
+        return;
+    }
     const auto answer =
         dialogs_.input(QStringLiteral("Create New Folder "), QStringLiteral("New Folder Name"));
     if (!answer) {
         tell(tr("No folder was created."), Dialogs::Icon::Information);
         return;
     }
+    // Blanks around a name are nearly always a slip of the keyboard.
     const QString name = answer->trimmed();
     if (name.isEmpty()) {
         tell(tr("No folder was created: the name was empty."), Dialogs::Icon::Warning);

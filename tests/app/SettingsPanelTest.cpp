@@ -153,6 +153,19 @@ TEST_F(SettingsTest, NewFolderInAFolderThatWentAwayIsReported) {
     EXPECT_EQ(w->BaseFolder, home + "/Gone");
 }
 
+TEST_F(SettingsTest, WithoutAFolderToStartFromNothingIsCreated) {
+    setEnv("HOME", path(QStringLiteral("no-such-home")));
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(path(QString()));
+    auto w = start();
+    EXPECT_TRUE(w->FrameSetting->folder().isEmpty());
+    dialogs.queueInput(QStringLiteral("Clips"));
+    click(*w, "CmdFolder");
+    QDir::setCurrent(cwd);
+    EXPECT_EQ(dialogs.asked(Kind::Message).size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("Clips"))));
+}
+
 TEST_F(SettingsTest, DriveListShowsVolumesAndAnUnreadyDriveLeavesTheFolder) {
     auto w = start();
     QComboBox* drives = w->FrameSetting->Drive1;
