@@ -1,0 +1,70 @@
+#pragma once
+// The busy window FrmLoad: a small frameless window with a strip of pictures that fills up from
+// left to right and starts over, and a line of text below it that says what is going on. It has
+// nothing to click and no way to cancel; callers show it while long work runs and hide it after.
+//
+// BusyWindow is the holder that callers use: it creates FrmLoad on first use and keeps it,
+// hidden or shown, until the holder goes, so the text stays what the last caller set.
+//
+// Threads: UI thread only.
+
+#include <QLabel>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+namespace quaverly {
+
+class FrmLoad final : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kPictures = 6;
+    static constexpr int kTickMs = 500;
+
+    FrmLoad();
+
+    // Picture1(0) to Picture1(5); 0, 2 and 4 show one image, 1 and 3 a second, 5 a third.
+    QLabel* picture(int index) const { return pictures_.at(static_cast<std::size_t>(index)); }
+
+    // One step of the strip: the lowest hidden picture appears; when that makes the last
+    // picture visible, the strip starts over with picture 0 alone. Timer1 calls it.
+    void Timer1_Timer();
+
+    QLabel* Label1 = nullptr;
+    QTimer* Timer1 = nullptr;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::array<QLabel*, kPictures> pictures_{};
+};
+
+class BusyWindow {
+public:
+    // anchor: the window the busy window is centred over when it appears.
+    explicit BusyWindow(QWidget* anchor = nullptr);
+    ~BusyWindow();
+    BusyWindow(const BusyWindow&) = delete;
+    BusyWindow& operator=(const BusyWindow&) = delete;
+
+    // Sets the text and shows the window modeless; the caller goes on at once. Showing it while
+    // it is shown only changes the text.
+    void show(const QString& text);
+    void setText(const QString& text);
+    void hide();
+    bool isShown() const;
+
+    // The window, created on first use.
+    FrmLoad& window();
+    bool isCreated() const { return window_ != nullptr; }
+
+private:
+    QPointer<QWidget> anchor_;
+    std::unique_ptr<FrmLoad> window_;
+};
+
+} // namespace quaverly

@@ -1,0 +1,43 @@
+#pragma once
+// The seam between the program and its modal dialogs: file choosers, message boxes, the Yes/No
+// question and the input box. The program passes QtDialogs; tests pass ScriptedDialogs, which
+// answers from a queue and records what was asked.
+//
+// Threads: UI thread only.
+
+#include <QString>
+
+#include <optional>
+
+namespace quaverly {
+
+class Dialogs {
+public:
+    enum class Icon { Information, Warning, Critical };
+
+    struct FileRequest {
+        QString title;
+        QString folder;        // where the dialog opens; empty: the dialog's own choice
+        QString filter;        // Qt style, e.g. "Audio files (*.wav *.mp3)"; ";;" between several
+        QString defaultSuffix; // without the dot, e.g. "mp3"; added when the user types none
+    };
+
+    virtual ~Dialogs() = default;
+
+    // The chosen path, or the empty text when the user cancelled. openFile admits only
+    // existing files; saveFile asks before replacing one.
+    virtual QString openFile(const FileRequest& request) = 0;
+    virtual QString saveFile(const FileRequest& request) = 0;
+
+    // A message with an OK button.
+    virtual void message(const QString& title, const QString& text, Icon icon) = 0;
+
+    // A question with Yes and No; true for Yes.
+    virtual bool question(const QString& title, const QString& text) = 0;
+
+    // An input box; nullopt when cancelled.
+    virtual std::optional<QString> input(const QString& title, const QString& prompt,
+                                         const QString& text = QString()) = 0;
+};
+
+} // namespace quaverly

@@ -1,0 +1,223 @@
+#include "app/Frmmain.h"
+
+#include "app/SettingsFile.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFrame>
+
+namespace quaverly {
+
+namespace {
+
+// Positions given in twips (15 twips = 1 pixel).
+constexpr int px(int twips) {
+    return twips / 15;
+}
+
+} // namespace
+
+Frmmain::Frmmain(Dialogs& dialogs, QWidget* parent, const QString& settingsPath)
+    : QWidget(parent), dialogs_(dialogs),
+      settingsPath_(settingsPath.isEmpty() ? defaultSettingsPath() : settingsPath), busy_(this) {
+    setObjectName(QStringLiteral("Frmmain"));
+    setWindowTitle(tr("%1 by %2").arg(QLatin1String(kApplicationTitle), QLatin1String(kMakerName)));
+    setFixedSize(kClientWidth, kClientHeight);
+    buildToolbar();
+    buildPanels();
+    Form_Load();
+}
+
+Frmmain::~Frmmain() {
+    // A window destroyed without being closed still leaves no work files behind; the
+    // WorkFolder does that quietly when it goes.
+}
+
+void Frmmain::buildToolbar() {
+    static const char* const images[] = {"open",     "record", "save", "convert",
+                                         "settings", "about",  "logo", "exit"};
+    for (const char* name : images) {
+        ImageList1.append(QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name))));
+    }
+    setWindowIcon(ImageList1.at(6));
+
+    Toolbar1 = new QToolBar(this);
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    Toolbar1->setGeometry(0, 0, kClientWidth, kPanelTop - 4);
+    Toolbar1->setMovable(false);
+    Toolbar1->setFloatable(false);
+    Toolbar1->setIconSize(QSize(32, 32));
+    Toolbar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+
+    auto* rule = new QFrame(this);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    rule->setGeometry(0, kPanelTop - 4, kClientWidth, 2);
+}
+
+void Frmmain::buildPanels() {
+    Framewav = new AudioEditPanel(this);
+    Framewav->setGeometry(px(120), kPanelTop, px(10575), px(5895));
+    Frame3 = new EditSongFrame;
+    Framewav->placeEditFrame(Frame3);
+
+    FrameRec = new RecorderPanel(this);
+    // As wide as the settings panel, as tall as its controls need.
+    FrameRec->setGeometry(px(1200), kPanelTop, px(8895), 236);
+
+    FrameConvert = new ConvertPanel(this);
+    FrameConvert->setGeometry(px(1080), kPanelTop, px(9135), px(4815));
+
+    FrameSetting = new SettingsPanel(this);
+    FrameSetting->setGeometry(px(1200), kPanelTop, px(8895), px(4815));
+
+    FrameAbout = new AboutPanel(this);
+    FrameAbout->setGeometry(px(2520), kPanelTop, px(5895), px(4215));
+
+    connect(Framewav, &AudioEditPanel::bitRateChosen, this, &Frmmain::Option_Click);
+    connect(FrameSetting, &SettingsPanel::folderChanged, this, &Frmmain::Dir1_Change);
+    connect(FrameSetting->CmdFolder, &QPushButton::clicked, this, &Frmmain::CmdFolder_Click);
+    connect(FrameSetting->CmdSaveSetting, &QPushButton::clicked, this,
+            &Frmmain::CmdSaveSetting_Click);
+}
+
+void Frmmain::Form_Load() {
+    // 1. The output folder starts at the user's home, or where the saved settings put it.
+    BaseFolder = QDir::homePath();
+    FrameSetting->setFolder(BaseFolder);
+    if (const auto saved = readSettings(settingsPath_)) {
+        if (FrameSetting->setFolder(saved->baseFolder)) {
+            BaseFolder = FrameSetting->folder();
+        }
+        Framewav->checkBitRate(saved->outBitRate);
+        OutBitRate = saved->outBitRate;
+    }
+
+    // 2-3. This instance's working folder, created when missing and emptied of files.
+    if (!work_.open()) {
+        tell(tr("The working folder could not be prepared: %1.\n\nAdding songs, converting and "
+                "recording need it and will fail until it can be created.")
+                 .arg(work_.errorString()),
+             Dialogs::Icon::Warning);
+    }
+
+    // 4. The toolbar's six buttons, in their order, with their images.
+    const struct {
+        const char* key;
+        int image; // 1-based, in ImageList1
+        QKeySequence shortcut;
+    } buttons[] = {
+        {"Wav", 1, QKeySequence(Qt::CTRL | Qt::Key_1)},
+        {"Rec", 2, QKeySequence(Qt::CTRL | Qt::Key_2)},
+        {"Convert", 4, QKeySequence(Qt::CTRL | Qt::Key_3)},
+        {"Setting", 5, QKeySequence(Qt::CTRL | Qt::Key_4)},
+        {"Help", 6, QKeySequence(QKeySequence::HelpContents)},
+        {"Exit", 8, QKeySequence(Qt::CTRL | Qt::Key_Q)},
+    };
+    for (const auto& b : buttons) {
+        const QString key = QString::fromLatin1(b.key);
+        QAction* action = Toolbar1->addAction(ImageList1.at(b.image - 1), key);
+        action->setObjectName(key);
+        action->setShortcut(b.shortcut);
+        connect(action, &QAction::triggered, this, [this, key] { Toolbar1_ButtonClick(key); });
+    }
+
+    // 5. Tool tips.
+    SetLng();
+
+    // 6. The hint under the song list.
+    Framewav->Label6->setText(QStringLiteral("Click to Play\r\nDouble Click to Edit"));
+    Framewav->Label8->setText(QLatin1String(kMakerName));
+
+    // 7. Nothing to play or edit yet.
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             Framewav->CmdFoward, Framewav->CmdPause, Framewav->CmdPlay, Framewav->CmdStop,
+             Framewav->CmdNext, Frame3->SliderEdit, Frame3->CmdEditPlay, Frame3->CmdEditStop,
+             Frame3->CmdMarkin, Frame3->CmdMarkOut, Frame3->CmdEditDone}) {
+        w->setEnabled(false);
+    }
+
+    // 8. The Audio Edit panel first, without its player and editor frames.
+    showPanel(Framewav);
+    Framewav->Frame2->setVisible(false);
+    Frame3->setVisible(false);
+}
+
+void Frmmain::SetLng() {
+    const struct {
+        const char* key;
+        const char* tip;
+    } toolbar[] = {{"Wav", "Open Song"},   {"Rec", "Voice Record"}, {"Convert", "Convert"},
+                   {"Setting", "Setting"}, {"Help", "About"},       {"Exit", "Exit"}};
+    for (const auto& t : toolbar) {
+        if (QAction* action = toolbarAction(QString::fromLatin1(t.key))) {
+            action->setToolTip(tr(t.tip));
+            action->setText(tr(t.tip));
+        }
+    }
+    const struct {
+        QWidget* control;
+        const char* tip;
+    } buttons[] = {
+        {Framewav->CmdFoward, "Forward"},
+        {Framewav->CmdPause, "Pause"},
+        {Framewav->CmdPlay, "Play"},
+        {Framewav->CmdStop, "Stop"},
+        {Framewav->CmdNext, "Next"},
+        {Framewav->CmdAdd, "Add New"},
+        {Frame3->CmdEditPlay, "Play"},
+        {Frame3->CmdEditStop, "Stop"},
+        {Framewav->Cmdremove, "Remove Form List"},
+        {Framewav->CmdUP, "Move UP"},
+        {Framewav->CmdDown, "Move Down"},
+    };
+    for (const auto& b : buttons) {
+        b.control->setToolTip(tr(b.tip));
+    }
+}
+
+QAction* Frmmain::toolbarAction(const QString& key) const {
+    for (QAction* action : Toolbar1->actions()) {
+        if (action->objectName() == key) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+void Frmmain::endSoundActivity(SoundEnd why) {
+    // Every toolbar click and the shutdown pass through here before anything else, so that no
+    // sound keeps running and no player holds a working copy open while files are touched.
+    // The steps join here with the sound subsystems, in this order:
+    //   1. the recorder stops a running recording and frees the recording device;
+    //   2. the recorder's take is released (a later release must be harmless);
+    //   3. the sound library frees its output device;
+    //   4. PanelSwitch: the editor's player stops (it keeps its song open) and the list
+    //      player closes.
+    //      Shutdown: both players stop, then both close, so that no file stays open.
+    // None of these exists yet: the sound subsystems bring them with their issues.
+    Q_UNUSED(why);
+}
+
+void Frmmain::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept();
+}
+
+void Frmmain::Form_Unload() {
+    if (unloaded_) {
+        return;
+    }
+    unloaded_ = true;
+    endSoundActivity(SoundEnd::Shutdown);
+    busy_.hide();
+    // Every file of the working folder goes; sub-folders stay, and so does the folder.
+    work_.close();
+    emit quitRequested();
+}
+
+void Frmmain::tell(const QString& text, Dialogs::Icon icon) {
+    dialogs_.message(QLatin1String(kApplicationTitle), text, icon);
+}
+
+} // namespace quaverly

@@ -1,0 +1,112 @@
+#pragma once
+// The main window: the toolbar Toolbar1 over five panels of which one is shown at a time, the
+// fields that the subsystems share, the working folder of this instance, the busy window and
+// the dialogs. Constructing it runs the start-up; closing it (or "Exit") runs the shutdown and
+// then emits quitRequested, which the program connects to the application's quit.
+//
+// Threads: UI thread only.
+
+#include "app/AboutPanel.h"
+#include "app/BusyWindow.h"
+#include "app/Dialogs.h"
+#include "app/SettingsPanel.h"
+#include "app/WorkFolder.h"
+#include "convert/ConvertPanel.h"
+#include "editor/EditSongFrame.h"
+#include "recorder/RecorderPanel.h"
+#include "songlist/AudioEditPanel.h"
+
+#include <QIcon>
+#include <QList>
+#include <QToolBar>
+#include <QWidget>
+
+namespace quaverly {
+
+inline constexpr char kApplicationTitle[] = "Quaverly";
+inline constexpr char kMakerName[] = "velmarise";
+
+class Frmmain final : public QWidget {
+    Q_OBJECT
+public:
+    // The client area, in pixels, and where the panels begin below the toolbar.
+    static constexpr int kClientWidth = 719;
+    static constexpr int kClientHeight = 476;
+    static constexpr int kPanelTop = 48;
+
+    // Runs the start-up. settingsPath: the settings file; by default defaultSettingsPath().
+    explicit Frmmain(Dialogs& dialogs, QWidget* parent = nullptr,
+                     const QString& settingsPath = QString());
+    ~Frmmain() override;
+
+    // --- Fields shared by the subsystems ---
+    int OutBitRate = 256; // kbit/s of the MP3 saves: 56, 96, 128 or 256
+    QString BaseFolder;   // the output folder: always the folder list's path
+    QString ListMode;     // "Edit" while a song is open in the clip editor
+    qint64 MarkIn = 0;    // ms
+    qint64 MarkOut = 0;   // ms
+    int PlayIndex = 0;    // the song the list player starts next
+
+    // This instance's working folder (see WorkFolder): every work file goes in there.
+    WorkFolder& workFolder() { return work_; }
+    QString workPath() const { return work_.path(); }
+
+    BusyWindow& busyWindow() { return busy_; }
+    Dialogs& dialogs() { return dialogs_; }
+    QString settingsPath() const { return settingsPath_; }
+
+    // --- Controls ---
+    QToolBar* Toolbar1;
+    QList<QIcon> ImageList1; // the eight toolbar images
+    AudioEditPanel* Framewav;
+    EditSongFrame* Frame3; // inside Framewav
+    RecorderPanel* FrameRec;
+    ConvertPanel* FrameConvert;
+    SettingsPanel* FrameSetting;
+    AboutPanel* FrameAbout;
+
+    // The toolbar's action for key ("Wav", "Rec", "Convert", "Setting", "Help", "Exit").
+    QAction* toolbarAction(const QString& key) const;
+
+    // Acts on a toolbar key: ends the sound activity, then shows the key's panel, or ends the
+    // program for "Exit". Unknown keys only end the sound activity.
+    void Toolbar1_ButtonClick(const QString& key);
+
+    // Sets the tool tips of the toolbar and of the list, player and editor buttons.
+    void SetLng();
+
+    // True once the shutdown has run.
+    bool isUnloaded() const { return unloaded_; }
+
+signals:
+    // The shutdown has run: the program should end now.
+    void quitRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    enum class SoundEnd { PanelSwitch, Shutdown };
+
+    void buildToolbar();
+    void buildPanels();
+    void Form_Load();
+    void Form_Unload();
+    void endSoundActivity(SoundEnd why);
+    void showPanel(QWidget* panel);
+    void fillAbout();
+
+    void Option_Click(int kbps);
+    void Dir1_Change(const QString& path);
+    void CmdFolder_Click();
+    void CmdSaveSetting_Click();
+    void tell(const QString& text, Dialogs::Icon icon);
+
+    Dialogs& dialogs_;
+    QString settingsPath_;
+    WorkFolder work_;
+    BusyWindow busy_;
+    bool unloaded_ = false;
+};
+
+} // namespace quaverly

@@ -1,0 +1,71 @@
+#include "app/QtDialogs.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace quaverly {
+
+namespace {
+
+QString runFileDialog(QWidget* parent, const Dialogs::FileRequest& request, bool save) {
+    QFileDialog dialog(parent, request.title, request.folder, request.filter);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (!request.defaultSuffix.isEmpty()) {
+        dialog.setDefaultSuffix(request.defaultSuffix);
+    }
+#ifndef Q_OS_WIN
+    // The desktop's own dialogs may match "*.wav" against "SONG.WAV" by case; Qt's own dialog
+    // matches extensions without regard to case, as users of audio files expect.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+#endif
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return QString();
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace
+
+QString QtDialogs::openFile(const FileRequest& request) {
+    return runFileDialog(parent_, request, false);
+}
+
+QString QtDialogs::saveFile(const FileRequest& request) {
+    return runFileDialog(parent_, request, true);
+}
+
+void QtDialogs::message(const QString& title, const QString& text, Icon icon) {
+    QMessageBox::Icon qtIcon = QMessageBox::Information;
+    switch (icon) {
+    case Icon::Information:
+        qtIcon = QMessageBox::Information;
+        break;
+    case Icon::Warning:
+        qtIcon = QMessageBox::Warning;
+        break;
+    case Icon::Critical:
+        qtIcon = QMessageBox::Critical;
+        break;
+    }
+    QMessageBox box(qtIcon, title, text, QMessageBox::Ok, parent_);
+    box.exec();
+}
+
+bool QtDialogs::question(const QString& title, const QString& text) {
+    return QMessageBox::question(parent_, title, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+std::optional<QString> QtDialogs::input(const QString& title, const QString& prompt,
+                                        const QString& text) {
+    bool ok = false;
+    QString answer = QInputDialog::getText(parent_, title, prompt, QLineEdit::Normal, text, &ok);
+    if (!ok) {
+        return std::nullopt;
+    }
+    return answer;
+}
+
+} // namespace quaverly

@@ -1,0 +1,63 @@
+#include "app/Screenshots.h"
+
+#include "app/Frmmain.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPixmap>
+
+namespace quaverly {
+
+namespace {
+
+void settle(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+}
+
+} // namespace
+
+bool saveScreenshots(Frmmain& window, const QString& folder) {
+    if (!QDir().mkpath(folder)) {
+        return false;
+    }
+    const QDir dir(folder);
+    bool ok = true;
+    settle(300);
+    int n = 1;
+    for (const char* key : {"Wav", "Rec", "Convert", "Setting", "Help"}) {
+        window.toolbarAction(QString::fromLatin1(key))->trigger();
+        settle(300); // the folder view fills in the background
+        const QString name =
+            QStringLiteral("%1-%2.png").arg(n++, 2, 10, QLatin1Char('0')).arg(QLatin1String(key));
+        ok = window.grab().save(dir.filePath(name), "PNG") && ok;
+    }
+    // The Audio Edit panel as a click on a song leaves it ("Play Control") and as a double
+    // click leaves it ("Edit Song"); the program ends after the pictures, so nothing is undone.
+    window.toolbarAction(QStringLiteral("Wav"))->trigger();
+    for (QWidget* frame :
+         {static_cast<QWidget*>(window.Framewav->Frame2), static_cast<QWidget*>(window.Frame3)}) {
+        window.Framewav->Frame2->setVisible(frame == window.Framewav->Frame2);
+        window.Frame3->setVisible(frame == window.Frame3);
+        settle(100);
+        const QString name = QStringLiteral("%1-Wav-%2.png")
+                                 .arg(n++, 2, 10, QLatin1Char('0'))
+                                 .arg(frame->objectName());
+        ok = window.grab().save(dir.filePath(name), "PNG") && ok;
+    }
+
+    window.busyWindow().show(QStringLiteral("Loading.........."));
+    settle(1300);
+    ok = window.busyWindow().window().grab().save(
+             dir.filePath(QStringLiteral("%1-busy.png").arg(n, 2, 10, QLatin1Char('0')))) &&
+         ok;
+    window.busyWindow().hide();
+    window.close();
+    return ok;
+}
+
+} // namespace quaverly

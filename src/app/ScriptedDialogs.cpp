@@ -1,0 +1,68 @@
+#include "app/ScriptedDialogs.h"
+
+namespace quaverly {
+
+QList<ScriptedDialogs::Asked> ScriptedDialogs::asked(Kind kind) const {
+    QList<Asked> result;
+    for (const Asked& a : asked_) {
+        if (a.kind == kind) {
+            result.append(a);
+        }
+    }
+    return result;
+}
+
+bool ScriptedDialogs::allAnswered() const {
+    return files_.isEmpty() && questions_.isEmpty() && inputs_.isEmpty();
+}
+
+void ScriptedDialogs::clear() {
+    files_.clear();
+    questions_.clear();
+    inputs_.clear();
+    asked_.clear();
+    unexpected_ = 0;
+}
+
+QString ScriptedDialogs::nextFile() {
+    if (files_.isEmpty()) {
+        ++unexpected_;
+        return QString();
+    }
+    return files_.dequeue();
+}
+
+QString ScriptedDialogs::openFile(const FileRequest& request) {
+    asked_.append({Kind::OpenFile, request.title, QString(), Icon::Information, request, {}});
+    return nextFile();
+}
+
+QString ScriptedDialogs::saveFile(const FileRequest& request) {
+    asked_.append({Kind::SaveFile, request.title, QString(), Icon::Information, request, {}});
+    return nextFile();
+}
+
+void ScriptedDialogs::message(const QString& title, const QString& text, Icon icon) {
+    asked_.append({Kind::Message, title, text, icon, {}, {}});
+}
+
+bool ScriptedDialogs::question(const QString& title, const QString& text) {
+    asked_.append({Kind::Question, title, text, Icon::Information, {}, {}});
+    if (questions_.isEmpty()) {
+        ++unexpected_;
+        return false;
+    }
+    return questions_.dequeue();
+}
+
+std::optional<QString> ScriptedDialogs::input(const QString& title, const QString& prompt,
+                                              const QString& text) {
+    asked_.append({Kind::Input, title, prompt, Icon::Information, {}, text});
+    if (inputs_.isEmpty()) {
+        ++unexpected_;
+        return std::nullopt;
+    }
+    return inputs_.dequeue();
+}
+
+} // namespace quaverly

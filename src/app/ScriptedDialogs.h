@@ -1,0 +1,56 @@
+#pragma once
+// Dialogs for tests: each call takes the next answer the test queued for its kind and records
+// what was asked. With no answer queued a file dialog is cancelled, a question gets No and an
+// input box is cancelled, and the call counts as unexpected.
+//
+// Threads: UI thread only.
+
+#include "app/Dialogs.h"
+
+#include <QList>
+#include <QQueue>
+
+namespace quaverly {
+
+class ScriptedDialogs final : public Dialogs {
+public:
+    enum class Kind { OpenFile, SaveFile, Message, Question, Input };
+
+    struct Asked {
+        Kind kind;
+        QString title;
+        QString text; // message text, question, input prompt
+        Icon icon = Icon::Information;
+        FileRequest file;    // file dialogs
+        QString defaultText; // input box
+    };
+
+    void queueFile(const QString& path) { files_.enqueue(path); } // "" cancels
+    void queueQuestion(bool yes) { questions_.enqueue(yes); }
+    void queueInput(std::optional<QString> answer) { inputs_.enqueue(std::move(answer)); }
+
+    const QList<Asked>& asked() const { return asked_; }
+    QList<Asked> asked(Kind kind) const;
+    int unexpected() const { return unexpected_; }
+    // True when every queued answer was used.
+    bool allAnswered() const;
+    void clear();
+
+    QString openFile(const FileRequest& request) override;
+    QString saveFile(const FileRequest& request) override;
+    void message(const QString& title, const QString& text, Icon icon) override;
+    bool question(const QString& title, const QString& text) override;
+    std::optional<QString> input(const QString& title, const QString& prompt,
+                                 const QString& text) override;
+
+private:
+    QString nextFile();
+
+    QQueue<QString> files_;
+    QQueue<bool> questions_;
+    QQueue<std::optional<QString>> inputs_;
+    QList<Asked> asked_;
+    int unexpected_ = 0;
+};
+
+} // namespace quaverly

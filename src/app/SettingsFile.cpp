@@ -1,0 +1,87 @@
+#include "app/SettingsFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace quaverly {
+
+namespace {
+// The settings folder under the user's configuration base, named after the maker.
+constexpr char kSettingsFolderName[] = "velmarise";
+// A real settings file is a few hundred bytes; anything far larger is not ours.
+constexpr qint64 kMaxSettingsSize = 64 * 1024;
+} // namespace
+
+bool isOfferedBitRate(int kbps) {
+    return kbps == 56 || kbps == 96 || kbps == 128 || kbps == 256;
+}
+
+QString defaultSettingsPath() {
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base)) {
+        base = QDir::homePath() + QStringLiteral("/.config");
+    }
+    return QDir::cleanPath(base) + u'/' + QLatin1String(kSettingsFolderName) +
+           QStringLiteral("/config.ini");
+}
+
+QByteArray formatSettings(const Settings& settings) {
+    return QByteArray::number(settings.outBitRate) + "\r\n" +
+           QDir::toNativeSeparators(settings.baseFolder).toUtf8() + "\r\n";
+}
+
+std::optional<Settings> readSettings(const QString& path) {
+    QFile file(path);
+    if (file.size() > kMaxSettingsSize || !file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const QByteArray content = file.read(kMaxSettingsSize + 1);
+    QList<QByteArray> lines = content.split('\n');
+    if (!lines.isEmpty() && lines.back().isEmpty()) {
+        lines.removeLast(); // the terminator of the last line
+    }
+    if (lines.size() != 2) {
+        return std::nullopt;
+    }
+    for (QByteArray& line : lines) {
+        if (line.endsWith('\r')) {
+            line.chop(1);
+        }
+    }
+    bool ok = false;
+    const int kbps = lines[0].trimmed().toInt(&ok);
+    if (!ok || !isOfferedBitRate(kbps)) {
+        return std::nullopt;
+    }
+    const QString folder = QDir::fromNativeSeparators(QString::fromUtf8(lines[1]));
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        return std::nullopt;
+    }
+    return Settings{kbps, folder};
+}
+
+bool writeSettings(const QString& path, const Settings& settings, QString* error) {
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        *error = QObject::tr("The folder %1 could not be created.")
+                     .arg(QDir::toNativeSeparators(folder));
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = QObject::tr("%1 could not be opened for writing: %2")
+                     .arg(QDir::toNativeSeparators(path), file.errorString());
+        return false;
+    }
+    file.write(formatSettings(settings));
+    if (!file.commit()) {
+        *error = QObject::tr("%1 could not be written: %2")
+                     .arg(QDir::toNativeSeparators(path), file.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace quaverly

@@ -1,0 +1,37 @@
+#pragma once
+// The settings file "config.ini": two lines, each ended by CR LF, holding the MP3 bit rate of
+// the list save and the output folder. Written by "Save Setting", read back at start.
+//
+// Threads: pure functions of their arguments and the file; callable from any thread.
+
+#include <QString>
+
+#include <optional>
+
+namespace quaverly {
+
+struct Settings {
+    int outBitRate = 256;
+    QString baseFolder;
+};
+
+// The bit rates the program offers, in kbit/s.
+bool isOfferedBitRate(int kbps);
+
+// $XDG_CONFIG_HOME/velmarise/config.ini, else ~/.config/velmarise/config.ini.
+QString defaultSettingsPath();
+
+// The two lines exactly as written: bit rate, CR LF, folder (native separators), CR LF.
+QByteArray formatSettings(const Settings& settings);
+
+// The settings in the file when it is valid: one of the offered bit rates on line 1 (blanks
+// around it are allowed), an existing folder on line 2, nothing else but an empty last line.
+// Lines may end in CR LF or LF. nullopt for a missing, unreadable or damaged file.
+std::optional<Settings> readSettings(const QString& path);
+
+// Writes the file whole, through a temporary file beside it that is renamed into place, so a
+// failure leaves the old file as it was. Creates the folder when missing. On failure returns
+// false and sets *error to a sentence naming the cause.
+bool writeSettings(const QString& path, const Settings& settings, QString* error);
+
+} // namespace quaverly

@@ -1,0 +1,183 @@
+#include "app/WorkFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QRegularExpression>
+
+namespace quaverly {
+
+namespace {
+
+constexpr QFileDevice::Permissions kPrivate = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ExeOwner | QFileDevice::ReadUser |
+                                              QFileDevice::WriteUser | QFileDevice::ExeUser;
+constexpr int kMaxSlots = 1000;
+
+QString slotName(int n) {
+    return QStringLiteral("instance-%1").arg(n);
+}
+
+std::unique_ptr<QLockFile> makeLock(const QString& path) {
+    auto lock = std::make_unique<QLockFile>(path);
+    // A lock lives as long as its instance, hours maybe: never let its age make it stale.
+    // Staleness then means only that the process holding it is gone.
+    lock->setStaleLockTime(0);
+    return lock;
+}
+
+bool ensurePrivateFolder(const QString& path, QString* error) {
+    QFileInfo info(path);
+    if (!info.exists()) {
+        const QString parent = info.absolutePath();
+        if (!QDir().mkpath(parent)) {
+            *error = QObject::tr("the folder %1 could not be created").arg(parent);
+            return false;
+        }
+        if (!QDir().mkdir(path, kPrivate) && !QFileInfo(path).isDir()) {
+            *error = QObject::tr("the folder %1 could not be created").arg(path);
+            return false;
+        }
+    } else if (!info.isDir()) {
+        *error = QObject::tr("%1 exists but is not a folder").arg(path);
+        return false;
+    }
+    // Another user must not read the songs being worked on.
+    QFile::setPermissions(path, kPrivate);
+    if (!QFileInfo(path).isWritable()) {
+        *error = QObject::tr("the folder %1 cannot be written").arg(path);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int deleteFilesIn(const QString& folder) {
+    QDir dir(folder);
+    int failed = 0;
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isDir() && !entry.isSymLink()) {
+            continue; // a sub-folder (QDir::System may list special entries)
+        }
+        if (!QFile::remove(entry.absoluteFilePath())) {
+            ++failed;
+        }
+    }
+    return failed;
+}
+
+WorkFolder::WorkFolder(QString root) : root_(std::move(root)) {}
+
+WorkFolder::~WorkFolder() {
+    close();
+}
+
+QString WorkFolder::defaultRoot() {
+    QString base = qEnvironmentVariable("QUAVERLY_WORK_BASE");
+    if (base.isEmpty()) {
+        base = qEnvironmentVariable("XDG_CACHE_HOME");
+        // The XDG rules ignore a relative path.
+        if (base.isEmpty() || QDir::isRelativePath(base)) {
+            base = QDir::homePath() + QStringLiteral("/.cache");
+        }
+    }
+    return QDir::cleanPath(base) + u'/' + QLatin1String(kWorkFolderName);
+}
+
+bool WorkFolder::open() {
+    if (isOpen()) {
+        return true;
+    }
+    error_.clear();
+    if (!ensurePrivateFolder(root_, &error_)) {
+        return false;
+    }
+    const QDir rootDir(root_);
+
+    // Claim the lowest slot whose lock can be taken: a running instance holds its lock, so a
+    // slot that can be locked belongs to nobody (or to a crashed instance).
+    for (int n = 0; n < kMaxSlots && !lock_; ++n) {
+        auto lock = makeLock(rootDir.filePath(slotName(n) + QStringLiteral(".lock")));
+        if (!lock->tryLock(0)) {
+            if (lock->error() == QLockFile::LockFailedError) {
+                continue; // held by a running instance
+            }
+            error_ = QObject::tr("the lock file %1 cannot be written").arg(lock->fileName());
+            return false;
+        }
+        const QString slot = rootDir.filePath(slotName(n));
+        QString slotError;
+        if (!ensurePrivateFolder(slot, &slotError)) {
+            error_ = slotError;
+            return false; // the lock goes with `lock`
+        }
+        lock_ = std::move(lock);
+        slotPath_ = slot + u'/';
+    }
+    if (!lock_) {
+        error_ = QObject::tr("too many instances are running");
+        return false;
+    }
+    emptyFiles();
+
+    // Clear what crashed instances left behind. A slot whose lock we can take is not in use;
+    // holding its lock meanwhile keeps a starting instance from claiming it under our feet.
+    // Slots show up as their lock file, their folder or both.
+    static const QRegularExpression slotEntry(QStringLiteral("^instance-(\\d+)(\\.lock)?$"));
+    QStringList others;
+    const QStringList names =
+        rootDir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        const auto m = slotEntry.match(name);
+        const QString slot = QStringLiteral("instance-") + m.captured(1);
+        if (m.hasMatch() && !others.contains(slot) && rootDir.filePath(slot) + u'/' != slotPath_) {
+            others.append(slot);
+        }
+    }
+    for (const QString& slot : others) {
+        auto other = makeLock(rootDir.filePath(slot + QStringLiteral(".lock")));
+        if (!other->tryLock(0)) {
+            continue;
+        }
+        deleteFilesIn(rootDir.filePath(slot));
+        rootDir.rmdir(slot); // only when nothing is left in it
+        other->unlock();
+    }
+    return true;
+}
+
+bool WorkFolder::isOpen() const {
+    return lock_ != nullptr;
+}
+
+QString WorkFolder::errorString() const {
+    return error_;
+}
+
+QString WorkFolder::path() const {
+    return slotPath_;
+}
+
+QString WorkFolder::filePath(const QString& name) const {
+    return isOpen() ? slotPath_ + name : QString();
+}
+
+int WorkFolder::emptyFiles() {
+    return isOpen() ? deleteFilesIn(slotPath_) : 0;
+}
+
+void WorkFolder::close() {
+    if (!lock_) {
+        return;
+    }
+    emptyFiles();
+    lock_->unlock();
+    lock_.reset();
+    slotPath_.clear();
+}
+
+} // namespace quaverly

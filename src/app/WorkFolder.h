@@ -1,0 +1,66 @@
+#pragma once
+// The private working folder of one running instance.
+//
+// All instances share one root, kWorkFolderName under the cache base ($QUAVERLY_WORK_BASE, else
+// $XDG_CACHE_HOME, else ~/.cache), created with mode 0700. Inside it each running instance owns
+// a slot: the folder "instance-N" guarded by the lock file "instance-N.lock" beside it. A second
+// instance therefore never empties the first one's folder. When a slot's lock is free or stale
+// (its instance crashed), the next instance that starts removes the files it left.
+//
+// Only files are ever deleted; sub-folders survive start and exit.
+//
+// Threads: UI thread only. path() may be read from any thread once open() has returned.
+
+#include <QString>
+
+#include <memory>
+
+class QLockFile;
+
+namespace quaverly {
+
+inline constexpr char kWorkFolderName[] = "velmarise";
+
+class WorkFolder {
+public:
+    // root: the shared root; by default defaultRoot().
+    explicit WorkFolder(QString root = defaultRoot());
+    ~WorkFolder(); // empties the instance folder and frees the slot, if still open
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+
+    // The shared root: the cache base followed by kWorkFolderName.
+    static QString defaultRoot();
+
+    // Creates the root when missing, claims the lowest free slot, empties it of files and
+    // removes what crashed instances left in the other free slots. False with errorString()
+    // when no slot could be prepared; the program then runs without a working folder.
+    bool open();
+    bool isOpen() const;
+    QString errorString() const;
+
+    QString root() const { return root_; }
+    // The instance folder, ending in "/"; empty while not open.
+    QString path() const;
+    // The path of a work file inside the instance folder.
+    QString filePath(const QString& name) const;
+
+    // Deletes every file of the instance folder and keeps going past files that cannot be
+    // deleted. Returns how many files could not be deleted.
+    int emptyFiles();
+
+    // emptyFiles(), then frees the slot. The folder itself stays, for the next start.
+    void close();
+
+private:
+    QString root_;
+    QString slotPath_;
+    QString error_;
+    std::unique_ptr<QLockFile> lock_;
+};
+
+// Deletes every file (hidden ones and links included) directly inside folder; sub-folders and
+// their contents are kept. Returns how many files could not be deleted.
+int deleteFilesIn(const QString& folder);
+
+} // namespace quaverly

@@ -1,0 +1,40 @@
+// The program: creates the main window with the desktop's dialogs and runs until the window's
+// shutdown asks to quit.
+#include "app/Frmmain.h"
+#include "app/QtDialogs.h"
+#include "app/Screenshots.h"
+#include "app/Version.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QLatin1String(quaverly::kApplicationTitle));
+    QApplication::setApplicationVersion(QLatin1String(quaverly::kVersionText));
+    QApplication::setOrganizationName(QLatin1String(quaverly::kMakerName));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Turns songs into short clips."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    // For the documentation and for checking the look: grab every panel to PNG files and end.
+    QCommandLineOption screenshots(QStringLiteral("screenshots"),
+                                   QStringLiteral("Save a picture of each panel in DIR and quit."),
+                                   QStringLiteral("DIR"));
+    screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(screenshots);
+    parser.process(app);
+
+    quaverly::QtDialogs dialogs;
+    quaverly::Frmmain window(dialogs);
+    dialogs.setParentWindow(&window);
+    QObject::connect(&window, &quaverly::Frmmain::quitRequested, &app, &QApplication::quit,
+                     Qt::QueuedConnection);
+    window.show();
+    window.activateWindow();
+    if (parser.isSet(screenshots)) {
+        return quaverly::saveScreenshots(window, parser.value(screenshots)) ? 0 : 1;
+    }
+    return QApplication::exec();
+}

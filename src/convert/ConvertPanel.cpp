@@ -1,0 +1,66 @@
+#include "convert/ConvertPanel.h"
+
+#include <QLabel>
+
+namespace quaverly {
+
+namespace {
+
+template <typename W> W* named(W* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+// One conversion: a caption and path box with its "..." chooser for the source, the same for
+// the target, and the convert button at the bottom right.
+struct Row {
+    QLineEdit* text;
+    QPushButton* chooser;
+};
+
+Row pathRow(QGroupBox* frame, int y, const QString& caption, const char* textName,
+            const char* chooserName, const QString& placeholder) {
+    auto* label = new QLabel(caption, frame);
+    label->setGeometry(14, y, 80, 26);
+    auto* text = named(new QLineEdit(frame), textName);
+    text->setGeometry(96, y, 420, 26);
+    text->setPlaceholderText(placeholder);
+    label->setBuddy(text);
+    auto* chooser = named(new QPushButton(QStringLiteral("..."), frame), chooserName);
+    chooser->setGeometry(522, y, 44, 26);
+    return {text, chooser};
+}
+
+} // namespace
+
+ConvertPanel::ConvertPanel(QWidget* parent) : QGroupBox(tr("Wav <-> Mp3"), parent) {
+    setObjectName(QStringLiteral("FrameConvert"));
+
+    Frame4 = named(new QGroupBox(tr("MP3 -> Wav"), this), "Frame4");
+    Frame4->setGeometry(14, 28, 581, 136);
+    Row r = pathRow(Frame4, 28, tr("MP3 file:"), "txtopenmp3", "CmdopenMp3",
+                    tr("The MP3 file to convert"));
+    txtopenmp3 = r.text;
+    CmdopenMp3 = r.chooser;
+    r = pathRow(Frame4, 62, tr("Save as:"), "txtsavewav", "CmdSavewav2",
+                tr("The WAV file to write"));
+    txtsavewav = r.text;
+    CmdSavewav2 = r.chooser;
+    CmdconvertWav = named(new QPushButton(tr("Convert to Wav"), Frame4), "CmdconvertWav");
+    CmdconvertWav->setGeometry(416, 98, 150, 28);
+
+    Frame5 = named(new QGroupBox(tr("Wav -> Mp3"), this), "Frame5");
+    Frame5->setGeometry(14, 174, 581, 136);
+    r = pathRow(Frame5, 28, tr("WAV file:"), "txtopenwav", "Cmdopenwav",
+                tr("The WAV file to convert"));
+    txtopenwav = r.text;
+    Cmdopenwav = r.chooser;
+    r = pathRow(Frame5, 62, tr("Save as:"), "txtsavemp3", "CmdSaveMP3",
+                tr("The MP3 file to write"));
+    txtsavemp3 = r.text;
+    CmdSaveMP3 = r.chooser;
+    CmdConvertMP3 = named(new QPushButton(tr("Convert to MP3"), Frame5), "CmdConvertMP3");
+    CmdConvertMP3->setGeometry(416, 98, 150, 28);
+}
+
+} // namespace quaverly

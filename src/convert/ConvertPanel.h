@@ -1,0 +1,34 @@
+#pragma once
+// The convert panel FrameConvert ("Wav <-> Mp3"): one MP3 file to WAV (Frame4) and one WAV file
+// to MP3 (Frame5), each with a source and a target path and its convert button.
+//
+// Widgets only: what the buttons do lives apart from this file.
+// Threads: UI thread only.
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace quaverly {
+
+class ConvertPanel final : public QGroupBox {
+    Q_OBJECT
+public:
+    explicit ConvertPanel(QWidget* parent = nullptr);
+
+    QGroupBox* Frame4; // "MP3 -> Wav"
+    QLineEdit* txtopenmp3;
+    QPushButton* CmdopenMp3;
+    QLineEdit* txtsavewav;
+    QPushButton* CmdSavewav2;
+    QPushButton* CmdconvertWav;
+
+    QGroupBox* Frame5; // "Wav -> Mp3"
+    QLineEdit* txtopenwav;
+    QPushButton* Cmdopenwav;
+    QLineEdit* txtsavemp3;
+    QPushButton* CmdSaveMP3;
+    QPushButton* CmdConvertMP3;
+};
+
+} // namespace quaverly

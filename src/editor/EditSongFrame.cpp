@@ -1,0 +1,56 @@
+#include "editor/EditSongFrame.h"
+
+namespace quaverly {
+
+namespace {
+
+// Positions given in twips (15 twips = 1 pixel).
+constexpr int px(int twips) {
+    return twips / 15;
+}
+
+QRect twips(int left, int top, int width, int height) {
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+template <typename W> W* named(W* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QLabel* timeLabel(QWidget* parent, const char* name, const QRect& r) {
+    auto* l = named(new QLabel(QStringLiteral("00:00:00"), parent), name);
+    l->setGeometry(r);
+    l->setAlignment(Qt::AlignCenter);
+    return l;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QRect& r) {
+    auto* b = named(new QPushButton(caption, parent), name);
+    b->setGeometry(r);
+    return b;
+}
+
+} // namespace
+
+EditSongFrame::EditSongFrame(QWidget* parent) : QGroupBox(tr("Edit Song"), parent) {
+    setObjectName(QStringLiteral("Frame3"));
+    resize(px(6495), px(1935));
+
+    SliderEdit = named(new QSlider(Qt::Horizontal, this), "SliderEdit");
+    // 5415 twips wide in the layout; kept clear of the time display at its right.
+    SliderEdit->setGeometry(twips(120, 360, 5175, 495));
+    SliderEdit->setRange(0, 0);
+    Lbltotal = timeLabel(this, "Lbltotal", twips(5400, 360, 975, 495));
+
+    CmdEditPlay = button(this, "CmdEditPlay", tr("Play"), twips(2040, 960, 735, 495));
+    CmdEditStop = button(this, "CmdEditStop", tr("Stop"), twips(3000, 960, 735, 495));
+
+    Lblin = timeLabel(this, "Lblin", twips(360, 1080, 1455, 255));
+    CmdMarkin = button(this, "CmdMarkin", tr("Mark In"), twips(360, 1440, 1455, 375));
+    Lblout = timeLabel(this, "Lblout", twips(3840, 1080, 1455, 255));
+    CmdMarkOut = button(this, "CmdMarkOut", tr("Mark Out"), twips(3840, 1440, 1455, 375));
+    CmdEditDone = button(this, "CmdEditDone", tr("Done"), twips(5400, 1440, 975, 375));
+}
+
+} // namespace quaverly

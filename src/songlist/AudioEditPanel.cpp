@@ -1,0 +1,127 @@
+#include "songlist/AudioEditPanel.h"
+
+#include <QIcon>
+
+namespace quaverly {
+
+namespace {
+
+// Positions given in twips (15 twips = 1 pixel).
+constexpr int px(int twips) {
+    return twips / 15;
+}
+
+// The frame of the clip editor: left 3480, top 2280, 6495 x 1935 twips.
+const QRect kEditFrameRect(px(3480), px(2280), px(6495), px(1935));
+
+template <typename W> W* named(W* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QRect& r) {
+    auto* b = named(new QPushButton(caption, parent), name);
+    b->setGeometry(r);
+    return b;
+}
+
+} // namespace
+
+AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), parent) {
+    setObjectName(QStringLiteral("Framewav"));
+
+    // Left column: the list, its arrows and buttons, the hint and the maker's name.
+    List1 = named(new QListWidget(this), "List1");
+    List1->setGeometry(12, 26, 178, 248);
+    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    CmdUP = named(new QToolButton(this), "CmdUP");
+    CmdUP->setGeometry(196, 26, 30, 30);
+    CmdUP->setIcon(QIcon(QStringLiteral(":/songlist/up.svg")));
+    CmdUP->setIconSize(QSize(20, 20));
+    CmdDown = named(new QToolButton(this), "CmdDown");
+    CmdDown->setGeometry(196, 60, 30, 30);
+    CmdDown->setIcon(QIcon(QStringLiteral(":/songlist/down.svg")));
+    CmdDown->setIconSize(QSize(20, 20));
+
+    CmdAdd = button(this, "CmdAdd", tr("ADD"), QRect(12, 282, 56, 28));
+    Cmdremove = button(this, "Cmdremove", tr("Remove"), QRect(73, 282, 56, 28));
+    CmdIns = button(this, "CmdIns", tr("Insert"), QRect(134, 282, 56, 28));
+
+    Label6 = named(new QLabel(this), "Label6");
+    Label6->setGeometry(12, 318, 214, 36);
+    Label6->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QPalette hint = Label6->palette();
+    hint.setColor(QPalette::WindowText, hint.color(QPalette::PlaceholderText));
+    Label6->setPalette(hint);
+
+    Label8 = named(new QLabel(this), "Label8");
+    Label8->setGeometry(12, 362, 214, 20);
+    QFont maker = Label8->font();
+    maker.setItalic(true);
+    Label8->setFont(maker);
+    Label8->setPalette(hint);
+
+    // "Play Control": left 3480, top 360, 6495 x 1455 twips, its controls as laid out there.
+    Frame2 = named(new QGroupBox(tr("Play Control"), this), "Frame2");
+    Frame2->setGeometry(px(3480), px(360), px(6495), px(1455));
+    Check1 = named(new QCheckBox(tr("Play List"), Frame2), "Check1");
+    Check1->setGeometry(px(240), px(480) - 6, px(1455), px(255) + 8);
+    const int y = px(840);
+    const QSize size(px(1095), px(495));
+    CmdFoward = button(Frame2, "CmdFoward", tr("Foward"), QRect(QPoint(px(240), y), size));
+    CmdPause = button(Frame2, "CmdPause", tr("Pause"), QRect(QPoint(px(1440), y), size));
+    CmdPlay = button(Frame2, "CmdPlay", tr("Play"), QRect(QPoint(px(2640), y), size));
+    CmdStop = button(Frame2, "CmdStop", tr("Stop"), QRect(QPoint(px(3840), y), size));
+    CmdNext = button(Frame2, "CmdNext", tr("Next"), QRect(QPoint(px(5040), y), size));
+
+    // Below the editor's place: the bit rate of the MP3 save and the two list saves.
+    const int bottom = kEditFrameRect.bottom() + 14;
+    Frame6 = named(new QGroupBox(tr("Outpur Bit/s"), this), "Frame6");
+    Frame6->setGeometry(kEditFrameRect.left(), bottom, 252, 62);
+    bitRateGroup = new QButtonGroup(this);
+    const struct {
+        const char* name;
+        int kbps;
+        QRadioButton** field;
+    } options[] = {{"Option1", 56, &Option1},
+                   {"Option2", 96, &Option2},
+                   {"Option3", 128, &Option3},
+                   {"Option4", 256, &Option4}};
+    int x = 14;
+    for (const auto& o : options) {
+        auto* r = named(new QRadioButton(QString::number(o.kbps), Frame6), o.name);
+        r->setGeometry(x, 26, 56, 24);
+        bitRateGroup->addButton(r, o.kbps);
+        *o.field = r;
+        x += 58;
+    }
+    Option4->setChecked(true);
+    connect(bitRateGroup, &QButtonGroup::idClicked, this, &AudioEditPanel::bitRateChosen);
+
+    const int saveLeft = kEditFrameRect.right() + 1 - 170;
+    CmdSaveWav = button(this, "CmdSaveWav", tr("Save The List to Wav"),
+                        QRect(saveLeft, bottom + 4, 170, 28));
+    CmdSaveList = button(this, "CmdSaveList", tr("Save The List to MP3"),
+                         QRect(saveLeft, bottom + 36, 170, 28));
+}
+
+void AudioEditPanel::placeEditFrame(QWidget* frame) {
+    frame->setParent(this);
+    frame->setGeometry(kEditFrameRect);
+}
+
+int AudioEditPanel::checkedBitRate() const {
+    return bitRateGroup->checkedId();
+}
+
+bool AudioEditPanel::checkBitRate(int kbps) {
+    QAbstractButton* option = bitRateGroup->button(kbps);
+    if (!option) {
+        return false;
+    }
+    option->setChecked(true);
+    return true;
+}
+
+} // namespace quaverly

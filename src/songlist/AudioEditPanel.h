@@ -1,0 +1,67 @@
+#pragma once
+// The "Audio Edit" panel Framewav: the song list with its buttons, the two list saves, the
+// bit-rate options and the list player's frame "Play Control". The clip editor's frame is
+// placed in it by the window that composes the panels (placeEditFrame).
+//
+// Widgets only: what the buttons do lives apart from this file.
+// Threads: UI thread only.
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QToolButton>
+
+namespace quaverly {
+
+class AudioEditPanel final : public QGroupBox {
+    Q_OBJECT
+public:
+    explicit AudioEditPanel(QWidget* parent = nullptr);
+
+    // Puts the clip editor's frame in the place kept for it, below "Play Control".
+    void placeEditFrame(QWidget* frame);
+
+    // The bit rate of the selected option, in kbit/s.
+    int checkedBitRate() const;
+    // Selects the option of kbps; false (and nothing changes) when no option offers it.
+    bool checkBitRate(int kbps);
+
+    // Song list
+    QListWidget* List1;
+    QPushButton* CmdAdd;
+    QPushButton* Cmdremove;
+    QPushButton* CmdIns;
+    QToolButton* CmdUP;
+    QToolButton* CmdDown;
+    QLabel* Label6; // the hint under the list
+    QLabel* Label8; // the maker's name
+
+    // List saves and their bit rate
+    QPushButton* CmdSaveWav;
+    QPushButton* CmdSaveList;
+    QGroupBox* Frame6;
+    QRadioButton* Option1;
+    QRadioButton* Option2;
+    QRadioButton* Option3;
+    QRadioButton* Option4;
+    QButtonGroup* bitRateGroup; // ids are the bit rates
+
+    // List player
+    QGroupBox* Frame2;
+    QCheckBox* Check1;
+    QPushButton* CmdFoward;
+    QPushButton* CmdPause;
+    QPushButton* CmdPlay;
+    QPushButton* CmdStop;
+    QPushButton* CmdNext;
+
+signals:
+    // The user picked the option of kbps.
+    void bitRateChosen(int kbps);
+};
+
+} // namespace quaverly

@@ -1,0 +1,75 @@
+#pragma once
+// A test with its own home, cache base and configuration folder, all temporary, so that the
+// window's start-up finds exactly what the test put there.
+#include "QtPrinters.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <utility>
+
+namespace quaverly::test {
+
+class AppFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp_.isValid());
+        home = tmp_.filePath(QStringLiteral("home"));
+        cacheBase = tmp_.filePath(QStringLiteral("cache"));
+        configBase = tmp_.filePath(QStringLiteral("config"));
+        for (const QString& d : {home, cacheBase, configBase}) {
+            ASSERT_TRUE(QDir().mkpath(d));
+        }
+        workRoot = cacheBase + QStringLiteral("/velmarise");
+        configFile = configBase + QStringLiteral("/velmarise/config.ini");
+        setEnv("HOME", home);
+        setEnv("QUAVERLY_WORK_BASE", cacheBase);
+        setEnv("XDG_CONFIG_HOME", configBase);
+    }
+
+    void TearDown() override {
+        for (auto& [name, value] : saved_) {
+            if (value.isNull()) {
+                qunsetenv(name.constData());
+            } else {
+                qputenv(name.constData(), value);
+            }
+        }
+    }
+
+    void setEnv(const char* name, const QString& value) {
+        saved_.append({QByteArray(name), qgetenv(name)});
+        qputenv(name, QFile::encodeName(value));
+    }
+
+    QString path(const QString& rel) const { return tmp_.filePath(rel); }
+
+    static void writeFile(const QString& path, const QByteArray& content) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+
+    static QByteArray readFile(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    // Names of the files (not folders) directly inside folder, hidden ones included.
+    static QStringList filesIn(const QString& folder) {
+        return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    }
+
+    QString home, cacheBase, configBase, workRoot, configFile;
+
+private:
+    QTemporaryDir tmp_;
+    QList<std::pair<QByteArray, QByteArray>> saved_;
+};
+
+} // namespace quaverly::test

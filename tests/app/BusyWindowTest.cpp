@@ -1,0 +1,131 @@
+#include "app/BusyWindow.h"
+
+#include "QtPrinters.h"
+
+#include <QApplication>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <bit>
+
+using namespace quaverly;
+
+namespace {
+
+// The pictures shown, as a bit mask: bit i is Picture1(i).
+int shown(const FrmLoad& w) {
+    int mask = 0;
+    for (int i = 0; i < FrmLoad::kPictures; ++i) {
+        mask |= w.picture(i)->isHidden() ? 0 : 1 << i;
+    }
+    return mask;
+}
+
+void setShown(FrmLoad& w, int mask) {
+    for (int i = 0; i < FrmLoad::kPictures; ++i) {
+        w.picture(i)->setVisible((mask >> i) & 1);
+    }
+}
+
+// The cycle the strip runs through: 0; 0-1; 0-2; 0-3; 0-4; and again 0.
+constexpr int kCycle[] = {0b00001, 0b00011, 0b00111, 0b01111, 0b11111};
+
+int cyclePosition(int mask) {
+    for (int i = 0; i < 5; ++i) {
+        if (kCycle[i] == mask) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+TEST(FrmLoad, OneTickFromChosenStates) {
+    const struct {
+        int before;
+        int after;
+    } cases[] = {
+        {0b000000, 0b000001}, // empty row: picture 0 appears
+        {0b000001, 0b000011},
+        {0b001111, 0b011111},
+        {0b011111, 0b000001}, // picture 5 appears and the row starts over in the same tick
+        {0b111111, 0b000001}, // nothing hidden: only the reset
+        {0b100000, 0b000001},
+        {0b001010, 0b001011}, // the lowest hidden picture is the one that appears
+        {0b010101, 0b010111},
+    };
+    FrmLoad w;
+    for (const auto& c : cases) {
+        setShown(w, c.before);
+        w.Timer1_Timer();
+        EXPECT_EQ(shown(w), c.after) << "from " << c.before;
+    }
+}
+
+TEST(FrmLoad, EveryStartStateSettlesIntoTheFiveTickCycle) {
+    FrmLoad w;
+    for (int start = 0; start < 64; ++start) {
+        setShown(w, start);
+        int ticks = 0;
+        int previous = start;
+        while (cyclePosition(shown(w)) < 0 || ticks == 0) {
+            w.Timer1_Timer();
+            ++ticks;
+            const int now = shown(w);
+            EXPECT_TRUE(now & 1) << "the row is never empty after a tick, start " << start;
+            EXPECT_FALSE(now & 0b100000) << "picture 5 is never seen, start " << start;
+            // Until the row starts over, each tick adds exactly one picture.
+            if (now != 1) {
+                EXPECT_EQ(now & previous, previous) << "start " << start;
+                EXPECT_EQ(std::popcount(unsigned(now)), std::popcount(unsigned(previous)) + 1);
+            }
+            previous = now;
+            ASSERT_LE(ticks, 4) << "start " << start;
+        }
+        int pos = cyclePosition(shown(w));
+        for (int i = 0; i < 10; ++i) {
+            w.Timer1_Timer();
+            pos = (pos + 1) % 5;
+            ASSERT_EQ(shown(w), kCycle[pos]) << "start " << start << ", tick " << i;
+        }
+    }
+}
+
+TEST(BusyWindow, CreatedOnFirstUseKeepsItsTextAndStaysOne) {
+    BusyWindow busy;
+    EXPECT_FALSE(busy.isCreated());
+    EXPECT_FALSE(busy.isShown());
+    EXPECT_EQ(busy.window().Label1->text(), QStringLiteral("Loading.........."));
+    EXPECT_TRUE(busy.window().Timer1->isActive());
+    EXPECT_EQ(busy.window().Timer1->interval(), 500);
+
+    busy.show(QStringLiteral("Saving......."));
+    busy.show(QStringLiteral("Saving......."));
+    EXPECT_TRUE(busy.isShown());
+    int windows = 0;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        windows += w->objectName() == QLatin1String("FrmLoad") && w->isVisible();
+    }
+    EXPECT_EQ(windows, 1);
+    EXPECT_TRUE(busy.window().windowFlags() & Qt::FramelessWindowHint);
+    // The text can be read: it lies inside the window.
+    EXPECT_TRUE(busy.window().rect().contains(busy.window().Label1->geometry()));
+
+    busy.hide();
+    EXPECT_FALSE(busy.isShown());
+    EXPECT_EQ(busy.window().Label1->text(), QStringLiteral("Saving......."));
+    EXPECT_TRUE(busy.window().Timer1->isActive());
+    busy.show(QStringLiteral("Converting......."));
+    EXPECT_EQ(busy.window().Label1->text(), QStringLiteral("Converting......."));
+}
+
+TEST(BusyWindow, PicturesAreDrawn) {
+    FrmLoad w;
+    for (int i = 0; i < FrmLoad::kPictures; ++i) {
+        ASSERT_FALSE(w.picture(i)->pixmap().isNull()) << i;
+    }
+    EXPECT_EQ(w.picture(0)->pixmap().toImage(), w.picture(2)->pixmap().toImage());
+    EXPECT_NE(w.picture(0)->pixmap().toImage(), w.picture(1)->pixmap().toImage());
+    EXPECT_NE(w.picture(0)->pixmap().toImage(), w.picture(5)->pixmap().toImage());
+}
+
+} // namespace

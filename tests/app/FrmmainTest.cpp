@@ -1,0 +1,243 @@
+#include "app/Frmmain.h"
+#include "app/ScriptedDialogs.h"
+
+#include "AppFixture.h"
+
+#include <QAbstractButton>
+#include <QSignalSpy>
+
+using namespace quaverly;
+
+namespace {
+
+class FrmmainTest : public test::AppFixture {
+protected:
+    std::unique_ptr<Frmmain> start() {
+        auto w = std::make_unique<Frmmain>(dialogs);
+        w->show();
+        return w;
+    }
+
+    template <typename T = QWidget> static T* find(const Frmmain& w, const char* name) {
+        T* child = w.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+
+    // The top-level panels that are visible, by name.
+    static QStringList visiblePanels(const Frmmain& w) {
+        QStringList names;
+        for (const char* name :
+             {"Framewav", "FrameRec", "FrameConvert", "FrameSetting", "FrameAbout"}) {
+            if (find(w, name)->isVisible()) {
+                names << QString::fromLatin1(name);
+            }
+        }
+        return names;
+    }
+
+    ScriptedDialogs dialogs;
+};
+
+TEST_F(FrmmainTest, StartsOnTheAudioEditPanelReadyForSongs) {
+    auto w = start();
+    EXPECT_EQ(w->size(), QSize(719, 476));
+    EXPECT_EQ(visiblePanels(*w), QStringList{"Framewav"});
+    EXPECT_TRUE(find(*w, "Frame2")->isHidden());
+    EXPECT_TRUE(find(*w, "Frame3")->isHidden());
+    EXPECT_EQ(find(*w, "Frame3")->parentWidget(), find(*w, "Framewav"));
+    for (const char* panel : {"Framewav", "FrameRec", "FrameConvert", "FrameSetting"}) {
+        EXPECT_EQ(find(*w, panel)->y(), 48) << panel;
+    }
+
+    // Captions and tool tips.
+    const struct {
+        const char* name;
+        const char* caption;
+        const char* tip;
+    } buttons[] = {
+        {"CmdAdd", "ADD", "Add New"},
+        {"Cmdremove", "Remove", "Remove Form List"},
+        {"CmdIns", "Insert", ""},
+        {"CmdUP", "", "Move UP"},
+        {"CmdDown", "", "Move Down"},
+        {"CmdSaveWav", "Save The List to Wav", ""},
+        {"CmdSaveList", "Save The List to MP3", ""},
+        {"CmdFoward", "Foward", "Forward"},
+        {"CmdPause", "Pause", "Pause"},
+        {"CmdPlay", "Play", "Play"},
+        {"CmdStop", "Stop", "Stop"},
+        {"CmdNext", "Next", "Next"},
+        {"CmdEditPlay", "Play", "Play"},
+        {"CmdEditStop", "Stop", "Stop"},
+        {"CmdMarkin", "Mark In", ""},
+        {"CmdMarkOut", "Mark Out", ""},
+        {"CmdEditDone", "Done", ""},
+        {"Check1", "Play List", ""},
+    };
+    for (const auto& b : buttons) {
+        auto* button = find<QAbstractButton>(*w, b.name);
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->text(), QString::fromLatin1(b.caption)) << b.name;
+        EXPECT_EQ(button->toolTip(), QString::fromLatin1(b.tip)) << b.name;
+    }
+    EXPECT_FALSE(find<QAbstractButton>(*w, "CmdUP")->icon().isNull());
+
+    // Nothing to play or edit yet; the list's own buttons work.
+    for (const char* name :
+         {"CmdFoward", "CmdPause", "CmdPlay", "CmdStop", "CmdNext", "SliderEdit", "CmdEditPlay",
+          "CmdEditStop", "CmdMarkin", "CmdMarkOut", "CmdEditDone"}) {
+        EXPECT_FALSE(find(*w, name)->isEnabled()) << name;
+    }
+    for (const char* name : {"CmdAdd", "Cmdremove", "CmdIns", "CmdSaveWav", "CmdSaveList"}) {
+        EXPECT_TRUE(find(*w, name)->isEnabled()) << name;
+    }
+
+    EXPECT_EQ(find<QLabel>(*w, "Label6")->text(), "Click to Play\r\nDouble Click to Edit");
+    EXPECT_FALSE(find<QLabel>(*w, "Label8")->text().isEmpty());
+    for (const char* name : {"Lbltotal", "Lblin", "Lblout"}) {
+        EXPECT_EQ(find<QLabel>(*w, name)->text(), "00:00:00") << name;
+    }
+
+    // Bit rate and output folder at their defaults.
+    EXPECT_EQ(w->OutBitRate, 256);
+    EXPECT_TRUE(find<QAbstractButton>(*w, "Option4")->isChecked());
+    EXPECT_EQ(w->BaseFolder, home);
+    EXPECT_TRUE(w->ListMode.isEmpty());
+
+    // The recorder panel waits, built.
+    EXPECT_FALSE(find(*w, "btnPlay")->isEnabled());
+    EXPECT_FALSE(find(*w, "btnSave")->isEnabled());
+    EXPECT_TRUE(find(*w, "CmdWav")->isHidden());
+    EXPECT_TRUE(find(*w, "CmdMp3")->isHidden());
+    auto* timer = find<QTimer>(*w, "tmrRecTest");
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 200);
+
+    // Start-up asked nothing.
+    EXPECT_TRUE(dialogs.asked().isEmpty());
+}
+
+TEST_F(FrmmainTest, ToolbarHasSixKeyedButtonsInOrder) {
+    auto w = start();
+    const QList<QAction*> actions = find<QToolBar>(*w, "Toolbar1")->actions();
+    const QStringList keys{"Wav", "Rec", "Convert", "Setting", "Help", "Exit"};
+    const QStringList tips{"Open Song", "Voice Record", "Convert", "Setting", "About", "Exit"};
+    ASSERT_EQ(actions.size(), 6);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(actions[i]->objectName(), keys[i]);
+        EXPECT_EQ(actions[i]->toolTip(), tips[i]);
+        EXPECT_FALSE(actions[i]->icon().pixmap(32).isNull()) << qPrintable(keys[i]);
+        EXPECT_FALSE(actions[i]->shortcut().isEmpty()) << qPrintable(keys[i]);
+    }
+    EXPECT_EQ(w->ImageList1.size(), 8);
+}
+
+TEST_F(FrmmainTest, ToolbarShowsOnePanelAndKeepsTheInnerFrames) {
+    auto w = start();
+    find(*w, "Frame2")->setVisible(true); // as a click on a song leaves it
+    const struct {
+        const char* key;
+        const char* panel;
+    } steps[] = {{"Rec", "FrameRec"},    {"Convert", "FrameConvert"}, {"Setting", "FrameSetting"},
+                 {"Help", "FrameAbout"}, {"Wav", "Framewav"},         {"Wav", "Framewav"},
+                 {"Help", "FrameAbout"}, {"Setting", "FrameSetting"}};
+    for (const auto& s : steps) {
+        w->toolbarAction(QString::fromLatin1(s.key))->trigger();
+        EXPECT_EQ(visiblePanels(*w), QStringList{QString::fromLatin1(s.panel)}) << s.key;
+        EXPECT_FALSE(find(*w, "Frame2")->isHidden());
+        EXPECT_TRUE(find(*w, "Frame3")->isHidden());
+    }
+    w->Toolbar1_ButtonClick(QStringLiteral("wav")); // keys are compared exactly
+    EXPECT_EQ(visiblePanels(*w), QStringList{"FrameSetting"});
+    EXPECT_TRUE(w->isVisible());
+}
+
+TEST_F(FrmmainTest, HelpFillsTheAboutPanelEveryTime) {
+    auto w = start();
+    QStringList first;
+    for (int click = 0; click < 2; ++click) {
+        w->toolbarAction(QStringLiteral("Help"))->trigger();
+        QStringList texts;
+        for (const char* name : {"lblVersion", "lblTitle", "lblDescription", "Label7"}) {
+            texts << find<QLabel>(*w, name)->text();
+        }
+        EXPECT_EQ(texts[0], "Version 2.0.0");
+        EXPECT_EQ(texts[1], "Quaverly");
+        EXPECT_TRUE(texts[2].startsWith(
+            "velmarise MP3 Quaverly Editor can Crop and Convert You Favorite MP3, Wav File, Also "
+            "can Record Your Own Sound Form Your computer Soundcard, You can cut or trim "
+            "different parts of different songs form different format and merge it into one "
+            "song,"));
+        EXPECT_GT(texts[2].size(), 260);
+        EXPECT_TRUE(texts[3].startsWith("Support :\r\n"));
+        EXPECT_TRUE(texts[3].contains(u'@'));
+        if (click == 0) {
+            first = texts;
+        } else {
+            EXPECT_EQ(texts, first);
+        }
+    }
+}
+
+TEST_F(FrmmainTest, ExitAndClosingBothEmptyTheWorkingFolderAndAskToQuit) {
+    for (const bool viaToolbar : {true, false}) {
+        auto w = start();
+        const QString work = w->workPath();
+        ASSERT_FALSE(work.isEmpty());
+        EXPECT_TRUE(work.startsWith(workRoot));
+        writeFile(work + "Song.wav", "RIFF");
+        writeFile(work + "concat.wav", "RIFF");
+        writeFile(work + "sub/kept.wav", "RIFF");
+        QSignalSpy quit(w.get(), &Frmmain::quitRequested);
+
+        if (viaToolbar) {
+            w->toolbarAction(QStringLiteral("Exit"))->trigger();
+        } else {
+            w->close();
+        }
+        EXPECT_EQ(quit.count(), 1) << viaToolbar;
+        EXPECT_FALSE(w->isVisible());
+        EXPECT_TRUE(w->isUnloaded());
+        EXPECT_EQ(filesIn(work), QStringList()) << viaToolbar;
+        EXPECT_TRUE(QFileInfo::exists(work + "sub/kept.wav"));
+        // A second close does not run the shutdown again.
+        w->close();
+        EXPECT_EQ(quit.count(), 1);
+    }
+}
+
+TEST_F(FrmmainTest, LeftoversAreGoneAtStartAndASecondWindowLeavesTheFirstAlone) {
+    { auto crashed = start(); }
+    writeFile(workRoot + "/instance-0/old.wav", "RIFF");
+    writeFile(workRoot + "/instance-0/sub/kept.txt", "x");
+
+    auto first = start();
+    EXPECT_EQ(first->workPath(), workRoot + "/instance-0/");
+    EXPECT_EQ(filesIn(first->workPath()), QStringList());
+    EXPECT_TRUE(QFileInfo::exists(first->workPath() + "sub/kept.txt"));
+    writeFile(first->workPath() + "Song.wav", "RIFF");
+
+    auto second = start();
+    EXPECT_NE(second->workPath(), first->workPath());
+    second->toolbarAction(QStringLiteral("Exit"))->trigger();
+    EXPECT_EQ(filesIn(first->workPath()), QStringList{"Song.wav"});
+}
+
+TEST_F(FrmmainTest, AWorkingFolderThatCannotBeMadeIsReportedAndTheWindowRuns) {
+    writeFile(path(QStringLiteral("file-base")), "x");
+    setEnv("QUAVERLY_WORK_BASE", path(QStringLiteral("file-base")));
+    auto w = start();
+    const auto messages = dialogs.asked(ScriptedDialogs::Kind::Message);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].icon, Dialogs::Icon::Warning);
+    EXPECT_TRUE(messages[0].text.contains(QLatin1String("working folder")));
+    EXPECT_TRUE(w->workPath().isEmpty());
+    w->toolbarAction(QStringLiteral("Setting"))->trigger();
+    EXPECT_EQ(visiblePanels(*w), QStringList{"FrameSetting"});
+    QSignalSpy quit(w.get(), &Frmmain::quitRequested);
+    w->close();
+    EXPECT_EQ(quit.count(), 1);
+}
+
+} // namespace
