@@ -23,8 +23,15 @@ Frmmain::Frmmain(Dialogs& dialogs, QWidget* parent, const QString& settingsPath)
     setObjectName(QStringLiteral("Frmmain"));
     setWindowTitle(tr("%1 by %2").arg(QLatin1String(kApplicationTitle), QLatin1String(kMakerName)));
     setFixedSize(kClientWidth, kClientHeight);
+    const auto device = audio::defaultBackend();
+    MMCEdit = new MciPlayer(device, this);
+    MMCEdit->setObjectName(QStringLiteral("MMCEdit"));
+    MMCPlayList = new MciPlayer(device, this);
+    MMCPlayList->setObjectName(QStringLiteral("MMCPlayList"));
+    encodings_ = new Encodings(*this, dialogs_, busy_, *MMCEdit, *MMCPlayList, this);
     buildToolbar();
     buildPanels();
+    connectSubsystems();
     Form_Load();
 }
 
@@ -79,6 +86,29 @@ void Frmmain::buildPanels() {
     connect(FrameSetting->CmdFolder, &QPushButton::clicked, this, &Frmmain::CmdFolder_Click);
     connect(FrameSetting->CmdSaveSetting, &QPushButton::clicked, this,
             &Frmmain::CmdSaveSetting_Click);
+}
+
+void Frmmain::connectSubsystems() {
+    SongListServices services;
+    services.window = this;
+    services.dialogs = &dialogs_;
+    services.busy = &busy_;
+    services.MMCEdit = MMCEdit;
+    services.MMCPlayList = MMCPlayList;
+    services.encodings = encodings_;
+    services.workPath = [this] { return workPath(); };
+    services.baseFolder = [this] { return BaseFolder; };
+    services.outBitRate = [this] { return OutBitRate; };
+    songList = new SongListHandlers(*Framewav, std::move(services), this);
+    connect(songList, &SongListHandlers::editorReset, this, [this](bool songClicked) {
+        for (QWidget* b : std::initializer_list<QWidget*>{Frame3->CmdEditPlay, Frame3->CmdEditStop,
+                                                          Frame3->CmdMarkin, Frame3->CmdMarkOut})
+            b->setEnabled(false);
+        if (songClicked) {
+            Frame3->CmdEditDone->setEnabled(true);
+            Frame3->setVisible(false);
+        }
+    });
 }
 
 void Frmmain::Form_Load() {
@@ -188,15 +218,23 @@ QAction* Frmmain::toolbarAction(const QString& key) const {
 void Frmmain::endSoundActivity(SoundEnd why) {
     // Every toolbar click and the shutdown pass through here before anything else, so that no
     // sound keeps running and no player holds a working copy open while files are touched.
-    // The steps join here with the sound subsystems, in this order:
+    // In this order:
     //   1. the recorder stops a running recording and frees the recording device;
     //   2. the recorder's take is released (a later release must be harmless);
     //   3. the sound library frees its output device;
+    // (1-3 join here with the recorder, which brings them with its issue.)
     //   4. PanelSwitch: the editor's player stops (it keeps its song open) and the list
     //      player closes.
     //      Shutdown: both players stop, then both close, so that no file stays open.
-    // None of these exists yet: the sound subsystems bring them with their issues.
-    Q_UNUSED(why);
+    if (why == SoundEnd::PanelSwitch) {
+        MMCEdit->Command(QStringLiteral("stop"));
+        MMCPlayList->Command(QStringLiteral("Close"));
+        return;
+    }
+    MMCEdit->Command(QStringLiteral("stop"));
+    MMCPlayList->Command(QStringLiteral("stop"));
+    MMCEdit->Command(QStringLiteral("close"));
+    MMCPlayList->Command(QStringLiteral("close"));
 }
 
 void Frmmain::closeEvent(QCloseEvent* event) {

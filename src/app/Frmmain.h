@@ -9,12 +9,15 @@
 #include "app/AboutPanel.h"
 #include "app/BusyWindow.h"
 #include "app/Dialogs.h"
+#include "app/Encodings.h"
 #include "app/SettingsPanel.h"
 #include "app/WorkFolder.h"
 #include "convert/ConvertPanel.h"
 #include "editor/EditSongFrame.h"
+#include "engines/mci/MciPlayer.h"
 #include "recorder/RecorderPanel.h"
 #include "songlist/AudioEditPanel.h"
+#include "songlist/SongListHandlers.h"
 
 #include <QIcon>
 #include <QList>
@@ -52,6 +55,8 @@ public:
     QString workPath() const { return work_.path(); }
 
     BusyWindow& busyWindow() { return busy_; }
+    // Every MP3 encoding, with its completion handling.
+    Encodings& encodings() { return *encodings_; }
     Dialogs& dialogs() { return dialogs_; }
     QString settingsPath() const { return settingsPath_; }
 
@@ -64,6 +69,13 @@ public:
     ConvertPanel* FrameConvert;
     SettingsPanel* FrameSetting;
     AboutPanel* FrameAbout;
+
+    // What the song list's buttons do.
+    SongListHandlers* songList;
+
+    // The two invisible players: the clip editor's and the list player's.
+    MciPlayer* MMCEdit;
+    MciPlayer* MMCPlayList;
 
     // The toolbar's action for key ("Wav", "Rec", "Convert", "Setting", "Help", "Exit").
     QAction* toolbarAction(const QString& key) const;
@@ -90,6 +102,7 @@ private:
 
     void buildToolbar();
     void buildPanels();
+    void connectSubsystems();
     void Form_Load();
     void Form_Unload();
     void endSoundActivity(SoundEnd why);
@@ -106,6 +119,7 @@ private:
     QString settingsPath_;
     WorkFolder work_;
     BusyWindow busy_;
+    Encodings* encodings_ = nullptr;
     bool unloaded_ = false;
 };
 

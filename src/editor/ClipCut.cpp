@@ -23,8 +23,8 @@ QString commandPath(const QString& path) {
 
 } // namespace
 
-QStringList cutCommands(const QString& source, const QString& clip, qint64 markIn,
-                        qint64 markOut, qint64 lengthMs) {
+QStringList cutCommands(const QString& source, const QString& clip, qint64 markIn, qint64 markOut,
+                        qint64 lengthMs) {
     return {
         QStringLiteral("open %1 type waveaudio alias %2").arg(commandPath(source), kAlias),
         QStringLiteral("delete %1 from 0 to %2").arg(kAlias).arg(markIn),

@@ -18,8 +18,8 @@ struct CutOutcome {
 // The command texts of a cut of a sound of `lengthMs` to [markIn, markOut], in the order they
 // are sent: open, head delete, tail delete, save, close. The tail delete's numbers are relative
 // to the sound after the head delete.
-QStringList cutCommands(const QString& source, const QString& clip, qint64 markIn,
-                        qint64 markOut, qint64 lengthMs);
+QStringList cutCommands(const QString& source, const QString& clip, qint64 markIn, qint64 markOut,
+                        qint64 lengthMs);
 
 // Cuts `source` (a PCM WAV of `lengthMs`, as its player reported it) to the stretch from
 // `markIn` to `markOut` and writes the clip to `target`, which may be `source` itself (the

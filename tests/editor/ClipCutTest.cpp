@@ -32,9 +32,9 @@ TEST_F(ClipCut, SendsTheFiveCommandsOfTheWorkedExample) {
                                   QStringLiteral("delete voice1 from 3000 to 8000"),
                                   QStringLiteral("save  voice1 /w/clip.wav"),
                                   QStringLiteral("close voice1")}));
-    EXPECT_EQ(cutCommands(QStringLiteral("/my music/a.wav"), QStringLiteral("/w/c.wav"), 0, 1, 1)
-                  .first(),
-              QStringLiteral("open \"/my music/a.wav\" type waveaudio alias voice1"));
+    EXPECT_EQ(
+        cutCommands(QStringLiteral("/my music/a.wav"), QStringLiteral("/w/c.wav"), 0, 1, 1).first(),
+        QStringLiteral("open \"/my music/a.wav\" type waveaudio alias voice1"));
 }
 
 TEST_F(ClipCut, CutsInPlaceToExactlyTheMarkedStretch) {

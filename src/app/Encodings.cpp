@@ -1,0 +1,54 @@
+#include "app/Encodings.h"
+
+#include "app/BusyWindow.h"
+#include "app/Dialogs.h"
+#include "engines/mci/MciPlayer.h"
+
+#include <QFile>
+#include <QWidget>
+
+namespace quaverly {
+
+Encodings::Encodings(QWidget& window, Dialogs& dialogs, BusyWindow& busy, MciPlayer& editPlayer,
+                     MciPlayer& listPlayer, QObject* parent)
+    : QObject(parent), window_(window), dialogs_(dialogs), busy_(busy), editPlayer_(editPlayer),
+      listPlayer_(listPlayer) {
+    connect(&Mp3Enc1, &Mp3Encoder::EncodeDone, this, &Encodings::Mp3Enc1_EncodeDone);
+}
+
+int Encodings::start(const QString& wav, const QString& mp3, int bitRate, Job job) {
+    Mp3Enc1.setBitRate(bitRate);
+    const int id = Mp3Enc1.EncodeFiles(wav, mp3);
+    jobs_.insert(id, std::move(job));
+    Mp3Enc1.EncoderState();
+    return id;
+}
+
+void Encodings::Mp3Enc1_EncodeDone(const EncodeResult& result) {
+    const Job job = jobs_.take(result.jobId);
+    const auto stillHeld = [this](bool Job::*what) {
+        for (const Job& other : std::as_const(jobs_))
+            if (other.*what)
+                return true;
+        return false;
+    };
+    if (!stillHeld(&Job::showsBusyWindow))
+        busy_.hide();
+    if (result.ok) {
+        dialogs_.message(QStringLiteral("Quaverly"), QStringLiteral("Finish Save"),
+                         Dialogs::Icon::Information);
+    } else {
+        dialogs_.message(QStringLiteral("Quaverly"),
+                         tr("The MP3 file was not saved.\n\n%1").arg(result.error),
+                         Dialogs::Icon::Critical);
+    }
+    editPlayer_.Command(QStringLiteral("stop"));
+    listPlayer_.Command(QStringLiteral("Stop"));
+    for (const QString& file : job.workFiles)
+        QFile::remove(file);
+    if (job.disablesWindow && !stillHeld(&Job::disablesWindow))
+        window_.setEnabled(true);
+    emit finished(result);
+}
+
+} // namespace quaverly

@@ -1,0 +1,62 @@
+#pragma once
+// Every MP3 encoding of the window goes through here: the converter's WAV to MP3, the list's
+// MP3 save and the recorder's MP3 save. Each starter says what it changed on the window for
+// the encoding (busy window shown, window disabled) and which work files belong to the job;
+// the completion of each job undoes exactly that and removes only that job's files, so jobs
+// that overlap never undo each other's state or delete each other's sources.
+//
+// Threads: UI thread only. The encoder works on its own thread and reports back here queued.
+
+#include "engines/encoder/Mp3Encoder.h"
+
+#include <QHash>
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+
+namespace quaverly {
+
+class BusyWindow;
+class Dialogs;
+class MciPlayer;
+
+class Encodings final : public QObject {
+    Q_OBJECT
+public:
+    struct Job {
+        bool showsBusyWindow = false; // the starter showed the busy window for it
+        bool disablesWindow = false;  // the starter disabled the main window for it
+        QStringList workFiles;        // removed when the job ends, whatever its outcome
+    };
+
+    Encodings(QWidget& window, Dialogs& dialogs, BusyWindow& busy, MciPlayer& editPlayer,
+              MciPlayer& listPlayer, QObject* parent = nullptr);
+
+    // Queues the encoding of wav into mp3 at bitRate and returns its job id.
+    int start(const QString& wav, const QString& mp3, int bitRate, Job job);
+    int pending() const { return int(jobs_.size()); }
+
+    Mp3Encoder Mp3Enc1;
+
+signals:
+    // After the completion handling of a job has run (for tests and callers that wait).
+    void finished(const quaverly::EncodeResult& result);
+
+private:
+    // The completion of one job: the busy window goes (unless another job still shows it),
+    // the user hears how it went ("Finish Save", or what failed), both players stop, the job's
+    // work files go, and the window is enabled again (unless another job still holds it).
+    void Mp3Enc1_EncodeDone(const EncodeResult& result);
+
+    QWidget& window_;
+    Dialogs& dialogs_;
+    BusyWindow& busy_;
+    MciPlayer& editPlayer_;
+    MciPlayer& listPlayer_;
+    QHash<int, Job> jobs_;
+};
+
+} // namespace quaverly
