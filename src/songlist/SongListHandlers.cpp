@@ -23,8 +23,7 @@ SongListHandlers::SongListHandlers(AudioEditPanel& panel, SongListServices servi
     connect(panel_.Cmdremove, &QPushButton::clicked, this, &SongListHandlers::Cmdremove_Click);
     connect(panel_.List1, &QListWidget::itemClicked, this, &SongListHandlers::List1_Click);
     connect(panel_.CmdSaveWav, &QPushButton::clicked, this, &SongListHandlers::CmdSaveWav_Click);
-    connect(panel_.CmdSaveList, &QPushButton::clicked, this,
-            &SongListHandlers::CmdSaveList_Click);
+    connect(panel_.CmdSaveList, &QPushButton::clicked, this, &SongListHandlers::CmdSaveList_Click);
     // "Insert", "Move UP" and "Move Down" have no action: the list keeps the order of adding.
 }
 
@@ -86,9 +85,9 @@ void SongListHandlers::Cmdremove_Click() {
     stopAndClosePlayers();
     QListWidgetItem* item = panel_.List1->currentRow() >= 0 ? panel_.List1->currentItem() : nullptr;
     if (item && item->isSelected() &&
-        s_.dialogs->question(QStringLiteral("Deleting"),
-                             QStringLiteral("Are you sure you want to delete %1 ?")
-                                 .arg(item->text()))) {
+        s_.dialogs->question(
+            QStringLiteral("Deleting"),
+            QStringLiteral("Are you sure you want to delete %1 ?").arg(item->text()))) {
         const QString copy = item->data(kWorkingCopyRole).toString();
         if (QFile::exists(copy) && !QFile::remove(copy)) {
             tell(tr("The working copy of %1 could not be deleted, so the song stays in the "
@@ -108,9 +107,10 @@ void SongListHandlers::List1_Click() {
     s_.MMCEdit->Command(QStringLiteral("close"));
     s_.MMCPlayList->Command(QStringLiteral("close"));
     emit editorReset(true);
-    for (QWidget* b : {static_cast<QWidget*>(panel_.CmdFoward), static_cast<QWidget*>(panel_.CmdPause),
-                       static_cast<QWidget*>(panel_.CmdPlay), static_cast<QWidget*>(panel_.CmdStop),
-                       static_cast<QWidget*>(panel_.CmdNext)})
+    for (QWidget* b :
+         {static_cast<QWidget*>(panel_.CmdFoward), static_cast<QWidget*>(panel_.CmdPause),
+          static_cast<QWidget*>(panel_.CmdPlay), static_cast<QWidget*>(panel_.CmdStop),
+          static_cast<QWidget*>(panel_.CmdNext)})
         b->setEnabled(true);
     panel_.Frame2->setVisible(true);
 }
@@ -132,8 +132,8 @@ bool SongListHandlers::refuseEmptyList() {
 void SongListHandlers::CmdSaveWav_Click() {
     if (refuseEmptyList())
         return;
-    const QString target = s_.dialogs->saveFile({tr("Save The List to Wav"), s_.baseFolder(),
-                                                 tr("Wav (*.wav)"), QStringLiteral("wav")});
+    const QString target = s_.dialogs->saveFile(
+        {tr("Save The List to Wav"), s_.baseFolder(), tr("Wav (*.wav)"), QStringLiteral("wav")});
     if (target.isEmpty())
         return;
     s_.MMCEdit->Command(QStringLiteral("Close"));
@@ -150,8 +150,8 @@ void SongListHandlers::CmdSaveWav_Click() {
 void SongListHandlers::CmdSaveList_Click() {
     if (refuseEmptyList())
         return;
-    const QString target = s_.dialogs->saveFile({tr("Save The List to MP3"), s_.baseFolder(),
-                                                 tr("MP3 (*.mp3)"), QStringLiteral("mp3")});
+    const QString target = s_.dialogs->saveFile(
+        {tr("Save The List to MP3"), s_.baseFolder(), tr("MP3 (*.mp3)"), QStringLiteral("mp3")});
     if (target.isEmpty())
         return;
     s_.busy->show(QStringLiteral("Saving......."));

@@ -1,0 +1,308 @@
+// The song list as a user drives it: adding, removing, clicking, and saving the list as one
+// WAV or MP3 file, with the audio built in the test so that every join boundary is checked.
+#include "app/Frmmain.h"
+#include "app/ScriptedDialogs.h"
+#include "engines/bass/Bass.h"
+#include "support/TestAudio.h"
+
+#include "AppFixture.h"
+
+#include <QAbstractButton>
+#include <QListWidget>
+#include <QProcess>
+#include <QSignalSpy>
+
+using namespace quaverly;
+using quaverly::test::le32;
+using quaverly::test::samples16;
+using quaverly::test::staircase;
+using quaverly::test::writeWav16;
+
+namespace {
+
+QString realMp3(const char* name) {
+    return QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/") + QString::fromUtf8(name);
+}
+
+// Frames and channels of a sound file decoded through the sound layer.
+std::pair<qint64, int> decodedFrames(const QString& file) {
+    using namespace quaverly::bass;
+    BASS_Init(0, 44100, 0, nullptr, nullptr);
+    const HSTREAM h =
+        BASS_StreamCreateFile(0, QFile::encodeName(file).constData(), 0, 0, BASS_STREAM_DECODE);
+    BASS_CHANNELINFO info;
+    std::pair<qint64, int> r{-1, 0};
+    if (h && BASS_ChannelGetInfo(h, &info))
+        r = {qint64(BASS_ChannelGetLength(h) / (2 * info.chans)), int(info.chans)};
+    BASS_Free();
+    return r;
+}
+
+class SongList : public test::AppFixture {
+protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        w = std::make_unique<Frmmain>(dialogs);
+        w->show();
+        list = w->findChild<QListWidget*>(QStringLiteral("List1"));
+        ASSERT_NE(list, nullptr);
+    }
+
+    void click(const char* name) {
+        auto* b = w->findChild<QAbstractButton*>(QString::fromLatin1(name));
+        ASSERT_NE(b, nullptr) << name;
+        b->click();
+    }
+
+    // Adds a file through "ADD" and its open dialog.
+    void add(const QString& file) {
+        dialogs.queueFile(file);
+        click("CmdAdd");
+    }
+
+    QString wav(const char* name, int channels, std::uint32_t rate, std::size_t frames, int start) {
+        const QString p = path(QString::fromUtf8(name));
+        QDir().mkpath(QFileInfo(p).absolutePath());
+        EXPECT_TRUE(writeWav16(p, channels, rate, staircase(frames, channels, start)));
+        return p;
+    }
+
+    QString copyOf(int row) const {
+        return list->item(row)->data(SongListHandlers::kWorkingCopyRole).toString();
+    }
+    QStringList texts() const {
+        QStringList t;
+        for (int i = 0; i < list->count(); ++i)
+            t << list->item(i)->text();
+        return t;
+    }
+    QStringList messages() const {
+        QStringList m;
+        for (const auto& a : dialogs.asked(ScriptedDialogs::Kind::Message))
+            m << a.text;
+        return m;
+    }
+
+    ScriptedDialogs dialogs;
+    std::unique_ptr<Frmmain> w;
+    QListWidget* list = nullptr;
+};
+
+TEST_F(SongList, AddsWavAndMp3SongsEachWithItsOwnWorkingCopy) {
+    const QString a = wav("one/Song.wav", 2, 44100, 1000, 0);
+    const QString b = wav("two/Song.WAV", 1, 22050, 500, 7000); // same name, other folder
+    add(a);
+    add(b);
+    add(realMp3("cbr.mp3"));
+    ASSERT_EQ(texts(), (QStringList{"Song", "Song", "cbr"}));
+    EXPECT_TRUE(w->isEnabled());
+
+    // A plain WAV is copied byte for byte; equal names keep their own audio.
+    EXPECT_EQ(readFile(copyOf(0)), readFile(a));
+    EXPECT_EQ(readFile(copyOf(1)), readFile(b));
+    EXPECT_NE(copyOf(0), copyOf(1));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(copyOf(i).startsWith(w->workPath())) << i;
+
+    // The MP3 was decoded into a 44-byte-header WAV, behind the busy window.
+    const auto layout = probeWav(copyOf(2));
+    ASSERT_TRUE(layout);
+    EXPECT_TRUE(layout->canonical);
+    EXPECT_EQ(layout->dataSize, 19584u * 4);
+    EXPECT_EQ(w->busyWindow().window().Label1->text(), "Loading..........");
+    EXPECT_FALSE(w->busyWindow().isShown());
+
+    // Cancel, and a file of another kind, add nothing.
+    dialogs.queueFile(QString());
+    click("CmdAdd");
+    add(path("notes.txt"));
+    EXPECT_EQ(list->count(), 3);
+    EXPECT_EQ(filesIn(w->workPath()).size(), 3);
+    EXPECT_TRUE(messages().isEmpty());
+}
+
+TEST_F(SongList, AnUnreadableSongIsReportedAndListsNothing) {
+    writeFile(path("broken.mp3"), "no sound in here at all, just words");
+    writeFile(path("broken.wav"), "RIFF\x10\0\0\0WAVEjunkjunk");
+    add(path("broken.mp3"));
+    add(path("broken.wav"));
+    EXPECT_EQ(list->count(), 0);
+    EXPECT_TRUE(filesIn(w->workPath()).isEmpty());
+    const auto asked = dialogs.asked(ScriptedDialogs::Kind::Message);
+    ASSERT_EQ(asked.size(), 2);
+    for (const auto& a : asked) {
+        EXPECT_EQ(a.title, "Error");
+        EXPECT_TRUE(a.text.startsWith("Can't play the file\r\n\r\nerror code: ")) << a.text.toStdString();
+        EXPECT_NE(a.text.section(' ', -1).toInt(), 0);
+    }
+    EXPECT_TRUE(w->isEnabled());
+    EXPECT_FALSE(w->busyWindow().isShown());
+}
+
+TEST_F(SongList, HasNoLimitOfTwentySongs) {
+    const QString a = wav("a.wav", 1, 8000, 10, 0);
+    for (int i = 0; i < 25; ++i)
+        add(a);
+    EXPECT_EQ(list->count(), 25);
+    EXPECT_EQ(filesIn(w->workPath()).size(), 25);
+}
+
+TEST_F(SongList, RemovesOnlyTheChosenSongAndItsOwnCopy) {
+    const QString a = wav("a/Tune.wav", 1, 8000, 100, 0);
+    add(a);
+    add(a);
+    const QString first = copyOf(0), second = copyOf(1);
+
+    // Without a selection nothing is asked; the editor's buttons are reset.
+    click("Cmdremove");
+    EXPECT_TRUE(dialogs.asked(ScriptedDialogs::Kind::Question).isEmpty());
+    EXPECT_FALSE(w->findChild<QWidget*>("CmdMarkin")->isEnabled());
+
+    list->setCurrentRow(0);
+    dialogs.queueQuestion(false);
+    click("Cmdremove");
+    EXPECT_EQ(list->count(), 2);
+    const auto question = dialogs.asked(ScriptedDialogs::Kind::Question).last();
+    EXPECT_EQ(question.title, "Deleting");
+    EXPECT_EQ(question.text, "Are you sure you want to delete Tune ?");
+
+    list->setCurrentRow(0);
+    dialogs.queueQuestion(true);
+    click("Cmdremove");
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_FALSE(QFile::exists(first));
+    EXPECT_EQ(copyOf(0), second);
+    EXPECT_EQ(readFile(second), readFile(a)); // the equal song keeps its audio
+}
+
+TEST_F(SongList, AClickOnASongWakesTheListPlayer) {
+    add(wav("a.wav", 1, 8000, 10, 0));
+    list->setCurrentRow(0);
+    emit list->itemClicked(list->item(0));
+    EXPECT_FALSE(w->findChild<QWidget*>("Frame2")->isHidden());
+    EXPECT_TRUE(w->findChild<QWidget*>("Frame3")->isHidden());
+    for (const char* name : {"CmdFoward", "CmdPause", "CmdPlay", "CmdStop", "CmdNext", "CmdEditDone"})
+        EXPECT_TRUE(w->findChild<QWidget*>(name)->isEnabled()) << name;
+    for (const char* name : {"CmdEditPlay", "CmdEditStop", "CmdMarkin", "CmdMarkOut"})
+        EXPECT_FALSE(w->findChild<QWidget*>(name)->isEnabled()) << name;
+}
+
+TEST_F(SongList, SavesTheListAsOneWavWithExactJoins) {
+    const QString a = wav("a.wav", 2, 44100, 1000, 0);
+    const QString b = wav("b.wav", 2, 44100, 333, 20000);
+    const QString out = path("out/list.wav");
+    QDir().mkpath(path("out"));
+
+    // One song: a byte-identical copy.
+    add(a);
+    dialogs.queueFile(out);
+    click("CmdSaveWav");
+    EXPECT_EQ(readFile(out), readFile(a));
+    EXPECT_EQ(messages().last(), "Finish Save");
+    EXPECT_EQ(dialogs.asked(ScriptedDialogs::Kind::SaveFile).last().file.folder, w->BaseFolder);
+
+    // a, b, a: the first header with summed sizes, then each song's data in list order.
+    add(b);
+    add(a);
+    dialogs.queueFile(out);
+    click("CmdSaveWav");
+    const QByteArray joined = readFile(out);
+    const QByteArray da = readFile(a).mid(44), db = readFile(b).mid(44);
+    ASSERT_EQ(joined.size(), 44 + 2 * da.size() + db.size());
+    EXPECT_EQ(le32(joined, 40), std::uint32_t(2 * da.size() + db.size()));
+    EXPECT_EQ(le32(joined, 4), std::uint32_t(2 * da.size() + db.size() + 36));
+    EXPECT_EQ(joined.mid(44, da.size()), da);
+    EXPECT_EQ(joined.mid(44 + da.size(), db.size()), db);
+    EXPECT_EQ(joined.mid(44 + da.size() + db.size()), da);
+    const auto s = samples16(joined);
+    EXPECT_EQ(s[2 * 999], 999);
+    EXPECT_EQ(s[2 * 1000], 20000);
+    EXPECT_EQ(s[2 * 1332], 20332);
+    EXPECT_EQ(s[2 * 1333], 0);
+}
+
+TEST_F(SongList, JoinsOtherFormatsInTheFirstSongsFormat) {
+    add(wav("a.wav", 2, 44100, 44100, 0));
+    add(wav("b.wav", 1, 22050, 11025, 0)); // half a second of mono at half the rate
+    dialogs.queueFile(path("mix.wav"));
+    click("CmdSaveWav");
+    const auto layout = probeWav(path("mix.wav"));
+    ASSERT_TRUE(layout);
+    EXPECT_EQ(layout->channels, 2);
+    EXPECT_EQ(layout->sampleRate, 44100u);
+    EXPECT_NEAR(double(layout->dataSize / 4), 44100 + 22050, 2);
+}
+
+TEST_F(SongList, AFailedOrCancelledSaveWritesNothing) {
+    writeFile(path("keep.wav"), "earlier");
+    dialogs.queueFile(path("keep.wav"));
+    click("CmdSaveWav"); // empty list: refused before any dialog
+    EXPECT_TRUE(messages().last().contains("empty"));
+    EXPECT_FALSE(dialogs.allAnswered());
+    dialogs.clear();
+
+    add(wav("a.wav", 1, 8000, 10, 0));
+    dialogs.queueFile(QString());
+    click("CmdSaveWav");
+    dialogs.queueFile(QString());
+    click("CmdSaveList");
+    EXPECT_TRUE(messages().isEmpty());
+    EXPECT_FALSE(w->busyWindow().isShown());
+
+    dialogs.queueFile(path("no/such/folder/list.wav"));
+    click("CmdSaveWav");
+    EXPECT_NE(messages().last(), "Finish Save");
+    EXPECT_TRUE(messages().last().contains("list.wav")) << messages().last().toStdString();
+
+    // A working copy gone missing is named, and the earlier file stays as it was.
+    QFile::remove(copyOf(0));
+    dialogs.queueFile(path("keep.wav"));
+    click("CmdSaveWav");
+    EXPECT_NE(messages().last(), "Finish Save");
+    EXPECT_EQ(readFile(path("keep.wav")), "earlier");
+    EXPECT_FALSE(QFile::exists(path("no/such/folder/list.wav")));
+}
+
+TEST_F(SongList, SavesTheListAsAnMp3AtTheChosenBitRate) {
+    add(wav("a.wav", 2, 44100, 30000, 0));
+    add(realMp3("cbr.mp3"));
+    click("Option2"); // 96 kbit/s
+    QSignalSpy done(&w->encodings(), &Encodings::finished);
+    dialogs.queueFile(path("list.mp3"));
+    click("CmdSaveList");
+
+    // While the encoder works, the window takes no input and the busy window says so.
+    EXPECT_FALSE(w->isEnabled());
+    EXPECT_TRUE(w->busyWindow().isShown());
+    EXPECT_EQ(w->busyWindow().window().Label1->text(), "Saving.......");
+    ASSERT_TRUE(done.wait(60000));
+    EXPECT_TRUE(w->isEnabled());
+    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_EQ(messages().last(), "Finish Save");
+
+    const auto [frames, channels] = decodedFrames(path("list.mp3"));
+    EXPECT_EQ(channels, 2);
+    EXPECT_EQ(frames, 30000 + 19584);
+    QProcess probe;
+    probe.start("ffprobe", {"-v", "error", "-show_entries", "stream=bit_rate", "-of",
+                            "default=nw=1:nk=1", path("list.mp3")});
+    ASSERT_TRUE(probe.waitForFinished(30000));
+    EXPECT_EQ(probe.readAllStandardOutput().trimmed(), "96000");
+    // The joined work file is gone; the songs' working copies stay.
+    EXPECT_EQ(filesIn(w->workPath()).size(), 2);
+}
+
+TEST_F(SongList, AFailedMp3SaveSaysSoAndReleasesTheWindow) {
+    add(wav("a.wav", 1, 8000, 800, 0));
+    QSignalSpy done(&w->encodings(), &Encodings::finished);
+    dialogs.queueFile(path("no/such/folder/list.mp3"));
+    click("CmdSaveList");
+    ASSERT_TRUE(done.wait(60000));
+    EXPECT_FALSE(done.first().first().value<EncodeResult>().ok);
+    EXPECT_NE(messages().last(), "Finish Save");
+    EXPECT_TRUE(w->isEnabled());
+    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_EQ(filesIn(w->workPath()).size(), 1);
+}
+
+} // namespace
