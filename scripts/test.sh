@@ -35,7 +35,7 @@ run_suite() { # DIR LABEL CMAKE-OPTIONS...
     local log="$dir/ctest.log"
     ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 2>&1 | tee "$log"
     local p f
-    p=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 | awk '{print $5 - $1}')
+    p=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 | awk '{print $6 - $1}')
     f=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 | awk '{print $1}')
     if [[ -z "$p" ]]; then
         echo "== $label: no test result"
