@@ -1,0 +1,94 @@
+// Times the song list's work as the window does it, with scripted dialogs and no display:
+//   quaverly_window_bench add FILE               "ADD" of one song (decoded into its working copy)
+//   quaverly_window_bench savewav OUT IN...      adds the songs, then "Save The List to Wav"
+//   quaverly_window_bench savemp3 OUT KBPS IN... adds the songs, then "Save The List to MP3"
+// Prints the seconds of the timed step and how far the peak memory rose above the idle window,
+// in KiB. Start-up and the adds before a save are not timed, but count for the memory peak.
+#include "app/Frmmain.h"
+#include "app/ScriptedDialogs.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+long peakKib() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return 0;
+}
+
+void click(quaverly::Frmmain& w, const char* name) {
+    w.findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QUAVERLY_AUDIO", "virtual");
+    QTemporaryDir base;
+    qputenv("QUAVERLY_WORK_BASE", QFile::encodeName(base.filePath(QStringLiteral("cache"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(base.filePath(QStringLiteral("config"))));
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.size() < 2) {
+        std::fprintf(stderr, "usage: see the comment at the top of window_bench.cpp\n");
+        return 2;
+    }
+    quaverly::ScriptedDialogs dialogs;
+    quaverly::Frmmain w(dialogs);
+    w.show();
+    QCoreApplication::processEvents();
+
+    const QString mode = args[0];
+    const QStringList songs = mode == QLatin1String("add")       ? args.mid(1)
+                              : mode == QLatin1String("savewav") ? args.mid(2)
+                                                                 : args.mid(3);
+    QElapsedTimer timer;
+    const long idle = peakKib(); // the idle window, before any song is read
+    if (mode == QLatin1String("add"))
+        timer.start();
+    for (const QString& song : songs) {
+        dialogs.queueFile(song);
+        click(w, "CmdAdd");
+    }
+    double seconds = 0;
+    if (mode == QLatin1String("add")) {
+        seconds = double(timer.nsecsElapsed()) / 1e9;
+    } else {
+        dialogs.queueFile(args[1]);
+        timer.start();
+        if (mode == QLatin1String("savewav")) {
+            click(w, "CmdSaveWav");
+        } else {
+            w.Framewav->checkBitRate(args[2].toInt());
+            w.OutBitRate = args[2].toInt();
+            QEventLoop loop;
+            QObject::connect(&w.encodings(), &quaverly::Encodings::finished, &loop,
+                             &QEventLoop::quit);
+            click(w, "CmdSaveList");
+            loop.exec();
+        }
+        seconds = double(timer.nsecsElapsed()) / 1e9;
+    }
+    for (const auto& a : dialogs.asked(quaverly::ScriptedDialogs::Kind::Message)) {
+        if (a.text != QLatin1String("Finish Save")) {
+            std::fprintf(stderr, "%s\n", qPrintable(a.text));
+            return 1;
+        }
+    }
+    std::printf("%.6f %ld\n", seconds, peakKib() - idle);
+    w.close();
+    return 0;
+}
