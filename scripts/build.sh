@@ -7,4 +7,10 @@ shift
 if [[ ! -f "$dir/CMakeCache.txt" ]]; then
     cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
 fi
-cmake --build "$dir" -j "$(nproc)"
+if ! cmake --build "$dir" -j "$(nproc)"; then
+    # Qt's generated moc files can go stale when Q_OBJECT classes are added to an existing
+    # build directory; regenerate them once before giving up.
+    echo "build failed; regenerating Qt's generated files and trying once more" >&2
+    find "$dir" -type d -name '*_autogen' -prune -exec rm -rf {} +
+    cmake --build "$dir" -j "$(nproc)"
+fi
