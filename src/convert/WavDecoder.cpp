@@ -1,7 +1,7 @@
 #include "convert/WavDecoder.h"
 
 #include "engines/bass/Bass.h"
-#include "engines/util/AtomicFile.h"
+#include "engines/wav/WavWriter.h"
 
 #include <QFileInfo>
 
@@ -111,14 +111,11 @@ DecodeOutcome WavDecoder::decode(const QString& source, const QString& target,
         return r;
     }
 
-    AtomicFile out(target);
-    const auto head = format.toBytes();
-    if (!out.open(&r.error) ||
-        !out.write(reinterpret_cast<const char*>(head.data()), WavHeader::kSize, &r.error))
+    WavWriter out(target);
+    if (!out.open(format, &r.error))
         return r;
 
     std::vector<char> block(kBlockBytes);
-    std::uint64_t decoded = 0;
     while (BASS_ChannelIsActive(stream.get()) != BASS_ACTIVE_STOPPED) {
         const DWORD got = BASS_ChannelGetData(stream.get(), block.data(), kBlockBytes);
         if (got == 0xFFFFFFFFu) {
@@ -128,39 +125,24 @@ DecodeOutcome WavDecoder::decode(const QString& source, const QString& target,
             r.error = QStringLiteral("%1: decoding failed").arg(name);
             return r;
         }
-        if (decoded + got > WavHeader::kMaxDataSize) {
-            r.error = QStringLiteral("%1: the decoded sound would pass the 4 GiB limit of a WAV "
-                                     "file")
-                          .arg(name);
-            return r;
-        }
         if (!out.write(block.data(), qint64(got), &r.error))
             return r;
-        decoded += got;
         if (yield && !yield()) {
             r.error = QStringLiteral("%1: cancelled").arg(name);
             return r;
         }
     }
 
-    if (decoded == 0) {
+    if (out.dataBytes() == 0) {
         // A song without a single sample is of no use in the list and would only confuse
         // the joins, so it is refused like an unreadable one.
         r.error = QStringLiteral("%1: the file holds no sound").arg(name);
         return r;
     }
-    WavHeader header = format;
-    header.setDataSize(static_cast<std::uint32_t>(decoded));
-    const auto done = header.toBytes();
-    if (!out.file().seek(0)) {
-        r.error = QStringLiteral("%1: %2").arg(target, out.file().errorString());
-        return r;
-    }
-    if (!out.write(reinterpret_cast<const char*>(done.data()), WavHeader::kSize, &r.error) ||
-        !out.commit(&r.error))
+    if (!out.finish(&r.error))
         return r;
     r.ok = true;
-    r.header = header;
+    r.header = out.header();
     return r;
 }
 

@@ -1,6 +1,7 @@
 #include "songlist/ListJoin.h"
 
-#include "engines/util/AtomicFile.h"
+#include "engines/util/Handles.h"
+#include "engines/wav/WavWriter.h"
 
 #include <QFile>
 
@@ -17,45 +18,29 @@ namespace {
 constexpr qint64 kCopyBlock = 1 << 20;       // bytes per read when appending a song as it is
 constexpr sf_count_t kConvertFrames = 16384; // frames per read when converting a song
 
-struct SndfileCloser {
-    void operator()(SNDFILE* f) const { sf_close(f); }
-};
-using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
-struct SoxrDeleter {
-    void operator()(soxr_t s) const { soxr_delete(s); }
-};
-using SoxrPtr = std::unique_ptr<std::remove_pointer_t<soxr_t>, SoxrDeleter>;
-
 QString songName(const QString& path) {
     return path.section(QLatin1Char('/'), -1);
 }
 
-// Appends sample bytes to the output and keeps the running total under the header's limit.
+// Appends sample bytes to the output, asking the caller between blocks whether to go on.
 class JoinWriter {
 public:
-    JoinWriter(AtomicFile& out, const std::function<bool()>& progress)
+    JoinWriter(WavWriter& out, const std::function<bool()>& progress)
         : out_(out), progress_(progress) {}
 
     bool write(const char* data, qint64 bytes, QString* error) {
-        if (total_ + std::uint64_t(bytes) > WavHeader::kMaxDataSize) {
-            *error = QStringLiteral("the joined sound would pass the 4 GiB limit of a WAV file");
-            return false;
-        }
         if (!out_.write(data, bytes, error))
             return false;
-        total_ += std::uint64_t(bytes);
         if (progress_ && !progress_()) {
             *error = QStringLiteral("cancelled");
             return false;
         }
         return true;
     }
-    std::uint64_t total() const { return total_; }
 
 private:
-    AtomicFile& out_;
+    WavWriter& out_;
     const std::function<bool()>& progress_;
-    std::uint64_t total_ = 0;
 };
 
 bool appendAsIs(const QString& path, const WavLayout& layout, JoinWriter& w, QString* error) {
@@ -199,10 +184,8 @@ JoinOutcome joinSongs(const QStringList& songs, const QString& target,
         WavHeader::pcm(std::min<std::uint16_t>(first.channels, 2), first.sampleRate,
                        firstIsPcm ? first.bitsPerSample : 16);
 
-    AtomicFile out(target);
-    const auto placeholder = format.toBytes();
-    if (!out.open(&r.error) ||
-        !out.write(reinterpret_cast<const char*>(placeholder.data()), WavHeader::kSize, &r.error))
+    WavWriter out(target);
+    if (!out.open(format, &r.error))
         return r;
 
     JoinWriter writer(out, progress);
@@ -222,18 +205,10 @@ JoinOutcome joinSongs(const QStringList& songs, const QString& target,
         }
     }
 
-    WavHeader header = format;
-    header.setDataSize(static_cast<std::uint32_t>(writer.total()));
-    const auto bytes = header.toBytes();
-    if (!out.file().seek(0)) {
-        r.error = QStringLiteral("%1: %2").arg(target, out.file().errorString());
-        return r;
-    }
-    if (!out.write(reinterpret_cast<const char*>(bytes.data()), WavHeader::kSize, &r.error) ||
-        !out.commit(&r.error))
+    if (!out.finish(&r.error))
         return r;
     r.ok = true;
-    r.header = header;
+    r.header = out.header();
     return r;
 }
 

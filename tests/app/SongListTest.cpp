@@ -132,7 +132,8 @@ TEST_F(SongList, AnUnreadableSongIsReportedAndListsNothing) {
     ASSERT_EQ(asked.size(), 2);
     for (const auto& a : asked) {
         EXPECT_EQ(a.title, "Error");
-        EXPECT_TRUE(a.text.startsWith("Can't play the file\r\n\r\nerror code: ")) << a.text.toStdString();
+        EXPECT_TRUE(a.text.startsWith("Can't play the file\r\n\r\nerror code: "))
+            << a.text.toStdString();
         EXPECT_NE(a.text.section(' ', -1).toInt(), 0);
     }
     EXPECT_TRUE(w->isEnabled());
@@ -181,7 +182,8 @@ TEST_F(SongList, AClickOnASongWakesTheListPlayer) {
     emit list->itemClicked(list->item(0));
     EXPECT_FALSE(w->findChild<QWidget*>("Frame2")->isHidden());
     EXPECT_TRUE(w->findChild<QWidget*>("Frame3")->isHidden());
-    for (const char* name : {"CmdFoward", "CmdPause", "CmdPlay", "CmdStop", "CmdNext", "CmdEditDone"})
+    for (const char* name :
+         {"CmdFoward", "CmdPause", "CmdPlay", "CmdStop", "CmdNext", "CmdEditDone"})
         EXPECT_TRUE(w->findChild<QWidget*>(name)->isEnabled()) << name;
     for (const char* name : {"CmdEditPlay", "CmdEditStop", "CmdMarkin", "CmdMarkOut"})
         EXPECT_FALSE(w->findChild<QWidget*>(name)->isEnabled()) << name;

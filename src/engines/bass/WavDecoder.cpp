@@ -3,6 +3,7 @@
 
 #include "engines/bass/BassInternal.h"
 #include "engines/bass/Decoder.h"
+#include "engines/util/Handles.h"
 
 #include <sndfile.h>
 
@@ -14,11 +15,6 @@
 
 namespace quaverly::bass::detail {
 namespace {
-
-struct SndfileCloser {
-    void operator()(SNDFILE* s) const { sf_close(s); }
-};
-using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
 
 // libsndfile reads through the stdio file that the layer opened (one way to open a UTF-8 path
 // on every platform, and the same file that was sniffed).

@@ -1,5 +1,7 @@
 #include "engines/encoder/Mp3Encode.h"
 
+#include "engines/util/Handles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -50,16 +52,6 @@ struct LameCloser {
     void operator()(lame_global_flags* gf) const { lame_close(gf); }
 };
 using LamePtr = std::unique_ptr<lame_global_flags, LameCloser>;
-
-struct SndfileCloser {
-    void operator()(SNDFILE* f) const { sf_close(f); }
-};
-using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
-
-struct SoxrDeleter {
-    void operator()(soxr_t s) const { soxr_delete(s); }
-};
-using SoxrPtr = std::unique_ptr<std::remove_pointer_t<soxr_t>, SoxrDeleter>;
 
 // LAME's messages would go to stderr from whatever thread encodes; every failure we care about
 // is reported through return codes instead.

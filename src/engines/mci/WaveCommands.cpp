@@ -3,15 +3,14 @@
 #include "engines/mci/MciErrors.h"
 #include "engines/mci/MciTime.h"
 #include "engines/mci/MciWav.h"
+#include "engines/util/AtomicFile.h"
 #include "engines/wav/WavHeader.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <new>
 #include <optional>
 #include <vector>
@@ -27,70 +26,6 @@ constexpr qint64 kCopyBlock = 1 << 20;
 struct ByteRange {
     std::uint64_t offset = 0; // absolute offset in the source file
     std::uint64_t size = 0;
-};
-
-std::filesystem::path fsPath(const QString& path) {
-#ifdef Q_OS_WIN
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
-
-// Writes a new file beside `target` under a temporary name; commit() renames it over the
-// target. Destroyed uncommitted, it removes the temporary file and the target stays as it was.
-// It does not force the data to the disk: a saved clip is a working file, and waiting for the
-// disk would make a save of a few megabytes take many times longer.
-class ReplacingWriter {
-public:
-    explicit ReplacingWriter(const QString& target)
-        : target_(target), tmp_(target + QStringLiteral(".XXXXXX")) {}
-
-    bool open(QString* error) {
-        const QFileInfo info(target_);
-        if (info.isDir()) {
-            *error = target_ + QStringLiteral(" is a folder");
-            return false;
-        }
-        if (!tmp_.open()) {
-            *error = target_ + QStringLiteral(": ") + tmp_.errorString();
-            return false;
-        }
-        // A temporary file is private to its owner; the result gets the target's permissions,
-        // or those of an ordinary new file.
-        tmp_.setPermissions(info.exists()
-                                ? info.permissions()
-                                : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
-                                      QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
-        return true;
-    }
-
-    bool write(const char* data, qint64 size, QString* error) {
-        if (tmp_.write(data, size) == size)
-            return true;
-        *error = target_ + QStringLiteral(": ") + tmp_.errorString();
-        return false;
-    }
-
-    bool commit(QString* error) {
-        if (!tmp_.flush()) {
-            *error = target_ + QStringLiteral(": ") + tmp_.errorString();
-            return false;
-        }
-        tmp_.close();
-        std::error_code ec;
-        std::filesystem::rename(fsPath(tmp_.fileName()), fsPath(target_), ec);
-        if (ec) {
-            *error = target_ + QStringLiteral(": ") + QString::fromStdString(ec.message());
-            return false;
-        }
-        tmp_.setAutoRemove(false); // its name is the target's now
-        return true;
-    }
-
-private:
-    QString target_;
-    QTemporaryFile tmp_;
 };
 
 bool isBlank(QChar c) {
@@ -363,7 +298,7 @@ int WaveCommands::doSave(const QStringList& words) {
         WavHeader::pcm(l.channels, l.sampleRate, l.bitsPerSample, static_cast<std::uint32_t>(total))
             .toBytes();
 
-    ReplacingWriter out(target);
+    AtomicFile out(target);
     QString why;
     if (!out.open(&why))
         return fail(mcierr::kFileNotSaved, why);

@@ -47,9 +47,12 @@ bool AtomicFile::commit(QString* error) {
         *error = QStringLiteral("%1: %2").arg(target_, temp_->errorString());
         return false;
     }
-    // A new file gets the usual permissions, not the private ones of a temporary file.
-    temp_->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                          QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    // A temporary file is private to its owner; the result keeps the permissions of the file
+    // it replaces, or gets those of an ordinary new file.
+    const QFileInfo existing(target_);
+    temp_->setPermissions(existing.exists() ? existing.permissions()
+                                            : QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ReadGroup | QFileDevice::ReadOther);
     const QString from = temp_->fileName();
     temp_->close();
     std::error_code ec;
