@@ -1,8 +1,10 @@
 // End-to-end tests of quaverly-cli: the real binary, checked with the usual tools.
 #include "cli/Cli.h"
+#include "engines/audio/VirtualBackend.h"
 #include "support/TestAudio.h"
 
 #include <QDir>
+#include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -20,8 +22,13 @@ struct Run {
     QString out, err;
 };
 
-Run cli(const QStringList& args) {
+// Runs the binary, in the test's environment (the virtual sound device) with `env` on top.
+Run cli(const QStringList& args, const QMap<QString, QString>& env = {}) {
     QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    for (auto it = env.begin(); it != env.end(); ++it)
+        e.insert(it.key(), it.value());
+    p.setProcessEnvironment(e);
     p.start(QStringLiteral(QUAVERLY_CLI_PATH), args);
     p.closeWriteChannel();
     EXPECT_TRUE(p.waitForFinished(120000));
@@ -102,7 +109,7 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndHelpWithZero) {
               2);
     EXPECT_EQ(
         cli({QStringLiteral("join"), QStringLiteral("out.ogg"), QStringLiteral("a.wav")}).code, 2);
-    for (const char* c : {"convert", "join", "cut", "info"}) {
+    for (const char* c : {"convert", "join", "cut", "info", "inputs", "record"}) {
         const auto r = cli({QString::fromUtf8(c), QStringLiteral("--help")});
         EXPECT_EQ(r.code, 0) << c;
         EXPECT_TRUE(r.out.contains(QStringLiteral("usage: quaverly-cli ") + QString::fromUtf8(c)));
@@ -258,6 +265,109 @@ TEST_F(Cli, BadInputFailsWithOneAndLeavesNoOutput) {
     EXPECT_FALSE(QFile::exists(path("new.wav")));
     const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
     EXPECT_EQ(left.size(), 4) << left.join(' ').toStdString(); // no partial or temporary file
+}
+
+// The recording commands run on the virtual sound device, whose inputs carry known signals.
+using quaverly::audio::VirtualBackend;
+
+TEST_F(Cli, InputsListsTheDevicesInputsWithTheDefaultOn) {
+    const auto r = cli({QStringLiteral("inputs")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("0\ton\tMicrophone\t100\tVirtual microphone\n"
+                                    "1\toff\tLine-in\t100\tVirtual line-in\n"
+                                    "2\toff\tWave/PCM\t100\tMonitor of the virtual output\n"));
+}
+
+TEST_F(Cli, RecordsOneSecondFromTheLineInExactly) {
+    const auto r = cli({QStringLiteral("record"), path("take.wav"), QStringLiteral("--seconds"),
+                        QStringLiteral("1"), QStringLiteral("--input"), QStringLiteral("1")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty());
+    const QByteArray take = readFile(path("take.wav"));
+    ASSERT_EQ(take.size(), 44 + 176400);
+    EXPECT_EQ(le32(take, 4), 176436u);
+    EXPECT_EQ(le32(take, 40), 176400u);
+    const auto s = samples16(take);
+    int wrong = 0;
+    for (std::size_t f = 0; f < 44100 && wrong < 5; ++f) {
+        const int expected = VirtualBackend::lineInSample(f);
+        if (s[2 * f] != expected || s[2 * f + 1] != expected) {
+            ADD_FAILURE() << "frame " << f << ": " << s[2 * f] << ", " << s[2 * f + 1]
+                          << " instead of " << expected;
+            ++wrong;
+        }
+    }
+    EXPECT_EQ(soxSamples(path("take.wav")), 44100);
+}
+
+TEST_F(Cli, RecordsTheDefaultInputIntoAnMp3AtTheBitRate) {
+    const auto r = cli({QStringLiteral("record"), path("take.mp3"), QStringLiteral("--seconds=0.5"),
+                        QStringLiteral("--bitrate"), QStringLiteral("96")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(mpg123Frames(path("take.mp3"), path("back.wav")), 22050);
+    // The microphone's 1 kHz tone survives the encoding.
+    const auto back = samples16(readFile(path("back.wav")));
+    int crossings = 0;
+    for (std::size_t i = 2; i + 1 < back.size(); i += 2)
+        crossings += back[i - 2] < 0 && back[i] >= 0 ? 1 : 0;
+    EXPECT_NEAR(crossings, 500, 3);
+    const auto probe =
+        tool(QStringLiteral("ffprobe"),
+             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+              QStringLiteral("stream=bit_rate"), QStringLiteral("-of"),
+              QStringLiteral("default=nw=1:nk=1"), path("take.mp3")});
+    EXPECT_EQ(probe.out.trimmed(), QStringLiteral("96000"));
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(left, (QStringList{QStringLiteral("back.wav"), QStringLiteral("take.mp3")}));
+}
+
+TEST_F(Cli, RecordRefusesBadArgumentsAndLeavesTheOutputAlone) {
+    ASSERT_TRUE(writeFile(path("keep.wav"), "earlier"));
+    const QString keep = path("keep.wav");
+    const struct {
+        QStringList args;
+        int code;
+        const char* says;
+    } cases[] = {
+        {{keep}, 2, "--seconds"},
+        {{keep, QStringLiteral("--seconds"), QStringLiteral("0")}, 2, "--seconds"},
+        {{keep, QStringLiteral("--seconds"), QStringLiteral("-2")}, 2, "--seconds"},
+        {{keep, QStringLiteral("--seconds"), QStringLiteral("1e9")}, 2, "--seconds"},
+        {{keep, QStringLiteral("--seconds"), QStringLiteral("nan")}, 2, "--seconds"},
+        {{keep, QStringLiteral("--seconds"), QStringLiteral("two")}, 2, "--seconds"},
+        {{keep, QStringLiteral("--seconds=1"), QStringLiteral("--input"), QStringLiteral("mic")},
+         2,
+         "--input"},
+        {{keep, QStringLiteral("--seconds=1"), QStringLiteral("--input=-1")}, 2, "--input"},
+        {{keep, QStringLiteral("--seconds=1"), QStringLiteral("--bitrate=100")}, 2, "--bitrate"},
+        {{path("take.ogg"), QStringLiteral("--seconds=1")}, 2, "take.ogg"},
+        {{keep, QStringLiteral("--seconds=1"), QStringLiteral("--input=3")}, 1, "no input 3"},
+        {{path("no/such/dir/take.wav"), QStringLiteral("--seconds=0.1")}, 1, "take.wav"},
+    };
+    for (const auto& c : cases) {
+        const auto r = cli(QStringList{QStringLiteral("record")} + c.args);
+        EXPECT_EQ(r.code, c.code) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.says))) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+    }
+    EXPECT_EQ(readFile(keep), QByteArray("earlier"));
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(left, QStringList{QStringLiteral("keep.wav")});
+}
+
+TEST_F(Cli, WithoutASoundServerTheRecordingCommandsFailClearly) {
+    const QMap<QString, QString> noServer{
+        {QStringLiteral("QUAVERLY_AUDIO"), QString()},
+        {QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent")}};
+    auto r = cli({QStringLiteral("inputs")}, noServer);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(QLatin1String("unix:/nonexistent"))) << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty());
+    r = cli({QStringLiteral("record"), path("take.wav"), QStringLiteral("--seconds=1")}, noServer);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(QLatin1String("take.wav"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QLatin1String("unix:/nonexistent"))) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(path("take.wav")));
 }
 
 } // namespace

@@ -7,6 +7,11 @@
 // Threads: every function may be called from any one thread at a time (the UI thread in the
 // program, the main thread in the command line and tests); the layer serialises its tables with
 // a mutex. The error code is per calling thread. A RECORDPROC runs on the sound device's thread.
+//
+// Devices: device 0 decodes only and needs no sound server. Device -1 (BASS_Init) and the
+// recording device (BASS_RecordInit) are the sound device back end of audio::defaultBackend():
+// the sound server, or the virtual device when QUAVERLY_AUDIO=virtual. When no device can be
+// had they fail at once with BASS_ERROR_DRIVER, and lastErrorText() gives the back end's reason.
 
 #include <cstdint>
 #include <string>
@@ -93,7 +98,9 @@ constexpr DWORD BASS_CTYPE_RECORD = 2;
 constexpr DWORD BASS_CTYPE_STREAM_MEMORY = 0x10000;
 
 // Called on the sound device's thread for every recorded block of 16-bit PCM; return nonzero to
-// go on recording, 0 to stop. It must not block or touch widgets.
+// go on recording, 0 to stop (no call follows). It must not block, allocate, touch widgets or call
+// this layer (the layer may be waiting for the device thread): what the UI must know it passes
+// on through atomics or a queued signal.
 using RECORDPROC = BOOL(HRECORD handle, const void* buffer, DWORD length, void* user);
 
 DWORD BASS_GetVersion();
@@ -101,13 +108,21 @@ DWORD BASS_GetVersion();
 // BASS_ERROR_ILLTYPE.
 BOOL BASS_SetConfig(DWORD option, DWORD value);
 // device 0: decoding only, needs no sound server. device -1: the default output of the sound
-// server. A second BASS_Init without BASS_Free fails with BASS_ERROR_ALREADY; any other device
-// with BASS_ERROR_DEVICE.
+// device back end, where memory streams play; BASS_ERROR_DRIVER (with the back end's reason)
+// when it cannot be had. freq, flags and window are not used: streams play at their own rate.
+// A second BASS_Init without BASS_Free fails with BASS_ERROR_ALREADY; any other device with
+// BASS_ERROR_DEVICE.
 BOOL BASS_Init(int device, DWORD freq, DWORD flags, void* window, void* clsid);
-// Frees every stream of the layer and the output device. BASS_ERROR_INIT when not started.
+// Frees every stream of the layer (playing ones are silenced before it returns) and the output
+// device. BASS_ERROR_INIT when not started.
 BOOL BASS_Free();
+// device -1 only (else BASS_ERROR_DEVICE): the capture side of the sound device back end.
+// BASS_ERROR_DRIVER with the back end's reason when it cannot be had, BASS_ERROR_ALREADY when
+// started already. The input recorded from is then the server's default source (none when the
+// server has none).
 BOOL BASS_RecordInit(int device);
-// Stops any recording (no RECORDPROC call after it returns) and frees the recording device.
+// Stops any recording (no RECORDPROC call after it returns), frees the recording channels and
+// the recording device. BASS_ERROR_INIT when not started.
 BOOL BASS_RecordFree();
 int BASS_ErrorGetCode();
 // A readable text for the calling thread's last error (empty after success), e.g.
@@ -124,9 +139,15 @@ std::string lastErrorText();
 // offset or length not 0), BASS_ERROR_FILEOPEN (missing, unreadable or not a regular file),
 // BASS_ERROR_FILEFORM (empty, not a WAV file libsndfile reads, no two consecutive MPEG audio
 // frames), BASS_ERROR_FORMAT (more than two channels), BASS_ERROR_MEM.
-// mem true: file points at `length` bytes of a WAV image in memory, which must stay valid until
-// the stream is freed; the stream plays on the device of BASS_Init(-1). (Not available yet:
-// fails with BASS_ERROR_NOTAVAIL.)
+// mem true: file points at `length` bytes of a WAV image in memory (the recorder's take: a 44-byte
+// header and 16-bit PCM; any RIFF/WAVE chunk layout with 8 or 16-bit PCM, mono or stereo, is
+// accepted; sizes are believed only as far as `length` goes, nothing past it is read). The memory
+// is not copied: it must stay valid and unchanged until the stream is freed (BASS_StreamFree or
+// BASS_Free). The stream plays on the device of BASS_Init(-1) with BASS_ChannelPlay; offset and
+// flags must be 0. Errors: BASS_ERROR_INIT, BASS_ERROR_ILLPARAM (no memory, offset or flags not
+// 0), BASS_ERROR_NOTAVAIL (started with device 0, which cannot play), BASS_ERROR_FILEFORM (not a
+// WAV image, no format or data chunk), BASS_ERROR_FORMAT (not 8/16-bit PCM, more than two
+// channels, an unplayable rate).
 HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags);
 // Network streams are not supported: always fails with BASS_ERROR_NONET (BASS_ERROR_INIT
 // before BASS_Init).
@@ -143,31 +164,58 @@ BOOL BASS_ChannelGetAttributes(DWORD handle, DWORD* freq, DWORD* volume, int* pa
 // a multiple of the frame size); 0xFFFFFFFF on error or at the end (BASS_ERROR_ENDED).
 DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length);
 // Decoding channels: BASS_ACTIVE_PLAYING while data remains, BASS_ACTIVE_STOPPED (0) once all
-// of it has been delivered.
+// of it has been delivered. Memory streams: BASS_ACTIVE_PLAYING from BASS_ChannelPlay until the
+// last byte has been heard or BASS_ChannelStop. Recordings: BASS_ACTIVE_PLAYING while blocks are
+// delivered; stopped after BASS_ChannelStop or the RECORDPROC returning 0. A memory stream or a
+// recording stopped because its device failed reads BASS_ACTIVE_STOPPED and leaves
+// BASS_ERROR_DRIVER with the device's reason.
 DWORD BASS_ChannelIsActive(DWORD handle);
 // Bytes of the decoded PCM (16-bit, or 8-bit with BASS_SAMPLE_8BITS); for a recording, bytes
-// recorded so far; for a memory stream, bytes of its PCM heard so far.
+// handed to the RECORDPROC so far; for a memory stream, bytes of its PCM heard so far.
 QWORD BASS_ChannelGetPosition(DWORD handle);
 QWORD BASS_ChannelGetLength(DWORD handle);
 // Decoding channels: any byte position up to the length, rounded down to a whole frame; the
-// next BASS_ChannelGetData starts there (0 rewinds). Past the end: BASS_ERROR_POSITION.
+// next BASS_ChannelGetData starts there (0 rewinds). Memory streams: the same, and a playing one
+// goes on playing from there. Past the end: BASS_ERROR_POSITION.
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD position);
-// Decoding channels cannot be played (BASS_ERROR_DECODE).
+// Memory streams: plays from the position heard, or from the start when restart is TRUE or the
+// stream has been heard to its end; a playing stream goes on unchanged unless restart is TRUE.
+// BASS_ERROR_START with the device's reason when it cannot play. Decoding channels cannot be
+// played (BASS_ERROR_DECODE); recordings: BASS_ERROR_NOTAVAIL.
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
-// A decoding channel ends: no more data until BASS_ChannelSetPosition.
+// A decoding channel ends: no more data until BASS_ChannelSetPosition. A memory stream halts,
+// keeping its position. A recording ends: no RECORDPROC call after this returns; its handle
+// stays valid (the position readable) until BASS_RecordFree.
 BOOL BASS_ChannelStop(DWORD handle);
 
-// Recording inputs: the sound server's sources, monitors of outputs included.
-// Returns a UTF-8 name valid until the next call of the layer from this thread; null past the
-// last input (or without BASS_RecordInit).
+// Recording inputs: the sound server's sources, monitors of outputs included, numbered from 0 in
+// the server's order at BASS_RecordInit. An input keeps its number until BASS_RecordFree: sources
+// that appear later are appended, and one that goes away keeps its number (its name is still
+// given; reading, setting or recording from it fails with BASS_ERROR_NOTAVAIL until it is back).
+// Input -1 (no input) is refused with BASS_ERROR_ILLPARAM by all three calls. Without
+// BASS_RecordInit they fail with BASS_ERROR_INIT; when the sources cannot be listed, with
+// BASS_ERROR_DRIVER.
+//
+// The source's description, UTF-8, valid until the next call of this function on this thread;
+// null past the last input (BASS_ERROR_ILLPARAM).
 const char* BASS_RecordGetInputName(int input);
-// Low 16 bits: level 0-100; BASS_INPUT_OFF when the input is not the one recorded from; top
-// byte: BASS_INPUT_TYPE_*. 0xFFFFFFFF on error.
+// Low 16 bits: level 0-100 (the source's volume, 100 = normal, higher volumes read 100);
+// BASS_INPUT_OFF unless it is the input recorded from; top byte: BASS_INPUT_TYPE_MIC,
+// _LINE, _DIGITAL, _ANALOG, _AUX from the source's port, _WAVE for a monitor of an output,
+// BASS_INPUT_TYPE_UNDEF when unknown. 0xFFFFFFFF on error.
 DWORD BASS_RecordGetInput(int input);
-// BASS_INPUT_ON makes `input` the one recorded from (nothing else on the system changes);
-// BASS_INPUT_OFF is accepted and changes nothing; BASS_INPUT_LEVEL | n sets the level.
+// BASS_INPUT_ON makes `input` the one the next BASS_RecordStart records from (a recording in
+// progress goes on from its input; nothing else on the system changes: the server's default
+// source and the other inputs stay as they are). BASS_INPUT_OFF is accepted and changes nothing.
+// BASS_INPUT_LEVEL | n (n 0-100) sets the source's volume (BASS_ERROR_DRIVER when the server
+// refuses). The flags may be combined (not ON with OFF); anything else: BASS_ERROR_ILLPARAM.
 BOOL BASS_RecordSetInput(int input, DWORD setting);
-// 16-bit PCM at freq and chans from the selected input; proc gets each block.
+// 16-bit PCM at freq and chans (1-8) from the input that is on; proc gets each block, with the
+// recording's handle and `user`, on the device thread, from before this returns (a proc that
+// needs the handle gets it as its first argument). flags must be 0.
+// Errors: BASS_ERROR_INIT, BASS_ERROR_ILLPARAM (no proc, flags), BASS_ERROR_FORMAT (rate or
+// channels the device cannot record), BASS_ERROR_NOTAVAIL (no input is on, or it has gone),
+// BASS_ERROR_START (the device refused, with its reason), BASS_ERROR_DRIVER.
 HRECORD BASS_RecordStart(DWORD freq, DWORD chans, DWORD flags, RECORDPROC* proc, void* user);
 
 // Small helpers of the calling code.

@@ -13,14 +13,20 @@
 //  3. The public BASS_Channel* functions look the handle up and call the channel with its
 //     mutex() held, so a channel's overrides never run concurrently with each other. A channel
 //     with a thread of its own (the sound server's playback or capture callback) protects the
-//     state it shares with that thread itself, and stops that thread in its destructor or
-//     stop(), before the destructor returns: the table destroys channels outside its lock.
+//     state it shares with that thread itself, and stops that thread in release(), in stop()
+//     where the kind says so, and in its destructor: the table destroys channels outside its
+//     lock. The release calls (BASS_StreamFree, BASS_Free, BASS_RecordFree) call release() with
+//     the mutex held before they return, so nothing of a freed channel runs afterwards even
+//     while a call on another thread still holds the channel; later calls on it then fail.
 //  4. Report failures with setError(code, text) and return the call's failure value; the
 //     public function has cleared the error before calling, so success needs nothing.
-// Device state (BASS_Init / BASS_RecordInit) lives in Layer; a later output or capture device
-// is added there beside outputDevice.
+// Device state (BASS_Init / BASS_RecordInit) lives in Layer: the output device beside
+// outputDevice, the capture device and its inputs in record.
 
+#include "engines/audio/AudioBackend.h"
 #include "engines/bass/Bass.h"
+
+#include <QString>
 
 #include <memory>
 #include <mutex>
@@ -54,6 +60,9 @@ public:
     virtual bool stop();                               // BASS_ERROR_NOTAVAIL
     // True for streams (BASS_StreamFree accepts them), false for recordings.
     virtual bool isStream() const { return true; }
+    // Stops for good whatever of the channel runs on another thread (its device callback): no
+    // callback follows once this returns. Called with mutex() held by the release calls.
+    virtual void release() {}
 
     std::mutex& mutex() { return mutex_; }
 
@@ -87,19 +96,59 @@ private:
     DWORD next_ = 1;
 };
 
+// Locks each channel and releases it (Channel::release()), then drops them; for the release
+// calls, outside every lock of the layer.
+void releaseChannels(std::vector<std::shared_ptr<Channel>>& channels);
+
+// One recording input: a source of the sound server, known by its name. The layer's input
+// numbers index a list of these that only grows between BASS_RecordInit and BASS_RecordFree, so
+// an input keeps its number while the server's own order shifts.
+struct InputEntry {
+    QString name;            // the server's name of the source
+    std::string description; // UTF-8, what BASS_RecordGetInputName returns
+    audio::SourceKind kind = audio::SourceKind::Unknown;
+    int volumePercent = 100;
+    int backendIndex = -1; // its index in the back end's last listing; -1 while it is gone
+};
+
+// The capture side, between BASS_RecordInit and BASS_RecordFree.
+struct RecordDevice {
+    bool initialised = false;
+    std::shared_ptr<audio::AudioBackend> backend;
+    std::vector<InputEntry> inputs;
+    int selected = -1; // the input recorded from; -1 when none is on
+};
+
 // The layer's process-wide state.
 struct Layer {
     ChannelTable table;
 
-    std::mutex deviceMutex; // guards the fields below
+    std::mutex deviceMutex; // guards the output fields below
     bool outputInitialised = false;
-    int outputDevice = 0;     // valid while outputInitialised; 0 is the decoding-only device
+    int outputDevice = 0; // valid while outputInitialised; 0 is the decoding-only device
+    // The sound device of BASS_Init(-1), where memory streams play; null for device 0.
+    std::shared_ptr<audio::AudioBackend> outputBackend;
     DWORD updatePeriod = 100; // BASS_CONFIG_UPDATEPERIOD, ms (0 = no automatic updates)
+    std::shared_ptr<audio::AudioBackend> backendForTesting; // see setDeviceBackendForTesting
+
+    // Guards record. Taken before any channel's mutex, never while deviceMutex is held; held
+    // across the back end's requests, which only the recording calls wait for.
+    std::mutex recordMutex;
+    RecordDevice record;
 };
 
 Layer& layer();
 
 // True while BASS_Init has succeeded and BASS_Free has not been called since.
 bool outputInitialised();
+// The device memory streams play on: null unless BASS_Init(-1) is in force.
+std::shared_ptr<audio::AudioBackend> outputBackend();
+
+// The sound device back end that BASS_Init(-1) and BASS_RecordInit take: audio::defaultBackend(),
+// unless a test has put another in its place.
+std::shared_ptr<audio::AudioBackend> deviceBackend();
+// For tests of what the back ends cannot show (sources that come and go): the next BASS_Init(-1)
+// and BASS_RecordInit take `backend`; null restores audio::defaultBackend().
+void setDeviceBackendForTesting(std::shared_ptr<audio::AudioBackend> backend);
 
 } // namespace quaverly::bass::detail

@@ -96,11 +96,19 @@ std::optional<WavLayout> probeWav(const QString& path, QString* error) {
         setError(error, file.errorString());
         return std::nullopt;
     }
+    return probeWav(file, error);
+}
+
+std::optional<WavLayout> probeWav(QIODevice& file, QString* error) {
+    if (!file.isReadable() || file.isSequential()) {
+        setError(error, QStringLiteral("not a readable, seekable device"));
+        return std::nullopt;
+    }
     WavLayout w;
     w.fileSize = static_cast<std::uint64_t>(file.size());
     std::uint8_t riff[12];
-    if (file.read(reinterpret_cast<char*>(riff), 12) != 12 || !tagIs(riff, "RIFF") ||
-        !tagIs(riff + 8, "WAVE")) {
+    if (!file.seek(0) || file.read(reinterpret_cast<char*>(riff), 12) != 12 ||
+        !tagIs(riff, "RIFF") || !tagIs(riff + 8, "WAVE")) {
         setError(error, QStringLiteral("not a WAV file"));
         return std::nullopt;
     }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 
+class QIODevice;
+
 namespace quaverly {
 
 // Little-endian canonical PCM header: "RIFF" size "WAVE" "fmt " 16 <16 bytes of format> "data"
@@ -65,5 +67,8 @@ struct WavLayout {
 // WAV file with a format chunk and a data chunk; never reads past the end, whatever the size
 // fields claim.
 std::optional<WavLayout> probeWav(const QString& path, QString* error = nullptr);
+// The same walk over an open, random-access device (a file, or a QBuffer over a WAV image in
+// memory); fileSize is the device's size. Reads nothing past its end.
+std::optional<WavLayout> probeWav(QIODevice& device, QString* error = nullptr);
 
 } // namespace quaverly

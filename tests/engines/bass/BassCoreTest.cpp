@@ -18,7 +18,7 @@ TEST(BassCore, StartsOnceForDecodingAndReleases) {
     EXPECT_EQ(BASS_GetVersion(), MakeLong(2, 2));
     EXPECT_FALSE(BASS_Free());
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
-    EXPECT_FALSE(BASS_Init(-1, 44100, 0, nullptr, nullptr));
+    EXPECT_FALSE(BASS_Init(-2, 44100, 0, nullptr, nullptr));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_DEVICE);
     EXPECT_FALSE(BASS_Init(3, 44100, 0, nullptr, nullptr));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_DEVICE);
@@ -66,7 +66,8 @@ TEST_P(Refusals, FailWithTheirCodeAndAText) {
 INSTANTIATE_TEST_SUITE_P(
     Calls, Refusals,
     ::testing::Values(
-        Refusal{"memoryStream",
+        // Device 0 cannot play, and memory streams are for playing.
+        Refusal{"memoryStreamWithoutADevice",
                 [] {
                     static const char image[64] = {};
                     return BASS_StreamCreateFile(1, image, 0, sizeof image, 0);

@@ -1,0 +1,213 @@
+// The sound layer's device half against the private test server (a null sink `testsink` whose
+// monitor is remapped to the default source `testsink_loop`): a WAV file played by the media
+// player, and a memory stream played by the layer, both recorded back through the layer's
+// recording from the default input. Skipped when PULSE_SERVER is not set.
+
+#include "../audio/SignalTools.h"
+#include "DeviceTestUtil.h"
+
+#include "engines/audio/AudioBackend.h"
+#include "engines/bass/InputType.h"
+#include "engines/mci/MciPlayer.h"
+#include "support/TestAudio.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+using namespace device_test;
+namespace sig = ::quaverly::audio::test;
+
+namespace {
+
+constexpr int kAmplitude = 16384; // -6 dB of full scale
+
+std::vector<std::int16_t> tone(double hz, std::size_t frames, int channels) {
+    std::vector<std::int16_t> s(frames * std::size_t(channels));
+    for (std::size_t i = 0; i < frames; ++i) {
+        const auto v = static_cast<std::int16_t>(
+            std::lround(kAmplitude * std::sin(2 * std::numbers::pi * hz * double(i) / 44100.0)));
+        for (int c = 0; c < channels; ++c)
+            s[i * std::size_t(channels) + std::size_t(c)] = v;
+    }
+    return s;
+}
+
+// Where a recording holds the tone, and how it sounds there.
+struct Heard {
+    std::size_t frames = 0; // from the first loud sample to the last
+    double hz = 0;
+    double levelDb = -100; // RMS against the tone's own, both channels' worst
+};
+
+Heard analyse(const std::vector<std::uint8_t>& bytes) {
+    Heard h;
+    const auto left = sig::channelOf(bytes, 2, 0);
+    const auto right = sig::channelOf(bytes, 2, 1);
+    std::size_t first = left.size(), last = 0;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        if (std::abs(left[i]) > kAmplitude / 4) {
+            first = std::min(first, i);
+            last = i;
+        }
+    }
+    if (first >= left.size())
+        return h;
+    h.frames = last - first;
+    const std::size_t from = first + h.frames / 10, to = last - h.frames / 10;
+    h.hz = sig::zeroCrossingHz(left, from, to, 44100);
+    const double expected = kAmplitude / std::sqrt(2.0);
+    const double l = sig::decibels(sig::rms(left, from, to) / expected);
+    const double r = sig::decibels(sig::rms(right, from, to) / expected);
+    h.levelDb = std::abs(l) > std::abs(r) ? l : r;
+    return h;
+}
+
+class PulseLayer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            GTEST_SKIP() << "PULSE_SERVER is not set: no private sound server";
+        ASSERT_TRUE(BASS_RecordInit(-1)) << lastErrorText();
+        recordInit = true;
+    }
+    void TearDown() override {
+        if (recordInit)
+            BASS_RecordFree();
+    }
+
+    // Starts recording from the default input; the first blocks have arrived when it returns.
+    HRECORD startRecording(Collector* c) {
+        const HRECORD h = BASS_RecordStart(44100, 2, 0, Collector::proc, c);
+        EXPECT_NE(h, 0u) << lastErrorText();
+        EXPECT_TRUE(waitFor([&] { return c->calls >= 2; }, 10.0));
+        return h;
+    }
+
+    bool recordInit = false;
+};
+
+TEST_F(PulseLayer, TheDefaultInputIsOnAndChoosingAnotherChangesNothingElse) {
+    int on = -1, count = 0;
+    for (; const char* name = BASS_RecordGetInputName(count); ++count) {
+        EXPECT_NE(std::string(name), "");
+        const DWORD v = BASS_RecordGetInput(count);
+        ASSERT_NE(v, 0xFFFFFFFFu) << lastErrorText();
+        EXPECT_LE(LoWord(v), 100u);
+        if (!(v & BASS_INPUT_OFF)) {
+            EXPECT_EQ(on, -1) << "two inputs on";
+            on = count;
+        }
+    }
+    ASSERT_GE(count, 2); // testsink.monitor and testsink_loop
+    ASSERT_GE(on, 0);
+    // The null sink's monitor is a recording of what is played.
+    int monitor = -1;
+    for (int i = 0; i < count; ++i) {
+        if (std::string(inputTypeText(BASS_RecordGetInput(i))) == "Wave/PCM")
+            monitor = i;
+    }
+    ASSERT_GE(monitor, 0);
+    ASSERT_NE(monitor, on);
+
+    auto server = quaverly::audio::defaultBackend();
+    const auto before = server->sources(nullptr);
+    const int serverDefault = server->defaultSource(nullptr);
+    ASSERT_TRUE(BASS_RecordSetInput(monitor, BASS_INPUT_ON));
+    EXPECT_EQ(BASS_RecordGetInput(monitor) & BASS_INPUT_OFF, 0u);
+    EXPECT_EQ(BASS_RecordGetInput(on) & BASS_INPUT_OFF, BASS_INPUT_OFF);
+    ASSERT_TRUE(BASS_RecordSetInput(monitor, BASS_INPUT_LEVEL | 50));
+    EXPECT_EQ(LoWord(BASS_RecordGetInput(monitor)), 50u);
+    const auto after = server->sources(nullptr);
+    ASSERT_TRUE(BASS_RecordSetInput(monitor, BASS_INPUT_LEVEL | 100));
+    // On the server only that level moved; its default source is the same.
+    EXPECT_EQ(server->defaultSource(nullptr), serverDefault);
+    ASSERT_EQ(after.size(), before.size());
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (static_cast<int>(i) != monitor) {
+            EXPECT_EQ(after[i].volumePercent, before[i].volumePercent) << i;
+        }
+    }
+    EXPECT_EQ(after[std::size_t(monitor)].volumePercent, 50);
+}
+
+// The integration of playing and recording: a tone file through the media player to the null
+// sink, back through a recording of the default input.
+TEST_F(PulseLayer, AToneFilePlayedByThePlayerIsRecordedBack) {
+    QTemporaryDir dir;
+    const QString wav = dir.filePath(QStringLiteral("tone.wav"));
+    ASSERT_TRUE(quaverly::test::writeWav16(wav, 2, 44100, tone(1000, 44100, 2)));
+    Collector c(44100 * 4 * 20);
+    const HRECORD rec = startRecording(&c);
+    ASSERT_NE(rec, 0u);
+
+    quaverly::MciPlayer player(quaverly::audio::defaultBackend());
+    player.setFileName(wav);
+    ASSERT_EQ(player.Command(QStringLiteral("open")), 0) << player.lastError().toStdString();
+    EXPECT_EQ(player.Length(), 1000);
+    bool done = false;
+    QObject::connect(&player, &quaverly::MciPlayer::Done, [&](int) { done = true; });
+    ASSERT_EQ(player.Command(QStringLiteral("play")), 0) << player.lastError().toStdString();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            QCoreApplication::processEvents();
+            EXPECT_EQ(BASS_ChannelIsActive(rec), BASS_ACTIVE_PLAYING);
+            return done;
+        },
+        20.0));
+    sig::sleepMs(300);
+    ASSERT_TRUE(BASS_ChannelStop(rec));
+    EXPECT_EQ(BASS_ChannelGetPosition(rec), c.size.load());
+
+    const Heard h = analyse(c.bytes());
+    EXPECT_NEAR(double(h.frames), 44100.0, 4410.0);
+    EXPECT_NEAR(h.hz, 1000.0, 5.0);
+    EXPECT_NEAR(h.levelDb, 0.0, 1.0);
+}
+
+TEST_F(PulseLayer, AMemoryStreamIsPlayedAndRecordedBack) {
+    ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr)) << lastErrorText();
+    const auto image = wavImage(2, 44100, tone(440, 22050, 2));
+    const HSTREAM h = BASS_StreamCreateFile(1, image.data(), 0, image.size(), 0);
+    ASSERT_NE(h, 0u) << lastErrorText();
+    EXPECT_EQ(BASS_ChannelGetLength(h), 88200u);
+    Collector c(44100 * 4 * 20);
+    const HRECORD rec = startRecording(&c);
+    ASSERT_NE(rec, 0u);
+
+    ASSERT_TRUE(BASS_ChannelPlay(h, 0)) << lastErrorText();
+    QWORD last = 0;
+    bool midway = false;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const QWORD p = BASS_ChannelGetPosition(h);
+            EXPECT_GE(p, last);
+            midway = midway || (p > 0 && p < 88200);
+            last = p;
+            return BASS_ChannelIsActive(h) == BASS_ACTIVE_STOPPED;
+        },
+        20.0));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_OK) << lastErrorText();
+    EXPECT_TRUE(midway);
+    EXPECT_EQ(BASS_ChannelGetPosition(h), 88200u);
+    sig::sleepMs(300);
+    ASSERT_TRUE(BASS_ChannelStop(rec));
+
+    const Heard heard = analyse(c.bytes());
+    EXPECT_NEAR(double(heard.frames), 22050.0, 2205.0);
+    EXPECT_NEAR(heard.hz, 440.0, 3.0);
+    EXPECT_NEAR(heard.levelDb, 0.0, 1.0);
+    EXPECT_TRUE(BASS_Free());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The media player's timers need an application object.
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
