@@ -568,17 +568,27 @@ const std::vector<Command>& commands() {
          "info FILE",
          "Prints the format, the duration in milliseconds and in samples (frames per channel)\n"
          "and the size of the sound data of a WAV or MP3 file.",
-         {}, 1, 1, info},
-        {"inputs", "inputs",
+         {},
+         1,
+         1,
+         info},
+        {"inputs",
+         "inputs",
          "Lists the recording inputs of the sound device, one a line, with tabs between: the\n"
          "number, on or off (on: the input recorded from, the sound server's default input),\n"
          "the type as the recorder shows it, the level (0-100) and the name.",
-         {}, 0, 0, inputs},
-        {"record", "record OUT --seconds S [--input N] [--bitrate 56|96|128|256]",
+         {},
+         0,
+         0,
+         inputs},
+        {"record",
+         "record OUT --seconds S [--input N] [--bitrate 56|96|128|256]",
          "Records S seconds (fractions allowed) of 44100 Hz stereo 16-bit sound from input N\n"
          "(see 'inputs'; default: the one that is on) into OUT, a WAV file, or an MP3 file at\n"
          "the bit rate (default 256 kbit/s) when OUT ends in .mp3.",
-         {QStringLiteral("seconds"), QStringLiteral("input"), QStringLiteral("bitrate")}, 1, 1,
+         {QStringLiteral("seconds"), QStringLiteral("input"), QStringLiteral("bitrate")},
+         1,
+         1,
          record},
     };
     return all;
