@@ -1,6 +1,7 @@
 #include "app/Frmmain.h"
 
 #include "app/SettingsFile.h"
+#include "engines/bass/Bass.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -219,13 +220,15 @@ void Frmmain::endSoundActivity(SoundEnd why) {
     // Every toolbar click and the shutdown pass through here before anything else, so that no
     // sound keeps running and no player holds a working copy open while files are touched.
     // In this order:
-    //   1. the recorder stops a running recording and frees the recording device;
-    //   2. the recorder's take is released (a later release must be harmless);
-    //   3. the sound library frees its output device;
-    // (1-3 join here with the recorder, which brings them with its issue.)
+    //   1. a running recording stops and the recording device is freed;
+    //   2. the recorder's take is released (a later release must be harmless): the recorder
+    //      panel adds this step when it keeps a take;
+    //   3. the sound library frees its output device and every stream on it;
     //   4. PanelSwitch: the editor's player stops (it keeps its song open) and the list
     //      player closes.
     //      Shutdown: both players stop, then both close, so that no file stays open.
+    bass::BASS_RecordFree();
+    bass::BASS_Free();
     if (why == SoundEnd::PanelSwitch) {
         MMCEdit->Command(QStringLiteral("stop"));
         MMCPlayList->Command(QStringLiteral("Close"));
