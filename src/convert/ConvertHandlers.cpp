@@ -92,11 +92,15 @@ void ConvertHandlers::CmdconvertWav_Click() {
         return;
 
     // The window is disabled and the busy window shown before anything is read, and both are
-    // released on every way out, before any message.
+    // released on every way out, before any message. An MP3 encoding that runs on keeps the
+    // busy window it showed.
     s_.window->setEnabled(false);
     s_.busy->show(QLatin1String(kBusyText));
     const auto release = [this] {
-        s_.busy->hide();
+        if (s_.encodings->holdsBusyWindow())
+            s_.busy->show(QLatin1String(kBusyText));
+        else
+            s_.busy->hide();
         s_.window->setEnabled(true);
     };
 
