@@ -24,6 +24,13 @@ int Encodings::start(const QString& wav, const QString& mp3, int bitRate, Job jo
     return id;
 }
 
+bool Encodings::holdsBusyWindow() const {
+    for (const Job& job : jobs_)
+        if (job.showsBusyWindow)
+            return true;
+    return false;
+}
+
 void Encodings::Mp3Enc1_EncodeDone(const EncodeResult& result) {
     const Job job = jobs_.take(result.jobId);
     const auto stillHeld = [this](bool Job::*what) {

@@ -38,6 +38,9 @@ public:
     // Queues the encoding of wav into mp3 at bitRate and returns its job id.
     int start(const QString& wav, const QString& mp3, int bitRate, Job job);
     int pending() const { return int(jobs_.size()); }
+    // True while a job that showed the busy window has not ended: other work that shows the
+    // busy window meanwhile leaves it shown when it ends.
+    bool holdsBusyWindow() const;
 
     Mp3Encoder Mp3Enc1;
 

@@ -110,6 +110,22 @@ void Frmmain::connectSubsystems() {
             Frame3->setVisible(false);
         }
     });
+
+    ConvertServices convert;
+    convert.window = this;
+    convert.dialogs = &dialogs_;
+    convert.busy = &busy_;
+    convert.encodings = encodings_;
+    convert.baseFolder = [this] { return BaseFolder; };
+    convert.outBitRate = [this] { return OutBitRate; };
+    // A converted MP3 joins the song list like an added one, with a working copy of its own.
+    convert.listSong = [this](const QString& source, const QString& busyText) {
+        if (!songList->addSong(source, busyText))
+            return QString();
+        const QStringList copies = songList->workingCopies();
+        return copies.isEmpty() ? QString() : copies.constLast();
+    };
+    converter = new ConvertHandlers(*FrameConvert, std::move(convert), this);
 }
 
 void Frmmain::Form_Load() {

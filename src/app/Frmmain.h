@@ -12,6 +12,7 @@
 #include "app/Encodings.h"
 #include "app/SettingsPanel.h"
 #include "app/WorkFolder.h"
+#include "convert/ConvertHandlers.h"
 #include "convert/ConvertPanel.h"
 #include "editor/EditSongFrame.h"
 #include "engines/mci/MciPlayer.h"
@@ -72,6 +73,8 @@ public:
 
     // What the song list's buttons do.
     SongListHandlers* songList;
+    // What the convert panel's buttons do.
+    ConvertHandlers* converter;
 
     // The two invisible players: the clip editor's and the list player's.
     MciPlayer* MMCEdit;

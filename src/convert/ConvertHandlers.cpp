@@ -1,0 +1,146 @@
+#include "convert/ConvertHandlers.h"
+
+#include "app/BusyWindow.h"
+#include "app/Dialogs.h"
+#include "app/Encodings.h"
+#include "convert/ConvertPanel.h"
+#include "engines/util/AtomicFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QWidget>
+
+namespace quaverly {
+
+namespace {
+
+constexpr char kBusyText[] = "Converting.......";
+
+QString mp3Filter() {
+    return QStringLiteral("MP3 File (*.mp3)");
+}
+
+QString wavFilter() {
+    return QStringLiteral("Wav File (*.wav)");
+}
+
+QString shown(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+} // namespace
+
+ConvertHandlers::ConvertHandlers(ConvertPanel& panel, ConvertServices services, QObject* parent)
+    : QObject(parent), panel_(panel), s_(std::move(services)) {
+    connect(panel_.CmdopenMp3, &QPushButton::clicked, this, &ConvertHandlers::CmdopenMp3_Click);
+    connect(panel_.CmdSavewav2, &QPushButton::clicked, this, &ConvertHandlers::CmdSavewav2_Click);
+    connect(panel_.Cmdopenwav, &QPushButton::clicked, this, &ConvertHandlers::Cmdopenwav_Click);
+    connect(panel_.CmdSaveMP3, &QPushButton::clicked, this, &ConvertHandlers::CmdSaveMP3_Click);
+    connect(panel_.CmdconvertWav, &QPushButton::clicked, this,
+            &ConvertHandlers::CmdconvertWav_Click);
+    connect(panel_.CmdConvertMP3, &QPushButton::clicked, this,
+            &ConvertHandlers::CmdConvertMP3_Click);
+}
+
+void ConvertHandlers::tell(const QString& text, bool failure) {
+    s_.dialogs->message(QStringLiteral("Quaverly"), text,
+                        failure ? Dialogs::Icon::Critical : Dialogs::Icon::Information);
+}
+
+// The choosers always write the dialog's answer into their box: a cancelled dialog answers
+// with the empty text, so the box empties and its convert button does nothing until a new
+// choice.
+
+void ConvertHandlers::CmdopenMp3_Click() {
+    panel_.txtopenmp3->setText(
+        s_.dialogs->openFile({tr("Open MP3 File"), QString(), mp3Filter(), QString()}));
+}
+
+void ConvertHandlers::CmdSavewav2_Click() {
+    panel_.txtsavewav->setText(s_.dialogs->saveFile(
+        {tr("Save Wav File"), s_.baseFolder(), wavFilter(), QStringLiteral("wav")}));
+}
+
+void ConvertHandlers::Cmdopenwav_Click() {
+    panel_.txtopenwav->setText(
+        s_.dialogs->openFile({tr("Open Wav File"), QString(), wavFilter(), QString()}));
+}
+
+void ConvertHandlers::CmdSaveMP3_Click() {
+    panel_.txtsavemp3->setText(s_.dialogs->saveFile(
+        {tr("Save MP3 File"), s_.baseFolder(), mp3Filter(), QStringLiteral("mp3")}));
+}
+
+bool ConvertHandlers::refuseSameFile(const QString& source, const QString& target) {
+    // Writing the result over its own source would destroy the user's file in the middle of
+    // reading it; the boxes can be typed into, so this is possible.
+    const QString a = QFileInfo(source).canonicalFilePath();
+    if (a.isEmpty() || a != QFileInfo(target).canonicalFilePath())
+        return false;
+    tell(tr("%1 cannot be converted into itself: choose another file to save to.")
+             .arg(shown(source)),
+         true);
+    return true;
+}
+
+void ConvertHandlers::CmdconvertWav_Click() {
+    const QString source = panel_.txtopenmp3->text();
+    const QString target = panel_.txtsavewav->text();
+    if (source.isEmpty() || target.isEmpty())
+        return;
+    if (refuseSameFile(source, target))
+        return;
+
+    // The window is disabled and the busy window shown before anything is read, and both are
+    // released on every way out, before any message. An MP3 encoding that runs on keeps the
+    // busy window it showed.
+    s_.window->setEnabled(false);
+    s_.busy->show(QLatin1String(kBusyText));
+    const auto release = [this] {
+        if (s_.encodings->holdsBusyWindow())
+            s_.busy->show(QLatin1String(kBusyText));
+        else
+            s_.busy->hide();
+        s_.window->setEnabled(true);
+    };
+
+    // The song is decoded into a working copy of its own and listed; that reports its own
+    // failures (an undecodable source lists nothing).
+    const QString copy = s_.listSong(source, QLatin1String(kBusyText));
+    if (copy.isEmpty()) {
+        release();
+        return;
+    }
+    // The copy goes through a temporary file beside the target that is renamed into place:
+    // a failure leaves no partial file, and an older file there is replaced whole.
+    QString error;
+    bool ok = copyFileAtomically(copy, target, &error);
+    if (ok) {
+        const QFileInfo written(target);
+        if (!written.isFile() || written.size() != QFileInfo(copy).size()) {
+            ok = false;
+            error = tr("%1 is not there as written").arg(shown(target));
+        }
+    }
+    release();
+    if (ok)
+        tell(QStringLiteral("Convert Finish"), false);
+    else
+        tell(tr("The WAV file was not saved.\n\n%1").arg(error), true);
+}
+
+void ConvertHandlers::CmdConvertMP3_Click() {
+    const QString source = panel_.txtopenwav->text();
+    const QString target = panel_.txtsavemp3->text();
+    if (source.isEmpty() || target.isEmpty())
+        return;
+    if (refuseSameFile(source, target))
+        return;
+    // The window stays usable while the encoder works; the completion hides the busy window
+    // and says how it went. Both files are the user's: the job owns no file to remove.
+    s_.busy->show(QLatin1String(kBusyText));
+    s_.encodings->start(source, target, s_.outBitRate(),
+                        {/*showsBusyWindow=*/true, /*disablesWindow=*/false, {}});
+}
+
+} // namespace quaverly
