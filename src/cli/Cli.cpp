@@ -93,6 +93,13 @@ bool isMp3Target(const QString& path) {
 bool isWavTarget(const QString& path) {
     return path.right(4).toLower() == QLatin1String(".wav");
 }
+// The outputs the commands write; anything else is a usage error, said once here.
+bool isSoundTarget(const QString& path, const Io& io) {
+    if (isWavTarget(path) || isMp3Target(path))
+        return true;
+    say(io.err, QStringLiteral("quaverly-cli: %1: the output must end in .wav or .mp3").arg(path));
+    return false;
+}
 
 // Decodes any source the sound layer reads into a WAV file, as adding a song does.
 int decodeTo(const QString& in, const QString& out, const Io& io) {
@@ -154,11 +161,8 @@ int convert(const QStringList& args, const QMap<QString, QString>& opts, const I
         return failed(io, QStringLiteral("%1: no such file").arg(in));
     if (isWavTarget(out))
         return decodeTo(in, out, io);
-    if (!isMp3Target(out)) {
-        say(io.err,
-            QStringLiteral("quaverly-cli: %1: the output must end in .wav or .mp3").arg(out));
+    if (!isSoundTarget(out, io))
         return kUsage;
-    }
     const auto layout = probeWav(in);
     if (layout)
         return encodeTo(in, out, bitRate, io);
@@ -178,11 +182,8 @@ int join(const QStringList& args, const QMap<QString, QString>& opts, const Io& 
     int bitRate = 0;
     if (!bitRateOption(opts, &bitRate, io))
         return kUsage;
-    if (!isWavTarget(out) && !isMp3Target(out)) {
-        say(io.err,
-            QStringLiteral("quaverly-cli: %1: the output must end in .wav or .mp3").arg(out));
+    if (!isSoundTarget(out, io))
         return kUsage;
-    }
     QTemporaryDir work;
     if (!work.isValid())
         return failed(io,
@@ -441,11 +442,8 @@ int record(const QStringList& args, const QMap<QString, QString>& opts, const Io
     int bitRate = 0;
     if (!bitRateOption(opts, &bitRate, io))
         return kUsage;
-    if (!isWavTarget(out) && !isMp3Target(out)) {
-        say(io.err,
-            QStringLiteral("quaverly-cli: %1: the output must end in .wav or .mp3").arg(out));
+    if (!isSoundTarget(out, io))
         return kUsage;
-    }
     bool ok = false;
     const double seconds = opts.value(QStringLiteral("seconds")).toDouble(&ok);
     const long long frames = ok && std::isfinite(seconds) ? std::llround(seconds * kRecordRate) : 0;

@@ -331,10 +331,78 @@ std::uint32_t bytesFor(pa_usec_t usec, const pa_sample_spec& spec) {
     return static_cast<std::uint32_t>(pa_usec_to_bytes(usec, &spec));
 }
 
-class PulsePlayback final : public PlaybackStream {
+// What playback and recording streams share: the connection, the stream, and how a failure
+// seen on the event-loop thread reaches the control thread. start/stop and the destructors run
+// on the control thread with the loop locked; onState and fail on the event-loop thread.
+class PulseStream {
+protected:
+    explicit PulseStream(std::shared_ptr<PulseConnection> conn) : conn_(std::move(conn)) {}
+
+    // Control thread, loop locked: a new stream whose state changes wake the waiters.
+    bool create(const char* name, const pa_sample_spec& spec, const QString& what, QString* error) {
+        stream_.reset(pa_stream_new(conn_->context(), name, &spec, nullptr));
+        if (!stream_) {
+            setError(error, QStringLiteral("Sound server: cannot create a %1 stream: %2")
+                                .arg(what, conn_->lastError()));
+            return false;
+        }
+        pa_stream_set_state_callback(
+            stream_.get(),
+            [](pa_stream*, void* self) { static_cast<PulseStream*>(self)->onState(); }, this);
+        return true;
+    }
+
+    // Control thread, loop locked: waits for a connecting stream to be ready or to fail;
+    // `cannot` says what could not be done, for the message.
+    bool waitReady(const QString& cannot, QString* error) {
+        const bool settled = conn_->waitUntil(
+            [&] {
+                const pa_stream_state_t s = pa_stream_get_state(stream_.get());
+                return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
+            },
+            kRequestTimeout);
+        if (!settled || pa_stream_get_state(stream_.get()) != PA_STREAM_READY) {
+            setError(error,
+                     QStringLiteral("Sound server: %1: %2")
+                         .arg(cannot, settled ? conn_->lastError() : QStringLiteral("no answer")));
+            return false;
+        }
+        return true;
+    }
+
+    // Event-loop thread.
+    void fail(int paError) {
+        errorCode_ = paError == PA_OK ? PA_ERR_UNKNOWN : paError;
+        failed_ = true;
+        PulseConnection::signal(conn_->loop());
+    }
+
+    // Any thread: the failure seen while `doing` ("playback", "recording"), or empty.
+    QString failure(const QString& doing) const {
+        return failed_
+                   ? QStringLiteral("Sound server: %1 failed: %2").arg(doing, describe(errorCode_))
+                   : QString();
+    }
+
+    std::shared_ptr<PulseConnection> conn_;
+    StreamPtr stream_;
+    std::atomic<bool> failed_{false};
+    std::atomic<int> errorCode_{PA_OK};
+
+private:
+    // Event-loop thread.
+    void onState() {
+        if (pa_stream_get_state(stream_.get()) == PA_STREAM_FAILED) {
+            fail(pa_context_errno(conn_->context()));
+        }
+        PulseConnection::signal(conn_->loop());
+    }
+};
+
+class PulsePlayback final : public PlaybackStream, private PulseStream {
 public:
     PulsePlayback(std::shared_ptr<PulseConnection> conn, const pa_sample_spec& spec, PullFn pull)
-        : conn_(std::move(conn)), spec_(spec), frameBytes_(pa_frame_size(&spec)),
+        : PulseStream(std::move(conn)), spec_(spec), frameBytes_(pa_frame_size(&spec)),
           pull_(std::move(pull)) {}
     ~PulsePlayback() override;
 
@@ -343,41 +411,29 @@ public:
     void resume() override { cork(false); }
     std::uint64_t framesPlayed() const override;
     bool finished() const override { return (drained_ && ended_) || failed_; }
-    QString error() const override;
+    QString error() const override { return failure(QStringLiteral("playback")); }
 
 private:
     // Event-loop thread.
     void onWrite(std::size_t bytes);
-    void onState();
-    void fail(int paError);
     // Control thread.
     void cork(bool on);
 
-    std::shared_ptr<PulseConnection> conn_;
     const pa_sample_spec spec_;
     const std::size_t frameBytes_;
     PullFn pull_;
-    StreamPtr stream_;
     OperationPtr drain_;
     std::atomic<std::uint64_t> bytesWritten_{0};
     mutable std::atomic<std::uint64_t> framesHeard_{0}; // never goes back
     std::atomic<bool> ended_{false};                    // the PullFn has ended the data
     std::atomic<bool> drained_{false};                  // and the server has played all of it
-    std::atomic<bool> failed_{false};
-    std::atomic<int> errorCode_{PA_OK};
 };
 
 bool PulsePlayback::start(QString* error) {
     LoopLock lock(conn_->loop());
-    stream_.reset(pa_stream_new(conn_->context(), "Playback", &spec_, nullptr));
-    if (!stream_) {
-        setError(error, QStringLiteral("Sound server: cannot create a playback stream: %1")
-                            .arg(conn_->lastError()));
+    if (!create("Playback", spec_, QStringLiteral("playback"), error)) {
         return false;
     }
-    pa_stream_set_state_callback(
-        stream_.get(), [](pa_stream*, void* self) { static_cast<PulsePlayback*>(self)->onState(); },
-        this);
     pa_stream_set_write_callback(
         stream_.get(),
         [](pa_stream*, std::size_t bytes, void* self) {
@@ -397,18 +453,7 @@ bool PulsePlayback::start(QString* error) {
                  QStringLiteral("Sound server: cannot start playback: %1").arg(conn_->lastError()));
         return false;
     }
-    const bool settled = conn_->waitUntil(
-        [&] {
-            const pa_stream_state_t s = pa_stream_get_state(stream_.get());
-            return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
-        },
-        kRequestTimeout);
-    if (!settled || pa_stream_get_state(stream_.get()) != PA_STREAM_READY) {
-        setError(error, QStringLiteral("Sound server: cannot start playback: %1")
-                            .arg(settled ? conn_->lastError() : QStringLiteral("no answer")));
-        return false;
-    }
-    return true;
+    return waitReady(QStringLiteral("cannot start playback"), error);
 }
 
 PulsePlayback::~PulsePlayback() {
@@ -422,20 +467,6 @@ PulsePlayback::~PulsePlayback() {
         pa_stream_set_write_callback(stream_.get(), nullptr, nullptr);
         disconnect(stream_);
     }
-}
-
-void PulsePlayback::fail(int paError) {
-    errorCode_ = paError == PA_OK ? PA_ERR_UNKNOWN : paError;
-    failed_ = true;
-    PulseConnection::signal(conn_->loop());
-}
-
-void PulsePlayback::onState() {
-    const pa_stream_state_t s = pa_stream_get_state(stream_.get());
-    if (s == PA_STREAM_FAILED) {
-        fail(pa_context_errno(conn_->context()));
-    }
-    PulseConnection::signal(conn_->loop());
 }
 
 void PulsePlayback::onWrite(std::size_t bytes) {
@@ -523,38 +554,27 @@ std::uint64_t PulsePlayback::framesPlayed() const {
     return framesHeard_;
 }
 
-QString PulsePlayback::error() const {
-    return failed_ ? QStringLiteral("Sound server: playback failed: %1").arg(describe(errorCode_))
-                   : QString();
-}
-
-class PulseCapture final : public CaptureStream {
+class PulseCapture final : public CaptureStream, private PulseStream {
 public:
     PulseCapture(std::shared_ptr<PulseConnection> conn, const pa_sample_spec& spec, PushFn push)
-        : conn_(std::move(conn)), spec_(spec), push_(std::move(push)) {}
+        : PulseStream(std::move(conn)), spec_(spec), push_(std::move(push)) {}
     ~PulseCapture() override { stop(); }
 
     bool start(const QString& sourceName, QString* error);
     void stop() override;
     std::uint64_t bytesCaptured() const override { return bytesCaptured_; }
-    QString error() const override;
+    QString error() const override { return failure(QStringLiteral("recording")); }
 
 private:
     // Event-loop thread.
     void onRead();
-    void onState();
     void deliver(const void* data, std::size_t bytes);
-    void fail(int paError);
 
-    std::shared_ptr<PulseConnection> conn_;
     const pa_sample_spec spec_;
     PushFn push_;
-    StreamPtr stream_;
     std::vector<std::uint8_t> silence_; // stands in for sound the server lost (a hole)
     bool delivering_ = true;            // event-loop thread only
     std::atomic<std::uint64_t> bytesCaptured_{0};
-    std::atomic<bool> failed_{false};
-    std::atomic<int> errorCode_{PA_OK};
 };
 
 bool PulseCapture::start(const QString& sourceName, QString* error) {
@@ -562,15 +582,9 @@ bool PulseCapture::start(const QString& sourceName, QString* error) {
     silence_.assign(fragment, spec_.format == PA_SAMPLE_U8 ? 0x80 : 0x00);
 
     LoopLock lock(conn_->loop());
-    stream_.reset(pa_stream_new(conn_->context(), "Recording", &spec_, nullptr));
-    if (!stream_) {
-        setError(error, QStringLiteral("Sound server: cannot create a recording stream: %1")
-                            .arg(conn_->lastError()));
+    if (!create("Recording", spec_, QStringLiteral("recording"), error)) {
         return false;
     }
-    pa_stream_set_state_callback(
-        stream_.get(), [](pa_stream*, void* self) { static_cast<PulseCapture*>(self)->onState(); },
-        this);
     pa_stream_set_read_callback(
         stream_.get(),
         [](pa_stream*, std::size_t, void* self) { static_cast<PulseCapture*>(self)->onRead(); },
@@ -588,19 +602,7 @@ bool PulseCapture::start(const QString& sourceName, QString* error) {
                             .arg(sourceName, conn_->lastError()));
         return false;
     }
-    const bool settled = conn_->waitUntil(
-        [&] {
-            const pa_stream_state_t s = pa_stream_get_state(stream_.get());
-            return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
-        },
-        kRequestTimeout);
-    if (!settled || pa_stream_get_state(stream_.get()) != PA_STREAM_READY) {
-        setError(error,
-                 QStringLiteral("Sound server: cannot record from %1: %2")
-                     .arg(sourceName, settled ? conn_->lastError() : QStringLiteral("no answer")));
-        return false;
-    }
-    return true;
+    return waitReady(QStringLiteral("cannot record from %1").arg(sourceName), error);
 }
 
 void PulseCapture::stop() {
@@ -612,19 +614,6 @@ void PulseCapture::stop() {
     pa_stream_set_state_callback(stream_.get(), nullptr, nullptr);
     pa_stream_set_read_callback(stream_.get(), nullptr, nullptr);
     disconnect(stream_);
-}
-
-void PulseCapture::fail(int paError) {
-    errorCode_ = paError == PA_OK ? PA_ERR_UNKNOWN : paError;
-    failed_ = true;
-    PulseConnection::signal(conn_->loop());
-}
-
-void PulseCapture::onState() {
-    if (pa_stream_get_state(stream_.get()) == PA_STREAM_FAILED) {
-        fail(pa_context_errno(conn_->context()));
-    }
-    PulseConnection::signal(conn_->loop());
 }
 
 void PulseCapture::deliver(const void* data, std::size_t bytes) {
@@ -668,11 +657,6 @@ void PulseCapture::onRead() {
             return;
         }
     }
-}
-
-QString PulseCapture::error() const {
-    return failed_ ? QStringLiteral("Sound server: recording failed: %1").arg(describe(errorCode_))
-                   : QString();
 }
 
 } // namespace

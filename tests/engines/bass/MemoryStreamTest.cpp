@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
 
 using namespace device_test;
@@ -29,13 +30,17 @@ protected:
         device->setFailure({});
     }
 
+    // The stream reads the caller's memory until it is freed, and a test may end with it still
+    // playing: the fixture keeps a copy alive until BASS_Free in TearDown has stopped it.
     HSTREAM create(const std::vector<std::uint8_t>& image) {
-        return BASS_StreamCreateFile(1, image.data(), 0, image.size(), 0);
+        const auto& kept = images.emplace_back(image);
+        return BASS_StreamCreateFile(1, kept.data(), 0, kept.size(), 0);
     }
     // The bytes the device has played, as samples.
     std::vector<std::uint8_t> played() const { return device->playedBytes(); }
 
     std::shared_ptr<VirtualBackend> device;
+    std::deque<std::vector<std::uint8_t>> images;
 };
 
 std::vector<std::uint8_t> pcmOf(const std::vector<std::int16_t>& samples) {
