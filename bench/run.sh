@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 scripts/deps.sh --bench
-scripts/build.sh build -DCMAKE_BUILD_TYPE=Release >/dev/null
+# The same optimised build (RelWithDebInfo) that scripts/run.sh starts.
+scripts/build.sh build >/dev/null
 export DATA=${DATA:-$top/perfwork/data}
 export BUILD=$top/build
 export RUNS=${RUNS:-5}
@@ -27,4 +28,6 @@ for c in "${cases[@]}"; do
 done
 echo
 printf '%-44s %9s  %-28s %9s %7s %7s  %s\n' benchmark ours baseline base ratio target verdict
-awk -F'\t' '{r = $2 / $4; printf "%-44s %8.3fs  %-28s %8.3fs %7.3f %7.2f  %s\n", $1, $2, $3, $4, r, $5, (r <= $5 ? "ok" : "SLOW")}' "$results"
+# Times are in seconds; a row whose baseline is a limit carries its own unit in the name.
+awk -F'\t' '{r = $2 / $4; u = ($3 ~ /^limit/ ? " " : "s");
+    printf "%-44s %8.3f%s  %-28s %8.3f%s %7.3f %7.2f  %s\n", $1, $2, u, $3, $4, u, r, $5, (r <= $5 ? "ok" : "SLOW")}' "$results"
