@@ -5,7 +5,7 @@
 // Prints the seconds of the timed step and how far the peak memory rose above the idle window,
 // in KiB. Start-up and the adds before a save are not timed, but count for the memory peak.
 #include "app/Frmmain.h"
-#include "app/ScriptedDialogs.h"
+#include "support/ScriptedDialogs.h"
 
 #include <QAbstractButton>
 #include <QApplication>

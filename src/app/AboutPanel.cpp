@@ -1,15 +1,10 @@
 #include "app/AboutPanel.h"
 
+#include "ui/Widgets.h"
+
 #include <QIcon>
 
 namespace quaverly {
-
-namespace {
-template <typename W> W* named(W* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-} // namespace
 
 AboutPanel::AboutPanel(QWidget* parent) : QGroupBox(tr("About"), parent) {
     setObjectName(QStringLiteral("FrameAbout"));

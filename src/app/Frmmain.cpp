@@ -2,21 +2,13 @@
 
 #include "app/SettingsFile.h"
 #include "engines/bass/Bass.h"
+#include "ui/Widgets.h"
 
 #include <QCloseEvent>
 #include <QDir>
 #include <QFrame>
 
 namespace quaverly {
-
-namespace {
-
-// Positions given in twips (15 twips = 1 pixel).
-constexpr int px(int twips) {
-    return twips / 15;
-}
-
-} // namespace
 
 Frmmain::Frmmain(Dialogs& dialogs, QWidget* parent, const QString& settingsPath)
     : QWidget(parent), dialogs_(dialogs),
@@ -142,10 +134,11 @@ void Frmmain::Form_Load() {
 
     // 2-3. This instance's working folder, created when missing and emptied of files.
     if (!work_.open()) {
-        tell(tr("The working folder could not be prepared: %1.\n\nAdding songs, converting and "
-                "recording need it and will fail until it can be created.")
-                 .arg(work_.errorString()),
-             Dialogs::Icon::Warning);
+        dialogs_.tell(
+            tr("The working folder could not be prepared: %1.\n\nAdding songs, converting and "
+               "recording need it and will fail until it can be created.")
+                .arg(work_.errorString()),
+            Dialogs::Icon::Warning);
     }
 
     // 4. The toolbar's six buttons, in their order, with their images.
@@ -271,10 +264,6 @@ void Frmmain::Form_Unload() {
     // Every file of the working folder goes; sub-folders stay, and so does the folder.
     work_.close();
     emit quitRequested();
-}
-
-void Frmmain::tell(const QString& text, Dialogs::Icon icon) {
-    dialogs_.message(QLatin1String(kApplicationTitle), text, icon);
 }
 
 } // namespace quaverly

@@ -7,11 +7,7 @@
 // Threads: UI thread only.
 
 #include "app/AboutPanel.h"
-#include "app/BusyWindow.h"
-#include "app/Dialogs.h"
-#include "app/Encodings.h"
 #include "app/SettingsPanel.h"
-#include "app/WorkFolder.h"
 #include "convert/ConvertHandlers.h"
 #include "convert/ConvertPanel.h"
 #include "editor/EditSongFrame.h"
@@ -19,6 +15,10 @@
 #include "recorder/RecorderPanel.h"
 #include "songlist/AudioEditPanel.h"
 #include "songlist/SongListHandlers.h"
+#include "ui/BusyWindow.h"
+#include "ui/Dialogs.h"
+#include "ui/Encodings.h"
+#include "ui/WorkFolder.h"
 
 #include <QIcon>
 #include <QList>
@@ -27,7 +27,6 @@
 
 namespace quaverly {
 
-inline constexpr char kApplicationTitle[] = "Quaverly";
 inline constexpr char kMakerName[] = "velmarise";
 
 class Frmmain final : public QWidget {
@@ -116,7 +115,6 @@ private:
     void Dir1_Change(const QString& path);
     void CmdFolder_Click();
     void CmdSaveSetting_Click();
-    void tell(const QString& text, Dialogs::Icon icon);
 
     Dialogs& dialogs_;
     QString settingsPath_;

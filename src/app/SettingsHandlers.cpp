@@ -60,40 +60,41 @@ void Frmmain::CmdFolder_Click() {
     const QString parent = FrameSetting->folder();
     if (parent.isEmpty()) {
         // Never create a folder relative to wherever the program was started.
-        tell(tr("No folder was created: choose the folder to create it in first."),
-             Dialogs::Icon::Warning);
+        dialogs_.tell(tr("No folder was created: choose the folder to create it in first."),
+                      Dialogs::Icon::Warning);
         return;
     }
     const auto answer =
         dialogs_.input(QStringLiteral("Create New Folder "), QStringLiteral("New Folder Name"));
     if (!answer) {
-        tell(tr("No folder was created."), Dialogs::Icon::Information);
+        dialogs_.tell(tr("No folder was created."), Dialogs::Icon::Information);
         return;
     }
     // Blanks around a name are nearly always a slip of the keyboard.
     const QString name = answer->trimmed();
     if (name.isEmpty()) {
-        tell(tr("No folder was created: the name was empty."), Dialogs::Icon::Warning);
+        dialogs_.tell(tr("No folder was created: the name was empty."), Dialogs::Icon::Warning);
         return;
     }
     if (const QString problem = folderNameProblem(name); !problem.isEmpty()) {
-        tell(tr("No folder was created: \"%1\" cannot be used, %2.").arg(name, problem),
-             Dialogs::Icon::Warning);
+        dialogs_.tell(tr("No folder was created: \"%1\" cannot be used, %2.").arg(name, problem),
+                      Dialogs::Icon::Warning);
         return;
     }
     const QString path = QDir(parent).filePath(name);
     if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
-        tell(tr("No folder was created: \"%1\" already exists in %2.")
-                 .arg(name, QDir::toNativeSeparators(parent)),
-             Dialogs::Icon::Warning);
+        dialogs_.tell(tr("No folder was created: \"%1\" already exists in %2.")
+                          .arg(name, QDir::toNativeSeparators(parent)),
+                      Dialogs::Icon::Warning);
         return;
     }
     std::error_code error;
     if (!std::filesystem::create_directory(toFsPath(path), error) || error) {
-        tell(tr("The folder \"%1\" could not be created in %2: %3.")
-                 .arg(name, QDir::toNativeSeparators(parent),
-                      QString::fromLocal8Bit(error ? error.message() : std::string("unknown"))),
-             Dialogs::Icon::Warning);
+        dialogs_.tell(
+            tr("The folder \"%1\" could not be created in %2: %3.")
+                .arg(name, QDir::toNativeSeparators(parent),
+                     QString::fromLocal8Bit(error ? error.message() : std::string("unknown"))),
+            Dialogs::Icon::Warning);
         return;
     }
     FrameSetting->setFolder(path);
@@ -102,7 +103,7 @@ void Frmmain::CmdFolder_Click() {
 void Frmmain::CmdSaveSetting_Click() {
     QString error;
     if (!writeSettings(settingsPath_, Settings{OutBitRate, BaseFolder}, &error)) {
-        tell(tr("The settings were not saved.\n\n%1").arg(error), Dialogs::Icon::Critical);
+        dialogs_.tell(tr("The settings were not saved.\n\n%1").arg(error), Dialogs::Icon::Critical);
     }
 }
 

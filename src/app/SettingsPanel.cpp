@@ -1,5 +1,7 @@
 #include "app/SettingsPanel.h"
 
+#include "ui/Widgets.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -8,11 +10,6 @@
 namespace quaverly {
 
 namespace {
-
-template <typename W> W* named(W* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 
 bool canEnter(const QString& path) {
     const QFileInfo info(path);

@@ -1,9 +1,9 @@
 // The program: creates the main window with the desktop's dialogs and runs until the window's
 // shutdown asks to quit.
 #include "app/Frmmain.h"
-#include "app/QtDialogs.h"
 #include "app/Screenshots.h"
 #include "app/Version.h"
+#include "ui/QtDialogs.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #include "cli/Cli.h"
 
-#include "convert/WavDecoder.h"
+#include "convert/SongDecoder.h"
 #include "editor/ClipCut.h"
 #include "engines/bass/Bass.h"
 #include "engines/bass/InputType.h"
@@ -104,11 +104,11 @@ bool isSoundTarget(const QString& path, const Io& io) {
 // Decodes any source the sound layer reads into a WAV file, as adding a song does.
 int decodeTo(const QString& in, const QString& out, const Io& io) {
     Progress progress(io, QStringLiteral("decoding ") + QFileInfo(in).fileName());
-    WavDecoder decoder;
+    SongDecoder decoder;
     qint64 blocks = 0;
     const auto r = decoder.decode(in, out, [&] {
         if ((++blocks & 63) == 0)
-            progress.tick(blocks * WavDecoder::kBlockBytes);
+            progress.tick(blocks * SongDecoder::kBlockBytes);
         return true;
     });
     if (r.ok)
@@ -192,7 +192,7 @@ int join(const QStringList& args, const QMap<QString, QString>& opts, const Io& 
     // Each input becomes a song as adding it to the list makes one. A WAV file already in the
     // plain layout would be copied byte for byte, so it serves as its own working copy.
     QStringList songs;
-    WavDecoder decoder;
+    SongDecoder decoder;
     for (const QString& in : inputs) {
         if (!QFileInfo(in).isFile())
             return failed(io, QStringLiteral("%1: no such file").arg(in));

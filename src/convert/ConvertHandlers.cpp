@@ -1,10 +1,10 @@
 #include "convert/ConvertHandlers.h"
 
-#include "app/BusyWindow.h"
-#include "app/Dialogs.h"
-#include "app/Encodings.h"
 #include "convert/ConvertPanel.h"
 #include "engines/util/AtomicFile.h"
+#include "ui/BusyWindow.h"
+#include "ui/Dialogs.h"
+#include "ui/Encodings.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -42,11 +42,6 @@ ConvertHandlers::ConvertHandlers(ConvertPanel& panel, ConvertServices services, 
             &ConvertHandlers::CmdConvertMP3_Click);
 }
 
-void ConvertHandlers::tell(const QString& text, bool failure) {
-    s_.dialogs->message(QStringLiteral("Quaverly"), text,
-                        failure ? Dialogs::Icon::Critical : Dialogs::Icon::Information);
-}
-
 // The choosers always write the dialog's answer into their box: a cancelled dialog answers
 // with the empty text, so the box empties and its convert button does nothing until a new
 // choice.
@@ -77,9 +72,9 @@ bool ConvertHandlers::refuseSameFile(const QString& source, const QString& targe
     const QString a = QFileInfo(source).canonicalFilePath();
     if (a.isEmpty() || a != QFileInfo(target).canonicalFilePath())
         return false;
-    tell(tr("%1 cannot be converted into itself: choose another file to save to.")
-             .arg(shown(source)),
-         true);
+    s_.dialogs->tell(tr("%1 cannot be converted into itself: choose another file to save to.")
+                         .arg(shown(source)),
+                     Dialogs::Icon::Critical);
     return true;
 }
 
@@ -124,9 +119,10 @@ void ConvertHandlers::CmdconvertWav_Click() {
     }
     release();
     if (ok)
-        tell(QStringLiteral("Convert Finish"), false);
+        s_.dialogs->tell(QStringLiteral("Convert Finish"), Dialogs::Icon::Information);
     else
-        tell(tr("The WAV file was not saved.\n\n%1").arg(error), true);
+        s_.dialogs->tell(tr("The WAV file was not saved.\n\n%1").arg(error),
+                         Dialogs::Icon::Critical);
 }
 
 void ConvertHandlers::CmdConvertMP3_Click() {

@@ -52,7 +52,6 @@ public:
     void CmdConvertMP3_Click();
 
 private:
-    void tell(const QString& text, bool failure);
     bool refuseSameFile(const QString& source, const QString& target);
 
     ConvertPanel& panel_;

@@ -1,15 +1,12 @@
 #include "convert/ConvertPanel.h"
 
+#include "ui/Widgets.h"
+
 #include <QLabel>
 
 namespace quaverly {
 
 namespace {
-
-template <typename W> W* named(W* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 
 // One conversion: a caption and path box with its "..." chooser for the source, the same for
 // the target, and the convert button at the bottom right.

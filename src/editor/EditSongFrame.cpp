@@ -1,34 +1,16 @@
 #include "editor/EditSongFrame.h"
 
+#include "ui/Widgets.h"
+
 namespace quaverly {
 
 namespace {
-
-// Positions given in twips (15 twips = 1 pixel).
-constexpr int px(int twips) {
-    return twips / 15;
-}
-
-QRect twips(int left, int top, int width, int height) {
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
-template <typename W> W* named(W* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 
 QLabel* timeLabel(QWidget* parent, const char* name, const QRect& r) {
     auto* l = named(new QLabel(QStringLiteral("00:00:00"), parent), name);
     l->setGeometry(r);
     l->setAlignment(Qt::AlignCenter);
     return l;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QRect& r) {
-    auto* b = named(new QPushButton(caption, parent), name);
-    b->setGeometry(r);
-    return b;
 }
 
 } // namespace

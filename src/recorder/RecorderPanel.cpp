@@ -1,13 +1,10 @@
 #include "recorder/RecorderPanel.h"
 
+#include "ui/Widgets.h"
+
 namespace quaverly {
 
 namespace {
-
-template <typename W> W* named(W* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 
 QLabel* caption(QWidget* parent, const QString& text, int y) {
     auto* l = new QLabel(text, parent);

@@ -1,29 +1,15 @@
 #include "songlist/AudioEditPanel.h"
 
+#include "ui/Widgets.h"
+
 #include <QIcon>
 
 namespace quaverly {
 
 namespace {
 
-// Positions given in twips (15 twips = 1 pixel).
-constexpr int px(int twips) {
-    return twips / 15;
-}
-
 // The frame of the clip editor: left 3480, top 2280, 6495 x 1935 twips.
 const QRect kEditFrameRect(px(3480), px(2280), px(6495), px(1935));
-
-template <typename W> W* named(W* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QRect& r) {
-    auto* b = named(new QPushButton(caption, parent), name);
-    b->setGeometry(r);
-    return b;
-}
 
 } // namespace
 

@@ -1,13 +1,13 @@
 #include "songlist/SongListHandlers.h"
 
-#include "app/BusyWindow.h"
-#include "app/Dialogs.h"
-#include "app/Encodings.h"
-#include "app/SoundError.h"
 #include "engines/mci/MciPlayer.h"
 #include "songlist/AudioEditPanel.h"
 #include "songlist/ListJoin.h"
 #include "songlist/WorkingCopy.h"
+#include "ui/BusyWindow.h"
+#include "ui/Dialogs.h"
+#include "ui/Encodings.h"
+#include "ui/SoundError.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -25,11 +25,6 @@ SongListHandlers::SongListHandlers(AudioEditPanel& panel, SongListServices servi
     connect(panel_.CmdSaveWav, &QPushButton::clicked, this, &SongListHandlers::CmdSaveWav_Click);
     connect(panel_.CmdSaveList, &QPushButton::clicked, this, &SongListHandlers::CmdSaveList_Click);
     // "Insert", "Move UP" and "Move Down" have no action: the list keeps the order of adding.
-}
-
-void SongListHandlers::tell(const QString& text, bool failure) {
-    s_.dialogs->message(QStringLiteral("Quaverly"), text,
-                        failure ? Dialogs::Icon::Critical : Dialogs::Icon::Information);
 }
 
 void SongListHandlers::CmdAdd_Click() {
@@ -63,8 +58,9 @@ bool SongListHandlers::addSong(const QString& picked, const QString& busyText) {
         if (r.soundError != 0)
             ReportSoundError(*s_.dialogs, QStringLiteral("Can't play the file"), r.soundError);
         else
-            tell(tr("%1 could not be added.\n\n%2").arg(QFileInfo(picked).fileName(), r.error),
-                 true);
+            s_.dialogs->tell(
+                tr("%1 could not be added.\n\n%2").arg(QFileInfo(picked).fileName(), r.error),
+                Dialogs::Icon::Critical);
         return false;
     }
     auto* item = new QListWidgetItem(songNameFor(picked));
@@ -90,10 +86,11 @@ void SongListHandlers::Cmdremove_Click() {
             QStringLiteral("Are you sure you want to delete %1 ?").arg(item->text()))) {
         const QString copy = item->data(kWorkingCopyRole).toString();
         if (QFile::exists(copy) && !QFile::remove(copy)) {
-            tell(tr("The working copy of %1 could not be deleted, so the song stays in the "
-                    "list.\n\n%2")
-                     .arg(item->text(), copy),
-                 true);
+            s_.dialogs->tell(
+                tr("The working copy of %1 could not be deleted, so the song stays in the "
+                   "list.\n\n%2")
+                    .arg(item->text(), copy),
+                Dialogs::Icon::Critical);
         } else {
             delete panel_.List1->takeItem(panel_.List1->row(item));
         }
@@ -125,7 +122,8 @@ QStringList SongListHandlers::workingCopies() const {
 bool SongListHandlers::refuseEmptyList() {
     if (panel_.List1->count() > 0)
         return false;
-    tell(tr("The song list is empty: add songs before saving it."), true);
+    s_.dialogs->tell(tr("The song list is empty: add songs before saving it."),
+                     Dialogs::Icon::Critical);
     return true;
 }
 
@@ -142,9 +140,9 @@ void SongListHandlers::CmdSaveWav_Click() {
     // place), so a failure never leaves half a file there or damages the one already there.
     const auto r = joinSongs(workingCopies(), target);
     if (r.ok)
-        tell(QStringLiteral("Finish Save"), false);
+        s_.dialogs->tell(QStringLiteral("Finish Save"), Dialogs::Icon::Information);
     else
-        tell(tr("The list was not saved.\n\n%1").arg(r.error), true);
+        s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(r.error), Dialogs::Icon::Critical);
 }
 
 void SongListHandlers::CmdSaveList_Click() {
@@ -166,7 +164,7 @@ void SongListHandlers::CmdSaveList_Click() {
     if (!r.ok) {
         s_.busy->hide();
         s_.window->setEnabled(true);
-        tell(tr("The list was not saved.\n\n%1").arg(r.error), true);
+        s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(r.error), Dialogs::Icon::Critical);
         return;
     }
     s_.encodings->start(joined, target, s_.outBitRate(),

@@ -5,7 +5,7 @@
 //
 // Threads: UI thread only.
 
-#include "convert/WavDecoder.h"
+#include "convert/SongDecoder.h"
 
 #include <QObject>
 #include <QString>
@@ -67,11 +67,10 @@ signals:
 private:
     void stopAndClosePlayers();
     bool refuseEmptyList();
-    void tell(const QString& text, bool failure);
 
     AudioEditPanel& panel_;
     SongListServices s_;
-    WavDecoder decoder_;
+    SongDecoder decoder_;
 };
 
 } // namespace quaverly

@@ -1,6 +1,6 @@
 #include "songlist/WorkingCopy.h"
 
-#include "convert/WavDecoder.h"
+#include "convert/SongDecoder.h"
 #include "engines/util/AtomicFile.h"
 #include "engines/wav/WavHeader.h"
 
@@ -31,7 +31,7 @@ QString newWorkingCopyPath(const QString& folder) {
 }
 
 WorkingCopyOutcome makeWorkingCopy(const QString& picked, const QString& target,
-                                   WavDecoder& decoder, const std::function<bool()>& yield) {
+                                   SongDecoder& decoder, const std::function<bool()>& yield) {
     WorkingCopyOutcome r;
     if (picked.right(3).toLower() == QLatin1String("wav")) {
         const auto layout = probeWav(picked);

@@ -8,7 +8,7 @@
 
 namespace quaverly {
 
-class WavDecoder;
+class SongDecoder;
 
 // The list's text for a picked file: its name without the last four characters ("Intro.mp3"
 // gives "Intro"). A name of four characters or fewer is kept whole, so no song is nameless.
@@ -34,6 +34,6 @@ struct WorkingCopyOutcome {
 // same rate and channels). On failure nothing is left at `target`. `yield` runs between
 // decoded blocks.
 WorkingCopyOutcome makeWorkingCopy(const QString& picked, const QString& target,
-                                   WavDecoder& decoder, const std::function<bool()>& yield = {});
+                                   SongDecoder& decoder, const std::function<bool()>& yield = {});
 
 } // namespace quaverly

@@ -1,11 +1,11 @@
 // The convert panel driven through the real window: its buttons clicked, its dialogs answered
 // by script, the encoder's completion awaited.
 #include "app/Frmmain.h"
-#include "app/ScriptedDialogs.h"
 #include "engines/encoder/Mp3TestSupport.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
 
-#include "AppFixture.h"
+#include "support/AppFixture.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>

@@ -1,7 +1,7 @@
 #include "app/Frmmain.h"
-#include "app/ScriptedDialogs.h"
+#include "support/ScriptedDialogs.h"
 
-#include "AppFixture.h"
+#include "support/AppFixture.h"
 
 #include <QAbstractButton>
 #include <QSignalSpy>

@@ -1,6 +1,6 @@
 #include "app/SettingsFile.h"
 
-#include "AppFixture.h"
+#include "support/AppFixture.h"
 
 using namespace quaverly;
 

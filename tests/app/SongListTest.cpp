@@ -1,11 +1,11 @@
 // The song list as a user drives it: adding, removing, clicking, and saving the list as one
 // WAV or MP3 file, with the audio built in the test so that every join boundary is checked.
 #include "app/Frmmain.h"
-#include "app/ScriptedDialogs.h"
 #include "engines/bass/Bass.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
 
-#include "AppFixture.h"
+#include "support/AppFixture.h"
 
 #include <QAbstractButton>
 #include <QListWidget>

@@ -1,10 +1,10 @@
 // Every toolbar click and the shutdown end whatever sound is running before anything else.
 #include "app/Frmmain.h"
-#include "app/ScriptedDialogs.h"
 #include "engines/bass/Bass.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
 
-#include "AppFixture.h"
+#include "support/AppFixture.h"
 
 #include <QAction>
 #include <QCoreApplication>

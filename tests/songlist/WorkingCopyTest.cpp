@@ -1,5 +1,5 @@
 #include "songlist/WorkingCopy.h"
-#include "convert/WavDecoder.h"
+#include "convert/SongDecoder.h"
 #include "support/TestAudio.h"
 
 #include <QDir>
@@ -46,7 +46,7 @@ TEST(WorkingCopies, EverySongGetsItsOwnFileNamedApartFromWorkFiles) {
 class MakeWorkingCopy : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    WavDecoder decoder;
+    SongDecoder decoder;
     QString target() const { return dir.filePath(QStringLiteral("copy.wav")); }
 };
 

@@ -5,7 +5,7 @@
 //
 // Threads: UI thread only.
 
-#include "app/Dialogs.h"
+#include "ui/Dialogs.h"
 
 #include <QList>
 #include <QQueue>

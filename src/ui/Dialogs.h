@@ -11,6 +11,9 @@
 
 namespace quaverly {
 
+// The program's name: the title of its window and of its messages.
+inline constexpr char kApplicationTitle[] = "Quaverly";
+
 class Dialogs {
 public:
     enum class Icon { Information, Warning, Critical };
@@ -31,6 +34,10 @@ public:
 
     // A message with an OK button.
     virtual void message(const QString& title, const QString& text, Icon icon) = 0;
+    // A message titled with the program's name.
+    void tell(const QString& text, Icon icon) {
+        message(QLatin1String(kApplicationTitle), text, icon);
+    }
 
     // A question with Yes and No; true for Yes.
     virtual bool question(const QString& title, const QString& text) = 0;

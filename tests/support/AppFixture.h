@@ -1,7 +1,7 @@
 #pragma once
 // A test with its own home, cache base and configuration folder, all temporary, so that the
 // window's start-up finds exactly what the test put there.
-#include "QtPrinters.h"
+#include "support/QtPrinters.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,6 +1,6 @@
 // The window tests' main: a QApplication for the widgets, and a helper mode in which this
 // program stands in for another running instance that holds a working folder.
-#include "app/WorkFolder.h"
+#include "ui/WorkFolder.h"
 
 #include <QApplication>
 #include <QDir>

@@ -4,7 +4,7 @@
 //
 // Threads: UI thread only.
 
-#include "app/Dialogs.h"
+#include "ui/Dialogs.h"
 
 namespace quaverly {
 

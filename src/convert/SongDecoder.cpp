@@ -1,4 +1,4 @@
-#include "convert/WavDecoder.h"
+#include "convert/SongDecoder.h"
 
 #include "engines/bass/Bass.h"
 #include "engines/wav/WavWriter.h"
@@ -66,8 +66,8 @@ HSTREAM openSource(const QByteArray& path, int* error) {
 
 } // namespace
 
-DecodeOutcome WavDecoder::decode(const QString& source, const QString& target,
-                                 const std::function<bool()>& yield) {
+DecodeOutcome SongDecoder::decode(const QString& source, const QString& target,
+                                  const std::function<bool()>& yield) {
     DecodeOutcome r;
     const QString name = QFileInfo(source).fileName();
     if (busy_) {

@@ -1,4 +1,4 @@
-#include "app/SoundError.h"
+#include "ui/SoundError.h"
 
 namespace quaverly {
 

@@ -18,7 +18,7 @@ struct DecodeOutcome {
 };
 
 // Not thread-safe: one decoder per thread; the window uses one on the UI thread.
-class WavDecoder {
+class SongDecoder {
 public:
     static constexpr unsigned kBlockBytes = 20000;
 

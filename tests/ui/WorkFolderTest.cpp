@@ -1,6 +1,6 @@
-#include "app/WorkFolder.h"
+#include "ui/WorkFolder.h"
 
-#include "AppFixture.h"
+#include "support/AppFixture.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

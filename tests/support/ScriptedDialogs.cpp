@@ -1,4 +1,4 @@
-#include "app/ScriptedDialogs.h"
+#include "support/ScriptedDialogs.h"
 
 namespace quaverly {
 

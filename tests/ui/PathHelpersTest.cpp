@@ -1,6 +1,6 @@
-#include "app/PathHelpers.h"
+#include "ui/PathHelpers.h"
 
-#include "AppFixture.h"
+#include "support/AppFixture.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "app/WorkFolder.h"
+#include "ui/WorkFolder.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "app/BusyWindow.h"
+#include "ui/BusyWindow.h"
 
 #include <QGuiApplication>
 #include <QPainter>

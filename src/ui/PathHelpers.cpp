@@ -1,4 +1,4 @@
-#include "app/PathHelpers.h"
+#include "ui/PathHelpers.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
-#include "app/Encodings.h"
+#include "ui/Encodings.h"
 
-#include "app/BusyWindow.h"
-#include "app/Dialogs.h"
 #include "engines/mci/MciPlayer.h"
+#include "ui/BusyWindow.h"
+#include "ui/Dialogs.h"
 
 #include <QFile>
 #include <QWidget>
@@ -42,12 +42,10 @@ void Encodings::Mp3Enc1_EncodeDone(const EncodeResult& result) {
     if (!stillHeld(&Job::showsBusyWindow))
         busy_.hide();
     if (result.ok) {
-        dialogs_.message(QStringLiteral("Quaverly"), QStringLiteral("Finish Save"),
-                         Dialogs::Icon::Information);
+        dialogs_.tell(QStringLiteral("Finish Save"), Dialogs::Icon::Information);
     } else {
-        dialogs_.message(QStringLiteral("Quaverly"),
-                         tr("The MP3 file was not saved.\n\n%1").arg(result.error),
-                         Dialogs::Icon::Critical);
+        dialogs_.tell(tr("The MP3 file was not saved.\n\n%1").arg(result.error),
+                      Dialogs::Icon::Critical);
     }
     editPlayer_.Command(QStringLiteral("stop"));
     listPlayer_.Command(QStringLiteral("Stop"));

@@ -1,6 +1,6 @@
-#include "app/BusyWindow.h"
+#include "ui/BusyWindow.h"
 
-#include "QtPrinters.h"
+#include "support/QtPrinters.h"
 
 #include <QApplication>
 #include <QWidget>

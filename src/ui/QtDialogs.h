@@ -3,7 +3,7 @@
 //
 // Threads: UI thread only.
 
-#include "app/Dialogs.h"
+#include "ui/Dialogs.h"
 
 #include <QPointer>
 #include <QWidget>

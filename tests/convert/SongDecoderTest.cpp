@@ -1,4 +1,4 @@
-#include "convert/WavDecoder.h"
+#include "convert/SongDecoder.h"
 #include "support/TestAudio.h"
 
 #include <QDir>
@@ -17,7 +17,7 @@ QString realMp3(const char* name) {
 class Decoding : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    WavDecoder decoder;
+    SongDecoder decoder;
     QString out() const { return dir.filePath(QStringLiteral("out.wav")); }
 };
 

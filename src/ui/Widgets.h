@@ -1,0 +1,35 @@
+#pragma once
+// Small helpers for building panels. Every control carries its name as its objectName, so that
+// tests and tools find it with findChild; layouts given in twips (15 twips = 1 pixel) keep the
+// numbers of the original layout readable.
+//
+// Threads: UI thread only.
+
+#include <QPushButton>
+#include <QRect>
+#include <QString>
+
+namespace quaverly {
+
+template <typename W> W* named(W* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+constexpr int px(int twips) {
+    return twips / 15;
+}
+
+inline QRect twips(int left, int top, int width, int height) {
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+// A named push button with its caption at r.
+inline QPushButton* button(QWidget* parent, const char* name, const QString& caption,
+                           const QRect& r) {
+    auto* b = named(new QPushButton(caption, parent), name);
+    b->setGeometry(r);
+    return b;
+}
+
+} // namespace quaverly
