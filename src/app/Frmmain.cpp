@@ -5,7 +5,6 @@
 #include "ui/Widgets.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QFrame>
 
 namespace quaverly {
@@ -73,15 +72,12 @@ void Frmmain::buildPanels() {
 
     FrameAbout = new AboutPanel(this);
     FrameAbout->setGeometry(px(2520), kPanelTop, px(5895), px(4215));
-
-    connect(Framewav, &AudioEditPanel::bitRateChosen, this, &Frmmain::Option_Click);
-    connect(FrameSetting, &SettingsPanel::folderChanged, this, &Frmmain::Dir1_Change);
-    connect(FrameSetting->CmdFolder, &QPushButton::clicked, this, &Frmmain::CmdFolder_Click);
-    connect(FrameSetting->CmdSaveSetting, &QPushButton::clicked, this,
-            &Frmmain::CmdSaveSetting_Click);
 }
 
 void Frmmain::connectSubsystems() {
+    settings = new SettingsHandlers(*FrameSetting, *Framewav,
+                                    {&dialogs_, settingsPath_, &OutBitRate, &BaseFolder}, this);
+
     SongListServices services;
     services.window = this;
     services.dialogs = &dialogs_;
@@ -93,15 +89,7 @@ void Frmmain::connectSubsystems() {
     services.baseFolder = [this] { return BaseFolder; };
     services.outBitRate = [this] { return OutBitRate; };
     songList = new SongListHandlers(*Framewav, std::move(services), this);
-    connect(songList, &SongListHandlers::editorReset, this, [this](bool songClicked) {
-        for (QWidget* b : std::initializer_list<QWidget*>{Frame3->CmdEditPlay, Frame3->CmdEditStop,
-                                                          Frame3->CmdMarkin, Frame3->CmdMarkOut})
-            b->setEnabled(false);
-        if (songClicked) {
-            Frame3->CmdEditDone->setEnabled(true);
-            Frame3->setVisible(false);
-        }
-    });
+    connect(songList, &SongListHandlers::editorReset, Frame3, &EditSongFrame::idle);
 
     ConvertServices convert;
     convert.window = this;
@@ -122,15 +110,7 @@ void Frmmain::connectSubsystems() {
 
 void Frmmain::Form_Load() {
     // 1. The output folder starts at the user's home, or where the saved settings put it.
-    BaseFolder = QDir::homePath();
-    FrameSetting->setFolder(BaseFolder);
-    if (const auto saved = readSettings(settingsPath_)) {
-        if (FrameSetting->setFolder(saved->baseFolder)) {
-            BaseFolder = FrameSetting->folder();
-        }
-        Framewav->checkBitRate(saved->outBitRate);
-        OutBitRate = saved->outBitRate;
-    }
+    settings->loadSaved();
 
     // 2-3. This instance's working folder, created when missing and emptied of files.
     if (!work_.open()) {
@@ -169,11 +149,12 @@ void Frmmain::Form_Load() {
     Framewav->Label6->setText(QStringLiteral("Click to Play\r\nDouble Click to Edit"));
     Framewav->Label8->setText(QLatin1String(kMakerName));
 
-    // 7. Nothing to play or edit yet.
+    // 7. Nothing to play or edit yet. "Play List" goes with the list player's buttons: there
+    // is no list playback for it to choose the mode of.
     for (QWidget* w : std::initializer_list<QWidget*>{
-             Framewav->CmdFoward, Framewav->CmdPause, Framewav->CmdPlay, Framewav->CmdStop,
-             Framewav->CmdNext, Frame3->SliderEdit, Frame3->CmdEditPlay, Frame3->CmdEditStop,
-             Frame3->CmdMarkin, Frame3->CmdMarkOut, Frame3->CmdEditDone}) {
+             Framewav->Check1, Framewav->CmdFoward, Framewav->CmdPause, Framewav->CmdPlay,
+             Framewav->CmdStop, Framewav->CmdNext, Frame3->SliderEdit, Frame3->CmdEditPlay,
+             Frame3->CmdEditStop, Frame3->CmdMarkin, Frame3->CmdMarkOut, Frame3->CmdEditDone}) {
         w->setEnabled(false);
     }
 
@@ -250,6 +231,20 @@ void Frmmain::endSoundActivity(SoundEnd why) {
 }
 
 void Frmmain::closeEvent(QCloseEvent* event) {
+    // An MP3 still being written is the user's work: it is stopped only on the user's word.
+    if (!unloaded_ && encodings_->pending() > 0) {
+        const int choice = dialogs_.choose(
+            QLatin1String(kApplicationTitle),
+            tr("An MP3 file is still being saved.\n\nWait: it goes on, and the program stays "
+               "open.\nStop and Quit: it is stopped and not kept; a file it would have replaced "
+               "stays as it was."),
+            {tr("Wait"), tr("Stop and Quit")});
+        if (choice != 1) {
+            event->ignore();
+            return;
+        }
+        encodings_->cancelAll();
+    }
     Form_Unload();
     event->accept();
 }

@@ -2,11 +2,13 @@
 // The main window: the toolbar Toolbar1 over five panels of which one is shown at a time, the
 // fields that the subsystems share, the working folder of this instance, the busy window and
 // the dialogs. Constructing it runs the start-up; closing it (or "Exit") runs the shutdown and
-// then emits quitRequested, which the program connects to the application's quit.
+// then emits quitRequested, which the program connects to the application's quit. While an MP3
+// encoding runs, closing asks first: wait for it (the window stays), or stop it and quit.
 //
 // Threads: UI thread only.
 
 #include "app/AboutPanel.h"
+#include "app/SettingsHandlers.h"
 #include "app/SettingsPanel.h"
 #include "convert/ConvertHandlers.h"
 #include "convert/ConvertPanel.h"
@@ -70,6 +72,8 @@ public:
     SettingsPanel* FrameSetting;
     AboutPanel* FrameAbout;
 
+    // What the settings do.
+    SettingsHandlers* settings;
     // What the song list's buttons do.
     SongListHandlers* songList;
     // What the convert panel's buttons do.
@@ -110,11 +114,6 @@ private:
     void endSoundActivity(SoundEnd why);
     void showPanel(QWidget* panel);
     void fillAbout();
-
-    void Option_Click(int kbps);
-    void Dir1_Change(const QString& path);
-    void CmdFolder_Click();
-    void CmdSaveSetting_Click();
 
     Dialogs& dialogs_;
     QString settingsPath_;

@@ -1,7 +1,10 @@
 // The settings: the bit-rate options, the output folder, "New Folder" and "Save Setting".
-#include "app/Frmmain.h"
+#include "app/SettingsHandlers.h"
 
 #include "app/SettingsFile.h"
+#include "app/SettingsPanel.h"
+#include "songlist/AudioEditPanel.h"
+#include "ui/Dialogs.h"
 
 #include <QDir>
 #include <QFile>
@@ -48,62 +51,85 @@ QString folderNameProblem(const QString& name) {
 
 } // namespace
 
-void Frmmain::Option_Click(int kbps) {
-    OutBitRate = kbps;
+SettingsHandlers::SettingsHandlers(SettingsPanel& panel, AudioEditPanel& bitRates,
+                                   SettingsServices services, QObject* parent)
+    : QObject(parent), panel_(panel), bitRates_(bitRates), s_(std::move(services)) {
+    connect(&bitRates_, &AudioEditPanel::bitRateChosen, this, &SettingsHandlers::Option_Click);
+    connect(&panel_, &SettingsPanel::folderChanged, this, &SettingsHandlers::Dir1_Change);
+    connect(panel_.CmdFolder, &QPushButton::clicked, this, &SettingsHandlers::CmdFolder_Click);
+    connect(panel_.CmdSaveSetting, &QPushButton::clicked, this,
+            &SettingsHandlers::CmdSaveSetting_Click);
 }
 
-void Frmmain::Dir1_Change(const QString& path) {
-    BaseFolder = path;
+void SettingsHandlers::loadSaved() {
+    *s_.baseFolder = QDir::homePath();
+    panel_.setFolder(*s_.baseFolder);
+    if (const auto saved = readSettings(s_.settingsPath)) {
+        if (panel_.setFolder(saved->baseFolder)) {
+            *s_.baseFolder = panel_.folder();
+        }
+        bitRates_.checkBitRate(saved->outBitRate);
+        *s_.outBitRate = saved->outBitRate;
+    }
 }
 
-void Frmmain::CmdFolder_Click() {
-    const QString parent = FrameSetting->folder();
+void SettingsHandlers::Option_Click(int kbps) {
+    *s_.outBitRate = kbps;
+}
+
+void SettingsHandlers::Dir1_Change(const QString& path) {
+    *s_.baseFolder = path;
+}
+
+void SettingsHandlers::CmdFolder_Click() {
+    const QString parent = panel_.folder();
     if (parent.isEmpty()) {
         // Never create a folder relative to wherever the program was started.
-        dialogs_.tell(tr("No folder was created: choose the folder to create it in first."),
-                      Dialogs::Icon::Warning);
+        s_.dialogs->tell(tr("No folder was created: choose the folder to create it in first."),
+                         Dialogs::Icon::Warning);
         return;
     }
     const auto answer =
-        dialogs_.input(QStringLiteral("Create New Folder "), QStringLiteral("New Folder Name"));
+        s_.dialogs->input(QStringLiteral("Create New Folder "), QStringLiteral("New Folder Name"));
     if (!answer) {
-        dialogs_.tell(tr("No folder was created."), Dialogs::Icon::Information);
+        s_.dialogs->tell(tr("No folder was created."), Dialogs::Icon::Information);
         return;
     }
     // Blanks around a name are nearly always a slip of the keyboard.
     const QString name = answer->trimmed();
     if (name.isEmpty()) {
-        dialogs_.tell(tr("No folder was created: the name was empty."), Dialogs::Icon::Warning);
+        s_.dialogs->tell(tr("No folder was created: the name was empty."), Dialogs::Icon::Warning);
         return;
     }
     if (const QString problem = folderNameProblem(name); !problem.isEmpty()) {
-        dialogs_.tell(tr("No folder was created: \"%1\" cannot be used, %2.").arg(name, problem),
-                      Dialogs::Icon::Warning);
+        s_.dialogs->tell(tr("No folder was created: \"%1\" cannot be used, %2.").arg(name, problem),
+                         Dialogs::Icon::Warning);
         return;
     }
     const QString path = QDir(parent).filePath(name);
     if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
-        dialogs_.tell(tr("No folder was created: \"%1\" already exists in %2.")
-                          .arg(name, QDir::toNativeSeparators(parent)),
-                      Dialogs::Icon::Warning);
+        s_.dialogs->tell(tr("No folder was created: \"%1\" already exists in %2.")
+                             .arg(name, QDir::toNativeSeparators(parent)),
+                         Dialogs::Icon::Warning);
         return;
     }
     std::error_code error;
     if (!std::filesystem::create_directory(toFsPath(path), error) || error) {
-        dialogs_.tell(
+        s_.dialogs->tell(
             tr("The folder \"%1\" could not be created in %2: %3.")
                 .arg(name, QDir::toNativeSeparators(parent),
                      QString::fromLocal8Bit(error ? error.message() : std::string("unknown"))),
             Dialogs::Icon::Warning);
         return;
     }
-    FrameSetting->setFolder(path);
+    panel_.setFolder(path);
 }
 
-void Frmmain::CmdSaveSetting_Click() {
+void SettingsHandlers::CmdSaveSetting_Click() {
     QString error;
-    if (!writeSettings(settingsPath_, Settings{OutBitRate, BaseFolder}, &error)) {
-        dialogs_.tell(tr("The settings were not saved.\n\n%1").arg(error), Dialogs::Icon::Critical);
+    if (!writeSettings(s_.settingsPath, Settings{*s_.outBitRate, *s_.baseFolder}, &error)) {
+        s_.dialogs->tell(tr("The settings were not saved.\n\n%1").arg(error),
+                         Dialogs::Icon::Critical);
     }
 }
 

@@ -35,4 +35,12 @@ EditSongFrame::EditSongFrame(QWidget* parent) : QGroupBox(tr("Edit Song"), paren
     CmdEditDone = button(this, "CmdEditDone", tr("Done"), twips(5400, 1440, 975, 375));
 }
 
+void EditSongFrame::idle(bool hide) {
+    for (QWidget* b :
+         std::initializer_list<QWidget*>{CmdEditPlay, CmdEditStop, CmdMarkin, CmdMarkOut})
+        b->setEnabled(false);
+    if (hide)
+        setVisible(false);
+}
+
 } // namespace quaverly

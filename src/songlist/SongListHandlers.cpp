@@ -37,6 +37,13 @@ void SongListHandlers::CmdAdd_Click() {
 
 bool SongListHandlers::addSong(const QString& picked, const QString& busyText) {
     const QString copy = newWorkingCopyPath(s_.workPath());
+    if (copy.isEmpty()) {
+        s_.dialogs->tell(tr("%1 was not added: the program has no working folder to keep the "
+                            "song's working copy in (see the message at start).")
+                             .arg(QFileInfo(picked).fileName()),
+                         Dialogs::Icon::Critical);
+        return false;
+    }
     // A plain PCM WAV is a quick byte copy; anything else is decoded block by block with the
     // window disabled and the busy window moving, so no second add can start meanwhile.
     const auto layout = probeWav(picked);
@@ -99,16 +106,10 @@ void SongListHandlers::Cmdremove_Click() {
 }
 
 void SongListHandlers::List1_Click() {
-    s_.MMCEdit->Command(QStringLiteral("Stop"));
-    s_.MMCPlayList->Command(QStringLiteral("Stop"));
-    s_.MMCEdit->Command(QStringLiteral("close"));
-    s_.MMCPlayList->Command(QStringLiteral("close"));
+    stopAndClosePlayers();
     emit editorReset(true);
-    for (QWidget* b :
-         {static_cast<QWidget*>(panel_.CmdFoward), static_cast<QWidget*>(panel_.CmdPause),
-          static_cast<QWidget*>(panel_.CmdPlay), static_cast<QWidget*>(panel_.CmdStop),
-          static_cast<QWidget*>(panel_.CmdNext)})
-        b->setEnabled(true);
+    // "Play Control" shows; its buttons stay disabled while there is no list playback to run
+    // them, since an enabled button that does nothing misleads.
     panel_.Frame2->setVisible(true);
 }
 
@@ -152,6 +153,12 @@ void SongListHandlers::CmdSaveList_Click() {
         {tr("Save The List to MP3"), s_.baseFolder(), tr("MP3 (*.mp3)"), QStringLiteral("mp3")});
     if (target.isEmpty())
         return;
+    if (s_.workPath().isEmpty()) {
+        s_.dialogs->tell(tr("The list was not saved: the program has no working folder to join "
+                            "the songs in before encoding them (see the message at start)."),
+                         Dialogs::Icon::Critical);
+        return;
+    }
     s_.busy->show(QStringLiteral("Saving......."));
     s_.window->setEnabled(false);
     s_.MMCEdit->Command(QStringLiteral("Close"));

@@ -47,7 +47,7 @@ public:
     void CmdAdd_Click();
     // "Remove": removes the selected song and its own working copy after a confirmation.
     void Cmdremove_Click();
-    // A click on a song: the players let go of their files and the list player's buttons wake.
+    // A click on a song: the players let go of their files and "Play Control" shows.
     void List1_Click();
     // "Save The List to Wav" / "Save The List to MP3".
     void CmdSaveWav_Click();
@@ -60,8 +60,8 @@ public:
     QStringList workingCopies() const;
 
 signals:
-    // The clip editor's buttons must go back to their idle state (after a click on a song or a
-    // remove); the window, which owns the editor, does that.
+    // The clip editor must go back to its idle state (after a click on a song or a remove);
+    // the window, which owns the editor, does that. A click on a song also hides the editor.
     void editorReset(bool songClicked);
 
 private:

@@ -21,6 +21,9 @@ bool isSongFile(const QString& pickedPath) {
 }
 
 QString newWorkingCopyPath(const QString& folder) {
+    // Without a folder QDir would mean the current directory: a working copy never goes there.
+    if (folder.isEmpty())
+        return QString();
     const QDir dir(folder);
     for (;;) {
         const QString name =
@@ -33,6 +36,10 @@ QString newWorkingCopyPath(const QString& folder) {
 WorkingCopyOutcome makeWorkingCopy(const QString& picked, const QString& target,
                                    SongDecoder& decoder, const std::function<bool()>& yield) {
     WorkingCopyOutcome r;
+    if (target.isEmpty()) {
+        r.error = QStringLiteral("there is no working folder to keep its working copy in");
+        return r;
+    }
     if (picked.right(3).toLower() == QLatin1String("wav")) {
         const auto layout = probeWav(picked);
         if (layout && layout->canonical && layout->dataSize > 0) {

@@ -21,6 +21,8 @@ bool isSongFile(const QString& pickedPath);
 // A path in `folder` that no file has yet, for a new working copy. Its name never depends on
 // the song's name, so two songs of the same name never share a copy, and no song can take the
 // name of a work file of the program.
+// An empty `folder` (there is no working folder) gives the empty text: nothing may be written
+// anywhere else.
 QString newWorkingCopyPath(const QString& folder);
 
 struct WorkingCopyOutcome {

@@ -6,6 +6,7 @@
 // Threads: UI thread only.
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -41,6 +42,10 @@ public:
 
     // A question with Yes and No; true for Yes.
     virtual bool question(const QString& title, const QString& text) = 0;
+
+    // A question answered by one of `choices`, buttons from left to right; the index of the
+    // one chosen, or -1 when the box was closed without a choice.
+    virtual int choose(const QString& title, const QString& text, const QStringList& choices) = 0;
 
     // An input box; nullopt when cancelled.
     virtual std::optional<QString> input(const QString& title, const QString& prompt,

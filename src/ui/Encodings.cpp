@@ -31,6 +31,22 @@ bool Encodings::holdsBusyWindow() const {
     return false;
 }
 
+void Encodings::cancelAll() {
+    Mp3Enc1.cancelAll();
+    bool disabledWindow = false;
+    for (const Job& job : std::as_const(jobs_)) {
+        for (const QString& file : job.workFiles)
+            QFile::remove(file);
+        disabledWindow = disabledWindow || job.disablesWindow;
+    }
+    const bool showedBusyWindow = holdsBusyWindow();
+    jobs_.clear();
+    if (showedBusyWindow)
+        busy_.hide();
+    if (disabledWindow)
+        window_.setEnabled(true);
+}
+
 void Encodings::Mp3Enc1_EncodeDone(const EncodeResult& result) {
     const Job job = jobs_.take(result.jobId);
     const auto stillHeld = [this](bool Job::*what) {

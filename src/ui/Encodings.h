@@ -41,6 +41,10 @@ public:
     // True while a job that showed the busy window has not ended: other work that shows the
     // busy window meanwhile leaves it shown when it ends.
     bool holdsBusyWindow() const;
+    // Stops every job without a word to the user (for the shutdown, when the user asked for
+    // it): no target is left half-written, the jobs' work files go, and the busy window and
+    // the main window are released.
+    void cancelAll();
 
     Mp3Encoder Mp3Enc1;
 

@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace quaverly {
 
@@ -56,6 +57,15 @@ void QtDialogs::message(const QString& title, const QString& text, Icon icon) {
 bool QtDialogs::question(const QString& title, const QString& text) {
     return QMessageBox::question(parent_, title, text, QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
+}
+
+int QtDialogs::choose(const QString& title, const QString& text, const QStringList& choices) {
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent_);
+    QList<QPushButton*> buttons;
+    for (const QString& choice : choices)
+        buttons << box.addButton(choice, QMessageBox::AcceptRole);
+    box.exec();
+    return int(buttons.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
 }
 
 std::optional<QString> QtDialogs::input(const QString& title, const QString& prompt,

@@ -21,6 +21,7 @@ public:
     QString saveFile(const FileRequest& request) override;
     void message(const QString& title, const QString& text, Icon icon) override;
     bool question(const QString& title, const QString& text) override;
+    int choose(const QString& title, const QString& text, const QStringList& choices) override;
     std::optional<QString> input(const QString& title, const QString& prompt,
                                  const QString& text) override;
 

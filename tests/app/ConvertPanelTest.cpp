@@ -36,6 +36,9 @@ public:
     bool question(const QString& title, const QString& text) override {
         return script.question(title, text);
     }
+    int choose(const QString& title, const QString& text, const QStringList& choices) override {
+        return script.choose(title, text, choices);
+    }
     std::optional<QString> input(const QString& title, const QString& prompt,
                                  const QString& text) override {
         return script.input(title, prompt, text);
@@ -356,6 +359,40 @@ TEST_F(ConvertPanelTest, WavToMp3FailuresSayNoFinishSave) {
     ASSERT_EQ(messages().size(), 1);
     EXPECT_TRUE(messages()[0].contains(wav));
     EXPECT_EQ(readFile(wav), source);
+}
+
+TEST_F(ConvertPanelTest, QuittingWhileAnMp3IsSavedStopsItOnlyOnTheUsersWord) {
+    auto w = start();
+    ConvertPanel& p = *w->FrameConvert;
+    // Two minutes of sound: far longer to encode than the test takes to quit.
+    const QString wav = music + "/long.wav";
+    test::writeCanonicalWav(wav, test::Sine{44100, 2, 120 * 44100});
+    const QString mp3 = out + "/long.mp3";
+    writeFile(mp3, "an older file");
+    choose(p.Cmdopenwav, wav);
+    choose(p.CmdSaveMP3, mp3);
+    p.CmdConvertMP3->click();
+    QSignalSpy quit(w.get(), &Frmmain::quitRequested);
+
+    // "Wait": the window stays and the encoding goes on.
+    dialogs.script.queueChoice(0);
+    w->close();
+    EXPECT_EQ(quit.count(), 0);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(w->encodings().pending(), 1);
+
+    // "Stop and Quit" from the toolbar: stopped, nothing half-written, the older file kept,
+    // and no word of the stopped encoding afterwards.
+    dialogs.script.queueChoice(1);
+    w->toolbarAction(QStringLiteral("Exit"))->trigger();
+    EXPECT_EQ(quit.count(), 1);
+    EXPECT_EQ(dialogs.script.asked(ScriptedDialogs::Kind::Choice).size(), 2);
+    EXPECT_EQ(w->encodings().pending(), 0);
+    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_EQ(readFile(mp3), "an older file");
+    EXPECT_EQ(filesIn(out), QStringList{"long.mp3"});
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(messages().isEmpty());
 }
 
 } // namespace

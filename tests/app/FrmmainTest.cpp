@@ -2,8 +2,11 @@
 #include "support/ScriptedDialogs.h"
 
 #include "support/AppFixture.h"
+#include "support/TestAudio.h"
 
 #include <QAbstractButton>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QSignalSpy>
 
 using namespace quaverly;
@@ -85,8 +88,8 @@ TEST_F(FrmmainTest, StartsOnTheAudioEditPanelReadyForSongs) {
 
     // Nothing to play or edit yet; the list's own buttons work.
     for (const char* name :
-         {"CmdFoward", "CmdPause", "CmdPlay", "CmdStop", "CmdNext", "SliderEdit", "CmdEditPlay",
-          "CmdEditStop", "CmdMarkin", "CmdMarkOut", "CmdEditDone"}) {
+         {"Check1", "CmdFoward", "CmdPause", "CmdPlay", "CmdStop", "CmdNext", "SliderEdit",
+          "CmdEditPlay", "CmdEditStop", "CmdMarkin", "CmdMarkOut", "CmdEditDone"}) {
         EXPECT_FALSE(find(*w, name)->isEnabled()) << name;
     }
     for (const char* name : {"CmdAdd", "Cmdremove", "CmdIns", "CmdSaveWav", "CmdSaveList"}) {
@@ -233,6 +236,31 @@ TEST_F(FrmmainTest, AWorkingFolderThatCannotBeMadeIsReportedAndTheWindowRuns) {
     EXPECT_EQ(messages[0].icon, Dialogs::Icon::Warning);
     EXPECT_TRUE(messages[0].text.contains(QLatin1String("working folder")));
     EXPECT_TRUE(w->workPath().isEmpty());
+
+    // What needs a working copy is refused with a message and writes nothing anywhere else:
+    // adding a plain WAV (only copied), adding an MP3, converting one to WAV.
+    const QString mp3 = QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp3");
+    ASSERT_TRUE(test::writeWav16(path("a.wav"), 1, 8000, test::staircase(100, 1)));
+    ASSERT_TRUE(QDir().mkpath(path("cwd")));
+    const QString wasCurrent = QDir::currentPath();
+    QDir::setCurrent(path("cwd"));
+    for (const QString& song : {path("a.wav"), mp3}) {
+        dialogs.queueFile(song);
+        find<QAbstractButton>(*w, "CmdAdd")->click();
+    }
+    find<QLineEdit>(*w, "txtopenmp3")->setText(mp3);
+    find<QLineEdit>(*w, "txtsavewav")->setText(path("out.wav"));
+    find<QAbstractButton>(*w, "CmdconvertWav")->click();
+    QDir::setCurrent(wasCurrent);
+    const auto refusals = dialogs.asked(ScriptedDialogs::Kind::Message).mid(1);
+    ASSERT_EQ(refusals.size(), 3);
+    for (const auto& m : refusals)
+        EXPECT_TRUE(m.text.contains(QLatin1String("no working folder"))) << m.text.toStdString();
+    EXPECT_EQ(find<QListWidget>(*w, "List1")->count(), 0);
+    EXPECT_TRUE(QDir(path("cwd")).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(path("out.wav")));
+    EXPECT_TRUE(w->isEnabled());
+
     w->toolbarAction(QStringLiteral("Setting"))->trigger();
     EXPECT_EQ(visiblePanels(*w), QStringList{"FrameSetting"});
     QSignalSpy quit(w.get(), &Frmmain::quitRequested);

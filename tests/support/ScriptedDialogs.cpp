@@ -13,12 +13,13 @@ QList<ScriptedDialogs::Asked> ScriptedDialogs::asked(Kind kind) const {
 }
 
 bool ScriptedDialogs::allAnswered() const {
-    return files_.isEmpty() && questions_.isEmpty() && inputs_.isEmpty();
+    return files_.isEmpty() && questions_.isEmpty() && choices_.isEmpty() && inputs_.isEmpty();
 }
 
 void ScriptedDialogs::clear() {
     files_.clear();
     questions_.clear();
+    choices_.clear();
     inputs_.clear();
     asked_.clear();
     unexpected_ = 0;
@@ -53,6 +54,15 @@ bool ScriptedDialogs::question(const QString& title, const QString& text) {
         return false;
     }
     return questions_.dequeue();
+}
+
+int ScriptedDialogs::choose(const QString& title, const QString& text, const QStringList&) {
+    asked_.append({Kind::Choice, title, text, Icon::Information, {}, {}});
+    if (choices_.isEmpty()) {
+        ++unexpected_;
+        return -1;
+    }
+    return choices_.dequeue();
 }
 
 std::optional<QString> ScriptedDialogs::input(const QString& title, const QString& prompt,

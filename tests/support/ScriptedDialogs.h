@@ -1,7 +1,7 @@
 #pragma once
 // Dialogs for tests: each call takes the next answer the test queued for its kind and records
-// what was asked. With no answer queued a file dialog is cancelled, a question gets No and an
-// input box is cancelled, and the call counts as unexpected.
+// what was asked. With no answer queued a file dialog is cancelled, a question gets No, a choice
+// is closed without one and an input box is cancelled, and the call counts as unexpected.
 //
 // Threads: UI thread only.
 
@@ -14,7 +14,7 @@ namespace quaverly {
 
 class ScriptedDialogs final : public Dialogs {
 public:
-    enum class Kind { OpenFile, SaveFile, Message, Question, Input };
+    enum class Kind { OpenFile, SaveFile, Message, Question, Choice, Input };
 
     struct Asked {
         Kind kind;
@@ -27,6 +27,7 @@ public:
 
     void queueFile(const QString& path) { files_.enqueue(path); } // "" cancels
     void queueQuestion(bool yes) { questions_.enqueue(yes); }
+    void queueChoice(int index) { choices_.enqueue(index); } // -1: closed without a choice
     void queueInput(std::optional<QString> answer) { inputs_.enqueue(std::move(answer)); }
 
     const QList<Asked>& asked() const { return asked_; }
@@ -40,6 +41,7 @@ public:
     QString saveFile(const FileRequest& request) override;
     void message(const QString& title, const QString& text, Icon icon) override;
     bool question(const QString& title, const QString& text) override;
+    int choose(const QString& title, const QString& text, const QStringList& choices) override;
     std::optional<QString> input(const QString& title, const QString& prompt,
                                  const QString& text) override;
 
@@ -48,6 +50,7 @@ private:
 
     QQueue<QString> files_;
     QQueue<bool> questions_;
+    QQueue<int> choices_;
     QQueue<std::optional<QString>> inputs_;
     QList<Asked> asked_;
     int unexpected_ = 0;

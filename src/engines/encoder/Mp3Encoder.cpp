@@ -40,6 +40,7 @@ int Mp3Encoder::EncodeFiles(const QString& sourceWav, const QString& targetMp3) 
     const int id = nextId_;
     nextId_ = nextId_ == INT_MAX ? 1 : nextId_ + 1;
     ++pending_;
+    live_.insert(id);
     {
         std::lock_guard lock(mutex_);
         queue_.push_back(Job{id, sourceWav, targetMp3, bitRate_});
@@ -48,21 +49,44 @@ int Mp3Encoder::EncodeFiles(const QString& sourceWav, const QString& targetMp3) 
     return id;
 }
 
+void Mp3Encoder::cancelAll() {
+    std::unique_lock lock(mutex_);
+    queue_.clear();
+    cancelJob_.request_stop();
+    jobEnded_.wait(lock, [this] { return !running_; });
+    lock.unlock();
+    // Results posted before the cancel are still queued for this thread: deliver() drops them.
+    live_.clear();
+    pending_ = 0;
+}
+
 void Mp3Encoder::run(std::stop_token stop) {
     for (;;) {
         Job job;
+        std::stop_source cancel;
         {
             std::unique_lock lock(mutex_);
             if (!wake_.wait(lock, stop, [this] { return !queue_.empty(); }))
                 return; // stop requested
             job = std::move(queue_.front());
             queue_.pop_front();
+            cancelJob_ = cancel;
+            running_ = true;
         }
+        // The job gives up at its next block when the encoder goes or cancelAll() asks.
+        const std::stop_callback encoderStops(stop, [cancel]() mutable { cancel.request_stop(); });
         // Every file of the job is closed when this returns.
         const mp3::EncodeOutcome outcome =
-            mp3::encodeWavToMp3(job.source, job.target, job.bitRate, stop);
+            mp3::encodeWavToMp3(job.source, job.target, job.bitRate, cancel.get_token());
+        {
+            std::lock_guard lock(mutex_);
+            running_ = false;
+        }
+        jobEnded_.notify_all();
         if (stop.stop_requested())
             return; // the encoder is going away: nobody is left to tell
+        if (cancel.stop_requested())
+            continue; // cancelled: nobody waits for its result
         EncodeResult result{job.id,     std::move(job.source), std::move(job.target), job.bitRate,
                             outcome.ok, outcome.error};
         QMetaObject::invokeMethod(
@@ -71,6 +95,8 @@ void Mp3Encoder::run(std::stop_token stop) {
 }
 
 void Mp3Encoder::deliver(const EncodeResult& result) {
+    if (!live_.remove(result.jobId))
+        return; // cancelled after it was posted
     --pending_;
     // Last statement: a handler may have destroyed this object by the time it returns.
     emit EncodeDone(result);

@@ -9,6 +9,7 @@
 
 #include <QMetaType>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <condition_variable>
@@ -60,6 +61,12 @@ public:
     // emitted yet. Inside an EncodeDone handler the finished job no longer counts.
     int EncoderState() const { return pending_; }
 
+    // Abandons every job: queued ones never start, the running one stops within one block, and
+    // none of them gets an EncodeDone. When this returns no job runs any more, so nothing of
+    // theirs is left (a target is complete and in place, or as it was before). Later jobs run
+    // as usual.
+    void cancelAll();
+
 signals:
     // Once per job, on the encoder's thread, after the target is complete and in place (or known
     // failed, the target then as it was before) and the source file is closed. A handler may
@@ -81,11 +88,15 @@ private:
     int bitRate_ = kDefaultBitRate;
     int nextId_ = 1;
     int pending_ = 0;
+    QSet<int> live_; // jobs whose EncodeDone is still owed: a cancelled job's result is dropped
 
     // Shared with the worker, under mutex_.
     std::mutex mutex_;
     std::condition_variable_any wake_;
+    std::condition_variable jobEnded_; // the running job has ended
     std::deque<Job> queue_;
+    bool running_ = false;       // a job is being encoded
+    std::stop_source cancelJob_; // stops the running job
 
     std::jthread worker_; // last: starts after, and is joined before, everything above
 };

@@ -357,6 +357,40 @@ TEST(EncoderLifetime, DestructionAbandonsTheRunningJobQuietly) {
     EXPECT_EQ(entries(dir.path()), (QStringList{"long.wav", "out.mp3"}));
 }
 
+TEST(EncoderLifetime, CancelAllAbandonsEveryJobAndLaterJobsRun) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString shortWav = sineWav(dir.path());
+    const QString longWav = dir.filePath("long.wav");
+    writeCanonicalWav(longWav, Sine{44100, 1, 44100ull * 120});
+    const QString target = dir.filePath("out.mp3");
+    writeBytes(target, "previous");
+
+    Mp3Encoder encoder;
+    int delivered = 0;
+    QObject::connect(&encoder, &Mp3Encoder::EncodeDone, [&] { ++delivered; });
+    // A short job that ends and posts its result before the cancel, a long one running, one
+    // queued behind it.
+    encoder.EncodeFiles(shortWav, dir.filePath("done.mp3"));
+    encoder.EncodeFiles(longWav, target);
+    encoder.EncodeFiles(longWav, dir.filePath("queued.mp3"));
+    for (int i = 0; i < 100 && !QFile::exists(dir.filePath("done.mp3")); ++i)
+        QThread::msleep(20);
+    QThread::msleep(200);
+    encoder.cancelAll();
+    EXPECT_EQ(encoder.EncoderState(), 0);
+    EXPECT_EQ(readAll(target), QByteArray("previous"));
+    EXPECT_FALSE(QFile::exists(dir.filePath("queued.mp3")));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(delivered, 0);
+
+    const auto later =
+        (encoder.EncodeFiles(shortWav, dir.filePath("later.mp3")), waitForResults(encoder, 1));
+    ASSERT_EQ(later.size(), 1u);
+    EXPECT_TRUE(later[0].ok) << later[0].error.toStdString();
+    EXPECT_EQ(encoder.EncoderState(), 0);
+}
+
 TEST(EncoderLifetime, ResultsPostedBeforeDestructionAreNotDelivered) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
