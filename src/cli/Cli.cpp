@@ -4,6 +4,9 @@
 
 #include "cli/CommandSupport.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -89,6 +92,57 @@ void usage(std::FILE* f) {
         std::fprintf(f, "  quaverly-cli %s\n", c.usage);
 }
 
+// One command's words as Qt's parser reads them.
+struct Line {
+    bool help = false;
+    QString badOption; // an unknown option or one without its value, as typed
+    QStringList positional;
+    Options opts;
+};
+
+// The word that gave the option `name`: Qt's parser reports an unknown option by its name, the
+// message shows it as typed ("--frob=3", "-frob").
+QString typedOption(const QStringList& words, const QString& name) {
+    for (const QString& w : words) {
+        const qsizetype dashes = w.startsWith(QLatin1String("--")) ? 2
+                                 : w.startsWith(QLatin1Char('-'))  ? 1
+                                                                   : 0;
+        if (dashes > 0 && w.size() > dashes &&
+            w.mid(dashes).section(QLatin1Char('='), 0, 0) == name)
+            return w;
+    }
+    return QStringLiteral("--") + name;
+}
+
+// Reads a command's options: "--opt value" or "--opt=value", and "-opt" as "--opt" (not as
+// the letters o, p, t); a value may start with "-" ("--input -1" reaches the command, which
+// refuses it in its own words); "--" ends the options, for a file name that starts with "-".
+// Only the command's own options are known: another command's option is unknown here.
+Line readLine(const Command& c, const QStringList& words) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOption(help);
+    for (const QString& name : c.valued)
+        parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("value")));
+
+    Line line;
+    const bool parsed = parser.parse(QStringList{QStringLiteral("quaverly-cli")} + words);
+    line.help = parser.isSet(help);
+    if (!parsed) {
+        // Besides an unknown option, the parser fails only on a value option that is the last
+        // word (errorText(): "Missing value after ...").
+        const QStringList unknown = parser.unknownOptionNames();
+        line.badOption = unknown.isEmpty() ? words.last() : typedOption(words, unknown.first());
+    }
+    line.positional = parser.positionalArguments();
+    for (const QString& name : c.valued) {
+        if (parser.isSet(name))
+            line.opts[name] = parser.value(name); // the last one given
+    }
+    return line;
+}
+
 } // namespace
 
 int run(const QStringList& args, std::FILE* out, std::FILE* err) {
@@ -105,39 +159,24 @@ int run(const QStringList& args, std::FILE* out, std::FILE* err) {
         usage(err);
         return kUsage;
     }
-    QStringList positional;
-    Options opts;
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            std::fprintf(out, "usage: quaverly-cli %s\n\n%s\n", it->usage, it->help);
-            return kOk;
-        }
-        if (a.startsWith(QLatin1String("--")) && a.size() > 2) {
-            QString name = a.mid(2), value;
-            const auto eq = name.indexOf(QLatin1Char('='));
-            if (eq >= 0) {
-                value = name.mid(eq + 1);
-                name = name.left(eq);
-            } else if (it->valued.contains(name) && i + 1 < args.size()) {
-                value = args[++i];
-            }
-            if (!it->valued.contains(name) || (eq < 0 && value.isNull())) {
-                say(err, QStringLiteral("quaverly-cli %1: unknown or incomplete option '%2'")
-                             .arg(QLatin1String(it->name), a));
-                std::fprintf(err, "usage: quaverly-cli %s\n", it->usage);
-                return kUsage;
-            }
-            opts[name] = value;
-        } else {
-            positional << a;
-        }
+    const Line line = readLine(*it, args.mid(1));
+    // Asking for help gets it, whatever else the line holds.
+    if (line.help) {
+        std::fprintf(out, "usage: quaverly-cli %s\n\n%s\n", it->usage, it->help);
+        return kOk;
     }
-    if (positional.size() < it->minArgs || (it->maxArgs >= 0 && positional.size() > it->maxArgs)) {
+    if (!line.badOption.isNull()) {
+        say(err, QStringLiteral("quaverly-cli %1: unknown or incomplete option '%2'")
+                     .arg(QLatin1String(it->name), line.badOption));
         std::fprintf(err, "usage: quaverly-cli %s\n", it->usage);
         return kUsage;
     }
-    return it->run(positional, opts, io);
+    const auto count = line.positional.size();
+    if (count < it->minArgs || (it->maxArgs >= 0 && count > it->maxArgs)) {
+        std::fprintf(err, "usage: quaverly-cli %s\n", it->usage);
+        return kUsage;
+    }
+    return it->run(line.positional, line.opts, io);
 }
 
 } // namespace quaverly::cli
