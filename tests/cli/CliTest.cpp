@@ -116,6 +116,38 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndHelpWithZero) {
     }
 }
 
+// How the options reach a command: every row stops before any file is read or written. `says` is
+// looked for on standard output when the code is 0, else on standard error.
+TEST_F(Cli, OptionsBelongToTheirCommandInEveryForm) {
+    const struct {
+        QStringList args;
+        int code;
+        const char* says;
+    } cases[] = {
+        // The value reaches the command however it is given.
+        {{"convert", "a.wav", "b.mp3", "--bitrate", "300"}, 2, "--bitrate must be"},
+        {{"convert", "a.wav", "b.mp3", "--bitrate=300"}, 2, "--bitrate must be"},
+        {{"convert", "a.wav", "b.mp3", "-bitrate", "300"}, 2, "--bitrate must be"},
+        {{"cut", "a.wav", "c.wav", "--from", "-5", "--to", "100"}, 2, "a time is milliseconds"},
+        // Unknown here, incomplete, or another command's: named as typed.
+        {{"convert", "a.wav", "b.wav", "--from", "5"},
+         2,
+         "convert: unknown or incomplete option '--from'"},
+        {{"info", "--bitrate=96", "a.wav"}, 2, "info: unknown or incomplete option '--bitrate=96'"},
+        {{"convert", "a.wav", "b.mp3", "--bitrate"}, 2, "unknown or incomplete option '--bitrate'"},
+        {{"convert", "a.wav", "b.wav", "-frob"}, 2, "unknown or incomplete option '-frob'"},
+        // "--" ends the options; help per command.
+        {{"convert", "--", "-x.wav", "b.wav"}, 1, "-x.wav: no such file"},
+        {{"cut", "-h"}, 0, "usage: quaverly-cli cut IN OUT"},
+    };
+    for (const auto& c : cases) {
+        const auto r = cli(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args.join(' ').toStdString();
+        EXPECT_TRUE((c.code == 0 ? r.out : r.err).contains(QString::fromUtf8(c.says)))
+            << c.args.join(' ').toStdString() << ": " << r.err.toStdString();
+    }
+}
+
 TEST_F(Cli, ConvertsAnMp3ToAWavThatPeersRead) {
     const auto r = cli({QStringLiteral("convert"), realFile("mp3/edge/cbr.mp3"), path("out.wav")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();

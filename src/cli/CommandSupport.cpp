@@ -1,0 +1,129 @@
+#include "cli/CommandSupport.h"
+
+#include "convert/SongDecoder.h"
+#include "engines/bass/Bass.h"
+#include "engines/encoder/Mp3Encoder.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <iterator>
+
+namespace quaverly::cli {
+namespace {
+
+constexpr int kDefaultBitRate = 256;
+const int kBitRates[] = {56, 96, 128, 256};
+
+} // namespace
+
+void say(std::FILE* f, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), f);
+    std::fputc('\n', f);
+}
+
+int failed(const Io& io, const QString& text) {
+    say(io.err, QStringLiteral("quaverly-cli: ") + text);
+    return kFailed;
+}
+
+Progress::Progress(const Io& io, QString what) : io_(io), what_(std::move(what)) {
+    tick();
+}
+
+Progress::~Progress() {
+    if (io_.progress)
+        std::fputs("\r\033[K", io_.err);
+}
+
+void Progress::tick(qint64 done) {
+    show(done < 0 ? QString() : QStringLiteral("%1 MB").arg(done >> 20));
+}
+
+void Progress::show(const QString& detail) {
+    if (!io_.progress)
+        return;
+    const QString line = what_ + QStringLiteral("...") +
+                         (detail.isEmpty() ? QString() : QStringLiteral(" ") + detail);
+    std::fprintf(io_.err, "\r\033[K%s", line.toLocal8Bit().constData());
+    std::fflush(io_.err);
+}
+
+bool isMp3Target(const QString& path) {
+    return path.right(4).toLower() == QLatin1String(".mp3");
+}
+
+bool isWavTarget(const QString& path) {
+    return path.right(4).toLower() == QLatin1String(".wav");
+}
+
+bool isSoundTarget(const QString& path, const Io& io) {
+    if (isWavTarget(path) || isMp3Target(path))
+        return true;
+    say(io.err, QStringLiteral("quaverly-cli: %1: the output must end in .wav or .mp3").arg(path));
+    return false;
+}
+
+int decodeTo(const QString& in, const QString& out, const Io& io) {
+    Progress progress(io, QStringLiteral("decoding ") + QFileInfo(in).fileName());
+    SongDecoder decoder;
+    qint64 blocks = 0;
+    const auto r = decoder.decode(in, out, [&] {
+        if ((++blocks & 63) == 0)
+            progress.tick(blocks * SongDecoder::kBlockBytes);
+        return true;
+    });
+    if (r.ok)
+        return kOk;
+    if (r.soundError)
+        return failed(io,
+                      QStringLiteral("%1: %2 (error code %3)").arg(in, r.error).arg(r.soundError));
+    return failed(io, r.error.contains(in) || r.error.contains(out)
+                          ? r.error
+                          : QStringLiteral("%1: %2").arg(in, r.error));
+}
+
+int encodeTo(const QString& wav, const QString& mp3, int bitRate, const Io& io) {
+    Progress progress(io, QStringLiteral("encoding ") + QFileInfo(mp3).fileName());
+    Mp3Encoder encoder;
+    encoder.setBitRate(bitRate);
+    EncodeResult result;
+    QEventLoop loop;
+    QObject::connect(&encoder, &Mp3Encoder::EncodeDone, &loop, [&](const EncodeResult& r) {
+        result = r;
+        loop.quit();
+    });
+    encoder.EncodeFiles(wav, mp3);
+    loop.exec();
+    return result.ok ? kOk : failed(io, result.error);
+}
+
+bool bitRateOption(const Options& opts, int* bitRate, const Io& io) {
+    *bitRate = kDefaultBitRate;
+    if (!opts.contains(QStringLiteral("bitrate")))
+        return true;
+    bool ok = false;
+    const int v = opts[QStringLiteral("bitrate")].toInt(&ok);
+    if (ok && std::find(std::begin(kBitRates), std::end(kBitRates), v) != std::end(kBitRates)) {
+        *bitRate = v;
+        return true;
+    }
+    say(io.err, QStringLiteral("quaverly-cli: --bitrate must be 56, 96, 128 or 256"));
+    return false;
+}
+
+QString soundError() {
+    return QStringLiteral("%1 (error code %2)")
+        .arg(QString::fromStdString(bass::lastErrorText()))
+        .arg(bass::BASS_ErrorGetCode());
+}
+
+RecordingDevice::RecordingDevice() : started_(bass::BASS_RecordInit(-1) != 0) {}
+
+RecordingDevice::~RecordingDevice() {
+    if (started_)
+        bass::BASS_RecordFree();
+}
+
+} // namespace quaverly::cli

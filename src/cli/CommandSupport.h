@@ -1,0 +1,89 @@
+#pragma once
+// What the commands of quaverly-cli share: where their words go, the progress line, decoding
+// and encoding through the window's components, the bit-rate option and the recording device.
+// Each command lives in its own file; Cli.cpp reads the command line and calls them.
+
+#include "cli/Cli.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace quaverly::cli {
+
+struct Io {
+    std::FILE* out;
+    std::FILE* err;
+    bool progress; // standard error is a terminal: show what long work is doing
+};
+
+// A command's options as given on its line: name (without dashes) -> value; the last one given
+// counts.
+using Options = QMap<QString, QString>;
+
+// Writes `text` and a line end.
+void say(std::FILE* f, const QString& text);
+
+// "quaverly-cli: text" on standard error; returns kFailed.
+int failed(const Io& io, const QString& text);
+
+// Shows a progress line on a terminal and clears it when the work is done.
+class Progress {
+public:
+    Progress(const Io& io, QString what);
+    ~Progress();
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+    // "what..." or, with the bytes done, "what... N MB".
+    void tick(qint64 done = -1);
+    // "what... detail"
+    void show(const QString& detail);
+
+private:
+    const Io& io_;
+    QString what_;
+};
+
+bool isMp3Target(const QString& path);
+bool isWavTarget(const QString& path);
+// The outputs the commands write; anything else is a usage error, said once here.
+bool isSoundTarget(const QString& path, const Io& io);
+
+// Decodes any source the sound layer reads into a WAV file, as adding a song does.
+int decodeTo(const QString& in, const QString& out, const Io& io);
+
+// Encodes a WAV file into an MP3 file through the encoder component, waiting for its end.
+int encodeTo(const QString& wav, const QString& mp3, int bitRate, const Io& io);
+
+// Reads --bitrate into `bitRate` (the default without it); false, with the message said, when
+// it is not one of the encoder's rates.
+bool bitRateOption(const Options& opts, int* bitRate, const Io& io);
+
+// The sound layer's last error on this thread, for a message: "text (error code N)".
+QString soundError();
+
+// The recording device for one command, released when the command ends.
+class RecordingDevice {
+public:
+    RecordingDevice();
+    ~RecordingDevice();
+    RecordingDevice(const RecordingDevice&) = delete;
+    RecordingDevice& operator=(const RecordingDevice&) = delete;
+    bool started() const { return started_; }
+
+private:
+    const bool started_;
+};
+
+// The commands, one file each. `args` are the command's positional arguments, already counted
+// against its usage.
+int convertCommand(const QStringList& args, const Options& opts, const Io& io);
+int joinCommand(const QStringList& args, const Options& opts, const Io& io);
+int cutCommand(const QStringList& args, const Options& opts, const Io& io);
+int infoCommand(const QStringList& args, const Options& opts, const Io& io);
+int inputsCommand(const QStringList& args, const Options& opts, const Io& io);
+int recordCommand(const QStringList& args, const Options& opts, const Io& io);
+
+} // namespace quaverly::cli

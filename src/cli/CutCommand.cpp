@@ -1,0 +1,96 @@
+// quaverly-cli cut IN OUT --from T --to T: the clip editor's cut, from a file to a WAV file.
+#include "cli/CommandSupport.h"
+
+#include "editor/ClipCut.h"
+#include "engines/mci/MciTime.h"
+#include "engines/mci/WaveCommands.h"
+#include "engines/wav/WavHeader.h"
+#include "songlist/WorkingCopy.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+namespace quaverly::cli {
+
+long long parseTime(const QString& text) {
+    static const QRegularExpression re(
+        QStringLiteral(R"(^(?:(?:(\d+):)?(\d{1,2}):)?(\d+)(?:\.(\d{1,3}))?$)"));
+    const auto m = re.match(text.trimmed());
+    if (!m.hasMatch())
+        return -1;
+    const bool clock = m.capturedLength(2) > 0 || m.capturedLength(4) > 0;
+    const long long h = m.captured(1).toLongLong();
+    const long long min = m.captured(2).toLongLong();
+    const QString secText = m.captured(3);
+    if (!clock) // a plain number is milliseconds
+        return secText.size() > 15 ? -1 : secText.toLongLong();
+    if (secText.size() > 2 && m.capturedLength(2) > 0)
+        return -1;
+    if ((m.capturedLength(2) > 0 && secText.toLongLong() >= 60) ||
+        (m.capturedLength(1) > 0 && min >= 60) || secText.size() > 9)
+        return -1;
+    const QString frac = m.captured(4);
+    const long long ms = frac.isEmpty() ? 0 : frac.leftJustified(3, QLatin1Char('0')).toLongLong();
+    return ((h * 60 + min) * 60 + secText.toLongLong()) * 1000 + ms;
+}
+
+int cutCommand(const QStringList& args, const Options& opts, const Io& io) {
+    const QString& in = args[0];
+    const QString& out = args[1];
+    if (!opts.contains(QStringLiteral("from")) || !opts.contains(QStringLiteral("to"))) {
+        say(io.err, QStringLiteral("quaverly-cli cut: --from and --to are both needed"));
+        return kUsage;
+    }
+    const long long markIn = parseTime(opts[QStringLiteral("from")]);
+    const long long markOut = parseTime(opts[QStringLiteral("to")]);
+    if (markIn < 0 || markOut < 0) {
+        say(io.err, QStringLiteral("quaverly-cli cut: a time is milliseconds or h:mm:ss.mmm"));
+        return kUsage;
+    }
+    if (markIn >= markOut) {
+        say(io.err, QStringLiteral("quaverly-cli cut: Time Input Error: --from must be before "
+                                   "--to"));
+        return kUsage;
+    }
+    if (!isWavTarget(out)) {
+        say(io.err, QStringLiteral("quaverly-cli: %1: the output must end in .wav").arg(out));
+        return kUsage;
+    }
+    if (!QFileInfo(in).isFile())
+        return failed(io, QStringLiteral("%1: no such file").arg(in));
+
+    // The cut works on a plain PCM WAV, as on a song's working copy; anything else is first
+    // made into one, as adding it to the list would.
+    QTemporaryDir work;
+    QString song = in;
+    auto layout = probeWav(in);
+    const bool plain = layout && layout->formatTag == 1 && layout->channels <= 2 &&
+                       (layout->bitsPerSample == 8 || layout->bitsPerSample == 16);
+    if (!plain) {
+        if (!work.isValid())
+            return failed(
+                io, QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
+        song = newWorkingCopyPath(work.path());
+        if (const int decoded = decodeTo(in, song, io); decoded != kOk)
+            return decoded;
+        layout = probeWav(song);
+        if (!layout)
+            return failed(io, QStringLiteral("%1: the decoded sound cannot be read").arg(in));
+    }
+    const auto lengthMs = static_cast<long long>(
+        mcitime::framesToMs(layout->dataSize / layout->blockAlign, layout->sampleRate));
+    if (markOut > lengthMs) {
+        say(io.err, QStringLiteral("quaverly-cli cut: %1: --to is past the end of the sound "
+                                   "(%2 ms)")
+                        .arg(in)
+                        .arg(lengthMs));
+        return kUsage;
+    }
+    WaveCommands commands;
+    const auto r = cutClip(song, out, markIn, markOut, lengthMs, commands);
+    return r.result == CutOutcome::Cut ? kOk
+                                       : failed(io, QStringLiteral("%1: %2").arg(in, r.error));
+}
+
+} // namespace quaverly::cli
