@@ -53,7 +53,6 @@ public:
     int PlayIndex = 0;    // the song the list player starts next
 
     // This instance's working folder (see WorkFolder): every work file goes in there.
-    WorkFolder& workFolder() { return work_; }
     QString workPath() const { return work_.path(); }
 
     BusyWindow& busyWindow() { return busy_; }

@@ -97,10 +97,6 @@ void AudioEditPanel::placeEditFrame(QWidget* frame) {
     frame->setGeometry(kEditFrameRect);
 }
 
-int AudioEditPanel::checkedBitRate() const {
-    return bitRateGroup->checkedId();
-}
-
 bool AudioEditPanel::checkBitRate(int kbps) {
     QAbstractButton* option = bitRateGroup->button(kbps);
     if (!option) {

@@ -25,8 +25,6 @@ public:
     // Puts the clip editor's frame in the place kept for it, below "Play Control".
     void placeEditFrame(QWidget* frame);
 
-    // The bit rate of the selected option, in kbit/s.
-    int checkedBitRate() const;
     // Selects the option of kbps; false (and nothing changes) when no option offers it.
     bool checkBitRate(int kbps);
 

@@ -39,11 +39,6 @@ struct WavHeader {
     std::array<std::uint8_t, kSize> toBytes() const;
     // Accepts only the canonical layout above (sizes are not checked against any file).
     static std::optional<WavHeader> fromBytes(const std::uint8_t* bytes, std::size_t size);
-
-    bool sameFormat(const WavHeader& o) const {
-        return formatTag == o.formatTag && channels == o.channels && sampleRate == o.sampleRate &&
-               bitsPerSample == o.bitsPerSample;
-    }
 };
 
 // Where a WAV file's samples are and what they are, found by walking its chunks.
