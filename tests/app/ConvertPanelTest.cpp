@@ -68,12 +68,7 @@ protected:
         chooser->click();
     }
 
-    QStringList messages() const {
-        QStringList texts;
-        for (const auto& m : dialogs.script.asked(ScriptedDialogs::Kind::Message))
-            texts << m.text;
-        return texts;
-    }
+    QStringList messages() const { return dialogs.script.messageTexts(); }
 
     static QStringList songs(const Frmmain& w) {
         QStringList names;

@@ -21,18 +21,12 @@ protected:
         return w;
     }
 
-    template <typename T = QWidget> static T* find(const Frmmain& w, const char* name) {
-        T* child = w.findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(child, nullptr) << name;
-        return child;
-    }
-
     // The top-level panels that are visible, by name.
     static QStringList visiblePanels(const Frmmain& w) {
         QStringList names;
         for (const char* name :
              {"Framewav", "FrameRec", "FrameConvert", "FrameSetting", "FrameAbout"}) {
-            if (find(w, name)->isVisible()) {
+            if (child(w, name)->isVisible()) {
                 names << QString::fromLatin1(name);
             }
         }
@@ -46,11 +40,11 @@ TEST_F(FrmmainTest, StartsOnTheAudioEditPanelReadyForSongs) {
     auto w = start();
     EXPECT_EQ(w->size(), QSize(719, 476));
     EXPECT_EQ(visiblePanels(*w), QStringList{"Framewav"});
-    EXPECT_TRUE(find(*w, "Frame2")->isHidden());
-    EXPECT_TRUE(find(*w, "Frame3")->isHidden());
-    EXPECT_EQ(find(*w, "Frame3")->parentWidget(), find(*w, "Framewav"));
+    EXPECT_TRUE(child(*w, "Frame2")->isHidden());
+    EXPECT_TRUE(child(*w, "Frame3")->isHidden());
+    EXPECT_EQ(child(*w, "Frame3")->parentWidget(), child(*w, "Framewav"));
     for (const char* panel : {"Framewav", "FrameRec", "FrameConvert", "FrameSetting"}) {
-        EXPECT_EQ(find(*w, panel)->y(), 48) << panel;
+        EXPECT_EQ(child(*w, panel)->y(), 48) << panel;
     }
 
     // Captions and tool tips.
@@ -79,41 +73,41 @@ TEST_F(FrmmainTest, StartsOnTheAudioEditPanelReadyForSongs) {
         {"Check1", "Play List", ""},
     };
     for (const auto& b : buttons) {
-        auto* button = find<QAbstractButton>(*w, b.name);
+        auto* button = child<QAbstractButton>(*w, b.name);
         ASSERT_NE(button, nullptr);
         EXPECT_EQ(button->text(), QString::fromLatin1(b.caption)) << b.name;
         EXPECT_EQ(button->toolTip(), QString::fromLatin1(b.tip)) << b.name;
     }
-    EXPECT_FALSE(find<QAbstractButton>(*w, "CmdUP")->icon().isNull());
+    EXPECT_FALSE(child<QAbstractButton>(*w, "CmdUP")->icon().isNull());
 
     // Nothing to play or edit yet; the list's own buttons work.
     for (const char* name :
          {"Check1", "CmdFoward", "CmdPause", "CmdPlay", "CmdStop", "CmdNext", "SliderEdit",
           "CmdEditPlay", "CmdEditStop", "CmdMarkin", "CmdMarkOut", "CmdEditDone"}) {
-        EXPECT_FALSE(find(*w, name)->isEnabled()) << name;
+        EXPECT_FALSE(child(*w, name)->isEnabled()) << name;
     }
     for (const char* name : {"CmdAdd", "Cmdremove", "CmdIns", "CmdSaveWav", "CmdSaveList"}) {
-        EXPECT_TRUE(find(*w, name)->isEnabled()) << name;
+        EXPECT_TRUE(child(*w, name)->isEnabled()) << name;
     }
 
-    EXPECT_EQ(find<QLabel>(*w, "Label6")->text(), "Click to Play\r\nDouble Click to Edit");
-    EXPECT_FALSE(find<QLabel>(*w, "Label8")->text().isEmpty());
+    EXPECT_EQ(child<QLabel>(*w, "Label6")->text(), "Click to Play\r\nDouble Click to Edit");
+    EXPECT_FALSE(child<QLabel>(*w, "Label8")->text().isEmpty());
     for (const char* name : {"Lbltotal", "Lblin", "Lblout"}) {
-        EXPECT_EQ(find<QLabel>(*w, name)->text(), "00:00:00") << name;
+        EXPECT_EQ(child<QLabel>(*w, name)->text(), "00:00:00") << name;
     }
 
     // Bit rate and output folder at their defaults.
     EXPECT_EQ(w->OutBitRate, 256);
-    EXPECT_TRUE(find<QAbstractButton>(*w, "Option4")->isChecked());
+    EXPECT_TRUE(child<QAbstractButton>(*w, "Option4")->isChecked());
     EXPECT_EQ(w->BaseFolder, home);
     EXPECT_TRUE(w->ListMode.isEmpty());
 
     // The recorder panel waits, built.
-    EXPECT_FALSE(find(*w, "btnPlay")->isEnabled());
-    EXPECT_FALSE(find(*w, "btnSave")->isEnabled());
-    EXPECT_TRUE(find(*w, "CmdWav")->isHidden());
-    EXPECT_TRUE(find(*w, "CmdMp3")->isHidden());
-    auto* timer = find<QTimer>(*w, "tmrRecTest");
+    EXPECT_FALSE(child(*w, "btnPlay")->isEnabled());
+    EXPECT_FALSE(child(*w, "btnSave")->isEnabled());
+    EXPECT_TRUE(child(*w, "CmdWav")->isHidden());
+    EXPECT_TRUE(child(*w, "CmdMp3")->isHidden());
+    auto* timer = child<QTimer>(*w, "tmrRecTest");
     EXPECT_FALSE(timer->isActive());
     EXPECT_EQ(timer->interval(), 200);
 
@@ -123,7 +117,7 @@ TEST_F(FrmmainTest, StartsOnTheAudioEditPanelReadyForSongs) {
 
 TEST_F(FrmmainTest, ToolbarHasSixKeyedButtonsInOrder) {
     auto w = start();
-    const QList<QAction*> actions = find<QToolBar>(*w, "Toolbar1")->actions();
+    const QList<QAction*> actions = child<QToolBar>(*w, "Toolbar1")->actions();
     const QStringList keys{"Wav", "Rec", "Convert", "Setting", "Help", "Exit"};
     const QStringList tips{"Open Song", "Voice Record", "Convert", "Setting", "About", "Exit"};
     ASSERT_EQ(actions.size(), 6);
@@ -138,7 +132,7 @@ TEST_F(FrmmainTest, ToolbarHasSixKeyedButtonsInOrder) {
 
 TEST_F(FrmmainTest, ToolbarShowsOnePanelAndKeepsTheInnerFrames) {
     auto w = start();
-    find(*w, "Frame2")->setVisible(true); // as a click on a song leaves it
+    child(*w, "Frame2")->setVisible(true); // as a click on a song leaves it
     const struct {
         const char* key;
         const char* panel;
@@ -148,8 +142,8 @@ TEST_F(FrmmainTest, ToolbarShowsOnePanelAndKeepsTheInnerFrames) {
     for (const auto& s : steps) {
         w->toolbarAction(QString::fromLatin1(s.key))->trigger();
         EXPECT_EQ(visiblePanels(*w), QStringList{QString::fromLatin1(s.panel)}) << s.key;
-        EXPECT_FALSE(find(*w, "Frame2")->isHidden());
-        EXPECT_TRUE(find(*w, "Frame3")->isHidden());
+        EXPECT_FALSE(child(*w, "Frame2")->isHidden());
+        EXPECT_TRUE(child(*w, "Frame3")->isHidden());
     }
     w->Toolbar1_ButtonClick(QStringLiteral("wav")); // keys are compared exactly
     EXPECT_EQ(visiblePanels(*w), QStringList{"FrameSetting"});
@@ -163,7 +157,7 @@ TEST_F(FrmmainTest, HelpFillsTheAboutPanelEveryTime) {
         w->toolbarAction(QStringLiteral("Help"))->trigger();
         QStringList texts;
         for (const char* name : {"lblVersion", "lblTitle", "lblDescription", "Label7"}) {
-            texts << find<QLabel>(*w, name)->text();
+            texts << child<QLabel>(*w, name)->text();
         }
         EXPECT_EQ(texts[0], "Version 2.0.0");
         EXPECT_EQ(texts[1], "Quaverly");
@@ -246,17 +240,17 @@ TEST_F(FrmmainTest, AWorkingFolderThatCannotBeMadeIsReportedAndTheWindowRuns) {
     QDir::setCurrent(path("cwd"));
     for (const QString& song : {path("a.wav"), mp3}) {
         dialogs.queueFile(song);
-        find<QAbstractButton>(*w, "CmdAdd")->click();
+        child<QAbstractButton>(*w, "CmdAdd")->click();
     }
-    find<QLineEdit>(*w, "txtopenmp3")->setText(mp3);
-    find<QLineEdit>(*w, "txtsavewav")->setText(path("out.wav"));
-    find<QAbstractButton>(*w, "CmdconvertWav")->click();
+    child<QLineEdit>(*w, "txtopenmp3")->setText(mp3);
+    child<QLineEdit>(*w, "txtsavewav")->setText(path("out.wav"));
+    child<QAbstractButton>(*w, "CmdconvertWav")->click();
     QDir::setCurrent(wasCurrent);
     const auto refusals = dialogs.asked(ScriptedDialogs::Kind::Message).mid(1);
     ASSERT_EQ(refusals.size(), 3);
     for (const auto& m : refusals)
         EXPECT_TRUE(m.text.contains(QLatin1String("no working folder"))) << m.text.toStdString();
-    EXPECT_EQ(find<QListWidget>(*w, "List1")->count(), 0);
+    EXPECT_EQ(child<QListWidget>(*w, "List1")->count(), 0);
     EXPECT_TRUE(QDir(path("cwd")).isEmpty());
     EXPECT_FALSE(QFileInfo::exists(path("out.wav")));
     EXPECT_TRUE(w->isEnabled());

@@ -20,12 +20,6 @@ protected:
         return w;
     }
 
-    static void click(const Frmmain& w, const char* name) {
-        auto* button = w.findChild<QAbstractButton*>(QString::fromLatin1(name));
-        ASSERT_NE(button, nullptr) << name;
-        button->click();
-    }
-
     static QByteArray lines(int kbps, const QString& folder) {
         return QByteArray::number(kbps) + "\r\n" + folder.toUtf8() + "\r\n";
     }

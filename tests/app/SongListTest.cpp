@@ -48,16 +48,10 @@ protected:
         ASSERT_NE(list, nullptr);
     }
 
-    void click(const char* name) {
-        auto* b = w->findChild<QAbstractButton*>(QString::fromLatin1(name));
-        ASSERT_NE(b, nullptr) << name;
-        b->click();
-    }
-
     // Adds a file through "ADD" and its open dialog.
     void add(const QString& file) {
         dialogs.queueFile(file);
-        click("CmdAdd");
+        click(*w, "CmdAdd");
     }
 
     QString wav(const char* name, int channels, std::uint32_t rate, std::size_t frames, int start) {
@@ -76,12 +70,7 @@ protected:
             t << list->item(i)->text();
         return t;
     }
-    QStringList messages() const {
-        QStringList m;
-        for (const auto& a : dialogs.asked(ScriptedDialogs::Kind::Message))
-            m << a.text;
-        return m;
-    }
+    QStringList messages() const { return dialogs.messageTexts(); }
 
     ScriptedDialogs dialogs;
     std::unique_ptr<Frmmain> w;
@@ -114,7 +103,7 @@ TEST_F(SongList, AddsWavAndMp3SongsEachWithItsOwnWorkingCopy) {
 
     // Cancel, and a file of another kind, add nothing.
     dialogs.queueFile(QString());
-    click("CmdAdd");
+    click(*w, "CmdAdd");
     add(path("notes.txt"));
     EXPECT_EQ(list->count(), 3);
     EXPECT_EQ(filesIn(w->workPath()).size(), 3);
@@ -155,13 +144,13 @@ TEST_F(SongList, RemovesOnlyTheChosenSongAndItsOwnCopy) {
     const QString first = copyOf(0), second = copyOf(1);
 
     // Without a selection nothing is asked; the editor's buttons are reset.
-    click("Cmdremove");
+    click(*w, "Cmdremove");
     EXPECT_TRUE(dialogs.asked(ScriptedDialogs::Kind::Question).isEmpty());
     EXPECT_FALSE(w->findChild<QWidget*>("CmdMarkin")->isEnabled());
 
     list->setCurrentRow(0);
     dialogs.queueQuestion(false);
-    click("Cmdremove");
+    click(*w, "Cmdremove");
     EXPECT_EQ(list->count(), 2);
     const auto question = dialogs.asked(ScriptedDialogs::Kind::Question).last();
     EXPECT_EQ(question.title, "Deleting");
@@ -169,7 +158,7 @@ TEST_F(SongList, RemovesOnlyTheChosenSongAndItsOwnCopy) {
 
     list->setCurrentRow(0);
     dialogs.queueQuestion(true);
-    click("Cmdremove");
+    click(*w, "Cmdremove");
     ASSERT_EQ(list->count(), 1);
     EXPECT_FALSE(QFile::exists(first));
     EXPECT_EQ(copyOf(0), second);
@@ -198,7 +187,7 @@ TEST_F(SongList, SavesTheListAsOneWavWithExactJoins) {
     // One song: a byte-identical copy.
     add(a);
     dialogs.queueFile(out);
-    click("CmdSaveWav");
+    click(*w, "CmdSaveWav");
     EXPECT_EQ(readFile(out), readFile(a));
     EXPECT_EQ(messages().last(), "Finish Save");
     EXPECT_EQ(dialogs.asked(ScriptedDialogs::Kind::SaveFile).last().file.folder, w->BaseFolder);
@@ -207,7 +196,7 @@ TEST_F(SongList, SavesTheListAsOneWavWithExactJoins) {
     add(b);
     add(a);
     dialogs.queueFile(out);
-    click("CmdSaveWav");
+    click(*w, "CmdSaveWav");
     const QByteArray joined = readFile(out);
     const QByteArray da = readFile(a).mid(44), db = readFile(b).mid(44);
     ASSERT_EQ(joined.size(), 44 + 2 * da.size() + db.size());
@@ -227,7 +216,7 @@ TEST_F(SongList, JoinsOtherFormatsInTheFirstSongsFormat) {
     add(wav("a.wav", 2, 44100, 44100, 0));
     add(wav("b.wav", 1, 22050, 11025, 0)); // half a second of mono at half the rate
     dialogs.queueFile(path("mix.wav"));
-    click("CmdSaveWav");
+    click(*w, "CmdSaveWav");
     const auto layout = probeWav(path("mix.wav"));
     ASSERT_TRUE(layout);
     EXPECT_EQ(layout->channels, 2);
@@ -238,28 +227,28 @@ TEST_F(SongList, JoinsOtherFormatsInTheFirstSongsFormat) {
 TEST_F(SongList, AFailedOrCancelledSaveWritesNothing) {
     writeFile(path("keep.wav"), "earlier");
     dialogs.queueFile(path("keep.wav"));
-    click("CmdSaveWav"); // empty list: refused before any dialog
+    click(*w, "CmdSaveWav"); // empty list: refused before any dialog
     EXPECT_TRUE(messages().last().contains("empty"));
     EXPECT_FALSE(dialogs.allAnswered());
     dialogs.clear();
 
     add(wav("a.wav", 1, 8000, 10, 0));
     dialogs.queueFile(QString());
-    click("CmdSaveWav");
+    click(*w, "CmdSaveWav");
     dialogs.queueFile(QString());
-    click("CmdSaveList");
+    click(*w, "CmdSaveList");
     EXPECT_TRUE(messages().isEmpty());
     EXPECT_FALSE(w->busyWindow().isShown());
 
     dialogs.queueFile(path("no/such/folder/list.wav"));
-    click("CmdSaveWav");
+    click(*w, "CmdSaveWav");
     EXPECT_NE(messages().last(), "Finish Save");
     EXPECT_TRUE(messages().last().contains("list.wav")) << messages().last().toStdString();
 
     // A working copy gone missing is named, and the earlier file stays as it was.
     QFile::remove(copyOf(0));
     dialogs.queueFile(path("keep.wav"));
-    click("CmdSaveWav");
+    click(*w, "CmdSaveWav");
     EXPECT_NE(messages().last(), "Finish Save");
     EXPECT_EQ(readFile(path("keep.wav")), "earlier");
     EXPECT_FALSE(QFile::exists(path("no/such/folder/list.wav")));
@@ -268,10 +257,10 @@ TEST_F(SongList, AFailedOrCancelledSaveWritesNothing) {
 TEST_F(SongList, SavesTheListAsAnMp3AtTheChosenBitRate) {
     add(wav("a.wav", 2, 44100, 30000, 0));
     add(realMp3("cbr.mp3"));
-    click("Option2"); // 96 kbit/s
+    click(*w, "Option2"); // 96 kbit/s
     QSignalSpy done(&w->encodings(), &Encodings::finished);
     dialogs.queueFile(path("list.mp3"));
-    click("CmdSaveList");
+    click(*w, "CmdSaveList");
 
     // While the encoder works, the window takes no input and the busy window says so.
     EXPECT_FALSE(w->isEnabled());
@@ -298,7 +287,7 @@ TEST_F(SongList, AFailedMp3SaveSaysSoAndReleasesTheWindow) {
     add(wav("a.wav", 1, 8000, 800, 0));
     QSignalSpy done(&w->encodings(), &Encodings::finished);
     dialogs.queueFile(path("no/such/folder/list.mp3"));
-    click("CmdSaveList");
+    click(*w, "CmdSaveList");
     ASSERT_TRUE(done.wait(60000));
     EXPECT_FALSE(done.first().first().value<EncodeResult>().ok);
     EXPECT_NE(messages().last(), "Finish Save");

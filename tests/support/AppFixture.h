@@ -3,6 +3,7 @@
 // window's start-up finds exactly what the test put there.
 #include "support/QtPrinters.h"
 
+#include <QAbstractButton>
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -47,6 +48,17 @@ protected:
     }
 
     QString path(const QString& rel) const { return tmp_.filePath(rel); }
+
+    // The control of the window named `name`; fails the test when there is none.
+    template <typename T = QWidget> static T* child(const QObject& window, const char* name) {
+        T* c = window.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(c, nullptr) << name;
+        return c;
+    }
+    static void click(const QObject& window, const char* name) {
+        if (auto* b = child<QAbstractButton>(window, name))
+            b->click();
+    }
 
     static void writeFile(const QString& path, const QByteArray& content) {
         QDir().mkpath(QFileInfo(path).absolutePath());

@@ -12,6 +12,13 @@ QList<ScriptedDialogs::Asked> ScriptedDialogs::asked(Kind kind) const {
     return result;
 }
 
+QStringList ScriptedDialogs::messageTexts() const {
+    QStringList texts;
+    for (const Asked& a : asked(Kind::Message))
+        texts << a.text;
+    return texts;
+}
+
 bool ScriptedDialogs::allAnswered() const {
     return files_.isEmpty() && questions_.isEmpty() && choices_.isEmpty() && inputs_.isEmpty();
 }

@@ -32,6 +32,8 @@ public:
 
     const QList<Asked>& asked() const { return asked_; }
     QList<Asked> asked(Kind kind) const;
+    // The texts of the messages shown, in order.
+    QStringList messageTexts() const;
     int unexpected() const { return unexpected_; }
     // True when every queued answer was used.
     bool allAnswered() const;
