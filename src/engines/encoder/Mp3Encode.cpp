@@ -1,10 +1,10 @@
 #include "engines/encoder/Mp3Encode.h"
 
+#include "engines/util/AtomicFile.h"
 #include "engines/util/Handles.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 #include <lame/lame.h>
 #include <sndfile.h>
@@ -211,10 +211,10 @@ private:
     double ratio_ = 1.0;
 };
 
-// libmp3lame set up like `lame -b N` for a source it need not resample, writing to a QSaveFile.
+// libmp3lame set up like `lame -b N` for a source it need not resample, writing to an AtomicFile.
 class LameWriter {
 public:
-    LameWriter(QSaveFile& out, const QString& target) : out_(out), target_(target) {}
+    LameWriter(AtomicFile& out, const QString& target) : out_(out), target_(target) {}
 
     // With `gapless` the tag frame must come out; without, LAME has no room for it (see
     // gaplessTagFits) and writes none.
@@ -303,9 +303,9 @@ public:
         std::vector<unsigned char> tag(tagSize);
         if (lame_get_lametag_frame(gf_.get(), tag.data(), tag.size()) != tagSize)
             return fail(QStringLiteral("the encoder's tag frame changed size"));
-        if (!out_.seek(0))
+        if (!out_.file().seek(0))
             return QStringLiteral("Cannot write \"%1\": %2")
-                .arg(shown(target_), out_.errorString());
+                .arg(shown(target_), out_.file().errorString());
         return write(tag.data(), static_cast<int>(tagSize));
     }
 
@@ -314,13 +314,14 @@ private:
         return QStringLiteral("Cannot encode \"%1\": %2").arg(shown(target_), cause);
     }
     std::optional<QString> write(const unsigned char* data, int size) {
-        if (size > 0 && out_.write(reinterpret_cast<const char*>(data), size) != size)
+        QString ignored;
+        if (size > 0 && !out_.write(reinterpret_cast<const char*>(data), size, &ignored))
             return QStringLiteral("Cannot write \"%1\": %2")
                 .arg(shown(target_), out_.errorString());
         return std::nullopt;
     }
 
-    QSaveFile& out_;
+    AtomicFile& out_;
     QString target_;
     LamePtr gf_;
     int channels_ = 1;
@@ -418,12 +419,11 @@ EncodeOutcome encodeWavToMp3(const QString& sourceWav, const QString& targetMp3,
                               .arg(*err));
     }
 
-    // QSaveFile writes into a temporary file in the target's folder (on Linux an unnamed one
-    // where the file system allows it) and renames it over the target in commit(). Destroyed
-    // without commit(), it removes the temporary file: every early return below leaves the
-    // target as it was.
-    QSaveFile out(targetMp3);
-    if (!out.open(QIODevice::WriteOnly))
+    // Destroyed without commit(), the AtomicFile removes its temporary file: every early return
+    // below leaves the target as it was.
+    AtomicFile out(targetMp3);
+    QString ignored; // the messages here are worded from out.errorString()
+    if (!out.open(&ignored))
         return failed(
             QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
 
@@ -474,7 +474,7 @@ EncodeOutcome encodeWavToMp3(const QString& sourceWav, const QString& targetMp3,
         return failed(*err);
     if (stop.stop_requested())
         return cancelled();
-    if (!out.commit())
+    if (!out.commit(&ignored))
         return failed(
             QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
     return {true, {}};
