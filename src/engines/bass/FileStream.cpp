@@ -56,9 +56,8 @@ std::unique_ptr<FileStream> FileStream::open(const char* path) {
         setError(BASS_ERROR_FILEFORM, std::string(path) + ": empty file");
         return nullptr;
     }
-    std::unique_ptr<Decoder> decoder = isRiffWave(head, got)
-                                           ? openWavDecoder(std::move(file), path)
-                                           : openMpegDecoder(std::move(file), path);
+    std::unique_ptr<Decoder> decoder =
+        isRiffWave(head, got) ? openWavDecoder(path) : openMpegDecoder(std::move(file), path);
     if (!decoder)
         return nullptr;
     return std::make_unique<FileStream>(std::move(decoder));
