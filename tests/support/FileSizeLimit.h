@@ -6,13 +6,11 @@
 #include <QByteArray>
 #include <QString>
 
-#include <chrono>
 #include <functional>
 #include <optional>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,60 +26,32 @@ inline constexpr bool kCanLimitFileSize =
 #endif
 
 // Runs `work` in a child process whose files cannot grow past `limitBytes` and returns the text
-// it returned; nullopt when the child did not end by itself within 30 s or could not be started.
+// it returned; nullopt when the child could not be started or did not end normally.
 inline std::optional<QString> withFileSizeLimit(qint64 limitBytes,
                                                 const std::function<QString()>& work) {
 #ifdef Q_OS_UNIX
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
+    int fds[2];
+    if (::pipe(fds) != 0)
         return std::nullopt;
     const pid_t pid = ::fork();
-    if (pid < 0)
-        return std::nullopt;
     if (pid == 0) {
-        ::close(pipeFds[0]);
+        ::close(fds[0]);
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{rlim_t(limitBytes), rlim_t(limitBytes)};
-        int rc = ::setrlimit(RLIMIT_FSIZE, &limit) == 0 ? 0 : 2;
-        if (rc == 0) {
-            const QByteArray text = work().toUtf8();
-            if (::write(pipeFds[1], text.constData(), size_t(text.size())) != text.size())
-                rc = 3;
-        }
-        ::_exit(rc);
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            ::_exit(2);
+        const QByteArray text = work().toUtf8();
+        ::_exit(::write(fds[1], text.constData(), size_t(text.size())) == text.size() ? 0 : 3);
     }
-    ::close(pipeFds[1]);
+    ::close(fds[1]);
     QByteArray text;
     char buffer[4096];
+    for (ssize_t n; pid > 0 && (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, n); // until the child's end closes the pipe
+    ::close(fds[0]);
     int status = 0;
-    bool hung = true;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < deadline) {
-        pollfd p{pipeFds[0], POLLIN, 0};
-        if (::poll(&p, 1, 100) > 0) {
-            const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
-            if (n > 0) {
-                text.append(buffer, n);
-                continue;
-            }
-        }
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            hung = false;
-            break;
-        }
-    }
-    if (!hung) { // the child has gone: what it left in the pipe ends at its end of file
-        ssize_t n;
-        while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
-            text.append(buffer, n);
-    }
-    ::close(pipeFds[0]);
-    if (hung) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        return std::nullopt;
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
         return std::nullopt;
     return QString::fromUtf8(text);
 #else
