@@ -1,9 +1,10 @@
 #include "app/SettingsFile.h"
 
+#include "engines/util/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace quaverly {
 
@@ -69,14 +70,15 @@ bool writeSettings(const QString& path, const Settings& settings, QString* error
                      .arg(QDir::toNativeSeparators(folder));
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    AtomicFile file(path);
+    QString ignored; // the messages here are worded from file.errorString()
+    if (!file.open(&ignored)) {
         *error = QObject::tr("%1 could not be opened for writing: %2")
                      .arg(QDir::toNativeSeparators(path), file.errorString());
         return false;
     }
-    file.write(formatSettings(settings));
-    if (!file.commit()) {
+    const QByteArray content = formatSettings(settings);
+    if (!file.write(content.constData(), content.size(), &ignored) || !file.commit(&ignored)) {
         *error = QObject::tr("%1 could not be written: %2")
                      .arg(QDir::toNativeSeparators(path), file.errorString());
         return false;

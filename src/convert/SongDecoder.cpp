@@ -105,7 +105,14 @@ DecodeOutcome SongDecoder::decode(const QString& source, const QString& target,
     }
     const std::uint16_t bits = (info.flags & BASS_SAMPLE_8BITS) ? 8 : 16;
     const WavHeader format = WavHeader::pcm(std::uint16_t(info.chans), rate, bits);
-    if (BASS_ChannelGetLength(stream.get()) > WavHeader::kMaxDataSize) {
+    const QWORD length = BASS_ChannelGetLength(stream.get());
+    if (length == ~QWORD(0)) {
+        r.soundError = BASS_ErrorGetCode();
+        r.error = QStringLiteral("%1: the length of the sound is unknown: %2")
+                      .arg(name, QString::fromStdString(lastErrorText()));
+        return r;
+    }
+    if (length > WavHeader::kMaxDataSize) {
         r.error = QStringLiteral("%1: the decoded sound would pass the 4 GiB limit of a WAV file")
                       .arg(name);
         return r;
@@ -115,14 +122,20 @@ DecodeOutcome SongDecoder::decode(const QString& source, const QString& target,
     if (!out.open(format, &r.error))
         return r;
 
+    // The decode runs to the length the stream announced, and anything short of it is a failure:
+    // a read error, a file that shrank, or a stream freed under it (whose unknown handle would
+    // read as stopped) must never finish a partial file as a whole song.
     std::vector<char> block(kBlockBytes);
-    while (BASS_ChannelIsActive(stream.get()) != BASS_ACTIVE_STOPPED) {
+    while (out.dataBytes() < length) {
         const DWORD got = BASS_ChannelGetData(stream.get(), block.data(), kBlockBytes);
-        if (got == 0xFFFFFFFFu) {
-            if (BASS_ErrorGetCode() == BASS_ERROR_ENDED)
-                break;
-            r.soundError = BASS_ErrorGetCode();
-            r.error = QStringLiteral("%1: decoding failed").arg(name);
+        if (got == 0xFFFFFFFFu || got == 0) {
+            r.soundError = got == 0 ? BASS_ERROR_UNKNOWN : BASS_ErrorGetCode();
+            r.error = QStringLiteral("%1: decoding failed after %2 of %3 bytes: %4")
+                          .arg(name)
+                          .arg(out.dataBytes())
+                          .arg(length)
+                          .arg(got == 0 ? QStringLiteral("the stream gives nothing more")
+                                        : QString::fromStdString(lastErrorText()));
             return r;
         }
         if (!out.write(block.data(), qint64(got), &r.error))

@@ -25,8 +25,11 @@ public:
     // Starts the sound layer for decoding (no sound device needed), opens `source`, writes its
     // PCM to `target` and releases the layer again. `target` is written under a temporary name
     // and renamed into place when complete, so an older file there is replaced whole, never
-    // overwritten in part, and survives a failure. `yield` runs after every block; returning
-    // false cancels. While a decode runs, a second call (from inside `yield`) is refused.
+    // overwritten in part, and survives a failure. A decode that stops before the length the
+    // stream announced (a read error, a source that shrank, the sound layer freed under it) is a
+    // failure naming the file and the cause, and writes nothing. `yield` runs after every block;
+    // returning false cancels. While a decode runs, a second call (from inside `yield`) is
+    // refused.
     DecodeOutcome decode(const QString& source, const QString& target,
                          const std::function<bool()>& yield = {});
 

@@ -2,13 +2,6 @@
 
 #include "engines/mci/WaveCommands.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QUuid>
-
-#include <filesystem>
-#include <system_error>
-
 namespace quaverly {
 namespace {
 
@@ -44,11 +37,7 @@ CutOutcome cutClip(const QString& source, const QString& target, qint64 markIn, 
         r.result = CutOutcome::TimeInputError;
         return r;
     }
-    const QFileInfo targetInfo(target);
-    const QString clip = targetInfo.absolutePath() + QStringLiteral("/.cut-") +
-                         QUuid::createUuid().toString(QUuid::Id128).left(12) +
-                         QStringLiteral(".wav");
-    const QStringList texts = cutCommands(source, clip, markIn, markOut, lengthMs);
+    const QStringList texts = cutCommands(source, target, markIn, markOut, lengthMs);
     static const char* const kSteps[] = {"opening the song", "removing the head",
                                          "removing the tail", "saving the clip",
                                          "closing the song"};
@@ -59,17 +48,8 @@ CutOutcome cutClip(const QString& source, const QString& target, qint64 markIn, 
                           .arg(commands.lastErrorCode());
             if (i > 0 && i < 4)
                 commands.send(QStringLiteral("close %1").arg(kAlias));
-            QFile::remove(clip);
             return r;
         }
-    }
-    std::error_code ec;
-    std::filesystem::rename(std::filesystem::path(clip.toStdU16String()),
-                            std::filesystem::path(target.toStdU16String()), ec);
-    if (ec) {
-        QFile::remove(clip);
-        r.error = QStringLiteral("%1: %2").arg(target, QString::fromStdString(ec.message()));
-        return r;
     }
     r.result = CutOutcome::Cut;
     return r;

@@ -1,6 +1,6 @@
 #pragma once
 // The clip editor's cut: a song's WAV is cut down to the stretch between the two marks by the
-// wave-audio command texts, and the result replaces the target by rename.
+// wave-audio command texts, and the result replaces the target whole.
 
 #include <QString>
 #include <QStringList>
@@ -25,8 +25,8 @@ QStringList cutCommands(const QString& source, const QString& clip, qint64 markI
 // `markIn` to `markOut` and writes the clip to `target`, which may be `source` itself (the
 // editor cuts a working copy in place). Marks not in order give TimeInputError and touch
 // nothing. Any failing step stops the cut with the reason; `target` then stays as it was and no
-// scratch file is left. The source is only read: the clip is saved under a scratch name beside
-// `target` and renamed over it.
+// scratch file is left. The clip is saved straight to `target` by the wave commands, which write
+// it under a temporary name and rename it into place, also over the song they have open.
 CutOutcome cutClip(const QString& source, const QString& target, qint64 markIn, qint64 markOut,
                    qint64 lengthMs, WaveCommands& commands);
 

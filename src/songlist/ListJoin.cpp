@@ -1,6 +1,7 @@
 #include "songlist/ListJoin.h"
 
 #include "engines/util/Handles.h"
+#include "engines/wav/SndfileReader.h"
 #include "engines/wav/WavWriter.h"
 
 #include <QFile>
@@ -66,14 +67,15 @@ bool appendAsIs(const QString& path, const WavLayout& layout, JoinWriter& w, QSt
 }
 
 // Reads any WAV that libsndfile reads as 16-bit frames, maps the channels, resamples and
-// stores the samples at the target's sample size.
+// stores the samples at the target's sample size. A read error, or a song that ends before its
+// announced frames, fails the join.
 bool appendConverted(const QString& path, const WavHeader& target, JoinWriter& w, QString* error) {
-    SF_INFO info{};
-    SndfilePtr in(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info));
-    if (!in) {
-        *error = QString::fromUtf8(sf_strerror(nullptr));
+    SndfileReader in;
+    if (in.open(path) != SndfileReader::Opened::Ok) {
+        *error = in.cause();
         return false;
     }
+    const SF_INFO& info = in.info();
     if (info.channels < 1 || info.channels > 2 || info.samplerate <= 0) {
         *error = QStringLiteral("unsupported format (%1 channels)").arg(info.channels);
         return false;
@@ -111,9 +113,9 @@ bool appendConverted(const QString& path, const WavHeader& target, JoinWriter& w
     };
 
     for (;;) {
-        const sf_count_t got = sf_readf_short(in.get(), raw.data(), kConvertFrames);
-        if (got < 0 || sf_error(in.get()) != SF_ERR_NO_ERROR) {
-            *error = QString::fromUtf8(sf_strerror(in.get()));
+        const sf_count_t got = in.readShorts(raw.data(), kConvertFrames);
+        if (got < 0) {
+            *error = in.cause();
             return false;
         }
         const auto frames = static_cast<std::size_t>(got);

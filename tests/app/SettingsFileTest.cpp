@@ -1,6 +1,7 @@
 #include "app/SettingsFile.h"
 
 #include "support/AppFixture.h"
+#include "support/FileSizeLimit.h"
 
 using namespace quaverly;
 
@@ -42,6 +43,23 @@ TEST_F(SettingsFileTest, AFailedWriteSaysWhyAndKeepsTheOldFile) {
     EXPECT_FALSE(writeSettings(path(QStringLiteral("notafolder/config.ini")), {128, home}, &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(readFile(configFile), "96\r\n" + home.toUtf8() + "\r\n");
+}
+
+// A disk that takes only part of the file (here a file size limit) fails the save; the
+// settings file keeps its older content instead of being replaced by a cut-off one.
+TEST_F(SettingsFileTest, AWriteCutShortIsReportedAndKeepsTheOldFile) {
+    if (!test::kCanLimitFileSize)
+        GTEST_SKIP() << "no file size limit on this system";
+    const QByteArray old = "96\r\n" + home.toUtf8() + "\r\n";
+    writeFile(configFile, old);
+    const auto error = test::withFileSizeLimit(4, [&] {
+        QString why;
+        return writeSettings(configFile, {128, home}, &why) ? QStringLiteral("saved") : why;
+    });
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->contains(QLatin1String("could not be written"))) << error->toStdString();
+    EXPECT_EQ(readFile(configFile), old);
+    EXPECT_EQ(filesIn(QFileInfo(configFile).absolutePath()), QStringList{"config.ini"});
 }
 
 TEST_F(SettingsFileTest, ReadsOnlyValidFiles) {

@@ -1,9 +1,14 @@
 #include "convert/SongDecoder.h"
+#include "engines/bass/Bass.h"
+#include "support/ReadFaults.h"
 #include "support/TestAudio.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
 
 using namespace quaverly;
 using namespace quaverly::test;
@@ -105,6 +110,38 @@ TEST_F(Decoding, ASecondDecodeFromInsideTheFirstIsRefused) {
     EXPECT_FALSE(inner.ok);
     EXPECT_FALSE(QFile::exists(dir.filePath("second.wav")));
     EXPECT_FALSE(decoder.busy());
+}
+
+// A decode that stops before the length its stream announced is a failure naming the file and
+// the cause; an older file at the target stays as it was. The faults strike after the first
+// block, from the decoder's own yield.
+TEST_F(Decoding, ADecodeThatStopsEarlyFailsAndWritesNothing) {
+    const QString song = dir.filePath("song.wav");
+    const struct {
+        const char* fault;
+        std::function<bool()> inject;
+        const char* cause;
+    } cases[] = {
+        {"shrinks", [&] { return shrink(song, 44 + 30000); }, "ends after 15000 of its 40000"},
+        {"unreadable", [&] { return breakReadsOf(song) > 0; }, "Is a directory"},
+        // An unknown handle reads as stopped: the decode must not take that for the end.
+        {"layer freed", [] { return bass::BASS_Free() != 0; }, "unknown"},
+    };
+    for (const auto& c : cases) {
+        if (std::string(c.fault) == "unreadable" && !kCanBreakReads)
+            continue;
+        ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(40000, 1)));
+        ASSERT_TRUE(writeFile(out(), "earlier"));
+        int blocks = 0;
+        const auto r = decoder.decode(song, out(), [&] { return ++blocks != 1 || c.inject(); });
+        EXPECT_FALSE(r.ok) << c.fault;
+        EXPECT_TRUE(r.error.startsWith(QLatin1String("song.wav: decoding failed after")) &&
+                    r.error.contains(QLatin1String(c.cause)))
+            << c.fault << ": " << r.error.toStdString();
+        EXPECT_NE(r.soundError, 0) << c.fault;
+        EXPECT_EQ(readFile(out()), QByteArray("earlier")) << c.fault;
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2) << c.fault;
+    }
 }
 
 } // namespace

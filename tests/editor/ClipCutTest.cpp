@@ -45,6 +45,7 @@ TEST_F(ClipCut, CutsInPlaceToExactlyTheMarkedStretch) {
     EXPECT_EQ(s.front(), 16000);
     EXPECT_EQ(s.back(), std::int16_t(39999));
     EXPECT_EQ(commands.log().size(), 5);
+    EXPECT_EQ(commands.log().value(3), QStringLiteral("save  voice1 ") + song); // no scratch name
     EXPECT_EQ(files(), QStringList{QStringLiteral("song.wav")}); // no scratch file left
     EXPECT_TRUE(commands.openAliases().isEmpty());
 

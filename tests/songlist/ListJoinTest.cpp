@@ -1,4 +1,5 @@
 #include "songlist/ListJoin.h"
+#include "support/ReadFaults.h"
 #include "support/TestAudio.h"
 
 #include <QDir>
@@ -7,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <string>
 
 using namespace quaverly;
 using namespace quaverly::test;
@@ -134,6 +137,38 @@ TEST_F(ListJoin, FailuresLeaveNothingBehindAndKeepAnEarlierFile) {
     const auto cancelled = joinSongs({a, a}, path("out.wav"), [] { return false; });
     EXPECT_FALSE(cancelled.ok);
     EXPECT_EQ(readFile(path("out.wav")), QByteArray("earlier"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3); // no temporary
+}
+
+// A song that is converted (here stereo into a mono join) and fails half-way, after its first
+// block: the join fails naming the song and the cause, and never passes the rest off as its end.
+TEST_F(ListJoin, ASongThatFailsHalfWayFailsTheJoin) {
+    const QString a = song16("a.wav", 1, 8000, 100, 0);
+    const QString b = path("b.wav");
+    ASSERT_TRUE(writeFile(path("out.wav"), "earlier"));
+    const struct {
+        const char* fault;
+        std::function<bool()> inject;
+        const char* cause;
+    } cases[] = {
+        {"shrinks", [&] { return shrink(b, 44 + 20000 * 4); }, "ends after 20000 of its 40000"},
+        {"unreadable", [&] { return breakReadsOf(b) > 0; }, "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        if (std::string(c.fault) == "unreadable" && !kCanBreakReads)
+            continue;
+        ASSERT_TRUE(writeWav16(b, 2, 8000, staircase(40000, 2)));
+        int blocks = 0;
+        const auto r = joinSongs({a, b}, path("out.wav"), [&] {
+            // The first block is song a, the second the first 16384 frames of song b.
+            return ++blocks != 2 || c.inject();
+        });
+        EXPECT_FALSE(r.ok) << c.fault;
+        EXPECT_TRUE(r.error.startsWith(QLatin1String("b.wav: ")) &&
+                    r.error.contains(QLatin1String(c.cause)))
+            << c.fault << ": " << r.error.toStdString();
+        EXPECT_EQ(readFile(path("out.wav")), QByteArray("earlier")) << c.fault;
+    }
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3); // no temporary
 }
 

@@ -134,7 +134,8 @@ std::string lastErrorText();
 // its name: RIFF/WAVE (PCM 8/16/24/32-bit, float, extensible, A-law, ...) through libsndfile,
 // anything else as MPEG audio (MP3/MP2/MP1) through libmpg123, gapless. Output is interleaved
 // 16-bit signed little-endian PCM at the source rate, mono or stereo; a stream whose frames
-// change between mono and stereo is stereo throughout. The length is exact from the start.
+// change between mono and stereo is stereo throughout. The length is exact from the start, and a
+// decode that cannot reach it is an error, never padded: see BASS_ChannelGetData.
 // Errors: BASS_ERROR_INIT (no BASS_Init), BASS_ERROR_ILLPARAM (no path, no BASS_STREAM_DECODE,
 // offset or length not 0), BASS_ERROR_FILEOPEN (missing, unreadable or not a regular file),
 // BASS_ERROR_FILEFORM (empty, not a WAV file libsndfile reads, no two consecutive MPEG audio
@@ -161,7 +162,10 @@ BOOL BASS_StreamFree(HSTREAM handle);
 BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info);
 BOOL BASS_ChannelGetAttributes(DWORD handle, DWORD* freq, DWORD* volume, int* pan);
 // Decoding channels: up to `length` bytes of PCM, whole frames only (length is rounded down to
-// a multiple of the frame size); 0xFFFFFFFF on error or at the end (BASS_ERROR_ENDED).
+// a multiple of the frame size); 0xFFFFFFFF on error or at the end (BASS_ERROR_ENDED). When the
+// decoder stops before the length (a read error, a file that shrank or is damaged), the bytes it
+// decoded are delivered and then every call fails with BASS_ERROR_NOTAVAIL, lastErrorText()
+// naming the file and the cause, until BASS_ChannelSetPosition; the channel stays active.
 DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length);
 // Decoding channels: BASS_ACTIVE_PLAYING while data remains, BASS_ACTIVE_STOPPED (0) once all
 // of it has been delivered. Memory streams: BASS_ACTIVE_PLAYING from BASS_ChannelPlay until the

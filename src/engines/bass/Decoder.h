@@ -50,12 +50,11 @@ CFile openFileUtf8(const char* path);
 // Open functions: on failure they return null and have called setError() with the layer's code
 // (BASS_ERROR_FILEFORM, BASS_ERROR_FORMAT, BASS_ERROR_MEM, ...) and a readable text.
 
-// `file` is the opened file, positioned anywhere; the decoder takes it over. `path` only names
-// the file in error texts.
-
-// RIFF/WAVE files through libsndfile.
-std::unique_ptr<Decoder> openWavDecoder(CFile file, const char* path);
-// MPEG audio (layers I to III, MPEG 1, 2 and 2.5) through libmpg123.
+// RIFF/WAVE files through libsndfile, by the program's one reader (SndfileReader), which opens
+// `path` itself (a UTF-8 path).
+std::unique_ptr<Decoder> openWavDecoder(const char* path);
+// MPEG audio (layers I to III, MPEG 1, 2 and 2.5) through libmpg123. `file` is the opened file,
+// positioned anywhere; the decoder takes it over. `path` only names the file in error texts.
 std::unique_ptr<Decoder> openMpegDecoder(CFile file, const char* path);
 
 // 64-bit positioning of a stdio file on every platform.

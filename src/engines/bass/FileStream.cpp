@@ -2,7 +2,6 @@
 
 #include <QFileInfo>
 #include <QString>
-#include <QtGlobal>
 
 #include <algorithm>
 #include <bit>
@@ -56,16 +55,15 @@ std::unique_ptr<FileStream> FileStream::open(const char* path) {
         setError(BASS_ERROR_FILEFORM, std::string(path) + ": empty file");
         return nullptr;
     }
-    std::unique_ptr<Decoder> decoder = isRiffWave(head, got)
-                                           ? openWavDecoder(std::move(file), path)
-                                           : openMpegDecoder(std::move(file), path);
+    std::unique_ptr<Decoder> decoder =
+        isRiffWave(head, got) ? openWavDecoder(path) : openMpegDecoder(std::move(file), path);
     if (!decoder)
         return nullptr;
-    return std::make_unique<FileStream>(std::move(decoder));
+    return std::make_unique<FileStream>(std::move(decoder), path);
 }
 
-FileStream::FileStream(std::unique_ptr<Decoder> decoder)
-    : decoder_(std::move(decoder)),
+FileStream::FileStream(std::unique_ptr<Decoder> decoder, std::string name)
+    : decoder_(std::move(decoder)), name_(std::move(name)),
       frameBytes_(static_cast<DWORD>(decoder_->format().channels) * 2u),
       length_(decoder_->frames() * frameBytes_) {}
 
@@ -88,25 +86,32 @@ DWORD FileStream::getData(void* buffer, DWORD length) {
         setError(BASS_ERROR_ENDED, "the stream has ended");
         return 0xFFFFFFFFu;
     }
+    if (!failure_.empty()) {
+        setError(BASS_ERROR_NOTAVAIL, failure_);
+        return 0xFFFFFFFFu;
+    }
     const QWORD wanted = std::min<QWORD>(length - length % frameBytes_, length_ - position_);
     const std::size_t frames = static_cast<std::size_t>(wanted / frameBytes_);
     auto* out = static_cast<std::int16_t*>(buffer);
     const std::size_t decoded = decoder_->read(out, frames);
     if (decoded < frames) {
-        // A damaged file ends before the length found at open: keep the promise of length()
-        // with silence, so that a header written from the length stays true.
-        std::memset(out + decoded * decoder_->format().channels, 0,
-                    (frames - decoded) * frameBytes_);
-        if (!shortfallReported_) {
-            shortfallReported_ = true;
-            qWarning("sound layer: the decoder stopped %llu bytes early (%s); silence follows",
-                     static_cast<unsigned long long>(length_ - position_ - decoded * frameBytes_),
-                     decoder_->errorText().empty() ? "end of data" : decoder_->errorText().c_str());
+        // The decoder stopped before the length found at open (a read error, a file that shrank
+        // or is damaged): what it gave is delivered, then the stream fails. Silence in place of
+        // the rest would pass a broken decode off as a whole one.
+        const QWORD missing = length_ - position_ - decoded * frameBytes_;
+        failure_ = name_ + ": the sound stops " + std::to_string(missing) +
+                   " bytes before its end: " +
+                   (decoder_->errorText().empty() ? std::string("the data ends there")
+                                                  : decoder_->errorText());
+        if (decoded == 0) {
+            setError(BASS_ERROR_NOTAVAIL, failure_);
+            return 0xFFFFFFFFu;
         }
     }
     toLittleEndian(out, decoded * static_cast<std::size_t>(decoder_->format().channels));
-    position_ += wanted;
-    return static_cast<DWORD>(wanted);
+    const auto delivered = static_cast<DWORD>(decoded * frameBytes_);
+    position_ += delivered;
+    return delivered;
 }
 
 bool FileStream::setPosition(QWORD position) {
@@ -122,6 +127,7 @@ bool FileStream::setPosition(QWORD position) {
     }
     position_ = aligned;
     stopped_ = false;
+    failure_.clear();
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include "engines/bass/Decoder.h"
 
 #include <memory>
+#include <string>
 
 namespace quaverly::bass::detail {
 
@@ -16,16 +17,20 @@ public:
     // opened or holds no audio this layer reads.
     static std::unique_ptr<FileStream> open(const char* path);
 
-    explicit FileStream(std::unique_ptr<Decoder> decoder);
+    // `name` names the file in error texts.
+    FileStream(std::unique_ptr<Decoder> decoder, std::string name);
 
     BASS_CHANNELINFO info() const override;
-    // BASS_ACTIVE_PLAYING until every byte of length() has been delivered (or stop()).
+    // BASS_ACTIVE_PLAYING until every byte of length() has been delivered (or stop()); a stream
+    // whose decoder failed stays active, and getData() keeps saying why.
     DWORD isActive() const override;
     QWORD position() const override { return position_; }
-    // Exactly frames × channels × 2 bytes, known at open. The stream delivers exactly this
-    // many bytes: should the decoder fall short (a damaged file), the rest is silence.
+    // Exactly frames × channels × 2 bytes, known at open.
     QWORD length() const override { return length_; }
-    // Whole frames only: `length` is rounded down to a multiple of the frame size.
+    // Whole frames only: `length` is rounded down to a multiple of the frame size. Should the
+    // decoder stop before length() (a read error, a file that shrank or is damaged), what it
+    // decoded is delivered and from then on every call fails with BASS_ERROR_NOTAVAIL and a text
+    // naming the file and the cause, until setPosition().
     DWORD getData(void* buffer, DWORD length) override;
     // Any byte position up to length(); rounded down to a whole frame.
     bool setPosition(QWORD position) override;
@@ -35,11 +40,12 @@ public:
 
 private:
     std::unique_ptr<Decoder> decoder_;
+    std::string name_;
     DWORD frameBytes_;
     QWORD length_;
     QWORD position_ = 0;
     bool stopped_ = false;
-    bool shortfallReported_ = false;
+    std::string failure_; // why the decoder stopped early; empty while it has not
 };
 
 } // namespace quaverly::bass::detail

@@ -1,10 +1,10 @@
 #include "engines/encoder/Mp3Encode.h"
 
+#include "engines/util/AtomicFile.h"
 #include "engines/util/Handles.h"
+#include "engines/wav/SndfileReader.h"
 
 #include <QDir>
-#include <QFile>
-#include <QSaveFile>
 
 #include <lame/lame.h>
 #include <sndfile.h>
@@ -14,7 +14,6 @@
 #include <array>
 #include <cstdarg>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <type_traits>
@@ -72,80 +71,54 @@ QString lameErrorText(int code) {
     }
 }
 
-// A WAV source read through libsndfile. The file is opened with QFile (so paths work the same on
-// every platform and open errors read well) and handed to libsndfile as virtual I/O; the QFile
-// therefore outlives the SNDFILE handle (members are destroyed in reverse order).
+// A WAV source read through the program's one libsndfile reader, with the encoder's checks and
+// messages.
 class WavSource {
 public:
-    WavSource() = default;
-    WavSource(const WavSource&) = delete;
-    WavSource& operator=(const WavSource&) = delete;
-
     // Opens and checks the source; the error names the file and the cause.
     std::optional<QString> open(const QString& path) {
         path_ = path;
-        file_.setFileName(path);
-        if (!file_.exists())
-            return QStringLiteral("Cannot read \"%1\": the file does not exist").arg(shown(path));
-        if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-            return QStringLiteral("Cannot read \"%1\": %2").arg(shown(path), file_.errorString());
-        static SF_VIRTUAL_IO io{&vioLength, &vioSeek, &vioRead, &vioWrite, &vioTell};
-        snd_.reset(sf_open_virtual(&io, SFM_READ, &info_, &file_));
-        if (!snd_)
+        switch (reader_.open(path)) {
+        case SndfileReader::Opened::Ok:
+            break;
+        case SndfileReader::Opened::CannotOpen:
+            return QStringLiteral("Cannot read \"%1\": %2").arg(shown(path), reader_.cause());
+        case SndfileReader::Opened::NotSound:
             return QStringLiteral("Cannot read \"%1\": not a readable WAV file (%2)")
-                .arg(shown(path), QString::fromUtf8(sf_strerror(nullptr)).trimmed());
-        const int major = info_.format & SF_FORMAT_TYPEMASK;
+                .arg(shown(path), reader_.cause());
+        }
+        const SF_INFO& info = reader_.info();
+        const int major = info.format & SF_FORMAT_TYPEMASK;
         if (major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX && major != SF_FORMAT_RF64)
             return QStringLiteral("Cannot read \"%1\": not a WAV file").arg(shown(path));
-        if (info_.channels < 1 || info_.channels > 2)
+        if (info.channels < 1 || info.channels > 2)
             return QStringLiteral("Cannot encode \"%1\": it has %2 channels; only mono and stereo "
                                   "can be encoded")
                 .arg(shown(path))
-                .arg(info_.channels);
-        if (info_.samplerate <= 0)
+                .arg(info.channels);
+        if (info.samplerate <= 0)
             return QStringLiteral("Cannot read \"%1\": invalid sample rate").arg(shown(path));
-        if (info_.frames <= 0)
+        if (info.frames <= 0)
             return QStringLiteral("Cannot encode \"%1\": it contains no audio").arg(shown(path));
         return std::nullopt;
     }
 
-    int channels() const { return info_.channels; }
-    int sampleRate() const { return info_.samplerate; }
+    int channels() const { return reader_.info().channels; }
+    int sampleRate() const { return reader_.info().samplerate; }
 
-    // Reads up to `frames` interleaved float frames (full scale +-1); 0 at the end. A read error
-    // gives an error text instead.
+    // Reads up to `frames` interleaved float frames (full scale +-1); 0 at the end. A read error,
+    // or a file that ends before its announced frames, gives an error text instead.
     std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) {
-        const sf_count_t n = sf_readf_float(snd_.get(), dst, static_cast<sf_count_t>(frames));
+        const sf_count_t n = reader_.readFloats(dst, static_cast<sf_count_t>(frames));
         *got = n > 0 ? static_cast<std::size_t>(n) : 0;
-        if (file_.error() != QFileDevice::NoError)
-            return QStringLiteral("Cannot read \"%1\": %2").arg(shown(path_), file_.errorString());
-        if (n < 0 || sf_error(snd_.get()) != SF_ERR_NO_ERROR)
-            return QStringLiteral("Cannot read \"%1\": %2")
-                .arg(shown(path_), QString::fromUtf8(sf_strerror(snd_.get())));
+        if (n < 0)
+            return QStringLiteral("Cannot read \"%1\": %2").arg(shown(path_), reader_.cause());
         return std::nullopt;
     }
 
 private:
-    static QFile* of(void* user) { return static_cast<QFile*>(user); }
-    static sf_count_t vioLength(void* user) { return of(user)->size(); }
-    static sf_count_t vioSeek(sf_count_t offset, int whence, void* user) {
-        QFile* f = of(user);
-        const qint64 base = whence == SEEK_CUR ? f->pos() : whence == SEEK_END ? f->size() : 0;
-        if (base + offset < 0 || !f->seek(base + offset))
-            return -1;
-        return f->pos();
-    }
-    static sf_count_t vioRead(void* ptr, sf_count_t count, void* user) {
-        const qint64 n = of(user)->read(static_cast<char*>(ptr), count);
-        return n > 0 ? n : 0;
-    }
-    static sf_count_t vioWrite(const void*, sf_count_t, void*) { return 0; }
-    static sf_count_t vioTell(void* user) { return of(user)->pos(); }
-
     QString path_;
-    QFile file_;
-    SF_INFO info_{};
-    SndfilePtr snd_;
+    SndfileReader reader_;
 };
 
 // Streams interleaved float frames from one rate to another with libsoxr at high quality. soxr
@@ -211,10 +184,10 @@ private:
     double ratio_ = 1.0;
 };
 
-// libmp3lame set up like `lame -b N` for a source it need not resample, writing to a QSaveFile.
+// libmp3lame set up like `lame -b N` for a source it need not resample, writing to an AtomicFile.
 class LameWriter {
 public:
-    LameWriter(QSaveFile& out, const QString& target) : out_(out), target_(target) {}
+    LameWriter(AtomicFile& out, const QString& target) : out_(out), target_(target) {}
 
     // With `gapless` the tag frame must come out; without, LAME has no room for it (see
     // gaplessTagFits) and writes none.
@@ -303,9 +276,9 @@ public:
         std::vector<unsigned char> tag(tagSize);
         if (lame_get_lametag_frame(gf_.get(), tag.data(), tag.size()) != tagSize)
             return fail(QStringLiteral("the encoder's tag frame changed size"));
-        if (!out_.seek(0))
+        if (!out_.file().seek(0))
             return QStringLiteral("Cannot write \"%1\": %2")
-                .arg(shown(target_), out_.errorString());
+                .arg(shown(target_), out_.file().errorString());
         return write(tag.data(), static_cast<int>(tagSize));
     }
 
@@ -314,13 +287,14 @@ private:
         return QStringLiteral("Cannot encode \"%1\": %2").arg(shown(target_), cause);
     }
     std::optional<QString> write(const unsigned char* data, int size) {
-        if (size > 0 && out_.write(reinterpret_cast<const char*>(data), size) != size)
+        QString ignored;
+        if (size > 0 && !out_.write(reinterpret_cast<const char*>(data), size, &ignored))
             return QStringLiteral("Cannot write \"%1\": %2")
                 .arg(shown(target_), out_.errorString());
         return std::nullopt;
     }
 
-    QSaveFile& out_;
+    AtomicFile& out_;
     QString target_;
     LamePtr gf_;
     int channels_ = 1;
@@ -418,12 +392,11 @@ EncodeOutcome encodeWavToMp3(const QString& sourceWav, const QString& targetMp3,
                               .arg(*err));
     }
 
-    // QSaveFile writes into a temporary file in the target's folder (on Linux an unnamed one
-    // where the file system allows it) and renames it over the target in commit(). Destroyed
-    // without commit(), it removes the temporary file: every early return below leaves the
-    // target as it was.
-    QSaveFile out(targetMp3);
-    if (!out.open(QIODevice::WriteOnly))
+    // Destroyed without commit(), the AtomicFile removes its temporary file: every early return
+    // below leaves the target as it was.
+    AtomicFile out(targetMp3);
+    QString ignored; // the messages here are worded from out.errorString()
+    if (!out.open(&ignored))
         return failed(
             QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
 
@@ -474,7 +447,7 @@ EncodeOutcome encodeWavToMp3(const QString& sourceWav, const QString& targetMp3,
         return failed(*err);
     if (stop.stop_requested())
         return cancelled();
-    if (!out.commit())
+    if (!out.commit(&ignored))
         return failed(
             QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
     return {true, {}};

@@ -80,6 +80,12 @@ std::optional<std::uint64_t> parseMs(const QString& word) {
     return value;
 }
 
+// True when both name one existing file, whatever the spelling of the paths or links between.
+bool sameFile(const QFileInfo& a, const QString& b) {
+    const QFileInfo other(b);
+    return a.exists() && other.exists() && a == other;
+}
+
 } // namespace
 
 // One open file: its layout, its read-only handle and what is left of its sound.
@@ -298,6 +304,17 @@ int WaveCommands::doSave(const QStringList& words) {
         WavHeader::pcm(l.channels, l.sampleRate, l.bitsPerSample, static_cast<std::uint32_t>(total))
             .toBytes();
 
+    // The target may be a file that a device holds open. The saving device's own (the editor
+    // cuts a working copy in place) is let go just before the rename, which an open file would
+    // block on Windows, and read again afterwards. Another device's would lose its sound under
+    // it, so that save is refused.
+    const QFileInfo targetInfo(target);
+    for (const auto& entry : devices_)
+        if (entry.second.get() != dev && sameFile(targetInfo, entry.second->path))
+            return fail(mcierr::kFileNotSaved,
+                        QStringLiteral("%1 is open as %2").arg(target, entry.second->alias));
+    const bool ownFile = sameFile(targetInfo, dev->path);
+
     AtomicFile out(target);
     QString why;
     if (!out.open(&why))
@@ -322,8 +339,33 @@ int WaveCommands::doSave(const QStringList& words) {
             left -= static_cast<std::uint64_t>(want);
         }
     }
-    if (!out.commit(&why))
+    if (!ownFile) {
+        if (!out.commit(&why))
+            return fail(mcierr::kFileNotSaved, why);
+        return 0;
+    }
+
+    dev->file.close();
+    const bool saved = out.commit(&why);
+    // After a failed save the old file is still there, with the device's ranges in it.
+    if (!dev->file.open(QIODevice::ReadOnly)) {
+        const QString reopen =
+            dev->path + QStringLiteral(" cannot be read again: ") + dev->file.errorString();
+        if (!saved)
+            return fail(mcierr::kFileNotSaved, why + QStringLiteral("; ") + reopen);
+        // The sound is saved, but the device has lost its file: later saves fail to read.
+        return fail(mcierr::kFileRead, reopen);
+    }
+    if (!saved)
         return fail(mcierr::kFileNotSaved, why);
+    // The device's sound is now the saved file's, all of it behind the 44-byte header.
+    dev->layout.dataOffset = WavHeader::kSize;
+    dev->layout.dataSize = total;
+    dev->layout.fileSize = WavHeader::kSize + total;
+    dev->layout.canonical = true;
+    dev->kept.clear();
+    if (total > 0)
+        dev->kept.push_back({WavHeader::kSize, total});
     return 0;
 }
 

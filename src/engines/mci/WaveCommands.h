@@ -17,12 +17,16 @@
 // back the same way, and a position equal to that length means the very end of the sound.
 //
 // An edit never decodes or buffers the sound: it is kept as the list of byte ranges of the
-// source's sample data that are still in, and "save" copies those ranges in large blocks to a
-// temporary file beside the target, which then replaces the target by rename. The source file
-// is opened read-only and never written.
+// source's sample data that are still in, and "save" copies those ranges in large blocks through
+// an AtomicFile (a temporary file beside the target, synced and renamed over it). The source file
+// is opened read-only and never written in place. "save" may name the device's own file: its
+// read handle is let go just before the rename and the device goes on with the saved file. A
+// file that another device holds open cannot be the target.
 //
 // Every command either succeeds completely (0) or fails with an error code from MciErrors.h and
-// changes nothing: no device opened or closed, no range removed, no file written.
+// changes nothing: no device opened or closed, no range removed, no file written. (The one
+// exception: a save over the device's own file that succeeds but whose file then cannot be
+// opened again fails with kFileRead; the file is saved, and the device can no longer read it.)
 //
 // Threads: one object is used from one thread at a time; it starts no threads of its own.
 

@@ -1,12 +1,42 @@
 #include "engines/util/AtomicFile.h"
 
+#include <QFile>
 #include <QFileInfo>
 
-#include <filesystem>
-#include <system_error>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 namespace quaverly {
+namespace {
+
+// Forces the file's data to the disk and says why it could not. QSaveFile::commit() syncs too,
+// but ignores a failure; this one is checked first, so the second sync finds nothing to do.
+// On Windows the file handle is not at hand: there commit()'s own flush of the file buffers is
+// the sync.
+QString syncToDisk(QSaveFile& file) {
+#ifdef Q_OS_UNIX
+    const int fd = file.handle();
+    if (fd < 0)
+        return QStringLiteral("the file is not open");
+#ifdef Q_OS_LINUX
+    const int rc = ::fdatasync(fd);
+#else
+    const int rc = ::fsync(fd);
+#endif
+    if (rc != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+#else
+    (void)file;
+#endif
+    return {};
+}
+
+} // namespace
 
 AtomicFile::AtomicFile(QString target) : target_(std::move(target)) {}
 
@@ -14,61 +44,59 @@ AtomicFile::~AtomicFile() {
     discard();
 }
 
+bool AtomicFile::fail(const QString& cause, QString* error) {
+    cause_ = cause;
+    *error = QStringLiteral("%1: %2").arg(target_, cause);
+    return false;
+}
+
 bool AtomicFile::open(QString* error) {
-    const QFileInfo info(target_);
-    if (info.isDir()) {
+    discard();
+    cause_.clear();
+    if (QFileInfo(target_).isDir()) {
+        cause_ = QStringLiteral("it is a folder");
         *error = QStringLiteral("%1 is a folder").arg(target_);
         return false;
     }
-    temp_ = std::make_unique<QTemporaryFile>(info.absolutePath() + QStringLiteral("/.") +
-                                             info.fileName() + QStringLiteral(".XXXXXX.part"));
-    temp_->setAutoRemove(true);
-    if (!temp_->open()) {
-        *error = QStringLiteral("%1: %2").arg(target_, temp_->errorString());
-        temp_.reset();
-        return false;
+    file_ = std::make_unique<QSaveFile>(target_);
+    if (!file_->open(QIODevice::WriteOnly)) {
+        const QString cause = file_->errorString();
+        file_.reset();
+        return fail(cause, error);
     }
     return true;
 }
 
 bool AtomicFile::write(const char* data, qint64 bytes, QString* error) {
-    if (temp_->write(data, bytes) == bytes)
+    if (!file_)
+        return fail(QStringLiteral("not open"), error);
+    if (file_->write(data, bytes) == bytes)
         return true;
-    *error = QStringLiteral("%1: %2").arg(target_, temp_->errorString());
-    return false;
+    return fail(file_->errorString(), error);
 }
 
 bool AtomicFile::commit(QString* error) {
-    if (!temp_) {
-        *error = QStringLiteral("%1: not open").arg(target_);
-        return false;
+    if (!file_)
+        return fail(QStringLiteral("not open"), error);
+    // QSaveFile::commit() flushes its buffer while closing, but goes on to the rename when that
+    // flush fails: flushed here, a failure keeps the target as it was.
+    QString cause;
+    if (!file_->flush())
+        cause = file_->errorString();
+    else
+        cause = syncToDisk(*file_);
+    if (cause.isEmpty() && !file_->commit())
+        cause = file_->errorString();
+    if (!cause.isEmpty()) {
+        file_.reset(); // removes the temporary file
+        return fail(cause, error);
     }
-    if (!temp_->flush()) {
-        *error = QStringLiteral("%1: %2").arg(target_, temp_->errorString());
-        return false;
-    }
-    // A temporary file is private to its owner; the result keeps the permissions of the file
-    // it replaces, or gets those of an ordinary new file.
-    const QFileInfo existing(target_);
-    temp_->setPermissions(existing.exists() ? existing.permissions()
-                                            : QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                  QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    const QString from = temp_->fileName();
-    temp_->close();
-    std::error_code ec;
-    std::filesystem::rename(std::filesystem::path(from.toStdU16String()),
-                            std::filesystem::path(target_.toStdU16String()), ec);
-    if (ec) {
-        *error = QStringLiteral("%1: %2").arg(target_, QString::fromStdString(ec.message()));
-        return false; // the temporary file is removed with temp_
-    }
-    temp_->setAutoRemove(false);
-    temp_.reset();
+    file_.reset();
     return true;
 }
 
 void AtomicFile::discard() {
-    temp_.reset();
+    file_.reset();
 }
 
 bool copyFileAtomically(const QString& source, const QString& target, QString* error) {

@@ -1,15 +1,17 @@
 #pragma once
-// A file written under a temporary name beside its target and renamed into place by commit():
-// readers never see half a file, and a failure leaves whatever was at the target untouched.
+// The one way this program writes a file the user sees: under a temporary name beside its
+// target, forced to the disk, and renamed into place by commit(). Readers never see half a file,
+// and any failure (a write, the flush of the last buffered bytes, the sync, the rename) is
+// reported and leaves whatever was at the target untouched.
 
+#include <QSaveFile>
 #include <QString>
-#include <QTemporaryFile>
 
 #include <memory>
 
 namespace quaverly {
 
-// Owns the temporary file: destroyed without commit(), it removes it.
+// The single owner of a QSaveFile: destroyed without commit(), it removes the temporary file.
 // Not thread-safe; use from one thread.
 class AtomicFile {
 public:
@@ -18,28 +20,37 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    // Creates the temporary file in the target's folder.
+    // Creates the temporary file in the target's folder (on Linux an unnamed one where the file
+    // system allows it). An existing target that this user may not write is refused.
     bool open(QString* error);
-    // The temporary file, open for writing (and seeking) once open() succeeded.
-    QFile& file() { return *temp_; }
+    // The file being written, open for writing (and seeking) once open() succeeded. Writes past
+    // the buffer are reported by write(), commit() or a seek.
+    QSaveFile& file() { return *file_; }
     // Writes all of `bytes`; false with *error on a short write.
     bool write(const char* data, qint64 bytes, QString* error);
-    // Closes the temporary file and renames it over the target. The data is not forced to the
-    // disk first: that would cost seconds for long songs, and a rename over an existing file is
-    // flushed in order by the usual Linux file systems.
+    // Writes out what is buffered, forces the data to the disk and renames the file over the
+    // target. On failure the temporary file is removed and the target stays as it was. The sync
+    // costs about as long as the disk needs to take the file in; without it a crash soon after
+    // could leave an empty or partial file under the target's name.
     bool commit(QString* error);
     // Removes the temporary file now.
     void discard();
 
     const QString& target() const { return target_; }
+    // The cause of the last failure without the file's name, for callers that word their own
+    // messages; empty while nothing failed.
+    const QString& errorString() const { return cause_; }
 
 private:
+    bool fail(const QString& cause, QString* error);
+
     QString target_;
-    std::unique_ptr<QTemporaryFile> temp_;
+    std::unique_ptr<QSaveFile> file_;
+    QString cause_;
 };
 
-// Copies `source` over `target` through a temporary file: the target is replaced whole or,
-// on failure, left as it was.
+// Copies `source` over `target` through an AtomicFile: the target is replaced whole or, on
+// failure, left as it was.
 bool copyFileAtomically(const QString& source, const QString& target, QString* error);
 
 } // namespace quaverly

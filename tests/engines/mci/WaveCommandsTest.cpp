@@ -2,9 +2,11 @@
 
 #include "engines/mci/MciErrors.h"
 #include "mci/RampWav.h"
+#include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -194,6 +196,67 @@ TEST(WaveCommands, SavesReplaceTheTargetAndEditingGoesOn) {
     ASSERT_EQ(wave.send("close all"), 0);
     EXPECT_TRUE(wave.openAliases().isEmpty());
     EXPECT_EQ(wave.send("open " + src + " type waveaudio alias one"), 0) << "alias free again";
+}
+
+// Files of `folder` that this process still holds open although they have been replaced or
+// removed (Linux: /proc/self/fd); a rename over such a file fails on Windows.
+QStringList replacedButOpen(const QString& folder) {
+    QStringList out;
+#ifdef Q_OS_LINUX
+    const QString prefix = QFileInfo(folder).canonicalFilePath() + "/";
+    for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::System | QDir::Files)) {
+        const QString target = fd.symLinkTarget();
+        if (target.startsWith(prefix) && target.endsWith(" (deleted)"))
+            out << target;
+    }
+#else
+    Q_UNUSED(folder);
+#endif
+    return out;
+}
+
+// The editor cuts a working copy in place: "save" onto the file the device has open lets go of
+// it before the rename and goes on with the saved file; a failed save keeps the old one.
+TEST(WaveCommands, SavesOverItsOwnFileAndGoesOnFromTheSavedOne) {
+    QTemporaryDir dir;
+    const QString src = dir.filePath("song.wav"), check = dir.filePath("check.wav");
+    const ramp::Format f = kMono16_8k;
+    ASSERT_TRUE(ramp::write(src, ramp::wav(f, 8000)));
+
+    WaveCommands wave;
+    ASSERT_EQ(wave.send("open " + src + " type waveaudio alias one"), 0);
+    ASSERT_EQ(wave.send("open " + src + " type waveaudio alias two"), 0);
+    ASSERT_EQ(wave.send("delete one from 0 to 250"), 0);
+    // "two" would lose its sound under it.
+    EXPECT_EQ(wave.send("save one " + src), mcierr::kFileNotSaved);
+    EXPECT_TRUE(ramp::read(src) == ramp::wav(f, 8000));
+    ASSERT_EQ(wave.send("close two"), 0);
+
+    ASSERT_EQ(wave.send("save one " + src), 0) << wave.lastError().toStdString();
+    EXPECT_TRUE(ramp::read(src) == ramp::header(f, 12000) + ramp::frames(f, 2000, 6000));
+    EXPECT_EQ(replacedButOpen(dir.path()), QStringList{});
+    // Positions are the saved sound's: 250 ms more off the front.
+    ASSERT_EQ(wave.send("delete one from 0 to 250"), 0);
+    ASSERT_EQ(wave.send("save one " + src), 0) << wave.lastError().toStdString();
+    EXPECT_TRUE(ramp::read(src) == ramp::header(f, 8000) + ramp::frames(f, 4000, 4000));
+
+    if (!quaverly::test::kCanLimitFileSize)
+        return;
+    // A disk that takes 1000 bytes: the save of 8044 fails, the device reads the old file again.
+    const auto codes = quaverly::test::withFileSizeLimit(1000, [&] {
+        const int failed = wave.send("save one " + src);
+        const int deleted = wave.send("delete one from 0 to 490"); // 80 frames are left
+        return QStringLiteral("%1 %2 %3")
+            .arg(failed)
+            .arg(deleted)
+            .arg(wave.send("save one " + check));
+    });
+    ASSERT_TRUE(codes);
+    EXPECT_EQ(*codes, QStringLiteral("%1 0 0").arg(mcierr::kFileNotSaved));
+    EXPECT_TRUE(ramp::read(src) == ramp::header(f, 8000) + ramp::frames(f, 4000, 4000));
+    EXPECT_TRUE(ramp::read(check) == ramp::header(f, 160) + ramp::frames(f, 7920, 80));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList({"check.wav", "song.wav"}));
 }
 
 // Files an error case can name: %SRC% (1000 ms of 8 kHz 16-bit stereo, open as voice1), %OUT%

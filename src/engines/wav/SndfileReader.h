@@ -1,0 +1,71 @@
+#pragma once
+// The one libsndfile reader of the program, for WAV files and whatever else libsndfile reads.
+// The file is opened by path with QFile (paths behave alike on every platform, and a failed open
+// says why) and handed to libsndfile through one virtual-I/O adapter. The adapter keeps the
+// file's read error, so a read that fails is reported with its cause instead of passing for the
+// end of the file; a file that ends before the frames its header announced (it shrank, or it is
+// damaged) is reported as well.
+//
+// Not thread-safe; one reader per thread.
+
+#include "engines/util/Handles.h"
+
+#include <QFile>
+#include <QString>
+
+#include <sndfile.h>
+
+namespace quaverly {
+
+class SndfileReader {
+public:
+    enum class Opened {
+        Ok,
+        CannotOpen, // missing, not a file, or the system refused it
+        NotSound,   // libsndfile does not read it
+    };
+
+    SndfileReader() = default;
+    SndfileReader(const SndfileReader&) = delete; // libsndfile holds its address
+    SndfileReader& operator=(const SndfileReader&) = delete;
+
+    // Opens `path`; on failure error() tells why.
+    Opened open(const QString& path);
+
+    // Format, rate, channels and frames, as libsndfile found them at open.
+    const SF_INFO& info() const { return info_; }
+    qint64 fileSize() const { return file_.size(); }
+
+    // Read up to `frames` interleaved frames into `out`: 16-bit as libsndfile scales them
+    // (8-bit: (u - 128) x 256; deeper samples lose their low bits), or float with full scale +-1.
+    // Fewer only at the end of the sound; -1 on a read error, or when the file ends before the
+    // frames announced, with error() set.
+    sf_count_t readShorts(short* out, sf_count_t frames);
+    sf_count_t readFloats(float* out, sf_count_t frames);
+    // Positions at `frame` (0 to info().frames); false with error() set.
+    bool seek(sf_count_t frame);
+
+    // The cause of the last failure, without the file's name; empty while nothing failed.
+    const QString& cause() const { return cause_; }
+    // The file's name and the cause, for messages.
+    QString error() const;
+
+private:
+    template <typename T, typename Read> sf_count_t read(T* out, sf_count_t frames, Read read);
+    bool fail(const QString& cause);
+
+    static sf_count_t vioLength(void* user);
+    static sf_count_t vioSeek(sf_count_t offset, int whence, void* user);
+    static sf_count_t vioRead(void* ptr, sf_count_t count, void* user);
+    static sf_count_t vioWrite(const void* ptr, sf_count_t count, void* user);
+    static sf_count_t vioTell(void* user);
+
+    QFile file_; // outlives snd_, which reads through it (members go in reverse order)
+    SndfilePtr snd_;
+    SF_INFO info_{};
+    sf_count_t position_ = 0; // the frame the next read starts at
+    QString readError_;       // the file's first failed read, kept by vioRead
+    QString cause_;
+};
+
+} // namespace quaverly
