@@ -248,7 +248,7 @@ private:
             const std::size_t got = read(scratch.data(), n);
             frames -= got;
             if (got < n)
-                return true; // past the decodable end: the stream pads with silence
+                return true; // past the decodable end: the next read comes up short and fails
         }
         return true;
     }
