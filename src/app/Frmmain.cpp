@@ -89,7 +89,27 @@ void Frmmain::connectSubsystems() {
     services.baseFolder = [this] { return BaseFolder; };
     services.outBitRate = [this] { return OutBitRate; };
     songList = new SongListHandlers(*Framewav, std::move(services), this);
-    connect(songList, &SongListHandlers::editorReset, Frame3, &EditSongFrame::idle);
+
+    listPlayer =
+        new ListPlaybackHandlers(*Framewav, {&dialogs_, MMCPlayList, &PlayIndex, &ListMode}, this);
+
+    EditorServices edit;
+    edit.dialogs = &dialogs_;
+    edit.MMCEdit = MMCEdit;
+    edit.MMCPlayList = MMCPlayList;
+    edit.ListMode = &ListMode;
+    edit.MarkIn = &MarkIn;
+    edit.MarkOut = &MarkOut;
+    edit.selectedCopy = [this] { return Framewav->workingCopy(Framewav->ListIndex()); };
+    edit.selectedName = [this] {
+        const QListWidgetItem* item = Framewav->List1->item(Framewav->ListIndex());
+        return item ? item->text() : QString();
+    };
+    edit.hideListPlayer = [this] { listPlayer->giveWayToEditor(); };
+    editor = new EditorHandlers(*Frame3, std::move(edit), this);
+    connect(Framewav->List1, &QListWidget::itemDoubleClicked, editor,
+            &EditorHandlers::List1_DblClick);
+    connect(songList, &SongListHandlers::editorReset, editor, &EditorHandlers::reset);
 
     ConvertServices convert;
     convert.window = this;
@@ -149,14 +169,10 @@ void Frmmain::Form_Load() {
     Framewav->Label6->setText(QStringLiteral("Click to Play\r\nDouble Click to Edit"));
     Framewav->Label8->setText(QLatin1String(kMakerName));
 
-    // 7. Nothing to play or edit yet. "Play List" goes with the list player's buttons: there
-    // is no list playback for it to choose the mode of.
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             Framewav->Check1, Framewav->CmdFoward, Framewav->CmdPause, Framewav->CmdPlay,
-             Framewav->CmdStop, Framewav->CmdNext, Frame3->SliderEdit, Frame3->CmdEditPlay,
-             Frame3->CmdEditStop, Frame3->CmdMarkin, Frame3->CmdMarkOut, Frame3->CmdEditDone}) {
-        w->setEnabled(false);
-    }
+    // 7. Nothing to play or edit yet.
+    for (QPushButton* b : Framewav->playerButtons())
+        b->setEnabled(false);
+    editor->reset(false);
 
     // 8. The Audio Edit panel first, without its player and editor frames.
     showPanel(Framewav);

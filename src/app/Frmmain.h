@@ -13,9 +13,11 @@
 #include "convert/ConvertHandlers.h"
 #include "convert/ConvertPanel.h"
 #include "editor/EditSongFrame.h"
+#include "editor/EditorHandlers.h"
 #include "engines/mci/MciPlayer.h"
 #include "recorder/RecorderPanel.h"
 #include "songlist/AudioEditPanel.h"
+#include "songlist/ListPlaybackHandlers.h"
 #include "songlist/SongListHandlers.h"
 #include "ui/BusyWindow.h"
 #include "ui/Dialogs.h"
@@ -75,6 +77,10 @@ public:
     SettingsHandlers* settings;
     // What the song list's buttons do.
     SongListHandlers* songList;
+    // List playback in "Play Control".
+    ListPlaybackHandlers* listPlayer;
+    // The clip editor in "Edit Song".
+    EditorHandlers* editor;
     // What the convert panel's buttons do.
     ConvertHandlers* converter;
 

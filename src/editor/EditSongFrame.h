@@ -17,9 +17,6 @@ class EditSongFrame final : public QGroupBox {
 public:
     explicit EditSongFrame(QWidget* parent = nullptr);
 
-    // Play, Stop and the two marks go idle (disabled); with `hide` the frame goes too.
-    void idle(bool hide);
-
     QSlider* SliderEdit;
     QLabel* Lbltotal;
     QPushButton* CmdEditPlay;

@@ -97,6 +97,16 @@ void AudioEditPanel::placeEditFrame(QWidget* frame) {
     frame->setGeometry(kEditFrameRect);
 }
 
+int AudioEditPanel::ListIndex() const {
+    const QList<QListWidgetItem*> selected = List1->selectedItems();
+    return selected.isEmpty() ? -1 : List1->row(selected.constFirst());
+}
+
+QString AudioEditPanel::workingCopy(int row) const {
+    const QListWidgetItem* item = List1->item(row);
+    return item ? item->data(kWorkingCopyRole).toString() : QString();
+}
+
 bool AudioEditPanel::checkBitRate(int kbps) {
     QAbstractButton* option = bitRateGroup->button(kbps);
     if (!option) {

@@ -20,7 +20,19 @@ namespace quaverly {
 class AudioEditPanel final : public QGroupBox {
     Q_OBJECT
 public:
+    // Every song item carries the path of its own working copy under this role.
+    static constexpr int kWorkingCopyRole = Qt::UserRole;
+
     explicit AudioEditPanel(QWidget* parent = nullptr);
+
+    // The selected song's row, -1 when none is selected.
+    int ListIndex() const;
+    // The working copy of the song at `row`; empty when there is no such row.
+    QString workingCopy(int row) const;
+    // The list player's five buttons, from left to right.
+    QList<QPushButton*> playerButtons() const {
+        return {CmdFoward, CmdPause, CmdPlay, CmdStop, CmdNext};
+    }
 
     // Puts the clip editor's frame in the place kept for it, below "Play Control".
     void placeEditFrame(QWidget* frame);

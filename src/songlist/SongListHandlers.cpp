@@ -71,7 +71,7 @@ bool SongListHandlers::addSong(const QString& picked, const QString& busyText) {
         return false;
     }
     auto* item = new QListWidgetItem(songNameFor(picked));
-    item->setData(kWorkingCopyRole, copy);
+    item->setData(AudioEditPanel::kWorkingCopyRole, copy);
     item->setToolTip(picked);
     panel_.List1->addItem(item);
     return true;
@@ -86,12 +86,11 @@ void SongListHandlers::stopAndClosePlayers() {
 
 void SongListHandlers::Cmdremove_Click() {
     stopAndClosePlayers();
-    QListWidgetItem* item = panel_.List1->currentRow() >= 0 ? panel_.List1->currentItem() : nullptr;
-    if (item && item->isSelected() &&
-        s_.dialogs->question(
-            QStringLiteral("Deleting"),
-            QStringLiteral("Are you sure you want to delete %1 ?").arg(item->text()))) {
-        const QString copy = item->data(kWorkingCopyRole).toString();
+    QListWidgetItem* item = panel_.List1->item(panel_.ListIndex());
+    if (item && s_.dialogs->question(
+                    QStringLiteral("Deleting"),
+                    QStringLiteral("Are you sure you want to delete %1 ?").arg(item->text()))) {
+        const QString copy = item->data(AudioEditPanel::kWorkingCopyRole).toString();
         if (QFile::exists(copy) && !QFile::remove(copy)) {
             s_.dialogs->tell(
                 tr("The working copy of %1 could not be deleted, so the song stays in the "
@@ -108,15 +107,15 @@ void SongListHandlers::Cmdremove_Click() {
 void SongListHandlers::List1_Click() {
     stopAndClosePlayers();
     emit editorReset(true);
-    // "Play Control" shows; its buttons stay disabled while there is no list playback to run
-    // them, since an enabled button that does nothing misleads.
+    for (QPushButton* b : panel_.playerButtons())
+        b->setEnabled(true);
     panel_.Frame2->setVisible(true);
 }
 
 QStringList SongListHandlers::workingCopies() const {
     QStringList copies;
     for (int i = 0; i < panel_.List1->count(); ++i)
-        copies << panel_.List1->item(i)->data(kWorkingCopyRole).toString();
+        copies << panel_.workingCopy(i);
     return copies;
 }
 

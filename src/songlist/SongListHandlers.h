@@ -1,7 +1,8 @@
 #pragma once
 // What the song list's buttons do: adding and removing songs, a click on a song, and saving the
 // list as one WAV or MP3 file. Every song owns one working copy in the working folder, whose
-// path the list item carries (Qt::UserRole), so songs of the same name never share audio.
+// path the list item carries (AudioEditPanel::kWorkingCopyRole), so songs of the same name never
+// share audio.
 //
 // Threads: UI thread only.
 
@@ -39,8 +40,6 @@ struct SongListServices {
 class SongListHandlers final : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kWorkingCopyRole = Qt::UserRole;
-
     SongListHandlers(AudioEditPanel& panel, SongListServices services, QObject* parent = nullptr);
 
     // "ADD": asks for one WAV or MP3 file and appends it as a song.

@@ -82,8 +82,8 @@ TEST_F(FrmmainTest, StartsOnTheAudioEditPanelReadyForSongs) {
 
     // Nothing to play or edit yet; the list's own buttons work.
     for (const char* name :
-         {"Check1", "CmdFoward", "CmdPause", "CmdPlay", "CmdStop", "CmdNext", "SliderEdit",
-          "CmdEditPlay", "CmdEditStop", "CmdMarkin", "CmdMarkOut", "CmdEditDone"}) {
+         {"CmdFoward", "CmdPause", "CmdPlay", "CmdStop", "CmdNext", "SliderEdit", "CmdEditPlay",
+          "CmdEditStop", "CmdMarkin", "CmdMarkOut", "CmdEditDone"}) {
         EXPECT_FALSE(child(*w, name)->isEnabled()) << name;
     }
     for (const char* name : {"CmdAdd", "Cmdremove", "CmdIns", "CmdSaveWav", "CmdSaveList"}) {

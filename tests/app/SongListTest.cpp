@@ -61,9 +61,7 @@ protected:
         return p;
     }
 
-    QString copyOf(int row) const {
-        return list->item(row)->data(SongListHandlers::kWorkingCopyRole).toString();
-    }
+    QString copyOf(int row) const { return w->Framewav->workingCopy(row); }
     QStringList texts() const {
         QStringList t;
         for (int i = 0; i < list->count(); ++i)
@@ -165,16 +163,17 @@ TEST_F(SongList, RemovesOnlyTheChosenSongAndItsOwnCopy) {
     EXPECT_EQ(readFile(second), readFile(a)); // the equal song keeps its audio
 }
 
-TEST_F(SongList, AClickOnASongShowsThePlayerWithoutEnablingButtonsThatCannotAct) {
+TEST_F(SongList, AClickOnASongWakesTheListPlayer) {
     add(wav("a.wav", 1, 8000, 10, 0));
     list->setCurrentRow(0);
     emit list->itemClicked(list->item(0));
     EXPECT_FALSE(w->findChild<QWidget*>("Frame2")->isHidden());
     EXPECT_TRUE(w->findChild<QWidget*>("Frame3")->isHidden());
-    // No list playback and no cut yet: none of these may be enabled while it does nothing.
+    for (const char* name : {"CmdFoward", "CmdPause", "CmdPlay", "CmdStop", "CmdNext"})
+        EXPECT_TRUE(w->findChild<QWidget*>(name)->isEnabled()) << name;
+    // The editor's player has let go of its song: none of its controls could act.
     for (const char* name :
-         {"Check1", "CmdFoward", "CmdPause", "CmdPlay", "CmdStop", "CmdNext", "CmdEditDone",
-          "CmdEditPlay", "CmdEditStop", "CmdMarkin", "CmdMarkOut"})
+         {"SliderEdit", "CmdEditPlay", "CmdEditStop", "CmdMarkin", "CmdMarkOut", "CmdEditDone"})
         EXPECT_FALSE(w->findChild<QWidget*>(name)->isEnabled()) << name;
 }
 

@@ -1,0 +1,66 @@
+#pragma once
+// List playback: the "Play Control" frame plays the songs' working copies through the list
+// player, from the selected song on, and with "Play List" ticked on through the rest of the list.
+// "Next" and "Foward" play the song after or before the one playing (or the selection while
+// nothing plays); "Pause" holds the song and, pressed again, goes on from the same sample.
+//
+// Timer1 (500 ms) enables the five buttons while the clip editor has no song open and the list
+// is not empty, and keeps "Next" and "Foward" to where there is a song to go to.
+//
+// Threads: UI thread only; the player's Done arrives there.
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+namespace quaverly {
+
+class AudioEditPanel;
+class Dialogs;
+class MciPlayer;
+
+// What the window lends list playback.
+struct ListPlaybackServices {
+    Dialogs* dialogs = nullptr;
+    MciPlayer* MMCPlayList = nullptr;
+    int* PlayIndex = nullptr;          // the window's PlayIndex
+    const QString* ListMode = nullptr; // the window's ListMode: "Edit" while a song is edited
+};
+
+class ListPlaybackHandlers final : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kTimerMs = 500;
+
+    ListPlaybackHandlers(AudioEditPanel& panel, ListPlaybackServices services,
+                         QObject* parent = nullptr);
+
+    void CmdPlay_Click();
+    void CmdStop_Click();
+    void CmdPause_Click();
+    void CmdNext_Click();
+    void CmdFoward_Click();
+    // Starts the song at PlayIndex and moves PlayIndex on; past the last song the player stops
+    // and closes.
+    void PlayNext();
+    // The song has played to its end: with "Play List" ticked the next one starts.
+    void MMCPlayList_Done(int notifyCode);
+    void Timer1_Timer();
+    // The clip editor takes the frame's place: the five buttons go and so does the frame.
+    void giveWayToEditor();
+
+    QTimer* Timer1;
+
+private:
+    // Plays the song at `row` as "Play" would for a selection there.
+    void playFrom(int row);
+    // The row the list player plays or holds, else the selection.
+    int currentRow() const;
+
+    AudioEditPanel& panel_;
+    ListPlaybackServices s_;
+    int playingRow_ = -1; // the row the player was last started on
+    bool paused_ = false; // "Pause" holds the song the player has open
+};
+
+} // namespace quaverly

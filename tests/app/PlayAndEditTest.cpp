@@ -1,0 +1,305 @@
+// List playback and the clip editor driven through the real window on the virtual sound device
+// (its clock runs ten times faster than real time), with staircase songs so that every cut
+// boundary can be checked to the sample.
+#include "app/Frmmain.h"
+#include "editor/TimeText.h"
+#include "support/AppFixture.h"
+#include "support/ScriptedDialogs.h"
+#include "support/TestAudio.h"
+
+#include <QListWidget>
+#include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+using namespace quaverly;
+using namespace quaverly::test;
+
+namespace {
+
+class PlayAndEdit : public AppFixture {
+protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        w = std::make_unique<Frmmain>(dialogs);
+        w->show();
+        list = w->Framewav->List1;
+    }
+
+    // Adds a mono 8 kHz staircase song of `frames` frames through "ADD".
+    void addSong(const QString& name, int frames) {
+        const QString file = path(name + ".wav");
+        ASSERT_TRUE(writeWav16(file, 1, 8000, staircase(std::size_t(frames), 1, 0)));
+        dialogs.queueFile(file);
+        click(*w, "CmdAdd");
+    }
+    // Adds songs of `frames` frames each; the list player's buttons wake at the next tick.
+    void addSongs(int count, int frames) {
+        for (int i = 1; i <= count; ++i)
+            addSong(QStringLiteral("song%1").arg(i), frames);
+        w->listPlayer->Timer1_Timer();
+    }
+
+    void open(int row) {
+        list->setCurrentRow(row);
+        emit list->itemDoubleClicked(list->item(row));
+    }
+    bool enabled(const char* name) const { return child(*w, name)->isEnabled(); }
+    // A click on a list player button after the timer has had its say on the selection.
+    void press(const char* name) {
+        w->listPlayer->Timer1_Timer();
+        click(*w, name);
+    }
+
+    ScriptedDialogs dialogs;
+    std::unique_ptr<Frmmain> w;
+    QListWidget* list = nullptr;
+};
+
+TEST(TimeText, RoundsHalvesToTheEvenSecondAndWrapsAtADay) {
+    const struct {
+        qint64 ms;
+        qint64 seconds;
+        const char* text;
+    } cases[] = {{0, 0, "00:00:00"},           {2500, 2, "00:00:02"},
+                 {3500, 4, "00:00:04"},        {2501, 3, "00:00:03"},
+                 {150500, 150, "00:02:30"},    {151500, 152, "00:02:32"},
+                 {86399499, 86399, "23:59:59"}, {90061000, 90061, "01:01:01"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(wholeSeconds(c.ms), c.seconds) << c.ms;
+        EXPECT_EQ(timeText(c.ms), QLatin1String(c.text)) << c.ms;
+    }
+}
+
+TEST_F(PlayAndEdit, PlayListPlaysOnFromTheSelectionSelectingEachSongAsItStarts) {
+    addSongs(5, 2000); // 0.25 s of sound each
+    QCheckBox* playList = w->Framewav->Check1;
+    for (const bool ticked : {true, false}) {
+        playList->setChecked(ticked);
+        QStringList started;
+        const auto watch = QObject::connect(list, &QListWidget::currentRowChanged, [&](int row) {
+            started << QStringLiteral("%1:%2").arg(row).arg(
+                w->MMCPlayList->FileName() == w->Framewav->workingCopy(row));
+        });
+        list->setCurrentRow(2);
+        started.clear();
+        click(*w, "CmdPlay");
+        EXPECT_TRUE(w->MMCPlayList->isPlaying());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w->MMCPlayList->isPlaying(); }, 10000));
+        QTest::qWait(100); // a next song would have started by now
+        QObject::disconnect(watch);
+        if (ticked) {
+            // Songs 3, 4 and 5, each selected as it started; then the player let go.
+            EXPECT_EQ(started, (QStringList{"3:1", "4:1"}));
+            EXPECT_FALSE(w->MMCPlayList->isOpen());
+            EXPECT_EQ(w->PlayIndex, 5);
+        } else {
+            EXPECT_TRUE(started.isEmpty());
+            EXPECT_TRUE(w->MMCPlayList->isOpen()); // at the end of song 3
+            EXPECT_EQ(w->PlayIndex, 3);
+        }
+        EXPECT_EQ(w->Framewav->ListIndex(), ticked ? 4 : 2);
+    }
+    EXPECT_TRUE(dialogs.messageTexts().isEmpty());
+}
+
+TEST_F(PlayAndEdit, PlayWithoutASelectionAsksForOne) {
+    addSongs(1, 800);
+    list->clearSelection();
+    click(*w, "CmdPlay");
+    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Please select the song to play"});
+    EXPECT_FALSE(w->MMCPlayList->isOpen());
+}
+
+TEST_F(PlayAndEdit, PauseResumesFromTheSameSampleAndNextAndFowardMoveAlong) {
+    addSongs(3, 80000); // 10 s of sound, 1 s at the test clock
+    list->setCurrentRow(1);
+    click(*w, "CmdPlay");
+    QTest::qWait(150);
+    click(*w, "CmdPause");
+    const qint64 held = w->MMCPlayList->Position();
+    EXPECT_GT(held, 0);
+    QTest::qWait(150);
+    EXPECT_EQ(w->MMCPlayList->Position(), held);
+    click(*w, "CmdPause");
+    EXPECT_TRUE(w->MMCPlayList->isPlaying());
+    QTest::qWait(100);
+    EXPECT_GT(w->MMCPlayList->Position(), held);
+
+    press("CmdNext");
+    EXPECT_EQ(w->MMCPlayList->FileName(), w->Framewav->workingCopy(2));
+    EXPECT_EQ(w->Framewav->ListIndex(), 2);
+    press("CmdFoward");
+    press("CmdFoward");
+    EXPECT_EQ(w->MMCPlayList->FileName(), w->Framewav->workingCopy(0));
+    EXPECT_TRUE(w->MMCPlayList->isPlaying());
+    click(*w, "CmdStop");
+    EXPECT_FALSE(w->MMCPlayList->isPlaying());
+    EXPECT_TRUE(w->MMCPlayList->isOpen());
+}
+
+TEST_F(PlayAndEdit, TheTimerEnablesTheButtonsAsTheSelectionAndTheEditorAllow) {
+    EXPECT_EQ(w->listPlayer->Timer1->interval(), 500);
+    EXPECT_TRUE(w->listPlayer->Timer1->isActive());
+    addSongs(5, 800);
+    const struct {
+        int selected;
+        const char* mode;
+        bool play, next, foward;
+    } cases[] = {
+        {4, "", true, false, true},   {0, "", true, true, false}, {-1, "", true, false, false},
+        {2, "", true, true, true},    {2, "Edit", false, true, true},
+        {4, "Edit", false, false, true},
+    };
+    for (const auto& c : cases) {
+        for (QPushButton* b : w->Framewav->playerButtons())
+            b->setEnabled(false);
+        list->clearSelection();
+        if (c.selected >= 0)
+            list->setCurrentRow(c.selected);
+        w->ListMode = QLatin1String(c.mode);
+        w->listPlayer->Timer1_Timer();
+        const QString what = QStringLiteral("%1 %2").arg(c.selected).arg(c.mode);
+        for (const char* name : {"CmdPlay", "CmdPause", "CmdStop"})
+            EXPECT_EQ(enabled(name), c.play) << name << " " << what.toStdString();
+        EXPECT_EQ(enabled("CmdNext"), c.next) << what.toStdString();
+        EXPECT_EQ(enabled("CmdFoward"), c.foward) << what.toStdString();
+    }
+}
+
+TEST_F(PlayAndEdit, OpeningASongShowsItsLengthAndMarksAndHidesTheListPlayer) {
+    // 150.5 s and 151.5 s at 8 kHz: the half goes to the even second.
+    addSong("a", 1204000);
+    addSong("b", 1212000);
+    w->listPlayer->Timer1_Timer();
+    list->setCurrentRow(0);
+    click(*w, "CmdPlay");
+    EXPECT_TRUE(w->MMCPlayList->isPlaying());
+    for (const auto& [row, seconds, text] :
+         {std::tuple{0, 150, "00:02:30"}, std::tuple{1, 152, "00:02:32"}}) {
+        w->MarkIn = 7;
+        open(row);
+        EXPECT_FALSE(w->MMCPlayList->isOpen()); // the list player let go first
+        EXPECT_TRUE(w->MMCEdit->isOpen());
+        EXPECT_FALSE(w->MMCEdit->isPlaying());
+        EXPECT_EQ(w->Frame3->SliderEdit->maximum(), seconds);
+        EXPECT_EQ(w->Frame3->Lbltotal->text(), text);
+        EXPECT_EQ(w->Frame3->Lblout->text(), text);
+        EXPECT_EQ(w->Frame3->Lblin->text(), "00:00:00");
+        EXPECT_EQ(w->MarkIn, 0);
+        EXPECT_EQ(w->MarkOut, w->MMCEdit->Length());
+        EXPECT_EQ(w->ListMode, "Edit");
+    }
+    for (const char* name :
+         {"SliderEdit", "CmdEditPlay", "CmdEditStop", "CmdMarkin", "CmdMarkOut", "CmdEditDone"})
+        EXPECT_TRUE(enabled(name)) << name;
+    for (QPushButton* b : w->Framewav->playerButtons())
+        EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+    EXPECT_TRUE(w->Frame3->isVisible());
+    EXPECT_FALSE(w->Framewav->Frame2->isVisible());
+
+    // The position shows at each status notification; the slider plays from its second.
+    w->editor->MMCEdit_StatusUpdate();
+    EXPECT_EQ(w->Frame3->Lbltotal->text(), "00:00:00");
+    w->Frame3->SliderEdit->setValue(42);
+    w->editor->SliderEdit_Click();
+    EXPECT_TRUE(w->MMCEdit->isPlaying());
+    EXPECT_GE(w->MMCEdit->Position(), 42000);
+    EXPECT_LT(w->MMCEdit->Position(), 43000);
+    click(*w, "CmdEditStop");
+    const qint64 stopped = w->MMCEdit->Position();
+    click(*w, "CmdMarkin");
+    EXPECT_EQ(w->MarkIn, stopped);
+    EXPECT_EQ(w->Frame3->Lblin->text(), "00:00:42");
+
+    // A double click with no song selected opens nothing.
+    list->clearSelection();
+    w->editor->List1_DblClick();
+    EXPECT_EQ(w->MMCEdit->FileName(), w->Framewav->workingCopy(1));
+    EXPECT_EQ(w->MarkIn, stopped);
+}
+
+TEST_F(PlayAndEdit, DoneCutsTheWorkingCopyToTheMarksWithTheCommandTexts) {
+    addSong("ten", 80000); // 10 s
+    const QString copy = w->Framewav->workingCopy(0);
+    const QByteArray song = readFile(copy);
+    open(0);
+
+    // Right after opening the marks span the whole song: it stays as it is.
+    click(*w, "CmdEditDone");
+    EXPECT_EQ(readFile(copy), song);
+    EXPECT_EQ(w->ListMode, "Play");
+    for (const char* name :
+         {"SliderEdit", "CmdEditPlay", "CmdEditStop", "CmdMarkin", "CmdMarkOut", "CmdEditDone"})
+        EXPECT_FALSE(enabled(name)) << name;
+
+    // 2 s to 5 s: the five texts, and the clip's samples from frame 16000 to 40000.
+    open(0);
+    w->MarkIn = 2000;
+    w->MarkOut = 5000;
+    const int before = int(w->editor->commandLog().size());
+    click(*w, "CmdEditDone");
+    EXPECT_EQ(w->editor->commandLog().mid(before),
+              (QStringList{"open " + copy + " type waveaudio alias voice1",
+                           "delete voice1 from 0 to 2000", "delete voice1 from 3000 to 8000",
+                           "save  voice1 " + copy, "close voice1"}));
+    const QByteArray clip = readFile(copy);
+    const auto head = WavHeader::fromBytes(reinterpret_cast<const std::uint8_t*>(clip.data()),
+                                           std::size_t(clip.size()));
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->sampleRate, 8000u);
+    EXPECT_EQ(head->dataSize, 24000u * 2);
+    EXPECT_EQ(samples16(clip), staircase(24000, 1, 16000));
+    EXPECT_EQ(w->Framewav->ListIndex(), 0);
+    EXPECT_EQ(filesIn(w->workPath()), QStringList{QFileInfo(copy).fileName()});
+
+    // Reopened, the clip is what is cut: 0.5 s to 1 s of it.
+    open(0);
+    EXPECT_EQ(w->MarkOut, 3000);
+    w->MarkIn = 500;
+    w->MarkOut = 1000;
+    click(*w, "CmdEditDone");
+    EXPECT_EQ(samples16(readFile(copy)), staircase(4000, 1, 20000));
+    EXPECT_TRUE(dialogs.messageTexts().isEmpty());
+}
+
+TEST_F(PlayAndEdit, MarksOutOfOrderAndAFailedCutChangeNothing) {
+    addSong("ten", 80000);
+    const QString copy = w->Framewav->workingCopy(0);
+    const QByteArray song = readFile(copy);
+    open(0);
+    for (const auto& [in, out] : {std::pair{3000, 3000}, std::pair{6000, 4000}}) {
+        w->MarkIn = in;
+        w->MarkOut = out;
+        click(*w, "CmdEditDone");
+        EXPECT_EQ(dialogs.messageTexts().constLast(), "Time Input Error");
+        EXPECT_EQ(w->ListMode, "Edit");
+        EXPECT_TRUE(w->MMCEdit->isOpen());
+    }
+    EXPECT_EQ(readFile(copy), song);
+#ifdef Q_OS_UNIX
+    // A write that fails half-way (no file may grow past 10000 bytes meanwhile).
+    w->MarkIn = 1000;
+    w->MarkOut = 9000;
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 10000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    click(*w, "CmdEditDone");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_TRUE(dialogs.messageTexts().constLast().startsWith("ten was not cut"))
+        << dialogs.messageTexts().constLast().toStdString();
+    EXPECT_EQ(readFile(copy), song);
+    EXPECT_EQ(filesIn(w->workPath()), QStringList{QFileInfo(copy).fileName()});
+    EXPECT_EQ(w->ListMode, "Edit");
+    EXPECT_TRUE(w->MMCEdit->isOpen()); // opened again for another try
+#endif
+}
+
+} // namespace
