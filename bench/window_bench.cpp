@@ -2,6 +2,10 @@
 //   quaverly_window_bench add FILE               "ADD" of one song (decoded into its working copy)
 //   quaverly_window_bench savewav OUT IN...      adds the songs, then "Save The List to Wav"
 //   quaverly_window_bench savemp3 OUT KBPS IN... adds the songs, then "Save The List to MP3"
+//   quaverly_window_bench open FILE              adds the song, then the double click that
+//                                                shows it in "Edit Song" with its length
+//   quaverly_window_bench cut FILE FROM TO       adds and opens the song, then "Done" with the
+//                                                marks at FROM and TO milliseconds
 // Prints the seconds of the timed step and how far the peak memory rose above the idle window,
 // in KiB. Start-up and the adds before a save are not timed, but count for the memory peak.
 #include "app/Frmmain.h"
@@ -52,9 +56,10 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
 
     const QString mode = args[0];
-    const QStringList songs = mode == QLatin1String("add")       ? args.mid(1)
-                              : mode == QLatin1String("savewav") ? args.mid(2)
-                                                                 : args.mid(3);
+    const bool editing = mode == QLatin1String("open") || mode == QLatin1String("cut");
+    const QStringList songs = mode == QLatin1String("add") || editing ? args.mid(1, 1)
+                              : mode == QLatin1String("savewav")      ? args.mid(2)
+                                                                      : args.mid(3);
     QElapsedTimer timer;
     const long idle = peakKib(); // the idle window, before any song is read
     if (mode == QLatin1String("add"))
@@ -66,6 +71,27 @@ int main(int argc, char** argv) {
     double seconds = 0;
     if (mode == QLatin1String("add")) {
         seconds = double(timer.nsecsElapsed()) / 1e9;
+    } else if (editing) {
+        const auto open = [&] {
+            w.Framewav->List1->setCurrentRow(0);
+            emit w.Framewav->List1->itemDoubleClicked(w.Framewav->List1->item(0));
+        };
+        if (mode == QLatin1String("open")) {
+            timer.start();
+            open();
+            seconds = double(timer.nsecsElapsed()) / 1e9;
+        } else {
+            open();
+            w.MarkIn = args[2].toLongLong();
+            w.MarkOut = args[3].toLongLong();
+            timer.start();
+            click(w, "CmdEditDone");
+            seconds = double(timer.nsecsElapsed()) / 1e9;
+        }
+        if (!w.Frame3->isVisible() || w.Frame3->Lbltotal->text() == QLatin1String("00:00:00")) {
+            std::fprintf(stderr, "the song did not open in the editor\n");
+            return 1;
+        }
     } else {
         dialogs.queueFile(args[1]);
         timer.start();

@@ -36,6 +36,14 @@ echo "window: WAV save memory peak above idle: $((peak / 1024)) MiB (limit 64)" 
 report "window: adds and WAV save, peak MiB above idle" "$(awk -v k="$peak" 'BEGIN{print k/1024}')" \
     "limit (MiB)" 64 1.0
 
+# The clip editor: the double click until "Edit Song" shows the length, against reading the
+# length with soxi (median of 20); "Done" keeping 30 s of the 5-min song, against sox's trim.
+read -r o b < <(alternate 20 "$bin" open "$DATA/music_5min.wav" -- soxi -D "$DATA/music_5min.wav")
+report "window: open 5-min WAV in the editor" "$o" "soxi -D" "$b" 1.0
+read -r o b < <(alternate "$RUNS" "$bin" cut "$DATA/music_5min.wav" 60000 90000 -- \
+    sox "$DATA/music_5min.wav" "$TMPOUT/trim.wav" trim 60 30)
+report "window: Done, 30 s kept of a 5-min WAV" "$o" "sox trim 60 30" "$b" 1.5
+
 runs=$((RUNS < 3 ? RUNS : 3))
 read -r o b < <(alternate "$runs" "$bin" savemp3 "$TMPOUT/list.mp3" 128 "${joins[@]}" -- \
     bash -c 'sox "${@:3}" "$1" && lame --quiet -b 128 "$1" "$2"' _ "$TMPOUT/sox.wav" \

@@ -27,9 +27,9 @@ EditorHandlers::EditorHandlers(EditSongFrame& frame, EditorServices services, QO
 }
 
 void EditorHandlers::setControlsEnabled(bool enabled) {
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             frame_.SliderEdit, frame_.CmdEditPlay, frame_.CmdEditStop, frame_.CmdMarkin,
-             frame_.CmdMarkOut, frame_.CmdEditDone})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{frame_.SliderEdit, frame_.CmdEditPlay, frame_.CmdEditStop,
+                                         frame_.CmdMarkin, frame_.CmdMarkOut, frame_.CmdEditDone})
         w->setEnabled(enabled);
 }
 

@@ -13,8 +13,7 @@ ListPlaybackHandlers::ListPlaybackHandlers(AudioEditPanel& panel, ListPlaybackSe
     connect(panel_.CmdStop, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdStop_Click);
     connect(panel_.CmdPause, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdPause_Click);
     connect(panel_.CmdNext, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdNext_Click);
-    connect(panel_.CmdFoward, &QPushButton::clicked, this,
-            &ListPlaybackHandlers::CmdFoward_Click);
+    connect(panel_.CmdFoward, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdFoward_Click);
     connect(s_.MMCPlayList, &MciPlayer::Done, this, &ListPlaybackHandlers::MMCPlayList_Done);
 
     Timer1 = new QTimer(this);

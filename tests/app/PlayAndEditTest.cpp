@@ -64,10 +64,14 @@ TEST(TimeText, RoundsHalvesToTheEvenSecondAndWrapsAtADay) {
         qint64 ms;
         qint64 seconds;
         const char* text;
-    } cases[] = {{0, 0, "00:00:00"},           {2500, 2, "00:00:02"},
-                 {3500, 4, "00:00:04"},        {2501, 3, "00:00:03"},
-                 {150500, 150, "00:02:30"},    {151500, 152, "00:02:32"},
-                 {86399499, 86399, "23:59:59"}, {90061000, 90061, "01:01:01"}};
+    } cases[] = {{0, 0, "00:00:00"},
+                 {2500, 2, "00:00:02"},
+                 {3500, 4, "00:00:04"},
+                 {2501, 3, "00:00:03"},
+                 {150500, 150, "00:02:30"},
+                 {151500, 152, "00:02:32"},
+                 {86399499, 86399, "23:59:59"},
+                 {90061000, 90061, "01:01:01"}};
     for (const auto& c : cases) {
         EXPECT_EQ(wholeSeconds(c.ms), c.seconds) << c.ms;
         EXPECT_EQ(timeText(c.ms), QLatin1String(c.text)) << c.ms;
@@ -81,8 +85,8 @@ TEST_F(PlayAndEdit, PlayListPlaysOnFromTheSelectionSelectingEachSongAsItStarts) 
         playList->setChecked(ticked);
         QStringList started;
         const auto watch = QObject::connect(list, &QListWidget::currentRowChanged, [&](int row) {
-            started << QStringLiteral("%1:%2").arg(row).arg(
-                w->MMCPlayList->FileName() == w->Framewav->workingCopy(row));
+            started << QStringLiteral("%1:%2").arg(row).arg(w->MMCPlayList->FileName() ==
+                                                            w->Framewav->workingCopy(row));
         });
         list->setCurrentRow(2);
         started.clear();
@@ -150,9 +154,8 @@ TEST_F(PlayAndEdit, TheTimerEnablesTheButtonsAsTheSelectionAndTheEditorAllow) {
         const char* mode;
         bool play, next, foward;
     } cases[] = {
-        {4, "", true, false, true},   {0, "", true, true, false}, {-1, "", true, false, false},
-        {2, "", true, true, true},    {2, "Edit", false, true, true},
-        {4, "Edit", false, false, true},
+        {4, "", true, false, true}, {0, "", true, true, false},     {-1, "", true, false, false},
+        {2, "", true, true, true},  {2, "Edit", false, true, true}, {4, "Edit", false, false, true},
     };
     for (const auto& c : cases) {
         for (QPushButton* b : w->Framewav->playerButtons())
