@@ -51,9 +51,10 @@ run_suite() { # DIR LABEL CMAKE-OPTIONS...
     failed=$((failed + f))
 }
 
-run_suite build "normal build"
-run_suite build-asan "sanitizer build" -DQUAVERLY_SANITIZE=ON -DQUAVERLY_BUILD_BENCH=OFF \
-    -DCMAKE_BUILD_TYPE=Debug
+# Warnings are errors here (and so in CI), not in a user's or packager's build.
+run_suite build "normal build" -DQUAVERLY_WERROR=ON
+run_suite build-asan "sanitizer build" -DQUAVERLY_WERROR=ON -DQUAVERLY_SANITIZE=ON \
+    -DQUAVERLY_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 
 echo
 echo "Summary: $passed passed, $failed failed, $skipped skipped"
