@@ -1,11 +1,39 @@
-# Warnings as errors and the optional sanitizers, applied to the project's own targets only
-# (never to Qt or the system libraries).
+# Warnings and the optional sanitizers, applied to the project's own targets only (never to Qt or
+# the system libraries).
+
+# Warnings stop the build only where we ask for it (the test command and CI): a user's or a
+# packager's build must not stop on a new compiler's new (or false) warning.
+option(QUAVERLY_WERROR "Treat compiler warnings as errors" OFF)
+
+# QUAVERLY_SANITIZE: OFF; ON or "address" for AddressSanitizer with UndefinedBehaviorSanitizer;
+# "thread" for ThreadSanitizer (which cannot be combined with AddressSanitizer).
+set_property(CACHE QUAVERLY_SANITIZE PROPERTY TYPE STRING)
+set_property(CACHE QUAVERLY_SANITIZE PROPERTY HELPSTRING
+             "Sanitizers: OFF, ON or address (AddressSanitizer and UBSan), thread (ThreadSanitizer)")
+set_property(CACHE QUAVERLY_SANITIZE PROPERTY STRINGS OFF address thread)
+string(TOLOWER "${QUAVERLY_SANITIZE}" _quaverly_sanitize)
+if(_quaverly_sanitize STREQUAL "thread")
+    set(QUAVERLY_SANITIZER_COMPILE -fsanitize=thread)
+    set(QUAVERLY_SANITIZER_LINK -fsanitize=thread)
+elseif(_quaverly_sanitize MATCHES "^(address|on|yes|y|true|1)$")
+    set(QUAVERLY_SANITIZER_COMPILE -fsanitize=address,undefined -fno-sanitize-recover=undefined)
+    set(QUAVERLY_SANITIZER_LINK -fsanitize=address,undefined)
+elseif(NOT QUAVERLY_SANITIZE)
+    set(QUAVERLY_SANITIZER_COMPILE "")
+    set(QUAVERLY_SANITIZER_LINK "")
+else()
+    message(FATAL_ERROR "QUAVERLY_SANITIZE=${QUAVERLY_SANITIZE}: use OFF, address or thread")
+endif()
+unset(_quaverly_sanitize)
+
 function(quaverly_defaults target)
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Werror)
-    if(QUAVERLY_SANITIZE)
-        target_compile_options(${target} PRIVATE -fsanitize=address,undefined
-                                                 -fno-sanitize-recover=undefined
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
+    if(QUAVERLY_WERROR)
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
+    if(QUAVERLY_SANITIZER_COMPILE)
+        target_compile_options(${target} PRIVATE ${QUAVERLY_SANITIZER_COMPILE}
                                                  -fno-omit-frame-pointer)
-        target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+        target_link_options(${target} PRIVATE ${QUAVERLY_SANITIZER_LINK})
     endif()
 endfunction()

@@ -1,16 +1,31 @@
 #!/usr/bin/env bash
 # Configures and builds one build directory: scripts/build.sh DIR [cmake options...]
+# [--target NAME]... Options given for a directory configured before are applied to it again;
+# without --target everything is built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=$1
 shift
+options=()
+targets=()
+while [[ $# -gt 0 ]]; do
+    if [[ $1 == --target ]]; then
+        targets+=(--target "$2")
+        shift 2
+    else
+        options+=("$1")
+        shift
+    fi
+done
 if [[ ! -f "$dir/CMakeCache.txt" ]]; then
-    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+    cmake -S . -B "$dir" -G Ninja "${options[@]}" >/dev/null
+elif [[ ${#options[@]} -gt 0 ]]; then
+    cmake -S . -B "$dir" "${options[@]}" >/dev/null
 fi
-if ! cmake --build "$dir" -j "$(nproc)"; then
+if ! cmake --build "$dir" -j "$(nproc)" "${targets[@]}"; then
     # Qt's generated moc files can go stale when Q_OBJECT classes are added to an existing
     # build directory; regenerate them once before giving up.
     echo "build failed; regenerating Qt's generated files and trying once more" >&2
     find "$dir" -type d -name '*_autogen' -prune -exec rm -rf {} +
-    cmake --build "$dir" -j "$(nproc)"
+    cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
 fi

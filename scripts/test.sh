@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite twice: a normal build and one
-# under AddressSanitizer and UndefinedBehaviorSanitizer. A private sound server runs meanwhile.
+# under AddressSanitizer and UndefinedBehaviorSanitizer; then the tests that run threads once more
+# under ThreadSanitizer. A private sound server runs meanwhile.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -10,6 +11,7 @@ export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$top/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=suppressions=$top/tests/tsan.supp:second_deadlock_stack=1
 
 server=$(mktemp -d /tmp/quaverly-sound.XXXXXX)
 cleanup() { scripts/sound-server.sh stop "$server"; rm -rf "$server"; }
@@ -23,9 +25,11 @@ fi
 passed=0
 failed=0
 skipped=0
-run_suite() { # DIR LABEL CMAKE-OPTIONS...
-    local dir=$1 label=$2
-    shift 2
+run_suite() { # DIR LABEL TEST-LABELS BUILD-ARGS...
+    # TEST-LABELS: a ctest label expression choosing the tests to run, empty for all of them.
+    # BUILD-ARGS: cmake options and --target names for scripts/build.sh.
+    local dir=$1 label=$2 only=$3
+    shift 3
     echo "== $label: build"
     if ! scripts/build.sh "$dir" "$@"; then
         echo "== $label: BUILD FAILED"
@@ -34,7 +38,8 @@ run_suite() { # DIR LABEL CMAKE-OPTIONS...
     fi
     echo "== $label: tests"
     local log="$dir/ctest.log"
-    ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 2>&1 | tee "$log"
+    ctest --test-dir "$dir" ${only:+-L "$only"} --output-on-failure -j "$(nproc)" --timeout 300 \
+        2>&1 | tee "$log"
     local p f
     p=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 | awk '{print $6 - $1}')
     f=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 | awk '{print $1}')
@@ -51,9 +56,14 @@ run_suite() { # DIR LABEL CMAKE-OPTIONS...
     failed=$((failed + f))
 }
 
-run_suite build "normal build"
-run_suite build-asan "sanitizer build" -DQUAVERLY_SANITIZE=ON -DQUAVERLY_BUILD_BENCH=OFF \
-    -DCMAKE_BUILD_TYPE=Debug
+# Warnings are errors here (and so in CI), not in a user's or packager's build.
+run_suite build "normal build" "" -DQUAVERLY_WERROR=ON
+run_suite build-asan "sanitizer build" "" -DQUAVERLY_WERROR=ON -DQUAVERLY_SANITIZE=ON \
+    -DQUAVERLY_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+# Only the sound core's tests that run threads (no widgets), optimised: TSan slows them down.
+run_suite build-tsan "thread sanitizer build" "threads|pulse" -DQUAVERLY_WERROR=ON \
+    -DQUAVERLY_SANITIZE=thread -DQUAVERLY_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    --target engines_threads_tests
 
 echo
 echo "Summary: $passed passed, $failed failed, $skipped skipped"

@@ -19,7 +19,9 @@
 
 namespace quaverly::audio {
 
+namespace pulse {
 class PulseConnection;
+}
 
 class PulseBackend final : public AudioBackend {
 public:
@@ -42,11 +44,11 @@ public:
 
 private:
     // The live connection, made (again) when there is none or the last one has failed.
-    std::shared_ptr<PulseConnection> connection(QString* error);
+    std::shared_ptr<pulse::PulseConnection> connection(QString* error);
 
     const QString server_;
     std::mutex mutex_; // guards conn_
-    std::shared_ptr<PulseConnection> conn_;
+    std::shared_ptr<pulse::PulseConnection> conn_;
 };
 
 } // namespace quaverly::audio

@@ -119,21 +119,18 @@ TEST(PulseBackendWithoutServer, FailsAtOnceWithAReasonAndEveryCallFailsCleanly) 
     EXPECT_EQ(tone.pos, 0u);
 }
 
-TEST(PulseBackendWithoutServer, HonoursPulseServerFromTheEnvironment) {
+TEST_F(PulseServer, HonoursPulseServerFromTheEnvironment) {
+    // The fixture's backend is given no server: it reached the one PULSE_SERVER names (that
+    // server's own sources, not those of another), and a new one follows PULSE_SERVER elsewhere.
+    QString error;
+    EXPECT_GE(indexOf(backend.sources(&error), "testsink_loop"), 0) << error.toStdString();
     const QByteArray saved = qgetenv("PULSE_SERVER");
-    const bool had = qEnvironmentVariableIsSet("PULSE_SERVER");
     qputenv("PULSE_SERVER", "unix:/nonexistent");
-    {
-        PulseBackend b;
-        QString error;
-        EXPECT_FALSE(b.available(&error));
-        EXPECT_TRUE(error.contains(QLatin1String("unix:/nonexistent"))) << error.toStdString();
-    }
-    if (had) {
-        qputenv("PULSE_SERVER", saved);
-    } else {
-        qunsetenv("PULSE_SERVER");
-    }
+    PulseBackend missing;
+    error.clear();
+    EXPECT_FALSE(missing.available(&error));
+    EXPECT_TRUE(error.contains(QLatin1String("unix:/nonexistent"))) << error.toStdString();
+    qputenv("PULSE_SERVER", saved);
 }
 
 TEST_F(PulseServer, ListsEverySourceWithTheLoopAsDefault) {
