@@ -1,12 +1,14 @@
 #pragma once
-// Small measurements on recorded 16-bit sound, and waiting with a bound, for the sound device
-// tests.
+// Small measurements on recorded 16-bit sound, a tone to play, and waiting with a bound, for the
+// sound device tests.
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <numbers>
 #include <thread>
 #include <vector>
 
@@ -72,6 +74,50 @@ inline double zeroCrossingHz(const std::vector<int>& x, std::size_t from, std::s
 
 inline double decibels(double ratio) {
     return 20.0 * std::log10(ratio);
+}
+
+constexpr int kToneAmplitude = 16384; // -6 dB of full scale
+
+// A sine of `hz` at 44.1 kHz, the same on every channel.
+inline std::vector<std::int16_t> tone(double hz, std::size_t frames, int channels) {
+    std::vector<std::int16_t> s(frames * std::size_t(channels));
+    for (std::size_t i = 0; i < frames; ++i) {
+        const auto v = static_cast<std::int16_t>(std::lround(
+            kToneAmplitude * std::sin(2 * std::numbers::pi * hz * double(i) / 44100.0)));
+        for (int c = 0; c < channels; ++c)
+            s[i * std::size_t(channels) + std::size_t(c)] = v;
+    }
+    return s;
+}
+
+// Where a stereo 44.1 kHz recording holds a tone(), and how it sounds there.
+struct Heard {
+    std::size_t frames = 0; // from the first loud sample to the last
+    double hz = 0;
+    double levelDb = -100; // RMS against the tone's own, both channels' worst
+};
+
+inline Heard analyse(const std::vector<std::uint8_t>& bytes) {
+    Heard h;
+    const auto left = channelOf(bytes, 2, 0);
+    const auto right = channelOf(bytes, 2, 1);
+    std::size_t first = left.size(), last = 0;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        if (std::abs(left[i]) > kToneAmplitude / 4) {
+            first = std::min(first, i);
+            last = i;
+        }
+    }
+    if (first >= left.size())
+        return h;
+    h.frames = last - first;
+    const std::size_t from = first + h.frames / 10, to = last - h.frames / 10;
+    h.hz = zeroCrossingHz(left, from, to, 44100);
+    const double expected = kToneAmplitude / std::sqrt(2.0);
+    const double l = decibels(rms(left, from, to) / expected);
+    const double r = decibels(rms(right, from, to) / expected);
+    h.levelDb = std::abs(l) > std::abs(r) ? l : r;
+    return h;
 }
 
 } // namespace quaverly::audio::test

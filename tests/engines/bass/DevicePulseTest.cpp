@@ -23,49 +23,6 @@ namespace sig = ::quaverly::audio::test;
 
 namespace {
 
-constexpr int kAmplitude = 16384; // -6 dB of full scale
-
-std::vector<std::int16_t> tone(double hz, std::size_t frames, int channels) {
-    std::vector<std::int16_t> s(frames * std::size_t(channels));
-    for (std::size_t i = 0; i < frames; ++i) {
-        const auto v = static_cast<std::int16_t>(
-            std::lround(kAmplitude * std::sin(2 * std::numbers::pi * hz * double(i) / 44100.0)));
-        for (int c = 0; c < channels; ++c)
-            s[i * std::size_t(channels) + std::size_t(c)] = v;
-    }
-    return s;
-}
-
-// Where a recording holds the tone, and how it sounds there.
-struct Heard {
-    std::size_t frames = 0; // from the first loud sample to the last
-    double hz = 0;
-    double levelDb = -100; // RMS against the tone's own, both channels' worst
-};
-
-Heard analyse(const std::vector<std::uint8_t>& bytes) {
-    Heard h;
-    const auto left = sig::channelOf(bytes, 2, 0);
-    const auto right = sig::channelOf(bytes, 2, 1);
-    std::size_t first = left.size(), last = 0;
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        if (std::abs(left[i]) > kAmplitude / 4) {
-            first = std::min(first, i);
-            last = i;
-        }
-    }
-    if (first >= left.size())
-        return h;
-    h.frames = last - first;
-    const std::size_t from = first + h.frames / 10, to = last - h.frames / 10;
-    h.hz = sig::zeroCrossingHz(left, from, to, 44100);
-    const double expected = kAmplitude / std::sqrt(2.0);
-    const double l = sig::decibels(sig::rms(left, from, to) / expected);
-    const double r = sig::decibels(sig::rms(right, from, to) / expected);
-    h.levelDb = std::abs(l) > std::abs(r) ? l : r;
-    return h;
-}
-
 class PulseLayer : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -139,7 +96,7 @@ TEST_F(PulseLayer, TheDefaultInputIsOnAndChoosingAnotherChangesNothingElse) {
 TEST_F(PulseLayer, AToneFilePlayedByThePlayerIsRecordedBack) {
     QTemporaryDir dir;
     const QString wav = dir.filePath(QStringLiteral("tone.wav"));
-    ASSERT_TRUE(quaverly::test::writeWav16(wav, 2, 44100, tone(1000, 44100, 2)));
+    ASSERT_TRUE(quaverly::test::writeWav16(wav, 2, 44100, sig::tone(1000, 44100, 2)));
     Collector c(44100 * 4 * 20);
     const HRECORD rec = startRecording(&c);
     ASSERT_NE(rec, 0u);
@@ -162,7 +119,7 @@ TEST_F(PulseLayer, AToneFilePlayedByThePlayerIsRecordedBack) {
     ASSERT_TRUE(BASS_ChannelStop(rec));
     EXPECT_EQ(BASS_ChannelGetPosition(rec), c.size.load());
 
-    const Heard h = analyse(c.bytes());
+    const sig::Heard h = sig::analyse(c.bytes());
     EXPECT_NEAR(double(h.frames), 44100.0, 4410.0);
     EXPECT_NEAR(h.hz, 1000.0, 5.0);
     EXPECT_NEAR(h.levelDb, 0.0, 1.0);
@@ -170,7 +127,7 @@ TEST_F(PulseLayer, AToneFilePlayedByThePlayerIsRecordedBack) {
 
 TEST_F(PulseLayer, AMemoryStreamIsPlayedAndRecordedBack) {
     ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr)) << lastErrorText();
-    const auto image = wavImage(2, 44100, tone(440, 22050, 2));
+    const auto image = wavImage(2, 44100, sig::tone(440, 22050, 2));
     const HSTREAM h = BASS_StreamCreateFile(1, image.data(), 0, image.size(), 0);
     ASSERT_NE(h, 0u) << lastErrorText();
     EXPECT_EQ(BASS_ChannelGetLength(h), 88200u);
@@ -196,7 +153,7 @@ TEST_F(PulseLayer, AMemoryStreamIsPlayedAndRecordedBack) {
     sig::sleepMs(300);
     ASSERT_TRUE(BASS_ChannelStop(rec));
 
-    const Heard heard = analyse(c.bytes());
+    const sig::Heard heard = sig::analyse(c.bytes());
     EXPECT_NEAR(double(heard.frames), 22050.0, 2205.0);
     EXPECT_NEAR(heard.hz, 440.0, 3.0);
     EXPECT_NEAR(heard.levelDb, 0.0, 1.0);
