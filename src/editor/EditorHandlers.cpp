@@ -48,16 +48,10 @@ void EditorHandlers::List1_DblClick() {
     s_.MMCPlayList->Command(QStringLiteral("Close"));
     MciPlayer& player = *s_.MMCEdit;
     player.Command(QStringLiteral("Stop"));
-    player.setFileName(song);
-    if (player.Command(QStringLiteral("open")) != 0) {
-        reset(false);
-        s_.dialogs->tell(tr("%1 cannot be opened in the editor.\n\n%2")
-                             .arg(s_.selectedName(), player.lastError()),
-                         Dialogs::Icon::Warning);
-        return;
-    }
     song_ = song;
     songName_ = s_.selectedName();
+    if (!openSong())
+        return;
     const qint64 length = player.Length();
     frame_.SliderEdit->setMaximum(int(wholeSeconds(length)));
     frame_.SliderEdit->setValue(0);
@@ -80,16 +74,35 @@ void EditorHandlers::MMCEdit_StatusUpdate() {
         frame_.SliderEdit->setValue(int(wholeSeconds(position)));
 }
 
+bool EditorHandlers::openSong() {
+    MciPlayer& player = *s_.MMCEdit;
+    player.setFileName(song_);
+    if (player.Command(QStringLiteral("open")) == 0)
+        return true;
+    reset(false);
+    s_.dialogs->tell(
+        tr("%1 cannot be opened in the editor.\n\n%2").arg(songName_, player.lastError()),
+        Dialogs::Icon::Warning);
+    return false;
+}
+
+bool EditorHandlers::ensureOpen() {
+    // Others close the editor's player before they touch the songs (a list save): the song is
+    // opened again, from its start.
+    return s_.MMCEdit->isOpen() || openSong();
+}
+
 void EditorHandlers::SliderEdit_Click() {
     MciPlayer& player = *s_.MMCEdit;
-    if (!player.isOpen())
+    if (!frame_.SliderEdit->isEnabled() || !ensureOpen())
         return;
     player.setFrom(qint64(frame_.SliderEdit->sliderPosition()) * 1000);
     player.Command(QStringLiteral("Play"));
 }
 
 void EditorHandlers::CmdEditPlay_Click() {
-    s_.MMCEdit->Command(QStringLiteral("play"));
+    if (ensureOpen())
+        s_.MMCEdit->Command(QStringLiteral("play"));
 }
 
 void EditorHandlers::CmdEditStop_Click() {
@@ -98,11 +111,15 @@ void EditorHandlers::CmdEditStop_Click() {
 
 // A mark is the exact play position; its label shows the second the slider shows.
 void EditorHandlers::CmdMarkin_Click() {
+    if (!ensureOpen())
+        return;
     *s_.MarkIn = s_.MMCEdit->Position();
     frame_.Lblin->setText(clockText(frame_.SliderEdit->value()));
 }
 
 void EditorHandlers::CmdMarkOut_Click() {
+    if (!ensureOpen())
+        return;
     *s_.MarkOut = s_.MMCEdit->Position();
     frame_.Lblout->setText(clockText(frame_.SliderEdit->value()));
 }
@@ -112,6 +129,8 @@ void EditorHandlers::CmdEditDone_Click() {
         s_.dialogs->tell(QStringLiteral("Time Input Error"), Dialogs::Icon::Warning);
         return;
     }
+    if (!ensureOpen())
+        return;
     MciPlayer& player = *s_.MMCEdit;
     player.Command(QStringLiteral("Stop"));
     const qint64 length = player.Length();
@@ -123,9 +142,7 @@ void EditorHandlers::CmdEditDone_Click() {
         s_.dialogs->tell(tr("%1 was not cut; it is as it was.\n\n%2").arg(songName_, cut.error),
                          Dialogs::Icon::Critical);
         // The song opens again, so that the marks can be taken anew.
-        player.setFileName(song_);
-        if (player.Command(QStringLiteral("open")) != 0)
-            reset(false);
+        ensureOpen();
         return;
     }
     *s_.ListMode = QStringLiteral("Play");

@@ -61,6 +61,10 @@ public:
 
 private:
     void setControlsEnabled(bool enabled);
+    // Opens song_ in the editor's player; false (reported, the controls idle) when it cannot.
+    bool openSong();
+    // The editor's player holds the open song, opened again if someone closed it.
+    bool ensureOpen();
 
     EditSongFrame& frame_;
     EditorServices s_;

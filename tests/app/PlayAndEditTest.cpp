@@ -225,6 +225,23 @@ TEST_F(PlayAndEdit, OpeningASongShowsItsLengthAndMarksAndHidesTheListPlayer) {
     EXPECT_EQ(w->MarkIn, stopped);
 }
 
+TEST_F(PlayAndEdit, TheEditorGoesOnAfterAListSaveClosedItsPlayer) {
+    addSong("ten", 80000);
+    open(0);
+    dialogs.queueFile(path("list.wav"));
+    click(*w, "CmdSaveWav");
+    EXPECT_FALSE(w->MMCEdit->isOpen());
+    click(*w, "CmdEditPlay");
+    EXPECT_TRUE(w->MMCEdit->isPlaying());
+    // And Done still knows the song's length.
+    w->MarkIn = 1000;
+    w->MarkOut = 2000;
+    dialogs.queueFile(path("list.wav"));
+    click(*w, "CmdSaveWav");
+    click(*w, "CmdEditDone");
+    EXPECT_EQ(samples16(readFile(w->Framewav->workingCopy(0))), staircase(8000, 1, 8000));
+}
+
 TEST_F(PlayAndEdit, DoneCutsTheWorkingCopyToTheMarksWithTheCommandTexts) {
     addSong("ten", 80000); // 10 s
     const QString copy = w->Framewav->workingCopy(0);
