@@ -71,14 +71,13 @@ bool writeSettings(const QString& path, const Settings& settings, QString* error
         return false;
     }
     AtomicFile file(path);
-    QString ignored; // the messages here are worded from file.errorString()
-    if (!file.open(&ignored)) {
+    if (!file.open()) {
         *error = QObject::tr("%1 could not be opened for writing: %2")
                      .arg(QDir::toNativeSeparators(path), file.errorString());
         return false;
     }
     const QByteArray content = formatSettings(settings);
-    if (!file.write(content.constData(), content.size(), &ignored) || !file.commit(&ignored)) {
+    if (!file.write(content.constData(), content.size()) || !file.commit()) {
         *error = QObject::tr("%1 could not be written: %2")
                      .arg(QDir::toNativeSeparators(path), file.errorString());
         return false;

@@ -86,11 +86,12 @@ void SongListHandlers::stopAndClosePlayers() {
 
 void SongListHandlers::Cmdremove_Click() {
     stopAndClosePlayers();
-    QListWidgetItem* item = panel_.List1->item(panel_.ListIndex());
+    const int row = panel_.ListIndex();
+    QListWidgetItem* item = panel_.List1->item(row);
     if (item && s_.dialogs->question(
                     QStringLiteral("Deleting"),
                     QStringLiteral("Are you sure you want to delete %1 ?").arg(item->text()))) {
-        const QString copy = item->data(AudioEditPanel::kWorkingCopyRole).toString();
+        const QString copy = panel_.workingCopy(row);
         if (QFile::exists(copy) && !QFile::remove(copy)) {
             s_.dialogs->tell(
                 tr("The working copy of %1 could not be deleted, so the song stays in the "
@@ -98,7 +99,7 @@ void SongListHandlers::Cmdremove_Click() {
                     .arg(item->text(), copy),
                 Dialogs::Icon::Critical);
         } else {
-            delete panel_.List1->takeItem(panel_.List1->row(item));
+            delete panel_.List1->takeItem(row);
         }
     }
     emit editorReset(false);

@@ -287,8 +287,7 @@ private:
         return QStringLiteral("Cannot encode \"%1\": %2").arg(shown(target_), cause);
     }
     std::optional<QString> write(const unsigned char* data, int size) {
-        QString ignored;
-        if (size > 0 && !out_.write(reinterpret_cast<const char*>(data), size, &ignored))
+        if (size > 0 && !out_.write(reinterpret_cast<const char*>(data), size))
             return QStringLiteral("Cannot write \"%1\": %2")
                 .arg(shown(target_), out_.errorString());
         return std::nullopt;
@@ -395,8 +394,7 @@ EncodeOutcome encodeWavToMp3(const QString& sourceWav, const QString& targetMp3,
     // Destroyed without commit(), the AtomicFile removes its temporary file: every early return
     // below leaves the target as it was.
     AtomicFile out(targetMp3);
-    QString ignored; // the messages here are worded from out.errorString()
-    if (!out.open(&ignored))
+    if (!out.open())
         return failed(
             QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
 
@@ -447,7 +445,7 @@ EncodeOutcome encodeWavToMp3(const QString& sourceWav, const QString& targetMp3,
         return failed(*err);
     if (stop.stop_requested())
         return cancelled();
-    if (!out.commit(&ignored))
+    if (!out.commit())
         return failed(
             QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
     return {true, {}};

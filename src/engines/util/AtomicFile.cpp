@@ -46,7 +46,8 @@ AtomicFile::~AtomicFile() {
 
 bool AtomicFile::fail(const QString& cause, QString* error) {
     cause_ = cause;
-    *error = QStringLiteral("%1: %2").arg(target_, cause);
+    if (error)
+        *error = QStringLiteral("%1: %2").arg(target_, cause);
     return false;
 }
 
@@ -55,7 +56,8 @@ bool AtomicFile::open(QString* error) {
     cause_.clear();
     if (QFileInfo(target_).isDir()) {
         cause_ = QStringLiteral("it is a folder");
-        *error = QStringLiteral("%1 is a folder").arg(target_);
+        if (error)
+            *error = QStringLiteral("%1 is a folder").arg(target_);
         return false;
     }
     file_ = std::make_unique<QSaveFile>(target_);

@@ -12,6 +12,8 @@
 namespace quaverly {
 
 // The single owner of a QSaveFile: destroyed without commit(), it removes the temporary file.
+// A failure sets *error (when given) to a message naming the file, and errorString() to the bare
+// cause.
 // Not thread-safe; use from one thread.
 class AtomicFile {
 public:
@@ -22,17 +24,17 @@ public:
 
     // Creates the temporary file in the target's folder (on Linux an unnamed one where the file
     // system allows it). An existing target that this user may not write is refused.
-    bool open(QString* error);
+    bool open(QString* error = nullptr);
     // The file being written, open for writing (and seeking) once open() succeeded. Writes past
     // the buffer are reported by write(), commit() or a seek.
     QSaveFile& file() { return *file_; }
     // Writes all of `bytes`; false with *error on a short write.
-    bool write(const char* data, qint64 bytes, QString* error);
+    bool write(const char* data, qint64 bytes, QString* error = nullptr);
     // Writes out what is buffered, forces the data to the disk and renames the file over the
     // target. On failure the temporary file is removed and the target stays as it was. The sync
     // costs about as long as the disk needs to take the file in; without it a crash soon after
     // could leave an empty or partial file under the target's name.
-    bool commit(QString* error);
+    bool commit(QString* error = nullptr);
     // Removes the temporary file now.
     void discard();
 
