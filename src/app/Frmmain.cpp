@@ -126,6 +126,14 @@ void Frmmain::connectSubsystems() {
         return copies.isEmpty() ? QString() : copies.constLast();
     };
     converter = new ConvertHandlers(*FrameConvert, std::move(convert), this);
+
+    RecorderServices rec;
+    rec.dialogs = &dialogs_;
+    rec.encodings = encodings_;
+    rec.workPath = [this] { return workPath(); };
+    rec.baseFolder = [this] { return BaseFolder; };
+    rec.outBitRate = [this] { return OutBitRate; };
+    recorder = new RecorderHandlers(*FrameRec, std::move(rec), this);
 }
 
 void Frmmain::Form_Load() {
@@ -226,15 +234,16 @@ void Frmmain::endSoundActivity(SoundEnd why) {
     // Every toolbar click and the shutdown pass through here before anything else, so that no
     // sound keeps running and no player holds a working copy open while files are touched.
     // In this order:
-    //   1. a running recording stops and the recording device is freed;
-    //   2. the recorder's take is released (a later release must be harmless): the recorder
-    //      panel adds this step when it keeps a take;
-    //   3. the sound library frees its output device and every stream on it;
+    //   1. a running recording stops and the recording device is freed: no block arrives after;
+    //   2. the sound library frees its output device and every stream on it, the take's play
+    //      stream included;
+    //   3. only then the recorder's take is released, as nothing reads or writes it any more;
     //   4. PanelSwitch: the editor's player stops (it keeps its song open) and the list
     //      player closes.
     //      Shutdown: both players stop, then both close, so that no file stays open.
     bass::BASS_RecordFree();
     bass::BASS_Free();
+    recorder->releaseTake();
     if (why == SoundEnd::PanelSwitch) {
         MMCEdit->Command(QStringLiteral("stop"));
         MMCPlayList->Command(QStringLiteral("Close"));

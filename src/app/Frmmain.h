@@ -15,6 +15,7 @@
 #include "editor/EditSongFrame.h"
 #include "editor/EditorHandlers.h"
 #include "engines/mci/MciPlayer.h"
+#include "recorder/RecorderHandlers.h"
 #include "recorder/RecorderPanel.h"
 #include "songlist/AudioEditPanel.h"
 #include "songlist/ListPlaybackHandlers.h"
@@ -83,6 +84,8 @@ public:
     EditorHandlers* editor;
     // What the convert panel's buttons do.
     ConvertHandlers* converter;
+    // The voice recorder.
+    RecorderHandlers* recorder;
 
     // The two invisible players: the clip editor's and the list player's.
     MciPlayer* MMCEdit;

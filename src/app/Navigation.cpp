@@ -15,7 +15,7 @@ void Frmmain::Toolbar1_ButtonClick(const QString& key) {
         showPanel(Framewav);
     } else if (key == QLatin1String("Rec")) {
         showPanel(FrameRec);
-        // The recorder prepares its inputs here once it exists (it comes with its own issue).
+        recorder->initrec();
     } else if (key == QLatin1String("Convert")) {
         showPanel(FrameConvert);
     } else if (key == QLatin1String("Setting")) {

@@ -33,7 +33,8 @@ TEST_F(SoundActivity, AToolbarClickEndsARecordingAndThePlayers) {
 
     for (const char* key : {"Wav", "Rec", "Convert", "Setting", "Help"}) {
         std::atomic<int> blocks{0};
-        ASSERT_TRUE(BASS_RecordInit(-1)) << BASS_ErrorGetCode();
+        // After "Rec" the recorder has started the recording device already.
+        ASSERT_TRUE(BASS_RecordInit(-1) || BASS_ErrorGetCode() == BASS_ERROR_ALREADY);
         const HRECORD rec = BASS_RecordStart(44100, 2, 0, countBlocks, &blocks);
         ASSERT_NE(rec, 0u) << BASS_ErrorGetCode();
         w.MMCEdit->setFileName(path("song.wav"));

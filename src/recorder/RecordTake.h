@@ -1,0 +1,66 @@
+#pragma once
+// The recorder's take: a complete WAV image in one block of memory, the 44-byte header (44.1 kHz,
+// stereo, 16-bit) followed by the samples, so that it plays from memory and is saved in one write.
+//
+// The block grows in steps of kGrowStep bytes by one rule: when a block of samples would reach or
+// pass the next multiple of kGrowStep, the capacity becomes length + block + kGrowStep. Resizes
+// stay rare (about one per 1.1 s of sound) and the capacity always reaches past the next multiple.
+// A block that cannot be had leaves the take as it was, so what was recorded is never lost.
+//
+// Threads: one thread at a time (the window thread in the program).
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace quaverly {
+
+class RecordTake {
+public:
+    static constexpr std::uint32_t kGrowStep = 200000;
+    static constexpr std::uint32_t kSampleRate = 44100;
+    static constexpr std::uint16_t kChannels = 2;
+    static constexpr std::uint16_t kBitsPerSample = 16;
+    static constexpr std::uint32_t kBytesPerSecond = kSampleRate * kChannels * 2;
+
+    // Resizes a block as std::realloc does: null on failure, the old block left as it was.
+    using Reallocate = void* (*)(void* block, std::size_t bytes);
+
+    explicit RecordTake(Reallocate reallocate = &std::realloc) : reallocate_(reallocate) {}
+
+    // Discards any earlier take and starts a new one: kGrowStep bytes holding the header, with
+    // both size fields 0 until finish(). False when that memory cannot be had (no take then).
+    bool start();
+    // Appends `bytes` of samples, growing the block by the rule. False when it cannot grow: the
+    // take keeps everything appended before.
+    bool append(const void* data, std::size_t bytes);
+    // The same in two steps, for callers that copy straight into the take: room for `bytes` more
+    // at its end (null when the block cannot grow), then commit() of what was written there.
+    std::uint8_t* reserve(std::size_t bytes);
+    void commit(std::size_t bytes) { length_ += bytes; }
+    // Completes the header: riffSize = length - 8, dataSize = length - 44.
+    void finish();
+    // No take any more; the memory goes.
+    void clear();
+
+    bool exists() const { return block_ != nullptr; }
+    const std::uint8_t* data() const { return block_.get(); }
+    // Bytes used, header included.
+    std::uint64_t length() const { return length_; }
+    std::uint64_t dataBytes() const { return exists() ? length_ - kHeaderBytes : 0; }
+    std::size_t capacity() const { return capacity_; }
+
+private:
+    static constexpr std::size_t kHeaderBytes = 44;
+    struct Free {
+        void operator()(std::uint8_t* p) const { std::free(p); }
+    };
+
+    Reallocate reallocate_;
+    std::unique_ptr<std::uint8_t, Free> block_;
+    std::size_t capacity_ = 0;
+    std::uint64_t length_ = 0;
+};
+
+} // namespace quaverly

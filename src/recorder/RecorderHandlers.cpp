@@ -1,0 +1,314 @@
+#include "recorder/RecorderHandlers.h"
+
+#include "engines/bass/InputType.h"
+#include "engines/util/AtomicFile.h"
+#include "recorder/RecorderPanel.h"
+#include "ui/Dialogs.h"
+#include "ui/Encodings.h"
+#include "ui/SoundError.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <QUuid>
+
+namespace quaverly {
+
+using namespace quaverly::bass;
+
+namespace {
+constexpr DWORD kFailedValue = 0xFFFFFFFFu; // what BASS_RecordGetInput gives on failure
+} // namespace
+
+RecorderHandlers::RecorderHandlers(RecorderPanel& panel, RecorderServices services,
+                                   QObject* parent)
+    : QObject(parent), panel_(panel), s_(std::move(services)), engine_(s_.engine) {
+    pumpTimer = new QTimer(this);
+    pumpTimer->setObjectName(QStringLiteral("pumpTimer"));
+    pumpTimer->setInterval(kPumpMs);
+    connect(pumpTimer, &QTimer::timeout, this, &RecorderHandlers::pumpTimer_Timer);
+    connect(panel_.tmrRecTest, &QTimer::timeout, this, &RecorderHandlers::tmrRecTest_Timer);
+    connect(panel_.cmbInput, &QComboBox::currentIndexChanged, this,
+            &RecorderHandlers::cmbInput_Click);
+    connect(panel_.sldInputLevel, &QSlider::valueChanged, this,
+            &RecorderHandlers::sldInputLevel_Scroll);
+    connect(panel_.btnRecord, &QPushButton::clicked, this, &RecorderHandlers::btnRecord_Click);
+    connect(panel_.btnPlay, &QPushButton::clicked, this, &RecorderHandlers::btnPlay_Click);
+    connect(panel_.btnSave, &QPushButton::clicked, this, &RecorderHandlers::btnSave_Click);
+    connect(panel_.CmdWav, &QPushButton::clicked, this, &RecorderHandlers::CmdWav_Click);
+    connect(panel_.CmdMp3, &QPushButton::clicked, this, &RecorderHandlers::CmdMp3_Click);
+}
+
+void RecorderHandlers::initrec() {
+    // A take of an earlier visit goes, whether or not the devices were freed in between.
+    engine_.discard();
+    inputIndex_ = -1;
+    levelFailed_ = false;
+    showIdle();
+    {
+        const QSignalBlocker quiet(panel_.cmbInput);
+        panel_.cmbInput->clear();
+    }
+    panel_.lblInputType->clear();
+
+    // Both devices of the sound server: recording, and the output that plays the take.
+    const bool recording = BASS_RecordInit(-1) || BASS_ErrorGetCode() == BASS_ERROR_ALREADY;
+    const bool output =
+        recording && (BASS_Init(-1, 44100, 0, nullptr, nullptr) ||
+                      BASS_ErrorGetCode() == BASS_ERROR_ALREADY);
+    if (!output) {
+        const int code = BASS_ErrorGetCode();
+        const QString why = QString::fromStdString(lastErrorText());
+        BASS_RecordFree();
+        ReportSoundError(*s_.dialogs, QStringLiteral("Can't initialize device"), code);
+        noInputs(why);
+        return;
+    }
+
+    int selected = -1;
+    {
+        const QSignalBlocker quiet(panel_.cmbInput);
+        for (int i = 0;; ++i) {
+            const char* name = BASS_RecordGetInputName(i);
+            if (!name)
+                break;
+            panel_.cmbInput->addItem(QString::fromUtf8(name));
+            const DWORD v = BASS_RecordGetInput(i);
+            if (v != kFailedValue && !(v & BASS_INPUT_OFF))
+                selected = i; // of the inputs that are on, the last one is chosen
+        }
+        panel_.cmbInput->setCurrentIndex(selected);
+    }
+    if (panel_.cmbInput->count() == 0) {
+        noInputs(tr("the sound server has no recording input"));
+        return;
+    }
+    panel_.cmbInput->setPlaceholderText(tr("Choose an input"));
+    panel_.cmbInput->setEnabled(true);
+    if (selected >= 0)
+        cmbInput_Click();
+    panel_.tmrRecTest->start();
+}
+
+void RecorderHandlers::noInputs(const QString& why) {
+    panel_.cmbInput->setPlaceholderText(tr("No input available: %1").arg(why));
+    panel_.cmbInput->setEnabled(false);
+    panel_.lblInputType->clear();
+    panel_.btnRecord->setEnabled(false);
+}
+
+void RecorderHandlers::showIdle() {
+    pumpTimer->stop();
+    panel_.btnRecord->setText(QStringLiteral("Record"));
+    panel_.btnRecord->setEnabled(inputIndex_ >= 0);
+    panel_.btnPlay->setEnabled(false);
+    panel_.btnSave->setEnabled(false);
+    panel_.CmdWav->setVisible(false);
+    panel_.CmdMp3->setVisible(false);
+}
+
+void RecorderHandlers::cmbInput_Click() {
+    inputIndex_ = panel_.cmbInput->currentIndex();
+    levelFailed_ = false;
+    if (inputIndex_ < 0)
+        return;
+    // Only the source recorded from changes; every other input, and the server's default
+    // source, stay as they are.
+    if (!BASS_RecordSetInput(inputIndex_, BASS_INPUT_ON))
+        ReportSoundError(*s_.dialogs, tr("Can't record from this input"), BASS_ErrorGetCode());
+    if (!engine_.recording())
+        panel_.btnRecord->setEnabled(true);
+    ShowInputState();
+}
+
+void RecorderHandlers::ShowInputState() {
+    if (inputIndex_ < 0)
+        return;
+    const DWORD v = BASS_RecordGetInput(inputIndex_);
+    panel_.lblInputType->setText(QLatin1String(inputTypeText(v)));
+    if (v != kFailedValue) {
+        const QSignalBlocker quiet(panel_.sldInputLevel);
+        panel_.sldInputLevel->setValue(int(LoWord(v)));
+    }
+}
+
+void RecorderHandlers::sldInputLevel_Scroll() {
+    if (inputIndex_ < 0)
+        return;
+    const DWORD level = DWORD(panel_.sldInputLevel->value());
+    if (BASS_RecordSetInput(inputIndex_, level | BASS_INPUT_LEVEL)) {
+        levelFailed_ = false;
+    } else if (!levelFailed_) {
+        levelFailed_ = true;
+        ReportSoundError(*s_.dialogs, tr("Can't set the input level"), BASS_ErrorGetCode());
+    }
+}
+
+void RecorderHandlers::tmrRecTest_Timer() {
+    if (engine_.recording()) {
+        panel_.lblPos->setText(
+            QString::number(BASS_ChannelGetPosition(engine_.recordChannel())));
+    } else if (const HSTREAM stream = engine_.playStream()) {
+        const QString length = QString::number(BASS_ChannelGetLength(stream));
+        if (BASS_ChannelIsActive(stream) != BASS_ACTIVE_STOPPED)
+            panel_.lblPos->setText(QString::number(BASS_ChannelGetPosition(stream)) +
+                                   QStringLiteral(" / ") + length);
+        else
+            panel_.lblPos->setText(length);
+    }
+}
+
+void RecorderHandlers::btnRecord_Click() {
+    if (engine_.recording())
+        EndRecording();
+    else
+        BeginRecording();
+}
+
+void RecorderHandlers::BeginRecording() {
+    // The last take goes now: nothing may play or save it while the new one is recorded.
+    showIdle();
+    if (!engine_.BeginRecording()) {
+        ReportSoundError(*s_.dialogs, QStringLiteral("Couldn't start recording"),
+                         engine_.errorCode());
+        return;
+    }
+    panel_.btnRecord->setText(QStringLiteral("Stop"));
+    panel_.btnRecord->setEnabled(true);
+    pumpTimer->start();
+    tmrRecTest_Timer();
+}
+
+void RecorderHandlers::EndRecording() {
+    pumpTimer->stop();
+    engine_.EndRecording();
+    showIdle();
+    // The take can be saved even when the output refused a play stream for it.
+    panel_.btnPlay->setEnabled(engine_.playStream() != 0);
+    panel_.btnSave->setEnabled(engine_.take().exists());
+    tmrRecTest_Timer();
+    if (const std::uint64_t lost = engine_.lostBytes()) {
+        s_.dialogs->tell(tr("%1 seconds of sound were lost from the take: the program was too "
+                            "busy to take them in.")
+                             .arg(double(lost) / RecordTake::kBytesPerSecond, 0, 'f', 1),
+                         Dialogs::Icon::Warning);
+    }
+}
+
+void RecorderHandlers::pumpTimer_Timer() {
+    const TakeRecorder::Stop why = engine_.pump();
+    if (why != TakeRecorder::Stop::None)
+        stopFor(why);
+}
+
+void RecorderHandlers::stopFor(TakeRecorder::Stop why) {
+    const int code = engine_.errorCode();
+    const QString cause = QString::fromStdString(engine_.errorText());
+    EndRecording();
+    switch (why) {
+    case TakeRecorder::Stop::OutOfMemory:
+        ReportSoundError(*s_.dialogs, QStringLiteral("Out of memory!"), BASS_ERROR_MEM);
+        break;
+    case TakeRecorder::Stop::TooLarge:
+        s_.dialogs->tell(tr("The take has reached the largest size a WAV file can hold (4 GiB), "
+                            "so the recording has stopped. What was recorded is kept."),
+                         Dialogs::Icon::Warning);
+        break;
+    case TakeRecorder::Stop::DeviceFailed:
+        ReportSoundError(*s_.dialogs,
+                         tr("The recording stopped: %1\r\nWhat was recorded until then is kept.")
+                             .arg(cause),
+                         code);
+        break;
+    case TakeRecorder::Stop::None:
+        break;
+    }
+}
+
+void RecorderHandlers::btnPlay_Click() {
+    const HSTREAM stream = engine_.playStream();
+    if (stream && !BASS_ChannelPlay(stream, 0))
+        ReportSoundError(*s_.dialogs, tr("Can't play the take"), BASS_ErrorGetCode());
+}
+
+void RecorderHandlers::btnSave_Click() {
+    panel_.CmdWav->setVisible(true);
+    panel_.CmdMp3->setVisible(true);
+}
+
+void RecorderHandlers::CmdWav_Click() {
+    SaveRecordingAsWav();
+    panel_.CmdWav->setVisible(false);
+    panel_.CmdMp3->setVisible(false);
+}
+
+void RecorderHandlers::CmdMp3_Click() {
+    const Mp3Save save = SaveRecordingAsMp3();
+    if (!save.wav.isEmpty()) {
+        // The window stays usable while the encoder works; the completion says "Finish Save"
+        // or what failed, and removes the work file.
+        s_.encodings->start(save.wav, save.mp3, s_.outBitRate(),
+                            {/*showsBusyWindow=*/false, /*disablesWindow=*/false, {save.wav}});
+    }
+    panel_.CmdWav->setVisible(false);
+    panel_.CmdMp3->setVisible(false);
+}
+
+QString RecorderHandlers::offeredName(const QString& suffix) const {
+    if (lastName_.isEmpty())
+        return s_.baseFolder ? s_.baseFolder() : QString();
+    const QFileInfo last(lastName_);
+    return last.dir().filePath(last.completeBaseName() + QLatin1Char('.') + suffix);
+}
+
+bool RecorderHandlers::writeTake(const QString& path) {
+    const RecordTake& take = engine_.take();
+    AtomicFile file(path);
+    QString error;
+    if (file.open(&error) &&
+        file.write(reinterpret_cast<const char*>(take.data()), qint64(take.length()), &error) &&
+        file.commit(&error))
+        return true;
+    s_.dialogs->message(QStringLiteral("Error"),
+                        QStringLiteral("Can't create the file\r\n\r\n") + error,
+                        Dialogs::Icon::Warning);
+    return false;
+}
+
+bool RecorderHandlers::SaveRecordingAsWav() {
+    if (engine_.recording() || !engine_.take().exists())
+        return false;
+    const QString name = s_.dialogs->saveFile({QStringLiteral("Save As..."), offeredName("wav"),
+                                               QStringLiteral("WAV files (*.wav);;All files (*)"),
+                                               QStringLiteral("wav")});
+    if (name.isEmpty())
+        return false;
+    lastName_ = name;
+    return writeTake(name);
+}
+
+RecorderHandlers::Mp3Save RecorderHandlers::SaveRecordingAsMp3() {
+    if (engine_.recording() || !engine_.take().exists())
+        return {};
+    const QString target = s_.dialogs->saveFile(
+        {QStringLiteral("Save As..."), offeredName("mp3"), QStringLiteral("MP3 files (*.mp3 *.MP3)"),
+         QStringLiteral("mp3")});
+    if (target.isEmpty())
+        return {};
+    lastName_ = target;
+    // A name of its own, so that two saves queued one after the other never share a work file.
+    const QString wav = QDir(s_.workPath()).filePath(
+        QStringLiteral("tempwav-%1.wav").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
+    if (!writeTake(wav))
+        return {}; // nothing to encode: no encoding starts
+    return {wav, target};
+}
+
+void RecorderHandlers::releaseTake() {
+    engine_.release();
+    panel_.tmrRecTest->stop();
+    showIdle();
+}
+
+} // namespace quaverly

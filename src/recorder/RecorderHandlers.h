@@ -1,0 +1,100 @@
+#pragma once
+// What the recorder panel's controls do: the recording inputs of the sound server with their type
+// and level, Record / Stop of a take in memory, the "Size of File" readout, playing the take, and
+// saving it as a WAV file or, through the window's encodings, as an MP3 file.
+//
+// Inputs are the layer's input numbers, which name the server's sources by their stable names
+// until the device is freed; each visit (initrec) lists them again. Choosing one only decides
+// what is recorded: nothing else on the user's system changes.
+//
+// Threads: UI thread only. The recording's blocks reach the take through TakeRecorder's ring,
+// moved in by a timer here (pumpTimer).
+
+#include "recorder/TakeRecorder.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QTimer;
+
+namespace quaverly {
+
+class Dialogs;
+class Encodings;
+class RecorderPanel;
+
+// What the window lends the recorder.
+struct RecorderServices {
+    Dialogs* dialogs = nullptr;
+    Encodings* encodings = nullptr;
+    std::function<QString()> workPath;   // this instance's working folder
+    std::function<QString()> baseFolder; // where the first save dialog opens
+    std::function<int()> outBitRate;     // kbit/s of the MP3 save, as selected now
+    TakeRecorder::Options engine;        // the take's limits (tests make them small)
+};
+
+class RecorderHandlers final : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kPumpMs = 20;
+
+    RecorderHandlers(RecorderPanel& panel, RecorderServices services, QObject* parent = nullptr);
+
+    // Starts the recording and output devices, lists the inputs with the one recorded from
+    // selected, starts the readout and leaves the recorder idle. Without a device it says so and
+    // leaves Record disabled; the next visit tries again.
+    void initrec();
+    void cmbInput_Click();
+    // The selected input's level on the slider and its type beside the list.
+    void ShowInputState();
+    void sldInputLevel_Scroll();
+    void tmrRecTest_Timer();
+    void btnRecord_Click();
+    void btnPlay_Click();
+    void btnSave_Click();
+    void CmdWav_Click();
+    void CmdMp3_Click();
+
+    void BeginRecording();
+    void EndRecording();
+    // Asks for a WAV name and writes the take there, replacing a file whole. False when
+    // cancelled or not written (then reported).
+    bool SaveRecordingAsWav();
+
+    // After the window has freed the recording and output devices (and with them the recording
+    // and the take's play stream): the take goes, and the panel is idle until the next initrec.
+    void releaseTake();
+
+    int inputIndex() const { return inputIndex_; }
+    const TakeRecorder& engine() const { return engine_; }
+    QTimer* pumpTimer;
+
+private:
+    struct Mp3Save {
+        QString wav; // the take, written into the working folder
+        QString mp3; // the chosen target
+    };
+    // Asks for the MP3 target and writes the take to a work file for the encoder. Empty when
+    // cancelled or when the work file could not be written (then reported).
+    Mp3Save SaveRecordingAsMp3();
+
+    void pumpTimer_Timer();
+    // Ends the take that pump() stopped and says why.
+    void stopFor(TakeRecorder::Stop why);
+    // The last name chosen in either save dialog, with `suffix`; the output folder at first.
+    QString offeredName(const QString& suffix) const;
+    bool writeTake(const QString& path);
+    void showIdle();
+    void noInputs(const QString& why);
+
+    RecorderPanel& panel_;
+    RecorderServices s_;
+    TakeRecorder engine_;
+    int inputIndex_ = -1;
+    QString lastName_;
+    bool levelFailed_ = false; // a failed level change is reported once, not at every step
+};
+
+} // namespace quaverly
