@@ -21,8 +21,7 @@ namespace {
 constexpr DWORD kFailedValue = 0xFFFFFFFFu; // what BASS_RecordGetInput gives on failure
 } // namespace
 
-RecorderHandlers::RecorderHandlers(RecorderPanel& panel, RecorderServices services,
-                                   QObject* parent)
+RecorderHandlers::RecorderHandlers(RecorderPanel& panel, RecorderServices services, QObject* parent)
     : QObject(parent), panel_(panel), s_(std::move(services)), engine_(s_.engine) {
     pumpTimer = new QTimer(this);
     pumpTimer->setObjectName(QStringLiteral("pumpTimer"));
@@ -54,9 +53,8 @@ void RecorderHandlers::initrec() {
 
     // Both devices of the sound server: recording, and the output that plays the take.
     const bool recording = BASS_RecordInit(-1) || BASS_ErrorGetCode() == BASS_ERROR_ALREADY;
-    const bool output =
-        recording && (BASS_Init(-1, 44100, 0, nullptr, nullptr) ||
-                      BASS_ErrorGetCode() == BASS_ERROR_ALREADY);
+    const bool output = recording && (BASS_Init(-1, 44100, 0, nullptr, nullptr) ||
+                                      BASS_ErrorGetCode() == BASS_ERROR_ALREADY);
     if (!output) {
         const int code = BASS_ErrorGetCode();
         const QString why = QString::fromStdString(lastErrorText());
@@ -147,8 +145,7 @@ void RecorderHandlers::sldInputLevel_Scroll() {
 
 void RecorderHandlers::tmrRecTest_Timer() {
     if (engine_.recording()) {
-        panel_.lblPos->setText(
-            QString::number(BASS_ChannelGetPosition(engine_.recordChannel())));
+        panel_.lblPos->setText(QString::number(BASS_ChannelGetPosition(engine_.recordChannel())));
     } else if (const HSTREAM stream = engine_.playStream()) {
         const QString length = QString::number(BASS_ChannelGetLength(stream));
         if (BASS_ChannelIsActive(stream) != BASS_ACTIVE_STOPPED)
@@ -216,10 +213,10 @@ void RecorderHandlers::stopFor(TakeRecorder::Stop why) {
                          Dialogs::Icon::Warning);
         break;
     case TakeRecorder::Stop::DeviceFailed:
-        ReportSoundError(*s_.dialogs,
-                         tr("The recording stopped: %1\r\nWhat was recorded until then is kept.")
-                             .arg(cause),
-                         code);
+        ReportSoundError(
+            *s_.dialogs,
+            tr("The recording stopped: %1\r\nWhat was recorded until then is kept.").arg(cause),
+            code);
         break;
     case TakeRecorder::Stop::None:
         break;
@@ -291,15 +288,16 @@ bool RecorderHandlers::SaveRecordingAsWav() {
 RecorderHandlers::Mp3Save RecorderHandlers::SaveRecordingAsMp3() {
     if (engine_.recording() || !engine_.take().exists())
         return {};
-    const QString target = s_.dialogs->saveFile(
-        {QStringLiteral("Save As..."), offeredName("mp3"), QStringLiteral("MP3 files (*.mp3 *.MP3)"),
-         QStringLiteral("mp3")});
+    const QString target =
+        s_.dialogs->saveFile({QStringLiteral("Save As..."), offeredName("mp3"),
+                              QStringLiteral("MP3 files (*.mp3 *.MP3)"), QStringLiteral("mp3")});
     if (target.isEmpty())
         return {};
     lastName_ = target;
     // A name of its own, so that two saves queued one after the other never share a work file.
-    const QString wav = QDir(s_.workPath()).filePath(
-        QStringLiteral("tempwav-%1.wav").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
+    const QString wav = QDir(s_.workPath())
+                            .filePath(QStringLiteral("tempwav-%1.wav")
+                                          .arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
     if (!writeTake(wav))
         return {}; // nothing to encode: no encoding starts
     return {wav, target};

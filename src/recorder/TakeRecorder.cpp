@@ -11,8 +11,7 @@ constexpr std::size_t kFrameBytes = RecordTake::kChannels * 2;
 static_assert(TakeRecorder::kRingBytes % kFrameBytes == 0, "the ring holds whole frames");
 } // namespace
 
-TakeRecorder::TakeRecorder(Options options)
-    : options_(options), take_(options.reallocate) {}
+TakeRecorder::TakeRecorder(Options options) : options_(options), take_(options.reallocate) {}
 
 TakeRecorder::~TakeRecorder() {
     discard();
@@ -108,10 +107,9 @@ void TakeRecorder::EndRecording() {
         return;
     BASS_ChannelStop(recordChannel_); // no block arrives after this returns
     recordChannel_ = 0;
-    if (!drain() && ring_) {
-        // The take cannot grow: what is still in the ring is lost, what is in the take is kept.
-        lost_.fetch_add(ring_->available(), std::memory_order_relaxed);
-    }
+    // When the take cannot grow, what is still in the ring goes (the caller says why); what is
+    // in the take is kept.
+    drain();
     ring_.reset();
     take_.finish();
     playStream_ = BASS_StreamCreateFile(1, take_.data(), 0, take_.length(), 0);

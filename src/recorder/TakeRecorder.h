@@ -69,7 +69,7 @@ public:
     bass::HRECORD recordChannel() const { return recordChannel_; }
     bass::HSTREAM playStream() const { return playStream_; }
     const RecordTake& take() const { return take_; }
-    // Bytes of sound that did not reach the take: the ring was full, or the take could not grow.
+    // Bytes of sound that did not reach the take because the ring was full.
     std::uint64_t lostBytes() const { return lost_.load(std::memory_order_relaxed); }
     int errorCode() const { return errorCode_; }
     const std::string& errorText() const { return errorText_; }

@@ -1,0 +1,116 @@
+// The recorder panel on a real sound server: a tone played into the null sink is recorded from
+// its monitor and saved; a server that goes away mid-take leaves the recorded part. Skipped when
+// PULSE_SERVER is not set (the test command starts the shared server).
+#include "app/Frmmain.h"
+#include "engines/audio/SignalTools.h"
+#include "engines/bass/Bass.h"
+#include "support/AppFixture.h"
+#include "support/ScriptedDialogs.h"
+#include "support/TestAudio.h"
+
+#include <QAction>
+#include <QProcess>
+#include <QTest>
+
+using namespace quaverly;
+using namespace quaverly::bass;
+namespace sig = quaverly::audio::test;
+
+namespace {
+
+class RecorderOnTheServer : public test::AppFixture {
+protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            GTEST_SKIP() << "PULSE_SERVER is not set: no private sound server";
+        AppFixture::SetUp();
+    }
+    void start() {
+        w = std::make_unique<Frmmain>(dialogs);
+        w->show();
+        p = w->FrameRec;
+        w->toolbarAction(QStringLiteral("Rec"))->trigger();
+        ASSERT_GT(p->cmbInput->count(), 0) << qPrintable(dialogs.messageTexts().join('\n'));
+    }
+    bool recordUntil(std::uint64_t bytes) {
+        p->btnRecord->click();
+        return p->btnRecord->text() == "Stop" &&
+               QTest::qWaitFor(
+                   [&] { return w->recorder->engine().take().dataBytes() >= bytes; }, 10000);
+    }
+    QByteArray saved() {
+        p->btnSave->click();
+        dialogs.queueFile(path("take.wav"));
+        p->CmdWav->click();
+        return readFile(path("take.wav"));
+    }
+    static QString script() {
+        return QStringLiteral(QUAVERLY_SOURCE_DIR "/scripts/sound-server.sh");
+    }
+
+    ScriptedDialogs dialogs;
+    std::unique_ptr<Frmmain> w;
+    RecorderPanel* p = nullptr;
+};
+
+TEST_F(RecorderOnTheServer, RecordsWhatIsPlayedFromTheMonitor) {
+    start();
+    for (int i = 0; i < p->cmbInput->count() && p->lblInputType->text() != "Wave/PCM"; ++i)
+        p->cmbInput->setCurrentIndex(i);
+    ASSERT_EQ(p->lblInputType->text(), "Wave/PCM") << "no monitor among the inputs";
+    ASSERT_TRUE(recordUntil(RecordTake::kBytesPerSecond / 5));
+
+    const auto tone = sig::tone(1000, 44100, 2);
+    const QByteArray image =
+        test::wavBytes(WavHeader::pcm(2, 44100, 16), tone.data(), tone.size() * 2);
+    const HSTREAM played = BASS_StreamCreateFile(1, image.constData(), 0, image.size(), 0);
+    ASSERT_NE(played, 0u) << lastErrorText();
+    ASSERT_TRUE(BASS_ChannelPlay(played, 0)) << lastErrorText();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return BASS_ChannelIsActive(played) == BASS_ACTIVE_STOPPED; }, 10000));
+    QTest::qWait(300);
+    p->btnRecord->click();
+    BASS_StreamFree(played);
+
+    const QByteArray file = saved();
+    ASSERT_EQ(file.size(), qsizetype(w->recorder->engine().take().length()));
+    const auto pcm = file.mid(44);
+    const sig::Heard h = sig::analyse({pcm.begin(), pcm.end()});
+    EXPECT_NEAR(double(h.frames), 44100.0, 441.0);
+    EXPECT_NEAR(h.hz, 1000.0, 5.0);
+    EXPECT_NEAR(h.levelDb, 0.0, 1.0);
+    EXPECT_TRUE(dialogs.messageTexts().isEmpty()) << qPrintable(dialogs.messageTexts().join('\n'));
+}
+
+// Runs on a server of its own, which it stops; ctest gives each test a process of its own, so
+// the window connects to this server and not to the shared one.
+TEST_F(RecorderOnTheServer, AServerThatGoesAwayLeavesTheRecordedPart) {
+    QTemporaryDir dir;
+    QProcess server;
+    server.start(script(), {QStringLiteral("start"), dir.path()});
+    ASSERT_TRUE(server.waitForFinished(20000) && server.exitCode() == 0)
+        << server.readAllStandardError().constData();
+    const QString line = QString::fromUtf8(server.readAllStandardOutput()).trimmed();
+    ASSERT_TRUE(line.startsWith("export PULSE_SERVER="));
+    setEnv("PULSE_SERVER", line.section('=', 1));
+    start();
+    ASSERT_TRUE(recordUntil(RecordTake::kBytesPerSecond / 2));
+
+    QProcess::execute(script(), {QStringLiteral("stop"), dir.path()});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p->btnRecord->text() == "Record"; }, 10000));
+    ASSERT_EQ(dialogs.messageTexts().size(), 1);
+    EXPECT_TRUE(dialogs.messageTexts()[0].startsWith("The recording stopped: "))
+        << qPrintable(dialogs.messageTexts()[0]);
+    const RecordTake& take = w->recorder->engine().take();
+    EXPECT_GE(take.dataBytes(), RecordTake::kBytesPerSecond / 2);
+    EXPECT_TRUE(p->btnSave->isEnabled());
+    const QByteArray file = saved();
+    EXPECT_EQ(file, QByteArray(reinterpret_cast<const char*>(take.data()), qsizetype(take.length())));
+
+    // The program goes on: the next visit says there is no device, and nothing hangs.
+    w->toolbarAction(QStringLiteral("Rec"))->trigger();
+    EXPECT_TRUE(dialogs.messageTexts().last().startsWith("Can't initialize device"));
+    EXPECT_FALSE(p->btnRecord->isEnabled());
+}
+
+} // namespace
