@@ -40,7 +40,7 @@ bool TakeRecorder::BeginRecording() {
     lost_ = 0;
     full_ = false;
     // A fresh ring per take: nothing left from the last one can slip into this one.
-    ring_ = std::make_unique<SpscRing>(kRingBytes);
+    ring_ = std::make_unique<SpscRing>(options_.ringBytes);
     if (!take_.start()) {
         errorCode_ = BASS_ERROR_MEM;
         errorText_ = "no memory for the take";
@@ -66,7 +66,8 @@ bool TakeRecorder::deliver(const void* data, std::size_t bytes) {
     const std::uint64_t room = options_.maxDataBytes - std::min(accepted, options_.maxDataBytes);
     std::size_t keep = std::size_t(std::min<std::uint64_t>(bytes, room));
     keep -= keep % kFrameBytes;
-    const std::size_t written = ring_->write(data, keep);
+    std::size_t written = std::min(keep, ring_->freeSpace());
+    written = ring_->write(data, written - written % kFrameBytes);
     accepted_.store(accepted + written, std::memory_order_relaxed);
     if (written < bytes)
         lost_.fetch_add(keep - written, std::memory_order_relaxed);

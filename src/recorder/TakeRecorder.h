@@ -32,6 +32,7 @@ public:
         RecordTake::Reallocate reallocate = &std::realloc;
         // The most sample bytes a take may hold: what a WAV file's 32-bit sizes can describe.
         std::uint64_t maxDataBytes = WavHeader::kMaxDataSize;
+        std::size_t ringBytes = kRingBytes; // whole frames
     };
 
     // Why pump() wants the recording ended.
@@ -81,7 +82,7 @@ private:
     bool drain();                                      // false: the take could not grow
     void failed();                                     // keeps the layer's error
 
-    const Options options_;
+    Options options_;
     RecordTake take_;
     std::unique_ptr<SpscRing> ring_;
     bass::HRECORD recordChannel_ = 0;

@@ -35,8 +35,8 @@ protected:
     bool recordUntil(std::uint64_t bytes) {
         p->btnRecord->click();
         return p->btnRecord->text() == "Stop" &&
-               QTest::qWaitFor(
-                   [&] { return w->recorder->engine().take().dataBytes() >= bytes; }, 10000);
+               QTest::qWaitFor([&] { return w->recorder->engine().take().dataBytes() >= bytes; },
+                               10000);
     }
     QByteArray saved() {
         p->btnSave->click();
@@ -66,8 +66,8 @@ TEST_F(RecorderOnTheServer, RecordsWhatIsPlayedFromTheMonitor) {
     const HSTREAM played = BASS_StreamCreateFile(1, image.constData(), 0, image.size(), 0);
     ASSERT_NE(played, 0u) << lastErrorText();
     ASSERT_TRUE(BASS_ChannelPlay(played, 0)) << lastErrorText();
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return BASS_ChannelIsActive(played) == BASS_ACTIVE_STOPPED; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return BASS_ChannelIsActive(played) == BASS_ACTIVE_STOPPED; },
+                                10000));
     QTest::qWait(300);
     p->btnRecord->click();
     BASS_StreamFree(played);
@@ -105,7 +105,8 @@ TEST_F(RecorderOnTheServer, AServerThatGoesAwayLeavesTheRecordedPart) {
     EXPECT_GE(take.dataBytes(), RecordTake::kBytesPerSecond / 2);
     EXPECT_TRUE(p->btnSave->isEnabled());
     const QByteArray file = saved();
-    EXPECT_EQ(file, QByteArray(reinterpret_cast<const char*>(take.data()), qsizetype(take.length())));
+    EXPECT_EQ(file,
+              QByteArray(reinterpret_cast<const char*>(take.data()), qsizetype(take.length())));
 
     // The program goes on: the next visit says there is no device, and nothing hangs.
     w->toolbarAction(QStringLiteral("Rec"))->trigger();

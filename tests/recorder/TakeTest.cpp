@@ -1,14 +1,13 @@
 // The take in memory (growth rule, header sizes), the recording into it on the virtual device
 // with the line-in's staircase checked to the sample, and the ways a take ends early: each keeps
 // every byte recorded before it.
+//
+// The pumping thread polls about every millisecond, far more often than the window does.
+#include "engines/audio/SignalTools.h"
 #include "engines/audio/VirtualBackend.h"
-#include "recorder/RecorderHandlers.h"
-#include "recorder/RecorderPanel.h"
-#include "support/QtPrinters.h"
-#include "support/ScriptedDialogs.h"
+#include "recorder/TakeRecorder.h"
 #include "support/TestAudio.h"
 
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -32,12 +31,12 @@ TEST(RecordTake, GrowsWhenABlockReachesTheNextStepAndKeepsItsBytes) {
         std::vector<std::size_t> blocks;
         std::size_t capacity; // after the last block
     } cases[] = {
-        {{199955}, 200000},                 // length 199999: still fits
-        {{199956}, 400000},                 // length exactly 200000: grows, though it would fit
-        {{100000, 99956}, 400000},          // the second block reaches the step
-        {{3528, 196428}, 400000},           // 44 + 3528 + 196428 = 200000
-        {{500000}, 44 + 500000 + 200000},   // a block larger than the step
-        {{199956, 199999}, 400000},         // length 399999 fits the grown block
+        {{199955}, 200000},               // length 199999: still fits
+        {{199956}, 400000},               // length exactly 200000: grows, though it would fit
+        {{100000, 99956}, 400000},        // the second block reaches the step
+        {{3528, 196428}, 400000},         // 44 + 3528 + 196428 = 200000
+        {{500000}, 44 + 500000 + 200000}, // a block larger than the step
+        {{199956, 199999}, 400000},       // length 399999 fits the grown block
     };
     for (const auto& c : cases) {
         RecordTake take;
@@ -100,18 +99,19 @@ protected:
     // Pumps until the take holds `bytes` of samples or the recording asks to end.
     static TakeRecorder::Stop pumpUntil(TakeRecorder& r, std::uint64_t bytes) {
         TakeRecorder::Stop why = TakeRecorder::Stop::None;
-        (void)QTest::qWaitFor(
+        (void)audio::test::waitFor(
             [&] {
                 why = r.pump();
                 return why != TakeRecorder::Stop::None || r.take().dataBytes() >= bytes;
             },
-            20000);
+            20.0);
         return why;
     }
 
     // Every frame of the take is the line-in's staircase from its first frame, both channels.
     static void expectStaircase(const RecordTake& take) {
-        const QByteArray bytes(reinterpret_cast<const char*>(take.data()), qsizetype(take.length()));
+        const QByteArray bytes(reinterpret_cast<const char*>(take.data()),
+                               qsizetype(take.length()));
         const auto s = test::samples16(bytes);
         ASSERT_EQ(s.size() % 2, 0u);
         std::size_t wrong = 0;
@@ -140,6 +140,22 @@ TEST_F(Recording, TheTakeIsTheInputsSoundToTheSampleAndPlaysFromMemory) {
     EXPECT_EQ(BASS_ChannelGetLength(r.playStream()), take.dataBytes());
 }
 
+TEST_F(Recording, AFullRingLosesWholeFramesAndCountsThem) {
+    TakeRecorder::Options small;
+    small.ringBytes = 35280; // 0.2 s of sound
+    TakeRecorder r(small);
+    ASSERT_TRUE(r.BeginRecording());
+    const HRECORD channel = r.recordChannel();
+    // Not pumped for a second and a half of sound: most of it finds the ring full.
+    ASSERT_TRUE(audio::test::waitFor(
+        [&] { return BASS_ChannelGetPosition(channel) >= 3 * RecordTake::kBytesPerSecond / 2; }));
+    r.EndRecording();
+    EXPECT_GT(r.lostBytes(), 0u);
+    EXPECT_EQ(r.lostBytes() % 4, 0u);
+    EXPECT_EQ(r.take().dataBytes() + r.lostBytes(), BASS_ChannelGetPosition(channel));
+    EXPECT_LE(r.take().dataBytes(), small.ringBytes);
+}
+
 TEST_F(Recording, ATakeEndedEarlyKeepsWhatWasRecorded) {
     static std::atomic<int> grows{0};
     const auto growTwice = [](void* p, std::size_t n) -> void* {
@@ -152,8 +168,7 @@ TEST_F(Recording, ATakeEndedEarlyKeepsWhatWasRecorded) {
         std::uint64_t dataBytes; // 0: some
     } cases[] = {
         {"largest WAV", {&std::realloc, 10000}, TakeRecorder::Stop::TooLarge, 10000},
-        {"out of memory", {growTwice, WavHeader::kMaxDataSize}, TakeRecorder::Stop::OutOfMemory,
-         0},
+        {"out of memory", {growTwice, WavHeader::kMaxDataSize}, TakeRecorder::Stop::OutOfMemory, 0},
         {"device failed", {}, TakeRecorder::Stop::DeviceFailed, 0},
     };
     for (const auto& c : cases) {
@@ -178,43 +193,6 @@ TEST_F(Recording, ATakeEndedEarlyKeepsWhatWasRecorded) {
                   r.take().dataBytes())
             << c.name;
         expectStaircase(r.take());
-    }
-}
-
-// The panel's handlers on a take that ends early: the user hears why, and the take stays playable
-// and savable.
-TEST_F(Recording, ThePanelSaysWhyATakeEndedAndKeepsItSavable) {
-    const struct {
-        TakeRecorder::Options options;
-        const char* message;
-    } cases[] = {
-        {{[](void* p, std::size_t n) { return p ? nullptr : std::realloc(p, n); },
-          WavHeader::kMaxDataSize},
-         "Out of memory!\r\n\r\nerror code: 1"},
-        {{&std::realloc, 7056},
-         "The take has reached the largest size a WAV file can hold (4 GiB), so the recording "
-         "has stopped. What was recorded is kept."},
-    };
-    for (const auto& c : cases) {
-        ScriptedDialogs dialogs;
-        RecorderPanel panel;
-        RecorderServices services;
-        services.dialogs = &dialogs;
-        services.engine = c.options;
-        RecorderHandlers handlers(panel, services);
-        handlers.initrec();
-        panel.cmbInput->setCurrentIndex(VirtualBackend::kLineIn);
-        panel.btnRecord->click();
-        ASSERT_EQ(panel.btnRecord->text(), "Stop");
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !dialogs.messageTexts().isEmpty(); }, 20000));
-        EXPECT_EQ(dialogs.messageTexts(), QStringList{QString::fromLatin1(c.message)});
-        EXPECT_EQ(panel.btnRecord->text(), "Record");
-        EXPECT_TRUE(panel.btnPlay->isEnabled());
-        EXPECT_TRUE(panel.btnSave->isEnabled());
-        EXPECT_GT(handlers.engine().take().dataBytes(), 0u);
-        BASS_RecordFree();
-        BASS_Free();
-        handlers.releaseTake();
     }
 }
 
