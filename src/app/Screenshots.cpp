@@ -2,10 +2,11 @@
 
 #include "app/Frmmain.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QTimer>
 
 namespace quaverly {
 
@@ -27,6 +28,14 @@ bool saveScreenshots(Frmmain& window, const QString& folder) {
     }
     const QDir dir(folder);
     bool ok = true;
+    // A message that a panel shows on the way (no sound server, say) is closed, so that the
+    // pictures go on being taken.
+    QTimer closeMessages;
+    QObject::connect(&closeMessages, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    closeMessages.start(500);
     settle(300);
     int n = 1;
     for (const char* key : {"Wav", "Rec", "Convert", "Setting", "Help"}) {

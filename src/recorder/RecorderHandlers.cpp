@@ -83,15 +83,20 @@ void RecorderHandlers::initrec() {
         return;
     }
     panel_.cmbInput->setPlaceholderText(tr("Choose an input"));
+    panel_.cmbInput->setToolTip(QString());
     panel_.cmbInput->setEnabled(true);
+    panel_.sldInputLevel->setEnabled(selected >= 0);
     if (selected >= 0)
         cmbInput_Click();
     panel_.tmrRecTest->start();
 }
 
 void RecorderHandlers::noInputs(const QString& why) {
-    panel_.cmbInput->setPlaceholderText(tr("No input available: %1").arg(why));
+    const QString text = tr("No input available: %1").arg(why);
+    panel_.cmbInput->setPlaceholderText(text);
+    panel_.cmbInput->setToolTip(text);
     panel_.cmbInput->setEnabled(false);
+    panel_.sldInputLevel->setEnabled(false);
     panel_.lblInputType->clear();
     panel_.btnRecord->setEnabled(false);
 }
@@ -109,6 +114,7 @@ void RecorderHandlers::showIdle() {
 void RecorderHandlers::cmbInput_Click() {
     inputIndex_ = panel_.cmbInput->currentIndex();
     levelFailed_ = false;
+    panel_.sldInputLevel->setEnabled(inputIndex_ >= 0);
     if (inputIndex_ < 0)
         return;
     // Only the source recorded from changes; every other input, and the server's default
