@@ -97,6 +97,10 @@ TakeRecorder::Stop TakeRecorder::pump() {
     if (full_.load(std::memory_order_acquire))
         return Stop::TooLarge;
     if (BASS_ChannelIsActive(recordChannel_) == BASS_ACTIVE_STOPPED) {
+        // The proc marks the take full before it ends the recording: stopped and not full is a
+        // device that failed.
+        if (full_.load(std::memory_order_acquire))
+            return Stop::TooLarge;
         failed();
         return Stop::DeviceFailed;
     }

@@ -1,7 +1,7 @@
 // The recorder's handlers on a panel of their own, on the virtual device's line-in: a take that
 // ends early tells the user why and stays playable and savable.
-#include "engines/audio/VirtualBackend.h"
 #include "recorder/RecorderHandlers.h"
+#include "engines/audio/VirtualBackend.h"
 #include "recorder/RecorderPanel.h"
 #include "support/QtPrinters.h"
 #include "support/ScriptedDialogs.h"
