@@ -13,18 +13,24 @@ report "recorder: 10-min take, longest pump (ms)" "$longest" "limit (ms)" 20 1.0
 
 # Each run records a take of its own and times only the save; cp then copies the file it saved,
 # once as it is and once forced to the disk with sync -d (as the save forces its file). The
-# three alternate, so that all see the same machine load.
+# three alternate, so that all see the same machine load, and each starts after a sync, so that
+# none waits for the disk to take in what the one before left in memory.
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 take=$TMPOUT/take.wav copy=$TMPOUT/copy.wav
 ours=() cps=() syncs=()
 for _ in $(seq 1 "$RUNS"); do
+    sync
     ours+=("$("$bin" savewav "$take")")
+    sync
     cps+=("$(median_time 1 cp "$take" "$copy")")
+    sync
     syncs+=("$(median_time 1 bash -c 'cp "$1" "$2" && sync -d "$2"' _ "$take" "$copy")")
 done
 o=$(printf '%s\n' "${ours[@]}" | median)
 c=$(printf '%s\n' "${cps[@]}" | median)
 s=$(printf '%s\n' "${syncs[@]}" | median)
+# The save forces the take to the disk before it renames it into place, which plain cp does not:
+# the second row compares like with like.
 report "recorder: save 10-min take as WAV" "$o" "cp" "$c" 1.2
-echo "recorder: save of the take ${o} s, cp ${c} s, cp + sync -d ${s} s" >&2
+report "recorder: save 10-min take as WAV" "$o" "cp + sync -d" "$s" 1.2
 rm -f "$take" "$copy"
