@@ -15,7 +15,7 @@ namespace quaverly {
 namespace {
 
 // Forces the file's data to the disk and says why it could not. QSaveFile::commit() syncs too,
-// but ignores a failure; this one is checked first, so the second sync finds nothing to do.
+// but ignores a failure; this one is checked first, so the second sync finds little to do.
 // On Windows the file handle is not at hand: there commit()'s own flush of the file buffers is
 // the sync.
 QString syncToDisk(QSaveFile& file) {
