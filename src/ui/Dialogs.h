@@ -32,6 +32,12 @@ public:
     // existing files; saveFile asks before replacing one.
     virtual QString openFile(const FileRequest& request) = 0;
     virtual QString saveFile(const FileRequest& request) = 0;
+    // Several existing files at once, in the order the dialog gives them; empty when the user
+    // cancelled. Dialogs that offer one file at a time answer it with that one file.
+    virtual QStringList openFiles(const FileRequest& request) {
+        const QString one = openFile(request);
+        return one.isEmpty() ? QStringList() : QStringList{one};
+    }
 
     // A message with an OK button.
     virtual void message(const QString& title, const QString& text, Icon icon) = 0;

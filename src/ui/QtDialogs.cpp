@@ -9,10 +9,13 @@ namespace quaverly {
 
 namespace {
 
-QString runFileDialog(QWidget* parent, const Dialogs::FileRequest& request, bool save) {
+// The chosen files; empty when cancelled. AnyFile is the save dialog.
+QStringList runFileDialog(QWidget* parent, const Dialogs::FileRequest& request,
+                          QFileDialog::FileMode mode) {
     QFileDialog dialog(parent, request.title, request.folder, request.filter);
+    const bool save = mode == QFileDialog::AnyFile;
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setFileMode(mode);
     if (!request.defaultSuffix.isEmpty()) {
         dialog.setDefaultSuffix(request.defaultSuffix);
     }
@@ -21,20 +24,28 @@ QString runFileDialog(QWidget* parent, const Dialogs::FileRequest& request, bool
     // matches extensions without regard to case, as users of audio files expect.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
 #endif
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return QString();
+    if (dialog.exec() != QDialog::Accepted) {
+        return {};
     }
-    return dialog.selectedFiles().constFirst();
+    return dialog.selectedFiles();
+}
+
+QString firstOf(const QStringList& files) {
+    return files.isEmpty() ? QString() : files.constFirst();
 }
 
 } // namespace
 
 QString QtDialogs::openFile(const FileRequest& request) {
-    return runFileDialog(parent_, request, false);
+    return firstOf(runFileDialog(parent_, request, QFileDialog::ExistingFile));
 }
 
 QString QtDialogs::saveFile(const FileRequest& request) {
-    return runFileDialog(parent_, request, true);
+    return firstOf(runFileDialog(parent_, request, QFileDialog::AnyFile));
+}
+
+QStringList QtDialogs::openFiles(const FileRequest& request) {
+    return runFileDialog(parent_, request, QFileDialog::ExistingFiles);
 }
 
 void QtDialogs::message(const QString& title, const QString& text, Icon icon) {

@@ -19,6 +19,7 @@ public:
 
     QString openFile(const FileRequest& request) override;
     QString saveFile(const FileRequest& request) override;
+    QStringList openFiles(const FileRequest& request) override;
     void message(const QString& title, const QString& text, Icon icon) override;
     bool question(const QString& title, const QString& text) override;
     int choose(const QString& title, const QString& text, const QStringList& choices) override;

@@ -33,11 +33,14 @@ void ScriptedDialogs::clear() {
 }
 
 QString ScriptedDialogs::nextFile() {
-    if (files_.isEmpty()) {
+    // A list queued for the several-files dialog is no answer for a one-file dialog.
+    if (files_.isEmpty() || files_.head().size() != 1) {
         ++unexpected_;
+        if (!files_.isEmpty())
+            files_.dequeue();
         return QString();
     }
-    return files_.dequeue();
+    return files_.dequeue().constFirst();
 }
 
 QString ScriptedDialogs::openFile(const FileRequest& request) {
@@ -48,6 +51,17 @@ QString ScriptedDialogs::openFile(const FileRequest& request) {
 QString ScriptedDialogs::saveFile(const FileRequest& request) {
     asked_.append({Kind::SaveFile, request.title, QString(), Icon::Information, request, {}});
     return nextFile();
+}
+
+QStringList ScriptedDialogs::openFiles(const FileRequest& request) {
+    asked_.append({Kind::OpenFiles, request.title, QString(), Icon::Information, request, {}});
+    if (files_.isEmpty()) {
+        ++unexpected_;
+        return {};
+    }
+    QStringList files = files_.dequeue();
+    files.removeAll(QString()); // queueFile("") cancels
+    return files;
 }
 
 void ScriptedDialogs::message(const QString& title, const QString& text, Icon icon) {

@@ -2,6 +2,8 @@
 // Dialogs for tests: each call takes the next answer the test queued for its kind and records
 // what was asked. With no answer queued a file dialog is cancelled, a question gets No, a choice
 // is closed without one and an input box is cancelled, and the call counts as unexpected.
+// File answers share one queue: queueFile answers any file dialog (the several-files one with
+// that one file); a list of several files from queueFiles answers only the several-files one.
 //
 // Threads: UI thread only.
 
@@ -14,7 +16,7 @@ namespace quaverly {
 
 class ScriptedDialogs final : public Dialogs {
 public:
-    enum class Kind { OpenFile, SaveFile, Message, Question, Choice, Input };
+    enum class Kind { OpenFile, SaveFile, Message, Question, Choice, Input, OpenFiles };
 
     struct Asked {
         Kind kind;
@@ -25,7 +27,8 @@ public:
         QString defaultText; // input box
     };
 
-    void queueFile(const QString& path) { files_.enqueue(path); } // "" cancels
+    void queueFile(const QString& path) { files_.enqueue({path}); }      // "" cancels
+    void queueFiles(const QStringList& paths) { files_.enqueue(paths); } // {} cancels
     void queueQuestion(bool yes) { questions_.enqueue(yes); }
     void queueChoice(int index) { choices_.enqueue(index); } // -1: closed without a choice
     void queueInput(std::optional<QString> answer) { inputs_.enqueue(std::move(answer)); }
@@ -41,6 +44,7 @@ public:
 
     QString openFile(const FileRequest& request) override;
     QString saveFile(const FileRequest& request) override;
+    QStringList openFiles(const FileRequest& request) override;
     void message(const QString& title, const QString& text, Icon icon) override;
     bool question(const QString& title, const QString& text) override;
     int choose(const QString& title, const QString& text, const QStringList& choices) override;
@@ -50,7 +54,7 @@ public:
 private:
     QString nextFile();
 
-    QQueue<QString> files_;
+    QQueue<QStringList> files_;
     QQueue<bool> questions_;
     QQueue<int> choices_;
     QQueue<std::optional<QString>> inputs_;
