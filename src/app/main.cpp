@@ -1,5 +1,5 @@
 // The program: creates the main window with the desktop's dialogs and runs until the window's
-// shutdown asks to quit.
+// shutdown asks to quit. Songs named on the command line join the song list at start.
 #include "app/Frmmain.h"
 #include "app/Screenshots.h"
 #include "app/Version.h"
@@ -24,7 +24,11 @@ int main(int argc, char* argv[]) {
                                    QStringLiteral("DIR"));
     screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(screenshots);
+    parser.addPositionalArgument(QStringLiteral("songs"),
+                                 QStringLiteral("MP3 or WAV files to put in the song list."),
+                                 QStringLiteral("[songs...]"));
     parser.process(app);
+    const QStringList songs = parser.positionalArguments();
 
     quaverly::QtDialogs dialogs;
     quaverly::Frmmain window(dialogs);
@@ -34,7 +38,13 @@ int main(int argc, char* argv[]) {
     window.show();
     window.activateWindow();
     if (parser.isSet(screenshots)) {
+        window.songList->addFiles(songs);
         return quaverly::saveScreenshots(window, parser.value(screenshots)) ? 0 : 1;
+    }
+    // Once the window is up, so that what cannot be added is reported over it.
+    if (!songs.isEmpty()) {
+        QMetaObject::invokeMethod(
+            &window, [&window, songs] { window.songList->addFiles(songs); }, Qt::QueuedConnection);
     }
     return QApplication::exec();
 }

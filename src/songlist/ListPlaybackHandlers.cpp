@@ -115,6 +115,13 @@ void ListPlaybackHandlers::Timer1_Timer() {
     panel_.CmdFoward->setEnabled(!(selected == -1 || selected == 0 || count == 0));
 }
 
+void ListPlaybackHandlers::followRows(const QList<int>& newRowOf) {
+    if (playingRow_ < 0 || playingRow_ >= newRowOf.size())
+        return;
+    playingRow_ = newRowOf.at(playingRow_);
+    *s_.PlayIndex = playingRow_ + 1;
+}
+
 void ListPlaybackHandlers::giveWayToEditor() {
     for (QPushButton* b : panel_.playerButtons())
         b->setEnabled(false);

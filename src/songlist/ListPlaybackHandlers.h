@@ -9,6 +9,7 @@
 //
 // Threads: UI thread only; the player's Done arrives there.
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -48,6 +49,9 @@ public:
     void Timer1_Timer();
     // The clip editor takes the frame's place: the five buttons go and so does the frame.
     void giveWayToEditor();
+    // Songs changed rows (the song at row i went to newRowOf[i]): the player's song keeps being
+    // the one playing, and the song after it in the new order is the one that plays next.
+    void followRows(const QList<int>& newRowOf);
 
     QTimer* Timer1;
 

@@ -10,34 +10,179 @@
 #include "ui/SoundError.h"
 
 #include <QCoreApplication>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QPersistentModelIndex>
 #include <QUuid>
 
+#include <algorithm>
+#include <numeric>
+
 namespace quaverly {
+
+namespace {
+
+// What the busy window says while the index-th (from 0) of `total` files decodes; a file added
+// alone keeps the plain text.
+QString loadingText(qsizetype index, qsizetype total) {
+    const QString plain = QStringLiteral("Loading..........");
+    if (total == 1)
+        return plain;
+    return QStringLiteral("%1 %2 of %3").arg(plain).arg(index + 1).arg(total);
+}
+
+// The local files a drag carries, in order; none for anything else.
+QStringList localFiles(const QMimeData* mime) {
+    QStringList files;
+    if (mime && mime->hasUrls()) {
+        for (const QUrl& url : mime->urls()) {
+            if (url.isLocalFile())
+                files << url.toLocalFile();
+        }
+    }
+    return files;
+}
+
+// A drag is taken when it carries a local song file and may be copied: the dropped files stay
+// where they are, whatever the file manager proposed.
+bool takeDrag(QDropEvent& drag) {
+    const QStringList files = localFiles(drag.mimeData());
+    if (std::any_of(files.cbegin(), files.cend(), isSongFile) &&
+        drag.possibleActions().testFlag(Qt::CopyAction)) {
+        drag.setDropAction(Qt::CopyAction);
+        drag.accept();
+        return true;
+    }
+    drag.ignore();
+    return false;
+}
+
+// Where the `count` songs of the list went after one was inserted at `row`.
+QList<int> rowsAfterInsert(int count, int row) {
+    QList<int> rows(count);
+    for (int i = 0; i < count; ++i)
+        rows[i] = i < row ? i : i + 1;
+    return rows;
+}
+
+// Where the `count` songs of the list went after the ones at `a` and `b` changed places.
+QList<int> rowsAfterSwap(int count, int a, int b) {
+    QList<int> rows(count);
+    std::iota(rows.begin(), rows.end(), 0);
+    std::swap(rows[a], rows[b]);
+    return rows;
+}
+
+} // namespace
 
 SongListHandlers::SongListHandlers(AudioEditPanel& panel, SongListServices services,
                                    QObject* parent)
     : QObject(parent), panel_(panel), s_(std::move(services)) {
+    QListWidget* list = panel_.List1;
     connect(panel_.CmdAdd, &QPushButton::clicked, this, &SongListHandlers::CmdAdd_Click);
+    connect(panel_.CmdIns, &QPushButton::clicked, this, &SongListHandlers::CmdIns_Click);
     connect(panel_.Cmdremove, &QPushButton::clicked, this, &SongListHandlers::Cmdremove_Click);
-    connect(panel_.List1, &QListWidget::itemClicked, this, &SongListHandlers::List1_Click);
+    connect(panel_.CmdUP, &QToolButton::clicked, this, &SongListHandlers::CmdUP_Click);
+    connect(panel_.CmdDown, &QToolButton::clicked, this, &SongListHandlers::CmdDown_Click);
+    connect(list, &QListWidget::itemClicked, this, &SongListHandlers::List1_Click);
     connect(panel_.CmdSaveWav, &QPushButton::clicked, this, &SongListHandlers::CmdSaveWav_Click);
     connect(panel_.CmdSaveList, &QPushButton::clicked, this, &SongListHandlers::CmdSaveList_Click);
-    // "Insert", "Move UP" and "Move Down" have no action: the list keeps the order of adding.
+
+    // The arrows follow the selection and the length of the list.
+    connect(list, &QListWidget::itemSelectionChanged, this, &SongListHandlers::updateOrderButtons);
+    connect(list->model(), &QAbstractItemModel::rowsInserted, this,
+            &SongListHandlers::updateOrderButtons);
+    connect(list->model(), &QAbstractItemModel::rowsRemoved, this,
+            &SongListHandlers::updateOrderButtons);
+    updateOrderButtons();
+
+    // Keys reach the list itself; drags arrive at its viewport (or its frame).
+    list->setAcceptDrops(true);
+    list->viewport()->setAcceptDrops(true);
+    list->installEventFilter(this);
+    list->viewport()->installEventFilter(this);
+    list->setToolTip(tr("Enter: edit the selected song\nDelete: remove it\n"
+                        "Ctrl+Up, Ctrl+Down: move it\nDrop WAV or MP3 files here to add them"));
+}
+
+QStringList SongListHandlers::pickSongs() {
+    QStringList songs = s_.dialogs->openFiles(
+        {tr("Select a file to Convert"), QString(), tr("Audio files (*.wav *.mp3)"), QString()});
+    // The dialog offers only song files; anything else typed in is passed over.
+    songs.removeIf([](const QString& f) { return !isSongFile(f); });
+    return songs;
 }
 
 void SongListHandlers::CmdAdd_Click() {
-    const QString picked = s_.dialogs->openFile(
-        {tr("Select a file to Convert"), QString(), tr("Audio files (*.wav *.mp3)"), QString()});
-    if (picked.isEmpty() || !isSongFile(picked))
-        return;
-    addSong(picked, QStringLiteral("Loading.........."));
+    addSongs(pickSongs(), -1);
+}
+
+void SongListHandlers::CmdIns_Click() {
+    const int row = panel_.ListIndex();
+    addSongs(pickSongs(), row);
+}
+
+int SongListHandlers::addFiles(const QStringList& names) {
+    QStringList songs;
+    QStringList refused;
+    for (const QString& name : names) {
+        const QFileInfo info(name);
+        if (!info.exists())
+            refused << tr("%1: there is no such file").arg(name);
+        else if (!info.isFile() || !isSongFile(name))
+            refused << tr("%1: not a WAV or MP3 file").arg(name);
+        else
+            songs << info.absoluteFilePath();
+    }
+    const int added = addSongs(songs, -1);
+    if (!refused.isEmpty())
+        s_.dialogs->tell(tr("Not added to the song list:\n\n%1").arg(refused.join(u'\n')),
+                         Dialogs::Icon::Warning);
+    return added;
+}
+
+int SongListHandlers::addSongs(const QStringList& files, int row) {
+    // The songs go in above the one at `row`, which stays below them as they come.
+    const QPersistentModelIndex anchor(panel_.List1->model()->index(row, 0));
+    int added = 0;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        // Without a working folder no song can be added: the first refusal stands for all.
+        if (i > 0 && s_.workPath().isEmpty())
+            break;
+        const int at = anchor.isValid() ? anchor.row() : -1;
+        if (insertSong(files[i], at, loadingText(i, files.size()), i + 1 < files.size()))
+            ++added;
+    }
+    releaseWindow();
+    return added;
 }
 
 bool SongListHandlers::addSong(const QString& picked, const QString& busyText) {
+    return insertSong(picked, -1, busyText, false);
+}
+
+void SongListHandlers::holdWindow(const QString& busyText) {
+    s_.window->setEnabled(false);
+    s_.busy->show(busyText);
+    holding_ = true;
+}
+
+void SongListHandlers::releaseWindow() {
+    if (!holding_)
+        return;
+    s_.window->setEnabled(true);
+    s_.busy->hide();
+    holding_ = false;
+}
+
+bool SongListHandlers::insertSong(const QString& picked, int row, const QString& busyText,
+                                  bool moreFollow) {
     const QString copy = newWorkingCopyPath(s_.workPath());
     if (copy.isEmpty()) {
+        releaseWindow();
         s_.dialogs->tell(tr("%1 was not added: the program has no working folder to keep the "
                             "song's working copy in (see the message at start).")
                              .arg(QFileInfo(picked).fileName()),
@@ -49,18 +194,16 @@ bool SongListHandlers::addSong(const QString& picked, const QString& busyText) {
     const auto layout = probeWav(picked);
     const bool quickCopy = picked.right(3).toLower() == QLatin1String("wav") && layout &&
                            layout->canonical && layout->dataSize > 0;
-    if (!quickCopy) {
-        s_.window->setEnabled(false);
-        s_.busy->show(busyText);
-    }
+    if (!quickCopy)
+        holdWindow(busyText);
+    else if (holding_)
+        s_.busy->setText(busyText);
     const auto r = makeWorkingCopy(picked, copy, decoder_, [] {
         QCoreApplication::processEvents();
         return true;
     });
-    if (!quickCopy) {
-        s_.window->setEnabled(true);
-        s_.busy->hide();
-    }
+    if (!moreFollow || !r.ok)
+        releaseWindow();
     if (!r.ok) {
         if (r.soundError != 0)
             ReportSoundError(*s_.dialogs, QStringLiteral("Can't play the file"), r.soundError);
@@ -73,8 +216,100 @@ bool SongListHandlers::addSong(const QString& picked, const QString& busyText) {
     auto* item = new QListWidgetItem(songNameFor(picked));
     item->setData(AudioEditPanel::kWorkingCopyRole, copy);
     item->setToolTip(picked);
-    panel_.List1->addItem(item);
+    QListWidget& list = *panel_.List1;
+    if (row < 0 || row >= list.count()) {
+        list.addItem(item);
+        return true;
+    }
+    const int before = list.count();
+    list.insertItem(row, item);
+    emit songsRenumbered(rowsAfterInsert(before, row));
     return true;
+}
+
+void SongListHandlers::CmdUP_Click() {
+    moveSelected(-1);
+}
+
+void SongListHandlers::CmdDown_Click() {
+    moveSelected(+1);
+}
+
+void SongListHandlers::moveSelected(int step) {
+    QListWidget& list = *panel_.List1;
+    const int from = panel_.ListIndex();
+    const int to = from + step;
+    if (from < 0 || to < 0 || to >= list.count())
+        return;
+    // The item moves with its working copy; the players keep what they hold.
+    QListWidgetItem* item = list.takeItem(from);
+    list.insertItem(to, item);
+    list.setCurrentItem(item);
+    list.scrollToItem(item);
+    emit songsRenumbered(rowsAfterSwap(list.count(), from, to));
+    updateOrderButtons();
+}
+
+void SongListHandlers::updateOrderButtons() {
+    const int row = panel_.ListIndex();
+    panel_.CmdUP->setEnabled(row > 0);
+    panel_.CmdDown->setEnabled(row >= 0 && row + 1 < panel_.List1->count());
+}
+
+bool SongListHandlers::eventFilter(QObject* watched, QEvent* event) {
+    QListWidget* list = panel_.List1;
+    if (watched == list && event->type() == QEvent::KeyPress &&
+        handleKey(static_cast<const QKeyEvent&>(*event)))
+        return true;
+    if ((watched == list || watched == list->viewport()) && handleDrag(event))
+        return true;
+    return QObject::eventFilter(watched, event);
+}
+
+bool SongListHandlers::handleKey(const QKeyEvent& key) {
+    if (panel_.ListIndex() < 0)
+        return false;
+    const Qt::KeyboardModifiers mods = key.modifiers() & ~Qt::KeypadModifier;
+    if (mods == Qt::NoModifier) {
+        switch (key.key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            emit editRequested();
+            return true;
+        case Qt::Key_Delete:
+            Cmdremove_Click();
+            return true;
+        default:
+            return false;
+        }
+    }
+    if (mods == Qt::ControlModifier && (key.key() == Qt::Key_Up || key.key() == Qt::Key_Down)) {
+        moveSelected(key.key() == Qt::Key_Up ? -1 : +1);
+        return true;
+    }
+    return false;
+}
+
+bool SongListHandlers::handleDrag(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+        takeDrag(static_cast<QDropEvent&>(*event));
+        return true;
+    case QEvent::Drop: {
+        auto& drop = static_cast<QDropEvent&>(*event);
+        if (takeDrag(drop)) {
+            // Adding may decode and ask: it runs once the drop is over, so that the file
+            // manager is not kept waiting for its answer.
+            const QStringList files = localFiles(drop.mimeData());
+            QMetaObject::invokeMethod(
+                this, [this, files] { addFiles(files); }, Qt::QueuedConnection);
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
 }
 
 void SongListHandlers::stopAndClosePlayers() {

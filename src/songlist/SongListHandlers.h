@@ -1,8 +1,11 @@
 #pragma once
-// What the song list's buttons do: adding and removing songs, a click on a song, and saving the
-// list as one WAV or MP3 file. Every song owns one working copy in the working folder, whose
-// path the list item carries (AudioEditPanel::kWorkingCopyRole), so songs of the same name never
-// share audio.
+// What the song list's buttons do: adding, inserting, removing and moving songs, a click on a
+// song, and saving the list as one WAV or MP3 file. Every song owns one working copy in the
+// working folder, whose path the list item carries (AudioEditPanel::kWorkingCopyRole), so songs
+// of the same name never share audio, and a song moved in the list takes its audio along.
+//
+// The list also takes files dropped from a file manager, and keys: Enter asks for the editor,
+// Delete removes, Ctrl+Up and Ctrl+Down move the selected song.
 //
 // Threads: UI thread only.
 
@@ -14,6 +17,8 @@
 
 #include <functional>
 
+class QEvent;
+class QKeyEvent;
 class QWidget;
 
 namespace quaverly {
@@ -42,8 +47,15 @@ class SongListHandlers final : public QObject {
 public:
     SongListHandlers(AudioEditPanel& panel, SongListServices services, QObject* parent = nullptr);
 
-    // "ADD": asks for one WAV or MP3 file and appends it as a song.
+    // "ADD": asks for WAV or MP3 files and appends them as songs, in order.
     void CmdAdd_Click();
+    // "Insert": asks as "ADD" does and puts the songs above the selected one (at the end when
+    // none is selected), which stays selected.
+    void CmdIns_Click();
+    // "Move UP" / "Move Down": the selected song changes places with its neighbour and stays
+    // selected. Nothing happens at the ends or without a selection.
+    void CmdUP_Click();
+    void CmdDown_Click();
     // "Remove": removes the selected song and its own working copy after a confirmation.
     void Cmdremove_Click();
     // A click on a song: the players let go of their files and "Play Control" shows.
@@ -55,6 +67,11 @@ public:
     // Makes the working copy of a picked file and appends the song; reports a failure itself
     // and returns false. `busyText` is what the busy window says while the song is decoded.
     bool addSong(const QString& picked, const QString& busyText);
+    // Appends the named files as songs, in order, as "ADD" does for each; relative names are
+    // taken from the current folder. Names that are no WAV or MP3 file, or no file at all, are
+    // reported together in one message. Returns the number of songs added. For the files of
+    // the command line and for files dropped on the list.
+    int addFiles(const QStringList& names);
     // The working copy of every song, in list order.
     QStringList workingCopies() const;
 
@@ -62,14 +79,36 @@ signals:
     // The clip editor must go back to its idle state (after a click on a song or a remove);
     // the window, which owns the editor, does that. A click on a song also hides the editor.
     void editorReset(bool songClicked);
+    // Enter on the list: the selected song should open in the clip editor, as on a double click.
+    void editRequested();
+    // Songs changed rows: the song that was at row i is now at newRowOf[i] (a move, or songs
+    // inserted above it). Sent after each change, before anything else can happen.
+    void songsRenumbered(const QList<int>& newRowOf);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void stopAndClosePlayers();
     bool refuseEmptyList();
+    // Asks for songs as "ADD" and "Insert" do; only song files.
+    QStringList pickSongs();
+    // Adds `files` (all song files) in order above the song at `row`; at the end for -1.
+    int addSongs(const QStringList& files, int row);
+    // One song into the list at `row` (-1: at the end). With `moreFollow` the window stays
+    // disabled and the busy window up after a decode, for the next file of the same batch.
+    bool insertSong(const QString& picked, int row, const QString& busyText, bool moreFollow);
+    void holdWindow(const QString& busyText);
+    void releaseWindow();
+    void moveSelected(int step);
+    void updateOrderButtons();
+    bool handleKey(const QKeyEvent& key);
+    bool handleDrag(QEvent* event);
 
     AudioEditPanel& panel_;
     SongListServices s_;
     SongDecoder decoder_;
+    bool holding_ = false; // the window is disabled and the busy window up for an add
 };
 
 } // namespace quaverly
