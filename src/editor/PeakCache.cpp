@@ -43,12 +43,13 @@ void scan(const unsigned char* p, std::int64_t frames, int channels, int bits, P
     std::fill(out, out + channels, kEmpty);
 #if defined(__SSE2__)
     // 16-bit samples eight at a time; with 1, 2, 4 or 8 channels lane l holds channel l % channels
-    // in every vector, so the lanes sort out into channels at the end.
-    const std::int64_t samples = frames * channels;
-    if (bits == 16 && 8 % channels == 0 && samples % 8 == 0) {
+    // in every vector, so the lanes sort out into channels at the end. Eight samples are whole
+    // frames; the frames of a last, partial vector are left to the loop below.
+    if (bits == 16 && 8 % channels == 0) {
+        const std::int64_t vectors = frames * channels / 8;
         __m128i lo = _mm_set1_epi16(32767), hi = _mm_set1_epi16(-32768);
-        for (std::int64_t i = 0; i < samples; i += 8) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i));
+        for (std::int64_t i = 0; i < vectors; ++i) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
             lo = _mm_min_epi16(lo, v);
             hi = _mm_max_epi16(hi, v);
         }
@@ -57,7 +58,8 @@ void scan(const unsigned char* p, std::int64_t frames, int channels, int bits, P
         _mm_store_si128(reinterpret_cast<__m128i*>(maxs), hi);
         for (int l = 0; l < 8; ++l)
             widen(out[l % channels], Peak{mins[l], maxs[l]});
-        return;
+        p += 16 * vectors;
+        frames -= vectors * 8 / channels;
     }
 #endif
     const int bytes = bits / 8;
