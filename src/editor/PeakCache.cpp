@@ -70,15 +70,38 @@ void scan(const unsigned char* p, std::int64_t frames, int channels, int bits, P
 
 } // namespace
 
-PeakCache::PeakCache(QObject* parent) : QObject(parent) {
-    pool_.setMaxThreadCount(2);
-}
+PeakCache::PeakCache(QObject* parent)
+    : QObject(parent), worker_([this](std::stop_token stop) { run(std::move(stop)); }) {}
 
 PeakCache::~PeakCache() {
+    // The running computation gives up at its next read. Results posted before this point are
+    // dropped by ~QObject with the events still queued for this object.
     for (Entry& e : entries_)
         cancel(e);
-    // Results posted before this point are dropped by ~QObject with the events queued for it.
-    pool_.waitForDone();
+    worker_.request_stop();
+    worker_.join();
+}
+
+void PeakCache::run(std::stop_token stop) {
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(mutex_);
+            if (!wake_.wait(lock, stop, [this] { return !queue_.empty(); }))
+                return; // stop requested
+            job = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        QString error;
+        auto levels = compute(job.path, *job.cancel, &error);
+        if (job.cancel->load(std::memory_order_relaxed))
+            continue; // invalidated, or the cache is going: nobody waits for it
+        QMetaObject::invokeMethod(
+            this,
+            [this, path = std::move(job.path), generation = job.generation,
+             levels = std::move(levels), error] { finish(path, generation, levels, error); },
+            Qt::QueuedConnection);
+    }
 }
 
 std::shared_ptr<const PeakCache::Levels>
@@ -179,18 +202,11 @@ PeakCache::State PeakCache::request(const QString& path) {
     e.stamp = stampOf(path); // taken before the read: a change during it shows at the next request
     e.generation = nextGeneration_++;
     e.cancel = std::make_shared<std::atomic<bool>>(false);
-    pool_.start([this, path, generation = e.generation, stop = e.cancel] {
-        QString error;
-        auto levels = compute(path, *stop, &error);
-        if (stop->load(std::memory_order_relaxed))
-            return; // invalidated or the cache is going: nobody waits for it
-        QMetaObject::invokeMethod(
-            this,
-            [this, path, generation, levels = std::move(levels), error] {
-                finish(path, generation, levels, error);
-            },
-            Qt::QueuedConnection);
-    });
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(Job{path, e.generation, e.cancel});
+    }
+    wake_.notify_one();
     entries_.insert(path, std::move(e));
     return State::Computing;
 }

@@ -13,19 +13,25 @@
 // it replaced a working copy).
 //
 // Threads: construct, destroy and call every member on one thread (the window thread); ready,
-// failed and invalidated are emitted there. The workers only read their file and hand the result
-// back to that thread queued; the destructor stops them and waits (each stops within one read).
+// failed and invalidated are emitted there. One worker thread of the cache's own takes the
+// requests in turn; it only reads the file and hands the result back to that thread queued.
+// invalidate() and the destructor make it give up at its next read, and the destructor waits for
+// it.
 
 #include <QDateTime>
 #include <QHash>
 #include <QObject>
 #include <QString>
-#include <QThreadPool>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <stop_token>
+#include <thread>
 #include <vector>
 
 namespace quaverly {
@@ -129,7 +135,13 @@ private:
         std::shared_ptr<const Levels> levels;
         QString error;
     };
+    struct Job {
+        QString path;
+        std::uint64_t generation = 0;
+        std::shared_ptr<std::atomic<bool>> cancel;
+    };
     static Stamp stampOf(const QString& path);
+    void run(std::stop_token stop); // the worker thread
     void finish(const QString& path, std::uint64_t generation, std::shared_ptr<const Levels> levels,
                 const QString& error);
     void cancel(Entry& e);
@@ -138,7 +150,10 @@ private:
 
     QHash<QString, Entry> entries_;
     std::uint64_t nextGeneration_ = 1;
-    QThreadPool pool_;
+    std::mutex mutex_; // guards queue_, shared with the worker
+    std::condition_variable_any wake_;
+    std::deque<Job> queue_;
+    std::jthread worker_; // last: it starts once everything above exists
 };
 
 } // namespace quaverly
