@@ -1,0 +1,358 @@
+#include "editor/PeakCache.h"
+
+#include "engines/wav/WavHeader.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace quaverly {
+
+namespace {
+
+constexpr std::int64_t kBlock = PeakCache::kBaseBlock;
+constexpr std::int64_t kChunkBlocks = 256; // blocks per read: 256 KiB of 16-bit stereo
+
+constexpr Peak kEmpty{32767, -32768};
+
+void widen(Peak& p, std::int16_t v) {
+    p.min = std::min(p.min, v);
+    p.max = std::max(p.max, v);
+}
+
+void widen(Peak& p, const Peak& q) {
+    p.min = std::min(p.min, q.min);
+    p.max = std::max(p.max, q.max);
+}
+
+std::int16_t sample(const unsigned char* p, int bits) {
+    if (bits == 8)
+        return std::int16_t((int(*p) - 128) * 256);
+    return std::int16_t(std::uint16_t(p[0] | (p[1] << 8))); // little-endian
+}
+
+// The peaks of `frames` frames at `p` into out[0 .. channels).
+void scan(const unsigned char* p, std::int64_t frames, int channels, int bits, Peak* out) {
+    std::fill(out, out + channels, kEmpty);
+#if defined(__SSE2__)
+    // 16-bit samples eight at a time; with 1, 2, 4 or 8 channels lane l holds channel l % channels
+    // in every vector, so the lanes sort out into channels at the end. Eight samples are whole
+    // frames; the frames of a last, partial vector are left to the loop below.
+    if (bits == 16 && 8 % channels == 0) {
+        const std::int64_t vectors = frames * channels / 8;
+        __m128i lo = _mm_set1_epi16(32767), hi = _mm_set1_epi16(-32768);
+        for (std::int64_t i = 0; i < vectors; ++i) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+            lo = _mm_min_epi16(lo, v);
+            hi = _mm_max_epi16(hi, v);
+        }
+        alignas(16) std::int16_t mins[8], maxs[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(mins), lo);
+        _mm_store_si128(reinterpret_cast<__m128i*>(maxs), hi);
+        for (int l = 0; l < 8; ++l)
+            widen(out[l % channels], Peak{mins[l], maxs[l]});
+        p += 16 * vectors;
+        frames -= vectors * 8 / channels;
+    }
+#endif
+    const int bytes = bits / 8;
+    for (std::int64_t f = 0; f < frames; ++f)
+        for (int c = 0; c < channels; ++c, p += bytes)
+            widen(out[c], sample(p, bits));
+}
+
+} // namespace
+
+PeakCache::PeakCache(QObject* parent)
+    : QObject(parent), worker_([this](std::stop_token stop) { run(std::move(stop)); }) {}
+
+PeakCache::~PeakCache() {
+    // The running computation gives up at its next read. Results posted before this point are
+    // dropped by ~QObject with the events still queued for this object.
+    for (Entry& e : entries_)
+        cancel(e);
+    worker_.request_stop();
+    worker_.join();
+}
+
+void PeakCache::run(std::stop_token stop) {
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(mutex_);
+            if (!wake_.wait(lock, stop, [this] { return !queue_.empty(); }))
+                return; // stop requested
+            job = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        QString error;
+        auto levels = compute(job.path, *job.cancel, &error);
+        if (job.cancel->load(std::memory_order_relaxed))
+            continue; // invalidated, or the cache is going: nobody waits for it
+        QMetaObject::invokeMethod(
+            this,
+            [this, path = std::move(job.path), generation = job.generation,
+             levels = std::move(levels), error] { finish(path, generation, levels, error); },
+            Qt::QueuedConnection);
+    }
+}
+
+std::shared_ptr<const PeakCache::Levels>
+PeakCache::compute(const QString& path, const std::atomic<bool>& cancel, QString* error) {
+    QString why;
+    const std::optional<WavLayout> wav = probeWav(path, &why);
+    if (!wav) {
+        *error = why;
+        return nullptr;
+    }
+    if (wav->formatTag != 1 || (wav->bitsPerSample != 8 && wav->bitsPerSample != 16) ||
+        wav->channels == 0 || wav->blockAlign != wav->channels * wav->bitsPerSample / 8) {
+        *error = tr("%1 is not 8 or 16-bit PCM sound.").arg(QFileInfo(path).fileName());
+        return nullptr;
+    }
+    auto out = std::make_shared<Levels>();
+    const int channels = wav->channels;
+    out->song = {channels, wav->sampleRate, std::int64_t(wav->dataSize / wav->blockAlign)};
+    out->dataOffset = wav->dataOffset;
+    out->bitsPerSample = wav->bitsPerSample;
+    out->blockAlign = wav->blockAlign;
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
+        !file.seek(qint64(wav->dataOffset))) {
+        *error = file.errorString();
+        return nullptr;
+    }
+    const std::int64_t frames = out->song.frames;
+    std::vector<Peak>& base = out->levels.emplace_back();
+    base.resize(std::size_t((frames + kBlock - 1) / kBlock) * std::size_t(channels));
+    // One pass with a fixed buffer of whole blocks; only the song's last block may be short.
+    std::vector<unsigned char> buffer(std::size_t(kChunkBlocks * kBlock * wav->blockAlign));
+    Peak* next = base.data();
+    for (std::int64_t done = 0; done < frames;) {
+        if (cancel.load(std::memory_order_relaxed)) {
+            *error = tr("Cancelled.");
+            return nullptr;
+        }
+        const std::int64_t want = std::min(kChunkBlocks * kBlock, frames - done);
+        const qint64 bytes = qint64(want) * wav->blockAlign;
+        qint64 got = 0;
+        while (got < bytes) {
+            const qint64 n = file.read(reinterpret_cast<char*>(buffer.data()) + got, bytes - got);
+            if (n <= 0) {
+                *error = n < 0
+                             ? file.errorString()
+                             : tr("%1 ends before its sound does.").arg(QFileInfo(path).fileName());
+                return nullptr;
+            }
+            got += n;
+        }
+        for (std::int64_t f = 0; f < want; f += kBlock, next += channels)
+            scan(buffer.data() + f * wav->blockAlign, std::min(kBlock, want - f), channels,
+                 wav->bitsPerSample, next);
+        done += want;
+    }
+    // Each coarser level pairs the blocks of the one below, up to a single block.
+    while (out->levels.back().size() > std::size_t(channels)) {
+        const std::vector<Peak>& fine = out->levels.back();
+        const std::size_t fineBlocks = fine.size() / std::size_t(channels);
+        std::vector<Peak> coarse((fineBlocks + 1) / 2 * std::size_t(channels));
+        for (std::size_t b = 0; b < fineBlocks; ++b)
+            for (std::size_t c = 0; c < std::size_t(channels); ++c) {
+                Peak& p = coarse[b / 2 * std::size_t(channels) + c];
+                if (b % 2 == 0)
+                    p = fine[b * std::size_t(channels) + c];
+                else
+                    widen(p, fine[b * std::size_t(channels) + c]);
+            }
+        out->levels.push_back(std::move(coarse));
+    }
+    return out;
+}
+
+PeakCache::Stamp PeakCache::stampOf(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {};
+    return {info.size(), info.lastModified()};
+}
+
+void PeakCache::cancel(Entry& e) {
+    if (e.cancel)
+        e.cancel->store(true, std::memory_order_relaxed);
+}
+
+PeakCache::State PeakCache::request(const QString& path) {
+    const auto it = entries_.find(path);
+    if (it != entries_.end()) {
+        if (it->state == State::Computing)
+            return State::Computing;
+        if (it->state == State::Ready && stampOf(path) == it->stamp)
+            return State::Ready;
+    }
+    Entry e;
+    e.state = State::Computing;
+    e.stamp = stampOf(path); // taken before the read: a change during it shows at the next request
+    e.generation = nextGeneration_++;
+    e.cancel = std::make_shared<std::atomic<bool>>(false);
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(Job{path, e.generation, e.cancel});
+    }
+    wake_.notify_one();
+    entries_.insert(path, std::move(e));
+    return State::Computing;
+}
+
+void PeakCache::finish(const QString& path, std::uint64_t generation,
+                       std::shared_ptr<const Levels> levels, const QString& error) {
+    const auto it = entries_.find(path);
+    if (it == entries_.end() || it->generation != generation)
+        return; // invalidated while it was computed
+    it->cancel.reset();
+    if (levels) {
+        it->state = State::Ready;
+        it->levels = std::move(levels);
+        emit ready(path);
+    } else {
+        it->state = State::Failed;
+        it->error = error;
+        emit failed(path, error);
+    }
+}
+
+void PeakCache::invalidate(const QString& path) {
+    const auto it = entries_.find(path);
+    if (it == entries_.end())
+        return;
+    cancel(*it);
+    entries_.erase(it);
+    emit invalidated(path);
+}
+
+PeakCache::State PeakCache::state(const QString& path) const {
+    const auto it = entries_.find(path);
+    return it == entries_.end() ? State::Absent : it->state;
+}
+
+QString PeakCache::errorString(const QString& path) const {
+    const auto it = entries_.find(path);
+    return it == entries_.end() ? QString() : it->error;
+}
+
+std::optional<PeakSong> PeakCache::song(const QString& path) const {
+    const auto it = entries_.find(path);
+    if (it == entries_.end() || it->state != State::Ready)
+        return std::nullopt;
+    return it->levels->song;
+}
+
+PeakColumns PeakCache::peaks(const QString& path, double firstFrame, double framesPerPixel,
+                             int width) {
+    const auto it = entries_.find(path);
+    if (it == entries_.end() || it->state != State::Ready || !(framesPerPixel > 0) || width <= 0)
+        return {};
+    firstFrame = std::max(0.0, firstFrame);
+    if (framesPerPixel >= double(kBlock))
+        return fromLevels(*it->levels, firstFrame, framesPerPixel, width);
+    return fromFile(path, *it, firstFrame, framesPerPixel, width);
+}
+
+namespace {
+
+// The frames [s, e) of column c; see PeakColumns.
+struct Span {
+    std::int64_t s, e;
+};
+Span columnSpan(double first, double fpp, int c) {
+    const auto s = std::int64_t(std::floor(first + c * fpp));
+    return {s, std::max(s + 1, std::int64_t(std::floor(first + (c + 1) * fpp)))};
+}
+
+} // namespace
+
+PeakColumns PeakCache::fromLevels(const Levels& l, double first, double fpp, int width) const {
+    const int channels = l.song.channels;
+    std::size_t level = 0;
+    std::int64_t block = kBlock;
+    while (level + 1 < l.levels.size() && double(block * 2) <= fpp) {
+        ++level;
+        block *= 2;
+    }
+    const std::vector<Peak>& peaks = l.levels[level];
+    PeakColumns out;
+    out.channels = channels;
+    out.blockFrames = block;
+    out.peaks.reserve(std::size_t(width) * std::size_t(channels));
+    for (int c = 0; c < width; ++c) {
+        const Span span = columnSpan(first, fpp, c);
+        if (span.s >= l.song.frames)
+            break;
+        const std::int64_t b0 = span.s / block;
+        const std::int64_t b1 = (std::min(span.e, l.song.frames) + block - 1) / block;
+        for (int ch = 0; ch < channels; ++ch) {
+            Peak p = kEmpty;
+            for (std::int64_t b = b0; b < b1; ++b)
+                widen(p, peaks[std::size_t(b * channels + ch)]);
+            out.peaks.push_back(p);
+        }
+        ++out.columns;
+    }
+    return out;
+}
+
+PeakColumns PeakCache::fromFile(const QString& path, const Entry& e, double first, double fpp,
+                                int width) {
+    const Levels& l = *e.levels;
+    const int channels = l.song.channels;
+    PeakColumns out;
+    out.channels = channels;
+    out.blockFrames = 1;
+    const std::int64_t from = columnSpan(first, fpp, 0).s;
+    const std::int64_t to = std::min(columnSpan(first, fpp, width - 1).e, l.song.frames);
+    if (from >= to)
+        return out;
+    // Only a short stretch is read (less than kBaseBlock frames per column), from the file the
+    // levels came from: a changed or unreadable file drops the path, after this call.
+    const auto drop = [&] {
+        QMetaObject::invokeMethod(
+            this,
+            [this, path, generation = e.generation] {
+                const auto it = entries_.find(path);
+                if (it != entries_.end() && it->generation == generation)
+                    invalidate(path);
+            },
+            Qt::QueuedConnection);
+        return PeakColumns{};
+    };
+    if (stampOf(path) != e.stamp)
+        return drop();
+    QFile file(path);
+    const qint64 bytes = qint64(to - from) * l.blockAlign;
+    QByteArray data;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
+        !file.seek(qint64(l.dataOffset) + from * l.blockAlign) ||
+        (data = file.read(bytes)).size() != bytes)
+        return drop();
+    const auto* p = reinterpret_cast<const unsigned char*>(data.constData());
+    out.peaks.resize(std::size_t(width) * std::size_t(channels));
+    for (int c = 0; c < width; ++c) {
+        const Span span = columnSpan(first, fpp, c);
+        if (span.s >= l.song.frames)
+            break;
+        scan(p + (span.s - from) * l.blockAlign, std::min(span.e, to) - span.s, channels,
+             l.bitsPerSample, &out.peaks[std::size_t(c) * std::size_t(channels)]);
+        ++out.columns;
+    }
+    out.peaks.resize(std::size_t(out.columns) * std::size_t(channels));
+    return out;
+}
+
+} // namespace quaverly
