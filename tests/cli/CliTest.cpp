@@ -6,10 +6,12 @@
 #include <QDir>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace quaverly;
@@ -129,6 +131,19 @@ TEST_F(Cli, OptionsBelongToTheirCommandInEveryForm) {
         {{"convert", "a.wav", "b.mp3", "--bitrate=300"}, 2, "--bitrate must be"},
         {{"convert", "a.wav", "b.mp3", "-bitrate", "300"}, 2, "--bitrate must be"},
         {{"cut", "a.wav", "c.wav", "--from", "-5", "--to", "100"}, 2, "a time is milliseconds"},
+        {{"cut", "a.wav", "c.wav", "--from=0", "--to=100", "--fade-out", "x"},
+         2,
+         "--fade-out is milliseconds"},
+        {{"cut", "a.wav", "c.wav", "--from=0", "--to=100", "--normalize-peak", "-1",
+          "--normalize-loudness=-14"},
+         2,
+         "cannot be used together"},
+        {{"cut", "a.wav", "c.wav", "--from=0", "--to=100", "--normalize-peak=3"},
+         2,
+         "--normalize-peak must be"},
+        {{"cut", "a.wav", "c.wav", "--from=0", "--to=100", "--normalize-loudness", "-90"},
+         2,
+         "--normalize-loudness must be"},
         // Unknown here, incomplete, or another command's: named as typed.
         {{"convert", "a.wav", "b.wav", "--from", "5"},
          2,
@@ -218,6 +233,44 @@ TEST_F(Cli, CutsTheMarkedStretchExactly) {
              QStringLiteral("--from=100"), QStringLiteral("--to=200")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(soxSamples(path("mp3clip.wav")), 4410);
+}
+
+TEST_F(Cli, CutsWithFadesAndNormalising) {
+    ASSERT_TRUE(writeWav16(path("song.wav"), 2, 8000, staircase(80000, 2)));
+    auto r = cli({QStringLiteral("cut"), path("song.wav"), path("clip.wav"),
+                  QStringLiteral("--from=2000"), QStringLiteral("--to=5000"),
+                  QStringLiteral("--fade-in=100"), QStringLiteral("--fade-out=0:00:00.100"),
+                  QStringLiteral("--normalize-peak=-6")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("Peak normalised to -6.0 dBFS")))
+        << r.out.toStdString();
+    const auto s = samples16(readFile(path("clip.wav")));
+    ASSERT_EQ(s.size(), 2u * 24000);
+    EXPECT_EQ(s[0], 0);
+    EXPECT_EQ(s[1], 0);
+    EXPECT_EQ(s[s.size() - 2], 0);
+    EXPECT_EQ(s[s.size() - 1], 0);
+    int largest = 0;
+    for (const int v : s)
+        largest = std::max(largest, std::abs(v));
+    EXPECT_EQ(largest, 16422); // -6 dBFS
+    EXPECT_EQ(soxSamples(path("clip.wav")), 24000);
+
+    // The loudness as ffmpeg's EBU R128 meter reads it back.
+    ASSERT_TRUE(writeWav16(path("tone.wav"), 2, 44100, sine(44100 * 4, 2, 1000, 44100)));
+    r = cli({QStringLiteral("cut"), path("tone.wav"), path("loud.wav"), QStringLiteral("--from=0"),
+             QStringLiteral("--to=3000"), QStringLiteral("--normalize-loudness"),
+             QStringLiteral("-14")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const auto meter = tool(QStringLiteral("ffmpeg"),
+                            {QStringLiteral("-nostats"), QStringLiteral("-i"), path("loud.wav"),
+                             QStringLiteral("-af"), QStringLiteral("ebur128"), QStringLiteral("-f"),
+                             QStringLiteral("null"), QStringLiteral("-")});
+    const auto m =
+        QRegularExpression(QStringLiteral(R"(Integrated loudness:\s+I:\s+(-?[\d.]+) LUFS)"))
+            .match(meter.err);
+    ASSERT_TRUE(m.hasMatch()) << meter.err.toStdString();
+    EXPECT_NEAR(m.captured(1).toDouble(), -14.0, 0.1);
 }
 
 TEST_F(Cli, BadCutTimesAreUsageErrorsAndWriteNothing) {
