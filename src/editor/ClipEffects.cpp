@@ -124,6 +124,8 @@ public:
         return qint64(want / layout_.blockAlign);
     }
 
+    // The bytes of the last block, as they are in the file.
+    const std::vector<char>& raw() const { return raw_; }
     void close() { file_.close(); }
 
 private:
@@ -308,6 +310,13 @@ EffectsOutcome applyClipEffects(const QString& in, const QString& out, const Cli
             return r;
         if (got == 0)
             break;
+        // Between the fades, a gain of 1 leaves every sample as it is.
+        if (gain == 1.0 && frame >= fades.in && frame + got <= fades.frames - fades.out) {
+            if (!writer.write(reader.raw().data(), qint64(reader.raw().size()), &r.error))
+                return r;
+            frame += got;
+            continue;
+        }
         bytes.resize(samples.size() * (eightBit ? 1 : 2));
         for (qint64 i = 0; i < got; ++i) {
             const double g = fades.gain(frame + i);

@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QMap>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -246,31 +245,13 @@ TEST_F(Cli, CutsWithFadesAndNormalising) {
         << r.out.toStdString();
     const auto s = samples16(readFile(path("clip.wav")));
     ASSERT_EQ(s.size(), 2u * 24000);
-    EXPECT_EQ(s[0], 0);
-    EXPECT_EQ(s[1], 0);
-    EXPECT_EQ(s[s.size() - 2], 0);
-    EXPECT_EQ(s[s.size() - 1], 0);
+    for (const std::size_t end : {std::size_t(0), std::size_t(1), s.size() - 2, s.size() - 1})
+        EXPECT_EQ(s[end], 0) << end; // faded from and to silence
     int largest = 0;
     for (const int v : s)
         largest = std::max(largest, std::abs(v));
     EXPECT_EQ(largest, 16422); // -6 dBFS
     EXPECT_EQ(soxSamples(path("clip.wav")), 24000);
-
-    // The loudness as ffmpeg's EBU R128 meter reads it back.
-    ASSERT_TRUE(writeWav16(path("tone.wav"), 2, 44100, sine(44100 * 4, 2, 1000, 44100)));
-    r = cli({QStringLiteral("cut"), path("tone.wav"), path("loud.wav"), QStringLiteral("--from=0"),
-             QStringLiteral("--to=3000"), QStringLiteral("--normalize-loudness"),
-             QStringLiteral("-14")});
-    ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    const auto meter = tool(QStringLiteral("ffmpeg"),
-                            {QStringLiteral("-nostats"), QStringLiteral("-i"), path("loud.wav"),
-                             QStringLiteral("-af"), QStringLiteral("ebur128"), QStringLiteral("-f"),
-                             QStringLiteral("null"), QStringLiteral("-")});
-    const auto m =
-        QRegularExpression(QStringLiteral(R"(Integrated loudness:\s+I:\s+(-?[\d.]+) LUFS)"))
-            .match(meter.err);
-    ASSERT_TRUE(m.hasMatch()) << meter.err.toStdString();
-    EXPECT_NEAR(m.captured(1).toDouble(), -14.0, 0.1);
 }
 
 TEST_F(Cli, BadCutTimesAreUsageErrorsAndWriteNothing) {

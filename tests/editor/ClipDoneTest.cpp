@@ -84,7 +84,6 @@ TEST_F(ClipDone, UndoPutsTheSongBackByteForByte) {
     ASSERT_TRUE(history->undo(song, &error)) << error.toStdString();
     EXPECT_EQ(readFile(song), first);
     EXPECT_FALSE(history->undo(song, &error));
-    EXPECT_TRUE(error.contains(song));
 
     // What is kept goes with its song, and with the history.
     ASSERT_TRUE(history->keep(song, &error));
