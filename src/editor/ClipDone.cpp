@@ -50,6 +50,8 @@ DoneOutcome cutClipWithEffects(const QString& source, const QString& target, qin
         if (cut.result == CutOutcome::Cut) {
             r.effects = applyClipEffects(scratch.fileName(), target, effects);
             if (r.effects.result == EffectsOutcome::Failed) {
+                // The scratch file holds the clip of `target`: the message names `target`.
+                r.effects.error.replace(scratch.fileName(), target);
                 r.result = CutOutcome::Failed;
                 r.error = QStringLiteral("%1 while applying the fades and normalising")
                               .arg(r.effects.error);

@@ -62,8 +62,10 @@ struct EffectsOutcome {
     ClipEffects::Normalise normalise = ClipEffects::Normalise::Off; // as asked
     double target = 0; // the target asked for: dBFS (Peak) or LUFS (Loudness)
     Level level = Level::NotAsked;
-    double peakDbfs = 0;     // the largest sample before the gain, dBFS (-inf when silent)
-    double loudnessLufs = 0; // Loudness: the integrated loudness before the gain (-inf: none)
+    // When normalising: the largest sample before the gain, dBFS (-inf when silent), and with
+    // Loudness, the integrated loudness before the gain (-inf when it cannot be measured).
+    double peakDbfs = 0;
+    double loudnessLufs = 0;
     double gainDb = 0;       // the normalising gain applied
     qint64 fadeInFrames = 0; // the fades as applied, after shortening to the clip
     qint64 fadeOutFrames = 0;
