@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev libqt6svg6 qt6-svg-dev
-    libmpg123-dev libsndfile1-dev libmp3lame-dev libsoxr-dev libpulse-dev
+    libmpg123-dev libsndfile1-dev libmp3lame-dev libsoxr-dev libpulse-dev libebur128-dev
     libgtest-dev
     # test peers, the private sound server and a display for screenshots
     pulseaudio pulseaudio-utils sox mpg123 lame ffmpeg xvfb fonts-dejavu-core

@@ -46,11 +46,23 @@ const std::vector<Command>& commands() {
          -1,
          joinCommand},
         {"cut",
-         "cut IN OUT --from T --to T",
+         "cut IN OUT --from T --to T [--fade-in MS] [--fade-out MS] "
+         "[--normalize-peak DBFS | --normalize-loudness LUFS]",
          "Cuts IN down to the stretch from --from to --to, as the clip editor does, and writes\n"
          "it to OUT as a PCM WAV file. A time T is milliseconds (2500) or h:mm:ss.mmm\n"
-         "(0:00:02.500, 1:05). --from must lie before --to.",
-         {QStringLiteral("from"), QStringLiteral("to")},
+         "(0:00:02.500, 1:05). --from must lie before --to.\n"
+         "\n"
+         "  --fade-in MS, --fade-out MS  linear fades from silence at the clip's start and to\n"
+         "                               silence at its end (milliseconds, or a time T);\n"
+         "                               fades longer than the clip share it\n"
+         "  --normalize-peak DBFS        brings the largest sample to DBFS (at most 0, e.g. -1)\n"
+         "  --normalize-loudness LUFS    brings the EBU R128 integrated loudness to LUFS (-70\n"
+         "                               to 0, e.g. -14), as far as the peak allows without\n"
+         "                               clipping\n"
+         "The two normalisings exclude each other; what the normalising did is printed.",
+         {QStringLiteral("from"), QStringLiteral("to"), QStringLiteral("fade-in"),
+          QStringLiteral("fade-out"), QStringLiteral("normalize-peak"),
+          QStringLiteral("normalize-loudness")},
          2,
          2,
          cutCommand},

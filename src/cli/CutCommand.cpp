@@ -1,7 +1,8 @@
-// quaverly-cli cut IN OUT --from T --to T: the clip editor's cut, from a file to a WAV file.
+// quaverly-cli cut IN OUT --from T --to T [effects]: the clip editor's cut, with its fades and
+// normalising, from a file to a WAV file.
 #include "cli/CommandSupport.h"
 
-#include "editor/ClipCut.h"
+#include "editor/ClipDone.h"
 #include "engines/mci/MciTime.h"
 #include "engines/mci/WaveCommands.h"
 #include "engines/wav/WavHeader.h"
@@ -11,7 +12,52 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <cmath>
+
 namespace quaverly::cli {
+namespace {
+
+// Reads the fade and normalising options into `e`; false, with the message said, when one of
+// them is wrong.
+bool effectsOptions(const Options& opts, ClipEffects* e, const Io& io) {
+    for (const auto& [name, ms] : {std::pair{QStringLiteral("fade-in"), &e->fadeInMs},
+                                   std::pair{QStringLiteral("fade-out"), &e->fadeOutMs}}) {
+        if (!opts.contains(name))
+            continue;
+        *ms = parseTime(opts[name]);
+        if (*ms < 0) {
+            say(io.err,
+                QStringLiteral("quaverly-cli cut: --%1 is milliseconds or h:mm:ss.mmm").arg(name));
+            return false;
+        }
+    }
+    const QString peak = QStringLiteral("normalize-peak");
+    const QString loudness = QStringLiteral("normalize-loudness");
+    if (opts.contains(peak) && opts.contains(loudness)) {
+        say(io.err, QStringLiteral("quaverly-cli cut: --normalize-peak and --normalize-loudness "
+                                   "cannot be used together"));
+        return false;
+    }
+    bool ok = true;
+    if (opts.contains(peak)) {
+        e->normalise = ClipEffects::Normalise::Peak;
+        e->peakDbfs = opts[peak].toDouble(&ok);
+    } else if (opts.contains(loudness)) {
+        e->normalise = ClipEffects::Normalise::Loudness;
+        e->loudnessLufs = opts[loudness].toDouble(&ok);
+    }
+    if (!ok || !checkClipEffects(*e).isEmpty()) {
+        say(io.err, e->normalise == ClipEffects::Normalise::Peak
+                        ? QStringLiteral("quaverly-cli cut: --normalize-peak must be a level in "
+                                         "dBFS, at most 0 (e.g. -1)")
+                        : QStringLiteral("quaverly-cli cut: --normalize-loudness must be a "
+                                         "loudness in LUFS from -70 to 0 (e.g. -14)"));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 long long parseTime(const QString& text) {
     static const QRegularExpression re(
@@ -53,6 +99,9 @@ int cutCommand(const QStringList& args, const Options& opts, const Io& io) {
                                    "--to"));
         return kUsage;
     }
+    ClipEffects effects;
+    if (!effectsOptions(opts, &effects, io))
+        return kUsage;
     if (!isWavTarget(out)) {
         say(io.err, QStringLiteral("quaverly-cli: %1: the output must end in .wav").arg(out));
         return kUsage;
@@ -88,9 +137,13 @@ int cutCommand(const QStringList& args, const Options& opts, const Io& io) {
         return kUsage;
     }
     WaveCommands commands;
-    const auto r = cutClip(song, out, markIn, markOut, lengthMs, commands);
-    return r.result == CutOutcome::Cut ? kOk
-                                       : failed(io, QStringLiteral("%1: %2").arg(in, r.error));
+    const auto r =
+        cutClipWithEffects(song, out, markIn, markOut, lengthMs, commands, effects, nullptr);
+    if (r.result != CutOutcome::Cut)
+        return failed(io, QStringLiteral("%1: %2").arg(in, r.error));
+    if (const QString said = r.effects.summary(); !said.isEmpty())
+        say(io.out, said);
+    return kOk;
 }
 
 } // namespace quaverly::cli

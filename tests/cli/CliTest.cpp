@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace quaverly;
@@ -129,6 +130,19 @@ TEST_F(Cli, OptionsBelongToTheirCommandInEveryForm) {
         {{"convert", "a.wav", "b.mp3", "--bitrate=300"}, 2, "--bitrate must be"},
         {{"convert", "a.wav", "b.mp3", "-bitrate", "300"}, 2, "--bitrate must be"},
         {{"cut", "a.wav", "c.wav", "--from", "-5", "--to", "100"}, 2, "a time is milliseconds"},
+        {{"cut", "a.wav", "c.wav", "--from=0", "--to=100", "--fade-out", "x"},
+         2,
+         "--fade-out is milliseconds"},
+        {{"cut", "a.wav", "c.wav", "--from=0", "--to=100", "--normalize-peak", "-1",
+          "--normalize-loudness=-14"},
+         2,
+         "cannot be used together"},
+        {{"cut", "a.wav", "c.wav", "--from=0", "--to=100", "--normalize-peak=3"},
+         2,
+         "--normalize-peak must be"},
+        {{"cut", "a.wav", "c.wav", "--from=0", "--to=100", "--normalize-loudness", "-90"},
+         2,
+         "--normalize-loudness must be"},
         // Unknown here, incomplete, or another command's: named as typed.
         {{"convert", "a.wav", "b.wav", "--from", "5"},
          2,
@@ -218,6 +232,26 @@ TEST_F(Cli, CutsTheMarkedStretchExactly) {
              QStringLiteral("--from=100"), QStringLiteral("--to=200")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(soxSamples(path("mp3clip.wav")), 4410);
+}
+
+TEST_F(Cli, CutsWithFadesAndNormalising) {
+    ASSERT_TRUE(writeWav16(path("song.wav"), 2, 8000, staircase(80000, 2)));
+    auto r = cli({QStringLiteral("cut"), path("song.wav"), path("clip.wav"),
+                  QStringLiteral("--from=2000"), QStringLiteral("--to=5000"),
+                  QStringLiteral("--fade-in=100"), QStringLiteral("--fade-out=0:00:00.100"),
+                  QStringLiteral("--normalize-peak=-6")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("Peak normalised to -6.0 dBFS")))
+        << r.out.toStdString();
+    const auto s = samples16(readFile(path("clip.wav")));
+    ASSERT_EQ(s.size(), 2u * 24000);
+    for (const std::size_t end : {std::size_t(0), std::size_t(1), s.size() - 2, s.size() - 1})
+        EXPECT_EQ(s[end], 0) << end; // faded from and to silence
+    int largest = 0;
+    for (const int v : s)
+        largest = std::max(largest, std::abs(v));
+    EXPECT_EQ(largest, 16422); // -6 dBFS
+    EXPECT_EQ(soxSamples(path("clip.wav")), 24000);
 }
 
 TEST_F(Cli, BadCutTimesAreUsageErrorsAndWriteNothing) {

@@ -1,0 +1,35 @@
+#pragma once
+// The clip editor's "Done": the cut, then the fades and normalising, with the song kept for an
+// undo, as one step that either completes or leaves everything as it was.
+
+#include "editor/ClipCut.h"
+#include "editor/ClipEffects.h"
+
+#include <QString>
+
+namespace quaverly {
+
+class CutHistory;
+class WaveCommands;
+
+struct DoneOutcome {
+    CutOutcome::Result result = CutOutcome::Failed;
+    QString error;          // when Failed: the step, the file and the cause
+    EffectsOutcome effects; // what the effects did (Unchanged and NotAsked when none were asked)
+    bool undoable = false;  // the history now holds the target as it was before this cut
+};
+
+// Cuts `source` to [markIn, markOut] into `target` (the editor passes a working copy as both),
+// applies `effects` and, with a `history`, keeps `target` (which must then exist) as it was so
+// that this cut can be undone; a second cut of the same song replaces what was kept.
+//
+// Marks not in order give TimeInputError; effects that cannot be applied fail before any file
+// is touched. Whatever step fails, `target` and the history stay as they were before the call
+// and no scratch file is left. Without effects the cut writes `target` directly, exactly as
+// cutClip() does; with effects it is cut to a scratch file beside `target`, and the effects
+// write `target` from it, so `target` is replaced once, at the end.
+DoneOutcome cutClipWithEffects(const QString& source, const QString& target, qint64 markIn,
+                               qint64 markOut, qint64 lengthMs, WaveCommands& commands,
+                               const ClipEffects& effects, CutHistory* history);
+
+} // namespace quaverly

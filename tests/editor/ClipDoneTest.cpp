@@ -1,0 +1,152 @@
+#include "editor/ClipDone.h"
+#include "editor/CutHistory.h"
+#include "engines/mci/WaveCommands.h"
+#include "support/FileSizeLimit.h"
+#include "support/TestAudio.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+
+using namespace quaverly;
+using namespace quaverly::test;
+
+namespace {
+
+class ClipDone : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    WaveCommands commands;
+    QString song = dir.filePath(QStringLiteral("song.wav"));
+
+    // 10 s of mono 8 kHz whose frame i holds i (wrapping past 32767).
+    void SetUp() override { ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(80000, 1))); }
+    QStringList files() const {
+        return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+    DoneOutcome done(qint64 from, qint64 to, qint64 length, const ClipEffects& effects,
+                     CutHistory* history) {
+        return cutClipWithEffects(song, song, from, to, length, commands, effects, history);
+    }
+};
+
+TEST_F(ClipDone, WithoutEffectsItIsThePlainCutByteForByte) {
+    const QString plain = dir.filePath(QStringLiteral("plain.wav"));
+    ASSERT_TRUE(writeFile(plain, readFile(song)));
+    WaveCommands reference;
+    ASSERT_EQ(cutClip(plain, plain, 2000, 5000, 10000, reference).result, CutOutcome::Cut);
+
+    for (const bool withHistory : {false, true}) {
+        ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(80000, 1)));
+        CutHistory history;
+        const auto r = done(2000, 5000, 10000, {}, withHistory ? &history : nullptr);
+        ASSERT_EQ(r.result, CutOutcome::Cut) << r.error.toStdString();
+        EXPECT_EQ(readFile(song), readFile(plain)) << withHistory;
+        EXPECT_EQ(r.effects.level, EffectsOutcome::Level::NotAsked);
+    }
+    QStringList sent = commands.log();
+    sent.replaceInStrings(song, plain);
+    EXPECT_EQ(sent.mid(5), reference.log()); // the second Done sent what cutClip sends
+}
+
+TEST_F(ClipDone, UndoPutsTheSongBackByteForByte) {
+    const QByteArray original = readFile(song);
+    std::optional<CutHistory> history(std::in_place);
+    ClipEffects effects;
+    effects.fadeInMs = 100;
+    effects.fadeOutMs = 100;
+    effects.normalise = ClipEffects::Normalise::Peak;
+    auto r = done(2000, 5000, 10000, effects, &*history);
+    ASSERT_EQ(r.result, CutOutcome::Cut) << r.error.toStdString();
+    EXPECT_TRUE(r.undoable);
+    const auto clip = samples16(readFile(song));
+    ASSERT_EQ(clip.size(), 24000u);
+    EXPECT_EQ(clip.front(), 0); // faded in from silence
+    EXPECT_EQ(clip.back(), 0);
+    const auto loudest = std::minmax_element(clip.begin(), clip.end());
+    EXPECT_EQ(std::max(-*loudest.first, int(*loudest.second)), 29204); // -1 dBFS
+    EXPECT_EQ(files().size(), 2); // the song and its kept copy: no scratch file
+
+    QString error;
+    ASSERT_TRUE(history->undo(song, &error)) << error.toStdString();
+    EXPECT_EQ(readFile(song), original);
+    EXPECT_FALSE(history->canUndo(song));
+    EXPECT_EQ(files(), QStringList{QStringLiteral("song.wav")});
+
+    // Only the last cut is kept: undo goes back to the clip of the first.
+    ASSERT_EQ(done(2000, 5000, 10000, {}, &*history).result, CutOutcome::Cut);
+    const QByteArray first = readFile(song);
+    ASSERT_EQ(done(1000, 2000, 3000, effects, &*history).result, CutOutcome::Cut);
+    EXPECT_EQ(files().size(), 2);
+    ASSERT_TRUE(history->undo(song, &error)) << error.toStdString();
+    EXPECT_EQ(readFile(song), first);
+    EXPECT_FALSE(history->undo(song, &error));
+
+    // What is kept goes with its song, and with the history.
+    ASSERT_TRUE(history->keep(song, &error));
+    history->forget(song);
+    EXPECT_FALSE(history->canUndo(song));
+    ASSERT_TRUE(history->keep(song, &error));
+    EXPECT_EQ(files().size(), 2);
+    history.reset();
+    EXPECT_EQ(files(), QStringList{QStringLiteral("song.wav")});
+}
+
+// Each Done fails at one step, after an earlier cut was kept: the song, what undo restores and
+// the folder stay as they were.
+TEST_F(ClipDone, AFailingStepLeavesTheSongAndItsUndoAsTheyWere) {
+    ClipEffects quieter;
+    quieter.normalise = ClipEffects::Normalise::Peak;
+    quieter.peakDbfs = -100; // below one step of a 16-bit sample
+    ClipEffects faded;
+    faded.fadeInMs = 10;
+    const struct {
+        const char* name;
+        qint64 lengthMs;
+        ClipEffects effects;
+        bool damaged; // the song's format chunk is broken
+        qint64 fileSizeLimit;
+        const char* says;
+    } cases[] = {
+        {"tail past the end", 12000, faded, false, 0, "tail"},
+        {"effects", 10000, quieter, false, 0, "smallest step"},
+        {"damaged song", 10000, faded, true, 0, "opening"},
+        {"no room for the kept copy", 10000, faded, false, 100000, "File too large"},
+    };
+    for (const auto& c : cases) {
+        if (c.fileSizeLimit > 0 && !kCanLimitFileSize)
+            continue;
+        ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(80000, 1, 5)));
+        const QByteArray kept = readFile(song);
+        CutHistory history;
+        QString error;
+        ASSERT_TRUE(history.keep(song, &error)) << error.toStdString();
+        ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(80000, 1)));
+        QByteArray before = readFile(song);
+        if (c.damaged) {
+            before[20] = 9; // an unknown format
+            ASSERT_TRUE(writeFile(song, before));
+        }
+        const QStringList folder = files();
+
+        auto work = [&] {
+            const auto r = done(1000, 2000, c.lengthMs, c.effects, &history);
+            return r.result == CutOutcome::Failed ? r.error : QStringLiteral("not failed");
+        };
+        const QString failure =
+            c.fileSizeLimit > 0
+                ? withFileSizeLimit(c.fileSizeLimit, work).value_or(QStringLiteral("-"))
+                : work();
+        EXPECT_TRUE(failure.contains(QLatin1String(c.says)))
+            << c.name << ": " << failure.toStdString();
+        EXPECT_EQ(readFile(song), before) << c.name;
+        EXPECT_EQ(files(), folder) << c.name;
+        ASSERT_TRUE(history.undo(song, &error)) << error.toStdString();
+        EXPECT_EQ(readFile(song), kept) << c.name;
+    }
+}
+
+} // namespace
