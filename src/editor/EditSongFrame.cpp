@@ -7,6 +7,8 @@
 #include <QProxyStyle>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace quaverly {
 
 namespace {
@@ -31,9 +33,11 @@ QLabel* timeLabel(QWidget* parent, const char* name) {
     return l;
 }
 
+// A button at least `minWidth` wide (the layout of old), and wide enough for its caption with
+// some room around it; below the style's own wish, so that the least window holds them all.
 QPushButton* push(QWidget* parent, const char* name, const QString& caption, int minWidth) {
     auto* b = named(new QPushButton(caption, parent), name);
-    b->setMinimumWidth(minWidth); // below the style's wish, so that the least width fits
+    b->setMinimumWidth(std::max(minWidth, b->fontMetrics().horizontalAdvance(caption) + 20));
     return b;
 }
 
@@ -202,6 +206,9 @@ void EditSongFrame::setWaveformView(QWidget* view) {
     delete view_;
     view_ = view;
     if (view_) {
+        // The keys stay at hand in the view's tool tip.
+        if (view_->toolTip().isEmpty())
+            view_->setToolTip(lblWaveHint->text());
         view_->setParent(waveHost);
         waveHost->layout()->addWidget(view_);
         view_->show();

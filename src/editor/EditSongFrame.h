@@ -27,7 +27,8 @@ public:
     explicit EditSongFrame(QWidget* parent = nullptr);
 
     // Puts `view` (the song's waveform) in the waveform area in place of the hint, or of the
-    // view put there before, which is deleted; the frame owns it. Null brings the hint back.
+    // view put there before, which is deleted; the frame owns it, and gives it the keys as its
+    // tool tip when it has none. Null brings the hint back.
     void setWaveformView(QWidget* view);
     QWidget* waveformView() const { return view_; }
 

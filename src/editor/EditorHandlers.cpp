@@ -8,6 +8,8 @@
 
 #include <QAction>
 
+#include <algorithm>
+
 namespace quaverly {
 
 EditorHandlers::EditorHandlers(EditSongFrame& frame, EditorServices services, QObject* parent)
@@ -225,7 +227,17 @@ void EditorHandlers::undoLastCut() {
             ensureOpen();
         return;
     }
+    // The song opens again with the marks of the cut, to be moved and cut anew.
+    const qint64 in = *s_.MarkIn, out = *s_.MarkOut;
     openForEditing(song_, songName_);
+    if (!editing_)
+        return;
+    *s_.MarkIn = std::clamp<qint64>(in, 0, grid_.lengthMs());
+    *s_.MarkOut = std::clamp<qint64>(out, 0, grid_.lengthMs());
+    frame_.Lblin->setText(timeText(*s_.MarkIn));
+    frame_.Lblout->setText(timeText(*s_.MarkOut));
+    showMarks();
+    emit marksChanged(*s_.MarkIn, *s_.MarkOut);
 }
 
 } // namespace quaverly

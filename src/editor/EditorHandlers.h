@@ -90,8 +90,8 @@ public:
     void CmdPlayOut_Click();
     // Space: stops when playing, else plays as "Play" does.
     void togglePlay();
-    // Ctrl+Z: puts back the song as it was before its last cut and opens it again. Only offered
-    // with EditorServices::undoCut.
+    // Ctrl+Z: puts back the song as it was before its last cut and opens it again, with the
+    // marks of that cut. Only offered with EditorServices::undoCut.
     void undoLastCut();
 
     // The marks, from a waveform view or a program: clamped to the song, snapped when "Snap to

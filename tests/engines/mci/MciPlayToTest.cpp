@@ -1,5 +1,5 @@
-// "play" with an end point, and "seek", on the virtual sound device: what the device played is
-// compared byte for byte with the ramp frames of the stretch asked for.
+// "play" with an end point on the virtual sound device: what the device played is compared byte
+// for byte with the ramp frames of the stretch asked for.
 #include "engines/audio/VirtualBackend.h"
 #include "engines/mci/MciErrors.h"
 #include "engines/mci/MciPlayer.h"
@@ -15,7 +15,6 @@
 
 using quaverly::MciPlayer;
 using quaverly::audio::VirtualBackend;
-namespace mcierr = quaverly::mcierr;
 namespace mcinotify = quaverly::mcinotify;
 
 namespace {
@@ -99,64 +98,5 @@ INSTANTIATE_TEST_SUITE_P(
         ToCase{"PastTheEndIsTheEnd", {8000, 1, 16}, 8000, 900, 5000, 7200, 8000, 1000},
         ToCase{"BeforeTheStartPlaysNothing", {8000, 1, 16}, 8000, 600, 300, 4800, 4800, 600}),
     [](const auto& p) { return std::string(p.param.name); });
-
-TEST_F(PlayTo, IsUsedByOnePlayAndRestartsAPlayingPlayer) {
-    const ramp::Format f{8000, 1, 16};
-    open(f, 8000);
-    player.setTo(250);
-    ASSERT_EQ(player.Command("play"), 0);
-    ASSERT_TRUE(waitUntil([&] { return !done.empty(); }));
-    // The next play goes on to the end.
-    ASSERT_EQ(player.Command("play"), 0);
-    ASSERT_TRUE(waitUntil([&] { return done.size() == 2; }));
-    EXPECT_TRUE(played() == ramp::frames(f, 0, 8000));
-    EXPECT_EQ(player.Position(), 1000);
-
-    // Set while playing, To restarts playback where it was heard and stops there.
-    device->clearPlayed();
-    player.setFrom(0);
-    ASSERT_EQ(player.Command("play"), 0);
-    player.setTo(800);
-    ASSERT_EQ(player.Command("play"), 0);
-    ASSERT_TRUE(waitUntil([&] { return done.size() == 3; }));
-    EXPECT_TRUE(played() == ramp::frames(f, 0, 6400));
-    EXPECT_EQ(player.Position(), 800);
-
-    player.setTo(-1);
-    EXPECT_EQ(player.Command("play"), mcierr::kOutOfRange);
-    EXPECT_FALSE(player.isPlaying());
-    EXPECT_EQ(player.Position(), 800);
-}
-
-TEST_F(PlayTo, SeekMovesTheStoppedPositionWithoutPlaying) {
-    const ramp::Format f{8000, 1, 16};
-    open(f, 16000);
-    player.setFrom(1500);
-    ASSERT_EQ(player.Command("seek"), 0);
-    EXPECT_EQ(player.Position(), 1500);
-    EXPECT_FALSE(player.isPlaying());
-    EXPECT_EQ(device->playedByteCount(), 0u);
-
-    player.setTo(1600);
-    ASSERT_EQ(player.Command("play"), 0);
-    ASSERT_TRUE(waitUntil([&] { return !done.empty(); }));
-    EXPECT_TRUE(played() == ramp::frames(f, 12000, 800));
-
-    // While playing, seek halts without Done; without From it keeps the position heard.
-    ASSERT_EQ(player.Command("play"), 0);
-    ASSERT_EQ(player.Command("seek"), 0);
-    EXPECT_FALSE(player.isPlaying());
-    const qint64 heard = player.Position();
-    EXPECT_GE(heard, 1600);
-    player.setFrom(-5);
-    EXPECT_EQ(player.Command("seek"), mcierr::kOutOfRange);
-    EXPECT_EQ(player.Position(), heard);
-    player.setFrom(9000); // past the end: the end
-    ASSERT_EQ(player.Command("seek"), 0);
-    EXPECT_EQ(player.Position(), 2000);
-    QThread::msleep(50);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(done.size(), 1u);
-}
 
 } // namespace
