@@ -41,14 +41,14 @@ void EditorHandlers::CmdPlaySel_Click() {
 
 void EditorHandlers::CmdPlayIn_Click() {
     const qint64 mark = *s_.MarkIn;
-    playRange(std::max<qint64>(mark - kAroundMs, 0),
-              std::min(mark + kAroundMs, s_.MMCEdit->Length()), Preview::Around);
+    playRange(std::max<qint64>(mark - kAroundMs, 0), std::min(mark + kAroundMs, grid_.lengthMs()),
+              Preview::Around);
 }
 
 void EditorHandlers::CmdPlayOut_Click() {
     const qint64 mark = *s_.MarkOut;
-    playRange(std::max<qint64>(mark - kAroundMs, 0),
-              std::min(mark + kAroundMs, s_.MMCEdit->Length()), Preview::Around);
+    playRange(std::max<qint64>(mark - kAroundMs, 0), std::min(mark + kAroundMs, grid_.lengthMs()),
+              Preview::Around);
 }
 
 void EditorHandlers::MMCEdit_Done(int notifyCode) {

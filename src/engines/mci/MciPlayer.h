@@ -1,6 +1,6 @@
 #pragma once
 // A media player for PCM WAV files, driven by command texts: the list playback and the clip
-// editor each own one and drive it through FileName, Command, From, Length and Position.
+// editor each own one and drive it through FileName, Command, From, To, Length and Position.
 //
 // Commands (compared without regard to case, surrounding blanks ignored):
 //   "open"   opens the 8 or 16-bit PCM WAV file named by FileName at position 0. Whatever was
@@ -14,7 +14,8 @@
 //   "stop"   halts and keeps the position that was heard; a later "play" goes on from there.
 //   "pause"  the same as "stop".
 //   "seek"   halts like "stop" and moves the position to From when setFrom() was called since
-//            the last play or seek (From is then used up); a later "play" goes on from there.
+//            the last play or seek (From is then used up); a later "play" goes on from there. A
+//            negative From fails with mcierr::kOutOfRange and changes nothing.
 //   "close"  releases the file and the device stream; Length and Position read 0 afterwards.
 // Any command except "open" on a closed player fails with mcierr::kInvalidDeviceId and changes
 // nothing; an unknown command fails with mcierr::kUnrecognizedCommand.
