@@ -5,7 +5,11 @@
 #include "ui/Widgets.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QFrame>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
 
 namespace quaverly {
 
@@ -14,7 +18,8 @@ Frmmain::Frmmain(Dialogs& dialogs, QWidget* parent, const QString& settingsPath)
       settingsPath_(settingsPath.isEmpty() ? defaultSettingsPath() : settingsPath), busy_(this) {
     setObjectName(QStringLiteral("Frmmain"));
     setWindowTitle(tr("%1 by %2").arg(QLatin1String(kApplicationTitle), QLatin1String(kMakerName)));
-    setFixedSize(kClientWidth, kClientHeight);
+    setMinimumSize(kClientWidth, kClientHeight);
+    resize(kClientWidth, kClientHeight);
     const auto device = audio::defaultBackend();
     MMCEdit = new MciPlayer(device, this);
     MMCEdit->setObjectName(QStringLiteral("MMCEdit"));
@@ -25,6 +30,8 @@ Frmmain::Frmmain(Dialogs& dialogs, QWidget* parent, const QString& settingsPath)
     buildPanels();
     connectSubsystems();
     Form_Load();
+    restoreWindowState();
+    layOutPanels();
 }
 
 Frmmain::~Frmmain() {
@@ -42,7 +49,6 @@ void Frmmain::buildToolbar() {
 
     Toolbar1 = new QToolBar(this);
     Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
-    Toolbar1->setGeometry(0, 0, kClientWidth, kPanelTop - 4);
     Toolbar1->setMovable(false);
     Toolbar1->setFloatable(false);
     Toolbar1->setIconSize(QSize(32, 32));
@@ -51,27 +57,72 @@ void Frmmain::buildToolbar() {
     auto* rule = new QFrame(this);
     rule->setFrameShape(QFrame::HLine);
     rule->setFrameShadow(QFrame::Sunken);
-    rule->setGeometry(0, kPanelTop - 4, kClientWidth, 2);
+    toolbarRule_ = rule;
 }
 
 void Frmmain::buildPanels() {
     Framewav = new AudioEditPanel(this);
-    Framewav->setGeometry(px(120), kPanelTop, px(10575), px(5895));
     Frame3 = new EditSongFrame;
     Framewav->placeEditFrame(Frame3);
 
     FrameRec = new RecorderPanel(this);
-    // As wide as the settings panel, as tall as its controls need.
-    FrameRec->setGeometry(px(1200), kPanelTop, px(8895), 236);
-
     FrameConvert = new ConvertPanel(this);
-    FrameConvert->setGeometry(px(1080), kPanelTop, px(9135), px(4815));
-
     FrameSetting = new SettingsPanel(this);
-    FrameSetting->setGeometry(px(1200), kPanelTop, px(8895), px(4815));
-
     FrameAbout = new AboutPanel(this);
-    FrameAbout->setGeometry(px(2520), kPanelTop, px(5895), px(4215));
+}
+
+void Frmmain::layOutPanels() {
+    const int w = width();
+    Toolbar1->setGeometry(0, 0, w, kPanelTop - 4);
+    toolbarRule_->setGeometry(0, kPanelTop - 4, w, 2);
+    // The Audio Edit panel takes the whole client area below the toolbar.
+    Framewav->setGeometry(px(120), kPanelTop, w - px(120) - 6, height() - kPanelTop - 8);
+    // The others keep their size and their place at the least size, and stay centred.
+    const int shift = (w - kClientWidth) / 2;
+    const struct {
+        QWidget* panel;
+        QRect atLeast;
+    } panels[] = {
+        // As wide as the settings panel, as tall as its controls need.
+        {FrameRec, QRect(px(1200), kPanelTop, px(8895), 236)},
+        {FrameConvert, QRect(px(1080), kPanelTop, px(9135), px(4815))},
+        {FrameSetting, QRect(px(1200), kPanelTop, px(8895), px(4815))},
+        {FrameAbout, QRect(px(2520), kPanelTop, px(5895), px(4215))},
+    };
+    for (const auto& p : panels)
+        p.panel->setGeometry(p.atLeast.translated(shift, 0));
+}
+
+QString Frmmain::windowStatePath() const {
+    return QFileInfo(settingsPath_).absolutePath() + QStringLiteral("/window.ini");
+}
+
+void Frmmain::restoreWindowState() {
+    const QSettings saved(windowStatePath(), QSettings::IniFormat);
+    QSize size = saved.value(QStringLiteral("window/size")).toSize();
+    if (size.isValid()) {
+        // A size kept on a larger screen shrinks to this one, never below the least size.
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            size = size.boundedTo(screen->availableSize());
+        resize(size.expandedTo(minimumSize()));
+    }
+    if (saved.value(QStringLiteral("window/maximized")).toBool())
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void Frmmain::saveWindowState() const {
+    QSettings saved(windowStatePath(), QSettings::IniFormat);
+    const bool maximized = isMaximized();
+    // A maximised window keeps the size it had before, to go back to.
+    const QSize size = maximized ? normalGeometry().size() : this->size();
+    if (size.isValid() && !size.isEmpty())
+        saved.setValue(QStringLiteral("window/size"), size);
+    saved.setValue(QStringLiteral("window/maximized"), maximized);
+}
+
+void Frmmain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layOutPanels();
 }
 
 void Frmmain::connectSubsystems() {
@@ -282,6 +333,7 @@ void Frmmain::Form_Unload() {
         return;
     }
     unloaded_ = true;
+    saveWindowState();
     endSoundActivity(SoundEnd::Shutdown);
     busy_.hide();
     // Every file of the working folder goes; sub-folders stay, and so does the folder.

@@ -5,6 +5,11 @@
 // then emits quitRequested, which the program connects to the application's quit. While an MP3
 // encoding runs, closing asks first: wait for it (the window stays), or stop it and quit.
 //
+// The window can be made larger than its least size; the Audio Edit panel and the clip editor's
+// frame in it grow with it, the other panels keep their size, centred. Its size and whether it
+// was maximised are kept in window.ini beside the settings file, written at the shutdown and
+// read at the start-up.
+//
 // Threads: UI thread only.
 
 #include "app/AboutPanel.h"
@@ -37,7 +42,8 @@ inline constexpr char kMakerName[] = "velmarise";
 class Frmmain final : public QWidget {
     Q_OBJECT
 public:
-    // The client area, in pixels, and where the panels begin below the toolbar.
+    // The least client area (and the first one), in pixels, and where the panels begin below
+    // the toolbar.
     static constexpr int kClientWidth = 719;
     static constexpr int kClientHeight = 476;
     static constexpr int kPanelTop = 48;
@@ -63,6 +69,8 @@ public:
     Encodings& encodings() { return *encodings_; }
     Dialogs& dialogs() { return dialogs_; }
     QString settingsPath() const { return settingsPath_; }
+    // window.ini in the settings file's folder: the window's size and maximised state.
+    QString windowStatePath() const;
 
     // --- Controls ---
     QToolBar* Toolbar1;
@@ -110,6 +118,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     enum class SoundEnd { PanelSwitch, Shutdown };
@@ -122,12 +131,17 @@ private:
     void endSoundActivity(SoundEnd why);
     void showPanel(QWidget* panel);
     void fillAbout();
+    // Places the toolbar and the panels in the client area as it is now.
+    void layOutPanels();
+    void restoreWindowState();
+    void saveWindowState() const;
 
     Dialogs& dialogs_;
     QString settingsPath_;
     WorkFolder work_;
     BusyWindow busy_;
     Encodings* encodings_ = nullptr;
+    QWidget* toolbarRule_ = nullptr;
     bool unloaded_ = false;
 };
 

@@ -2,7 +2,12 @@
 
 #include "ui/Widgets.h"
 
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QProxyStyle>
+#include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace quaverly {
 
@@ -21,36 +26,194 @@ public:
     }
 };
 
-QLabel* timeLabel(QWidget* parent, const char* name, const QRect& r) {
+QLabel* timeLabel(QWidget* parent, const char* name) {
     auto* l = named(new QLabel(QStringLiteral("00:00:00"), parent), name);
-    l->setGeometry(r);
     l->setAlignment(Qt::AlignCenter);
+    l->setMinimumWidth(l->fontMetrics().horizontalAdvance(l->text()) + 6);
     return l;
+}
+
+// A button at least `minWidth` wide (the layout of old), and wide enough for its caption with
+// some room around it; below the style's own wish, so that the least window holds them all.
+QPushButton* push(QWidget* parent, const char* name, const QString& caption, int minWidth) {
+    auto* b = named(new QPushButton(caption, parent), name);
+    b->setMinimumWidth(std::max(minWidth, b->fontMetrics().horizontalAdvance(caption) + 20));
+    return b;
+}
+
+QLineEdit* markField(QWidget* parent, const char* name) {
+    auto* f = named(new QLineEdit(QStringLiteral("00:00.000"), parent), name);
+    f->setAlignment(Qt::AlignRight);
+    f->setMaxLength(16);
+    // Room for "h:mm:ss.mmm" and the frame.
+    f->setFixedWidth(f->fontMetrics().horizontalAdvance(QStringLiteral("0:00:00.0000")) + 12);
+    return f;
 }
 
 } // namespace
 
 EditSongFrame::EditSongFrame(QWidget* parent) : QGroupBox(tr("Edit Song"), parent) {
     setObjectName(QStringLiteral("Frame3"));
-    resize(px(6495), px(1935));
+    // A click anywhere in the frame gives it the focus, and with it the editor's keys.
+    setFocusPolicy(Qt::ClickFocus);
+
+    waveHost = named(new QWidget(this), "waveHost");
+    waveHost->setMinimumHeight(kWaveMinHeight);
+    waveHost->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    auto* waveLayout = new QVBoxLayout(waveHost);
+    waveLayout->setContentsMargins(0, 0, 0, 0);
+    lblWaveHint = named(new QLabel(waveHost), "lblWaveHint");
+    lblWaveHint->setAlignment(Qt::AlignCenter);
+    lblWaveHint->setWordWrap(true);
+    lblWaveHint->setFrameShape(QFrame::StyledPanel);
+    QPalette muted = lblWaveHint->palette();
+    muted.setColor(QPalette::WindowText, muted.color(QPalette::PlaceholderText));
+    lblWaveHint->setPalette(muted);
+    waveLayout->addWidget(lblWaveHint);
 
     SliderEdit = named(new QSlider(Qt::Horizontal, this), "SliderEdit");
-    // 5415 twips wide in the layout; kept clear of the time display at its right.
-    SliderEdit->setGeometry(twips(120, 360, 5175, 495));
     SliderEdit->setRange(0, 0);
     auto* style = new JumpToClickStyle;
     style->setParent(SliderEdit);
     SliderEdit->setStyle(style);
-    Lbltotal = timeLabel(this, "Lbltotal", twips(5400, 360, 975, 495));
+    Lbltotal = timeLabel(this, "Lbltotal");
 
-    CmdEditPlay = button(this, "CmdEditPlay", tr("Play"), twips(2040, 960, 735, 495));
-    CmdEditStop = button(this, "CmdEditStop", tr("Stop"), twips(3000, 960, 735, 495));
+    CmdEditPlay = push(this, "CmdEditPlay", tr("Play"), px(735));
+    CmdEditStop = push(this, "CmdEditStop", tr("Stop"), px(735));
+    CmdPlaySel = push(this, "CmdPlaySel", tr("Play Selection"), 0);
+    chkLoop = named(new QCheckBox(tr("Loop"), this), "chkLoop");
+    CmdPlayIn = push(this, "CmdPlayIn", tr("Around In"), 0);
+    CmdPlayOut = push(this, "CmdPlayOut", tr("Around Out"), 0);
 
-    Lblin = timeLabel(this, "Lblin", twips(360, 1080, 1455, 255));
-    CmdMarkin = button(this, "CmdMarkin", tr("Mark In"), twips(360, 1440, 1455, 375));
-    Lblout = timeLabel(this, "Lblout", twips(3840, 1080, 1455, 255));
-    CmdMarkOut = button(this, "CmdMarkOut", tr("Mark Out"), twips(3840, 1440, 1455, 375));
-    CmdEditDone = button(this, "CmdEditDone", tr("Done"), twips(5400, 1440, 975, 375));
+    Lblin = timeLabel(this, "Lblin");
+    txtMarkIn = markField(this, "txtMarkIn");
+    CmdMarkin = push(this, "CmdMarkin", tr("Mark In"), px(1095));
+    Lblout = timeLabel(this, "Lblout");
+    txtMarkOut = markField(this, "txtMarkOut");
+    CmdMarkOut = push(this, "CmdMarkOut", tr("Mark Out"), px(1095));
+
+    lblClipLength = named(new QLabel(this), "lblClipLength");
+    lblClipLength->setMinimumWidth(lblClipLength->fontMetrics().horizontalAdvance(
+                                       tr("Clip %1").arg(QStringLiteral("00:00.000"))) +
+                                   8);
+    cmbTarget = named(new QComboBox(this), "cmbTarget");
+    cmbTarget->addItem(tr("none"), qint64(0));
+    cmbTarget->addItem(tr("30 s"), qint64(30000));
+    cmbTarget->addItem(tr("40 s (ringtone)"), qint64(40000));
+    chkSnap = named(new QCheckBox(tr("Snap to zero crossing"), this), "chkSnap");
+    CmdEditDone = push(this, "CmdEditDone", tr("Done"), px(975));
+
+    // The waveform on top takes what the frame gains; below it the slider, the previews with
+    // the options, a row for each mark, and the clip's length against its target with "Done".
+    auto* slider = new QHBoxLayout;
+    slider->addWidget(SliderEdit, 1);
+    slider->addWidget(Lbltotal);
+
+    auto* play = new QHBoxLayout;
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{CmdEditPlay, CmdEditStop, CmdPlaySel, chkLoop})
+        play->addWidget(w);
+    play->addStretch(1);
+    play->addWidget(chkSnap);
+
+    auto* marks = new QGridLayout;
+    marks->setHorizontalSpacing(6);
+    marks->setVerticalSpacing(4);
+    const struct {
+        QLabel* time;
+        QLineEdit* field;
+        QPushButton* mark;
+        QPushButton* around;
+    } rows[] = {{Lblin, txtMarkIn, CmdMarkin, CmdPlayIn},
+                {Lblout, txtMarkOut, CmdMarkOut, CmdPlayOut}};
+    for (int r = 0; r < 2; ++r) {
+        marks->addWidget(rows[r].time, r, 0);
+        marks->addWidget(rows[r].field, r, 1);
+        marks->addWidget(rows[r].mark, r, 2);
+        marks->addWidget(rows[r].around, r, 3);
+    }
+    marks->setColumnStretch(4, 1);
+
+    auto* clip = new QHBoxLayout;
+    clip->addWidget(lblClipLength);
+    clip->addWidget(cmbTarget);
+    clip->addStretch(1);
+    clip->addWidget(CmdEditDone);
+
+    auto* all = new QVBoxLayout(this);
+    all->setContentsMargins(8, 6, 8, 6);
+    all->setSpacing(4);
+    all->addWidget(waveHost, 1);
+    all->addLayout(slider);
+    all->addLayout(play);
+    all->addLayout(marks);
+    all->addLayout(clip);
+
+    actPlayStop = addKey("actPlayStop", tr("Play / Stop"), QKeySequence(Qt::Key_Space));
+    actMarkIn = addKey("actMarkIn", tr("In mark at the play position"), QKeySequence(Qt::Key_I));
+    actMarkOut = addKey("actMarkOut", tr("Out mark at the play position"), QKeySequence(Qt::Key_O));
+    actGoIn = addKey("actGoIn", tr("Go to the In mark"), QKeySequence(Qt::Key_Home));
+    actGoOut = addKey("actGoOut", tr("Go to the Out mark"), QKeySequence(Qt::Key_End));
+    actInEarlier = addKey("actInEarlier", tr("In mark 10 ms earlier"), QKeySequence(Qt::Key_Comma));
+    actInLater = addKey("actInLater", tr("In mark 10 ms later"), QKeySequence(Qt::Key_Period));
+    actInEarlier1s =
+        addKey("actInEarlier1s", tr("In mark 1 s earlier"), QKeySequence(Qt::Key_Less));
+    actInLater1s = addKey("actInLater1s", tr("In mark 1 s later"), QKeySequence(Qt::Key_Greater));
+    actOutEarlier =
+        addKey("actOutEarlier", tr("Out mark 10 ms earlier"), QKeySequence(Qt::Key_BracketLeft));
+    actOutLater =
+        addKey("actOutLater", tr("Out mark 10 ms later"), QKeySequence(Qt::Key_BracketRight));
+    actOutEarlier1s =
+        addKey("actOutEarlier1s", tr("Out mark 1 s earlier"), QKeySequence(Qt::Key_BraceLeft));
+    actOutLater1s =
+        addKey("actOutLater1s", tr("Out mark 1 s later"), QKeySequence(Qt::Key_BraceRight));
+
+    lblWaveHint->setText(tr("Space   play / stop\n"
+                            "I   O   set the In / Out mark at the play position\n"
+                            "Home   End   go to the In / Out mark\n"
+                            ",   .   move the In mark by 10 ms   (<   >   by 1 s)\n"
+                            "[   ]   move the Out mark by 10 ms   ({   }   by 1 s)"));
+    CmdPlaySel->setToolTip(tr("Play from the In mark to the Out mark (Space stops)"));
+    chkLoop->setToolTip(tr("Play the selection again and again"));
+    CmdPlayIn->setToolTip(tr("Play one second before to one second after the In mark"));
+    CmdPlayOut->setToolTip(tr("Play one second before to one second after the Out mark"));
+    chkSnap->setToolTip(tr("Move every mark you set to the nearest zero crossing within 10 ms, "
+                           "so that the clip starts and ends without a click"));
+    cmbTarget->setToolTip(tr("The longest the clip should be"));
+}
+
+QAction* EditSongFrame::addKey(const char* name, const QString& text, const QKeySequence& keys) {
+    auto* a = named(new QAction(text, this), name);
+    a->setShortcut(keys);
+    a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(a);
+    return a;
+}
+
+QList<QAction*> EditSongFrame::keyActions() const {
+    return {actPlayStop,  actMarkIn,       actMarkOut,     actGoIn,      actGoOut,
+            actInEarlier, actInLater,      actInEarlier1s, actInLater1s, actOutEarlier,
+            actOutLater,  actOutEarlier1s, actOutLater1s};
+}
+
+void EditSongFrame::addKeyHint(const QString& line) {
+    lblWaveHint->setText(lblWaveHint->text() + QLatin1Char('\n') + line);
+}
+
+void EditSongFrame::setWaveformView(QWidget* view) {
+    if (view_ == view)
+        return;
+    delete view_;
+    view_ = view;
+    if (view_) {
+        // The keys stay at hand in the view's tool tip.
+        if (view_->toolTip().isEmpty())
+            view_->setToolTip(lblWaveHint->text());
+        view_->setParent(waveHost);
+        waveHost->layout()->addWidget(view_);
+        view_->show();
+    }
+    lblWaveHint->setVisible(!view_);
 }
 
 } // namespace quaverly

@@ -1,12 +1,21 @@
 #pragma once
-// The clip editor's frame Frame3 ("Edit Song"): the position slider with the time display, Play
-// and Stop, the two marks with their times, and "Done".
+// The clip editor's frame Frame3 ("Edit Song"): the area kept for the song's waveform, the
+// position slider with the time display, Play and Stop, the previews of the selection and of
+// the stretch around each mark, the two marks with their times (whole seconds, and to the
+// millisecond in a field that takes a typed time), "Snap to zero crossing", the clip's length
+// against a target, "Done", and the editor's keys.
 //
-// Widgets only: what the buttons do lives apart from this file.
+// Widgets only: what the buttons and keys do lives apart from this file. The frame grows with
+// the window; the waveform area takes what it gains in height.
 // Threads: UI thread only.
 
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 
@@ -17,15 +26,60 @@ class EditSongFrame final : public QGroupBox {
 public:
     explicit EditSongFrame(QWidget* parent = nullptr);
 
+    // Puts `view` (the song's waveform) in the waveform area in place of the hint, or of the
+    // view put there before, which is deleted; the frame owns it, and gives it the keys as its
+    // tool tip when it has none. Null brings the hint back.
+    void setWaveformView(QWidget* view);
+    QWidget* waveformView() const { return view_; }
+
+    // Adds a line to the keys hint shown while the waveform area holds no view.
+    void addKeyHint(const QString& line);
+
+    // The waveform area: an empty widget with a layout, at least kWaveMinHeight tall.
+    static constexpr int kWaveMinHeight = 120;
+    QWidget* waveHost;
+    QLabel* lblWaveHint; // the keys of the editor, muted, until a view takes the area
+
     QSlider* SliderEdit;
     QLabel* Lbltotal;
     QPushButton* CmdEditPlay;
     QPushButton* CmdEditStop;
+    QPushButton* CmdPlaySel; // plays from the In mark to the Out mark
+    QCheckBox* chkLoop;      // ... again and again
+    QPushButton* CmdPlayIn;  // the two seconds around the In mark
+    QPushButton* CmdPlayOut; // ... around the Out mark
     QLabel* Lblin;
+    QLineEdit* txtMarkIn;
     QPushButton* CmdMarkin;
     QLabel* Lblout;
+    QLineEdit* txtMarkOut;
     QPushButton* CmdMarkOut;
+    QLabel* lblClipLength;
+    QComboBox* cmbTarget; // item data: the target length in ms, 0 for none
+    QCheckBox* chkSnap;
     QPushButton* CmdEditDone;
+
+    // The editor's keys, active while the focus is in the frame.
+    QAction* actPlayStop;     // Space
+    QAction* actMarkIn;       // I: the In mark at the play position
+    QAction* actMarkOut;      // O
+    QAction* actGoIn;         // Home: the play position to the In mark
+    QAction* actGoOut;        // End
+    QAction* actInEarlier;    // , and .: the In mark 10 ms earlier or later
+    QAction* actInLater;      //
+    QAction* actInEarlier1s;  // < and >: ... one second
+    QAction* actInLater1s;    //
+    QAction* actOutEarlier;   // [ and ]: the Out mark 10 ms earlier or later
+    QAction* actOutLater;     //
+    QAction* actOutEarlier1s; // { and }: ... one second
+    QAction* actOutLater1s;   //
+    QList<QAction*> keyActions() const;
+
+    // Adds a key action to the frame, named, with its keys, active while the focus is inside.
+    QAction* addKey(const char* name, const QString& text, const QKeySequence& keys);
+
+private:
+    QPointer<QWidget> view_;
 };
 
 } // namespace quaverly

@@ -6,6 +6,10 @@
 #include "engines/mci/MciPlayer.h"
 #include "ui/Dialogs.h"
 
+#include <QAction>
+
+#include <algorithm>
+
 namespace quaverly {
 
 EditorHandlers::EditorHandlers(EditSongFrame& frame, EditorServices services, QObject* parent)
@@ -24,35 +28,73 @@ EditorHandlers::EditorHandlers(EditSongFrame& frame, EditorServices services, QO
             QMetaObject::invokeMethod(this, &EditorHandlers::SliderEdit_Click,
                                       Qt::QueuedConnection);
     });
+    connectMarks();
+    connectPreview();
+    if (s_.undoCut) {
+        QAction* undo =
+            frame_.addKey("actUndoCut", tr("Undo the last cut"), QKeySequence(QKeySequence::Undo));
+        undo->setEnabled(false);
+        connect(undo, &QAction::triggered, this, &EditorHandlers::undoLastCut);
+        frame_.addKeyHint(
+            tr("%1   undo the last cut").arg(undo->shortcut().toString(QKeySequence::NativeText)));
+    }
 }
 
 void EditorHandlers::setControlsEnabled(bool enabled) {
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{frame_.SliderEdit, frame_.CmdEditPlay, frame_.CmdEditStop,
-                                         frame_.CmdMarkin, frame_.CmdMarkOut, frame_.CmdEditDone})
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             frame_.SliderEdit, frame_.CmdEditPlay, frame_.CmdEditStop, frame_.CmdMarkin,
+             frame_.CmdMarkOut, frame_.CmdEditDone, frame_.txtMarkIn, frame_.txtMarkOut,
+             frame_.CmdPlayIn, frame_.CmdPlayOut})
         w->setEnabled(enabled);
+    for (QAction* a : frame_.keyActions())
+        a->setEnabled(enabled);
+    // "Play Selection" also needs a selection (see showMarks); the undo needs a song.
+    frame_.CmdPlaySel->setEnabled(enabled && *s_.MarkIn < *s_.MarkOut);
+    if (auto* undo = frame_.findChild<QAction*>(QStringLiteral("actUndoCut")))
+        undo->setEnabled(!song_.isEmpty());
 }
 
 void EditorHandlers::reset(bool hide) {
-    // The editor's player has let go of the song: nothing here could act on it.
+    // The editor's player has let go of the song: nothing here could act on it, nor undo its
+    // cut (it may have left the list).
+    stopEditing();
+    song_.clear();
     setControlsEnabled(false);
     if (hide)
         frame_.setVisible(false);
+}
+
+void EditorHandlers::stopEditing() {
+    preview_ = Preview::None;
+    positionTimer_.stop();
+    if (editing_) {
+        editing_ = false;
+        emit songClosed();
+    }
 }
 
 void EditorHandlers::List1_DblClick() {
     const QString song = s_.selectedCopy();
     if (song.isEmpty())
         return; // no song selected: nothing to open
+    openForEditing(song, s_.selectedName());
+}
+
+void EditorHandlers::openForEditing(const QString& song, const QString& name) {
     s_.MMCPlayList->Command(QStringLiteral("Stop"));
     s_.MMCPlayList->Command(QStringLiteral("Close"));
     MciPlayer& player = *s_.MMCEdit;
     player.Command(QStringLiteral("Stop"));
+    stopEditing();
     song_ = song;
-    songName_ = s_.selectedName();
+    songName_ = name;
     if (!openSong())
         return;
     const qint64 length = player.Length();
+    // The player has just read the same header.
+    layout_ = probeWav(song_).value_or(WavLayout{});
+    grid_ = layout_.blockAlign ? CutGrid(layout_.sampleRate, layout_.dataSize / layout_.blockAlign)
+                               : CutGrid();
     frame_.SliderEdit->setMaximum(int(wholeSeconds(length)));
     frame_.SliderEdit->setValue(0);
     *s_.ListMode = QStringLiteral("Edit");
@@ -61,9 +103,16 @@ void EditorHandlers::List1_DblClick() {
     *s_.MarkOut = length;
     frame_.Lbltotal->setText(timeText(length));
     frame_.Lblout->setText(timeText(length));
+    editing_ = true;
     setControlsEnabled(true);
+    showMarks();
     s_.hideListPlayer();
     frame_.setVisible(true);
+    // The keys act on the song at once.
+    frame_.setFocus(Qt::OtherFocusReason);
+    emit songOpened(song_);
+    emit marksChanged(*s_.MarkIn, *s_.MarkOut);
+    emit positionChanged(0);
 }
 
 void EditorHandlers::MMCEdit_StatusUpdate() {
@@ -96,32 +145,45 @@ void EditorHandlers::SliderEdit_Click() {
     MciPlayer& player = *s_.MMCEdit;
     if (!frame_.SliderEdit->isEnabled() || !ensureOpen())
         return;
+    preview_ = Preview::None;
     player.setFrom(qint64(frame_.SliderEdit->sliderPosition()) * 1000);
     player.Command(QStringLiteral("Play"));
+    startFollowing();
 }
 
 void EditorHandlers::CmdEditPlay_Click() {
-    if (ensureOpen())
+    if (!s_.MMCEdit->isPlaying())
+        preview_ = Preview::None; // to the end, whatever was previewed before
+    if (ensureOpen()) {
         s_.MMCEdit->Command(QStringLiteral("play"));
+        startFollowing();
+    }
 }
 
 void EditorHandlers::CmdEditStop_Click() {
+    preview_ = Preview::None;
     s_.MMCEdit->Command(QStringLiteral("stop"));
+    followPosition();
+}
+
+void EditorHandlers::togglePlay() {
+    if (s_.MMCEdit->isPlaying())
+        CmdEditStop_Click();
+    else
+        CmdEditPlay_Click();
 }
 
 // A mark is the exact play position; its label shows the second the slider shows.
 void EditorHandlers::CmdMarkin_Click() {
     if (!ensureOpen())
         return;
-    *s_.MarkIn = s_.MMCEdit->Position();
-    frame_.Lblin->setText(clockText(frame_.SliderEdit->value()));
+    applyMark(Mark::In, s_.MMCEdit->Position(), 0, clockText(frame_.SliderEdit->value()));
 }
 
 void EditorHandlers::CmdMarkOut_Click() {
     if (!ensureOpen())
         return;
-    *s_.MarkOut = s_.MMCEdit->Position();
-    frame_.Lblout->setText(clockText(frame_.SliderEdit->value()));
+    applyMark(Mark::Out, s_.MMCEdit->Position(), 0, clockText(frame_.SliderEdit->value()));
 }
 
 void EditorHandlers::CmdEditDone_Click() {
@@ -146,7 +208,36 @@ void EditorHandlers::CmdEditDone_Click() {
         return;
     }
     *s_.ListMode = QStringLiteral("Play");
+    stopEditing();
     setControlsEnabled(false);
+    // The undo key stays at hand.
+    frame_.setFocus(Qt::OtherFocusReason);
+}
+
+void EditorHandlers::undoLastCut() {
+    if (!s_.undoCut || song_.isEmpty())
+        return;
+    const bool wasEditing = editing_;
+    // The working copy is replaced: the player lets go of it first.
+    s_.MMCEdit->Command(QStringLiteral("Stop"));
+    s_.MMCEdit->Command(QStringLiteral("Close"));
+    if (!s_.undoCut(song_)) {
+        // Nothing was put back: the song goes on as it was, marks and all.
+        if (wasEditing)
+            ensureOpen();
+        return;
+    }
+    // The song opens again with the marks of the cut, to be moved and cut anew.
+    const qint64 in = *s_.MarkIn, out = *s_.MarkOut;
+    openForEditing(song_, songName_);
+    if (!editing_)
+        return;
+    *s_.MarkIn = std::clamp<qint64>(in, 0, grid_.lengthMs());
+    *s_.MarkOut = std::clamp<qint64>(out, 0, grid_.lengthMs());
+    frame_.Lblin->setText(timeText(*s_.MarkIn));
+    frame_.Lblout->setText(timeText(*s_.MarkOut));
+    showMarks();
+    emit marksChanged(*s_.MarkIn, *s_.MarkOut);
 }
 
 } // namespace quaverly

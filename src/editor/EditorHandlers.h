@@ -4,14 +4,36 @@
 // "Done" cuts the working copy down to the stretch between the marks, in place. From then on
 // list playback and the list saves hear only the clip.
 //
-// Threads: UI thread only; the player's status notification arrives there.
+// The marks are the window's MarkIn and MarkOut, whole milliseconds. Besides the buttons they
+// are set by a typed time in their fields, by the keys that move them, and by setMarkIn() and
+// setMarkOut() (a waveform view). A typed time becomes the mark whose frame, as the cut makes
+// frames of the marks, is nearest to it. With "Snap to zero crossing" ticked, every mark set by
+// the user then moves to the nearest zero crossing of the song within 10 ms (see ZeroCrossing.h).
+// "Play Selection" plays from In to Out (again and again with "Loop"); "Around In" and "Around
+// Out" play one second before to one second after their mark. The clip's length shows against
+// the chosen target, red when longer.
+//
+// Keys, while the focus is in the frame: Space plays or stops, I and O set the marks at the play
+// position, Home and End go to the marks, ", ." and "[ ]" move the In and the Out mark by 10 ms
+// ("< >" and "{ }" by a second); Ctrl+Z undoes the last cut when the window lends an undo.
+//
+// A waveform view follows the editor through songOpened, songClosed, marksChanged and
+// positionChanged (every kPositionMs while playing), and drives it through setMarkIn,
+// setMarkOut and seek.
+//
+// Threads: UI thread only; the player's notifications arrive there.
 
+#include "editor/MarkTime.h"
 #include "engines/mci/WaveCommands.h"
+#include "engines/wav/WavHeader.h"
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
+
+class QLineEdit;
 
 namespace quaverly {
 
@@ -32,11 +54,21 @@ struct EditorServices {
     std::function<QString()> selectedName;
     // The list player's frame makes way for the editor's.
     std::function<void()> hideListPlayer;
+    // Optional: puts the working copy back as it was before its last cut; false when there is
+    // nothing to put back or it failed (the function tells the user). Without it the editor
+    // offers no undo.
+    std::function<bool(const QString& workingCopy)> undoCut;
 };
 
 class EditorHandlers final : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kPositionMs = 16;       // positionChanged while playing
+    static constexpr qint64 kSnapMs = 10;        // how far a mark may move to a zero crossing
+    static constexpr qint64 kNudgeMs = 10;       // ", ." and "[ ]"
+    static constexpr qint64 kNudgeLongMs = 1000; // "< >" and "{ }"
+    static constexpr qint64 kAroundMs = 1000;    // "Around In/Out": this much before and after
+
     EditorHandlers(EditSongFrame& frame, EditorServices services, QObject* parent = nullptr);
 
     // Opens the selected song, stopped at 0, with the marks at its start and its end.
@@ -51,26 +83,94 @@ public:
     // Cuts the open song's working copy to [MarkIn, MarkOut]; marks out of order give
     // "Time Input Error" and change nothing.
     void CmdEditDone_Click();
+    // Plays from the In mark to the Out mark (and again with "Loop" ticked).
+    void CmdPlaySel_Click();
+    // Plays one second before to one second after the mark, within the song.
+    void CmdPlayIn_Click();
+    void CmdPlayOut_Click();
+    // Space: stops when playing, else plays as "Play" does.
+    void togglePlay();
+    // Ctrl+Z: puts back the song as it was before its last cut and opens it again, with the
+    // marks of that cut. Only offered with EditorServices::undoCut.
+    void undoLastCut();
+
+    // The marks, from a waveform view or a program: clamped to the song, snapped when "Snap to
+    // zero crossing" is ticked, shown in the labels and fields. Nothing while no song is open.
+    void setMarkIn(qint64 ms);
+    void setMarkOut(qint64 ms);
+    // Moves a mark by `deltaMs`; with the snap, to the nearest crossing on that side.
+    void nudgeMarkIn(qint64 deltaMs);
+    void nudgeMarkOut(qint64 deltaMs);
+    // Moves the play position to `ms` (clamped to the song): playback goes on from there, or the
+    // stopped player waits there. Nothing while no song is open.
+    void seek(qint64 ms);
 
     // The players have let go of the song (a click on the list, a remove): the editor's
     // controls go idle, and with `hide` the frame goes too.
     void reset(bool hide);
 
+    // True while a song is open for editing (from its opening to "Done" or a reset).
+    bool isEditing() const { return editing_; }
+    // The frames the cut makes of the marks, for the open song.
+    const CutGrid& grid() const { return grid_; }
+
     // Every command text the cuts sent, in order.
     QStringList commandLog() const { return commands_.log(); }
 
+signals:
+    // A song's working copy is open for editing (also again after an undo); it is closed.
+    void songOpened(const QString& path);
+    void songClosed();
+    // The marks have changed, in ms.
+    void marksChanged(qint64 in, qint64 out);
+    // The play position: while playing every kPositionMs, on a seek and when playback stops.
+    void positionChanged(qint64 ms);
+
 private:
+    enum class Mark { In, Out };
+    enum class Preview { None, Selection, Around };
+
     void setControlsEnabled(bool enabled);
     // Opens song_ in the editor's player; false (reported, the controls idle) when it cannot.
     bool openSong();
     // The editor's player holds the open song, opened again if someone closed it.
     bool ensureOpen();
+    // Opens `song` for editing with the marks at its ends.
+    void openForEditing(const QString& song, const QString& name);
+    // The editing is over (a reset, "Done"): the view lets go.
+    void stopEditing();
+
+    // EditorMarks.cpp
+    void connectMarks();
+    // Sets a mark from the user: clamped, snapped when asked (for a nudge, to a crossing on the
+    // side of `direction` from where the mark was), then shown; `label` is the whole-second text
+    // for Lblin/Lblout (the mark's own second when empty).
+    void applyMark(Mark which, qint64 ms, int direction, const QString& label = QString());
+    qint64 snapped(Mark which, qint64 ms, int direction) const;
+    void applyTypedMark(Mark which);
+    void showMarkError(QLineEdit* field, const QString& why);
+    // The fields, the clip's length and what depends on the marks.
+    void showMarks();
+    void showClipLength();
+
+    // EditorPreview.cpp
+    void connectPreview();
+    void playRange(qint64 from, qint64 to, Preview kind);
+    void MMCEdit_Done(int notifyCode);
+    void startFollowing();
+    void followPosition();
+    void showPosition(qint64 ms);
 
     EditSongFrame& frame_;
     EditorServices s_;
     WaveCommands commands_;
     QString song_;     // the working copy open in the editor
     QString songName_; // its name in the list
+    bool editing_ = false;
+    WavLayout layout_; // the open song's, for the zero crossings
+    CutGrid grid_;
+    Preview preview_ = Preview::None;
+    QTimer positionTimer_;
 };
 
 } // namespace quaverly

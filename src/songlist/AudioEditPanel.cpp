@@ -4,12 +4,22 @@
 
 #include <QIcon>
 
+#include <algorithm>
+
 namespace quaverly {
 
 namespace {
 
-// The frame of the clip editor: left 3480, top 2280, 6495 x 1935 twips.
-const QRect kEditFrameRect(px(3480), px(2280), px(6495), px(1935));
+// The right-hand column starts at 3480 twips; "Play Control" at its top is 1455 twips tall.
+constexpr int kColumnLeft = px(3480);
+constexpr int kColumnTop = px(360);
+constexpr int kPlayerHeight = px(1455);
+constexpr int kMargin = 12;          // around the panel's content
+constexpr int kBelowList = 119;      // the list's buttons, the hint and the maker's name
+constexpr int kBitRateHeight = 62;   // the bit rate options
+constexpr int kSaveWidth = 170;      // the list saves
+constexpr int kBottomMargin = 10;    // under the bit rate options
+constexpr int kEditFrameSpacing = 6; // between the editor's frame and the bit rate options
 
 } // namespace
 
@@ -61,10 +71,8 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     CmdStop = button(Frame2, "CmdStop", tr("Stop"), QRect(QPoint(px(3840), y), size));
     CmdNext = button(Frame2, "CmdNext", tr("Next"), QRect(QPoint(px(5040), y), size));
 
-    // Below the editor's place: the bit rate of the MP3 save and the two list saves.
-    const int bottom = kEditFrameRect.bottom() + 14;
+    // At the bottom of the column: the bit rate of the MP3 save and the two list saves.
     Frame6 = named(new QGroupBox(tr("Outpur Bit/s"), this), "Frame6");
-    Frame6->setGeometry(kEditFrameRect.left(), bottom, 252, 62);
     bitRateGroup = new QButtonGroup(this);
     const struct {
         const char* name;
@@ -85,16 +93,41 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     Option4->setChecked(true);
     connect(bitRateGroup, &QButtonGroup::idClicked, this, &AudioEditPanel::bitRateChosen);
 
-    const int saveLeft = kEditFrameRect.right() + 1 - 170;
-    CmdSaveWav = button(this, "CmdSaveWav", tr("Save The List to Wav"),
-                        QRect(saveLeft, bottom + 4, 170, 28));
-    CmdSaveList = button(this, "CmdSaveList", tr("Save The List to MP3"),
-                         QRect(saveLeft, bottom + 36, 170, 28));
+    CmdSaveWav = button(this, "CmdSaveWav", tr("Save The List to Wav"), {});
+    CmdSaveList = button(this, "CmdSaveList", tr("Save The List to MP3"), {});
+    layOut();
 }
 
 void AudioEditPanel::placeEditFrame(QWidget* frame) {
     frame->setParent(this);
-    frame->setGeometry(kEditFrameRect);
+    editFrame_ = frame;
+    layOut();
+}
+
+void AudioEditPanel::resizeEvent(QResizeEvent* event) {
+    QGroupBox::resizeEvent(event);
+    layOut();
+}
+
+void AudioEditPanel::layOut() {
+    const int listHeight = std::max(height() - List1->y() - kBelowList, 120);
+    List1->resize(List1->width(), listHeight);
+    const int below = List1->geometry().bottom() + 9;
+    for (QPushButton* b : {CmdAdd, Cmdremove, CmdIns})
+        b->move(b->x(), below);
+    Label6->move(Label6->x(), below + 36);
+    Label8->move(Label8->x(), below + 80);
+
+    const int columnWidth = std::max(width() - kMargin - kColumnLeft, px(6495));
+    Frame2->setGeometry(kColumnLeft, kColumnTop, columnWidth, kPlayerHeight);
+    const int bitRateTop = height() - kBottomMargin - kBitRateHeight;
+    Frame6->setGeometry(kColumnLeft, bitRateTop, 252, kBitRateHeight);
+    const int saveLeft = kColumnLeft + columnWidth - kSaveWidth;
+    CmdSaveWav->setGeometry(saveLeft, bitRateTop + 4, kSaveWidth, 28);
+    CmdSaveList->setGeometry(saveLeft, bitRateTop + 36, kSaveWidth, 28);
+    if (editFrame_)
+        editFrame_->setGeometry(kColumnLeft, kColumnTop, columnWidth,
+                                bitRateTop - kEditFrameSpacing - kColumnTop);
 }
 
 int AudioEditPanel::ListIndex() const {

@@ -34,7 +34,8 @@ public:
         return {CmdFoward, CmdPause, CmdPlay, CmdStop, CmdNext};
     }
 
-    // Puts the clip editor's frame in the place kept for it, below "Play Control".
+    // Puts the clip editor's frame in the place kept for it: where "Play Control" is, and
+    // down to the list saves (the two frames are not shown together).
     void placeEditFrame(QWidget* frame);
 
     // Selects the option of kbps; false (and nothing changes) when no option offers it.
@@ -72,6 +73,17 @@ public:
 signals:
     // The user picked the option of kbps.
     void bitRateChosen(int kbps);
+
+protected:
+    // The list grows downwards and the right-hand column (the player's and the editor's frame,
+    // the bit rate and the list saves) to the right; what is below the list and the frames keeps
+    // to the bottom.
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void layOut();
+
+    QWidget* editFrame_ = nullptr;
 };
 
 } // namespace quaverly

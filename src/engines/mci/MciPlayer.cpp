@@ -32,11 +32,12 @@ constexpr int kEndPollMs = 20; // how often the UI thread looks for the natural 
 // player and only this session's threads touch it while the session lives.
 class PlaySession {
 public:
-    PlaySession(QFile& file, const WavLayout& layout, std::uint64_t startFrame)
+    PlaySession(QFile& file, const WavLayout& layout, std::uint64_t startFrame,
+                std::uint64_t endFrame)
         : file_(file), ring_(kRingBytes), frameBytes_(layout.blockAlign),
           silence_(layout.bitsPerSample == 8 ? 0x80 : 0x00),
           nextByte_(layout.dataOffset + startFrame * layout.blockAlign),
-          endByte_(layout.dataOffset + layout.dataSize),
+          endByte_(layout.dataOffset + endFrame * layout.blockAlign),
           chunk_(std::max<std::size_t>(frameBytes_, kReadChunk - kReadChunk % frameBytes_)) {}
 
     ~PlaySession() {
@@ -190,13 +191,16 @@ int MciPlayer::Command(const QString& command) {
     if (c == QLatin1String("open"))
         return open();
     const bool known = c == QLatin1String("play") || c == QLatin1String("stop") ||
-                       c == QLatin1String("pause") || c == QLatin1String("close");
+                       c == QLatin1String("pause") || c == QLatin1String("close") ||
+                       c == QLatin1String("seek");
     if (!known)
         return fail(mcierr::kUnrecognizedCommand, command.trimmed());
     if (!isOpen())
         return fail(mcierr::kInvalidDeviceId, c);
     if (c == QLatin1String("play"))
         return play();
+    if (c == QLatin1String("seek"))
+        return seek();
     if (c == QLatin1String("close"))
         release();
     else
@@ -228,32 +232,38 @@ int MciPlayer::open() {
     layout_ = *layout;
     totalFrames_ = layout_.dataSize / layout_.blockAlign;
     positionFrame_ = 0;
+    endFrame_ = totalFrames_;
     from_.reset();
+    to_.reset();
     if (updateInterval_ > 0)
         statusTimer_.start();
     return 0;
 }
 
+std::uint64_t MciPlayer::frameAt(qint64 ms) const {
+    const auto at = static_cast<std::uint64_t>(ms);
+    if (ms >= Length())
+        return totalFrames_;
+    return std::min(mcitime::msToFrames(at, layout_.sampleRate).value_or(totalFrames_),
+                    totalFrames_);
+}
+
 int MciPlayer::play() {
-    if (playing_ && !from_)
+    if (playing_ && !from_ && !to_)
         return 0; // already playing from where it is
-    std::uint64_t start = positionFrame_;
-    if (from_) {
-        if (*from_ < 0)
-            return fail(mcierr::kOutOfRange, QStringLiteral("from %1 ms").arg(*from_));
-        const auto ms = static_cast<std::uint64_t>(*from_);
-        start = ms >= static_cast<std::uint64_t>(Length())
-                    ? totalFrames_
-                    : std::min(mcitime::msToFrames(ms, layout_.sampleRate).value_or(totalFrames_),
-                               totalFrames_);
-    }
+    if (from_ && *from_ < 0)
+        return fail(mcierr::kOutOfRange, QStringLiteral("from %1 ms").arg(*from_));
+    if (to_ && *to_ < 0)
+        return fail(mcierr::kOutOfRange, QStringLiteral("to %1 ms").arg(*to_));
     // The running session goes first: the new one reads the same file. If the new one cannot
-    // start, the player is left stopped where it was heard, with From still pending.
+    // start, the player is left stopped where it was heard, with From and To still pending.
     halt();
-    if (start < totalFrames_) {
+    const std::uint64_t start = from_ ? frameAt(*from_) : positionFrame_;
+    const std::uint64_t end = std::max(start, to_ ? frameAt(*to_) : totalFrames_);
+    if (start < end) {
         if (!backend_)
             return fail(mcierr::kHardware, QStringLiteral("no sound device"));
-        auto session = std::make_unique<PlaySession>(*file_, layout_, start);
+        auto session = std::make_unique<PlaySession>(*file_, layout_, start, end);
         const audio::PcmFormat format{layout_.sampleRate, layout_.channels, layout_.bitsPerSample};
         QString error;
         bool readError = false;
@@ -262,17 +272,29 @@ int MciPlayer::play() {
         session_ = std::move(session);
     }
     from_.reset();
+    to_.reset();
     positionFrame_ = start;
+    endFrame_ = end;
     // With nothing left to play, the next poll finds the end at once and raises Done.
     playing_ = true;
     endTimer_.start();
     return 0;
 }
 
+int MciPlayer::seek() {
+    if (from_ && *from_ < 0)
+        return fail(mcierr::kOutOfRange, QStringLiteral("from %1 ms").arg(*from_));
+    halt();
+    if (from_)
+        positionFrame_ = frameAt(*from_);
+    from_.reset();
+    return 0;
+}
+
 std::uint64_t MciPlayer::currentFrame() const {
     if (!session_)
         return positionFrame_;
-    return std::min(totalFrames_, positionFrame_ + session_->heardFrames());
+    return std::min(endFrame_, positionFrame_ + session_->heardFrames());
 }
 
 void MciPlayer::halt() {
@@ -291,7 +313,9 @@ void MciPlayer::release() {
     layout_ = {};
     totalFrames_ = 0;
     positionFrame_ = 0;
+    endFrame_ = 0;
     from_.reset();
+    to_.reset();
 }
 
 void MciPlayer::checkEnd() {
@@ -305,7 +329,7 @@ void MciPlayer::checkEnd() {
             code = mcinotify::kFailure;
             positionFrame_ = currentFrame();
         } else {
-            positionFrame_ = totalFrames_;
+            positionFrame_ = endFrame_;
         }
     }
     session_.reset();

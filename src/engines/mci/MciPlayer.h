@@ -1,23 +1,29 @@
 #pragma once
 // A media player for PCM WAV files, driven by command texts: the list playback and the clip
-// editor each own one and drive it through FileName, Command, From, Length and Position.
+// editor each own one and drive it through FileName, Command, From, To, Length and Position.
 //
 // Commands (compared without regard to case, surrounding blanks ignored):
 //   "open"   opens the 8 or 16-bit PCM WAV file named by FileName at position 0. Whatever was
 //            open is released first (without Done); if the new file cannot be opened the
 //            player is left closed and the code says why.
 //   "play"   plays from From if setFrom() was called since the last play, else from the current
-//            position, to the end. "play" while playing goes on unchanged, unless From was set:
-//            then playback restarts there. A start at or past the end plays nothing and raises
-//            Done(1) at once, so list playback moves on past an empty song.
+//            position, to To if setTo() was called since the last play, else to the end. "play"
+//            while playing goes on unchanged, unless From or To was set: then playback restarts,
+//            at From or where it was heard. A start at or past the end (or at or past To) plays
+//            nothing and raises Done(1) at once, so list playback moves on past an empty song.
 //   "stop"   halts and keeps the position that was heard; a later "play" goes on from there.
 //   "pause"  the same as "stop".
+//   "seek"   halts like "stop" and moves the position to From when setFrom() was called since
+//            the last play or seek (From is then used up); a later "play" goes on from there. A
+//            negative From fails with mcierr::kOutOfRange and changes nothing.
 //   "close"  releases the file and the device stream; Length and Position read 0 afterwards.
 // Any command except "open" on a closed player fails with mcierr::kInvalidDeviceId and changes
 // nothing; an unknown command fails with mcierr::kUnrecognizedCommand.
 //
 // Done(notifyCode) is raised only when playback ends by itself:
-//   mcinotify::kSuccessful (1)  the sound has played to its end (Position() == Length()),
+//   mcinotify::kSuccessful (1)  the sound has played to its end (Position() == Length()), or
+//                               to the To of that "play" (Position() == To, clamped to the end):
+//                               exactly the frames from the start up to To's frame were played,
 //   mcinotify::kFailure (8)     the file could no longer be read and playback broke off.
 // No command raises Done: not "stop", "pause", "close", "open", nor a "play" that restarts
 // playback elsewhere. The list playback starts the next song on every Done while "Play List" is
@@ -79,6 +85,11 @@ public:
     // "close".
     void setFrom(qint64 ms) { from_ = ms; }
     qint64 From() const { return from_.value_or(0); }
+    // End point for the next "play", in milliseconds: playback stops at the frame nearest to it
+    // (as From maps to a frame), having played the frames before it, and raises Done(1) as at
+    // the end. A negative value makes that "play" fail with mcierr::kOutOfRange; a value past the
+    // end is the end. Used by one "play" only; forgotten on "open" and "close".
+    void setTo(qint64 ms) { to_ = ms; }
 
     // Interval of StatusUpdate while a file is open, in milliseconds (default 1000); 0 or less
     // turns the notification off.
@@ -102,6 +113,9 @@ private:
     int fail(int code, const QString& detail);
     int open();
     int play();
+    int seek();
+    // The frame a millisecond position stands for: the nearest, and the end from Length() on.
+    std::uint64_t frameAt(qint64 ms) const;
     void halt();     // stops playback, keeping the position heard
     void release();  // closes everything
     void checkEnd(); // polled while playing: raises Done at the natural end
@@ -110,12 +124,14 @@ private:
     std::shared_ptr<audio::AudioBackend> backend_;
     QString fileName_;
     std::optional<qint64> from_;
+    std::optional<qint64> to_;
     int updateInterval_ = 1000;
 
     std::unique_ptr<QFile> file_; // open read-only from "open" to "close"
     WavLayout layout_;
     std::uint64_t totalFrames_ = 0;
     std::uint64_t positionFrame_ = 0; // position while not playing
+    std::uint64_t endFrame_ = 0;      // where the current playback stops: To, or the end
     bool playing_ = false;
     std::unique_ptr<PlaySession> session_; // null while stopped, or when playing at the end
 
