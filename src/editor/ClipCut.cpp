@@ -1,6 +1,10 @@
 #include "editor/ClipCut.h"
 
+#include "engines/mci/MciTime.h"
 #include "engines/mci/WaveCommands.h"
+#include "engines/wav/WavHeader.h"
+
+#include <algorithm>
 
 namespace quaverly {
 namespace {
@@ -12,6 +16,27 @@ QString commandPath(const QString& path) {
     return path.contains(QLatin1Char(' ')) || path.contains(QLatin1Char('\t'))
                ? QLatin1Char('"') + path + QLatin1Char('"')
                : path;
+}
+
+// The length to give the tail delete so that it ends exactly at the end of what the head delete
+// leaves. The player's length and the head's position are each rounded to whole milliseconds, so
+// `lengthMs - markIn` can miss that end by a millisecond either way: too far is refused as past
+// the end, too short leaves the song's last frames on the clip. When lengthMs is the file's own
+// length, the end is taken from its frames as the wave commands count them; any other length is
+// passed on as it is.
+qint64 tailLength(const QString& source, qint64 markIn, qint64 lengthMs) {
+    const auto layout = probeWav(source);
+    if (!layout || layout->blockAlign == 0 || markIn < 0)
+        return lengthMs;
+    const std::uint64_t frames = layout->dataSize / layout->blockAlign;
+    const std::uint32_t rate = layout->sampleRate;
+    if (lengthMs < 0 || std::uint64_t(lengthMs) != mcitime::framesToMs(frames, rate))
+        return lengthMs;
+    const std::uint64_t head =
+        std::uint64_t(markIn) >= std::uint64_t(lengthMs)
+            ? frames
+            : std::min(mcitime::msToFrames(std::uint64_t(markIn), rate).value_or(frames), frames);
+    return markIn + qint64(mcitime::framesToMs(frames - head, rate));
 }
 
 } // namespace
@@ -37,7 +62,8 @@ CutOutcome cutClip(const QString& source, const QString& target, qint64 markIn, 
         r.result = CutOutcome::TimeInputError;
         return r;
     }
-    const QStringList texts = cutCommands(source, target, markIn, markOut, lengthMs);
+    const QStringList texts =
+        cutCommands(source, target, markIn, markOut, tailLength(source, markIn, lengthMs));
     static const char* const kSteps[] = {"opening the song", "removing the head",
                                          "removing the tail", "saving the clip",
                                          "closing the song"};

@@ -99,4 +99,32 @@ TEST_F(ClipCut, ACutToAnotherFileLeavesTheSourceAlone) {
     EXPECT_EQ(s.front(), std::int16_t(79992));
 }
 
+// At rates that are not a multiple of 1000 Hz the player's length and the head's position are
+// both rounded to whole milliseconds; the clip must still be exactly the frames the marks name.
+TEST_F(ClipCut, RoundedLengthsStillCutToTheMarkedFrames) {
+    const struct {
+        std::uint32_t rate;
+        int frames;
+        qint64 in, out;
+    } cases[] = {{44100, 1125, 5, 10},
+                 {44100, 1125, 0, 26},
+                 {22050, 1000, 7, 40},
+                 {11025, 331, 3, 30},
+                 {44100, 44123, 500, 1000}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(writeWav16(song, 1, c.rate, staircase(std::size_t(c.frames), 1)));
+        const auto frameOf = [&](qint64 ms) { return qint64((ms * c.rate + 500) / 1000); };
+        const qint64 lengthMs = (qint64(c.frames) * 1000 + c.rate / 2) / c.rate;
+        const auto r = cutClip(song, song, c.in, c.out, lengthMs, commands);
+        ASSERT_EQ(r.result, CutOutcome::Cut)
+            << c.rate << " " << c.in << ": " << r.error.toStdString();
+        const qint64 head = std::min<qint64>(frameOf(c.in), c.frames);
+        const qint64 kept = std::min<qint64>(frameOf(c.out - c.in), c.frames - head);
+        const auto s = samples16(readFile(song));
+        ASSERT_EQ(qint64(s.size()), kept) << c.rate << " " << c.in;
+        EXPECT_EQ(s.front(), std::int16_t(head)) << c.rate << " " << c.in;
+        EXPECT_EQ(s.back(), std::int16_t(head + kept - 1)) << c.rate << " " << c.in;
+    }
+}
+
 } // namespace
