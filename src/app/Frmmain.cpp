@@ -1,6 +1,7 @@
 #include "app/Frmmain.h"
 
 #include "app/SettingsFile.h"
+#include "editor/WaveformView.h"
 #include "engines/bass/Bass.h"
 #include "ui/Widgets.h"
 
@@ -157,7 +158,20 @@ void Frmmain::connectSubsystems() {
         return item ? item->text() : QString();
     };
     edit.hideListPlayer = [this] { listPlayer->giveWayToEditor(); };
+    // Each song's last cut can be undone until the song leaves the list or the program ends.
+    edit.history = &cutHistory_;
+    edit.undoCut = [this](const QString& copy) {
+        QString error;
+        if (cutHistory_.undo(copy, &error))
+            return true;
+        dialogs_.tell(tr("The cut could not be undone; the song is as it was.\n\n%1").arg(error),
+                      Dialogs::Icon::Critical);
+        return false;
+    };
     editor = new EditorHandlers(*Frame3, std::move(edit), this);
+    editor->attachWaveform(new WaveformView);
+    connect(songList, &SongListHandlers::songRemoved, this,
+            [this](const QString& copy) { cutHistory_.forget(copy); });
     connect(Framewav->List1, &QListWidget::itemDoubleClicked, editor,
             &EditorHandlers::List1_DblClick);
     connect(songList, &SongListHandlers::editorReset, editor, &EditorHandlers::reset);

@@ -17,6 +17,7 @@
 #include "app/SettingsPanel.h"
 #include "convert/ConvertHandlers.h"
 #include "convert/ConvertPanel.h"
+#include "editor/CutHistory.h"
 #include "editor/EditSongFrame.h"
 #include "editor/EditorHandlers.h"
 #include "engines/mci/MciPlayer.h"
@@ -140,6 +141,7 @@ private:
     QString settingsPath_;
     WorkFolder work_;
     BusyWindow busy_;
+    CutHistory cutHistory_;
     Encodings* encodings_ = nullptr;
     QWidget* toolbarRule_ = nullptr;
     bool unloaded_ = false;

@@ -1,5 +1,6 @@
 #include "editor/CutHistory.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -17,6 +18,17 @@
 
 namespace quaverly {
 namespace {
+
+// The hidden folder beside a working copy that holds what is kept of it.
+QString keptFolderOf(const QString& workingCopy) {
+    return QFileInfo(workingCopy).absolutePath() + QStringLiteral("/.before-cut");
+}
+
+// Removes a kept copy, and its folder when that is left empty.
+void removeKept(const QString& copy) {
+    QFile::remove(copy);
+    QDir().rmdir(QFileInfo(copy).absolutePath());
+}
 
 QString systemCause(int code) {
     return QString::fromLocal8Bit(std::strerror(code));
@@ -84,7 +96,7 @@ CutHistory::Pending::Pending(Pending&& other) noexcept
 CutHistory::Pending& CutHistory::Pending::operator=(Pending&& other) noexcept {
     if (this != &other) {
         if (!copy_.isEmpty())
-            QFile::remove(copy_);
+            removeKept(copy_);
         history_ = other.history_;
         key_ = std::move(other.key_);
         copy_ = std::move(other.copy_);
@@ -95,7 +107,7 @@ CutHistory::Pending& CutHistory::Pending::operator=(Pending&& other) noexcept {
 
 CutHistory::Pending::~Pending() {
     if (!copy_.isEmpty())
-        QFile::remove(copy_);
+        removeKept(copy_);
 }
 
 void CutHistory::Pending::commit() {
@@ -103,14 +115,14 @@ void CutHistory::Pending::commit() {
         return;
     QString& slot = history_->kept_[key_];
     if (!slot.isEmpty())
-        QFile::remove(slot);
+        QFile::remove(slot); // the folder still holds the new copy
     slot = copy_;
     copy_.clear();
 }
 
 CutHistory::~CutHistory() {
     for (const auto& [workingCopy, copy] : kept_)
-        QFile::remove(copy);
+        removeKept(copy);
 }
 
 QString CutHistory::key(const QString& workingCopy) {
@@ -123,9 +135,14 @@ std::optional<CutHistory::Pending> CutHistory::prepare(const QString& workingCop
         *error = QStringLiteral("%1: %2").arg(workingCopy, from.errorString());
         return std::nullopt;
     }
-    const QFileInfo info(workingCopy);
-    QTemporaryFile to(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                      QStringLiteral(".before-cut-XXXXXX"));
+    const QString folder = keptFolderOf(workingCopy);
+    if (!QDir().mkpath(folder)) {
+        *error = QStringLiteral("cannot keep a copy of %1: cannot make the folder %2")
+                     .arg(workingCopy, folder);
+        return std::nullopt;
+    }
+    QTemporaryFile to(folder + QLatin1Char('/') + QFileInfo(workingCopy).fileName() +
+                      QStringLiteral("-XXXXXX"));
     if (!to.open()) {
         *error = QStringLiteral("cannot keep a copy of %1 beside it: %2")
                      .arg(workingCopy, to.errorString());
@@ -179,7 +196,7 @@ void CutHistory::forget(const QString& workingCopy) {
     const auto it = kept_.find(key(workingCopy));
     if (it == kept_.end())
         return;
-    QFile::remove(it->second);
+    removeKept(it->second);
     kept_.erase(it);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The undo of the clip editor's cut: each working copy as it was before its last cut, kept
-// beside it in the working folder under a hidden, unique name (".NAME.before-cut-XXXXXX").
+// beside it in a hidden folder of the working folder under a unique name
+// (".before-cut/NAME-XXXXXX"), so that the working folder itself holds only working copies.
 // Only the last cut of a song can be undone: keeping it again replaces what was kept before.
 //
 // Keeping is a copy, made by the kernel (a shared-block clone where the file system offers one,

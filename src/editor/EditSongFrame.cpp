@@ -2,9 +2,13 @@
 
 #include "ui/Widgets.h"
 
+#include "editor/ClipEffects.h"
+
+#include <QDoubleSpinBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QProxyStyle>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -102,6 +106,41 @@ EditSongFrame::EditSongFrame(QWidget* parent) : QGroupBox(tr("Edit Song"), paren
     cmbTarget->addItem(tr("40 s (ringtone)"), qint64(40000));
     chkSnap = named(new QCheckBox(tr("Snap to zero crossing"), this), "chkSnap");
     CmdEditDone = push(this, "CmdEditDone", tr("Done"), px(975));
+    CmdUndoCut = push(this, "CmdUndoCut", tr("Undo Cut"), 0);
+    CmdUndoCut->setEnabled(false);
+
+    const auto fade = [this](const char* name) {
+        auto* f = named(new QSpinBox(this), name);
+        f->setRange(0, 60000);
+        f->setSingleStep(100);
+        f->setSuffix(tr(" ms"));
+        f->setSpecialValueText(tr("none"));
+        return f;
+    };
+    spnFadeIn = fade("spnFadeIn");
+    spnFadeOut = fade("spnFadeOut");
+    cmbNormalise = named(new QComboBox(this), "cmbNormalise");
+    cmbNormalise->addItem(tr("Level as it is"), int(ClipEffects::Normalise::Off));
+    cmbNormalise->addItem(tr("Peak to (dBFS)"), int(ClipEffects::Normalise::Peak));
+    cmbNormalise->addItem(tr("Loudness to (LUFS)"), int(ClipEffects::Normalise::Loudness));
+    spnNormTarget = named(new QDoubleSpinBox(this), "spnNormTarget");
+    spnNormTarget->setDecimals(1);
+    spnNormTarget->setSingleStep(0.5);
+    spnNormTarget->setEnabled(false);
+    // Each kind of normalising starts from its usual target: -1 dBFS, or -14 LUFS (what
+    // streaming services play at).
+    connect(cmbNormalise, &QComboBox::currentIndexChanged, this, [this] {
+        const auto kind = ClipEffects::Normalise(cmbNormalise->currentData().toInt());
+        spnNormTarget->setEnabled(kind != ClipEffects::Normalise::Off);
+        if (kind == ClipEffects::Normalise::Peak) {
+            spnNormTarget->setRange(-60.0, 0.0);
+            spnNormTarget->setValue(ClipEffects{}.peakDbfs);
+        } else if (kind == ClipEffects::Normalise::Loudness) {
+            spnNormTarget->setRange(-70.0, 0.0);
+            spnNormTarget->setValue(ClipEffects{}.loudnessLufs);
+        }
+    });
+    lblDoneResult = named(new QLabel(this), "lblDoneResult");
 
     // The waveform on top takes what the frame gains; below it the slider, the previews with
     // the options, a row for each mark, and the clip's length against its target with "Done".
@@ -134,10 +173,21 @@ EditSongFrame::EditSongFrame(QWidget* parent) : QGroupBox(tr("Edit Song"), paren
     }
     marks->setColumnStretch(4, 1);
 
+    auto* effects = new QHBoxLayout;
+    effects->addWidget(new QLabel(tr("Fade in"), this));
+    effects->addWidget(spnFadeIn);
+    effects->addWidget(new QLabel(tr("out"), this));
+    effects->addWidget(spnFadeOut);
+    effects->addSpacing(12);
+    effects->addWidget(cmbNormalise);
+    effects->addWidget(spnNormTarget);
+    effects->addStretch(1);
+
     auto* clip = new QHBoxLayout;
     clip->addWidget(lblClipLength);
     clip->addWidget(cmbTarget);
-    clip->addStretch(1);
+    clip->addWidget(lblDoneResult, 1);
+    clip->addWidget(CmdUndoCut);
     clip->addWidget(CmdEditDone);
 
     auto* all = new QVBoxLayout(this);
@@ -147,6 +197,7 @@ EditSongFrame::EditSongFrame(QWidget* parent) : QGroupBox(tr("Edit Song"), paren
     all->addLayout(slider);
     all->addLayout(play);
     all->addLayout(marks);
+    all->addLayout(effects);
     all->addLayout(clip);
 
     actPlayStop = addKey("actPlayStop", tr("Play / Stop"), QKeySequence(Qt::Key_Space));
@@ -180,6 +231,11 @@ EditSongFrame::EditSongFrame(QWidget* parent) : QGroupBox(tr("Edit Song"), paren
     chkSnap->setToolTip(tr("Move every mark you set to the nearest zero crossing within 10 ms, "
                            "so that the clip starts and ends without a click"));
     cmbTarget->setToolTip(tr("The longest the clip should be"));
+    spnFadeIn->setToolTip(tr("\"Done\" fades the clip in from silence over this time"));
+    spnFadeOut->setToolTip(tr("\"Done\" fades the clip out to silence over this time"));
+    cmbNormalise->setToolTip(tr("\"Done\" brings the clip's loudest sample to a level, or its "
+                                "loudness (EBU R128) to a target, without letting it clip"));
+    CmdUndoCut->setToolTip(tr("Put the song back as it was before its last cut (Ctrl+Z)"));
 }
 
 QAction* EditSongFrame::addKey(const char* name, const QString& text, const QKeySequence& keys) {

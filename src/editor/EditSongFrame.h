@@ -12,12 +12,14 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 
 namespace quaverly {
 
@@ -58,6 +60,15 @@ public:
     QComboBox* cmbTarget; // item data: the target length in ms, 0 for none
     QCheckBox* chkSnap;
     QPushButton* CmdEditDone;
+
+    // What "Done" also does to the clip: fades at its ends (ms, 0 for none) and normalising to a
+    // peak level (dBFS) or a loudness (LUFS); all off at first, so that "Done" only cuts.
+    QSpinBox* spnFadeIn;
+    QSpinBox* spnFadeOut;
+    QComboBox* cmbNormalise; // item data: ClipEffects::Normalise as an int
+    QDoubleSpinBox* spnNormTarget;
+    QPushButton* CmdUndoCut; // puts the song back as it was before its last cut
+    QLabel* lblDoneResult;   // what the last "Done" did to the clip's level
 
     // The editor's keys, active while the focus is in the frame.
     QAction* actPlayStop;     // Space

@@ -1,6 +1,7 @@
 #include "editor/EditorHandlers.h"
 
-#include "editor/ClipCut.h"
+#include "editor/ClipDone.h"
+#include "editor/CutHistory.h"
 #include "editor/EditSongFrame.h"
 #include "editor/TimeText.h"
 #include "engines/mci/MciPlayer.h"
@@ -35,6 +36,7 @@ EditorHandlers::EditorHandlers(EditSongFrame& frame, EditorServices services, QO
             frame_.addKey("actUndoCut", tr("Undo the last cut"), QKeySequence(QKeySequence::Undo));
         undo->setEnabled(false);
         connect(undo, &QAction::triggered, this, &EditorHandlers::undoLastCut);
+        connect(frame_.CmdUndoCut, &QPushButton::clicked, this, &EditorHandlers::undoLastCut);
         frame_.addKeyHint(
             tr("%1   undo the last cut").arg(undo->shortcut().toString(QKeySequence::NativeText)));
     }
@@ -50,8 +52,26 @@ void EditorHandlers::setControlsEnabled(bool enabled) {
         a->setEnabled(enabled);
     // "Play Selection" also needs a selection (see showMarks); the undo needs a song.
     frame_.CmdPlaySel->setEnabled(enabled && *s_.MarkIn < *s_.MarkOut);
+    showUndo();
+}
+
+void EditorHandlers::showUndo() {
+    const bool can = s_.undoCut && !song_.isEmpty() && (!s_.history || s_.history->canUndo(song_));
     if (auto* undo = frame_.findChild<QAction*>(QStringLiteral("actUndoCut")))
-        undo->setEnabled(!song_.isEmpty());
+        undo->setEnabled(can);
+    frame_.CmdUndoCut->setEnabled(can);
+}
+
+ClipEffects EditorHandlers::chosenEffects() const {
+    ClipEffects fx;
+    fx.fadeInMs = frame_.spnFadeIn->value();
+    fx.fadeOutMs = frame_.spnFadeOut->value();
+    fx.normalise = ClipEffects::Normalise(frame_.cmbNormalise->currentData().toInt());
+    if (fx.normalise == ClipEffects::Normalise::Peak)
+        fx.peakDbfs = frame_.spnNormTarget->value();
+    else if (fx.normalise == ClipEffects::Normalise::Loudness)
+        fx.loudnessLufs = frame_.spnNormTarget->value();
+    return fx;
 }
 
 void EditorHandlers::reset(bool hide) {
@@ -86,6 +106,8 @@ void EditorHandlers::openForEditing(const QString& song, const QString& name) {
     MciPlayer& player = *s_.MMCEdit;
     player.Command(QStringLiteral("Stop"));
     stopEditing();
+    if (song != song_)
+        frame_.lblDoneResult->clear();
     song_ = song;
     songName_ = name;
     if (!openSong())
@@ -198,15 +220,19 @@ void EditorHandlers::CmdEditDone_Click() {
     const qint64 length = player.Length();
     player.Command(QStringLiteral("Close"));
     // The wave commands only read the song they open, and their save replaces the working copy
-    // whole: a cut that fails anywhere leaves it as it was.
-    const CutOutcome cut = cutClip(song_, song_, *s_.MarkIn, *s_.MarkOut, length, commands_);
-    if (cut.result != CutOutcome::Cut) {
-        s_.dialogs->tell(tr("%1 was not cut; it is as it was.\n\n%2").arg(songName_, cut.error),
+    // whole; the effects write it once more, whole. A Done that fails anywhere leaves it as it
+    // was, and so does the history.
+    const DoneOutcome done = cutClipWithEffects(song_, song_, *s_.MarkIn, *s_.MarkOut, length,
+                                                commands_, chosenEffects(), s_.history);
+    if (done.result != CutOutcome::Cut) {
+        s_.dialogs->tell(tr("%1 was not cut; it is as it was.\n\n%2").arg(songName_, done.error),
                          Dialogs::Icon::Critical);
         // The song opens again, so that the marks can be taken anew.
         ensureOpen();
         return;
     }
+    frame_.lblDoneResult->setText(done.effects.summary());
+    emit songChanged(song_);
     *s_.ListMode = QStringLiteral("Play");
     stopEditing();
     setControlsEnabled(false);
@@ -225,8 +251,11 @@ void EditorHandlers::undoLastCut() {
         // Nothing was put back: the song goes on as it was, marks and all.
         if (wasEditing)
             ensureOpen();
+        showUndo();
         return;
     }
+    frame_.lblDoneResult->clear();
+    emit songChanged(song_);
     // The song opens again with the marks of the cut, to be moved and cut anew.
     const qint64 in = *s_.MarkIn, out = *s_.MarkOut;
     openForEditing(song_, songName_);

@@ -37,9 +37,12 @@ class QLineEdit;
 
 namespace quaverly {
 
+class CutHistory;
 class Dialogs;
 class EditSongFrame;
 class MciPlayer;
+class WaveformView;
+struct ClipEffects;
 
 // What the window lends the clip editor.
 struct EditorServices {
@@ -58,6 +61,9 @@ struct EditorServices {
     // nothing to put back or it failed (the function tells the user). Without it the editor
     // offers no undo.
     std::function<bool(const QString& workingCopy)> undoCut;
+    // Optional: where "Done" keeps each song as it was before its cut (for undoCut); without it
+    // a cut cannot be undone.
+    CutHistory* history = nullptr;
 };
 
 class EditorHandlers final : public QObject {
@@ -105,6 +111,10 @@ public:
     // stopped player waits there. Nothing while no song is open.
     void seek(qint64 ms);
 
+    // Shows the open song in `view`, which the frame takes: the view follows the marks and the
+    // play position, its handles set the marks and a click on it seeks (EditorWaveform.cpp).
+    void attachWaveform(WaveformView* view);
+
     // The players have let go of the song (a click on the list, a remove): the editor's
     // controls go idle, and with `hide` the frame goes too.
     void reset(bool hide);
@@ -125,12 +135,18 @@ signals:
     void marksChanged(qint64 in, qint64 out);
     // The play position: while playing every kPositionMs, on a seek and when playback stops.
     void positionChanged(qint64 ms);
+    // A working copy's audio has changed ("Done", an undo): what was read of it is out of date.
+    void songChanged(const QString& path);
 
 private:
     enum class Mark { In, Out };
     enum class Preview { None, Selection, Around };
 
     void setControlsEnabled(bool enabled);
+    // What "Done" is asked to do besides the cut, from the frame's effect controls.
+    ClipEffects chosenEffects() const;
+    // The undo key and button, for a song whose last cut can be undone.
+    void showUndo();
     // Opens song_ in the editor's player; false (reported, the controls idle) when it cannot.
     bool openSong();
     // The editor's player holds the open song, opened again if someone closed it.

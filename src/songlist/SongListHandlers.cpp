@@ -335,6 +335,7 @@ void SongListHandlers::Cmdremove_Click() {
                 Dialogs::Icon::Critical);
         } else {
             delete panel_.List1->takeItem(row);
+            emit songRemoved(copy);
         }
     }
     emit editorReset(false);

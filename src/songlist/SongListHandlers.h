@@ -84,6 +84,8 @@ signals:
     // Songs changed rows: the song that was at row i is now at newRowOf[i] (a move, or songs
     // inserted above it). Sent after each change, before anything else can happen.
     void songsRenumbered(const QList<int>& newRowOf);
+    // A song has left the list; its working copy is gone.
+    void songRemoved(const QString& workingCopy);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

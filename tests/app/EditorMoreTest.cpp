@@ -1,7 +1,9 @@
 // The clip editor's marks to the millisecond, the zero-crossing snap, the previews, the clip's
 // length gauge and the keys, driven through the real window on the virtual sound device.
 #include "app/Frmmain.h"
+#include "editor/ClipEffects.h"
 #include "editor/MarkTime.h"
+#include "editor/WaveformView.h"
 #include "engines/audio/VirtualBackend.h"
 #include "support/AppFixture.h"
 #include "support/ScriptedDialogs.h"
@@ -225,8 +227,10 @@ TEST_F(EditorMore, KeysPlayMarkAndMoveAboutWhileTheFrameHasTheFocus) {
     QTest::keyClicks(f->txtMarkIn, "1.");
     EXPECT_EQ(f->txtMarkIn->text(), "00:00.9901.");
     EXPECT_EQ(w->MarkIn, 990);
-    // No undo is offered without an undo to call.
-    EXPECT_EQ(w->findChild<QAction*>("actUndoCut"), nullptr);
+    // No cut yet: nothing to undo.
+    auto* undo = w->findChild<QAction*>("actUndoCut");
+    ASSERT_NE(undo, nullptr);
+    EXPECT_FALSE(undo->isEnabled());
 }
 
 TEST_F(EditorMore, UndoIsOfferedOnlyWithAnUndoAndOpensTheSongAgainWithTheCutsMarks) {
@@ -272,6 +276,44 @@ TEST_F(EditorMore, UndoIsOfferedOnlyWithAnUndoAndOpensTheSongAgainWithTheCutsMar
     EXPECT_EQ(edit.Length(), 2000);
     EXPECT_EQ(std::pair(in, out), std::pair(qint64(500), qint64(1000))) << "the cut's marks";
     EXPECT_EQ(frame.txtMarkOut->text(), "00:01.000");
+}
+
+// The waveform follows the song and the marks, and its handles set them; "Done" fades and
+// normalises the clip as asked, and the cut can be undone to the byte.
+TEST_F(EditorMore, TheWaveformFollowsTheMarksAndDoneWithEffectsCanBeUndone) {
+    open(8000, std::vector<std::int16_t>(8000, 1000)); // 1 s of a constant level
+    auto* view = qobject_cast<WaveformView*>(f->waveformView());
+    ASSERT_NE(view, nullptr);
+    const QString copy = w->Framewav->workingCopy(0);
+    EXPECT_EQ(view->source(), copy);
+    emit view->markInMoved(200);
+    EXPECT_EQ(w->MarkIn, 200);
+    EXPECT_EQ(view->markIn(), 200);
+    w->editor->setMarkOut(700);
+    EXPECT_EQ(view->markOut(), 700);
+
+    const QByteArray before = readFile(copy);
+    f->spnFadeIn->setValue(100);
+    f->cmbNormalise->setCurrentIndex(f->cmbNormalise->findData(int(ClipEffects::Normalise::Peak)));
+    f->spnNormTarget->setValue(-6.0);
+    click(*w, "CmdEditDone");
+    const auto s = samples16(readFile(copy));
+    ASSERT_EQ(s.size(), 4000u); // 200 to 700 ms
+    EXPECT_EQ(s.front(), 0);    // the fade starts from silence
+    const auto level = std::int16_t(std::lround(32767 * std::pow(10.0, -6.0 / 20)));
+    EXPECT_EQ(s[100], std::lround(125.0 * level / 1000));    // 1000 x 100/800 faded, then the gain
+    EXPECT_EQ(*std::max_element(s.begin(), s.end()), level); // -6 dBFS exactly
+    EXPECT_EQ(s.back(), level);
+    EXPECT_FALSE(f->lblDoneResult->text().isEmpty());
+    EXPECT_TRUE(view->source().isEmpty()); // the editor let go of the song
+
+    ASSERT_TRUE(f->CmdUndoCut->isEnabled());
+    click(*w, "CmdUndoCut");
+    EXPECT_EQ(readFile(copy), before);
+    EXPECT_TRUE(w->editor->isEditing());
+    EXPECT_EQ(view->source(), copy);
+    EXPECT_FALSE(f->CmdUndoCut->isEnabled()); // nothing more to undo
+    EXPECT_TRUE(dialogs.messageTexts().isEmpty()) << qPrintable(dialogs.messageTexts().join('\n'));
 }
 
 } // namespace

@@ -24,8 +24,13 @@ protected:
 
     // 10 s of mono 8 kHz whose frame i holds i (wrapping past 32767).
     void SetUp() override { ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(80000, 1))); }
+    // The folder's files, and those of the hidden folder that holds the kept copies.
     QStringList files() const {
-        return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+        QStringList all = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+        for (const QString& f : QDir(dir.filePath(QStringLiteral(".before-cut")))
+                                    .entryList(QDir::Files | QDir::Hidden, QDir::Name))
+            all << QStringLiteral(".before-cut/") + f;
+        return all;
     }
     DoneOutcome done(qint64 from, qint64 to, qint64 length, const ClipEffects& effects,
                      CutHistory* history) {
