@@ -52,6 +52,15 @@ bool saveScreenshots(Frmmain& window, const QString& folder) {
          {static_cast<QWidget*>(window.Framewav->Frame2), static_cast<QWidget*>(window.Frame3)}) {
         window.Framewav->Frame2->setVisible(frame == window.Framewav->Frame2);
         window.Frame3->setVisible(frame == window.Frame3);
+        // With a song in the list the editor shows it, waveform and all, with a selection.
+        QListWidget* list = window.Framewav->List1;
+        if (frame == window.Frame3 && list->count() > 0) {
+            list->setCurrentRow(0);
+            emit list->itemDoubleClicked(list->item(0));
+            window.editor->setMarkIn(window.editor->grid().lengthMs() / 4);
+            window.editor->setMarkOut(window.editor->grid().lengthMs() / 2);
+            settle(400); // the peaks are read in the background
+        }
         settle(100);
         const QString name = QStringLiteral("%1-Wav-%2.png")
                                  .arg(n++, 2, 10, QLatin1Char('0'))
