@@ -257,12 +257,23 @@ void SongListHandlers::updateOrderButtons() {
 }
 
 bool SongListHandlers::eventFilter(QObject* watched, QEvent* event) {
-    QListWidget* list = panel_.List1;
-    if (watched == list && event->type() == QEvent::KeyPress &&
-        handleKey(static_cast<const QKeyEvent&>(*event)))
-        return true;
-    if ((watched == list || watched == list->viewport()) && handleDrag(event))
-        return true;
+    // Only keys and drags are looked at: other events reach the list also while the panel is
+    // being destroyed, when its members must not be touched any more.
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        if (watched == panel_.List1 && handleKey(static_cast<const QKeyEvent&>(*event)))
+            return true;
+        break;
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::DragLeave:
+    case QEvent::Drop:
+        if ((watched == panel_.List1 || watched == panel_.List1->viewport()) && handleDrag(event))
+            return true;
+        break;
+    default:
+        break;
+    }
     return QObject::eventFilter(watched, event);
 }
 
