@@ -3,6 +3,7 @@
 #include "convert/SongDecoder.h"
 #include "engines/bass/Bass.h"
 #include "engines/encoder/Mp3Encoder.h"
+#include "engines/util/SameFile.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -65,6 +66,26 @@ bool isSoundTarget(const QString& path, const Io& io) {
     return false;
 }
 
+bool targetAllowed(const QString& out, const QStringList& sources, const Io& io) {
+    if (QFileInfo(out).isDir()) {
+        failed(io, QStringLiteral("cannot write %1: it is a folder").arg(out));
+        return false;
+    }
+    for (const QString& in : sources) {
+        if (sameFile(in, out)) {
+            failed(io, QStringLiteral("cannot write %1: it is the same file as the input %2")
+                           .arg(out, in));
+            return false;
+        }
+    }
+    return true;
+}
+
+QString writeFailure(const QString& out, const QString& text) {
+    return text.startsWith(out + QStringLiteral(": ")) ? QStringLiteral("cannot write ") + text
+                                                       : text;
+}
+
 int decodeTo(const QString& in, const QString& out, const Io& io) {
     Progress progress(io, QStringLiteral("decoding ") + QFileInfo(in).fileName());
     SongDecoder decoder;
@@ -76,11 +97,15 @@ int decodeTo(const QString& in, const QString& out, const Io& io) {
     });
     if (r.ok)
         return kOk;
+    // The sound layer's own words name the cause; its code alone says little.
+    if (!r.cause.isEmpty())
+        return failed(io,
+                      r.cause.startsWith(in) ? r.cause : QStringLiteral("%1: %2").arg(in, r.cause));
     if (r.soundError)
         return failed(io,
                       QStringLiteral("%1: %2 (error code %3)").arg(in, r.error).arg(r.soundError));
     return failed(io, r.error.contains(in) || r.error.contains(out)
-                          ? r.error
+                          ? writeFailure(out, r.error)
                           : QStringLiteral("%1: %2").arg(in, r.error));
 }
 

@@ -51,6 +51,14 @@ bool isWavTarget(const QString& path);
 // The outputs the commands write; anything else is a usage error, said once here.
 bool isSoundTarget(const QString& path, const Io& io);
 
+// Refuses, before anything is read or written, an OUT that is a folder or the same file as one
+// of `sources` (by any spelling or link): says why, naming both, and returns false.
+bool targetAllowed(const QString& out, const QStringList& sources, const Io& io);
+
+// A failure text about writing `out`: "OUT: cause" reads "cannot write OUT: cause"; any other
+// text stays as it is.
+QString writeFailure(const QString& out, const QString& text);
+
 // Decodes any source the sound layer reads into a WAV file, as adding a song does.
 int decodeTo(const QString& in, const QString& out, const Io& io);
 

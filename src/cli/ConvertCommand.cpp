@@ -16,6 +16,8 @@ int convertCommand(const QStringList& args, const Options& opts, const Io& io) {
         return kUsage;
     if (!QFileInfo(in).isFile())
         return failed(io, QStringLiteral("%1: no such file").arg(in));
+    if ((isWavTarget(out) || isMp3Target(out)) && !targetAllowed(out, {in}, io))
+        return kFailed;
     if (isWavTarget(out))
         return decodeTo(in, out, io);
     if (!isSoundTarget(out, io))

@@ -108,6 +108,8 @@ int cutCommand(const QStringList& args, const Options& opts, const Io& io) {
     }
     if (!QFileInfo(in).isFile())
         return failed(io, QStringLiteral("%1: no such file").arg(in));
+    if (!targetAllowed(out, {in}, io))
+        return kFailed;
 
     // The cut works on a plain PCM WAV, as on a song's working copy; anything else is first
     // made into one, as adding it to the list would.

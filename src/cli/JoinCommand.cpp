@@ -19,6 +19,8 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
         return kUsage;
     if (!isSoundTarget(out, io))
         return kUsage;
+    if (!targetAllowed(out, inputs, io))
+        return kFailed;
     QTemporaryDir work;
     if (!work.isValid())
         return failed(io,
@@ -41,6 +43,9 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
         const QString copy = newWorkingCopyPath(work.path());
         Progress progress(io, QStringLiteral("reading ") + QFileInfo(in).fileName());
         const auto r = makeWorkingCopy(in, copy, decoder);
+        if (!r.ok && !r.cause.isEmpty())
+            return failed(io, r.cause.startsWith(in) ? r.cause
+                                                     : QStringLiteral("%1: %2").arg(in, r.cause));
         if (!r.ok)
             return failed(
                 io,
@@ -55,7 +60,7 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
         Progress progress(io, QStringLiteral("joining"));
         const auto r = joinSongs(songs, joined);
         if (!r.ok)
-            return failed(io, r.error);
+            return failed(io, writeFailure(out, r.error));
     }
     return isWavTarget(out) ? kOk : encodeTo(joined, out, bitRate, io);
 }

@@ -56,6 +56,8 @@ int recordCommand(const QStringList& args, const Options& opts, const Io& io) {
     // Refused before recording, rather than after.
     if (!QFileInfo(QFileInfo(out).absolutePath()).isDir())
         return failed(io, QStringLiteral("%1: no such folder").arg(out));
+    if (!targetAllowed(out, {}, io))
+        return kFailed;
 
     // The recorder's own engine, told to end the take at exactly the length asked for.
     const auto dataBytes = static_cast<std::uint32_t>(frames * kRecordChannels * 2);
@@ -114,7 +116,7 @@ int recordCommand(const QStringList& args, const Options& opts, const Io& io) {
     if (!file.open(&error) ||
         !file.write(reinterpret_cast<const char*>(take.data()), qint64(take.length()), &error) ||
         !file.commit(&error))
-        return failed(io, error);
+        return failed(io, writeFailure(wav, error));
     return isWavTarget(out) ? kOk : encodeTo(wav, out, bitRate, io);
 }
 

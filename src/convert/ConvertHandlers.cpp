@@ -2,6 +2,7 @@
 
 #include "convert/ConvertPanel.h"
 #include "engines/util/AtomicFile.h"
+#include "engines/util/SameFile.h"
 #include "ui/BusyWindow.h"
 #include "ui/Dialogs.h"
 #include "ui/Encodings.h"
@@ -69,8 +70,8 @@ void ConvertHandlers::CmdSaveMP3_Click() {
 bool ConvertHandlers::refuseSameFile(const QString& source, const QString& target) {
     // Writing the result over its own source would destroy the user's file in the middle of
     // reading it; the boxes can be typed into, so this is possible.
-    const QString a = QFileInfo(source).canonicalFilePath();
-    if (a.isEmpty() || a != QFileInfo(target).canonicalFilePath())
+    // Any spelling counts: a link, "./", "..", or a hard link (another name for the same file).
+    if (!sameFile(source, target))
         return false;
     s_.dialogs->tell(tr("%1 cannot be converted into itself: choose another file to save to.")
                          .arg(shown(source)),

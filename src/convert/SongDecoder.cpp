@@ -53,11 +53,12 @@ private:
 
 // Opens the source as a decoding channel: a file stream first, then the other kinds the layer
 // knows. The error code of the file stream is the telling one, so it is the one kept.
-HSTREAM openSource(const QByteArray& path, int* error) {
+HSTREAM openSource(const QByteArray& path, int* error, QString* cause) {
     HSTREAM h = BASS_StreamCreateFile(0, path.constData(), 0, 0, BASS_STREAM_DECODE);
     if (h)
         return h;
     *error = BASS_ErrorGetCode();
+    *cause = QString::fromStdString(lastErrorText());
     h = BASS_StreamCreateURL(path.constData(), 0, 0x300000, nullptr, nullptr);
     if (!h)
         h = BASS_MusicLoad(0, path.constData(), 0, 0, 0x220200, 0);
@@ -87,9 +88,11 @@ DecodeOutcome SongDecoder::decode(const QString& source, const QString& target,
         return r;
     }
     int openError = 0;
-    Stream stream(openSource(QFile::encodeName(source), &openError));
+    QString openCause;
+    Stream stream(openSource(QFile::encodeName(source), &openError, &openCause));
     if (!stream.get()) {
         r.soundError = openError ? openError : BASS_ErrorGetCode();
+        r.cause = openCause;
         r.error = QStringLiteral("Can't play the file");
         return r;
     }

@@ -14,6 +14,7 @@ struct DecodeOutcome {
     bool ok = false;
     int soundError = 0; // the sound layer's error code when it refused the source, else 0
     QString error;      // what went wrong, naming the file
+    QString cause;      // when the sound layer refused the source: its own words, else empty
     WavHeader header;   // the header written, when ok
 };
 

@@ -11,11 +11,18 @@ namespace {
 
 const QString kAlias = QStringLiteral("voice1");
 
-// A path goes into a command text as it is, or quoted when it holds blanks.
+// A path goes into a command text as it is, or quoted when it holds a blank (a space, a tab,
+// a line end) or a quote; a quote inside the quotes is doubled.
 QString commandPath(const QString& path) {
-    return path.contains(QLatin1Char(' ')) || path.contains(QLatin1Char('\t'))
-               ? QLatin1Char('"') + path + QLatin1Char('"')
-               : path;
+    const bool plain = std::none_of(path.cbegin(), path.cend(), [](QChar c) {
+        return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') ||
+               c == QLatin1Char('\n') || c == QLatin1Char('"');
+    });
+    if (plain)
+        return path;
+    QString quoted = path;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
 // The length to give the tail delete so that it ends exactly at the end of what the head delete

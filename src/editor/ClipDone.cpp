@@ -35,8 +35,9 @@ DoneOutcome cutClipWithEffects(const QString& source, const QString& target, qin
         r.error = cut.error;
     } else {
         const QFileInfo info(target);
-        QTemporaryFile scratch(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                               QStringLiteral(".cut-XXXXXX.wav"));
+        // The scratch name is short whatever the target's: with the target's name in it, a
+        // target named with the 255 bytes a name may have would leave no room for it.
+        QTemporaryFile scratch(info.absolutePath() + QStringLiteral("/.clip-cut-XXXXXX.wav"));
         if (!scratch.open()) {
             r.error = QStringLiteral("cannot make a scratch file in %1: %2")
                           .arg(info.absolutePath(), scratch.errorString());

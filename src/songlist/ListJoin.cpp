@@ -30,8 +30,10 @@ public:
         : out_(out), progress_(progress) {}
 
     bool write(const char* data, qint64 bytes, QString* error) {
-        if (!out_.write(data, bytes, error))
+        if (!out_.write(data, bytes, error)) {
+            writeFailed_ = true;
             return false;
+        }
         if (progress_ && !progress_()) {
             *error = QStringLiteral("cancelled");
             return false;
@@ -39,8 +41,12 @@ public:
         return true;
     }
 
+    // The last failure was the target's, whose message names the target, not the song.
+    bool writeFailed() const { return writeFailed_; }
+
 private:
     WavWriter& out_;
+    bool writeFailed_ = false;
     const std::function<bool()>& progress_;
 };
 
@@ -200,7 +206,8 @@ JoinOutcome joinSongs(const QStringList& songs, const QString& target,
         const bool ok = asIs ? appendAsIs(songs[i], l, writer, &why)
                              : appendConverted(songs[i], format, writer, &why);
         if (!ok) {
-            r.error = why == QLatin1String("cancelled") || why.contains(QLatin1String("4 GiB"))
+            r.error = why == QLatin1String("cancelled") || why.contains(QLatin1String("4 GiB")) ||
+                              writer.writeFailed()
                           ? why
                           : QStringLiteral("%1: %2").arg(songName(songs[i]), why);
             return r;

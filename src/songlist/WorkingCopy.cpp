@@ -51,6 +51,7 @@ WorkingCopyOutcome makeWorkingCopy(const QString& picked, const QString& target,
     r.ok = d.ok;
     r.soundError = d.soundError;
     r.error = d.error;
+    r.cause = d.cause;
     return r;
 }
 

@@ -29,6 +29,7 @@ struct WorkingCopyOutcome {
     bool ok = false;
     int soundError = 0; // the sound layer's code when it could not read the song
     QString error;      // names the file and the cause
+    QString cause;      // the sound layer's own words when it could not read the song
 };
 
 // Makes the working copy of `picked` at `target`: a WAV file already in the 44-byte PCM layout

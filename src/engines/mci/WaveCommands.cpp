@@ -34,7 +34,7 @@ bool isBlank(QChar c) {
 }
 
 // Splits a command text into words at runs of blanks; "..." makes one word of what is between
-// the quotes. Fails only on a quote that is never closed.
+// the quotes, where "" is one quote. Fails only on a quote that is never closed.
 std::optional<QStringList> splitWords(const QString& text) {
     QStringList words;
     qsizetype i = 0;
@@ -45,11 +45,22 @@ std::optional<QStringList> splitWords(const QString& text) {
         if (i == n)
             break;
         if (text[i] == QLatin1Char('"')) {
-            const qsizetype close = text.indexOf(QLatin1Char('"'), i + 1);
-            if (close < 0)
-                return std::nullopt;
-            words << text.mid(i + 1, close - i - 1);
-            i = close + 1;
+            // Two quotes in a row inside the quotes stand for one (a path may hold one).
+            QString word;
+            for (qsizetype from = i + 1;;) {
+                const qsizetype close = text.indexOf(QLatin1Char('"'), from);
+                if (close < 0)
+                    return std::nullopt;
+                word += QStringView(text).sliced(from, close - from);
+                if (close + 1 < n && text[close + 1] == QLatin1Char('"')) {
+                    word += QLatin1Char('"');
+                    from = close + 2;
+                    continue;
+                }
+                i = close + 1;
+                break;
+            }
+            words << word;
         } else {
             const qsizetype start = i;
             while (i < n && !isBlank(text[i]) && text[i] != QLatin1Char('"'))

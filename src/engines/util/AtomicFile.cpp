@@ -36,6 +36,15 @@ QString syncToDisk(QSaveFile& file) {
     return {};
 }
 
+// The cause of a failed write or flush: Qt words some failures of the system's write() as
+// "Unknown error" (a full disk, a file size limit); the system's own text for errno says it.
+QString writeCause(const QFileDevice& file, int savedErrno) {
+    const QString said = file.errorString();
+    if (savedErrno != 0 && (said.isEmpty() || said == QLatin1String("Unknown error")))
+        return QString::fromLocal8Bit(std::strerror(savedErrno));
+    return said;
+}
+
 } // namespace
 
 AtomicFile::AtomicFile(QString target) : target_(std::move(target)) {}
@@ -72,9 +81,10 @@ bool AtomicFile::open(QString* error) {
 bool AtomicFile::write(const char* data, qint64 bytes, QString* error) {
     if (!file_)
         return fail(QStringLiteral("not open"), error);
+    errno = 0;
     if (file_->write(data, bytes) == bytes)
         return true;
-    return fail(file_->errorString(), error);
+    return fail(writeCause(*file_, errno), error);
 }
 
 bool AtomicFile::commit(QString* error) {
@@ -83,8 +93,9 @@ bool AtomicFile::commit(QString* error) {
     // QSaveFile::commit() flushes its buffer while closing, but goes on to the rename when that
     // flush fails: flushed here, a failure keeps the target as it was.
     QString cause;
+    errno = 0;
     if (!file_->flush())
-        cause = file_->errorString();
+        cause = writeCause(*file_, errno);
     else
         cause = syncToDisk(*file_);
     if (cause.isEmpty() && !file_->commit())

@@ -3,6 +3,10 @@
 // target, forced to the disk, and renamed into place by commit(). Readers never see half a file,
 // and any failure (a write, the flush of the last buffered bytes, the sync, the rename) is
 // reported and leaves whatever was at the target untouched.
+//
+// A target that is a symbolic link is written through: the file the link points to is replaced
+// (beside it, under a temporary name), and the link itself stays as it was. A dangling link
+// makes the file it names.
 
 #include <QSaveFile>
 #include <QString>
