@@ -1,0 +1,137 @@
+// The window with file names that need quoting (quotes, line ends, letters beyond ASCII, a
+// leading dash) for the songs it adds, the list it saves and the files it converts, and a
+// conversion whose target is its own source under another name.
+#include "app/Frmmain.h"
+#include "support/ScriptedDialogs.h"
+#include "support/TestAudio.h"
+
+#include "support/AppFixture.h"
+
+#include <QListWidget>
+#include <QSignalSpy>
+
+#include <unistd.h>
+
+using namespace quaverly;
+using quaverly::test::samples16;
+using quaverly::test::staircase;
+using quaverly::test::writeWav16;
+
+namespace {
+
+const QString kCbrMp3 = QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp3");
+constexpr std::size_t kCbrFrames = 19584;
+
+class HostileNames : public test::AppFixture {
+protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        music = path(QStringLiteral("music \"é\" it's 日本"));
+        ASSERT_TRUE(QDir().mkpath(music));
+        w = std::make_unique<Frmmain>(dialogs);
+        w->show();
+    }
+
+    QString in(const QString& name) const { return music + QLatin1Char('/') + name; }
+    QStringList messages() const { return dialogs.messageTexts(); }
+    QListWidget& list() const { return *w->Framewav->List1; }
+
+    // Answers the next file dialog with `answer` and clicks `button`.
+    void choose(QAbstractButton* button, const QString& answer) {
+        dialogs.queueFile(answer);
+        button->click();
+    }
+
+    bool waitForEncoding() {
+        QSignalSpy done(&w->encodings(), &Encodings::finished);
+        return done.wait(120000);
+    }
+
+    ScriptedDialogs dialogs;
+    std::unique_ptr<Frmmain> w;
+    QString music;
+};
+
+TEST_F(HostileNames, SongsAreAddedSavedAndConvertedUnderAnyName) {
+    const struct {
+        QString name;
+        std::size_t frames;
+    } songs[] = {
+        {QStringLiteral("-say \"hi\".wav"), 3000},
+        {QStringLiteral("two\nlines\t😀.wav"), 2000},
+        {QStringLiteral("l'été 日本.mp3"), kCbrFrames},
+    };
+    QStringList files;
+    std::size_t total = 0;
+    for (const auto& s : songs) {
+        if (s.name.endsWith(QLatin1String(".mp3")))
+            ASSERT_TRUE(QFile::copy(kCbrMp3, in(s.name)));
+        else
+            ASSERT_TRUE(writeWav16(in(s.name), 2, 44100, staircase(s.frames, 2)));
+        files << in(s.name);
+        total += s.frames;
+    }
+    dialogs.queueFiles(files);
+    w->Framewav->CmdAdd->click();
+    ASSERT_EQ(list().count(), 3) << qPrintable(messages().join('|'));
+    EXPECT_EQ(list().item(1)->text(), QStringLiteral("two\nlines\t😀"));
+
+    // The list joined into a WAV and into an MP3 file named as strangely.
+    const QString wav = in(QStringLiteral("-all \"of\" it\n.wav"));
+    choose(w->Framewav->CmdSaveWav, wav);
+    EXPECT_EQ(messages().last(), QStringLiteral("Finish Save"));
+    EXPECT_EQ(samples16(readFile(wav)).size(), 2 * total);
+    const QString mp3 = in(QStringLiteral("'all' 日本 😀.mp3"));
+    choose(w->Framewav->CmdSaveList, mp3);
+    ASSERT_TRUE(waitForEncoding());
+    EXPECT_EQ(messages().last(), QStringLiteral("Finish Save"));
+    EXPECT_GT(QFileInfo(mp3).size(), 1000);
+
+    // The converter, both ways.
+    ConvertPanel& p = *w->FrameConvert;
+    choose(p.CmdopenMp3, files[2]);
+    const QString decoded = in(QStringLiteral("-\"back\"\n.wav"));
+    choose(p.CmdSavewav2, decoded);
+    p.CmdconvertWav->click();
+    EXPECT_EQ(messages().last(), QStringLiteral("Convert Finish"));
+    EXPECT_EQ(samples16(readFile(decoded)).size(), 2 * kCbrFrames);
+    choose(p.Cmdopenwav, files[0]);
+    const QString encoded = in(QStringLiteral("-\"again\" é.mp3"));
+    choose(p.CmdSaveMP3, encoded);
+    p.CmdConvertMP3->click();
+    ASSERT_TRUE(waitForEncoding());
+    EXPECT_EQ(messages().last(), QStringLiteral("Finish Save"));
+    EXPECT_GT(QFileInfo(encoded).size(), 1000);
+    EXPECT_EQ(dialogs.unexpected(), 0);
+}
+
+// A target that is the source under another name (a hard link, "..", a link) is refused before
+// anything is read or written.
+TEST_F(HostileNames, TheConverterRefusesToWriteItsSourceUnderAnyName) {
+    const QString source = in(QStringLiteral("-it's \"mine\".wav"));
+    ASSERT_TRUE(writeWav16(source, 1, 8000, staircase(800, 1)));
+    const QString hard = in(QStringLiteral("hard.mp3"));
+    ASSERT_EQ(::link(QFile::encodeName(source).constData(), QFile::encodeName(hard).constData()),
+              0);
+    const QString soft = in(QStringLiteral("soft 日本.mp3"));
+    ASSERT_TRUE(QFile::link(source, soft));
+    const QByteArray before = readFile(source);
+    ConvertPanel& p = *w->FrameConvert;
+    for (const QString& target : {hard, soft,
+                                  music + QStringLiteral("/../") + QFileInfo(music).fileName() +
+                                      QStringLiteral("/hard.mp3")}) {
+        choose(p.Cmdopenwav, source);
+        choose(p.CmdSaveMP3, target);
+        p.CmdConvertMP3->click();
+        ASSERT_FALSE(messages().isEmpty()) << qPrintable(target);
+        EXPECT_TRUE(messages().last().contains(QStringLiteral("cannot be converted into itself")))
+            << qPrintable(messages().last());
+        EXPECT_EQ(w->encodings().pending(), 0);
+        EXPECT_TRUE(w->isEnabled());
+    }
+    EXPECT_EQ(readFile(source), before);
+    EXPECT_TRUE(QFileInfo(soft).isSymLink());
+    EXPECT_EQ(QDir(music).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 3);
+}
+
+} // namespace
