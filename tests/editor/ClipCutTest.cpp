@@ -128,3 +128,28 @@ TEST_F(ClipCut, RoundedLengthsStillCutToTheMarkedFrames) {
 }
 
 } // namespace
+
+namespace {
+
+// Paths that only quoting carries through a command text: each is cut to another such path,
+// and the clip is exactly the marked stretch.
+TEST_F(ClipCut, PathsWithQuotesAndLineEndsAreCut) {
+    const QString names[] = {
+        QStringLiteral("say \"hi\".wav"), QStringLiteral("\"quoted\".wav"),
+        QStringLiteral("two\nlines.wav"), QStringLiteral("cr\r tab\t.wav"),
+        QStringLiteral("a\"\"b.wav"),     QStringLiteral("é 日本 😀 it's.wav"),
+    };
+    for (const QString& name : names) {
+        const QString source = dir.filePath(name);
+        const QString clip = dir.filePath(QStringLiteral("clip ") + name);
+        ASSERT_TRUE(QFile::copy(song, source));
+        const auto r = cutClip(source, clip, 1000, 1001, 10000, commands);
+        ASSERT_EQ(r.result, CutOutcome::Cut) << name.toStdString() << ": " << r.error.toStdString();
+        const auto s = samples16(readFile(clip));
+        ASSERT_EQ(s.size(), 8u) << name.toStdString();
+        EXPECT_EQ(s.front(), 8000) << name.toStdString();
+        EXPECT_TRUE(commands.openAliases().isEmpty());
+    }
+}
+
+} // namespace
