@@ -2,6 +2,7 @@
 // leading dash) for the songs it adds, the list it saves and the files it converts, and a
 // conversion whose target is its own source under another name.
 #include "app/Frmmain.h"
+#include "engines/audio/VirtualBackend.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
 
@@ -9,6 +10,7 @@
 
 #include <QListWidget>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <unistd.h>
 
@@ -132,6 +134,34 @@ TEST_F(HostileNames, TheConverterRefusesToWriteItsSourceUnderAnyName) {
     EXPECT_EQ(readFile(source), before);
     EXPECT_TRUE(QFileInfo(soft).isSymLink());
     EXPECT_EQ(QDir(music).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 3);
+}
+
+// The recorder's take saved as WAV and as MP3 under such names; the second save offers the
+// first one's name with the other extension.
+TEST_F(HostileNames, TheRecordersTakeIsSavedUnderAnyName) {
+    using audio::VirtualBackend;
+    w->toolbarAction(QStringLiteral("Rec"))->trigger();
+    RecorderPanel& r = *w->FrameRec;
+    r.cmbInput->setCurrentIndex(VirtualBackend::kLineIn);
+    r.btnRecord->click();
+    const RecordTake& take = w->recorder->engine().take();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return take.dataBytes() >= RecordTake::kBytesPerSecond / 4; },
+                                20000));
+    r.btnRecord->click();
+    ASSERT_EQ(r.btnRecord->text(), QStringLiteral("Record"));
+
+    const QString wav = in(QStringLiteral("-take \"1\"\n日本.wav"));
+    r.btnSave->click();
+    choose(r.CmdWav, wav);
+    EXPECT_EQ(readFile(wav),
+              QByteArray(reinterpret_cast<const char*>(take.data()), qsizetype(take.length())));
+    r.btnSave->click();
+    choose(r.CmdMp3, in(QStringLiteral("-take \"1\"\n日本.mp3")));
+    EXPECT_EQ(dialogs.asked().constLast().file.folder, in(QStringLiteral("-take \"1\"\n日本.mp3")));
+    ASSERT_TRUE(waitForEncoding());
+    EXPECT_EQ(messages().last(), QStringLiteral("Finish Save"));
+    EXPECT_GT(QFileInfo(in(QStringLiteral("-take \"1\"\n日本.mp3"))).size(), 1000);
+    EXPECT_EQ(dialogs.unexpected(), 0);
 }
 
 } // namespace
