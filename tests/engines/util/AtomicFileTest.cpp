@@ -66,3 +66,46 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.name); });
 
 } // namespace
+
+namespace {
+
+// The system's own words for a write past the limit, whether the write or the flush in
+// commit() meets it, rather than Qt's "Unknown error".
+TEST(AtomicFileCause, AFailedWriteSaysWhyInTheSystemsWords) {
+    if (!kCanLimitFileSize)
+        GTEST_SKIP() << "no file size limit on this system";
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("out.wav"));
+    for (const qint64 bytes : {qint64(6000), qint64(1) << 20}) {
+        const QByteArray data(bytes, 'n');
+        const auto error = withFileSizeLimit(4096, [&] {
+            AtomicFile file(target);
+            QString said;
+            if (file.open(&said) && file.write(data.constData(), data.size(), &said) &&
+                file.commit(&said))
+                return QStringLiteral("saved");
+            return said + QLatin1Char('|') + file.errorString();
+        });
+        EXPECT_EQ(error, target + QStringLiteral(": File too large|File too large")) << bytes;
+    }
+}
+
+// A target that is a symbolic link is written through: the file it names gets the bytes, the
+// link stays; a dangling link makes the file it names.
+TEST(AtomicFileLink, ATargetThatIsALinkIsWrittenThrough) {
+    QTemporaryDir dir;
+    for (const bool dangling : {false, true}) {
+        const QString real = dir.filePath(dangling ? QStringLiteral("new") : QStringLiteral("old"));
+        const QString link = dir.filePath(dangling ? QStringLiteral("l2") : QStringLiteral("l1"));
+        if (!dangling) {
+            ASSERT_TRUE(writeFile(real, "earlier"));
+        }
+        ASSERT_TRUE(QFile::link(real, link));
+        AtomicFile file(link);
+        ASSERT_TRUE(file.open() && file.write("later", 5) && file.commit()) << dangling;
+        EXPECT_EQ(QFileInfo(link).symLinkTarget(), real) << dangling;
+        EXPECT_EQ(readFile(real), QByteArray("later")) << dangling;
+    }
+}
+
+} // namespace
