@@ -121,7 +121,15 @@ int encodeTo(const QString& wav, const QString& mp3, int bitRate, const Io& io) 
     });
     encoder.EncodeFiles(wav, mp3);
     loop.exec();
-    return result.ok ? kOk : failed(io, result.error);
+    if (result.ok)
+        return kOk;
+    // The encoder's words for a failed write read as the other commands' do.
+    const QString encoderSays = QStringLiteral("Cannot write \"%1\": ").arg(mp3);
+    return failed(
+        io,
+        result.error.startsWith(encoderSays)
+            ? QStringLiteral("cannot write %1: %2").arg(mp3, result.error.mid(encoderSays.size()))
+            : result.error);
 }
 
 bool bitRateOption(const Options& opts, int* bitRate, const Io& io) {

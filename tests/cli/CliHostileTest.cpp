@@ -231,6 +231,9 @@ TEST_F(CliHostile, FailuresNameTheFileAndTheCause) {
          64 * 1024,
          "cannot write " + keep + ": File too large"},
         {{"join", keep, path("long.wav")}, 64 * 1024, "cannot write " + keep + ": File too large"},
+        {{"convert", path("long.wav"), path("new.mp3")},
+         16 * 1024,
+         "cannot write " + path("new.mp3") + ": File too large"},
         {{"cut", path("long.wav"), keep, "--from=0", "--to=900"}, 64 * 1024, "File too large"},
     };
     for (const auto& c : cases) {
