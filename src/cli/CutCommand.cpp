@@ -141,8 +141,17 @@ int cutCommand(const QStringList& args, const Options& opts, const Io& io) {
     WaveCommands commands;
     const auto r =
         cutClipWithEffects(song, out, markIn, markOut, lengthMs, commands, effects, nullptr);
-    if (r.result != CutOutcome::Cut)
+    if (r.result != CutOutcome::Cut) {
+        // A step that could not write OUT tells it as "... OUT: cause while STEP (error N)".
+        const QString named = out + QStringLiteral(": ");
+        const qsizetype at = r.error.indexOf(named);
+        const qsizetype step = r.error.lastIndexOf(QStringLiteral(" while "));
+        if (at >= 0 && step > at)
+            return failed(io,
+                          QStringLiteral("cannot write %1: %2")
+                              .arg(out, r.error.mid(at + named.size(), step - at - named.size())));
         return failed(io, QStringLiteral("%1: %2").arg(in, r.error));
+    }
     if (const QString said = r.effects.summary(); !said.isEmpty())
         say(io.out, said);
     return kOk;

@@ -47,7 +47,8 @@ DoneOutcome cutClipWithEffects(const QString& source, const QString& target, qin
         const CutOutcome cut =
             cutClip(source, scratch.fileName(), markIn, markOut, lengthMs, commands);
         r.result = cut.result;
-        r.error = cut.error;
+        // The scratch file stands for `target`: a failure to write it names `target`.
+        r.error = QString(cut.error).replace(scratch.fileName(), target);
         if (cut.result == CutOutcome::Cut) {
             r.effects = applyClipEffects(scratch.fileName(), target, effects);
             if (r.effects.result == EffectsOutcome::Failed) {

@@ -234,7 +234,12 @@ TEST_F(CliHostile, FailuresNameTheFileAndTheCause) {
         {{"convert", path("long.wav"), path("new.mp3")},
          16 * 1024,
          "cannot write " + path("new.mp3") + ": File too large"},
-        {{"cut", path("long.wav"), keep, "--from=0", "--to=900"}, 64 * 1024, "File too large"},
+        {{"cut", path("long.wav"), keep, "--from=0", "--to=900"},
+         64 * 1024,
+         "cannot write " + keep + ": File too large"},
+        {{"cut", path("long.wav"), keep, "--from=0", "--to=900", "--fade-out=20"},
+         64 * 1024,
+         "cannot write " + keep + ": File too large"},
     };
     for (const auto& c : cases) {
         const auto r = cli(c.args, c.limit);
