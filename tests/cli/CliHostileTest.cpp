@@ -131,6 +131,20 @@ TEST_F(CliHostile, NamesThatNeedQuotingReachEveryCommand) {
             << folder;
 }
 
+// The recorder's target under names that need quoting, after "--".
+TEST_F(CliHostile, RecordsUnderNamesThatNeedQuoting) {
+    for (const QString& name :
+         {QStringLiteral("-take \"1\"\n.wav"), QStringLiteral("--seconds=9 é.mp3")}) {
+        const auto r = cli({QStringLiteral("record"), QStringLiteral("--seconds=0.1"),
+                            QStringLiteral("--input=1"), QStringLiteral("--"), path(name)});
+        ASSERT_EQ(r.code, 0) << name.toStdString() << ": " << r.err.toStdString();
+        if (name.endsWith(QLatin1String(".wav")))
+            EXPECT_EQ(samples16(readFile(path(name))).size(), 2u * 4410);
+        else
+            EXPECT_GT(QFileInfo(path(name)).size(), 1000);
+    }
+}
+
 // Targets refused before anything is read or written: the message names the target and why,
 // the exit status is 1, and every file stays as it was.
 TEST_F(CliHostile, TargetsThatAreFoldersOrTheSourceItselfAreRefused) {
@@ -249,6 +263,38 @@ TEST_F(CliHostile, FailuresNameTheFileAndTheCause) {
     }
     EXPECT_EQ(readFile(keep), QByteArray("earlier"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 5);
+}
+
+} // namespace
+
+namespace {
+
+// A folder this user may not write into: every writing command says so and leaves it empty.
+// Root writes anywhere, so there the test cannot show it.
+TEST_F(CliHostile, AReadOnlyFolderIsNamedAsTheCause) {
+    ASSERT_TRUE(writeWav16(path("a.wav"), 1, 8000, staircase(800, 1)));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("locked")));
+    QFile::setPermissions(path("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    if (QFile probe(path("locked/probe")); probe.open(QIODevice::WriteOnly)) {
+        probe.remove();
+        GTEST_SKIP() << "this user writes into read-only folders (root)";
+    }
+    const QString a = path("a.wav");
+    const QStringList rows[] = {
+        {"convert", a, path("locked/out.wav")},
+        {"convert", a, path("locked/out.mp3")},
+        {"join", path("locked/out.wav"), a},
+        {"cut", a, path("locked/out.wav"), "--from=0", "--to=50"},
+    };
+    for (const auto& args : rows) {
+        const auto r = cli(args);
+        EXPECT_EQ(r.code, 1) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("cannot write ") + path("locked/out.")))
+            << r.err.toStdString();
+    }
+    EXPECT_TRUE(QDir(path("locked")).isEmpty());
+    QFile::setPermissions(path("locked"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 } // namespace
