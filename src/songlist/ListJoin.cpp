@@ -83,7 +83,8 @@ bool appendConverted(const QString& path, const WavHeader& target, JoinWriter& w
     }
     const SF_INFO& info = in.info();
     if (info.channels < 1 || info.channels > 2 || info.samplerate <= 0) {
-        *error = QStringLiteral("unsupported format (%1 channels)").arg(info.channels);
+        *error = QStringLiteral("unsupported WAV: %1 channels (only mono and stereo are joined)")
+                     .arg(info.channels);
         return false;
     }
     const int inCh = info.channels;
