@@ -1,6 +1,7 @@
 #include "songlist/SongListHandlers.h"
 
 #include "engines/mci/MciPlayer.h"
+#include "engines/util/SameFile.h"
 #include "songlist/AudioEditPanel.h"
 #include "songlist/ListJoin.h"
 #include "songlist/WorkingCopy.h"
@@ -375,12 +376,35 @@ bool SongListHandlers::refuseEmptyList() {
     return true;
 }
 
+bool SongListHandlers::refuseWorkingCopy(const QString& target) {
+    for (int i = 0; i < panel_.List1->count(); ++i) {
+        if (sameFile(panel_.workingCopy(i), target)) {
+            s_.dialogs->tell(tr("The list was not saved: %1 is the working copy of %2, which the "
+                                "list is made from. Choose another file to save to.")
+                                 .arg(target, panel_.List1->item(i)->text()),
+                             Dialogs::Icon::Critical);
+            return true;
+        }
+    }
+    return false;
+}
+
+QString SongListHandlers::withSongNames(QString error) const {
+    for (int i = 0; i < panel_.List1->count(); ++i) {
+        const QString copy = QFileInfo(panel_.workingCopy(i)).fileName();
+        if (!copy.isEmpty())
+            error.replace(copy,
+                          tr("%1 (its working copy %2)").arg(panel_.List1->item(i)->text(), copy));
+    }
+    return error;
+}
+
 void SongListHandlers::CmdSaveWav_Click() {
     if (refuseEmptyList())
         return;
     const QString target = s_.dialogs->saveFile(
         {tr("Save The List to Wav"), s_.baseFolder(), tr("Wav (*.wav)"), QStringLiteral("wav")});
-    if (target.isEmpty())
+    if (target.isEmpty() || refuseWorkingCopy(target))
         return;
     s_.MMCEdit->Command(QStringLiteral("Close"));
     s_.MMCPlayList->Command(QStringLiteral("Close"));
@@ -390,7 +414,8 @@ void SongListHandlers::CmdSaveWav_Click() {
     if (r.ok)
         s_.dialogs->tell(QStringLiteral("Finish Save"), Dialogs::Icon::Information);
     else
-        s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(r.error), Dialogs::Icon::Critical);
+        s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(withSongNames(r.error)),
+                         Dialogs::Icon::Critical);
 }
 
 void SongListHandlers::CmdSaveList_Click() {
@@ -398,7 +423,7 @@ void SongListHandlers::CmdSaveList_Click() {
         return;
     const QString target = s_.dialogs->saveFile(
         {tr("Save The List to MP3"), s_.baseFolder(), tr("MP3 (*.mp3)"), QStringLiteral("mp3")});
-    if (target.isEmpty())
+    if (target.isEmpty() || refuseWorkingCopy(target))
         return;
     if (s_.workPath().isEmpty()) {
         s_.dialogs->tell(tr("The list was not saved: the program has no working folder to join "
@@ -418,7 +443,8 @@ void SongListHandlers::CmdSaveList_Click() {
     if (!r.ok) {
         s_.busy->hide();
         s_.window->setEnabled(true);
-        s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(r.error), Dialogs::Icon::Critical);
+        s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(withSongNames(r.error)),
+                         Dialogs::Icon::Critical);
         return;
     }
     s_.encodings->start(joined, target, s_.outBitRate(),

@@ -164,4 +164,35 @@ TEST_F(HostileNames, TheRecordersTakeIsSavedUnderAnyName) {
     EXPECT_EQ(dialogs.unexpected(), 0);
 }
 
+// The list is never saved over one of its own working copies, and a working copy that cannot
+// be read is named with its song.
+TEST_F(HostileNames, TheListIsNotSavedOverItsOwnWorkingCopy) {
+    const QString song = in(QStringLiteral("-\"quoted\" 日本.wav"));
+    ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(800, 1)));
+    dialogs.queueFiles({song});
+    w->Framewav->CmdAdd->click();
+    ASSERT_EQ(list().count(), 1);
+    const QString copy = w->Framewav->workingCopy(0);
+    const QByteArray before = readFile(copy);
+    const QString viaDots = QFileInfo(copy).absolutePath() + QStringLiteral("/../") +
+                            QFileInfo(QFileInfo(copy).absolutePath()).fileName() +
+                            QLatin1Char('/') + QFileInfo(copy).fileName();
+    for (const QString& target : {copy, viaDots}) {
+        choose(w->Framewav->CmdSaveWav, target);
+        EXPECT_TRUE(
+            messages().last().contains(QStringLiteral("is the working copy of -\"quoted\" 日本")))
+            << qPrintable(messages().last());
+        EXPECT_EQ(readFile(copy), before);
+    }
+
+    ASSERT_TRUE(QFile::remove(copy));
+    const QString target = in(QStringLiteral("all.wav"));
+    choose(w->Framewav->CmdSaveWav, target);
+    EXPECT_TRUE(messages().last().startsWith(QStringLiteral("The list was not saved.\n\n")));
+    EXPECT_TRUE(messages().last().contains(QStringLiteral("-\"quoted\" 日本 (its working copy ") +
+                                           QFileInfo(copy).fileName() + QLatin1Char(')')))
+        << qPrintable(messages().last());
+    EXPECT_FALSE(QFile::exists(target));
+}
+
 } // namespace
