@@ -59,8 +59,15 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
     {
         Progress progress(io, QStringLiteral("joining"));
         const auto r = joinSongs(songs, joined);
-        if (!r.ok)
+        if (!r.ok) {
+            // The join names a song by its file's name: the input is named as it was given.
+            for (qsizetype i = 0; i < songs.size(); ++i) {
+                const QString named = QFileInfo(songs[i]).fileName() + QStringLiteral(": ");
+                if (r.error.startsWith(named))
+                    return failed(io, inputs[i] + QStringLiteral(": ") + r.error.mid(named.size()));
+            }
             return failed(io, writeFailure(out, r.error));
+        }
     }
     return isWavTarget(out) ? kOk : encodeTo(joined, out, bitRate, io);
 }
