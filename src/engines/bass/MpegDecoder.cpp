@@ -81,6 +81,7 @@ struct Survey {
     int layer = 0;
     int version = 0;
     bool anyStereo = false;
+    bool anyMono = false;
     bool rateChanges = false;
     std::uint64_t frames = 0;
     bool firstTwoAdjacent = false;
@@ -115,6 +116,8 @@ Survey survey(mpg123_handle* mh) {
         }
         if (fi.mode != MPG123_M_MONO)
             s.anyStereo = true;
+        else
+            s.anyMono = true;
         if (fi.rate != s.rate)
             s.rateChanges = true;
         ++s.frames;
@@ -133,6 +136,7 @@ public:
         format_.channels = s.anyStereo ? 2 : 1;
         format_.ctype = ctypeOfLayer(s.layer);
         format_.origres = 0;
+        format_.channelsChange = s.anyStereo && s.anyMono;
         frameBytes_ = static_cast<std::size_t>(format_.channels) * 2;
         measured_ = s.rateChanges;
 
