@@ -95,6 +95,15 @@ Pcm ours(const std::string& path, bool* channelsChange) {
     pcm.channels = info.chans;
     *channelsChange = channelsChangeInSource(h);
     pcm.samples = samplesOf(decodeRest(h));
+    // From a position a third of the way in, the rest of the same samples follows (libmpg123's
+    // seeks may leave the synthesis a rounding step off for a few samples).
+    const std::size_t from = pcm.samples.size() / info.chans / 3 * info.chans;
+    EXPECT_TRUE(BASS_ChannelSetPosition(h, from * 2)) << lastErrorText();
+    const auto rest = samplesOf(decodeRest(h));
+    EXPECT_EQ(rest.size(), pcm.samples.size() - from);
+    const std::vector<std::int16_t> tail(pcm.samples.begin() + std::ptrdiff_t(from),
+                                         pcm.samples.end());
+    EXPECT_LE(maxDiff(rest, tail, std::min(rest.size(), tail.size())), 1);
     BASS_StreamFree(h);
     return pcm;
 }
