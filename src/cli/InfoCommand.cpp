@@ -35,6 +35,7 @@ int infoCommand(const QStringList& args, const Options&, const Io& io) {
     std::uint64_t frames = 0, dataBytes = 0;
     std::uint32_t rate = 0;
     int channels = 0;
+    bool channelsChange = false;
     if (w) {
         kind = QStringLiteral("WAV, ") + formatName(*w);
         frames = w->dataSize / w->blockAlign;
@@ -58,6 +59,7 @@ int infoCommand(const QStringList& args, const Options&, const Io& io) {
             rate = ci.freq;
             channels = int(ci.chans);
             frames = dataBytes / (2u * ci.chans);
+            channelsChange = channelsChangeInSource(h);
         }
         if (h)
             BASS_StreamFree(h);
@@ -76,6 +78,8 @@ int infoCommand(const QStringList& args, const Options&, const Io& io) {
                     .arg(channels)
                     .arg(channels == 1 ? "" : "s")
                     .arg(rate));
+    if (channelsChange)
+        say(io.out, QStringLiteral("channels change mid-stream: decoded as stereo throughout"));
     say(io.out, QStringLiteral("duration_ms: %1").arg(ms));
     say(io.out, QStringLiteral("samples: %1").arg(frames));
     say(io.out, QStringLiteral("data_bytes: %1").arg(dataBytes));

@@ -377,6 +377,10 @@ BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
     });
 }
 
+bool channelsChangeInSource(DWORD handle) {
+    return withChannel(handle, false, [](Channel& c) { return c.channelsChange(); });
+}
+
 BOOL BASS_ChannelGetAttributes(DWORD handle, DWORD* freq, DWORD* volume, int* pan) {
     return withChannel(handle, BOOL{0}, [&](Channel& c) {
         if (freq)

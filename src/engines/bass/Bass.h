@@ -160,6 +160,10 @@ HMUSIC BASS_MusicLoad(BOOL mem, const void* file, QWORD offset, DWORD length, DW
 BOOL BASS_StreamFree(HSTREAM handle);
 
 BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info);
+// Not of the interface above: true when the source of a decoding file stream switches between
+// mono and stereo frames, so that the stream, stereo throughout, carries its mono passages on
+// both sides. False for every other channel, and for an unknown handle (BASS_ERROR_HANDLE).
+bool channelsChangeInSource(DWORD handle);
 BOOL BASS_ChannelGetAttributes(DWORD handle, DWORD* freq, DWORD* volume, int* pan);
 // Decoding channels: up to `length` bytes of PCM, whole frames only (length is rounded down to
 // a multiple of the frame size); 0xFFFFFFFF on error or at the end (BASS_ERROR_ENDED). When the

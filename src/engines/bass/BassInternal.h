@@ -48,6 +48,8 @@ public:
     virtual ~Channel() = default;
 
     virtual BASS_CHANNELINFO info() const = 0;
+    // True when the source switches between mono and stereo (see channelsChangeInSource).
+    virtual bool channelsChange() const { return false; }
     virtual DWORD isActive() const = 0;
     // Bytes of PCM delivered (decoding), heard (playing) or recorded so far.
     virtual QWORD position() const = 0;

@@ -15,6 +15,8 @@ struct DecodedFormat {
     int channels = 0;          // 1 or 2
     std::uint32_t ctype = 0;   // BASS_CTYPE_STREAM_*
     std::uint32_t origres = 0; // bits per sample of the source, 0 when not meaningful (MPEG)
+    // The source switches between mono and stereo frames; the output is stereo throughout.
+    bool channelsChange = false;
 };
 
 class Decoder {

@@ -21,6 +21,7 @@ public:
     FileStream(std::unique_ptr<Decoder> decoder, std::string name);
 
     BASS_CHANNELINFO info() const override;
+    bool channelsChange() const override { return decoder_->format().channelsChange; }
     // BASS_ACTIVE_PLAYING until every byte of length() has been delivered (or stop()); a stream
     // whose decoder failed stays active, and getData() keeps saying why.
     DWORD isActive() const override;

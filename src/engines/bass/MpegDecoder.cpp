@@ -7,10 +7,17 @@
 //  - stereo when any frame has two channels (mono frames are then played on both sides), mono
 //    when every frame is mono: nothing of a stereo passage is lost by mixing it down;
 //  - the sample rate of the first frame; frames at another rate are resampled by libmpg123.
-// The length is known at open: mpg123_scan counts every frame and mpg123_length applies the
-// encoder delay and padding of a LAME/Xing tag (gapless decoding), which is exact as long as
-// every frame has the output rate. When the rate changes the resampler's output cannot be
-// predicted from frame counts, so such a stream is decoded once at open to measure it.
+// The samples are those of a plain decode from the first byte to the last, never of a scanned
+// stream: mpg123_scan ends with a seek back to the start, and with a LAME/Xing tag that seek
+// skips the encoder delay's frames instead of decoding them, which leaves the synthesis filter
+// in another state (samples off by 1 here and there) and, when the tag's frame count is larger
+// than the stream (a cut file), turns gapless trimming off altogether.
+// The length is known at open: mpg123_scan on the side counts every frame and mpg123_length
+// applies the encoder delay and padding of the tag (gapless decoding). That is the plain
+// decode's length too when the tag agrees with the stream and every frame has the output
+// rate. Otherwise (a tag whose frame count is off, streams glued after the tagged one, a rate
+// change, where the resampler's output cannot be predicted from frame counts) the stream is
+// decoded once at open to measure it.
 //
 // Not audio: libmpg123 searches for frame sync words, and random bytes or a text may contain
 // one that looks like a frame header. A stream is accepted only when its first two frames
@@ -74,6 +81,7 @@ struct Survey {
     int layer = 0;
     int version = 0;
     bool anyStereo = false;
+    bool anyMono = false;
     bool rateChanges = false;
     std::uint64_t frames = 0;
     bool firstTwoAdjacent = false;
@@ -108,6 +116,8 @@ Survey survey(mpg123_handle* mh) {
         }
         if (fi.mode != MPG123_M_MONO)
             s.anyStereo = true;
+        else
+            s.anyMono = true;
         if (fi.rate != s.rate)
             s.rateChanges = true;
         ++s.frames;
@@ -126,27 +136,34 @@ public:
         format_.channels = s.anyStereo ? 2 : 1;
         format_.ctype = ctypeOfLayer(s.layer);
         format_.origres = 0;
+        format_.channelsChange = s.anyStereo && s.anyMono;
         frameBytes_ = static_cast<std::size_t>(format_.channels) * 2;
-        resampled_ = s.rateChanges;
+        measured_ = s.rateChanges;
 
         int r = mpg123_format_none(mh);
         if (r == MPG123_OK)
             r = mpg123_format(mh, s.rate, format_.channels, MPG123_ENC_SIGNED_16);
         if (r != MPG123_OK)
             return fail(BASS_ERROR_FORMAT, name + ": output format refused: " + mpgError(mh, r));
+        const auto scanned = scannedLength();
+        if (!scanned)
+            return fail(BASS_ERROR_FILEFORM, name + ": " + errorText_);
         if (!restart())
             return fail(BASS_ERROR_FILEFORM, name + ": " + errorText_);
+        // Such a stream is measured, and its positions found by decoding from the start:
+        // libmpg123's own positions follow the tag, not what the plain decode delivers.
+        if (!scanned->matchesPlainDecode)
+            measured_ = true;
 
-        if (resampled_) {
+        if (measured_) {
             const auto measured = measure();
             if (!measured)
                 return false;
             frames_ = *measured;
         } else {
-            const off_t length = mpg123_length(mh);
-            if (length < 0)
-                return fail(BASS_ERROR_FILEFORM, name + ": unknown length: " + mpg123_strerror(mh));
-            frames_ = static_cast<std::uint64_t>(length);
+            if (scanned->length < 0)
+                return fail(BASS_ERROR_FILEFORM, name + ": unknown length: " + errorText_);
+            frames_ = static_cast<std::uint64_t>(scanned->length);
         }
         long rate = 0;
         int channels = 0, encoding = 0;
@@ -195,12 +212,13 @@ public:
     bool seek(std::uint64_t frame) override {
         ended_ = false;
         errorText_.clear();
-        if (frame == 0 || resampled_) {
+        if (frame == 0 || measured_) {
             if (!restart()) {
                 ended_ = true;
                 return false;
             }
-            // Positions in a resampled stream are not exact in libmpg123: decode up to them.
+            // Positions in a resampled stream, or one whose tag is off, are not exact in
+            // libmpg123: decode up to them.
             return skip(frame);
         }
         if (mpg123_seek(mh_.get(), static_cast<off_t>(frame), SEEK_SET) < 0) {
@@ -217,9 +235,8 @@ private:
         return false;
     }
 
-    // Opens the stream from its first byte, as fresh as a new decoder, and scans it so that
-    // the length is exact and seeks find their frames. The output format set in start()
-    // stays. About 10 ms for a 5-minute MP3.
+    // Opens the stream from its first byte, as fresh as a new decoder; the output format set
+    // in start() stays. Not scanned: see the top of the file.
     bool restart() {
         mpg123_handle* mh = mh_.get();
         mpg123_close(mh);
@@ -227,14 +244,45 @@ private:
             errorText_ = "cannot seek in the file";
             return false;
         }
-        int r = mpg123_open_handle(mh, file_.get());
-        if (r == MPG123_OK)
-            r = mpg123_scan(mh);
+        const int r = mpg123_open_handle(mh, file_.get());
         if (r != MPG123_OK) {
             errorText_ = mpgError(mh, r);
             return false;
         }
         return true;
+    }
+
+    struct Scanned {
+        off_t length = -1; // after gapless trimming, -1 when libmpg123 cannot tell
+        bool matchesPlainDecode = true;
+    };
+
+    // The stream's length from a scan of every frame (about 10 ms for a 5-minute MP3), and
+    // whether a plain decode delivers just as much. It does unless the stream has a tag with
+    // encoder delay and padding whose frame count is not the stream's (the length the tag
+    // announces differs from the scanned one), or more audio follows the tagged part.
+    std::optional<Scanned> scannedLength() {
+        mpg123_handle* mh = mh_.get();
+        if (!restart())
+            return std::nullopt;
+        Scanned s;
+        const off_t announced = mpg123_length(mh);
+        long delay = -1, padding = -1, stitched = 0;
+        double unused = 0;
+        mpg123_getstate(mh, MPG123_ENC_DELAY, &delay, &unused);
+        mpg123_getstate(mh, MPG123_ENC_PADDING, &padding, &unused);
+        const int r = mpg123_scan(mh);
+        if (r != MPG123_OK) {
+            errorText_ = mpgError(mh, r);
+            return std::nullopt;
+        }
+        s.length = mpg123_length(mh);
+        if (s.length < 0)
+            errorText_ = mpg123_strerror(mh);
+        mpg123_getstate(mh, MPG123_FRANKENSTEIN, &stitched, &unused);
+        const bool gapless = delay >= 0 || padding >= 0;
+        s.matchesPlainDecode = stitched == 0 && (!gapless || announced == s.length);
+        return s;
     }
 
     // Decodes and drops `frames` frames.
@@ -276,7 +324,7 @@ private:
     CFile file_; // must outlive mh_, which reads through it
     Mpg123Ptr mh_;
     std::size_t frameBytes_ = 2;
-    bool resampled_ = false;
+    bool measured_ = false; // the length was measured by decoding, and so are positions
     bool ended_ = false;
 };
 

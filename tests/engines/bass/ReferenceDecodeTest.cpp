@@ -1,0 +1,285 @@
+// Our MP3 decoding against mpg123's: every MPEG audio file of the test data, and files made here
+// with lame and ffmpeg in odd ways, must give through the sound layer exactly the samples that
+// `mpg123 -w` writes: the same count and the same values, gapless trimming included. A file whose
+// frames switch between mono and stereo, which mpg123 writes in parts, must come out stereo
+// throughout, equal to `mpg123 --stereo -w`, and `quaverly-cli info` must say so.
+
+#include "BassTestUtil.h"
+#include "MadeMp3.h"
+
+#include <QDirIterator>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <sstream>
+
+using namespace bass_test;
+using namespace made_mp3;
+
+namespace {
+
+bool haveTools() {
+    for (const char* tool : {"mpg123", "lame", "ffmpeg"})
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            return false;
+    return true;
+}
+
+std::uint32_t le(const QByteArray& b, qsizetype at, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | static_cast<std::uint8_t>(b[at + i]);
+    return v;
+}
+
+struct Pcm {
+    bool ok = false;
+    std::uint32_t rate = 0;
+    std::uint32_t channels = 0;
+    std::vector<std::int16_t> samples;
+    std::size_t frames() const { return channels ? samples.size() / channels : 0; }
+};
+
+// The PCM of a WAV file as mpg123 writes it (16-bit; a data size past the end means "to the end").
+Pcm readWav(const std::string& path) {
+    const QByteArray b = readAll(path);
+    Pcm pcm;
+    if (b.size() < 12 || !b.startsWith("RIFF") || b.mid(8, 4) != "WAVE")
+        return pcm;
+    for (qsizetype at = 12; at + 8 <= b.size();) {
+        const std::uint32_t size = le(b, at + 4, 4);
+        if (b.mid(at, 4) == "fmt " && at + 16 <= b.size()) {
+            pcm.channels = le(b, at + 10, 2);
+            pcm.rate = le(b, at + 12, 4);
+        } else if (b.mid(at, 4) == "data") {
+            const qsizetype n = std::min<qsizetype>(size, b.size() - at - 8);
+            pcm.samples = samplesOf(b.mid(at + 8, n));
+            pcm.ok = pcm.channels > 0;
+            return pcm;
+        }
+        at += 8 + qsizetype(size) + (size & 1);
+    }
+    return pcm;
+}
+
+Pcm mpg123(const std::string& mp3, const QString& dir, bool forceStereo) {
+    const QString out = dir + (forceStereo ? "/ref-stereo.wav" : "/ref.wav");
+    QFile::remove(out);
+    QStringList args{"-q"};
+    if (forceStereo)
+        args << "--stereo";
+    bool ok = false;
+    run("mpg123", args << "-w" << out << QString::fromStdString(mp3), &ok);
+    return ok ? readWav(out.toStdString()) : Pcm{};
+}
+
+// The sample rates mpg123 reports for the stream's frames, in the order they come.
+std::vector<int> rates(const std::string& mp3) {
+    bool ok = false;
+    const QString log = run("mpg123", {"-t", "-v", QString::fromStdString(mp3)}, &ok);
+    static const QRegularExpression line(R"(^MPEG \S+ L \S+ \S+ (\d+) )",
+                                         QRegularExpression::MultilineOption);
+    std::vector<int> found;
+    for (auto it = line.globalMatch(log); it.hasNext();)
+        found.push_back(it.next().captured(1).toInt());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
+}
+
+// As an added song is decoded: opened through the layer and read to the length it announced.
+Pcm ours(const std::string& path, bool* channelsChange) {
+    Pcm pcm;
+    const HSTREAM h = BASS_StreamCreateFile(0, path.c_str(), 0, 0, BASS_STREAM_DECODE);
+    BASS_CHANNELINFO info;
+    if (!h || !BASS_ChannelGetInfo(h, &info))
+        return pcm;
+    pcm.ok = true;
+    pcm.rate = info.freq;
+    pcm.channels = info.chans;
+    *channelsChange = channelsChangeInSource(h);
+    pcm.samples = samplesOf(decodeRest(h));
+    // From a position a third of the way in, the rest of the same samples follows (libmpg123's
+    // seeks may leave the synthesis a rounding step off for a few samples).
+    const std::size_t from = pcm.samples.size() / info.chans / 3 * info.chans;
+    EXPECT_TRUE(BASS_ChannelSetPosition(h, from * 2)) << lastErrorText();
+    const auto rest = samplesOf(decodeRest(h));
+    EXPECT_EQ(rest.size(), pcm.samples.size() - from);
+    const std::vector<std::int16_t> tail(pcm.samples.begin() + std::ptrdiff_t(from),
+                                         pcm.samples.end());
+    EXPECT_LE(maxDiff(rest, tail, std::min(rest.size(), tail.size())), 1);
+    BASS_StreamFree(h);
+    return pcm;
+}
+
+// Empty when both hold the same samples, else what differs first.
+std::string difference(const Pcm& our, const Pcm& ref) {
+    std::ostringstream why;
+    if (our.rate != ref.rate || our.channels != ref.channels)
+        why << "format " << our.rate << " Hz x" << our.channels << ", mpg123 " << ref.rate
+            << " Hz x" << ref.channels << "; ";
+    const std::size_t n = std::min(our.samples.size(), ref.samples.size());
+    const auto at =
+        std::mismatch(our.samples.begin(), our.samples.begin() + n, ref.samples.begin());
+    if (at.first != our.samples.begin() + n)
+        why << "first differing sample " << (at.first - our.samples.begin()) << " (ours "
+            << *at.first << ", mpg123 " << *at.second << "); ";
+    if (our.samples.size() != ref.samples.size())
+        why << "samples: ours " << our.samples.size() << ", mpg123 " << ref.samples.size();
+    return why.str();
+}
+
+// The comparison every file goes through.
+void expectSameAsMpg123(const std::string& path, const QString& dir) {
+    SCOPED_TRACE(path);
+    const Pcm plain = mpg123(path, dir, false);
+    bool changes = false;
+    const Pcm our = ours(path, &changes);
+    if (!plain.ok || plain.samples.empty()) {
+        // mpg123 gives no sample (no audio, a lone frame, everything trimmed): ours may refuse
+        // the file, but it must not make up sound.
+        EXPECT_TRUE(!our.ok || our.samples.empty())
+            << our.samples.size() << " samples from nothing";
+        return;
+    }
+    ASSERT_TRUE(our.ok) << "refused: " << lastErrorText();
+    // mpg123 starts its output anew where the format changes and keeps the last part; forced
+    // to stereo it changes format only where the rate does. Ours is stereo throughout when any
+    // frame is, at the first frame's rate.
+    const Pcm stereo = our.channels == 2 ? mpg123(path, dir, true) : plain;
+    ASSERT_TRUE(stereo.ok);
+    EXPECT_EQ(changes, stereo.frames() != plain.frames() || stereo.channels != plain.channels);
+    const std::string differs = difference(our, stereo);
+    if (differs.empty() || rates(path).size() < 2) {
+        EXPECT_EQ(differs, "");
+        return;
+    }
+    // The rate changes: ours resamples the other rate's frames, and the part after mpg123's
+    // last change comes out the same.
+    ASSERT_GT(our.frames(), stereo.frames());
+    if (stereo.rate == our.rate) {
+        EXPECT_TRUE(std::equal(stereo.samples.begin(), stereo.samples.end(),
+                               our.samples.end() - std::ptrdiff_t(stereo.samples.size())));
+    }
+}
+
+// Every MPEG audio file of the test data.
+std::vector<std::string> dataFiles() {
+    std::vector<std::string> files;
+    QDirIterator it(QUAVERLY_TEST_DATA, {"*.mp3", "*.bit"}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.push_back(it.next().toStdString());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+class DataFiles : public LayerTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(DataFiles, DecodeAsMpg123Does) {
+    if (!haveTools())
+        GTEST_SKIP() << "needs mpg123, lame and ffmpeg";
+    QTemporaryDir dir;
+    expectSameAsMpg123(GetParam(), dir.path());
+}
+
+INSTANTIATE_TEST_SUITE_P(All, DataFiles, ::testing::ValuesIn(dataFiles()), [](const auto& p) {
+    std::string name = QFileInfo(QString::fromStdString(p.param)).completeBaseName().toStdString();
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return name + "_" + std::to_string(p.index);
+});
+
+class MadeFiles : public LayerTest, public ::testing::WithParamInterface<Made> {};
+
+TEST_P(MadeFiles, DecodeAsMpg123Does) {
+    if (!haveTools())
+        GTEST_SKIP() << "needs mpg123, lame and ffmpeg";
+    QTemporaryDir dir;
+    std::string path;
+    if (make(GetParam(), dir.path(), &path))
+        expectSameAsMpg123(path, dir.path());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Odd, MadeFiles,
+    ::testing::Values(
+        Made{"lame_cbr_8k_mono", 8000, 1, Coder::LameCbr},
+        Made{"lame_vbr_8k_stereo", 8000, 2, Coder::LameVbr},
+        Made{"lame_vbr_11k_mono", 11025, 1, Coder::LameVbr},
+        Made{"ffmpeg_cbr_11k_stereo", 11025, 2, Coder::FfmpegCbr},
+        Made{"ffmpeg_vbr_noxing_16k_mono", 16000, 1, Coder::FfmpegVbrNoXing},
+        Made{"lame_cbr_16k_stereo", 16000, 2, Coder::LameCbr},
+        Made{"lame_cbr_notag_22k_mono", 22050, 1, Coder::LameCbrNoTag},
+        Made{"lame_vbr_22k_stereo", 22050, 2, Coder::LameVbr},
+        Made{"lame_vbr_32k_mono", 32000, 1, Coder::LameVbr},
+        Made{"lame_vbr_notag_32k_stereo", 32000, 2, Coder::LameVbrNoTag},
+        Made{"lame_cbr_44k_mono", 44100, 1, Coder::LameCbr},
+        Made{"lame_vbr_44k_stereo", 44100, 2, Coder::LameVbr},
+        Made{"ffmpeg_cbr_48k_mono", 48000, 1, Coder::FfmpegCbr},
+        Made{"ffmpeg_vbr_noxing_48k_stereo", 48000, 2, Coder::FfmpegVbrNoXing},
+        Made{"tag_more_frames_44k", 44100, 2, Coder::LameVbr, Change::TagMoreFrames},
+        Made{"tag_more_frames_8k", 8000, 1, Coder::LameCbr, Change::TagMoreFrames},
+        Made{"tag_fewer_frames_22k", 22050, 2, Coder::LameVbr, Change::TagFewerFrames},
+        Made{"tag_bytes_off_48k", 48000, 1, Coder::FfmpegCbr, Change::TagBytesOff},
+        Made{"cut_short_44k", 44100, 2, Coder::LameVbr, Change::CutShort},
+        Made{"cut_short_11k", 11025, 1, Coder::FfmpegCbr, Change::CutShort},
+        Made{"cut_short_notag_16k", 16000, 1, Coder::LameCbrNoTag, Change::CutShort},
+        Made{"id3v2_44k", 44100, 2, Coder::LameVbr, Change::Id3v2},
+        Made{"id3v1_16k", 16000, 2, Coder::LameCbr, Change::Id3v1},
+        Made{"ape_32k", 32000, 1, Coder::LameVbr, Change::Ape},
+        Made{"all_tags_22k", 22050, 1, Coder::LameCbr, Change::AllTags},
+        Made{"all_tags_notag_48k", 48000, 2, Coder::LameVbrNoTag, Change::AllTags},
+        Made{"glued_32k", 32000, 2, Coder::LameVbr, Change::Glued},
+        Made{"glued_notag_8k", 8000, 1, Coder::LameCbrNoTag, Change::Glued},
+        Made{"crc_44k", 44100, 2, Coder::LameCrc},
+        Made{"free_format_48k", 48000, 2, Coder::LameFreeFormat},
+        Made{"layer2_22k", 22050, 1, Coder::FfmpegLayer2},
+        Made{"junk_inside_44k", 44100, 2, Coder::LameVbr, Change::JunkInside},
+        Made{"junk_inside_notag_16k", 16000, 1, Coder::LameCbrNoTag, Change::JunkInside},
+        Made{"damaged_32k", 32000, 2, Coder::LameVbr, Change::Damaged},
+        Made{"short_300_44k", 44100, 1, Coder::LameCbr, Change::None, 300},
+        Made{"short_200_8k", 8000, 2, Coder::LameVbr, Change::None, 200},
+        Made{"short_1000_notag_22k", 22050, 2, Coder::LameCbrNoTag, Change::None, 1000},
+        Made{"short_600_48k", 48000, 1, Coder::FfmpegCbr, Change::None, 600}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// A mono and a stereo stream of one rate glued together, each way round: ours decodes both parts,
+// stereo throughout, and the command line's info says so (and says nothing of it for one part).
+class ChannelSwitch : public LayerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ChannelSwitch, BothPartsComeOutStereoAndInfoSaysSo) {
+    if (!haveTools())
+        GTEST_SKIP() << "needs mpg123, lame and ffmpeg";
+    QTemporaryDir dir;
+    std::string mono, stereo;
+    ASSERT_TRUE(make(Made{"mono", 44100, 1, Coder::LameCbrNoTag}, dir.path(), &mono));
+    ASSERT_TRUE(make(Made{"stereo", 44100, 2, Coder::LameCbrNoTag}, dir.path(), &stereo));
+    const bool monoFirst = GetParam();
+    const std::string glued = dir.filePath("glued.mp3").toStdString();
+    writeAll(glued, monoFirst ? readAll(mono) + readAll(stereo) : readAll(stereo) + readAll(mono));
+
+    expectSameAsMpg123(glued, dir.path());
+    bool changes = false;
+    const Pcm our = ours(glued, &changes);
+    EXPECT_TRUE(changes);
+    EXPECT_EQ(our.channels, 2u);
+    EXPECT_EQ(our.frames(), mpg123(mono, dir.path(), false).frames() +
+                                mpg123(stereo, dir.path(), false).frames());
+
+    const QString line = "channels change mid-stream: decoded as stereo throughout";
+    bool ok = false;
+    const QString info = run(QUAVERLY_CLI_PATH, {"info", QString::fromStdString(glued)}, &ok);
+    EXPECT_TRUE(ok) << info.toStdString();
+    EXPECT_TRUE(info.contains(line)) << info.toStdString();
+    const QString plain = run(QUAVERLY_CLI_PATH, {"info", QString::fromStdString(stereo)}, &ok);
+    EXPECT_TRUE(ok) << plain.toStdString();
+    EXPECT_FALSE(plain.contains(line)) << plain.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Glued, ChannelSwitch, ::testing::Bool(),
+                         [](const auto& p) { return p.param ? "MonoFirst" : "StereoFirst"; });
+
+} // namespace
