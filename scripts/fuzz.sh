@@ -44,13 +44,15 @@ for t in "${targets[@]}"; do
     corpus=$dir/corpus/$t
     artifacts=$top/$dir/artifacts/$t/
     log=$dir/fuzz-$t.log
+    dict=()
+    [[ -f fuzz/$t.dict ]] && dict=(-dict="fuzz/$t.dict")
     rm -rf "$artifacts"
     mkdir -p "$TMPDIR" "$corpus" "$artifacts"
     echo "== fuzz: $t for $seconds s"
     # Per input: 10 s, 2 GB resident, no single allocation over 512 MB (a size field believed
     # without a check). Leaks are looked for after every input that allocated more than it freed.
     "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=512 \
-        -detect_leaks=1 -print_final_stats=1 -artifact_prefix="$artifacts" \
+        -detect_leaks=1 -print_final_stats=1 -artifact_prefix="$artifacts" "${dict[@]}" \
         "$corpus" "$dir/seeds/$t" >"$log" 2>&1
     rc=$?
     runs=$(grep -oE 'stat::number_of_executed_units: +[0-9]+' "$log" | awk '{print $2}')
