@@ -1,7 +1,9 @@
 // The wave-command interpreter on arbitrary command texts, one command per line, against two
-// small WAV files in a private folder. Every path is confined to that folder: it is the current
-// directory while the commands run (libFuzzer's own files are read and written outside that
-// time) and slashes in a line become underscores, so opens and saves name files in it alone.
+// small WAV files in a private folder and a third, x.wav, that holds the input itself: an input
+// that starts with a WAV file and goes on with commands opens and cuts any layout of chunks. Every
+// path is confined to that folder: it is the current directory while the commands run (libFuzzer's
+// own files are read and written outside that time) and slashes in a line become underscores, so
+// opens and saves name files in it alone.
 
 #include "FuzzSupport.h"
 
@@ -49,10 +51,10 @@ const QByteArray& sample(const char* name) {
     return qstrcmp(name, "s.wav") == 0 ? stereo : mono;
 }
 
-// Empties the folder and puts the two sources back, so every input starts from the same files.
+// Empties the folder and puts the sources back, so every input starts from the same files.
 // The folder is walked with std::filesystem: Qt takes a name that starts with a colon for one of
 // its resources.
-void resetFolder(const std::filesystem::path& dir) {
+void resetFolder(const std::filesystem::path& dir, const QByteArray& input) {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(dir, error))
         if (!std::filesystem::remove(entry.path(), error))
@@ -62,6 +64,8 @@ void resetFolder(const std::filesystem::path& dir) {
     for (const char* name : {"s.wav", "m.wav"})
         fuzz::writeFile(QString::fromStdString((dir / name).string()), sample(name).constData(),
                         sample(name).size());
+    fuzz::writeFile(QString::fromStdString((dir / "x.wav").string()), input.constData(),
+                    input.size());
 }
 
 QByteArray readAll(const std::filesystem::path& path) {
@@ -78,13 +82,14 @@ QByteArray readAll(const std::filesystem::path& path) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::filesystem::path dir = fuzz::workFolder().toStdString();
     static const QString home = QDir::currentPath();
-    resetFolder(dir);
+    const QByteArray input =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    resetFolder(dir, input);
     if (!QDir::setCurrent(fuzz::workFolder()))
         fuzz::fail("cannot enter the work folder");
     {
         WaveCommands commands;
-        const QString text =
-            QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+        const QString text = QString::fromUtf8(input);
         int count = 0;
         for (QString line : text.split(QLatin1Char('\n'))) {
             if (++count > 64)
@@ -97,12 +102,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (!QDir::setCurrent(home))
         fuzz::fail("cannot leave the work folder");
-    // Every file but the untouched m.wav is s.wav or a save: a canonical WAV file. A temporary
-    // file left behind by a failed save, or a save with a wrong header, breaks this.
+    // Every file but the untouched m.wav and x.wav is s.wav or a save: a canonical WAV file. A
+    // temporary file left behind by a failed save, or a save with a wrong header, breaks this.
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
         const QByteArray content = readAll(entry.path());
-        if (entry.path().filename() == "m.wav" && content == sample("m.wav"))
+        const auto name = entry.path().filename();
+        if ((name == "m.wav" && content == sample("m.wav")) ||
+            (name == "x.wav" && content == input))
             continue;
         QBuffer buffer;
         buffer.setData(content);

@@ -34,5 +34,13 @@ sox -q -n -r 44100 -c 1 "$gen/mono.wav" synth 0.1 sine 1000
 sox -q -n -r 22050 -c 2 "$gen/stereo.wav" synth 0.1 sine 500
 lame --quiet -b 32 "$gen/mono.wav" "$gen/mono-32k.mp3"
 lame --quiet -V 9 "$gen/stereo.wav" "$gen/stereo-vbr.mp3"
+# Command seeds that carry a WAV file before their commands: the target opens the input as x.wav.
+for f in tests/data/real/wav/wavefile/valid/mono_pcm_16_44100_junk_chunk_with_padding_byte.wav \
+    tests/data/real/wav/wavefile/invalid/data_chunk_truncated.wav \
+    tests/data/real/wav/hound/pcmwaveformat-16bit-44100Hz-mono-extra.wav "$gen/u8.wav"; do
+    { cat "$f"; printf '\nopen x.wav type waveaudio alias x\ndelete x from 1 to 3\n'
+      printf 'save x out.wav\nsave x x.wav\ndelete x from 0\nsave x x.wav\nclose all\n'; } \
+        >"$out/wave_commands/wav-$(basename "$f")"
+done
 cp "$gen"/*.wav "$out/wav_probe/"
 cp "$gen"/*.wav "$gen"/*.mp3 "$out/decode/"
