@@ -26,6 +26,21 @@ else()
 endif()
 unset(_quaverly_sanitize)
 
+# The fuzz build: the project's code carries libFuzzer's coverage hooks and both sanitizers
+# (the fuzz targets themselves link libFuzzer, see fuzz/CMakeLists.txt). Undefined behaviour
+# stops the run, so that the fuzzer reports it as a crash.
+if(QUAVERLY_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR "QUAVERLY_FUZZ needs clang: -DCMAKE_CXX_COMPILER=clang++")
+    endif()
+    if(QUAVERLY_SANITIZER_COMPILE)
+        message(FATAL_ERROR "QUAVERLY_FUZZ brings its own sanitizers: leave QUAVERLY_SANITIZE OFF")
+    endif()
+    set(QUAVERLY_SANITIZER_COMPILE -fsanitize=fuzzer-no-link,address,undefined
+                                   -fno-sanitize-recover=all)
+    set(QUAVERLY_SANITIZER_LINK -fsanitize=address,undefined)
+endif()
+
 function(quaverly_defaults target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
     if(QUAVERLY_WERROR)

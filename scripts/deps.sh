@@ -5,6 +5,8 @@ set -euo pipefail
 
 PACKAGES=(
     g++ cmake ninja-build pkg-config
+    # the fuzz build (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
+    clang libclang-rt-dev
     qt6-base-dev libqt6svg6 qt6-svg-dev
     libmpg123-dev libsndfile1-dev libmp3lame-dev libsoxr-dev libpulse-dev libebur128-dev
     libgtest-dev

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite twice: a normal build and one
 # under AddressSanitizer and UndefinedBehaviorSanitizer; then the tests that run threads once more
-# under ThreadSanitizer. A private sound server runs meanwhile.
+# under ThreadSanitizer; last, each fuzz target for a short while. A private sound server runs
+# meanwhile.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -64,6 +65,16 @@ run_suite build-asan "sanitizer build" "" -DQUAVERLY_WERROR=ON -DQUAVERLY_SANITI
 run_suite build-tsan "thread sanitizer build" "threads|pulse" -DQUAVERLY_WERROR=ON \
     -DQUAVERLY_SANITIZE=thread -DQUAVERLY_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     --target engines_threads_tests
+
+# The fuzz targets, 15 s each on the corpus earlier runs grew: one step, failed by any crash,
+# leak, hang or running out of memory.
+echo "== fuzzing"
+if scripts/fuzz.sh 15; then
+    passed=$((passed + 1))
+else
+    echo "== fuzzing: FAILED"
+    failed=$((failed + 1))
+fi
 
 echo
 echo "Summary: $passed passed, $failed failed, $skipped skipped"

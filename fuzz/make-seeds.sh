@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Makes the fuzz targets' seed inputs in OUT/<target>/: fuzz/make-seeds.sh OUT
+# The texts kept in fuzz/corpus/, the small real files of tests/data/real/ and a few small WAV
+# files of each kind (made with sox) and MP3 files (made with lame).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=$1
+rm -rf "$out"
+mkdir -p "$out"/{wav_probe,decode,wave_commands,settings}
+cp fuzz/corpus/wave_commands/* "$out/wave_commands/"
+cp fuzz/corpus/settings/* "$out/settings/"
+
+# Real files up to 16 KB: large inputs only slow the fuzzer down.
+find tests/data/real/wav -name '*.wav' -size -16k -exec cp -t "$out/wav_probe" {} +
+find tests/data/real/wav tests/data/real/mp3 \( -name '*.wav' -o -name '*.mp3' -o -name '*.bit' \) \
+    -size -16k -exec cp -t "$out/decode" {} +
+
+gen=$(mktemp -d)
+trap 'rm -rf "$gen"' EXIT
+tone() { sox -q -n -r "$1" -c "$2" "${@:4}" "$gen/$3" synth 0.02 sine 440; }
+tone 8000 1 u8.wav -b 8
+tone 44100 2 s16.wav -b 16
+tone 48000 2 s24.wav -b 24
+tone 22050 1 float.wav -e floating-point -b 32
+tone 8000 1 alaw.wav -e a-law
+tone 8000 1 ima.wav -e ima-adpcm
+tone 8000 1 gsm.wav -e gsm-full-rate
+tone 11025 3 tri.wav -b 16
+# A canonical header whose data size claims far more than the file holds.
+{ printf 'RIFF\xff\xff\xff\x7fWAVEfmt \x10\x00\x00\x00\x01\x00\x02\x00\x44\xac\x00\x00'
+  printf '\x10\xb1\x02\x00\x04\x00\x10\x00data\xf0\xff\xff\x7f'; head -c 64 /dev/zero; } \
+    >"$gen/long-data.wav"
+sox -q -n -r 44100 -c 1 "$gen/mono.wav" synth 0.1 sine 1000
+sox -q -n -r 22050 -c 2 "$gen/stereo.wav" synth 0.1 sine 500
+lame --quiet -b 32 "$gen/mono.wav" "$gen/mono-32k.mp3"
+lame --quiet -V 9 "$gen/stereo.wav" "$gen/stereo-vbr.mp3"
+# Command seeds that carry a WAV file before their commands: the target opens the input as x.wav.
+for f in tests/data/real/wav/wavefile/valid/mono_pcm_16_44100_junk_chunk_with_padding_byte.wav \
+    tests/data/real/wav/wavefile/invalid/data_chunk_truncated.wav \
+    tests/data/real/wav/hound/pcmwaveformat-16bit-44100Hz-mono-extra.wav "$gen/u8.wav"; do
+    { cat "$f"; printf '\nopen x.wav type waveaudio alias x\ndelete x from 1 to 3\n'
+      printf 'save x out.wav\nsave x x.wav\ndelete x from 0\nsave x x.wav\nclose all\n'; } \
+        >"$out/wave_commands/wav-$(basename "$f")"
+done
+cp "$gen"/*.wav "$out/wav_probe/"
+cp "$gen"/*.wav "$gen"/*.mp3 "$out/decode/"
