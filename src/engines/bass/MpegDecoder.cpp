@@ -25,6 +25,11 @@
 // looks ahead for the second header itself when the input can seek, as ours can; the rule is
 // checked here all the same so that it does not rest on that detail. A stream of a single
 // frame, which libmpg123 decodes to nothing, is refused by it.)
+//
+// A tag that announces more frames than the file can hold is false, and it is not only wrong:
+// when libmpg123 resamples, it works out gapless positions by walking the announced frames
+// one by one (about 30 s for a count of 2^32). Such a file is decoded without gapless
+// trimming, so every frame it holds is kept.
 
 #include "engines/bass/BassInternal.h"
 #include "engines/bass/Decoder.h"
@@ -123,6 +128,17 @@ Survey survey(mpg123_handle* mh) {
         ++s.frames;
     }
     return s;
+}
+
+// Whether the stream's frame count (a Xing/Info tag's, or libmpg123's estimate) fits in the
+// file: no MPEG audio frame is shorter than 24 bytes (Layer III, MPEG-2 at 24 kHz, 8 kbit/s).
+// Asked right after the open (a survey resets the count); moves the file's position.
+bool tagFramesPlausible(mpg123_handle* mh, std::FILE* f) {
+    const off_t frames = mpg123_framelength(mh);
+    if (frames <= 0 || seekFile(f, 0, SEEK_END) != 0)
+        return true;
+    const std::int64_t size = tellFile(f);
+    return size < 0 || static_cast<std::int64_t>(frames) <= size / 24 + 1;
 }
 
 class MpegDecoder final : public Decoder {
@@ -351,14 +367,30 @@ std::unique_ptr<Decoder> openMpegDecoder(CFile file, const char* path) {
         setError(BASS_ERROR_CREATE, name + ": decoder set-up failed: " + mpgError(mh.get(), r));
         return nullptr;
     }
-    if (seekFile(file.get(), 0, SEEK_SET) != 0) {
-        setError(BASS_ERROR_FILEOPEN, name + ": cannot seek");
+    const auto open = [&] {
+        if (seekFile(file.get(), 0, SEEK_SET) != 0) {
+            setError(BASS_ERROR_FILEOPEN, name + ": cannot seek");
+            return false;
+        }
+        if ((r = mpg123_open_handle(mh.get(), file.get())) != MPG123_OK) {
+            setError(BASS_ERROR_FILEFORM, name + ": " + mpgError(mh.get(), r));
+            return false;
+        }
+        return true;
+    };
+    // The tag is read at the open, but asking for its count takes the first frame away from
+    // the survey, so the stream is opened again for it.
+    if (!open())
+        return nullptr;
+    const bool plausible = tagFramesPlausible(mh.get(), file.get());
+    mpg123_close(mh.get());
+    if (!plausible &&
+        (r = mpg123_param(mh.get(), MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0.0)) != MPG123_OK) {
+        setError(BASS_ERROR_CREATE, name + ": decoder set-up failed: " + mpgError(mh.get(), r));
         return nullptr;
     }
-    if ((r = mpg123_open_handle(mh.get(), file.get())) != MPG123_OK) {
-        setError(BASS_ERROR_FILEFORM, name + ": " + mpgError(mh.get(), r));
+    if (!open())
         return nullptr;
-    }
     const Survey s = survey(mh.get());
     mpg123_close(mh.get());
     if (s.frames == 0) {
