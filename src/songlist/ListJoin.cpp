@@ -164,6 +164,23 @@ bool appendConverted(const QString& path, const WavHeader& target, JoinWriter& w
     }
 }
 
+// Data bytes the join will write: each song's frames at the target's rate and frame size.
+// Resampled songs come out within a few frames of this, so it decides before anything is
+// written whether the join fits in a WAV file; the writer still refuses the last bytes should
+// a resampler round up past the limit.
+std::uint64_t joinedBytes(const std::vector<WavLayout>& layouts, const WavHeader& target) {
+    std::uint64_t bytes = 0;
+    for (const WavLayout& l : layouts) {
+        if (l.blockAlign == 0 || l.sampleRate == 0)
+            continue;
+        const std::uint64_t frames = l.dataSize / l.blockAlign;
+        const auto resampled = static_cast<std::uint64_t>(static_cast<long double>(frames) *
+                                                          target.sampleRate / l.sampleRate);
+        bytes += resampled * target.blockAlign;
+    }
+    return bytes;
+}
+
 } // namespace
 
 JoinOutcome joinSongs(const QStringList& songs, const QString& target,
@@ -193,6 +210,12 @@ JoinOutcome joinSongs(const QStringList& songs, const QString& target,
         WavHeader::pcm(std::min<std::uint16_t>(first.channels, 2), first.sampleRate,
                        firstIsPcm ? first.bitsPerSample : 16);
 
+    if (const std::uint64_t bytes = joinedBytes(layouts, format); bytes > WavHeader::kMaxDataSize) {
+        r.error = QStringLiteral("The joined songs would hold %1 MB of sound, more than the 4 GiB "
+                                 "a WAV file can hold; nothing was written.")
+                      .arg((bytes + 500000) / 1000000);
+        return r;
+    }
     WavWriter out(target);
     if (!out.open(format, &r.error))
         return r;

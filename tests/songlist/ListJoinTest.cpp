@@ -172,4 +172,33 @@ TEST_F(ListJoin, ASongThatFailsHalfWayFailsTheJoin) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3); // no temporary
 }
 
+// A join whose output would pass the 4 GiB a WAV file holds is refused before a byte is
+// written, also when the excess comes only from converting a song to the first one's format.
+// The large songs are sparse files: nothing of their gigabytes is on the disk.
+TEST_F(ListJoin, AJoinPastFourGiBIsRefusedBeforeWriting) {
+    const auto sparse = [&](const char* name, std::uint16_t channels, std::uint32_t rate,
+                            std::uint32_t dataBytes) {
+        QFile f(path(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        const auto header = WavHeader::pcm(channels, rate, 16, dataBytes).toBytes();
+        f.write(reinterpret_cast<const char*>(header.data()), qint64(header.size()));
+        EXPECT_TRUE(f.resize(qint64(header.size()) + dataBytes));
+        return path(name);
+    };
+    const QString small = song16("small.wav", 2, 44100, 100, 0);
+    const QString big = sparse("big.wav", 2, 44100, 1500u << 20);
+    const QString slow = sparse("slow.wav", 1, 22050, 1100u << 20); // 4x as much when joined
+    ASSERT_TRUE(writeFile(path("out.wav"), "earlier"));
+    for (const QStringList& songs : {QStringList{big, big, big}, QStringList{small, slow}}) {
+        int blocks = 0;
+        const auto r = joinSongs(songs, path("out.wav"), [&] { return ++blocks > 0; });
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(r.error.contains(QLatin1String("4 GiB"))) << r.error.toStdString();
+        EXPECT_EQ(blocks, 0) << "bytes were written";
+        EXPECT_EQ(readFile(path("out.wav")), QByteArray("earlier"));
+    }
+    EXPECT_TRUE(joinSongs({small, big, big}, path("out.wav"), [] { return false; }).error ==
+                QLatin1String("cancelled")); // under the limit it starts
+}
+
 } // namespace
