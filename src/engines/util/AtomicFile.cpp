@@ -10,6 +10,9 @@
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#endif
 
 namespace quaverly {
 namespace {
@@ -70,6 +73,7 @@ bool AtomicFile::open(QString* error) {
         return false;
     }
     file_ = std::make_unique<QSaveFile>(target_);
+    writeBackFrom_ = 0;
     if (!file_->open(QIODevice::WriteOnly)) {
         const QString cause = file_->errorString();
         file_.reset();
@@ -82,9 +86,29 @@ bool AtomicFile::write(const char* data, qint64 bytes, QString* error) {
     if (!file_)
         return fail(QStringLiteral("not open"), error);
     errno = 0;
-    if (file_->write(data, bytes) == bytes)
+    if (file_->write(data, bytes) != bytes || !startWriteBack())
+        return fail(writeCause(*file_, errno), error);
+    return true;
+}
+
+// The sync in commit() waits for every byte still only in memory: for a file of gigabytes,
+// seconds of a frozen window. So the disk is asked to start writing each 8 MiB as soon as it is
+// written (without waiting for it), and the sync at the end finds little left to do.
+// False when the bytes buffered so far could not be written.
+bool AtomicFile::startWriteBack() {
+#ifdef Q_OS_LINUX
+    constexpr qint64 kStep = 8 << 20;
+    const qint64 end = file_->pos();
+    if (end - writeBackFrom_ < kStep)
         return true;
-    return fail(writeCause(*file_, errno), error);
+    if (!file_->flush())
+        return false;
+    // Only a hint: a failure to start writing is met again, and reported, by the sync.
+    if (const int fd = file_->handle(); fd >= 0)
+        ::sync_file_range(fd, writeBackFrom_, end - writeBackFrom_, SYNC_FILE_RANGE_WRITE);
+    writeBackFrom_ = end;
+#endif
+    return true;
 }
 
 bool AtomicFile::commit(QString* error) {

@@ -49,10 +49,12 @@ public:
 
 private:
     bool fail(const QString& cause, QString* error);
+    bool startWriteBack();
 
     QString target_;
     std::unique_ptr<QSaveFile> file_;
     QString cause_;
+    qint64 writeBackFrom_ = 0; // bytes before this were handed to the disk to write
 };
 
 // Copies `source` over `target` through an AtomicFile: the target is replaced whole or, on

@@ -1,0 +1,52 @@
+# The program under load: 200 songs in the list, a 3-hour MP3 added, and joins of gigabytes.
+#  - 200 songs: the longest click, move and remove, in ms (limit 50: instant to the eye).
+#  - A 3-hour 128k MP3 (the 5-minute one repeated, with one Xing tag, by ffmpeg): the add against
+#    mpg123 -w, the longest time the window's event loop did not run (limit 500 ms) and the
+#    memory peak above the idle window (limit 64 MiB: the song is never held in memory).
+#  - A join of two sparse WAVs just under the 4 GiB a WAV holds, against cat + sync -d of the
+#    same (once: it writes 4.3 GB); its size is checked. Three sparse WAVs over 4 GiB: refused
+#    before anything is written (limit 0.5 s).
+set -euo pipefail
+source "$(dirname "$0")/../lib.sh"
+bin=$BUILD/bench/quaverly_load_bench
+
+read -r add click move remove < <("$bin" list 200 "$DATA/join1.wav")
+echo "load: 200 songs added in ${add} s; longest click ${click} ms, move ${move} ms, remove ${remove} ms" >&2
+longest=$(printf '%s\n' "$click" "$move" "$remove" | sort -g | tail -1)
+report "load: 200 songs, longest click/move/remove ms" "$longest" "limit (ms)" 50 1.0
+
+long=$DATA/music_3h_128k.mp3
+[[ -f $long ]] || ffmpeg -v error -y -stream_loop 35 -i "$DATA/music_5min_128k.mp3" -c copy "$long"
+read -r secs stall peak < <("$bin" add "$long")
+base=$(median_time 1 mpg123 -q -w "$TMPOUT/long.wav" "$long")
+rm -f "$TMPOUT/long.wav"
+report "load: add 3-hour 128k MP3" "$secs" "mpg123 -q -w" "$base" 1.1
+report "load: add 3-hour MP3, longest pause ms" "$stall" "limit (ms)" 500 1.0
+report "load: add 3-hour MP3, peak MiB above idle" "$(awk -v k="$peak" 'BEGIN{print k/1024}')" \
+    "limit (MiB)" 64 1.0
+
+sparse=$TMPOUT/sparse
+mkdir -p "$sparse/under" "$sparse/over"
+"$bin" sparse "$sparse/under" 2 2147
+"$bin" sparse "$sparse/over" 3 1500
+ours=$(median_time 1 "$BUILD/bench/quaverly_join_bench" "$TMPOUT/under.wav" "$sparse"/under/*.wav)
+size=$(stat -c %s "$TMPOUT/under.wav")
+rm -f "$TMPOUT/under.wav"
+if [[ $size -ne $((44 + 2 * 2147000000)) ]]; then
+    echo "load: the join just under 4 GiB made $size bytes" >&2
+    exit 1
+fi
+base=$(median_time 1 sh -c 'cat "$@" > "$0" && sync -d "$0"' "$TMPOUT/cat.wav" "$sparse"/under/*.wav)
+rm -f "$TMPOUT/cat.wav"
+report "load: join two sparse WAVs to 4.29 GB" "$ours" "cat + sync -d" "$base" 1.5
+
+s=$(date +%s.%N)
+if "$BUILD/bench/quaverly_join_bench" "$TMPOUT/over.wav" "$sparse"/over/*.wav 2>/dev/null ||
+    [[ -e $TMPOUT/over.wav ]]; then
+    echo "load: the join over 4 GiB was not refused" >&2
+    exit 1
+fi
+e=$(date +%s.%N)
+report "load: join over 4 GiB refused, seconds" "$(awk -v s="$s" -v e="$e" 'BEGIN{print e - s}')" \
+    "limit (s)" 0.5 1.0
+rm -rf "$sparse"
