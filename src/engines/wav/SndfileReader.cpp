@@ -4,7 +4,9 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace quaverly {
 
@@ -25,6 +27,7 @@ SndfileReader::Opened SndfileReader::open(const QString& path) {
         cause_ = file_.errorString();
         return Opened::CannotOpen;
     }
+    findListChunks();
     static SF_VIRTUAL_IO io{&vioLength, &vioSeek, &vioRead, &vioWrite, &vioTell};
     snd_.reset(sf_open_virtual(&io, SFM_READ, &info_, this));
     if (!readError_.isEmpty()) {
@@ -96,6 +99,35 @@ bool SndfileReader::seek(sf_count_t frame) {
     return true;
 }
 
+// libsndfile 1.2's parser of LIST chunks (text tags) can loop for ever on a damaged one, and
+// this program reads no tags from WAV files. So the LIST chunks in front of the samples are
+// found here, by walking the chunk headers from the RIFF header on, and libsndfile is shown
+// them named "JUNK", which it skips by their size. Only chunk headers before the "data" chunk
+// are renamed: never a byte of sound.
+void SndfileReader::findListChunks() {
+    lists_.clear();
+    char head[12];
+    if (file_.read(head, 12) != 12 || std::memcmp(head, "RIFF", 4) != 0 ||
+        std::memcmp(head + 8, "WAVE", 4) != 0) {
+        file_.seek(0);
+        return;
+    }
+    const qint64 size = file_.size();
+    qint64 at = 12;
+    for (int chunks = 0; chunks < 10000 && at + 8 <= size; ++chunks) {
+        unsigned char chunk[8];
+        if (!file_.seek(at) || file_.read(reinterpret_cast<char*>(chunk), 8) != 8 ||
+            std::memcmp(chunk, "data", 4) == 0)
+            break;
+        if (std::memcmp(chunk, "LIST", 4) == 0)
+            lists_.push_back(at);
+        const std::uint32_t bytes = std::uint32_t(chunk[4]) | std::uint32_t(chunk[5]) << 8 |
+                                    std::uint32_t(chunk[6]) << 16 | std::uint32_t(chunk[7]) << 24;
+        at += 8 + qint64(bytes) + qint64(bytes & 1);
+    }
+    file_.seek(0);
+}
+
 // The adapter: libsndfile's calls on the QFile. A failed read gives libsndfile no bytes (which
 // it takes for the end) and leaves its cause for the reader to report.
 sf_count_t SndfileReader::vioLength(void* user) {
@@ -112,12 +144,17 @@ sf_count_t SndfileReader::vioSeek(sf_count_t offset, int whence, void* user) {
 
 sf_count_t SndfileReader::vioRead(void* ptr, sf_count_t count, void* user) {
     auto* self = static_cast<SndfileReader*>(user);
-    const qint64 n = self->file_.read(static_cast<char*>(ptr), count);
+    const qint64 from = self->file_.pos();
+    auto* bytes = static_cast<char*>(ptr);
+    const qint64 n = self->file_.read(bytes, count);
     if (n < 0) {
         if (self->readError_.isEmpty())
             self->readError_ = self->file_.errorString();
         return 0;
     }
+    for (const qint64 list : self->lists_)
+        for (qint64 i = std::max(list, from); i < std::min(list + 4, from + n); ++i)
+            bytes[i - from] = "JUNK"[i - list];
     return n;
 }
 

@@ -11,7 +11,9 @@
 #include "engines/util/Handles.h"
 
 #include <QFile>
+
 #include <QString>
+#include <vector>
 
 #include <sndfile.h>
 
@@ -59,6 +61,7 @@ private:
     static sf_count_t vioRead(void* ptr, sf_count_t count, void* user);
     static sf_count_t vioWrite(const void* ptr, sf_count_t count, void* user);
     static sf_count_t vioTell(void* user);
+    void findListChunks();
 
     QFile file_; // outlives snd_, which reads through it (members go in reverse order)
     SndfilePtr snd_;
@@ -66,6 +69,7 @@ private:
     sf_count_t position_ = 0; // the frame the next read starts at
     QString readError_;       // the file's first failed read, kept by vioRead
     QString cause_;
+    std::vector<qint64> lists_; // where the LIST chunks before the samples begin, see open()
 };
 
 } // namespace quaverly

@@ -14,6 +14,11 @@
 #include <string>
 #include <vector>
 
+#ifdef Q_OS_UNIX
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace bass_test {
 
 using namespace quaverly::bass;
@@ -101,5 +106,25 @@ inline int maxDiff(const std::vector<std::int16_t>& a, const std::vector<std::in
         worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
     return worst;
 }
+
+#ifdef Q_OS_UNIX
+// Opens and decodes `path` in a child process with a time limit, so that a decoder that never
+// ends fails the test instead of hanging the suite.
+enum class InChild { Decoded, Refused, TimedOut };
+inline InChild decodeInChild(const std::string& path, unsigned seconds = 20) {
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(seconds);
+        BASS_Init(0, 44100, 0, nullptr, nullptr);
+        const HSTREAM h = BASS_StreamCreateFile(0, path.c_str(), 0, 0, BASS_STREAM_DECODE);
+        const QWORD length = BASS_ChannelGetLength(h);
+        _exit(h != 0 && decodeRest(h).size() == length ? 0 : 1);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || WIFSIGNALED(status))
+        return InChild::TimedOut;
+    return WEXITSTATUS(status) == 0 ? InChild::Decoded : InChild::Refused;
+}
+#endif
 
 } // namespace bass_test

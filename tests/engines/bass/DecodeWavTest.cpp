@@ -288,4 +288,13 @@ TEST_F(WavByContent, NameDoesNotDecideTheDecoder) {
     EXPECT_EQ(BASS_ChannelGetLength(m), 19584u * 4);
 }
 
+#ifdef Q_OS_UNIX
+// A damaged LIST chunk (text tags) with no sound after it made libsndfile loop for ever: the
+// file is refused at once. (Tags in good files are skipped too; the real files above keep
+// their samples.)
+TEST(DamagedWavTags, AreRefusedAtOnce) {
+    EXPECT_EQ(decodeInChild(QUAVERLY_TEST_DATA "/fuzz/wav-list-loop.wav"), InChild::Refused);
+}
+#endif
+
 } // namespace
