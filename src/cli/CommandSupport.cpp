@@ -81,6 +81,24 @@ bool targetAllowed(const QString& out, const QStringList& sources, const Io& io)
     return true;
 }
 
+QString readFailure(const QString& in, const QString& cause) {
+    const QString named = in + QStringLiteral(": ");
+    QString said = cause.startsWith(named) ? cause.mid(named.size()) : cause;
+    if (const auto layout = probeWav(in); layout && layout->channels > 2) {
+        said = QStringLiteral("unsupported WAV: %1 channels (only mono and stereo are read)")
+                   .arg(layout->channels);
+    } else if (said.contains(QLatin1String("no MPEG audio frames")) ||
+               said.contains(QLatin1String("not an MPEG audio stream")) ||
+               said.contains(QLatin1String("not a WAV file"))) {
+        QFile f(in);
+        const bool tagged = f.open(QIODevice::ReadOnly) && f.read(3) == "ID3";
+        said = tagged || in.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive)
+                   ? QStringLiteral("MP3 holds no audio frames")
+                   : QStringLiteral("not a WAV or MP3 file");
+    }
+    return named + said;
+}
+
 QString writeFailure(const QString& out, const QString& text) {
     return text.startsWith(out + QStringLiteral(": ")) ? QStringLiteral("cannot write ") + text
                                                        : text;
@@ -99,8 +117,7 @@ int decodeTo(const QString& in, const QString& out, const Io& io) {
         return kOk;
     // The sound layer's own words name the cause; its code alone says little.
     if (!r.cause.isEmpty())
-        return failed(io,
-                      r.cause.startsWith(in) ? r.cause : QStringLiteral("%1: %2").arg(in, r.cause));
+        return failed(io, readFailure(in, r.cause));
     if (r.soundError)
         return failed(io,
                       QStringLiteral("%1: %2 (error code %3)").arg(in, r.error).arg(r.soundError));

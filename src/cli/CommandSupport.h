@@ -59,6 +59,12 @@ bool targetAllowed(const QString& out, const QStringList& sources, const Io& io)
 // text stays as it is.
 QString writeFailure(const QString& out, const QString& text);
 
+// A failure text about reading `in`: "IN: cause", where the sound layer's words for a file it
+// does not take are put as a user reads them: "not a WAV or MP3 file", "MP3 holds no audio
+// frames" (an MP3 by its name or its ID3 tag, with no sound in it), "unsupported WAV: N
+// channels". `cause` may already start with "IN: ".
+QString readFailure(const QString& in, const QString& cause);
+
 // Decodes any source the sound layer reads into a WAV file, as adding a song does.
 int decodeTo(const QString& in, const QString& out, const Io& io);
 

@@ -23,6 +23,8 @@ int convertCommand(const QStringList& args, const Options& opts, const Io& io) {
     if (!isSoundTarget(out, io))
         return kUsage;
     const auto layout = probeWav(in);
+    if (layout && layout->channels > 2)
+        return failed(io, readFailure(in, QString()));
     if (layout)
         return encodeTo(in, out, bitRate, io);
     // Not a WAV file: decode it first, then encode the decoded sound.

@@ -51,6 +51,7 @@ int infoCommand(const QStringList& args, const Options&, const Io& io) {
         BASS_CHANNELINFO ci;
         const bool ok = h && BASS_ChannelGetInfo(h, &ci) && ci.chans > 0;
         const int code = BASS_ErrorGetCode();
+        const QString layerSays = QString::fromStdString(lastErrorText());
         if (ok) {
             kind = ci.ctype == BASS_CTYPE_STREAM_MP3 ? QStringLiteral("MPEG audio")
                                                      : QStringLiteral("audio");
@@ -66,9 +67,8 @@ int infoCommand(const QStringList& args, const Options&, const Io& io) {
         if (started)
             BASS_Free();
         if (!ok)
-            return failed(io, QStringLiteral("%1: not a sound file the program reads (%2; error "
-                                             "code %3)")
-                                  .arg(file, why)
+            return failed(io, QStringLiteral("%1 (error code %2)")
+                                  .arg(readFailure(file, layerSays.isEmpty() ? why : layerSays))
                                   .arg(code));
     }
     const std::uint64_t ms = rate ? (frames * 1000 + rate / 2) / rate : 0;

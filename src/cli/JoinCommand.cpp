@@ -44,8 +44,7 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
         Progress progress(io, QStringLiteral("reading ") + QFileInfo(in).fileName());
         const auto r = makeWorkingCopy(in, copy, decoder);
         if (!r.ok && !r.cause.isEmpty())
-            return failed(io, r.cause.startsWith(in) ? r.cause
-                                                     : QStringLiteral("%1: %2").arg(in, r.cause));
+            return failed(io, readFailure(in, r.cause));
         if (!r.ok)
             return failed(
                 io,

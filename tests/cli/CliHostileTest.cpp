@@ -223,6 +223,8 @@ TEST_F(CliHostile, FailuresNameTheFileAndTheCause) {
     ASSERT_TRUE(writeFile(path("empty.mp3"), QByteArray()));
     ASSERT_TRUE(
         writeFile(path("words.mp3"), QByteArray("these are words, not sound").repeated(40)));
+    ASSERT_TRUE(
+        writeFile(path("words.txt"), QByteArray("these are words, not sound").repeated(40)));
     ASSERT_TRUE(writeWav16(path("many.wav"), 20, 8000, std::vector<std::int16_t>(20 * 100)));
     ASSERT_TRUE(writeWav16(path("long.wav"), 2, 44100, staircase(44100, 2)));
     ASSERT_TRUE(writeFile(path("keep.wav"), "earlier"));
@@ -233,14 +235,24 @@ TEST_F(CliHostile, FailuresNameTheFileAndTheCause) {
         QString says;
     } cases[] = {
         {{"convert", path("empty.mp3"), keep}, 0, path("empty.mp3") + ": empty file"},
-        {{"convert", path("words.mp3"), keep}, 0, path("words.mp3") + ": no MPEG audio frames"},
+        {{"convert", path("words.mp3"), keep},
+         0,
+         path("words.mp3") + ": MP3 holds no audio frames"},
         {{"join", keep, path("long.wav"), path("words.mp3")},
          0,
-         path("words.mp3") + ": no MPEG audio frames"},
+         path("words.mp3") + ": MP3 holds no audio frames"},
         {{"cut", path("words.mp3"), keep, "--from=0", "--to=5"},
          0,
-         path("words.mp3") + ": no MPEG audio frames"},
-        {{"convert", path("many.wav"), keep}, 0, path("many.wav") + ": 20 channels"},
+         path("words.mp3") + ": MP3 holds no audio frames"},
+        {{"convert", path("many.wav"), keep},
+         0,
+         path("many.wav") + ": unsupported WAV: 20 channels"},
+        {{"convert", path("many.wav"), path("new.mp3")},
+         0,
+         path("many.wav") + ": unsupported WAV: 20 channels"},
+        {{"convert", path("words.txt"), keep}, 0, path("words.txt") + ": not a WAV or MP3 file"},
+        {{"info", path("words.txt")}, 0, path("words.txt") + ": not a WAV or MP3 file"},
+        {{"info", path("words.mp3")}, 0, path("words.mp3") + ": MP3 holds no audio frames"},
         {{"join", keep, path("many.wav")}, 0, path("many.wav") + ": unsupported WAV: 20 channels"},
         {{"convert", path("long.wav"), keep},
          64 * 1024,
@@ -263,7 +275,7 @@ TEST_F(CliHostile, FailuresNameTheFileAndTheCause) {
         EXPECT_TRUE(r.err.contains(c.says)) << line << ": " << r.err.toStdString();
     }
     EXPECT_EQ(readFile(keep), QByteArray("earlier"));
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 5);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 6);
 }
 
 } // namespace
