@@ -321,7 +321,7 @@ TEST_P(DiskFaultTest, IsReportedAndLosesNothing) {
     int nth = row.nth;
     if (nth < 0) {
         const Scene dry = prepare(row.op, QStringLiteral("dry"));
-        DiskFaults::arm(row.sys, row.thread, watched(row.watch, dry), 0, 0);
+        ASSERT_TRUE(DiskFaults::arm(row.sys, row.thread, watched(row.watch, dry), 0, 0));
         const Said clean = perform(row.op, dry);
         const int calls = DiskFaults::disarm();
         ASSERT_TRUE(clean.ok) << qPrintable(clean.text);
@@ -332,7 +332,7 @@ TEST_P(DiskFaultTest, IsReportedAndLosesNothing) {
     const Scene scene = prepare(row.op, QStringLiteral("take 1"));
     const auto before = files();
     const int songs = list().count();
-    DiskFaults::arm(row.sys, row.thread, watched(row.watch, scene), nth, row.error);
+    ASSERT_TRUE(DiskFaults::arm(row.sys, row.thread, watched(row.watch, scene), nth, row.error));
     const Said faulty = perform(row.op, scene);
     DiskFaults::disarm();
     ASSERT_TRUE(DiskFaults::fired()) << "no call failed: is fiu_posix_preload.so preloaded?";

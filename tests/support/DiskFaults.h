@@ -7,7 +7,7 @@
 // given with a trailing "/"; for writes and syncs one open for writing), and a read or write only
 // when it comes through Qt's file engine: the event loop's own reads and writes are left alone.
 
-#include <QByteArray>
+#include <QFile>
 #include <QString>
 
 #include <fiu-control.h>
@@ -50,12 +50,13 @@ inline const char* failpoint(Sys sys) {
 class DiskFaults {
 public:
     // Counts the calls of `sys` by `thread` under `watched` from now on, and fails every one from
-    // the nth (1 = the first) on with `error`; nth 0 only counts.
-    static void arm(Sys sys, On thread, const QString& watched, int nth, int error) {
+    // the nth (1 = the first) on with `error`; nth 0 only counts. False when libfiu refused.
+    static bool arm(Sys sys, On thread, const QString& watched, int nth, int error) {
         State& s = state();
         disarm();
         static const bool started = fiu_init(0) == 0;
-        (void)started;
+        if (!started)
+            return false;
         s.sys = sys;
         s.worker = thread == On::Worker;
         s.main = mainThread();
@@ -65,7 +66,11 @@ public:
         s.seen = 0;
         s.fired = false;
         s.armed = true;
-        fiu_enable_external(failpoint(sys), 1, reinterpret_cast<void*>(long(error)), 0, &onCall);
+        if (fiu_enable_external(failpoint(sys), 1, reinterpret_cast<void*>(long(error)), 0,
+                                &onCall) == 0)
+            return true;
+        s.armed = false;
+        return false;
     }
     // Ends the injection; returns the calls counted.
     static int disarm() {
