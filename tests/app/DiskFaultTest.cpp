@@ -291,10 +291,11 @@ protected:
         return QFileInfo(w->workPath()).canonicalFilePath() + QLatin1Char('/');
     }
 
-    // Every file of the output and working folders with its bytes (working copies included).
+    // Every file of the source, output and working folders with its bytes (working copies
+    // included).
     std::map<QString, QByteArray> files() const {
         std::map<QString, QByteArray> all;
-        for (const QString& folder : {out, w->workPath()})
+        for (const QString& folder : {music, out, w->workPath()})
             for (const QString& name : filesIn(folder))
                 all[QDir(folder).filePath(name)] = readFile(QDir(folder).filePath(name));
         return all;
