@@ -4,8 +4,9 @@
 // with a chosen errno, from the nth such call on, as a full disk or a bad sector keeps failing.
 // libfiu does not say which file a call is for, so a call counts only when it comes from the
 // chosen thread while a file under the watched path is open (the file, or a file in a folder
-// given with a trailing "/"; for writes and syncs one open for writing), and a read or write only
-// when it comes through Qt's file engine: the event loop's own reads and writes are left alone.
+// given with a trailing "/"; for writes, syncs and closes one open for writing), and a read or
+// write only when it comes through Qt's file engine: the event loop's own reads and writes are left
+// alone.
 
 #include <QFile>
 #include <QString>
@@ -26,7 +27,7 @@
 
 namespace quaverly::test {
 
-enum class Sys { Write, Read, Fread, Fdatasync, Rename };
+enum class Sys { Write, Read, Fread, Fdatasync, Rename, Close };
 // Main: the window's thread. Worker: a thread the program started itself (the encoder's);
 // Qt's own threads carry names of their own and never count.
 enum class On { Main, Worker };
@@ -43,6 +44,8 @@ inline const char* failpoint(Sys sys) {
         return "posix/io/sync/fdatasync";
     case Sys::Rename:
         return "posix/io/dir/rename";
+    case Sys::Close:
+        return "posix/io/oc/close";
     }
     return "";
 }
