@@ -10,6 +10,8 @@ PACKAGES=(
     qt6-base-dev libqt6svg6 qt6-svg-dev
     libmpg123-dev libsndfile1-dev libmp3lame-dev libsoxr-dev libpulse-dev libebur128-dev
     libgtest-dev
+    # disk faults injected by the tests: libfiu and its preloaded POSIX wrappers
+    libfiu-dev fiu-utils
     # test peers, the private sound server and a display for screenshots
     pulseaudio pulseaudio-utils sox mpg123 lame ffmpeg xvfb fonts-dejavu-core
 )

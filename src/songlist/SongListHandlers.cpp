@@ -77,6 +77,16 @@ QList<int> rowsAfterSwap(int count, int a, int b) {
     return rows;
 }
 
+// The sound layer could not read a picked file: the report names it and, when known, says why
+// (the layer's own words, or where the decoding stopped).
+QString cantPlayText(const QString& picked, const WorkingCopyOutcome& r) {
+    QString text = QStringLiteral("Can't play the file ") + QFileInfo(picked).fileName();
+    const QString cause = !r.cause.isEmpty() ? r.cause : r.error;
+    if (!cause.isEmpty() && cause != QLatin1String("Can't play the file"))
+        text += QStringLiteral("\r\n\r\n") + cause;
+    return text;
+}
+
 } // namespace
 
 SongListHandlers::SongListHandlers(AudioEditPanel& panel, SongListServices services,
@@ -207,7 +217,7 @@ bool SongListHandlers::insertSong(const QString& picked, int row, const QString&
         releaseWindow();
     if (!r.ok) {
         if (r.soundError != 0)
-            ReportSoundError(*s_.dialogs, QStringLiteral("Can't play the file"), r.soundError);
+            ReportSoundError(*s_.dialogs, cantPlayText(picked, r), r.soundError);
         else
             s_.dialogs->tell(
                 tr("%1 could not be added.\n\n%2").arg(QFileInfo(picked).fileName(), r.error),

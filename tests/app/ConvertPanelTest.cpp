@@ -232,7 +232,8 @@ TEST_F(ConvertPanelTest, Mp3ToWavFailuresSayNoConvertFinishAndReleaseTheWindow) 
     auto asked = dialogs.script.asked(ScriptedDialogs::Kind::Message);
     ASSERT_EQ(asked.size(), 1);
     EXPECT_EQ(asked[0].title, "Error");
-    EXPECT_TRUE(asked[0].text.startsWith("Can't play the file")) << qPrintable(asked[0].text);
+    EXPECT_TRUE(asked[0].text.startsWith("Can't play the file notes.mp3\r\n\r\n"))
+        << qPrintable(asked[0].text);
     EXPECT_TRUE(QRegularExpression("error code: [1-9][0-9]*$").match(asked[0].text).hasMatch())
         << qPrintable(asked[0].text);
     EXPECT_TRUE(songs(*w).isEmpty());

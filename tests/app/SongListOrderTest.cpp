@@ -136,7 +136,8 @@ TEST_F(SongListOrder, OneAddTakesSeveralFilesInOrderAndGoesOnPastABadOne) {
     EXPECT_EQ(test::readFile(w->Framewav->workingCopy(2)), test::readFile(song('b')));
     EXPECT_EQ(probeWav(w->Framewav->workingCopy(3))->dataSize, 19584u * 4);
     ASSERT_EQ(dialogs.messageTexts().size(), 1);
-    EXPECT_TRUE(dialogs.messageTexts()[0].startsWith("Can't play the file"));
+    EXPECT_TRUE(dialogs.messageTexts()[0].startsWith("Can't play the file broken.mp3\r\n\r\n"))
+        << qPrintable(dialogs.messageTexts()[0]);
     // The busy window counted the files and let the window go at the end.
     EXPECT_EQ(w->busyWindow().window().Label1->text(), "Loading.......... 5 of 5");
     EXPECT_FALSE(w->busyWindow().isShown());

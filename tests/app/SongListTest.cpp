@@ -117,10 +117,15 @@ TEST_F(SongList, AnUnreadableSongIsReportedAndListsNothing) {
     EXPECT_TRUE(filesIn(w->workPath()).isEmpty());
     const auto asked = dialogs.asked(ScriptedDialogs::Kind::Message);
     ASSERT_EQ(asked.size(), 2);
-    for (const auto& a : asked) {
+    const char* const files[] = {"broken.mp3", "broken.wav"};
+    for (int i = 0; i < 2; ++i) {
+        const auto& a = asked[i];
         EXPECT_EQ(a.title, "Error");
-        EXPECT_TRUE(a.text.startsWith("Can't play the file\r\n\r\nerror code: "))
+        // The file by its name, the sound layer's words for the cause, then the code.
+        EXPECT_TRUE(a.text.startsWith(
+            QStringLiteral("Can't play the file %1\r\n\r\n%2: ").arg(files[i], path(files[i]))))
             << a.text.toStdString();
+        EXPECT_TRUE(a.text.contains("\r\n\r\nerror code: ")) << a.text.toStdString();
         EXPECT_NE(a.text.section(' ', -1).toInt(), 0);
     }
     EXPECT_TRUE(w->isEnabled());

@@ -37,6 +37,8 @@
 #include <mpg123.h>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -50,13 +52,17 @@ struct Mpg123Deleter {
 };
 using Mpg123Ptr = std::unique_ptr<mpg123_handle, Mpg123Deleter>;
 
+// The system's error of the last read on this thread, 0 when it succeeded: libmpg123 only says
+// that its reader failed, never why. A decoder reads on one thread at a time.
+thread_local int lastReadError = 0;
+
 // libmpg123 reads through the layer's buffered stdio file.
 mpg123_ssize_t readCallback(void* handle, void* buffer, size_t bytes) {
     auto* f = static_cast<std::FILE*>(handle);
+    errno = 0;
     const std::size_t got = std::fread(buffer, 1, bytes, f);
-    if (got == 0 && std::ferror(f))
-        return -1;
-    return static_cast<mpg123_ssize_t>(got);
+    lastReadError = got == 0 && std::ferror(f) ? (errno != 0 ? errno : EIO) : 0;
+    return lastReadError != 0 ? -1 : static_cast<mpg123_ssize_t>(got);
 }
 off_t seekCallback(void* handle, off_t offset, int whence) {
     auto* f = static_cast<std::FILE*>(handle);
@@ -65,7 +71,10 @@ off_t seekCallback(void* handle, off_t offset, int whence) {
     return static_cast<off_t>(tellFile(f));
 }
 
+// libmpg123's words for a failed call; a failed read is told by the system's words for it.
 std::string mpgError(mpg123_handle* mh, int code) {
+    if (lastReadError != 0)
+        return std::string("read error: ") + std::strerror(lastReadError);
     return (code == MPG123_ERR && mh) ? mpg123_strerror(mh) : mpg123_plain_strerror(code);
 }
 
@@ -288,7 +297,8 @@ private:
         mpg123_getstate(mh, MPG123_ENC_DELAY, &delay, &unused);
         mpg123_getstate(mh, MPG123_ENC_PADDING, &padding, &unused);
         const int r = mpg123_scan(mh);
-        if (r != MPG123_OK) {
+        // libmpg123 ends a scan at a failed read as at the end of the file.
+        if (r != MPG123_OK || lastReadError != 0) {
             errorText_ = mpgError(mh, r);
             return std::nullopt;
         }
@@ -328,6 +338,10 @@ private:
             if (got < perRead)
                 break;
         }
+        if (lastReadError != 0) {
+            setError(BASS_ERROR_FILEFORM, "cannot measure the length: " + errorText_);
+            return std::nullopt;
+        }
         ended_ = false;
         errorText_.clear();
         if (!restart()) {
@@ -348,6 +362,7 @@ private:
 
 std::unique_ptr<Decoder> openMpegDecoder(CFile file, const char* path) {
     const std::string name(path);
+    lastReadError = 0;
     // Since libmpg123 1.27 this does nothing; older versions need it once per process.
     static std::once_flag initialised;
     std::call_once(initialised, [] { mpg123_init(); });
@@ -393,6 +408,11 @@ std::unique_ptr<Decoder> openMpegDecoder(CFile file, const char* path) {
         return nullptr;
     const Survey s = survey(mh.get());
     mpg123_close(mh.get());
+    // A survey cut short by a failed read would pass the part before it off as the whole stream.
+    if (lastReadError != 0) {
+        setError(BASS_ERROR_FILEOPEN, name + ": " + s.stopReason);
+        return nullptr;
+    }
     if (s.frames == 0) {
         setError(BASS_ERROR_FILEFORM, name + ": no MPEG audio frames" +
                                           (s.stopReason.empty() ? "" : ": " + s.stopReason));

@@ -239,9 +239,11 @@ int WaveCommands::doOpen(const QStringList& words) {
     if (!dev->file.open(QIODevice::ReadOnly))
         return fail(mcierr::kFileRead, path + QStringLiteral(": ") + dev->file.errorString());
     QString why;
-    const auto layout = probeWav(path, &why);
+    const auto layout = probeWav(dev->file, &why);
     if (!layout)
-        return fail(mcierr::kInvalidFile, path + QStringLiteral(": ") + why);
+        return fail(dev->file.error() == QFileDevice::ReadError ? mcierr::kFileRead
+                                                                : mcierr::kInvalidFile,
+                    path + QStringLiteral(": ") + why);
     if (!mciwav::isPlainPcm(*layout))
         return fail(mcierr::kInvalidFile, path + QStringLiteral(": format %1, %2 bits, %3 channels")
                                                      .arg(layout->formatTag)
@@ -342,9 +344,12 @@ int WaveCommands::doSave(const QStringList& words) {
         std::uint64_t left = r.size;
         while (left > 0) {
             const auto want = static_cast<qint64>(std::min<std::uint64_t>(left, block.size()));
-            if (dev->file.read(block.data(), want) != want)
+            const qint64 got = dev->file.read(block.data(), want);
+            if (got != want)
                 return fail(mcierr::kFileRead,
-                            dev->path + QStringLiteral(": the file is shorter than when opened"));
+                            dev->path + QStringLiteral(": ") +
+                                (got < 0 ? dev->file.errorString()
+                                         : QStringLiteral("the file is shorter than when opened")));
             if (!out.write(block.data(), want, &why))
                 return fail(mcierr::kFileWrite, why);
             left -= static_cast<std::uint64_t>(want);

@@ -106,20 +106,28 @@ std::optional<WavLayout> probeWav(QIODevice& file, QString* error) {
     }
     WavLayout w;
     w.fileSize = static_cast<std::uint64_t>(file.size());
-    std::uint8_t riff[12];
-    if (!file.seek(0) || file.read(reinterpret_cast<char*>(riff), 12) != 12 ||
-        !tagIs(riff, "RIFF") || !tagIs(riff + 8, "WAVE")) {
-        setError(error, QStringLiteral("not a WAV file"));
+    // A read the system refused (a disk error) is said as such, never as a file that is not a
+    // WAV file or ends early.
+    bool readFailed = false;
+    const auto read = [&](void* to, qint64 bytes) {
+        const qint64 got = file.read(static_cast<char*>(to), bytes);
+        readFailed = readFailed || got < 0;
+        return got == bytes;
+    };
+    const auto refuse = [&](const QString& why) -> std::optional<WavLayout> {
+        setError(error, readFailed ? file.errorString() : why);
         return std::nullopt;
-    }
+    };
+    std::uint8_t riff[12];
+    if (!file.seek(0) || !read(riff, 12) || !tagIs(riff, "RIFF") || !tagIs(riff + 8, "WAVE"))
+        return refuse(QStringLiteral("not a WAV file"));
 
     bool haveFmt = false, haveData = false;
     std::uint64_t pos = 12;
     // Every chunk advances pos by at least 8 bytes, so the walk ends within fileSize / 8 steps.
     while (pos + 8 <= w.fileSize && !(haveFmt && haveData)) {
         std::uint8_t chunk[8];
-        if (!file.seek(static_cast<qint64>(pos)) ||
-            file.read(reinterpret_cast<char*>(chunk), 8) != 8)
+        if (!file.seek(static_cast<qint64>(pos)) || !read(chunk, 8))
             break;
         const std::uint64_t size = get32(chunk + 4);
         const std::uint64_t body = pos + 8;
@@ -131,7 +139,7 @@ std::optional<WavLayout> probeWav(QIODevice& file, QString* error) {
                 return std::nullopt;
             }
             const auto want = static_cast<qint64>(std::min<std::uint64_t>(present, sizeof fmt));
-            if (file.read(reinterpret_cast<char*>(fmt), want) != want)
+            if (!read(fmt, want))
                 break;
             w.formatTag = get16(fmt);
             w.channels = get16(fmt + 2);
@@ -148,14 +156,10 @@ std::optional<WavLayout> probeWav(QIODevice& file, QString* error) {
         }
         pos = body + size + (size & 1u); // chunks are padded to even sizes
     }
-    if (!haveFmt) {
-        setError(error, QStringLiteral("no format chunk"));
-        return std::nullopt;
-    }
-    if (!haveData) {
-        setError(error, QStringLiteral("no data chunk"));
-        return std::nullopt;
-    }
+    if (!haveFmt)
+        return refuse(QStringLiteral("no format chunk"));
+    if (!haveData)
+        return refuse(QStringLiteral("no data chunk"));
     if (w.channels == 0 || w.sampleRate == 0 || w.blockAlign == 0 || w.bitsPerSample == 0) {
         setError(error, QStringLiteral("damaged format chunk"));
         return std::nullopt;
@@ -165,8 +169,10 @@ std::optional<WavLayout> probeWav(QIODevice& file, QString* error) {
     if (w.fileSize >= WavHeader::kSize) {
         file.seek(0);
         std::uint8_t head[WavHeader::kSize];
-        if (file.read(reinterpret_cast<char*>(head), WavHeader::kSize) ==
-            static_cast<qint64>(WavHeader::kSize)) {
+        const bool whole = read(head, WavHeader::kSize);
+        if (readFailed)
+            return refuse(QString());
+        if (whole) {
             const auto h = WavHeader::fromBytes(head, WavHeader::kSize);
             w.canonical = h && h->formatTag == kFormatPcm && w.formatTag == kFormatPcm &&
                           (h->bitsPerSample == 8 || h->bitsPerSample == 16) &&

@@ -59,8 +59,9 @@ struct WavLayout {
 };
 
 // Walks the RIFF chunks of a file. Fails (with a reason in *error) for anything that is not a
-// WAV file with a format chunk and a data chunk; never reads past the end, whatever the size
-// fields claim.
+// WAV file with a format chunk and a data chunk, and for a read the system refused (then the
+// reason is the system's, and the device's error() is a read error); never reads past the end,
+// whatever the size fields claim.
 std::optional<WavLayout> probeWav(const QString& path, QString* error = nullptr);
 // The same walk over an open, random-access device (a file, or a QBuffer over a WAV image in
 // memory); fileSize is the device's size. Reads nothing past its end.
