@@ -27,7 +27,7 @@ SndfileReader::Opened SndfileReader::open(const QString& path) {
         cause_ = file_.errorString();
         return Opened::CannotOpen;
     }
-    findListChunks();
+    surveyChunks();
     static SF_VIRTUAL_IO io{&vioLength, &vioSeek, &vioRead, &vioWrite, &vioTell};
     snd_.reset(sf_open_virtual(&io, SFM_READ, &info_, this));
     if (!readError_.isEmpty()) {
@@ -99,44 +99,51 @@ bool SndfileReader::seek(sf_count_t frame) {
     return true;
 }
 
-// libsndfile 1.2's parser of LIST chunks (text tags) can loop for ever on a damaged one, and
-// this program reads no tags from WAV files. So the LIST chunks in front of the samples are
-// found here, by walking the chunk headers from the RIFF header on, and libsndfile is shown
-// them named "JUNK", which it skips by their size. Only chunk headers before the "data" chunk
-// are renamed: never a byte of sound.
-void SndfileReader::findListChunks() {
+// libsndfile 1.2's parsers of tag chunks can loop for ever on damaged ones (a LIST chunk in
+// front of the sound, or chunks behind it), and this program reads no tags from WAV files. So
+// the chunk headers are walked here first, from the RIFF header on, and libsndfile is shown a
+// view of the file in which the LIST chunks in front of the "data" chunk are named "JUNK" (it
+// skips those by their size) and which ends where the sound ends. Never a byte of sound is
+// changed: a "data" chunk that runs to the end of the file, or whose size is 0 (written while
+// streaming), keeps the rest of the file in view.
+void SndfileReader::surveyChunks() {
     lists_.clear();
+    viewEnd_ = file_.size();
     char head[12];
-    if (file_.read(head, 12) != 12 || std::memcmp(head, "RIFF", 4) != 0 ||
-        std::memcmp(head + 8, "WAVE", 4) != 0) {
-        file_.seek(0);
-        return;
-    }
-    const qint64 size = file_.size();
-    qint64 at = 12;
-    for (int chunks = 0; chunks < 10000 && at + 8 <= size; ++chunks) {
-        unsigned char chunk[8];
-        if (!file_.seek(at) || file_.read(reinterpret_cast<char*>(chunk), 8) != 8 ||
-            std::memcmp(chunk, "data", 4) == 0)
-            break;
-        if (std::memcmp(chunk, "LIST", 4) == 0)
-            lists_.push_back(at);
-        const std::uint32_t bytes = std::uint32_t(chunk[4]) | std::uint32_t(chunk[5]) << 8 |
-                                    std::uint32_t(chunk[6]) << 16 | std::uint32_t(chunk[7]) << 24;
-        at += 8 + qint64(bytes) + qint64(bytes & 1);
+    if (file_.read(head, 12) == 12 && std::memcmp(head, "RIFF", 4) == 0 &&
+        std::memcmp(head + 8, "WAVE", 4) == 0) {
+        qint64 at = 12;
+        for (int chunks = 0; chunks < 10000 && at + 8 <= viewEnd_; ++chunks) {
+            unsigned char chunk[8];
+            if (!file_.seek(at) || file_.read(reinterpret_cast<char*>(chunk), 8) != 8)
+                break;
+            const std::uint32_t bytes = std::uint32_t(chunk[4]) | std::uint32_t(chunk[5]) << 8 |
+                                        std::uint32_t(chunk[6]) << 16 |
+                                        std::uint32_t(chunk[7]) << 24;
+            if (std::memcmp(chunk, "data", 4) == 0) {
+                if (bytes > 0 && at + 8 + qint64(bytes) < viewEnd_)
+                    viewEnd_ = at + 8 + qint64(bytes);
+                break;
+            }
+            if (std::memcmp(chunk, "LIST", 4) == 0)
+                lists_.push_back(at);
+            at += 8 + qint64(bytes) + qint64(bytes & 1);
+        }
     }
     file_.seek(0);
 }
 
-// The adapter: libsndfile's calls on the QFile. A failed read gives libsndfile no bytes (which
-// it takes for the end) and leaves its cause for the reader to report.
+// The adapter: libsndfile's calls on the QFile, within the view. A failed read gives
+// libsndfile no bytes (which it takes for the end) and leaves its cause for the reader to
+// report.
 sf_count_t SndfileReader::vioLength(void* user) {
-    return static_cast<SndfileReader*>(user)->file_.size();
+    return static_cast<SndfileReader*>(user)->viewEnd_;
 }
 
 sf_count_t SndfileReader::vioSeek(sf_count_t offset, int whence, void* user) {
-    QFile& f = static_cast<SndfileReader*>(user)->file_;
-    const qint64 base = whence == SEEK_CUR ? f.pos() : whence == SEEK_END ? f.size() : 0;
+    auto* self = static_cast<SndfileReader*>(user);
+    QFile& f = self->file_;
+    const qint64 base = whence == SEEK_CUR ? f.pos() : whence == SEEK_END ? self->viewEnd_ : 0;
     if (base + offset < 0 || !f.seek(base + offset))
         return -1;
     return f.pos();
@@ -145,8 +152,9 @@ sf_count_t SndfileReader::vioSeek(sf_count_t offset, int whence, void* user) {
 sf_count_t SndfileReader::vioRead(void* ptr, sf_count_t count, void* user) {
     auto* self = static_cast<SndfileReader*>(user);
     const qint64 from = self->file_.pos();
+    const qint64 want = std::max<qint64>(0, std::min<qint64>(count, self->viewEnd_ - from));
     auto* bytes = static_cast<char*>(ptr);
-    const qint64 n = self->file_.read(bytes, count);
+    const qint64 n = want > 0 ? self->file_.read(bytes, want) : 0;
     if (n < 0) {
         if (self->readError_.isEmpty())
             self->readError_ = self->file_.errorString();

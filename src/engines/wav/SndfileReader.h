@@ -61,7 +61,7 @@ private:
     static sf_count_t vioRead(void* ptr, sf_count_t count, void* user);
     static sf_count_t vioWrite(const void* ptr, sf_count_t count, void* user);
     static sf_count_t vioTell(void* user);
-    void findListChunks();
+    void surveyChunks();
 
     QFile file_; // outlives snd_, which reads through it (members go in reverse order)
     SndfilePtr snd_;
@@ -69,7 +69,8 @@ private:
     sf_count_t position_ = 0; // the frame the next read starts at
     QString readError_;       // the file's first failed read, kept by vioRead
     QString cause_;
-    std::vector<qint64> lists_; // where the LIST chunks before the samples begin, see open()
+    std::vector<qint64> lists_; // where the LIST chunks before the samples begin: see
+    qint64 viewEnd_ = 0;        // surveyChunks(), and where the view libsndfile reads ends
 };
 
 } // namespace quaverly

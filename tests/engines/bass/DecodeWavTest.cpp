@@ -289,11 +289,12 @@ TEST_F(WavByContent, NameDoesNotDecideTheDecoder) {
 }
 
 #ifdef Q_OS_UNIX
-// A damaged LIST chunk (text tags) with no sound after it made libsndfile loop for ever: the
-// file is refused at once. (Tags in good files are skipped too; the real files above keep
-// their samples.)
-TEST(DamagedWavTags, AreRefusedAtOnce) {
+// Damaged tag chunks made libsndfile loop for ever: a LIST chunk with no sound after it (the
+// file is refused at once) and chunks behind the sound (the sound is read, the tags are not).
+// Tags in good files are skipped too; the real files above keep their samples.
+TEST(DamagedWavTags, NeverStopTheReader) {
     EXPECT_EQ(decodeInChild(QUAVERLY_TEST_DATA "/fuzz/wav-list-loop.wav"), InChild::Refused);
+    EXPECT_EQ(decodeInChild(QUAVERLY_TEST_DATA "/fuzz/wav-trailing-loop.wav"), InChild::Decoded);
 }
 #endif
 
