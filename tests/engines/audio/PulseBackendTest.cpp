@@ -8,11 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <QtGlobal>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <mutex>
 #include <numbers>
 
@@ -75,6 +77,34 @@ int indexOf(const std::vector<SourceInfo>& list, const char* name) {
     }
     return -1;
 }
+
+// A server of the test's own, started and stopped with the test command's script; always at
+// the same socket, so a backend made for it finds the next one too.
+class OwnServer {
+public:
+    OwnServer() { start(); }
+    ~OwnServer() { run("stop"); }
+    bool start() { return run("start") && address.startsWith(QLatin1String("unix:")); }
+    bool stop() { return run("stop"); }
+    QString address;
+
+private:
+    bool run(const char* what) {
+        const QByteArray command = QByteArray(QUAVERLY_SOURCE_DIR "/scripts/sound-server.sh ") +
+                                   what + " '" + dir_.path().toUtf8() + "'";
+        FILE* out = popen(command.constData(), "r");
+        if (!out) {
+            return false;
+        }
+        char line[512] = {};
+        const QByteArray said = std::fgets(line, sizeof line, out) ? QByteArray(line) : "";
+        if (said.startsWith("export PULSE_SERVER=")) {
+            address = QString::fromUtf8(said.mid(20).trimmed());
+        }
+        return pclose(out) == 0;
+    }
+    QTemporaryDir dir_;
+};
 
 class PulseServer : public testing::Test {
 protected:
@@ -308,4 +338,38 @@ TEST_F(PulseServer, CaptureStopsForGoodAndChoosingAnInputChangesNothingElse) {
     EXPECT_FALSE(backend.openCapture(
         static_cast<int>(list.size()), kCd, [](const void*, std::size_t) { return true; }, &error));
     EXPECT_FALSE(error.isEmpty());
+}
+
+TEST(PulseBackendServerGoesAway, PlaybackFailsWithAReasonAndTheNextStreamConnectsAgain) {
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) {
+        GTEST_SKIP() << "PULSE_SERVER is not set: no private sound server";
+    }
+    OwnServer server;
+    ASSERT_FALSE(server.address.isEmpty());
+    PulseBackend backend(server.address);
+    QString error;
+    Tone tone;
+    tone.frames = 10 * 44100;
+    auto playback = backend.openPlayback(kCd, tone.pull(), &error);
+    ASSERT_TRUE(playback) << error.toStdString();
+    ASSERT_TRUE(waitFor([&] { return playback->framesPlayed() > 4410; }));
+
+    ASSERT_TRUE(server.stop());
+    ASSERT_TRUE(waitFor([&] { return playback->finished(); }, 2.0));
+    EXPECT_FALSE(playback->error().isEmpty());
+    const std::uint64_t heard = playback->framesPlayed();
+    EXPECT_GT(heard, 4410u);
+    EXPECT_LT(heard, tone.frames);
+    playback->pause(); // a dead stream has nothing to wait for
+    error.clear();
+    EXPECT_FALSE(backend.openPlayback(kCd, tone.pull(), &error));
+    EXPECT_FALSE(error.isEmpty());
+
+    ASSERT_TRUE(server.start());
+    Tone again;
+    auto next = backend.openPlayback(kCd, again.pull(), &error);
+    ASSERT_TRUE(next) << error.toStdString();
+    EXPECT_TRUE(waitFor([&] { return next->framesPlayed() > 4410; }));
+    EXPECT_TRUE(next->error().isEmpty()) << next->error().toStdString();
+    EXPECT_EQ(playback->framesPlayed(), heard);
 }
