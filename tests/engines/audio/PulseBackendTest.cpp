@@ -5,16 +5,15 @@
 
 #include "engines/audio/PulseBackend.h"
 #include "SignalTools.h"
+#include "support/PrivateSoundServer.h"
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
 #include <QtGlobal>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <mutex>
 #include <numbers>
 
@@ -77,34 +76,6 @@ int indexOf(const std::vector<SourceInfo>& list, const char* name) {
     }
     return -1;
 }
-
-// A server of the test's own, started and stopped with the test command's script; always at
-// the same socket, so a backend made for it finds the next one too.
-class OwnServer {
-public:
-    OwnServer() { start(); }
-    ~OwnServer() { run("stop"); }
-    bool start() { return run("start") && address.startsWith(QLatin1String("unix:")); }
-    bool stop() { return run("stop"); }
-    QString address;
-
-private:
-    bool run(const char* what) {
-        const QByteArray command = QByteArray(QUAVERLY_SOURCE_DIR "/scripts/sound-server.sh ") +
-                                   what + " '" + dir_.path().toUtf8() + "'";
-        FILE* out = popen(command.constData(), "r");
-        if (!out) {
-            return false;
-        }
-        char line[512] = {};
-        const QByteArray said = std::fgets(line, sizeof line, out) ? QByteArray(line) : "";
-        if (said.startsWith("export PULSE_SERVER=")) {
-            address = QString::fromUtf8(said.mid(20).trimmed());
-        }
-        return pclose(out) == 0;
-    }
-    QTemporaryDir dir_;
-};
 
 class PulseServer : public testing::Test {
 protected:
@@ -344,8 +315,8 @@ TEST(PulseBackendServerGoesAway, PlaybackFailsWithAReasonAndTheNextStreamConnect
     if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) {
         GTEST_SKIP() << "PULSE_SERVER is not set: no private sound server";
     }
-    OwnServer server;
-    ASSERT_FALSE(server.address.isEmpty());
+    quaverly::test::PrivateSoundServer server;
+    ASSERT_TRUE(server.start());
     PulseBackend backend(server.address);
     QString error;
     Tone tone;
