@@ -169,7 +169,7 @@ void EditorHandlers::SliderEdit_Click() {
         return;
     preview_ = Preview::None;
     player.setFrom(qint64(frame_.SliderEdit->sliderPosition()) * 1000);
-    player.Command(QStringLiteral("Play"));
+    startPlayer();
     startFollowing();
 }
 
@@ -177,7 +177,7 @@ void EditorHandlers::CmdEditPlay_Click() {
     if (!s_.MMCEdit->isPlaying())
         preview_ = Preview::None; // to the end, whatever was previewed before
     if (ensureOpen()) {
-        s_.MMCEdit->Command(QStringLiteral("play"));
+        startPlayer();
         startFollowing();
     }
 }

@@ -11,7 +11,8 @@
 // the user then moves to the nearest zero crossing of the song within 10 ms (see ZeroCrossing.h).
 // "Play Selection" plays from In to Out (again and again with "Loop"); "Around In" and "Around
 // Out" play one second before to one second after their mark. The clip's length shows against
-// the chosen target, red when longer.
+// the chosen target, red when longer. A play that cannot start, or that breaks off (the sound
+// server went away), is reported once with the player's reason; the next press tries again.
 //
 // Keys, while the focus is in the frame: Space plays or stops, I and O set the marks at the play
 // position, Home and End go to the marks, ", ." and "[ ]" move the In and the Out mark by 10 ms
@@ -172,6 +173,10 @@ private:
     // EditorPreview.cpp
     void connectPreview();
     void playRange(qint64 from, qint64 to, Preview kind);
+    // "play" on the editor's player as set up; false (reported) when it cannot play.
+    bool startPlayer();
+    // Tells the user why the open song cannot be played, as the player last said.
+    void reportUnplayable();
     void MMCEdit_Done(int notifyCode);
     void startFollowing();
     void followPosition();

@@ -5,6 +5,7 @@
 #include "editor/TimeText.h"
 #include "engines/mci/MciErrors.h"
 #include "engines/mci/MciPlayer.h"
+#include "ui/Dialogs.h"
 
 #include <algorithm>
 
@@ -28,10 +29,24 @@ void EditorHandlers::playRange(qint64 from, qint64 to, Preview kind) {
     MciPlayer& player = *s_.MMCEdit;
     player.setFrom(from);
     player.setTo(to);
-    if (player.Command(QStringLiteral("play")) != 0)
-        return; // as "Play": a player that cannot play stays silent and where it was
+    if (!startPlayer())
+        return;
     preview_ = kind;
     startFollowing();
+}
+
+bool EditorHandlers::startPlayer() {
+    MciPlayer& player = *s_.MMCEdit;
+    if (player.Command(QStringLiteral("play")) == 0)
+        return true;
+    // The player stays where it was; the next press tries the sound device again.
+    reportUnplayable();
+    return false;
+}
+
+void EditorHandlers::reportUnplayable() {
+    s_.dialogs->tell(tr("%1 cannot be played.\n\n%2").arg(songName_, s_.MMCEdit->lastError()),
+                     Dialogs::Icon::Warning);
 }
 
 void EditorHandlers::CmdPlaySel_Click() {
@@ -55,8 +70,11 @@ void EditorHandlers::MMCEdit_Done(int notifyCode) {
     const Preview was = preview_;
     preview_ = Preview::None;
     followPosition();
-    if (was == Preview::Selection && notifyCode == mcinotify::kSuccessful &&
-        frame_.chkLoop->isChecked())
+    // Broken off (the sound device failed, the file could not be read): said once, and a
+    // looping selection does not start again.
+    if (notifyCode == mcinotify::kFailure)
+        reportUnplayable();
+    else if (was == Preview::Selection && frame_.chkLoop->isChecked())
         CmdPlaySel_Click();
 }
 
@@ -68,7 +86,7 @@ void EditorHandlers::seek(qint64 ms) {
     player.setFrom(ms);
     if (player.isPlaying()) {
         preview_ = Preview::None;
-        player.Command(QStringLiteral("play"));
+        startPlayer();
     } else {
         player.Command(QStringLiteral("seek"));
     }

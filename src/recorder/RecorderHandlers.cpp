@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <utility>
+
 namespace quaverly {
 
 using namespace quaverly::bass;
@@ -103,6 +105,7 @@ void RecorderHandlers::noInputs(const QString& why) {
 
 void RecorderHandlers::showIdle() {
     pumpTimer->stop();
+    takePlaying_ = false;
     panel_.btnRecord->setText(QStringLiteral("Record"));
     panel_.btnRecord->setEnabled(inputIndex_ >= 0);
     panel_.btnPlay->setEnabled(false);
@@ -154,11 +157,20 @@ void RecorderHandlers::tmrRecTest_Timer() {
         panel_.lblPos->setText(QString::number(BASS_ChannelGetPosition(engine_.recordChannel())));
     } else if (const HSTREAM stream = engine_.playStream()) {
         const QString length = QString::number(BASS_ChannelGetLength(stream));
-        if (BASS_ChannelIsActive(stream) != BASS_ACTIVE_STOPPED)
+        if (BASS_ChannelIsActive(stream) != BASS_ACTIVE_STOPPED) {
             panel_.lblPos->setText(QString::number(BASS_ChannelGetPosition(stream)) +
                                    QStringLiteral(" / ") + length);
-        else
-            panel_.lblPos->setText(length);
+            return;
+        }
+        // A take that stopped because the output failed reads stopped with the device's error;
+        // it is said once, for the play that was started.
+        const int code = BASS_ErrorGetCode();
+        const QString cause = QString::fromStdString(lastErrorText());
+        panel_.lblPos->setText(length);
+        if (std::exchange(takePlaying_, false) && code == BASS_ERROR_DRIVER)
+            ReportSoundError(*s_.dialogs,
+                             tr("The take stopped playing: %1\r\nThe take is kept.").arg(cause),
+                             code);
     }
 }
 
@@ -231,7 +243,12 @@ void RecorderHandlers::stopFor(TakeRecorder::Stop why) {
 
 void RecorderHandlers::btnPlay_Click() {
     const HSTREAM stream = engine_.playStream();
-    if (stream && !BASS_ChannelPlay(stream, 0))
+    if (!stream)
+        return;
+    // After a failed output the stream opens a new one on the sound server (connecting again)
+    // and goes on from where the take was heard to stop.
+    takePlaying_ = BASS_ChannelPlay(stream, 0) != 0;
+    if (!takePlaying_)
         ReportSoundError(*s_.dialogs, tr("Can't play the take"), BASS_ErrorGetCode());
 }
 

@@ -50,6 +50,7 @@ public:
     // The selected input's level on the slider and its type beside the list.
     void ShowInputState();
     void sldInputLevel_Scroll();
+    // The readout; also says once when the take's play broke off (the sound server went away).
     void tmrRecTest_Timer();
     void btnRecord_Click();
     void btnPlay_Click();
@@ -95,6 +96,7 @@ private:
     int inputIndex_ = -1;
     QString lastName_;
     bool levelFailed_ = false; // a failed level change is reported once, not at every step
+    bool takePlaying_ = false; // "Play" started the take and the readout has not seen it stop
 };
 
 } // namespace quaverly

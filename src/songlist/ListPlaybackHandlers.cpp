@@ -1,5 +1,6 @@
 #include "songlist/ListPlaybackHandlers.h"
 
+#include "engines/mci/MciErrors.h"
 #include "engines/mci/MciPlayer.h"
 #include "songlist/AudioEditPanel.h"
 #include "ui/Dialogs.h"
@@ -99,7 +100,20 @@ void ListPlaybackHandlers::PlayNext() {
                          Dialogs::Icon::Warning);
 }
 
-void ListPlaybackHandlers::MMCPlayList_Done(int) {
+void ListPlaybackHandlers::MMCPlayList_Done(int notifyCode) {
+    if (notifyCode == mcinotify::kFailure) {
+        const MciPlayer& player = *s_.MMCPlayList;
+        const int row = playingRow_;
+        const QString name = row >= 0 && row < panel_.List1->count()
+                                 ? panel_.List1->item(row)->text()
+                                 : player.FileName();
+        s_.dialogs->tell(tr("%1 cannot be played.\n\n%2").arg(name, player.lastError()),
+                         Dialogs::Icon::Warning);
+        // Without a sound device the next song would fail the same way: the list stops here,
+        // and the next "Play" tries the device again.
+        if (player.lastErrorCode() == mcierr::kHardware)
+            return;
+    }
     if (panel_.Check1->isChecked())
         PlayNext();
 }

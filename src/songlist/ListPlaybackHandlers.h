@@ -44,7 +44,9 @@ public:
     // Starts the song at PlayIndex and moves PlayIndex on; past the last song the player stops
     // and closes.
     void PlayNext();
-    // The song has played to its end: with "Play List" ticked the next one starts.
+    // The song has played to its end: with "Play List" ticked the next one starts. A song that
+    // broke off is reported; after an unreadable file the list goes on, after a failed sound
+    // device (the sound server went away) it stops.
     void MMCPlayList_Done(int notifyCode);
     void Timer1_Timer();
     // The clip editor takes the frame's place: the five buttons go and so does the frame.

@@ -86,6 +86,9 @@ void PulsePlayback::onWrite(std::size_t bytes) {
         }
         bytes -= std::min(bytes, room);
     }
+    // Kept up to date here too, so that a stream that fails holds the position heard just
+    // before, not the one someone last asked for.
+    noteHeard();
     if (ended_ && !drain_) {
         // Plays out what the server holds (even less than its start threshold) and tells us when
         // the last of it has been heard.
@@ -123,18 +126,23 @@ std::uint64_t PulsePlayback::framesPlayed() const {
     }
     if (!failed_) {
         LoopLock lock(conn_->loop());
-        pa_usec_t usec = 0;
-        // The server's playback clock: what has been read from our buffer minus what still sits
-        // between the server and the speaker. No timing yet means nothing heard yet.
-        if (pa_stream_get_time(stream_.get(), &usec) == 0) {
-            const std::uint64_t frames =
-                std::min<std::uint64_t>(written, usec * spec_.rate / PA_USEC_PER_SEC);
-            std::uint64_t heard = framesHeard_;
-            while (frames > heard && !framesHeard_.compare_exchange_weak(heard, frames)) {
-            }
-        }
+        noteHeard();
     }
     return framesHeard_;
+}
+
+void PulsePlayback::noteHeard() const {
+    pa_usec_t usec = 0;
+    // The server's playback clock: what has been read from our buffer minus what still sits
+    // between the server and the speaker. No timing yet means nothing heard yet.
+    if (pa_stream_get_time(stream_.get(), &usec) != 0) {
+        return;
+    }
+    const std::uint64_t frames =
+        std::min<std::uint64_t>(bytesWritten_ / frameBytes_, usec * spec_.rate / PA_USEC_PER_SEC);
+    std::uint64_t heard = framesHeard_;
+    while (frames > heard && !framesHeard_.compare_exchange_weak(heard, frames)) {
+    }
 }
 
 } // namespace quaverly::audio::pulse

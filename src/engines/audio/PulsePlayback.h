@@ -24,6 +24,8 @@ public:
 private:
     // Event-loop thread.
     void onWrite(std::size_t bytes);
+    // Event-loop thread, or the loop locked: framesHeard_ moves on to the server's clock.
+    void noteHeard() const;
     // Control thread.
     void cork(bool on);
 

@@ -188,8 +188,10 @@ QWORD BASS_ChannelGetLength(DWORD handle);
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD position);
 // Memory streams: plays from the position heard, or from the start when restart is TRUE or the
 // stream has been heard to its end; a playing stream goes on unchanged unless restart is TRUE.
-// BASS_ERROR_START with the device's reason when it cannot play. Decoding channels cannot be
-// played (BASS_ERROR_DECODE); recordings: BASS_ERROR_NOTAVAIL.
+// A stream whose device failed (the sound server went away) plays on a new device stream: the
+// output of BASS_Init(-1) need not be made again, the sound server is connected to anew once it
+// is back. BASS_ERROR_START with the device's reason when it cannot play. Decoding channels cannot
+// be played (BASS_ERROR_DECODE); recordings: BASS_ERROR_NOTAVAIL.
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
 // A decoding channel ends: no more data until BASS_ChannelSetPosition. A memory stream halts,
 // keeping its position. A recording ends: no RECORDPROC call after this returns; its handle

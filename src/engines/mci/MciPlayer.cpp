@@ -79,6 +79,9 @@ public:
     }
     bool finished() const { return stream_->finished(); }
     bool readFailed() const { return failed_.load(std::memory_order_acquire); }
+    // Why the device broke the playback off (the sound server went away, ...); empty while it
+    // plays or once it has played everything.
+    QString deviceError() const { return stream_->error(); }
 
 private:
     // Device thread: copies ready sound out of the ring. Never blocks, never allocates.
@@ -322,19 +325,29 @@ void MciPlayer::checkEnd() {
     if (!playing_)
         return;
     int code = mcinotify::kSuccessful;
+    int why = 0;
+    QString detail;
     if (session_) {
         if (!session_->finished())
             return;
-        if (session_->readFailed()) {
-            code = mcinotify::kFailure;
-            positionFrame_ = currentFrame();
-        } else {
-            positionFrame_ = endFrame_;
+        detail = session_->deviceError();
+        if (!detail.isEmpty()) {
+            // A device that failed has finished too, but not at the end: the position stays
+            // where the listener heard it stop, so that "play" goes on from there.
+            why = mcierr::kHardware;
+        } else if (session_->readFailed()) {
+            why = mcierr::kFileRead;
+            detail = fileName_;
         }
+        positionFrame_ = why ? currentFrame() : endFrame_;
     }
     session_.reset();
     playing_ = false;
     endTimer_.stop();
+    if (why) {
+        code = mcinotify::kFailure;
+        fail(why, detail);
+    }
     emit Done(code);
 }
 

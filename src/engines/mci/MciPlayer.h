@@ -24,7 +24,11 @@
 //   mcinotify::kSuccessful (1)  the sound has played to its end (Position() == Length()), or
 //                               to the To of that "play" (Position() == To, clamped to the end):
 //                               exactly the frames from the start up to To's frame were played,
-//   mcinotify::kFailure (8)     the file could no longer be read and playback broke off.
+//   mcinotify::kFailure (8)     playback broke off: the file could no longer be read, or the
+//                               sound device failed (the sound server went away). Position()
+//                               is where it was heard to stop, and lastErrorCode() and
+//                               lastError() say why (mcierr::kFileRead, mcierr::kHardware) until
+//                               the next command; the next "play" starts a new device stream.
 // No command raises Done: not "stop", "pause", "close", "open", nor a "play" that restarts
 // playback elsewhere. The list playback starts the next song on every Done while "Play List" is
 // ticked, so a Done after "stop" would wrongly skip to the next song.
@@ -99,7 +103,8 @@ public:
     bool isOpen() const { return file_ != nullptr; }
     bool isPlaying() const { return playing_; }
 
-    // The code and a readable reason of the last failing command; 0 and "" after a success.
+    // The code and a readable reason of the last failing command, or of the playback that
+    // broke off (Done(kFailure)); 0 and "" after a command that succeeded.
     int lastErrorCode() const { return lastCode_; }
     QString lastError() const { return lastError_; }
 

@@ -5,6 +5,7 @@
 
 #include "engines/audio/PulseBackend.h"
 #include "SignalTools.h"
+#include "support/PrivateSoundServer.h"
 
 #include <gtest/gtest.h>
 
@@ -308,4 +309,40 @@ TEST_F(PulseServer, CaptureStopsForGoodAndChoosingAnInputChangesNothingElse) {
     EXPECT_FALSE(backend.openCapture(
         static_cast<int>(list.size()), kCd, [](const void*, std::size_t) { return true; }, &error));
     EXPECT_FALSE(error.isEmpty());
+}
+
+TEST(PulseBackendServerGoesAway, PlaybackFailsWithAReasonAndTheNextStreamConnectsAgain) {
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) {
+        GTEST_SKIP() << "PULSE_SERVER is not set: no private sound server";
+    }
+    quaverly::test::PrivateSoundServer server;
+    ASSERT_TRUE(server.start());
+    PulseBackend backend(server.address);
+    QString error;
+    Tone tone;
+    tone.frames = 10 * 44100;
+    auto playback = backend.openPlayback(kCd, tone.pull(), &error);
+    ASSERT_TRUE(playback) << error.toStdString();
+    ASSERT_TRUE(waitFor([&] { return playback->framesPlayed() > 4410; }));
+    const std::uint64_t asked = playback->framesPlayed();
+    sleepMs(300); // heard on while nobody asks
+
+    ASSERT_TRUE(server.stop());
+    ASSERT_TRUE(waitFor([&] { return playback->finished(); }, 2.0));
+    EXPECT_FALSE(playback->error().isEmpty());
+    const std::uint64_t heard = playback->framesPlayed();
+    EXPECT_GT(heard, asked + 44100 / 5) << "the position when the server went away";
+    EXPECT_LT(heard, tone.frames);
+    playback->pause(); // a dead stream has nothing to wait for
+    error.clear();
+    EXPECT_FALSE(backend.openPlayback(kCd, tone.pull(), &error));
+    EXPECT_FALSE(error.isEmpty());
+
+    ASSERT_TRUE(server.start());
+    Tone again;
+    auto next = backend.openPlayback(kCd, again.pull(), &error);
+    ASSERT_TRUE(next) << error.toStdString();
+    EXPECT_TRUE(waitFor([&] { return next->framesPlayed() > 4410; }));
+    EXPECT_TRUE(next->error().isEmpty()) << next->error().toStdString();
+    EXPECT_EQ(playback->framesPlayed(), heard);
 }

@@ -27,6 +27,7 @@ struct Device {
     std::atomic<std::uint64_t> written{0}; // frames pulled
     std::atomic<bool> ended{false};        // the PullFn returned short
     std::atomic<bool> alive{true};         // the stream object exists
+    std::atomic<bool> broken{false}; // set by a test: the device fails, as a server going away
     std::atomic<int> shortPulls{0};
     mutable std::mutex m;
     QByteArray delivered;
@@ -62,7 +63,12 @@ public:
     std::uint64_t framesPlayed() const override {
         return std::min(d_->clock.load(), d_->written.load());
     }
-    bool finished() const override { return d_->ended && d_->clock.load() >= d_->written.load(); }
+    bool finished() const override {
+        return d_->broken || (d_->ended && d_->clock.load() >= d_->written.load());
+    }
+    QString error() const override {
+        return d_->broken ? QStringLiteral("fake device failed") : QString();
+    }
 
 private:
     void run() {
@@ -71,7 +77,7 @@ private:
         std::unique_lock lock(m_);
         while (!stop_) {
             lock.unlock();
-            if (!paused_) {
+            if (!paused_ && !d_->broken) {
                 if (const auto step = pace_->framesPerMs.load())
                     d_->clock += step;
                 while (!stop_ && !d_->ended &&

@@ -307,6 +307,27 @@ TEST_F(Player, AFileCutShortWhilePlayingEndsWithAFailureNotice) {
     EXPECT_LT(player.Position(), player.Length());
 }
 
+TEST_F(Player, ADeviceThatFailsEndsWithAFailureNoticeWhereItWasHeard) {
+    manualClock(2000);
+    open(song(kMono16_8k, 40000));
+    ASSERT_EQ(player.Command("play"), 0);
+    waitForPulled(2000);
+    backend->advance(1600);
+    backend->last()->broken = true;
+    ASSERT_TRUE(waitFor([&] { return !done.empty(); }));
+    EXPECT_EQ(done, std::vector<int>{quaverly::mcinotify::kFailure});
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_EQ(player.Position(), 200) << "not the end: the sound broke off";
+    EXPECT_EQ(player.lastErrorCode(), mcierr::kHardware);
+    EXPECT_TRUE(player.lastError().endsWith("fake device failed"))
+        << player.lastError().toStdString();
+    // The next "play" goes on from there, on a new stream.
+    ASSERT_EQ(player.Command("play"), 0);
+    waitForPulled(2000);
+    EXPECT_EQ(backend->devices().size(), 2u);
+    EXPECT_TRUE(backend->last()->bytes().startsWith(ramp::frames(kMono16_8k, 1600, 100)));
+}
+
 TEST_F(Player, CloseReleasesTheFileAndTheDevice) {
     manualClock(2000);
     const QString path = song(kMono16_8k, 40000);

@@ -1,0 +1,61 @@
+#pragma once
+// A sound server of a test's own, started by the test with the test command's script in a
+// temporary folder and stopped when it goes, or before by the test. It is always at the same
+// socket, so what was connected to one finds the next one there.
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace quaverly::test {
+
+class PrivateSoundServer {
+public:
+    PrivateSoundServer() = default;
+    ~PrivateSoundServer() { run("stop"); }
+    PrivateSoundServer(const PrivateSoundServer&) = delete;
+    PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
+
+    // Starts it (again, once stopped or killed); false when it did not come up.
+    bool start() { return run("start") && !address.isEmpty(); }
+    // Stops it as the script does: asked to end, and waited for.
+    bool stop() { return run("stop"); }
+    // Kills it outright (SIGKILL), leaving its socket file behind; waits until it is gone.
+    bool kill() {
+        QFile pidFile(dir_.filePath(QStringLiteral("pulse.pid")));
+        const int pid = pidFile.open(QIODevice::ReadOnly) ? pidFile.readAll().trimmed().toInt() : 0;
+        if (pid <= 0 || ::kill(pid, SIGKILL) != 0)
+            return false;
+        for (int i = 0; i < 500 && ::kill(pid, 0) == 0; ++i)
+            usleep(10000);
+        return ::kill(pid, 0) != 0;
+    }
+
+    // Where it listens, as PULSE_SERVER names a server ("unix:/.../pulse.sock").
+    QString address;
+
+private:
+    bool run(const char* what) {
+        const QByteArray command = QByteArray(QUAVERLY_SOURCE_DIR "/scripts/sound-server.sh ") +
+                                   what + " '" + QFile::encodeName(dir_.path()) + "'";
+        FILE* out = popen(command.constData(), "r");
+        if (!out)
+            return false;
+        char line[1024] = {};
+        const QByteArray said = std::fgets(line, sizeof line, out) ? QByteArray(line) : "";
+        const QByteArray prefix = "export PULSE_SERVER=";
+        if (said.startsWith(prefix))
+            address = QString::fromUtf8(said.mid(prefix.size()).trimmed());
+        return pclose(out) == 0;
+    }
+
+    QTemporaryDir dir_;
+};
+
+} // namespace quaverly::test
