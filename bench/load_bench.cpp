@@ -9,6 +9,7 @@
 //   quaverly_load_bench sparse DIR N MB  makes N sparse 16-bit stereo 44.1 kHz WAVs of MB
 //                                       megabytes each in DIR (0.wav, 1.wav, ...): silence that
 //                                       takes no disk space, for joins of gigabytes
+#include "BenchSupport.h"
 #include "app/Frmmain.h"
 #include "engines/wav/WavHeader.h"
 #include "support/ScriptedDialogs.h"
@@ -28,19 +29,8 @@
 
 namespace {
 
-long peakKib() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
-}
-
-void click(quaverly::Frmmain& w, const char* name) {
-    w.findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
-}
+using quaverly::bench::click;
+using quaverly::bench::peakKib;
 
 // Milliseconds of the longest of `n` runs of `step(i)`.
 double longestMs(int n, const std::function<void(int)>& step) {

@@ -8,6 +8,7 @@
 // Both fail (exit 1) when sound was lost or the take fell short of ten minutes. The pump mode
 // also prints on stderr the number of pumps, their median, what the longest one spent on the CPU
 // and off it, and how fast the device really ran against real time.
+#include "BenchSupport.h"
 #include "app/Frmmain.h"
 #include "engines/bass/Bass.h"
 #include "recorder/RecorderHandlers.h"
@@ -34,6 +35,8 @@
 #include <time.h>
 
 namespace {
+
+using quaverly::bench::click;
 
 using namespace quaverly;
 
@@ -125,10 +128,6 @@ int pumpMode() {
     bass::BASS_Free();
     bass::BASS_RecordFree();
     return status;
-}
-
-void click(Frmmain& w, const char* name) {
-    w.findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
 }
 
 int saveWavMode(const QString& out) {

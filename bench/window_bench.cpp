@@ -8,6 +8,7 @@
 //                                                marks at FROM and TO milliseconds
 // Prints the seconds of the timed step and how far the peak memory rose above the idle window,
 // in KiB. Start-up and the adds before a save are not timed, but count for the memory peak.
+#include "BenchSupport.h"
 #include "app/Frmmain.h"
 #include "support/ScriptedDialogs.h"
 
@@ -20,23 +21,8 @@
 
 #include <cstdio>
 
-namespace {
-
-long peakKib() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
-}
-
-void click(quaverly::Frmmain& w, const char* name) {
-    w.findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
-}
-
-} // namespace
+using quaverly::bench::click;
+using quaverly::bench::peakKib;
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
