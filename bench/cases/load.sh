@@ -6,7 +6,7 @@
 #  - Memory while a 20-minute list is saved to MP3 (joined, then encoded) stays as low as while
 #    one 4-minute song is: peak above the idle window for five songs and for one (limit 64 MiB).
 #  - A join of two sparse WAVs just under the 4 GiB a WAV holds, against cat + sync -d of the
-#    same (once: it writes 4.3 GB); its size is checked. Three sparse WAVs over 4 GiB: refused
+#    same (twice each: it writes 17 GB); its size is checked. Three sparse WAVs over 4 GiB: refused
 #    before anything is written (limit 0.5 s).
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
@@ -39,15 +39,25 @@ sparse=$TMPOUT/sparse
 mkdir -p "$sparse/under" "$sparse/over"
 "$bin" sparse "$sparse/under" 2 2147
 "$bin" sparse "$sparse/over" 3 1500
-ours=$(median_time 1 "$BUILD/bench/quaverly_join_bench" "$TMPOUT/under.wav" "$sparse"/under/*.wav)
-size=$(stat -c %s "$TMPOUT/under.wav")
-rm -f "$TMPOUT/under.wav"
-if [[ $size -ne $((44 + 2 * 2147000000)) ]]; then
-    echo "load: the join just under 4 GiB made $size bytes" >&2
-    exit 1
-fi
-base=$(median_time 1 sh -c 'cat "$@" > "$0" && sync -d "$0"' "$TMPOUT/cat.wav" "$sparse"/under/*.wav)
-rm -f "$TMPOUT/cat.wav"
+# Each command runs twice, alternating, each time after a sync, and the faster run of each
+# counts: the first big write after the cases before (gigabytes written and deleted) is slow
+# whichever command makes it.
+ours=999 base=999
+for _ in 1 2; do
+    sync
+    t=$(median_time 1 "$BUILD/bench/quaverly_join_bench" "$TMPOUT/under.wav" "$sparse"/under/*.wav)
+    size=$(stat -c %s "$TMPOUT/under.wav")
+    rm -f "$TMPOUT/under.wav"
+    if [[ $size -ne $((44 + 2 * 2147000000)) ]]; then
+        echo "load: the join just under 4 GiB made $size bytes" >&2
+        exit 1
+    fi
+    ours=$(printf '%s\n' "$ours" "$t" | sort -g | head -1)
+    sync
+    t=$(median_time 1 sh -c 'cat "$@" > "$0" && sync -d "$0"' "$TMPOUT/cat.wav" "$sparse"/under/*.wav)
+    rm -f "$TMPOUT/cat.wav"
+    base=$(printf '%s\n' "$base" "$t" | sort -g | head -1)
+done
 report "load: join two sparse WAVs to 4.29 GB" "$ours" "cat + sync -d" "$base" 1.5
 
 s=$(date +%s.%N)

@@ -92,12 +92,12 @@ bool AtomicFile::write(const char* data, qint64 bytes, QString* error) {
 }
 
 // The sync in commit() waits for every byte still only in memory: for a file of gigabytes,
-// seconds of a frozen window. So the disk is asked to start writing each 8 MiB as soon as it is
+// seconds of a frozen window. So the disk is asked to start writing each 32 MiB as soon as it is
 // written (without waiting for it), and the sync at the end finds little left to do.
 // False when the bytes buffered so far could not be written.
 bool AtomicFile::startWriteBack() {
 #ifdef Q_OS_LINUX
-    constexpr qint64 kStep = 8 << 20;
+    constexpr qint64 kStep = 32 << 20;
     const qint64 end = file_->pos();
     if (end - writeBackFrom_ < kStep)
         return true;
