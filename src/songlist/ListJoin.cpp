@@ -36,17 +36,20 @@ public:
         }
         if (progress_ && !progress_()) {
             *error = QStringLiteral("cancelled");
+            cancelled_ = true;
             return false;
         }
         return true;
     }
 
-    // The last failure was the target's, whose message names the target, not the song.
-    bool writeFailed() const { return writeFailed_; }
+    // The last failure was the target's (its message names the target, not the song; the
+    // 4 GiB limit is one) or the user's, and not the song's.
+    bool failedHere() const { return writeFailed_ || cancelled_; }
 
 private:
     WavWriter& out_;
     bool writeFailed_ = false;
+    bool cancelled_ = false;
     const std::function<bool()>& progress_;
 };
 
@@ -230,10 +233,8 @@ JoinOutcome joinSongs(const QStringList& songs, const QString& target,
         const bool ok = asIs ? appendAsIs(songs[i], l, writer, &why)
                              : appendConverted(songs[i], format, writer, &why);
         if (!ok) {
-            r.error = why == QLatin1String("cancelled") || why.contains(QLatin1String("4 GiB")) ||
-                              writer.writeFailed()
-                          ? why
-                          : QStringLiteral("%1: %2").arg(songName(songs[i]), why);
+            r.error =
+                writer.failedHere() ? why : QStringLiteral("%1: %2").arg(songName(songs[i]), why);
             return r;
         }
     }
