@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QFile>
+#include <QTemporaryDir>
 
 namespace quaverly::bench {
 
@@ -16,6 +17,15 @@ inline long peakKib() {
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').first().toLong();
     return 0;
+}
+
+// Before the QApplication: no display, the virtual sound device, and working folder and settings
+// in `base`, so that a run never touches the user's.
+inline void isolate(const QTemporaryDir& base) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QUAVERLY_AUDIO", "virtual");
+    qputenv("QUAVERLY_WORK_BASE", QFile::encodeName(base.filePath(QStringLiteral("cache"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(base.filePath(QStringLiteral("config"))));
 }
 
 // Clicks the window's button of that object name.

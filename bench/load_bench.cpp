@@ -120,11 +120,8 @@ int sparse(const QString& folder, int n, qint64 mb) {
 int main(int argc, char** argv) {
     if (argc == 5 && argv[1] == std::string_view("sparse"))
         return sparse(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]), std::atoll(argv[4]));
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QUAVERLY_AUDIO", "virtual");
     QTemporaryDir base;
-    qputenv("QUAVERLY_WORK_BASE", QFile::encodeName(base.filePath(QStringLiteral("cache"))));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(base.filePath(QStringLiteral("config"))));
+    quaverly::bench::isolate(base);
     QApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     quaverly::ScriptedDialogs dialogs;

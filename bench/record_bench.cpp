@@ -180,13 +180,10 @@ int saveWavMode(const QString& out) {
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QUAVERLY_AUDIO", "virtual");
     if (qEnvironmentVariableIsEmpty("QUAVERLY_VIRTUAL_SPEED"))
         qputenv("QUAVERLY_VIRTUAL_SPEED", "1000");
     QTemporaryDir base;
-    qputenv("QUAVERLY_WORK_BASE", QFile::encodeName(base.filePath(QStringLiteral("cache"))));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(base.filePath(QStringLiteral("config"))));
+    quaverly::bench::isolate(base);
     QApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     if (args.value(0) == QLatin1String("pump") && args.size() == 1)

@@ -25,11 +25,8 @@ using quaverly::bench::click;
 using quaverly::bench::peakKib;
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QUAVERLY_AUDIO", "virtual");
     QTemporaryDir base;
-    qputenv("QUAVERLY_WORK_BASE", QFile::encodeName(base.filePath(QStringLiteral("cache"))));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(base.filePath(QStringLiteral("config"))));
+    quaverly::bench::isolate(base);
     QApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     if (args.size() < 2) {
