@@ -73,7 +73,7 @@ QString lameErrorText(int code) {
 
 // A WAV source read through the program's one libsndfile reader, with the encoder's checks and
 // messages.
-class WavSource {
+class WavSource final : public PcmSource {
 public:
     // Opens and checks the source; the error names the file and the cause.
     std::optional<QString> open(const QString& path) {
@@ -103,12 +103,12 @@ public:
         return std::nullopt;
     }
 
-    int channels() const { return reader_.info().channels; }
-    int sampleRate() const { return reader_.info().samplerate; }
+    int channels() const override { return reader_.info().channels; }
+    int sampleRate() const override { return reader_.info().samplerate; }
 
     // Reads up to `frames` interleaved float frames (full scale +-1); 0 at the end. A read error,
     // or a file that ends before its announced frames, gives an error text instead.
-    std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) {
+    std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) override {
         const sf_count_t n = reader_.readFloats(dst, static_cast<sf_count_t>(frames));
         *got = n > 0 ? static_cast<std::size_t>(n) : 0;
         if (n < 0)
@@ -372,12 +372,28 @@ EncodeOutcome encodeWavToMp3(const QString& sourceWav, const QString& targetMp3,
         return failed(QStringLiteral("Cannot encode \"%1\": %2 kbit/s is not an MP3 bit rate")
                           .arg(shown(targetMp3))
                           .arg(kbps));
-
     WavSource source;
     if (auto err = source.open(sourceWav))
         return failed(*err);
+    return encodeToMp3(source, sourceWav, targetMp3, kbps, std::move(stop));
+}
+
+EncodeOutcome encodeToMp3(PcmSource& source, const QString& sourceName, const QString& targetMp3,
+                          int kbps, std::stop_token stop) {
+    if (targetMp3.isEmpty())
+        return failed(
+            QStringLiteral("Cannot encode \"%1\": no target file given").arg(shown(sourceName)));
+    if (!isValidBitRate(kbps))
+        return failed(QStringLiteral("Cannot encode \"%1\": %2 kbit/s is not an MP3 bit rate")
+                          .arg(shown(targetMp3))
+                          .arg(kbps));
     const int channels = source.channels();
     const int inRate = source.sampleRate();
+    if (channels < 1 || channels > 2 || inRate <= 0)
+        return failed(QStringLiteral("Cannot encode \"%1\": %2 channel(s) at %3 Hz")
+                          .arg(shown(sourceName))
+                          .arg(channels)
+                          .arg(inRate));
     const int outRate = encodingSampleRate(inRate, kbps, channels);
 
     std::optional<Resampler> resampler;
@@ -385,7 +401,7 @@ EncodeOutcome encodeWavToMp3(const QString& sourceWav, const QString& targetMp3,
         resampler.emplace();
         if (auto err = resampler->open(inRate, outRate, channels))
             return failed(QStringLiteral("Cannot resample \"%1\" from %2 Hz to %3 Hz: %4")
-                              .arg(shown(sourceWav))
+                              .arg(shown(sourceName))
                               .arg(inRate)
                               .arg(outRate)
                               .arg(*err));
@@ -408,7 +424,7 @@ EncodeOutcome encodeWavToMp3(const QString& sourceWav, const QString& targetMp3,
         return failed(QStringLiteral("Encoding \"%1\" was cancelled").arg(shown(targetMp3)));
     };
     const auto resampleError = [&](const QString& cause) {
-        return failed(QStringLiteral("Cannot resample \"%1\": %2").arg(shown(sourceWav), cause));
+        return failed(QStringLiteral("Cannot resample \"%1\": %2").arg(shown(sourceName), cause));
     };
     std::uint64_t framesRead = 0;
     for (;;) {
@@ -433,7 +449,7 @@ EncodeOutcome encodeWavToMp3(const QString& sourceWav, const QString& targetMp3,
     }
     if (framesRead == 0)
         return failed(
-            QStringLiteral("Cannot encode \"%1\": it contains no audio").arg(shown(sourceWav)));
+            QStringLiteral("Cannot encode \"%1\": it contains no audio").arg(shown(sourceName)));
     if (resampler) {
         if (auto err = resampler->flush(resampled))
             return resampleError(*err);

@@ -6,6 +6,8 @@
 #include <QString>
 
 #include <array>
+#include <cstddef>
+#include <optional>
 #include <stop_token>
 
 namespace quaverly::mp3 {
@@ -41,6 +43,22 @@ struct EncodeOutcome {
     bool ok = false;
     QString error; // names the file and the cause; empty when ok
 };
+
+// Sound handed to the encoder block by block, in order. Called only on the thread that encodes.
+class PcmSource {
+public:
+    virtual ~PcmSource() = default;
+    virtual int channels() const = 0; // 1 or 2
+    virtual int sampleRate() const = 0;
+    // Up to `frames` interleaved float frames (full scale +-1) into dst; *got is 0 at the end. A
+    // failure gives a text that names the file and the cause.
+    virtual std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) = 0;
+};
+
+// Encodes everything `source` delivers into targetMp3, as encodeWavToMp3 does for a WAV file.
+// `sourceName` names the source in messages about it as a whole.
+EncodeOutcome encodeToMp3(PcmSource& source, const QString& sourceName, const QString& targetMp3,
+                          int kbps, std::stop_token stop = {});
 
 // Encodes sourceWav (any WAV that libsndfile reads: 8/16/24/32-bit, float, extensible, extra
 // chunks; mono or stereo) into targetMp3 at exactly kbps, exact CBR, with LAME's default quality

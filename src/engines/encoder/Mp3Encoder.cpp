@@ -37,17 +37,42 @@ void Mp3Encoder::setBitRate(int kbps) {
 }
 
 int Mp3Encoder::EncodeFiles(const QString& sourceWav, const QString& targetMp3) {
+    return queue(Job{0, sourceWav, targetMp3, bitRate_, {}});
+}
+
+int Mp3Encoder::EncodeSource(SourceFactory make, const QString& sourceName,
+                             const QString& targetMp3) {
+    return queue(Job{0, sourceName, targetMp3, bitRate_, std::move(make)});
+}
+
+int Mp3Encoder::queue(Job job) {
     const int id = nextId_;
     nextId_ = nextId_ == INT_MAX ? 1 : nextId_ + 1;
     ++pending_;
     live_.insert(id);
+    job.id = id;
     {
         std::lock_guard lock(mutex_);
-        queue_.push_back(Job{id, sourceWav, targetMp3, bitRate_});
+        queue_.push_back(std::move(job));
     }
     wake_.notify_one();
     return id;
 }
+
+namespace {
+
+mp3::EncodeOutcome encodeJob(const Mp3Encoder::SourceFactory& make, const QString& source,
+                             const QString& target, int bitRate, std::stop_token stop) {
+    if (!make)
+        return mp3::encodeWavToMp3(source, target, bitRate, std::move(stop));
+    QString error;
+    const std::unique_ptr<mp3::PcmSource> pcm = make(&error);
+    if (!pcm)
+        return {false, error};
+    return mp3::encodeToMp3(*pcm, source, target, bitRate, std::move(stop));
+}
+
+} // namespace
 
 void Mp3Encoder::cancelAll() {
     std::unique_lock lock(mutex_);
@@ -77,7 +102,7 @@ void Mp3Encoder::run(std::stop_token stop) {
         const std::stop_callback encoderStops(stop, [cancel]() mutable { cancel.request_stop(); });
         // Every file of the job is closed when this returns.
         const mp3::EncodeOutcome outcome =
-            mp3::encodeWavToMp3(job.source, job.target, job.bitRate, cancel.get_token());
+            encodeJob(job.make, job.source, job.target, job.bitRate, cancel.get_token());
         {
             std::lock_guard lock(mutex_);
             running_ = false;

@@ -14,11 +14,17 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <stop_token>
 #include <thread>
 
 namespace quaverly {
+
+namespace mp3 {
+class PcmSource;
+}
 
 struct EncodeResult {
     int jobId = 0;   // what EncodeFiles returned for this job
@@ -57,6 +63,13 @@ public:
     // such source, say), ends with exactly one EncodeDone.
     int EncodeFiles(const QString& sourceWav, const QString& targetMp3);
 
+    // Makes a job's sound on the worker thread when the job starts; null, with *error naming
+    // the cause, when it cannot.
+    using SourceFactory = std::function<std::unique_ptr<mp3::PcmSource>(QString* error)>;
+    // Like EncodeFiles, for sound that is not one WAV file (the joined songs of the list), made
+    // by `make`; sourceName stands for it in EncodeResult::source and in messages.
+    int EncodeSource(SourceFactory make, const QString& sourceName, const QString& targetMp3);
+
     // 0 when idle, else the number of jobs queued or running whose EncodeDone has not been
     // emitted yet. Inside an EncodeDone handler the finished job no longer counts.
     int EncoderState() const { return pending_; }
@@ -79,7 +92,10 @@ private:
         QString source;
         QString target;
         int bitRate = 0;
+        SourceFactory make; // null: source is a WAV file
     };
+
+    int queue(Job job);
 
     void run(std::stop_token stop);           // worker thread
     void deliver(const EncodeResult& result); // encoder's thread
