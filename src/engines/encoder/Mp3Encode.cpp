@@ -1,18 +1,17 @@
 #include "engines/encoder/Mp3Encode.h"
 
+#include "engines/encoder/LameEncoder.h"
 #include "engines/util/AtomicFile.h"
 #include "engines/util/Handles.h"
 #include "engines/wav/SndfileReader.h"
 
 #include <QDir>
 
-#include <lame/lame.h>
 #include <sndfile.h>
 #include <soxr.h>
 
 #include <algorithm>
 #include <array>
-#include <cstdarg>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -43,32 +42,6 @@ template <std::size_t N> bool contains(const std::array<int, N>& a, int v) {
 
 QString shown(const QString& path) {
     return QDir::toNativeSeparators(path);
-}
-
-// --- owners of the C handles ---------------------------------------------------------------
-
-struct LameCloser {
-    void operator()(lame_global_flags* gf) const { lame_close(gf); }
-};
-using LamePtr = std::unique_ptr<lame_global_flags, LameCloser>;
-
-// LAME's messages would go to stderr from whatever thread encodes; every failure we care about
-// is reported through return codes instead.
-void lameQuiet(const char*, va_list) {}
-
-QString lameErrorText(int code) {
-    switch (code) {
-    case -1:
-        return QStringLiteral("output buffer too small");
-    case -2:
-        return QStringLiteral("out of memory");
-    case -3:
-        return QStringLiteral("encoder not initialised");
-    case -4:
-        return QStringLiteral("psychoacoustic model failed");
-    default:
-        return QStringLiteral("error %1").arg(code);
-    }
 }
 
 // A WAV source read through the program's one libsndfile reader, with the encoder's checks and
@@ -184,7 +157,7 @@ private:
     double ratio_ = 1.0;
 };
 
-// libmp3lame set up like `lame -b N` for a source it need not resample, writing to an AtomicFile.
+// A LameEncoder writing to an AtomicFile.
 class LameWriter {
 public:
     LameWriter(AtomicFile& out, const QString& target) : out_(out), target_(target) {}
@@ -192,102 +165,47 @@ public:
     // With `gapless` the tag frame must come out; without, LAME has no room for it (see
     // gaplessTagFits) and writes none.
     std::optional<QString> open(int sampleRate, int channels, int kbps, bool gapless) {
-        channels_ = channels;
         gapless_ = gapless;
-        gf_.reset(lame_init());
-        if (!gf_)
-            return fail(QStringLiteral("cannot start the MP3 encoder (out of memory)"));
-        lame_global_flags* gf = gf_.get();
-        lame_set_errorf(gf, &lameQuiet);
-        lame_set_debugf(gf, &lameQuiet);
-        lame_set_msgf(gf, &lameQuiet);
-        // The setters refuse values out of their range with a nonzero result; lame_init_params
-        // then checks that they fit together.
-        const bool accepted =
-            lame_set_num_channels(gf, channels) == 0 &&
-            lame_set_in_samplerate(gf, sampleRate) == 0 &&
-            // resampling is ours (libsoxr), never LAME's
-            lame_set_out_samplerate(gf, sampleRate) == 0 && lame_set_VBR(gf, vbr_off) == 0 &&
-            lame_set_brate(gf, kbps) == 0 &&
-            lame_set_mode(gf, channels == 1 ? MONO : JOINT_STEREO) == 0 &&
-            // As the lame command does by default: the ReplayGain value goes into the tag.
-            lame_set_findReplayGain(gf, 1) == 0 && lame_set_bWriteVbrTag(gf, 1) == 0;
-        if (!accepted)
-            return fail(QStringLiteral("the MP3 encoder refused %1 Hz, %2 channel(s), %3 kbit/s")
-                            .arg(sampleRate)
-                            .arg(channels)
-                            .arg(kbps));
-        // Nothing may precede the tag frame: it is written over the file's first bytes.
-        lame_set_write_id3tag_automatic(gf, 0);
-        if (const int rc = lame_init_params(gf); rc < 0)
-            return fail(QStringLiteral("the MP3 encoder refused %1 Hz, %2 channel(s), %3 kbit/s "
-                                       "(code %4)")
-                            .arg(sampleRate)
-                            .arg(channels)
-                            .arg(kbps)
-                            .arg(rc));
-        // LAME quietly moves a bit rate or sample rate it does not like: insist on ours.
-        if (lame_get_brate(gf) != kbps || lame_get_out_samplerate(gf) != sampleRate ||
-            lame_get_VBR(gf) != vbr_off)
-            return fail(QStringLiteral("the MP3 encoder cannot write %1 kbit/s at %2 Hz")
-                            .arg(kbps)
-                            .arg(sampleRate));
+        if (auto err = lame_.open(sampleRate, channels, kbps, /*tagFrame=*/true,
+                                  /*replayGain=*/true))
+            return fail(*err);
         return std::nullopt;
     }
 
     // Encodes interleaved float frames (full scale +-1).
     std::optional<QString> encode(const float* frames, std::size_t count) {
-        // LAME's float entry takes separate channels scaled like 16-bit samples; x32768 keeps
-        // 16-bit sources exact, so the result is the same as the lame command's.
-        left_.resize(count);
-        right_.resize(channels_ == 2 ? count : 0);
-        for (std::size_t i = 0; i < count; ++i) {
-            if (channels_ == 2) {
-                left_[i] = frames[2 * i] * 32768.0f;
-                right_[i] = frames[2 * i + 1] * 32768.0f;
-            } else {
-                left_[i] = frames[i] * 32768.0f;
-            }
-        }
-        // LAME's worst case for n samples: 1.25 n + 7200 bytes.
-        mp3_.resize(count + count / 4 + 7200);
-        const int n = lame_encode_buffer_float(
-            gf_.get(), left_.data(), channels_ == 2 ? right_.data() : left_.data(),
-            static_cast<int>(count), mp3_.data(), int(mp3_.size()));
-        if (n < 0)
-            return fail(lameErrorText(n));
-        return write(mp3_.data(), n);
+        mp3_.clear();
+        if (auto err = lame_.encode(frames, count, mp3_))
+            return fail(*err);
+        return write(mp3_);
     }
 
     // Ends the stream and puts the final tag frame over the placeholder LAME wrote first.
     std::optional<QString> finish() {
-        mp3_.resize(7200);
-        const int n = lame_encode_flush(gf_.get(), mp3_.data(), int(mp3_.size()));
-        if (n < 0)
-            return fail(lameErrorText(n));
-        if (auto err = write(mp3_.data(), n))
+        mp3_.clear();
+        if (auto err = lame_.flush(mp3_))
+            return fail(*err);
+        if (auto err = write(mp3_))
             return err;
-        const std::size_t tagSize = lame_get_lametag_frame(gf_.get(), nullptr, 0);
-        if (tagSize == 0) {
+        const std::vector<unsigned char> tag = lame_.tagFrame();
+        if (tag.empty()) {
             if (gapless_)
                 return fail(QStringLiteral("the encoder wrote no gapless tag"));
             return std::nullopt;
         }
-        std::vector<unsigned char> tag(tagSize);
-        if (lame_get_lametag_frame(gf_.get(), tag.data(), tag.size()) != tagSize)
-            return fail(QStringLiteral("the encoder's tag frame changed size"));
         if (!out_.file().seek(0))
             return QStringLiteral("Cannot write \"%1\": %2")
                 .arg(shown(target_), out_.file().errorString());
-        return write(tag.data(), static_cast<int>(tagSize));
+        return write(tag);
     }
 
 private:
     QString fail(const QString& cause) const {
         return QStringLiteral("Cannot encode \"%1\": %2").arg(shown(target_), cause);
     }
-    std::optional<QString> write(const unsigned char* data, int size) {
-        if (size > 0 && !out_.write(reinterpret_cast<const char*>(data), size))
+    std::optional<QString> write(const std::vector<unsigned char>& data) {
+        if (!data.empty() &&
+            !out_.write(reinterpret_cast<const char*>(data.data()), qint64(data.size())))
             return QStringLiteral("Cannot write \"%1\": %2")
                 .arg(shown(target_), out_.errorString());
         return std::nullopt;
@@ -295,10 +213,8 @@ private:
 
     AtomicFile& out_;
     QString target_;
-    LamePtr gf_;
-    int channels_ = 1;
+    LameEncoder lame_;
     bool gapless_ = true;
-    std::vector<float> left_, right_;
     std::vector<unsigned char> mp3_;
 };
 

@@ -1,0 +1,179 @@
+#include "engines/encoder/Mp3Frames.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quaverly::mp3 {
+namespace {
+
+constexpr std::array<int, 15> kMpeg1Kbps{0,   32,  40,  48,  56,  64,  80, 96,
+                                         112, 128, 160, 192, 224, 256, 320};
+constexpr std::array<int, 15> kMpeg2Kbps{0,  8,  16, 24,  32,  40,  48, 56,
+                                         64, 80, 96, 112, 128, 144, 160};
+constexpr std::array<int, 3> kMpeg1Rates{44100, 48000, 32000};
+
+class BitReader {
+public:
+    BitReader(const unsigned char* data, std::size_t size) : data_(data), bits_(size * 8) {}
+    unsigned take(int n) {
+        unsigned v = 0;
+        for (int i = 0; i < n; ++i, ++pos_) {
+            const unsigned bit = pos_ < bits_ ? (data_[pos_ / 8] >> (7 - pos_ % 8)) & 1u : 0u;
+            v = (v << 1) | bit;
+        }
+        return v;
+    }
+
+private:
+    const unsigned char* data_;
+    std::size_t bits_;
+    std::size_t pos_ = 0;
+};
+
+struct Header {
+    bool mpeg1 = false;
+    bool crc = false;
+    int channels = 0;
+    std::size_t size = 0;
+    std::size_t sideInfo = 0;
+};
+
+std::optional<Header> readHeader(const unsigned char* p) {
+    const std::uint32_t h =
+        std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+    const unsigned version = (h >> 19) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+    const unsigned layer = (h >> 17) & 3;   // 1 Layer III
+    const unsigned rateIndex = (h >> 12) & 15;
+    const unsigned freqIndex = (h >> 10) & 3;
+    if ((h & 0xFFE00000u) != 0xFFE00000u || version == 1 || layer != 1 || rateIndex == 0 ||
+        rateIndex == 15 || freqIndex == 3)
+        return std::nullopt;
+    Header r;
+    r.mpeg1 = version == 3;
+    r.crc = ((h >> 16) & 1) == 0;
+    r.channels = ((h >> 6) & 3) == 3 ? 1 : 2;
+    const int shift = version == 3 ? 0 : version == 2 ? 1 : 2;
+    const int rate = kMpeg1Rates[freqIndex] >> shift;
+    const int kbps = r.mpeg1 ? kMpeg1Kbps[rateIndex] : kMpeg2Kbps[rateIndex];
+    r.size = std::size_t((r.mpeg1 ? 144000 : 72000) * kbps / rate) + ((h >> 9) & 1);
+    r.sideInfo = r.mpeg1 ? (r.channels == 1 ? 17 : 32) : (r.channels == 1 ? 9 : 17);
+    return r;
+}
+
+// main_data_begin and the last granule's block types, from the side information.
+void readSideInfo(const Header& h, const unsigned char* side, Mp3Frame& f) {
+    BitReader bits(side, h.sideInfo);
+    f.mainDataBegin = int(bits.take(h.mpeg1 ? 9 : 8));
+    bits.take(h.mpeg1 ? (h.channels == 1 ? 5 : 3) : h.channels); // private bits
+    if (h.mpeg1)
+        bits.take(4 * h.channels); // scfsi
+    const int granules = h.mpeg1 ? 2 : 1;
+    for (int g = 0; g < granules; ++g) {
+        for (int ch = 0; ch < h.channels; ++ch) {
+            bits.take(12 + 9 + 8);      // part2_3_length, big_values, global_gain
+            bits.take(h.mpeg1 ? 4 : 9); // scalefac_compress
+            std::uint8_t type = 0;
+            if (bits.take(1) != 0) { // window switching
+                type = std::uint8_t(bits.take(2));
+                type = std::uint8_t(type + (bits.take(1) != 0 ? 4 : 0));
+                bits.take(10 + 9); // table_select, subblock_gain
+            } else {
+                bits.take(15 + 4 + 3); // table_select, region counts
+            }
+            bits.take(h.mpeg1 ? 3 : 2); // preflag (MPEG-1), scalefac_scale, count1table_select
+            if (g == granules - 1)
+                f.lastBlockTypes[std::size_t(ch)] = type;
+        }
+    }
+}
+
+void putBigEndian(unsigned char* p, std::uint32_t v, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i, v >>= 8)
+        p[i] = static_cast<unsigned char>(v & 0xFF);
+}
+
+} // namespace
+
+std::optional<std::vector<Mp3Frame>> parseFrames(const unsigned char* data, std::size_t size) {
+    std::vector<Mp3Frame> frames;
+    std::size_t pos = 0;
+    while (pos < size) {
+        if (size - pos < 4)
+            return std::nullopt;
+        const auto h = readHeader(data + pos);
+        if (!h || h->size > size - pos || h->size < 4 + (h->crc ? 2 : 0) + h->sideInfo)
+            return std::nullopt;
+        Mp3Frame f;
+        f.offset = pos;
+        f.size = h->size;
+        f.dataOffset = pos + 4 + (h->crc ? 2 : 0) + h->sideInfo;
+        f.samples = h->mpeg1 ? 1152 : 576;
+        readSideInfo(*h, data + f.dataOffset - h->sideInfo, f);
+        frames.push_back(f);
+        pos += h->size;
+    }
+    return frames;
+}
+
+std::optional<std::vector<std::size_t>> mainDataBefore(const std::vector<Mp3Frame>& frames,
+                                                       std::size_t end, std::size_t count) {
+    std::vector<std::size_t> positions(count);
+    std::size_t left = count;
+    for (std::size_t i = end; i-- > 0 && left > 0;) {
+        const Mp3Frame& f = frames[i];
+        for (std::size_t p = f.end(); p-- > f.dataOffset && left > 0;)
+            positions[--left] = p;
+    }
+    if (left > 0)
+        return std::nullopt;
+    return positions;
+}
+
+std::uint16_t crc16(const unsigned char* data, std::size_t size, std::uint16_t crc) {
+    for (std::size_t i = 0; i < size; ++i) {
+        crc = std::uint16_t(crc ^ data[i]);
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
+    }
+    return crc;
+}
+
+bool rewriteLameTag(std::vector<unsigned char>& tag, const StreamFacts& facts) {
+    if (tag.size() < 4)
+        return false;
+    const auto h = readHeader(tag.data());
+    if (!h || h->size != tag.size())
+        return false;
+    const std::size_t xing = 4 + (h->crc ? 2 : 0) + h->sideInfo;
+    const std::size_t lame = xing + 120; // after id, flags, frames, bytes, seek table, quality
+    if (tag.size() < lame + 36 ||
+        (std::memcmp(&tag[xing], "Info", 4) != 0 && std::memcmp(&tag[xing], "Xing", 4) != 0) ||
+        std::memcmp(&tag[xing + 4], "\0\0\0\x0F", 4) != 0 ||
+        std::memcmp(&tag[lame], "LAME", 4) != 0)
+        return false;
+    if (facts.encoderDelay < 0 || facts.encoderDelay > 4095 || facts.padding < 0 ||
+        facts.padding > 4095 || facts.frameOffsets.size() != facts.audioFrames ||
+        facts.audioFrames == 0)
+        return false;
+
+    putBigEndian(&tag[xing + 8], facts.audioFrames, 4);
+    putBigEndian(&tag[xing + 12], facts.totalBytes, 4);
+    // Seek table: entry i is the byte position, in 256ths of the stream, of the frame that
+    // starts i percent of the way through.
+    tag[xing + 16] = 0;
+    for (std::size_t i = 1; i < 100; ++i) {
+        const std::size_t frame =
+            std::min<std::size_t>(i * facts.audioFrames / 100, facts.audioFrames - 1);
+        const std::uint64_t at = facts.frameOffsets[frame] * 256 / facts.totalBytes;
+        tag[xing + 16 + i] = static_cast<unsigned char>(std::min<std::uint64_t>(at, 255));
+    }
+    std::fill(&tag[lame + 11], &tag[lame + 19], 0); // peak, radio and audiophile gain
+    putBigEndian(&tag[lame + 21],
+                 std::uint32_t(facts.encoderDelay) << 12 | std::uint32_t(facts.padding), 3);
+    putBigEndian(&tag[lame + 28], facts.totalBytes, 4);
+    putBigEndian(&tag[lame + 32], facts.musicCrc, 2);
+    putBigEndian(&tag[lame + 34], crc16(tag.data(), lame + 34), 2);
+    return true;
+}
+
+} // namespace quaverly::mp3
