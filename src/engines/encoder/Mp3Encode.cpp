@@ -1,7 +1,9 @@
 #include "engines/encoder/Mp3Encode.h"
 
 #include "engines/encoder/LameEncoder.h"
+#include "engines/encoder/ParallelEncode.h"
 #include "engines/util/AtomicFile.h"
+#include "engines/util/CodecThreads.h"
 #include "engines/util/Handles.h"
 #include "engines/wav/SndfileReader.h"
 
@@ -81,6 +83,8 @@ public:
 
     // Reads up to `frames` interleaved float frames (full scale +-1); 0 at the end. A read error,
     // or a file that ends before its announced frames, gives an error text instead.
+    bool rewind() override { return !open(path_).has_value(); }
+
     std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) override {
         const sf_count_t n = reader_.readFloats(dst, static_cast<sf_count_t>(frames));
         *got = n > 0 ? static_cast<std::size_t>(n) : 0;
@@ -157,14 +161,14 @@ private:
     double ratio_ = 1.0;
 };
 
-// A LameEncoder writing to an AtomicFile.
-class LameWriter {
+// One LameEncoder writing to an AtomicFile: a single pass.
+class LameWriter final : public Mp3StreamWriter {
 public:
     LameWriter(AtomicFile& out, const QString& target) : out_(out), target_(target) {}
 
     // With `gapless` the tag frame must come out; without, LAME has no room for it (see
     // gaplessTagFits) and writes none.
-    std::optional<QString> open(int sampleRate, int channels, int kbps, bool gapless) {
+    std::optional<QString> open(int sampleRate, int channels, int kbps, bool gapless) override {
         gapless_ = gapless;
         if (auto err = lame_.open(sampleRate, channels, kbps, /*tagFrame=*/true,
                                   /*replayGain=*/true))
@@ -173,7 +177,7 @@ public:
     }
 
     // Encodes interleaved float frames (full scale +-1).
-    std::optional<QString> encode(const float* frames, std::size_t count) {
+    std::optional<QString> encode(const float* frames, std::size_t count) override {
         mp3_.clear();
         if (auto err = lame_.encode(frames, count, mp3_))
             return fail(*err);
@@ -181,7 +185,7 @@ public:
     }
 
     // Ends the stream and puts the final tag frame over the placeholder LAME wrote first.
-    std::optional<QString> finish() {
+    std::optional<QString> finish() override {
         mp3_.clear();
         if (auto err = lame_.flush(mp3_))
             return fail(*err);
@@ -220,6 +224,100 @@ private:
 
 EncodeOutcome failed(QString error) {
     return {false, std::move(error)};
+}
+
+} // namespace
+
+namespace {
+
+// One pass over the source into targetMp3, on `threads` threads.
+EncodeOutcome encodePass(PcmSource& source, const QString& sourceName, const QString& targetMp3,
+                         int kbps, const std::stop_token& stop, int threads, bool* spliceFailed) {
+    const int channels = source.channels();
+    const int inRate = source.sampleRate();
+    const int outRate = encodingSampleRate(inRate, kbps, channels);
+
+    std::optional<Resampler> resampler;
+    if (outRate != inRate) {
+        resampler.emplace();
+        if (auto err = resampler->open(inRate, outRate, channels))
+            return failed(QStringLiteral("Cannot resample \"%1\" from %2 Hz to %3 Hz: %4")
+                              .arg(shown(sourceName))
+                              .arg(inRate)
+                              .arg(outRate)
+                              .arg(*err));
+    }
+
+    // Destroyed without commit(), the AtomicFile removes its temporary file: every early return
+    // below leaves the target as it was.
+    AtomicFile out(targetMp3);
+    if (!out.open())
+        return failed(
+            QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
+
+    std::unique_ptr<Mp3StreamWriter> lame;
+    const ParallelMp3Writer* parallel = nullptr;
+    if (threads > 1) {
+        auto p = std::make_unique<ParallelMp3Writer>(out, targetMp3, threads);
+        parallel = p.get();
+        lame = std::move(p);
+    } else {
+        lame = std::make_unique<LameWriter>(out, targetMp3);
+    }
+    const auto encoderFailed = [&](const QString& error) {
+        *spliceFailed = parallel && parallel->spliceFailed();
+        return failed(error);
+    };
+    if (auto err = lame->open(outRate, channels, kbps, gaplessTagFits(kbps, outRate, channels)))
+        return failed(*err);
+
+    std::vector<float> block(kBlockFrames * static_cast<std::size_t>(channels));
+    std::vector<float> resampled;
+    const auto cancelled = [&] {
+        return failed(QStringLiteral("Encoding \"%1\" was cancelled").arg(shown(targetMp3)));
+    };
+    const auto resampleError = [&](const QString& cause) {
+        return failed(QStringLiteral("Cannot resample \"%1\": %2").arg(shown(sourceName), cause));
+    };
+    std::uint64_t framesRead = 0;
+    for (;;) {
+        if (stop.stop_requested())
+            return cancelled();
+        std::size_t got = 0;
+        if (auto err = source.read(block.data(), kBlockFrames, &got))
+            return failed(*err);
+        if (got == 0)
+            break;
+        framesRead += got;
+        const float* pcm = block.data();
+        std::size_t frames = got;
+        if (resampler) {
+            if (auto err = resampler->process(block.data(), got, resampled))
+                return resampleError(*err);
+            pcm = resampled.data();
+            frames = resampled.size() / static_cast<std::size_t>(channels);
+        }
+        if (auto err = lame->encode(pcm, frames))
+            return encoderFailed(*err);
+    }
+    if (framesRead == 0)
+        return failed(
+            QStringLiteral("Cannot encode \"%1\": it contains no audio").arg(shown(sourceName)));
+    if (resampler) {
+        if (auto err = resampler->flush(resampled))
+            return resampleError(*err);
+        if (auto err = lame->encode(resampled.data(),
+                                    resampled.size() / static_cast<std::size_t>(channels)))
+            return encoderFailed(*err);
+    }
+    if (auto err = lame->finish())
+        return encoderFailed(*err);
+    if (stop.stop_requested())
+        return cancelled();
+    if (!out.commit())
+        return failed(
+            QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
+    return {true, {}};
 }
 
 } // namespace
@@ -310,77 +408,14 @@ EncodeOutcome encodeToMp3(PcmSource& source, const QString& sourceName, const QS
                           .arg(shown(sourceName))
                           .arg(channels)
                           .arg(inRate));
-    const int outRate = encodingSampleRate(inRate, kbps, channels);
-
-    std::optional<Resampler> resampler;
-    if (outRate != inRate) {
-        resampler.emplace();
-        if (auto err = resampler->open(inRate, outRate, channels))
-            return failed(QStringLiteral("Cannot resample \"%1\" from %2 Hz to %3 Hz: %4")
-                              .arg(shown(sourceName))
-                              .arg(inRate)
-                              .arg(outRate)
-                              .arg(*err));
-    }
-
-    // Destroyed without commit(), the AtomicFile removes its temporary file: every early return
-    // below leaves the target as it was.
-    AtomicFile out(targetMp3);
-    if (!out.open())
-        return failed(
-            QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
-
-    LameWriter lame(out, targetMp3);
-    if (auto err = lame.open(outRate, channels, kbps, gaplessTagFits(kbps, outRate, channels)))
-        return failed(*err);
-
-    std::vector<float> block(kBlockFrames * static_cast<std::size_t>(channels));
-    std::vector<float> resampled;
-    const auto cancelled = [&] {
-        return failed(QStringLiteral("Encoding \"%1\" was cancelled").arg(shown(targetMp3)));
-    };
-    const auto resampleError = [&](const QString& cause) {
-        return failed(QStringLiteral("Cannot resample \"%1\": %2").arg(shown(sourceName), cause));
-    };
-    std::uint64_t framesRead = 0;
-    for (;;) {
-        if (stop.stop_requested())
-            return cancelled();
-        std::size_t got = 0;
-        if (auto err = source.read(block.data(), kBlockFrames, &got))
-            return failed(*err);
-        if (got == 0)
-            break;
-        framesRead += got;
-        const float* pcm = block.data();
-        std::size_t frames = got;
-        if (resampler) {
-            if (auto err = resampler->process(block.data(), got, resampled))
-                return resampleError(*err);
-            pcm = resampled.data();
-            frames = resampled.size() / static_cast<std::size_t>(channels);
-        }
-        if (auto err = lame.encode(pcm, frames))
-            return failed(*err);
-    }
-    if (framesRead == 0)
-        return failed(
-            QStringLiteral("Cannot encode \"%1\": it contains no audio").arg(shown(sourceName)));
-    if (resampler) {
-        if (auto err = resampler->flush(resampled))
-            return resampleError(*err);
-        if (auto err = lame.encode(resampled.data(),
-                                   resampled.size() / static_cast<std::size_t>(channels)))
-            return failed(*err);
-    }
-    if (auto err = lame.finish())
-        return failed(*err);
-    if (stop.stop_requested())
-        return cancelled();
-    if (!out.commit())
-        return failed(
-            QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
-    return {true, {}};
+    // Should the segments of a parallel encoding not splice, the sound is encoded again in one
+    // pass, which the user only notices as time.
+    bool spliceFailed = false;
+    EncodeOutcome r =
+        encodePass(source, sourceName, targetMp3, kbps, stop, codecThreads(), &spliceFailed);
+    if (spliceFailed && source.rewind())
+        r = encodePass(source, sourceName, targetMp3, kbps, stop, 1, &spliceFailed);
+    return r;
 }
 
 } // namespace quaverly::mp3

@@ -53,6 +53,9 @@ public:
     // Up to `frames` interleaved float frames (full scale +-1) into dst; *got is 0 at the end. A
     // failure gives a text that names the file and the cause.
     virtual std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) = 0;
+    // Starts again from the first frame; false when the source cannot. The encoder asks only in
+    // the rare case that it must encode the sound once more.
+    virtual bool rewind() { return false; }
 };
 
 // Encodes everything `source` delivers into targetMp3, as encodeWavToMp3 does for a WAV file.

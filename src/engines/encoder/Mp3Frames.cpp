@@ -151,8 +151,10 @@ bool rewriteLameTag(std::vector<unsigned char>& tag, const StreamFacts& facts) {
         std::memcmp(&tag[xing + 4], "\0\0\0\x0F", 4) != 0 ||
         std::memcmp(&tag[lame], "LAME", 4) != 0)
         return false;
-    if (facts.encoderDelay < 0 || facts.encoderDelay > 4095 || facts.padding < 0 ||
-        facts.padding > 4095 || facts.frameOffsets.size() != facts.audioFrames ||
+    const int delay = tag[lame + 21] << 4 | tag[lame + 22] >> 4;
+    const std::int64_t padding = std::int64_t(facts.audioFrames) * facts.samplesPerFrame - delay -
+                                 std::int64_t(facts.sampleFrames);
+    if (padding < 0 || padding > 4095 || facts.frameOffsets.size() != facts.audioFrames ||
         facts.audioFrames == 0)
         return false;
 
@@ -168,8 +170,7 @@ bool rewriteLameTag(std::vector<unsigned char>& tag, const StreamFacts& facts) {
         tag[xing + 16 + i] = static_cast<unsigned char>(std::min<std::uint64_t>(at, 255));
     }
     std::fill(&tag[lame + 11], &tag[lame + 19], 0); // peak, radio and audiophile gain
-    putBigEndian(&tag[lame + 21],
-                 std::uint32_t(facts.encoderDelay) << 12 | std::uint32_t(facts.padding), 3);
+    putBigEndian(&tag[lame + 21], std::uint32_t(delay) << 12 | std::uint32_t(padding), 3);
     putBigEndian(&tag[lame + 28], facts.totalBytes, 4);
     putBigEndian(&tag[lame + 32], facts.musicCrc, 2);
     putBigEndian(&tag[lame + 34], crc16(tag.data(), lame + 34), 2);

@@ -41,15 +41,15 @@ struct StreamFacts {
     std::uint32_t audioFrames = 0;           // frames after the tag frame
     std::uint32_t totalBytes = 0;            // tag frame included
     std::vector<std::uint64_t> frameOffsets; // of every audio frame, from the tag frame's start
-    int encoderDelay = 0;
-    int padding = 0;
+    std::uint64_t sampleFrames = 0;          // of the sound encoded
+    int samplesPerFrame = 1152;
     std::uint16_t musicCrc = 0; // over every audio frame
 };
 
 // Rewrites LAME's tag frame (the first frame, "Info" or "Xing" with its LAME extension) for
-// `facts`: frame and byte counts, seek table, delay and padding, music length and CRC, the tag's
-// own CRC; the gain fields are cleared, since they describe only what one encoder saw. False when
-// the frame is not such a tag.
+// `facts`: frame and byte counts, seek table, the padding that leaves exactly the sound after
+// the tag's encoder delay, music length and CRC, the tag's own CRC; the gain fields are cleared,
+// since they describe only what one encoder saw. False when the frame is not such a tag.
 bool rewriteLameTag(std::vector<unsigned char>& tag, const StreamFacts& facts);
 
 } // namespace quaverly::mp3

@@ -1,0 +1,315 @@
+#include "engines/encoder/ParallelEncode.h"
+
+#include "engines/encoder/LameEncoder.h"
+#include "engines/util/AtomicFile.h"
+
+#include <QDir>
+
+#include <algorithm>
+#include <limits>
+
+namespace quaverly::mp3 {
+namespace {
+
+constexpr std::size_t kChunkFrames = 8192; // sample frames per call into LAME
+constexpr int kTailFrames = 4;             // frames of real sound an encoder needs after a splice
+
+std::mutex planMutex;
+SegmentPlan testPlan;
+bool testPlanSet = false;
+
+SegmentPlan currentPlan() {
+    std::lock_guard lock(planMutex);
+    return testPlanSet ? testPlan : SegmentPlan{};
+}
+
+} // namespace
+
+void setSegmentPlanForTesting(const SegmentPlan& plan) {
+    std::lock_guard lock(planMutex);
+    const SegmentPlan normal;
+    testPlanSet = plan.frames != normal.frames || plan.leadIn != normal.leadIn ||
+                  plan.leadOut != normal.leadOut || plan.settle != normal.settle;
+    testPlan = plan;
+}
+
+ParallelMp3Writer::ParallelMp3Writer(AtomicFile& out, const QString& target, int threads)
+    : out_(out), target_(target), threads_(std::max(1, threads)), plan_(currentPlan()) {}
+
+ParallelMp3Writer::~ParallelMp3Writer() {
+    for (std::jthread& w : workers_)
+        w.request_stop();
+    workers_.clear(); // joins
+}
+
+QString ParallelMp3Writer::fail(const QString& cause) const {
+    return QStringLiteral("Cannot encode \"%1\": %2").arg(QDir::toNativeSeparators(target_), cause);
+}
+
+std::optional<QString> ParallelMp3Writer::open(int sampleRate, int channels, int kbps,
+                                               bool gapless) {
+    sampleRate_ = sampleRate;
+    channels_ = channels;
+    kbps_ = kbps;
+    gapless_ = gapless;
+    frameSamples_ = sampleRate >= 32000 ? 1152 : 576;
+    // Refusals come at once, as from a single pass, rather than from the first worker.
+    LameEncoder probe;
+    if (auto err = probe.open(sampleRate, channels, kbps, true, true))
+        return fail(*err);
+    for (int i = 0; i < threads_; ++i)
+        workers_.emplace_back([this](std::stop_token stop) { work(std::move(stop)); });
+    return std::nullopt;
+}
+
+std::optional<QString> ParallelMp3Writer::encode(const float* frames, std::size_t count) {
+    buffer_.insert(buffer_.end(), frames, frames + count * std::size_t(channels_));
+    received_ += std::int64_t(count);
+    const std::int64_t segment = plan_.frames;
+    while (received_ >= ((std::int64_t(nextJob_) + 1) * segment + plan_.leadOut) * frameSamples_)
+        if (auto err = dispatch(false))
+            return err;
+    return std::nullopt;
+}
+
+std::optional<QString> ParallelMp3Writer::finish() {
+    if (received_ > bufferStart_ || nextJob_ == 0)
+        if (auto err = dispatch(true))
+            return err;
+    while (nextResult_ < nextJob_)
+        if (auto err = collect(true))
+            return err;
+    if (held_)
+        if (auto err = writeFrames(*held_, heldFrom_, held_->frames.size()))
+            return err;
+    if (!gapless_)
+        return std::nullopt;
+    if (tag_.empty())
+        return fail(QStringLiteral("the encoder wrote no gapless tag"));
+    if (nextJob_ > 1) {
+        StreamFacts facts;
+        facts.audioFrames = std::uint32_t(frameOffsets_.size());
+        facts.totalBytes = std::uint32_t(written_);
+        facts.frameOffsets = frameOffsets_;
+        facts.sampleFrames = std::uint64_t(received_);
+        facts.samplesPerFrame = frameSamples_;
+        facts.musicCrc = musicCrc_;
+        if (written_ > std::numeric_limits<std::uint32_t>::max() || !rewriteLameTag(tag_, facts))
+            return fail(QStringLiteral("the gapless tag does not fit the joined stream"));
+    }
+    if (!out_.file().seek(0) ||
+        !out_.write(reinterpret_cast<const char*>(tag_.data()), qint64(tag_.size())))
+        return QStringLiteral("Cannot write \"%1\": %2")
+            .arg(QDir::toNativeSeparators(target_), out_.errorString());
+    return std::nullopt;
+}
+
+std::optional<QString> ParallelMp3Writer::dispatch(bool last) {
+    // At most one job waits for each worker, so memory stays a few segments whatever the length.
+    while (nextJob_ - nextResult_ >= std::size_t(threads_) + 1)
+        if (auto err = collect(true))
+            return err;
+    const std::int64_t segment = plan_.frames;
+    const std::int64_t k = std::int64_t(nextJob_);
+    Job job;
+    job.index = nextJob_;
+    job.last = last;
+    job.firstFrame = std::max<std::int64_t>(0, k * segment - plan_.leadIn);
+    const std::int64_t from = job.firstFrame * frameSamples_;
+    const std::int64_t to = last ? received_ : ((k + 1) * segment + plan_.leadOut) * frameSamples_;
+    const auto at = [&](std::int64_t sample) {
+        return buffer_.begin() + std::ptrdiff_t((sample - bufferStart_) * channels_);
+    };
+    job.pcm.assign(at(from), at(to));
+    if (!last) {
+        const std::int64_t next = ((k + 1) * segment - plan_.leadIn) * frameSamples_;
+        buffer_.erase(buffer_.begin(), at(next));
+        bufferStart_ = next;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        jobs_.push_back(std::move(job));
+    }
+    ++nextJob_;
+    jobReady_.notify_one();
+    return collect(false);
+}
+
+std::optional<QString> ParallelMp3Writer::collect(bool wait) {
+    for (;;) {
+        Result r;
+        {
+            std::unique_lock lock(mutex_);
+            if (wait)
+                resultReady_.wait(lock, [this] { return results_.count(nextResult_) != 0; });
+            const auto it = results_.find(nextResult_);
+            if (it == results_.end())
+                return std::nullopt;
+            r = std::move(it->second);
+            results_.erase(it);
+        }
+        ++nextResult_;
+        if (auto err = splice(r))
+            return err;
+        if (wait)
+            return std::nullopt;
+    }
+}
+
+void ParallelMp3Writer::work(std::stop_token stop) {
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(mutex_);
+            if (!jobReady_.wait(lock, stop, [this] { return !jobs_.empty(); }))
+                return;
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        Result r = encodeJob(job, stop);
+        {
+            std::lock_guard lock(mutex_);
+            results_.emplace(job.index, std::move(r));
+        }
+        resultReady_.notify_all();
+    }
+}
+
+ParallelMp3Writer::Result ParallelMp3Writer::encodeJob(const Job& job, std::stop_token stop) const {
+    Result r;
+    r.firstFrame = job.firstFrame;
+    const std::int64_t segment = plan_.frames;
+    r.goodUntil = job.last ? std::numeric_limits<std::int64_t>::max()
+                           : (std::int64_t(job.index) + 1) * segment + plan_.leadOut - kTailFrames;
+    // The first encoder is a single pass's, tag and loudness included; the others add frames.
+    const bool first = job.index == 0;
+    LameEncoder lame;
+    if (auto err = lame.open(sampleRate_, channels_, kbps_, first, first)) {
+        r.error = *err;
+        return r;
+    }
+    const std::size_t total = job.pcm.size() / std::size_t(channels_);
+    for (std::size_t done = 0; done < total; done += kChunkFrames) {
+        if (stop.stop_requested()) {
+            r.error = QStringLiteral("stopped");
+            return r;
+        }
+        const std::size_t n = std::min(kChunkFrames, total - done);
+        if (auto err = lame.encode(job.pcm.data() + done * std::size_t(channels_), n, r.bytes)) {
+            r.error = *err;
+            return r;
+        }
+    }
+    if (auto err = lame.flush(r.bytes)) {
+        r.error = *err;
+        return r;
+    }
+    if (first && gapless_) {
+        r.tag = lame.tagFrame();
+        r.tagFrames = 1;
+    }
+    auto frames = parseFrames(r.bytes.data(), r.bytes.size());
+    if (!frames || frames->size() <= r.tagFrames) {
+        r.error = QStringLiteral("the encoder's frames cannot be read back");
+        return r;
+    }
+    r.frames = std::move(*frames);
+    return r;
+}
+
+std::optional<QString> ParallelMp3Writer::splice(Result& next) {
+    if (!next.error.isEmpty())
+        return fail(next.error);
+    if (!held_) {
+        tag_ = next.tag;
+        if (next.tagFrames == 1) { // the placeholder, rewritten at the end
+            const Mp3Frame& t = next.frames.front();
+            if (!out_.write(reinterpret_cast<const char*>(next.bytes.data() + t.offset),
+                            qint64(t.size)))
+                return QStringLiteral("Cannot write \"%1\": %2")
+                    .arg(QDir::toNativeSeparators(target_), out_.errorString());
+            written_ += t.size;
+        }
+        heldFrom_ = next.tagFrames;
+        held_ = std::move(next);
+        return std::nullopt;
+    }
+    Result& a = *held_;
+    Result& b = next;
+    const auto indexIn = [](const Result& r, std::int64_t frame) {
+        return std::int64_t(r.tagFrames) + frame - r.firstFrame;
+    };
+    const std::int64_t lo = std::max(b.firstFrame + plan_.settle,
+                                     a.firstFrame + std::int64_t(heldFrom_ - a.tagFrames) + 1);
+    const std::int64_t hi =
+        std::min({a.goodUntil - 1, a.firstFrame + std::int64_t(a.frames.size() - a.tagFrames) - 1,
+                  b.firstFrame + std::int64_t(b.frames.size()) - 1});
+    // The earliest frame from which both encoders write the same frames (the later one has
+    // caught up: the splice changes nothing), else the closest reservoirs, the latest of equals.
+    const auto sameFrame = [&](std::int64_t f) {
+        const Mp3Frame& fa = a.frames[std::size_t(indexIn(a, f))];
+        const Mp3Frame& fb = b.frames[std::size_t(indexIn(b, f))];
+        return fa.size == fb.size && std::equal(a.bytes.begin() + std::ptrdiff_t(fa.offset),
+                                                a.bytes.begin() + std::ptrdiff_t(fa.end()),
+                                                b.bytes.begin() + std::ptrdiff_t(fb.offset));
+    };
+    std::int64_t best = -1;
+    int bestGap = std::numeric_limits<int>::max();
+    for (std::int64_t f = lo; f <= hi; ++f) {
+        const Mp3Frame& fa = a.frames[std::size_t(indexIn(a, f))];
+        const Mp3Frame& fb = b.frames[std::size_t(indexIn(b, f))];
+        const int gap = fa.mainDataBegin - fb.mainDataBegin;
+        if (gap < 0 || a.frames[std::size_t(indexIn(a, f) - 1)].lastBlockTypes !=
+                           b.frames[std::size_t(indexIn(b, f) - 1)].lastBlockTypes)
+            continue;
+        if (gap == 0 && f + 1 <= hi && sameFrame(f) && sameFrame(f + 1)) {
+            best = f;
+            bestGap = 0;
+            break;
+        }
+        if (gap <= bestGap) {
+            best = f;
+            bestGap = gap;
+        }
+    }
+    if (best < 0) {
+        spliceFailed_ = true;
+        return fail(QStringLiteral("no frame to splice two segments at"));
+    }
+    const auto ia = std::size_t(indexIn(a, best));
+    const auto ib = std::size_t(indexIn(b, best));
+    // The later encoder's first main data bytes go where the earlier one's frame F had its own.
+    const auto count = std::size_t(b.frames[ib].mainDataBegin);
+    const auto to = mainDataBefore(a.frames, ia, count);
+    const auto from = mainDataBefore(b.frames, ib, count);
+    if (!to || !from || (count > 0 && to->front() < a.frames[heldFrom_].dataOffset)) {
+        spliceFailed_ = true;
+        return fail(QStringLiteral("no room to splice two segments"));
+    }
+    for (std::size_t i = 0; i < count; ++i)
+        a.bytes[(*to)[i]] = b.bytes[(*from)[i]];
+    if (auto err = writeFrames(a, heldFrom_, ia))
+        return err;
+    splices_.push_back(best);
+    held_ = std::move(b);
+    heldFrom_ = ib;
+    return std::nullopt;
+}
+
+std::optional<QString> ParallelMp3Writer::writeFrames(const Result& r, std::size_t from,
+                                                      std::size_t to) {
+    if (from >= to)
+        return std::nullopt;
+    const std::size_t begin = r.frames[from].offset;
+    const std::size_t end = r.frames[to - 1].end();
+    for (std::size_t i = from; i < to; ++i)
+        frameOffsets_.push_back(written_ + (r.frames[i].offset - begin));
+    musicCrc_ = crc16(r.bytes.data() + begin, end - begin, musicCrc_);
+    if (!out_.write(reinterpret_cast<const char*>(r.bytes.data() + begin), qint64(end - begin)))
+        return QStringLiteral("Cannot write \"%1\": %2")
+            .arg(QDir::toNativeSeparators(target_), out_.errorString());
+    written_ += end - begin;
+    return std::nullopt;
+}
+
+} // namespace quaverly::mp3

@@ -1,0 +1,138 @@
+#pragma once
+// MP3 encoding spread over several threads, with one valid, gapless stream as its result.
+//
+// The sound is cut into segments of a fixed number of MPEG frames. Each segment is encoded by a
+// LAME encoder of its own, started some frames before the segment (so that its filter bank,
+// psychoacoustic model and bit reservoir have settled) and run some frames past it. Every encoder
+// starts at a multiple of the frame length, and LAME delays its input by the same 576 samples in
+// each, so frame n of any encoder stands for the same stretch of sound as frame n of a single
+// pass. Neighbouring segments are spliced at a frame F inside their overlap where:
+//  - the later encoder's frame F begins its main data no further back than the earlier
+//    encoder's frame F does (those bytes, at the end of the earlier encoder's frame F-1, belong
+//    to nothing it keeps, so the later encoder's first main data bytes are copied over them and
+//    its frames follow unchanged: every frame finds its main data where its header says);
+//  - both encoders ended frame F-1 with the same block types, so the window shapes on either
+//    side of the splice overlap as the decoder expects.
+// Among such frames the one where the two bit reservoirs are closest wins (equal, once the later
+// encoder has caught up). The first encoder is set up exactly like a single pass; its tag frame
+// is rewritten at the end for the whole stream (frame and byte counts, seek table, padding,
+// CRCs). A sound shorter than a segment and its overlap is one segment: the same bytes as a
+// single pass. Should no frame of an overlap qualify, finish() says so and the caller encodes
+// in one pass instead.
+//
+// Threads: one thread (the encoding thread) calls every public function; the workers only encode
+// jobs handed to them, and hand the results back under the writer's mutex.
+
+#include "engines/encoder/Mp3Frames.h"
+
+#include <QString>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace quaverly {
+class AtomicFile;
+}
+
+namespace quaverly::mp3 {
+
+// Encodes a stream of interleaved float frames into an MP3 written to an AtomicFile.
+class Mp3StreamWriter {
+public:
+    virtual ~Mp3StreamWriter() = default;
+    // With `gapless` LAME's tag frame must come out; without, it has no room for it.
+    virtual std::optional<QString> open(int sampleRate, int channels, int kbps, bool gapless) = 0;
+    virtual std::optional<QString> encode(const float* frames, std::size_t count) = 0;
+    virtual std::optional<QString> finish() = 0;
+};
+
+// Frames per segment and of the overlaps; tests make segments short to splice often.
+struct SegmentPlan {
+    int frames = 768; // about 20 s at 44.1 kHz
+    int leadIn = 24;  // frames encoded before the segment by its encoder
+    int leadOut = 24; // frames encoded after the segment by its encoder
+    int settle = 8;   // frames of lead-in at least, and 4 of lead-out, before a splice
+};
+void setSegmentPlanForTesting(const SegmentPlan& plan); // a default plan restores the normal one
+
+class ParallelMp3Writer final : public Mp3StreamWriter {
+public:
+    ParallelMp3Writer(AtomicFile& out, const QString& target, int threads);
+    ~ParallelMp3Writer() override; // abandons what is still being encoded
+    ParallelMp3Writer(const ParallelMp3Writer&) = delete;
+    ParallelMp3Writer& operator=(const ParallelMp3Writer&) = delete;
+
+    std::optional<QString> open(int sampleRate, int channels, int kbps, bool gapless) override;
+    std::optional<QString> encode(const float* frames, std::size_t count) override;
+    std::optional<QString> finish() override;
+    // After a failed finish() or encode(): the failure was a splice with no frame to splice at,
+    // and a single pass will do.
+    bool spliceFailed() const { return spliceFailed_; }
+    int segments() const { return int(nextJob_); }
+    // The frames the segments were spliced at, in order.
+    const std::vector<std::int64_t>& splices() const { return splices_; }
+
+private:
+    struct Job {
+        std::size_t index = 0;
+        std::int64_t firstFrame = 0; // global frame of the encoder's first frame
+        bool last = false;
+        std::vector<float> pcm;
+    };
+    struct Result {
+        std::int64_t firstFrame = 0;
+        std::int64_t goodUntil = 0; // global frames before this had the sound after them
+        std::size_t tagFrames = 0;  // 1 when frames[0] is the tag placeholder
+        std::vector<unsigned char> bytes;
+        std::vector<Mp3Frame> frames;
+        std::vector<unsigned char> tag; // the first encoder's final tag frame
+        QString error;
+    };
+
+    void work(std::stop_token stop);                              // worker threads
+    Result encodeJob(const Job& job, std::stop_token stop) const; // worker threads
+    std::optional<QString> dispatch(bool last);
+    std::optional<QString> collect(bool wait);
+    std::optional<QString> splice(Result& next);
+    std::optional<QString> writeFrames(const Result& r, std::size_t from, std::size_t to);
+    QString fail(const QString& cause) const;
+
+    AtomicFile& out_;
+    QString target_;
+    int threads_;
+    SegmentPlan plan_;
+    int sampleRate_ = 0, channels_ = 0, kbps_ = 0, frameSamples_ = 1152;
+    bool gapless_ = true;
+
+    // Encoding thread only.
+    std::vector<float> buffer_;    // sound from bufferStart_ on, not yet all handed out
+    std::int64_t bufferStart_ = 0; // in sample frames
+    std::int64_t received_ = 0;    // sample frames given to encode()
+    std::size_t nextJob_ = 0;      // jobs handed out
+    std::size_t nextResult_ = 0;   // results spliced
+    std::optional<Result> held_;   // the latest result, its tail waiting for the next splice
+    std::size_t heldFrom_ = 0;     // its first frame not written yet
+    std::vector<unsigned char> tag_;
+    std::vector<std::uint64_t> frameOffsets_;
+    std::uint64_t written_ = 0;
+    std::uint16_t musicCrc_ = 0;
+    bool spliceFailed_ = false;
+    std::vector<std::int64_t> splices_;
+
+    // Shared with the workers, under mutex_.
+    std::mutex mutex_;
+    std::condition_variable_any jobReady_;
+    std::condition_variable resultReady_;
+    std::deque<Job> jobs_;
+    std::map<std::size_t, Result> results_;
+
+    std::vector<std::jthread> workers_; // last: joined before everything above goes
+};
+
+} // namespace quaverly::mp3
