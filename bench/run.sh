@@ -26,8 +26,21 @@ for c in "${cases[@]}"; do
     echo "running $c ..." >&2
     bash "bench/cases/$c.sh" >>"$results"
 done
+# The codec threads as the programs read QUAVERLY_CODEC_THREADS (a whole number 1 to 64), else
+# every online core, at most 64. Rows named "(1 thread)" set it to 1 for themselves.
+online=$(getconf _NPROCESSORS_ONLN)
+all=$((online > 64 ? 64 : online))
+threads="$all (every core; QUAVERLY_CODEC_THREADS unset)"
+if [[ -n ${QUAVERLY_CODEC_THREADS+set} ]]; then
+    threads="$all (every core; QUAVERLY_CODEC_THREADS=$QUAVERLY_CODEC_THREADS ignored)"
+    if [[ $QUAVERLY_CODEC_THREADS =~ ^[[:space:]]*[+]?0*([0-9]{1,2})$ ]] &&
+        ((BASH_REMATCH[1] >= 1 && BASH_REMATCH[1] <= 64)); then
+        threads="$((10#${BASH_REMATCH[1]})) (QUAVERLY_CODEC_THREADS)"
+    fi
+fi
 echo
-printf '%-44s %9s  %-28s %9s %7s %7s  %s\n' benchmark ours baseline base ratio target verdict
+echo "cores (nproc): $(nproc); codec threads: $threads"
+printf '%-58s %9s  %-28s %9s %7s %7s  %s\n' benchmark ours baseline base ratio target verdict
 # Times are in seconds; a row whose baseline is a limit carries its own unit in the name.
 awk -F'\t' '{r = $2 / $4; u = ($3 ~ /^limit/ ? " " : "s");
-    printf "%-44s %8.3f%s  %-28s %8.3f%s %7.3f %7.2f  %s\n", $1, $2, u, $3, $4, u, r, $5, (r <= $5 ? "ok" : "SLOW")}' "$results"
+    printf "%-58s %8.3f%s  %-28s %8.3f%s %7.3f %7.2f  %s\n", $1, $2, u, $3, $4, u, r, $5, (r <= $5 ? "ok" : "SLOW")}' "$results"

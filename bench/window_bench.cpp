@@ -8,6 +8,9 @@
 //                                                marks at FROM and TO milliseconds
 // Prints the seconds of the timed step and how far the peak memory rose above the idle window,
 // in KiB. Start-up and the adds before a save are not timed, but count for the memory peak.
+// savemp3 adds a third figure: how many bytes the working folder held at most during the save
+// beyond what it held before (the songs' working copies), sampled every 2 ms. The target is
+// written beside itself, outside the working folder, so it does not count.
 #include "BenchSupport.h"
 #include "app/Frmmain.h"
 #include "support/ScriptedDialogs.h"
@@ -20,6 +23,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <memory>
 
 using quaverly::bench::click;
 using quaverly::bench::peakKib;
@@ -52,6 +56,7 @@ int main(int argc, char** argv) {
         click(w, "CmdAdd");
     }
     double seconds = 0;
+    long long extraDisk = -1; // savemp3 only
     if (mode == QLatin1String("add")) {
         seconds = double(timer.nsecsElapsed()) / 1e9;
     } else if (editing) {
@@ -77,12 +82,20 @@ int main(int argc, char** argv) {
         }
     } else {
         dialogs.queueFile(args[1]);
+        const std::filesystem::path work =
+            QFile::encodeName(quaverly::bench::workBase(base)).toStdString();
+        std::uintmax_t before = 0;
+        std::unique_ptr<quaverly::bench::FolderPeak> disk;
+        if (mode == QLatin1String("savemp3")) {
+            w.Framewav->checkBitRate(args[2].toInt());
+            w.OutBitRate = args[2].toInt();
+            before = quaverly::bench::FolderPeak::total(work);
+            disk = std::make_unique<quaverly::bench::FolderPeak>(work);
+        }
         timer.start();
         if (mode == QLatin1String("savewav")) {
             click(w, "CmdSaveWav");
         } else {
-            w.Framewav->checkBitRate(args[2].toInt());
-            w.OutBitRate = args[2].toInt();
             QEventLoop loop;
             QObject::connect(&w.encodings(), &quaverly::Encodings::finished, &loop,
                              &QEventLoop::quit);
@@ -90,6 +103,10 @@ int main(int argc, char** argv) {
             loop.exec();
         }
         seconds = double(timer.nsecsElapsed()) / 1e9;
+        if (disk) {
+            const std::uintmax_t peak = disk->stop();
+            extraDisk = peak > before ? static_cast<long long>(peak - before) : 0;
+        }
     }
     for (const auto& a : dialogs.asked(quaverly::ScriptedDialogs::Kind::Message)) {
         if (a.text != QLatin1String("Finish Save")) {
@@ -97,7 +114,10 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    std::printf("%.6f %ld\n", seconds, peakKib() - idle);
+    if (extraDisk >= 0)
+        std::printf("%.6f %ld %lld\n", seconds, peakKib() - idle, extraDisk);
+    else
+        std::printf("%.6f %ld\n", seconds, peakKib() - idle);
     w.close();
     return 0;
 }

@@ -1,32 +1,59 @@
 #!/usr/bin/env bash
 # The song list's work through the window (scripted dialogs, no display): adding an MP3, and the
 # two list saves. The program times its own step (start-up excluded); the baselines are whole
-# commands. Also checks that a WAV save keeps its memory peak under 64 MiB above the idle window.
+# commands. Also checks that a WAV save keeps its memory peak under 64 MiB above the idle window,
+# and that the MP3 save adds nothing to the working folder beyond the songs' working copies.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"
 
 bin=$BUILD/bench/quaverly_window_bench
 joins=("$DATA"/join{1,2,3,4,5}.wav)
-median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+one=(env QUAVERLY_CODEC_THREADS=1)
 
-# alternate N "OURS..." -- BASE...: our self-timed seconds and the baseline's wall time, medians.
+# alternate N OURS... [-- OURS...] -- BASE...: runs the commands in turn, N rounds, and prints the
+# median seconds of each in the order given: our programs time their own step (the first figure
+# they print), the baseline is timed whole. Everything our K-th program printed (from 0) is kept
+# in $TMPOUT/alternate-K.txt, a line a run.
 alternate() {
-    local n=$1; shift
-    local ours=() base=() seen=0 to=() tb=()
-    for a in "$@"; do
-        if [[ $a == -- ]]; then seen=1; continue; fi
-        if [[ $seen -eq 0 ]]; then ours+=("$a"); else base+=("$a"); fi
+    local n=$1
+    shift
+    local args=("$@") starts=(0) i c
+    for i in "${!args[@]}"; do
+        [[ ${args[i]} == -- ]] && starts+=($((i + 1)))
+    done
+    starts+=($((${#args[@]} + 1)))
+    local count=$((${#starts[@]} - 1)) times=() t line
+    for ((c = 0; c < count - 1; c++)); do
+        : >"$TMPOUT/alternate-$c.txt"
     done
     for _ in $(seq 1 "$n"); do
-        to+=("$("${ours[@]}" | awk '{print $1}')")
-        tb+=("$(median_time 1 "${base[@]}")")
+        for ((c = 0; c < count; c++)); do
+            local cmd=("${args[@]:starts[c]:starts[c + 1] - starts[c] - 1}")
+            if ((c == count - 1)); then
+                t=$(median_time 1 "${cmd[@]}")
+            else
+                line=$("${cmd[@]}")
+                echo "$line" >>"$TMPOUT/alternate-$c.txt"
+                t=$(awk '{print $1}' <<<"$line")
+            fi
+            times[c]="${times[c]:-} $t"
+        done
     done
-    echo "$(printf '%s\n' "${to[@]}" | median) $(printf '%s\n' "${tb[@]}" | median)"
+    local medians=()
+    for ((c = 0; c < count; c++)); do
+        # shellcheck disable=SC2086 # the times are split on purpose
+        medians+=("$(printf '%s\n' ${times[c]} | median)")
+    done
+    echo "${medians[*]}"
 }
 
-read -r o b < <(alternate "$RUNS" "$bin" add "$DATA/music_5min_320k.mp3" -- \
+# The add decodes the MP3 into its working copy: with the codec threads as set (every core by
+# default) and with one thread.
+read -r o o1 b < <(alternate "$RUNS" "$bin" add "$DATA/music_5min_320k.mp3" -- \
+    "${one[@]}" "$bin" add "$DATA/music_5min_320k.mp3" -- \
     mpg123 -q -w "$TMPOUT/m.wav" "$DATA/music_5min_320k.mp3")
-report "window: add 5-min 320k MP3" "$o" "mpg123 -q -w" "$b" 1.1
+report "window: add 5-min 320k MP3" "$o" "mpg123 -q -w" "$b" 0.6
+report "window: add 5-min 320k MP3 (1 thread)" "$o1" "mpg123 -q -w" "$b" 1.1
 
 read -r o b < <(alternate "$RUNS" "$bin" savewav "$TMPOUT/list.wav" "${joins[@]}" -- \
     bash -c 'cat "${@:2}" > "$1"' _ "$TMPOUT/cat.wav" "${joins[@]}")
@@ -44,9 +71,22 @@ read -r o b < <(alternate "$RUNS" "$bin" cut "$DATA/music_5min.wav" 60000 90000 
     sox "$DATA/music_5min.wav" "$TMPOUT/trim.wav" trim 60 30)
 report "window: Done, 30 s kept of a 5-min WAV" "$o" "sox trim 60 30" "$b" 1.5
 
+# The list saved to MP3, with the codec threads as set and with one thread, against sox joining
+# into a WAV that lame then encodes. With one thread the save writes lame's bytes for the joined
+# songs; with several, an MP3 that decodes cleanly to the joined songs' exact length. The working
+# folder's peak above what it held before the save is the largest over all runs.
 runs=$((RUNS < 3 ? RUNS : 3))
-read -r o b < <(alternate "$runs" "$bin" savemp3 "$TMPOUT/list.mp3" 128 "${joins[@]}" -- \
+read -r o o1 b < <(alternate "$runs" "$bin" savemp3 "$TMPOUT/list.mp3" 128 "${joins[@]}" -- \
+    "${one[@]}" "$bin" savemp3 "$TMPOUT/list1.mp3" 128 "${joins[@]}" -- \
     bash -c 'sox "${@:3}" "$1" && lame --quiet -b 128 "$1" "$2"' _ "$TMPOUT/sox.wav" \
     "$TMPOUT/lame.mp3" "${joins[@]}")
-report "window: save list to MP3 128k" "$o" "sox join + lame -b 128" "$b" 1.1
-rm -f "$TMPOUT"/*.wav "$TMPOUT"/*.mp3
+report "window: save list to MP3 128k" "$o" "sox join + lame -b 128" "$b" 0.6
+report "window: save list to MP3 128k (1 thread)" "$o1" "sox join + lame -b 128" "$b" 1.1
+check_mp3 "window: save list to MP3" "$TMPOUT/list.mp3" "$TMPOUT/sox.wav"
+cmp -s "$TMPOUT/list1.mp3" "$TMPOUT/lame.mp3" ||
+    echo "window: save list to MP3 (1 thread): output differs from sox join + lame -b 128" >&2
+disk=$(cat "$TMPOUT"/alternate-{0,1}.txt |
+    awk 'NF < 3 {exit 1} $3 > m {m = $3} END {print m / 1e6}') ||
+    { echo "window: the MP3 save did not report the working folder's peak" >&2; exit 1; }
+report "window: save list to MP3, peak extra MB in working folder" "$disk" "limit (MB)" 1 1.0
+rm -f "$TMPOUT"/*.wav "$TMPOUT"/*.mp3 "$TMPOUT"/alternate-*.txt
