@@ -37,8 +37,13 @@ ParallelMp3Writer::ParallelMp3Writer(AtomicFile& out, const QString& target, int
     : out_(out), target_(target), threads_(std::max(1, threads)), plan_(currentPlan()) {}
 
 ParallelMp3Writer::~ParallelMp3Writer() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
     for (std::jthread& w : workers_)
-        w.request_stop();
+        w.request_stop(); // ends a running job at its next chunk
+    jobReady_.notify_all();
     workers_.clear(); // joins
 }
 
@@ -161,7 +166,8 @@ void ParallelMp3Writer::work(std::stop_token stop) {
         Job job;
         {
             std::unique_lock lock(mutex_);
-            if (!jobReady_.wait(lock, stop, [this] { return !jobs_.empty(); }))
+            jobReady_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (stopping_)
                 return;
             job = std::move(jobs_.front());
             jobs_.pop_front();

@@ -127,8 +127,9 @@ private:
 
     // Shared with the workers, under mutex_.
     std::mutex mutex_;
-    std::condition_variable_any jobReady_;
+    std::condition_variable jobReady_;
     std::condition_variable resultReady_;
+    bool stopping_ = false; // the workers are to end
     std::deque<Job> jobs_;
     std::map<std::size_t, Result> results_;
 
