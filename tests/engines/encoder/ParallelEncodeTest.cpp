@@ -27,15 +27,16 @@ namespace {
 
 constexpr double kPi = std::numbers::pi;
 
-// Interleaved stereo float sound that can start over.
+// Interleaved float sound that can start over.
 class SoundSource final : public mp3::PcmSource {
 public:
-    SoundSource(std::vector<float> pcm, int rate) : pcm_(std::move(pcm)), rate_(rate) {}
-    int channels() const override { return 2; }
+    SoundSource(std::vector<float> pcm, int rate, int channels)
+        : pcm_(std::move(pcm)), rate_(rate), ch_(std::size_t(channels)) {}
+    int channels() const override { return int(ch_); }
     int sampleRate() const override { return rate_; }
     std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) override {
-        *got = std::min(frames, pcm_.size() / 2 - at_);
-        std::copy_n(pcm_.begin() + std::ptrdiff_t(at_ * 2), *got * 2, dst);
+        *got = std::min(frames, pcm_.size() / ch_ - at_);
+        std::copy_n(pcm_.begin() + std::ptrdiff_t(at_ * ch_), *got * ch_, dst);
         at_ += *got;
         return std::nullopt;
     }
@@ -47,15 +48,16 @@ public:
 private:
     std::vector<float> pcm_;
     int rate_;
+    std::size_t ch_;
     std::size_t at_ = 0;
 };
 
 enum class Kind { Sweep, Speech, Noise, Steps };
 
 // Eight seconds of one kind of sound; deterministic, so a failure repeats.
-std::vector<float> makeSound(Kind kind, int rate) {
+std::vector<float> makeSound(Kind kind, int rate, int channels) {
     const std::size_t n = std::size_t(rate) * 8;
-    std::vector<float> pcm(n * 2);
+    std::vector<float> pcm(n * std::size_t(channels));
     std::uint32_t seed = 12345;
     const auto noise = [&seed] {
         seed = seed * 1664525u + 1013904223u;
@@ -99,8 +101,12 @@ std::vector<float> makeSound(Kind kind, int rate) {
             break;
         }
         }
-        pcm[2 * i] = l;
-        pcm[2 * i + 1] = r;
+        if (channels == 1) {
+            pcm[i] = l;
+        } else {
+            pcm[2 * i] = l;
+            pcm[2 * i + 1] = r;
+        }
     }
     return pcm;
 }
@@ -127,13 +133,14 @@ struct Quality {
 };
 
 Quality snr(const std::vector<float>& in, const Decoded& out, std::size_t from, std::size_t to) {
+    const auto ch = std::size_t(out.channels);
     double signal = 0, error = 0;
-    for (std::size_t i = from * 2; i < to * 2 && i < out.pcm.size(); ++i) {
+    for (std::size_t i = from * ch; i < to * ch && i < out.pcm.size(); ++i) {
         const double x = double(in[i]) * 32768.0;
         signal += x * x;
         error += std::pow(x - out.pcm[i], 2);
     }
-    const double rms = std::sqrt(signal / double(std::max<std::size_t>(1, (to - from) * 2)));
+    const double rms = std::sqrt(signal / double(std::max<std::size_t>(1, (to - from) * ch)));
     return {10 * std::log10(signal / std::max(error, 1.0)), rms > 32.0};
 }
 
@@ -141,20 +148,23 @@ struct Row {
     Kind kind;
     const char* name;
     int kbps;
+    int rate = 44100; // one where the bit rate needs no resampling
+    int channels = 2;
 };
 
 class SplicedEncoding : public ::testing::TestWithParam<Row> {};
 
 TEST_P(SplicedEncoding, IsValidExactAndAsGoodAsOnePass) {
     const Row row = GetParam();
-    const int rate = row.kbps == 56 ? 32000 : 44100; // where the bit rate needs no resampling
-    const std::vector<float> sound = makeSound(row.kind, rate);
-    const std::size_t frames = sound.size() / 2;
+    const int rate = row.rate, ch = row.channels;
+    const std::vector<float> sound = makeSound(row.kind, rate, ch);
+    const std::size_t frames = sound.size() / std::size_t(ch);
+    const std::size_t frameSamples = rate >= 32000 ? 1152 : 576;
     QTemporaryDir dir;
     const QString single = dir.filePath("single.mp3"), spliced = dir.filePath("spliced.mp3");
 
     setCodecThreadsForTesting(1);
-    SoundSource source(sound, rate);
+    SoundSource source(sound, rate, ch);
     const auto one = mp3::encodeToMp3(source, "sound", single, row.kbps);
     setCodecThreadsForTesting(0);
     ASSERT_TRUE(one.ok) << one.error.toStdString();
@@ -165,10 +175,10 @@ TEST_P(SplicedEncoding, IsValidExactAndAsGoodAsOnePass) {
         AtomicFile out(spliced);
         ASSERT_TRUE(out.open());
         mp3::ParallelMp3Writer writer(out, spliced, 3);
-        ASSERT_FALSE(writer.open(rate, 2, row.kbps, true));
+        ASSERT_FALSE(writer.open(rate, ch, row.kbps, true));
         for (std::size_t at = 0; at < frames; at += 5000)
-            ASSERT_FALSE(
-                writer.encode(sound.data() + at * 2, std::min<std::size_t>(5000, frames - at)));
+            ASSERT_FALSE(writer.encode(sound.data() + at * std::size_t(ch),
+                                       std::min<std::size_t>(5000, frames - at)));
         const auto err = writer.finish();
         ASSERT_FALSE(err) << err->toStdString();
         ASSERT_TRUE(out.commit());
@@ -192,7 +202,7 @@ TEST_P(SplicedEncoding, IsValidExactAndAsGoodAsOnePass) {
     const std::size_t half = std::size_t(rate) / 40;
     std::vector<bool> near(frames, false);
     for (const std::int64_t f : splices) {
-        const std::size_t at = std::size_t(f) * 1152 - 1105;
+        const std::size_t at = std::size_t(f) * frameSamples - 1105;
         const std::size_t from = at - half, to = std::min(frames, at + half);
         std::fill(near.begin() + std::ptrdiff_t(from), near.begin() + std::ptrdiff_t(to), true);
         const Quality sa = snr(sound, *a, from, to), sb = snr(sound, *b, from, to);
@@ -201,9 +211,9 @@ TEST_P(SplicedEncoding, IsValidExactAndAsGoodAsOnePass) {
         }
     }
     int around = 0, elsewhere = 0;
-    for (std::size_t i = 0; i < frames * 2; ++i) {
+    for (std::size_t i = 0; i < frames * std::size_t(ch); ++i) {
         const int d = std::abs(int(a->pcm[i]) - int(b->pcm[i]));
-        int& worst = near[i / 2] ? around : elsewhere;
+        int& worst = near[i / std::size_t(ch)] ? around : elsewhere;
         worst = std::max(worst, d);
     }
     EXPECT_LE(around, elsewhere);
@@ -211,12 +221,16 @@ TEST_P(SplicedEncoding, IsValidExactAndAsGoodAsOnePass) {
 
 INSTANTIATE_TEST_SUITE_P(
     KindsAndRates, SplicedEncoding,
-    ::testing::Values(Row{Kind::Sweep, "sweep", 56}, Row{Kind::Sweep, "sweep", 128},
-                      Row{Kind::Speech, "speech", 56}, Row{Kind::Speech, "speech", 96},
-                      Row{Kind::Speech, "speech", 256}, Row{Kind::Noise, "noise", 56},
+    ::testing::Values(Row{Kind::Sweep, "sweep", 56, 32000}, Row{Kind::Sweep, "sweep", 128},
+                      Row{Kind::Speech, "speech", 56, 32000}, Row{Kind::Speech, "speech", 96},
+                      Row{Kind::Speech, "speech", 256}, Row{Kind::Noise, "noise", 56, 32000},
                       Row{Kind::Noise, "noise", 128}, Row{Kind::Noise, "noise", 256},
                       Row{Kind::Steps, "steps", 96}, Row{Kind::Steps, "steps", 128},
-                      Row{Kind::Sweep, "sweep", 256}, Row{Kind::Steps, "steps", 56}),
+                      Row{Kind::Sweep, "sweep", 256}, Row{Kind::Steps, "steps", 56, 32000},
+                      // mono, and the half-length frames of MPEG-2
+                      Row{Kind::Speech, "speech_mono", 56, 44100, 1},
+                      Row{Kind::Steps, "steps_mono_mpeg2", 56, 22050, 1},
+                      Row{Kind::Noise, "noise_mpeg2", 96, 24000}),
     [](const ::testing::TestParamInfo<Row>& row) {
         return std::string(row.param.name) + "_" + std::to_string(row.param.kbps);
     });
@@ -224,15 +238,15 @@ INSTANTIATE_TEST_SUITE_P(
 // Segments that cannot be spliced (no frame of the overlap is far enough in) make the encoder
 // start over in one pass: the single pass's bytes.
 TEST(SplicedEncoding, WithoutASpliceItIsOnePass) {
-    const std::vector<float> sound = makeSound(Kind::Steps, 44100);
+    const std::vector<float> sound = makeSound(Kind::Steps, 44100, 2);
     QTemporaryDir dir;
     const QString single = dir.filePath("single.mp3"), again = dir.filePath("again.mp3");
     setCodecThreadsForTesting(1);
-    SoundSource s1(sound, 44100);
+    SoundSource s1(sound, 44100, 2);
     ASSERT_TRUE(mp3::encodeToMp3(s1, "sound", single, 128).ok);
     setCodecThreadsForTesting(3);
     mp3::setSegmentPlanForTesting({64, 24, 24, 60});
-    SoundSource s2(sound, 44100);
+    SoundSource s2(sound, 44100, 2);
     const auto r = mp3::encodeToMp3(s2, "sound", again, 128);
     mp3::setSegmentPlanForTesting({});
     setCodecThreadsForTesting(0);
