@@ -22,3 +22,11 @@ cmp -s "$one" "$theirs" || echo "encode (1 thread): output differs from lame -b 
 rm -f "$ours" "$one" "$theirs"
 report "encode 5-min WAV to MP3 128k (Mp3Encoder)" "$t_ours" "lame -b 128" "$t_lame" 0.6
 report "encode 5-min WAV to MP3 128k (Mp3Encoder) (1 thread)" "$t_one" "lame -b 128" "$t_lame" 1.05
+
+# The splices on real music: each spliced stretch of 50 ms against the single pass, beside the
+# same comparison over every other 50 ms (two encodings of one sound differ everywhere a little).
+for kbps in 96 128 256; do
+    echo "encode: splices of the 5-min WAV at $kbps kbit/s:" >&2
+    "$BUILD/bench/quaverly_splice_quality" "$in" "$kbps" "$TMPOUT" | tail -2 | sed 's/^/    /' >&2
+done
+rm -f "$TMPOUT/single.mp3" "$TMPOUT/spliced.mp3"

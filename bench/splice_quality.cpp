@@ -1,0 +1,172 @@
+// How a spliced parallel encoding of a WAV file compares with a single pass, on real music:
+//   quaverly_splice_quality IN.wav KBPS WORKDIR
+// prints one line per splice (its frame, the signal-to-noise ratio of both encodings over 50 ms
+// around it, the largest sample difference between the two decodes there) and a summary: the
+// ratio over the whole file for both, the worst loss at a splice, and the largest difference
+// around the splices against the largest anywhere else.
+
+#include "engines/encoder/Mp3Encode.h"
+#include "engines/encoder/ParallelEncode.h"
+#include "engines/util/AtomicFile.h"
+#include "engines/util/CodecThreads.h"
+
+#include <QCoreApplication>
+#include <QString>
+
+#include <mpg123.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace quaverly;
+
+std::vector<float> readWav(const char* path, int* rate, int* channels) {
+    SF_INFO info{};
+    std::unique_ptr<SNDFILE, decltype(&sf_close)> f(sf_open(path, SFM_READ, &info), &sf_close);
+    if (!f)
+        return {};
+    std::vector<float> pcm(std::size_t(info.frames * info.channels));
+    sf_readf_float(f.get(), pcm.data(), info.frames);
+    *rate = info.samplerate;
+    *channels = info.channels;
+    return pcm;
+}
+
+std::vector<short> decode(const QString& path) {
+    std::unique_ptr<mpg123_handle, decltype(&mpg123_delete)> h(mpg123_new(nullptr, nullptr),
+                                                               &mpg123_delete);
+    std::vector<short> pcm;
+    if (!h || mpg123_open(h.get(), path.toLocal8Bit().constData()) != MPG123_OK)
+        return pcm;
+    std::vector<unsigned char> block(65536);
+    for (;;) {
+        std::size_t got = 0;
+        const int r = mpg123_read(h.get(), block.data(), block.size(), &got);
+        const auto* s = reinterpret_cast<const short*>(block.data());
+        pcm.insert(pcm.end(), s, s + got / 2);
+        if (r != MPG123_OK && r != MPG123_NEW_FORMAT)
+            break;
+    }
+    return pcm;
+}
+
+double snr(const std::vector<float>& in, const std::vector<short>& out, std::size_t from,
+           std::size_t to) {
+    double signal = 0, error = 0;
+    for (std::size_t i = from; i < to && i < out.size() && i < in.size(); ++i) {
+        const double x = double(in[i]) * 32768.0;
+        signal += x * x;
+        error += (x - out[i]) * (x - out[i]);
+    }
+    return 10 * std::log10(signal / std::max(error, 1.0));
+}
+
+class Source final : public mp3::PcmSource {
+public:
+    Source(const std::vector<float>& pcm, int rate, int channels)
+        : pcm_(pcm), rate_(rate), ch_(std::size_t(channels)) {}
+    int channels() const override { return int(ch_); }
+    int sampleRate() const override { return rate_; }
+    std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) override {
+        *got = std::min(frames, pcm_.size() / ch_ - at_);
+        std::copy_n(pcm_.begin() + std::ptrdiff_t(at_ * ch_), *got * ch_, dst);
+        at_ += *got;
+        return std::nullopt;
+    }
+
+private:
+    const std::vector<float>& pcm_;
+    int rate_;
+    std::size_t ch_;
+    std::size_t at_ = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc != 4 && argc != 7) {
+        std::fprintf(stderr, "usage: %s IN.wav KBPS WORKDIR [SEGMENT LEADIN LEADOUT]\n", argv[0]);
+        return 2;
+    }
+    if (argc == 7)
+        mp3::setSegmentPlanForTesting({std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6])});
+    int rate = 0, ch = 0;
+    const std::vector<float> in = readWav(argv[1], &rate, &ch);
+    const int kbps = std::atoi(argv[2]);
+    const QString single = QString::fromLocal8Bit(argv[3]) + "/single.mp3";
+    const QString spliced = QString::fromLocal8Bit(argv[3]) + "/spliced.mp3";
+    if (in.empty() || mp3::encodingSampleRate(rate, kbps, ch) != rate) {
+        std::fprintf(stderr, "need a WAV that %d kbit/s takes without resampling\n", kbps);
+        return 2;
+    }
+    setCodecThreadsForTesting(1);
+    Source source(in, rate, ch);
+    if (!mp3::encodeToMp3(source, "in", single, kbps).ok)
+        return 1;
+    std::vector<std::int64_t> splices;
+    {
+        AtomicFile out(spliced);
+        mp3::ParallelMp3Writer writer(out, spliced, 2);
+        if (!out.open() || writer.open(rate, ch, kbps, mp3::gaplessTagFits(kbps, rate, ch)))
+            return 1;
+        for (std::size_t at = 0; at < in.size(); at += 8192 * std::size_t(ch))
+            if (writer.encode(in.data() + at, std::min<std::size_t>(8192, (in.size() - at) / ch)))
+                return 1;
+        if (writer.finish() || !out.commit())
+            return 1;
+        splices = writer.splices();
+    }
+    const std::vector<short> a = decode(single), b = decode(spliced);
+    std::printf("decoded frames: input %zu, single pass %zu, spliced %zu\n", in.size() / ch,
+                a.size() / ch, b.size() / ch);
+    const std::size_t frameSamples = rate >= 32000 ? 1152 : 576;
+    const std::size_t half = std::size_t(rate) / 40 * std::size_t(ch);
+    std::vector<bool> near(in.size(), false);
+    double worstLoss = -1e9;
+    for (const std::int64_t f : splices) {
+        const std::size_t at = (std::size_t(f) * frameSamples - 1105) * std::size_t(ch);
+        const std::size_t from = at - half, to = std::min(in.size(), at + half);
+        std::fill(near.begin() + std::ptrdiff_t(from), near.begin() + std::ptrdiff_t(to), true);
+        int diff = 0;
+        for (std::size_t i = from; i < to && i < a.size() && i < b.size(); ++i)
+            diff = std::max(diff, std::abs(a[i] - b[i]));
+        const double sa = snr(in, a, from, to), sb = snr(in, b, from, to);
+        worstLoss = std::max(worstLoss, sa - sb);
+        std::printf("splice at frame %lld: SNR %.2f dB single, %.2f dB spliced, max diff %d\n",
+                    static_cast<long long>(f), sa, sb, diff);
+    }
+    // The same comparison over every other 50 ms of the file: how much two encodings of the same
+    // sound differ where nothing was spliced.
+    std::vector<double> losses;
+    for (std::size_t from = 0; from + 2 * half <= in.size(); from += 2 * half) {
+        if (near[from] || near[from + 2 * half - 1])
+            continue;
+        const double sa = snr(in, a, from, from + 2 * half), sb = snr(in, b, from, from + 2 * half);
+        if (std::isfinite(sa) && std::isfinite(sb))
+            losses.push_back(sa - sb);
+    }
+    std::sort(losses.begin(), losses.end());
+    if (!losses.empty())
+        std::printf("other 50 ms windows: %zu, loss above 0.2 dB in %zu, 99th percentile %.3f dB, "
+                    "worst %.3f dB\n",
+                    losses.size(),
+                    std::size_t(losses.end() - std::upper_bound(losses.begin(), losses.end(), 0.2)),
+                    losses[losses.size() * 99 / 100], losses.back());
+    int around = 0, elsewhere = 0;
+    for (std::size_t i = 0; i < a.size() && i < b.size() && i < in.size(); ++i)
+        if (near[i])
+            around = std::max(around, std::abs(a[i] - b[i]));
+        else
+            elsewhere = std::max(elsewhere, std::abs(a[i] - b[i]));
+    std::printf("whole file: SNR %.3f dB single, %.3f dB spliced; worst loss at a splice %.3f dB; "
+                "max diff around splices %d, elsewhere %d\n",
+                snr(in, a, 0, in.size()), snr(in, b, 0, in.size()), worstLoss, around, elsewhere);
+    return 0;
+}
