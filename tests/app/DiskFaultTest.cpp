@@ -78,7 +78,7 @@ const char* opName(Op op) {
 struct Scene {
     QString source; // the file the operation reads
     QString target; // the file it writes ("" for a new working copy)
-    QString work;   // what a message about its work file names
+    QString work;   // what a message about its work file (or working copy) names
 };
 
 // What the program said and whether it reported success.
