@@ -209,7 +209,10 @@ TEST_F(ListJoin, AJoinPastFourGiBIsRefusedBeforeWriting) {
 // (the 8-bit first song makes the join 8-bit) and when a song's samples end half-way through a
 // 16-bit sample (its header claims 3-byte frames), which shifts every later byte of the join.
 TEST_F(ListJoin, TheStreamedMp3IsTheMp3OfTheJoinedFile) {
-    setCodecThreadsForTesting(1);
+    struct OneCodecThread {
+        OneCodecThread() { setCodecThreadsForTesting(1); }
+        ~OneCodecThread() { setCodecThreadsForTesting(0); }
+    } oneCodecThread;
     std::vector<std::uint8_t> eight(20000);
     for (std::size_t i = 0; i < eight.size(); ++i)
         eight[i] = std::uint8_t(i * 7);
@@ -243,7 +246,6 @@ TEST_F(ListJoin, TheStreamedMp3IsTheMp3OfTheJoinedFile) {
         EXPECT_GT(file.size(), 1000);
         EXPECT_TRUE(readFile(path("streamed.mp3")) == file);
     }
-    setCodecThreadsForTesting(0);
 }
 
 // A song that fails half-way through the streamed MP3 save fails it, naming the song as the
