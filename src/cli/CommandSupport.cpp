@@ -2,13 +2,13 @@
 
 #include "convert/SongDecoder.h"
 #include "engines/bass/Bass.h"
-#include "engines/encoder/Mp3Encoder.h"
 #include "engines/util/SameFile.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 
 namespace quaverly::cli {
@@ -126,7 +126,11 @@ int decodeTo(const QString& in, const QString& out, const Io& io) {
                           : QStringLiteral("%1: %2").arg(in, r.error));
 }
 
-int encodeTo(const QString& wav, const QString& mp3, int bitRate, const Io& io) {
+namespace {
+
+// Runs one job of the encoder component, queued by `queue`, and waits for its end.
+int encodeJob(const std::function<void(Mp3Encoder&)>& queue, const QString& mp3, int bitRate,
+              const Io& io) {
     Progress progress(io, QStringLiteral("encoding ") + QFileInfo(mp3).fileName());
     Mp3Encoder encoder;
     encoder.setBitRate(bitRate);
@@ -136,7 +140,7 @@ int encodeTo(const QString& wav, const QString& mp3, int bitRate, const Io& io) 
         result = r;
         loop.quit();
     });
-    encoder.EncodeFiles(wav, mp3);
+    queue(encoder);
     loop.exec();
     if (result.ok)
         return kOk;
@@ -147,6 +151,19 @@ int encodeTo(const QString& wav, const QString& mp3, int bitRate, const Io& io) 
         result.error.startsWith(encoderSays)
             ? QStringLiteral("cannot write %1: %2").arg(mp3, result.error.mid(encoderSays.size()))
             : result.error);
+}
+
+} // namespace
+
+int encodeTo(const QString& wav, const QString& mp3, int bitRate, const Io& io) {
+    return encodeJob([&](Mp3Encoder& encoder) { encoder.EncodeFiles(wav, mp3); }, mp3, bitRate, io);
+}
+
+int encodeTo(Mp3Encoder::SourceFactory make, const QString& sourceName, const QString& mp3,
+             int bitRate, const Io& io) {
+    return encodeJob(
+        [&](Mp3Encoder& encoder) { encoder.EncodeSource(std::move(make), sourceName, mp3); }, mp3,
+        bitRate, io);
 }
 
 bool bitRateOption(const Options& opts, int* bitRate, const Io& io) {

@@ -4,6 +4,7 @@
 // Each command lives in its own file; Cli.cpp reads the command line and calls them.
 
 #include "cli/Cli.h"
+#include "engines/encoder/Mp3Encoder.h"
 
 #include <QMap>
 #include <QString>
@@ -70,6 +71,10 @@ int decodeTo(const QString& in, const QString& out, const Io& io);
 
 // Encodes a WAV file into an MP3 file through the encoder component, waiting for its end.
 int encodeTo(const QString& wav, const QString& mp3, int bitRate, const Io& io);
+// The same for sound made by `make` on the encoder's thread; sourceName stands for it in the
+// encoder's messages.
+int encodeTo(Mp3Encoder::SourceFactory make, const QString& sourceName, const QString& mp3,
+             int bitRate, const Io& io);
 
 // Reads --bitrate into `bitRate` (the default without it); false, with the message said, when
 // it is not one of the encoder's rates.

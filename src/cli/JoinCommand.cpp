@@ -3,6 +3,7 @@
 
 #include "convert/SongDecoder.h"
 #include "engines/wav/WavHeader.h"
+#include "songlist/JoinedPcm.h"
 #include "songlist/ListJoin.h"
 #include "songlist/WorkingCopy.h"
 
@@ -21,6 +22,7 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
         return kUsage;
     if (!targetAllowed(out, inputs, io))
         return kFailed;
+    // Inputs that must be decoded first get working copies here, as songs added to the list do.
     QTemporaryDir work;
     if (!work.isValid())
         return failed(io,
@@ -54,21 +56,17 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
         songs << copy;
     }
 
-    const QString joined = isWavTarget(out) ? out : work.filePath(QStringLiteral("concat.wav"));
-    {
-        Progress progress(io, QStringLiteral("joining"));
-        const auto r = joinSongs(songs, joined);
-        if (!r.ok) {
-            // The join names a song by its file's name: the input is named as it was given.
-            for (qsizetype i = 0; i < songs.size(); ++i) {
-                const QString named = QFileInfo(songs[i]).fileName() + QStringLiteral(": ");
-                if (r.error.startsWith(named))
-                    return failed(io, inputs[i] + QStringLiteral(": ") + r.error.mid(named.size()));
-            }
-            return failed(io, writeFailure(out, r.error));
-        }
+    // Either way a song that fails is named as its input was given.
+    if (isMp3Target(out)) {
+        // The joined songs go straight into the encoder: no joined file is written.
+        return encodeTo(joinedSongsSource(songs, inputs), QStringLiteral("the joined songs"), out,
+                        bitRate, io);
     }
-    return isWavTarget(out) ? kOk : encodeTo(joined, out, bitRate, io);
+    Progress progress(io, QStringLiteral("joining"));
+    const auto r = joinSongs(songs, out, {}, inputs);
+    if (!r.ok)
+        return failed(io, r.songFailed ? r.error : writeFailure(out, r.error));
+    return kOk;
 }
 
 } // namespace quaverly::cli

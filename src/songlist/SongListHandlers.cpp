@@ -3,6 +3,7 @@
 #include "engines/mci/MciPlayer.h"
 #include "engines/util/SameFile.h"
 #include "songlist/AudioEditPanel.h"
+#include "songlist/JoinedPcm.h"
 #include "songlist/ListJoin.h"
 #include "songlist/WorkingCopy.h"
 #include "ui/BusyWindow.h"
@@ -17,7 +18,6 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPersistentModelIndex>
-#include <QUuid>
 
 #include <algorithm>
 #include <numeric>
@@ -399,14 +399,13 @@ bool SongListHandlers::refuseWorkingCopy(const QString& target) {
     return false;
 }
 
-QString SongListHandlers::withSongNames(QString error) const {
-    for (int i = 0; i < panel_.List1->count(); ++i) {
-        const QString copy = QFileInfo(panel_.workingCopy(i)).fileName();
-        if (!copy.isEmpty())
-            error.replace(copy,
-                          tr("%1 (its working copy %2)").arg(panel_.List1->item(i)->text(), copy));
-    }
-    return error;
+QStringList SongListHandlers::songNames() const {
+    QStringList names;
+    for (int i = 0; i < panel_.List1->count(); ++i)
+        names << tr("%1 (its working copy %2)")
+                     .arg(panel_.List1->item(i)->text(),
+                          QFileInfo(panel_.workingCopy(i)).fileName());
+    return names;
 }
 
 void SongListHandlers::CmdSaveWav_Click() {
@@ -420,12 +419,11 @@ void SongListHandlers::CmdSaveWav_Click() {
     s_.MMCPlayList->Command(QStringLiteral("Close"));
     // The songs go straight into the chosen file (through a temporary file renamed into
     // place), so a failure never leaves half a file there or damages the one already there.
-    const auto r = joinSongs(workingCopies(), target);
+    const auto r = joinSongs(workingCopies(), target, {}, songNames());
     if (r.ok)
         s_.dialogs->tell(QStringLiteral("Finish Save"), Dialogs::Icon::Information);
     else
-        s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(withSongNames(r.error)),
-                         Dialogs::Icon::Critical);
+        s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(r.error), Dialogs::Icon::Critical);
 }
 
 void SongListHandlers::CmdSaveList_Click() {
@@ -435,30 +433,22 @@ void SongListHandlers::CmdSaveList_Click() {
         {tr("Save The List to MP3"), s_.baseFolder(), tr("MP3 (*.mp3)"), QStringLiteral("mp3")});
     if (target.isEmpty() || refuseWorkingCopy(target))
         return;
-    if (s_.workPath().isEmpty()) {
-        s_.dialogs->tell(tr("The list was not saved: the program has no working folder to join "
-                            "the songs in before encoding them (see the message at start)."),
-                         Dialogs::Icon::Critical);
-        return;
-    }
     s_.busy->show(QStringLiteral("Saving......."));
     s_.window->setEnabled(false);
     s_.MMCEdit->Command(QStringLiteral("Close"));
     s_.MMCPlayList->Command(QStringLiteral("Close"));
-    // Each save joins into a work file of its own, which its own completion removes.
-    const QString joined = s_.workPath() + QStringLiteral("concat-") +
-                           QUuid::createUuid().toString(QUuid::Id128).left(12) +
-                           QStringLiteral(".wav");
-    const auto r = joinSongs(workingCopies(), joined);
-    if (!r.ok) {
-        s_.busy->hide();
-        s_.window->setEnabled(true);
-        s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(withSongNames(r.error)),
-                         Dialogs::Icon::Critical);
-        return;
-    }
-    s_.encodings->start(joined, target, s_.outBitRate(),
-                        {/*showsBusyWindow=*/true, /*disablesWindow=*/true, {joined}});
+    // The songs are joined on the encoder's thread straight into the encoder, so no joined file
+    // is written anywhere. The working copies are read until the job ends: the window stays
+    // disabled until then, so that no song is removed or cut while it is read. A failure of a
+    // song names it; any other is the encoder's and says so as for every MP3 file.
+    const SongFailedFlag songFailed = std::make_shared<std::atomic<bool>>(false);
+    Encodings::Job job{/*showsBusyWindow=*/true, /*disablesWindow=*/true, {}};
+    job.failureText = [songFailed](const EncodeResult& result) {
+        return songFailed->load() ? tr("The list was not saved.\n\n%1").arg(result.error)
+                                  : QString();
+    };
+    s_.encodings->startSource(joinedSongsSource(workingCopies(), songNames(), songFailed),
+                              tr("the song list"), target, s_.outBitRate(), std::move(job));
 }
 
 } // namespace quaverly

@@ -95,8 +95,8 @@ private:
     bool refuseEmptyList();
     // A target that is one of the songs' working copies would be written while it is read.
     bool refuseWorkingCopy(const QString& target);
-    // A join's failure names working copies by their file names: each is named with its song.
-    QString withSongNames(QString error) const;
+    // What a save's failure calls each song, in list order: its name and its working copy's.
+    QStringList songNames() const;
     // Asks for songs as "ADD" and "Insert" do; only song files.
     QStringList pickSongs();
     // Adds `files` (all song files) in order above the song at `row`; at the end for -1.

@@ -24,6 +24,14 @@ int Encodings::start(const QString& wav, const QString& mp3, int bitRate, Job jo
     return id;
 }
 
+int Encodings::startSource(Mp3Encoder::SourceFactory make, const QString& sourceName,
+                           const QString& mp3, int bitRate, Job job) {
+    Mp3Enc1.setBitRate(bitRate);
+    const int id = Mp3Enc1.EncodeSource(std::move(make), sourceName, mp3);
+    jobs_.insert(id, std::move(job));
+    return id;
+}
+
 bool Encodings::holdsBusyWindow() const {
     for (const Job& job : jobs_)
         if (job.showsBusyWindow)
@@ -60,8 +68,10 @@ void Encodings::Mp3Enc1_EncodeDone(const EncodeResult& result) {
     if (result.ok) {
         dialogs_.tell(QStringLiteral("Finish Save"), Dialogs::Icon::Information);
     } else {
-        dialogs_.tell(tr("The MP3 file was not saved.\n\n%1").arg(result.error),
-                      Dialogs::Icon::Critical);
+        QString text = job.failureText ? job.failureText(result) : QString();
+        if (text.isEmpty())
+            text = tr("The MP3 file was not saved.\n\n%1").arg(result.error);
+        dialogs_.tell(text, Dialogs::Icon::Critical);
     }
     editPlayer_.Command(QStringLiteral("stop"));
     listPlayer_.Command(QStringLiteral("Stop"));

@@ -30,6 +30,9 @@ public:
         bool showsBusyWindow = false; // the starter showed the busy window for it
         bool disablesWindow = false;  // the starter disabled the main window for it
         QStringList workFiles;        // removed when the job ends, whatever its outcome
+        // Words a failure for the user; unset, or giving the empty text: "The MP3 file was not
+        // saved." and the encoder's words.
+        std::function<QString(const EncodeResult&)> failureText = nullptr;
     };
 
     Encodings(QWidget& window, Dialogs& dialogs, BusyWindow& busy, MciPlayer& editPlayer,
@@ -37,6 +40,10 @@ public:
 
     // Queues the encoding of wav into mp3 at bitRate and returns its job id.
     int start(const QString& wav, const QString& mp3, int bitRate, Job job);
+    // Queues the encoding of sound made by `make` on the encoder's thread (see
+    // Mp3Encoder::EncodeSource) and returns its job id.
+    int startSource(Mp3Encoder::SourceFactory make, const QString& sourceName, const QString& mp3,
+                    int bitRate, Job job);
     int pending() const { return int(jobs_.size()); }
     // True while a job that showed the busy window has not ended: other work that shows the
     // busy window meanwhile leaves it shown when it ends.

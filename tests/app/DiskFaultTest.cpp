@@ -78,7 +78,7 @@ const char* opName(Op op) {
 struct Scene {
     QString source; // the file the operation reads
     QString target; // the file it writes ("" for a new working copy)
-    QString work;   // what a message about its work file names
+    QString work;   // what a message about its work file (or working copy) names
 };
 
 // What the program said and whether it reported success.
@@ -139,7 +139,9 @@ protected:
                 add(in(QStringLiteral("two.wav")));
             }
             s.source = w->Framewav->workingCopy(1);
-            s.work = QStringLiteral("concat-");
+            // The MP3 save reads the working copies on the encoder's thread: a failure there
+            // names the song with its working copy.
+            s.work = QStringLiteral(" (its working copy song-");
             target(op == Op::SaveWav ? ".wav" : ".mp3");
             break;
         case Op::ConvertMp3:
@@ -416,7 +418,7 @@ const Row kRows[] = {
     {AddWav, Fdatasync, kNoSpace, 1, Main, WorkFolder},
     {AddWav, Read, kIo, 1, Main, Source},
     {AddWav, Read, kIo, kMiddle, Main, Source},
-    // The list joined into a WAV file, and into an MP3 file through a joined work file.
+    // The list joined into a WAV file, and into an MP3 file straight from the working copies.
     {SaveWav, Write, kNoSpace, 1, Main, Target},
     {SaveWav, Write, kNoSpace, kMiddle, Main, Target},
     {SaveWav, Write, kNoSpace, kLast, Main, Target},
@@ -424,7 +426,7 @@ const Row kRows[] = {
     {SaveWav, Rename, kIo, 1, Main, Target},
     {SaveWav, Read, kIo, kMiddle, Main, Source},
     {SaveWav, Close, kIo, kLast, Main, Target, true},
-    {SaveMp3, Write, kNoSpace, 1, Main, WorkFolder},
+    {SaveMp3, Read, kIo, 1, Worker, WorkFolder},
     {SaveMp3, Write, kNoSpace, 1, Worker, Target},
     {SaveMp3, Write, kNoSpace, kLast, Worker, Target},
     {SaveMp3, Fdatasync, kIo, 1, Worker, Target},

@@ -1,4 +1,7 @@
 #include "songlist/ListJoin.h"
+#include "engines/encoder/Mp3Encode.h"
+#include "engines/util/CodecThreads.h"
+#include "songlist/JoinedPcm.h"
 #include "support/ReadFaults.h"
 #include "support/TestAudio.h"
 
@@ -199,6 +202,100 @@ TEST_F(ListJoin, AJoinPastFourGiBIsRefusedBeforeWriting) {
     }
     EXPECT_TRUE(joinSongs({small, big, big}, path("out.wav"), [] { return false; }).error ==
                 QLatin1String("cancelled")); // under the limit it starts
+}
+
+// The MP3 save encodes the joined songs without writing them to a file first: its MP3 must be
+// the MP3 of the file the WAV save writes, byte for byte, also when the songs are converted
+// (the 8-bit first song makes the join 8-bit) and when a song's samples end half-way through a
+// 16-bit sample (its header claims 3-byte frames), which shifts every later byte of the join.
+TEST_F(ListJoin, TheStreamedMp3IsTheMp3OfTheJoinedFile) {
+    struct OneCodecThread {
+        OneCodecThread() { setCodecThreadsForTesting(1); }
+        ~OneCodecThread() { setCodecThreadsForTesting(0); }
+    } oneCodecThread;
+    std::vector<std::uint8_t> eight(20000);
+    for (std::size_t i = 0; i < eight.size(); ++i)
+        eight[i] = std::uint8_t(i * 7);
+    ASSERT_TRUE(writeWav8(path("eight.wav"), 1, 22050, eight));
+    QByteArray odd =
+        wavBytes(WavHeader::pcm(1, 44100, 16), staircase(9002, 1, 0, 29).data(), 9002 * 2);
+    odd[32] = 3; // blockAlign: of its 18004 sample bytes, 6001 frames of 3 are taken
+    ASSERT_TRUE(writeFile(path("odd.wav"), odd));
+    const QString a = song16("a.wav", 2, 44100, 30001, 0);
+    const QString b = song16("b.wav", 2, 44100, 9000, 500);
+    const QString mono8k = song16("mono8k.wav", 1, 8000, 12000, 100);
+
+    const struct {
+        const char* what;
+        QStringList songs;
+        int kbps;
+    } cases[] = {
+        {"same format", {a, b, a}, 128},
+        {"converted", {path("eight.wav"), a, mono8k}, 96},
+        {"odd bytes", {path("odd.wav"), mono8k, path("odd.wav"), mono8k}, 56},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(joinSongs(c.songs, path("joined.wav")).ok);
+        ASSERT_TRUE(mp3::encodeWavToMp3(path("joined.wav"), path("file.mp3"), c.kbps).ok);
+        JoinedPcm pcm;
+        ASSERT_FALSE(pcm.open(c.songs));
+        const auto r = mp3::encodeToMp3(pcm, QStringLiteral("list"), path("streamed.mp3"), c.kbps);
+        ASSERT_TRUE(r.ok) << r.error.toStdString();
+        const QByteArray file = readFile(path("file.mp3"));
+        EXPECT_GT(file.size(), 1000);
+        EXPECT_TRUE(readFile(path("streamed.mp3")) == file);
+    }
+}
+
+// A song that fails half-way through the streamed MP3 save fails it, naming the song as the
+// caller calls it, and leaves no MP3, whole or partial, and no earlier file damaged.
+TEST_F(ListJoin, ASongThatFailsHalfWayFailsTheStreamedMp3) {
+    const QString a = song16("a.wav", 1, 8000, 100, 0);
+    const QString b = path("b.wav");
+    ASSERT_TRUE(writeFile(path("out.mp3"), "earlier"));
+    // Fails in the given read of the encoder, after the fault was injected.
+    class Faulty final : public mp3::PcmSource {
+    public:
+        Faulty(JoinedPcm& pcm, std::function<bool()> inject) : pcm_(pcm), inject_(inject) {}
+        int channels() const override { return pcm_.channels(); }
+        int sampleRate() const override { return pcm_.sampleRate(); }
+        std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) override {
+            // The first read takes song a and the first 16384 frames of song b.
+            if (++reads_ == 2) {
+                EXPECT_TRUE(inject_());
+            }
+            return pcm_.read(dst, frames, got);
+        }
+
+    private:
+        JoinedPcm& pcm_;
+        std::function<bool()> inject_;
+        int reads_ = 0;
+    };
+    const struct {
+        const char* fault;
+        std::function<bool()> inject;
+        const char* cause;
+    } cases[] = {
+        {"shrinks", [&] { return shrink(b, 44 + 20000 * 4); }, "ends after 20000 of its 40000"},
+        {"unreadable", [&] { return breakReadsOf(b) > 0; }, "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        if (std::string(c.fault) == "unreadable" && !kCanBreakReads)
+            continue;
+        ASSERT_TRUE(writeWav16(b, 2, 8000, staircase(40000, 2)));
+        JoinedPcm pcm;
+        ASSERT_FALSE(pcm.open({a, b}, {QStringLiteral("A"), QStringLiteral("Song B")}));
+        Faulty source(pcm, c.inject);
+        const auto r = mp3::encodeToMp3(source, QStringLiteral("list"), path("out.mp3"), 128);
+        EXPECT_FALSE(r.ok) << c.fault;
+        EXPECT_TRUE(r.error.startsWith(QLatin1String("Song B: ")) &&
+                    r.error.contains(QLatin1String(c.cause)))
+            << c.fault << ": " << r.error.toStdString();
+        EXPECT_EQ(readFile(path("out.mp3")), QByteArray("earlier")) << c.fault;
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3); // no temporary
 }
 
 } // namespace

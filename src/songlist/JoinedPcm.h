@@ -1,0 +1,53 @@
+#pragma once
+// The joined songs as the MP3 encoder's source: the list is encoded straight from its songs'
+// working copies, with no joined file in between. The encoder gets exactly the samples it would
+// read from the WAV file that joinSongs writes for the same songs, as libsndfile reads them
+// (16-bit samples as s / 32768, 8-bit as (u - 128) / 128), in blocks of the size it asks for,
+// so the MP3 comes out the same byte for byte.
+//
+// Threads: a JoinedPcm is made, read and destroyed on the thread that encodes (the factory below
+// runs on the encoder's worker thread).
+
+#include "engines/encoder/Mp3Encode.h"
+#include "engines/encoder/Mp3Encoder.h"
+#include "songlist/JoinedSongs.h"
+
+#include <atomic>
+#include <memory>
+
+namespace quaverly {
+
+// Set on the encoder's thread when the songs failed the job (one could not be read) rather than
+// the encoder or the target; read on the starter's thread once the job's EncodeDone arrived.
+using SongFailedFlag = std::shared_ptr<std::atomic<bool>>;
+
+class JoinedPcm final : public mp3::PcmSource {
+public:
+    // `songFailed`, when given, is set by every failure of open() and read().
+    explicit JoinedPcm(SongFailedFlag songFailed = {}) : songFailed_(std::move(songFailed)) {}
+
+    // As JoinedSongs::open.
+    std::optional<QString> open(const QStringList& songs, const QStringList& names = {});
+
+    int channels() const override { return join_.format().channels; }
+    int sampleRate() const override { return int(join_.format().sampleRate); }
+    // Fills all `frames` but at the end. A failure names the song and the cause.
+    std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) override;
+
+private:
+    std::optional<QString> songFailed(std::optional<QString> failure);
+
+    SongFailedFlag songFailed_;
+    JoinedSongs join_;
+    std::span<const char> block_; // the block being read, from `used_` on
+    std::size_t used_ = 0;
+    int carry_ = -1; // the low byte of a 16-bit sample whose high byte starts the next block
+    bool ended_ = false;
+};
+
+// A source for Mp3Encoder::EncodeSource: opens the joined songs on the encoder's thread when the
+// job starts. The songs must stay as they are until the job's EncodeDone.
+Mp3Encoder::SourceFactory joinedSongsSource(QStringList songs, QStringList names = {},
+                                            SongFailedFlag songFailed = {});
+
+} // namespace quaverly
