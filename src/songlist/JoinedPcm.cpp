@@ -12,7 +12,17 @@ constexpr float kScale8 = 1.0f / 128.0f;
 } // namespace
 
 std::optional<QString> JoinedPcm::open(const QStringList& songs, const QStringList& names) {
+    songs_ = songs;
+    names_ = names;
     return songFailed(join_.open(songs, names));
+}
+
+bool JoinedPcm::rewind() {
+    block_ = {};
+    used_ = 0;
+    carry_ = -1;
+    ended_ = false;
+    return !open(songs_, names_).has_value();
 }
 
 std::optional<QString> JoinedPcm::songFailed(std::optional<QString> failure) {

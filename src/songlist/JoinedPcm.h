@@ -33,11 +33,14 @@ public:
     int sampleRate() const override { return int(join_.format().sampleRate); }
     // Fills all `frames` but at the end. A failure names the song and the cause.
     std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) override;
+    // Opens the same songs again from their first sample.
+    bool rewind() override;
 
 private:
     std::optional<QString> songFailed(std::optional<QString> failure);
 
     SongFailedFlag songFailed_;
+    QStringList songs_, names_;
     JoinedSongs join_;
     std::span<const char> block_; // the block being read, from `used_` on
     std::size_t used_ = 0;

@@ -1,5 +1,6 @@
 #include "songlist/ListJoin.h"
 #include "engines/encoder/Mp3Encode.h"
+#include "engines/encoder/ParallelEncode.h"
 #include "engines/util/CodecThreads.h"
 #include "songlist/JoinedPcm.h"
 #include "support/ReadFaults.h"
@@ -246,6 +247,17 @@ TEST_F(ListJoin, TheStreamedMp3IsTheMp3OfTheJoinedFile) {
         EXPECT_GT(file.size(), 1000);
         EXPECT_TRUE(readFile(path("streamed.mp3")) == file);
     }
+    // Parallel segments that will not splice make the encoder read the songs again in one pass.
+    ASSERT_TRUE(joinSongs(cases[0].songs, path("joined.wav")).ok);
+    ASSERT_TRUE(mp3::encodeWavToMp3(path("joined.wav"), path("file.mp3"), 128).ok);
+    setCodecThreadsForTesting(3);
+    mp3::setSegmentPlanForTesting({8, 4, 4, 60});
+    JoinedPcm pcm;
+    ASSERT_FALSE(pcm.open(cases[0].songs));
+    const auto r = mp3::encodeToMp3(pcm, QStringLiteral("list"), path("streamed.mp3"), 128);
+    mp3::setSegmentPlanForTesting({});
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_TRUE(readFile(path("streamed.mp3")) == readFile(path("file.mp3")));
 }
 
 // A song that fails half-way through the streamed MP3 save fails it, naming the song as the
