@@ -3,8 +3,9 @@
 #  - A 3-hour 128k MP3 (the 5-minute one repeated, with one Xing tag, by ffmpeg): the add against
 #    mpg123 -w, the longest time the window's event loop did not run (limit 500 ms) and the
 #    memory peak above the idle window (limit 64 MiB: the song is never held in memory).
-#  - Memory while a 20-minute list is saved to MP3 (joined, then encoded) stays as low as while
-#    one 4-minute song is: peak above the idle window for five songs and for one (limit 64 MiB).
+#  - Memory while a 20-minute list is saved to MP3 (the songs streamed into the encoder, a few
+#    segments in flight on each core) stays as low as while one 4-minute song is: peak above the
+#    idle window for five songs and for one (limit 64 MiB).
 #  - A join of two sparse WAVs just under the 4 GiB a WAV holds, against cat + sync -d of the
 #    same (twice each: it writes 17 GB); its size is checked. Three sparse WAVs over 4 GiB: refused
 #    before anything is written (limit 0.5 s).

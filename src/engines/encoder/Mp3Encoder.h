@@ -1,6 +1,7 @@
 #pragma once
-// The program's MP3 encoder: WAV files in, constant-bit-rate MP3 files out, one job after another
-// on a worker thread of its own, each job's end announced by EncodeDone.
+// The program's MP3 encoder: WAV files (or other sound made on its thread) in, constant-bit-rate
+// MP3 files out, one job after another on a worker thread of its own, each job's end announced by
+// EncodeDone.
 //
 // Threads: an Mp3Encoder is created, used and destroyed on one thread, the thread it lives on
 // (the UI thread in the program); every public function is for that thread only. Encoding runs
