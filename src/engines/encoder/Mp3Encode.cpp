@@ -258,7 +258,7 @@ EncodeOutcome encodePass(PcmSource& source, const QString& sourceName, const QSt
     std::unique_ptr<Mp3StreamWriter> lame;
     const ParallelMp3Writer* parallel = nullptr;
     if (threads > 1) {
-        auto p = std::make_unique<ParallelMp3Writer>(out, targetMp3, threads);
+        auto p = std::make_unique<ParallelMp3Writer>(out, targetMp3, threads, stop);
         parallel = p.get();
         lame = std::move(p);
     } else {

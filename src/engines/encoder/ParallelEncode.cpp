@@ -33,18 +33,26 @@ void setSegmentPlanForTesting(const SegmentPlan& plan) {
     testPlan = plan;
 }
 
-ParallelMp3Writer::ParallelMp3Writer(AtomicFile& out, const QString& target, int threads)
-    : out_(out), target_(target), threads_(std::max(1, threads)), plan_(currentPlan()) {}
+ParallelMp3Writer::ParallelMp3Writer(AtomicFile& out, const QString& target, int threads,
+                                     std::stop_token stop)
+    : out_(out), target_(target), threads_(std::max(1, threads)), plan_(currentPlan()),
+      onStop_(std::move(stop), [this] { abandon(); }) {}
 
 ParallelMp3Writer::~ParallelMp3Writer() {
+    abandon();
+    workers_.clear(); // joins
+}
+
+// Any thread: the workers drop their jobs at the next chunk and end, and a wait for a result
+// ends at once.
+void ParallelMp3Writer::abandon() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
+        abandoned_ = true;
     }
-    for (std::jthread& w : workers_)
-        w.request_stop(); // ends a running job at its next chunk
     jobReady_.notify_all();
-    workers_.clear(); // joins
+    resultReady_.notify_all();
 }
 
 QString ParallelMp3Writer::fail(const QString& cause) const {
@@ -63,7 +71,7 @@ std::optional<QString> ParallelMp3Writer::open(int sampleRate, int channels, int
     if (auto err = probe.open(sampleRate, channels, kbps, true, true))
         return fail(*err);
     for (int i = 0; i < threads_; ++i)
-        workers_.emplace_back([this](std::stop_token stop) { work(std::move(stop)); });
+        workers_.emplace_back([this] { work(); });
     return std::nullopt;
 }
 
@@ -146,7 +154,10 @@ std::optional<QString> ParallelMp3Writer::collect(bool wait) {
         {
             std::unique_lock lock(mutex_);
             if (wait)
-                resultReady_.wait(lock, [this] { return results_.count(nextResult_) != 0; });
+                resultReady_.wait(lock,
+                                  [this] { return stopping_ || results_.count(nextResult_) != 0; });
+            if (stopping_)
+                return fail(QStringLiteral("cancelled"));
             const auto it = results_.find(nextResult_);
             if (it == results_.end())
                 return std::nullopt;
@@ -161,7 +172,7 @@ std::optional<QString> ParallelMp3Writer::collect(bool wait) {
     }
 }
 
-void ParallelMp3Writer::work(std::stop_token stop) {
+void ParallelMp3Writer::work() {
     for (;;) {
         Job job;
         {
@@ -172,7 +183,7 @@ void ParallelMp3Writer::work(std::stop_token stop) {
             job = std::move(jobs_.front());
             jobs_.pop_front();
         }
-        Result r = encodeJob(job, stop);
+        Result r = encodeJob(job);
         {
             std::lock_guard lock(mutex_);
             results_.emplace(job.index, std::move(r));
@@ -181,7 +192,7 @@ void ParallelMp3Writer::work(std::stop_token stop) {
     }
 }
 
-ParallelMp3Writer::Result ParallelMp3Writer::encodeJob(const Job& job, std::stop_token stop) const {
+ParallelMp3Writer::Result ParallelMp3Writer::encodeJob(const Job& job) const {
     Result r;
     r.firstFrame = job.firstFrame;
     const std::int64_t segment = plan_.frames;
@@ -196,8 +207,8 @@ ParallelMp3Writer::Result ParallelMp3Writer::encodeJob(const Job& job, std::stop
     }
     const std::size_t total = job.pcm.size() / std::size_t(channels_);
     for (std::size_t done = 0; done < total; done += kChunkFrames) {
-        if (stop.stop_requested()) {
-            r.error = QStringLiteral("stopped");
+        if (abandoned_) {
+            r.error = QStringLiteral("cancelled");
             return r;
         }
         const std::size_t n = std::min(kChunkFrames, total - done);

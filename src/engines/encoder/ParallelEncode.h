@@ -27,12 +27,15 @@
 
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -63,7 +66,9 @@ void setSegmentPlanForTesting(const SegmentPlan& plan); // a default plan restor
 
 class ParallelMp3Writer final : public Mp3StreamWriter {
 public:
-    ParallelMp3Writer(AtomicFile& out, const QString& target, int threads);
+    // A stop request abandons the encoding within a few milliseconds: every later call fails.
+    ParallelMp3Writer(AtomicFile& out, const QString& target, int threads,
+                      std::stop_token stop = {});
     ~ParallelMp3Writer() override; // abandons what is still being encoded
     ParallelMp3Writer(const ParallelMp3Writer&) = delete;
     ParallelMp3Writer& operator=(const ParallelMp3Writer&) = delete;
@@ -95,8 +100,9 @@ private:
         QString error;
     };
 
-    void work(std::stop_token stop);                              // worker threads
-    Result encodeJob(const Job& job, std::stop_token stop) const; // worker threads
+    void work();                            // worker threads
+    Result encodeJob(const Job& job) const; // worker threads
+    void abandon();
     std::optional<QString> dispatch(bool last);
     std::optional<QString> collect(bool wait);
     std::optional<QString> splice(Result& next);
@@ -129,10 +135,12 @@ private:
     std::mutex mutex_;
     std::condition_variable jobReady_;
     std::condition_variable resultReady_;
-    bool stopping_ = false; // the workers are to end
+    bool stopping_ = false;              // the workers are to end
+    std::atomic<bool> abandoned_{false}; // ... and the job they encode too
     std::deque<Job> jobs_;
     std::map<std::size_t, Result> results_;
 
+    std::stop_callback<std::function<void()>> onStop_;
     std::vector<std::jthread> workers_; // last: joined before everything above goes
 };
 
