@@ -33,6 +33,8 @@
 
 #include "engines/bass/BassInternal.h"
 #include "engines/bass/Decoder.h"
+#include "engines/bass/ParallelMpeg.h"
+#include "engines/util/CodecThreads.h"
 
 #include <mpg123.h>
 
@@ -99,6 +101,7 @@ struct Survey {
     bool rateChanges = false;
     std::uint64_t frames = 0;
     bool firstTwoAdjacent = false;
+    MpegStreamFacts facts;  // for decoding on several threads
     std::string stopReason; // why the pass ended early, empty at a normal end
 };
 
@@ -134,6 +137,8 @@ Survey survey(mpg123_handle* mh) {
             s.anyMono = true;
         if (fi.rate != s.rate)
             s.rateChanges = true;
+        s.facts.add(pos, fi.framesize, fi.layer, fi.version, fi.rate, fi.mode == MPG123_M_MONO,
+                    (fi.flags & MPG123_CRC) != 0, fi.bitrate == 0);
         ++s.frames;
     }
     return s;
@@ -155,7 +160,7 @@ public:
     MpegDecoder(CFile file, Mpg123Ptr mh) : file_(std::move(file)), mh_(std::move(mh)) {}
 
     // Second half of the open: fixes the output format and finds the exact length.
-    bool start(const Survey& s, const std::string& name) {
+    bool start(Survey& s, const std::string& name, bool gapless) {
         mpg123_handle* mh = mh_.get();
         format_.rate = static_cast<std::uint32_t>(s.rate);
         format_.channels = s.anyStereo ? 2 : 1;
@@ -197,10 +202,51 @@ public:
              rate != s.rate || channels != format_.channels || encoding != MPG123_ENC_SIGNED_16))
             return fail(BASS_ERROR_FORMAT, name + ": the decoder did not take the output format" +
                                                (r != MPG123_OK ? ": " + mpgError(mh, r) : ""));
+        position_ = 0; // measuring read the stream once
+        MpegStreamFacts& facts = s.facts;
+        facts.path = name;
+        facts.uniform = facts.uniform && !format_.channelsChange;
+        facts.channels = format_.channels;
+        facts.encoderDelay = scanned->delay;
+        facts.encoderPadding = scanned->padding;
+        facts.gapless = gapless;
+        facts.measured = measured_;
+        facts.length = frames_;
+        layout_ = planParallelMpeg(std::move(facts));
+        engineMayStart_ = layout_ != nullptr;
         return true;
     }
 
+    // Reading from position 0 goes through the engine when the stream qualifies and more than
+    // one thread may decode. The engine's output is the one pass's; when it cannot go on, the
+    // one pass takes over at the same position.
     std::size_t read(std::int16_t* out, std::size_t frames) override {
+        if (engineMayStart_ && position_ == 0 && !ended_) {
+            engineMayStart_ = false;
+            const int threads = codecThreads();
+            if (threads > 1)
+                engine_ = std::make_unique<ParallelMpeg>(layout_, threads);
+        }
+        if (!engine_)
+            return readOnePass(out, frames);
+        const std::size_t got = engine_->read(out, frames);
+        position_ += got;
+        onePassBehind_ = onePassBehind_ || got > 0;
+        if (!engine_->failed()) {
+            if (position_ == frames_) {
+                engine_.reset();
+                ended_ = true;
+            }
+            return got;
+        }
+        engine_.reset();
+        catchUp();
+        return got +
+               readOnePass(out + got * static_cast<std::size_t>(format_.channels), frames - got);
+    }
+
+private:
+    std::size_t readOnePass(std::int16_t* out, std::size_t frames) {
         if (ended_)
             return 0;
         auto* bytes = reinterpret_cast<unsigned char*>(out);
@@ -228,16 +274,44 @@ public:
                 break;
             }
         }
+        position_ += got / frameBytes_;
         return got / frameBytes_;
     }
 
+    // Brings the one pass to where the engine stopped, in the very state it would have had
+    // reading there itself. The engine only runs while mh_ is as the open or the rewind left it
+    // (not even reopened: libmpg123 learns the file's size at the open, and a file that has
+    // shrunk since must fail as it would have), so decoding up to the position is enough.
+    void catchUp() {
+        const std::uint64_t target = position_;
+        position_ = 0;
+        onePassBehind_ = false;
+        skip(target);
+    }
+
+public:
     // libmpg123 seeks to the exact sample, but its synthesis filter keeps the phase it had
     // before the seek, so a few samples after it may differ by 1 from a straight decode.
     // Position 0 therefore restarts the decoder: a rewound stream repeats its bytes exactly.
+    // With the engine running, a seek to where it stands lets it go on. Any other seek stops
+    // it; the one pass then seeks from the state it would have had after reading as far as the
+    // engine did (libmpg123's seek keeps the synthesis filter's phase), so even the samples
+    // after a seek are those of a decoder that never had an engine.
     bool seek(std::uint64_t frame) override {
+        if (engine_ && frame == position_)
+            return true;
+        engine_.reset();
+        if (frame == 0) {
+            engineMayStart_ = layout_ != nullptr;
+            onePassBehind_ = false;
+        } else if (onePassBehind_) {
+            ended_ = false;
+            catchUp();
+        }
         ended_ = false;
         errorText_.clear();
         if (frame == 0 || measured_) {
+            position_ = 0;
             if (!restart()) {
                 ended_ = true;
                 return false;
@@ -251,6 +325,7 @@ public:
             ended_ = true;
             return false;
         }
+        position_ = frame;
         return true;
     }
 
@@ -279,6 +354,8 @@ private:
 
     struct Scanned {
         off_t length = -1; // after gapless trimming, -1 when libmpg123 cannot tell
+        long delay = -1;   // the tag's encoder delay and padding, -1 without one
+        long padding = -1;
         bool matchesPlainDecode = true;
     };
 
@@ -308,6 +385,8 @@ private:
         mpg123_getstate(mh, MPG123_FRANKENSTEIN, &stitched, &unused);
         const bool gapless = delay >= 0 || padding >= 0;
         s.matchesPlainDecode = stitched == 0 && (!gapless || announced == s.length);
+        s.delay = delay;
+        s.padding = padding;
         return s;
     }
 
@@ -356,6 +435,11 @@ private:
     std::size_t frameBytes_ = 2;
     bool measured_ = false; // the length was measured by decoding, and so are positions
     bool ended_ = false;
+    std::uint64_t position_ = 0;               // of the next frame read
+    std::shared_ptr<const MpegLayout> layout_; // null when the stream is decoded in one pass
+    std::unique_ptr<ParallelMpeg> engine_;
+    bool engineMayStart_ = false;
+    bool onePassBehind_ = false; // the engine delivered what mh_ has not decoded
 };
 
 } // namespace
@@ -406,7 +490,7 @@ std::unique_ptr<Decoder> openMpegDecoder(CFile file, const char* path) {
     }
     if (!open())
         return nullptr;
-    const Survey s = survey(mh.get());
+    Survey s = survey(mh.get());
     mpg123_close(mh.get());
     // A survey cut short by a failed read would pass the part before it off as the whole stream.
     if (lastReadError != 0) {
@@ -425,7 +509,7 @@ std::unique_ptr<Decoder> openMpegDecoder(CFile file, const char* path) {
     }
 
     auto decoder = std::make_unique<MpegDecoder>(std::move(file), std::move(mh));
-    if (!decoder->start(s, name))
+    if (!decoder->start(s, name, plausible))
         return nullptr;
     return decoder;
 }

@@ -1,0 +1,219 @@
+// Decoding an MP3 on several threads gives the very bytes of decoding it on one: every MPEG file
+// of the test data and files made with lame at many rates, read straight through, after a seek,
+// after a rewind, and when the file changes under the decoder. Slices are made a few frames
+// long, so that even short files are cut into many.
+
+#include "BassTestUtil.h"
+
+#include "engines/bass/ParallelMpeg.h"
+#include "engines/util/CodecThreads.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace bass_test;
+using quaverly::bass::detail::mpegSlicesDecoded;
+using quaverly::bass::detail::setMpegSliceFramesForTesting;
+
+namespace {
+
+enum class Way {
+    Straight,
+    SeekMid,      // a third, then a seek to the middle and the rest
+    Rewind,       // a third, then a seek to the start and everything
+    CutAfterOpen, // the file loses its last 40 % once it is open
+    Damaged,      // 64 bytes 40 % into the file overwritten
+};
+
+struct Outcome {
+    bool opened = false;
+    int error = 0; // of the open, or of the read that ended the stream
+    std::string text;
+    std::vector<std::uint8_t> pcm;
+};
+
+// Reads until the stream refuses, with the layer's blocks of 20000 bytes.
+void readOn(HSTREAM h, QWORD upTo, Outcome& o) {
+    std::vector<std::uint8_t> block(20000);
+    QWORD got = 0;
+    while (got < upTo) {
+        const DWORD want = static_cast<DWORD>(std::min<QWORD>(block.size(), upTo - got));
+        const DWORD n = BASS_ChannelGetData(h, block.data(), want);
+        if (n == 0xFFFFFFFFu || n == 0) {
+            o.error = BASS_ErrorGetCode();
+            o.text = lastErrorText();
+            return;
+        }
+        o.pcm.insert(o.pcm.end(), block.begin(), block.begin() + n);
+        got += n;
+    }
+}
+
+// Decodes a copy of `path` the given way with `threads` codec threads.
+Outcome decode(const std::string& path, Way way, int threads, const QString& dir) {
+    // One name for both runs: error texts name the file.
+    const std::string copy = (dir + "/copy.mp3").toStdString();
+    QFile::remove(QString::fromStdString(copy));
+    EXPECT_TRUE(QFile::copy(QString::fromStdString(path), QString::fromStdString(copy)));
+    QFile f(QString::fromStdString(copy));
+    if (way == Way::Damaged && f.open(QIODevice::ReadWrite)) {
+        QByteArray b = f.readAll();
+        for (qsizetype i = b.size() * 2 / 5; i < b.size() * 2 / 5 + 64; ++i)
+            b[i] = static_cast<char>(b[i] ^ 0x5A);
+        f.seek(0);
+        EXPECT_EQ(f.write(b), b.size());
+        f.close();
+    }
+    quaverly::setCodecThreadsForTesting(threads);
+    setMpegSliceFramesForTesting(threads > 1 ? 6 : 0);
+    Outcome o;
+    const HSTREAM h = BASS_StreamCreateFile(0, copy.c_str(), 0, 0, BASS_STREAM_DECODE);
+    o.opened = h != 0;
+    if (!h) {
+        o.error = BASS_ErrorGetCode();
+        o.text = lastErrorText();
+    } else {
+        const QWORD length = BASS_ChannelGetLength(h);
+        const QWORD frame = length > 0 ? 4 : 1;
+        const QWORD third = length / 3 / frame * frame;
+        if (way == Way::CutAfterOpen) {
+            EXPECT_TRUE(f.resize(f.size() * 3 / 5));
+        }
+        if (way == Way::SeekMid || way == Way::Rewind) {
+            readOn(h, third, o);
+            EXPECT_TRUE(BASS_ChannelSetPosition(h, way == Way::Rewind ? 0 : length / 2 / 4 * 4));
+        }
+        readOn(h, ~QWORD(0), o);
+        BASS_StreamFree(h);
+    }
+    quaverly::setCodecThreadsForTesting(0);
+    setMpegSliceFramesForTesting(0);
+    return o;
+}
+
+void expectSameDecode(const std::string& path, Way way, const QString& dir) {
+    const Outcome one = decode(path, way, 1, dir);
+    const Outcome many = decode(path, way, 3, dir);
+    EXPECT_EQ(many.opened, one.opened);
+    EXPECT_EQ(many.error, one.error);
+    EXPECT_EQ(many.text, one.text);
+    ASSERT_EQ(many.pcm.size(), one.pcm.size());
+    const auto at = std::mismatch(one.pcm.begin(), one.pcm.end(), many.pcm.begin());
+    EXPECT_TRUE(at.first == one.pcm.end())
+        << "first difference at byte " << (at.first - one.pcm.begin());
+}
+
+class ParallelMpeg : public LayerTest {
+protected:
+    QTemporaryDir dir_;
+};
+
+TEST_F(ParallelMpeg, EveryTestFileDecodesAsInOnePass) {
+    ASSERT_TRUE(dir_.isValid());
+    const std::uint64_t before = mpegSlicesDecoded();
+    int files = 0;
+    QDirIterator it(QUAVERLY_TEST_DATA, {"*.mp3", "*.bit", "*.mp2"}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const std::string path = it.next().toStdString();
+        ++files;
+        for (Way way : {Way::Straight, Way::SeekMid}) {
+            SCOPED_TRACE(path + (way == Way::Straight ? "" : " (seek)"));
+            expectSameDecode(path, way, dir_.path());
+        }
+    }
+    EXPECT_GT(files, 20);
+    // Some of them are long enough for the engine.
+    EXPECT_GT(mpegSlicesDecoded(), before);
+}
+
+// Runs a tool to its end, its output thrown away; true when it ended with status 0. A plain
+// fork: this test runs under ThreadSanitizer, which loses track of the process's locking once
+// QProcess has started a child.
+bool runTool(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+struct Material {
+    const char* name;
+    int rate;
+    int channels;
+    std::vector<std::string> lame;
+    bool engine; // whether the engine takes it (the others are decoded in one pass)
+};
+
+std::ostream& operator<<(std::ostream& os, const Material& m) {
+    return os << m.name;
+}
+
+class MadeWithLame : public ParallelMpeg, public ::testing::WithParamInterface<Material> {};
+
+TEST_P(MadeWithLame, DecodesAsInOnePassEveryWay) {
+    const Material& m = GetParam();
+    ASSERT_TRUE(dir_.isValid());
+    const std::string wav = dir_.path().toStdString() + "/source.wav";
+    const std::string mp3 = dir_.path().toStdString() + "/made.mp3";
+    // Two tones and some noise, different on each side: a sound that keeps the encoder busy.
+    const std::string left = "0.4*sin(2*PI*440*t)+0.2*sin(2*PI*1500*t*t)+0.05*(random(0)-0.5)";
+    const std::string right = "0.3*sin(2*PI*660*t)+0.1*(random(1)-0.5)";
+    const std::string rate = std::to_string(m.rate);
+    if (!runTool({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                  "aevalsrc=" + (m.channels == 1 ? left : left + "|" + right) + ":s=" + rate, "-t",
+                  "4", "-c:a", "pcm_s16le", wav}))
+        GTEST_SKIP() << "ffmpeg cannot make the source";
+    std::vector<std::string> lame{"lame",       "--quiet",
+                                  "-m",         m.channels == 1 ? "m" : "j",
+                                  "--resample", QString::number(m.rate / 1000.0).toStdString()};
+    lame.insert(lame.end(), m.lame.begin(), m.lame.end());
+    lame.insert(lame.end(), {wav, mp3});
+    if (!runTool(lame))
+        GTEST_SKIP() << "lame cannot make " << m.name;
+    for (Way way : {Way::Straight, Way::SeekMid, Way::Rewind, Way::CutAfterOpen, Way::Damaged}) {
+        SCOPED_TRACE(static_cast<int>(way));
+        const std::uint64_t before = mpegSlicesDecoded();
+        expectSameDecode(mp3, way, dir_.path());
+        if (way == Way::Straight) {
+            EXPECT_EQ(mpegSlicesDecoded() > before, m.engine);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, MadeWithLame,
+    ::testing::Values(Material{"cbr32_44k", 44100, 2, {"-b", "32"}, true},
+                      Material{"cbr64_44k", 44100, 2, {"-b", "64"}, true},
+                      Material{"cbr128_44k", 44100, 2, {"-b", "128"}, true},
+                      Material{"cbr320_44k", 44100, 2, {"-b", "320"}, true},
+                      Material{"cbr32_48k", 48000, 2, {"-b", "32"}, true},
+                      Material{"cbr64_48k_mono", 48000, 1, {"-b", "64"}, true},
+                      Material{"cbr128_48k", 48000, 2, {"-b", "128"}, true},
+                      Material{"cbr320_48k", 48000, 2, {"-b", "320"}, true},
+                      Material{"vbr_44k", 44100, 2, {"-V", "2"}, true},
+                      Material{"vbr_crc_32k", 32000, 2, {"-p", "-V", "6"}, true},
+                      Material{"cbr128_44k_notag", 44100, 2, {"-t", "-b", "128"}, true},
+                      // MPEG-2 and 2.5: with a tag the trimmed start reaches into the second frame.
+                      Material{"cbr64_22k_mono", 22050, 1, {"-b", "64"}, false},
+                      Material{"cbr32_22k_mono_notag", 22050, 1, {"-t", "-b", "32"}, true},
+                      Material{"cbr16_8k_mono_notag", 8000, 1, {"-t", "-b", "16"}, true}),
+    [](const ::testing::TestParamInfo<Material>& param) { return std::string(param.param.name); });
+
+} // namespace
