@@ -31,6 +31,9 @@ public:
 
     int channels() const override { return join_.format().channels; }
     int sampleRate() const override { return int(join_.format().sampleRate); }
+    std::int64_t lengthHint() const override {
+        return std::int64_t(join_.expectedBytes() / join_.format().blockAlign);
+    }
     // Fills all `frames` but at the end. A failure names the song and the cause.
     std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) override;
     // Opens the same songs again from their first sample.

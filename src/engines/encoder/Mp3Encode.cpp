@@ -80,6 +80,7 @@ public:
 
     int channels() const override { return reader_.info().channels; }
     int sampleRate() const override { return reader_.info().samplerate; }
+    std::int64_t lengthHint() const override { return reader_.info().frames; }
 
     // Reads up to `frames` interleaved float frames (full scale +-1); 0 at the end. A read error,
     // or a file that ends before its announced frames, gives an error text instead.
@@ -259,6 +260,8 @@ EncodeOutcome encodePass(PcmSource& source, const QString& sourceName, const QSt
     const ParallelMp3Writer* parallel = nullptr;
     if (threads > 1) {
         auto p = std::make_unique<ParallelMp3Writer>(out, targetMp3, threads, stop);
+        if (const std::int64_t frames = source.lengthHint(); frames > 0)
+            p->expectLength(std::int64_t(double(frames) * outRate / inRate));
         parallel = p.get();
         lame = std::move(p);
     } else {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <stop_token>
 
@@ -56,6 +57,9 @@ public:
     // Starts again from the first frame; false when the source cannot. The encoder asks only in
     // the rare case that it must encode the sound once more.
     virtual bool rewind() { return false; }
+    // Sample frames the source is expected to give, about; -1 when it cannot tell. The encoder
+    // spreads its work evenly over its threads by it.
+    virtual std::int64_t lengthHint() const { return -1; }
 };
 
 // Encodes everything `source` delivers into targetMp3, as encodeWavToMp3 does for a WAV file.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace quaverly::mp3 {
 namespace {
@@ -18,9 +19,10 @@ std::mutex planMutex;
 SegmentPlan testPlan;
 bool testPlanSet = false;
 
-SegmentPlan currentPlan() {
+// The plan in force, and whether it is a test's (kept as it is).
+std::pair<SegmentPlan, bool> currentPlan() {
     std::lock_guard lock(planMutex);
-    return testPlanSet ? testPlan : SegmentPlan{};
+    return {testPlanSet ? testPlan : SegmentPlan{}, testPlanSet};
 }
 
 } // namespace
@@ -35,8 +37,8 @@ void setSegmentPlanForTesting(const SegmentPlan& plan) {
 
 ParallelMp3Writer::ParallelMp3Writer(AtomicFile& out, const QString& target, int threads,
                                      std::stop_token stop)
-    : out_(out), target_(target), threads_(std::max(1, threads)), plan_(currentPlan()),
-      onStop_(std::move(stop), [this] { abandon(); }) {}
+    : out_(out), target_(target), threads_(std::max(1, threads)), plan_(currentPlan().first),
+      fixedPlan_(currentPlan().second), onStop_(std::move(stop), [this] { abandon(); }) {}
 
 ParallelMp3Writer::~ParallelMp3Writer() {
     abandon();
@@ -66,6 +68,16 @@ std::optional<QString> ParallelMp3Writer::open(int sampleRate, int channels, int
     kbps_ = kbps;
     gapless_ = gapless;
     frameSamples_ = sampleRate >= 32000 ? 1152 : 576;
+    // As many segments of about the planned size as make a multiple of the threads, so the last
+    // round keeps every thread busy rather than one.
+    if (expected_ > 0 && !fixedPlan_) {
+        const std::int64_t frames = (expected_ + frameSamples_ - 1) / frameSamples_;
+        std::int64_t segments =
+            std::max<std::int64_t>(1, (frames + plan_.frames / 2) / plan_.frames);
+        segments = (segments + threads_ - 1) / threads_ * threads_;
+        plan_.frames = int(std::max<std::int64_t>(4 * (plan_.leadIn + plan_.leadOut),
+                                                  (frames + segments - 1) / segments));
+    }
     // Refusals come at once, as from a single pass, rather than from the first worker.
     LameEncoder probe;
     if (auto err = probe.open(sampleRate, channels, kbps, true, true))
@@ -118,8 +130,9 @@ std::optional<QString> ParallelMp3Writer::finish() {
 }
 
 std::optional<QString> ParallelMp3Writer::dispatch(bool last) {
-    // At most one job waits for each worker, so memory stays a few segments whatever the length.
-    while (nextJob_ - nextResult_ >= std::size_t(threads_) + 1)
+    // One job per worker: while they encode, this thread fills the next segment, so memory stays
+    // a few segments whatever the length.
+    while (nextJob_ - nextResult_ >= std::size_t(threads_))
         if (auto err = collect(true))
             return err;
     const std::int64_t segment = plan_.frames;
@@ -128,17 +141,22 @@ std::optional<QString> ParallelMp3Writer::dispatch(bool last) {
     job.index = nextJob_;
     job.last = last;
     job.firstFrame = std::max<std::int64_t>(0, k * segment - plan_.leadIn);
-    const std::int64_t from = job.firstFrame * frameSamples_;
+    // The buffer starts where this job does; the job takes it, and the next buffer starts with
+    // the overlap, where the next job will start.
     const std::int64_t to = last ? received_ : ((k + 1) * segment + plan_.leadOut) * frameSamples_;
-    const auto at = [&](std::int64_t sample) {
-        return buffer_.begin() + std::ptrdiff_t((sample - bufferStart_) * channels_);
-    };
-    job.pcm.assign(at(from), at(to));
+    const auto end = std::size_t((to - bufferStart_) * channels_);
+    job.pcm = std::move(buffer_);
+    buffer_.clear();
     if (!last) {
         const std::int64_t next = ((k + 1) * segment - plan_.leadIn) * frameSamples_;
-        buffer_.erase(buffer_.begin(), at(next));
+        buffer_.reserve(
+            std::size_t((segment + plan_.leadIn + plan_.leadOut) * frameSamples_ * channels_) +
+            (job.pcm.size() - end));
+        buffer_.assign(job.pcm.begin() + std::ptrdiff_t((next - bufferStart_) * channels_),
+                       job.pcm.end());
         bufferStart_ = next;
     }
+    job.pcm.resize(end);
     {
         std::lock_guard lock(mutex_);
         jobs_.push_back(std::move(job));

@@ -57,7 +57,7 @@ public:
 
 // Frames per segment and of the overlaps; tests make segments short to splice often.
 struct SegmentPlan {
-    int frames = 768; // about 20 s at 44.1 kHz
+    int frames = 768; // about 20 s at 44.1 kHz; evened out when the length is known
     int leadIn = 24;  // frames encoded before the segment by its encoder
     int leadOut = 24; // frames encoded after the segment by its encoder
     int settle = 8;   // frames of lead-in at least, and 4 of lead-out, before a splice
@@ -73,6 +73,9 @@ public:
     ParallelMp3Writer(const ParallelMp3Writer&) = delete;
     ParallelMp3Writer& operator=(const ParallelMp3Writer&) = delete;
 
+    // Before open(): about how many sample frames will come, so that the segments can be sized
+    // to keep every thread busy to the end.
+    void expectLength(std::int64_t sampleFrames) { expected_ = sampleFrames; }
     std::optional<QString> open(int sampleRate, int channels, int kbps, bool gapless) override;
     std::optional<QString> encode(const float* frames, std::size_t count) override;
     std::optional<QString> finish() override;
@@ -113,8 +116,10 @@ private:
     QString target_;
     int threads_;
     SegmentPlan plan_;
+    bool fixedPlan_ = false; // a test's plan, taken as it is
     int sampleRate_ = 0, channels_ = 0, kbps_ = 0, frameSamples_ = 1152;
     bool gapless_ = true;
+    std::int64_t expected_ = -1;
 
     // Encoding thread only.
     std::vector<float> buffer_;    // sound from bufferStart_ on, not yet all handed out
