@@ -6,6 +6,7 @@
 
 #include "engines/encoder/Mp3Encode.h"
 #include "engines/encoder/Mp3Encoder.h"
+#include "engines/util/CodecThreads.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -330,12 +331,19 @@ TEST(EncoderFailure, UnwritableTargetFolder) {
 
 // --- destruction while encoding -----------------------------------------------------------------
 
+// Sets the codec threads while it lives.
+struct CodecThreads {
+    explicit CodecThreads(int n) { setCodecThreadsForTesting(n); }
+    ~CodecThreads() { setCodecThreadsForTesting(0); }
+};
+
 TEST(EncoderLifetime, DestructionAbandonsTheRunningJobQuietly) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    // Two minutes of sound: far longer to encode than the test waits before destroying.
+    // Six minutes of sound on two threads: far longer to encode than the test waits.
+    const CodecThreads two(2);
     const QString wav = dir.filePath("long.wav");
-    writeCanonicalWav(wav, Sine{44100, 1, 44100ull * 120});
+    writeCanonicalWav(wav, Sine{44100, 1, 44100ull * 360});
     const QString target = dir.filePath("out.mp3");
     writeBytes(target, "previous");
 
@@ -362,7 +370,8 @@ TEST(EncoderLifetime, CancelAllAbandonsEveryJobAndLaterJobsRun) {
     ASSERT_TRUE(dir.isValid());
     const QString shortWav = sineWav(dir.path());
     const QString longWav = dir.filePath("long.wav");
-    writeCanonicalWav(longWav, Sine{44100, 1, 44100ull * 120});
+    const CodecThreads two(2); // so that the long job runs well past the cancel anywhere
+    writeCanonicalWav(longWav, Sine{44100, 1, 44100ull * 360});
     const QString target = dir.filePath("out.mp3");
     writeBytes(target, "previous");
 
