@@ -13,7 +13,9 @@ namespace quaverly::mp3 {
 namespace {
 
 constexpr std::size_t kChunkFrames = 8192; // sample frames per call into LAME
-constexpr int kTailFrames = 4;             // frames of real sound an encoder needs after a splice
+constexpr int kTailFrames = 4;
+constexpr std::int64_t kSlackFrames = 65536; // sample frames of a large encode() call //
+                                             // frames of real sound an encoder needs after a splice
 
 std::mutex planMutex;
 SegmentPlan testPlan;
@@ -69,12 +71,14 @@ std::optional<QString> ParallelMp3Writer::open(int sampleRate, int channels, int
     gapless_ = gapless;
     frameSamples_ = sampleRate >= 32000 ? 1152 : 576;
     // As many segments of about the planned size as make a multiple of the threads, so the last
-    // round keeps every thread busy rather than one.
+    // round keeps every thread busy rather than one. A sound of one such segment (up to about
+    // 30 s) stays one: a single pass's bytes, loudness in the tag included.
     if (expected_ > 0 && !fixedPlan_) {
         const std::int64_t frames = (expected_ + frameSamples_ - 1) / frameSamples_;
         std::int64_t segments =
             std::max<std::int64_t>(1, (frames + plan_.frames / 2) / plan_.frames);
-        segments = (segments + threads_ - 1) / threads_ * threads_;
+        if (segments > 1)
+            segments = (segments + threads_ - 1) / threads_ * threads_;
         plan_.frames = int(std::max<std::int64_t>(4 * (plan_.leadIn + plan_.leadOut),
                                                   (frames + segments - 1) / segments));
     }
@@ -146,12 +150,13 @@ std::optional<QString> ParallelMp3Writer::dispatch(bool last) {
     const std::int64_t to = last ? received_ : ((k + 1) * segment + plan_.leadOut) * frameSamples_;
     const auto end = std::size_t((to - bufferStart_) * channels_);
     job.pcm = std::move(buffer_);
-    buffer_.clear();
+    buffer_ = takeSpare();
     if (!last) {
         const std::int64_t next = ((k + 1) * segment - plan_.leadIn) * frameSamples_;
-        buffer_.reserve(
-            std::size_t((segment + plan_.leadIn + plan_.leadOut) * frameSamples_ * channels_) +
-            (job.pcm.size() - end));
+        // The same room each time (a segment, its overlap and a generous block), so that a
+        // spare buffer is reused as it is.
+        buffer_.reserve(std::size_t(
+            ((segment + plan_.leadIn + plan_.leadOut) * frameSamples_ + kSlackFrames) * channels_));
         buffer_.assign(job.pcm.begin() + std::ptrdiff_t((next - bufferStart_) * channels_),
                        job.pcm.end());
         bufferStart_ = next;
@@ -164,6 +169,14 @@ std::optional<QString> ParallelMp3Writer::dispatch(bool last) {
     ++nextJob_;
     jobReady_.notify_one();
     return collect(false);
+}
+
+std::vector<float> ParallelMp3Writer::takeSpare() {
+    if (spares_.empty())
+        return {};
+    std::vector<float> v = std::move(spares_.back());
+    spares_.pop_back();
+    return v;
 }
 
 std::optional<QString> ParallelMp3Writer::collect(bool wait) {
@@ -183,6 +196,7 @@ std::optional<QString> ParallelMp3Writer::collect(bool wait) {
             results_.erase(it);
         }
         ++nextResult_;
+        spares_.push_back(std::move(r.spare));
         if (auto err = splice(r))
             return err;
         if (wait)
@@ -202,6 +216,10 @@ void ParallelMp3Writer::work() {
             jobs_.pop_front();
         }
         Result r = encodeJob(job);
+        // The segment's buffer goes back for another segment: allocating a few megabytes per
+        // segment on several threads would spread the heap over every thread's arena.
+        job.pcm.clear();
+        r.spare = std::move(job.pcm);
         {
             std::lock_guard lock(mutex_);
             results_.emplace(job.index, std::move(r));

@@ -13,12 +13,13 @@
 //    its frames follow unchanged: every frame finds its main data where its header says);
 //  - both encoders ended frame F-1 with the same block types, so the window shapes on either
 //    side of the splice overlap as the decoder expects.
-// Among such frames the one where the two bit reservoirs are closest wins (equal, once the later
-// encoder has caught up). The first encoder is set up exactly like a single pass; its tag frame
+// Among such frames the first from which both encoders write the same frames wins (the later one
+// has caught up, and the splice changes nothing); failing that, the one where the two bit
+// reservoirs are closest. The first encoder is set up exactly like a single pass; its tag frame
 // is rewritten at the end for the whole stream (frame and byte counts, seek table, padding,
-// CRCs). A sound shorter than a segment and its overlap is one segment: the same bytes as a
-// single pass. Should no frame of an overlap qualify, finish() says so and the caller encodes
-// in one pass instead.
+// CRCs). A sound shorter than a segment and its overlap (or than one and a half segments, when
+// its length is known) is one segment: the same bytes as a single pass. Should no frame of an
+// overlap qualify, finish() says so and the caller encodes in one pass instead.
 //
 // Threads: one thread (the encoding thread) calls every public function; the workers only encode
 // jobs handed to them, and hand the results back under the writer's mutex.
@@ -100,6 +101,7 @@ private:
         std::vector<unsigned char> bytes;
         std::vector<Mp3Frame> frames;
         std::vector<unsigned char> tag; // the first encoder's final tag frame
+        std::vector<float> spare;       // the job's buffer, emptied, for a later segment
         QString error;
     };
 
@@ -108,6 +110,7 @@ private:
     void abandon();
     std::optional<QString> dispatch(bool last);
     std::optional<QString> collect(bool wait);
+    std::vector<float> takeSpare();
     std::optional<QString> splice(Result& next);
     std::optional<QString> writeFrames(const Result& r, std::size_t from, std::size_t to);
     QString fail(const QString& cause) const;
@@ -122,13 +125,14 @@ private:
     std::int64_t expected_ = -1;
 
     // Encoding thread only.
-    std::vector<float> buffer_;    // sound from bufferStart_ on, not yet all handed out
-    std::int64_t bufferStart_ = 0; // in sample frames
-    std::int64_t received_ = 0;    // sample frames given to encode()
-    std::size_t nextJob_ = 0;      // jobs handed out
-    std::size_t nextResult_ = 0;   // results spliced
-    std::optional<Result> held_;   // the latest result, its tail waiting for the next splice
-    std::size_t heldFrom_ = 0;     // its first frame not written yet
+    std::vector<float> buffer_;              // sound from bufferStart_ on, not yet all handed out
+    std::vector<std::vector<float>> spares_; // emptied segment buffers
+    std::int64_t bufferStart_ = 0;           // in sample frames
+    std::int64_t received_ = 0;              // sample frames given to encode()
+    std::size_t nextJob_ = 0;                // jobs handed out
+    std::size_t nextResult_ = 0;             // results spliced
+    std::optional<Result> held_; // the latest result, its tail waiting for the next splice
+    std::size_t heldFrom_ = 0;   // its first frame not written yet
     std::vector<unsigned char> tag_;
     std::vector<std::uint64_t> frameOffsets_;
     std::uint64_t written_ = 0;
