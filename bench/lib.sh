@@ -20,16 +20,35 @@ median_time() {
     printf '%s\n' "${times[@]}" | median
 }
 
+# command_starts ARGS...: sets the caller's array `starts` to where each command of ARGS begins
+# (commands are separated by --), followed by one past the end.
+command_starts() {
+    local args=("$@") i
+    starts=(0)
+    for i in "${!args[@]}"; do
+        [[ ${args[i]} == -- ]] && starts+=($((i + 1)))
+    done
+    starts+=($((${#args[@]} + 1)))
+}
+
+# print_medians: prints the median of each of the caller's `times` (a string of seconds per
+# command, `count` of them), in order.
+print_medians() {
+    local medians=() c
+    for ((c = 0; c < count; c++)); do
+        # shellcheck disable=SC2086 # the times are split on purpose
+        medians+=("$(printf '%s\n' ${times[c]} | median)")
+    done
+    echo "${medians[*]}"
+}
+
 # side_by_side N CMD_A... -- CMD_B... [-- CMD_C...]: runs the commands in turn, N rounds, and
 # prints the median wall time of each, in the order given, so all see the same machine load.
 side_by_side() {
     local n=$1
     shift
-    local args=("$@") starts=(0) i c
-    for i in "${!args[@]}"; do
-        [[ ${args[i]} == -- ]] && starts+=($((i + 1)))
-    done
-    starts+=($((${#args[@]} + 1)))
+    local args=("$@") starts c
+    command_starts "$@"
     local count=$((${#starts[@]} - 1)) times=() t
     for _ in $(seq 1 "$n"); do
         for ((c = 0; c < count; c++)); do
@@ -37,12 +56,7 @@ side_by_side() {
             times[c]="${times[c]:-} $t"
         done
     done
-    local medians=()
-    for ((c = 0; c < count; c++)); do
-        # shellcheck disable=SC2086 # the times are split on purpose
-        medians+=("$(printf '%s\n' ${times[c]} | median)")
-    done
-    echo "${medians[*]}"
+    print_medians
 }
 
 # wav_data_bytes FILE.wav: the size of the WAV file's data chunk, from its header.

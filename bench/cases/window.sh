@@ -17,11 +17,8 @@ one=(env QUAVERLY_CODEC_THREADS=1)
 alternate() {
     local n=$1
     shift
-    local args=("$@") starts=(0) i c
-    for i in "${!args[@]}"; do
-        [[ ${args[i]} == -- ]] && starts+=($((i + 1)))
-    done
-    starts+=($((${#args[@]} + 1)))
+    local args=("$@") starts c
+    command_starts "$@"
     local count=$((${#starts[@]} - 1)) times=() t line
     for ((c = 0; c < count - 1; c++)); do
         : >"$TMPOUT/alternate-$c.txt"
@@ -39,12 +36,7 @@ alternate() {
             times[c]="${times[c]:-} $t"
         done
     done
-    local medians=()
-    for ((c = 0; c < count; c++)); do
-        # shellcheck disable=SC2086 # the times are split on purpose
-        medians+=("$(printf '%s\n' ${times[c]} | median)")
-    done
-    echo "${medians[*]}"
+    print_medians
 }
 
 # The add decodes the MP3 into its working copy: with the codec threads as set (every core by
