@@ -20,6 +20,22 @@ using namespace quaverly::test;
 
 namespace {
 
+// How a song of 40000 stereo frames fails half-way through a join: it shrinks to half, or its
+// reads fail (where this user can make them).
+struct MidSongFault {
+    const char* fault;
+    std::function<bool()> inject;
+    const char* cause;
+};
+std::vector<MidSongFault> midSongFaults(const QString& song) {
+    std::vector<MidSongFault> faults{{"shrinks", [song] { return shrink(song, 44 + 20000 * 4); },
+                                      "ends after 20000 of its 40000"}};
+    if (kCanBreakReads)
+        faults.push_back(
+            {"unreadable", [song] { return breakReadsOf(song) > 0; }, "Is a directory"});
+    return faults;
+}
+
 class ListJoin : public ::testing::Test {
 protected:
     QTemporaryDir dir;
@@ -150,17 +166,7 @@ TEST_F(ListJoin, ASongThatFailsHalfWayFailsTheJoin) {
     const QString a = song16("a.wav", 1, 8000, 100, 0);
     const QString b = path("b.wav");
     ASSERT_TRUE(writeFile(path("out.wav"), "earlier"));
-    const struct {
-        const char* fault;
-        std::function<bool()> inject;
-        const char* cause;
-    } cases[] = {
-        {"shrinks", [&] { return shrink(b, 44 + 20000 * 4); }, "ends after 20000 of its 40000"},
-        {"unreadable", [&] { return breakReadsOf(b) > 0; }, "Is a directory"},
-    };
-    for (const auto& c : cases) {
-        if (std::string(c.fault) == "unreadable" && !kCanBreakReads)
-            continue;
+    for (const MidSongFault& c : midSongFaults(b)) {
         ASSERT_TRUE(writeWav16(b, 2, 8000, staircase(40000, 2)));
         int blocks = 0;
         const auto r = joinSongs({a, b}, path("out.wav"), [&] {
@@ -285,17 +291,7 @@ TEST_F(ListJoin, ASongThatFailsHalfWayFailsTheStreamedMp3) {
         std::function<bool()> inject_;
         int reads_ = 0;
     };
-    const struct {
-        const char* fault;
-        std::function<bool()> inject;
-        const char* cause;
-    } cases[] = {
-        {"shrinks", [&] { return shrink(b, 44 + 20000 * 4); }, "ends after 20000 of its 40000"},
-        {"unreadable", [&] { return breakReadsOf(b) > 0; }, "Is a directory"},
-    };
-    for (const auto& c : cases) {
-        if (std::string(c.fault) == "unreadable" && !kCanBreakReads)
-            continue;
+    for (const MidSongFault& c : midSongFaults(b)) {
         ASSERT_TRUE(writeWav16(b, 2, 8000, staircase(40000, 2)));
         JoinedPcm pcm;
         ASSERT_FALSE(pcm.open({a, b}, {QStringLiteral("A"), QStringLiteral("Song B")}));

@@ -107,7 +107,6 @@ std::optional<std::vector<Mp3Frame>> parseFrames(const unsigned char* data, std:
         f.offset = pos;
         f.size = h->size;
         f.dataOffset = pos + 4 + (h->crc ? 2 : 0) + h->sideInfo;
-        f.samples = h->mpeg1 ? 1152 : 576;
         readSideInfo(*h, data + f.dataOffset - h->sideInfo, f);
         frames.push_back(f);
         pos += h->size;

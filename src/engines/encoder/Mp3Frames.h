@@ -17,7 +17,6 @@ struct Mp3Frame {
     std::size_t size = 0;       // header to the last byte
     std::size_t dataOffset = 0; // the main data area: after header, CRC and side information
     int mainDataBegin = 0;      // bytes before the data area where this frame's main data starts
-    int samples = 0;            // per channel: 1152 (MPEG-1) or 576 (MPEG-2 and 2.5)
     // The last granule's block type for each channel (0 long, 1 start, 2 short, 3 stop, +4 when
     // mixed). A granule's window overlaps the next one's, so both sides of a splice must agree.
     std::array<std::uint8_t, 2> lastBlockTypes{};

@@ -83,7 +83,6 @@ public:
     // After a failed finish() or encode(): the failure was a splice with no frame to splice at,
     // and a single pass will do.
     bool spliceFailed() const { return spliceFailed_; }
-    int segments() const { return int(nextJob_); }
     // The frames the segments were spliced at, in order.
     const std::vector<std::int64_t>& splices() const { return splices_; }
 
