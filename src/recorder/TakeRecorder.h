@@ -13,7 +13,7 @@
 // (the window thread in the program). The two meet only in the ring and the atomics.
 
 #include "engines/bass/Bass.h"
-#include "engines/mci/SpscRing.h"
+#include "engines/util/SpscRing.h"
 #include "engines/wav/WavHeader.h"
 #include "recorder/RecordTake.h"
 
