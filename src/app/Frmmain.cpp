@@ -2,7 +2,6 @@
 
 #include "app/SettingsFile.h"
 #include "editor/WaveformView.h"
-#include "engines/bass/Bass.h"
 #include "ui/Widgets.h"
 
 #include <QCloseEvent>
@@ -302,15 +301,11 @@ void Frmmain::endSoundActivity(SoundEnd why) {
     // Every toolbar click and the shutdown pass through here before anything else, so that no
     // sound keeps running and no player holds a working copy open while files are touched.
     // In this order:
-    //   1. a running recording stops and the recording device is freed: no block arrives after;
-    //   2. the sound library frees its output device and every stream on it, the take's play
-    //      stream included;
-    //   3. only then the recorder's take is released, as nothing reads or writes it any more;
-    //   4. PanelSwitch: the editor's player stops (it keeps its song open) and the list
+    //   1. the recorder ends a running recording (no block arrives after) and a play of its take,
+    //      then lets the take and its capture device go;
+    //   2. PanelSwitch: the editor's player stops (it keeps its song open) and the list
     //      player closes.
     //      Shutdown: both players stop, then both close, so that no file stays open.
-    bass::BASS_RecordFree();
-    bass::BASS_Free();
     recorder->releaseTake();
     if (why == SoundEnd::PanelSwitch) {
         MMCEdit->Command(QStringLiteral("stop"));

@@ -3,10 +3,8 @@
 
 #include "engines/bass/Bass.h"
 
-#include "engines/audio/AudioBackend.h"
 #include "engines/bass/BassInternal.h"
 #include "engines/bass/FileStream.h"
-#include "engines/bass/MemoryStream.h"
 
 #include <QFileInfo>
 #include <QString>
@@ -116,28 +114,6 @@ bool outputInitialised() {
     return l.outputInitialised;
 }
 
-std::shared_ptr<audio::AudioBackend> outputBackend() {
-    Layer& l = layer();
-    std::lock_guard lock(l.deviceMutex);
-    return l.outputInitialised ? l.outputBackend : nullptr;
-}
-
-std::shared_ptr<audio::AudioBackend> deviceBackend() {
-    {
-        Layer& l = layer();
-        std::lock_guard lock(l.deviceMutex);
-        if (l.backendForTesting)
-            return l.backendForTesting;
-    }
-    return audio::defaultBackend();
-}
-
-void setDeviceBackendForTesting(std::shared_ptr<audio::AudioBackend> backend) {
-    Layer& l = layer();
-    std::lock_guard lock(l.deviceMutex);
-    l.backendForTesting = std::move(backend);
-}
-
 void releaseChannels(std::vector<std::shared_ptr<Channel>>& channels) {
     for (const auto& channel : channels) {
         std::lock_guard lock(channel->mutex());
@@ -194,22 +170,10 @@ BOOL BASS_Init(int device, DWORD, DWORD, void*, void*) {
         setError(BASS_ERROR_ALREADY, "the sound layer is already started; call BASS_Free first");
         return 0;
     }
-    if (device != 0 && device != -1) {
+    if (device != 0) {
         setError(BASS_ERROR_DEVICE,
-                 "device " + std::to_string(device) +
-                     " is not available; only 0 (decoding) and -1 (the sound server) are");
+                 "device " + std::to_string(device) + " is not available; only 0 (decoding) is");
         return 0;
-    }
-    std::shared_ptr<audio::AudioBackend> backend;
-    if (device == -1) {
-        // Connecting may take a moment (a few seconds at most, for a server that never
-        // answers; none when there is no server): done outside the layer's lock.
-        backend = deviceBackend();
-        QString why;
-        if (!backend->available(&why)) {
-            setError(BASS_ERROR_DRIVER, why.toStdString());
-            return 0;
-        }
     }
     Layer& l = layer();
     std::lock_guard lock(l.deviceMutex);
@@ -218,7 +182,6 @@ BOOL BASS_Init(int device, DWORD, DWORD, void*, void*) {
         return 0;
     }
     l.outputDevice = device;
-    l.outputBackend = std::move(backend);
     l.outputInitialised = true;
     return 1;
 }
@@ -235,9 +198,8 @@ BOOL BASS_Free() {
         }
         freed = l.table.takeAll(Owner::Output);
         l.outputInitialised = false;
-        l.outputBackend.reset();
     }
-    // Outside the device lock: a stream's release may wait for its device.
+    // Outside the device lock: a stream's release may wait.
     releaseChannels(freed);
     return 1;
 }
@@ -250,49 +212,16 @@ std::string lastErrorText() {
     return tlsErrorText;
 }
 
-namespace {
-
-HSTREAM createMemoryStream(const void* image, QWORD offset, QWORD length, DWORD flags) {
-    if (!image) {
-        setError(BASS_ERROR_ILLPARAM, "no memory image");
-        return 0;
-    }
-    if (offset != 0) {
-        setError(BASS_ERROR_ILLPARAM, "memory streams start at the image's first byte (offset 0)");
-        return 0;
-    }
-    if (flags != 0) {
-        setError(BASS_ERROR_ILLPARAM, "memory streams take no flags (they play on the device)");
-        return 0;
-    }
-    auto device = outputBackend();
-    if (!device) {
-        setError(BASS_ERROR_NOTAVAIL,
-                 "memory streams play on the sound device: start the layer with BASS_Init(-1)");
-        return 0;
-    }
-    auto stream = MemoryStream::open(image, length, device);
-    if (!stream)
-        return 0;
-    Layer& l = layer();
-    std::lock_guard lock(l.deviceMutex);
-    if (!l.outputInitialised || l.outputBackend != device) {
-        setError(BASS_ERROR_INIT, "the sound layer was released meanwhile");
-        return 0;
-    }
-    return l.table.add(std::move(stream), Owner::Output);
-}
-
-} // namespace
-
 HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags) {
     clearError();
     if (!outputInitialised()) {
         setError(BASS_ERROR_INIT, "the sound layer is not started (BASS_Init)");
         return 0;
     }
-    if (mem)
-        return createMemoryStream(file, offset, length, flags);
+    if (mem) {
+        setError(BASS_ERROR_ILLPARAM, "memory streams are not supported");
+        return 0;
+    }
     if (!file) {
         setError(BASS_ERROR_ILLPARAM, "no file name");
         return 0;
@@ -357,7 +286,7 @@ BOOL BASS_StreamFree(HSTREAM handle) {
         setError(BASS_ERROR_HANDLE, "unknown stream handle " + std::to_string(handle));
         return 0;
     }
-    // Released before returning: the caller may free a memory stream's image right after.
+    // Released before returning: nothing of it runs afterwards.
     std::vector<std::shared_ptr<Channel>> freed;
     if (auto taken = layer().table.take(handle))
         freed.push_back(std::move(taken));
