@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
             click(w, "CmdEditDone");
             seconds = double(timer.nsecsElapsed()) / 1e9;
         }
-        if (!w.Frame3->isVisible() || w.Frame3->Lbltotal->text() == QLatin1String("00:00:00")) {
+        if (!w.frameEditSong->isVisible() ||
+            w.frameEditSong->Lbltotal->text() == QLatin1String("00:00:00")) {
             std::fprintf(stderr, "the song did not open in the editor\n");
             return 1;
         }

@@ -77,7 +77,7 @@ public:
     QToolBar* Toolbar1;
     QList<QIcon> ImageList1; // the eight toolbar images
     AudioEditPanel* Framewav;
-    EditSongFrame* Frame3; // inside Framewav
+    EditSongFrame* frameEditSong; // inside Framewav; objectName "Frame3", its historic name
     RecorderPanel* FrameRec;
     ConvertPanel* FrameConvert;
     SettingsPanel* FrameSetting;

@@ -57,6 +57,7 @@ QLineEdit* markField(QWidget* parent, const char* name) {
 } // namespace
 
 EditSongFrame::EditSongFrame(QWidget* parent) : QGroupBox(tr("Edit Song"), parent) {
+    // The frame's historic name, by which tests find it.
     setObjectName(QStringLiteral("Frame3"));
     // A click anywhere in the frame gives it the focus, and with it the editor's keys.
     setFocusPolicy(Qt::ClickFocus);

@@ -1,6 +1,6 @@
 #pragma once
-// The clip editor's frame Frame3 ("Edit Song"): the area kept for the song's waveform, the
-// position slider with the time display, Play and Stop, the previews of the selection and of
+// The clip editor's frame "Edit Song" (objectName "Frame3"): the area kept for the song's waveform,
+// the position slider with the time display, Play and Stop, the previews of the selection and of
 // the stretch around each mark, the two marks with their times (whole seconds, and to the
 // millisecond in a field that takes a typed time), "Snap to zero crossing", the clip's length
 // against a target, "Done", and the editor's keys.

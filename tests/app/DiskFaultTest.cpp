@@ -243,7 +243,7 @@ protected:
             emit list().itemDoubleClicked(list().currentItem());
             w->MarkIn = 500;
             w->MarkOut = 1500;
-            w->Frame3->CmdEditDone->click();
+            w->frameEditSong->CmdEditDone->click();
             return {said(), said().isEmpty() && w->ListMode == QLatin1String("Play")};
         case Op::RecordWav: {
             r.btnSave->click();

@@ -27,7 +27,7 @@ protected:
         AppFixture::SetUp();
         w = std::make_unique<Frmmain>(dialogs);
         w->show();
-        f = w->Frame3;
+        f = w->frameEditSong;
         device = std::dynamic_pointer_cast<audio::VirtualBackend>(audio::defaultBackend());
         ASSERT_TRUE(device);
     }
