@@ -68,10 +68,6 @@ public:
     BusyWindow& busyWindow() { return busy_; }
     // Every MP3 encoding, with its completion handling.
     Encodings& encodings() { return *encodings_; }
-    Dialogs& dialogs() { return dialogs_; }
-    QString settingsPath() const { return settingsPath_; }
-    // window.ini in the settings file's folder: the window's size and maximised state.
-    QString windowStatePath() const;
 
     // --- Controls ---
     QToolBar* Toolbar1;
@@ -110,9 +106,6 @@ public:
     // Sets the tool tips of the toolbar and of the list, player and editor buttons.
     void SetLng();
 
-    // True once the shutdown has run.
-    bool isUnloaded() const { return unloaded_; }
-
 signals:
     // The shutdown has run: the program should end now.
     void quitRequested();
@@ -134,6 +127,8 @@ private:
     void fillAbout();
     // Places the toolbar and the panels in the client area as it is now.
     void layOutPanels();
+    // window.ini in the settings file's folder: the window's size and maximised state.
+    QString windowStatePath() const;
     void restoreWindowState();
     void saveWindowState() const;
 

@@ -32,7 +32,6 @@ public:
     // view put there before, which is deleted; the frame owns it, and gives it the keys as its
     // tool tip when it has none. Null brings the hint back.
     void setWaveformView(QWidget* view);
-    QWidget* waveformView() const { return view_; }
 
     // Adds a line to the keys hint shown while the waveform area holds no view.
     void addKeyHint(const QString& line);

@@ -384,7 +384,7 @@ TEST_P(DiskFaultTest, IsReportedAndLosesNothing) {
     tally.lost += lost;
     // The window is free again.
     EXPECT_TRUE(w->isEnabled());
-    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_FALSE(busyShown());
     EXPECT_EQ(w->encodings().pending(), 0);
 
     // Once the disk is well, the same work succeeds.

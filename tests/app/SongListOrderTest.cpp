@@ -140,7 +140,7 @@ TEST_F(SongListOrder, OneAddTakesSeveralFilesInOrderAndGoesOnPastABadOne) {
         << qPrintable(dialogs.messageTexts()[0]);
     // The busy window counted the files and let the window go at the end.
     EXPECT_EQ(w->busyWindow().window().Label1->text(), "Loading.......... 5 of 5");
-    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_FALSE(busyShown());
     EXPECT_TRUE(w->isEnabled());
     EXPECT_EQ(dialogs.asked(ScriptedDialogs::Kind::OpenFiles).size(), 1);
 
