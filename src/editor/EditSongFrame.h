@@ -89,6 +89,16 @@ public:
     QAction* addKey(const char* name, const QString& text, const QKeySequence& keys);
 
 private:
+    // The constructor's steps, in this order: each group of controls, the layout that places
+    // them, the keys, then the hint and the tool tips.
+    void buildWaveArea();
+    void buildPlayControls(); // the slider, Play and Stop, the previews
+    void buildMarkControls();
+    void buildClipControls(); // the clip's length, "Done" and its effects, "Undo Cut"
+    void layOutControls();
+    void buildKeys();
+    void describeControls();
+
     QPointer<QWidget> view_;
 };
 
