@@ -62,8 +62,8 @@ void Frmmain::buildToolbar() {
 
 void Frmmain::buildPanels() {
     Framewav = new AudioEditPanel(this);
-    Frame3 = new EditSongFrame;
-    Framewav->placeEditFrame(Frame3);
+    frameEditSong = new EditSongFrame;
+    Framewav->placeEditFrame(frameEditSong);
 
     FrameRec = new RecorderPanel(this);
     FrameConvert = new ConvertPanel(this);
@@ -167,7 +167,7 @@ void Frmmain::connectSubsystems() {
                       Dialogs::Icon::Critical);
         return false;
     };
-    editor = new EditorHandlers(*Frame3, std::move(edit), this);
+    editor = new EditorHandlers(*frameEditSong, std::move(edit), this);
     editor->attachWaveform(new WaveformView);
     connect(songList, &SongListHandlers::songRemoved, this,
             [this](const QString& copy) { cutHistory_.forget(copy); });
@@ -241,8 +241,8 @@ void Frmmain::Form_Load() {
     SetLng();
 
     // 6. The hint under the song list.
-    Framewav->Label6->setText(QStringLiteral("Click to Play\r\nDouble Click to Edit"));
-    Framewav->Label8->setText(QLatin1String(kMakerName));
+    Framewav->lblListHint->setText(QStringLiteral("Click to Play\r\nDouble Click to Edit"));
+    Framewav->lblMaker->setText(QLatin1String(kMakerName));
 
     // 7. Nothing to play or edit yet.
     for (QPushButton* b : Framewav->playerButtons())
@@ -251,8 +251,8 @@ void Frmmain::Form_Load() {
 
     // 8. The Audio Edit panel first, without its player and editor frames.
     showPanel(Framewav);
-    Framewav->Frame2->setVisible(false);
-    Frame3->setVisible(false);
+    Framewav->framePlayControl->setVisible(false);
+    frameEditSong->setVisible(false);
 }
 
 void Frmmain::SetLng() {
@@ -277,8 +277,8 @@ void Frmmain::SetLng() {
         {Framewav->CmdStop, "Stop"},
         {Framewav->CmdNext, "Next"},
         {Framewav->CmdAdd, "Add New"},
-        {Frame3->CmdEditPlay, "Play"},
-        {Frame3->CmdEditStop, "Stop"},
+        {frameEditSong->CmdEditPlay, "Play"},
+        {frameEditSong->CmdEditStop, "Stop"},
         {Framewav->Cmdremove, "Remove Form List"},
         {Framewav->CmdUP, "Move UP"},
         {Framewav->CmdDown, "Move Down"},

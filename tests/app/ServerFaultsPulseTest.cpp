@@ -138,11 +138,11 @@ protected:
         }
         addSongs();
         if (GetParam().player == Player::List) {
-            w->Framewav->Check1->setChecked(GetParam().repeat);
+            w->Framewav->chkPlayList->setChecked(GetParam().repeat);
             w->listPlayer->Timer1_Timer();
         } else {
             emit w->Framewav->List1->itemDoubleClicked(w->Framewav->List1->item(0));
-            w->Frame3->chkLoop->setChecked(GetParam().repeat);
+            w->frameEditSong->chkLoop->setChecked(GetParam().repeat);
         }
     }
     void play() {

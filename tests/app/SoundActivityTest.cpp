@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSignalSpy>
 
 using namespace quaverly;
 
@@ -66,8 +67,9 @@ TEST_F(SoundActivity, ShutdownStopsAndClosesBothPlayers) {
         ASSERT_EQ(p->Command("open"), 0);
         ASSERT_EQ(p->Command("play"), 0);
     }
+    QSignalSpy quit(&w, &Frmmain::quitRequested);
     w.toolbarAction(QStringLiteral("Exit"))->trigger();
-    EXPECT_TRUE(w.isUnloaded());
+    EXPECT_EQ(quit.count(), 1);
     EXPECT_FALSE(w.MMCEdit->isOpen());
     EXPECT_FALSE(w.MMCPlayList->isOpen());
 }
