@@ -21,8 +21,9 @@ EditorHandlers::EditorHandlers(EditSongFrame& frame, EditorServices services, QO
     connect(frame_.CmdMarkOut, &QPushButton::clicked, this, &EditorHandlers::CmdMarkOut_Click);
     connect(frame_.CmdEditDone, &QPushButton::clicked, this, &EditorHandlers::CmdEditDone_Click);
     connect(s_.MMCEdit, &MciPlayer::StatusUpdate, this, &EditorHandlers::MMCEdit_StatusUpdate);
-    // A click on the slider: the handle let go after a click or a drag, or a step by the keys
-    // or the wheel (whose new value is applied right after the action is announced).
+    // A click on the slider: the handle let go after a click or a drag, or a step
+    // by the keys or the wheel (whose new value is applied right after the action
+    // is announced).
     connect(frame_.SliderEdit, &QSlider::sliderReleased, this, &EditorHandlers::SliderEdit_Click);
     connect(frame_.SliderEdit, &QAbstractSlider::actionTriggered, this, [this](int action) {
         if (action != QAbstractSlider::SliderMove)
@@ -50,7 +51,8 @@ void EditorHandlers::setControlsEnabled(bool enabled) {
         w->setEnabled(enabled);
     for (QAction* a : frame_.keyActions())
         a->setEnabled(enabled);
-    // "Play Selection" also needs a selection (see showMarks); the undo needs a song.
+    // "Play Selection" also needs a selection (see showMarks); the undo needs a
+    // song.
     frame_.CmdPlaySel->setEnabled(enabled && *s_.MarkIn < *s_.MarkOut);
     showUndo();
 }
@@ -75,8 +77,8 @@ ClipEffects EditorHandlers::chosenEffects() const {
 }
 
 void EditorHandlers::reset(bool hide) {
-    // The editor's player has let go of the song: nothing here could act on it, nor undo its
-    // cut (it may have left the list).
+    // The editor's player has let go of the song: nothing here could act on it,
+    // nor undo its cut (it may have left the list).
     stopEditing();
     song_.clear();
     setControlsEnabled(false);
@@ -158,8 +160,8 @@ bool EditorHandlers::openSong() {
 }
 
 bool EditorHandlers::ensureOpen() {
-    // Others close the editor's player before they touch the songs (a list save): the song is
-    // opened again, from its start.
+    // Others close the editor's player before they touch the songs (a list save):
+    // the song is opened again, from its start.
     return s_.MMCEdit->isOpen() || openSong();
 }
 
@@ -195,7 +197,8 @@ void EditorHandlers::togglePlay() {
         CmdEditPlay_Click();
 }
 
-// A mark is the exact play position; its label shows the second the slider shows.
+// A mark is the exact play position; its label shows the second the slider
+// shows.
 void EditorHandlers::CmdMarkin_Click() {
     if (!ensureOpen())
         return;
@@ -215,17 +218,18 @@ void EditorHandlers::CmdEditDone_Click() {
     }
     if (!ensureOpen())
         return;
+    // The player lets go of the song: the cut replaces it.
     MciPlayer& player = *s_.MMCEdit;
     player.Command(QStringLiteral("Stop"));
-    const qint64 length = player.Length();
     player.Command(QStringLiteral("Close"));
-    // The wave commands only read the song they open, and their save replaces the working copy
-    // whole; the effects write it once more, whole. A Done that fails anywhere leaves it as it
-    // was, and so does the history.
-    const DoneOutcome done = cutClipWithEffects(song_, song_, *s_.MarkIn, *s_.MarkOut, length,
-                                                commands_, chosenEffects(), s_.history);
+    // The cut only reads the song, and replaces the working copy whole; the
+    // effects write it once more, whole. A Done that fails anywhere leaves it as
+    // it was, and so does the history.
+    const DoneOutcome done =
+        cutClipWithEffects(song_, song_, *s_.MarkIn, *s_.MarkOut, chosenEffects(), s_.history);
     if (done.result != CutOutcome::Cut) {
-        s_.dialogs->tell(tr("%1 was not cut; it is as it was.\n\n%2").arg(songName_, done.error),
+        s_.dialogs->tell(tr("%1 was not cut; it is as it was.\n\n%2")
+                             .arg(songName_, failureText(done.failure.value())),
                          Dialogs::Icon::Critical);
         // The song opens again, so that the marks can be taken anew.
         ensureOpen();

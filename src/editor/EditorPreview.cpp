@@ -3,8 +3,8 @@
 #include "editor/EditSongFrame.h"
 #include "editor/EditorHandlers.h"
 #include "editor/TimeText.h"
-#include "engines/mci/MciErrors.h"
 #include "engines/mci/MciPlayer.h"
+#include "engines/player/MciErrors.h"
 #include "ui/Dialogs.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "songlist/ListPlaybackHandlers.h"
 
-#include "engines/mci/MciErrors.h"
 #include "engines/mci/MciPlayer.h"
+#include "engines/player/MciErrors.h"
 #include "songlist/AudioEditPanel.h"
 #include "ui/Dialogs.h"
 

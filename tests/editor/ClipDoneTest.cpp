@@ -1,6 +1,5 @@
 #include "editor/ClipDone.h"
 #include "editor/CutHistory.h"
-#include "engines/mci/WaveCommands.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestAudio.h"
 
@@ -19,12 +18,12 @@ namespace {
 class ClipDone : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    WaveCommands commands;
     QString song = dir.filePath(QStringLiteral("song.wav"));
 
     // 10 s of mono 8 kHz whose frame i holds i (wrapping past 32767).
     void SetUp() override { ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(80000, 1))); }
-    // The folder's files, and those of the hidden folder that holds the kept copies.
+    // The folder's files, and those of the hidden folder that holds the kept
+    // copies.
     QStringList files() const {
         QStringList all = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
         for (const QString& f : QDir(dir.filePath(QStringLiteral(".before-cut")))
@@ -32,29 +31,27 @@ protected:
             all << QStringLiteral(".before-cut/") + f;
         return all;
     }
-    DoneOutcome done(qint64 from, qint64 to, qint64 length, const ClipEffects& effects,
-                     CutHistory* history) {
-        return cutClipWithEffects(song, song, from, to, length, commands, effects, history);
+    DoneOutcome done(qint64 from, qint64 to, const ClipEffects& effects, CutHistory* history) {
+        return cutClipWithEffects(song, song, from, to, effects, history);
+    }
+    static std::string why(const DoneOutcome& r) {
+        return r.failure ? failureText(*r.failure).toStdString() : std::string();
     }
 };
 
 TEST_F(ClipDone, WithoutEffectsItIsThePlainCutByteForByte) {
     const QString plain = dir.filePath(QStringLiteral("plain.wav"));
     ASSERT_TRUE(writeFile(plain, readFile(song)));
-    WaveCommands reference;
-    ASSERT_EQ(cutClip(plain, plain, 2000, 5000, 10000, reference).result, CutOutcome::Cut);
+    ASSERT_EQ(cutClip(plain, plain, 2000, 5000).result, CutOutcome::Cut);
 
     for (const bool withHistory : {false, true}) {
         ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(80000, 1)));
         CutHistory history;
-        const auto r = done(2000, 5000, 10000, {}, withHistory ? &history : nullptr);
-        ASSERT_EQ(r.result, CutOutcome::Cut) << r.error.toStdString();
+        const auto r = done(2000, 5000, {}, withHistory ? &history : nullptr);
+        ASSERT_EQ(r.result, CutOutcome::Cut) << why(r);
         EXPECT_EQ(readFile(song), readFile(plain)) << withHistory;
         EXPECT_EQ(r.effects.level, EffectsOutcome::Level::NotAsked);
     }
-    QStringList sent = commands.log();
-    sent.replaceInStrings(song, plain);
-    EXPECT_EQ(sent.mid(5), reference.log()); // the second Done sent what cutClip sends
 }
 
 TEST_F(ClipDone, UndoPutsTheSongBackByteForByte) {
@@ -64,8 +61,8 @@ TEST_F(ClipDone, UndoPutsTheSongBackByteForByte) {
     effects.fadeInMs = 100;
     effects.fadeOutMs = 100;
     effects.normalise = ClipEffects::Normalise::Peak;
-    auto r = done(2000, 5000, 10000, effects, &*history);
-    ASSERT_EQ(r.result, CutOutcome::Cut) << r.error.toStdString();
+    auto r = done(2000, 5000, effects, &*history);
+    ASSERT_EQ(r.result, CutOutcome::Cut) << why(r);
     EXPECT_TRUE(r.undoable);
     const auto clip = samples16(readFile(song));
     ASSERT_EQ(clip.size(), 24000u);
@@ -82,9 +79,9 @@ TEST_F(ClipDone, UndoPutsTheSongBackByteForByte) {
     EXPECT_EQ(files(), QStringList{QStringLiteral("song.wav")});
 
     // Only the last cut is kept: undo goes back to the clip of the first.
-    ASSERT_EQ(done(2000, 5000, 10000, {}, &*history).result, CutOutcome::Cut);
+    ASSERT_EQ(done(2000, 5000, {}, &*history).result, CutOutcome::Cut);
     const QByteArray first = readFile(song);
-    ASSERT_EQ(done(1000, 2000, 3000, effects, &*history).result, CutOutcome::Cut);
+    ASSERT_EQ(done(1000, 2000, effects, &*history).result, CutOutcome::Cut);
     EXPECT_EQ(files().size(), 2);
     ASSERT_TRUE(history->undo(song, &error)) << error.toStdString();
     EXPECT_EQ(readFile(song), first);
@@ -100,8 +97,8 @@ TEST_F(ClipDone, UndoPutsTheSongBackByteForByte) {
     EXPECT_EQ(files(), QStringList{QStringLiteral("song.wav")});
 }
 
-// Each Done fails at one step, after an earlier cut was kept: the song, what undo restores and
-// the folder stay as they were.
+// Each Done fails at one step, after an earlier cut was kept: the song, what
+// undo restores and the folder stay as they were.
 TEST_F(ClipDone, AFailingStepLeavesTheSongAndItsUndoAsTheyWere) {
     ClipEffects quieter;
     quieter.normalise = ClipEffects::Normalise::Peak;
@@ -110,16 +107,16 @@ TEST_F(ClipDone, AFailingStepLeavesTheSongAndItsUndoAsTheyWere) {
     faded.fadeInMs = 10;
     const struct {
         const char* name;
-        qint64 lengthMs;
+        qint64 markOut;
         ClipEffects effects;
         bool damaged; // the song's format chunk is broken
         qint64 fileSizeLimit;
         const char* says;
     } cases[] = {
         {"tail past the end", 12000, faded, false, 0, "tail"},
-        {"effects", 10000, quieter, false, 0, "smallest step"},
-        {"damaged song", 10000, faded, true, 0, "opening"},
-        {"no room for the kept copy", 10000, faded, false, 100000, "File too large"},
+        {"effects", 2000, quieter, false, 0, "smallest step"},
+        {"damaged song", 2000, faded, true, 0, "opening"},
+        {"no room for the kept copy", 2000, faded, false, 100000, "File too large"},
     };
     for (const auto& c : cases) {
         if (c.fileSizeLimit > 0 && !kCanLimitFileSize)
@@ -138,8 +135,9 @@ TEST_F(ClipDone, AFailingStepLeavesTheSongAndItsUndoAsTheyWere) {
         const QStringList folder = files();
 
         auto work = [&] {
-            const auto r = done(1000, 2000, c.lengthMs, c.effects, &history);
-            return r.result == CutOutcome::Failed ? r.error : QStringLiteral("not failed");
+            const auto r = done(1000, c.markOut, c.effects, &history);
+            return r.result == CutOutcome::Failed ? failureText(*r.failure)
+                                                  : QStringLiteral("not failed");
         };
         const QString failure =
             c.fileSizeLimit > 0

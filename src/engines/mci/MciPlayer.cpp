@@ -1,9 +1,9 @@
 #include "engines/mci/MciPlayer.h"
 
-#include "engines/mci/MciErrors.h"
 #include "engines/mci/MciTime.h"
 #include "engines/mci/MciWav.h"
 #include "engines/mci/SpscRing.h"
+#include "engines/player/MciErrors.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 // "play" with an end point on the virtual sound device: what the device played is compared byte
 // for byte with the ramp frames of the stretch asked for.
 #include "engines/audio/VirtualBackend.h"
-#include "engines/mci/MciErrors.h"
 #include "engines/mci/MciPlayer.h"
+#include "engines/player/MciErrors.h"
 #include "mci/RampWav.h"
 
 #include <QCoreApplication>

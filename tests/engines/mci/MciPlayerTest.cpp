@@ -1,6 +1,6 @@
 #include "engines/mci/MciPlayer.h"
 
-#include "engines/mci/MciErrors.h"
+#include "engines/player/MciErrors.h"
 #include "mci/FakeBackend.h"
 #include "mci/RampWav.h"
 
