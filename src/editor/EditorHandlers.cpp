@@ -4,8 +4,9 @@
 #include "editor/CutHistory.h"
 #include "editor/EditSongFrame.h"
 #include "editor/TimeText.h"
-#include "engines/mci/MciPlayer.h"
+#include "engines/player/WavPlayer.h"
 #include "ui/Dialogs.h"
+#include "ui/PlayerMessages.h"
 
 #include <QAction>
 
@@ -20,10 +21,9 @@ EditorHandlers::EditorHandlers(EditSongFrame& frame, EditorServices services, QO
     connect(frame_.CmdMarkin, &QPushButton::clicked, this, &EditorHandlers::CmdMarkin_Click);
     connect(frame_.CmdMarkOut, &QPushButton::clicked, this, &EditorHandlers::CmdMarkOut_Click);
     connect(frame_.CmdEditDone, &QPushButton::clicked, this, &EditorHandlers::CmdEditDone_Click);
-    connect(s_.MMCEdit, &MciPlayer::StatusUpdate, this, &EditorHandlers::MMCEdit_StatusUpdate);
-    // A click on the slider: the handle let go after a click or a drag, or a step
-    // by the keys or the wheel (whose new value is applied right after the action
-    // is announced).
+    connect(s_.MMCEdit, &WavPlayer::StatusUpdate, this, &EditorHandlers::MMCEdit_StatusUpdate);
+    // A click on the slider: the handle let go after a click or a drag, or a step by the keys
+    // or the wheel (whose new value is applied right after the action is announced).
     connect(frame_.SliderEdit, &QSlider::sliderReleased, this, &EditorHandlers::SliderEdit_Click);
     connect(frame_.SliderEdit, &QAbstractSlider::actionTriggered, this, [this](int action) {
         if (action != QAbstractSlider::SliderMove)
@@ -51,8 +51,7 @@ void EditorHandlers::setControlsEnabled(bool enabled) {
         w->setEnabled(enabled);
     for (QAction* a : frame_.keyActions())
         a->setEnabled(enabled);
-    // "Play Selection" also needs a selection (see showMarks); the undo needs a
-    // song.
+    // "Play Selection" also needs a selection (see showMarks); the undo needs a song.
     frame_.CmdPlaySel->setEnabled(enabled && *s_.MarkIn < *s_.MarkOut);
     showUndo();
 }
@@ -77,8 +76,8 @@ ClipEffects EditorHandlers::chosenEffects() const {
 }
 
 void EditorHandlers::reset(bool hide) {
-    // The editor's player has let go of the song: nothing here could act on it,
-    // nor undo its cut (it may have left the list).
+    // The editor's player has let go of the song: nothing here could act on it, nor undo its
+    // cut (it may have left the list).
     stopEditing();
     song_.clear();
     setControlsEnabled(false);
@@ -103,10 +102,10 @@ void EditorHandlers::List1_DblClick() {
 }
 
 void EditorHandlers::openForEditing(const QString& song, const QString& name) {
-    s_.MMCPlayList->Command(QStringLiteral("Stop"));
-    s_.MMCPlayList->Command(QStringLiteral("Close"));
-    MciPlayer& player = *s_.MMCEdit;
-    player.Command(QStringLiteral("Stop"));
+    s_.MMCPlayList->stop();
+    s_.MMCPlayList->close();
+    WavPlayer& player = *s_.MMCEdit;
+    player.stop();
     stopEditing();
     if (song != song_)
         frame_.lblDoneResult->clear();
@@ -148,30 +147,25 @@ void EditorHandlers::MMCEdit_StatusUpdate() {
 }
 
 bool EditorHandlers::openSong() {
-    MciPlayer& player = *s_.MMCEdit;
-    player.setFileName(song_);
-    if (player.Command(QStringLiteral("open")) == 0)
+    const Status opened = s_.MMCEdit->open(song_);
+    if (opened)
         return true;
     reset(false);
-    s_.dialogs->tell(
-        tr("%1 cannot be opened in the editor.\n\n%2").arg(songName_, player.lastError()),
-        Dialogs::Icon::Warning);
+    s_.dialogs->tell(cannotOpenInEditorText(songName_, opened.error()), Dialogs::Icon::Warning);
     return false;
 }
 
 bool EditorHandlers::ensureOpen() {
-    // Others close the editor's player before they touch the songs (a list save):
-    // the song is opened again, from its start.
+    // Others close the editor's player before they touch the songs (a list save): the song is
+    // opened again, from its start.
     return s_.MMCEdit->isOpen() || openSong();
 }
 
 void EditorHandlers::SliderEdit_Click() {
-    MciPlayer& player = *s_.MMCEdit;
     if (!frame_.SliderEdit->isEnabled() || !ensureOpen())
         return;
     preview_ = Preview::None;
-    player.setFrom(qint64(frame_.SliderEdit->sliderPosition()) * 1000);
-    startPlayer();
+    startPlayer(qint64(frame_.SliderEdit->sliderPosition()) * 1000);
     startFollowing();
 }
 
@@ -186,7 +180,7 @@ void EditorHandlers::CmdEditPlay_Click() {
 
 void EditorHandlers::CmdEditStop_Click() {
     preview_ = Preview::None;
-    s_.MMCEdit->Command(QStringLiteral("stop"));
+    s_.MMCEdit->stop();
     followPosition();
 }
 
@@ -197,8 +191,7 @@ void EditorHandlers::togglePlay() {
         CmdEditPlay_Click();
 }
 
-// A mark is the exact play position; its label shows the second the slider
-// shows.
+// A mark is the exact play position; its label shows the second the slider shows.
 void EditorHandlers::CmdMarkin_Click() {
     if (!ensureOpen())
         return;
@@ -219,12 +212,10 @@ void EditorHandlers::CmdEditDone_Click() {
     if (!ensureOpen())
         return;
     // The player lets go of the song: the cut replaces it.
-    MciPlayer& player = *s_.MMCEdit;
-    player.Command(QStringLiteral("Stop"));
-    player.Command(QStringLiteral("Close"));
-    // The cut only reads the song, and replaces the working copy whole; the
-    // effects write it once more, whole. A Done that fails anywhere leaves it as
-    // it was, and so does the history.
+    s_.MMCEdit->stop();
+    s_.MMCEdit->close();
+    // The cut only reads the song, and replaces the working copy whole; the effects write it
+    // once more, whole. A Done that fails anywhere leaves it as it was, and so does the history.
     const DoneOutcome done =
         cutClipWithEffects(song_, song_, *s_.MarkIn, *s_.MarkOut, chosenEffects(), s_.history);
     if (done.result != CutOutcome::Cut) {
@@ -249,8 +240,8 @@ void EditorHandlers::undoLastCut() {
         return;
     const bool wasEditing = editing_;
     // The working copy is replaced: the player lets go of it first.
-    s_.MMCEdit->Command(QStringLiteral("Stop"));
-    s_.MMCEdit->Command(QStringLiteral("Close"));
+    s_.MMCEdit->stop();
+    s_.MMCEdit->close();
     if (!s_.undoCut(song_)) {
         // Nothing was put back: the song goes on as it was, marks and all.
         if (wasEditing)

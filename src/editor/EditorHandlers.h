@@ -1,35 +1,31 @@
 #pragma once
-// The clip editor: a double click on a song opens its working copy in the
-// editor's player; the slider, Play and Stop move about in it; "Mark In" and
-// "Mark Out" take the play position; and "Done" cuts the working copy down to
-// the stretch between the marks, in place. From then on list playback and the
-// list saves hear only the clip.
+// The clip editor: a double click on a song opens its working copy in the editor's player; the
+// slider, Play and Stop move about in it; "Mark In" and "Mark Out" take the play position; and
+// "Done" cuts the working copy down to the stretch between the marks, in place. From then on
+// list playback and the list saves hear only the clip.
 //
-// The marks are the window's MarkIn and MarkOut, whole milliseconds. Besides
-// the buttons they are set by a typed time in their fields, by the keys that
-// move them, and by setMarkIn() and setMarkOut() (a waveform view). A typed
-// time becomes the mark whose frame, as the cut makes frames of the marks, is
-// nearest to it. With "Snap to zero crossing" ticked, every mark set by the
-// user then moves to the nearest zero crossing of the song within 10 ms (see
-// ZeroCrossing.h). "Play Selection" plays from In to Out (again and again with
-// "Loop"); "Around In" and "Around Out" play one second before to one second
-// after their mark. The clip's length shows against the chosen target, red when
-// longer. A play that cannot start, or that breaks off (the sound server went
-// away), is reported once with the player's reason; the next press tries again.
+// The marks are the window's MarkIn and MarkOut, whole milliseconds. Besides the buttons they
+// are set by a typed time in their fields, by the keys that move them, and by setMarkIn() and
+// setMarkOut() (a waveform view). A typed time becomes the mark whose frame, as the cut makes
+// frames of the marks, is nearest to it. With "Snap to zero crossing" ticked, every mark set by
+// the user then moves to the nearest zero crossing of the song within 10 ms (see ZeroCrossing.h).
+// "Play Selection" plays from In to Out (again and again with "Loop"); "Around In" and "Around
+// Out" play one second before to one second after their mark. The clip's length shows against
+// the chosen target, red when longer. A play that cannot start, or that breaks off (the sound
+// server went away), is reported once with the player's reason; the next press tries again.
 //
-// Keys, while the focus is in the frame: Space plays or stops, I and O set the
-// marks at the play position, Home and End go to the marks, ", ." and "[ ]"
-// move the In and the Out mark by 10 ms
-// ("< >" and "{ }" by a second); Ctrl+Z undoes the last cut when the window
-// lends an undo.
+// Keys, while the focus is in the frame: Space plays or stops, I and O set the marks at the play
+// position, Home and End go to the marks, ", ." and "[ ]" move the In and the Out mark by 10 ms
+// ("< >" and "{ }" by a second); Ctrl+Z undoes the last cut when the window lends an undo.
 //
-// A waveform view follows the editor through songOpened, songClosed,
-// marksChanged and positionChanged (every kPositionMs while playing), and
-// drives it through setMarkIn, setMarkOut and seek.
+// A waveform view follows the editor through songOpened, songClosed, marksChanged and
+// positionChanged (every kPositionMs while playing), and drives it through setMarkIn,
+// setMarkOut and seek.
 //
 // Threads: UI thread only; the player's notifications arrive there.
 
 #include "editor/MarkTime.h"
+#include "engines/util/Error.h"
 #include "engines/wav/WavHeader.h"
 
 #include <QObject>
@@ -37,6 +33,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 class QLineEdit;
 
@@ -45,31 +42,29 @@ namespace quaverly {
 class CutHistory;
 class Dialogs;
 class EditSongFrame;
-class MciPlayer;
+class WavPlayer;
 class WaveformView;
 struct ClipEffects;
 
 // What the window lends the clip editor.
 struct EditorServices {
     Dialogs* dialogs = nullptr;
-    MciPlayer* MMCEdit = nullptr;
-    MciPlayer* MMCPlayList = nullptr;
-    QString* ListMode = nullptr; // the window's ListMode: "Edit" while a song is
-                                 // open, "Play" after
+    WavPlayer* MMCEdit = nullptr;
+    WavPlayer* MMCPlayList = nullptr;
+    QString* ListMode = nullptr; // the window's ListMode: "Edit" while a song is open, "Play" after
     qint64* MarkIn = nullptr;    // the window's marks, in milliseconds
     qint64* MarkOut = nullptr;
-    // The working copy of the selected song, and its name; empty when no song is
-    // selected.
+    // The working copy of the selected song, and its name; empty when no song is selected.
     std::function<QString()> selectedCopy;
     std::function<QString()> selectedName;
     // The list player's frame makes way for the editor's.
     std::function<void()> hideListPlayer;
-    // Optional: puts the working copy back as it was before its last cut; false
-    // when there is nothing to put back or it failed (the function tells the
-    // user). Without it the editor offers no undo.
+    // Optional: puts the working copy back as it was before its last cut; false when there is
+    // nothing to put back or it failed (the function tells the user). Without it the editor
+    // offers no undo.
     std::function<bool(const QString& workingCopy)> undoCut;
-    // Optional: where "Done" keeps each song as it was before its cut (for
-    // undoCut); without it a cut cannot be undone.
+    // Optional: where "Done" keeps each song as it was before its cut (for undoCut); without it
+    // a cut cannot be undone.
     CutHistory* history = nullptr;
 };
 
@@ -84,8 +79,7 @@ public:
 
     EditorHandlers(EditSongFrame& frame, EditorServices services, QObject* parent = nullptr);
 
-    // Opens the selected song, stopped at 0, with the marks at its start and its
-    // end.
+    // Opens the selected song, stopped at 0, with the marks at its start and its end.
     void List1_DblClick();
     void MMCEdit_StatusUpdate();
     // Plays from the slider's second to the end.
@@ -94,8 +88,8 @@ public:
     void CmdEditStop_Click();
     void CmdMarkin_Click();
     void CmdMarkOut_Click();
-    // Cuts the open song's working copy to [MarkIn, MarkOut]; marks out of order
-    // give "Time Input Error" and change nothing.
+    // Cuts the open song's working copy to [MarkIn, MarkOut]; marks out of order give
+    // "Time Input Error" and change nothing.
     void CmdEditDone_Click();
     // Plays from the In mark to the Out mark (and again with "Loop" ticked).
     void CmdPlaySel_Click();
@@ -104,52 +98,43 @@ public:
     void CmdPlayOut_Click();
     // Space: stops when playing, else plays as "Play" does.
     void togglePlay();
-    // Ctrl+Z: puts back the song as it was before its last cut and opens it
-    // again, with the marks of that cut. Only offered with
-    // EditorServices::undoCut.
+    // Ctrl+Z: puts back the song as it was before its last cut and opens it again, with the
+    // marks of that cut. Only offered with EditorServices::undoCut.
     void undoLastCut();
 
-    // The marks, from a waveform view or a program: clamped to the song, snapped
-    // when "Snap to zero crossing" is ticked, shown in the labels and fields.
-    // Nothing while no song is open.
+    // The marks, from a waveform view or a program: clamped to the song, snapped when "Snap to
+    // zero crossing" is ticked, shown in the labels and fields. Nothing while no song is open.
     void setMarkIn(qint64 ms);
     void setMarkOut(qint64 ms);
-    // Moves a mark by `deltaMs`; with the snap, to the nearest crossing on that
-    // side.
+    // Moves a mark by `deltaMs`; with the snap, to the nearest crossing on that side.
     void nudgeMarkIn(qint64 deltaMs);
     void nudgeMarkOut(qint64 deltaMs);
-    // Moves the play position to `ms` (clamped to the song): playback goes on
-    // from there, or the stopped player waits there. Nothing while no song is
-    // open.
+    // Moves the play position to `ms` (clamped to the song): playback goes on from there, or the
+    // stopped player waits there. Nothing while no song is open.
     void seek(qint64 ms);
 
-    // Shows the open song in `view`, which the frame takes: the view follows the
-    // marks and the play position, its handles set the marks and a click on it
-    // seeks (EditorWaveform.cpp).
+    // Shows the open song in `view`, which the frame takes: the view follows the marks and the
+    // play position, its handles set the marks and a click on it seeks (EditorWaveform.cpp).
     void attachWaveform(WaveformView* view);
 
-    // The players have let go of the song (a click on the list, a remove): the
-    // editor's controls go idle, and with `hide` the frame goes too.
+    // The players have let go of the song (a click on the list, a remove): the editor's
+    // controls go idle, and with `hide` the frame goes too.
     void reset(bool hide);
 
-    // True while a song is open for editing (from its opening to "Done" or a
-    // reset).
+    // True while a song is open for editing (from its opening to "Done" or a reset).
     bool isEditing() const { return editing_; }
     // The frames the cut makes of the marks, for the open song.
     const CutGrid& grid() const { return grid_; }
 
 signals:
-    // A song's working copy is open for editing (also again after an undo); it is
-    // closed.
+    // A song's working copy is open for editing (also again after an undo); it is closed.
     void songOpened(const QString& path);
     void songClosed();
     // The marks have changed, in ms.
     void marksChanged(qint64 in, qint64 out);
-    // The play position: while playing every kPositionMs, on a seek and when
-    // playback stops.
+    // The play position: while playing every kPositionMs, on a seek and when playback stops.
     void positionChanged(qint64 ms);
-    // A working copy's audio has changed ("Done", an undo): what was read of it
-    // is out of date.
+    // A working copy's audio has changed ("Done", an undo): what was read of it is out of date.
     void songChanged(const QString& path);
 
 private:
@@ -157,13 +142,11 @@ private:
     enum class Preview { None, Selection, Around };
 
     void setControlsEnabled(bool enabled);
-    // What "Done" is asked to do besides the cut, from the frame's effect
-    // controls.
+    // What "Done" is asked to do besides the cut, from the frame's effect controls.
     ClipEffects chosenEffects() const;
     // The undo key and button, for a song whose last cut can be undone.
     void showUndo();
-    // Opens song_ in the editor's player; false (reported, the controls idle)
-    // when it cannot.
+    // Opens song_ in the editor's player; false (reported, the controls idle) when it cannot.
     bool openSong();
     // The editor's player holds the open song, opened again if someone closed it.
     bool ensureOpen();
@@ -174,10 +157,9 @@ private:
 
     // EditorMarks.cpp
     void connectMarks();
-    // Sets a mark from the user: clamped, snapped when asked (for a nudge, to a
-    // crossing on the side of `direction` from where the mark was), then shown;
-    // `label` is the whole-second text for Lblin/Lblout (the mark's own second
-    // when empty).
+    // Sets a mark from the user: clamped, snapped when asked (for a nudge, to a crossing on the
+    // side of `direction` from where the mark was), then shown; `label` is the whole-second text
+    // for Lblin/Lblout (the mark's own second when empty).
     void applyMark(Mark which, qint64 ms, int direction, const QString& label = QString());
     qint64 snapped(Mark which, qint64 ms, int direction) const;
     void applyTypedMark(Mark which);
@@ -189,11 +171,12 @@ private:
     // EditorPreview.cpp
     void connectPreview();
     void playRange(qint64 from, qint64 to, Preview kind);
-    // "play" on the editor's player as set up; false (reported) when it cannot
-    // play.
-    bool startPlayer();
-    // Tells the user why the open song cannot be played, as the player last said.
-    void reportUnplayable();
+    // Plays the editor's player from `from` (else on from where it is) to `to` (else the end);
+    // false (reported) when it cannot play.
+    bool startPlayer(std::optional<qint64> from = std::nullopt,
+                     std::optional<qint64> to = std::nullopt);
+    // Tells the user why the open song cannot be played.
+    void reportUnplayable(const Error& why);
     void MMCEdit_Done(int notifyCode);
     void startFollowing();
     void followPosition();

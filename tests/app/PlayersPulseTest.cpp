@@ -32,7 +32,7 @@ protected:
     }
 
     // Records the default input while `play` starts a player, until the player has ended.
-    sig::Heard heardWhile(const std::function<void()>& play, const MciPlayer& player) {
+    sig::Heard heardWhile(const std::function<void()>& play, const WavPlayer& player) {
         device_test::Collector c(44100 * 4 * 20);
         EXPECT_TRUE(bass::BASS_RecordInit(-1)) << bass::lastErrorText();
         const auto rec = bass::BASS_RecordStart(44100, 2, 0, device_test::Collector::proc, &c);

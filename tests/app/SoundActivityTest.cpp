@@ -37,12 +37,10 @@ TEST_F(SoundActivity, AToolbarClickEndsARecordingAndThePlayers) {
         ASSERT_TRUE(BASS_RecordInit(-1) || BASS_ErrorGetCode() == BASS_ERROR_ALREADY);
         const HRECORD rec = BASS_RecordStart(44100, 2, 0, countBlocks, &blocks);
         ASSERT_NE(rec, 0u) << BASS_ErrorGetCode();
-        w.MMCEdit->setFileName(path("song.wav"));
-        ASSERT_EQ(w.MMCEdit->Command("open"), 0);
-        ASSERT_EQ(w.MMCEdit->Command("play"), 0);
-        w.MMCPlayList->setFileName(path("song.wav"));
-        ASSERT_EQ(w.MMCPlayList->Command("open"), 0);
-        ASSERT_EQ(w.MMCPlayList->Command("play"), 0);
+        ASSERT_TRUE(w.MMCEdit->open(path("song.wav")));
+        ASSERT_TRUE(w.MMCEdit->play());
+        ASSERT_TRUE(w.MMCPlayList->open(path("song.wav")));
+        ASSERT_TRUE(w.MMCPlayList->play());
         QElapsedTimer t;
         t.start();
         while (blocks.load() == 0 && t.elapsed() < 10000)
@@ -63,17 +61,16 @@ TEST_F(SoundActivity, AToolbarClickEndsARecordingAndThePlayers) {
         EXPECT_FALSE(w.MMCEdit->isPlaying()) << key;
         EXPECT_TRUE(w.MMCEdit->isOpen()) << key;
         EXPECT_FALSE(w.MMCPlayList->isOpen()) << key;
-        w.MMCEdit->Command("close");
+        w.MMCEdit->close();
     }
 }
 
 TEST_F(SoundActivity, ShutdownStopsAndClosesBothPlayers) {
     Frmmain w(dialogs);
     ASSERT_TRUE(test::writeWav16(path("song.wav"), 1, 8000, test::staircase(80000, 1)));
-    for (MciPlayer* p : {w.MMCEdit, w.MMCPlayList}) {
-        p->setFileName(path("song.wav"));
-        ASSERT_EQ(p->Command("open"), 0);
-        ASSERT_EQ(p->Command("play"), 0);
+    for (WavPlayer* p : {w.MMCEdit, w.MMCPlayList}) {
+        ASSERT_TRUE(p->open(path("song.wav")));
+        ASSERT_TRUE(p->play());
     }
     w.toolbarAction(QStringLiteral("Exit"))->trigger();
     EXPECT_TRUE(w.isUnloaded());

@@ -6,14 +6,10 @@ QString text(int code) {
     switch (code) {
     case kInvalidDeviceId:
         return QStringLiteral("no file is open");
-    case kUnrecognizedCommand:
-        return QStringLiteral("unknown command");
     case kHardware:
         return QStringLiteral("the sound device failed");
     case kOutOfMemory:
         return QStringLiteral("out of memory");
-    case kMissingCommandString:
-        return QStringLiteral("no command given");
     case kFileNotFound:
         return QStringLiteral("file not found");
     case kOutOfRange:

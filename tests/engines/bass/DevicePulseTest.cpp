@@ -8,7 +8,7 @@
 
 #include "engines/audio/AudioBackend.h"
 #include "engines/bass/InputType.h"
-#include "engines/mci/MciPlayer.h"
+#include "engines/player/WavPlayer.h"
 #include "support/TestAudio.h"
 
 #include <QCoreApplication>
@@ -101,13 +101,14 @@ TEST_F(PulseLayer, AToneFilePlayedByThePlayerIsRecordedBack) {
     const HRECORD rec = startRecording(&c);
     ASSERT_NE(rec, 0u);
 
-    quaverly::MciPlayer player(quaverly::audio::defaultBackend());
-    player.setFileName(wav);
-    ASSERT_EQ(player.Command(QStringLiteral("open")), 0) << player.lastError().toStdString();
+    quaverly::WavPlayer player(quaverly::audio::defaultBackend());
+    const quaverly::Status opened = player.open(wav);
+    ASSERT_TRUE(opened) << qPrintable(opened.error().text());
     EXPECT_EQ(player.Length(), 1000);
     bool done = false;
-    QObject::connect(&player, &quaverly::MciPlayer::Done, [&](int) { done = true; });
-    ASSERT_EQ(player.Command(QStringLiteral("play")), 0) << player.lastError().toStdString();
+    QObject::connect(&player, &quaverly::WavPlayer::Done, [&](int) { done = true; });
+    const quaverly::Status played = player.play();
+    ASSERT_TRUE(played) << qPrintable(played.error().text());
     ASSERT_TRUE(waitFor(
         [&] {
             QCoreApplication::processEvents();

@@ -1,7 +1,7 @@
 #include "engines/player/WavCut.h"
 
 #include "engines/player/MciErrors.h"
-#include "mci/RampWav.h"
+#include "player/RampWav.h"
 #include "support/FileSizeLimit.h"
 
 #include <QDir>
