@@ -1,5 +1,6 @@
 #include "editor/ClipDone.h"
 #include "editor/CutHistory.h"
+#include "engines/util/SameFile.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestAudio.h"
 
@@ -22,8 +23,7 @@ protected:
 
     // 10 s of mono 8 kHz whose frame i holds i (wrapping past 32767).
     void SetUp() override { ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(80000, 1))); }
-    // The folder's files, and those of the hidden folder that holds the kept
-    // copies.
+    // The folder's files, and those of the hidden folder that holds the kept copies.
     QStringList files() const {
         QStringList all = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
         for (const QString& f : QDir(dir.filePath(QStringLiteral(".before-cut")))
@@ -97,8 +97,38 @@ TEST_F(ClipDone, UndoPutsTheSongBackByteForByte) {
     EXPECT_EQ(files(), QStringList{QStringLiteral("song.wav")});
 }
 
-// Each Done fails at one step, after an earlier cut was kept: the song, what
-// undo restores and the folder stay as they were.
+// Keeping the song costs nothing with a hard link: the kept name is the working copy's data, which
+// a cut leaves to it by renaming the clip over the working copy. Without links, a copy does.
+TEST_F(ClipDone, TheSongIsKeptByALinkElseByACopyWithItsPermissions) {
+    ASSERT_TRUE(QFile::setPermissions(song, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ReadGroup));
+    const QFileDevice::Permissions mode = QFile::permissions(song);
+    const QByteArray original = readFile(song);
+    for (const auto keeping : {CutHistory::Keeping::ByLink, CutHistory::Keeping::ByCopy}) {
+        const bool link = keeping == CutHistory::Keeping::ByLink;
+        CutHistory history(keeping);
+        QString error;
+        auto pending = history.prepare(song, &error);
+        ASSERT_TRUE(pending) << error.toStdString();
+        const QStringList kept =
+            QDir(dir.filePath(QStringLiteral(".before-cut"))).entryList(QDir::Files | QDir::Hidden);
+        ASSERT_EQ(kept.size(), 1);
+        const QString keptFile = dir.filePath(QStringLiteral(".before-cut/") + kept.first());
+        EXPECT_EQ(sameFile(keptFile, song), link);
+        EXPECT_EQ(readFile(keptFile), original) << link;
+        EXPECT_EQ(QFile::permissions(keptFile), QFile::permissions(song)) << link;
+        pending->commit();
+
+        const auto r = done(2000, 5000, {}, nullptr);
+        ASSERT_EQ(r.result, CutOutcome::Cut) << why(r);
+        ASSERT_TRUE(history.undo(song, &error)) << error.toStdString();
+        EXPECT_EQ(readFile(song), original) << link;
+        EXPECT_EQ(QFile::permissions(song), mode) << link;
+    }
+}
+
+// Each Done fails at one step, after an earlier cut was kept: the song, what undo restores and
+// the folder stay as they were.
 TEST_F(ClipDone, AFailingStepLeavesTheSongAndItsUndoAsTheyWere) {
     ClipEffects quieter;
     quieter.normalise = ClipEffects::Normalise::Peak;
@@ -111,21 +141,27 @@ TEST_F(ClipDone, AFailingStepLeavesTheSongAndItsUndoAsTheyWere) {
         ClipEffects effects;
         bool damaged; // the song's format chunk is broken
         qint64 fileSizeLimit;
+        CutHistory::Keeping keeping;
         const char* says;
     } cases[] = {
-        {"tail past the end", 12000, faded, false, 0, "tail"},
-        {"effects", 2000, quieter, false, 0, "smallest step"},
-        {"damaged song", 2000, faded, true, 0, "opening"},
-        {"no room for the kept copy", 2000, faded, false, 100000, "File too large"},
+        {"tail past the end", 12000, faded, false, 0, CutHistory::Keeping::ByLink, "tail"},
+        {"effects", 2000, quieter, false, 0, CutHistory::Keeping::ByLink, "smallest step"},
+        {"damaged song", 2000, faded, true, 0, CutHistory::Keeping::ByLink, "opening"},
+        {"no room for the kept copy", 2000, faded, false, 100000, CutHistory::Keeping::ByCopy,
+         "File too large"},
+        {"no room for the clip", 2000, faded, false, 10000, CutHistory::Keeping::ByLink,
+         "File too large"},
     };
     for (const auto& c : cases) {
         if (c.fileSizeLimit > 0 && !kCanLimitFileSize)
             continue;
         ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(80000, 1, 5)));
         const QByteArray kept = readFile(song);
-        CutHistory history;
+        CutHistory history(c.keeping);
         QString error;
         ASSERT_TRUE(history.keep(song, &error)) << error.toStdString();
+        // A new working copy, as the program makes every one: a new file in its place.
+        ASSERT_TRUE(QFile::remove(song));
         ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(80000, 1)));
         QByteArray before = readFile(song);
         if (c.damaged) {
