@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Makes the fuzz targets' seed inputs in OUT/<target>/: fuzz/make-seeds.sh OUT
 # The texts kept in fuzz/corpus/, the small real files of tests/data/real/ and a few small WAV
-# files of each kind (made with sox) and MP3 files (made with lame).
+# files of each kind (made with sox) and MP3 files (made with lame); the cut's seeds are WAV
+# files behind the cut's nine bytes of arguments.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$1
 rm -rf "$out"
-mkdir -p "$out"/{wav_probe,decode,wave_commands,settings}
-cp fuzz/corpus/wave_commands/* "$out/wave_commands/"
+mkdir -p "$out"/{wav_probe,decode,cut,settings}
 cp fuzz/corpus/settings/* "$out/settings/"
 
 # Real files up to 16 KB: large inputs only slow the fuzzer down.
@@ -34,13 +34,15 @@ sox -q -n -r 44100 -c 1 "$gen/mono.wav" synth 0.1 sine 1000
 sox -q -n -r 22050 -c 2 "$gen/stereo.wav" synth 0.1 sine 500
 lame --quiet -b 32 "$gen/mono.wav" "$gen/mono-32k.mp3"
 lame --quiet -V 9 "$gen/stereo.wav" "$gen/stereo-vbr.mp3"
-# Command seeds that carry a WAV file before their commands: the target opens the input as x.wav.
+# Cut seeds: the cut's nine bytes of arguments (see fuzz/FuzzCut.cpp) before a WAV file, for a
+# short stretch near its start and, over the file itself, a range that ends at the largest end.
 for f in tests/data/real/wav/wavefile/valid/mono_pcm_16_44100_junk_chunk_with_padding_byte.wav \
     tests/data/real/wav/wavefile/invalid/data_chunk_truncated.wav \
-    tests/data/real/wav/hound/pcmwaveformat-16bit-44100Hz-mono-extra.wav "$gen/u8.wav"; do
-    { cat "$f"; printf '\nopen x.wav type waveaudio alias x\ndelete x from 1 to 3\n'
-      printf 'save x out.wav\nsave x x.wav\ndelete x from 0\nsave x x.wav\nclose all\n'; } \
-        >"$out/wave_commands/wav-$(basename "$f")"
+    tests/data/real/wav/hound/pcmwaveformat-16bit-44100Hz-mono-extra.wav "$gen/u8.wav" \
+    "$gen/s16.wav"; do
+    name=$(basename "$f")
+    { printf '\x02\x00\x00\x00\x09\x00\x00\x00\x00'; cat "$f"; } >"$out/cut/middle-$name"
+    { printf '\x00\x00\x00\x00\xff\xff\xff\xff\x01'; cat "$f"; } >"$out/cut/whole-$name"
 done
 cp "$gen"/*.wav "$out/wav_probe/"
 cp "$gen"/*.wav "$gen"/*.mp3 "$out/decode/"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (fuzz/) in build-fuzz/ with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs each for SECONDS (default 60):
-#   scripts/fuzz.sh [SECONDS] [TARGET...]     TARGET: wav_probe wave_commands decode settings
+#   scripts/fuzz.sh [SECONDS] [TARGET...]     TARGET: wav_probe cut decode settings
 # The corpus each target grows is kept in build-fuzz/corpus/<target>/ for the next run. Prints
 # executions, executions per second and corpus size per target; fails on any crash, leak,
 # timeout or running out of memory, and names the input that did it.
@@ -11,7 +11,7 @@ top=$PWD
 seconds=${1:-60}
 shift $(($# > 0 ? 1 : 0))
 targets=("$@")
-[[ ${#targets[@]} -eq 0 ]] && targets=(wav_probe wave_commands decode settings)
+[[ ${#targets[@]} -eq 0 ]] && targets=(wav_probe cut decode settings)
 dir=build-fuzz
 
 scripts/deps.sh || exit 1

@@ -21,9 +21,9 @@ Frmmain::Frmmain(Dialogs& dialogs, QWidget* parent, const QString& settingsPath)
     setMinimumSize(kClientWidth, kClientHeight);
     resize(kClientWidth, kClientHeight);
     const auto device = audio::defaultBackend();
-    MMCEdit = new MciPlayer(device, this);
+    MMCEdit = new WavPlayer(device, this);
     MMCEdit->setObjectName(QStringLiteral("MMCEdit"));
-    MMCPlayList = new MciPlayer(device, this);
+    MMCPlayList = new WavPlayer(device, this);
     MMCPlayList->setObjectName(QStringLiteral("MMCPlayList"));
     encodings_ = new Encodings(*this, dialogs_, busy_, *MMCEdit, *MMCPlayList, this);
     buildToolbar();
@@ -308,14 +308,14 @@ void Frmmain::endSoundActivity(SoundEnd why) {
     //      Shutdown: both players stop, then both close, so that no file stays open.
     recorder->releaseTake();
     if (why == SoundEnd::PanelSwitch) {
-        MMCEdit->Command(QStringLiteral("stop"));
-        MMCPlayList->Command(QStringLiteral("Close"));
+        MMCEdit->stop();
+        MMCPlayList->close();
         return;
     }
-    MMCEdit->Command(QStringLiteral("stop"));
-    MMCPlayList->Command(QStringLiteral("stop"));
-    MMCEdit->Command(QStringLiteral("close"));
-    MMCPlayList->Command(QStringLiteral("close"));
+    MMCEdit->stop();
+    MMCPlayList->stop();
+    MMCEdit->close();
+    MMCPlayList->close();
 }
 
 void Frmmain::closeEvent(QCloseEvent* event) {

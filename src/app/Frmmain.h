@@ -20,7 +20,7 @@
 #include "editor/CutHistory.h"
 #include "editor/EditSongFrame.h"
 #include "editor/EditorHandlers.h"
-#include "engines/mci/MciPlayer.h"
+#include "engines/player/WavPlayer.h"
 #include "recorder/RecorderHandlers.h"
 #include "recorder/RecorderPanel.h"
 #include "songlist/AudioEditPanel.h"
@@ -93,8 +93,8 @@ public:
     RecorderHandlers* recorder;
 
     // The two invisible players: the clip editor's and the list player's.
-    MciPlayer* MMCEdit;
-    MciPlayer* MMCPlayList;
+    WavPlayer* MMCEdit;
+    WavPlayer* MMCPlayList;
 
     // The toolbar's action for key ("Wav", "Rec", "Convert", "Setting", "Help", "Exit").
     QAction* toolbarAction(const QString& key) const;

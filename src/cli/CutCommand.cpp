@@ -4,7 +4,6 @@
 
 #include "editor/ClipDone.h"
 #include "engines/mci/MciTime.h"
-#include "engines/mci/WaveCommands.h"
 #include "engines/wav/WavHeader.h"
 #include "songlist/WorkingCopy.h"
 
@@ -138,19 +137,13 @@ int cutCommand(const QStringList& args, const Options& opts, const Io& io) {
                         .arg(lengthMs));
         return kUsage;
     }
-    WaveCommands commands;
-    const auto r =
-        cutClipWithEffects(song, out, markIn, markOut, lengthMs, commands, effects, nullptr);
+    const auto r = cutClipWithEffects(song, out, markIn, markOut, effects, nullptr);
     if (r.result != CutOutcome::Cut) {
-        // A step that could not write OUT tells it as "... OUT: cause while STEP (error N)".
-        const QString named = out + QStringLiteral(": ");
-        const qsizetype at = r.error.indexOf(named);
-        const qsizetype step = r.error.lastIndexOf(QStringLiteral(" while "));
-        if (at >= 0 && step > at)
+        const CutFailure& failure = r.failure.value(); // the marks are in order: it failed
+        if (failure.error.file() == out)
             return failed(io,
-                          QStringLiteral("cannot write %1: %2")
-                              .arg(out, r.error.mid(at + named.size(), step - at - named.size())));
-        return failed(io, QStringLiteral("%1: %2").arg(in, r.error));
+                          QStringLiteral("cannot write %1: %2").arg(out, failure.error.cause()));
+        return failed(io, QStringLiteral("%1: %2").arg(in, failureText(failure)));
     }
     if (const QString said = r.effects.summary(); !said.isEmpty())
         say(io.out, said);

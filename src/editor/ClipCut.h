@@ -1,33 +1,55 @@
 #pragma once
-// The clip editor's cut: a song's WAV is cut down to the stretch between the two marks by the
-// wave-audio command texts, and the result replaces the target whole.
+// The clip editor's cut: a song's PCM WAV is cut down to the stretch between the two marks, and
+// the clip replaces the target whole.
+//
+// The marks become frames as a wave device's edits made them: first the head up to the In mark
+// goes, then, counted in the sound that is left, everything from (Out - In) on. A position maps
+// to the nearest frame at the song's rate (a half rounds up), and a position at or past the
+// sound's length in whole milliseconds is its very end. So the clip's first frame is the In
+// mark's own, while its end follows from the clip's length in milliseconds, which the clip
+// editor's marks (MarkTime.h) and the clip length it shows follow too.
+
+#include "engines/util/Error.h"
 
 #include <QString>
-#include <QStringList>
+
+#include <cstdint>
+#include <optional>
 
 namespace quaverly {
 
-class WaveCommands;
+// Why a cut, or the "Done" around it, failed: the Error (its code from MciErrors.h when the cut
+// itself failed, 0 otherwise) and the step that met it ("saving the clip"; may be empty).
+struct CutFailure {
+    Error error;
+    QString step;
+};
+
+// The failure in the words the window's message and the command line show: for the cut's own
+// failures "<kind>: <file>: <cause> while <step> (error N)", for others "<file>: <cause>" and
+// " while <step>" when there is a step.
+QString failureText(const CutFailure& failure);
+
+// The frames [first, end) the cut keeps of a song of `frames` frames at `rate` Hz for the marks,
+// or the failure of the step that found a mark outside the sound (mcierr::kOutOfRange while
+// removing the head or the tail).
+struct MarkedFrames {
+    std::uint64_t first = 0;
+    std::uint64_t end = 0;
+    std::optional<CutFailure> failure;
+};
+MarkedFrames markedFrames(std::uint32_t rate, std::uint64_t frames, qint64 markIn, qint64 markOut);
 
 struct CutOutcome {
     enum Result { Cut, TimeInputError, Failed };
     Result result = Failed;
-    QString error; // when Failed: the step and its reason
+    std::optional<CutFailure> failure; // when Failed
 };
 
-// The command texts of a cut of a sound of `lengthMs` to [markIn, markOut], in the order they
-// are sent: open, head delete, tail delete, save, close. The tail delete's numbers are relative
-// to the sound after the head delete.
-QStringList cutCommands(const QString& source, const QString& clip, qint64 markIn, qint64 markOut,
-                        qint64 lengthMs);
-
-// Cuts `source` (a PCM WAV of `lengthMs`, as its player reported it) to the stretch from
-// `markIn` to `markOut` and writes the clip to `target`, which may be `source` itself (the
-// editor cuts a working copy in place). Marks not in order give TimeInputError and touch
-// nothing. Any failing step stops the cut with the reason; `target` then stays as it was and no
-// scratch file is left. The clip is saved straight to `target` by the wave commands, which write
-// it under a temporary name and rename it into place, also over the song they have open.
-CutOutcome cutClip(const QString& source, const QString& target, qint64 markIn, qint64 markOut,
-                   qint64 lengthMs, WaveCommands& commands);
+// Cuts `source` (an 8 or 16-bit PCM WAV) to the stretch from `markIn` to `markOut` and writes the
+// clip to `target`, which may be `source` itself (the editor cuts a working copy in place). Marks
+// not in order give TimeInputError and touch nothing. A failing step stops the cut with the
+// reason; `target` then stays as it was and no scratch file is left.
+CutOutcome cutClip(const QString& source, const QString& target, qint64 markIn, qint64 markOut);
 
 } // namespace quaverly

@@ -7,14 +7,17 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace quaverly {
 
 class CutHistory;
-class WaveCommands;
 
 struct DoneOutcome {
     CutOutcome::Result result = CutOutcome::Failed;
-    QString error;          // when Failed: the step, the file and the cause
+    // When Failed: what failed. A file the cut or the effects wrote in place of `target` is told
+    // as `target`.
+    std::optional<CutFailure> failure;
     EffectsOutcome effects; // what the effects did (Unchanged and NotAsked when none were asked)
     bool undoable = false;  // the history now holds the target as it was before this cut
 };
@@ -29,7 +32,6 @@ struct DoneOutcome {
 // cutClip() does; with effects it is cut to a scratch file beside `target`, and the effects
 // write `target` from it, so `target` is replaced once, at the end.
 DoneOutcome cutClipWithEffects(const QString& source, const QString& target, qint64 markIn,
-                               qint64 markOut, qint64 lengthMs, WaveCommands& commands,
-                               const ClipEffects& effects, CutHistory* history);
+                               qint64 markOut, const ClipEffects& effects, CutHistory* history);
 
 } // namespace quaverly

@@ -1,18 +1,18 @@
 #include "editor/CutHistory.h"
 
+#include "engines/util/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTemporaryFile>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
-#ifdef Q_OS_LINUX
-#include <linux/fs.h>
-#include <sys/ioctl.h>
+#ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
 
@@ -24,105 +24,102 @@ QString keptFolderOf(const QString& workingCopy) {
     return QFileInfo(workingCopy).absolutePath() + QStringLiteral("/.before-cut");
 }
 
-// Removes a kept copy, and its folder when that is left empty.
-void removeKept(const QString& copy) {
-    QFile::remove(copy);
-    QDir().rmdir(QFileInfo(copy).absolutePath());
+// Removes a kept file, and its folder when that is left empty.
+void removeKept(const QString& file) {
+    QFile::remove(file);
+    QDir().rmdir(QFileInfo(file).absolutePath());
 }
 
 QString systemCause(int code) {
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
-// Copies all of `from` (opened unbuffered) into the empty file `to`; on failure *cause says why.
-bool copyInto(QFile& from, QFile& to, QString* cause) {
-#ifdef Q_OS_LINUX
-    const int in = from.handle();
-    const int out = to.handle();
-    if (::ioctl(out, FICLONE, in) == 0) // the file system shares the blocks: no bytes move
-        return true;
-    qint64 left = from.size();
-    bool copied = false;
-    while (left > 0) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(left), 0);
-        if (n < 0 && !copied &&
-            (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP))
-            break; // not between these files: copy the bytes below
-        if (n < 0) {
-            *cause = systemCause(errno);
-            return false;
-        }
-        if (n == 0) {
-            *cause = QStringLiteral("the file ended before it was copied (it changed meanwhile)");
-            return false;
-        }
-        copied = true;
-        left -= n;
-    }
-    if (copied)
-        return true;
-#endif
-    std::vector<char> block(1 << 20);
-    for (;;) {
-        const qint64 got = from.read(block.data(), qint64(block.size()));
-        if (got < 0) {
-            *cause = from.errorString();
-            return false;
-        }
-        if (got == 0)
+// A hard link to `workingCopy` under a new name that starts with `base`, or "" when none can be
+// made here (no hard links on this file system, or any other refusal: the copy then says why).
+QString linkAside(const QString& workingCopy, const QString& base) {
+#ifdef Q_OS_UNIX
+    const QByteArray from = QFile::encodeName(workingCopy);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString name = base + QString::number(QRandomGenerator::global()->generate(), 36);
+        const QByteArray to = QFile::encodeName(name);
+        const int rc = ::link(from.constData(), to.constData());
+        const int cause = errno;
+        if (rc == 0)
+            return name;
+        if (cause != EEXIST)
             break;
-        if (to.write(block.data(), got) != got) {
-            *cause = to.errorString();
-            return false;
-        }
     }
-    if (!to.flush()) {
-        *cause = to.errorString();
-        return false;
+#else
+    (void)workingCopy;
+    (void)base;
+#endif
+    return {};
+}
+
+// A copy of `workingCopy`, with its permissions, under a new name that starts with `base`; ""
+// with *error set when it cannot be made.
+QString copyAside(const QString& workingCopy, const QString& base, QString* error) {
+    QTemporaryFile reserved(base + QStringLiteral("XXXXXX")); // removed unless kept
+    if (!reserved.open()) {
+        *error = QStringLiteral("cannot keep a copy of %1 beside it: %2")
+                     .arg(workingCopy, reserved.errorString());
+        return {};
     }
-    return true;
+    reserved.close();
+    QString why;
+    if (!copyFileAtomically(workingCopy, reserved.fileName(), &why)) {
+        *error = QStringLiteral("cannot keep a copy of %1: %2").arg(workingCopy, why);
+        return {};
+    }
+    if (!QFile::setPermissions(reserved.fileName(), QFile::permissions(workingCopy))) {
+        *error = QStringLiteral("cannot keep a copy of %1: its permissions cannot be given to %2")
+                     .arg(workingCopy, reserved.fileName());
+        return {};
+    }
+    reserved.setAutoRemove(false);
+    return reserved.fileName();
 }
 
 } // namespace
 
-CutHistory::Pending::Pending(CutHistory* history, QString key, QString copy)
-    : history_(history), key_(std::move(key)), copy_(std::move(copy)) {}
+CutHistory::Pending::Pending(CutHistory* history, QString key, QString file)
+    : history_(history), key_(std::move(key)), file_(std::move(file)) {}
 
 CutHistory::Pending::Pending(Pending&& other) noexcept
-    : history_(other.history_), key_(std::move(other.key_)), copy_(std::move(other.copy_)) {
-    other.copy_.clear();
+    : history_(other.history_), key_(std::move(other.key_)), file_(std::move(other.file_)) {
+    other.file_.clear();
 }
 
 CutHistory::Pending& CutHistory::Pending::operator=(Pending&& other) noexcept {
     if (this != &other) {
-        if (!copy_.isEmpty())
-            removeKept(copy_);
+        if (!file_.isEmpty())
+            removeKept(file_);
         history_ = other.history_;
         key_ = std::move(other.key_);
-        copy_ = std::move(other.copy_);
-        other.copy_.clear();
+        file_ = std::move(other.file_);
+        other.file_.clear();
     }
     return *this;
 }
 
 CutHistory::Pending::~Pending() {
-    if (!copy_.isEmpty())
-        removeKept(copy_);
+    if (!file_.isEmpty())
+        removeKept(file_);
 }
 
 void CutHistory::Pending::commit() {
-    if (copy_.isEmpty())
+    if (file_.isEmpty())
         return;
     QString& slot = history_->kept_[key_];
     if (!slot.isEmpty())
-        QFile::remove(slot); // the folder still holds the new copy
-    slot = copy_;
-    copy_.clear();
+        QFile::remove(slot); // the folder still holds the new one
+    slot = file_;
+    file_.clear();
 }
 
 CutHistory::~CutHistory() {
-    for (const auto& [workingCopy, copy] : kept_)
-        removeKept(copy);
+    for (const auto& [workingCopy, file] : kept_)
+        removeKept(file);
 }
 
 QString CutHistory::key(const QString& workingCopy) {
@@ -130,8 +127,8 @@ QString CutHistory::key(const QString& workingCopy) {
 }
 
 std::optional<CutHistory::Pending> CutHistory::prepare(const QString& workingCopy, QString* error) {
-    QFile from(workingCopy);
-    if (!from.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    // A link needs no read access, but what is kept must be readable again to be of any use.
+    if (QFile from(workingCopy); !from.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("%1: %2").arg(workingCopy, from.errorString());
         return std::nullopt;
     }
@@ -141,26 +138,16 @@ std::optional<CutHistory::Pending> CutHistory::prepare(const QString& workingCop
                      .arg(workingCopy, folder);
         return std::nullopt;
     }
-    QTemporaryFile to(folder + QLatin1Char('/') + QFileInfo(workingCopy).fileName() +
-                      QStringLiteral("-XXXXXX"));
-    if (!to.open()) {
-        *error = QStringLiteral("cannot keep a copy of %1 beside it: %2")
-                     .arg(workingCopy, to.errorString());
+    const QString base =
+        folder + QLatin1Char('/') + QFileInfo(workingCopy).fileName() + QLatin1Char('-');
+    QString kept = how_ == Keeping::ByLink ? linkAside(workingCopy, base) : QString();
+    if (kept.isEmpty())
+        kept = copyAside(workingCopy, base, error);
+    if (kept.isEmpty()) {
+        QDir().rmdir(folder); // when nothing else is kept there
         return std::nullopt;
     }
-    QString cause;
-    if (!copyInto(from, to, &cause)) {
-        *error = QStringLiteral("cannot keep a copy of %1: %2").arg(workingCopy, cause);
-        return std::nullopt; // `to` removes its file
-    }
-    if (!to.setPermissions(from.permissions())) {
-        *error = QStringLiteral("cannot keep a copy of %1: %2").arg(workingCopy, to.errorString());
-        return std::nullopt;
-    }
-    to.setAutoRemove(false); // from here on the Pending owns the file
-    const QString copy = to.fileName();
-    to.close();
-    return Pending(this, key(workingCopy), copy);
+    return Pending(this, key(workingCopy), kept);
 }
 
 bool CutHistory::keep(const QString& workingCopy, QString* error) {

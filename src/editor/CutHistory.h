@@ -4,18 +4,18 @@
 // (".before-cut/NAME-XXXXXX"), so that the working folder itself holds only working copies.
 // Only the last cut of a song can be undone: keeping it again replaces what was kept before.
 //
-// Keeping is a copy, made by the kernel (a shared-block clone where the file system offers one,
-// else an in-kernel copy) into a new file that becomes the kept copy only once it is complete,
-// so an undo never finds half a file. The copy is not forced to the disk: it serves this run
-// only, in a folder that is emptied when the program ends, and a crash loses the working copies
-// with it. Renaming the working copy aside and cutting from there would save the copy, but
-// would leave the song without a working copy whenever the cut failed and the rename back did
-// too; the copy keeps the working copy in place at every moment.
+// Keeping is a hard link: a second name for the working copy's data, made at once whatever the
+// song's length. It keeps the old contents because nothing writes a working copy in place: the
+// cut and the effects write a new file and rename it over the working copy, which leaves the old
+// data to the kept name alone. Where the file system has no hard links, the working copy is
+// copied instead, through the one write path (copyFileAtomically), under the same kind of name.
+// Either way the kept file is complete before it is kept, so an undo never finds half a file, and
+// the working copy stays in place at every moment, whether the cut succeeds or not.
 //
-// Undo renames the kept copy over the working copy: the working copy is replaced whole, at
-// once, byte for byte as it was kept (with its permissions), and nothing is left to undo.
+// Undo renames the kept file over the working copy: the working copy is replaced whole, at once,
+// byte for byte as it was kept (with its permissions), and nothing is left to undo.
 //
-// Every kept copy is removed when its song is forgotten and when the history is destroyed.
+// Every kept file is removed when its song is forgotten and when the history is destroyed.
 // Not thread-safe; use from one thread.
 
 #include <QString>
@@ -27,33 +27,37 @@ namespace quaverly {
 
 class CutHistory {
 public:
-    // A copy taken for an undo that becomes the kept one only by commit(), once the cut it
-    // guards has succeeded. Dropped without commit(), it removes the copy and the history is as
-    // it was. It must not outlive its history.
+    // What is kept for an undo (a link, or a copy) becomes the kept one only by commit(), once
+    // the cut it guards has succeeded. Dropped without commit(), it removes its file and the
+    // history is as it was. It must not outlive its history.
     class Pending {
     public:
         Pending(Pending&& other) noexcept;
-        Pending& operator=(Pending&& other) noexcept; // drops this one's copy
+        Pending& operator=(Pending&& other) noexcept; // drops this one's file
         ~Pending();
 
-        // Makes this copy the one undo() restores, removing the one kept before it.
+        // Makes this the one undo() restores, removing the one kept before it.
         void commit();
 
     private:
         friend class CutHistory;
-        Pending(CutHistory* history, QString key, QString copy);
+        Pending(CutHistory* history, QString key, QString file);
 
         CutHistory* history_;
         QString key_;
-        QString copy_; // empty once committed or moved from
+        QString file_; // empty once committed or moved from
     };
 
-    CutHistory() = default;
-    ~CutHistory(); // removes every kept copy
+    // How a working copy is kept: by a hard link, or by a copy (what is done where a link cannot
+    // be made; tests choose it to see that way work).
+    enum class Keeping { ByLink, ByCopy };
+
+    explicit CutHistory(Keeping how = Keeping::ByLink) : how_(how) {}
+    ~CutHistory(); // removes every kept file
     CutHistory(const CutHistory&) = delete;
     CutHistory& operator=(const CutHistory&) = delete;
 
-    // Copies `workingCopy` aside for a cut that is about to be made; on failure *error names the
+    // Keeps `workingCopy` aside for a cut that is about to be made; on failure *error names the
     // file and the cause, and nothing is left behind.
     std::optional<Pending> prepare(const QString& workingCopy, QString* error);
     // prepare() and commit() at once: keeps `workingCopy` as it is now.
@@ -69,7 +73,8 @@ public:
 private:
     static QString key(const QString& workingCopy);
 
-    std::map<QString, QString> kept_; // the working copy's absolute path -> its kept copy
+    Keeping how_;
+    std::map<QString, QString> kept_; // the working copy's absolute path -> its kept file
 };
 
 } // namespace quaverly

@@ -4,8 +4,9 @@
 #include "editor/CutHistory.h"
 #include "editor/EditSongFrame.h"
 #include "editor/TimeText.h"
-#include "engines/mci/MciPlayer.h"
+#include "engines/player/WavPlayer.h"
 #include "ui/Dialogs.h"
+#include "ui/PlayerMessages.h"
 
 #include <QAction>
 
@@ -20,7 +21,7 @@ EditorHandlers::EditorHandlers(EditSongFrame& frame, EditorServices services, QO
     connect(frame_.CmdMarkin, &QPushButton::clicked, this, &EditorHandlers::CmdMarkin_Click);
     connect(frame_.CmdMarkOut, &QPushButton::clicked, this, &EditorHandlers::CmdMarkOut_Click);
     connect(frame_.CmdEditDone, &QPushButton::clicked, this, &EditorHandlers::CmdEditDone_Click);
-    connect(s_.MMCEdit, &MciPlayer::StatusUpdate, this, &EditorHandlers::MMCEdit_StatusUpdate);
+    connect(s_.MMCEdit, &WavPlayer::StatusUpdate, this, &EditorHandlers::MMCEdit_StatusUpdate);
     // A click on the slider: the handle let go after a click or a drag, or a step by the keys
     // or the wheel (whose new value is applied right after the action is announced).
     connect(frame_.SliderEdit, &QSlider::sliderReleased, this, &EditorHandlers::SliderEdit_Click);
@@ -101,10 +102,10 @@ void EditorHandlers::List1_DblClick() {
 }
 
 void EditorHandlers::openForEditing(const QString& song, const QString& name) {
-    s_.MMCPlayList->Command(QStringLiteral("Stop"));
-    s_.MMCPlayList->Command(QStringLiteral("Close"));
-    MciPlayer& player = *s_.MMCEdit;
-    player.Command(QStringLiteral("Stop"));
+    s_.MMCPlayList->stop();
+    s_.MMCPlayList->close();
+    WavPlayer& player = *s_.MMCEdit;
+    player.stop();
     stopEditing();
     if (song != song_)
         frame_.lblDoneResult->clear();
@@ -146,14 +147,11 @@ void EditorHandlers::MMCEdit_StatusUpdate() {
 }
 
 bool EditorHandlers::openSong() {
-    MciPlayer& player = *s_.MMCEdit;
-    player.setFileName(song_);
-    if (player.Command(QStringLiteral("open")) == 0)
+    const Status opened = s_.MMCEdit->open(song_);
+    if (opened)
         return true;
     reset(false);
-    s_.dialogs->tell(
-        tr("%1 cannot be opened in the editor.\n\n%2").arg(songName_, player.lastError()),
-        Dialogs::Icon::Warning);
+    s_.dialogs->tell(cannotOpenInEditorText(songName_, opened.error()), Dialogs::Icon::Warning);
     return false;
 }
 
@@ -164,12 +162,10 @@ bool EditorHandlers::ensureOpen() {
 }
 
 void EditorHandlers::SliderEdit_Click() {
-    MciPlayer& player = *s_.MMCEdit;
     if (!frame_.SliderEdit->isEnabled() || !ensureOpen())
         return;
     preview_ = Preview::None;
-    player.setFrom(qint64(frame_.SliderEdit->sliderPosition()) * 1000);
-    startPlayer();
+    startPlayer(qint64(frame_.SliderEdit->sliderPosition()) * 1000);
     startFollowing();
 }
 
@@ -184,7 +180,7 @@ void EditorHandlers::CmdEditPlay_Click() {
 
 void EditorHandlers::CmdEditStop_Click() {
     preview_ = Preview::None;
-    s_.MMCEdit->Command(QStringLiteral("stop"));
+    s_.MMCEdit->stop();
     followPosition();
 }
 
@@ -215,17 +211,16 @@ void EditorHandlers::CmdEditDone_Click() {
     }
     if (!ensureOpen())
         return;
-    MciPlayer& player = *s_.MMCEdit;
-    player.Command(QStringLiteral("Stop"));
-    const qint64 length = player.Length();
-    player.Command(QStringLiteral("Close"));
-    // The wave commands only read the song they open, and their save replaces the working copy
-    // whole; the effects write it once more, whole. A Done that fails anywhere leaves it as it
-    // was, and so does the history.
-    const DoneOutcome done = cutClipWithEffects(song_, song_, *s_.MarkIn, *s_.MarkOut, length,
-                                                commands_, chosenEffects(), s_.history);
+    // The player lets go of the song: the cut replaces it.
+    s_.MMCEdit->stop();
+    s_.MMCEdit->close();
+    // The cut only reads the song, and replaces the working copy whole; the effects write it
+    // once more, whole. A Done that fails anywhere leaves it as it was, and so does the history.
+    const DoneOutcome done =
+        cutClipWithEffects(song_, song_, *s_.MarkIn, *s_.MarkOut, chosenEffects(), s_.history);
     if (done.result != CutOutcome::Cut) {
-        s_.dialogs->tell(tr("%1 was not cut; it is as it was.\n\n%2").arg(songName_, done.error),
+        s_.dialogs->tell(tr("%1 was not cut; it is as it was.\n\n%2")
+                             .arg(songName_, failureText(done.failure.value())),
                          Dialogs::Icon::Critical);
         // The song opens again, so that the marks can be taken anew.
         ensureOpen();
@@ -245,8 +240,8 @@ void EditorHandlers::undoLastCut() {
         return;
     const bool wasEditing = editing_;
     // The working copy is replaced: the player lets go of it first.
-    s_.MMCEdit->Command(QStringLiteral("Stop"));
-    s_.MMCEdit->Command(QStringLiteral("Close"));
+    s_.MMCEdit->stop();
+    s_.MMCEdit->close();
     if (!s_.undoCut(song_)) {
         // Nothing was put back: the song goes on as it was, marks and all.
         if (wasEditing)

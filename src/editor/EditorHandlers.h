@@ -25,7 +25,7 @@
 // Threads: UI thread only; the player's notifications arrive there.
 
 #include "editor/MarkTime.h"
-#include "engines/mci/WaveCommands.h"
+#include "engines/util/Error.h"
 #include "engines/wav/WavHeader.h"
 
 #include <QObject>
@@ -33,6 +33,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 class QLineEdit;
 
@@ -41,15 +42,15 @@ namespace quaverly {
 class CutHistory;
 class Dialogs;
 class EditSongFrame;
-class MciPlayer;
+class WavPlayer;
 class WaveformView;
 struct ClipEffects;
 
 // What the window lends the clip editor.
 struct EditorServices {
     Dialogs* dialogs = nullptr;
-    MciPlayer* MMCEdit = nullptr;
-    MciPlayer* MMCPlayList = nullptr;
+    WavPlayer* MMCEdit = nullptr;
+    WavPlayer* MMCPlayList = nullptr;
     QString* ListMode = nullptr; // the window's ListMode: "Edit" while a song is open, "Play" after
     qint64* MarkIn = nullptr;    // the window's marks, in milliseconds
     qint64* MarkOut = nullptr;
@@ -125,9 +126,6 @@ public:
     // The frames the cut makes of the marks, for the open song.
     const CutGrid& grid() const { return grid_; }
 
-    // Every command text the cuts sent, in order.
-    QStringList commandLog() const { return commands_.log(); }
-
 signals:
     // A song's working copy is open for editing (also again after an undo); it is closed.
     void songOpened(const QString& path);
@@ -173,10 +171,12 @@ private:
     // EditorPreview.cpp
     void connectPreview();
     void playRange(qint64 from, qint64 to, Preview kind);
-    // "play" on the editor's player as set up; false (reported) when it cannot play.
-    bool startPlayer();
-    // Tells the user why the open song cannot be played, as the player last said.
-    void reportUnplayable();
+    // Plays the editor's player from `from` (else on from where it is) to `to` (else the end);
+    // false (reported) when it cannot play.
+    bool startPlayer(std::optional<qint64> from = std::nullopt,
+                     std::optional<qint64> to = std::nullopt);
+    // Tells the user why the open song cannot be played.
+    void reportUnplayable(const Error& why);
     void MMCEdit_Done(int notifyCode);
     void startFollowing();
     void followPosition();
@@ -184,7 +184,6 @@ private:
 
     EditSongFrame& frame_;
     EditorServices s_;
-    WaveCommands commands_;
     QString song_;     // the working copy open in the editor
     QString songName_; // its name in the list
     bool editing_ = false;

@@ -4,8 +4,8 @@
 #include "editor/EditorHandlers.h"
 #include "editor/TimeText.h"
 #include "editor/ZeroCrossing.h"
-#include "engines/mci/MciPlayer.h"
 #include "engines/mci/MciTime.h"
+#include "engines/player/WavPlayer.h"
 
 #include <QToolTip>
 

@@ -3,9 +3,10 @@
 #include "editor/EditSongFrame.h"
 #include "editor/EditorHandlers.h"
 #include "editor/TimeText.h"
-#include "engines/mci/MciErrors.h"
-#include "engines/mci/MciPlayer.h"
+#include "engines/player/MciErrors.h"
+#include "engines/player/WavPlayer.h"
 #include "ui/Dialogs.h"
+#include "ui/PlayerMessages.h"
 
 #include <algorithm>
 
@@ -14,7 +15,7 @@ namespace quaverly {
 void EditorHandlers::connectPreview() {
     positionTimer_.setInterval(kPositionMs);
     connect(&positionTimer_, &QTimer::timeout, this, &EditorHandlers::followPosition);
-    connect(s_.MMCEdit, &MciPlayer::Done, this, &EditorHandlers::MMCEdit_Done);
+    connect(s_.MMCEdit, &WavPlayer::Done, this, &EditorHandlers::MMCEdit_Done);
     connect(frame_.CmdPlaySel, &QPushButton::clicked, this, &EditorHandlers::CmdPlaySel_Click);
     connect(frame_.CmdPlayIn, &QPushButton::clicked, this, &EditorHandlers::CmdPlayIn_Click);
     connect(frame_.CmdPlayOut, &QPushButton::clicked, this, &EditorHandlers::CmdPlayOut_Click);
@@ -26,27 +27,23 @@ void EditorHandlers::connectPreview() {
 void EditorHandlers::playRange(qint64 from, qint64 to, Preview kind) {
     if (!editing_ || !ensureOpen())
         return;
-    MciPlayer& player = *s_.MMCEdit;
-    player.setFrom(from);
-    player.setTo(to);
-    if (!startPlayer())
+    if (!startPlayer(from, to))
         return;
     preview_ = kind;
     startFollowing();
 }
 
-bool EditorHandlers::startPlayer() {
-    MciPlayer& player = *s_.MMCEdit;
-    if (player.Command(QStringLiteral("play")) == 0)
+bool EditorHandlers::startPlayer(std::optional<qint64> from, std::optional<qint64> to) {
+    const Status played = s_.MMCEdit->play(from, to);
+    if (played)
         return true;
     // The player stays where it was; the next press tries the sound device again.
-    reportUnplayable();
+    reportUnplayable(played.error());
     return false;
 }
 
-void EditorHandlers::reportUnplayable() {
-    s_.dialogs->tell(tr("%1 cannot be played.\n\n%2").arg(songName_, s_.MMCEdit->lastError()),
-                     Dialogs::Icon::Warning);
+void EditorHandlers::reportUnplayable(const Error& why) {
+    s_.dialogs->tell(cannotPlayText(songName_, why), Dialogs::Icon::Warning);
 }
 
 void EditorHandlers::CmdPlaySel_Click() {
@@ -73,7 +70,7 @@ void EditorHandlers::MMCEdit_Done(int notifyCode) {
     // Broken off (the sound device failed, the file could not be read): said once, and a
     // looping selection does not start again.
     if (notifyCode == mcinotify::kFailure)
-        reportUnplayable();
+        reportUnplayable(s_.MMCEdit->brokenOff().value());
     else if (was == Preview::Selection && frame_.chkLoop->isChecked())
         CmdPlaySel_Click();
 }
@@ -81,14 +78,13 @@ void EditorHandlers::MMCEdit_Done(int notifyCode) {
 void EditorHandlers::seek(qint64 ms) {
     if (!editing_ || !ensureOpen())
         return;
-    MciPlayer& player = *s_.MMCEdit;
+    WavPlayer& player = *s_.MMCEdit;
     ms = std::clamp<qint64>(ms, 0, player.Length());
-    player.setFrom(ms);
     if (player.isPlaying()) {
         preview_ = Preview::None;
-        startPlayer();
+        startPlayer(ms);
     } else {
-        player.Command(QStringLiteral("seek"));
+        (void)player.seek(ms); // open, and within the song
     }
     showPosition(ms);
     emit positionChanged(player.Position());
@@ -101,7 +97,7 @@ void EditorHandlers::startFollowing() {
 }
 
 void EditorHandlers::followPosition() {
-    const MciPlayer& player = *s_.MMCEdit;
+    const WavPlayer& player = *s_.MMCEdit;
     if (!player.isPlaying())
         positionTimer_.stop();
     emit positionChanged(player.Position());

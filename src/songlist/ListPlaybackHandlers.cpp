@@ -1,9 +1,10 @@
 #include "songlist/ListPlaybackHandlers.h"
 
-#include "engines/mci/MciErrors.h"
-#include "engines/mci/MciPlayer.h"
+#include "engines/player/MciErrors.h"
+#include "engines/player/WavPlayer.h"
 #include "songlist/AudioEditPanel.h"
 #include "ui/Dialogs.h"
+#include "ui/PlayerMessages.h"
 
 namespace quaverly {
 
@@ -15,7 +16,7 @@ ListPlaybackHandlers::ListPlaybackHandlers(AudioEditPanel& panel, ListPlaybackSe
     connect(panel_.CmdPause, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdPause_Click);
     connect(panel_.CmdNext, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdNext_Click);
     connect(panel_.CmdFoward, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdFoward_Click);
-    connect(s_.MMCPlayList, &MciPlayer::Done, this, &ListPlaybackHandlers::MMCPlayList_Done);
+    connect(s_.MMCPlayList, &WavPlayer::Done, this, &ListPlaybackHandlers::MMCPlayList_Done);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -36,22 +37,24 @@ void ListPlaybackHandlers::CmdPlay_Click() {
 
 void ListPlaybackHandlers::CmdStop_Click() {
     paused_ = false;
-    s_.MMCPlayList->Command(QStringLiteral("Stop"));
+    s_.MMCPlayList->stop();
 }
 
 void ListPlaybackHandlers::CmdPause_Click() {
-    MciPlayer& player = *s_.MMCPlayList;
+    WavPlayer& player = *s_.MMCPlayList;
     if (player.isPlaying()) {
-        player.Command(QStringLiteral("pause")); // keeps the position heard
+        player.pause(); // keeps the position heard
         paused_ = true;
     } else if (paused_ && player.isOpen()) {
         paused_ = false;
-        player.Command(QStringLiteral("play")); // on from the same sample
+        // On from the same sample. Should the device refuse, the song stays stopped there, and
+        // the next "Play" starts it again and says why it cannot be played.
+        (void)player.play();
     }
 }
 
 int ListPlaybackHandlers::currentRow() const {
-    const MciPlayer& player = *s_.MMCPlayList;
+    const WavPlayer& player = *s_.MMCPlayList;
     const bool holding = player.isPlaying() || (paused_ && player.isOpen());
     return holding && playingRow_ < panel_.List1->count() ? playingRow_ : panel_.ListIndex();
 }
@@ -74,44 +77,42 @@ void ListPlaybackHandlers::playFrom(int row) {
 }
 
 void ListPlaybackHandlers::PlayNext() {
-    MciPlayer& player = *s_.MMCPlayList;
+    WavPlayer& player = *s_.MMCPlayList;
     paused_ = false;
     const int row = *s_.PlayIndex;
     if (row >= panel_.List1->count()) {
-        player.Command(QStringLiteral("Stop"));
-        player.Command(QStringLiteral("Close"));
+        player.stop();
+        player.close();
         playingRow_ = -1;
         return;
     }
     // Whatever the player holds stops and is let go; the song starts from its beginning.
-    player.setFileName(panel_.workingCopy(row));
-    player.Command(QStringLiteral("stop"));
-    player.Command(QStringLiteral("close"));
-    int failed = player.Command(QStringLiteral("Open"));
-    if (failed == 0)
-        failed = player.Command(QStringLiteral("play"));
+    player.stop();
+    player.close();
+    Status played = player.open(panel_.workingCopy(row));
+    if (played)
+        played = player.play();
     // The program's own selection, not a click: the player goes on playing.
     panel_.List1->setCurrentRow(row);
     *s_.PlayIndex = row + 1;
     playingRow_ = row;
-    if (failed != 0)
-        s_.dialogs->tell(tr("%1 cannot be played.\n\n%2")
-                             .arg(panel_.List1->item(row)->text(), player.lastError()),
+    if (!played)
+        s_.dialogs->tell(cannotPlayText(panel_.List1->item(row)->text(), played.error()),
                          Dialogs::Icon::Warning);
 }
 
 void ListPlaybackHandlers::MMCPlayList_Done(int notifyCode) {
     if (notifyCode == mcinotify::kFailure) {
-        const MciPlayer& player = *s_.MMCPlayList;
+        const WavPlayer& player = *s_.MMCPlayList;
+        const Error why = player.brokenOff().value();
         const int row = playingRow_;
         const QString name = row >= 0 && row < panel_.List1->count()
                                  ? panel_.List1->item(row)->text()
                                  : player.FileName();
-        s_.dialogs->tell(tr("%1 cannot be played.\n\n%2").arg(name, player.lastError()),
-                         Dialogs::Icon::Warning);
+        s_.dialogs->tell(cannotPlayText(name, why), Dialogs::Icon::Warning);
         // Without a sound device the next song would fail the same way: the list stops here,
         // and the next "Play" tries the device again.
-        if (player.lastErrorCode() == mcierr::kHardware)
+        if (why.code() == mcierr::kHardware)
             return;
     }
     if (panel_.chkPlayList->isChecked())

@@ -18,12 +18,12 @@ namespace quaverly {
 
 class AudioEditPanel;
 class Dialogs;
-class MciPlayer;
+class WavPlayer;
 
 // What the window lends list playback.
 struct ListPlaybackServices {
     Dialogs* dialogs = nullptr;
-    MciPlayer* MMCPlayList = nullptr;
+    WavPlayer* MMCPlayList = nullptr;
     int* PlayIndex = nullptr;          // the window's PlayIndex
     const QString* ListMode = nullptr; // the window's ListMode: "Edit" while a song is edited
 };

@@ -1,6 +1,6 @@
 #include "songlist/SongListHandlers.h"
 
-#include "engines/mci/MciPlayer.h"
+#include "engines/player/WavPlayer.h"
 #include "engines/util/SameFile.h"
 #include "songlist/AudioEditPanel.h"
 #include "songlist/JoinedPcm.h"
@@ -335,10 +335,10 @@ bool SongListHandlers::handleDrag(QEvent* event) {
 }
 
 void SongListHandlers::stopAndClosePlayers() {
-    s_.MMCEdit->Command(QStringLiteral("Stop"));
-    s_.MMCPlayList->Command(QStringLiteral("Stop"));
-    s_.MMCEdit->Command(QStringLiteral("Close"));
-    s_.MMCPlayList->Command(QStringLiteral("Close"));
+    s_.MMCEdit->stop();
+    s_.MMCPlayList->stop();
+    s_.MMCEdit->close();
+    s_.MMCPlayList->close();
 }
 
 void SongListHandlers::Cmdremove_Click() {
@@ -415,8 +415,8 @@ void SongListHandlers::CmdSaveWav_Click() {
         {tr("Save The List to Wav"), s_.baseFolder(), tr("Wav (*.wav)"), QStringLiteral("wav")});
     if (target.isEmpty() || refuseWorkingCopy(target))
         return;
-    s_.MMCEdit->Command(QStringLiteral("Close"));
-    s_.MMCPlayList->Command(QStringLiteral("Close"));
+    s_.MMCEdit->close();
+    s_.MMCPlayList->close();
     // The songs go straight into the chosen file (through a temporary file renamed into
     // place), so a failure never leaves half a file there or damages the one already there.
     const auto r = joinSongs(workingCopies(), target, {}, songNames());
@@ -435,8 +435,8 @@ void SongListHandlers::CmdSaveList_Click() {
         return;
     s_.busy->show(QStringLiteral("Saving......."));
     s_.window->setEnabled(false);
-    s_.MMCEdit->Command(QStringLiteral("Close"));
-    s_.MMCPlayList->Command(QStringLiteral("Close"));
+    s_.MMCEdit->close();
+    s_.MMCPlayList->close();
     // The songs are joined on the encoder's thread straight into the encoder, so no joined file
     // is written anywhere. The working copies are read until the job ends: the window stays
     // disabled until then, so that no song is removed or cut while it is read. A failure of a

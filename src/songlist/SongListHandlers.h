@@ -27,15 +27,15 @@ class AudioEditPanel;
 class BusyWindow;
 class Dialogs;
 class Encodings;
-class MciPlayer;
+class WavPlayer;
 
 // What the window lends the song list.
 struct SongListServices {
     QWidget* window = nullptr; // disabled while a song decodes or the list encodes
     Dialogs* dialogs = nullptr;
     BusyWindow* busy = nullptr;
-    MciPlayer* MMCEdit = nullptr;
-    MciPlayer* MMCPlayList = nullptr;
+    WavPlayer* MMCEdit = nullptr;
+    WavPlayer* MMCPlayList = nullptr;
     Encodings* encodings = nullptr;
     std::function<QString()> workPath;   // the working folder, ending in "/"
     std::function<QString()> baseFolder; // where the save dialogs open

@@ -1,6 +1,6 @@
 #include "ui/Encodings.h"
 
-#include "engines/mci/MciPlayer.h"
+#include "engines/player/WavPlayer.h"
 #include "ui/BusyWindow.h"
 #include "ui/Dialogs.h"
 
@@ -9,8 +9,8 @@
 
 namespace quaverly {
 
-Encodings::Encodings(QWidget& window, Dialogs& dialogs, BusyWindow& busy, MciPlayer& editPlayer,
-                     MciPlayer& listPlayer, QObject* parent)
+Encodings::Encodings(QWidget& window, Dialogs& dialogs, BusyWindow& busy, WavPlayer& editPlayer,
+                     WavPlayer& listPlayer, QObject* parent)
     : QObject(parent), window_(window), dialogs_(dialogs), busy_(busy), editPlayer_(editPlayer),
       listPlayer_(listPlayer) {
     connect(&Mp3Enc1, &Mp3Encoder::EncodeDone, this, &Encodings::Mp3Enc1_EncodeDone);
@@ -73,8 +73,8 @@ void Encodings::Mp3Enc1_EncodeDone(const EncodeResult& result) {
             text = tr("The MP3 file was not saved.\n\n%1").arg(result.error);
         dialogs_.tell(text, Dialogs::Icon::Critical);
     }
-    editPlayer_.Command(QStringLiteral("stop"));
-    listPlayer_.Command(QStringLiteral("Stop"));
+    editPlayer_.stop();
+    listPlayer_.stop();
     for (const QString& file : job.workFiles)
         QFile::remove(file);
     if (job.disablesWindow && !stillHeld(&Job::disablesWindow))

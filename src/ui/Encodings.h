@@ -21,7 +21,7 @@ namespace quaverly {
 
 class BusyWindow;
 class Dialogs;
-class MciPlayer;
+class WavPlayer;
 
 class Encodings final : public QObject {
     Q_OBJECT
@@ -35,8 +35,8 @@ public:
         std::function<QString(const EncodeResult&)> failureText = nullptr;
     };
 
-    Encodings(QWidget& window, Dialogs& dialogs, BusyWindow& busy, MciPlayer& editPlayer,
-              MciPlayer& listPlayer, QObject* parent = nullptr);
+    Encodings(QWidget& window, Dialogs& dialogs, BusyWindow& busy, WavPlayer& editPlayer,
+              WavPlayer& listPlayer, QObject* parent = nullptr);
 
     // Queues the encoding of wav into mp3 at bitRate and returns its job id.
     int start(const QString& wav, const QString& mp3, int bitRate, Job job);
@@ -68,8 +68,8 @@ private:
     QWidget& window_;
     Dialogs& dialogs_;
     BusyWindow& busy_;
-    MciPlayer& editPlayer_;
-    MciPlayer& listPlayer_;
+    WavPlayer& editPlayer_;
+    WavPlayer& listPlayer_;
     QHash<int, Job> jobs_;
 };
 

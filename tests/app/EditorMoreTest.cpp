@@ -238,7 +238,7 @@ TEST_F(EditorMore, UndoIsOfferedOnlyWithAnUndoAndOpensTheSongAgainWithTheCutsMar
     ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(16000, 1)));
     const QByteArray whole = readFile(song);
     EditSongFrame frame;
-    MciPlayer edit(device), list(device);
+    WavPlayer edit(device), list(device);
     QString mode;
     qint64 in = 0, out = 0;
     QStringList undone;

@@ -242,7 +242,7 @@ TEST_F(PlayAndEdit, TheEditorGoesOnAfterAListSaveClosedItsPlayer) {
     EXPECT_EQ(samples16(readFile(w->Framewav->workingCopy(0))), staircase(8000, 1, 8000));
 }
 
-TEST_F(PlayAndEdit, DoneCutsTheWorkingCopyToTheMarksWithTheCommandTexts) {
+TEST_F(PlayAndEdit, DoneCutsTheWorkingCopyToTheMarks) {
     addSong("ten", 80000); // 10 s
     const QString copy = w->Framewav->workingCopy(0);
     const QByteArray song = readFile(copy);
@@ -256,16 +256,11 @@ TEST_F(PlayAndEdit, DoneCutsTheWorkingCopyToTheMarksWithTheCommandTexts) {
          {"SliderEdit", "CmdEditPlay", "CmdEditStop", "CmdMarkin", "CmdMarkOut", "CmdEditDone"})
         EXPECT_FALSE(enabled(name)) << name;
 
-    // 2 s to 5 s: the five texts, and the clip's samples from frame 16000 to 40000.
+    // 2 s to 5 s: the clip's samples from frame 16000 to 40000.
     open(0);
     w->MarkIn = 2000;
     w->MarkOut = 5000;
-    const int before = int(w->editor->commandLog().size());
     click(*w, "CmdEditDone");
-    EXPECT_EQ(w->editor->commandLog().mid(before),
-              (QStringList{"open " + copy + " type waveaudio alias voice1",
-                           "delete voice1 from 0 to 2000", "delete voice1 from 3000 to 8000",
-                           "save  voice1 " + copy, "close voice1"}));
     const QByteArray clip = readFile(copy);
     const auto head = WavHeader::fromBytes(reinterpret_cast<const std::uint8_t*>(clip.data()),
                                            std::size_t(clip.size()));

@@ -32,7 +32,7 @@ protected:
     }
 
     // Records the default input while `play` starts a player, until the player has ended.
-    sig::Heard heardWhile(const std::function<void()>& play, const MciPlayer& player) {
+    sig::Heard heardWhile(const std::function<void()>& play, const WavPlayer& player) {
         device_test::Collector c(44100 * 4 * 20);
         auto device = audio::CaptureDevice::open();
         EXPECT_TRUE(device) << qPrintable(device.error().text());

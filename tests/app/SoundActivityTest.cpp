@@ -29,12 +29,10 @@ TEST_F(SoundActivity, AToolbarClickEndsARecordingAndThePlayers) {
         w.toolbarAction(QStringLiteral("Rec"))->trigger();
         w.FrameRec->btnRecord->click();
         ASSERT_TRUE(recorder.recording()) << qPrintable(dialogs.messageTexts().join('\n'));
-        w.MMCEdit->setFileName(path("song.wav"));
-        ASSERT_EQ(w.MMCEdit->Command("open"), 0);
-        ASSERT_EQ(w.MMCEdit->Command("play"), 0);
-        w.MMCPlayList->setFileName(path("song.wav"));
-        ASSERT_EQ(w.MMCPlayList->Command("open"), 0);
-        ASSERT_EQ(w.MMCPlayList->Command("play"), 0);
+        ASSERT_TRUE(w.MMCEdit->open(path("song.wav")));
+        ASSERT_TRUE(w.MMCEdit->play());
+        ASSERT_TRUE(w.MMCPlayList->open(path("song.wav")));
+        ASSERT_TRUE(w.MMCPlayList->play());
         QElapsedTimer t;
         t.start();
         while (recorder.recordedBytes() == 0 && t.elapsed() < 10000)
@@ -55,17 +53,16 @@ TEST_F(SoundActivity, AToolbarClickEndsARecordingAndThePlayers) {
         EXPECT_FALSE(w.MMCEdit->isPlaying()) << key;
         EXPECT_TRUE(w.MMCEdit->isOpen()) << key;
         EXPECT_FALSE(w.MMCPlayList->isOpen()) << key;
-        w.MMCEdit->Command("close");
+        w.MMCEdit->close();
     }
 }
 
 TEST_F(SoundActivity, ShutdownStopsAndClosesBothPlayers) {
     Frmmain w(dialogs);
     ASSERT_TRUE(test::writeWav16(path("song.wav"), 1, 8000, test::staircase(80000, 1)));
-    for (MciPlayer* p : {w.MMCEdit, w.MMCPlayList}) {
-        p->setFileName(path("song.wav"));
-        ASSERT_EQ(p->Command("open"), 0);
-        ASSERT_EQ(p->Command("play"), 0);
+    for (WavPlayer* p : {w.MMCEdit, w.MMCPlayList}) {
+        ASSERT_TRUE(p->open(path("song.wav")));
+        ASSERT_TRUE(p->play());
     }
     QSignalSpy quit(&w, &Frmmain::quitRequested);
     w.toolbarAction(QStringLiteral("Exit"))->trigger();

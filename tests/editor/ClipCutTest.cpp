@@ -1,5 +1,5 @@
 #include "editor/ClipCut.h"
-#include "engines/mci/WaveCommands.h"
+#include "engines/player/MciErrors.h"
 #include "support/TestAudio.h"
 
 #include <QDir>
@@ -14,7 +14,6 @@ namespace {
 class ClipCut : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    WaveCommands commands;
     QString song = dir.filePath(QStringLiteral("song.wav"));
 
     // 10 s of mono 8 kHz whose frame i holds i (wrapping past 32767).
@@ -24,33 +23,94 @@ protected:
     }
 };
 
-TEST_F(ClipCut, SendsTheFiveCommandsOfTheWorkedExample) {
-    const auto texts = cutCommands(QStringLiteral("/w/song.wav"), QStringLiteral("/w/clip.wav"),
-                                   2000, 5000, 10000);
-    EXPECT_EQ(texts, QStringList({QStringLiteral("open /w/song.wav type waveaudio alias voice1"),
-                                  QStringLiteral("delete voice1 from 0 to 2000"),
-                                  QStringLiteral("delete voice1 from 3000 to 8000"),
-                                  QStringLiteral("save  voice1 /w/clip.wav"),
-                                  QStringLiteral("close voice1")}));
-    EXPECT_EQ(
-        cutCommands(QStringLiteral("/my music/a.wav"), QStringLiteral("/w/c.wav"), 0, 1, 1).first(),
-        QStringLiteral("open \"/my music/a.wav\" type waveaudio alias voice1"));
+// The frames kept for marks on songs of rates that are not a multiple of 1000 Hz, as the cut has
+// always kept them: the head goes to In's frame, then the clip's length in milliseconds is
+// counted in what is left. Marks outside the sound fail at the step that meets them.
+TEST(MarkedFrames, AreTheFramesTheCutHasAlwaysKept) {
+    const struct {
+        std::uint32_t rate;
+        std::uint64_t frames;
+        qint64 in, out;
+        std::uint64_t first, end; // when `fails` is null
+        const char* fails;        // the step that fails
+    } cases[] = {
+        {8000, 160, 0, 20, 0, 160, nullptr},
+        {8000, 160, 3, 17, 24, 136, nullptr},
+        {11025, 331, 3, 30, 33, 331, nullptr}, // 27 ms of the 298 frames left: all of them
+        {11025, 331, 1, 20, 11, 220, nullptr}, // 11.025 -> 11, then 19 ms: 209.475 -> 209
+        {22050, 700, 1, 30, 22, 661, nullptr},
+        {22050, 700, 10, 31, 221, 684, nullptr}, // 220.5 rounds up
+        {44100, 1125, 1, 5, 44, 220, nullptr},   // 5 ms alone would be frame 221
+        {44100, 1125, 0, 26, 0, 1125, nullptr},  // 25.51 ms reported as 26: the whole song
+        {44100, 1020, 0, 23, 0, 1020, nullptr},  // 23.13 ms reported as 23: the whole song
+        {44100, 1020, 1, 23, 44, 1020, nullptr},
+        {48000, 1000, 7, 21, 336, 1000, nullptr},
+        {48000, 1000, 20, 21, 960, 1000, nullptr},
+        {22050, 12, 0, 1, 0, 12, nullptr},
+        {44100, 441000, 1234, 5678, 54419, 250399, nullptr},
+        {44100, 441000, 9999, 10000, 440956, 441000, nullptr},
+        {22050, 220501, 333, 7777, 7343, 171483, nullptr},
+        {11025, 110253, 9000, 10000, 99225, 110253, nullptr},
+        {48000, 96001, 1999, 2000, 95952, 96001, nullptr},
+        // 22 frames are left after In at 25 ms: 0.5 ms, reported as 0, so 1 ms is past them.
+        {44100, 1125, 25, 26, 0, 0, "removing the tail"},
+        {44100, 1125, 5, 27, 0, 0, "removing the tail"},
+        {8000, 160, 21, 22, 0, 0, "removing the head"},
+        {22050, 11, 0, 1, 0, 0, "removing the tail"}, // 0.499 ms: a sound of 0 ms
+        {11025, 0, 0, 1, 0, 0, "removing the tail"},
+    };
+    for (const auto& c : cases) {
+        const auto kept = markedFrames(c.rate, c.frames, c.in, c.out);
+        const std::string row = std::to_string(c.rate) + "/" + std::to_string(c.frames) + " " +
+                                std::to_string(c.in) + ".." + std::to_string(c.out);
+        if (c.fails) {
+            ASSERT_TRUE(kept.failure) << row;
+            EXPECT_EQ(kept.failure->step, QLatin1String(c.fails)) << row;
+            EXPECT_EQ(kept.failure->error.code(), mcierr::kOutOfRange) << row;
+            continue;
+        }
+        ASSERT_FALSE(kept.failure) << row << ": " << qPrintable(failureText(*kept.failure));
+        EXPECT_EQ(kept.first, c.first) << row;
+        EXPECT_EQ(kept.end, c.end) << row;
+    }
+}
+
+TEST(CutFailure, IsToldWithItsStepAndCode) {
+    const struct {
+        CutFailure failure;
+        const char* text;
+    } cases[] = {
+        {{Error({}, QStringLiteral("12000 ms is past the end (10000 ms)"), mcierr::kOutOfRange),
+          QStringLiteral("removing the tail")},
+         "position outside the sound: 12000 ms is past the end (10000 ms) while removing the "
+         "tail (error 282)"},
+        {{Error(QStringLiteral("/w/a.wav"), QStringLiteral("File too large"), mcierr::kFileWrite),
+          QStringLiteral("saving the clip")},
+         "the file could not be written: /w/a.wav: File too large while saving the clip (error "
+         "349)"},
+        {{Error(QStringLiteral("/w/gone.wav"), {}, mcierr::kFileNotFound),
+          QStringLiteral("opening the song")},
+         "file not found: /w/gone.wav while opening the song (error 275)"},
+        {{Error(QStringLiteral("/w/a.wav"), QStringLiteral("No space left on device")),
+          QStringLiteral("applying the fades and normalising")},
+         "/w/a.wav: No space left on device while applying the fades and normalising"},
+        {{Error({}, QStringLiteral("a fade cannot be negative")), {}}, "a fade cannot be negative"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(failureText(c.failure), QLatin1String(c.text));
 }
 
 TEST_F(ClipCut, CutsInPlaceToExactlyTheMarkedStretch) {
-    const auto r = cutClip(song, song, 2000, 5000, 10000, commands);
-    ASSERT_EQ(r.result, CutOutcome::Cut) << r.error.toStdString();
+    const auto r = cutClip(song, song, 2000, 5000);
+    ASSERT_EQ(r.result, CutOutcome::Cut) << qPrintable(failureText(*r.failure));
     const auto s = samples16(readFile(song));
     ASSERT_EQ(s.size(), 24000u); // the 3 s between 2 s and 5 s
     EXPECT_EQ(s.front(), 16000);
     EXPECT_EQ(s.back(), std::int16_t(39999));
-    EXPECT_EQ(commands.log().size(), 5);
-    EXPECT_EQ(commands.log().value(3), QStringLiteral("save  voice1 ") + song); // no scratch name
     EXPECT_EQ(files(), QStringList{QStringLiteral("song.wav")}); // no scratch file left
-    EXPECT_TRUE(commands.openAliases().isEmpty());
 
-    // A second cut works on the clip: its marks and length are the clip's.
-    ASSERT_EQ(cutClip(song, song, 1000, 1500, 3000, commands).result, CutOutcome::Cut);
+    // A second cut works on the clip: its marks are the clip's.
+    ASSERT_EQ(cutClip(song, song, 1000, 1500).result, CutOutcome::Cut);
     const auto again = samples16(readFile(song));
     ASSERT_EQ(again.size(), 4000u);
     EXPECT_EQ(again.front(), 24000);
@@ -58,33 +118,34 @@ TEST_F(ClipCut, CutsInPlaceToExactlyTheMarkedStretch) {
 
 TEST_F(ClipCut, WithoutMarksTheWholeSongStays) {
     const QByteArray before = readFile(song);
-    ASSERT_EQ(cutClip(song, song, 0, 10000, 10000, commands).result, CutOutcome::Cut);
-    EXPECT_TRUE(commands.log().contains(QStringLiteral("delete voice1 from 0 to 0")));
-    EXPECT_TRUE(commands.log().contains(QStringLiteral("delete voice1 from 10000 to 10000")));
+    ASSERT_EQ(cutClip(song, song, 0, 10000).result, CutOutcome::Cut);
     EXPECT_EQ(readFile(song), before);
 }
 
 TEST_F(ClipCut, MarksOutOfOrderAreATimeInputErrorAndChangeNothing) {
     const QByteArray before = readFile(song);
     for (auto marks : {std::pair<qint64, qint64>{6000, 4000}, {3000, 3000}}) {
-        EXPECT_EQ(cutClip(song, song, marks.first, marks.second, 10000, commands).result,
-                  CutOutcome::TimeInputError);
+        const auto r = cutClip(song, song, marks.first, marks.second);
+        EXPECT_EQ(r.result, CutOutcome::TimeInputError);
+        EXPECT_FALSE(r.failure);
     }
-    EXPECT_TRUE(commands.log().isEmpty());
     EXPECT_EQ(readFile(song), before);
 }
 
 TEST_F(ClipCut, AFailingStepIsReportedAndLeavesTheSongAsItWas) {
     const QByteArray before = readFile(song);
-    // A length past the sound makes the tail delete fail half-way through the cut.
-    auto r = cutClip(song, song, 1000, 2000, 12000, commands);
-    EXPECT_EQ(r.result, CutOutcome::Failed);
-    EXPECT_TRUE(r.error.contains(QLatin1String("tail"))) << r.error.toStdString();
-    EXPECT_TRUE(commands.openAliases().isEmpty()); // the device was let go
+    // An Out mark past the sound makes the tail's step fail half-way through the cut.
+    auto r = cutClip(song, song, 1000, 12000);
+    ASSERT_EQ(r.result, CutOutcome::Failed);
+    EXPECT_EQ(failureText(*r.failure),
+              QStringLiteral("position outside the sound: from 11000 is after to 9000 while "
+                             "removing the tail (error 282)"));
     // A missing song fails at the first step.
-    r = cutClip(dir.filePath(QStringLiteral("gone.wav")), song, 0, 10, 10000, commands);
-    EXPECT_EQ(r.result, CutOutcome::Failed);
-    EXPECT_TRUE(r.error.contains(QLatin1String("opening")));
+    const QString gone = dir.filePath(QStringLiteral("gone.wav"));
+    r = cutClip(gone, song, 0, 10);
+    ASSERT_EQ(r.result, CutOutcome::Failed);
+    EXPECT_EQ(failureText(*r.failure),
+              QStringLiteral("file not found: %1 while opening the song (error 275)").arg(gone));
     EXPECT_EQ(readFile(song), before);
     EXPECT_EQ(files(), QStringList{QStringLiteral("song.wav")});
 }
@@ -92,14 +153,14 @@ TEST_F(ClipCut, AFailingStepIsReportedAndLeavesTheSongAsItWas) {
 TEST_F(ClipCut, ACutToAnotherFileLeavesTheSourceAlone) {
     const QByteArray before = readFile(song);
     const QString out = dir.filePath(QStringLiteral("clip.wav"));
-    ASSERT_EQ(cutClip(song, out, 9999, 10000, 10000, commands).result, CutOutcome::Cut);
+    ASSERT_EQ(cutClip(song, out, 9999, 10000).result, CutOutcome::Cut);
     EXPECT_EQ(readFile(song), before);
     const auto s = samples16(readFile(out));
     ASSERT_EQ(s.size(), 8u); // 1 ms at 8 kHz
     EXPECT_EQ(s.front(), std::int16_t(79992));
 }
 
-// At rates that are not a multiple of 1000 Hz the player's length and the head's position are
+// At rates that are not a multiple of 1000 Hz the song's length and the head's position are
 // both rounded to whole milliseconds; the clip must still be exactly the frames the marks name.
 TEST_F(ClipCut, RoundedLengthsStillCutToTheMarkedFrames) {
     const struct {
@@ -114,41 +175,15 @@ TEST_F(ClipCut, RoundedLengthsStillCutToTheMarkedFrames) {
     for (const auto& c : cases) {
         ASSERT_TRUE(writeWav16(song, 1, c.rate, staircase(std::size_t(c.frames), 1)));
         const auto frameOf = [&](qint64 ms) { return qint64((ms * c.rate + 500) / 1000); };
-        const qint64 lengthMs = (qint64(c.frames) * 1000 + c.rate / 2) / c.rate;
-        const auto r = cutClip(song, song, c.in, c.out, lengthMs, commands);
+        const auto r = cutClip(song, song, c.in, c.out);
         ASSERT_EQ(r.result, CutOutcome::Cut)
-            << c.rate << " " << c.in << ": " << r.error.toStdString();
+            << c.rate << " " << c.in << ": " << qPrintable(failureText(*r.failure));
         const qint64 head = std::min<qint64>(frameOf(c.in), c.frames);
         const qint64 kept = std::min<qint64>(frameOf(c.out - c.in), c.frames - head);
         const auto s = samples16(readFile(song));
         ASSERT_EQ(qint64(s.size()), kept) << c.rate << " " << c.in;
         EXPECT_EQ(s.front(), std::int16_t(head)) << c.rate << " " << c.in;
         EXPECT_EQ(s.back(), std::int16_t(head + kept - 1)) << c.rate << " " << c.in;
-    }
-}
-
-} // namespace
-
-namespace {
-
-// Paths that only quoting carries through a command text: each is cut to another such path,
-// and the clip is exactly the marked stretch.
-TEST_F(ClipCut, PathsWithQuotesAndLineEndsAreCut) {
-    const QString names[] = {
-        QStringLiteral("say \"hi\".wav"), QStringLiteral("\"quoted\".wav"),
-        QStringLiteral("two\nlines.wav"), QStringLiteral("cr\r tab\t.wav"),
-        QStringLiteral("a\"\"b.wav"),     QStringLiteral("é 日本 😀 it's.wav"),
-    };
-    for (const QString& name : names) {
-        const QString source = dir.filePath(name);
-        const QString clip = dir.filePath(QStringLiteral("clip ") + name);
-        ASSERT_TRUE(QFile::copy(song, source));
-        const auto r = cutClip(source, clip, 1000, 1001, 10000, commands);
-        ASSERT_EQ(r.result, CutOutcome::Cut) << name.toStdString() << ": " << r.error.toStdString();
-        const auto s = samples16(readFile(clip));
-        ASSERT_EQ(s.size(), 8u) << name.toStdString();
-        EXPECT_EQ(s.front(), 8000) << name.toStdString();
-        EXPECT_TRUE(commands.openAliases().isEmpty());
     }
 }
 

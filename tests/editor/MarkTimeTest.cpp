@@ -1,7 +1,6 @@
 #include "editor/MarkTime.h"
 
 #include "editor/ClipCut.h"
-#include "engines/mci/WaveCommands.h"
 #include "support/TestAudio.h"
 
 #include <QTemporaryDir>
@@ -95,9 +94,8 @@ TEST(MarkTime, TheGridKeepsTheFramesTheCutKeeps) {
     for (const auto& c : cases) {
         EXPECT_EQ(grid.inFrame(c.in), c.first);
         EXPECT_EQ(grid.outFrame(c.in, c.out), c.end) << c.in << ".." << c.out;
-        WaveCommands commands;
-        const CutOutcome cut = cutClip(song, clip, c.in, c.out, grid.lengthMs(), commands);
-        ASSERT_EQ(cut.result, CutOutcome::Cut) << cut.error.toStdString();
+        const CutOutcome cut = cutClip(song, clip, c.in, c.out);
+        ASSERT_EQ(cut.result, CutOutcome::Cut) << qPrintable(failureText(*cut.failure));
         const auto kept = samples16(readFile(clip));
         ASSERT_EQ(kept.size(), c.end - c.first) << c.in << ".." << c.out;
         EXPECT_EQ(kept.front(), std::int16_t(c.first));

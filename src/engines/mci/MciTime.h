@@ -1,6 +1,6 @@
 #pragma once
-// Millisecond <-> sample-frame conversions shared by the player and the wave commands, so that a
-// length one reports and a position the other receives map to the same frame.
+// Millisecond <-> sample-frame conversions shared by the player, the cut and the clip editor's
+// marks, so that a length one reports and a position another receives map to the same frame.
 
 #include <cstdint>
 #include <limits>

@@ -1,5 +1,5 @@
 #pragma once
-// Which WAV files the players and the wave commands accept.
+// Which WAV files the player and the cut accept, and the memory streams play.
 
 #include "engines/wav/WavHeader.h"
 

@@ -7,7 +7,7 @@
 #include "SignalTools.h"
 
 #include "engines/audio/TakePlayer.h"
-#include "engines/mci/MciPlayer.h"
+#include "engines/player/WavPlayer.h"
 #include "support/TestAudio.h"
 
 #include <QCoreApplication>
@@ -103,13 +103,14 @@ TEST_F(PulseDevices, AToneFilePlayedByThePlayerIsRecordedBack) {
     const auto rec = startRecording(&c);
     ASSERT_TRUE(rec);
 
-    MciPlayer player(audio::defaultBackend());
-    player.setFileName(wav);
-    ASSERT_EQ(player.Command(QStringLiteral("open")), 0) << player.lastError().toStdString();
+    WavPlayer player(audio::defaultBackend());
+    const Status opened = player.open(wav);
+    ASSERT_TRUE(opened) << qPrintable(opened.error().text());
     EXPECT_EQ(player.Length(), 1000);
     bool done = false;
-    QObject::connect(&player, &MciPlayer::Done, [&](int) { done = true; });
-    ASSERT_EQ(player.Command(QStringLiteral("play")), 0) << player.lastError().toStdString();
+    QObject::connect(&player, &WavPlayer::Done, [&](int) { done = true; });
+    const Status played = player.play();
+    ASSERT_TRUE(played) << qPrintable(played.error().text());
     ASSERT_TRUE(waitFor(
         [&] {
             QCoreApplication::processEvents();

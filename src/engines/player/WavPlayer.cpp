@@ -1,0 +1,192 @@
+#include "engines/player/WavPlayer.h"
+
+#include "engines/mci/MciTime.h"
+#include "engines/player/MciErrors.h"
+#include "engines/player/internal/OpenWav.h"
+#include "engines/player/internal/PlaySession.h"
+
+#include <QFile>
+
+#include <algorithm>
+
+namespace quaverly {
+namespace {
+
+constexpr int kEndPollMs = 20; // how often the UI thread looks for the natural end
+
+Error outOfRange(const char* point, qint64 ms) {
+    return Error({}, QStringLiteral("%1 %2 ms").arg(QLatin1String(point)).arg(ms),
+                 mcierr::kOutOfRange);
+}
+
+Error notOpen() {
+    return Error({}, {}, mcierr::kInvalidDeviceId);
+}
+
+} // namespace
+
+WavPlayer::WavPlayer(std::shared_ptr<audio::AudioBackend> backend, QObject* parent)
+    : QObject(parent), backend_(std::move(backend)) {
+    statusTimer_.setInterval(updateInterval_);
+    connect(&statusTimer_, &QTimer::timeout, this, &WavPlayer::StatusUpdate);
+    endTimer_.setInterval(kEndPollMs);
+    connect(&endTimer_, &QTimer::timeout, this, &WavPlayer::checkEnd);
+}
+
+WavPlayer::~WavPlayer() {
+    release();
+}
+
+Status WavPlayer::open(const QString& path) {
+    release();
+    fileName_ = path;
+    auto wav = internal::openPlainWav(path);
+    if (!wav)
+        return wav.error();
+    file_ = std::move(wav->file);
+    layout_ = wav->layout;
+    totalFrames_ = wav->frames();
+    endFrame_ = totalFrames_;
+    if (updateInterval_ > 0)
+        statusTimer_.start();
+    return {};
+}
+
+std::uint64_t WavPlayer::frameAt(qint64 ms) const {
+    if (ms >= Length())
+        return totalFrames_;
+    return std::min(
+        mcitime::msToFrames(std::uint64_t(ms), layout_.sampleRate).value_or(totalFrames_),
+        totalFrames_);
+}
+
+Status WavPlayer::play(std::optional<qint64> fromMs, std::optional<qint64> toMs) {
+    if (!isOpen())
+        return notOpen();
+    if (fromMs && *fromMs < 0)
+        return outOfRange("from", *fromMs);
+    if (toMs && *toMs < 0)
+        return outOfRange("to", *toMs);
+    brokenOff_.reset();
+    if (fromMs)
+        from_ = fromMs;
+    if (toMs)
+        to_ = toMs;
+    if (playing_ && !from_ && !to_)
+        return {}; // already playing from where it is
+    return start();
+}
+
+Status WavPlayer::start() {
+    // The running session goes first: the new one reads the same file. If the new one cannot
+    // start, the player is left stopped where it was heard, with its points still pending.
+    halt();
+    const std::uint64_t first = from_ ? frameAt(*from_) : positionFrame_;
+    const std::uint64_t end = std::max(first, to_ ? frameAt(*to_) : totalFrames_);
+    if (first < end) {
+        if (!backend_)
+            return Error({}, QStringLiteral("no sound device"), mcierr::kHardware);
+        auto session = std::make_unique<internal::PlaySession>(*file_, layout_, first, end);
+        const audio::PcmFormat format{layout_.sampleRate, layout_.channels, layout_.bitsPerSample};
+        if (Status started = session->start(*backend_, format); !started)
+            return started;
+        session_ = std::move(session);
+    }
+    from_.reset();
+    to_.reset();
+    positionFrame_ = first;
+    endFrame_ = end;
+    // With nothing left to play, the next poll finds the end at once and raises Done.
+    playing_ = true;
+    endTimer_.start();
+    return {};
+}
+
+Status WavPlayer::seek(qint64 ms) {
+    if (!isOpen())
+        return notOpen();
+    if (ms < 0)
+        return outOfRange("from", ms);
+    halt();
+    positionFrame_ = frameAt(ms);
+    from_.reset();
+    return {};
+}
+
+void WavPlayer::stop() {
+    halt();
+}
+
+void WavPlayer::close() {
+    release();
+}
+
+std::uint64_t WavPlayer::currentFrame() const {
+    if (!session_)
+        return positionFrame_;
+    return std::min(endFrame_, positionFrame_ + session_->heardFrames());
+}
+
+void WavPlayer::halt() {
+    if (!playing_)
+        return;
+    positionFrame_ = currentFrame();
+    session_.reset();
+    playing_ = false;
+    endTimer_.stop();
+}
+
+void WavPlayer::release() {
+    halt();
+    statusTimer_.stop();
+    file_.reset();
+    layout_ = {};
+    totalFrames_ = 0;
+    positionFrame_ = 0;
+    endFrame_ = 0;
+    from_.reset();
+    to_.reset();
+    brokenOff_.reset();
+}
+
+void WavPlayer::checkEnd() {
+    if (!playing_)
+        return;
+    if (session_) {
+        if (!session_->finished())
+            return;
+        const QString deviceError = session_->deviceError();
+        // A device that failed has finished too, but not at the end: the position stays where
+        // the listener heard it stop, so that play() goes on from there.
+        if (!deviceError.isEmpty())
+            brokenOff_ = Error({}, deviceError, mcierr::kHardware);
+        else if (session_->readFailed())
+            brokenOff_ = Error(fileName_, {}, mcierr::kFileRead);
+        positionFrame_ = brokenOff_ ? currentFrame() : endFrame_;
+    }
+    session_.reset();
+    playing_ = false;
+    endTimer_.stop();
+    emit Done(brokenOff_ ? mcinotify::kFailure : mcinotify::kSuccessful);
+}
+
+qint64 WavPlayer::Length() const {
+    return isOpen() ? qint64(mcitime::framesToMs(totalFrames_, layout_.sampleRate)) : 0;
+}
+
+qint64 WavPlayer::Position() const {
+    return isOpen() ? qint64(mcitime::framesToMs(currentFrame(), layout_.sampleRate)) : 0;
+}
+
+void WavPlayer::setUpdateInterval(int ms) {
+    updateInterval_ = std::max(ms, 0);
+    if (updateInterval_ == 0) {
+        statusTimer_.stop();
+        return;
+    }
+    statusTimer_.setInterval(updateInterval_);
+    if (isOpen())
+        statusTimer_.start();
+}
+
+} // namespace quaverly

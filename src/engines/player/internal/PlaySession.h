@@ -1,0 +1,73 @@
+#pragma once
+// One run of WavPlayer::play(): the ring, the reader thread that fills it from the player's file,
+// and the device stream that empties it.
+//
+// Threads: created, started and destroyed on the player's thread, which alone calls its public
+// members. The file belongs to the player, and only this session's threads touch it while the
+// session lives. pull() runs on the device thread and never blocks or allocates; the reader
+// thread reads the file ahead and is woken by pull() through a semaphore.
+
+#include "engines/audio/AudioBackend.h"
+#include "engines/util/SpscRing.h"
+#include "engines/util/Error.h"
+#include "engines/wav/WavHeader.h"
+
+#include <QFile>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <semaphore>
+#include <thread>
+#include <vector>
+
+namespace quaverly::internal {
+
+class PlaySession {
+public:
+    // Plays frames [startFrame, endFrame) of `file`, whose samples `layout` describes.
+    PlaySession(QFile& file, const WavLayout& layout, std::uint64_t startFrame,
+                std::uint64_t endFrame);
+    ~PlaySession();
+    PlaySession(const PlaySession&) = delete;
+    PlaySession& operator=(const PlaySession&) = delete;
+
+    // Reads the first stretch, starts the reader and the device stream. Fails with
+    // mcierr::kFileRead (the file named) when the file cannot be read, mcierr::kHardware when
+    // no stream can be had; nothing keeps running then.
+    Status start(audio::AudioBackend& backend, const audio::PcmFormat& format);
+
+    // Frames of the file heard since the start (silence played for a starved reader excluded).
+    std::uint64_t heardFrames() const;
+    bool finished() const { return stream_->finished(); }
+    bool readFailed() const { return failed_.load(std::memory_order_acquire); }
+    // Why the device broke the playback off (the sound server went away, ...); empty while it
+    // plays or once it has played everything.
+    QString deviceError() const { return stream_->error(); }
+
+private:
+    std::size_t pull(void* dst, std::size_t bytes);
+    bool fill(std::size_t limit);
+    void readerLoop();
+    void stopReader();
+
+    QFile& file_;
+    SpscRing ring_;
+    const std::uint32_t frameBytes_;
+    const std::uint8_t silence_;
+    std::uint64_t nextByte_; // reader's next file offset
+    const std::uint64_t endByte_;
+    std::vector<char> chunk_; // reader's scratch block
+
+    std::atomic<bool> eof_{false};    // the reader has put the last byte in the ring
+    std::atomic<bool> failed_{false}; // ... because the file could not be read further
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> wakePending_{false};
+    std::atomic<std::uint64_t> silenceFrames_{0};
+    std::counting_semaphore<> wake_{0};
+    std::thread reader_;
+    std::unique_ptr<audio::PlaybackStream> stream_;
+};
+
+} // namespace quaverly::internal
