@@ -5,10 +5,10 @@
 #include "support/TestAudio.h"
 
 #include "support/AppFixture.h"
+#include "support/Waits.h"
 
 #include <QAction>
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QTest>
 
 #include <atomic>
 
@@ -43,21 +43,15 @@ TEST_F(SoundActivity, AToolbarClickEndsARecordingAndThePlayers) {
         w.MMCPlayList->setFileName(path("song.wav"));
         ASSERT_EQ(w.MMCPlayList->Command("open"), 0);
         ASSERT_EQ(w.MMCPlayList->Command("play"), 0);
-        QElapsedTimer t;
-        t.start();
-        while (blocks.load() == 0 && t.elapsed() < 10000)
-            QCoreApplication::processEvents();
-        ASSERT_GT(blocks.load(), 0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return blocks.load() > 0; }, 10000)) << key;
 
         w.toolbarAction(QString::fromLatin1(key))->trigger();
 
-        // The recording is over: its handle is gone and no block follows.
+        // The recording is over: its handle is gone and no block follows while the device runs
+        // on (it hands every live recording a block each period).
         EXPECT_EQ(BASS_ChannelIsActive(rec), BASS_ACTIVE_STOPPED) << key;
         const int after = blocks.load();
-        QElapsedTimer wait;
-        wait.start();
-        while (wait.elapsed() < 100)
-            QCoreApplication::processEvents();
+        ASSERT_TRUE(test::advanceVirtualClock(10)) << key;
         EXPECT_EQ(blocks.load(), after) << key;
         // The editor's player stops but keeps its song; the list player lets go of its file.
         EXPECT_FALSE(w.MMCEdit->isPlaying()) << key;
