@@ -68,7 +68,14 @@ TEST_F(RecorderOnTheServer, RecordsWhatIsPlayedFromTheMonitor) {
     ASSERT_TRUE(BASS_ChannelPlay(played, 0)) << lastErrorText();
     EXPECT_TRUE(QTest::qWaitFor([&] { return BASS_ChannelIsActive(played) == BASS_ACTIVE_STOPPED; },
                                 10000));
-    QTest::qWait(300);
+    // Recorded on until the take holds the tone and a quarter second after it.
+    const RecordTake& take = w->recorder->engine().take();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return sig::framesFromTone(take.data() + WavHeader::kSize, take.dataBytes()) >=
+                   44100 * 5 / 4;
+        },
+        10000));
     p->btnRecord->click();
     BASS_StreamFree(played);
 
