@@ -51,7 +51,7 @@ TEST_F(SoundActivity, AToolbarClickEndsARecordingAndThePlayers) {
         // on (it hands every live recording a block each period).
         EXPECT_EQ(BASS_ChannelIsActive(rec), BASS_ACTIVE_STOPPED) << key;
         const int after = blocks.load();
-        ASSERT_TRUE(test::advanceVirtualClock(10)) << key;
+        ASSERT_TRUE(test::advanceVirtualClock(5)) << key;
         EXPECT_EQ(blocks.load(), after) << key;
         // The editor's player stops but keeps its song; the list player lets go of its file.
         EXPECT_FALSE(w.MMCEdit->isPlaying()) << key;

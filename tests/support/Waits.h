@@ -41,9 +41,10 @@ inline bool roundTrip(int ms = 5000) {
 }
 
 // Runs `device` at least `periods` periods (20 ms of sound each) on from now. The device ticks
-// only while a stream plays or records, so a capture of its own keeps it going meanwhile; in
-// those periods a stream that was meant to be paused, stopped or ended would have been called
-// had it still run. False when the capture cannot open or the clock lags past `seconds`.
+// only while a stream plays or records, so a capture of its own keeps it going meanwhile. Each
+// period calls every stream that still runs, so after a few a stream that was meant to be
+// paused, stopped or ended would have shown that it was not. False when the capture cannot open
+// or the clock lags past `seconds`.
 inline bool advanceVirtualClock(audio::VirtualBackend& device, std::uint64_t periods,
                                 double seconds = 10.0) {
     const std::uint64_t until = device.periods() + periods;

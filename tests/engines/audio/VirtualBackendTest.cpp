@@ -264,7 +264,7 @@ TEST(VirtualBackend, PauseKeepsThePositionAndResumeGoesOn) {
     playback->pause();
     const std::uint64_t held = playback->framesPlayed();
     const std::size_t pulled = player.pos;
-    ASSERT_TRUE(advanceVirtualClock(b, 25)); // half a second
+    ASSERT_TRUE(advanceVirtualClock(b, 5));
     EXPECT_EQ(playback->framesPlayed(), held);
     EXPECT_EQ(player.pos, pulled);
     EXPECT_FALSE(playback->finished());
@@ -293,7 +293,7 @@ TEST(VirtualBackend, NoCaptureCallbackAfterStopOrAfterTheCallbackDeclines) {
     ASSERT_TRUE(waitFor([&] { return calls >= 3; }));
     capture->stop();
     const int atStop = calls;
-    ASSERT_TRUE(advanceVirtualClock(b, 15));
+    ASSERT_TRUE(advanceVirtualClock(b, 5));
     EXPECT_EQ(calls, atStop);
     EXPECT_EQ(capture->bytesCaptured(), static_cast<std::uint64_t>(atStop) * 882 * 4);
     capture->stop(); // twice is harmless
@@ -304,7 +304,7 @@ TEST(VirtualBackend, NoCaptureCallbackAfterStopOrAfterTheCallbackDeclines) {
         &error);
     ASSERT_TRUE(second) << error.toStdString();
     ASSERT_TRUE(waitFor([&] { return declined >= 5; }));
-    ASSERT_TRUE(advanceVirtualClock(b, 15));
+    ASSERT_TRUE(advanceVirtualClock(b, 5));
     EXPECT_EQ(declined, 5);
     EXPECT_EQ(b.openStreams(), 1);
     second.reset();
@@ -353,7 +353,7 @@ TEST(VirtualBackend, AFailedDeviceRefusesEverythingAndEndsOpenStreams) {
     EXPECT_TRUE(b.available(&error));
     EXPECT_EQ(b.sources(&error).size(), 3u);
     // The streams that failed stay ended once the device works again.
-    ASSERT_TRUE(advanceVirtualClock(b, 15));
+    ASSERT_TRUE(advanceVirtualClock(b, 5));
     EXPECT_EQ(calls, atFailure);
     EXPECT_EQ(playback->framesPlayed(), playedAtFailure);
 }
