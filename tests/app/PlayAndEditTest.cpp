@@ -6,8 +6,10 @@
 #include "support/AppFixture.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
+#include "support/Waits.h"
 
 #include <QListWidget>
+#include <QSignalSpy>
 #include <QTest>
 
 #ifdef Q_OS_UNIX
@@ -90,11 +92,17 @@ TEST_F(PlayAndEdit, PlayListPlaysOnFromTheSelectionSelectingEachSongAsItStarts) 
         });
         list->setCurrentRow(2);
         started.clear();
+        QSignalSpy ends(w->MMCPlayList, &WavPlayer::Done);
         click(*w, "CmdPlay");
         EXPECT_TRUE(w->MMCPlayList->isPlaying());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !w->MMCPlayList->isPlaying(); }, 10000));
-        QTest::qWait(100); // a next song would have started by now
+        // Each song that plays to its end raises one Done; a next song would start from the last
+        // one's handling, or from what that handling posted.
+        const int songs = ticked ? 3 : 1;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ends.size() >= songs; }, 10000));
+        ASSERT_TRUE(roundTrip());
         QObject::disconnect(watch);
+        EXPECT_EQ(ends.size(), songs);
+        EXPECT_FALSE(w->MMCPlayList->isPlaying());
         if (ticked) {
             // Songs 3, 4 and 5, each selected as it started; then the player let go.
             EXPECT_EQ(started, (QStringList{"3:1", "4:1"}));
@@ -122,16 +130,15 @@ TEST_F(PlayAndEdit, PauseResumesFromTheSameSampleAndNextAndFowardMoveAlong) {
     addSongs(3, 80000); // 10 s of sound, 1 s at the test clock
     list->setCurrentRow(1);
     click(*w, "CmdPlay");
-    QTest::qWait(150);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->MMCPlayList->Position() > 0; }, 10000));
     click(*w, "CmdPause");
     const qint64 held = w->MMCPlayList->Position();
     EXPECT_GT(held, 0);
-    QTest::qWait(150);
+    ASSERT_TRUE(advanceVirtualClock(5));
     EXPECT_EQ(w->MMCPlayList->Position(), held);
     click(*w, "CmdPause");
     EXPECT_TRUE(w->MMCPlayList->isPlaying());
-    QTest::qWait(100);
-    EXPECT_GT(w->MMCPlayList->Position(), held);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w->MMCPlayList->Position() > held; }, 10000));
 
     press("CmdNext");
     EXPECT_EQ(w->MMCPlayList->FileName(), w->Framewav->workingCopy(2));

@@ -31,7 +31,8 @@ protected:
         w->Framewav->List1->setCurrentRow(0);
     }
 
-    // Records the default input while `play` starts a player, until the player has ended.
+    // Records the default input while `play` starts a player, until the player has ended and
+    // the recording holds its tone to the end.
     sig::Heard heardWhile(const std::function<void()>& play, const WavPlayer& player) {
         device_test::Collector c(44100 * 4 * 20);
         auto device = audio::CaptureDevice::open();
@@ -42,7 +43,9 @@ protected:
         play();
         EXPECT_TRUE(player.isPlaying()) << qPrintable(dialogs.messageTexts().join('\n'));
         EXPECT_TRUE(QTest::qWaitFor([&] { return !player.isPlaying(); }, 20000));
-        QTest::qWait(300);
+        // The tone and a quarter second after it (the check allows it a tenth more).
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return sig::framesFromTone(c.buffer.data(), c.size) >= 44100 * 5 / 4; }, 10000));
         if (rec)
             (*rec)->stop(); // no block arrives after this: `c` may go
         return sig::analyse(c.bytes());

@@ -66,7 +66,14 @@ TEST_F(RecorderOnTheServer, RecordsWhatIsPlayedFromTheMonitor) {
     ASSERT_TRUE(played) << qPrintable(played.error().text());
     ASSERT_TRUE((*played)->play());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !(*played)->playing(); }, 10000));
-    QTest::qWait(300);
+    // Recorded on until the take holds the tone and a quarter second after it.
+    const RecordTake& take = w->recorder->engine().take();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return sig::framesFromTone(take.data() + WavHeader::kSize, take.dataBytes()) >=
+                   44100 * 5 / 4;
+        },
+        10000));
     p->btnRecord->click();
     (*played).reset();
 

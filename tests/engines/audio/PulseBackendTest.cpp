@@ -68,6 +68,18 @@ struct Recording {
     }
 };
 
+// Lets the server run at least `ms` milliseconds on from now by its own clock: a capture of
+// `source` opened now takes in that much sound, all of it made after it opened, however late
+// this thread gets to run.
+bool serverRuns(PulseBackend& backend, int source, int ms) {
+    QString error;
+    const auto clock = backend.openCapture(
+        source, kCd, [](const void*, std::size_t) { return true; }, &error);
+    const std::uint64_t bytes = std::uint64_t(ms) * kCd.sampleRate / 1000 * kCd.bytesPerFrame();
+    EXPECT_TRUE(clock) << error.toStdString();
+    return clock && waitFor([&] { return clock->bytesCaptured() >= bytes; });
+}
+
 int indexOf(const std::vector<SourceInfo>& list, const char* name) {
     for (std::size_t i = 0; i < list.size(); ++i) {
         if (list[i].name == QLatin1String(name)) {
@@ -202,7 +214,11 @@ TEST_F(PulseServer, PlaysAToneThatRecordsBackFromTheLoop) {
     EXPECT_GE(largestLag, 44100u / 20);
     EXPECT_EQ(playback->framesPlayed(), tone.frames);
     EXPECT_TRUE(playback->error().isEmpty()) << playback->error().toStdString();
-    sleepMs(300);
+    // Recorded until well past where the tone ends (the check allows it a tenth more).
+    EXPECT_TRUE(waitFor([&] {
+        std::lock_guard lock(rec.mutex);
+        return framesFromTone(rec.bytes.data(), rec.bytes.size()) >= 44100 * 5 / 4;
+    })) << "the tone was not recorded to its end";
     capture->stop();
     const std::size_t captured = capture->bytesCaptured();
     EXPECT_TRUE(capture->error().isEmpty()) << capture->error().toStdString();
@@ -239,9 +255,10 @@ TEST_F(PulseServer, PauseHoldsThePositionAndResumeFinishes) {
     ASSERT_TRUE(playback) << error.toStdString();
     ASSERT_TRUE(waitFor([&] { return playback->framesPlayed() > 44100 / 5; }));
     playback->pause();
-    sleepMs(200); // what was already in the server's output has been heard
+    const int loop = backend.defaultSource(&error);
+    ASSERT_TRUE(serverRuns(backend, loop, 200)); // what was in the server's output is heard
     const std::uint64_t held = playback->framesPlayed();
-    sleepMs(400);
+    ASSERT_TRUE(serverRuns(backend, loop, 400));
     EXPECT_NEAR(static_cast<double>(playback->framesPlayed()), static_cast<double>(held), 441.0);
     EXPECT_LT(playback->framesPlayed(), tone.frames);
     EXPECT_FALSE(playback->finished());
@@ -294,7 +311,7 @@ TEST_F(PulseServer, CaptureStopsForGoodAndChoosingAnInputChangesNothingElse) {
     EXPECT_EQ(backend.defaultSource(&error), loop);
     capture->stop();
     const int atStop = calls;
-    sleepMs(200);
+    ASSERT_TRUE(serverRuns(backend, monitor, 200));
     EXPECT_EQ(calls, atStop);
 
     std::atomic<int> declined{0};
@@ -302,7 +319,7 @@ TEST_F(PulseServer, CaptureStopsForGoodAndChoosingAnInputChangesNothingElse) {
         monitor, kCd, [&](const void*, std::size_t) { return ++declined < 2; }, &error);
     ASSERT_TRUE(second) << error.toStdString();
     ASSERT_TRUE(waitFor([&] { return declined >= 2; }));
-    sleepMs(200);
+    ASSERT_TRUE(serverRuns(backend, monitor, 200));
     EXPECT_EQ(declined, 2);
 
     error.clear();
@@ -325,7 +342,7 @@ TEST(PulseBackendServerGoesAway, PlaybackFailsWithAReasonAndTheNextStreamConnect
     ASSERT_TRUE(playback) << error.toStdString();
     ASSERT_TRUE(waitFor([&] { return playback->framesPlayed() > 4410; }));
     const std::uint64_t asked = playback->framesPlayed();
-    sleepMs(300); // heard on while nobody asks
+    ASSERT_TRUE(serverRuns(backend, backend.defaultSource(&error), 300)); // heard on unasked
 
     ASSERT_TRUE(server.stop());
     ASSERT_TRUE(waitFor([&] { return playback->finished(); }, 2.0));

@@ -2,32 +2,22 @@
 // Small measurements on recorded 16-bit sound, a tone to play, and waiting with a bound, for the
 // sound device tests.
 
+#include "support/Waits.h"
+
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <numbers>
-#include <thread>
+#include <utility>
 #include <vector>
 
 namespace quaverly::audio::test {
 
 // Polls `done` every millisecond until it holds or `seconds` have passed.
 template <typename Done> bool waitFor(Done done, double seconds = 10.0) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-inline void sleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return quaverly::test::pollUntil(std::move(done), seconds);
 }
 
 // One channel of interleaved 16-bit little-endian PCM.
@@ -77,6 +67,20 @@ inline double decibels(double ratio) {
 }
 
 constexpr int kToneAmplitude = 16384; // -6 dB of full scale
+
+// Frames of a stereo 16-bit recording from its first loud one (as analyse() finds it) to its
+// end; 0 while nothing loud was recorded. Once this reaches past the longest a tone may last,
+// the recording holds that tone to its end.
+inline std::size_t framesFromTone(const std::uint8_t* bytes, std::size_t size) {
+    const std::size_t frames = size / 4;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const auto left = static_cast<std::int16_t>(
+            static_cast<std::uint16_t>(bytes[4 * i] | (bytes[4 * i + 1] << 8)));
+        if (std::abs(left) > kToneAmplitude / 4)
+            return frames - i;
+    }
+    return 0;
+}
 
 // A sine of `hz` at 44.1 kHz, the same on every channel.
 inline std::vector<std::int16_t> tone(double hz, std::size_t frames, int channels) {

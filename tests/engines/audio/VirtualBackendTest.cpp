@@ -3,6 +3,7 @@
 
 #include "engines/audio/VirtualBackend.h"
 #include "SignalTools.h"
+#include "support/Waits.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 
 using namespace quaverly::audio;
 using namespace quaverly::audio::test;
+using quaverly::test::advanceVirtualClock;
 
 namespace {
 
@@ -262,7 +264,7 @@ TEST(VirtualBackend, PauseKeepsThePositionAndResumeGoesOn) {
     playback->pause();
     const std::uint64_t held = playback->framesPlayed();
     const std::size_t pulled = player.pos;
-    sleepMs(50); // half a second of the virtual clock
+    ASSERT_TRUE(advanceVirtualClock(b, 5));
     EXPECT_EQ(playback->framesPlayed(), held);
     EXPECT_EQ(player.pos, pulled);
     EXPECT_FALSE(playback->finished());
@@ -291,7 +293,7 @@ TEST(VirtualBackend, NoCaptureCallbackAfterStopOrAfterTheCallbackDeclines) {
     ASSERT_TRUE(waitFor([&] { return calls >= 3; }));
     capture->stop();
     const int atStop = calls;
-    sleepMs(30); // fifteen periods
+    ASSERT_TRUE(advanceVirtualClock(b, 5));
     EXPECT_EQ(calls, atStop);
     EXPECT_EQ(capture->bytesCaptured(), static_cast<std::uint64_t>(atStop) * 882 * 4);
     capture->stop(); // twice is harmless
@@ -302,7 +304,7 @@ TEST(VirtualBackend, NoCaptureCallbackAfterStopOrAfterTheCallbackDeclines) {
         &error);
     ASSERT_TRUE(second) << error.toStdString();
     ASSERT_TRUE(waitFor([&] { return declined >= 5; }));
-    sleepMs(30);
+    ASSERT_TRUE(advanceVirtualClock(b, 5));
     EXPECT_EQ(declined, 5);
     EXPECT_EQ(b.openStreams(), 1);
     second.reset();
@@ -330,8 +332,7 @@ TEST(VirtualBackend, AFailedDeviceRefusesEverythingAndEndsOpenStreams) {
     EXPECT_EQ(playback->error(), QStringLiteral("No sound device"));
     EXPECT_LT(playback->framesPlayed(), 10u * 44100);
     const int atFailure = calls;
-    sleepMs(20);
-    EXPECT_EQ(calls, atFailure);
+    const std::uint64_t playedAtFailure = playback->framesPlayed();
     EXPECT_EQ(capture->error(), QStringLiteral("No sound device"));
 
     error.clear();
@@ -351,6 +352,10 @@ TEST(VirtualBackend, AFailedDeviceRefusesEverythingAndEndsOpenStreams) {
     b.setFailure({});
     EXPECT_TRUE(b.available(&error));
     EXPECT_EQ(b.sources(&error).size(), 3u);
+    // The streams that failed stay ended once the device works again.
+    ASSERT_TRUE(advanceVirtualClock(b, 5));
+    EXPECT_EQ(calls, atFailure);
+    EXPECT_EQ(playback->framesPlayed(), playedAtFailure);
 }
 
 TEST(VirtualBackend, RefusesFormatsItCannotPlayAndMissingCallbacks) {

@@ -7,6 +7,7 @@
 #include "engines/encoder/Mp3Encode.h"
 #include "engines/encoder/Mp3Encoder.h"
 #include "engines/util/CodecThreads.h"
+#include "support/Waits.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,8 +16,10 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <tuple>
 
 namespace quaverly::test {
@@ -337,24 +340,51 @@ struct CodecThreads {
     ~CodecThreads() { setCodecThreadsForTesting(0); }
 };
 
+// Sound without end that counts the blocks the encoder has taken: a job on it is running once
+// the count moves, and ends only when it is abandoned, however fast the machine.
+class EndlessSound final : public mp3::PcmSource {
+public:
+    explicit EndlessSound(std::atomic<int>& blocks) : blocks_(blocks) {}
+    int channels() const override { return 1; }
+    int sampleRate() const override { return 44100; }
+    std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) override {
+        for (std::size_t i = 0; i < frames; ++i, ++at_)
+            dst[i] = float(std::sin(double(at_) * 0.0627)); // about 440 Hz
+        *got = frames;
+        ++blocks_;
+        return std::nullopt;
+    }
+
+private:
+    std::atomic<int>& blocks_;
+    std::uint64_t at_ = 0;
+};
+
+// Queues a job on EndlessSound; `blocks` counts what it reads.
+void encodeEndless(Mp3Encoder& encoder, std::atomic<int>& blocks, const QString& target) {
+    encoder.EncodeSource([&blocks](QString*) { return std::make_unique<EndlessSound>(blocks); },
+                         QStringLiteral("endless"), target);
+}
+
+// The waits poll without running the event loop, so the results the worker posts stay queued.
+constexpr double kJobSeconds = 60;
+
 TEST(EncoderLifetime, DestructionAbandonsTheRunningJobQuietly) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    // Six minutes of sound on two threads: far longer to encode than the test waits.
-    const CodecThreads two(2);
-    const QString wav = dir.filePath("long.wav");
-    writeCanonicalWav(wav, Sine{44100, 1, 44100ull * 360});
+    const CodecThreads two(2); // the parallel writer's way of stopping too
+    const QString wav = sineWav(dir.path());
     const QString target = dir.filePath("out.mp3");
     writeBytes(target, "previous");
 
     int delivered = 0;
+    std::atomic<int> blocks{0};
     {
         auto encoder = std::make_unique<Mp3Encoder>();
         QObject::connect(encoder.get(), &Mp3Encoder::EncodeDone, [&] { ++delivered; });
-        encoder->EncodeFiles(wav, target);
+        encodeEndless(*encoder, blocks, target);
         encoder->EncodeFiles(wav, dir.filePath("queued.mp3"));
-        // Let the worker get well into the first job.
-        QThread::msleep(300);
+        ASSERT_TRUE(pollUntil([&] { return blocks > 10; }, kJobSeconds)); // well into the first job
         QCoreApplication::processEvents();
         encoder.reset(); // joins the worker
     }
@@ -362,30 +392,29 @@ TEST(EncoderLifetime, DestructionAbandonsTheRunningJobQuietly) {
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(delivered, 0);
     EXPECT_EQ(readAll(target), QByteArray("previous"));
-    EXPECT_EQ(entries(dir.path()), (QStringList{"long.wav", "out.mp3"}));
+    EXPECT_EQ(entries(dir.path()), (QStringList{"in.wav", "out.mp3"}));
 }
 
 TEST(EncoderLifetime, CancelAllAbandonsEveryJobAndLaterJobsRun) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString shortWav = sineWav(dir.path());
-    const QString longWav = dir.filePath("long.wav");
-    const CodecThreads two(2); // so that the long job runs well past the cancel anywhere
-    writeCanonicalWav(longWav, Sine{44100, 1, 44100ull * 360});
+    const CodecThreads two(2);
     const QString target = dir.filePath("out.mp3");
     writeBytes(target, "previous");
 
+    std::atomic<int> blocks{0};
     Mp3Encoder encoder;
     int delivered = 0;
     QObject::connect(&encoder, &Mp3Encoder::EncodeDone, [&] { ++delivered; });
-    // A short job that ends and posts its result before the cancel, a long one running, one
-    // queued behind it.
+    // A short job that ends and posts its result before the cancel, an endless one running, one
+    // queued behind it. The worker posts a result before it takes the next job, so once the
+    // endless one reads, the short one's result waits in the event queue.
     encoder.EncodeFiles(shortWav, dir.filePath("done.mp3"));
-    encoder.EncodeFiles(longWav, target);
-    encoder.EncodeFiles(longWav, dir.filePath("queued.mp3"));
-    for (int i = 0; i < 100 && !QFile::exists(dir.filePath("done.mp3")); ++i)
-        QThread::msleep(20);
-    QThread::msleep(200);
+    encodeEndless(encoder, blocks, target);
+    encoder.EncodeFiles(shortWav, dir.filePath("queued.mp3"));
+    ASSERT_TRUE(pollUntil([&] { return blocks > 0; }, kJobSeconds));
+    EXPECT_TRUE(QFile::exists(dir.filePath("done.mp3")));
     encoder.cancelAll();
     EXPECT_EQ(encoder.EncoderState(), 0);
     EXPECT_EQ(readAll(target), QByteArray("previous"));
@@ -405,14 +434,16 @@ TEST(EncoderLifetime, ResultsPostedBeforeDestructionAreNotDelivered) {
     ASSERT_TRUE(dir.isValid());
     const QString wav = sineWav(dir.path());
     int delivered = 0;
+    std::atomic<int> blocks{0};
     {
         Mp3Encoder encoder;
         QObject::connect(&encoder, &Mp3Encoder::EncodeDone, [&] { ++delivered; });
         encoder.EncodeFiles(wav, dir.filePath("out.mp3"));
-        // The short job finishes and posts its result, but no event loop runs to deliver it.
-        for (int i = 0; i < 100 && !QFile::exists(dir.filePath("out.mp3")); ++i)
-            QThread::msleep(20);
-        QThread::msleep(50);
+        // The short job finishes and posts its result before the worker takes the next job;
+        // no event loop runs to deliver it.
+        encodeEndless(encoder, blocks, dir.filePath("endless.mp3"));
+        ASSERT_TRUE(pollUntil([&] { return blocks > 0; }, kJobSeconds));
+        EXPECT_TRUE(QFile::exists(dir.filePath("out.mp3")));
     }
     QCoreApplication::processEvents();
     EXPECT_EQ(delivered, 0);
