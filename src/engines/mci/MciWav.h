@@ -1,15 +1,10 @@
 #pragma once
-// Which WAV files the players and the wave commands accept.
+// Which WAV files the players and the wave commands accept: plain PCM, as everywhere else.
 
 #include "engines/wav/WavHeader.h"
 
 namespace quaverly::mciwav {
 
-// Integer PCM of 8 (unsigned) or 16 (signed) bits, with frames of exactly one sample per
-// channel: the samples can then be copied and played byte for byte.
-inline bool isPlainPcm(const WavLayout& l) {
-    return l.formatTag == 1 && (l.bitsPerSample == 8 || l.bitsPerSample == 16) &&
-           l.blockAlign == l.channels * l.bitsPerSample / 8;
-}
+using quaverly::isPlainPcm;
 
 } // namespace quaverly::mciwav
