@@ -10,7 +10,6 @@
 
 #include "FuzzSupport.h"
 
-#include "engines/mci/MciWav.h"
 #include "engines/player/WavCut.h"
 #include "engines/wav/WavHeader.h"
 
@@ -41,7 +40,7 @@ std::optional<WavLayout> plainLayout(const QByteArray& wav) {
     if (!buffer.open(QIODevice::ReadOnly))
         fuzz::fail("cannot open a buffer");
     auto layout = probeWav(buffer);
-    if (layout && !mciwav::isPlainPcm(*layout))
+    if (layout && !isPlainPcm(*layout))
         layout.reset();
     return layout;
 }

@@ -115,8 +115,7 @@ int cutCommand(const QStringList& args, const Options& opts, const Io& io) {
     QTemporaryDir work;
     QString song = in;
     auto layout = probeWav(in);
-    const bool plain = layout && layout->formatTag == 1 && layout->channels <= 2 &&
-                       (layout->bitsPerSample == 8 || layout->bitsPerSample == 16);
+    const bool plain = layout && isPlainPcm(*layout);
     if (!plain) {
         if (!work.isValid())
             return failed(

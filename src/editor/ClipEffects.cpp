@@ -1,10 +1,8 @@
 #include "editor/ClipEffects.h"
 
-#include "engines/mci/MciWav.h"
-#include "engines/wav/WavHeader.h"
+#include "engines/wav/SampleReader.h"
 #include "engines/wav/WavWriter.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <ebur128.h>
@@ -58,82 +56,36 @@ Fades planFades(const ClipEffects& e, std::uint32_t rate, qint64 frames) {
     return f;
 }
 
-// The samples of a plain PCM WAV file, block by block, as signed integers: 16-bit ones as they
-// are, 8-bit ones (stored unsigned) less 128.
-class SampleReader {
-public:
-    bool open(const QString& path, QString* error) {
-        file_.setFileName(path);
-        if (!file_.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("%1: %2").arg(path, file_.errorString());
-            return false;
-        }
-        QString cause;
-        const auto layout = probeWav(file_, &cause);
-        if (!layout) {
-            *error = QStringLiteral("%1: %2").arg(path, cause);
-            return false;
-        }
-        if (!mciwav::isPlainPcm(*layout)) {
-            *error = QStringLiteral("%1: not an 8 or 16-bit PCM WAV file").arg(path);
-            return false;
-        }
-        layout_ = *layout;
-        return rewind(error);
-    }
-
-    const WavLayout& layout() const { return layout_; }
-    qint64 frames() const { return qint64(layout_.dataSize / layout_.blockAlign); }
-
-    bool rewind(QString* error) {
-        done_ = 0;
-        if (file_.seek(qint64(layout_.dataOffset)))
-            return true;
-        *error = QStringLiteral("%1: %2").arg(file_.fileName(), file_.errorString());
-        return false;
-    }
-
-    // Reads the next block, interleaved, into `samples`: the frames read, 0 at the end, or -1 with
-    // *error set.
-    qint64 next(std::vector<int>& samples, QString* error) {
-        const std::uint64_t want =
-            std::min<std::uint64_t>(layout_.dataSize - done_, kBlockFrames * layout_.blockAlign);
-        raw_.resize(want);
-        const qint64 got = want == 0 ? 0 : file_.read(raw_.data(), qint64(want));
-        if (got < 0) {
-            *error = QStringLiteral("%1: %2").arg(file_.fileName(), file_.errorString());
-            return -1;
-        }
-        if (std::uint64_t(got) != want) {
-            *error = QStringLiteral("%1: the file ended before its sound did (it changed while "
-                                    "being read)")
-                         .arg(file_.fileName());
-            return -1;
-        }
-        done_ += want;
-        if (layout_.bitsPerSample == 8) {
-            samples.resize(want);
-            for (std::size_t i = 0; i < want; ++i)
-                samples[i] = int(std::uint8_t(raw_[i])) - 128;
-        } else {
-            samples.resize(want / 2);
-            for (std::size_t i = 0; i < samples.size(); ++i)
-                samples[i] = std::int16_t(std::uint16_t(std::uint8_t(raw_[2 * i])) |
-                                          std::uint16_t(std::uint8_t(raw_[2 * i + 1]) << 8));
-        }
-        return qint64(want / layout_.blockAlign);
-    }
-
-    // The bytes of the last block, as they are in the file.
-    const std::vector<char>& raw() const { return raw_; }
-    void close() { file_.close(); }
-
-private:
-    QFile file_;
-    WavLayout layout_;
-    std::uint64_t done_ = 0;
-    std::vector<char> raw_;
+// One block of the clip: its bytes as they are in the file and, when asked for, its samples as
+// levels (16-bit samples as they are; 8-bit ones, which the reader gives times 256, as their
+// stored byte less 128).
+struct Block {
+    qint64 frames = 0;
+    std::vector<char> raw;
+    std::vector<std::int16_t> samples;
+    std::vector<int> levels;
 };
+
+// Reads the next block into `b`; b.frames is 0 at the end.
+Status readBlock(SampleReader& reader, Block& b) {
+    b.raw.resize(std::size_t(kBlockFrames) * reader.layout().blockAlign);
+    const auto got = reader.readRaw(b.raw.data(), std::size_t(kBlockFrames));
+    if (!got)
+        return got.error();
+    b.frames = qint64(*got);
+    b.raw.resize(*got * reader.layout().blockAlign);
+    return {};
+}
+
+void takeLevels(const WavLayout& l, Block& b) {
+    const std::size_t n = std::size_t(b.frames) * l.channels;
+    b.samples.resize(n);
+    pcm::toShorts(b.raw.data(), n, l.bitsPerSample, b.samples.data());
+    b.levels.resize(n);
+    const int shift = l.bitsPerSample == 8 ? 8 : 0;
+    for (std::size_t i = 0; i < n; ++i)
+        b.levels[i] = b.samples[i] >> shift;
+}
 
 struct Ebur128Destroyer {
     void operator()(ebur128_state* state) const { ebur128_destroy(&state); }
@@ -160,56 +112,134 @@ struct Measured {
     double lufs = kMinusInf;
 };
 
-bool measure(const QString& path, SampleReader& reader, const Fades& fades, bool loudness,
-             double unit, Measured* m, QString* error) {
+Status measure(SampleReader& reader, const Fades& fades, bool loudness, double unit, Measured* m) {
     const WavLayout& l = reader.layout();
     Ebur128Ptr meter;
     if (loudness) {
         // The integrated mode keeps one number per 100 ms of sound: 2 MB for the largest WAV file.
         meter.reset(ebur128_init(l.channels, l.sampleRate, EBUR128_MODE_I));
-        if (!meter) {
-            *error = QStringLiteral("%1: cannot measure the loudness of %2 channels at %3 Hz")
-                         .arg(path)
-                         .arg(l.channels)
-                         .arg(l.sampleRate);
-            return false;
-        }
+        if (!meter)
+            return Error(reader.path(), QStringLiteral("cannot measure the loudness of %1 "
+                                                       "channels at %2 Hz")
+                                            .arg(l.channels)
+                                            .arg(l.sampleRate));
     }
-    std::vector<int> samples;
+    Block block;
     std::vector<double> scaled;
-    qint64 frame = 0;
-    for (;;) {
-        const qint64 got = reader.next(samples, error);
-        if (got < 0)
-            return false;
-        if (got == 0)
+    for (qint64 frame = 0;; frame += block.frames) {
+        if (Status s = readBlock(reader, block); !s)
+            return s;
+        if (block.frames == 0)
             break;
-        scaled.resize(samples.size());
-        for (qint64 i = 0; i < got; ++i) {
+        takeLevels(l, block);
+        scaled.resize(block.levels.size());
+        for (qint64 i = 0; i < block.frames; ++i) {
             const double g = fades.gain(frame + i);
             for (std::size_t c = 0; c < l.channels; ++c) {
                 const std::size_t k = std::size_t(i) * l.channels + c;
-                const double v = double(samples[k]) * g; // as the writing pass computes it
+                const double v = double(block.levels[k]) * g; // as the writing pass computes it
                 m->peak = std::max(m->peak, std::abs(v));
                 scaled[k] = v * unit;
             }
         }
         if (meter) {
-            if (const int rc = ebur128_add_frames_double(meter.get(), scaled.data(), size_t(got));
-                rc != EBUR128_SUCCESS) {
-                *error = QStringLiteral("%1: %2").arg(path, ebur128Cause(rc));
-                return false;
-            }
+            if (const int rc =
+                    ebur128_add_frames_double(meter.get(), scaled.data(), size_t(block.frames));
+                rc != EBUR128_SUCCESS)
+                return Error(reader.path(), ebur128Cause(rc));
         }
-        frame += got;
     }
     if (meter) {
-        if (const int rc = ebur128_loudness_global(meter.get(), &m->lufs); rc != EBUR128_SUCCESS) {
-            *error = QStringLiteral("%1: %2").arg(path, ebur128Cause(rc));
-            return false;
-        }
+        if (const int rc = ebur128_loudness_global(meter.get(), &m->lufs); rc != EBUR128_SUCCESS)
+            return Error(reader.path(), ebur128Cause(rc));
     }
-    return reader.rewind(error);
+    return reader.seek(0);
+}
+
+// The normalising gain the effects ask for, from a measuring pass over the clip; fills in what
+// `r` tells of the normalising. Sets *silent for a clip of nothing but zeros.
+Status normalisingGain(SampleReader& reader, const ClipEffects& e, const Fades& fades,
+                       EffectsOutcome& r, double* gain, bool* silent) {
+    const WavLayout& l = reader.layout();
+    const bool eightBit = l.bitsPerSample == 8;
+    const int fullScale = eightBit ? 127 : 32767;           // 0 dBFS
+    const double unit = eightBit ? 1.0 / 128 : 1.0 / 32768; // to +-1, as libsndfile reads them
+    const bool loudness = e.normalise == ClipEffects::Normalise::Loudness;
+    Measured m;
+    if (Status s = measure(reader, fades, loudness, unit, &m); !s)
+        return s;
+    r.peakDbfs = m.peak > 0 ? 20 * std::log10(m.peak / fullScale) : kMinusInf;
+    r.loudnessLufs = m.lufs;
+    r.target = loudness ? e.loudnessLufs : e.peakDbfs;
+    *silent = m.peak == 0;
+    if (*silent) {
+        r.level = EffectsOutcome::Level::Silent;
+    } else if (!loudness) {
+        const double level = std::floor(fullScale * std::pow(10.0, e.peakDbfs / 20) + 0.5);
+        if (level < 1)
+            return Error(reader.path(),
+                         QStringLiteral("%1 dBFS is below the smallest step of its %2-bit samples")
+                             .arg(e.peakDbfs, 0, 'f', 1)
+                             .arg(l.bitsPerSample));
+        *gain = level / m.peak;
+        r.level = EffectsOutcome::Level::Reached;
+    } else if (!std::isfinite(m.lufs)) {
+        r.level = EffectsOutcome::Level::Unmeasurable;
+    } else {
+        const double wanted = std::pow(10.0, (e.loudnessLufs - m.lufs) / 20);
+        const double allowed = fullScale / m.peak; // the largest sample at full scale
+        *gain = std::min(wanted, allowed);
+        r.level = wanted > allowed ? EffectsOutcome::Level::LimitedByPeak
+                                   : EffectsOutcome::Level::Reached;
+    }
+    r.gainDb = 20 * std::log10(*gain);
+    return {};
+}
+
+// The writing pass: every sample through the fades and the gain into `out`.
+Status writeClip(SampleReader&& reader, const QString& out, const Fades& fades, double gain) {
+    const WavLayout& l = reader.layout();
+    const bool eightBit = l.bitsPerSample == 8;
+    const int fullScale = eightBit ? 127 : 32767;
+    const int lowest = -fullScale - 1;
+    const int shift = eightBit ? 8 : 0;
+    QString error;
+    const auto writeFailed = [&] { return Error(QString(), error); }; // the writer names `out`
+    WavWriter writer(out);
+    if (!writer.open(l.header(), &error))
+        return writeFailed();
+    Block block;
+    std::vector<char> bytes;
+    for (qint64 frame = 0;; frame += block.frames) {
+        if (Status s = readBlock(reader, block); !s)
+            return s;
+        if (block.frames == 0)
+            break;
+        // Between the fades, a gain of 1 leaves every sample as it is.
+        if (gain == 1.0 && frame >= fades.in && frame + block.frames <= fades.frames - fades.out) {
+            if (!writer.write(block.raw.data(), qint64(block.raw.size()), &error))
+                return writeFailed();
+            continue;
+        }
+        takeLevels(l, block);
+        for (qint64 i = 0; i < block.frames; ++i) {
+            const double g = fades.gain(frame + i);
+            for (std::size_t c = 0; c < l.channels; ++c) {
+                const std::size_t k = std::size_t(i) * l.channels + c;
+                const double v = double(block.levels[k]) * g;
+                const long s = std::clamp(std::lround(v * gain), long(lowest), long(fullScale));
+                block.samples[k] = std::int16_t(s * (1 << shift));
+            }
+        }
+        bytes.resize(block.raw.size());
+        pcm::fromShorts(block.samples.data(), block.samples.size(), l.bitsPerSample, bytes.data());
+        if (!writer.write(bytes.data(), qint64(bytes.size()), &error))
+            return writeFailed();
+    }
+    { const SampleReader done = std::move(reader); } // closes the file `out` may replace
+    if (!writer.finish(&error))
+        return writeFailed();
+    return {};
 }
 
 // Whether `in` and `out` name the same file.
@@ -243,102 +273,31 @@ EffectsOutcome applyClipEffects(const QString& in, const QString& out, const Cli
         r.error = bad;
         return r;
     }
-    SampleReader reader;
-    if (!reader.open(in, &r.error))
+    auto reader = SampleReader::openPlain(in);
+    if (!reader) {
+        r.error = reader.error().text();
         return r;
-    const WavLayout& l = reader.layout();
-    const bool eightBit = l.bitsPerSample == 8;
-    const int fullScale = eightBit ? 127 : 32767;           // 0 dBFS
-    const double unit = eightBit ? 1.0 / 128 : 1.0 / 32768; // to +-1, as libsndfile reads them
-    const Fades fades = planFades(e, l.sampleRate, reader.frames());
+    }
+    const Fades fades = planFades(e, reader->sampleRate(), reader->frames());
     r.fadeInFrames = fades.in;
     r.fadeOutFrames = fades.out;
-
     double gain = 1.0;
     bool silent = false;
     if (e.normalise != ClipEffects::Normalise::Off) {
-        const bool loudness = e.normalise == ClipEffects::Normalise::Loudness;
-        Measured m;
-        if (!measure(in, reader, fades, loudness, unit, &m, &r.error))
+        if (Status s = normalisingGain(*reader, e, fades, r, &gain, &silent); !s) {
+            r.error = s.error().text();
             return r;
-        r.peakDbfs = m.peak > 0 ? 20 * std::log10(m.peak / fullScale) : kMinusInf;
-        r.loudnessLufs = m.lufs;
-        r.target = loudness ? e.loudnessLufs : e.peakDbfs;
-        silent = m.peak == 0;
-        if (silent) {
-            r.level = EffectsOutcome::Level::Silent;
-        } else if (!loudness) {
-            const double level = std::floor(fullScale * std::pow(10.0, e.peakDbfs / 20) + 0.5);
-            if (level < 1) {
-                r.error = QStringLiteral("%1: %2 dBFS is below the smallest step of its %3-bit "
-                                         "samples")
-                              .arg(in)
-                              .arg(e.peakDbfs, 0, 'f', 1)
-                              .arg(l.bitsPerSample);
-                return r;
-            }
-            gain = level / m.peak;
-            r.level = EffectsOutcome::Level::Reached;
-        } else if (!std::isfinite(m.lufs)) {
-            r.level = EffectsOutcome::Level::Unmeasurable;
-        } else {
-            const double wanted = std::pow(10.0, (e.loudnessLufs - m.lufs) / 20);
-            const double allowed = fullScale / m.peak; // the largest sample at full scale
-            gain = std::min(wanted, allowed);
-            r.level = wanted > allowed ? EffectsOutcome::Level::LimitedByPeak
-                                       : EffectsOutcome::Level::Reached;
         }
-        r.gainDb = 20 * std::log10(gain);
     }
-
     const bool changes = !silent && (gain != 1.0 || fades.in > 0 || fades.out > 0);
     if (!changes && sameFile(in, out)) {
         r.result = EffectsOutcome::Unchanged;
         return r;
     }
-
-    WavWriter writer(out);
-    if (!writer.open(l.header(), &r.error))
+    if (Status s = writeClip(std::move(*reader), out, fades, gain); !s) {
+        r.error = s.error().text();
         return r;
-    std::vector<int> samples;
-    std::vector<char> bytes;
-    const int lowest = -fullScale - 1;
-    qint64 frame = 0;
-    for (;;) {
-        const qint64 got = reader.next(samples, &r.error);
-        if (got < 0)
-            return r;
-        if (got == 0)
-            break;
-        // Between the fades, a gain of 1 leaves every sample as it is.
-        if (gain == 1.0 && frame >= fades.in && frame + got <= fades.frames - fades.out) {
-            if (!writer.write(reader.raw().data(), qint64(reader.raw().size()), &r.error))
-                return r;
-            frame += got;
-            continue;
-        }
-        bytes.resize(samples.size() * (eightBit ? 1 : 2));
-        for (qint64 i = 0; i < got; ++i) {
-            const double g = fades.gain(frame + i);
-            for (std::size_t c = 0; c < l.channels; ++c) {
-                const std::size_t k = std::size_t(i) * l.channels + c;
-                const double v = double(samples[k]) * g;
-                const long s = std::clamp(std::lround(v * gain), long(lowest), long(fullScale));
-                if (eightBit) {
-                    bytes[k] = char(std::uint8_t(s + 128));
-                } else {
-                    bytes[2 * k] = char(std::uint8_t(s & 0xFF));
-                    bytes[2 * k + 1] = char(std::uint8_t((s >> 8) & 0xFF));
-                }
-            }
-        }
-        if (!writer.write(bytes.data(), qint64(bytes.size()), &r.error))
-            return r;
-        frame += got;
     }
-    reader.close();
-    if (!writer.finish(&r.error))
-        return r;
     r.result = EffectsOutcome::Applied;
     return r;
 }

@@ -1,8 +1,7 @@
 #include "editor/PeakCache.h"
 
-#include "engines/wav/WavHeader.h"
+#include "engines/wav/SampleReader.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -32,24 +31,18 @@ void widen(Peak& p, const Peak& q) {
     p.max = std::max(p.max, q.max);
 }
 
-std::int16_t sample(const unsigned char* p, int bits) {
-    if (bits == 8)
-        return std::int16_t((int(*p) - 128) * 256);
-    return std::int16_t(std::uint16_t(p[0] | (p[1] << 8))); // little-endian
-}
-
-// The peaks of `frames` frames at `p` into out[0 .. channels).
-void scan(const unsigned char* p, std::int64_t frames, int channels, int bits, Peak* out) {
+// The peaks of `frames` interleaved frames at `p` into out[0 .. channels).
+void scan(const std::int16_t* p, std::int64_t frames, int channels, Peak* out) {
     std::fill(out, out + channels, kEmpty);
 #if defined(__SSE2__)
-    // 16-bit samples eight at a time; with 1, 2, 4 or 8 channels lane l holds channel l % channels
-    // in every vector, so the lanes sort out into channels at the end. Eight samples are whole
+    // Eight samples at a time; with 1, 2, 4 or 8 channels lane l holds channel l % channels in
+    // every vector, so the lanes sort out into channels at the end. Eight samples are whole
     // frames; the frames of a last, partial vector are left to the loop below.
-    if (bits == 16 && 8 % channels == 0) {
+    if (8 % channels == 0) {
         const std::int64_t vectors = frames * channels / 8;
         __m128i lo = _mm_set1_epi16(32767), hi = _mm_set1_epi16(-32768);
         for (std::int64_t i = 0; i < vectors; ++i) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8 * i));
             lo = _mm_min_epi16(lo, v);
             hi = _mm_max_epi16(hi, v);
         }
@@ -58,14 +51,26 @@ void scan(const unsigned char* p, std::int64_t frames, int channels, int bits, P
         _mm_store_si128(reinterpret_cast<__m128i*>(maxs), hi);
         for (int l = 0; l < 8; ++l)
             widen(out[l % channels], Peak{mins[l], maxs[l]});
-        p += 16 * vectors;
+        p += 8 * vectors;
         frames -= vectors * 8 / channels;
     }
 #endif
-    const int bytes = bits / 8;
     for (std::int64_t f = 0; f < frames; ++f)
-        for (int c = 0; c < channels; ++c, p += bytes)
-            widen(out[c], sample(p, bits));
+        for (int c = 0; c < channels; ++c)
+            widen(out[c], *p++);
+}
+
+// The text the waveform shows for a song whose peaks cannot be had.
+QString failure(const Error& e) {
+    const QString name = QFileInfo(e.file()).fileName();
+    switch (e.code()) {
+    case sound::kFormat:
+        return PeakCache::tr("%1 is not 8 or 16-bit PCM sound.").arg(name);
+    case sound::kNotAvail:
+        return PeakCache::tr("%1 ends before its sound does.").arg(name);
+    default:
+        return e.cause();
+    }
 }
 
 } // namespace
@@ -106,57 +111,35 @@ void PeakCache::run(std::stop_token stop) {
 
 std::shared_ptr<const PeakCache::Levels>
 PeakCache::compute(const QString& path, const std::atomic<bool>& cancel, QString* error) {
-    QString why;
-    const std::optional<WavLayout> wav = probeWav(path, &why);
-    if (!wav) {
-        *error = why;
-        return nullptr;
-    }
-    if (wav->formatTag != 1 || (wav->bitsPerSample != 8 && wav->bitsPerSample != 16) ||
-        wav->channels == 0 || wav->blockAlign != wav->channels * wav->bitsPerSample / 8) {
-        *error = tr("%1 is not 8 or 16-bit PCM sound.").arg(QFileInfo(path).fileName());
+    auto reader = SampleReader::openPlain(path);
+    if (!reader) {
+        *error = failure(reader.error());
         return nullptr;
     }
     auto out = std::make_shared<Levels>();
-    const int channels = wav->channels;
-    out->song = {channels, wav->sampleRate, std::int64_t(wav->dataSize / wav->blockAlign)};
-    out->dataOffset = wav->dataOffset;
-    out->bitsPerSample = wav->bitsPerSample;
-    out->blockAlign = wav->blockAlign;
-
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
-        !file.seek(qint64(wav->dataOffset))) {
-        *error = file.errorString();
-        return nullptr;
-    }
-    const std::int64_t frames = out->song.frames;
+    const int channels = reader->channels();
+    const std::int64_t frames = reader->frames();
+    out->song = {channels, reader->sampleRate(), frames};
     std::vector<Peak>& base = out->levels.emplace_back();
     base.resize(std::size_t((frames + kBlock - 1) / kBlock) * std::size_t(channels));
     // One pass with a fixed buffer of whole blocks; only the song's last block may be short.
-    std::vector<unsigned char> buffer(std::size_t(kChunkBlocks * kBlock * wav->blockAlign));
+    std::vector<std::int16_t> buffer(std::size_t(kChunkBlocks * kBlock * channels));
     Peak* next = base.data();
     for (std::int64_t done = 0; done < frames;) {
         if (cancel.load(std::memory_order_relaxed)) {
             *error = tr("Cancelled.");
             return nullptr;
         }
-        const std::int64_t want = std::min(kChunkBlocks * kBlock, frames - done);
-        const qint64 bytes = qint64(want) * wav->blockAlign;
-        qint64 got = 0;
-        while (got < bytes) {
-            const qint64 n = file.read(reinterpret_cast<char*>(buffer.data()) + got, bytes - got);
-            if (n <= 0) {
-                *error = n < 0
-                             ? file.errorString()
-                             : tr("%1 ends before its sound does.").arg(QFileInfo(path).fileName());
-                return nullptr;
-            }
-            got += n;
+        const auto got = reader->readShorts(buffer.data(), std::size_t(kChunkBlocks * kBlock));
+        if (!got) {
+            *error = failure(got.error());
+            return nullptr;
         }
+        const auto want = std::int64_t(*got); // all asked for, but at the end
+        if (want == 0)
+            break;
         for (std::int64_t f = 0; f < want; f += kBlock, next += channels)
-            scan(buffer.data() + f * wav->blockAlign, std::min(kBlock, want - f), channels,
-                 wav->bitsPerSample, next);
+            scan(buffer.data() + f * channels, std::min(kBlock, want - f), channels, next);
         done += want;
     }
     // Each coarser level pairs the blocks of the one below, up to a single block.
@@ -334,21 +317,20 @@ PeakColumns PeakCache::fromFile(const QString& path, const Entry& e, double firs
     };
     if (stampOf(path) != e.stamp)
         return drop();
-    QFile file(path);
-    const qint64 bytes = qint64(to - from) * l.blockAlign;
-    QByteArray data;
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
-        !file.seek(qint64(l.dataOffset) + from * l.blockAlign) ||
-        (data = file.read(bytes)).size() != bytes)
+    auto reader = SampleReader::openPlain(path);
+    std::vector<std::int16_t> samples(std::size_t(to - from) * std::size_t(channels));
+    if (!reader || reader->frames() != l.song.frames || !reader->seek(from))
         return drop();
-    const auto* p = reinterpret_cast<const unsigned char*>(data.constData());
+    if (const auto got = reader->readShorts(samples.data(), std::size_t(to - from));
+        !got || *got != std::size_t(to - from))
+        return drop();
     out.peaks.resize(std::size_t(width) * std::size_t(channels));
     for (int c = 0; c < width; ++c) {
         const Span span = columnSpan(first, fpp, c);
         if (span.s >= l.song.frames)
             break;
-        scan(p + (span.s - from) * l.blockAlign, std::min(span.e, to) - span.s, channels,
-             l.bitsPerSample, &out.peaks[std::size_t(c) * std::size_t(channels)]);
+        scan(samples.data() + (span.s - from) * channels, std::min(span.e, to) - span.s, channels,
+             &out.peaks[std::size_t(c) * std::size_t(channels)]);
         ++out.columns;
     }
     out.peaks.resize(std::size_t(out.columns) * std::size_t(channels));

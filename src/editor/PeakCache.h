@@ -111,9 +111,6 @@ public:
     // The worker's result: the levels of one song (level k has blocks of kBaseBlock << k frames).
     struct Levels {
         PeakSong song;
-        std::uint64_t dataOffset = 0;
-        int bitsPerSample = 0;
-        int blockAlign = 0;
         std::vector<std::vector<Peak>> levels; // [level][block * channels + channel]
     };
     // One streaming pass over the WAV at `path`; null with *error set when it cannot be read

@@ -1,6 +1,6 @@
 #include "editor/ZeroCrossing.h"
 
-#include <QFile>
+#include "engines/wav/SampleReader.h"
 
 #include <algorithm>
 
@@ -37,34 +37,30 @@ std::optional<std::uint64_t> nearestCrossing(std::span<const std::int32_t> signa
     return std::nullopt;
 }
 
-std::optional<std::vector<std::int32_t>> readSignal(const QString& path, const WavLayout& layout,
-                                                    std::uint64_t from, std::uint64_t count,
-                                                    QString* error) {
-    const std::uint64_t frames = layout.blockAlign ? layout.dataSize / layout.blockAlign : 0;
+std::optional<std::vector<std::int32_t>> readSignal(const QString& path, std::uint64_t from,
+                                                    std::uint64_t count, QString* error) {
+    const auto failed = [&](const Error& e) -> std::optional<std::vector<std::int32_t>> {
+        if (error)
+            *error = e.text();
+        return std::nullopt;
+    };
+    auto reader = SampleReader::openPlain(path);
+    if (!reader)
+        return failed(reader.error());
+    const auto frames = std::uint64_t(reader->frames());
     from = std::min(from, frames);
     count = std::min(count, frames - from);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) ||
-        !file.seek(qint64(layout.dataOffset + from * layout.blockAlign))) {
-        if (error)
-            *error = file.errorString();
-        return std::nullopt;
-    }
-    const QByteArray bytes = file.read(qint64(count * layout.blockAlign));
-    if (std::uint64_t(bytes.size()) != count * layout.blockAlign) {
-        if (error)
-            *error = QStringLiteral("%1 is shorter than its header says").arg(path);
-        return std::nullopt;
-    }
-    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-    const bool wide = layout.bitsPerSample == 16;
+    const auto channels = std::size_t(reader->channels());
+    std::vector<std::int16_t> samples(count * channels);
+    if (Status s = reader->seek(std::int64_t(from)); !s)
+        return failed(s.error());
+    if (const auto got = reader->readShorts(samples.data(), count); !got)
+        return failed(got.error());
     std::vector<std::int32_t> signal(count);
-    for (auto& s : signal) {
-        for (unsigned c = 0; c < layout.channels; ++c) {
-            s += wide ? std::int16_t(std::uint16_t(p[0] | (p[1] << 8))) : int(p[0]) - 128;
-            p += wide ? 2 : 1;
-        }
-    }
+    const std::int16_t* p = samples.data();
+    for (auto& s : signal)
+        for (std::size_t c = 0; c < channels; ++c)
+            s += *p++;
     return signal;
 }
 
@@ -76,7 +72,7 @@ std::optional<std::uint64_t> findZeroCrossing(const QString& path, const WavLayo
     if (lo > hi)
         return std::nullopt;
     const std::uint64_t first = lo > 0 ? lo - 1 : 0;
-    const auto signal = readSignal(path, layout, first, hi - first + 1);
+    const auto signal = readSignal(path, first, hi - first + 1);
     if (!signal)
         return std::nullopt;
     return nearestCrossing(*signal, first, frames, target, lo, hi);

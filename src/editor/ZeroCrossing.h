@@ -30,11 +30,11 @@ std::optional<std::uint64_t> nearestCrossing(std::span<const std::int32_t> signa
                                              std::uint64_t target, std::uint64_t lo,
                                              std::uint64_t hi);
 
-// The signal of frames [from, from + count) of the 8 or 16-bit PCM WAV `path` of layout
-// `layout`, clamped to the song. nullopt (with *error) when it cannot be read.
-std::optional<std::vector<std::int32_t>> readSignal(const QString& path, const WavLayout& layout,
-                                                    std::uint64_t from, std::uint64_t count,
-                                                    QString* error = nullptr);
+// The signal of frames [from, from + count) of the 8 or 16-bit PCM WAV `path`, clamped to the
+// song, on the 16-bit scale (8-bit samples u as (u - 128) * 256). nullopt (with *error: the
+// file and the cause) when it cannot be read.
+std::optional<std::vector<std::int32_t>> readSignal(const QString& path, std::uint64_t from,
+                                                    std::uint64_t count, QString* error = nullptr);
 
 // nearestCrossing() over the file: reads just the frames around lo..hi.
 std::optional<std::uint64_t> findZeroCrossing(const QString& path, const WavLayout& layout,

@@ -1,9 +1,9 @@
 #pragma once
 // The joined songs as the MP3 encoder's source: the list is encoded straight from its songs'
 // working copies, with no joined file in between. The encoder gets exactly the samples it would
-// read from the WAV file that joinSongs writes for the same songs, as libsndfile reads them
-// (16-bit samples as s / 32768, 8-bit as (u - 128) / 128), in blocks of the size it asks for,
-// so the MP3 comes out the same byte for byte.
+// read from the WAV file that joinSongs writes for the same songs, converted as the one sample
+// reader converts them (see SampleReader.h), in blocks of the size it asks for, so the MP3 comes
+// out the same byte for byte.
 //
 // Threads: a JoinedPcm is made, read and destroyed on the thread that encodes (the factory below
 // runs on the encoder's worker thread).
@@ -40,14 +40,12 @@ public:
     bool rewind() override;
 
 private:
-    std::optional<QString> songFailed(std::optional<QString> failure);
+    std::optional<QString> songFailed(const Status& status);
 
     SongFailedFlag songFailed_;
     QStringList songs_, names_;
     JoinedSongs join_;
-    std::span<const char> block_; // the block being read, from `used_` on
-    std::size_t used_ = 0;
-    int carry_ = -1; // the low byte of a 16-bit sample whose high byte starts the next block
+    std::span<const char> block_; // the frames of the join not given yet
     bool ended_ = false;
 };
 

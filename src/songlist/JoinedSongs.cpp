@@ -1,120 +1,112 @@
 #include "songlist/JoinedSongs.h"
 
 #include "engines/util/Handles.h"
-#include "engines/wav/SndfileReader.h"
+#include "engines/wav/SampleReader.h"
 
-#include <QFile>
-
-#include <sndfile.h>
 #include <soxr.h>
 
 #include <algorithm>
 
 namespace quaverly {
 
-// Gives one song's sample bytes in the joined format; `next` fails with the cause alone, which
-// JoinedSongs prefixes with the song's name.
+// Gives one song's sample bytes in the joined format, from its open reader; a failure's Error
+// names the song's file, which JoinedSongs replaces with the name the caller gave.
 class JoinedSongs::Song {
 public:
+    explicit Song(SampleReader reader) : in_(std::move(reader)) {}
     virtual ~Song() = default;
-    virtual std::optional<QString> open(const QString& path) = 0;
     // An empty block at the end of the song.
-    virtual std::optional<QString> next(std::span<const char>* block) = 0;
+    virtual Status next(std::span<const char>* block) = 0;
+
+protected:
+    SampleReader in_;
 };
 
 namespace {
 
-constexpr qint64 kCopyBlock = 1 << 20;       // bytes per read when a song is taken as it is
-constexpr sf_count_t kConvertFrames = 16384; // frames per read when a song is converted
+constexpr std::size_t kCopyBlock = 1 << 20;   // bytes per read when a song is taken as it is
+constexpr std::size_t kConvertFrames = 16384; // frames per read when a song is converted
 
 // A song in the joined format: its sample bytes, read straight from the file.
 class AsIsSong final : public JoinedSongs::Song {
 public:
-    explicit AsIsSong(const WavLayout& layout)
-        : left_(layout.dataSize), offset_(layout.dataOffset) {}
-
-    std::optional<QString> open(const QString& path) override {
-        file_.setFileName(path);
-        if (!file_.open(QIODevice::ReadOnly) || !file_.seek(qint64(offset_)))
-            return file_.errorString();
-        buffer_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(left_, kCopyBlock)));
-        return std::nullopt;
+    explicit AsIsSong(SampleReader reader)
+        : Song(std::move(reader)), frames_(kCopyBlock / in_.layout().blockAlign) {
+        const auto song = std::size_t(in_.frames());
+        buffer_.resize(std::min(frames_, song) * in_.layout().blockAlign);
     }
 
-    std::optional<QString> next(std::span<const char>* block) override {
-        const qint64 want = qint64(std::min<std::uint64_t>(left_, kCopyBlock));
-        const qint64 got = want > 0 ? file_.read(buffer_.data(), want) : 0;
-        if (got != want)
-            return got < 0 ? file_.errorString() : QStringLiteral("the file ended early");
-        left_ -= std::uint64_t(got);
-        *block = std::span<const char>(buffer_.data(), std::size_t(got));
-        return std::nullopt;
+    Status next(std::span<const char>* block) override {
+        const auto got = in_.readRaw(buffer_.data(), frames_);
+        if (!got)
+            return got.error();
+        *block = std::span<const char>(buffer_.data(), *got * in_.layout().blockAlign);
+        return {};
     }
 
 private:
-    QFile file_;
-    std::uint64_t left_;
-    std::uint64_t offset_;
+    std::size_t frames_; // per block
     std::vector<char> buffer_;
 };
 
-// Any WAV that libsndfile reads as 16-bit frames: the channels are mapped, the rate resampled
-// and the samples stored at the joined sample size. Each call to next() does one step of the
-// work (a read, or one pass of the resampler) and gives what that step made, so the resampler
-// sees the same calls whatever the caller does with the blocks.
+// Any other song: its 16-bit frames with the channels mapped, the rate resampled and the samples
+// stored at the joined sample size. Each call to next() does one step of the work (a read, or
+// one pass of the resampler) and gives what that step made, so the resampler sees the same calls
+// whatever the caller does with the blocks.
 class ConvertedSong final : public JoinedSongs::Song {
 public:
-    explicit ConvertedSong(const WavHeader& target) : target_(target) {}
+    ConvertedSong(SampleReader reader, const WavHeader& target)
+        : Song(std::move(reader)), target_(target) {}
 
-    std::optional<QString> open(const QString& path) override {
-        if (in_.open(path) != SndfileReader::Opened::Ok)
-            return in_.cause();
-        const SF_INFO& info = in_.info();
-        if (info.channels < 1 || info.channels > 2 || info.samplerate <= 0)
-            return QStringLiteral("unsupported WAV: %1 channels (only mono and stereo are joined)")
-                .arg(info.channels);
-        inCh_ = info.channels;
+    Status start() {
+        if (in_.channels() < 1 || in_.channels() > 2 || in_.sampleRate() == 0)
+            return Error(in_.path(), QStringLiteral("unsupported WAV: %1 channels (only mono and "
+                                                    "stereo are joined)")
+                                         .arg(in_.channels()));
+        inCh_ = in_.channels();
         outCh_ = target_.channels;
-        if (std::uint32_t(info.samplerate) != target_.sampleRate) {
+        if (in_.sampleRate() != target_.sampleRate) {
             soxr_error_t e = nullptr;
             // Without dither: soxr seeds its dither from the clock, so the same songs would
             // join into different bytes on every save.
             soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
             io.flags |= SOXR_NO_DITHER;
             const soxr_quality_spec_t q = soxr_quality_spec(SOXR_HQ, 0);
-            resampler_.reset(soxr_create(double(info.samplerate), double(target_.sampleRate),
+            resampler_.reset(soxr_create(double(in_.sampleRate()), double(target_.sampleRate),
                                          unsigned(outCh_), &e, &io, &q, nullptr));
             if (!resampler_ || e)
-                return QStringLiteral("resampler: %1").arg(QString::fromUtf8(e ? e : "failed"));
+                return Error(
+                    in_.path(),
+                    QStringLiteral("resampler: %1").arg(QString::fromUtf8(e ? e : "failed")));
         }
-        const double ratio = double(target_.sampleRate) / double(info.samplerate);
+        const double ratio = double(target_.sampleRate) / double(in_.sampleRate());
         outFramesCap_ = static_cast<std::size_t>(double(kConvertFrames) * ratio) + 64;
-        raw_.resize(static_cast<std::size_t>(kConvertFrames) * inCh_);
-        mapped_.resize(static_cast<std::size_t>(kConvertFrames) * outCh_);
-        resampled_.resize(outFramesCap_ * outCh_);
-        bytes_.resize(outFramesCap_ * outCh_ * 2);
-        return std::nullopt;
+        raw_.resize(kConvertFrames * std::size_t(inCh_));
+        mapped_.resize(kConvertFrames * std::size_t(outCh_));
+        resampled_.resize(outFramesCap_ * std::size_t(outCh_));
+        bytes_.resize(outFramesCap_ * std::size_t(outCh_) * 2);
+        return {};
     }
 
-    std::optional<QString> next(std::span<const char>* block) override {
+    Status next(std::span<const char>* block) override {
         *block = {};
         for (;;) {
             if (ended_)
-                return std::nullopt;
+                return {};
             if (!resampler_) {
                 std::size_t frames = 0;
-                if (auto err = read(&frames))
-                    return err;
+                if (Status s = read(&frames); !s)
+                    return s;
                 ended_ = frames == 0;
                 if (frames > 0) {
                     *block = store(mapped_.data(), frames);
-                    return std::nullopt;
+                    return {};
                 }
                 continue;
             }
             if (!pending_) {
-                if (auto err = read(&frames_))
-                    return err;
+                if (Status s = read(&frames_); !s)
+                    return s;
                 consumed_ = 0;
                 pending_ = true;
             }
@@ -126,7 +118,7 @@ public:
                 resampler_.get(), flushing ? nullptr : mapped_.data() + consumed_ * outCh_,
                 frames_ - consumed_, &done, resampled_.data(), outFramesCap_, &produced);
             if (e)
-                return QStringLiteral("resampler: %1").arg(QString::fromUtf8(e));
+                return Error(in_.path(), QStringLiteral("resampler: %1").arg(QString::fromUtf8(e)));
             consumed_ += done;
             if (flushing)
                 ended_ = produced == 0;
@@ -134,18 +126,18 @@ public:
                 pending_ = consumed_ < frames_;
             if (produced > 0) {
                 *block = store(resampled_.data(), produced);
-                return std::nullopt;
+                return {};
             }
         }
     }
 
 private:
     // Reads the next frames and maps them to the joined channels; 0 frames at the end.
-    std::optional<QString> read(std::size_t* frames) {
-        const sf_count_t got = in_.readShorts(raw_.data(), kConvertFrames);
-        if (got < 0)
-            return in_.cause();
-        *frames = static_cast<std::size_t>(got);
+    Status read(std::size_t* frames) {
+        const auto got = in_.readShorts(raw_.data(), kConvertFrames);
+        if (!got)
+            return got.error();
+        *frames = *got;
         for (std::size_t f = 0; f < *frames; ++f) {
             if (inCh_ == outCh_) {
                 for (int c = 0; c < outCh_; ++c)
@@ -156,27 +148,22 @@ private:
                 mapped_[2 * f] = mapped_[2 * f + 1] = raw_[f];
             }
         }
-        return std::nullopt;
+        return {};
     }
 
     // 16-bit samples as the joined format's bytes.
-    std::span<const char> store(const short* samples, std::size_t frames) {
-        const std::size_t n = frames * outCh_;
-        if (target_.bitsPerSample == 8) {
-            for (std::size_t i = 0; i < n; ++i)
-                bytes_[i] = static_cast<char>((samples[i] >> 8) + 128);
-            return {bytes_.data(), n};
-        }
-        return {reinterpret_cast<const char*>(samples), n * 2};
+    std::span<const char> store(const std::int16_t* samples, std::size_t frames) {
+        const std::size_t n = frames * std::size_t(outCh_);
+        pcm::fromShorts(samples, n, target_.bitsPerSample, bytes_.data());
+        return {bytes_.data(), n * target_.bitsPerSample / 8};
     }
 
     const WavHeader target_;
-    SndfileReader in_;
     SoxrPtr resampler_;
     int inCh_ = 1;
     int outCh_ = 1;
     std::size_t outFramesCap_ = 0;
-    std::vector<short> raw_, mapped_, resampled_;
+    std::vector<std::int16_t> raw_, mapped_, resampled_;
     std::vector<char> bytes_;
     std::size_t frames_ = 0;   // frames of the last read, the resampler's input
     std::size_t consumed_ = 0; // of which the resampler took these
@@ -193,13 +180,13 @@ QString fileName(const QString& path) {
 JoinedSongs::JoinedSongs() = default;
 JoinedSongs::~JoinedSongs() = default;
 
-QString JoinedSongs::failure(std::size_t song, const QString& cause) const {
-    return QStringLiteral("%1: %2").arg(names_[qsizetype(song)], cause);
+Error JoinedSongs::failure(std::size_t song, const Error& error) const {
+    return error.about(names_[qsizetype(song)]);
 }
 
-std::optional<QString> JoinedSongs::open(const QStringList& songs, const QStringList& names) {
+Status JoinedSongs::open(const QStringList& songs, const QStringList& names) {
     if (songs.isEmpty())
-        return QStringLiteral("The song list is empty.");
+        return Error(QString(), QStringLiteral("The song list is empty."));
     paths_ = songs;
     names_ = names;
     if (names_.size() != paths_.size()) {
@@ -213,19 +200,16 @@ std::optional<QString> JoinedSongs::open(const QStringList& songs, const QString
         QString why;
         auto layout = probeWav(songs[i], &why);
         if (!layout)
-            return failure(std::size_t(i), why);
+            return Error(names_[i], why);
         layouts_.push_back(*layout);
     }
     const WavLayout& first = layouts_.front();
-    const bool firstIsPcm = first.formatTag == 1 &&
-                            (first.bitsPerSample == 8 || first.bitsPerSample == 16) &&
-                            first.channels <= 2;
     format_ = WavHeader::pcm(std::min<std::uint16_t>(first.channels, 2), first.sampleRate,
-                             firstIsPcm ? first.bitsPerSample : 16);
+                             isPlainPcm(first) ? first.bitsPerSample : 16);
     nextSong_ = 0;
     song_.reset();
     failed_.reset();
-    return std::nullopt;
+    return {};
 }
 
 std::uint64_t JoinedSongs::expectedBytes() const {
@@ -241,35 +225,42 @@ std::uint64_t JoinedSongs::expectedBytes() const {
     return bytes;
 }
 
-std::optional<QString> JoinedSongs::next(std::span<const char>* block) {
+Status JoinedSongs::next(std::span<const char>* block) {
     *block = {};
     if (failed_)
-        return failed_;
-    failed_ = advance(block);
-    return failed_;
+        return *failed_;
+    Status s = advance(block);
+    if (!s)
+        failed_ = s.error();
+    return s;
 }
 
-std::optional<QString> JoinedSongs::advance(std::span<const char>* block) {
+// Opens the song whose turn it is; its samples are taken as they are when it is plain PCM in
+// the joined format.
+Status JoinedSongs::advance(std::span<const char>* block) {
     for (;;) {
         if (!song_) {
             if (nextSong_ >= layouts_.size())
-                return std::nullopt;
-            const WavLayout& l = layouts_[nextSong_];
-            const bool asIs = l.formatTag == 1 && l.channels == format_.channels &&
-                              l.sampleRate == format_.sampleRate &&
-                              l.bitsPerSample == format_.bitsPerSample;
-            if (asIs)
-                song_ = std::make_unique<AsIsSong>(l);
-            else
-                song_ = std::make_unique<ConvertedSong>(format_);
-            if (auto err = song_->open(paths_[qsizetype(nextSong_)]))
-                return failure(nextSong_, *err);
-            ++nextSong_;
+                return {};
+            const std::size_t song = nextSong_++;
+            auto reader = SampleReader::open(paths_[qsizetype(song)]);
+            if (!reader)
+                return failure(song, reader.error());
+            const WavLayout& l = reader->layout();
+            if (reader->plain() && l.channels == format_.channels &&
+                l.sampleRate == format_.sampleRate && l.bitsPerSample == format_.bitsPerSample) {
+                song_ = std::make_unique<AsIsSong>(std::move(*reader));
+            } else {
+                auto converted = std::make_unique<ConvertedSong>(std::move(*reader), format_);
+                if (Status s = converted->start(); !s)
+                    return failure(song, s.error());
+                song_ = std::move(converted);
+            }
         }
-        if (auto err = song_->next(block))
-            return failure(nextSong_ - 1, *err);
+        if (Status s = song_->next(block); !s)
+            return failure(nextSong_ - 1, s.error());
         if (!block->empty())
-            return std::nullopt;
+            return {};
         song_.reset(); // the song is done: its file closes
     }
 }

@@ -9,8 +9,8 @@ JoinOutcome joinSongs(const QStringList& songs, const QString& target,
                       const std::function<bool()>& progress, const QStringList& names) {
     JoinOutcome r;
     JoinedSongs joined;
-    if (auto err = joined.open(songs, names)) {
-        r.error = *err;
+    if (Status s = joined.open(songs, names); !s) {
+        r.error = s.error().text();
         r.songFailed = !songs.isEmpty();
         return r;
     }
@@ -28,8 +28,8 @@ JoinOutcome joinSongs(const QStringList& songs, const QString& target,
         return r;
     for (;;) {
         std::span<const char> block;
-        if (auto err = joined.next(&block)) {
-            r.error = *err;
+        if (Status s = joined.next(&block); !s) {
+            r.error = s.error().text();
             r.songFailed = true;
             return r;
         }

@@ -90,7 +90,7 @@ protected:
 TEST_F(Peaks, MatchTheSamplesAtEveryZoom) {
     const struct {
         int channels, bits, step;
-    } songs[] = {{1, 16, 1}, {2, 16, 7}, {2, 8, 256}, {1, 8, 300}, {3, 16, 5}};
+    } songs[] = {{1, 16, 1}, {2, 16, 7}, {2, 8, 256}, {1, 8, 300}};
     constexpr std::int64_t kFrames = 100003; // the last block is short
     const struct {
         double first, fpp;
@@ -160,6 +160,7 @@ TEST_F(Peaks, UnreadableSongsFailWithAReason) {
         {"text", QByteArray("this is not a WAV file at all, only words in a row")},
         {"24-bit", wavBytes(WavHeader::pcm(1, 8000, 24), four.data(), 12)},
         {"float", wavBytes(floats, four.data(), 16)},
+        {"3 channels", wavBytes(WavHeader::pcm(3, 8000, 16), four.data(), 12)},
     };
     for (const auto& c : cases) {
         const QString file = dir.filePath(QString::fromLatin1(c.name));

@@ -213,8 +213,8 @@ TEST_F(ListJoin, AJoinPastFourGiBIsRefusedBeforeWriting) {
 
 // The MP3 save encodes the joined songs without writing them to a file first: its MP3 must be
 // the MP3 of the file the WAV save writes, byte for byte, also when the songs are converted
-// (the 8-bit first song makes the join 8-bit) and when a song's samples end half-way through a
-// 16-bit sample (its header claims 3-byte frames), which shifts every later byte of the join.
+// (the 8-bit first song makes the join 8-bit) and when a song's header claims frames of a size
+// its samples do not have (3-byte frames of 16-bit samples: not plain PCM, so it is converted).
 TEST_F(ListJoin, TheStreamedMp3IsTheMp3OfTheJoinedFile) {
     struct OneCodecThread {
         OneCodecThread() { setCodecThreadsForTesting(1); }
@@ -226,7 +226,7 @@ TEST_F(ListJoin, TheStreamedMp3IsTheMp3OfTheJoinedFile) {
     ASSERT_TRUE(writeWav8(path("eight.wav"), 1, 22050, eight));
     QByteArray odd =
         wavBytes(WavHeader::pcm(1, 44100, 16), staircase(9002, 1, 0, 29).data(), 9002 * 2);
-    odd[32] = 3; // blockAlign: of its 18004 sample bytes, 6001 frames of 3 are taken
+    odd[32] = 3; // blockAlign
     ASSERT_TRUE(writeFile(path("odd.wav"), odd));
     const QString a = song16("a.wav", 2, 44100, 30001, 0);
     const QString b = song16("b.wav", 2, 44100, 9000, 500);

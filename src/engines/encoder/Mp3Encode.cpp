@@ -5,11 +5,10 @@
 #include "engines/util/AtomicFile.h"
 #include "engines/util/CodecThreads.h"
 #include "engines/util/Handles.h"
-#include "engines/wav/SndfileReader.h"
+#include "engines/wav/SampleReader.h"
 
 #include <QDir>
 
-#include <sndfile.h>
 #include <soxr.h>
 
 #include <algorithm>
@@ -46,57 +45,50 @@ QString shown(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
-// A WAV source read through the program's one libsndfile reader, with the encoder's checks and
+// A WAV source read through the program's one sample reader, with the encoder's checks and
 // messages.
 class WavSource final : public PcmSource {
 public:
     // Opens and checks the source; the error names the file and the cause.
     std::optional<QString> open(const QString& path) {
         path_ = path;
-        switch (reader_.open(path)) {
-        case SndfileReader::Opened::Ok:
-            break;
-        case SndfileReader::Opened::CannotOpen:
-            return QStringLiteral("Cannot read \"%1\": %2").arg(shown(path), reader_.cause());
-        case SndfileReader::Opened::NotSound:
-            return QStringLiteral("Cannot read \"%1\": not a readable WAV file (%2)")
-                .arg(shown(path), reader_.cause());
-        }
-        const SF_INFO& info = reader_.info();
-        const int major = info.format & SF_FORMAT_TYPEMASK;
-        if (major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX && major != SF_FORMAT_RF64)
-            return QStringLiteral("Cannot read \"%1\": not a WAV file").arg(shown(path));
-        if (info.channels < 1 || info.channels > 2)
+        auto reader = SampleReader::open(path);
+        if (!reader)
+            return QStringLiteral("Cannot read \"%1\": %2")
+                .arg(shown(path), reader.error().cause());
+        if (reader->channels() < 1 || reader->channels() > 2)
             return QStringLiteral("Cannot encode \"%1\": it has %2 channels; only mono and stereo "
                                   "can be encoded")
                 .arg(shown(path))
-                .arg(info.channels);
-        if (info.samplerate <= 0)
+                .arg(reader->channels());
+        if (reader->sampleRate() == 0)
             return QStringLiteral("Cannot read \"%1\": invalid sample rate").arg(shown(path));
-        if (info.frames <= 0)
+        if (reader->frames() <= 0)
             return QStringLiteral("Cannot encode \"%1\": it contains no audio").arg(shown(path));
+        reader_.emplace(std::move(*reader));
         return std::nullopt;
     }
 
-    int channels() const override { return reader_.info().channels; }
-    int sampleRate() const override { return reader_.info().samplerate; }
-    std::int64_t lengthHint() const override { return reader_.info().frames; }
+    int channels() const override { return reader_->channels(); }
+    int sampleRate() const override { return int(reader_->sampleRate()); }
+    std::int64_t lengthHint() const override { return reader_->frames(); }
+
+    bool rewind() override { return !open(path_).has_value(); }
 
     // Reads up to `frames` interleaved float frames (full scale +-1); 0 at the end. A read error,
     // or a file that ends before its announced frames, gives an error text instead.
-    bool rewind() override { return !open(path_).has_value(); }
-
     std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) override {
-        const sf_count_t n = reader_.readFloats(dst, static_cast<sf_count_t>(frames));
-        *got = n > 0 ? static_cast<std::size_t>(n) : 0;
-        if (n < 0)
-            return QStringLiteral("Cannot read \"%1\": %2").arg(shown(path_), reader_.cause());
+        *got = 0;
+        const auto n = reader_->readFloats(dst, frames);
+        if (!n)
+            return QStringLiteral("Cannot read \"%1\": %2").arg(shown(path_), n.error().cause());
+        *got = *n;
         return std::nullopt;
     }
 
 private:
     QString path_;
-    SndfileReader reader_;
+    std::optional<SampleReader> reader_;
 };
 
 // Streams interleaved float frames from one rate to another with libsoxr at high quality. soxr

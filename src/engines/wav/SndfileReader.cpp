@@ -17,6 +17,7 @@ SndfileReader::Opened SndfileReader::open(const QString& path) {
     position_ = 0;
     readError_.clear();
     cause_.clear();
+    endedEarly_ = false;
     file_.setFileName(path);
     if (!QFileInfo::exists(path)) {
         cause_ = QStringLiteral("the file does not exist");
@@ -71,6 +72,7 @@ sf_count_t SndfileReader::read(T* out, sf_count_t frames, Read readFrames) {
     const sf_count_t due = std::min(frames, std::max<sf_count_t>(info_.frames - position_, 0));
     position_ += got;
     if (got < due) {
+        endedEarly_ = true;
         fail(QStringLiteral("the file ends after %1 of its %2 frames")
                  .arg(position_)
                  .arg(info_.frames));

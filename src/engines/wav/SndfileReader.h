@@ -1,5 +1,7 @@
 #pragma once
 // The one libsndfile reader of the program, for WAV files and whatever else libsndfile reads.
+// Samples are read through SampleReader, which reads plain PCM itself and anything else through
+// this.
 // The file is opened by path with QFile (paths behave alike on every platform, and a failed open
 // says why) and handed to libsndfile through one virtual-I/O adapter. The adapter keeps the
 // file's read error, so a read that fails is reported with its cause instead of passing for the
@@ -49,6 +51,8 @@ public:
 
     // The cause of the last failure, without the file's name; empty while nothing failed.
     const QString& cause() const { return cause_; }
+    // Whether the last read failed because the file ended before the frames announced.
+    bool endedEarly() const { return endedEarly_; }
     // The file's name and the cause, for messages.
     QString error() const;
 
@@ -69,6 +73,7 @@ private:
     sf_count_t position_ = 0; // the frame the next read starts at
     QString readError_;       // the file's first failed read, kept by vioRead
     QString cause_;
+    bool endedEarly_ = false;
     std::vector<qint64> lists_; // where the LIST chunks before the samples begin: see
     qint64 viewEnd_ = 0;        // surveyChunks(), and where the view libsndfile reads ends
 };

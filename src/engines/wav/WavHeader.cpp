@@ -99,55 +99,55 @@ std::optional<WavLayout> probeWav(const QString& path, QString* error) {
     return probeWav(file, error);
 }
 
-std::optional<WavLayout> probeWav(QIODevice& file, QString* error) {
-    if (!file.isReadable() || file.isSequential()) {
-        setError(error, QStringLiteral("not a readable, seekable device"));
-        return std::nullopt;
-    }
-    WavLayout w;
-    w.fileSize = static_cast<std::uint64_t>(file.size());
-    // A read the system refused (a disk error) is said as such, never as a file that is not a
-    // WAV file or ends early.
-    bool readFailed = false;
-    const auto read = [&](void* to, qint64 bytes) {
-        const qint64 got = file.read(static_cast<char*>(to), bytes);
-        readFailed = readFailed || got < 0;
-        return got == bytes;
-    };
-    const auto refuse = [&](const QString& why) -> std::optional<WavLayout> {
-        setError(error, readFailed ? file.errorString() : why);
-        return std::nullopt;
-    };
-    std::uint8_t riff[12];
-    if (!file.seek(0) || !read(riff, 12) || !tagIs(riff, "RIFF") || !tagIs(riff + 8, "WAVE"))
-        return refuse(QStringLiteral("not a WAV file"));
+namespace {
 
+// The walk's reads of the device. A read the system refused (a disk error) is remembered, so
+// that it is said as such, never as a file that is not a WAV file or ends early.
+struct ChunkReader {
+    QIODevice& file;
+    bool failed = false;
+
+    bool read(void* to, qint64 bytes) {
+        const qint64 got = file.read(static_cast<char*>(to), bytes);
+        failed = failed || got < 0;
+        return got == bytes;
+    }
+    bool readAt(std::uint64_t pos, void* to, qint64 bytes) {
+        return file.seek(static_cast<qint64>(pos)) && read(to, bytes);
+    }
+};
+
+// The fields of a format chunk of which `present` bytes (at least 16) are in `fmt`.
+void takeFormat(const std::uint8_t* fmt, std::uint64_t present, WavLayout& w) {
+    w.formatTag = get16(fmt);
+    w.channels = get16(fmt + 2);
+    w.sampleRate = get32(fmt + 4);
+    w.blockAlign = get16(fmt + 12);
+    w.bitsPerSample = get16(fmt + 14);
+    if (w.formatTag == kFormatExtensible && present >= 40)
+        w.formatTag = get16(fmt + 24); // sub-format GUID starts with the format code
+}
+
+// Walks the chunks after the RIFF header to the first format and data chunks. Returns why the
+// file is refused, or an empty text.
+QString walkChunks(ChunkReader& in, WavLayout& w) {
     bool haveFmt = false, haveData = false;
     std::uint64_t pos = 12;
     // Every chunk advances pos by at least 8 bytes, so the walk ends within fileSize / 8 steps.
     while (pos + 8 <= w.fileSize && !(haveFmt && haveData)) {
         std::uint8_t chunk[8];
-        if (!file.seek(static_cast<qint64>(pos)) || !read(chunk, 8))
+        if (!in.readAt(pos, chunk, 8))
             break;
         const std::uint64_t size = get32(chunk + 4);
         const std::uint64_t body = pos + 8;
         const std::uint64_t present = std::min<std::uint64_t>(size, w.fileSize - body);
         if (tagIs(chunk, "fmt ") && !haveFmt) {
             std::uint8_t fmt[40] = {};
-            if (present < 16) {
-                setError(error, QStringLiteral("format chunk too short"));
-                return std::nullopt;
-            }
-            const auto want = static_cast<qint64>(std::min<std::uint64_t>(present, sizeof fmt));
-            if (!read(fmt, want))
+            if (present < 16)
+                return QStringLiteral("format chunk too short");
+            if (!in.read(fmt, static_cast<qint64>(std::min<std::uint64_t>(present, sizeof fmt))))
                 break;
-            w.formatTag = get16(fmt);
-            w.channels = get16(fmt + 2);
-            w.sampleRate = get32(fmt + 4);
-            w.blockAlign = get16(fmt + 12);
-            w.bitsPerSample = get16(fmt + 14);
-            if (w.formatTag == kFormatExtensible && present >= 40)
-                w.formatTag = get16(fmt + 24); // sub-format GUID starts with the format code
+            takeFormat(fmt, present, w);
             haveFmt = true;
         } else if (tagIs(chunk, "data") && !haveData) {
             w.dataOffset = body;
@@ -157,32 +157,55 @@ std::optional<WavLayout> probeWav(QIODevice& file, QString* error) {
         pos = body + size + (size & 1u); // chunks are padded to even sizes
     }
     if (!haveFmt)
-        return refuse(QStringLiteral("no format chunk"));
+        return in.failed ? in.file.errorString() : QStringLiteral("no format chunk");
     if (!haveData)
-        return refuse(QStringLiteral("no data chunk"));
-    if (w.channels == 0 || w.sampleRate == 0 || w.blockAlign == 0 || w.bitsPerSample == 0) {
-        setError(error, QStringLiteral("damaged format chunk"));
+        return in.failed ? in.file.errorString() : QStringLiteral("no data chunk");
+    if (w.channels == 0 || w.sampleRate == 0 || w.blockAlign == 0 || w.bitsPerSample == 0)
+        return QStringLiteral("damaged format chunk");
+    return {};
+}
+
+// Whether the file is plain PCM in the 44-byte layout with both size fields right (see
+// WavLayout::canonical). False also when the header cannot be read (then in.failed is set).
+bool isCanonical(ChunkReader& in, const WavLayout& w) {
+    std::uint8_t head[WavHeader::kSize];
+    if (!isPlainPcm(w) || w.dataOffset != WavHeader::kSize || w.fileSize < WavHeader::kSize ||
+        !in.readAt(0, head, WavHeader::kSize))
+        return false;
+    const auto h = WavHeader::fromBytes(head, WavHeader::kSize);
+    // The walk took the format from these very bytes, as its first chunk; the sizes are the
+    // header's own.
+    return h && h->formatTag == kFormatPcm &&
+           h->bytesPerSecond == std::uint32_t(h->blockAlign) * h->sampleRate &&
+           std::uint64_t(h->dataSize) + WavHeader::kSize == w.fileSize &&
+           std::uint64_t(h->riffSize) == std::uint64_t(h->dataSize) + 36u &&
+           w.dataSize == h->dataSize;
+}
+
+} // namespace
+
+std::optional<WavLayout> probeWav(QIODevice& file, QString* error) {
+    if (!file.isReadable() || file.isSequential()) {
+        setError(error, QStringLiteral("not a readable, seekable device"));
+        return std::nullopt;
+    }
+    WavLayout w;
+    w.fileSize = static_cast<std::uint64_t>(file.size());
+    ChunkReader in{file};
+    std::uint8_t riff[12];
+    if (!in.readAt(0, riff, 12) || !tagIs(riff, "RIFF") || !tagIs(riff + 8, "WAVE")) {
+        setError(error, in.failed ? file.errorString() : QStringLiteral("not a WAV file"));
+        return std::nullopt;
+    }
+    if (const QString refused = walkChunks(in, w); !refused.isEmpty()) {
+        setError(error, refused);
         return std::nullopt;
     }
     w.dataSize -= w.dataSize % w.blockAlign;
-
-    if (w.fileSize >= WavHeader::kSize) {
-        file.seek(0);
-        std::uint8_t head[WavHeader::kSize];
-        const bool whole = read(head, WavHeader::kSize);
-        if (readFailed)
-            return refuse(QString());
-        if (whole) {
-            const auto h = WavHeader::fromBytes(head, WavHeader::kSize);
-            w.canonical = h && h->formatTag == kFormatPcm && w.formatTag == kFormatPcm &&
-                          (h->bitsPerSample == 8 || h->bitsPerSample == 16) &&
-                          h->blockAlign == h->channels * h->bitsPerSample / 8 &&
-                          h->bytesPerSecond == h->blockAlign * h->sampleRate &&
-                          w.dataOffset == WavHeader::kSize &&
-                          std::uint64_t(h->dataSize) + WavHeader::kSize == w.fileSize &&
-                          std::uint64_t(h->riffSize) == std::uint64_t(h->dataSize) + 36u &&
-                          w.dataSize == h->dataSize;
-        }
+    w.canonical = isCanonical(in, w);
+    if (in.failed) {
+        setError(error, file.errorString());
+        return std::nullopt;
     }
     return w;
 }

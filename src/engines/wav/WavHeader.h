@@ -51,12 +51,21 @@ struct WavLayout {
     std::uint64_t dataOffset = 0; // first sample byte
     std::uint64_t dataSize = 0; // sample bytes actually present (clamped to the file, whole frames)
     std::uint64_t fileSize = 0;
-    // True when the file is exactly the 44-byte PCM header followed by its samples to the end of
-    // the file, with both size fields right: such a file can be copied and joined byte for byte.
+    // True when the samples are plain PCM (isPlainPcm) and the file is exactly the 44-byte header
+    // followed by its samples to the end of the file, with both size fields right: such a file
+    // can be copied and joined byte for byte as a whole.
     bool canonical = false;
 
     WavHeader header() const; // the canonical header for these samples
 };
+
+// The one definition of plain PCM, samples the program can cut, copy, join and play byte for
+// byte: integer PCM (an extensible file's sub-format counts) of 8 (unsigned) or 16 (signed)
+// bits, one sample per channel in each frame, mono or stereo.
+inline bool isPlainPcm(const WavLayout& l) {
+    return l.formatTag == 1 && (l.bitsPerSample == 8 || l.bitsPerSample == 16) &&
+           (l.channels == 1 || l.channels == 2) && l.blockAlign == l.channels * l.bitsPerSample / 8;
+}
 
 // Walks the RIFF chunks of a file. Fails (with a reason in *error) for anything that is not a
 // WAV file with a format chunk and a data chunk, and for a read the system refused (then the

@@ -1,7 +1,7 @@
 #include "engines/player/internal/OpenWav.h"
 
-#include "engines/mci/MciWav.h"
 #include "engines/player/MciErrors.h"
+#include "engines/wav/WavHeader.h"
 
 #include <QFileInfo>
 
@@ -24,7 +24,7 @@ Result<OpenWav> openPlainWav(const QString& path) {
         return Error(path, why,
                      wav.file->error() == QFileDevice::ReadError ? mcierr::kFileRead
                                                                  : mcierr::kInvalidFile);
-    if (!mciwav::isPlainPcm(*layout))
+    if (!isPlainPcm(*layout))
         return Error(path,
                      QStringLiteral("format %1, %2 bits, %3 channels")
                          .arg(layout->formatTag)
