@@ -5,10 +5,8 @@
 
 #include "engines/audio/AudioBackend.h"
 #include "engines/bass/BassInternal.h"
-#include "engines/bass/FileStream.h"
 #include "engines/bass/MemoryStream.h"
 
-#include <QFileInfo>
 #include <QString>
 
 #include <utility>
@@ -30,11 +28,6 @@ void setError(int code, std::string text) {
 void clearError() {
     tlsErrorCode = BASS_OK;
     tlsErrorText.clear();
-}
-
-DWORD Channel::getData(void*, DWORD) {
-    setError(BASS_ERROR_NOTAVAIL, "this channel delivers no data to the caller");
-    return 0xFFFFFFFFu;
 }
 
 QWORD Channel::length() const {
@@ -167,49 +160,23 @@ template <typename Fn, typename R> R withChannel(DWORD handle, R failure, Fn&& f
 
 using namespace detail;
 
-DWORD BASS_GetVersion() {
-    clearError();
-    return kVersion;
-}
-
-BOOL BASS_SetConfig(DWORD option, DWORD value) {
-    clearError();
-    if (option != BASS_CONFIG_UPDATEPERIOD) {
-        setError(BASS_ERROR_ILLTYPE, "unknown configuration option " + std::to_string(option));
-        return 0;
-    }
-    if (value != 0 && (value < 5 || value > 100)) {
-        setError(BASS_ERROR_ILLPARAM, "update period must be 0 or 5 to 100 ms");
-        return 0;
-    }
-    Layer& l = layer();
-    std::lock_guard lock(l.deviceMutex);
-    l.updatePeriod = value;
-    return 1;
-}
-
 BOOL BASS_Init(int device, DWORD, DWORD, void*, void*) {
     clearError();
     if (outputInitialised()) {
         setError(BASS_ERROR_ALREADY, "the sound layer is already started; call BASS_Free first");
         return 0;
     }
-    if (device != 0 && device != -1) {
-        setError(BASS_ERROR_DEVICE,
-                 "device " + std::to_string(device) +
-                     " is not available; only 0 (decoding) and -1 (the sound server) are");
+    if (device != -1) {
+        setError(BASS_ERROR_DEVICE, "device " + std::to_string(device) +
+                                        " is not available; only -1 (the sound server) is");
         return 0;
     }
-    std::shared_ptr<audio::AudioBackend> backend;
-    if (device == -1) {
-        // Connecting may take a moment (a few seconds at most, for a server that never
-        // answers; none when there is no server): done outside the layer's lock.
-        backend = deviceBackend();
-        QString why;
-        if (!backend->available(&why)) {
-            setError(BASS_ERROR_DRIVER, why.toStdString());
-            return 0;
-        }
+    // Connecting may take a moment (a few seconds at most, for a server that never answers; none
+    // when there is no server): done outside the layer's lock.
+    std::shared_ptr<audio::AudioBackend> backend = deviceBackend();
+    if (QString why; !backend->available(&why)) {
+        setError(BASS_ERROR_DRIVER, why.toStdString());
+        return 0;
     }
     Layer& l = layer();
     std::lock_guard lock(l.deviceMutex);
@@ -217,7 +184,6 @@ BOOL BASS_Init(int device, DWORD, DWORD, void*, void*) {
         setError(BASS_ERROR_ALREADY, "the sound layer is already started; call BASS_Free first");
         return 0;
     }
-    l.outputDevice = device;
     l.outputBackend = std::move(backend);
     l.outputInitialised = true;
     return 1;
@@ -291,63 +257,12 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
         setError(BASS_ERROR_INIT, "the sound layer is not started (BASS_Init)");
         return 0;
     }
-    if (mem)
-        return createMemoryStream(file, offset, length, flags);
-    if (!file) {
-        setError(BASS_ERROR_ILLPARAM, "no file name");
+    if (!mem) {
+        setError(BASS_ERROR_ILLPARAM, "only memory streams are made here; files are read by the "
+                                      "song reader");
         return 0;
     }
-    if (!(flags & BASS_STREAM_DECODE)) {
-        setError(BASS_ERROR_ILLPARAM, "file streams must be decode-only (BASS_STREAM_DECODE)");
-        return 0;
-    }
-    if (offset != 0 || length != 0) {
-        setError(BASS_ERROR_ILLPARAM, "file streams always cover the whole file");
-        return 0;
-    }
-    auto stream = FileStream::open(static_cast<const char*>(file));
-    if (!stream)
-        return 0;
-    // Opening takes a while (the whole file is scanned); BASS_Free may have run meanwhile.
-    Layer& l = layer();
-    std::lock_guard lock(l.deviceMutex);
-    if (!l.outputInitialised) {
-        setError(BASS_ERROR_INIT, "the sound layer was released meanwhile");
-        return 0;
-    }
-    return l.table.add(std::move(stream), Owner::Output);
-}
-
-HSTREAM BASS_StreamCreateURL(const char* url, DWORD, DWORD, void*, void*) {
-    clearError();
-    if (!outputInitialised()) {
-        setError(BASS_ERROR_INIT, "the sound layer is not started (BASS_Init)");
-        return 0;
-    }
-    setError(BASS_ERROR_NONET,
-             std::string("network streams are not supported: ") + (url ? url : "(null)"));
-    return 0;
-}
-
-HMUSIC BASS_MusicLoad(BOOL mem, const void* file, QWORD, DWORD, DWORD, DWORD) {
-    clearError();
-    if (!outputInitialised()) {
-        setError(BASS_ERROR_INIT, "the sound layer is not started (BASS_Init)");
-        return 0;
-    }
-    // Say why the file cannot be read when that is the reason: the caller reports the last
-    // error after this, its last fallback.
-    if (!mem && file) {
-        const QString path = QString::fromUtf8(static_cast<const char*>(file));
-        const QFileInfo info(path);
-        if (!info.isFile() || !info.isReadable()) {
-            setError(BASS_ERROR_FILEOPEN,
-                     "cannot open " + path.toStdString() + ": no such readable file");
-            return 0;
-        }
-    }
-    setError(BASS_ERROR_FILEFORM, "tracker modules are not supported");
-    return 0;
+    return createMemoryStream(file, offset, length, flags);
 }
 
 BOOL BASS_StreamFree(HSTREAM handle) {
@@ -375,33 +290,6 @@ BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
         *info = c.info();
         return BOOL{1};
     });
-}
-
-bool channelsChangeInSource(DWORD handle) {
-    return withChannel(handle, false, [](Channel& c) { return c.channelsChange(); });
-}
-
-BOOL BASS_ChannelGetAttributes(DWORD handle, DWORD* freq, DWORD* volume, int* pan) {
-    return withChannel(handle, BOOL{0}, [&](Channel& c) {
-        if (freq)
-            *freq = c.info().freq;
-        // No channel has a volume or pan of its own: always full volume, centred.
-        if (volume)
-            *volume = 100;
-        if (pan)
-            *pan = 0;
-        return BOOL{1};
-    });
-}
-
-DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
-    if (!buffer) {
-        clearError();
-        setError(BASS_ERROR_ILLPARAM, "no buffer");
-        return 0xFFFFFFFFu;
-    }
-    return withChannel(handle, DWORD{0xFFFFFFFFu},
-                       [&](Channel& c) { return c.getData(buffer, length); });
 }
 
 DWORD BASS_ChannelIsActive(DWORD handle) {

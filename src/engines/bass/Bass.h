@@ -1,6 +1,6 @@
 #pragma once
-// The sound library layer: decode-only streams over MP3 (libmpg123) and WAV (libsndfile) files,
-// memory streams played through the sound device, and recording from a chosen input.
+// The sound library layer: memory streams played through the sound device, and recording from a
+// chosen input. (Files are decoded by the song reader, engines/decode/SongReader.h.)
 // Its calls and their meaning follow a small, well-known C interface: handles are 32-bit
 // numbers into tables owned by the layer, 0 means failure, and BASS_ErrorGetCode() tells why.
 //
@@ -8,8 +8,8 @@
 // program, the main thread in the command line and tests); the layer serialises its tables with
 // a mutex. The error code is per calling thread. A RECORDPROC runs on the sound device's thread.
 //
-// Devices: device 0 decodes only and needs no sound server. Device -1 (BASS_Init) and the
-// recording device (BASS_RecordInit) are the sound device back end of audio::defaultBackend():
+// Devices: device -1 (BASS_Init) and the recording device (BASS_RecordInit) are the sound device
+// back end of audio::defaultBackend():
 // the sound server, or the virtual device when QUAVERLY_AUDIO=virtual. When no device can be
 // had they fail at once with BASS_ERROR_DRIVER, and lastErrorText() gives the back end's reason.
 
@@ -23,10 +23,6 @@ using QWORD = std::uint64_t;
 using BOOL = int;
 using HSTREAM = DWORD;
 using HRECORD = DWORD;
-using HMUSIC = DWORD;
-
-// Interface level that this layer implements (2.2).
-constexpr DWORD kVersion = 0x00020002;
 
 // Error codes returned by BASS_ErrorGetCode().
 enum : int {
@@ -41,24 +37,17 @@ enum : int {
     BASS_ERROR_START = 9,     // the device could not be started
     BASS_ERROR_ALREADY = 14,  // already initialised
     BASS_ERROR_NOCHAN = 18,   // no free channel handle
-    BASS_ERROR_ILLTYPE = 19,  // an illegal type was given
     BASS_ERROR_ILLPARAM = 20, // an illegal parameter was given
     BASS_ERROR_DEVICE = 23,   // illegal device number
     BASS_ERROR_NOPLAY = 24,   // not playing
-    BASS_ERROR_NOTFILE = 27,  // the stream is not a file stream
-    BASS_ERROR_NONET = 32,    // no network connection (URL streams are not supported)
-    BASS_ERROR_CREATE = 33,   // the stream could not be created
     BASS_ERROR_NOTAVAIL = 37, // requested data is not available
-    BASS_ERROR_DECODE = 38,   // the channel is a decoding channel
     BASS_ERROR_FILEFORM = 41, // unsupported file format
-    BASS_ERROR_ENDED = 45,    // the channel has reached the end
     BASS_ERROR_UNKNOWN = -1,
 };
 
 // Flags.
 constexpr DWORD BASS_SAMPLE_8BITS = 1;
 constexpr DWORD BASS_STREAM_DECODE = 0x200000;
-constexpr DWORD BASS_CONFIG_UPDATEPERIOD = 1;
 
 // BASS_ChannelIsActive results.
 constexpr DWORD BASS_ACTIVE_STOPPED = 0;
@@ -86,14 +75,10 @@ constexpr DWORD BASS_INPUT_TYPE_ANALOG = 0x0A000000;
 struct BASS_CHANNELINFO {
     DWORD freq = 0;    // sample rate, Hz
     DWORD chans = 0;   // channel count
-    DWORD flags = 0;   // BASS_SAMPLE_8BITS when the PCM is 8-bit, BASS_STREAM_DECODE, ...
+    DWORD flags = 0;   // BASS_SAMPLE_8BITS when the PCM is 8-bit
     DWORD ctype = 0;   // one of the BASS_CTYPE_ values below
-    DWORD origres = 0; // bits per sample of the source, 0 when not known (MP3)
+    DWORD origres = 0; // bits per sample of the source
 };
-constexpr DWORD BASS_CTYPE_STREAM_MP1 = 0x10003;
-constexpr DWORD BASS_CTYPE_STREAM_MP2 = 0x10004;
-constexpr DWORD BASS_CTYPE_STREAM_MP3 = 0x10005;
-constexpr DWORD BASS_CTYPE_STREAM_WAV = 0x40000;
 constexpr DWORD BASS_CTYPE_RECORD = 2;
 constexpr DWORD BASS_CTYPE_STREAM_MEMORY = 0x10000;
 
@@ -103,15 +88,10 @@ constexpr DWORD BASS_CTYPE_STREAM_MEMORY = 0x10000;
 // on through atomics or a queued signal.
 using RECORDPROC = BOOL(HRECORD handle, const void* buffer, DWORD length, void* user);
 
-DWORD BASS_GetVersion();
-// BASS_CONFIG_UPDATEPERIOD: 0 or 5-100 ms (else BASS_ERROR_ILLPARAM); other options:
-// BASS_ERROR_ILLTYPE.
-BOOL BASS_SetConfig(DWORD option, DWORD value);
-// device 0: decoding only, needs no sound server. device -1: the default output of the sound
-// device back end, where memory streams play; BASS_ERROR_DRIVER (with the back end's reason)
-// when it cannot be had. freq, flags and window are not used: streams play at their own rate.
-// A second BASS_Init without BASS_Free fails with BASS_ERROR_ALREADY; any other device with
-// BASS_ERROR_DEVICE.
+// device -1: the default output of the sound device back end, where memory streams play;
+// BASS_ERROR_DRIVER (with the back end's reason) when it cannot be had. freq, flags and window are
+// not used: streams play at their own rate. A second BASS_Init without BASS_Free fails with
+// BASS_ERROR_ALREADY; any other device with BASS_ERROR_DEVICE.
 BOOL BASS_Init(int device, DWORD freq, DWORD flags, void* window, void* clsid);
 // Frees every stream of the layer (playing ones are silenced before it returns) and the output
 // device. BASS_ERROR_INIT when not started.
@@ -126,76 +106,44 @@ BOOL BASS_RecordInit(int device);
 BOOL BASS_RecordFree();
 int BASS_ErrorGetCode();
 // A readable text for the calling thread's last error (empty after success), e.g.
-// "song.mp3: not an MPEG audio stream (no two consecutive frames)". For logs and messages.
+// "the virtual device was unplugged". For logs and messages.
 std::string lastErrorText();
 
-// mem false: file is a UTF-8 path; offset/length 0 for the whole file. Only decode-only file
-// streams (BASS_STREAM_DECODE) are supported; the kind of file is found from its content, not
-// its name: RIFF/WAVE (PCM 8/16/24/32-bit, float, extensible, A-law, ...) through libsndfile,
-// anything else as MPEG audio (MP3/MP2/MP1) through libmpg123, gapless. Output is interleaved
-// 16-bit signed little-endian PCM at the source rate, mono or stereo; a stream whose frames
-// change between mono and stereo is stereo throughout. The length is exact from the start, and a
-// decode that cannot reach it is an error, never padded: see BASS_ChannelGetData.
-// Errors: BASS_ERROR_INIT (no BASS_Init), BASS_ERROR_ILLPARAM (no path, no BASS_STREAM_DECODE,
-// offset or length not 0), BASS_ERROR_FILEOPEN (missing, unreadable or not a regular file),
-// BASS_ERROR_FILEFORM (empty, not a WAV file libsndfile reads, no two consecutive MPEG audio
-// frames), BASS_ERROR_FORMAT (more than two channels), BASS_ERROR_MEM.
-// mem true: file points at `length` bytes of a WAV image in memory (the recorder's take: a 44-byte
-// header and 16-bit PCM; any RIFF/WAVE chunk layout with 8 or 16-bit PCM, mono or stereo, is
-// accepted; sizes are believed only as far as `length` goes, nothing past it is read). The memory
-// is not copied: it must stay valid and unchanged until the stream is freed (BASS_StreamFree or
-// BASS_Free). The stream plays on the device of BASS_Init(-1) with BASS_ChannelPlay; offset and
-// flags must be 0. Errors: BASS_ERROR_INIT, BASS_ERROR_ILLPARAM (no memory, offset or flags not
-// 0), BASS_ERROR_NOTAVAIL (started with device 0, which cannot play), BASS_ERROR_FILEFORM (not a
-// WAV image, no format or data chunk), BASS_ERROR_FORMAT (not 8/16-bit PCM, more than two
+// Memory streams only (mem TRUE; else BASS_ERROR_ILLPARAM): file points at `length` bytes of a
+// WAV image in memory (the recorder's take: a 44-byte header and 16-bit PCM; any RIFF/WAVE chunk
+// layout with 8 or 16-bit PCM, mono or stereo, is accepted; sizes are believed only as far as
+// `length` goes, nothing past it is read). The memory is not copied: it must stay valid and
+// unchanged until the stream is freed (BASS_StreamFree or BASS_Free). The stream plays on the
+// device of BASS_Init(-1) with BASS_ChannelPlay; offset and flags must be 0. Errors:
+// BASS_ERROR_INIT, BASS_ERROR_ILLPARAM (no memory, offset or flags not 0), BASS_ERROR_FILEFORM
+// (not a WAV image, no format or data chunk), BASS_ERROR_FORMAT (not 8/16-bit PCM, more than two
 // channels, an unplayable rate).
 HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags);
-// Network streams are not supported: always fails with BASS_ERROR_NONET (BASS_ERROR_INIT
-// before BASS_Init).
-HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, void* proc, void* user);
-// Tracker modules are not supported: always fails, with BASS_ERROR_FILEOPEN when the file
-// cannot be read (so that this last fallback keeps the real reason), else BASS_ERROR_FILEFORM.
-HMUSIC BASS_MusicLoad(BOOL mem, const void* file, QWORD offset, DWORD length, DWORD flags,
-                      DWORD freq);
 BOOL BASS_StreamFree(HSTREAM handle);
 
 BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info);
-// Not of the interface above: true when the source of a decoding file stream switches between
-// mono and stereo frames, so that the stream, stereo throughout, carries its mono passages on
-// both sides. False for every other channel, and for an unknown handle (BASS_ERROR_HANDLE).
-bool channelsChangeInSource(DWORD handle);
-BOOL BASS_ChannelGetAttributes(DWORD handle, DWORD* freq, DWORD* volume, int* pan);
-// Decoding channels: up to `length` bytes of PCM, whole frames only (length is rounded down to
-// a multiple of the frame size); 0xFFFFFFFF on error or at the end (BASS_ERROR_ENDED). When the
-// decoder stops before the length (a read error, a file that shrank or is damaged), the bytes it
-// decoded are delivered and then every call fails with BASS_ERROR_NOTAVAIL, lastErrorText()
-// naming the file and the cause, until BASS_ChannelSetPosition; the channel stays active.
-DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length);
-// Decoding channels: BASS_ACTIVE_PLAYING while data remains, BASS_ACTIVE_STOPPED (0) once all
-// of it has been delivered. Memory streams: BASS_ACTIVE_PLAYING from BASS_ChannelPlay until the
-// last byte has been heard or BASS_ChannelStop. Recordings: BASS_ACTIVE_PLAYING while blocks are
-// delivered; stopped after BASS_ChannelStop or the RECORDPROC returning 0. A memory stream or a
-// recording stopped because its device failed reads BASS_ACTIVE_STOPPED and leaves
-// BASS_ERROR_DRIVER with the device's reason.
+// Memory streams: BASS_ACTIVE_PLAYING from BASS_ChannelPlay until the last byte has been heard
+// or BASS_ChannelStop. Recordings: BASS_ACTIVE_PLAYING while blocks are delivered; stopped after
+// BASS_ChannelStop or the RECORDPROC returning 0. A memory stream or a recording stopped because
+// its device failed reads BASS_ACTIVE_STOPPED and leaves BASS_ERROR_DRIVER with the device's
+// reason.
 DWORD BASS_ChannelIsActive(DWORD handle);
-// Bytes of the decoded PCM (16-bit, or 8-bit with BASS_SAMPLE_8BITS); for a recording, bytes
-// handed to the RECORDPROC so far; for a memory stream, bytes of its PCM heard so far.
+// For a recording, bytes handed to the RECORDPROC so far; for a memory stream, bytes of its PCM
+// (16-bit, or 8-bit with BASS_SAMPLE_8BITS) heard so far.
 QWORD BASS_ChannelGetPosition(DWORD handle);
 QWORD BASS_ChannelGetLength(DWORD handle);
-// Decoding channels: any byte position up to the length, rounded down to a whole frame; the
-// next BASS_ChannelGetData starts there (0 rewinds). Memory streams: the same, and a playing one
-// goes on playing from there. Past the end: BASS_ERROR_POSITION.
+// Memory streams: any byte position up to the length, rounded down to a whole frame; a playing
+// one goes on playing from there. Past the end: BASS_ERROR_POSITION.
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD position);
 // Memory streams: plays from the position heard, or from the start when restart is TRUE or the
 // stream has been heard to its end; a playing stream goes on unchanged unless restart is TRUE.
 // A stream whose device failed (the sound server went away) plays on a new device stream: the
 // output of BASS_Init(-1) need not be made again, the sound server is connected to anew once it
-// is back. BASS_ERROR_START with the device's reason when it cannot play. Decoding channels cannot
-// be played (BASS_ERROR_DECODE); recordings: BASS_ERROR_NOTAVAIL.
+// is back. BASS_ERROR_START with the device's reason when it cannot play. Recordings:
+// BASS_ERROR_NOTAVAIL.
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
-// A decoding channel ends: no more data until BASS_ChannelSetPosition. A memory stream halts,
-// keeping its position. A recording ends: no RECORDPROC call after this returns; its handle
-// stays valid (the position readable) until BASS_RecordFree.
+// A memory stream halts, keeping its position. A recording ends: no RECORDPROC call after this
+// returns; its handle stays valid (the position readable) until BASS_RecordFree.
 BOOL BASS_ChannelStop(DWORD handle);
 
 // Recording inputs: the sound server's sources, monitors of outputs included, numbered from 0 in
@@ -231,9 +179,6 @@ HRECORD BASS_RecordStart(DWORD freq, DWORD chans, DWORD flags, RECORDPROC* proc,
 // Small helpers of the calling code.
 inline DWORD LoWord(DWORD x) {
     return x & 0xFFFFu;
-}
-inline DWORD MakeLong(DWORD low, DWORD high) {
-    return (high << 16) | (low & 0xFFFFu);
 }
 
 } // namespace quaverly::bass

@@ -5,7 +5,7 @@
 // How a new kind of channel plugs in (a memory stream played on the device, a recording):
 //  1. Derive from Channel and override what the kind supports. info(), isActive() and
 //     position() are required; the other calls have defaults that fail with a fitting error
-//     code (a decoding channel cannot be played, a recording has no length, ...).
+//     code (a recording cannot be played, nor has it a length, ...).
 //  2. Create it in the public function that makes it (BASS_StreamCreateFile with mem=TRUE,
 //     BASS_RecordStart) and hand it to layer().table.add(channel, owner). The owner says which
 //     release call frees it: Owner::Output channels go with BASS_Free, Owner::Recording ones
@@ -48,18 +48,15 @@ public:
     virtual ~Channel() = default;
 
     virtual BASS_CHANNELINFO info() const = 0;
-    // True when the source switches between mono and stereo (see channelsChangeInSource).
-    virtual bool channelsChange() const { return false; }
     virtual DWORD isActive() const = 0;
-    // Bytes of PCM delivered (decoding), heard (playing) or recorded so far.
+    // Bytes of PCM heard (playing) or recorded so far.
     virtual QWORD position() const = 0;
 
     // Defaults: the kind does not support the call.
-    virtual DWORD getData(void* buffer, DWORD length); // BASS_ERROR_NOTAVAIL, 0xFFFFFFFF
-    virtual QWORD length() const;                      // BASS_ERROR_NOTAVAIL, 0xFFFFFFFF...
-    virtual bool setPosition(QWORD position);          // BASS_ERROR_NOTAVAIL
-    virtual bool play(bool restart);                   // BASS_ERROR_NOTAVAIL
-    virtual bool stop();                               // BASS_ERROR_NOTAVAIL
+    virtual QWORD length() const;             // BASS_ERROR_NOTAVAIL, 0xFFFFFFFF...
+    virtual bool setPosition(QWORD position); // BASS_ERROR_NOTAVAIL
+    virtual bool play(bool restart);          // BASS_ERROR_NOTAVAIL
+    virtual bool stop();                      // BASS_ERROR_NOTAVAIL
     // True for streams (BASS_StreamFree accepts them), false for recordings.
     virtual bool isStream() const { return true; }
     // Stops for good whatever of the channel runs on another thread (its device callback): no
@@ -127,10 +124,8 @@ struct Layer {
 
     std::mutex deviceMutex; // guards the output fields below
     bool outputInitialised = false;
-    int outputDevice = 0; // valid while outputInitialised; 0 is the decoding-only device
-    // The sound device of BASS_Init(-1), where memory streams play; null for device 0.
+    // The sound device of BASS_Init(-1), where memory streams play.
     std::shared_ptr<audio::AudioBackend> outputBackend;
-    DWORD updatePeriod = 100; // BASS_CONFIG_UPDATEPERIOD, ms (0 = no automatic updates)
     std::shared_ptr<audio::AudioBackend> backendForTesting; // see setDeviceBackendForTesting
 
     // Guards record. Taken before any channel's mutex, never while deviceMutex is held; held

@@ -375,9 +375,6 @@ TEST_F(Recorder, AFailingDeviceIsReportedWithItsReason) {
     EXPECT_FALSE(BASS_Init(-1, 44100, 0, nullptr, nullptr));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_DRIVER);
     EXPECT_EQ(lastErrorText(), "the virtual device was unplugged");
-    // Decoding needs no device.
-    ASSERT_TRUE(BASS_Init(0, 44100, 0, nullptr, nullptr));
-    EXPECT_TRUE(BASS_Free());
 
     device->setFailure({});
     ASSERT_TRUE(BASS_RecordInit(-1));
