@@ -10,7 +10,7 @@
 // and off it, and how fast the device really ran against real time.
 #include "BenchSupport.h"
 #include "app/Frmmain.h"
-#include "engines/bass/Bass.h"
+#include "engines/audio/CaptureDevice.h"
 #include "recorder/RecorderHandlers.h"
 #include "recorder/TakeRecorder.h"
 #include "support/ScriptedDialogs.h"
@@ -84,15 +84,16 @@ struct Pump {
 
 int pumpMode() {
     using Clock = std::chrono::steady_clock;
-    if (!bass::BASS_RecordInit(-1) || !bass::BASS_Init(-1, 44100, 0, nullptr, nullptr)) {
-        std::fprintf(stderr, "no sound device: %s\n", bass::lastErrorText().c_str());
+    auto device = audio::CaptureDevice::open();
+    if (!device) {
+        std::fprintf(stderr, "no sound device: %s\n", qPrintable(device.error().cause()));
         return 1;
     }
     int status = 0;
     {
         TakeRecorder engine;
-        if (!engine.BeginRecording()) {
-            std::fprintf(stderr, "cannot record: %s\n", engine.errorText().c_str());
+        if (const Status started = engine.BeginRecording(*device); !started) {
+            std::fprintf(stderr, "cannot record: %s\n", qPrintable(started.error().cause()));
             return 1;
         }
         std::vector<double> ms; // each pump's wall time
@@ -111,7 +112,10 @@ int pumpMode() {
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         engine.EndRecording();
         if (why != TakeRecorder::Stop::None) {
-            std::fprintf(stderr, "the recording stopped early: %s\n", engine.errorText().c_str());
+            std::fprintf(stderr, "the recording stopped early: %s\n",
+                         why == TakeRecorder::Stop::DeviceFailed
+                             ? qPrintable(engine.failure().error().cause())
+                             : "the take could not grow");
             status = 1;
         } else if (!takeIsWhole(engine)) {
             status = 1;
@@ -125,8 +129,6 @@ int pumpMode() {
                      double(engine.take().dataBytes()) / RecordTake::kBytesPerSecond / seconds);
         std::printf("%.3f\n", longest.ms);
     }
-    bass::BASS_Free();
-    bass::BASS_RecordFree();
     return status;
 }
 

@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -87,6 +88,75 @@ private:
     std::size_t at_ = 0;
 };
 
+// Encodes `in` on two threads into `spliced` and gives the frames where segments were spliced;
+// nullopt when the encoding failed.
+std::optional<std::vector<std::int64_t>> encodeSpliced(const std::vector<float>& in, int rate,
+                                                       int ch, int kbps, const QString& spliced) {
+    AtomicFile out(spliced);
+    mp3::ParallelMp3Writer writer(out, spliced, 2);
+    if (!out.open() || writer.open(rate, ch, kbps, mp3::gaplessTagFits(kbps, rate, ch)))
+        return std::nullopt;
+    for (std::size_t at = 0; at < in.size(); at += 8192 * std::size_t(ch))
+        if (writer.encode(in.data() + at, std::min<std::size_t>(8192, (in.size() - at) / ch)))
+            return std::nullopt;
+    if (writer.finish() || !out.commit())
+        return std::nullopt;
+    return writer.splices();
+}
+
+// Where the splices lie (a mask over the samples, 50 ms around each) and the worst loss there.
+struct SpliceStretches {
+    std::vector<bool> near;
+    double worstLoss = -1e9;
+};
+
+// Prints the line of each splice: the ratio of both decodes a and b over 50 ms around it and
+// their largest difference there.
+SpliceStretches compareAtSplices(const std::vector<float>& in, const std::vector<short>& a,
+                                 const std::vector<short>& b,
+                                 const std::vector<std::int64_t>& splices, int rate, int ch,
+                                 std::size_t half) {
+    const std::size_t frameSamples = rate >= 32000 ? 1152 : 576;
+    SpliceStretches result;
+    result.near.assign(in.size(), false);
+    for (const std::int64_t f : splices) {
+        const std::size_t at = (std::size_t(f) * frameSamples - 1105) * std::size_t(ch);
+        const std::size_t from = at - half, to = std::min(in.size(), at + half);
+        std::fill(result.near.begin() + std::ptrdiff_t(from),
+                  result.near.begin() + std::ptrdiff_t(to), true);
+        int diff = 0;
+        for (std::size_t i = from; i < to && i < a.size() && i < b.size(); ++i)
+            diff = std::max(diff, std::abs(a[i] - b[i]));
+        const double sa = snr(in, a, from, to), sb = snr(in, b, from, to);
+        result.worstLoss = std::max(result.worstLoss, sa - sb);
+        std::printf("splice at frame %lld: SNR %.2f dB single, %.2f dB spliced, max diff %d\n",
+                    static_cast<long long>(f), sa, sb, diff);
+    }
+    return result;
+}
+
+// The same comparison over every other 50 ms of the file: how much two encodings of the same
+// sound differ where nothing was spliced.
+void compareElsewhere(const std::vector<float>& in, const std::vector<short>& a,
+                      const std::vector<short>& b, const std::vector<bool>& near,
+                      std::size_t half) {
+    std::vector<double> losses;
+    for (std::size_t from = 0; from + 2 * half <= in.size(); from += 2 * half) {
+        if (near[from] || near[from + 2 * half - 1])
+            continue;
+        const double sa = snr(in, a, from, from + 2 * half), sb = snr(in, b, from, from + 2 * half);
+        if (std::isfinite(sa) && std::isfinite(sb))
+            losses.push_back(sa - sb);
+    }
+    std::sort(losses.begin(), losses.end());
+    if (!losses.empty())
+        std::printf("other 50 ms windows: %zu, loss above 0.2 dB in %zu, 99th percentile %.3f dB, "
+                    "worst %.3f dB\n",
+                    losses.size(),
+                    std::size_t(losses.end() - std::upper_bound(losses.begin(), losses.end(), 0.2)),
+                    losses[losses.size() * 99 / 100], losses.back());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -110,63 +180,25 @@ int main(int argc, char** argv) {
     Source source(in, rate, ch);
     if (!mp3::encodeToMp3(source, "in", single, kbps).ok)
         return 1;
-    std::vector<std::int64_t> splices;
-    {
-        AtomicFile out(spliced);
-        mp3::ParallelMp3Writer writer(out, spliced, 2);
-        if (!out.open() || writer.open(rate, ch, kbps, mp3::gaplessTagFits(kbps, rate, ch)))
-            return 1;
-        for (std::size_t at = 0; at < in.size(); at += 8192 * std::size_t(ch))
-            if (writer.encode(in.data() + at, std::min<std::size_t>(8192, (in.size() - at) / ch)))
-                return 1;
-        if (writer.finish() || !out.commit())
-            return 1;
-        splices = writer.splices();
-    }
+    const std::optional<std::vector<std::int64_t>> splices =
+        encodeSpliced(in, rate, ch, kbps, spliced);
+    if (!splices)
+        return 1;
     const std::vector<short> a = decode(single), b = decode(spliced);
     std::printf("decoded frames: input %zu, single pass %zu, spliced %zu\n", in.size() / ch,
                 a.size() / ch, b.size() / ch);
-    const std::size_t frameSamples = rate >= 32000 ? 1152 : 576;
     const std::size_t half = std::size_t(rate) / 40 * std::size_t(ch);
-    std::vector<bool> near(in.size(), false);
-    double worstLoss = -1e9;
-    for (const std::int64_t f : splices) {
-        const std::size_t at = (std::size_t(f) * frameSamples - 1105) * std::size_t(ch);
-        const std::size_t from = at - half, to = std::min(in.size(), at + half);
-        std::fill(near.begin() + std::ptrdiff_t(from), near.begin() + std::ptrdiff_t(to), true);
-        int diff = 0;
-        for (std::size_t i = from; i < to && i < a.size() && i < b.size(); ++i)
-            diff = std::max(diff, std::abs(a[i] - b[i]));
-        const double sa = snr(in, a, from, to), sb = snr(in, b, from, to);
-        worstLoss = std::max(worstLoss, sa - sb);
-        std::printf("splice at frame %lld: SNR %.2f dB single, %.2f dB spliced, max diff %d\n",
-                    static_cast<long long>(f), sa, sb, diff);
-    }
-    // The same comparison over every other 50 ms of the file: how much two encodings of the same
-    // sound differ where nothing was spliced.
-    std::vector<double> losses;
-    for (std::size_t from = 0; from + 2 * half <= in.size(); from += 2 * half) {
-        if (near[from] || near[from + 2 * half - 1])
-            continue;
-        const double sa = snr(in, a, from, from + 2 * half), sb = snr(in, b, from, from + 2 * half);
-        if (std::isfinite(sa) && std::isfinite(sb))
-            losses.push_back(sa - sb);
-    }
-    std::sort(losses.begin(), losses.end());
-    if (!losses.empty())
-        std::printf("other 50 ms windows: %zu, loss above 0.2 dB in %zu, 99th percentile %.3f dB, "
-                    "worst %.3f dB\n",
-                    losses.size(),
-                    std::size_t(losses.end() - std::upper_bound(losses.begin(), losses.end(), 0.2)),
-                    losses[losses.size() * 99 / 100], losses.back());
+    const SpliceStretches at = compareAtSplices(in, a, b, *splices, rate, ch, half);
+    compareElsewhere(in, a, b, at.near, half);
     int around = 0, elsewhere = 0;
     for (std::size_t i = 0; i < a.size() && i < b.size() && i < in.size(); ++i)
-        if (near[i])
+        if (at.near[i])
             around = std::max(around, std::abs(a[i] - b[i]));
         else
             elsewhere = std::max(elsewhere, std::abs(a[i] - b[i]));
     std::printf("whole file: SNR %.3f dB single, %.3f dB spliced; worst loss at a splice %.3f dB; "
                 "max diff around splices %d, elsewhere %d\n",
-                snr(in, a, 0, in.size()), snr(in, b, 0, in.size()), worstLoss, around, elsewhere);
+                snr(in, a, 0, in.size()), snr(in, b, 0, in.size()), at.worstLoss, around,
+                elsewhere);
     return 0;
 }

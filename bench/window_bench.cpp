@@ -24,9 +24,82 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 using quaverly::bench::click;
 using quaverly::bench::peakKib;
+
+namespace {
+
+double secondsOf(const QElapsedTimer& timer) {
+    return double(timer.nsecsElapsed()) / 1e9;
+}
+
+// open and cut: times the double click that opens the first song, or "Done" on it with the
+// marks of args[2] and args[3]. Fails when the song did not open in the editor.
+std::optional<double> timeEditor(quaverly::Frmmain& w, const QString& mode,
+                                 const QStringList& args) {
+    const auto open = [&] {
+        w.Framewav->List1->setCurrentRow(0);
+        emit w.Framewav->List1->itemDoubleClicked(w.Framewav->List1->item(0));
+    };
+    QElapsedTimer timer;
+    double seconds = 0;
+    if (mode == QLatin1String("open")) {
+        timer.start();
+        open();
+        seconds = secondsOf(timer);
+    } else {
+        open();
+        w.MarkIn = args[2].toLongLong();
+        w.MarkOut = args[3].toLongLong();
+        timer.start();
+        click(w, "CmdEditDone");
+        seconds = secondsOf(timer);
+    }
+    if (!w.frameEditSong->isVisible() ||
+        w.frameEditSong->Lbltotal->text() == QLatin1String("00:00:00")) {
+        std::fprintf(stderr, "the song did not open in the editor\n");
+        return std::nullopt;
+    }
+    return seconds;
+}
+
+// savewav and savemp3: times the list's save to args[1]. For savemp3 (bit rate args[2]) also
+// sets *extraDisk to the most the working folder held during the save beyond what it held
+// before.
+double timeSave(quaverly::Frmmain& w, quaverly::ScriptedDialogs& dialogs, const QTemporaryDir& base,
+                const QString& mode, const QStringList& args, long long* extraDisk) {
+    dialogs.queueFile(args[1]);
+    const std::filesystem::path work =
+        QFile::encodeName(quaverly::bench::workBase(base)).toStdString();
+    std::uintmax_t before = 0;
+    std::unique_ptr<quaverly::bench::FolderPeak> disk;
+    if (mode == QLatin1String("savemp3")) {
+        w.Framewav->checkBitRate(args[2].toInt());
+        w.OutBitRate = args[2].toInt();
+        before = quaverly::bench::FolderPeak::total(work);
+        disk = std::make_unique<quaverly::bench::FolderPeak>(work);
+    }
+    QElapsedTimer timer;
+    timer.start();
+    if (mode == QLatin1String("savewav")) {
+        click(w, "CmdSaveWav");
+    } else {
+        QEventLoop loop;
+        QObject::connect(&w.encodings(), &quaverly::Encodings::finished, &loop, &QEventLoop::quit);
+        click(w, "CmdSaveList");
+        loop.exec();
+    }
+    const double seconds = secondsOf(timer);
+    if (disk) {
+        const std::uintmax_t peak = disk->stop();
+        *extraDisk = peak > before ? static_cast<long long>(peak - before) : 0;
+    }
+    return seconds;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QTemporaryDir base;
@@ -58,55 +131,14 @@ int main(int argc, char** argv) {
     double seconds = 0;
     long long extraDisk = -1; // savemp3 only
     if (mode == QLatin1String("add")) {
-        seconds = double(timer.nsecsElapsed()) / 1e9;
+        seconds = secondsOf(timer);
     } else if (editing) {
-        const auto open = [&] {
-            w.Framewav->List1->setCurrentRow(0);
-            emit w.Framewav->List1->itemDoubleClicked(w.Framewav->List1->item(0));
-        };
-        if (mode == QLatin1String("open")) {
-            timer.start();
-            open();
-            seconds = double(timer.nsecsElapsed()) / 1e9;
-        } else {
-            open();
-            w.MarkIn = args[2].toLongLong();
-            w.MarkOut = args[3].toLongLong();
-            timer.start();
-            click(w, "CmdEditDone");
-            seconds = double(timer.nsecsElapsed()) / 1e9;
-        }
-        if (!w.Frame3->isVisible() || w.Frame3->Lbltotal->text() == QLatin1String("00:00:00")) {
-            std::fprintf(stderr, "the song did not open in the editor\n");
+        const std::optional<double> edited = timeEditor(w, mode, args);
+        if (!edited)
             return 1;
-        }
+        seconds = *edited;
     } else {
-        dialogs.queueFile(args[1]);
-        const std::filesystem::path work =
-            QFile::encodeName(quaverly::bench::workBase(base)).toStdString();
-        std::uintmax_t before = 0;
-        std::unique_ptr<quaverly::bench::FolderPeak> disk;
-        if (mode == QLatin1String("savemp3")) {
-            w.Framewav->checkBitRate(args[2].toInt());
-            w.OutBitRate = args[2].toInt();
-            before = quaverly::bench::FolderPeak::total(work);
-            disk = std::make_unique<quaverly::bench::FolderPeak>(work);
-        }
-        timer.start();
-        if (mode == QLatin1String("savewav")) {
-            click(w, "CmdSaveWav");
-        } else {
-            QEventLoop loop;
-            QObject::connect(&w.encodings(), &quaverly::Encodings::finished, &loop,
-                             &QEventLoop::quit);
-            click(w, "CmdSaveList");
-            loop.exec();
-        }
-        seconds = double(timer.nsecsElapsed()) / 1e9;
-        if (disk) {
-            const std::uintmax_t peak = disk->stop();
-            extraDisk = peak > before ? static_cast<long long>(peak - before) : 0;
-        }
+        seconds = timeSave(w, dialogs, base, mode, args, &extraDisk);
     }
     for (const auto& a : dialogs.asked(quaverly::ScriptedDialogs::Kind::Message)) {
         if (a.text != QLatin1String("Finish Save")) {

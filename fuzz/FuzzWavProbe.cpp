@@ -1,9 +1,9 @@
 // The RIFF/WAVE readers on arbitrary bytes: the canonical header, the chunk walker over a buffer,
-// and the WAV image parser of the memory streams.
+// and the WAV image parser of the take player.
 
 #include "FuzzSupport.h"
 
-#include "engines/bass/MemoryStream.h"
+#include "engines/audio/WavImage.h"
 #include "engines/wav/WavHeader.h"
 
 #include <QBuffer>
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::fail("probeWav: refused without a reason");
     }
 
-    if (const auto image = bass::detail::parseWavImage(data, size)) {
+    if (const auto image = audio::parseWavImage(data, size)) {
         const auto begin = reinterpret_cast<std::uintptr_t>(data);
         const auto pcm = reinterpret_cast<std::uintptr_t>(image->pcm);
         if (pcm < begin || pcm - begin > size || image->bytes > size - (pcm - begin))

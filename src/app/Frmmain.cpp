@@ -2,7 +2,6 @@
 
 #include "app/SettingsFile.h"
 #include "editor/WaveformView.h"
-#include "engines/bass/Bass.h"
 #include "ui/Widgets.h"
 
 #include <QCloseEvent>
@@ -63,8 +62,8 @@ void Frmmain::buildToolbar() {
 
 void Frmmain::buildPanels() {
     Framewav = new AudioEditPanel(this);
-    Frame3 = new EditSongFrame;
-    Framewav->placeEditFrame(Frame3);
+    frameEditSong = new EditSongFrame;
+    Framewav->placeEditFrame(frameEditSong);
 
     FrameRec = new RecorderPanel(this);
     FrameConvert = new ConvertPanel(this);
@@ -168,7 +167,7 @@ void Frmmain::connectSubsystems() {
                       Dialogs::Icon::Critical);
         return false;
     };
-    editor = new EditorHandlers(*Frame3, std::move(edit), this);
+    editor = new EditorHandlers(*frameEditSong, std::move(edit), this);
     editor->attachWaveform(new WaveformView);
     connect(songList, &SongListHandlers::songRemoved, this,
             [this](const QString& copy) { cutHistory_.forget(copy); });
@@ -242,8 +241,8 @@ void Frmmain::Form_Load() {
     SetLng();
 
     // 6. The hint under the song list.
-    Framewav->Label6->setText(QStringLiteral("Click to Play\r\nDouble Click to Edit"));
-    Framewav->Label8->setText(QLatin1String(kMakerName));
+    Framewav->lblListHint->setText(QStringLiteral("Click to Play\r\nDouble Click to Edit"));
+    Framewav->lblMaker->setText(QLatin1String(kMakerName));
 
     // 7. Nothing to play or edit yet.
     for (QPushButton* b : Framewav->playerButtons())
@@ -252,8 +251,8 @@ void Frmmain::Form_Load() {
 
     // 8. The Audio Edit panel first, without its player and editor frames.
     showPanel(Framewav);
-    Framewav->Frame2->setVisible(false);
-    Frame3->setVisible(false);
+    Framewav->framePlayControl->setVisible(false);
+    frameEditSong->setVisible(false);
 }
 
 void Frmmain::SetLng() {
@@ -278,8 +277,8 @@ void Frmmain::SetLng() {
         {Framewav->CmdStop, "Stop"},
         {Framewav->CmdNext, "Next"},
         {Framewav->CmdAdd, "Add New"},
-        {Frame3->CmdEditPlay, "Play"},
-        {Frame3->CmdEditStop, "Stop"},
+        {frameEditSong->CmdEditPlay, "Play"},
+        {frameEditSong->CmdEditStop, "Stop"},
         {Framewav->Cmdremove, "Remove Form List"},
         {Framewav->CmdUP, "Move UP"},
         {Framewav->CmdDown, "Move Down"},
@@ -302,15 +301,11 @@ void Frmmain::endSoundActivity(SoundEnd why) {
     // Every toolbar click and the shutdown pass through here before anything else, so that no
     // sound keeps running and no player holds a working copy open while files are touched.
     // In this order:
-    //   1. a running recording stops and the recording device is freed: no block arrives after;
-    //   2. the sound library frees its output device and every stream on it, the take's play
-    //      stream included;
-    //   3. only then the recorder's take is released, as nothing reads or writes it any more;
-    //   4. PanelSwitch: the editor's player stops (it keeps its song open) and the list
+    //   1. the recorder ends a running recording (no block arrives after) and a play of its take,
+    //      then lets the take and its capture device go;
+    //   2. PanelSwitch: the editor's player stops (it keeps its song open) and the list
     //      player closes.
     //      Shutdown: both players stop, then both close, so that no file stays open.
-    bass::BASS_RecordFree();
-    bass::BASS_Free();
     recorder->releaseTake();
     if (why == SoundEnd::PanelSwitch) {
         MMCEdit->Command(QStringLiteral("stop"));

@@ -68,16 +68,12 @@ public:
     BusyWindow& busyWindow() { return busy_; }
     // Every MP3 encoding, with its completion handling.
     Encodings& encodings() { return *encodings_; }
-    Dialogs& dialogs() { return dialogs_; }
-    QString settingsPath() const { return settingsPath_; }
-    // window.ini in the settings file's folder: the window's size and maximised state.
-    QString windowStatePath() const;
 
     // --- Controls ---
     QToolBar* Toolbar1;
     QList<QIcon> ImageList1; // the eight toolbar images
     AudioEditPanel* Framewav;
-    EditSongFrame* Frame3; // inside Framewav
+    EditSongFrame* frameEditSong; // inside Framewav; objectName "Frame3", its historic name
     RecorderPanel* FrameRec;
     ConvertPanel* FrameConvert;
     SettingsPanel* FrameSetting;
@@ -110,9 +106,6 @@ public:
     // Sets the tool tips of the toolbar and of the list, player and editor buttons.
     void SetLng();
 
-    // True once the shutdown has run.
-    bool isUnloaded() const { return unloaded_; }
-
 signals:
     // The shutdown has run: the program should end now.
     void quitRequested();
@@ -134,6 +127,8 @@ private:
     void fillAbout();
     // Places the toolbar and the panels in the client area as it is now.
     void layOutPanels();
+    // window.ini in the settings file's folder: the window's size and maximised state.
+    QString windowStatePath() const;
     void restoreWindowState();
     void saveWindowState() const;
 

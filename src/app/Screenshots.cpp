@@ -48,13 +48,13 @@ bool saveScreenshots(Frmmain& window, const QString& folder) {
     // The Audio Edit panel as a click on a song leaves it ("Play Control") and as a double
     // click leaves it ("Edit Song"); the program ends after the pictures, so nothing is undone.
     window.toolbarAction(QStringLiteral("Wav"))->trigger();
-    for (QWidget* frame :
-         {static_cast<QWidget*>(window.Framewav->Frame2), static_cast<QWidget*>(window.Frame3)}) {
-        window.Framewav->Frame2->setVisible(frame == window.Framewav->Frame2);
-        window.Frame3->setVisible(frame == window.Frame3);
+    for (QWidget* frame : {static_cast<QWidget*>(window.Framewav->framePlayControl),
+                           static_cast<QWidget*>(window.frameEditSong)}) {
+        window.Framewav->framePlayControl->setVisible(frame == window.Framewav->framePlayControl);
+        window.frameEditSong->setVisible(frame == window.frameEditSong);
         // With a song in the list the editor shows it, waveform and all, with a selection.
         QListWidget* list = window.Framewav->List1;
-        if (frame == window.Frame3 && list->count() > 0) {
+        if (frame == window.frameEditSong && list->count() > 0) {
             list->setCurrentRow(0);
             emit list->itemDoubleClicked(list->item(0));
             window.editor->setMarkIn(window.editor->grid().lengthMs() / 4);

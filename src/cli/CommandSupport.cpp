@@ -1,6 +1,5 @@
 #include "cli/CommandSupport.h"
 
-#include "engines/bass/Bass.h"
 #include "engines/decode/SongDecode.h"
 #include "engines/util/SameFile.h"
 #include "engines/wav/WavHeader.h"
@@ -188,17 +187,8 @@ bool bitRateOption(const Options& opts, int* bitRate, const Io& io) {
     return false;
 }
 
-QString soundError() {
-    return QStringLiteral("%1 (error code %2)")
-        .arg(QString::fromStdString(bass::lastErrorText()))
-        .arg(bass::BASS_ErrorGetCode());
-}
-
-RecordingDevice::RecordingDevice() : started_(bass::BASS_RecordInit(-1) != 0) {}
-
-RecordingDevice::~RecordingDevice() {
-    if (started_)
-        bass::BASS_RecordFree();
+QString soundError(const Error& error) {
+    return QStringLiteral("%1 (error code %2)").arg(error.cause()).arg(error.code());
 }
 
 } // namespace quaverly::cli

@@ -1,6 +1,7 @@
 #pragma once
 // What the commands of quaverly-cli share: where their words go, the progress line, decoding
-// and encoding through the window's components, the bit-rate option and the recording device.
+// and encoding through the window's components, the bit-rate option and how a sound device's
+// failure reads.
 // Each command lives in its own file; Cli.cpp reads the command line and calls them.
 
 #include "cli/Cli.h"
@@ -87,21 +88,8 @@ int encodeTo(Mp3Encoder::SourceFactory make, const QString& sourceName, const QS
 // it is not one of the encoder's rates.
 bool bitRateOption(const Options& opts, int* bitRate, const Io& io);
 
-// The sound layer's last error on this thread, for a message: "text (error code N)".
-QString soundError();
-
-// The recording device for one command, released when the command ends.
-class RecordingDevice {
-public:
-    RecordingDevice();
-    ~RecordingDevice();
-    RecordingDevice(const RecordingDevice&) = delete;
-    RecordingDevice& operator=(const RecordingDevice&) = delete;
-    bool started() const { return started_; }
-
-private:
-    const bool started_;
-};
+// A sound device's failure, for a message: "cause (error code N)".
+QString soundError(const Error& error);
 
 // The commands, one file each. `args` are the command's positional arguments, already counted
 // against its usage.

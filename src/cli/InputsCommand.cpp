@@ -1,40 +1,32 @@
 // quaverly-cli inputs: the sound device's recording inputs, one a line.
 #include "cli/CommandSupport.h"
 
-#include "engines/bass/Bass.h"
-#include "engines/bass/InputType.h"
+#include "engines/audio/CaptureDevice.h"
 
 namespace quaverly::cli {
 
 int inputsCommand(const QStringList&, const Options&, const Io& io) {
-    using namespace quaverly::bass;
-    const RecordingDevice device;
-    if (!device.started())
-        return failed(io, QStringLiteral("cannot open the sound device's inputs: ") + soundError());
-    QStringList lines;
-    for (int i = 0;; ++i) {
-        const char* name = BASS_RecordGetInputName(i);
-        if (!name) {
-            if (BASS_ErrorGetCode() == BASS_ERROR_ILLPARAM)
-                break; // past the last input
-            return failed(io, QStringLiteral("cannot list the inputs: ") + soundError());
-        }
-        const QString description = QString::fromUtf8(name);
-        const DWORD v = BASS_RecordGetInput(i);
-        if (v == 0xFFFFFFFFu) {
-            // A source that went away while we listed.
-            lines << QStringLiteral("%1\tgone\t-\t-\t%2").arg(i).arg(description);
+    auto device = audio::CaptureDevice::open();
+    if (!device)
+        return failed(io, QStringLiteral("cannot open the sound device's inputs: ") +
+                              soundError(device.error()));
+    const auto inputs = device->inputs();
+    if (!inputs)
+        return failed(io, QStringLiteral("cannot list the inputs: ") + soundError(inputs.error()));
+    int number = 0;
+    for (const audio::RecordingInput& input : *inputs) {
+        if (!input.present) {
+            // A source that went away while the device was open.
+            say(io.out, QStringLiteral("%1\tgone\t-\t-\t%2").arg(number++).arg(input.description));
             continue;
         }
-        lines << QStringLiteral("%1\t%2\t%3\t%4\t%5")
-                     .arg(i)
-                     .arg((v & BASS_INPUT_OFF) ? QStringLiteral("off") : QStringLiteral("on"))
-                     .arg(QLatin1String(inputTypeText(v)))
-                     .arg(LoWord(v))
-                     .arg(description);
+        say(io.out, QStringLiteral("%1\t%2\t%3\t%4\t%5")
+                        .arg(number++)
+                        .arg(input.chosen ? QStringLiteral("on") : QStringLiteral("off"))
+                        .arg(audio::inputKindText(input.kind))
+                        .arg(input.level)
+                        .arg(input.description));
     }
-    for (const QString& line : lines)
-        say(io.out, line);
     return kOk;
 }
 

@@ -57,10 +57,21 @@ QLineEdit* markField(QWidget* parent, const char* name) {
 } // namespace
 
 EditSongFrame::EditSongFrame(QWidget* parent) : QGroupBox(tr("Edit Song"), parent) {
+    // The frame's historic name, by which tests find it.
     setObjectName(QStringLiteral("Frame3"));
     // A click anywhere in the frame gives it the focus, and with it the editor's keys.
     setFocusPolicy(Qt::ClickFocus);
+    // The controls are made in the order the focus moves through them.
+    buildWaveArea();
+    buildPlayControls();
+    buildMarkControls();
+    buildClipControls();
+    layOutControls();
+    buildKeys();
+    describeControls();
+}
 
+void EditSongFrame::buildWaveArea() {
     waveHost = named(new QWidget(this), "waveHost");
     waveHost->setMinimumHeight(kWaveMinHeight);
     waveHost->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -74,7 +85,9 @@ EditSongFrame::EditSongFrame(QWidget* parent) : QGroupBox(tr("Edit Song"), paren
     muted.setColor(QPalette::WindowText, muted.color(QPalette::PlaceholderText));
     lblWaveHint->setPalette(muted);
     waveLayout->addWidget(lblWaveHint);
+}
 
+void EditSongFrame::buildPlayControls() {
     SliderEdit = named(new QSlider(Qt::Horizontal, this), "SliderEdit");
     SliderEdit->setRange(0, 0);
     auto* style = new JumpToClickStyle;
@@ -88,14 +101,18 @@ EditSongFrame::EditSongFrame(QWidget* parent) : QGroupBox(tr("Edit Song"), paren
     chkLoop = named(new QCheckBox(tr("Loop"), this), "chkLoop");
     CmdPlayIn = push(this, "CmdPlayIn", tr("Around In"), 0);
     CmdPlayOut = push(this, "CmdPlayOut", tr("Around Out"), 0);
+}
 
+void EditSongFrame::buildMarkControls() {
     Lblin = timeLabel(this, "Lblin");
     txtMarkIn = markField(this, "txtMarkIn");
     CmdMarkin = push(this, "CmdMarkin", tr("Mark In"), px(1095));
     Lblout = timeLabel(this, "Lblout");
     txtMarkOut = markField(this, "txtMarkOut");
     CmdMarkOut = push(this, "CmdMarkOut", tr("Mark Out"), px(1095));
+}
 
+void EditSongFrame::buildClipControls() {
     lblClipLength = named(new QLabel(this), "lblClipLength");
     lblClipLength->setMinimumWidth(lblClipLength->fontMetrics().horizontalAdvance(
                                        tr("Clip %1").arg(QStringLiteral("00:00.000"))) +
@@ -141,7 +158,9 @@ EditSongFrame::EditSongFrame(QWidget* parent) : QGroupBox(tr("Edit Song"), paren
         }
     });
     lblDoneResult = named(new QLabel(this), "lblDoneResult");
+}
 
+void EditSongFrame::layOutControls() {
     // The waveform on top takes what the frame gains; below it the slider, the previews with
     // the options, a row for each mark, and the clip's length against its target with "Done".
     auto* slider = new QHBoxLayout;
@@ -199,7 +218,9 @@ EditSongFrame::EditSongFrame(QWidget* parent) : QGroupBox(tr("Edit Song"), paren
     all->addLayout(marks);
     all->addLayout(effects);
     all->addLayout(clip);
+}
 
+void EditSongFrame::buildKeys() {
     actPlayStop = addKey("actPlayStop", tr("Play / Stop"), QKeySequence(Qt::Key_Space));
     actMarkIn = addKey("actMarkIn", tr("In mark at the play position"), QKeySequence(Qt::Key_I));
     actMarkOut = addKey("actMarkOut", tr("Out mark at the play position"), QKeySequence(Qt::Key_O));
@@ -218,7 +239,9 @@ EditSongFrame::EditSongFrame(QWidget* parent) : QGroupBox(tr("Edit Song"), paren
         addKey("actOutEarlier1s", tr("Out mark 1 s earlier"), QKeySequence(Qt::Key_BraceLeft));
     actOutLater1s =
         addKey("actOutLater1s", tr("Out mark 1 s later"), QKeySequence(Qt::Key_BraceRight));
+}
 
+void EditSongFrame::describeControls() {
     lblWaveHint->setText(tr("Space   play / stop\n"
                             "I   O   set the In / Out mark at the play position\n"
                             "Home   End   go to the In / Out mark\n"

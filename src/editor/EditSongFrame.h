@@ -1,6 +1,6 @@
 #pragma once
-// The clip editor's frame Frame3 ("Edit Song"): the area kept for the song's waveform, the
-// position slider with the time display, Play and Stop, the previews of the selection and of
+// The clip editor's frame "Edit Song" (objectName "Frame3"): the area kept for the song's waveform,
+// the position slider with the time display, Play and Stop, the previews of the selection and of
 // the stretch around each mark, the two marks with their times (whole seconds, and to the
 // millisecond in a field that takes a typed time), "Snap to zero crossing", the clip's length
 // against a target, "Done", and the editor's keys.
@@ -32,7 +32,6 @@ public:
     // view put there before, which is deleted; the frame owns it, and gives it the keys as its
     // tool tip when it has none. Null brings the hint back.
     void setWaveformView(QWidget* view);
-    QWidget* waveformView() const { return view_; }
 
     // Adds a line to the keys hint shown while the waveform area holds no view.
     void addKeyHint(const QString& line);
@@ -90,6 +89,16 @@ public:
     QAction* addKey(const char* name, const QString& text, const QKeySequence& keys);
 
 private:
+    // The constructor's steps, in this order: each group of controls, the layout that places
+    // them, the keys, then the hint and the tool tips.
+    void buildWaveArea();
+    void buildPlayControls(); // the slider, Play and Stop, the previews
+    void buildMarkControls();
+    void buildClipControls(); // the clip's length, "Done" and its effects, "Undo Cut"
+    void layOutControls();
+    void buildKeys();
+    void describeControls();
+
     QPointer<QWidget> view_;
 };
 

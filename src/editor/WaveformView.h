@@ -41,24 +41,20 @@ public:
     // Shows the WAV at `path` whole, once its peaks are ready; no marks and no cursor until set.
     void setSource(const QString& path);
     void clear();
-    const QString& source() const { return path_; }
     // The open song once its peaks are ready.
     const std::optional<PeakSong>& song() const { return song_; }
     qint64 lengthMs() const;
 
     // The visible range: the frame at the left edge (fractional when zoomed in past a frame per
-    // pixel) and frames per pixel. setRange() keeps it within the song and the zoom limits.
-    double firstFrame() const { return first_; }
+    // pixel) and frames per pixel, announced by rangeChanged. setRange() keeps it within the
+    // song and the zoom limits.
     double framesPerPixel() const { return fpp_; }
     void setRange(double firstFrame, double framesPerPixel);
     void showWholeSong();
 
     // The marks in milliseconds (-1: not shown), and the play position (-1: no cursor).
     void setMarks(qint64 markInMs, qint64 markOutMs);
-    qint64 markIn() const { return markIn_; }
-    qint64 markOut() const { return markOut_; }
     void setPlayPosition(qint64 ms);
-    qint64 playPosition() const { return playMs_; }
 
     // The frame boundary nearest to x (pixels from the left edge), within the song.
     qint64 frameAt(double x) const;

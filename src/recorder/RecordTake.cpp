@@ -1,5 +1,6 @@
 #include "recorder/RecordTake.h"
 
+#include "engines/util/AtomicFile.h"
 #include "engines/wav/WavHeader.h"
 
 #include <cstring>
@@ -67,6 +68,14 @@ void RecordTake::clear() {
     block_.reset();
     capacity_ = 0;
     length_ = 0;
+}
+
+Status RecordTake::writeTo(const QString& path) const {
+    AtomicFile file(path);
+    if (!file.open() || !file.write(reinterpret_cast<const char*>(data()), qint64(length())) ||
+        !file.commit())
+        return Error(path, file.errorString());
+    return {};
 }
 
 } // namespace quaverly

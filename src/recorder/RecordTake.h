@@ -9,6 +9,10 @@
 //
 // Threads: one thread at a time (the window thread in the program).
 
+#include "engines/util/Error.h"
+
+#include <QString>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -43,6 +47,9 @@ public:
     void finish();
     // No take any more; the memory goes.
     void clear();
+    // Writes the take, as it is now, to `path` through AtomicFile: a file there is replaced
+    // whole, or left as it was when the write fails (an Error naming `path`, with the cause).
+    Status writeTo(const QString& path) const;
 
     bool exists() const { return block_ != nullptr; }
     const std::uint8_t* data() const { return block_.get(); }

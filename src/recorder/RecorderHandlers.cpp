@@ -1,7 +1,5 @@
 #include "recorder/RecorderHandlers.h"
 
-#include "engines/bass/InputType.h"
-#include "engines/util/AtomicFile.h"
 #include "recorder/RecorderPanel.h"
 #include "ui/Dialogs.h"
 #include "ui/Encodings.h"
@@ -16,12 +14,6 @@
 #include <utility>
 
 namespace quaverly {
-
-using namespace quaverly::bass;
-
-namespace {
-constexpr DWORD kFailedValue = 0xFFFFFFFFu; // what BASS_RecordGetInput gives on failure
-} // namespace
 
 RecorderHandlers::RecorderHandlers(RecorderPanel& panel, RecorderServices services, QObject* parent)
     : QObject(parent), panel_(panel), s_(std::move(services)), engine_(s_.engine) {
@@ -42,8 +34,9 @@ RecorderHandlers::RecorderHandlers(RecorderPanel& panel, RecorderServices servic
 }
 
 void RecorderHandlers::initrec() {
-    // A take of an earlier visit goes, whether or not the devices were freed in between.
+    // A take and a device of an earlier visit go, whether or not they were released in between.
     engine_.discard();
+    device_.reset();
     inputIndex_ = -1;
     levelFailed_ = false;
     showIdle();
@@ -53,31 +46,23 @@ void RecorderHandlers::initrec() {
     }
     panel_.lblInputType->clear();
 
-    // Both devices of the sound server: recording, and the output that plays the take.
-    const bool recording = BASS_RecordInit(-1) || BASS_ErrorGetCode() == BASS_ERROR_ALREADY;
-    const bool output = recording && (BASS_Init(-1, 44100, 0, nullptr, nullptr) ||
-                                      BASS_ErrorGetCode() == BASS_ERROR_ALREADY);
-    if (!output) {
-        const int code = BASS_ErrorGetCode();
-        const QString why = QString::fromStdString(lastErrorText());
-        BASS_RecordFree();
-        ReportSoundError(*s_.dialogs, QStringLiteral("Can't initialize device"), code);
-        noInputs(why);
+    // The capture device of the sound server; the take plays on the same server.
+    auto opened = audio::CaptureDevice::open();
+    if (!opened) {
+        ReportSoundError(*s_.dialogs, QStringLiteral("Can't initialize device"),
+                         opened.error().code());
+        noInputs(opened.error().cause());
         return;
     }
+    device_.emplace(std::move(*opened));
 
-    int selected = -1;
-    {
+    // Inputs that cannot be listed read as none.
+    const auto inputs = device_->inputs();
+    const int selected = device_->chosen();
+    if (inputs) {
         const QSignalBlocker quiet(panel_.cmbInput);
-        for (int i = 0;; ++i) {
-            const char* name = BASS_RecordGetInputName(i);
-            if (!name)
-                break;
-            panel_.cmbInput->addItem(QString::fromUtf8(name));
-            const DWORD v = BASS_RecordGetInput(i);
-            if (v != kFailedValue && !(v & BASS_INPUT_OFF))
-                selected = i; // of the inputs that are on, the last one is chosen
-        }
+        for (const audio::RecordingInput& input : *inputs)
+            panel_.cmbInput->addItem(input.description);
         panel_.cmbInput->setCurrentIndex(selected);
     }
     if (panel_.cmbInput->count() == 0) {
@@ -105,7 +90,6 @@ void RecorderHandlers::noInputs(const QString& why) {
 
 void RecorderHandlers::showIdle() {
     pumpTimer->stop();
-    takePlaying_ = false;
     panel_.btnRecord->setText(QStringLiteral("Record"));
     panel_.btnRecord->setEnabled(inputIndex_ >= 0);
     panel_.btnPlay->setEnabled(false);
@@ -118,59 +102,60 @@ void RecorderHandlers::cmbInput_Click() {
     inputIndex_ = panel_.cmbInput->currentIndex();
     levelFailed_ = false;
     panel_.sldInputLevel->setEnabled(inputIndex_ >= 0);
-    if (inputIndex_ < 0)
+    if (inputIndex_ < 0 || !device_)
         return;
     // Only the source recorded from changes; every other input, and the server's default
     // source, stay as they are.
-    if (!BASS_RecordSetInput(inputIndex_, BASS_INPUT_ON))
-        ReportSoundError(*s_.dialogs, tr("Can't record from this input"), BASS_ErrorGetCode());
+    if (const Status chosen = device_->choose(inputIndex_); !chosen)
+        ReportSoundError(*s_.dialogs, tr("Can't record from this input"), chosen.error().code());
     if (!engine_.recording())
         panel_.btnRecord->setEnabled(true);
     ShowInputState();
 }
 
 void RecorderHandlers::ShowInputState() {
-    if (inputIndex_ < 0)
+    if (inputIndex_ < 0 || !device_)
         return;
-    const DWORD v = BASS_RecordGetInput(inputIndex_);
-    panel_.lblInputType->setText(QLatin1String(inputTypeText(v)));
-    if (v != kFailedValue) {
+    // An input that is gone (or cannot be read) shows no kind, and the slider stays as it is.
+    const auto input = device_->input(inputIndex_);
+    const bool known = input && input->present;
+    panel_.lblInputType->setText(
+        audio::inputKindText(known ? input->kind : audio::SourceKind::Unknown));
+    if (known) {
         const QSignalBlocker quiet(panel_.sldInputLevel);
-        panel_.sldInputLevel->setValue(int(LoWord(v)));
+        panel_.sldInputLevel->setValue(input->level);
     }
 }
 
 void RecorderHandlers::sldInputLevel_Scroll() {
-    if (inputIndex_ < 0)
+    if (inputIndex_ < 0 || !device_)
         return;
-    const DWORD level = DWORD(panel_.sldInputLevel->value());
-    if (BASS_RecordSetInput(inputIndex_, level | BASS_INPUT_LEVEL)) {
+    const Status set = device_->setLevel(inputIndex_, panel_.sldInputLevel->value());
+    if (set) {
         levelFailed_ = false;
     } else if (!levelFailed_) {
         levelFailed_ = true;
-        ReportSoundError(*s_.dialogs, tr("Can't set the input level"), BASS_ErrorGetCode());
+        ReportSoundError(*s_.dialogs, tr("Can't set the input level"), set.error().code());
     }
 }
 
 void RecorderHandlers::tmrRecTest_Timer() {
     if (engine_.recording()) {
-        panel_.lblPos->setText(QString::number(BASS_ChannelGetPosition(engine_.recordChannel())));
-    } else if (const HSTREAM stream = engine_.playStream()) {
-        const QString length = QString::number(BASS_ChannelGetLength(stream));
-        if (BASS_ChannelIsActive(stream) != BASS_ACTIVE_STOPPED) {
-            panel_.lblPos->setText(QString::number(BASS_ChannelGetPosition(stream)) +
-                                   QStringLiteral(" / ") + length);
+        panel_.lblPos->setText(QString::number(engine_.recordedBytes()));
+    } else if (audio::TakePlayer* player = engine_.player()) {
+        const QString length = QString::number(player->length());
+        if (player->playing()) {
+            panel_.lblPos->setText(QString::number(player->position()) + QStringLiteral(" / ") +
+                                   length);
             return;
         }
-        // A take that stopped because the output failed reads stopped with the device's error;
-        // it is said once, for the play that was started.
-        const int code = BASS_ErrorGetCode();
-        const QString cause = QString::fromStdString(lastErrorText());
+        // A take that stopped because the output failed is said once.
         panel_.lblPos->setText(length);
-        if (std::exchange(takePlaying_, false) && code == BASS_ERROR_DRIVER)
-            ReportSoundError(*s_.dialogs,
-                             tr("The take stopped playing: %1\r\nThe take is kept.").arg(cause),
-                             code);
+        if (const Status played = player->consumeFailure(); !played)
+            ReportSoundError(
+                *s_.dialogs,
+                tr("The take stopped playing: %1\r\nThe take is kept.").arg(played.error().cause()),
+                played.error().code());
     }
 }
 
@@ -184,9 +169,11 @@ void RecorderHandlers::btnRecord_Click() {
 void RecorderHandlers::BeginRecording() {
     // The last take goes now: nothing may play or save it while the new one is recorded.
     showIdle();
-    if (!engine_.BeginRecording()) {
+    if (!device_)
+        return;
+    if (const Status started = engine_.BeginRecording(*device_); !started) {
         ReportSoundError(*s_.dialogs, QStringLiteral("Couldn't start recording"),
-                         engine_.errorCode());
+                         started.error().code());
         return;
     }
     panel_.btnRecord->setText(QStringLiteral("Stop"));
@@ -199,8 +186,8 @@ void RecorderHandlers::EndRecording() {
     pumpTimer->stop();
     engine_.EndRecording();
     showIdle();
-    // The take can be saved even when the output refused a play stream for it.
-    panel_.btnPlay->setEnabled(engine_.playStream() != 0);
+    // The take can be saved even when it has no player.
+    panel_.btnPlay->setEnabled(engine_.player() != nullptr);
     panel_.btnSave->setEnabled(engine_.take().exists());
     tmrRecTest_Timer();
     if (const std::uint64_t lost = engine_.lostBytes()) {
@@ -218,12 +205,12 @@ void RecorderHandlers::pumpTimer_Timer() {
 }
 
 void RecorderHandlers::stopFor(TakeRecorder::Stop why) {
-    const int code = engine_.errorCode();
-    const QString cause = QString::fromStdString(engine_.errorText());
+    // Read before EndRecording, which may put its own failure in place.
+    const Status failure = engine_.failure();
     EndRecording();
     switch (why) {
     case TakeRecorder::Stop::OutOfMemory:
-        ReportSoundError(*s_.dialogs, QStringLiteral("Out of memory!"), BASS_ERROR_MEM);
+        ReportSoundError(*s_.dialogs, QStringLiteral("Out of memory!"), sound::kMemory);
         break;
     case TakeRecorder::Stop::TooLarge:
         s_.dialogs->tell(tr("The take has reached the largest size a WAV file can hold (4 GiB), "
@@ -231,10 +218,10 @@ void RecorderHandlers::stopFor(TakeRecorder::Stop why) {
                          Dialogs::Icon::Warning);
         break;
     case TakeRecorder::Stop::DeviceFailed:
-        ReportSoundError(
-            *s_.dialogs,
-            tr("The recording stopped: %1\r\nWhat was recorded until then is kept.").arg(cause),
-            code);
+        ReportSoundError(*s_.dialogs,
+                         tr("The recording stopped: %1\r\nWhat was recorded until then is kept.")
+                             .arg(failure.error().cause()),
+                         failure.error().code());
         break;
     case TakeRecorder::Stop::None:
         break;
@@ -242,14 +229,13 @@ void RecorderHandlers::stopFor(TakeRecorder::Stop why) {
 }
 
 void RecorderHandlers::btnPlay_Click() {
-    const HSTREAM stream = engine_.playStream();
-    if (!stream)
+    audio::TakePlayer* player = engine_.player();
+    if (!player)
         return;
-    // After a failed output the stream opens a new one on the sound server (connecting again)
-    // and goes on from where the take was heard to stop.
-    takePlaying_ = BASS_ChannelPlay(stream, 0) != 0;
-    if (!takePlaying_)
-        ReportSoundError(*s_.dialogs, tr("Can't play the take"), BASS_ErrorGetCode());
+    // After a failed output the player opens a new device stream on the sound server
+    // (connecting again) and goes on from where the take was heard to stop.
+    if (const Status played = player->play(); !played)
+        ReportSoundError(*s_.dialogs, tr("Can't play the take"), played.error().code());
 }
 
 void RecorderHandlers::btnSave_Click() {
@@ -283,17 +269,13 @@ QString RecorderHandlers::offeredName(const QString& suffix) const {
 }
 
 bool RecorderHandlers::writeTake(const QString& path) {
-    const RecordTake& take = engine_.take();
-    AtomicFile file(path);
-    QString error;
-    if (file.open(&error) &&
-        file.write(reinterpret_cast<const char*>(take.data()), qint64(take.length()), &error) &&
-        file.commit(&error))
-        return true;
-    s_.dialogs->message(QStringLiteral("Error"),
-                        QStringLiteral("Can't create the file\r\n\r\n") + error,
-                        Dialogs::Icon::Warning);
-    return false;
+    const Status written = engine_.take().writeTo(path);
+    if (!written)
+        s_.dialogs->message(QStringLiteral("Error"),
+                            QStringLiteral("Can't create the file\r\n\r\n") +
+                                written.error().text(),
+                            Dialogs::Icon::Warning);
+    return written.ok();
 }
 
 bool RecorderHandlers::SaveRecordingAsWav() {
@@ -327,7 +309,8 @@ RecorderHandlers::Mp3Save RecorderHandlers::SaveRecordingAsMp3() {
 }
 
 void RecorderHandlers::releaseTake() {
-    engine_.release();
+    engine_.discard();
+    device_.reset();
     panel_.tmrRecTest->stop();
     showIdle();
 }

@@ -3,19 +3,21 @@
 // and level, Record / Stop of a take in memory, the "Size of File" readout, playing the take, and
 // saving it as a WAV file or, through the window's encodings, as an MP3 file.
 //
-// Inputs are the layer's input numbers, which name the server's sources by their stable names
-// until the device is freed; each visit (initrec) lists them again. Choosing one only decides
-// what is recorded: nothing else on the user's system changes.
+// Inputs are the capture device's input numbers, which name the server's sources by their stable
+// names while the device is open; each visit (initrec) opens it and lists them again. Choosing one
+// only decides what is recorded: nothing else on the user's system changes.
 //
 // Threads: UI thread only. The recording's blocks reach the take through TakeRecorder's ring,
 // moved in by a timer here (pumpTimer).
 
+#include "engines/audio/CaptureDevice.h"
 #include "recorder/TakeRecorder.h"
 
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QTimer;
 
@@ -42,9 +44,9 @@ public:
 
     RecorderHandlers(RecorderPanel& panel, RecorderServices services, QObject* parent = nullptr);
 
-    // Starts the recording and output devices, lists the inputs with the one recorded from
-    // selected, starts the readout and leaves the recorder idle. Without a device it says so and
-    // leaves Record disabled; the next visit tries again.
+    // Opens the capture device, lists the inputs with the one recorded from selected, starts the
+    // readout and leaves the recorder idle. Without a device it says so and leaves Record
+    // disabled; the next visit tries again.
     void initrec();
     void cmbInput_Click();
     // The selected input's level on the slider and its type beside the list.
@@ -64,8 +66,9 @@ public:
     // cancelled or not written (then reported).
     bool SaveRecordingAsWav();
 
-    // After the window has freed the recording and output devices (and with them the recording
-    // and the take's play stream): the take goes, and the panel is idle until the next initrec.
+    // Ends a recording and a play of the take, then lets the take and the capture device go: no
+    // block arrives and nothing reads the take once this returns. The panel is idle until the
+    // next initrec.
     void releaseTake();
 
     int inputIndex() const { return inputIndex_; }
@@ -92,11 +95,11 @@ private:
 
     RecorderPanel& panel_;
     RecorderServices s_;
+    std::optional<audio::CaptureDevice> device_; // from initrec until releaseTake
     TakeRecorder engine_;
     int inputIndex_ = -1;
     QString lastName_;
     bool levelFailed_ = false; // a failed level change is reported once, not at every step
-    bool takePlaying_ = false; // "Play" started the take and the readout has not seen it stop
 };
 
 } // namespace quaverly

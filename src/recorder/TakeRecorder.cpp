@@ -4,8 +4,6 @@
 
 namespace quaverly {
 
-using namespace quaverly::bass;
-
 namespace {
 constexpr std::size_t kFrameBytes = RecordTake::kChannels * 2;
 static_assert(TakeRecorder::kRingBytes % kFrameBytes == 0, "the ring holds whole frames");
@@ -18,46 +16,35 @@ TakeRecorder::~TakeRecorder() {
 }
 
 void TakeRecorder::discard() {
-    if (recordChannel_)
-        BASS_ChannelStop(recordChannel_); // no block after this: the ring may go
-    if (playStream_)
-        BASS_StreamFree(playStream_); // it reads the take
-    release();
+    capture_.reset(); // no block after this: the ring may go
+    player_.reset();  // it reads the take
+    ring_.reset();
+    take_.clear();
 }
 
-void TakeRecorder::failed() {
-    errorCode_ = BASS_ErrorGetCode();
-    errorText_ = lastErrorText();
-}
-
-bool TakeRecorder::BeginRecording() {
-    if (recordChannel_)
-        return true;
+Status TakeRecorder::BeginRecording(audio::CaptureDevice& device) {
+    if (capture_)
+        return {};
     discard();
-    errorCode_ = 0;
-    errorText_.clear();
+    failure_ = {};
     accepted_ = 0;
     lost_ = 0;
+    delivered_ = 0;
     full_ = false;
     // A fresh ring per take: nothing left from the last one can slip into this one.
     ring_ = std::make_unique<SpscRing>(options_.ringBytes);
-    if (!take_.start()) {
-        errorCode_ = BASS_ERROR_MEM;
-        errorText_ = "no memory for the take";
-        return false;
-    }
-    recordChannel_ = BASS_RecordStart(RecordTake::kSampleRate, RecordTake::kChannels, 0,
-                                      &TakeRecorder::OnRecordedData, this);
-    if (!recordChannel_) {
-        failed();
+    if (!take_.start())
+        return Error(QString(), QStringLiteral("no memory for the take"), sound::kMemory);
+    auto capture =
+        device.start(RecordTake::kSampleRate, RecordTake::kChannels,
+                     [this](const void* data, std::size_t bytes) { return deliver(data, bytes); });
+    if (!capture) {
         take_.clear();
-        return false;
+        return capture.error();
     }
-    return true;
-}
-
-BOOL TakeRecorder::OnRecordedData(HRECORD, const void* data, DWORD length, void* user) {
-    return static_cast<TakeRecorder*>(user)->deliver(data, length) ? 1 : 0;
+    capture_ = std::move(*capture);
+    device_ = device.backend();
+    return {};
 }
 
 bool TakeRecorder::deliver(const void* data, std::size_t bytes) {
@@ -71,9 +58,10 @@ bool TakeRecorder::deliver(const void* data, std::size_t bytes) {
     accepted_.store(accepted + written, std::memory_order_relaxed);
     if (written < bytes)
         lost_.fetch_add(keep - written, std::memory_order_relaxed);
+    delivered_.fetch_add(bytes, std::memory_order_relaxed);
     if (keep < bytes) {
         full_.store(true, std::memory_order_release);
-        return false; // the take is as large as a WAV file can be: the layer stops recording
+        return false; // the take is as large as a WAV file can be: the capture stops
     }
     return true;
 }
@@ -90,43 +78,33 @@ bool TakeRecorder::drain() {
 }
 
 TakeRecorder::Stop TakeRecorder::pump() {
-    if (!recordChannel_)
+    if (!capture_)
         return Stop::None;
     if (!drain())
         return Stop::OutOfMemory;
     if (full_.load(std::memory_order_acquire))
         return Stop::TooLarge;
-    if (BASS_ChannelIsActive(recordChannel_) == BASS_ACTIVE_STOPPED) {
-        // The proc marks the take full before it ends the recording: stopped and not full is a
-        // device that failed.
-        if (full_.load(std::memory_order_acquire))
-            return Stop::TooLarge;
-        failed();
+    if (Status failed = capture_->failure(); !failed) {
+        failure_ = std::move(failed);
         return Stop::DeviceFailed;
     }
     return Stop::None;
 }
 
 void TakeRecorder::EndRecording() {
-    if (!recordChannel_)
+    if (!capture_)
         return;
-    BASS_ChannelStop(recordChannel_); // no block arrives after this returns
-    recordChannel_ = 0;
+    capture_.reset(); // no block arrives after this
     // When the take cannot grow, what is still in the ring goes (the caller says why); what is
     // in the take is kept.
     drain();
     ring_.reset();
     take_.finish();
-    playStream_ = BASS_StreamCreateFile(1, take_.data(), 0, take_.length(), 0);
-    if (!playStream_)
-        failed();
-}
-
-void TakeRecorder::release() {
-    recordChannel_ = 0;
-    playStream_ = 0;
-    ring_.reset();
-    take_.clear();
+    auto player = audio::TakePlayer::open(take_.data(), take_.length(), device_);
+    if (player)
+        player_ = std::move(*player);
+    else
+        failure_ = player.error();
 }
 
 } // namespace quaverly

@@ -44,53 +44,54 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     Cmdremove = button(this, "Cmdremove", tr("Remove"), QRect(73, 282, 56, 28));
     CmdIns = button(this, "CmdIns", tr("Insert"), QRect(134, 282, 56, 28));
 
-    Label6 = named(new QLabel(this), "Label6");
-    Label6->setGeometry(12, 318, 214, 36);
-    Label6->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    QPalette hint = Label6->palette();
+    lblListHint = named(new QLabel(this), "Label6");
+    lblListHint->setGeometry(12, 318, 214, 36);
+    lblListHint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QPalette hint = lblListHint->palette();
     hint.setColor(QPalette::WindowText, hint.color(QPalette::PlaceholderText));
-    Label6->setPalette(hint);
+    lblListHint->setPalette(hint);
 
-    Label8 = named(new QLabel(this), "Label8");
-    Label8->setGeometry(12, 362, 214, 20);
-    QFont maker = Label8->font();
+    lblMaker = named(new QLabel(this), "Label8");
+    lblMaker->setGeometry(12, 362, 214, 20);
+    QFont maker = lblMaker->font();
     maker.setItalic(true);
-    Label8->setFont(maker);
-    Label8->setPalette(hint);
+    lblMaker->setFont(maker);
+    lblMaker->setPalette(hint);
 
     // "Play Control": left 3480, top 360, 6495 x 1455 twips, its controls as laid out there.
-    Frame2 = named(new QGroupBox(tr("Play Control"), this), "Frame2");
-    Frame2->setGeometry(px(3480), px(360), px(6495), px(1455));
-    Check1 = named(new QCheckBox(tr("Play List"), Frame2), "Check1");
-    Check1->setGeometry(px(240), px(480) - 6, px(1455), px(255) + 8);
+    framePlayControl = named(new QGroupBox(tr("Play Control"), this), "Frame2");
+    framePlayControl->setGeometry(px(3480), px(360), px(6495), px(1455));
+    chkPlayList = named(new QCheckBox(tr("Play List"), framePlayControl), "Check1");
+    chkPlayList->setGeometry(px(240), px(480) - 6, px(1455), px(255) + 8);
     const int y = px(840);
     const QSize size(px(1095), px(495));
-    CmdFoward = button(Frame2, "CmdFoward", tr("Foward"), QRect(QPoint(px(240), y), size));
-    CmdPause = button(Frame2, "CmdPause", tr("Pause"), QRect(QPoint(px(1440), y), size));
-    CmdPlay = button(Frame2, "CmdPlay", tr("Play"), QRect(QPoint(px(2640), y), size));
-    CmdStop = button(Frame2, "CmdStop", tr("Stop"), QRect(QPoint(px(3840), y), size));
-    CmdNext = button(Frame2, "CmdNext", tr("Next"), QRect(QPoint(px(5040), y), size));
+    CmdFoward =
+        button(framePlayControl, "CmdFoward", tr("Foward"), QRect(QPoint(px(240), y), size));
+    CmdPause = button(framePlayControl, "CmdPause", tr("Pause"), QRect(QPoint(px(1440), y), size));
+    CmdPlay = button(framePlayControl, "CmdPlay", tr("Play"), QRect(QPoint(px(2640), y), size));
+    CmdStop = button(framePlayControl, "CmdStop", tr("Stop"), QRect(QPoint(px(3840), y), size));
+    CmdNext = button(framePlayControl, "CmdNext", tr("Next"), QRect(QPoint(px(5040), y), size));
 
     // At the bottom of the column: the bit rate of the MP3 save and the two list saves.
-    Frame6 = named(new QGroupBox(tr("Outpur Bit/s"), this), "Frame6");
+    frameBitRate = named(new QGroupBox(tr("Outpur Bit/s"), this), "Frame6");
     bitRateGroup = new QButtonGroup(this);
     const struct {
         const char* name;
         int kbps;
         QRadioButton** field;
-    } options[] = {{"Option1", 56, &Option1},
-                   {"Option2", 96, &Option2},
-                   {"Option3", 128, &Option3},
-                   {"Option4", 256, &Option4}};
+    } options[] = {{"Option1", 56, &optBitRate56},
+                   {"Option2", 96, &optBitRate96},
+                   {"Option3", 128, &optBitRate128},
+                   {"Option4", 256, &optBitRate256}};
     int x = 14;
     for (const auto& o : options) {
-        auto* r = named(new QRadioButton(QString::number(o.kbps), Frame6), o.name);
+        auto* r = named(new QRadioButton(QString::number(o.kbps), frameBitRate), o.name);
         r->setGeometry(x, 26, 56, 24);
         bitRateGroup->addButton(r, o.kbps);
         *o.field = r;
         x += 58;
     }
-    Option4->setChecked(true);
+    optBitRate256->setChecked(true);
     connect(bitRateGroup, &QButtonGroup::idClicked, this, &AudioEditPanel::bitRateChosen);
 
     CmdSaveWav = button(this, "CmdSaveWav", tr("Save The List to Wav"), {});
@@ -115,13 +116,13 @@ void AudioEditPanel::layOut() {
     const int below = List1->geometry().bottom() + 9;
     for (QPushButton* b : {CmdAdd, Cmdremove, CmdIns})
         b->move(b->x(), below);
-    Label6->move(Label6->x(), below + 36);
-    Label8->move(Label8->x(), below + 80);
+    lblListHint->move(lblListHint->x(), below + 36);
+    lblMaker->move(lblMaker->x(), below + 80);
 
     const int columnWidth = std::max(width() - kMargin - kColumnLeft, px(6495));
-    Frame2->setGeometry(kColumnLeft, kColumnTop, columnWidth, kPlayerHeight);
+    framePlayControl->setGeometry(kColumnLeft, kColumnTop, columnWidth, kPlayerHeight);
     const int bitRateTop = height() - kBottomMargin - kBitRateHeight;
-    Frame6->setGeometry(kColumnLeft, bitRateTop, 252, kBitRateHeight);
+    frameBitRate->setGeometry(kColumnLeft, bitRateTop, 252, kBitRateHeight);
     const int saveLeft = kColumnLeft + columnWidth - kSaveWidth;
     CmdSaveWav->setGeometry(saveLeft, bitRateTop + 4, kSaveWidth, 28);
     CmdSaveList->setGeometry(saveLeft, bitRateTop + 36, kSaveWidth, 28);

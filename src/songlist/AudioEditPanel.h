@@ -23,6 +23,9 @@ public:
     // Every song item carries the path of its own working copy under this role.
     static constexpr int kWorkingCopyRole = Qt::UserRole;
 
+    // Each numbered control keeps its historic name as its objectName (lblListHint is "Label6",
+    // lblMaker "Label8", frameBitRate "Frame6", optBitRate56 to optBitRate256 "Option1" to
+    // "Option4", framePlayControl "Frame2", chkPlayList "Check1"): tests find them by it.
     explicit AudioEditPanel(QWidget* parent = nullptr);
 
     // The selected song's row, -1 when none is selected.
@@ -48,22 +51,22 @@ public:
     QPushButton* CmdIns;
     QToolButton* CmdUP;
     QToolButton* CmdDown;
-    QLabel* Label6; // the hint under the list
-    QLabel* Label8; // the maker's name
+    QLabel* lblListHint; // the hint under the list
+    QLabel* lblMaker;    // the maker's name
 
     // List saves and their bit rate
     QPushButton* CmdSaveWav;
     QPushButton* CmdSaveList;
-    QGroupBox* Frame6;
-    QRadioButton* Option1;
-    QRadioButton* Option2;
-    QRadioButton* Option3;
-    QRadioButton* Option4;
+    QGroupBox* frameBitRate;
+    QRadioButton* optBitRate56;
+    QRadioButton* optBitRate96;
+    QRadioButton* optBitRate128;
+    QRadioButton* optBitRate256;
     QButtonGroup* bitRateGroup; // ids are the bit rates
 
     // List player
-    QGroupBox* Frame2;
-    QCheckBox* Check1;
+    QGroupBox* framePlayControl;
+    QCheckBox* chkPlayList;
     QPushButton* CmdFoward;
     QPushButton* CmdPause;
     QPushButton* CmdPlay;

@@ -114,7 +114,7 @@ void ListPlaybackHandlers::MMCPlayList_Done(int notifyCode) {
         if (player.lastErrorCode() == mcierr::kHardware)
             return;
     }
-    if (panel_.Check1->isChecked())
+    if (panel_.chkPlayList->isChecked())
         PlayNext();
 }
 
@@ -139,7 +139,7 @@ void ListPlaybackHandlers::followRows(const QList<int>& newRowOf) {
 void ListPlaybackHandlers::giveWayToEditor() {
     for (QPushButton* b : panel_.playerButtons())
         b->setEnabled(false);
-    panel_.Frame2->setVisible(false);
+    panel_.framePlayControl->setVisible(false);
 }
 
 } // namespace quaverly

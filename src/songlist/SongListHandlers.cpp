@@ -373,7 +373,7 @@ void SongListHandlers::List1_Click() {
     emit editorReset(true);
     for (QPushButton* b : panel_.playerButtons())
         b->setEnabled(true);
-    panel_.Frame2->setVisible(true);
+    panel_.framePlayControl->setVisible(true);
 }
 
 QStringList SongListHandlers::workingCopies() const {

@@ -121,8 +121,4 @@ void BusyWindow::hide() {
     }
 }
 
-bool BusyWindow::isShown() const {
-    return window_ && window_->isVisible();
-}
-
 } // namespace quaverly

@@ -26,9 +26,6 @@ public:
 
     FrmLoad();
 
-    // Picture1(0) to Picture1(5); 0, 2 and 4 show one image, 1 and 3 a second, 5 a third.
-    QLabel* picture(int index) const { return pictures_.at(static_cast<std::size_t>(index)); }
-
     // One step of the strip: the lowest hidden picture appears; when that makes the last
     // picture visible, the strip starts over with picture 0 alone. Timer1 calls it.
     void Timer1_Timer();
@@ -40,6 +37,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Picture1(0) to Picture1(5), so named; 0, 2 and 4 show one image, 1 and 3 a second, 5 a
+    // third.
     std::array<QLabel*, kPictures> pictures_{};
 };
 
@@ -56,11 +55,9 @@ public:
     void show(const QString& text);
     void setText(const QString& text);
     void hide();
-    bool isShown() const;
 
     // The window, created on first use.
     FrmLoad& window();
-    bool isCreated() const { return window_ != nullptr; }
 
 private:
     QPointer<QWidget> anchor_;

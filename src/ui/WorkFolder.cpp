@@ -162,10 +162,6 @@ QString WorkFolder::path() const {
     return slotPath_;
 }
 
-QString WorkFolder::filePath(const QString& name) const {
-    return isOpen() ? slotPath_ + name : QString();
-}
-
 int WorkFolder::emptyFiles() {
     return isOpen() ? deleteFilesIn(slotPath_) : 0;
 }

@@ -36,14 +36,10 @@ public:
     // removes what crashed instances left in the other free slots. False with errorString()
     // when no slot could be prepared; the program then runs without a working folder.
     bool open();
-    bool isOpen() const;
     QString errorString() const;
 
-    QString root() const { return root_; }
     // The instance folder, ending in "/"; empty while not open.
     QString path() const;
-    // The path of a work file inside the instance folder.
-    QString filePath(const QString& name) const;
 
     // Deletes every file of the instance folder and keeps going past files that cannot be
     // deleted. Returns how many files could not be deleted.
@@ -53,6 +49,8 @@ public:
     void close();
 
 private:
+    bool isOpen() const;
+
     QString root_;
     QString slotPath_;
     QString error_;

@@ -136,7 +136,7 @@ TEST_F(ConvertPanelTest, ChoosersFillTheirBoxesACancelEmptiesThemAndAnEmptyBoxDo
         c.convert->click();
         EXPECT_EQ(int(dialogs.script.asked().size()), asked);
         EXPECT_EQ(w->encodings().pending(), 0);
-        EXPECT_FALSE(w->busyWindow().isShown());
+        EXPECT_FALSE(busyShown());
         EXPECT_TRUE(w->isEnabled());
         c.box->setText(before);
     }
@@ -173,14 +173,14 @@ TEST_F(ConvertPanelTest, Mp3ToWavWritesTheTargetListsTheSongAndThenSaysConvertFi
         QTimer::singleShot(0, w.get(), [&] {
             probed = true;
             enabledWhileDecoding = w->isEnabled();
-            busyWhileDecoding = w->busyWindow().isShown();
+            busyWhileDecoding = busyShown();
         });
         p.CmdconvertWav->click();
         EXPECT_TRUE(probed);
         EXPECT_FALSE(enabledWhileDecoding);
         EXPECT_TRUE(busyWhileDecoding);
         EXPECT_EQ(w->busyWindow().window().Label1->text(), "Converting.......");
-        EXPECT_FALSE(w->busyWindow().isShown());
+        EXPECT_FALSE(busyShown());
         EXPECT_TRUE(w->isEnabled());
 
         const QByteArray wav = readFile(target);
@@ -218,7 +218,7 @@ TEST_F(ConvertPanelTest, Mp3ToWavFailuresSayNoConvertFinishAndReleaseTheWindow) 
     ConvertPanel& p = *w->FrameConvert;
     const auto expectReleased = [&](const char* what) {
         EXPECT_TRUE(w->isEnabled()) << what;
-        EXPECT_FALSE(w->busyWindow().isShown()) << what;
+        EXPECT_FALSE(busyShown()) << what;
         EXPECT_FALSE(messages().contains("Convert Finish")) << what;
     };
 
@@ -266,7 +266,7 @@ TEST_F(ConvertPanelTest, WavToMp3EncodesAtTheSelectedBitRateAndSaysFinishSave) {
     ConvertPanel& p = *w->FrameConvert;
     // The bit rate chosen on the Audio Edit panel, not the encoder's default nor the start's.
     w->toolbarAction(QStringLiteral("Wav"))->trigger();
-    w->Framewav->Option2->click();
+    w->Framewav->optBitRate96->click();
     w->toolbarAction(QStringLiteral("Convert"))->trigger();
     ASSERT_EQ(w->OutBitRate, 96);
 
@@ -284,7 +284,7 @@ TEST_F(ConvertPanelTest, WavToMp3EncodesAtTheSelectedBitRateAndSaysFinishSave) {
     };
     p.CmdConvertMP3->click();
     // The encoding runs on while the window stays usable.
-    EXPECT_TRUE(w->busyWindow().isShown());
+    EXPECT_TRUE(busyShown());
     EXPECT_EQ(w->busyWindow().window().Label1->text(), "Converting.......");
     EXPECT_TRUE(w->isEnabled());
     // An MP3 to WAV conversion meanwhile leaves the busy window to the encoding when it ends
@@ -292,7 +292,7 @@ TEST_F(ConvertPanelTest, WavToMp3EncodesAtTheSelectedBitRateAndSaysFinishSave) {
     choose(p.CmdopenMp3, kCbrMp3);
     choose(p.CmdSavewav2, out + "/cbr.wav");
     p.CmdconvertWav->click();
-    EXPECT_EQ(w->busyWindow().isShown(), w->encodings().pending() > 0);
+    EXPECT_EQ(busyShown(), w->encodings().pending() > 0);
     EXPECT_TRUE(w->isEnabled());
     if (w->encodings().pending() > 0) {
         ASSERT_TRUE(waitForEncoding(*w));
@@ -301,7 +301,7 @@ TEST_F(ConvertPanelTest, WavToMp3EncodesAtTheSelectedBitRateAndSaysFinishSave) {
     EXPECT_EQ(messages().count("Finish Save"), 1);
     EXPECT_EQ(messages().count("Convert Finish"), 1);
     EXPECT_GT(sizeAtFinish, 0);
-    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_FALSE(busyShown());
     EXPECT_TRUE(w->isEnabled());
     QString error;
     const auto frames = test::readFrames(mp3, &error);
@@ -336,7 +336,7 @@ TEST_F(ConvertPanelTest, WavToMp3FailuresSayNoFinishSave) {
     EXPECT_EQ(asked[0].icon, Dialogs::Icon::Critical);
     EXPECT_NE(asked[0].text, "Finish Save");
     EXPECT_TRUE(asked[0].text.contains(notWav)) << qPrintable(asked[0].text);
-    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_FALSE(busyShown());
     EXPECT_TRUE(w->isEnabled());
     // Neither file of the user's is removed or changed.
     EXPECT_EQ(readFile(notWav), QByteArray("plain text, no RIFF here\n").repeated(100));
@@ -351,7 +351,7 @@ TEST_F(ConvertPanelTest, WavToMp3FailuresSayNoFinishSave) {
     choose(p.CmdSaveMP3, wav);
     p.CmdConvertMP3->click();
     EXPECT_EQ(w->encodings().pending(), 0);
-    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_FALSE(busyShown());
     ASSERT_EQ(messages().size(), 1);
     EXPECT_TRUE(messages()[0].contains(wav));
     EXPECT_EQ(readFile(wav), source);
@@ -384,7 +384,7 @@ TEST_F(ConvertPanelTest, QuittingWhileAnMp3IsSavedStopsItOnlyOnTheUsersWord) {
     EXPECT_EQ(quit.count(), 1);
     EXPECT_EQ(dialogs.script.asked(ScriptedDialogs::Kind::Choice).size(), 2);
     EXPECT_EQ(w->encodings().pending(), 0);
-    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_FALSE(busyShown());
     EXPECT_EQ(readFile(mp3), "an older file");
     EXPECT_EQ(filesIn(out), QStringList{"long.mp3"});
     QCoreApplication::processEvents();

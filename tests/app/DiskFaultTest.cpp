@@ -243,7 +243,7 @@ protected:
             emit list().itemDoubleClicked(list().currentItem());
             w->MarkIn = 500;
             w->MarkOut = 1500;
-            w->Frame3->CmdEditDone->click();
+            w->frameEditSong->CmdEditDone->click();
             return {said(), said().isEmpty() && w->ListMode == QLatin1String("Play")};
         case Op::RecordWav: {
             r.btnSave->click();
@@ -384,7 +384,7 @@ TEST_P(DiskFaultTest, IsReportedAndLosesNothing) {
     tally.lost += lost;
     // The window is free again.
     EXPECT_TRUE(w->isEnabled());
-    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_FALSE(busyShown());
     EXPECT_EQ(w->encodings().pending(), 0);
 
     // Once the disk is well, the same work succeeds.

@@ -80,7 +80,7 @@ TEST(TimeText, RoundsHalvesToTheEvenSecondAndWrapsAtADay) {
 
 TEST_F(PlayAndEdit, PlayListPlaysOnFromTheSelectionSelectingEachSongAsItStarts) {
     addSongs(5, 2000); // 0.25 s of sound each
-    QCheckBox* playList = w->Framewav->Check1;
+    QCheckBox* playList = w->Framewav->chkPlayList;
     for (const bool ticked : {true, false}) {
         playList->setChecked(ticked);
         QStringList started;
@@ -188,10 +188,10 @@ TEST_F(PlayAndEdit, OpeningASongShowsItsLengthAndMarksAndHidesTheListPlayer) {
         EXPECT_FALSE(w->MMCPlayList->isOpen()); // the list player let go first
         EXPECT_TRUE(w->MMCEdit->isOpen());
         EXPECT_FALSE(w->MMCEdit->isPlaying());
-        EXPECT_EQ(w->Frame3->SliderEdit->maximum(), seconds);
-        EXPECT_EQ(w->Frame3->Lbltotal->text(), text);
-        EXPECT_EQ(w->Frame3->Lblout->text(), text);
-        EXPECT_EQ(w->Frame3->Lblin->text(), "00:00:00");
+        EXPECT_EQ(w->frameEditSong->SliderEdit->maximum(), seconds);
+        EXPECT_EQ(w->frameEditSong->Lbltotal->text(), text);
+        EXPECT_EQ(w->frameEditSong->Lblout->text(), text);
+        EXPECT_EQ(w->frameEditSong->Lblin->text(), "00:00:00");
         EXPECT_EQ(w->MarkIn, 0);
         EXPECT_EQ(w->MarkOut, w->MMCEdit->Length());
         EXPECT_EQ(w->ListMode, "Edit");
@@ -201,13 +201,13 @@ TEST_F(PlayAndEdit, OpeningASongShowsItsLengthAndMarksAndHidesTheListPlayer) {
         EXPECT_TRUE(enabled(name)) << name;
     for (QPushButton* b : w->Framewav->playerButtons())
         EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
-    EXPECT_TRUE(w->Frame3->isVisible());
-    EXPECT_FALSE(w->Framewav->Frame2->isVisible());
+    EXPECT_TRUE(w->frameEditSong->isVisible());
+    EXPECT_FALSE(w->Framewav->framePlayControl->isVisible());
 
     // The position shows at each status notification; the slider plays from its second.
     w->editor->MMCEdit_StatusUpdate();
-    EXPECT_EQ(w->Frame3->Lbltotal->text(), "00:00:00");
-    w->Frame3->SliderEdit->setValue(42);
+    EXPECT_EQ(w->frameEditSong->Lbltotal->text(), "00:00:00");
+    w->frameEditSong->SliderEdit->setValue(42);
     w->editor->SliderEdit_Click();
     EXPECT_TRUE(w->MMCEdit->isPlaying());
     EXPECT_GE(w->MMCEdit->Position(), 42000);
@@ -216,7 +216,7 @@ TEST_F(PlayAndEdit, OpeningASongShowsItsLengthAndMarksAndHidesTheListPlayer) {
     const qint64 stopped = w->MMCEdit->Position();
     click(*w, "CmdMarkin");
     EXPECT_EQ(w->MarkIn, stopped);
-    EXPECT_EQ(w->Frame3->Lblin->text(), "00:00:42");
+    EXPECT_EQ(w->frameEditSong->Lblin->text(), "00:00:42");
 
     // A double click with no song selected opens nothing.
     list->clearSelection();

@@ -2,8 +2,8 @@
 // player reaches the null sink and is recorded back from its monitor (the default input), with
 // its pitch, level and length. Skipped when PULSE_SERVER is not set.
 #include "app/Frmmain.h"
+#include "engines/audio/DeviceTestUtil.h"
 #include "engines/audio/SignalTools.h"
-#include "engines/bass/DeviceTestUtil.h"
 #include "support/AppFixture.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
@@ -34,16 +34,17 @@ protected:
     // Records the default input while `play` starts a player, until the player has ended.
     sig::Heard heardWhile(const std::function<void()>& play, const MciPlayer& player) {
         device_test::Collector c(44100 * 4 * 20);
-        EXPECT_TRUE(bass::BASS_RecordInit(-1)) << bass::lastErrorText();
-        const auto rec = bass::BASS_RecordStart(44100, 2, 0, device_test::Collector::proc, &c);
-        EXPECT_NE(rec, 0u) << bass::lastErrorText();
+        auto device = audio::CaptureDevice::open();
+        EXPECT_TRUE(device) << qPrintable(device.error().text());
+        auto rec = device ? device->start(44100, 2, c.fn()) : device.error();
+        EXPECT_TRUE(rec) << qPrintable(rec.error().text());
         EXPECT_TRUE(QTest::qWaitFor([&] { return c.calls >= 2; }, 10000));
         play();
         EXPECT_TRUE(player.isPlaying()) << qPrintable(dialogs.messageTexts().join('\n'));
         EXPECT_TRUE(QTest::qWaitFor([&] { return !player.isPlaying(); }, 20000));
         QTest::qWait(300);
-        bass::BASS_ChannelStop(rec); // no block arrives after this: `c` may go
-        bass::BASS_RecordFree();
+        if (rec)
+            (*rec)->stop(); // no block arrives after this: `c` may go
         return sig::analyse(c.bytes());
     }
 

@@ -3,7 +3,7 @@
 // PULSE_SERVER is not set (the test command starts the shared server).
 #include "app/Frmmain.h"
 #include "engines/audio/SignalTools.h"
-#include "engines/bass/Bass.h"
+#include "engines/audio/TakePlayer.h"
 #include "support/AppFixture.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
@@ -13,7 +13,6 @@
 #include <QTest>
 
 using namespace quaverly;
-using namespace quaverly::bass;
 namespace sig = quaverly::audio::test;
 
 namespace {
@@ -63,14 +62,13 @@ TEST_F(RecorderOnTheServer, RecordsWhatIsPlayedFromTheMonitor) {
     const auto tone = sig::tone(1000, 44100, 2);
     const QByteArray image =
         test::wavBytes(WavHeader::pcm(2, 44100, 16), tone.data(), tone.size() * 2);
-    const HSTREAM played = BASS_StreamCreateFile(1, image.constData(), 0, image.size(), 0);
-    ASSERT_NE(played, 0u) << lastErrorText();
-    ASSERT_TRUE(BASS_ChannelPlay(played, 0)) << lastErrorText();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return BASS_ChannelIsActive(played) == BASS_ACTIVE_STOPPED; },
-                                10000));
+    auto played = audio::TakePlayer::open(image.constData(), image.size(), audio::defaultBackend());
+    ASSERT_TRUE(played) << qPrintable(played.error().text());
+    ASSERT_TRUE((*played)->play());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !(*played)->playing(); }, 10000));
     QTest::qWait(300);
     p->btnRecord->click();
-    BASS_StreamFree(played);
+    (*played).reset();
 
     const QByteArray file = saved();
     ASSERT_EQ(file.size(), qsizetype(w->recorder->engine().take().length()));

@@ -4,8 +4,9 @@
 // server is back at the same place the next Play is heard again. Skipped when PULSE_SERVER is
 // not set (the test command starts the shared server; each test here makes its own).
 #include "app/Frmmain.h"
+#include "engines/audio/DeviceTestUtil.h"
 #include "engines/audio/SignalTools.h"
-#include "engines/bass/DeviceTestUtil.h"
+#include "engines/audio/TakePlayer.h"
 #include "support/AppFixture.h"
 #include "support/PrivateSoundServer.h"
 #include "support/ScriptedDialogs.h"
@@ -20,13 +21,12 @@
 #include <unistd.h>
 
 using namespace quaverly;
-using namespace quaverly::bass;
 namespace sig = quaverly::audio::test;
 
 namespace {
 
 constexpr int kSongSeconds = 4;
-constexpr DWORD kBytesPerSecond = 44100 * 4;
+constexpr std::uint32_t kBytesPerSecond = 44100 * 4;
 
 enum class Player { List, Editor, Take };
 enum class Kill { Stop, SigKill };
@@ -121,12 +121,12 @@ protected:
         const auto tone = sig::tone(1000, 44100 * kSongSeconds, 2);
         const QByteArray image =
             test::wavBytes(WavHeader::pcm(2, 44100, 16), tone.data(), tone.size() * 2);
-        const HSTREAM played = BASS_StreamCreateFile(1, image.constData(), 0, image.size(), 0);
-        ASSERT_NE(played, 0u) << lastErrorText();
-        ASSERT_TRUE(BASS_ChannelPlay(played, 0)) << lastErrorText();
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return BASS_ChannelIsActive(played) == BASS_ACTIVE_STOPPED; }, 10000));
-        BASS_StreamFree(played);
+        auto played =
+            audio::TakePlayer::open(image.constData(), image.size(), audio::defaultBackend());
+        ASSERT_TRUE(played) << qPrintable(played.error().text());
+        ASSERT_TRUE((*played)->play());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !(*played)->playing(); }, 10000));
+        (*played).reset();
         p->btnRecord->click();
         ASSERT_TRUE(p->btnPlay->isEnabled());
     }
@@ -138,11 +138,11 @@ protected:
         }
         addSongs();
         if (GetParam().player == Player::List) {
-            w->Framewav->Check1->setChecked(GetParam().repeat);
+            w->Framewav->chkPlayList->setChecked(GetParam().repeat);
             w->listPlayer->Timer1_Timer();
         } else {
             emit w->Framewav->List1->itemDoubleClicked(w->Framewav->List1->item(0));
-            w->Frame3->chkLoop->setChecked(GetParam().repeat);
+            w->frameEditSong->chkLoop->setChecked(GetParam().repeat);
         }
     }
     void play() {
@@ -167,8 +167,8 @@ protected:
         case Player::Take:
             break;
         }
-        const HSTREAM take = w->recorder->engine().playStream();
-        return take && BASS_ChannelIsActive(take) == BASS_ACTIVE_PLAYING;
+        const audio::TakePlayer* take = w->recorder->engine().player();
+        return take && take->playing();
     }
     // Milliseconds heard of what plays now.
     qint64 heardMs() const {
@@ -180,20 +180,18 @@ protected:
         case Player::Take:
             break;
         }
-        return qint64(BASS_ChannelGetPosition(w->recorder->engine().playStream()) * 1000 /
-                      kBytesPerSecond);
+        return qint64(w->recorder->engine().player()->position() * 1000 / kBytesPerSecond);
     }
-    // What the null sink plays for `ms`, recorded back from its loop (the default input; the
-    // recorder panel has its device already).
+    // What the null sink plays for `ms`, recorded back from its loop (the default input).
     sig::Heard hear(int ms) {
         device_test::Collector c(std::size_t(kBytesPerSecond) * (ms / 1000 + 2));
-        const bool own = BASS_RecordInit(-1) != 0;
-        const HRECORD rec = BASS_RecordStart(44100, 2, 0, device_test::Collector::proc, &c);
-        EXPECT_NE(rec, 0u) << lastErrorText();
+        auto device = audio::CaptureDevice::open();
+        EXPECT_TRUE(device) << qPrintable(device.error().text());
+        auto rec = device ? device->start(44100, 2, c.fn()) : device.error();
+        EXPECT_TRUE(rec) << qPrintable(rec.error().text());
         QTest::qWait(ms);
-        BASS_ChannelStop(rec); // no block arrives after this: `c` may go
-        if (own)
-            BASS_RecordFree();
+        if (rec)
+            (*rec)->stop(); // no block arrives after this: `c` may go
         return sig::analyse(c.bytes());
     }
 

@@ -140,7 +140,7 @@ TEST_F(SongListOrder, OneAddTakesSeveralFilesInOrderAndGoesOnPastABadOne) {
         << qPrintable(dialogs.messageTexts()[0]);
     // The busy window counted the files and let the window go at the end.
     EXPECT_EQ(w->busyWindow().window().Label1->text(), "Loading.......... 5 of 5");
-    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_FALSE(busyShown());
     EXPECT_TRUE(w->isEnabled());
     EXPECT_EQ(dialogs.asked(ScriptedDialogs::Kind::OpenFiles).size(), 1);
 
@@ -210,14 +210,14 @@ TEST_F(SongListOrder, DroppedFilesAreAddedInOrderAsCopiesAndOtherDropsIgnored) {
 TEST_F(SongListOrder, EnterOpensTheEditorAndDeleteRemovesAfterAsking) {
     add("abc");
     QTest::keyClick(list, Qt::Key_Return); // nothing selected: nothing opens
-    EXPECT_TRUE(w->Frame3->isHidden());
+    EXPECT_TRUE(w->frameEditSong->isHidden());
 
     for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
         list->setCurrentRow(1);
         w->ListMode.clear();
         w->editor->reset(true);
         QTest::keyClick(list, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
-        EXPECT_FALSE(w->Frame3->isHidden()) << key;
+        EXPECT_FALSE(w->frameEditSong->isHidden()) << key;
         EXPECT_EQ(w->ListMode, "Edit");
         EXPECT_EQ(w->MMCEdit->FileName(), w->Framewav->workingCopy(1));
     }

@@ -92,7 +92,7 @@ TEST_F(SongList, AddsWavAndMp3SongsEachWithItsOwnWorkingCopy) {
     EXPECT_TRUE(layout->canonical);
     EXPECT_EQ(layout->dataSize, 19584u * 4);
     EXPECT_EQ(w->busyWindow().window().Label1->text(), "Loading..........");
-    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_FALSE(busyShown());
 
     // Cancel, and a file of another kind, add nothing.
     dialogs.queueFile(QString());
@@ -124,7 +124,7 @@ TEST_F(SongList, AnUnreadableSongIsReportedAndListsNothing) {
         EXPECT_NE(a.text.section(' ', -1).toInt(), 0);
     }
     EXPECT_TRUE(w->isEnabled());
-    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_FALSE(busyShown());
 }
 
 TEST_F(SongList, HasNoLimitOfTwentySongs) {
@@ -237,7 +237,7 @@ TEST_F(SongList, AFailedOrCancelledSaveWritesNothing) {
     dialogs.queueFile(QString());
     click(*w, "CmdSaveList");
     EXPECT_TRUE(messages().isEmpty());
-    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_FALSE(busyShown());
 
     dialogs.queueFile(path("no/such/folder/list.wav"));
     click(*w, "CmdSaveWav");
@@ -264,7 +264,7 @@ TEST_F(SongList, SavesTheListAsAnMp3AtTheChosenBitRate) {
 
     // While the encoder works, the window takes no input and the busy window says so.
     EXPECT_FALSE(w->isEnabled());
-    EXPECT_TRUE(w->busyWindow().isShown());
+    EXPECT_TRUE(busyShown());
     EXPECT_EQ(w->busyWindow().window().Label1->text(), "Saving.......");
     // The songs go straight into the encoder: from the click to the job's end the working
     // folder holds nothing but the working copies.
@@ -278,7 +278,7 @@ TEST_F(SongList, SavesTheListAsAnMp3AtTheChosenBitRate) {
     ASSERT_TRUE(QTest::qWaitFor(look, 60000));
     EXPECT_TRUE(extra.isEmpty()) << extra.join(' ').toStdString();
     EXPECT_TRUE(w->isEnabled());
-    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_FALSE(busyShown());
     EXPECT_EQ(messages().last(), "Finish Save");
 
     const auto [frames, channels] = decodedFrames(path("list.mp3"));
@@ -302,7 +302,7 @@ TEST_F(SongList, AFailedMp3SaveSaysSoAndReleasesTheWindow) {
     EXPECT_FALSE(done.first().first().value<EncodeResult>().ok);
     EXPECT_NE(messages().last(), "Finish Save");
     EXPECT_TRUE(w->isEnabled());
-    EXPECT_FALSE(w->busyWindow().isShown());
+    EXPECT_FALSE(busyShown());
     EXPECT_EQ(filesIn(w->workPath()).size(), 1);
 }
 

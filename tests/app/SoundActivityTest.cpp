@@ -1,6 +1,5 @@
 // Every toolbar click and the shutdown end whatever sound is running before anything else.
 #include "app/Frmmain.h"
-#include "engines/bass/Bass.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
 
@@ -9,11 +8,9 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-
-#include <atomic>
+#include <QSignalSpy>
 
 using namespace quaverly;
-using namespace quaverly::bass;
 
 namespace {
 
@@ -22,21 +19,16 @@ protected:
     ScriptedDialogs dialogs;
 };
 
-BOOL countBlocks(HRECORD, const void*, DWORD, void* user) {
-    static_cast<std::atomic<int>*>(user)->fetch_add(1);
-    return 1;
-}
-
 TEST_F(SoundActivity, AToolbarClickEndsARecordingAndThePlayers) {
     Frmmain w(dialogs);
     ASSERT_TRUE(test::writeWav16(path("song.wav"), 2, 44100, test::staircase(441000, 2)));
 
     for (const char* key : {"Wav", "Rec", "Convert", "Setting", "Help"}) {
-        std::atomic<int> blocks{0};
-        // After "Rec" the recorder has started the recording device already.
-        ASSERT_TRUE(BASS_RecordInit(-1) || BASS_ErrorGetCode() == BASS_ERROR_ALREADY);
-        const HRECORD rec = BASS_RecordStart(44100, 2, 0, countBlocks, &blocks);
-        ASSERT_NE(rec, 0u) << BASS_ErrorGetCode();
+        // A take being recorded on the recorder panel.
+        const TakeRecorder& recorder = w.recorder->engine();
+        w.toolbarAction(QStringLiteral("Rec"))->trigger();
+        w.FrameRec->btnRecord->click();
+        ASSERT_TRUE(recorder.recording()) << qPrintable(dialogs.messageTexts().join('\n'));
         w.MMCEdit->setFileName(path("song.wav"));
         ASSERT_EQ(w.MMCEdit->Command("open"), 0);
         ASSERT_EQ(w.MMCEdit->Command("play"), 0);
@@ -45,20 +37,20 @@ TEST_F(SoundActivity, AToolbarClickEndsARecordingAndThePlayers) {
         ASSERT_EQ(w.MMCPlayList->Command("play"), 0);
         QElapsedTimer t;
         t.start();
-        while (blocks.load() == 0 && t.elapsed() < 10000)
+        while (recorder.recordedBytes() == 0 && t.elapsed() < 10000)
             QCoreApplication::processEvents();
-        ASSERT_GT(blocks.load(), 0);
+        ASSERT_GT(recorder.recordedBytes(), 0u);
 
         w.toolbarAction(QString::fromLatin1(key))->trigger();
 
-        // The recording is over: its handle is gone and no block follows.
-        EXPECT_EQ(BASS_ChannelIsActive(rec), BASS_ACTIVE_STOPPED) << key;
-        const int after = blocks.load();
+        // The recording is over and no block follows.
+        EXPECT_FALSE(recorder.recording()) << key;
+        const auto after = recorder.recordedBytes();
         QElapsedTimer wait;
         wait.start();
         while (wait.elapsed() < 100)
             QCoreApplication::processEvents();
-        EXPECT_EQ(blocks.load(), after) << key;
+        EXPECT_EQ(recorder.recordedBytes(), after) << key;
         // The editor's player stops but keeps its song; the list player lets go of its file.
         EXPECT_FALSE(w.MMCEdit->isPlaying()) << key;
         EXPECT_TRUE(w.MMCEdit->isOpen()) << key;
@@ -75,8 +67,9 @@ TEST_F(SoundActivity, ShutdownStopsAndClosesBothPlayers) {
         ASSERT_EQ(p->Command("open"), 0);
         ASSERT_EQ(p->Command("play"), 0);
     }
+    QSignalSpy quit(&w, &Frmmain::quitRequested);
     w.toolbarAction(QStringLiteral("Exit"))->trigger();
-    EXPECT_TRUE(w.isUnloaded());
+    EXPECT_EQ(quit.count(), 1);
     EXPECT_FALSE(w.MMCEdit->isOpen());
     EXPECT_FALSE(w.MMCPlayList->isOpen());
 }

@@ -60,7 +60,7 @@ TEST_F(WindowSize, AKeptSizeStaysBetweenTheLeastSizeAndTheScreen) {
 
 TEST_F(WindowSize, TheAudioEditPanelAndTheEditorsFrameGrowWithTheWindow) {
     auto w = start();
-    w->Frame3->setVisible(true);
+    w->frameEditSong->setVisible(true);
     const auto fitsItsText = [](const QWidget* c) {
         QString text;
         int extra = 0;
@@ -71,28 +71,30 @@ TEST_F(WindowSize, TheAudioEditPanelAndTheEditorsFrameGrowWithTheWindow) {
         return c->width() >= c->fontMetrics().horizontalAdvance(text) + extra;
     };
     // At the least size every control of the editor shows whole, inside the frame.
-    for (QWidget* c : w->Frame3->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        EXPECT_TRUE(w->Frame3->rect().contains(c->geometry())) << c->objectName().toStdString();
+    for (QWidget* c : w->frameEditSong->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        EXPECT_TRUE(w->frameEditSong->rect().contains(c->geometry()))
+            << c->objectName().toStdString();
         EXPECT_TRUE(fitsItsText(c)) << c->objectName().toStdString();
     }
-    EXPECT_GE(w->Frame3->waveHost->height(), EditSongFrame::kWaveMinHeight);
+    EXPECT_GE(w->frameEditSong->waveHost->height(), EditSongFrame::kWaveMinHeight);
 
-    QWidget* const grown[] = {w->Framewav, w->Frame3, w->Frame3->waveHost, w->Framewav->List1};
+    QWidget* const grown[] = {w->Framewav, w->frameEditSong, w->frameEditSong->waveHost,
+                              w->Framewav->List1};
     QList<QSize> before;
     for (QWidget* g : grown)
         before << g->size();
     const QRect rec = w->FrameRec->geometry();
     w->resize(719 + 70, 476 + 80);
     EXPECT_EQ(w->Framewav->size(), before[0] + QSize(70, 80));
-    EXPECT_EQ(w->Frame3->size(), before[1] + QSize(70, 80));
-    EXPECT_EQ(w->Frame3->waveHost->size(), before[2] + QSize(70, 80));
+    EXPECT_EQ(w->frameEditSong->size(), before[1] + QSize(70, 80));
+    EXPECT_EQ(w->frameEditSong->waveHost->size(), before[2] + QSize(70, 80));
     EXPECT_EQ(w->Framewav->List1->size(), before[3] + QSize(0, 80));
     // The bit rate and the saves keep to the bottom, the saves to the right; the recorder
     // panel keeps its size, centred.
     const QWidget* saves = w->Framewav->CmdSaveList;
-    EXPECT_EQ(w->Framewav->Frame6->geometry().bottom(), w->Framewav->height() - 11);
-    EXPECT_EQ(saves->geometry().right(), w->Frame3->geometry().right());
-    EXPECT_GT(w->Framewav->Frame6->y(), w->Frame3->geometry().bottom());
+    EXPECT_EQ(w->Framewav->frameBitRate->geometry().bottom(), w->Framewav->height() - 11);
+    EXPECT_EQ(saves->geometry().right(), w->frameEditSong->geometry().right());
+    EXPECT_GT(w->Framewav->frameBitRate->y(), w->frameEditSong->geometry().bottom());
     EXPECT_EQ(w->FrameRec->geometry(), rec.translated(35, 0));
 }
 

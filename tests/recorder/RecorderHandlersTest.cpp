@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 using namespace quaverly;
-using namespace quaverly::bass;
 using audio::VirtualBackend;
 
 namespace {
@@ -44,8 +43,6 @@ TEST(RecorderHandlers, SayWhyATakeEndedAndKeepItSavable) {
         EXPECT_TRUE(panel.btnPlay->isEnabled());
         EXPECT_TRUE(panel.btnSave->isEnabled());
         EXPECT_GT(handlers.engine().take().dataBytes(), 0u);
-        BASS_RecordFree();
-        BASS_Free();
         handlers.releaseTake();
         EXPECT_FALSE(handlers.engine().take().exists());
     }

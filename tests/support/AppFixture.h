@@ -4,12 +4,14 @@
 #include "support/QtPrinters.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <utility>
 
@@ -58,6 +60,13 @@ protected:
     static void click(const QObject& window, const char* name) {
         if (auto* b = child<QAbstractButton>(window, name))
             b->click();
+    }
+    // True while a busy window is on screen.
+    static bool busyShown() {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        return std::any_of(windows.begin(), windows.end(), [](const QWidget* w) {
+            return w->objectName() == QLatin1String("FrmLoad") && w->isVisible();
+        });
     }
 
     static void writeFile(const QString& path, const QByteArray& content) {

@@ -21,7 +21,7 @@ int holdWorkFolder() {
         std::fprintf(stderr, "%s\n", qPrintable(work.errorString()));
         return 1;
     }
-    QFile song(work.filePath(QStringLiteral("song.wav")));
+    QFile song(work.path() + QStringLiteral("song.wav"));
     if (!song.open(QIODevice::WriteOnly) || song.write("RIFF") != 4) {
         return 1;
     }

@@ -1,8 +1,8 @@
 #include "engines/audio/PulseBackend.h"
 
-#include "engines/audio/PulseCapture.h"
-#include "engines/audio/PulseConnection.h"
-#include "engines/audio/PulsePlayback.h"
+#include "engines/audio/internal/PulseCapture.h"
+#include "engines/audio/internal/PulseConnection.h"
+#include "engines/audio/internal/PulsePlayback.h"
 
 #include <QByteArray>
 

@@ -231,6 +231,67 @@ EncodeOutcome failed(QString error) {
 
 namespace {
 
+// What one pass works on, and its failures in the words the encoder reports.
+struct Pass {
+    PcmSource& source;
+    const QString& sourceName;
+    const QString& targetMp3;
+    const std::stop_token& stop;
+    bool* spliceFailed;
+    const ParallelMp3Writer* parallel = nullptr; // set while segments are spliced
+
+    EncodeOutcome cancelled() const {
+        return failed(QStringLiteral("Encoding \"%1\" was cancelled").arg(shown(targetMp3)));
+    }
+    EncodeOutcome resampleError(const QString& cause) const {
+        return failed(QStringLiteral("Cannot resample \"%1\": %2").arg(shown(sourceName), cause));
+    }
+    EncodeOutcome encoderFailed(const QString& error) const {
+        *spliceFailed = parallel && parallel->spliceFailed();
+        return failed(error);
+    }
+};
+
+// Feeds the whole source into `lame`, through the resampler when there is one, and flushes the
+// resampler. nullopt once all of it went in; otherwise the failure.
+std::optional<EncodeOutcome> feedSource(const Pass& pass, std::optional<Resampler>& resampler,
+                                        Mp3StreamWriter& lame) {
+    const auto channels = static_cast<std::size_t>(pass.source.channels());
+    std::vector<float> block(kBlockFrames * channels);
+    std::vector<float> resampled;
+    std::uint64_t framesRead = 0;
+    for (;;) {
+        if (pass.stop.stop_requested())
+            return pass.cancelled();
+        std::size_t got = 0;
+        if (auto err = pass.source.read(block.data(), kBlockFrames, &got))
+            return failed(*err);
+        if (got == 0)
+            break;
+        framesRead += got;
+        const float* pcm = block.data();
+        std::size_t frames = got;
+        if (resampler) {
+            if (auto err = resampler->process(block.data(), got, resampled))
+                return pass.resampleError(*err);
+            pcm = resampled.data();
+            frames = resampled.size() / channels;
+        }
+        if (auto err = lame.encode(pcm, frames))
+            return pass.encoderFailed(*err);
+    }
+    if (framesRead == 0)
+        return failed(QStringLiteral("Cannot encode \"%1\": it contains no audio")
+                          .arg(shown(pass.sourceName)));
+    if (resampler) {
+        if (auto err = resampler->flush(resampled))
+            return pass.resampleError(*err);
+        if (auto err = lame.encode(resampled.data(), resampled.size() / channels))
+            return pass.encoderFailed(*err);
+    }
+    return std::nullopt;
+}
+
 // One pass over the source into targetMp3, on `threads` threads.
 EncodeOutcome encodePass(PcmSource& source, const QString& sourceName, const QString& targetMp3,
                          int kbps, const std::stop_token& stop, int threads, bool* spliceFailed) {
@@ -256,67 +317,26 @@ EncodeOutcome encodePass(PcmSource& source, const QString& sourceName, const QSt
         return failed(
             QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
 
+    Pass pass{source, sourceName, targetMp3, stop, spliceFailed, nullptr};
     std::unique_ptr<Mp3StreamWriter> lame;
-    const ParallelMp3Writer* parallel = nullptr;
     if (threads > 1) {
         auto p = std::make_unique<ParallelMp3Writer>(out, targetMp3, threads, stop);
         if (const std::int64_t frames = source.lengthHint(); frames > 0)
             p->expectLength(std::int64_t(double(frames) * outRate / inRate));
-        parallel = p.get();
+        pass.parallel = p.get();
         lame = std::move(p);
     } else {
         lame = std::make_unique<LameWriter>(out, targetMp3);
     }
-    const auto encoderFailed = [&](const QString& error) {
-        *spliceFailed = parallel && parallel->spliceFailed();
-        return failed(error);
-    };
     if (auto err = lame->open(outRate, channels, kbps, gaplessTagFits(kbps, outRate, channels)))
         return failed(*err);
 
-    std::vector<float> block(kBlockFrames * static_cast<std::size_t>(channels));
-    std::vector<float> resampled;
-    const auto cancelled = [&] {
-        return failed(QStringLiteral("Encoding \"%1\" was cancelled").arg(shown(targetMp3)));
-    };
-    const auto resampleError = [&](const QString& cause) {
-        return failed(QStringLiteral("Cannot resample \"%1\": %2").arg(shown(sourceName), cause));
-    };
-    std::uint64_t framesRead = 0;
-    for (;;) {
-        if (stop.stop_requested())
-            return cancelled();
-        std::size_t got = 0;
-        if (auto err = source.read(block.data(), kBlockFrames, &got))
-            return failed(*err);
-        if (got == 0)
-            break;
-        framesRead += got;
-        const float* pcm = block.data();
-        std::size_t frames = got;
-        if (resampler) {
-            if (auto err = resampler->process(block.data(), got, resampled))
-                return resampleError(*err);
-            pcm = resampled.data();
-            frames = resampled.size() / static_cast<std::size_t>(channels);
-        }
-        if (auto err = lame->encode(pcm, frames))
-            return encoderFailed(*err);
-    }
-    if (framesRead == 0)
-        return failed(
-            QStringLiteral("Cannot encode \"%1\": it contains no audio").arg(shown(sourceName)));
-    if (resampler) {
-        if (auto err = resampler->flush(resampled))
-            return resampleError(*err);
-        if (auto err = lame->encode(resampled.data(),
-                                    resampled.size() / static_cast<std::size_t>(channels)))
-            return encoderFailed(*err);
-    }
+    if (auto failure = feedSource(pass, resampler, *lame))
+        return *failure;
     if (auto err = lame->finish())
-        return encoderFailed(*err);
+        return pass.encoderFailed(*err);
     if (stop.stop_requested())
-        return cancelled();
+        return pass.cancelled();
     if (!out.commit())
         return failed(
             QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));

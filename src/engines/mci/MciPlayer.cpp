@@ -3,7 +3,7 @@
 #include "engines/mci/MciErrors.h"
 #include "engines/mci/MciTime.h"
 #include "engines/mci/MciWav.h"
-#include "engines/mci/SpscRing.h"
+#include "engines/util/SpscRing.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "engines/audio/PulseCapture.h"
+#include "engines/audio/internal/PulseCapture.h"
 
 #include <QByteArray>
 

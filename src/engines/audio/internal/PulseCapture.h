@@ -3,7 +3,7 @@
 // one source of the server, handed block by block to a PushFn from the stream's read callback.
 
 #include "engines/audio/AudioBackend.h"
-#include "engines/audio/PulseStream.h"
+#include "engines/audio/internal/PulseStream.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "engines/audio/PulsePlayback.h"
+#include "engines/audio/internal/PulsePlayback.h"
 
 #include <algorithm>
 

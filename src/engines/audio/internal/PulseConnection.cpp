@@ -1,4 +1,4 @@
-#include "engines/audio/PulseConnection.h"
+#include "engines/audio/internal/PulseConnection.h"
 
 #include <QByteArray>
 #include <QtGlobal>

@@ -2,7 +2,7 @@
 // Inside of the sound server back end (included only by engines/audio): what playback and
 // recording streams share.
 
-#include "engines/audio/PulseConnection.h"
+#include "engines/audio/internal/PulseConnection.h"
 
 #include <atomic>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // server's default output, fed by a PullFn from the stream's write callback.
 
 #include "engines/audio/AudioBackend.h"
-#include "engines/audio/PulseStream.h"
+#include "engines/audio/internal/PulseStream.h"
 
 namespace quaverly::audio::pulse {
 

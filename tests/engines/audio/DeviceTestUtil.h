@@ -1,11 +1,9 @@
 #pragma once
-// Helpers of the sound layer's device tests: a RECORDPROC that collects what it is given into
+// Helpers of the sound device tests: a capture's BlockFn that collects what it is given into
 // memory reserved beforehand, WAV images in memory, and bounded waiting.
 
-#include "engines/bass/Bass.h"
+#include "engines/audio/CaptureDevice.h"
 #include "engines/wav/WavHeader.h"
-
-#include <QByteArray>
 
 #include <algorithm>
 #include <atomic>
@@ -17,10 +15,8 @@
 
 namespace device_test {
 
-using namespace quaverly::bass;
-
-// Collects a recording. proc() runs on the device thread and only copies into the buffer made
-// beforehand; the test reads the buffer once the recording is stopped.
+// Collects a recording. Its BlockFn runs on the device thread and only copies into the buffer
+// made beforehand; the test reads the buffer once the capture is stopped.
 struct Collector {
     explicit Collector(std::size_t capacity) : buffer(capacity) {}
 
@@ -28,20 +24,20 @@ struct Collector {
     std::atomic<std::size_t> size{0};
     std::atomic<int> calls{0};
     std::atomic<std::size_t> firstBlock{0};
-    std::atomic<HRECORD> handleSeen{0};
-    int stopAtCall = 0; // > 0: return 0 on that call
+    int stopAtCall = 0; // > 0: return false on that call
 
-    static BOOL proc(HRECORD handle, const void* data, DWORD length, void* user) {
-        auto* c = static_cast<Collector*>(user);
-        const int call = ++c->calls;
-        c->handleSeen = handle;
+    quaverly::audio::Capture::BlockFn fn() {
+        return [this](const void* data, std::size_t length) { return take(data, length); };
+    }
+    bool take(const void* data, std::size_t length) {
+        const int call = ++calls;
         if (call == 1)
-            c->firstBlock = length;
-        const std::size_t at = c->size;
-        const std::size_t n = std::min<std::size_t>(length, c->buffer.size() - at);
-        std::memcpy(c->buffer.data() + at, data, n);
-        c->size = at + n;
-        return c->stopAtCall > 0 && call >= c->stopAtCall ? 0 : 1;
+            firstBlock = length;
+        const std::size_t at = size;
+        const std::size_t n = std::min(length, buffer.size() - at);
+        std::memcpy(buffer.data() + at, data, n);
+        size = at + n;
+        return stopAtCall <= 0 || call < stopAtCall;
     }
 
     std::vector<std::uint8_t> bytes() const {

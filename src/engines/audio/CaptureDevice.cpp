@@ -1,0 +1,167 @@
+#include "engines/audio/CaptureDevice.h"
+
+#include <algorithm>
+
+namespace quaverly::audio {
+
+namespace {
+
+Error deviceError(const QString& cause, int code) {
+    return Error(QString(), cause, code);
+}
+
+} // namespace
+
+QString inputKindText(SourceKind kind) {
+    switch (kind) {
+    case SourceKind::Microphone:
+        return QStringLiteral("Microphone");
+    case SourceKind::LineIn:
+        return QStringLiteral("Line-in");
+    case SourceKind::Monitor:
+        return QStringLiteral("Wave/PCM");
+    case SourceKind::Digital:
+        return QStringLiteral("Digital");
+    case SourceKind::Analog:
+        return QStringLiteral("Analog");
+    case SourceKind::Aux:
+        return QStringLiteral("Aux");
+    case SourceKind::Unknown:
+        break;
+    }
+    return QStringLiteral("UnSupport");
+}
+
+Status Capture::failure() const {
+    const QString why = stream_->error();
+    if (why.isEmpty())
+        return {};
+    return deviceError(why, sound::kDriver);
+}
+
+Result<CaptureDevice> CaptureDevice::open(std::shared_ptr<AudioBackend> backend) {
+    QString why;
+    if (!backend->available(&why))
+        return deviceError(why, sound::kDriver);
+    CaptureDevice device(std::move(backend));
+    if (Status listed = device.refresh(); !listed)
+        return listed.error();
+    // The entries are still in the server's order here, so its default source's index is the
+    // input's number.
+    const int defaultSource = device.backend_->defaultSource(&why);
+    if (defaultSource < 0 && !why.isEmpty())
+        return deviceError(QStringLiteral("cannot find the default input: ") + why, sound::kDriver);
+    device.chosen_ = defaultSource < static_cast<int>(device.entries_.size()) ? defaultSource : -1;
+    return device;
+}
+
+Status CaptureDevice::refresh() {
+    QString why;
+    const std::vector<SourceInfo> sources = backend_->sources(&why);
+    if (sources.empty() && !why.isEmpty())
+        return deviceError(QStringLiteral("cannot list the recording inputs: ") + why,
+                           sound::kDriver);
+    for (Entry& e : entries_)
+        e.backendIndex = -1;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        const SourceInfo& s = sources[i];
+        auto it = std::find_if(entries_.begin(), entries_.end(),
+                               [&](const Entry& e) { return e.name == s.name; });
+        if (it == entries_.end()) {
+            entries_.push_back(Entry{s.name, {}, -1});
+            it = entries_.end() - 1;
+        }
+        it->info.description = s.description;
+        it->info.kind = s.kind;
+        it->info.level = std::clamp(s.volumePercent, 0, 100);
+        it->backendIndex = static_cast<int>(i);
+    }
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        entries_[i].info.present = entries_[i].backendIndex >= 0;
+        entries_[i].info.chosen = static_cast<int>(i) == chosen_;
+    }
+    return {};
+}
+
+Result<CaptureDevice::Entry*> CaptureDevice::entry(int number, bool present) {
+    if (number < 0)
+        return deviceError(QStringLiteral("input %1: inputs are numbered from 0").arg(number),
+                           sound::kIllParam);
+    if (Status listed = refresh(); !listed)
+        return listed.error();
+    if (static_cast<std::size_t>(number) >= entries_.size())
+        return deviceError(
+            QStringLiteral("there is no input %1 (%2 inputs)").arg(number).arg(entries_.size()),
+            sound::kIllParam);
+    Entry& e = entries_[static_cast<std::size_t>(number)];
+    if (present && e.backendIndex < 0)
+        return deviceError(QStringLiteral("input %1 (%2) is no longer on the sound server")
+                               .arg(number)
+                               .arg(e.info.description),
+                           sound::kNotAvail);
+    return &e;
+}
+
+Result<std::vector<RecordingInput>> CaptureDevice::inputs() {
+    if (Status listed = refresh(); !listed)
+        return listed.error();
+    std::vector<RecordingInput> result;
+    result.reserve(entries_.size());
+    for (const Entry& e : entries_)
+        result.push_back(e.info);
+    return result;
+}
+
+Result<RecordingInput> CaptureDevice::input(int number) {
+    const Result<Entry*> e = entry(number, false);
+    if (!e)
+        return e.error();
+    return (*e)->info;
+}
+
+Status CaptureDevice::choose(int number) {
+    const Result<Entry*> e = entry(number, true);
+    if (!e)
+        return e.error();
+    chosen_ = number;
+    for (std::size_t i = 0; i < entries_.size(); ++i)
+        entries_[i].info.chosen = static_cast<int>(i) == chosen_;
+    return {};
+}
+
+Status CaptureDevice::setLevel(int number, int percent) {
+    if (percent < 0 || percent > 100)
+        return deviceError(QStringLiteral("level %1 is outside 0 to 100").arg(percent),
+                           sound::kIllParam);
+    const Result<Entry*> e = entry(number, true);
+    if (!e)
+        return e.error();
+    QString why;
+    if (!backend_->setSourceVolume((*e)->backendIndex, percent, &why))
+        return deviceError(why, sound::kDriver);
+    (*e)->info.level = percent;
+    return {};
+}
+
+Result<std::unique_ptr<Capture>>
+CaptureDevice::start(std::uint32_t sampleRate, std::uint16_t channels, Capture::BlockFn onBlock) {
+    if (!onBlock)
+        return deviceError(QStringLiteral("nothing to hand the recording to"), sound::kIllParam);
+    const PcmFormat format{sampleRate, channels, 16};
+    QString why;
+    if (!isSupportedFormat(format, &why))
+        return deviceError(why, sound::kFormat);
+    if (chosen_ < 0)
+        return deviceError(QStringLiteral("no input is chosen to record from"), sound::kNotAvail);
+    const Result<Entry*> e = entry(chosen_, true);
+    if (!e)
+        return e.error();
+    auto stream = backend_->openCapture((*e)->backendIndex, format, std::move(onBlock), &why);
+    if (!stream)
+        return deviceError(QStringLiteral("cannot start recording: ") +
+                               (why.isEmpty() ? QStringLiteral("the device refused it") : why),
+                           sound::kStart);
+    return std::unique_ptr<Capture>(new Capture(std::move(stream)));
+}
+
+} // namespace quaverly::audio

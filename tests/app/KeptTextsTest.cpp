@@ -1,0 +1,143 @@
+// The exact messages the window shows today for the failures most at risk of changing wording or
+// error code when the way failures travel changes: title and text, with the "error code: N" of
+// sound failures.
+#include "app/Frmmain.h"
+#include "engines/audio/VirtualBackend.h"
+#include "support/AppFixture.h"
+#include "support/ScriptedDialogs.h"
+#include "support/UnfitSongs.h"
+
+#include <QAction>
+#include <QListWidget>
+#include <QSignalSpy>
+
+#include <functional>
+#include <string_view>
+
+using namespace quaverly;
+using audio::VirtualBackend;
+
+namespace {
+
+class KeptTexts : public test::AppFixture {
+protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        songs = path(QStringLiteral("songs"));
+        ASSERT_TRUE(QDir().mkpath(songs) && test::writeUnfitSongs(songs));
+        device = std::dynamic_pointer_cast<VirtualBackend>(audio::defaultBackend());
+        ASSERT_TRUE(device);
+        w = std::make_unique<Frmmain>(dialogs);
+        w->show();
+    }
+    void TearDown() override {
+        w.reset();
+        device->setFailure(QString());
+        AppFixture::TearDown();
+    }
+
+    QString song(const char* name) const { return songs + u'/' + QString::fromUtf8(name); }
+    void add(const char* name) {
+        dialogs.queueFile(song(name));
+        click(*w, "CmdAdd");
+    }
+    // Adds the plain tone (100 ms), opens it in the editor and sets the marks.
+    void edit(qint64 in, qint64 out) {
+        add("tone.wav");
+        QListWidget* list = w->Framewav->List1;
+        list->setCurrentRow(list->count() - 1);
+        emit list->itemDoubleClicked(list->currentItem());
+        w->MarkIn = in;
+        w->MarkOut = out;
+    }
+
+    QString songs;
+    std::shared_ptr<VirtualBackend> device;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<Frmmain> w;
+};
+
+TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
+    // Root reads any file: there the unreadable song cannot be shown.
+    ASSERT_TRUE(QFile::copy(song("tone.wav"), song("locked.wav")));
+    QFile::setPermissions(song("locked.wav"), QFileDevice::WriteOwner);
+    const bool root = QFile(song("locked.wav")).open(QIODevice::ReadOnly);
+
+    // %1 stands for the folder of the songs.
+    const struct {
+        const char* name;
+        std::function<void()> act;
+        const char* title;
+        const char* text;
+    } rows[] = {
+        {"text as mp3", [&] { add("notes.mp3"); }, "Error",
+         "Can't play the file notes.mp3\r\n\r\n%1/notes.mp3: no MPEG audio frames"
+         "\r\n\r\nerror code: 41"},
+        {"empty file", [&] { add("empty.mp3"); }, "Error",
+         "Can't play the file empty.mp3\r\n\r\n%1/empty.mp3: empty file\r\n\r\nerror code: 41"},
+        {"3 channels", [&] { add("three.wav"); }, "Error",
+         "Can't play the file three.wav\r\n\r\n%1/three.wav: 3 channels; only mono and stereo "
+         "are supported\r\n\r\nerror code: 6"},
+        // The reader's words name the file once, as for every file it cannot read.
+        {"decoding stops early", [&] { add("short.mp3"); }, "Error",
+         "Can't play the file short.mp3\r\n\r\n%1/short.mp3: decoding failed after 73916 of "
+         "78336 bytes: the sound stops 4420 bytes before its end: the data ends there"
+         "\r\n\r\nerror code: 37"},
+        {"no such file", [&] { add("gone.wav"); }, "Error",
+         "Can't play the file gone.wav\r\n\r\n%1/gone.wav: no such file\r\n\r\nerror code: 2"},
+        {"unreadable", [&] { add("locked.wav"); }, "Error",
+         "Can't play the file locked.wav\r\n\r\n%1/locked.wav: cannot open: Permission denied"
+         "\r\n\r\nerror code: 2"},
+        {"marks out of order",
+         [&] {
+             edit(80, 20);
+             click(*w, "CmdEditDone");
+         },
+         "Quaverly", "Time Input Error"},
+        {"cut of a copy that shrank",
+         [&] {
+             edit(20, 80);
+             const QString copy = w->Framewav->workingCopy(w->Framewav->List1->count() - 1);
+             ASSERT_TRUE(test::writeWav16(copy, 1, 8000, test::staircase(80, 1)));
+             click(*w, "CmdEditDone");
+         },
+         "Quaverly",
+         "tone was not cut; it is as it was.\n\nposition outside the sound: 20 ms is past the end "
+         "(10 ms) while removing the head (error 282)"},
+        {"recorder without device",
+         [&] {
+             device->setFailure(QStringLiteral("no sound server"));
+             w->toolbarAction(QStringLiteral("Rec"))->trigger();
+             device->setFailure(QString());
+         },
+         "Error", "Can't initialize device\r\n\r\nerror code: 3"},
+        {"encoding a text",
+         [&] {
+             w->toolbarAction(QStringLiteral("Convert"))->trigger();
+             w->FrameConvert->txtopenwav->setText(song("notes.txt"));
+             w->FrameConvert->txtsavemp3->setText(path(QStringLiteral("out.mp3")));
+             QSignalSpy done(&w->encodings(), &Encodings::finished);
+             w->FrameConvert->CmdConvertMP3->click();
+             EXPECT_TRUE(!done.isEmpty() || done.wait(60000));
+         },
+         "Quaverly",
+         "The MP3 file was not saved.\n\nCannot read \"%1/notes.txt\": not a readable WAV file "
+         "(Format not recognised.)"},
+    };
+    for (const auto& row : rows) {
+        if (root && std::string_view(row.name) == "unreadable")
+            continue;
+        dialogs.clear();
+        row.act();
+        const auto asked = dialogs.asked(ScriptedDialogs::Kind::Message);
+        EXPECT_EQ(asked.size(), 1)
+            << row.name << ": " << dialogs.messageTexts().join("\n--\n").toStdString();
+        if (asked.isEmpty())
+            continue;
+        EXPECT_EQ(asked[0].title, QLatin1String(row.title)) << row.name;
+        EXPECT_EQ(asked[0].text, QString::fromUtf8(row.text).replace(QStringLiteral("%1"), songs))
+            << row.name;
+    }
+}
+
+} // namespace

@@ -1,0 +1,119 @@
+// The exact lines quaverly-cli prints today for the failures most at risk of changing wording or
+// error code, and whole `info` answers. The commands run in the folder of their inputs, so every
+// line is what a user sees who names the files the same way.
+#include "support/QtPrinters.h"
+#include "support/UnfitSongs.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Said {
+    int code = -1;
+    QString out, err;
+};
+
+class CliTexts : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(quaverly::test::writeUnfitSongs(dir.path()));
+    }
+
+    // Runs the binary in the inputs' folder, on the virtual sound device unless `env` says
+    // otherwise.
+    Said cli(const QStringList& args, const QProcessEnvironment& env) const {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(dir.path());
+        p.start(QStringLiteral(QUAVERLY_CLI_PATH), args);
+        p.closeWriteChannel();
+        EXPECT_TRUE(p.waitForFinished(60000)) << args.join(' ').toStdString();
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromLocal8Bit(p.readAllStandardOutput()),
+                QString::fromLocal8Bit(p.readAllStandardError())};
+    }
+
+    QTemporaryDir dir;
+};
+
+TEST_F(CliTexts, FailuresSayTodaysWordsAndExitWithOne) {
+    const struct {
+        const char* name;
+        QStringList args;
+        const char* err;
+    } rows[] = {
+        {"text as mp3",
+         {"convert", "notes.mp3", "out.wav"},
+         "notes.mp3: MP3 holds no audio frames"},
+        {"empty file", {"convert", "empty.mp3", "out.wav"}, "empty.mp3: empty file"},
+        {"3 channels",
+         {"convert", "three.wav", "out.wav"},
+         "three.wav: unsupported WAV: 3 channels (only mono and stereo are read)"},
+        {"info of text", {"info", "notes.txt"}, "notes.txt: not a WAV or MP3 file (error code 41)"},
+        {"join text",
+         {"join", "out.wav", "tone.wav", "notes.txt"},
+         "notes.txt: not a WAV or MP3 file"},
+        {"cut undecodable",
+         {"cut", "notes.mp3", "out.wav", "--from=0", "--to=50"},
+         "notes.mp3: MP3 holds no audio frames"},
+        // Names its file once, as every line does.
+        {"decoding stops early",
+         {"convert", "short.mp3", "out.wav"},
+         "short.mp3: decoding failed after 73916 of 78336 bytes: the sound stops 4420 bytes "
+         "before its end: the data ends there (error code 37)"},
+        {"no sound server",
+         {"record", "take.wav", "--seconds=1"},
+         "take.wav: not recorded: cannot start the recording device: Cannot connect to the sound "
+         "server at unix:/nonexistent: Connection refused (error code 3)"},
+    };
+    for (const auto& row : rows) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (row.args[0] == QLatin1String("record")) { // with no sound server to reach
+            env.remove(QStringLiteral("QUAVERLY_AUDIO"));
+            env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent"));
+        }
+        const Said r = cli(row.args, env);
+        EXPECT_EQ(r.code, 1) << row.name;
+        EXPECT_EQ(r.err, QStringLiteral("quaverly-cli: %1\n").arg(QString::fromUtf8(row.err)))
+            << row.name;
+        EXPECT_EQ(r.out, QString()) << row.name;
+    }
+}
+
+TEST_F(CliTexts, InfoTellsEveryLine) {
+    ASSERT_TRUE(QFile::copy(QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp3"),
+                            dir.filePath(QStringLiteral("cbr.mp3"))));
+    const struct {
+        const char* file;
+        const char* out;
+    } rows[] = {
+        {"tone.wav", "file: tone.wav\n"
+                     "format: WAV, PCM 16-bit, 1 channel, 8000 Hz\n"
+                     "duration_ms: 100\n"
+                     "samples: 800\n"
+                     "data_bytes: 1600\n"},
+        {"three.wav", "file: three.wav\n"
+                      "format: WAV, PCM 24-bit, 3 channels, 8000 Hz\n"
+                      "duration_ms: 13\n"
+                      "samples: 100\n"
+                      "data_bytes: 900\n"},
+        {"cbr.mp3", "file: cbr.mp3\n"
+                    "format: MPEG audio, decodes to PCM 16-bit, 2 channels, 44100 Hz\n"
+                    "duration_ms: 444\n"
+                    "samples: 19584\n"
+                    "data_bytes: 78336\n"},
+    };
+    for (const auto& row : rows) {
+        const Said r = cli({QStringLiteral("info"), QString::fromUtf8(row.file)},
+                           QProcessEnvironment::systemEnvironment());
+        EXPECT_EQ(r.code, 0) << row.file;
+        EXPECT_EQ(r.out, QString::fromUtf8(row.out)) << row.file;
+        EXPECT_EQ(r.err, QString()) << row.file;
+    }
+}
+
+} // namespace
