@@ -1,16 +1,15 @@
-// Decodes one audio file through the sound layer into a PCM WAV file, the way the program
-// converts songs: 20000-byte blocks from a decode-only stream, a 44-byte header whose sizes are
-// filled in at the end.
+// Decodes one audio file with the song reader into a PCM WAV file, the way the program converts
+// songs: 20000-byte blocks, a 44-byte header whose sizes are filled in at the end.
 //   quaverly_decode_bench IN OUT.wav
 
-#include "engines/bass/Bass.h"
+#include "engines/decode/SongReader.h"
 #include "engines/wav/WavHeader.h"
+
+#include <QString>
 
 #include <cstdio>
 #include <memory>
 #include <vector>
-
-using namespace quaverly::bass;
 
 namespace {
 
@@ -18,22 +17,19 @@ struct Closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-int fail(const char* what) {
-    std::fprintf(stderr, "quaverly_decode_bench: %s (error %d: %s)\n", what, BASS_ErrorGetCode(),
-                 lastErrorText().c_str());
+int fail(const char* what, const QString& why = {}) {
+    std::fprintf(stderr, "quaverly_decode_bench: %s%s%s\n", what, why.isEmpty() ? "" : ": ",
+                 why.toLocal8Bit().constData());
     return 1;
 }
 
 int run(const char* in, const char* outPath) {
-    const HSTREAM h = BASS_StreamCreateFile(0, in, 0, 0, BASS_STREAM_DECODE);
-    if (!h)
-        return fail("cannot open the source");
-    BASS_CHANNELINFO info;
-    DWORD rate = 0;
-    if (!BASS_ChannelGetInfo(h, &info) || !BASS_ChannelGetAttributes(h, &rate, nullptr, nullptr))
-        return fail("no format");
-    const auto bits = static_cast<std::uint16_t>(info.flags & BASS_SAMPLE_8BITS ? 8 : 16);
-    auto header = quaverly::WavHeader::pcm(static_cast<std::uint16_t>(info.chans), rate, bits);
+    auto song = quaverly::SongReader::open(QString::fromLocal8Bit(in));
+    if (!song)
+        return fail("cannot open the source", song.error().text());
+    const quaverly::SongFormat& format = song->format();
+    auto header =
+        quaverly::WavHeader::pcm(static_cast<std::uint16_t>(format.channels), format.rate, 16);
 
     std::unique_ptr<std::FILE, Closer> out(std::fopen(outPath, "wb"));
     if (!out) {
@@ -47,15 +43,20 @@ int run(const char* in, const char* outPath) {
     if (std::fwrite(bytes.data(), 1, bytes.size(), out.get()) != bytes.size())
         return fail("cannot write the header");
 
-    static unsigned char block[20000];
-    QWORD decoded = 0;
-    while (BASS_ChannelIsActive(h)) {
-        const DWORD got = BASS_ChannelGetData(h, block, sizeof block);
-        if (got == 0xFFFFFFFFu)
+    // The samples are written as they come: this machine is little-endian, as WAV files are.
+    static std::int16_t block[10000];
+    const std::size_t blockFrames = std::size(block) / static_cast<std::size_t>(format.channels);
+    std::uint64_t decoded = 0;
+    for (;;) {
+        const auto got = song->read(block, blockFrames);
+        if (!got)
+            return fail("the decode stopped", got.error().text());
+        if (*got == 0)
             break;
-        if (std::fwrite(block, 1, got, out.get()) != got)
+        const std::size_t n = *got * static_cast<std::size_t>(format.channels) * 2;
+        if (std::fwrite(block, 1, n, out.get()) != n)
             return fail("cannot write the samples");
-        decoded = BASS_ChannelGetPosition(h);
+        decoded += n;
     }
     if (decoded > quaverly::WavHeader::kMaxDataSize)
         return fail("more than a WAV file can hold");
@@ -75,9 +76,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: quaverly_decode_bench IN OUT.wav\n");
         return 2;
     }
-    if (!BASS_Init(0, 44100, 0, nullptr, nullptr))
-        return fail("cannot start the sound layer");
-    const int rc = run(argv[1], argv[2]);
-    BASS_Free();
-    return rc;
+    return run(argv[1], argv[2]);
 }

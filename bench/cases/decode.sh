@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# MP3 to WAV through the sound layer in 20000-byte blocks, against `mpg123 -w`: with the codec
+# MP3 to WAV through the song reader in 20000-byte blocks, against `mpg123 -w`: with the codec
 # threads as set (every core by default) and with one thread, which shows what the cores add.
 set -euo pipefail
 source "$(dirname "$0")/../lib.sh"

@@ -1,8 +1,8 @@
 #include "cli/CommandSupport.h"
 
-#include "convert/SongDecoder.h"
-#include "engines/bass/Bass.h"
+#include "engines/decode/SongDecode.h"
 #include "engines/util/SameFile.h"
+#include "engines/wav/WavHeader.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -81,22 +81,30 @@ bool targetAllowed(const QString& out, const QStringList& sources, const Io& io)
     return true;
 }
 
-QString readFailure(const QString& in, const QString& cause) {
-    const QString named = in + QStringLiteral(": ");
-    QString said = cause.startsWith(named) ? cause.mid(named.size()) : cause;
-    if (const auto layout = probeWav(in); layout && layout->channels > 2) {
-        said = QStringLiteral("unsupported WAV: %1 channels (only mono and stereo are read)")
-                   .arg(layout->channels);
-    } else if (said.contains(QLatin1String("no MPEG audio frames")) ||
-               said.contains(QLatin1String("not an MPEG audio stream")) ||
-               said.contains(QLatin1String("not a WAV file"))) {
-        QFile f(in);
-        const bool tagged = f.open(QIODevice::ReadOnly) && f.read(3) == "ID3";
-        said = tagged || in.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive)
-                   ? QStringLiteral("MP3 holds no audio frames")
-                   : QStringLiteral("not a WAV or MP3 file");
-    }
-    return named + said;
+QString unsupportedWav(const QString& in) {
+    const auto layout = probeWav(in);
+    if (!layout || layout->channels <= 2)
+        return QString();
+    return QStringLiteral("%1: unsupported WAV: %2 channels (only mono and stereo are read)")
+        .arg(in)
+        .arg(layout->channels);
+}
+
+QString readFailure(const Error& refusal) {
+    const QString& in = refusal.file();
+    if (QString channels = unsupportedWav(in); !channels.isEmpty())
+        return channels;
+    // The reader takes any file that is neither empty nor RIFF/WAVE for MPEG audio: when it
+    // refuses such a file as not of a kind that is read, the file holds no sound at all.
+    QFile f(in);
+    const QByteArray head = f.open(QIODevice::ReadOnly) ? f.read(12) : QByteArray();
+    const bool wave = head.startsWith("RIFF") && head.mid(8, 4) == "WAVE";
+    if (refusal.code() != sound::kFileForm || head.isEmpty() || wave)
+        return refusal.text();
+    const bool tagged = head.startsWith("ID3");
+    return in + (tagged || in.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive)
+                     ? QStringLiteral(": MP3 holds no audio frames")
+                     : QStringLiteral(": not a WAV or MP3 file"));
 }
 
 QString writeFailure(const QString& out, const QString& text) {
@@ -104,26 +112,25 @@ QString writeFailure(const QString& out, const QString& text) {
                                                        : text;
 }
 
-int decodeTo(const QString& in, const QString& out, const Io& io) {
+int decodeTo(const QString& in, const QString& wav, const Io& io) {
     Progress progress(io, QStringLiteral("decoding ") + QFileInfo(in).fileName());
-    SongDecoder decoder;
+    auto song = SongReader::open(in);
+    if (!song)
+        return failed(io, readFailure(song.error()));
     qint64 blocks = 0;
-    const auto r = decoder.decode(in, out, [&] {
+    const auto decoded = decodeSong(*song, wav, [&](std::uint64_t done, std::uint64_t) {
         if ((++blocks & 63) == 0)
-            progress.tick(blocks * SongDecoder::kBlockBytes);
+            progress.tick(qint64(done));
         return true;
     });
-    if (r.ok)
+    if (decoded)
         return kOk;
-    // The sound layer's own words name the cause; its code alone says little.
-    if (!r.cause.isEmpty())
-        return failed(io, readFailure(in, r.cause));
-    if (r.soundError)
-        return failed(io,
-                      QStringLiteral("%1: %2 (error code %3)").arg(in, r.error).arg(r.soundError));
-    return failed(io, r.error.contains(in) || r.error.contains(out)
-                          ? writeFailure(out, r.error)
-                          : QStringLiteral("%1: %2").arg(in, r.error));
+    const Error& e = decoded.error();
+    if (e.file() == wav)
+        return failed(io, QStringLiteral("cannot write %1: %2").arg(wav, e.cause()));
+    return failed(io, e.code() != 0
+                          ? QStringLiteral("%1 (error code %2)").arg(e.text()).arg(e.code())
+                          : e.text());
 }
 
 namespace {

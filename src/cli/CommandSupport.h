@@ -62,14 +62,20 @@ bool targetAllowed(const QString& out, const QStringList& sources, const Io& io)
 // text stays as it is.
 QString writeFailure(const QString& out, const QString& text);
 
-// A failure text about reading `in`: "IN: cause", where the sound layer's words for a file it
-// does not take are put as a user reads them: "not a WAV or MP3 file", "MP3 holds no audio
-// frames" (an MP3 by its name or its ID3 tag, with no sound in it), "unsupported WAV: N
-// channels". `cause` may already start with "IN: ".
-QString readFailure(const QString& in, const QString& cause);
+// "IN: unsupported WAV: N channels (only mono and stereo are read)" for a WAV file of more
+// channels than are read; empty for any other file.
+QString unsupportedWav(const QString& in);
 
-// Decodes any source the sound layer reads into a WAV file, as adding a song does.
-int decodeTo(const QString& in, const QString& out, const Io& io);
+// The song reader's refusal of the file it names: "IN: cause", where a file of no kind that is
+// read is put as a user reads it: "MP3 holds no audio frames" (an MP3 by its name or its ID3 tag),
+// else "not a WAV or MP3 file"; and a WAV file of too many channels as unsupportedWav() says.
+QString readFailure(const Error& refusal);
+
+// Decodes any file the song reader reads into the WAV file `wav`, as adding a song does. Says
+// why it failed: the reader's refusal as readFailure() puts it, a failed write as "cannot write
+// WAV: cause", any other failure as "IN: cause", with "(error code N)" where the song's decode
+// has a code (it stopped short of the song's end).
+int decodeTo(const QString& in, const QString& wav, const Io& io);
 
 // Encodes a WAV file into an MP3 file through the encoder component, waiting for its end.
 int encodeTo(const QString& wav, const QString& mp3, int bitRate, const Io& io);

@@ -24,7 +24,7 @@ int convertCommand(const QStringList& args, const Options& opts, const Io& io) {
         return kUsage;
     const auto layout = probeWav(in);
     if (layout && layout->channels > 2)
-        return failed(io, readFailure(in, QString()));
+        return failed(io, unsupportedWav(in));
     if (layout)
         return encodeTo(in, out, bitRate, io);
     // Not a WAV file: decode it first, then encode the decoded sound.

@@ -1,10 +1,9 @@
 // quaverly-cli info FILE: the format, duration and data size of a sound file.
 #include "cli/CommandSupport.h"
 
-#include "engines/bass/Bass.h"
+#include "engines/decode/SongReader.h"
 #include "engines/wav/WavHeader.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <cstdint>
@@ -29,8 +28,7 @@ int infoCommand(const QStringList& args, const Options&, const Io& io) {
     const QString& file = args[0];
     if (!QFileInfo(file).isFile())
         return failed(io, QStringLiteral("%1: no such file").arg(file));
-    QString why;
-    const auto w = probeWav(file, &why);
+    const auto w = probeWav(file);
     QString kind;
     std::uint64_t frames = 0, dataBytes = 0;
     std::uint32_t rate = 0;
@@ -43,33 +41,21 @@ int infoCommand(const QStringList& args, const Options&, const Io& io) {
         rate = w->sampleRate;
         channels = w->channels;
     } else {
-        // Anything else is measured by decoding it through the sound layer.
-        using namespace quaverly::bass;
-        const bool started = BASS_Init(0, 44100, 0, nullptr, nullptr) != 0;
-        const HSTREAM h =
-            BASS_StreamCreateFile(0, QFile::encodeName(file).constData(), 0, 0, BASS_STREAM_DECODE);
-        BASS_CHANNELINFO ci;
-        const bool ok = h && BASS_ChannelGetInfo(h, &ci) && ci.chans > 0;
-        const int code = BASS_ErrorGetCode();
-        const QString layerSays = QString::fromStdString(lastErrorText());
-        if (ok) {
-            kind = ci.ctype == BASS_CTYPE_STREAM_MP3 ? QStringLiteral("MPEG audio")
-                                                     : QStringLiteral("audio");
-            kind += QStringLiteral(", decodes to PCM 16-bit");
-            dataBytes = BASS_ChannelGetLength(h);
-            rate = ci.freq;
-            channels = int(ci.chans);
-            frames = dataBytes / (2u * ci.chans);
-            channelsChange = channelsChangeInSource(h);
-        }
-        if (h)
-            BASS_StreamFree(h);
-        if (started)
-            BASS_Free();
-        if (!ok)
+        // Anything else is measured by the song reader, which knows its exact length at open.
+        const auto song = SongReader::open(file);
+        if (!song)
             return failed(io, QStringLiteral("%1 (error code %2)")
-                                  .arg(readFailure(file, layerSays.isEmpty() ? why : layerSays))
-                                  .arg(code));
+                                  .arg(readFailure(song.error()))
+                                  .arg(song.error().code()));
+        const SongFormat& f = song->format();
+        kind =
+            f.kind == SongKind::MpegLayer3 ? QStringLiteral("MPEG audio") : QStringLiteral("audio");
+        kind += QStringLiteral(", decodes to PCM 16-bit");
+        frames = song->frames();
+        rate = f.rate;
+        channels = f.channels;
+        dataBytes = frames * 2u * std::uint64_t(f.channels);
+        channelsChange = f.channelsChange;
     }
     const std::uint64_t ms = rate ? (frames * 1000 + rate / 2) / rate : 0;
     say(io.out, QStringLiteral("file: %1").arg(file));

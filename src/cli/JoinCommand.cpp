@@ -1,7 +1,6 @@
 // quaverly-cli join OUT IN...: the song list's join, from files to a WAV or MP3 file.
 #include "cli/CommandSupport.h"
 
-#include "convert/SongDecoder.h"
 #include "engines/wav/WavHeader.h"
 #include "songlist/JoinedPcm.h"
 #include "songlist/ListJoin.h"
@@ -31,7 +30,6 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
     // Each input becomes a song as adding it to the list makes one. A WAV file already in the
     // plain layout would be copied byte for byte, so it serves as its own working copy.
     QStringList songs;
-    SongDecoder decoder;
     for (const QString& in : inputs) {
         if (!QFileInfo(in).isFile())
             return failed(io, QStringLiteral("%1: no such file").arg(in));
@@ -43,16 +41,8 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
             continue;
         }
         const QString copy = newWorkingCopyPath(work.path());
-        Progress progress(io, QStringLiteral("reading ") + QFileInfo(in).fileName());
-        const auto r = makeWorkingCopy(in, copy, decoder);
-        if (!r.ok && !r.cause.isEmpty())
-            return failed(io, readFailure(in, r.cause));
-        if (!r.ok)
-            return failed(
-                io,
-                r.soundError
-                    ? QStringLiteral("%1: %2 (error code %3)").arg(in, r.error).arg(r.soundError)
-                    : r.error);
+        if (const int decoded = decodeTo(in, copy, io); decoded != kOk)
+            return decoded;
         songs << copy;
     }
 

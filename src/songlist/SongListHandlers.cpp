@@ -77,14 +77,18 @@ QList<int> rowsAfterSwap(int count, int a, int b) {
     return rows;
 }
 
-// The sound layer could not read a picked file: the report names it and, when known, says why
-// (the layer's own words, or where the decoding stopped).
-QString cantPlayText(const QString& picked, const WorkingCopyOutcome& r) {
-    QString text = QStringLiteral("Can't play the file ") + QFileInfo(picked).fileName();
-    const QString cause = !r.cause.isEmpty() ? r.cause : r.error;
-    if (!cause.isEmpty() && cause != QLatin1String("Can't play the file"))
-        text += QStringLiteral("\r\n\r\n") + cause;
-    return text;
+// The song reader could not read a picked file (the failure has a code): the report names the
+// song and gives the reader's words about the file, which name it by its path.
+QString cantPlayText(const QString& picked, const Error& error) {
+    return QStringLiteral("Can't play the file ") + QFileInfo(picked).fileName() +
+           QStringLiteral("\r\n\r\n") + error.text();
+}
+
+// What went wrong in any other failure to add a song: the song is named by its file name, any
+// other file (its working copy) by its path.
+QString notAddedDetail(const QString& picked, const Error& error) {
+    const QString file = error.file() == picked ? QFileInfo(picked).fileName() : error.file();
+    return file.isEmpty() ? error.cause() : file + QStringLiteral(": ") + error.cause();
 }
 
 } // namespace
@@ -209,19 +213,20 @@ bool SongListHandlers::insertSong(const QString& picked, int row, const QString&
         holdWindow(busyText);
     else if (holding_)
         s_.busy->setText(busyText);
-    const auto r = makeWorkingCopy(picked, copy, decoder_, [] {
+    const Status made = makeWorkingCopy(picked, copy, [](std::uint64_t, std::uint64_t) {
         QCoreApplication::processEvents();
         return true;
     });
-    if (!moreFollow || !r.ok)
+    if (!moreFollow || !made)
         releaseWindow();
-    if (!r.ok) {
-        if (r.soundError != 0)
-            ReportSoundError(*s_.dialogs, cantPlayText(picked, r), r.soundError);
+    if (!made) {
+        const Error& error = made.error();
+        if (error.code() != 0)
+            ReportSoundError(*s_.dialogs, cantPlayText(picked, error), error.code());
         else
-            s_.dialogs->tell(
-                tr("%1 could not be added.\n\n%2").arg(QFileInfo(picked).fileName(), r.error),
-                Dialogs::Icon::Critical);
+            s_.dialogs->tell(tr("%1 could not be added.\n\n%2")
+                                 .arg(QFileInfo(picked).fileName(), notAddedDetail(picked, error)),
+                             Dialogs::Icon::Critical);
         return false;
     }
     auto* item = new QListWidgetItem(songNameFor(picked));

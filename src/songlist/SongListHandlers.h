@@ -9,8 +9,6 @@
 //
 // Threads: UI thread only.
 
-#include "convert/SongDecoder.h"
-
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -113,7 +111,6 @@ private:
 
     AudioEditPanel& panel_;
     SongListServices s_;
-    SongDecoder decoder_;
     bool holding_ = false; // the window is disabled and the busy window up for an add
 };
 

@@ -1,14 +1,42 @@
 #include "songlist/WorkingCopy.h"
 
-#include "convert/SongDecoder.h"
 #include "engines/util/AtomicFile.h"
 #include "engines/wav/WavHeader.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QUuid>
 
+#include <vector>
+
 namespace quaverly {
+namespace {
+
+// Copies `source` over `target` through an AtomicFile, saying which of the two failed and why.
+Status copyWhole(const QString& source, const QString& target) {
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return Error(source, in.errorString());
+    AtomicFile out(target);
+    if (!out.open())
+        return Error(target, out.errorString());
+    std::vector<char> block(1 << 20);
+    for (;;) {
+        const qint64 got = in.read(block.data(), qint64(block.size()));
+        if (got < 0)
+            return Error(source, in.errorString());
+        if (got == 0)
+            break;
+        if (!out.write(block.data(), got))
+            return Error(target, out.errorString());
+    }
+    if (!out.commit())
+        return Error(target, out.errorString());
+    return {};
+}
+
+} // namespace
 
 QString songNameFor(const QString& pickedPath) {
     const QString file = QFileInfo(pickedPath).fileName();
@@ -33,26 +61,19 @@ QString newWorkingCopyPath(const QString& folder) {
     }
 }
 
-WorkingCopyOutcome makeWorkingCopy(const QString& picked, const QString& target,
-                                   SongDecoder& decoder, const std::function<bool()>& yield) {
-    WorkingCopyOutcome r;
-    if (target.isEmpty()) {
-        r.error = QStringLiteral("there is no working folder to keep its working copy in");
-        return r;
-    }
+Status makeWorkingCopy(const QString& picked, const QString& target,
+                       const DecodeProgress& progress) {
+    if (target.isEmpty())
+        return Error(QString(),
+                     QStringLiteral("there is no working folder to keep its working copy in"));
     if (picked.right(3).toLower() == QLatin1String("wav")) {
         const auto layout = probeWav(picked);
-        if (layout && layout->canonical && layout->dataSize > 0) {
-            r.ok = copyFileAtomically(picked, target, &r.error);
-            return r;
-        }
+        if (layout && layout->canonical && layout->dataSize > 0)
+            return copyWhole(picked, target);
     }
-    const auto d = decoder.decode(picked, target, yield);
-    r.ok = d.ok;
-    r.soundError = d.soundError;
-    r.error = d.error;
-    r.cause = d.cause;
-    return r;
+    if (const auto decoded = decodeSong(picked, target, progress); !decoded)
+        return decoded.error();
+    return {};
 }
 
 } // namespace quaverly

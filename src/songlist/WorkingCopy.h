@@ -2,13 +2,12 @@
 // Working copies: every listed song owns one PCM WAV file with the 44-byte header in the
 // working folder, made when the song is added. All later work reads or rewrites that copy.
 
+#include "engines/decode/SongDecode.h"
+#include "engines/util/Error.h"
+
 #include <QString>
 
-#include <functional>
-
 namespace quaverly {
-
-class SongDecoder;
 
 // The list's text for a picked file: its name without the last four characters ("Intro.mp3"
 // gives "Intro"). A name of four characters or fewer is kept whole, so no song is nameless.
@@ -25,18 +24,11 @@ bool isSongFile(const QString& pickedPath);
 // anywhere else.
 QString newWorkingCopyPath(const QString& folder);
 
-struct WorkingCopyOutcome {
-    bool ok = false;
-    int soundError = 0; // the sound layer's code when it could not read the song
-    QString error;      // names the file and the cause
-    QString cause;      // the sound layer's own words when it could not read the song
-};
-
 // Makes the working copy of `picked` at `target`: a WAV file already in the 44-byte PCM layout
 // is copied byte for byte; any other WAV or MP3 file is decoded into that layout (16-bit PCM,
-// same rate and channels). On failure nothing is left at `target`. `yield` runs between
-// decoded blocks.
-WorkingCopyOutcome makeWorkingCopy(const QString& picked, const QString& target,
-                                   SongDecoder& decoder, const std::function<bool()>& yield = {});
+// same rate and channels) by decodeSong, whose Errors it returns. On failure nothing is left at
+// `target`. `progress` runs between decoded blocks.
+Status makeWorkingCopy(const QString& picked, const QString& target,
+                       const DecodeProgress& progress = {});
 
 } // namespace quaverly

@@ -78,11 +78,10 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
         {"3 channels", [&] { add("three.wav"); }, "Error",
          "Can't play the file three.wav\r\n\r\n%1/three.wav: 3 channels; only mono and stereo "
          "are supported\r\n\r\nerror code: 6"},
-        // Names its file three times today (the decoder, the sound layer, the message); pinned as
-        // it is until that changes on purpose.
+        // The reader's words name the file once, as for every file it cannot read.
         {"decoding stops early", [&] { add("short.mp3"); }, "Error",
-         "Can't play the file short.mp3\r\n\r\nshort.mp3: decoding failed after 73916 of 78336 "
-         "bytes: %1/short.mp3: the sound stops 4420 bytes before its end: the data ends there"
+         "Can't play the file short.mp3\r\n\r\n%1/short.mp3: decoding failed after 73916 of "
+         "78336 bytes: the sound stops 4420 bytes before its end: the data ends there"
          "\r\n\r\nerror code: 37"},
         {"no such file", [&] { add("gone.wav"); }, "Error",
          "Can't play the file gone.wav\r\n\r\n%1/gone.wav: no such file\r\n\r\nerror code: 2"},

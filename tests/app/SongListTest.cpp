@@ -1,7 +1,7 @@
 // The song list as a user drives it: adding, removing, clicking, and saving the list as one
 // WAV or MP3 file, with the audio built in the test so that every join boundary is checked.
 #include "app/Frmmain.h"
-#include "engines/bass/Bass.h"
+#include "engines/decode/SongReader.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
 
@@ -25,18 +25,12 @@ QString realMp3(const char* name) {
     return QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/") + QString::fromUtf8(name);
 }
 
-// Frames and channels of a sound file decoded through the sound layer.
+// Frames and channels of a sound file as the song reader decodes it.
 std::pair<qint64, int> decodedFrames(const QString& file) {
-    using namespace quaverly::bass;
-    BASS_Init(0, 44100, 0, nullptr, nullptr);
-    const HSTREAM h =
-        BASS_StreamCreateFile(0, QFile::encodeName(file).constData(), 0, 0, BASS_STREAM_DECODE);
-    BASS_CHANNELINFO info;
-    std::pair<qint64, int> r{-1, 0};
-    if (h && BASS_ChannelGetInfo(h, &info))
-        r = {qint64(BASS_ChannelGetLength(h) / (2 * info.chans)), int(info.chans)};
-    BASS_Free();
-    return r;
+    const auto song = quaverly::SongReader::open(file);
+    if (!song)
+        return {-1, 0};
+    return {qint64(song->frames()), song->format().channels};
 }
 
 class SongList : public test::AppFixture {
@@ -122,7 +116,7 @@ TEST_F(SongList, AnUnreadableSongIsReportedAndListsNothing) {
     for (int i = 0; i < 2; ++i) {
         const auto& a = asked[i];
         EXPECT_EQ(a.title, "Error");
-        // The file by its name, the sound layer's words for the cause, then the code.
+        // The file by its name, the song reader's words for the cause, then the code.
         EXPECT_TRUE(a.text.startsWith(
             QStringLiteral("Can't play the file %1\r\n\r\n%2: ").arg(files[i], path(files[i]))))
             << a.text.toStdString();

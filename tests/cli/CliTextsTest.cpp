@@ -60,12 +60,11 @@ TEST_F(CliTexts, FailuresSayTodaysWordsAndExitWithOne) {
         {"cut undecodable",
          {"cut", "notes.mp3", "out.wav", "--from=0", "--to=50"},
          "notes.mp3: MP3 holds no audio frames"},
-        // Names its file three times today: the decoder, the sound layer and the command each
-        // put it in front. Pinned as it is; a planned change will name it once.
+        // Names its file once, as every line does.
         {"decoding stops early",
          {"convert", "short.mp3", "out.wav"},
-         "short.mp3: short.mp3: decoding failed after 73916 of 78336 bytes: short.mp3: the sound "
-         "stops 4420 bytes before its end: the data ends there (error code 37)"},
+         "short.mp3: decoding failed after 73916 of 78336 bytes: the sound stops 4420 bytes "
+         "before its end: the data ends there (error code 37)"},
         {"no sound server",
          {"record", "take.wav", "--seconds=1"},
          "take.wav: not recorded: cannot start the recording device: Cannot connect to the sound "

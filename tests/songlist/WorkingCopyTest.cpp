@@ -1,5 +1,4 @@
 #include "songlist/WorkingCopy.h"
-#include "convert/SongDecoder.h"
 #include "support/TestAudio.h"
 
 #include <QDir>
@@ -46,7 +45,6 @@ TEST(WorkingCopies, EverySongGetsItsOwnFileNamedApartFromWorkFiles) {
 class MakeWorkingCopy : public ::testing::Test {
 protected:
     QTemporaryDir dir;
-    SongDecoder decoder;
     QString target() const { return dir.filePath(QStringLiteral("copy.wav")); }
 };
 
@@ -57,8 +55,8 @@ TEST_F(MakeWorkingCopy, APlainPcmWavIsCopiedByteForByte) {
             ASSERT_TRUE(writeWav8(picked, 1, 8000, {1, 2, 3, 250}));
         else
             ASSERT_TRUE(writeWav16(picked, 2, 44100, staircase(333, 2, -7)));
-        const auto r = makeWorkingCopy(picked, target(), decoder);
-        ASSERT_TRUE(r.ok) << r.error.toStdString();
+        const Status made = makeWorkingCopy(picked, target());
+        ASSERT_TRUE(made) << made.error().text().toStdString();
         EXPECT_EQ(readFile(target()), readFile(picked));
     }
 }
@@ -79,8 +77,8 @@ TEST_F(MakeWorkingCopy, AnyOtherWavIsRewrittenIntoThePlainLayout) {
     const QString picked = dir.filePath(QStringLiteral("tagged.wav"));
     ASSERT_TRUE(writeFile(picked, file));
 
-    const auto r = makeWorkingCopy(picked, target(), decoder);
-    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    const Status made = makeWorkingCopy(picked, target());
+    ASSERT_TRUE(made) << made.error().text().toStdString();
     const QByteArray copy = readFile(target());
     const auto layout = probeWav(target());
     ASSERT_TRUE(layout && layout->canonical);
@@ -91,9 +89,10 @@ TEST_F(MakeWorkingCopy, AnyOtherWavIsRewrittenIntoThePlainLayout) {
 TEST_F(MakeWorkingCopy, AnUnreadableSongLeavesNothing) {
     const QString picked = dir.filePath(QStringLiteral("broken.wav"));
     ASSERT_TRUE(writeFile(picked, "RIFF....WAVEjunk"));
-    const auto r = makeWorkingCopy(picked, target(), decoder);
-    EXPECT_FALSE(r.ok);
-    EXPECT_FALSE(r.error.isEmpty());
+    const Status made = makeWorkingCopy(picked, target());
+    ASSERT_FALSE(made);
+    EXPECT_EQ(made.error().file(), picked);
+    EXPECT_NE(made.error().code(), 0);
     EXPECT_FALSE(QFile::exists(target()));
 }
 

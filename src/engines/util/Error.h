@@ -35,6 +35,7 @@ enum Code : int {
     kPosition = 7,    // a position outside the sound
     kStart = 9,       // the device refused to start
     kIllParam = 20,   // a value that cannot be used (an input that does not exist, ...)
+    kCreate = 33,     // a decoder could not be set up
     kNotAvail = 37,   // what was asked for is not available (an input gone, a decode cut short)
     kFileForm = 41,   // not a file of a format that is read
     kUnknown = -1,

@@ -1,16 +1,16 @@
-#include "engines/bass/Decoder.h"
+#include "engines/decode/internal/Decoder.h"
 
-#include <QString>
+#include <QFile>
 
 #include <cstdio>
 
-namespace quaverly::bass::detail {
+namespace quaverly::decode {
 
-CFile openFileUtf8(const char* path) {
+CFile openFile(const QString& path) {
 #ifdef _WIN32
-    CFile file(_wfopen(QString::fromUtf8(path).toStdWString().c_str(), L"rb"));
+    CFile file(_wfopen(path.toStdWString().c_str(), L"rb"));
 #else
-    CFile file(std::fopen(path, "rb"));
+    CFile file(std::fopen(QFile::encodeName(path).constData(), "rb"));
 #endif
     // Decoders read a frame header and body at a time; a large buffer turns that into few
     // system calls (scanning a 5-minute MP3 drops from about 60 ms to about 10 ms).
@@ -35,4 +35,4 @@ std::int64_t tellFile(std::FILE* f) {
 #endif
 }
 
-} // namespace quaverly::bass::detail
+} // namespace quaverly::decode

@@ -3,9 +3,8 @@
 // after a rewind, and when the file changes under the decoder. Slices are made a few frames
 // long, so that even short files are cut into many.
 
-#include "BassTestUtil.h"
+#include "DecodeTestUtil.h"
 
-#include "engines/bass/ParallelMpeg.h"
 #include "engines/util/CodecThreads.h"
 
 #include <QDirIterator>
@@ -16,9 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using namespace bass_test;
-using quaverly::bass::detail::mpegSlicesDecoded;
-using quaverly::bass::detail::setMpegSliceFramesForTesting;
+using namespace decode_test;
 
 namespace {
 
@@ -32,35 +29,36 @@ enum class Way {
 
 struct Outcome {
     bool opened = false;
-    int error = 0; // of the open, or of the read that ended the stream
-    std::string text;
-    std::vector<std::uint8_t> pcm;
+    int error = 0; // of the open, or of the read that ended the song
+    QString text;
+    std::vector<std::int16_t> pcm;
 };
 
-// Reads until the stream refuses, with the layer's blocks of 20000 bytes.
-void readOn(HSTREAM h, QWORD upTo, Outcome& o) {
-    std::vector<std::uint8_t> block(20000);
-    QWORD got = 0;
+// Reads `upTo` frames or until the song ends or refuses, in the song decode's blocks.
+void readOn(SongReader& song, std::uint64_t upTo, Outcome& o) {
+    const auto channels = std::size_t(song.format().channels);
+    std::vector<std::int16_t> block(10000);
+    std::uint64_t got = 0;
     while (got < upTo) {
-        const DWORD want = static_cast<DWORD>(std::min<QWORD>(block.size(), upTo - got));
-        const DWORD n = BASS_ChannelGetData(h, block.data(), want);
-        if (n == 0xFFFFFFFFu || n == 0) {
-            o.error = BASS_ErrorGetCode();
-            o.text = lastErrorText();
+        const auto want = std::size_t(std::min<std::uint64_t>(block.size() / channels, upTo - got));
+        const auto n = song.read(block.data(), want);
+        if (!n || *n == 0) {
+            o.error = n ? 0 : n.error().code();
+            o.text = n ? QString() : n.error().text();
             return;
         }
-        o.pcm.insert(o.pcm.end(), block.begin(), block.begin() + n);
-        got += n;
+        o.pcm.insert(o.pcm.end(), block.begin(), block.begin() + std::ptrdiff_t(*n * channels));
+        got += *n;
     }
 }
 
 // Decodes a copy of `path` the given way with `threads` codec threads.
-Outcome decode(const std::string& path, Way way, int threads, const QString& dir) {
+Outcome decode(const QString& path, Way way, int threads, const QString& dir) {
     // One name for both runs: error texts name the file.
-    const std::string copy = (dir + "/copy.mp3").toStdString();
-    QFile::remove(QString::fromStdString(copy));
-    EXPECT_TRUE(QFile::copy(QString::fromStdString(path), QString::fromStdString(copy)));
-    QFile f(QString::fromStdString(copy));
+    const QString copy = dir + "/copy.mp3";
+    QFile::remove(copy);
+    EXPECT_TRUE(QFile::copy(path, copy));
+    QFile f(copy);
     if (way == Way::Damaged && f.open(QIODevice::ReadWrite)) {
         QByteArray b = f.readAll();
         for (qsizetype i = b.size() * 2 / 5; i < b.size() * 2 / 5 + 64; ++i)
@@ -70,33 +68,30 @@ Outcome decode(const std::string& path, Way way, int threads, const QString& dir
         f.close();
     }
     quaverly::setCodecThreadsForTesting(threads);
-    setMpegSliceFramesForTesting(threads > 1 ? 6 : 0);
+    SongReader::setMpegSliceFramesForTesting(threads > 1 ? 6 : 0);
     Outcome o;
-    const HSTREAM h = BASS_StreamCreateFile(0, copy.c_str(), 0, 0, BASS_STREAM_DECODE);
-    o.opened = h != 0;
-    if (!h) {
-        o.error = BASS_ErrorGetCode();
-        o.text = lastErrorText();
+    auto song = SongReader::open(copy);
+    o.opened = song.ok();
+    if (!song) {
+        o.error = song.error().code();
+        o.text = song.error().text();
     } else {
-        const QWORD length = BASS_ChannelGetLength(h);
-        const QWORD frame = length > 0 ? 4 : 1;
-        const QWORD third = length / 3 / frame * frame;
+        const std::uint64_t frames = song->frames();
         if (way == Way::CutAfterOpen) {
             EXPECT_TRUE(f.resize(f.size() * 3 / 5));
         }
         if (way == Way::SeekMid || way == Way::Rewind) {
-            readOn(h, third, o);
-            EXPECT_TRUE(BASS_ChannelSetPosition(h, way == Way::Rewind ? 0 : length / 2 / 4 * 4));
+            readOn(*song, frames / 3, o);
+            EXPECT_TRUE(song->seek(way == Way::Rewind ? 0 : frames / 2));
         }
-        readOn(h, ~QWORD(0), o);
-        BASS_StreamFree(h);
+        readOn(*song, ~std::uint64_t(0), o);
     }
     quaverly::setCodecThreadsForTesting(0);
-    setMpegSliceFramesForTesting(0);
+    SongReader::setMpegSliceFramesForTesting(0);
     return o;
 }
 
-void expectSameDecode(const std::string& path, Way way, const QString& dir) {
+void expectSameDecode(const QString& path, Way way, const QString& dir) {
     const Outcome one = decode(path, way, 1, dir);
     const Outcome many = decode(path, way, 3, dir);
     EXPECT_EQ(many.opened, one.opened);
@@ -105,31 +100,31 @@ void expectSameDecode(const std::string& path, Way way, const QString& dir) {
     ASSERT_EQ(many.pcm.size(), one.pcm.size());
     const auto at = std::mismatch(one.pcm.begin(), one.pcm.end(), many.pcm.begin());
     EXPECT_TRUE(at.first == one.pcm.end())
-        << "first difference at byte " << (at.first - one.pcm.begin());
+        << "first difference at sample " << (at.first - one.pcm.begin());
 }
 
-class ParallelMpeg : public LayerTest {
+class ParallelMpeg : public ::testing::Test {
 protected:
     QTemporaryDir dir_;
 };
 
 TEST_F(ParallelMpeg, EveryTestFileDecodesAsInOnePass) {
     ASSERT_TRUE(dir_.isValid());
-    const std::uint64_t before = mpegSlicesDecoded();
+    const std::uint64_t before = SongReader::mpegSlicesDecoded();
     int files = 0;
     QDirIterator it(QUAVERLY_TEST_DATA, {"*.mp3", "*.bit", "*.mp2"}, QDir::Files,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
-        const std::string path = it.next().toStdString();
+        const QString path = it.next();
         ++files;
         for (Way way : {Way::Straight, Way::SeekMid}) {
-            SCOPED_TRACE(path + (way == Way::Straight ? "" : " (seek)"));
+            SCOPED_TRACE(path.toStdString() + (way == Way::Straight ? "" : " (seek)"));
             expectSameDecode(path, way, dir_.path());
         }
     }
     EXPECT_GT(files, 20);
-    // Some of them are long enough for the engine.
-    EXPECT_GT(mpegSlicesDecoded(), before);
+    // Some of them are long enough for the threads.
+    EXPECT_GT(SongReader::mpegSlicesDecoded(), before);
 }
 
 // Runs a tool to its end, its output thrown away; true when it ended with status 0. A plain
@@ -189,10 +184,10 @@ TEST_P(MadeWithLame, DecodesAsInOnePassEveryWay) {
         GTEST_SKIP() << "lame cannot make " << m.name;
     for (Way way : {Way::Straight, Way::SeekMid, Way::Rewind, Way::CutAfterOpen, Way::Damaged}) {
         SCOPED_TRACE(static_cast<int>(way));
-        const std::uint64_t before = mpegSlicesDecoded();
-        expectSameDecode(mp3, way, dir_.path());
+        const std::uint64_t before = SongReader::mpegSlicesDecoded();
+        expectSameDecode(QString::fromStdString(mp3), way, dir_.path());
         if (way == Way::Straight) {
-            EXPECT_EQ(mpegSlicesDecoded() > before, m.engine);
+            EXPECT_EQ(SongReader::mpegSlicesDecoded() > before, m.engine);
         }
     }
 }

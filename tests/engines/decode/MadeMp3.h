@@ -3,7 +3,7 @@
 // 8 to 48 kHz, mono or stereo, CBR or VBR, with or without a Xing/LAME/Info tag, a tag whose
 // counts are off, cut short, with ID3v2/ID3v1/APEv2 tags, glued, damaged, a few frames long.
 
-#include "BassTestUtil.h"
+#include "DecodeTestUtil.h"
 
 #include <QProcess>
 #include <QString>
@@ -16,8 +16,8 @@
 
 namespace made_mp3 {
 
-using bass_test::readAll;
-using bass_test::writeAll;
+using decode_test::readAll;
+using decode_test::writeAll;
 
 // Runs a tool to its end; *ok when it ended normally with status 0. Returns what it printed.
 inline QByteArray run(const QString& program, const QStringList& args, bool* ok) {
@@ -178,13 +178,13 @@ inline QByteArray apeV2() {
 }
 
 // Makes the case's file; false (with a failure added) when the tools or the recipe fail.
-inline bool make(const Made& m, const QString& dir, std::string* path) {
+inline bool make(const Made& m, const QString& dir, QString* path) {
     const QString wav = dir + "/source.wav", mp3 = dir + "/made.mp3";
     if (!makeSource(m, wav) || !encode(m, wav, mp3)) {
         ADD_FAILURE() << "could not make " << m.name;
         return false;
     }
-    QByteArray b = readAll(mp3.toStdString());
+    QByteArray b = readAll(mp3);
     bool ok = true;
     switch (m.change) {
     case Change::None:
@@ -228,7 +228,7 @@ inline bool make(const Made& m, const QString& dir, std::string* path) {
         ADD_FAILURE() << m.name << ": no Xing/Info tag field to change";
         return false;
     }
-    *path = (dir + "/" + m.name + ".mp3").toStdString();
+    *path = dir + "/" + m.name + ".mp3";
     writeAll(*path, b);
     return true;
 }

@@ -1,8 +1,7 @@
 // RIFF/WAVE files through libsndfile: PCM of 8 to 32 bits, float, extensible, A-law and the
 // other codecs libsndfile reads, with any chunks before or after the samples.
 
-#include "engines/bass/BassInternal.h"
-#include "engines/bass/Decoder.h"
+#include "engines/decode/internal/Decoder.h"
 #include "engines/wav/SndfileReader.h"
 
 #include <algorithm>
@@ -11,11 +10,11 @@
 #include <string>
 #include <vector>
 
-namespace quaverly::bass::detail {
+namespace quaverly::decode {
 namespace {
 
-// Bits per sample of the source, for BASS_CHANNELINFO::origres; 0 for compressed codecs.
-std::uint32_t sourceBits(int format) {
+// Bits per sample of the source, for SongFormat::sourceBits; 0 for compressed codecs.
+int sourceBits(int format) {
     switch (format & SF_FORMAT_SUBMASK) {
     case SF_FORMAT_PCM_S8:
     case SF_FORMAT_PCM_U8:
@@ -54,8 +53,8 @@ public:
         const SF_INFO& info = reader_->info();
         format_.rate = static_cast<std::uint32_t>(info.samplerate);
         format_.channels = info.channels;
-        format_.ctype = BASS_CTYPE_STREAM_WAV;
-        format_.origres = sourceBits(info.format);
+        format_.kind = SongKind::Wav;
+        format_.sourceBits = sourceBits(info.format);
         frames_ = frames;
         const int sub = info.format & SF_FORMAT_SUBMASK;
         if (sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE)
@@ -108,41 +107,34 @@ private:
 
 } // namespace
 
-std::unique_ptr<Decoder> openWavDecoder(const char* path) {
-    const std::string name(path);
+Result<DecoderPtr> openWavDecoder(const QString& path) {
     auto reader = std::make_unique<SndfileReader>();
-    switch (reader->open(QString::fromUtf8(path))) {
+    switch (reader->open(path)) {
     case SndfileReader::Opened::Ok:
         break;
     case SndfileReader::Opened::CannotOpen:
-        setError(BASS_ERROR_FILEOPEN, name + ": cannot open: " + reader->cause().toStdString());
-        return nullptr;
+        return Error(path, QStringLiteral("cannot open: ") + reader->cause(), sound::kFileOpen);
     case SndfileReader::Opened::NotSound:
-        setError(BASS_ERROR_FILEFORM,
-                 name + ": not a readable WAV file: " + reader->cause().toStdString());
-        return nullptr;
+        return Error(path, QStringLiteral("not a readable WAV file: ") + reader->cause(),
+                     sound::kFileForm);
     }
     const SF_INFO& info = reader->info();
     const int major = info.format & SF_FORMAT_TYPEMASK;
-    if (major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX) {
-        setError(BASS_ERROR_FILEFORM, name + ": not a WAV file");
-        return nullptr;
-    }
-    if (info.channels < 1 || info.channels > 2) {
-        setError(BASS_ERROR_FORMAT, name + ": " + std::to_string(info.channels) +
-                                        " channels; only mono and stereo are supported");
-        return nullptr;
-    }
-    if (info.samplerate <= 0) {
-        setError(BASS_ERROR_FORMAT, name + ": no sample rate");
-        return nullptr;
-    }
+    if (major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX)
+        return Error(path, QStringLiteral("not a WAV file"), sound::kFileForm);
+    if (info.channels < 1 || info.channels > 2)
+        return Error(
+            path,
+            QStringLiteral("%1 channels; only mono and stereo are supported").arg(info.channels),
+            sound::kFormat);
+    if (info.samplerate <= 0)
+        return Error(path, QStringLiteral("no sample rate"), sound::kFormat);
     // No codec libsndfile reads in a WAV file yields more than about five frames per byte
-    // (GSM 6.10); a larger count comes from a damaged size field. The stream announces no more
+    // (GSM 6.10); a larger count comes from a damaged size field. The reader announces no more
     // than the file can hold, and fails where the sound really ends.
     const auto frames = static_cast<std::uint64_t>(
         std::min<sf_count_t>(info.frames, std::max<qint64>(reader->fileSize(), 0) * 8));
-    return std::make_unique<WavDecoder>(std::move(reader), frames);
+    return DecoderPtr(std::make_unique<WavDecoder>(std::move(reader), frames));
 }
 
-} // namespace quaverly::bass::detail
+} // namespace quaverly::decode

@@ -1,10 +1,10 @@
 // Our MP3 decoding against mpg123's: every MPEG audio file of the test data, and files made here
-// with lame and ffmpeg in odd ways, must give through the sound layer exactly the samples that
+// with lame and ffmpeg in odd ways, must give through the song reader exactly the samples that
 // `mpg123 -w` writes: the same count and the same values, gapless trimming included. A file whose
 // frames switch between mono and stereo, which mpg123 writes in parts, must come out stereo
 // throughout, equal to `mpg123 --stereo -w`, and `quaverly-cli info` must say so.
 
-#include "BassTestUtil.h"
+#include "DecodeTestUtil.h"
 #include "MadeMp3.h"
 
 #include <QDirIterator>
@@ -15,7 +15,7 @@
 
 #include <sstream>
 
-using namespace bass_test;
+using namespace decode_test;
 using namespace made_mp3;
 
 namespace {
@@ -43,7 +43,7 @@ struct Pcm {
 };
 
 // The PCM of a WAV file as mpg123 writes it (16-bit; a data size past the end means "to the end").
-Pcm readWav(const std::string& path) {
+Pcm readWav(const QString& path) {
     const QByteArray b = readAll(path);
     Pcm pcm;
     if (b.size() < 12 || !b.startsWith("RIFF") || b.mid(8, 4) != "WAVE")
@@ -64,21 +64,21 @@ Pcm readWav(const std::string& path) {
     return pcm;
 }
 
-Pcm mpg123(const std::string& mp3, const QString& dir, bool forceStereo) {
+Pcm mpg123(const QString& mp3, const QString& dir, bool forceStereo) {
     const QString out = dir + (forceStereo ? "/ref-stereo.wav" : "/ref.wav");
     QFile::remove(out);
     QStringList args{"-q"};
     if (forceStereo)
         args << "--stereo";
     bool ok = false;
-    run("mpg123", args << "-w" << out << QString::fromStdString(mp3), &ok);
-    return ok ? readWav(out.toStdString()) : Pcm{};
+    run("mpg123", args << "-w" << out << mp3, &ok);
+    return ok ? readWav(out) : Pcm{};
 }
 
 // The sample rates mpg123 reports for the stream's frames, in the order they come.
-std::vector<int> rates(const std::string& mp3) {
+std::vector<int> rates(const QString& mp3) {
     bool ok = false;
-    const QString log = run("mpg123", {"-t", "-v", QString::fromStdString(mp3)}, &ok);
+    const QString log = run("mpg123", {"-t", "-v", mp3}, &ok);
     static const QRegularExpression line(R"(^MPEG \S+ L \S+ \S+ (\d+) )",
                                          QRegularExpression::MultilineOption);
     std::vector<int> found;
@@ -88,28 +88,32 @@ std::vector<int> rates(const std::string& mp3) {
     return found;
 }
 
-// As an added song is decoded: opened through the layer and read to the length it announced.
-Pcm ours(const std::string& path, bool* channelsChange) {
+// As an added song is decoded: opened by the song reader and read to the length it announced.
+// *refused says why when it is not opened.
+Pcm ours(const QString& path, bool* channelsChange, QString* refused = nullptr) {
     Pcm pcm;
-    const HSTREAM h = BASS_StreamCreateFile(0, path.c_str(), 0, 0, BASS_STREAM_DECODE);
-    BASS_CHANNELINFO info;
-    if (!h || !BASS_ChannelGetInfo(h, &info))
+    auto song = SongReader::open(path);
+    if (!song) {
+        if (refused)
+            *refused = song.error().text();
         return pcm;
+    }
     pcm.ok = true;
-    pcm.rate = info.freq;
-    pcm.channels = info.chans;
-    *channelsChange = channelsChangeInSource(h);
-    pcm.samples = samplesOf(decodeRest(h));
+    pcm.rate = song->format().rate;
+    pcm.channels = std::uint32_t(song->format().channels);
+    *channelsChange = song->format().channelsChange;
+    pcm.samples = decodeRest(*song);
     // From a position a third of the way in, the rest of the same samples follows (libmpg123's
     // seeks may leave the synthesis a rounding step off for a few samples).
-    const std::size_t from = pcm.samples.size() / info.chans / 3 * info.chans;
-    EXPECT_TRUE(BASS_ChannelSetPosition(h, from * 2)) << lastErrorText();
-    const auto rest = samplesOf(decodeRest(h));
-    EXPECT_EQ(rest.size(), pcm.samples.size() - from);
-    const std::vector<std::int16_t> tail(pcm.samples.begin() + std::ptrdiff_t(from),
+    const std::uint64_t from = song->frames() / 3;
+    const quaverly::Status sought = song->seek(from);
+    EXPECT_TRUE(sought) << (sought ? "" : sought.error().text().toStdString());
+    const auto rest = decodeRest(*song);
+    const std::size_t skipped = std::size_t(from) * pcm.channels;
+    EXPECT_EQ(rest.size(), pcm.samples.size() - skipped);
+    const std::vector<std::int16_t> tail(pcm.samples.begin() + std::ptrdiff_t(skipped),
                                          pcm.samples.end());
     EXPECT_LE(maxDiff(rest, tail, std::min(rest.size(), tail.size())), 1);
-    BASS_StreamFree(h);
     return pcm;
 }
 
@@ -131,11 +135,12 @@ std::string difference(const Pcm& our, const Pcm& ref) {
 }
 
 // The comparison every file goes through.
-void expectSameAsMpg123(const std::string& path, const QString& dir) {
-    SCOPED_TRACE(path);
+void expectSameAsMpg123(const QString& path, const QString& dir) {
+    SCOPED_TRACE(path.toStdString());
     const Pcm plain = mpg123(path, dir, false);
     bool changes = false;
-    const Pcm our = ours(path, &changes);
+    QString refused;
+    const Pcm our = ours(path, &changes, &refused);
     if (!plain.ok || plain.samples.empty()) {
         // mpg123 gives no sample (no audio, a lone frame, everything trimmed): ours may refuse
         // the file, but it must not make up sound.
@@ -143,7 +148,7 @@ void expectSameAsMpg123(const std::string& path, const QString& dir) {
             << our.samples.size() << " samples from nothing";
         return;
     }
-    ASSERT_TRUE(our.ok) << "refused: " << lastErrorText();
+    ASSERT_TRUE(our.ok) << "refused: " << refused.toStdString();
     // mpg123 starts its output anew where the format changes and keeps the last part; forced
     // to stereo it changes format only where the rate does. Ours is stereo throughout when any
     // frame is, at the first frame's rate.
@@ -166,20 +171,20 @@ void expectSameAsMpg123(const std::string& path, const QString& dir) {
 
 // Every MPEG audio file of the test data, but for the inputs that fuzzing found (tests/data/fuzz):
 // those are damaged on purpose and have tests of their own.
-std::vector<std::string> dataFiles() {
-    std::vector<std::string> files;
+std::vector<QString> dataFiles() {
+    std::vector<QString> files;
     QDirIterator it(QUAVERLY_TEST_DATA, {"*.mp3", "*.bit"}, QDir::Files,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString file = it.next();
         if (!file.contains(QLatin1String("/fuzz/")))
-            files.push_back(file.toStdString());
+            files.push_back(file);
     }
     std::sort(files.begin(), files.end());
     return files;
 }
 
-class DataFiles : public LayerTest, public ::testing::WithParamInterface<std::string> {};
+class DataFiles : public ::testing::TestWithParam<QString> {};
 
 TEST_P(DataFiles, DecodeAsMpg123Does) {
     if (!haveTools())
@@ -189,20 +194,20 @@ TEST_P(DataFiles, DecodeAsMpg123Does) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, DataFiles, ::testing::ValuesIn(dataFiles()), [](const auto& p) {
-    std::string name = QFileInfo(QString::fromStdString(p.param)).completeBaseName().toStdString();
+    std::string name = QFileInfo(p.param).completeBaseName().toStdString();
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c)))
             c = '_';
     return name + "_" + std::to_string(p.index);
 });
 
-class MadeFiles : public LayerTest, public ::testing::WithParamInterface<Made> {};
+class MadeFiles : public ::testing::TestWithParam<Made> {};
 
 TEST_P(MadeFiles, DecodeAsMpg123Does) {
     if (!haveTools())
         GTEST_SKIP() << "needs mpg123, lame and ffmpeg";
     QTemporaryDir dir;
-    std::string path;
+    QString path;
     if (make(GetParam(), dir.path(), &path))
         expectSameAsMpg123(path, dir.path());
 }
@@ -252,17 +257,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A mono and a stereo stream of one rate glued together, each way round: ours decodes both parts,
 // stereo throughout, and the command line's info says so (and says nothing of it for one part).
-class ChannelSwitch : public LayerTest, public ::testing::WithParamInterface<bool> {};
+class ChannelSwitch : public ::testing::TestWithParam<bool> {};
 
 TEST_P(ChannelSwitch, BothPartsComeOutStereoAndInfoSaysSo) {
     if (!haveTools())
         GTEST_SKIP() << "needs mpg123, lame and ffmpeg";
     QTemporaryDir dir;
-    std::string mono, stereo;
+    QString mono, stereo;
     ASSERT_TRUE(make(Made{"mono", 44100, 1, Coder::LameCbrNoTag}, dir.path(), &mono));
     ASSERT_TRUE(make(Made{"stereo", 44100, 2, Coder::LameCbrNoTag}, dir.path(), &stereo));
     const bool monoFirst = GetParam();
-    const std::string glued = dir.filePath("glued.mp3").toStdString();
+    const QString glued = dir.filePath("glued.mp3");
     writeAll(glued, monoFirst ? readAll(mono) + readAll(stereo) : readAll(stereo) + readAll(mono));
 
     expectSameAsMpg123(glued, dir.path());
@@ -275,10 +280,10 @@ TEST_P(ChannelSwitch, BothPartsComeOutStereoAndInfoSaysSo) {
 
     const QString line = "channels change mid-stream: decoded as stereo throughout";
     bool ok = false;
-    const QString info = run(QUAVERLY_CLI_PATH, {"info", QString::fromStdString(glued)}, &ok);
+    const QString info = run(QUAVERLY_CLI_PATH, {"info", glued}, &ok);
     EXPECT_TRUE(ok) << info.toStdString();
     EXPECT_TRUE(info.contains(line)) << info.toStdString();
-    const QString plain = run(QUAVERLY_CLI_PATH, {"info", QString::fromStdString(stereo)}, &ok);
+    const QString plain = run(QUAVERLY_CLI_PATH, {"info", stereo}, &ok);
     EXPECT_TRUE(ok) << plain.toStdString();
     EXPECT_FALSE(plain.contains(line)) << plain.toStdString();
 }

@@ -1,23 +1,25 @@
-// WAV files through the layer: the real files of other programs, and small files made here
+// WAV files through the song reader: the real files of other programs, and small files made here
 // whose samples have known values, to check every conversion to 16 bits exactly.
 
-#include "BassTestUtil.h"
+#include "DecodeTestUtil.h"
 
 #include "engines/wav/WavHeader.h"
 
 #include <QTemporaryDir>
 
-using namespace bass_test;
+#include <cstring>
+
+using namespace decode_test;
 
 namespace {
 
 struct WavCase {
     const char* file;
-    int error; // BASS_OK when the file opens
+    int error; // 0 when the file opens
     std::size_t frames;
-    DWORD rate;
-    DWORD chans;
-    DWORD origres;
+    std::uint32_t rate;
+    int channels;
+    int sourceBits;
     // When 8, 16 or 24: integer PCM whose data chunk the test converts itself for comparison.
     int pcmBits;
 };
@@ -27,8 +29,8 @@ std::ostream& operator<<(std::ostream& os, const WavCase& c) {
 }
 
 // The samples of the data chunk (found by the project's own chunk walker), as 16-bit.
-std::vector<std::int16_t> expectedFromDataChunk(const std::string& path, int bits) {
-    const auto layout = quaverly::probeWav(QString::fromStdString(path));
+std::vector<std::int16_t> expectedFromDataChunk(const QString& path, int bits) {
+    const auto layout = quaverly::probeWav(path);
     if (!layout)
         return {};
     const QByteArray all = readAll(path);
@@ -46,28 +48,26 @@ std::vector<std::int16_t> expectedFromDataChunk(const std::string& path, int bit
     return out;
 }
 
-class RealWavFiles : public LayerTest, public ::testing::WithParamInterface<WavCase> {};
+class RealWavFiles : public ::testing::TestWithParam<WavCase> {};
 
 TEST_P(RealWavFiles, DecodeToTheirSamplesOrFailCleanly) {
     const auto& c = GetParam();
-    const std::string path = realFile(c.file);
-    const HSTREAM h = open(path);
-    if (c.error != BASS_OK) {
-        EXPECT_EQ(h, 0u);
-        EXPECT_EQ(BASS_ErrorGetCode(), c.error) << lastErrorText();
-        EXPECT_FALSE(lastErrorText().empty());
+    const QString path = realFile(c.file);
+    auto song = SongReader::open(path);
+    if (c.error != 0) {
+        ASSERT_FALSE(song);
+        EXPECT_EQ(song.error().code(), c.error) << song.error().text().toStdString();
+        EXPECT_EQ(song.error().file(), path);
+        EXPECT_FALSE(song.error().cause().isEmpty());
         return;
     }
-    ASSERT_NE(h, 0u) << lastErrorText();
-    BASS_CHANNELINFO info;
-    ASSERT_TRUE(BASS_ChannelGetInfo(h, &info));
-    EXPECT_EQ(info.freq, c.rate);
-    EXPECT_EQ(info.chans, c.chans);
-    EXPECT_EQ(info.origres, c.origres);
-    EXPECT_EQ(info.ctype, BASS_CTYPE_STREAM_WAV);
-    EXPECT_EQ(info.flags & BASS_SAMPLE_8BITS, 0u); // always delivered as 16-bit
-    const auto ours = samplesOf(decodeRest(h));
-    EXPECT_EQ(ours.size(), c.frames * c.chans);
+    ASSERT_TRUE(song) << song.error().text().toStdString();
+    EXPECT_EQ(song->format().rate, c.rate);
+    EXPECT_EQ(song->format().channels, c.channels);
+    EXPECT_EQ(song->format().sourceBits, c.sourceBits);
+    EXPECT_EQ(song->format().kind, SongKind::Wav);
+    const auto ours = decodeRest(*song);
+    EXPECT_EQ(ours.size(), c.frames * std::size_t(c.channels));
     if (c.pcmBits) {
         const auto expected = expectedFromDataChunk(path, c.pcmBits);
         EXPECT_EQ(ours, expected);
@@ -77,57 +77,50 @@ TEST_P(RealWavFiles, DecodeToTheirSamplesOrFailCleanly) {
 INSTANTIATE_TEST_SUITE_P(
     Real, RealWavFiles,
     ::testing::Values(
-        WavCase{"wav/wavefile/valid/stereo_pcm_16_44100.wav", BASS_OK, 2240, 44100, 2, 16, 16},
-        WavCase{"wav/wavefile/valid/mono_pcm_16_44100_junk_chunk_with_padding_byte.wav", BASS_OK,
-                2240, 44100, 1, 16, 16},
+        WavCase{"wav/wavefile/valid/stereo_pcm_16_44100.wav", 0, 2240, 44100, 2, 16, 16},
+        WavCase{"wav/wavefile/valid/mono_pcm_16_44100_junk_chunk_with_padding_byte.wav", 0, 2240,
+                44100, 1, 16, 16},
         WavCase{"wav/wavefile/valid/"
                 "mono_pcm_16_44100_junk_chunk_final_chunk_missing_padding_byte.wav",
-                BASS_OK, 2240, 44100, 1, 16, 16},
-        WavCase{"wav/wavefile/valid/mono_pcm_8_44100_with_padding_byte.wav", BASS_OK, 2241, 44100,
-                1, 8, 8},
-        WavCase{"wav/wavefile/valid/stereo_pcm_8_44100.wav", BASS_OK, 2240, 44100, 2, 8, 8},
-        WavCase{"wav/wavefile/valid/stereo_pcm_24_44100.wav", BASS_OK, 2240, 44100, 2, 24, 24},
-        WavCase{"wav/wavefile/valid/extensible_stereo_pcm_16_44100.wav", BASS_OK, 2240, 44100, 2,
-                16, 16},
-        WavCase{"wav/wavefile/valid/extensible_stereo_pcm_24_44100.wav", BASS_OK, 2240, 44100, 2,
-                24, 24},
-        WavCase{"wav/wavefile/valid/stereo_float_32_44100.wav", BASS_OK, 2240, 44100, 2, 32, 0},
-        WavCase{"wav/wavefile/valid/with_smpl_chunk_after_data_chunk.wav", BASS_OK, 2240, 44100, 2,
-                16, 16},
-        WavCase{"wav/wavefile/valid/format_chunk_with_extra_bytes.wav", BASS_OK, 2240, 44100, 1, 8,
+                0, 2240, 44100, 1, 16, 16},
+        WavCase{"wav/wavefile/valid/mono_pcm_8_44100_with_padding_byte.wav", 0, 2241, 44100, 1, 8,
                 8},
-        WavCase{"wav/wavefile/valid/no_samples.wav", BASS_OK, 0, 44100, 1, 8, 8},
-        WavCase{"wav/wavefile/valid/tri_pcm_16_44100.wav", BASS_ERROR_FORMAT, 0, 0, 0, 0, 0},
-        // The data chunk claims 100000 bytes; the 2240 present are decoded, nothing beyond.
-        WavCase{"wav/wavefile/invalid/data_chunk_truncated.wav", BASS_OK, 2240, 44100, 1, 8, 8},
-        WavCase{"wav/wavefile/invalid/no_data_chunk.wav", BASS_ERROR_FILEFORM, 0, 0, 0, 0, 0},
-        WavCase{"wav/wavefile/invalid/format_chunk_after_data_chunk.wav", BASS_ERROR_FILEFORM, 0, 0,
-                0, 0, 0},
-        WavCase{"wav/wavefile/invalid/empty.wav", BASS_ERROR_FILEFORM, 0, 0, 0, 0, 0},
-        WavCase{"wav/wavefile/invalid/incomplete_riff_header.wav", BASS_ERROR_FILEFORM, 0, 0, 0, 0,
-                0},
-        WavCase{"wav/wavefile/invalid/bad_riff_header.wav", BASS_ERROR_FILEFORM, 0, 0, 0, 0, 0},
-        // A-law, with no samples: libsndfile reads A-law, so the file is an empty stream.
-        WavCase{"wav/wavefile/unsupported/unsupported_audio_format.wav", BASS_OK, 0, 44100, 2, 0,
-                0},
-        WavCase{"wav/wavefile/unsupported/bad_channel_count.wav", BASS_ERROR_FILEFORM, 0, 0, 0, 0,
-                0},
-        WavCase{"wav/hound/pcmwaveformat-16bit-44100Hz-mono-extra.wav", BASS_OK, 4, 44100, 1, 16,
+        WavCase{"wav/wavefile/valid/stereo_pcm_8_44100.wav", 0, 2240, 44100, 2, 8, 8},
+        WavCase{"wav/wavefile/valid/stereo_pcm_24_44100.wav", 0, 2240, 44100, 2, 24, 24},
+        WavCase{"wav/wavefile/valid/extensible_stereo_pcm_16_44100.wav", 0, 2240, 44100, 2, 16, 16},
+        WavCase{"wav/wavefile/valid/extensible_stereo_pcm_24_44100.wav", 0, 2240, 44100, 2, 24, 24},
+        WavCase{"wav/wavefile/valid/stereo_float_32_44100.wav", 0, 2240, 44100, 2, 32, 0},
+        WavCase{"wav/wavefile/valid/with_smpl_chunk_after_data_chunk.wav", 0, 2240, 44100, 2, 16,
                 16},
-        WavCase{"wav/hound/waveformatextensible-24bit-4byte-48kHz-stereo.wav", BASS_OK, 2, 48000, 2,
-                32, 0},
-        WavCase{"wav/hound/nonstandard-01.wav", BASS_OK, 1, 48000, 2, 24, 24},
-        WavCase{"wav/hound/fuzz-crash-e879de4e.wav", BASS_ERROR_FILEFORM, 0, 0, 0, 0, 0},
-        WavCase{"wav/wavjl/48000_stereo_pcm16.wav", BASS_OK, 100, 48000, 2, 16, 16},
-        WavCase{"wav/wavjl/48000_stereo_pcm16_long_datalength.wav", BASS_OK, 100, 48000, 2, 16, 16},
-        WavCase{"wav/wavjl/48000_stereo_pcm16_long_filelength.wav", BASS_OK, 100, 48000, 2, 16, 16},
-        WavCase{"wav/tinytag/riff_extra_zero.wav", BASS_OK, 5120, 44100, 2, 16, 16},
-        WavCase{"wav/tinytag/test-tagged.wav", BASS_OK, 44100, 44100, 2, 16, 16},
-        WavCase{"wav/tinytag/id3_header_with_a_zero_byte.wav", BASS_OK, 22050, 22050, 1, 16, 16},
-        WavCase{"wav/tinytag/wav_with_image.wav", BASS_OK, 17157, 8000, 1, 8, 8},
-        WavCase{"wav/tinytag/silence-22khz-mono-1s.wav", BASS_OK, 22032, 22050, 1, 16, 16},
+        WavCase{"wav/wavefile/valid/format_chunk_with_extra_bytes.wav", 0, 2240, 44100, 1, 8, 8},
+        WavCase{"wav/wavefile/valid/no_samples.wav", 0, 0, 44100, 1, 8, 8},
+        WavCase{"wav/wavefile/valid/tri_pcm_16_44100.wav", sound::kFormat, 0, 0, 0, 0, 0},
+        // The data chunk claims 100000 bytes; the 2240 present are decoded, nothing beyond.
+        WavCase{"wav/wavefile/invalid/data_chunk_truncated.wav", 0, 2240, 44100, 1, 8, 8},
+        WavCase{"wav/wavefile/invalid/no_data_chunk.wav", sound::kFileForm, 0, 0, 0, 0, 0},
+        WavCase{"wav/wavefile/invalid/format_chunk_after_data_chunk.wav", sound::kFileForm, 0, 0, 0,
+                0, 0},
+        WavCase{"wav/wavefile/invalid/empty.wav", sound::kFileForm, 0, 0, 0, 0, 0},
+        WavCase{"wav/wavefile/invalid/incomplete_riff_header.wav", sound::kFileForm, 0, 0, 0, 0, 0},
+        WavCase{"wav/wavefile/invalid/bad_riff_header.wav", sound::kFileForm, 0, 0, 0, 0, 0},
+        // A-law, with no samples: libsndfile reads A-law, so the file is an empty stream.
+        WavCase{"wav/wavefile/unsupported/unsupported_audio_format.wav", 0, 0, 44100, 2, 0, 0},
+        WavCase{"wav/wavefile/unsupported/bad_channel_count.wav", sound::kFileForm, 0, 0, 0, 0, 0},
+        WavCase{"wav/hound/pcmwaveformat-16bit-44100Hz-mono-extra.wav", 0, 4, 44100, 1, 16, 16},
+        WavCase{"wav/hound/waveformatextensible-24bit-4byte-48kHz-stereo.wav", 0, 2, 48000, 2, 32,
+                0},
+        WavCase{"wav/hound/nonstandard-01.wav", 0, 1, 48000, 2, 24, 24},
+        WavCase{"wav/hound/fuzz-crash-e879de4e.wav", sound::kFileForm, 0, 0, 0, 0, 0},
+        WavCase{"wav/wavjl/48000_stereo_pcm16.wav", 0, 100, 48000, 2, 16, 16},
+        WavCase{"wav/wavjl/48000_stereo_pcm16_long_datalength.wav", 0, 100, 48000, 2, 16, 16},
+        WavCase{"wav/wavjl/48000_stereo_pcm16_long_filelength.wav", 0, 100, 48000, 2, 16, 16},
+        WavCase{"wav/tinytag/riff_extra_zero.wav", 0, 5120, 44100, 2, 16, 16},
+        WavCase{"wav/tinytag/test-tagged.wav", 0, 44100, 44100, 2, 16, 16},
+        WavCase{"wav/tinytag/id3_header_with_a_zero_byte.wav", 0, 22050, 22050, 1, 16, 16},
+        WavCase{"wav/tinytag/wav_with_image.wav", 0, 17157, 8000, 1, 8, 8},
+        WavCase{"wav/tinytag/silence-22khz-mono-1s.wav", 0, 22032, 22050, 1, 16, 16},
         // MS-ADPCM, which libsndfile decodes.
-        WavCase{"wav/tinytag/adpcm_no_byterate.wav", BASS_OK, 1012, 8000, 2, 0, 0}));
+        WavCase{"wav/tinytag/adpcm_no_byterate.wav", 0, 1012, 8000, 2, 0, 0}));
 
 // A WAV file with one fmt chunk (plain, or extensible with the PCM or float sub-format) and
 // one data chunk.
@@ -185,21 +178,19 @@ QByteArray floats(std::initializer_list<float> values) {
     return b;
 }
 
-class Conversion : public LayerTest, public ::testing::WithParamInterface<ConversionCase> {};
+class Conversion : public ::testing::TestWithParam<ConversionCase> {};
 
 TEST_P(Conversion, StaircaseBecomesExact16BitSamples) {
     const auto& c = GetParam();
     QTemporaryDir dir;
-    const std::string path = dir.filePath("stairs.wav").toStdString();
+    const QString path = dir.filePath("stairs.wav");
     writeAll(path, makeWav(c.formatTag, 1, 22050, c.bits, c.samples(), c.extensible));
-    const HSTREAM h = open(path);
-    ASSERT_NE(h, 0u) << lastErrorText();
-    BASS_CHANNELINFO info;
-    ASSERT_TRUE(BASS_ChannelGetInfo(h, &info));
-    EXPECT_EQ(info.chans, 1u);
-    EXPECT_EQ(info.freq, 22050u);
-    EXPECT_EQ(info.origres, c.bits);
-    EXPECT_EQ(samplesOf(decodeRest(h)), c.expected);
+    auto song = SongReader::open(path);
+    ASSERT_TRUE(song) << song.error().text().toStdString();
+    EXPECT_EQ(song->format().channels, 1);
+    EXPECT_EQ(song->format().rate, 22050u);
+    EXPECT_EQ(song->format().sourceBits, c.bits);
+    EXPECT_EQ(decodeRest(*song), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -265,27 +256,22 @@ INSTANTIATE_TEST_SUITE_P(
                        {8192, -32768, 32767}}),
     [](const auto& p) { return std::string(p.param.name); });
 
-using WavByContent = LayerTest;
-
 // The kind of file is found from its bytes: a WAV file named .mp3 is read as WAV and an MP3
 // file named .wav as MP3.
-TEST_F(WavByContent, NameDoesNotDecideTheDecoder) {
+TEST(WavByContent, NameDoesNotDecideTheDecoder) {
     QTemporaryDir dir;
-    const std::string wavAsMp3 = dir.filePath("wave.mp3").toStdString();
-    const std::string mp3AsWav = dir.filePath("mpeg.wav").toStdString();
+    const QString wavAsMp3 = dir.filePath("wave.mp3");
+    const QString mp3AsWav = dir.filePath("mpeg.wav");
     writeAll(wavAsMp3, readAll(realFile("wav/wavefile/valid/stereo_pcm_16_44100.wav")));
     writeAll(mp3AsWav, readAll(realFile("mp3/edge/cbr.mp3")));
-    BASS_CHANNELINFO info;
-    const HSTREAM w = open(wavAsMp3);
-    ASSERT_NE(w, 0u) << lastErrorText();
-    ASSERT_TRUE(BASS_ChannelGetInfo(w, &info));
-    EXPECT_EQ(info.ctype, BASS_CTYPE_STREAM_WAV);
-    EXPECT_EQ(BASS_ChannelGetLength(w), 2240u * 4);
-    const HSTREAM m = open(mp3AsWav);
-    ASSERT_NE(m, 0u) << lastErrorText();
-    ASSERT_TRUE(BASS_ChannelGetInfo(m, &info));
-    EXPECT_EQ(info.ctype, BASS_CTYPE_STREAM_MP3);
-    EXPECT_EQ(BASS_ChannelGetLength(m), 19584u * 4);
+    const auto w = SongReader::open(wavAsMp3);
+    ASSERT_TRUE(w) << w.error().text().toStdString();
+    EXPECT_EQ(w->format().kind, SongKind::Wav);
+    EXPECT_EQ(w->frames(), 2240u);
+    const auto m = SongReader::open(mp3AsWav);
+    ASSERT_TRUE(m) << m.error().text().toStdString();
+    EXPECT_EQ(m->format().kind, SongKind::MpegLayer3);
+    EXPECT_EQ(m->frames(), 19584u);
 }
 
 #ifdef Q_OS_UNIX

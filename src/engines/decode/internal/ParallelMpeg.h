@@ -13,6 +13,8 @@
 // layer, version, rate and channel mode throughout, no free format, frames back to back, and
 // gapless trimming whose numbers add up. Everything else is decoded in one pass.
 
+#include <QString>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -20,7 +22,7 @@
 #include <string>
 #include <vector>
 
-namespace quaverly::bass::detail {
+namespace quaverly::decode {
 
 // One MPEG audio frame of the file, as the header survey found it.
 struct MpegFrame {
@@ -31,7 +33,7 @@ struct MpegFrame {
 
 // What the survey found out about the whole stream, for the plan.
 struct MpegStreamFacts {
-    std::string path;
+    QString path;
     std::vector<MpegFrame> frames; // the audio frames (a Xing/Info frame is not one)
     int layer = 0;
     int version = 0;      // 0 MPEG-1, 1 MPEG-2, 2 MPEG-2.5 (libmpg123's numbering)
@@ -54,7 +56,7 @@ struct MpegStreamFacts {
 // The layout of a stream the engine may decode. Shared read-only by the decoder and the
 // engine's threads.
 struct MpegLayout {
-    std::string path;
+    QString path;
     std::vector<MpegFrame> frames;
     long rate = 0;
     int channels = 0;
@@ -104,4 +106,4 @@ private:
     std::string failure_;
 };
 
-} // namespace quaverly::bass::detail
+} // namespace quaverly::decode

@@ -1,0 +1,136 @@
+#include "engines/decode/SongDecode.h"
+
+#include "engines/util/AtomicFile.h"
+
+#include <bit>
+#include <vector>
+
+namespace quaverly {
+namespace {
+
+// Bytes read and written at a time.
+constexpr std::size_t kBlockBytes = 20000;
+
+// A WAV file stores its samples little-endian whatever the machine.
+void toLittleEndian(std::int16_t* samples, std::size_t count) {
+    if constexpr (std::endian::native == std::endian::big) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto v = static_cast<std::uint16_t>(samples[i]);
+            samples[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>((v << 8) | (v >> 8)));
+        }
+    } else {
+        (void)samples;
+        (void)count;
+    }
+}
+
+// The decoded WAV file: the header goes first with sizes 0, the samples follow, and finish()
+// fills in the sizes and renames the file into place. Failures name the target with the cause.
+class WavTarget {
+public:
+    explicit WavTarget(const QString& target) : file_(target) {}
+
+    Status open(const WavHeader& format) {
+        header_ = format;
+        if (!file_.open())
+            return failure();
+        return writeHeader();
+    }
+    Status write(const std::int16_t* samples, std::size_t count) {
+        const auto bytes = static_cast<qint64>(count * sizeof(std::int16_t));
+        if (!file_.write(reinterpret_cast<const char*>(samples), bytes))
+            return failure();
+        bytes_ += static_cast<std::uint64_t>(bytes);
+        return {};
+    }
+    Status finish() {
+        header_.setDataSize(static_cast<std::uint32_t>(bytes_));
+        if (!file_.file().seek(0))
+            return Error(file_.target(), file_.file().errorString());
+        if (Status written = writeHeader(); !written)
+            return written;
+        if (!file_.commit())
+            return failure();
+        return {};
+    }
+    std::uint64_t dataBytes() const { return bytes_; }
+    const WavHeader& header() const { return header_; }
+
+private:
+    Status writeHeader() {
+        const auto head = header_.toBytes();
+        if (!file_.write(reinterpret_cast<const char*>(head.data()), WavHeader::kSize))
+            return failure();
+        return {};
+    }
+    Error failure() const { return Error(file_.target(), file_.errorString()); }
+
+    AtomicFile file_;
+    WavHeader header_;
+    std::uint64_t bytes_ = 0;
+};
+
+// Reads the song block by block into the target, to the length the reader announced: anything
+// short of it (a read error, a file that shrank) must never finish a partial file as a whole
+// song.
+Status copySamples(SongReader& song, WavTarget& out, std::uint64_t total,
+                   const DecodeProgress& progress) {
+    const auto channels = static_cast<std::size_t>(song.format().channels);
+    std::vector<std::int16_t> block(kBlockBytes / sizeof(std::int16_t));
+    const std::size_t blockFrames = block.size() / channels;
+    while (out.dataBytes() < total) {
+        const auto got = song.read(block.data(), blockFrames);
+        if (!got)
+            return Error(song.path(),
+                         QStringLiteral("decoding failed after %1 of %2 bytes: %3")
+                             .arg(out.dataBytes())
+                             .arg(total)
+                             .arg(got.error().cause()),
+                         got.error().code());
+        toLittleEndian(block.data(), *got * channels);
+        if (Status written = out.write(block.data(), *got * channels); !written)
+            return written;
+        if (progress && !progress(out.dataBytes(), total))
+            return Error(song.path(), QStringLiteral("cancelled"));
+    }
+    return {};
+}
+
+} // namespace
+
+Result<WavHeader> decodeSong(SongReader& song, const QString& target,
+                             const DecodeProgress& progress) {
+    if (song.position() != 0) {
+        if (Status rewound = song.seek(0); !rewound)
+            return rewound.error();
+    }
+    const SongFormat& format = song.format();
+    const std::uint64_t total = song.frames() * static_cast<std::uint64_t>(format.channels) * 2;
+    if (total > WavHeader::kMaxDataSize)
+        return Error(song.path(),
+                     QStringLiteral("the decoded sound would pass the 4 GiB limit of a WAV file"));
+    // A song without a single sample is of no use in the list and would only confuse the joins,
+    // so it is refused like an unreadable one.
+    if (total == 0)
+        return Error(song.path(), QStringLiteral("the file holds no sound"));
+    WavTarget out(target);
+    Status done =
+        out.open(WavHeader::pcm(static_cast<std::uint16_t>(format.channels), format.rate, 16));
+    if (done)
+        done = copySamples(song, out, total, progress);
+    if (done)
+        done = out.finish();
+    if (!done)
+        return done.error();
+    return out.header();
+}
+
+Result<WavHeader> decodeSong(const QString& source, const QString& target,
+                             const DecodeProgress& progress) {
+    auto song = SongReader::open(source);
+    if (!song)
+        return song.error();
+    return decodeSong(*song, target, progress);
+}
+
+} // namespace quaverly

@@ -1,0 +1,36 @@
+#pragma once
+// The song decode: a song (any file the song reader reads) into a PCM WAV file with the 44-byte
+// header, as adding a song to the list makes its working copy. Block by block, with progress and
+// cancel, so that a long song never freezes the window.
+//
+// Not thread-safe: one thread runs a decode; any number may run side by side.
+
+#include "engines/decode/SongReader.h"
+#include "engines/util/Error.h"
+#include "engines/wav/WavHeader.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+namespace quaverly {
+
+// Called after every block with the bytes of samples written so far and all there are;
+// returning false cancels the decode.
+using DecodeProgress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+
+// Decodes `song` from its start into `target`: 16-bit PCM at the song's rate and channels. The
+// target is written under a temporary name and renamed into place when complete, so an older
+// file there is replaced whole, never overwritten in part, and survives a failure; nothing is
+// left behind.
+// Errors name the song: a decode cut short ("decoding failed after N of M bytes: " and the
+// reader's cause, with its code), a sound past the 4 GiB limit of a WAV file, a song without a
+// single sample, "cancelled"; or the target: the cause of a failed write.
+Result<WavHeader> decodeSong(SongReader& song, const QString& target,
+                             const DecodeProgress& progress = {});
+// The same for the file at `source`, opened by SongReader::open, whose Error it returns.
+Result<WavHeader> decodeSong(const QString& source, const QString& target,
+                             const DecodeProgress& progress = {});
+
+} // namespace quaverly

@@ -1,0 +1,87 @@
+#pragma once
+// The song reader: any song file the program takes, read as 16-bit PCM.
+//
+// The kind of file is found from its content, not its name: RIFF/WAVE (PCM of 8 to 32 bits,
+// float, extensible, A-law and the other codecs libsndfile reads) through libsndfile, anything
+// else as MPEG audio (MP3, MP2, MP1; MPEG 1, 2 and 2.5) through libmpg123, gapless, decoded on
+// several threads where the stream allows it. Output is interleaved 16-bit signed PCM in native
+// byte order at the source's rate, mono or stereo; an MPEG stream whose frames change between
+// mono and stereo is stereo throughout, and one whose rate changes keeps its first rate.
+//
+// The length in frames is exact from the open. A decode that cannot reach it (a read error, a
+// file that shrank or is damaged) is a failure, never padded with silence: read() delivers what
+// was decoded and then fails with the cause.
+//
+// No device and no set-up are needed. Not thread-safe: one thread at a time uses a reader; any
+// number of readers may work side by side.
+
+#include "engines/util/Error.h"
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace quaverly {
+
+namespace decode {
+class Decoder;
+}
+
+// What the file holds.
+enum class SongKind { Wav, MpegLayer1, MpegLayer2, MpegLayer3 };
+
+struct SongFormat {
+    std::uint32_t rate = 0; // Hz
+    int channels = 0;       // of what read() delivers: 1 or 2
+    SongKind kind = SongKind::Wav;
+    int sourceBits = 0; // bits per sample of the source; 0 for MPEG audio and compressed codecs
+    // The MPEG source switches between mono and stereo frames; its mono passages are delivered
+    // on both sides.
+    bool channelsChange = false;
+};
+
+class SongReader {
+public:
+    // Opens `path`. Errors name it, with the codes the window shows: sound::kFileOpen (missing,
+    // not a regular file, unreadable), kFileForm (empty, not a WAV file libsndfile reads, no two
+    // consecutive MPEG audio frames), kFormat (more than two channels, no rate), kMemory.
+    static Result<SongReader> open(const QString& path);
+
+    SongReader(SongReader&&) noexcept;
+    SongReader& operator=(SongReader&&) noexcept;
+    ~SongReader();
+
+    const QString& path() const { return path_; }
+    const SongFormat& format() const;
+    // Frames from the start to the end, exact.
+    std::uint64_t frames() const;
+    // The frame the next read starts at.
+    std::uint64_t position() const { return position_; }
+
+    // Up to `frames` whole frames into `out` (frames × channels samples); 0 only at the end.
+    // Should the decoder stop before frames(), what it decoded is delivered and from then on
+    // every read fails (sound::kNotAvail, "the sound stops N bytes before its end: cause"),
+    // until seek().
+    Result<std::size_t> read(std::int16_t* out, std::size_t frames);
+    // Any frame from 0 to frames(); the next read starts there. sound::kPosition past the end.
+    Status seek(std::uint64_t frame);
+
+    // For tests of decoding MPEG audio on several threads (see CodecThreads.h for the number of
+    // threads): n > 0 makes the slices of frames decoded apart n frames long, so that short files
+    // are cut into many, until it is called with 0 again; and how many slices have been decoded
+    // apart since the program started, which shows that the threads ran.
+    static void setMpegSliceFramesForTesting(int n);
+    static std::uint64_t mpegSlicesDecoded();
+
+private:
+    SongReader(QString path, std::unique_ptr<decode::Decoder> decoder);
+
+    QString path_;
+    std::unique_ptr<decode::Decoder> decoder_;
+    std::uint64_t position_ = 0;
+    QString failure_; // why the decoder stopped early; empty while it has not
+};
+
+} // namespace quaverly

@@ -1,0 +1,125 @@
+// What the song reader refuses, and a decode that cannot reach the length announced at the open:
+// the source WAV shrinks or becomes unreadable after the first block (the MPEG decoder's shortfall
+// takes the same way out). The reader delivers what was decoded, then fails with the file and the
+// cause; it never pads the rest with silence. Readers on two threads at once do not meet.
+
+#include "DecodeTestUtil.h"
+
+#include "engines/wav/WavHeader.h"
+#include "support/ReadFaults.h"
+#include "support/TestAudio.h"
+
+#include <QTemporaryDir>
+
+#include <functional>
+#include <thread>
+
+using namespace decode_test;
+namespace test = quaverly::test;
+
+namespace {
+
+TEST(Refusals, NameTheFileWithTheCauseAndTheCode) {
+    const struct {
+        QString path;
+        int code;
+        const char* cause;
+    } cases[] = {
+        {QStringLiteral("/nonexistent/song.mp3"), sound::kFileOpen, "no such file"},
+        {QStringLiteral(QUAVERLY_TEST_DATA), sound::kFileOpen, "not a regular file"},
+#ifdef __linux__
+        // A device would never end (or, like a pipe, block the open): only regular files are read.
+        {QStringLiteral("/dev/zero"), sound::kFileOpen, "not a regular file"},
+#endif
+        {realFile("mp3/edge/empty_file.mp3"), sound::kFileForm, "empty file"},
+        {realFile("wav/wavefile/valid/tri_pcm_16_44100.wav"), sound::kFormat,
+         "3 channels; only mono and stereo are supported"},
+    };
+    for (const auto& c : cases) {
+        const auto song = SongReader::open(c.path);
+        ASSERT_FALSE(song) << c.path.toStdString();
+        EXPECT_EQ(song.error(), quaverly::Error(c.path, QString::fromUtf8(c.cause), c.code));
+    }
+}
+
+struct FaultCase {
+    const char* name;
+    // Injected after the first block; false when it cannot be done here.
+    std::function<bool(const QString& path)> inject;
+    const char* cause;
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ReaderFaults : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(ReaderFaults, FailWithTheCauseInsteadOfPaddingWithSilence) {
+    const auto& c = GetParam();
+    QTemporaryDir dir;
+    const QString path = dir.filePath("song.wav");
+    const auto stairs = test::staircase(40000, 1); // sample i is i
+    writeAll(path, test::wavBytes(quaverly::WavHeader::pcm(1, 8000, 16), stairs.data(), 80000));
+    auto song = SongReader::open(path);
+    ASSERT_TRUE(song) << song.error().text().toStdString();
+    ASSERT_EQ(song->frames(), 40000u);
+
+    constexpr std::size_t kBlock = 10000;
+    std::vector<std::int16_t> buffer(kBlock);
+    const auto first = song->read(buffer.data(), kBlock);
+    ASSERT_TRUE(first && *first == kBlock);
+    if (!c.inject(path))
+        GTEST_SKIP() << "the fault cannot be injected here";
+    std::vector<std::int16_t> rest;
+    quaverly::Result<std::size_t> got = std::size_t{0};
+    while ((got = song->read(buffer.data(), kBlock))) {
+        ASSERT_GT(*got, 0u) << "the whole length was delivered";
+        rest.insert(rest.end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(*got));
+    }
+    const quaverly::Error& error = got.error();
+    EXPECT_EQ(error.code(), sound::kNotAvail);
+    EXPECT_EQ(error.file(), path);
+    const std::uint64_t missing = (40000 - kBlock - rest.size()) * 2;
+    EXPECT_TRUE(error.cause().startsWith(
+        QStringLiteral("the sound stops %1 bytes before its end: ").arg(missing)))
+        << error.cause().toStdString();
+    EXPECT_TRUE(error.cause().contains(QLatin1String(c.cause))) << error.cause().toStdString();
+    EXPECT_EQ(song->position(), kBlock + rest.size());
+    // What was delivered is the file's own sound, and the failure stays.
+    for (std::size_t i = 0; i < rest.size(); ++i)
+        ASSERT_EQ(rest[i], std::int16_t(kBlock + i)) << i;
+    EXPECT_EQ(song->read(buffer.data(), kBlock).error(), error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, ReaderFaults,
+    ::testing::Values(
+        // 15000 of the 40000 frames stay: the second block comes out half full.
+        FaultCase{"Shrinks", [](const QString& p) { return test::shrink(p, 44 + 30000); },
+                  "ends after 15000 of its 40000 frames"},
+        FaultCase{"Unreadable", [](const QString& p) { return test::breakReadsOf(p) > 0; },
+                  "Is a directory"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// Readers on two threads at once decode the same samples as one after the other.
+TEST(Readers, DecodeSideBySide) {
+    const QString path = realFile("mp3/iso/l3-compl.bit");
+    auto first = SongReader::open(path);
+    ASSERT_TRUE(first);
+    const auto alone = decodeRest(*first);
+    std::vector<std::int16_t> results[2];
+    std::thread threads[2];
+    for (int t = 0; t < 2; ++t)
+        threads[t] = std::thread([&, t] {
+            auto song = SongReader::open(path);
+            if (song)
+                results[t] = decodeRest(*song);
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(results[0], alone);
+    EXPECT_EQ(results[1], alone);
+}
+
+} // namespace
