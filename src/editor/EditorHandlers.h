@@ -121,8 +121,6 @@ public:
     // controls go idle, and with `hide` the frame goes too.
     void reset(bool hide);
 
-    // True while a song is open for editing (from its opening to "Done" or a reset).
-    bool isEditing() const { return editing_; }
     // The frames the cut makes of the marks, for the open song.
     const CutGrid& grid() const { return grid_; }
 

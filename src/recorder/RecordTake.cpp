@@ -15,7 +15,6 @@ bool RecordTake::start() {
     if (!block)
         return false;
     block_.reset(block);
-    capacity_ = kGrowStep;
     const auto header = WavHeader::pcm(kChannels, kSampleRate, kBitsPerSample, 0);
     std::memcpy(block, header.toBytes().data(), kHeaderBytes);
     // Both size fields read 0 while recording; finish() fills them in.
@@ -37,7 +36,6 @@ std::uint8_t* RecordTake::reserve(std::size_t bytes) {
             return nullptr;
         (void)block_.release(); // realloc has freed or kept it as `grown`
         block_.reset(grown);
-        capacity_ = std::size_t(size);
     }
     return block_.get() + length_;
 }
@@ -66,7 +64,6 @@ void RecordTake::finish() {
 
 void RecordTake::clear() {
     block_.reset();
-    capacity_ = 0;
     length_ = 0;
 }
 

@@ -56,7 +56,6 @@ public:
     // Bytes used, header included.
     std::uint64_t length() const { return length_; }
     std::uint64_t dataBytes() const { return exists() ? length_ - kHeaderBytes : 0; }
-    std::size_t capacity() const { return capacity_; }
 
 private:
     static constexpr std::size_t kHeaderBytes = 44;
@@ -66,7 +65,6 @@ private:
 
     Reallocate reallocate_;
     std::unique_ptr<std::uint8_t, Free> block_;
-    std::size_t capacity_ = 0;
     std::uint64_t length_ = 0;
 };
 

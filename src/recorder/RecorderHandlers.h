@@ -71,7 +71,6 @@ public:
     // next initrec.
     void releaseTake();
 
-    int inputIndex() const { return inputIndex_; }
     const TakeRecorder& engine() const { return engine_; }
     QTimer* pumpTimer;
 

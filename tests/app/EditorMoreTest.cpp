@@ -39,7 +39,7 @@ protected:
         QListWidget* list = w->Framewav->List1;
         list->setCurrentRow(list->count() - 1);
         emit list->itemDoubleClicked(list->currentItem());
-        ASSERT_TRUE(w->editor->isEditing());
+        ASSERT_TRUE(w->frameEditSong->CmdEditDone->isEnabled());
     }
     static void type(QLineEdit* field, const QString& text) {
         field->clear();
@@ -271,7 +271,7 @@ TEST_F(EditorMore, UndoIsOfferedOnlyWithAnUndoAndOpensTheSongAgainWithTheCutsMar
     undo->trigger();
     EXPECT_EQ(undone, QStringList{song});
     EXPECT_EQ(opened.count(), 1);
-    EXPECT_TRUE(editor.isEditing());
+    EXPECT_TRUE(frame.CmdEditDone->isEnabled());
     EXPECT_EQ(mode, "Edit");
     EXPECT_EQ(edit.Length(), 2000);
     EXPECT_EQ(std::pair(in, out), std::pair(qint64(500), qint64(1000))) << "the cut's marks";
@@ -319,7 +319,7 @@ TEST_F(EditorMore, TheWaveformFollowsTheMarksAndDoneWithEffectsCanBeUndone) {
     ASSERT_TRUE(f->CmdUndoCut->isEnabled());
     click(*w, "CmdUndoCut");
     EXPECT_EQ(readFile(copy), before);
-    EXPECT_TRUE(w->editor->isEditing());
+    EXPECT_TRUE(f->CmdEditDone->isEnabled());
     EXPECT_TRUE(showsTheSong());
     EXPECT_FALSE(f->CmdUndoCut->isEnabled()); // nothing more to undo
     EXPECT_TRUE(dialogs.messageTexts().isEmpty()) << qPrintable(dialogs.messageTexts().join('\n'));

@@ -70,7 +70,6 @@ TEST_F(Recorder, EachVisitListsTheInputsOnceWithTheOneRecordedFromChosen) {
     visit();
     ASSERT_EQ(p->cmbInput->count(), 3);
     EXPECT_EQ(p->cmbInput->currentIndex(), VirtualBackend::kMonitor);
-    EXPECT_EQ(w->recorder->inputIndex(), VirtualBackend::kMonitor);
     EXPECT_EQ(p->lblInputType->text(), "Wave/PCM");
     EXPECT_EQ(p->sldInputLevel->value(), 100);
     EXPECT_TRUE(p->btnRecord->isEnabled());
@@ -81,7 +80,6 @@ TEST_F(Recorder, EachVisitListsTheInputsOnceWithTheOneRecordedFromChosen) {
     p->cmbInput->setCurrentIndex(VirtualBackend::kMicrophone);
     EXPECT_EQ(p->lblInputType->text(), "Microphone");
     p->sldInputLevel->setValue(40);
-    EXPECT_EQ(w->recorder->inputIndex(), VirtualBackend::kMicrophone);
     EXPECT_EQ(device->sources(nullptr)[VirtualBackend::kMicrophone].volumePercent, 40);
     EXPECT_EQ(device->sources(nullptr)[VirtualBackend::kMonitor].volumePercent, 100);
     EXPECT_EQ(device->defaultSource(nullptr), VirtualBackend::kMonitor);
