@@ -6,7 +6,7 @@
 // around the splices against the largest anywhere else.
 
 #include "engines/encoder/Mp3Encode.h"
-#include "engines/encoder/ParallelEncode.h"
+#include "engines/encoder/internal/ParallelEncode.h"
 #include "engines/util/AtomicFile.h"
 #include "engines/util/CodecThreads.h"
 

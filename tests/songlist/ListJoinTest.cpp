@@ -1,6 +1,6 @@
 #include "songlist/ListJoin.h"
 #include "engines/encoder/Mp3Encode.h"
-#include "engines/encoder/ParallelEncode.h"
+#include "engines/encoder/internal/ParallelEncode.h"
 #include "engines/util/CodecThreads.h"
 #include "songlist/JoinedPcm.h"
 #include "support/ReadFaults.h"

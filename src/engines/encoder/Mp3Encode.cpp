@@ -1,7 +1,7 @@
 #include "engines/encoder/Mp3Encode.h"
 
-#include "engines/encoder/LameEncoder.h"
-#include "engines/encoder/ParallelEncode.h"
+#include "engines/encoder/internal/LameEncoder.h"
+#include "engines/encoder/internal/ParallelEncode.h"
 #include "engines/util/AtomicFile.h"
 #include "engines/util/CodecThreads.h"
 #include "engines/util/Handles.h"

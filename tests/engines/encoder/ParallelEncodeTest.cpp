@@ -7,7 +7,7 @@
 #include "Mp3TestSupport.h"
 
 #include "engines/encoder/Mp3Encode.h"
-#include "engines/encoder/ParallelEncode.h"
+#include "engines/encoder/internal/ParallelEncode.h"
 #include "engines/util/AtomicFile.h"
 #include "engines/util/CodecThreads.h"
 

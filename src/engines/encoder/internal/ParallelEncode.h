@@ -24,7 +24,7 @@
 // Threads: one thread (the encoding thread) calls every public function; the workers only encode
 // jobs handed to them, and hand the results back under the writer's mutex.
 
-#include "engines/encoder/Mp3Frames.h"
+#include "engines/encoder/internal/Mp3Frames.h"
 
 #include <QString>
 

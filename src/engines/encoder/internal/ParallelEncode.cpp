@@ -1,6 +1,6 @@
-#include "engines/encoder/ParallelEncode.h"
+#include "engines/encoder/internal/ParallelEncode.h"
 
-#include "engines/encoder/LameEncoder.h"
+#include "engines/encoder/internal/LameEncoder.h"
 #include "engines/util/AtomicFile.h"
 
 #include <QDir>
