@@ -32,9 +32,9 @@ int main(int argc, char** argv) {
     int status = 1;
     QObject::connect(&encoder, &quaverly::Mp3Encoder::EncodeDone, &app,
                      [&](const quaverly::EncodeResult& r) {
-                         if (!r.ok)
-                             std::fprintf(stderr, "%s\n", qPrintable(r.error));
-                         status = r.ok ? 0 : 1;
+                         if (!r.ok())
+                             std::fprintf(stderr, "%s\n", qPrintable(r.failure->error.text()));
+                         status = r.ok() ? 0 : 1;
                          app.quit();
                      });
     encoder.EncodeFiles(args[1], args[2]);

@@ -1,13 +1,13 @@
 // How a spliced parallel encoding of a WAV file compares with a single pass, on real music:
-//   quaverly_splice_quality IN.wav KBPS WORKDIR
-// prints one line per splice (its frame, the signal-to-noise ratio of both encodings over 50 ms
-// around it, the largest sample difference between the two decodes there) and a summary: the
-// ratio over the whole file for both, the worst loss at a splice, and the largest difference
-// around the splices against the largest anywhere else.
+//   quaverly_splice_quality IN.wav KBPS WORKDIR [SEGMENT LEADIN LEADOUT]
+// The segments are those of the plan given (the normal plan's sizes, not evened out, without
+// one), so the frames where each splice may lie are known. Prints one line per splice (those
+// frames, the signal-to-noise ratio of both encodings over them and 25 ms either side, the
+// largest sample difference between the two decodes there) and a summary: the ratio over the
+// whole file for both, the worst loss at a splice, and the largest difference around the splices
+// against the largest anywhere else.
 
 #include "engines/encoder/Mp3Encode.h"
-#include "engines/encoder/ParallelEncode.h"
-#include "engines/util/AtomicFile.h"
 #include "engines/util/CodecThreads.h"
 
 #include <QCoreApplication>
@@ -20,7 +20,6 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <vector>
 
 namespace {
@@ -74,11 +73,11 @@ public:
         : pcm_(pcm), rate_(rate), ch_(std::size_t(channels)) {}
     int channels() const override { return int(ch_); }
     int sampleRate() const override { return rate_; }
-    std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) override {
-        *got = std::min(frames, pcm_.size() / ch_ - at_);
-        std::copy_n(pcm_.begin() + std::ptrdiff_t(at_ * ch_), *got * ch_, dst);
-        at_ += *got;
-        return std::nullopt;
+    Result<std::size_t> read(float* dst, std::size_t frames) override {
+        const std::size_t got = std::min(frames, pcm_.size() / ch_ - at_);
+        std::copy_n(pcm_.begin() + std::ptrdiff_t(at_ * ch_), got * ch_, dst);
+        at_ += got;
+        return got;
     }
 
 private:
@@ -88,23 +87,17 @@ private:
     std::size_t at_ = 0;
 };
 
-// Encodes `in` on two threads into `spliced` and gives the frames where segments were spliced;
-// nullopt when the encoding failed.
-std::optional<std::vector<std::int64_t>> encodeSpliced(const std::vector<float>& in, int rate,
-                                                       int ch, int kbps, const QString& spliced) {
-    AtomicFile out(spliced);
-    mp3::ParallelMp3Writer writer(out, spliced, 2);
-    if (!out.open() || writer.open(rate, ch, kbps, mp3::gaplessTagFits(kbps, rate, ch)))
-        return std::nullopt;
-    for (std::size_t at = 0; at < in.size(); at += 8192 * std::size_t(ch))
-        if (writer.encode(in.data() + at, std::min<std::size_t>(8192, (in.size() - at) / ch)))
-            return std::nullopt;
-    if (writer.finish() || !out.commit())
-        return std::nullopt;
-    return writer.splices();
+// The MPEG frames [first, last] where the splice of each segment with the one before may lie,
+// for the sound's length in MPEG frames (see SegmentPlan).
+std::vector<std::pair<std::int64_t, std::int64_t>> spliceStretches(const mp3::SegmentPlan& plan,
+                                                                   std::int64_t frames) {
+    std::vector<std::pair<std::int64_t, std::int64_t>> at;
+    for (std::int64_t b = plan.frames; b + plan.leadOut < frames; b += plan.frames)
+        at.emplace_back(b - plan.leadIn + plan.settle, b + plan.leadOut - 5);
+    return at;
 }
 
-// Where the splices lie (a mask over the samples, 50 ms around each) and the worst loss there.
+// Where the splices may lie (a mask over the samples, 25 ms either side) and the worst loss there.
 struct SpliceStretches {
     std::vector<bool> near;
     double worstLoss = -1e9;
@@ -113,15 +106,18 @@ struct SpliceStretches {
 // Prints the line of each splice: the ratio of both decodes a and b over 50 ms around it and
 // their largest difference there.
 SpliceStretches compareAtSplices(const std::vector<float>& in, const std::vector<short>& a,
-                                 const std::vector<short>& b,
-                                 const std::vector<std::int64_t>& splices, int rate, int ch,
-                                 std::size_t half) {
+                                 const std::vector<short>& b, const mp3::SegmentPlan& plan,
+                                 int rate, int ch, std::size_t half) {
     const std::size_t frameSamples = rate >= 32000 ? 1152 : 576;
+    const auto sample = [&](std::int64_t frame) {
+        return (std::size_t(frame) * frameSamples - 1105) * std::size_t(ch);
+    };
     SpliceStretches result;
     result.near.assign(in.size(), false);
-    for (const std::int64_t f : splices) {
-        const std::size_t at = (std::size_t(f) * frameSamples - 1105) * std::size_t(ch);
-        const std::size_t from = at - half, to = std::min(in.size(), at + half);
+    const auto mpegFrames = std::int64_t(in.size() / std::size_t(ch) / frameSamples);
+    for (const auto& [first, last] : spliceStretches(plan, mpegFrames)) {
+        const std::size_t from = sample(first) - half,
+                          to = std::min(in.size(), sample(last) + half);
         std::fill(result.near.begin() + std::ptrdiff_t(from),
                   result.near.begin() + std::ptrdiff_t(to), true);
         int diff = 0;
@@ -129,8 +125,9 @@ SpliceStretches compareAtSplices(const std::vector<float>& in, const std::vector
             diff = std::max(diff, std::abs(a[i] - b[i]));
         const double sa = snr(in, a, from, to), sb = snr(in, b, from, to);
         result.worstLoss = std::max(result.worstLoss, sa - sb);
-        std::printf("splice at frame %lld: SNR %.2f dB single, %.2f dB spliced, max diff %d\n",
-                    static_cast<long long>(f), sa, sb, diff);
+        std::printf(
+            "splice in frames %lld-%lld: SNR %.2f dB single, %.2f dB spliced, max diff %d\n",
+            static_cast<long long>(first), static_cast<long long>(last), sa, sb, diff);
     }
     return result;
 }
@@ -165,8 +162,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s IN.wav KBPS WORKDIR [SEGMENT LEADIN LEADOUT]\n", argv[0]);
         return 2;
     }
+    mp3::SegmentPlan plan;
     if (argc == 7)
-        mp3::setSegmentPlanForTesting({std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6])});
+        plan = {std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6])};
+    mp3::setSegmentPlanForTesting(plan);
     int rate = 0, ch = 0;
     const std::vector<float> in = readWav(argv[1], &rate, &ch);
     const int kbps = std::atoi(argv[2]);
@@ -176,19 +175,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "need a WAV that %d kbit/s takes without resampling\n", kbps);
         return 2;
     }
-    setCodecThreadsForTesting(1);
-    Source source(in, rate, ch);
-    if (!mp3::encodeToMp3(source, "in", single, kbps).ok)
-        return 1;
-    const std::optional<std::vector<std::int64_t>> splices =
-        encodeSpliced(in, rate, ch, kbps, spliced);
-    if (!splices)
-        return 1;
+    for (const auto& [threads, target] : {std::pair{1, single}, std::pair{2, spliced}}) {
+        setCodecThreadsForTesting(threads);
+        Source source(in, rate, ch);
+        if (const auto failed = mp3::encodeToMp3(source, "in", target, kbps)) {
+            std::fprintf(stderr, "%s\n", qPrintable(failed->error.text()));
+            return 1;
+        }
+    }
     const std::vector<short> a = decode(single), b = decode(spliced);
     std::printf("decoded frames: input %zu, single pass %zu, spliced %zu\n", in.size() / ch,
                 a.size() / ch, b.size() / ch);
     const std::size_t half = std::size_t(rate) / 40 * std::size_t(ch);
-    const SpliceStretches at = compareAtSplices(in, a, b, *splices, rate, ch, half);
+    const SpliceStretches at = compareAtSplices(in, a, b, plan, rate, ch, half);
     compareElsewhere(in, a, b, at.near, half);
     int around = 0, elsewhere = 0;
     for (std::size_t i = 0; i < a.size() && i < b.size() && i < in.size(); ++i)

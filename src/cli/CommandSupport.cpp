@@ -133,6 +133,27 @@ int decodeTo(const QString& in, const QString& wav, const Io& io) {
                           : e.text());
 }
 
+QString encodeFailure(const mp3::EncodeFailure& failure) {
+    const Error& e = failure.error;
+    switch (failure.step) {
+    case mp3::EncodeStep::Write:
+        return QStringLiteral("cannot write %1: %2").arg(e.file(), e.cause());
+    case mp3::EncodeStep::ReadWav:
+        return QStringLiteral("Cannot read \"%1\": %2").arg(e.file(), e.cause());
+    case mp3::EncodeStep::Source:
+        return e.text();
+    case mp3::EncodeStep::Encode:
+        return e.file().isEmpty()
+                   ? QStringLiteral("Cannot encode: %1").arg(e.cause())
+                   : QStringLiteral("Cannot encode \"%1\": %2").arg(e.file(), e.cause());
+    case mp3::EncodeStep::Resample:
+        return QStringLiteral("Cannot resample \"%1\": %2").arg(e.file(), e.cause());
+    case mp3::EncodeStep::Cancel:
+        return QStringLiteral("Encoding \"%1\" was cancelled").arg(e.file());
+    }
+    return e.text();
+}
+
 namespace {
 
 // Runs one job of the encoder component, queued by `queue`, and waits for its end.
@@ -149,15 +170,9 @@ int encodeJob(const std::function<void(Mp3Encoder&)>& queue, const QString& mp3,
     });
     queue(encoder);
     loop.exec();
-    if (result.ok)
+    if (result.ok())
         return kOk;
-    // The encoder's words for a failed write read as the other commands' do.
-    const QString encoderSays = QStringLiteral("Cannot write \"%1\": ").arg(mp3);
-    return failed(
-        io,
-        result.error.startsWith(encoderSays)
-            ? QStringLiteral("cannot write %1: %2").arg(mp3, result.error.mid(encoderSays.size()))
-            : result.error);
+    return failed(io, encodeFailure(*result.failure));
 }
 
 } // namespace

@@ -77,6 +77,12 @@ QString readFailure(const Error& refusal);
 // has a code (it stopped short of the song's end).
 int decodeTo(const QString& in, const QString& wav, const Io& io);
 
+// The encoder's failure as a line: a failed write as every command says it, "cannot write OUT:
+// cause"; the rest in the encoder's words, as the window has them too ("Cannot read \"IN\":
+// cause", "Cannot encode \"FILE\": cause", ...); a song of a join as its Error reads, "SONG:
+// cause".
+QString encodeFailure(const mp3::EncodeFailure& failure);
+
 // Encodes a WAV file into an MP3 file through the encoder component, waiting for its end.
 int encodeTo(const QString& wav, const QString& mp3, int bitRate, const Io& io);
 // The same for sound made by `make` on the encoder's thread; sourceName stands for it in the

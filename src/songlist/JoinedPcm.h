@@ -5,6 +5,9 @@
 // reader converts them (see SampleReader.h), in blocks of the size it asks for, so the MP3 comes
 // out the same byte for byte.
 //
+// A song's failure (one could not be read) reaches the encoding's result as the source's own
+// (mp3::EncodeStep::Source), naming the song; any other failure is the encoder's or the target's.
+//
 // Threads: a JoinedPcm is made, read and destroyed on the thread that encodes (the factory below
 // runs on the encoder's worker thread).
 
@@ -12,22 +15,14 @@
 #include "engines/encoder/Mp3Encoder.h"
 #include "songlist/JoinedSongs.h"
 
-#include <atomic>
 #include <memory>
 
 namespace quaverly {
 
-// Set on the encoder's thread when the songs failed the job (one could not be read) rather than
-// the encoder or the target; read on the starter's thread once the job's EncodeDone arrived.
-using SongFailedFlag = std::shared_ptr<std::atomic<bool>>;
-
 class JoinedPcm final : public mp3::PcmSource {
 public:
-    // `songFailed`, when given, is set by every failure of open() and read().
-    explicit JoinedPcm(SongFailedFlag songFailed = {}) : songFailed_(std::move(songFailed)) {}
-
     // As JoinedSongs::open.
-    std::optional<QString> open(const QStringList& songs, const QStringList& names = {});
+    Status open(const QStringList& songs, const QStringList& names = {});
 
     int channels() const override { return join_.format().channels; }
     int sampleRate() const override { return int(join_.format().sampleRate); }
@@ -35,14 +30,11 @@ public:
         return std::int64_t(join_.expectedBytes() / join_.format().blockAlign);
     }
     // Fills all `frames` but at the end. A failure names the song and the cause.
-    std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) override;
+    Result<std::size_t> read(float* dst, std::size_t frames) override;
     // Opens the same songs again from their first sample.
     bool rewind() override;
 
 private:
-    std::optional<QString> songFailed(const Status& status);
-
-    SongFailedFlag songFailed_;
     QStringList songs_, names_;
     JoinedSongs join_;
     std::span<const char> block_; // the frames of the join not given yet
@@ -51,7 +43,6 @@ private:
 
 // A source for Mp3Encoder::EncodeSource: opens the joined songs on the encoder's thread when the
 // job starts. The songs must stay as they are until the job's EncodeDone.
-Mp3Encoder::SourceFactory joinedSongsSource(QStringList songs, QStringList names = {},
-                                            SongFailedFlag songFailed = {});
+Mp3Encoder::SourceFactory joinedSongsSource(QStringList songs, QStringList names = {});
 
 } // namespace quaverly

@@ -446,14 +446,14 @@ void SongListHandlers::CmdSaveList_Click() {
     // is written anywhere. The working copies are read until the job ends: the window stays
     // disabled until then, so that no song is removed or cut while it is read. A failure of a
     // song names it; any other is the encoder's and says so as for every MP3 file.
-    const SongFailedFlag songFailed = std::make_shared<std::atomic<bool>>(false);
     Encodings::Job job{/*showsBusyWindow=*/true, /*disablesWindow=*/true, {}};
-    job.failureText = [songFailed](const EncodeResult& result) {
-        return songFailed->load() ? tr("The list was not saved.\n\n%1").arg(result.error)
-                                  : QString();
+    job.failureText = [](const EncodeResult& result) {
+        return result.failure->step == mp3::EncodeStep::Source
+                   ? tr("The list was not saved.\n\n%1").arg(encodeFailureText(*result.failure))
+                   : QString();
     };
-    s_.encodings->startSource(joinedSongsSource(workingCopies(), songNames(), songFailed),
-                              tr("the song list"), target, s_.outBitRate(), std::move(job));
+    s_.encodings->startSource(joinedSongsSource(workingCopies(), songNames()), tr("the song list"),
+                              target, s_.outBitRate(), std::move(job));
 }
 
 } // namespace quaverly

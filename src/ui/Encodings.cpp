@@ -4,10 +4,37 @@
 #include "ui/BusyWindow.h"
 #include "ui/Dialogs.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QWidget>
 
 namespace quaverly {
+
+QString encodeFailureText(const mp3::EncodeFailure& failure) {
+    const Error& error = failure.error;
+    const QString file = QDir::toNativeSeparators(error.file());
+    const auto words = [&](const char* text) {
+        return QCoreApplication::translate("Encodings", text).arg(file, error.cause());
+    };
+    switch (failure.step) {
+    case mp3::EncodeStep::ReadWav:
+        return words("Cannot read \"%1\": %2");
+    case mp3::EncodeStep::Source:
+        return error.text();
+    case mp3::EncodeStep::Encode:
+        if (file.isEmpty())
+            return QCoreApplication::translate("Encodings", "Cannot encode: %1").arg(error.cause());
+        return words("Cannot encode \"%1\": %2");
+    case mp3::EncodeStep::Resample:
+        return words("Cannot resample \"%1\": %2");
+    case mp3::EncodeStep::Write:
+        return words("Cannot write \"%1\": %2");
+    case mp3::EncodeStep::Cancel:
+        return QCoreApplication::translate("Encodings", "Encoding \"%1\" was cancelled").arg(file);
+    }
+    return error.text();
+}
 
 Encodings::Encodings(QWidget& window, Dialogs& dialogs, BusyWindow& busy, WavPlayer& editPlayer,
                      WavPlayer& listPlayer, QObject* parent)
@@ -65,12 +92,12 @@ void Encodings::Mp3Enc1_EncodeDone(const EncodeResult& result) {
     };
     if (!stillHeld(&Job::showsBusyWindow))
         busy_.hide();
-    if (result.ok) {
+    if (result.ok()) {
         dialogs_.tell(QStringLiteral("Finish Save"), Dialogs::Icon::Information);
     } else {
         QString text = job.failureText ? job.failureText(result) : QString();
         if (text.isEmpty())
-            text = tr("The MP3 file was not saved.\n\n%1").arg(result.error);
+            text = tr("The MP3 file was not saved.\n\n%1").arg(encodeFailureText(*result.failure));
         dialogs_.tell(text, Dialogs::Icon::Critical);
     }
     editPlayer_.stop();

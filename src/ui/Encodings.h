@@ -23,6 +23,12 @@ class BusyWindow;
 class Dialogs;
 class WavPlayer;
 
+// An encoding's failure as the window tells it: "Cannot read \"FILE\": cause" (the WAV source),
+// "Cannot write \"FILE\": cause", "Cannot encode \"FILE\": cause", "Cannot resample \"FILE\":
+// cause", "Encoding \"FILE\" was cancelled", FILE in the platform's separators; a source's own
+// failure (a song of the list) as its Error reads: "FILE: cause".
+QString encodeFailureText(const mp3::EncodeFailure& failure);
+
 class Encodings final : public QObject {
     Q_OBJECT
 public:
@@ -31,7 +37,7 @@ public:
         bool disablesWindow = false;  // the starter disabled the main window for it
         QStringList workFiles;        // removed when the job ends, whatever its outcome
         // Words a failure for the user; unset, or giving the empty text: "The MP3 file was not
-        // saved." and the encoder's words.
+        // saved." and encodeFailureText().
         std::function<QString(const EncodeResult&)> failureText = nullptr;
     };
 

@@ -299,7 +299,7 @@ TEST_F(SongList, AFailedMp3SaveSaysSoAndReleasesTheWindow) {
     dialogs.queueFile(path("no/such/folder/list.mp3"));
     click(*w, "CmdSaveList");
     ASSERT_TRUE(done.wait(60000));
-    EXPECT_FALSE(done.first().first().value<EncodeResult>().ok);
+    EXPECT_FALSE(done.first().first().value<EncodeResult>().ok());
     EXPECT_NE(messages().last(), "Finish Save");
     EXPECT_TRUE(w->isEnabled());
     EXPECT_FALSE(busyShown());

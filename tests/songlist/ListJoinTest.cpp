@@ -1,6 +1,5 @@
 #include "songlist/ListJoin.h"
 #include "engines/encoder/Mp3Encode.h"
-#include "engines/encoder/ParallelEncode.h"
 #include "engines/util/CodecThreads.h"
 #include "songlist/JoinedPcm.h"
 #include "support/ReadFaults.h"
@@ -244,25 +243,25 @@ TEST_F(ListJoin, TheStreamedMp3IsTheMp3OfTheJoinedFile) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(joinSongs(c.songs, path("joined.wav")).ok);
-        ASSERT_TRUE(mp3::encodeWavToMp3(path("joined.wav"), path("file.mp3"), c.kbps).ok);
+        ASSERT_FALSE(mp3::encodeWavToMp3(path("joined.wav"), path("file.mp3"), c.kbps));
         JoinedPcm pcm;
-        ASSERT_FALSE(pcm.open(c.songs));
+        ASSERT_TRUE(pcm.open(c.songs));
         const auto r = mp3::encodeToMp3(pcm, QStringLiteral("list"), path("streamed.mp3"), c.kbps);
-        ASSERT_TRUE(r.ok) << r.error.toStdString();
+        ASSERT_FALSE(r) << r->error.text().toStdString();
         const QByteArray file = readFile(path("file.mp3"));
         EXPECT_GT(file.size(), 1000);
         EXPECT_TRUE(readFile(path("streamed.mp3")) == file);
     }
     // Parallel segments that will not splice make the encoder read the songs again in one pass.
     ASSERT_TRUE(joinSongs(cases[0].songs, path("joined.wav")).ok);
-    ASSERT_TRUE(mp3::encodeWavToMp3(path("joined.wav"), path("file.mp3"), 128).ok);
+    ASSERT_FALSE(mp3::encodeWavToMp3(path("joined.wav"), path("file.mp3"), 128));
     setCodecThreadsForTesting(3);
-    mp3::setSegmentPlanForTesting({8, 4, 4, 60});
+    mp3::setSegmentPlanForTesting(mp3::SegmentPlan{8, 4, 4, 60});
     JoinedPcm pcm;
-    ASSERT_FALSE(pcm.open(cases[0].songs));
+    ASSERT_TRUE(pcm.open(cases[0].songs));
     const auto r = mp3::encodeToMp3(pcm, QStringLiteral("list"), path("streamed.mp3"), 128);
-    mp3::setSegmentPlanForTesting({});
-    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    mp3::setSegmentPlanForTesting(std::nullopt);
+    ASSERT_FALSE(r) << r->error.text().toStdString();
     EXPECT_TRUE(readFile(path("streamed.mp3")) == readFile(path("file.mp3")));
 }
 
@@ -278,12 +277,12 @@ TEST_F(ListJoin, ASongThatFailsHalfWayFailsTheStreamedMp3) {
         Faulty(JoinedPcm& pcm, std::function<bool()> inject) : pcm_(pcm), inject_(inject) {}
         int channels() const override { return pcm_.channels(); }
         int sampleRate() const override { return pcm_.sampleRate(); }
-        std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) override {
+        Result<std::size_t> read(float* dst, std::size_t frames) override {
             // The first read takes song a and the first 16384 frames of song b.
             if (++reads_ == 2) {
                 EXPECT_TRUE(inject_());
             }
-            return pcm_.read(dst, frames, got);
+            return pcm_.read(dst, frames);
         }
 
     private:
@@ -294,13 +293,14 @@ TEST_F(ListJoin, ASongThatFailsHalfWayFailsTheStreamedMp3) {
     for (const MidSongFault& c : midSongFaults(b)) {
         ASSERT_TRUE(writeWav16(b, 2, 8000, staircase(40000, 2)));
         JoinedPcm pcm;
-        ASSERT_FALSE(pcm.open({a, b}, {QStringLiteral("A"), QStringLiteral("Song B")}));
+        ASSERT_TRUE(pcm.open({a, b}, {QStringLiteral("A"), QStringLiteral("Song B")}));
         Faulty source(pcm, c.inject);
         const auto r = mp3::encodeToMp3(source, QStringLiteral("list"), path("out.mp3"), 128);
-        EXPECT_FALSE(r.ok) << c.fault;
-        EXPECT_TRUE(r.error.startsWith(QLatin1String("Song B: ")) &&
-                    r.error.contains(QLatin1String(c.cause)))
-            << c.fault << ": " << r.error.toStdString();
+        ASSERT_TRUE(r) << c.fault;
+        EXPECT_EQ(r->step, mp3::EncodeStep::Source);
+        EXPECT_EQ(r->error.file(), QLatin1String("Song B"));
+        EXPECT_TRUE(r->error.cause().contains(QLatin1String(c.cause)))
+            << c.fault << ": " << r->error.text().toStdString();
         EXPECT_EQ(readFile(path("out.mp3")), QByteArray("earlier")) << c.fault;
     }
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3); // no temporary

@@ -1,13 +1,11 @@
 #include "engines/encoder/Mp3Encode.h"
 
-#include "engines/encoder/LameEncoder.h"
-#include "engines/encoder/ParallelEncode.h"
+#include "engines/encoder/internal/LameEncoder.h"
+#include "engines/encoder/internal/ParallelEncode.h"
 #include "engines/util/AtomicFile.h"
 #include "engines/util/CodecThreads.h"
 #include "engines/util/Handles.h"
 #include "engines/wav/SampleReader.h"
-
-#include <QDir>
 
 #include <soxr.h>
 
@@ -41,30 +39,27 @@ template <std::size_t N> bool contains(const std::array<int, N>& a, int v) {
     return std::find(a.begin(), a.end(), v) != a.end();
 }
 
-QString shown(const QString& path) {
-    return QDir::toNativeSeparators(path);
+EncodeFailure failure(EncodeStep step, const QString& file, const QString& cause) {
+    return {step, Error(file, cause)};
 }
 
-// A WAV source read through the program's one sample reader, with the encoder's checks and
-// messages.
+// A WAV source read through the program's one sample reader, with the encoder's checks.
 class WavSource final : public PcmSource {
 public:
-    // Opens and checks the source; the error names the file and the cause.
-    std::optional<QString> open(const QString& path) {
+    // Opens and checks the source.
+    std::optional<EncodeFailure> open(const QString& path) {
         path_ = path;
         auto reader = SampleReader::open(path);
         if (!reader)
-            return QStringLiteral("Cannot read \"%1\": %2")
-                .arg(shown(path), reader.error().cause());
+            return failure(EncodeStep::ReadWav, path, reader.error().cause());
         if (reader->channels() < 1 || reader->channels() > 2)
-            return QStringLiteral("Cannot encode \"%1\": it has %2 channels; only mono and stereo "
-                                  "can be encoded")
-                .arg(shown(path))
-                .arg(reader->channels());
+            return failure(EncodeStep::Encode, path,
+                           QStringLiteral("it has %1 channels; only mono and stereo can be encoded")
+                               .arg(reader->channels()));
         if (reader->sampleRate() == 0)
-            return QStringLiteral("Cannot read \"%1\": invalid sample rate").arg(shown(path));
+            return failure(EncodeStep::ReadWav, path, QStringLiteral("invalid sample rate"));
         if (reader->frames() <= 0)
-            return QStringLiteral("Cannot encode \"%1\": it contains no audio").arg(shown(path));
+            return failure(EncodeStep::Encode, path, QStringLiteral("it contains no audio"));
         reader_.emplace(std::move(*reader));
         return std::nullopt;
     }
@@ -76,14 +71,12 @@ public:
     bool rewind() override { return !open(path_).has_value(); }
 
     // Reads up to `frames` interleaved float frames (full scale +-1); 0 at the end. A read error,
-    // or a file that ends before its announced frames, gives an error text instead.
-    std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) override {
-        *got = 0;
-        const auto n = reader_->readFloats(dst, frames);
+    // or a file that ends before its announced frames, is a failure to read the WAV file.
+    Result<std::size_t> read(float* dst, std::size_t frames) override {
+        auto n = reader_->readFloats(dst, frames);
         if (!n)
-            return QStringLiteral("Cannot read \"%1\": %2").arg(shown(path_), n.error().cause());
-        *got = *n;
-        return std::nullopt;
+            return n.error().about(path_);
+        return n;
     }
 
 private:
@@ -161,7 +154,8 @@ public:
 
     // With `gapless` the tag frame must come out; without, LAME has no room for it (see
     // gaplessTagFits) and writes none.
-    std::optional<QString> open(int sampleRate, int channels, int kbps, bool gapless) override {
+    std::optional<EncodeFailure> open(int sampleRate, int channels, int kbps,
+                                      bool gapless) override {
         gapless_ = gapless;
         if (auto err = lame_.open(sampleRate, channels, kbps, /*tagFrame=*/true,
                                   /*replayGain=*/true))
@@ -170,7 +164,7 @@ public:
     }
 
     // Encodes interleaved float frames (full scale +-1).
-    std::optional<QString> encode(const float* frames, std::size_t count) override {
+    std::optional<EncodeFailure> encode(const float* frames, std::size_t count) override {
         mp3_.clear();
         if (auto err = lame_.encode(frames, count, mp3_))
             return fail(*err);
@@ -178,7 +172,7 @@ public:
     }
 
     // Ends the stream and puts the final tag frame over the placeholder LAME wrote first.
-    std::optional<QString> finish() override {
+    std::optional<EncodeFailure> finish() override {
         mp3_.clear();
         if (auto err = lame_.flush(mp3_))
             return fail(*err);
@@ -191,20 +185,18 @@ public:
             return std::nullopt;
         }
         if (!out_.file().seek(0))
-            return QStringLiteral("Cannot write \"%1\": %2")
-                .arg(shown(target_), out_.file().errorString());
+            return failure(EncodeStep::Write, target_, out_.file().errorString());
         return write(tag);
     }
 
 private:
-    QString fail(const QString& cause) const {
-        return QStringLiteral("Cannot encode \"%1\": %2").arg(shown(target_), cause);
+    EncodeFailure fail(const QString& cause) const {
+        return failure(EncodeStep::Encode, target_, cause);
     }
-    std::optional<QString> write(const std::vector<unsigned char>& data) {
+    std::optional<EncodeFailure> write(const std::vector<unsigned char>& data) {
         if (!data.empty() &&
             !out_.write(reinterpret_cast<const char*>(data.data()), qint64(data.size())))
-            return QStringLiteral("Cannot write \"%1\": %2")
-                .arg(shown(target_), out_.errorString());
+            return failure(EncodeStep::Write, target_, out_.errorString());
         return std::nullopt;
     }
 
@@ -215,38 +207,35 @@ private:
     std::vector<unsigned char> mp3_;
 };
 
-EncodeOutcome failed(QString error) {
-    return {false, std::move(error)};
-}
-
 } // namespace
 
 namespace {
 
-// What one pass works on, and its failures in the words the encoder reports.
+// What one pass works on, and its failures.
 struct Pass {
     PcmSource& source;
     const QString& sourceName;
     const QString& targetMp3;
     const std::stop_token& stop;
+    EncodeStep readStep; // what a failed read of the source is
     bool* spliceFailed;
     const ParallelMp3Writer* parallel = nullptr; // set while segments are spliced
 
-    EncodeOutcome cancelled() const {
-        return failed(QStringLiteral("Encoding \"%1\" was cancelled").arg(shown(targetMp3)));
+    EncodeFailure cancelled() const {
+        return failure(EncodeStep::Cancel, targetMp3, QStringLiteral("cancelled"));
     }
-    EncodeOutcome resampleError(const QString& cause) const {
-        return failed(QStringLiteral("Cannot resample \"%1\": %2").arg(shown(sourceName), cause));
+    EncodeFailure resampleError(const QString& cause) const {
+        return failure(EncodeStep::Resample, sourceName, cause);
     }
-    EncodeOutcome encoderFailed(const QString& error) const {
+    EncodeFailure encoderFailed(EncodeFailure f) const {
         *spliceFailed = parallel && parallel->spliceFailed();
-        return failed(error);
+        return f;
     }
 };
 
 // Feeds the whole source into `lame`, through the resampler when there is one, and flushes the
 // resampler. nullopt once all of it went in; otherwise the failure.
-std::optional<EncodeOutcome> feedSource(const Pass& pass, std::optional<Resampler>& resampler,
+std::optional<EncodeFailure> feedSource(const Pass& pass, std::optional<Resampler>& resampler,
                                         Mp3StreamWriter& lame) {
     const auto channels = static_cast<std::size_t>(pass.source.channels());
     std::vector<float> block(kBlockFrames * channels);
@@ -255,9 +244,10 @@ std::optional<EncodeOutcome> feedSource(const Pass& pass, std::optional<Resample
     for (;;) {
         if (pass.stop.stop_requested())
             return pass.cancelled();
-        std::size_t got = 0;
-        if (auto err = pass.source.read(block.data(), kBlockFrames, &got))
-            return failed(*err);
+        const Result<std::size_t> read = pass.source.read(block.data(), kBlockFrames);
+        if (!read)
+            return EncodeFailure{pass.readStep, read.error()};
+        const std::size_t got = *read;
         if (got == 0)
             break;
         framesRead += got;
@@ -273,8 +263,7 @@ std::optional<EncodeOutcome> feedSource(const Pass& pass, std::optional<Resample
             return pass.encoderFailed(*err);
     }
     if (framesRead == 0)
-        return failed(QStringLiteral("Cannot encode \"%1\": it contains no audio")
-                          .arg(shown(pass.sourceName)));
+        return failure(EncodeStep::Encode, pass.sourceName, QStringLiteral("it contains no audio"));
     if (resampler) {
         if (auto err = resampler->flush(resampled))
             return pass.resampleError(*err);
@@ -285,8 +274,9 @@ std::optional<EncodeOutcome> feedSource(const Pass& pass, std::optional<Resample
 }
 
 // One pass over the source into targetMp3, on `threads` threads.
-EncodeOutcome encodePass(PcmSource& source, const QString& sourceName, const QString& targetMp3,
-                         int kbps, const std::stop_token& stop, int threads, bool* spliceFailed) {
+std::optional<EncodeFailure> encodePass(const Pass& setup, int kbps, int threads) {
+    PcmSource& source = setup.source;
+    const QString& targetMp3 = setup.targetMp3;
     const int channels = source.channels();
     const int inRate = source.sampleRate();
     const int outRate = encodingSampleRate(inRate, kbps, channels);
@@ -295,24 +285,20 @@ EncodeOutcome encodePass(PcmSource& source, const QString& sourceName, const QSt
     if (outRate != inRate) {
         resampler.emplace();
         if (auto err = resampler->open(inRate, outRate, channels))
-            return failed(QStringLiteral("Cannot resample \"%1\" from %2 Hz to %3 Hz: %4")
-                              .arg(shown(sourceName))
-                              .arg(inRate)
-                              .arg(outRate)
-                              .arg(*err));
+            return setup.resampleError(
+                QStringLiteral("%1 (from %2 Hz to %3 Hz)").arg(*err).arg(inRate).arg(outRate));
     }
 
     // Destroyed without commit(), the AtomicFile removes its temporary file: every early return
     // below leaves the target as it was.
     AtomicFile out(targetMp3);
     if (!out.open())
-        return failed(
-            QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
+        return failure(EncodeStep::Write, targetMp3, out.errorString());
 
-    Pass pass{source, sourceName, targetMp3, stop, spliceFailed, nullptr};
+    Pass pass = setup;
     std::unique_ptr<Mp3StreamWriter> lame;
     if (threads > 1) {
-        auto p = std::make_unique<ParallelMp3Writer>(out, targetMp3, threads, stop);
+        auto p = std::make_unique<ParallelMp3Writer>(out, targetMp3, threads, pass.stop);
         if (const std::int64_t frames = source.lengthHint(); frames > 0)
             p->expectLength(std::int64_t(double(frames) * outRate / inRate));
         pass.parallel = p.get();
@@ -321,18 +307,40 @@ EncodeOutcome encodePass(PcmSource& source, const QString& sourceName, const QSt
         lame = std::make_unique<LameWriter>(out, targetMp3);
     }
     if (auto err = lame->open(outRate, channels, kbps, gaplessTagFits(kbps, outRate, channels)))
-        return failed(*err);
+        return err;
 
-    if (auto failure = feedSource(pass, resampler, *lame))
-        return *failure;
+    if (auto failed = feedSource(pass, resampler, *lame))
+        return failed;
     if (auto err = lame->finish())
         return pass.encoderFailed(*err);
-    if (stop.stop_requested())
+    if (pass.stop.stop_requested())
         return pass.cancelled();
     if (!out.commit())
-        return failed(
-            QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
-    return {true, {}};
+        return failure(EncodeStep::Write, targetMp3, out.errorString());
+    return std::nullopt;
+}
+
+// Checks the request and encodes: on several threads when codecThreads() says so, and should
+// their segments not splice, once more in one pass, which the user only notices as time.
+std::optional<EncodeFailure> encode(PcmSource& source, const QString& sourceName,
+                                    const QString& targetMp3, int kbps, const std::stop_token& stop,
+                                    EncodeStep readStep) {
+    if (targetMp3.isEmpty())
+        return failure(EncodeStep::Encode, sourceName, QStringLiteral("no target file given"));
+    if (!isValidBitRate(kbps))
+        return failure(EncodeStep::Encode, targetMp3,
+                       QStringLiteral("%1 kbit/s is not an MP3 bit rate").arg(kbps));
+    const int channels = source.channels();
+    const int inRate = source.sampleRate();
+    if (channels < 1 || channels > 2 || inRate <= 0)
+        return failure(EncodeStep::Encode, sourceName,
+                       QStringLiteral("%1 channel(s) at %2 Hz").arg(channels).arg(inRate));
+    bool spliceFailed = false;
+    const Pass pass{source, sourceName, targetMp3, stop, readStep, &spliceFailed};
+    auto failed = encodePass(pass, kbps, codecThreads());
+    if (spliceFailed && source.rewind())
+        failed = encodePass(pass, kbps, 1);
+    return failed;
 }
 
 } // namespace
@@ -390,47 +398,24 @@ int encodingSampleRate(int sourceRate, int kbps, int channels) {
     return highestDividing * 10 >= highest * 9 ? highestDividing : highest;
 }
 
-EncodeOutcome encodeWavToMp3(const QString& sourceWav, const QString& targetMp3, int kbps,
-                             std::stop_token stop) {
+std::optional<EncodeFailure> encodeWavToMp3(const QString& sourceWav, const QString& targetMp3,
+                                            int kbps, std::stop_token stop) {
     if (sourceWav.isEmpty())
-        return failed(QStringLiteral("Cannot encode: no source file given"));
+        return failure(EncodeStep::Encode, {}, QStringLiteral("no source file given"));
     if (targetMp3.isEmpty())
-        return failed(
-            QStringLiteral("Cannot encode \"%1\": no target file given").arg(shown(sourceWav)));
+        return failure(EncodeStep::Encode, sourceWav, QStringLiteral("no target file given"));
     if (!isValidBitRate(kbps))
-        return failed(QStringLiteral("Cannot encode \"%1\": %2 kbit/s is not an MP3 bit rate")
-                          .arg(shown(targetMp3))
-                          .arg(kbps));
+        return failure(EncodeStep::Encode, targetMp3,
+                       QStringLiteral("%1 kbit/s is not an MP3 bit rate").arg(kbps));
     WavSource source;
-    if (auto err = source.open(sourceWav))
-        return failed(*err);
-    return encodeToMp3(source, sourceWav, targetMp3, kbps, std::move(stop));
+    if (auto failed = source.open(sourceWav))
+        return failed;
+    return encode(source, sourceWav, targetMp3, kbps, stop, EncodeStep::ReadWav);
 }
 
-EncodeOutcome encodeToMp3(PcmSource& source, const QString& sourceName, const QString& targetMp3,
-                          int kbps, std::stop_token stop) {
-    if (targetMp3.isEmpty())
-        return failed(
-            QStringLiteral("Cannot encode \"%1\": no target file given").arg(shown(sourceName)));
-    if (!isValidBitRate(kbps))
-        return failed(QStringLiteral("Cannot encode \"%1\": %2 kbit/s is not an MP3 bit rate")
-                          .arg(shown(targetMp3))
-                          .arg(kbps));
-    const int channels = source.channels();
-    const int inRate = source.sampleRate();
-    if (channels < 1 || channels > 2 || inRate <= 0)
-        return failed(QStringLiteral("Cannot encode \"%1\": %2 channel(s) at %3 Hz")
-                          .arg(shown(sourceName))
-                          .arg(channels)
-                          .arg(inRate));
-    // Should the segments of a parallel encoding not splice, the sound is encoded again in one
-    // pass, which the user only notices as time.
-    bool spliceFailed = false;
-    EncodeOutcome r =
-        encodePass(source, sourceName, targetMp3, kbps, stop, codecThreads(), &spliceFailed);
-    if (spliceFailed && source.rewind())
-        r = encodePass(source, sourceName, targetMp3, kbps, stop, 1, &spliceFailed);
-    return r;
+std::optional<EncodeFailure> encodeToMp3(PcmSource& source, const QString& sourceName,
+                                         const QString& targetMp3, int kbps, std::stop_token stop) {
+    return encode(source, sourceName, targetMp3, kbps, stop, EncodeStep::Source);
 }
 
 } // namespace quaverly::mp3

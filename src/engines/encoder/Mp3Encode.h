@@ -3,6 +3,8 @@
 // Mp3Encoder. Everything here keeps no state between calls, so it may run on any thread, and
 // several calls may run at once on different files.
 
+#include "engines/util/Error.h"
+
 #include <QString>
 
 #include <array>
@@ -40,9 +42,22 @@ bool gaplessTagFits(int kbps, int sampleRate, int channels);
 // 0 when kbps is not valid.
 int encodingSampleRate(int sourceRate, int kbps, int channels);
 
-struct EncodeOutcome {
-    bool ok = false;
-    QString error; // names the file and the cause; empty when ok
+// What a failed encoding was doing when it failed. The window and the command line word the
+// failure by it ("Cannot read \"<file>\": <cause>", ...); the Error names the file once.
+enum class EncodeStep {
+    ReadWav,  // reading the WAV source (the Error names it)
+    Source,   // a PcmSource failed: its Error as the source gave it
+    Encode,   // the sound or the bit rate cannot be encoded, or LAME failed (the Error names the
+              // file concerned: the source, or the target; none when no source was given)
+    Resample, // resampling the source (the Error names it)
+    Write,    // writing the target (the Error names it)
+    Cancel,   // the stop was requested (the Error names the target)
+};
+
+// An encoding's failure: what it was doing, and the Error it met.
+struct EncodeFailure {
+    EncodeStep step = EncodeStep::Encode;
+    Error error;
 };
 
 // Sound handed to the encoder block by block, in order. Called only on the thread that encodes.
@@ -51,9 +66,9 @@ public:
     virtual ~PcmSource() = default;
     virtual int channels() const = 0; // 1 or 2
     virtual int sampleRate() const = 0;
-    // Up to `frames` interleaved float frames (full scale +-1) into dst; *got is 0 at the end. A
-    // failure gives a text that names the file and the cause.
-    virtual std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) = 0;
+    // Up to `frames` interleaved float frames (full scale +-1) into dst, and how many; 0 at the
+    // end. The encoder passes a failure on as it is (EncodeStep::Source).
+    virtual Result<std::size_t> read(float* dst, std::size_t frames) = 0;
     // Starts again from the first frame; false when the source cannot. The encoder asks only in
     // the rare case that it must encode the sound once more.
     virtual bool rewind() { return false; }
@@ -62,10 +77,26 @@ public:
     virtual std::int64_t lengthHint() const { return -1; }
 };
 
+// For tests and benchmarks: how the encoding on several threads (codecThreads() > 1) cuts the
+// sound into segments, in MPEG frames. A plan set here is taken as it is, from the first frame
+// on, so segment k starts at frame k x `frames`, its encoder `leadIn` frames earlier, and the
+// splice with the segment before lies in frames [k x frames - leadIn + settle,
+// k x frames + leadOut - 5]. nullopt restores the normal plan (the values below, the segments
+// evened out over the threads when the length is known).
+struct SegmentPlan {
+    int frames = 768; // about 20 s at 44.1 kHz
+    int leadIn = 24;  // frames encoded before the segment by its encoder
+    int leadOut = 24; // frames encoded after the segment by its encoder
+    int settle = 8;   // frames of lead-in at least, and 4 of lead-out, before a splice
+};
+void setSegmentPlanForTesting(std::optional<SegmentPlan> plan);
+
 // Encodes everything `source` delivers into targetMp3, as encodeWavToMp3 does for a WAV file.
 // `sourceName` names the source in messages about it as a whole.
-EncodeOutcome encodeToMp3(PcmSource& source, const QString& sourceName, const QString& targetMp3,
-                          int kbps, std::stop_token stop = {});
+// nullopt once the target is complete and in place.
+std::optional<EncodeFailure> encodeToMp3(PcmSource& source, const QString& sourceName,
+                                         const QString& targetMp3, int kbps,
+                                         std::stop_token stop = {});
 
 // Encodes sourceWav (any WAV that libsndfile reads: 8/16/24/32-bit, float, extensible, extra
 // chunks; mono or stereo) into targetMp3 at exactly kbps, exact CBR, with LAME's default quality
@@ -76,8 +107,8 @@ EncodeOutcome encodeToMp3(PcmSource& source, const QString& sourceName, const QS
 // frame carries LAME's tag with the encoder delay and padding, so a gapless decoder gives back
 // exactly the source's sample frames (at the encoding rate; at 8 and 16 kbit/s, where the tag
 // cannot fit, LAME's delay and padding remain). When stop is requested the work ends
-// within one block, as a failure.
-EncodeOutcome encodeWavToMp3(const QString& sourceWav, const QString& targetMp3, int kbps,
-                             std::stop_token stop = {});
+// within one block, as a failure (EncodeStep::Cancel).
+std::optional<EncodeFailure> encodeWavToMp3(const QString& sourceWav, const QString& targetMp3,
+                                            int kbps, std::stop_token stop = {});
 
 } // namespace quaverly::mp3

@@ -1,7 +1,5 @@
 #include "engines/encoder/Mp3Encoder.h"
 
-#include "engines/encoder/Mp3Encode.h"
-
 #include <QtDebug>
 
 #include <climits>
@@ -61,15 +59,15 @@ int Mp3Encoder::queue(Job job) {
 
 namespace {
 
-mp3::EncodeOutcome encodeJob(const Mp3Encoder::SourceFactory& make, const QString& source,
-                             const QString& target, int bitRate, std::stop_token stop) {
+std::optional<mp3::EncodeFailure> encodeJob(const Mp3Encoder::SourceFactory& make,
+                                            const QString& source, const QString& target,
+                                            int bitRate, std::stop_token stop) {
     if (!make)
         return mp3::encodeWavToMp3(source, target, bitRate, std::move(stop));
-    QString error;
-    const std::unique_ptr<mp3::PcmSource> pcm = make(&error);
+    const Result<std::unique_ptr<mp3::PcmSource>> pcm = make();
     if (!pcm)
-        return {false, error};
-    return mp3::encodeToMp3(*pcm, source, target, bitRate, std::move(stop));
+        return mp3::EncodeFailure{mp3::EncodeStep::Source, pcm.error()};
+    return mp3::encodeToMp3(**pcm, source, target, bitRate, std::move(stop));
 }
 
 } // namespace
@@ -101,7 +99,7 @@ void Mp3Encoder::run(std::stop_token stop) {
         // The job gives up at its next block when the encoder goes or cancelAll() asks.
         const std::stop_callback encoderStops(stop, [cancel]() mutable { cancel.request_stop(); });
         // Every file of the job is closed when this returns.
-        const mp3::EncodeOutcome outcome =
+        std::optional<mp3::EncodeFailure> failure =
             encodeJob(job.make, job.source, job.target, job.bitRate, cancel.get_token());
         {
             std::lock_guard lock(mutex_);
@@ -112,8 +110,8 @@ void Mp3Encoder::run(std::stop_token stop) {
             return; // the encoder is going away: nobody is left to tell
         if (cancel.stop_requested())
             continue; // cancelled: nobody waits for its result
-        EncodeResult result{job.id,     std::move(job.source), std::move(job.target), job.bitRate,
-                            outcome.ok, outcome.error};
+        EncodeResult result{job.id, std::move(job.source), std::move(job.target), job.bitRate,
+                            std::move(failure)};
         QMetaObject::invokeMethod(
             this, [this, result = std::move(result)] { deliver(result); }, Qt::QueuedConnection);
     }

@@ -8,6 +8,8 @@
 // on the encoder's worker thread, which touches no state of the caller's: it takes queued jobs,
 // and hands each result back to the encoder's thread as a queued call that emits EncodeDone.
 
+#include "engines/encoder/Mp3Encode.h"
+
 #include <QMetaType>
 #include <QObject>
 #include <QSet>
@@ -18,22 +20,21 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <thread>
 
 namespace quaverly {
-
-namespace mp3 {
-class PcmSource;
-}
 
 struct EncodeResult {
     int jobId = 0;   // what EncodeFiles returned for this job
     QString source;  // the WAV path as given
     QString target;  // the MP3 path as given
     int bitRate = 0; // kbit/s the job encoded at
-    bool ok = false; // true only when the target is complete and in place
-    QString error;   // when !ok: names the file and the cause
+    // Unset only when the target is complete and in place.
+    std::optional<mp3::EncodeFailure> failure;
+
+    bool ok() const { return !failure; }
 };
 
 class Mp3Encoder : public QObject {
@@ -64,9 +65,9 @@ public:
     // such source, say), ends with exactly one EncodeDone.
     int EncodeFiles(const QString& sourceWav, const QString& targetMp3);
 
-    // Makes a job's sound on the worker thread when the job starts; null, with *error naming
-    // the cause, when it cannot.
-    using SourceFactory = std::function<std::unique_ptr<mp3::PcmSource>(QString* error)>;
+    // Makes a job's sound on the worker thread when the job starts. A failure ends the job as
+    // the source's own (mp3::EncodeStep::Source).
+    using SourceFactory = std::function<Result<std::unique_ptr<mp3::PcmSource>>()>;
     // Like EncodeFiles, for sound that is not one WAV file (the joined songs of the list), made
     // by `make`; sourceName stands for it in EncodeResult::source and in messages.
     int EncodeSource(SourceFactory make, const QString& sourceName, const QString& targetMp3);

@@ -61,7 +61,7 @@ TEST_P(EncoderRoundTrip, DecodesBackToTheSameToneLengthAndBitRate) {
     EXPECT_GT(id, 0);
     const auto results = waitForResults(encoder, 1);
     ASSERT_EQ(results.size(), 1u);
-    ASSERT_TRUE(results[0].ok) << results[0].error.toStdString();
+    ASSERT_TRUE(results[0].ok()) << failureText(results[0].failure);
     EXPECT_EQ(results[0].jobId, id);
     EXPECT_EQ(results[0].bitRate, kbps);
     EXPECT_EQ(encoder.EncoderState(), 0);
@@ -185,11 +185,10 @@ TEST(EncoderQueue, RunsJobsInOrderEachWithItsOwnBitRateAndResult) {
         EXPECT_EQ(r.source, expect[i].source);
         EXPECT_EQ(r.target, expect[i].target);
         EXPECT_EQ(r.bitRate, expect[i].kbps);
-        EXPECT_EQ(r.ok, expect[i].ok) << r.error.toStdString();
+        EXPECT_EQ(r.ok(), expect[i].ok) << failureText(r.failure);
         EXPECT_EQ(QFile::exists(r.target), expect[i].ok);
-        if (!r.ok)
+        if (!r.ok())
             continue;
-        EXPECT_TRUE(r.error.isEmpty());
         QString error;
         const auto frames = readFrames(r.target, &error);
         ASSERT_TRUE(frames) << error.toStdString();
@@ -205,8 +204,8 @@ struct FailureCase {
     const char* name;
     // Prepares the folder; returns {source, target}.
     std::function<std::pair<QString, QString>(const QString& dir)> setUp;
-    const char* causeInError; // part of the error text besides the file name
-    bool namesTarget;         // the error names the target rather than the source
+    mp3::EncodeStep step; // Write names the target, ReadWav the source
+    const char* cause;    // part of the cause
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) {
@@ -231,11 +230,11 @@ TEST_P(EncoderFailure, ReportsTheFileAndCauseAndLeavesTheTargetAlone) {
     const auto results = waitForResults(encoder, 1);
     ASSERT_EQ(results.size(), 1u);
     const EncodeResult& r = results[0];
-    EXPECT_FALSE(r.ok);
-    const QString named = QDir::toNativeSeparators(c.namesTarget ? target : source);
-    EXPECT_TRUE(r.error.contains(named)) << r.error.toStdString();
-    EXPECT_TRUE(r.error.contains(QString::fromUtf8(c.causeInError), Qt::CaseInsensitive))
-        << r.error.toStdString();
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.failure->step, c.step);
+    EXPECT_EQ(r.failure->error.file(), c.step == mp3::EncodeStep::Write ? target : source);
+    EXPECT_TRUE(r.failure->error.cause().contains(QString::fromUtf8(c.cause), Qt::CaseInsensitive))
+        << failureText(r.failure);
     if (keepsPrevious) {
         EXPECT_EQ(readAll(target), previous);
     }
@@ -262,48 +261,48 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const QString& d) {
                         return std::pair{d + "/nothing.wav", d + "/out.mp3"};
                     },
-                    "does not exist", false},
+                    mp3::EncodeStep::ReadWav, "does not exist"},
         FailureCase{"TextSource",
                     [](const QString& d) {
                         return std::pair{makeFile(d + "/notes.wav", "these are not samples\n"),
                                          d + "/out.mp3"};
                     },
-                    "not a readable WAV", false},
+                    mp3::EncodeStep::ReadWav, "not a readable WAV"},
         FailureCase{"Mp3Source",
                     [](const QString& d) {
                         QFile::copy(QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp3"),
                                     d + "/song.wav");
                         return std::pair{d + "/song.wav", d + "/out.mp3"};
                     },
-                    "WAV", false},
+                    mp3::EncodeStep::ReadWav, "WAV"},
         FailureCase{"FolderAsSource",
                     [](const QString& d) {
                         QDir(d).mkdir("folder.wav");
                         return std::pair{d + "/folder.wav", d + "/out.mp3"};
                     },
-                    "Cannot read", false},
+                    mp3::EncodeStep::ReadWav, ""},
         FailureCase{"EmptySource",
                     [](const QString& d) {
                         return std::pair{makeFile(d + "/empty.wav", {}), d + "/out.mp3"};
                     },
-                    "Cannot read", false},
+                    mp3::EncodeStep::ReadWav, ""},
         FailureCase{"TargetFolderMissing",
                     [](const QString& d) {
                         return std::pair{sineWav(d), d + "/no/such/folder/out.mp3"};
                     },
-                    "Cannot write", true},
+                    mp3::EncodeStep::Write, ""},
         FailureCase{"TargetFolderIsAFile",
                     [](const QString& d) {
                         makeFile(d + "/plain", "x");
                         return std::pair{sineWav(d), d + "/plain/out.mp3"};
                     },
-                    "Cannot write", true},
+                    mp3::EncodeStep::Write, ""},
         FailureCase{"TargetIsAFolder",
                     [](const QString& d) {
                         QDir(d).mkdir("out.mp3");
                         return std::pair{sineWav(d), d + "/out.mp3"};
                     },
-                    "Cannot write", true}),
+                    mp3::EncodeStep::Write, ""}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(EncoderFailure, UnwritableTargetFolder) {
@@ -325,9 +324,9 @@ TEST(EncoderFailure, UnwritableTargetFolder) {
     QFile::setPermissions(locked,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     ASSERT_EQ(results.size(), 1u);
-    EXPECT_FALSE(results[0].ok);
-    EXPECT_TRUE(results[0].error.contains(QDir::toNativeSeparators(locked + "/out.mp3")))
-        << results[0].error.toStdString();
+    ASSERT_FALSE(results[0].ok());
+    EXPECT_EQ(results[0].failure->step, mp3::EncodeStep::Write);
+    EXPECT_EQ(results[0].failure->error.file(), locked + "/out.mp3");
     EXPECT_EQ(readAll(locked + "/out.mp3"), QByteArray("old"));
     EXPECT_EQ(entries(locked), QStringList{"out.mp3"});
 }
@@ -347,12 +346,11 @@ public:
     explicit EndlessSound(std::atomic<int>& blocks) : blocks_(blocks) {}
     int channels() const override { return 1; }
     int sampleRate() const override { return 44100; }
-    std::optional<QString> read(float* dst, std::size_t frames, std::size_t* got) override {
+    Result<std::size_t> read(float* dst, std::size_t frames) override {
         for (std::size_t i = 0; i < frames; ++i, ++at_)
             dst[i] = float(std::sin(double(at_) * 0.0627)); // about 440 Hz
-        *got = frames;
         ++blocks_;
-        return std::nullopt;
+        return frames;
     }
 
 private:
@@ -362,8 +360,11 @@ private:
 
 // Queues a job on EndlessSound; `blocks` counts what it reads.
 void encodeEndless(Mp3Encoder& encoder, std::atomic<int>& blocks, const QString& target) {
-    encoder.EncodeSource([&blocks](QString*) { return std::make_unique<EndlessSound>(blocks); },
-                         QStringLiteral("endless"), target);
+    encoder.EncodeSource(
+        [&blocks]() -> Result<std::unique_ptr<mp3::PcmSource>> {
+            return std::unique_ptr<mp3::PcmSource>(std::make_unique<EndlessSound>(blocks));
+        },
+        QStringLiteral("endless"), target);
 }
 
 // The waits poll without running the event loop, so the results the worker posts stay queued.
@@ -425,7 +426,7 @@ TEST(EncoderLifetime, CancelAllAbandonsEveryJobAndLaterJobsRun) {
     const auto later =
         (encoder.EncodeFiles(shortWav, dir.filePath("later.mp3")), waitForResults(encoder, 1));
     ASSERT_EQ(later.size(), 1u);
-    EXPECT_TRUE(later[0].ok) << later[0].error.toStdString();
+    EXPECT_TRUE(later[0].ok()) << failureText(later[0].failure);
     EXPECT_EQ(encoder.EncoderState(), 0);
 }
 

@@ -194,6 +194,10 @@ std::optional<QString> ffmpegComplaints(const QString& path) {
     return complaints;
 }
 
+std::string failureText(const std::optional<mp3::EncodeFailure>& failure) {
+    return failure ? failure->error.text().toStdString() : std::string();
+}
+
 std::vector<EncodeResult> waitForResults(Mp3Encoder& encoder, std::size_t count, int timeoutMs) {
     std::vector<EncodeResult> results;
     QEventLoop loop;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace quaverly::test {
@@ -53,6 +54,9 @@ double toneHz(const Decoded& d, int channel);
 // Runs ffmpeg on the file and returns its complaints ("" when it decodes cleanly); nullopt when
 // there is no ffmpeg.
 std::optional<QString> ffmpegComplaints(const QString& path);
+
+// The failure's Error as text for a test's message; empty when there is none.
+std::string failureText(const std::optional<mp3::EncodeFailure>& failure);
 
 // Collects EncodeDone results until `count` have arrived or the time is up.
 std::vector<EncodeResult> waitForResults(Mp3Encoder& encoder, std::size_t count,

@@ -24,7 +24,8 @@
 // Threads: one thread (the encoding thread) calls every public function; the workers only encode
 // jobs handed to them, and hand the results back under the writer's mutex.
 
-#include "engines/encoder/Mp3Frames.h"
+#include "engines/encoder/Mp3Encode.h"
+#include "engines/encoder/internal/Mp3Frames.h"
 
 #include <QString>
 
@@ -46,24 +47,18 @@ class AtomicFile;
 
 namespace quaverly::mp3 {
 
-// Encodes a stream of interleaved float frames into an MP3 written to an AtomicFile.
+// Encodes a stream of interleaved float frames into an MP3 written to an AtomicFile. Failures
+// name the target: EncodeStep::Write when writing it failed, Cancel when the stop was requested,
+// Encode otherwise.
 class Mp3StreamWriter {
 public:
     virtual ~Mp3StreamWriter() = default;
     // With `gapless` LAME's tag frame must come out; without, it has no room for it.
-    virtual std::optional<QString> open(int sampleRate, int channels, int kbps, bool gapless) = 0;
-    virtual std::optional<QString> encode(const float* frames, std::size_t count) = 0;
-    virtual std::optional<QString> finish() = 0;
+    virtual std::optional<EncodeFailure> open(int sampleRate, int channels, int kbps,
+                                              bool gapless) = 0;
+    virtual std::optional<EncodeFailure> encode(const float* frames, std::size_t count) = 0;
+    virtual std::optional<EncodeFailure> finish() = 0;
 };
-
-// Frames per segment and of the overlaps; tests make segments short to splice often.
-struct SegmentPlan {
-    int frames = 768; // about 20 s at 44.1 kHz; evened out when the length is known
-    int leadIn = 24;  // frames encoded before the segment by its encoder
-    int leadOut = 24; // frames encoded after the segment by its encoder
-    int settle = 8;   // frames of lead-in at least, and 4 of lead-out, before a splice
-};
-void setSegmentPlanForTesting(const SegmentPlan& plan); // a default plan restores the normal one
 
 class ParallelMp3Writer final : public Mp3StreamWriter {
 public:
@@ -77,14 +72,13 @@ public:
     // Before open(): about how many sample frames will come, so that the segments can be sized
     // to keep every thread busy to the end.
     void expectLength(std::int64_t sampleFrames) { expected_ = sampleFrames; }
-    std::optional<QString> open(int sampleRate, int channels, int kbps, bool gapless) override;
-    std::optional<QString> encode(const float* frames, std::size_t count) override;
-    std::optional<QString> finish() override;
+    std::optional<EncodeFailure> open(int sampleRate, int channels, int kbps,
+                                      bool gapless) override;
+    std::optional<EncodeFailure> encode(const float* frames, std::size_t count) override;
+    std::optional<EncodeFailure> finish() override;
     // After a failed finish() or encode(): the failure was a splice with no frame to splice at,
     // and a single pass will do.
     bool spliceFailed() const { return spliceFailed_; }
-    // The frames the segments were spliced at, in order.
-    const std::vector<std::int64_t>& splices() const { return splices_; }
 
 private:
     struct Job {
@@ -101,18 +95,20 @@ private:
         std::vector<Mp3Frame> frames;
         std::vector<unsigned char> tag; // the first encoder's final tag frame
         std::vector<float> spare;       // the job's buffer, emptied, for a later segment
-        QString error;
+        QString error;                  // the cause, when the segment could not be encoded
+        bool cancelled = false;
     };
 
     void work();                            // worker threads
     Result encodeJob(const Job& job) const; // worker threads
     void abandon();
-    std::optional<QString> dispatch(bool last);
-    std::optional<QString> collect(bool wait);
+    std::optional<EncodeFailure> dispatch(bool last);
+    std::optional<EncodeFailure> collect(bool wait);
     std::vector<float> takeSpare();
-    std::optional<QString> splice(Result& next);
-    std::optional<QString> writeFrames(const Result& r, std::size_t from, std::size_t to);
-    QString fail(const QString& cause) const;
+    std::optional<EncodeFailure> splice(Result& next);
+    std::optional<EncodeFailure> writeFrames(const Result& r, std::size_t from, std::size_t to);
+    EncodeFailure fail(EncodeStep step, const QString& cause) const;
+    EncodeFailure writeFailed() const;
 
     AtomicFile& out_;
     QString target_;
@@ -137,7 +133,6 @@ private:
     std::uint64_t written_ = 0;
     std::uint16_t musicCrc_ = 0;
     bool spliceFailed_ = false;
-    std::vector<std::int64_t> splices_;
 
     // Shared with the workers, under mutex_.
     std::mutex mutex_;

@@ -1,4 +1,4 @@
-#include "engines/encoder/Mp3Frames.h"
+#include "engines/encoder/internal/Mp3Frames.h"
 
 #include <algorithm>
 #include <cstring>

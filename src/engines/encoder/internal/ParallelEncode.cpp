@@ -1,9 +1,7 @@
-#include "engines/encoder/ParallelEncode.h"
+#include "engines/encoder/internal/ParallelEncode.h"
 
-#include "engines/encoder/LameEncoder.h"
+#include "engines/encoder/internal/LameEncoder.h"
 #include "engines/util/AtomicFile.h"
-
-#include <QDir>
 
 #include <algorithm>
 #include <limits>
@@ -29,12 +27,10 @@ std::pair<SegmentPlan, bool> currentPlan() {
 
 } // namespace
 
-void setSegmentPlanForTesting(const SegmentPlan& plan) {
+void setSegmentPlanForTesting(std::optional<SegmentPlan> plan) {
     std::lock_guard lock(planMutex);
-    const SegmentPlan normal;
-    testPlanSet = plan.frames != normal.frames || plan.leadIn != normal.leadIn ||
-                  plan.leadOut != normal.leadOut || plan.settle != normal.settle;
-    testPlan = plan;
+    testPlanSet = plan.has_value();
+    testPlan = plan.value_or(SegmentPlan{});
 }
 
 ParallelMp3Writer::ParallelMp3Writer(AtomicFile& out, const QString& target, int threads,
@@ -59,12 +55,16 @@ void ParallelMp3Writer::abandon() {
     resultReady_.notify_all();
 }
 
-QString ParallelMp3Writer::fail(const QString& cause) const {
-    return QStringLiteral("Cannot encode \"%1\": %2").arg(QDir::toNativeSeparators(target_), cause);
+EncodeFailure ParallelMp3Writer::fail(EncodeStep step, const QString& cause) const {
+    return {step, Error(target_, cause)};
 }
 
-std::optional<QString> ParallelMp3Writer::open(int sampleRate, int channels, int kbps,
-                                               bool gapless) {
+EncodeFailure ParallelMp3Writer::writeFailed() const {
+    return fail(EncodeStep::Write, out_.errorString());
+}
+
+std::optional<EncodeFailure> ParallelMp3Writer::open(int sampleRate, int channels, int kbps,
+                                                     bool gapless) {
     sampleRate_ = sampleRate;
     channels_ = channels;
     kbps_ = kbps;
@@ -85,13 +85,13 @@ std::optional<QString> ParallelMp3Writer::open(int sampleRate, int channels, int
     // Refusals come at once, as from a single pass, rather than from the first worker.
     LameEncoder probe;
     if (auto err = probe.open(sampleRate, channels, kbps, true, true))
-        return fail(*err);
+        return fail(EncodeStep::Encode, *err);
     for (int i = 0; i < threads_; ++i)
         workers_.emplace_back([this] { work(); });
     return std::nullopt;
 }
 
-std::optional<QString> ParallelMp3Writer::encode(const float* frames, std::size_t count) {
+std::optional<EncodeFailure> ParallelMp3Writer::encode(const float* frames, std::size_t count) {
     buffer_.insert(buffer_.end(), frames, frames + count * std::size_t(channels_));
     received_ += std::int64_t(count);
     const std::int64_t segment = plan_.frames;
@@ -101,7 +101,7 @@ std::optional<QString> ParallelMp3Writer::encode(const float* frames, std::size_
     return std::nullopt;
 }
 
-std::optional<QString> ParallelMp3Writer::finish() {
+std::optional<EncodeFailure> ParallelMp3Writer::finish() {
     if (received_ > bufferStart_ || nextJob_ == 0)
         if (auto err = dispatch(true))
             return err;
@@ -114,7 +114,7 @@ std::optional<QString> ParallelMp3Writer::finish() {
     if (!gapless_)
         return std::nullopt;
     if (tag_.empty())
-        return fail(QStringLiteral("the encoder wrote no gapless tag"));
+        return fail(EncodeStep::Encode, QStringLiteral("the encoder wrote no gapless tag"));
     if (nextJob_ > 1) {
         StreamFacts facts;
         facts.audioFrames = std::uint32_t(frameOffsets_.size());
@@ -124,16 +124,16 @@ std::optional<QString> ParallelMp3Writer::finish() {
         facts.samplesPerFrame = frameSamples_;
         facts.musicCrc = musicCrc_;
         if (written_ > std::numeric_limits<std::uint32_t>::max() || !rewriteLameTag(tag_, facts))
-            return fail(QStringLiteral("the gapless tag does not fit the joined stream"));
+            return fail(EncodeStep::Encode,
+                        QStringLiteral("the gapless tag does not fit the joined stream"));
     }
     if (!out_.file().seek(0) ||
         !out_.write(reinterpret_cast<const char*>(tag_.data()), qint64(tag_.size())))
-        return QStringLiteral("Cannot write \"%1\": %2")
-            .arg(QDir::toNativeSeparators(target_), out_.errorString());
+        return writeFailed();
     return std::nullopt;
 }
 
-std::optional<QString> ParallelMp3Writer::dispatch(bool last) {
+std::optional<EncodeFailure> ParallelMp3Writer::dispatch(bool last) {
     // One job per worker: while they encode, this thread fills the next segment, so memory stays
     // a few segments whatever the length.
     while (nextJob_ - nextResult_ >= std::size_t(threads_))
@@ -179,7 +179,7 @@ std::vector<float> ParallelMp3Writer::takeSpare() {
     return v;
 }
 
-std::optional<QString> ParallelMp3Writer::collect(bool wait) {
+std::optional<EncodeFailure> ParallelMp3Writer::collect(bool wait) {
     for (;;) {
         Result r;
         {
@@ -188,7 +188,7 @@ std::optional<QString> ParallelMp3Writer::collect(bool wait) {
                 resultReady_.wait(lock,
                                   [this] { return stopping_ || results_.count(nextResult_) != 0; });
             if (stopping_)
-                return fail(QStringLiteral("cancelled"));
+                return fail(EncodeStep::Cancel, QStringLiteral("cancelled"));
             const auto it = results_.find(nextResult_);
             if (it == results_.end())
                 return std::nullopt;
@@ -244,7 +244,7 @@ ParallelMp3Writer::Result ParallelMp3Writer::encodeJob(const Job& job) const {
     const std::size_t total = job.pcm.size() / std::size_t(channels_);
     for (std::size_t done = 0; done < total; done += kChunkFrames) {
         if (abandoned_) {
-            r.error = QStringLiteral("cancelled");
+            r.cancelled = true;
             return r;
         }
         const std::size_t n = std::min(kChunkFrames, total - done);
@@ -270,17 +270,18 @@ ParallelMp3Writer::Result ParallelMp3Writer::encodeJob(const Job& job) const {
     return r;
 }
 
-std::optional<QString> ParallelMp3Writer::splice(Result& next) {
+std::optional<EncodeFailure> ParallelMp3Writer::splice(Result& next) {
+    if (next.cancelled)
+        return fail(EncodeStep::Cancel, QStringLiteral("cancelled"));
     if (!next.error.isEmpty())
-        return fail(next.error);
+        return fail(EncodeStep::Encode, next.error);
     if (!held_) {
         tag_ = next.tag;
         if (next.tagFrames == 1) { // the placeholder, rewritten at the end
             const Mp3Frame& t = next.frames.front();
             if (!out_.write(reinterpret_cast<const char*>(next.bytes.data() + t.offset),
                             qint64(t.size)))
-                return QStringLiteral("Cannot write \"%1\": %2")
-                    .arg(QDir::toNativeSeparators(target_), out_.errorString());
+                return writeFailed();
             written_ += t.size;
         }
         heldFrom_ = next.tagFrames;
@@ -327,7 +328,7 @@ std::optional<QString> ParallelMp3Writer::splice(Result& next) {
     }
     if (best < 0) {
         spliceFailed_ = true;
-        return fail(QStringLiteral("no frame to splice two segments at"));
+        return fail(EncodeStep::Encode, QStringLiteral("no frame to splice two segments at"));
     }
     const auto ia = std::size_t(indexIn(a, best));
     const auto ib = std::size_t(indexIn(b, best));
@@ -337,20 +338,19 @@ std::optional<QString> ParallelMp3Writer::splice(Result& next) {
     const auto from = mainDataBefore(b.frames, ib, count);
     if (!to || !from || (count > 0 && to->front() < a.frames[heldFrom_].dataOffset)) {
         spliceFailed_ = true;
-        return fail(QStringLiteral("no room to splice two segments"));
+        return fail(EncodeStep::Encode, QStringLiteral("no room to splice two segments"));
     }
     for (std::size_t i = 0; i < count; ++i)
         a.bytes[(*to)[i]] = b.bytes[(*from)[i]];
     if (auto err = writeFrames(a, heldFrom_, ia))
         return err;
-    splices_.push_back(best);
     held_ = std::move(b);
     heldFrom_ = ib;
     return std::nullopt;
 }
 
-std::optional<QString> ParallelMp3Writer::writeFrames(const Result& r, std::size_t from,
-                                                      std::size_t to) {
+std::optional<EncodeFailure> ParallelMp3Writer::writeFrames(const Result& r, std::size_t from,
+                                                            std::size_t to) {
     if (from >= to)
         return std::nullopt;
     const std::size_t begin = r.frames[from].offset;
@@ -359,8 +359,7 @@ std::optional<QString> ParallelMp3Writer::writeFrames(const Result& r, std::size
         frameOffsets_.push_back(written_ + (r.frames[i].offset - begin));
     musicCrc_ = crc16(r.bytes.data() + begin, end - begin, musicCrc_);
     if (!out_.write(reinterpret_cast<const char*>(r.bytes.data() + begin), qint64(end - begin)))
-        return QStringLiteral("Cannot write \"%1\": %2")
-            .arg(QDir::toNativeSeparators(target_), out_.errorString());
+        return writeFailed();
     written_ += end - begin;
     return std::nullopt;
 }

@@ -1,4 +1,4 @@
-#include "engines/encoder/LameEncoder.h"
+#include "engines/encoder/internal/LameEncoder.h"
 
 #include <cstdarg>
 
