@@ -66,9 +66,9 @@ QString copyAside(const QString& workingCopy, const QString& base, QString* erro
         return {};
     }
     reserved.close();
-    QString why;
-    if (!copyFileAtomically(workingCopy, reserved.fileName(), &why)) {
-        *error = QStringLiteral("cannot keep a copy of %1: %2").arg(workingCopy, why);
+    if (Status copied = copyFileAtomically(workingCopy, reserved.fileName()); !copied) {
+        *error =
+            QStringLiteral("cannot keep a copy of %1: %2").arg(workingCopy, copied.error().text());
         return {};
     }
     if (!QFile::setPermissions(reserved.fileName(), QFile::permissions(workingCopy))) {

@@ -32,14 +32,14 @@ public:
 
     Status open(const WavHeader& format) {
         header_ = format;
-        if (!file_.open())
-            return failure();
+        if (Status opened = file_.open(); !opened)
+            return opened;
         return writeHeader();
     }
     Status write(const std::int16_t* samples, std::size_t count) {
         const auto bytes = static_cast<qint64>(count * sizeof(std::int16_t));
-        if (!file_.write(reinterpret_cast<const char*>(samples), bytes))
-            return failure();
+        if (Status written = file_.write(reinterpret_cast<const char*>(samples), bytes); !written)
+            return written;
         bytes_ += static_cast<std::uint64_t>(bytes);
         return {};
     }
@@ -49,9 +49,7 @@ public:
             return Error(file_.target(), file_.file().errorString());
         if (Status written = writeHeader(); !written)
             return written;
-        if (!file_.commit())
-            return failure();
-        return {};
+        return file_.commit();
     }
     std::uint64_t dataBytes() const { return bytes_; }
     const WavHeader& header() const { return header_; }
@@ -59,11 +57,8 @@ public:
 private:
     Status writeHeader() {
         const auto head = header_.toBytes();
-        if (!file_.write(reinterpret_cast<const char*>(head.data()), WavHeader::kSize))
-            return failure();
-        return {};
+        return file_.write(reinterpret_cast<const char*>(head.data()), WavHeader::kSize);
     }
-    Error failure() const { return Error(file_.target(), file_.errorString()); }
 
     AtomicFile file_;
     WavHeader header_;

@@ -201,10 +201,11 @@ private:
         return QStringLiteral("Cannot encode \"%1\": %2").arg(shown(target_), cause);
     }
     std::optional<QString> write(const std::vector<unsigned char>& data) {
-        if (!data.empty() &&
-            !out_.write(reinterpret_cast<const char*>(data.data()), qint64(data.size())))
-            return QStringLiteral("Cannot write \"%1\": %2")
-                .arg(shown(target_), out_.errorString());
+        if (data.empty())
+            return std::nullopt;
+        if (Status s = out_.write(reinterpret_cast<const char*>(data.data()), qint64(data.size()));
+            !s)
+            return QStringLiteral("Cannot write \"%1\": %2").arg(shown(target_), s.error().cause());
         return std::nullopt;
     }
 
@@ -305,9 +306,9 @@ EncodeOutcome encodePass(PcmSource& source, const QString& sourceName, const QSt
     // Destroyed without commit(), the AtomicFile removes its temporary file: every early return
     // below leaves the target as it was.
     AtomicFile out(targetMp3);
-    if (!out.open())
+    if (Status s = out.open(); !s)
         return failed(
-            QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
+            QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), s.error().cause()));
 
     Pass pass{source, sourceName, targetMp3, stop, spliceFailed, nullptr};
     std::unique_ptr<Mp3StreamWriter> lame;
@@ -329,9 +330,9 @@ EncodeOutcome encodePass(PcmSource& source, const QString& sourceName, const QSt
         return pass.encoderFailed(*err);
     if (stop.stop_requested())
         return pass.cancelled();
-    if (!out.commit())
+    if (Status s = out.commit(); !s)
         return failed(
-            QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), out.errorString()));
+            QStringLiteral("Cannot write \"%1\": %2").arg(shown(targetMp3), s.error().cause()));
     return {true, {}};
 }
 

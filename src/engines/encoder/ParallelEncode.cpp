@@ -126,10 +126,12 @@ std::optional<QString> ParallelMp3Writer::finish() {
         if (written_ > std::numeric_limits<std::uint32_t>::max() || !rewriteLameTag(tag_, facts))
             return fail(QStringLiteral("the gapless tag does not fit the joined stream"));
     }
-    if (!out_.file().seek(0) ||
-        !out_.write(reinterpret_cast<const char*>(tag_.data()), qint64(tag_.size())))
+    if (!out_.file().seek(0))
         return QStringLiteral("Cannot write \"%1\": %2")
-            .arg(QDir::toNativeSeparators(target_), out_.errorString());
+            .arg(QDir::toNativeSeparators(target_), out_.file().errorString());
+    if (Status s = out_.write(reinterpret_cast<const char*>(tag_.data()), qint64(tag_.size())); !s)
+        return QStringLiteral("Cannot write \"%1\": %2")
+            .arg(QDir::toNativeSeparators(target_), s.error().cause());
     return std::nullopt;
 }
 
@@ -277,10 +279,11 @@ std::optional<QString> ParallelMp3Writer::splice(Result& next) {
         tag_ = next.tag;
         if (next.tagFrames == 1) { // the placeholder, rewritten at the end
             const Mp3Frame& t = next.frames.front();
-            if (!out_.write(reinterpret_cast<const char*>(next.bytes.data() + t.offset),
-                            qint64(t.size)))
+            if (Status s = out_.write(reinterpret_cast<const char*>(next.bytes.data() + t.offset),
+                                      qint64(t.size));
+                !s)
                 return QStringLiteral("Cannot write \"%1\": %2")
-                    .arg(QDir::toNativeSeparators(target_), out_.errorString());
+                    .arg(QDir::toNativeSeparators(target_), s.error().cause());
             written_ += t.size;
         }
         heldFrom_ = next.tagFrames;
@@ -358,9 +361,11 @@ std::optional<QString> ParallelMp3Writer::writeFrames(const Result& r, std::size
     for (std::size_t i = from; i < to; ++i)
         frameOffsets_.push_back(written_ + (r.frames[i].offset - begin));
     musicCrc_ = crc16(r.bytes.data() + begin, end - begin, musicCrc_);
-    if (!out_.write(reinterpret_cast<const char*>(r.bytes.data() + begin), qint64(end - begin)))
+    if (Status s =
+            out_.write(reinterpret_cast<const char*>(r.bytes.data() + begin), qint64(end - begin));
+        !s)
         return QStringLiteral("Cannot write \"%1\": %2")
-            .arg(QDir::toNativeSeparators(target_), out_.errorString());
+            .arg(QDir::toNativeSeparators(target_), s.error().cause());
     written_ += end - begin;
     return std::nullopt;
 }

@@ -7,8 +7,12 @@ bool WavWriter::open(const WavHeader& format, QString* error) {
     header_.setDataSize(0);
     bytes_ = 0;
     const auto head = header_.toBytes();
-    return file_.open(error) &&
-           file_.write(reinterpret_cast<const char*>(head.data()), WavHeader::kSize, error);
+    Status s = file_.open();
+    if (s)
+        s = file_.write(reinterpret_cast<const char*>(head.data()), WavHeader::kSize);
+    if (!s)
+        *error = s.error().text();
+    return s.ok();
 }
 
 bool WavWriter::write(const char* data, qint64 bytes, QString* error) {
@@ -17,8 +21,10 @@ bool WavWriter::write(const char* data, qint64 bytes, QString* error) {
                      .arg(file_.target());
         return false;
     }
-    if (!file_.write(data, bytes, error))
+    if (Status s = file_.write(data, bytes); !s) {
+        *error = s.error().text();
         return false;
+    }
     bytes_ += std::uint64_t(bytes);
     return true;
 }
@@ -30,8 +36,12 @@ bool WavWriter::finish(QString* error) {
         *error = QStringLiteral("%1: %2").arg(file_.target(), file_.file().errorString());
         return false;
     }
-    return file_.write(reinterpret_cast<const char*>(head.data()), WavHeader::kSize, error) &&
-           file_.commit(error);
+    Status s = file_.write(reinterpret_cast<const char*>(head.data()), WavHeader::kSize);
+    if (s)
+        s = file_.commit();
+    if (!s)
+        *error = s.error().text();
+    return s.ok();
 }
 
 } // namespace quaverly
