@@ -203,11 +203,9 @@ Status writeClip(SampleReader&& reader, const QString& out, const Fades& fades, 
     const int fullScale = eightBit ? 127 : 32767;
     const int lowest = -fullScale - 1;
     const int shift = eightBit ? 8 : 0;
-    QString error;
-    const auto writeFailed = [&] { return Error(QString(), error); }; // the writer names `out`
     WavWriter writer(out);
-    if (!writer.open(l.header(), &error))
-        return writeFailed();
+    if (Status opened = writer.open(l.header()); !opened)
+        return opened;
     Block block;
     std::vector<char> bytes;
     for (qint64 frame = 0;; frame += block.frames) {
@@ -217,8 +215,8 @@ Status writeClip(SampleReader&& reader, const QString& out, const Fades& fades, 
             break;
         // Between the fades, a gain of 1 leaves every sample as it is.
         if (gain == 1.0 && frame >= fades.in && frame + block.frames <= fades.frames - fades.out) {
-            if (!writer.write(block.raw.data(), qint64(block.raw.size()), &error))
-                return writeFailed();
+            if (Status written = writer.write(block.raw.data(), qint64(block.raw.size())); !written)
+                return written;
             continue;
         }
         takeLevels(l, block);
@@ -233,13 +231,11 @@ Status writeClip(SampleReader&& reader, const QString& out, const Fades& fades, 
         }
         bytes.resize(block.raw.size());
         pcm::fromShorts(block.samples.data(), block.samples.size(), l.bitsPerSample, bytes.data());
-        if (!writer.write(bytes.data(), qint64(bytes.size()), &error))
-            return writeFailed();
+        if (Status written = writer.write(bytes.data(), qint64(bytes.size())); !written)
+            return written;
     }
     { const SampleReader done = std::move(reader); } // closes the file `out` may replace
-    if (!writer.finish(&error))
-        return writeFailed();
-    return {};
+    return writer.finish();
 }
 
 // Whether `in` and `out` name the same file.

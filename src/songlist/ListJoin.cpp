@@ -24,8 +24,10 @@ JoinOutcome joinSongs(const QStringList& songs, const QString& target,
         return r;
     }
     WavWriter out(target);
-    if (!out.open(joined.format(), &r.error))
+    if (Status opened = out.open(joined.format()); !opened) {
+        r.error = opened.error().text();
         return r;
+    }
     for (;;) {
         std::span<const char> block;
         if (Status s = joined.next(&block); !s) {
@@ -36,15 +38,19 @@ JoinOutcome joinSongs(const QStringList& songs, const QString& target,
         if (block.empty())
             break;
         // A failed write names the target (the 4 GiB limit is one); a cancel is the user's.
-        if (!out.write(block.data(), qint64(block.size()), &r.error))
+        if (Status written = out.write(block.data(), qint64(block.size())); !written) {
+            r.error = written.error().text();
             return r;
+        }
         if (progress && !progress()) {
             r.error = QStringLiteral("cancelled");
             return r;
         }
     }
-    if (!out.finish(&r.error))
+    if (Status finished = out.finish(); !finished) {
+        r.error = finished.error().text();
         return r;
+    }
     r.ok = true;
     r.header = out.header();
     return r;
