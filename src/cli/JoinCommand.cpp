@@ -56,9 +56,9 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
                         bitRate, io);
     }
     Progress progress(io, QStringLiteral("joining"));
-    const auto r = joinSongs(songs, out, {}, inputs);
-    if (!r.ok)
-        return failed(io, r.songFailed ? r.error : writeFailure(out, r.error));
+    const auto joined = joinSongs(songs, out, {}, inputs);
+    if (!joined)
+        return failed(io, writeFailure(out, joined.error()));
     return kOk;
 }
 

@@ -250,50 +250,44 @@ QString dbText(double db) {
 
 } // namespace
 
-QString checkClipEffects(const ClipEffects& e) {
+Status checkClipEffects(const ClipEffects& e) {
+    const auto refused = [](const QString& cause) { return Error(QString(), cause); };
     if (e.fadeInMs < 0 || e.fadeOutMs < 0)
-        return QStringLiteral("a fade cannot be shorter than 0 ms");
+        return refused(QStringLiteral("a fade cannot be shorter than 0 ms"));
     if (e.normalise == ClipEffects::Normalise::Peak &&
         !(std::isfinite(e.peakDbfs) && e.peakDbfs <= 0))
-        return QStringLiteral("the peak level must be a number of dBFS, at most 0");
+        return refused(QStringLiteral("the peak level must be a number of dBFS, at most 0"));
     if (e.normalise == ClipEffects::Normalise::Loudness &&
         !(std::isfinite(e.loudnessLufs) && e.loudnessLufs <= 0 && e.loudnessLufs >= kLowestLufs))
-        return QStringLiteral("the loudness must be a number of LUFS from -70 to 0");
+        return refused(QStringLiteral("the loudness must be a number of LUFS from -70 to 0"));
     return {};
 }
 
-EffectsOutcome applyClipEffects(const QString& in, const QString& out, const ClipEffects& e) {
+Result<EffectsOutcome> applyClipEffects(const QString& in, const QString& out,
+                                        const ClipEffects& e) {
+    if (Status checked = checkClipEffects(e); !checked)
+        return checked.error();
+    auto reader = SampleReader::openPlain(in);
+    if (!reader)
+        return reader.error();
     EffectsOutcome r;
     r.normalise = e.normalise;
-    if (const QString bad = checkClipEffects(e); !bad.isEmpty()) {
-        r.error = bad;
-        return r;
-    }
-    auto reader = SampleReader::openPlain(in);
-    if (!reader) {
-        r.error = reader.error().text();
-        return r;
-    }
     const Fades fades = planFades(e, reader->sampleRate(), reader->frames());
     r.fadeInFrames = fades.in;
     r.fadeOutFrames = fades.out;
     double gain = 1.0;
     bool silent = false;
     if (e.normalise != ClipEffects::Normalise::Off) {
-        if (Status s = normalisingGain(*reader, e, fades, r, &gain, &silent); !s) {
-            r.error = s.error().text();
-            return r;
-        }
+        if (Status s = normalisingGain(*reader, e, fades, r, &gain, &silent); !s)
+            return s.error();
     }
     const bool changes = !silent && (gain != 1.0 || fades.in > 0 || fades.out > 0);
     if (!changes && sameFile(in, out)) {
         r.result = EffectsOutcome::Unchanged;
         return r;
     }
-    if (Status s = writeClip(std::move(*reader), out, fades, gain); !s) {
-        r.error = s.error().text();
-        return r;
-    }
+    if (Status s = writeClip(std::move(*reader), out, fades, gain); !s)
+        return s.error();
     r.result = EffectsOutcome::Applied;
     return r;
 }
