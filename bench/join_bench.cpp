@@ -13,9 +13,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: quaverly_join_bench OUT IN...\n");
         return 2;
     }
-    const auto r = quaverly::joinSongs(args.mid(2), args[1]);
-    if (!r.ok) {
-        std::fprintf(stderr, "%s\n", qPrintable(r.error));
+    const auto joined = quaverly::joinSongs(args.mid(2), args[1]);
+    if (!joined) {
+        std::fprintf(stderr, "%s\n", qPrintable(joined.error().text()));
         return 1;
     }
     return 0;

@@ -39,10 +39,10 @@ std::optional<WavLayout> plainLayout(const QByteArray& wav) {
     buffer.setData(wav);
     if (!buffer.open(QIODevice::ReadOnly))
         fuzz::fail("cannot open a buffer");
-    auto layout = probeWav(buffer);
-    if (layout && !isPlainPcm(*layout))
-        layout.reset();
-    return layout;
+    const auto layout = probeWav(buffer);
+    if (!layout || !isPlainPcm(*layout))
+        return std::nullopt;
+    return *layout;
 }
 
 } // namespace

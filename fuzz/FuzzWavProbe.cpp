@@ -27,8 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     buffer.setData(view);
     if (!buffer.open(QIODevice::ReadOnly))
         fuzz::fail("cannot open a buffer");
-    QString why;
-    if (const auto layout = probeWav(buffer, &why)) {
+    if (const auto layout = probeWav(buffer)) {
         if (layout->fileSize != size)
             fuzz::fail("probeWav: wrong file size");
         if (layout->dataOffset > size || layout->dataSize > size - layout->dataOffset)
@@ -41,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto rebuilt = layout->header().toBytes();
         if (!WavHeader::fromBytes(rebuilt.data(), rebuilt.size()))
             fuzz::fail("probeWav: its header is not readable");
-    } else if (why.isEmpty()) {
+    } else if (layout.error().cause().isEmpty()) {
         fuzz::fail("probeWav: refused without a reason");
     }
 

@@ -160,10 +160,11 @@ void Frmmain::connectSubsystems() {
     // Each song's last cut can be undone until the song leaves the list or the program ends.
     edit.history = &cutHistory_;
     edit.undoCut = [this](const QString& copy) {
-        QString error;
-        if (cutHistory_.undo(copy, &error))
+        const Status undone = cutHistory_.undo(copy);
+        if (undone)
             return true;
-        dialogs_.tell(tr("The cut could not be undone; the song is as it was.\n\n%1").arg(error),
+        dialogs_.tell(tr("The cut could not be undone; the song is as it was.\n\n%1")
+                          .arg(undone.error().text()),
                       Dialogs::Icon::Critical);
         return false;
     };

@@ -71,15 +71,18 @@ bool writeSettings(const QString& path, const Settings& settings, QString* error
         return false;
     }
     AtomicFile file(path);
-    if (!file.open()) {
+    if (Status opened = file.open(); !opened) {
         *error = QObject::tr("%1 could not be opened for writing: %2")
-                     .arg(QDir::toNativeSeparators(path), file.errorString());
+                     .arg(QDir::toNativeSeparators(path), opened.error().cause());
         return false;
     }
     const QByteArray content = formatSettings(settings);
-    if (!file.write(content.constData(), content.size()) || !file.commit()) {
+    Status written = file.write(content.constData(), content.size());
+    if (written)
+        written = file.commit();
+    if (!written) {
         *error = QObject::tr("%1 could not be written: %2")
-                     .arg(QDir::toNativeSeparators(path), file.errorString());
+                     .arg(QDir::toNativeSeparators(path), written.error().cause());
         return false;
     }
     return true;

@@ -107,9 +107,8 @@ QString readFailure(const Error& refusal) {
                      : QStringLiteral(": not a WAV or MP3 file"));
 }
 
-QString writeFailure(const QString& out, const QString& text) {
-    return text.startsWith(out + QStringLiteral(": ")) ? QStringLiteral("cannot write ") + text
-                                                       : text;
+QString writeFailure(const QString& out, const Error& error) {
+    return error.file() == out ? QStringLiteral("cannot write ") + error.text() : error.text();
 }
 
 int decodeTo(const QString& in, const QString& wav, const Io& io) {

@@ -58,9 +58,9 @@ bool isSoundTarget(const QString& path, const Io& io);
 // of `sources` (by any spelling or link): says why, naming both, and returns false.
 bool targetAllowed(const QString& out, const QStringList& sources, const Io& io);
 
-// A failure text about writing `out`: "OUT: cause" reads "cannot write OUT: cause"; any other
-// text stays as it is.
-QString writeFailure(const QString& out, const QString& text);
+// The line for a failure met while writing `out`: one that names `out` reads "cannot write OUT:
+// cause"; any other is told as it is.
+QString writeFailure(const QString& out, const Error& error);
 
 // "IN: unsupported WAV: N channels (only mono and stereo are read)" for a WAV file of more
 // channels than are read; empty for any other file.

@@ -45,7 +45,7 @@ bool effectsOptions(const Options& opts, ClipEffects* e, const Io& io) {
         e->normalise = ClipEffects::Normalise::Loudness;
         e->loudnessLufs = opts[loudness].toDouble(&ok);
     }
-    if (!ok || !checkClipEffects(*e).isEmpty()) {
+    if (!ok || !checkClipEffects(*e)) {
         say(io.err, e->normalise == ClipEffects::Normalise::Peak
                         ? QStringLiteral("quaverly-cli cut: --normalize-peak must be a level in "
                                          "dBFS, at most 0 (e.g. -1)")

@@ -35,8 +35,11 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
             return failed(io, QStringLiteral("%1: no such file").arg(in));
         if (!isSongFile(in))
             return failed(io, QStringLiteral("%1: not a WAV or MP3 file").arg(in));
-        const auto layout = isWavTarget(in) ? probeWav(in) : std::nullopt;
-        if (layout && layout->canonical && layout->dataSize > 0) {
+        const auto byteForByte = [&] {
+            const auto layout = probeWav(in);
+            return layout && layout->canonical && layout->dataSize > 0;
+        };
+        if (isWavTarget(in) && byteForByte()) {
             songs << in;
             continue;
         }
@@ -53,9 +56,9 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
                         bitRate, io);
     }
     Progress progress(io, QStringLiteral("joining"));
-    const auto r = joinSongs(songs, out, {}, inputs);
-    if (!r.ok)
-        return failed(io, r.songFailed ? r.error : writeFailure(out, r.error));
+    const auto joined = joinSongs(songs, out, {}, inputs);
+    if (!joined)
+        return failed(io, writeFailure(out, joined.error()));
     return kOk;
 }
 

@@ -130,7 +130,7 @@ int recordCommand(const QStringList& args, const Options& opts, const Io& io) {
                       QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
     const QString wav = isWavTarget(out) ? out : work.filePath(QStringLiteral("take.wav"));
     if (const Status written = recorder.take().writeTo(wav); !written)
-        return failed(io, writeFailure(wav, written.error().text()));
+        return failed(io, writeFailure(wav, written.error()));
     return isWavTarget(out) ? kOk : encodeTo(wav, out, request.bitRate, io);
 }
 

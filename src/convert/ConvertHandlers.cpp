@@ -109,20 +109,18 @@ void ConvertHandlers::CmdconvertWav_Click() {
     }
     // The copy goes through a temporary file beside the target that is renamed into place:
     // a failure leaves no partial file, and an older file there is replaced whole.
-    QString error;
-    bool ok = copyFileAtomically(copy, target, &error);
-    if (ok) {
+    const Status copied = copyFileAtomically(copy, target);
+    QString failure = copied ? QString() : copied.error().text();
+    if (copied) {
         const QFileInfo written(target);
-        if (!written.isFile() || written.size() != QFileInfo(copy).size()) {
-            ok = false;
-            error = tr("%1 is not there as written").arg(shown(target));
-        }
+        if (!written.isFile() || written.size() != QFileInfo(copy).size())
+            failure = tr("%1 is not there as written").arg(shown(target));
     }
     release();
-    if (ok)
+    if (failure.isEmpty())
         s_.dialogs->tell(QStringLiteral("Convert Finish"), Dialogs::Icon::Information);
     else
-        s_.dialogs->tell(tr("The WAV file was not saved.\n\n%1").arg(error),
+        s_.dialogs->tell(tr("The WAV file was not saved.\n\n%1").arg(failure),
                          Dialogs::Icon::Critical);
 }
 

@@ -8,40 +8,26 @@
 #include <optional>
 
 namespace quaverly {
-namespace {
-
-// A failure of the effects, in their words. They word it as "FILE: cause": one that names
-// `target` names it as the Error's file, so that the command line can tell a target it could not
-// write.
-CutFailure effectsFailure(const QString& words, const QString& target) {
-    const QString named = target + QStringLiteral(": ");
-    Error error =
-        words.startsWith(named) ? Error(target, words.mid(named.size())) : Error({}, words);
-    return {std::move(error), QStringLiteral("applying the fades and normalising")};
-}
-
-} // namespace
 
 DoneOutcome cutClipWithEffects(const QString& source, const QString& target, qint64 markIn,
                                qint64 markOut, const ClipEffects& effects, CutHistory* history) {
     DoneOutcome r;
-    r.effects.result = EffectsOutcome::Unchanged; // until effects are applied
     if (markIn >= markOut) {
         r.result = CutOutcome::TimeInputError;
         return r;
     }
-    if (const QString bad = checkClipEffects(effects); !bad.isEmpty()) {
-        r.failure = CutFailure{Error({}, bad), {}};
+    if (Status checked = checkClipEffects(effects); !checked) {
+        r.failure = CutFailure{checked.error(), {}};
         return r;
     }
     std::optional<CutHistory::Pending> kept;
     if (history) {
-        QString error;
-        kept = history->prepare(target, &error);
-        if (!kept) {
-            r.failure = CutFailure{Error({}, error), {}};
+        auto prepared = history->prepare(target);
+        if (!prepared) {
+            r.failure = CutFailure{prepared.error(), {}};
             return r;
         }
+        kept.emplace(std::move(prepared).value());
     }
 
     if (!effects.any()) {
@@ -67,12 +53,17 @@ DoneOutcome cutClipWithEffects(const QString& source, const QString& target, qin
         if (r.failure && r.failure->error.file() == scratch.fileName())
             r.failure->error = r.failure->error.about(target);
         if (cut.result == CutOutcome::Cut) {
-            r.effects = applyClipEffects(scratch.fileName(), target, effects);
-            if (r.effects.result == EffectsOutcome::Failed) {
+            const auto applied = applyClipEffects(scratch.fileName(), target, effects);
+            if (applied) {
+                r.effects = *applied;
+            } else {
                 r.result = CutOutcome::Failed;
-                // The scratch file holds the clip of `target`: the message names `target`.
-                r.effects.error.replace(scratch.fileName(), target);
-                r.failure = effectsFailure(r.effects.error, target);
+                // The scratch file holds the clip of `target`: the failure names `target`. The
+                // effects' codes are the sound core's, not the cut's: a CutFailure has none.
+                const Error& error = applied.error();
+                const bool scratchFile = error.file() == scratch.fileName();
+                r.failure = CutFailure{Error(scratchFile ? target : error.file(), error.cause()),
+                                       QStringLiteral("applying the fades and normalising")};
             }
         }
     }

@@ -16,7 +16,7 @@ class CutHistory;
 struct DoneOutcome {
     CutOutcome::Result result = CutOutcome::Failed;
     // When Failed: what failed. A file the cut or the effects wrote in place of `target` is told
-    // as `target`.
+    // as `target` (the Error's file).
     std::optional<CutFailure> failure;
     EffectsOutcome effects; // what the effects did (Unchanged and NotAsked when none were asked)
     bool undoable = false;  // the history now holds the target as it was before this cut

@@ -203,11 +203,9 @@ Status writeClip(SampleReader&& reader, const QString& out, const Fades& fades, 
     const int fullScale = eightBit ? 127 : 32767;
     const int lowest = -fullScale - 1;
     const int shift = eightBit ? 8 : 0;
-    QString error;
-    const auto writeFailed = [&] { return Error(QString(), error); }; // the writer names `out`
     WavWriter writer(out);
-    if (!writer.open(l.header(), &error))
-        return writeFailed();
+    if (Status opened = writer.open(l.header()); !opened)
+        return opened;
     Block block;
     std::vector<char> bytes;
     for (qint64 frame = 0;; frame += block.frames) {
@@ -217,8 +215,8 @@ Status writeClip(SampleReader&& reader, const QString& out, const Fades& fades, 
             break;
         // Between the fades, a gain of 1 leaves every sample as it is.
         if (gain == 1.0 && frame >= fades.in && frame + block.frames <= fades.frames - fades.out) {
-            if (!writer.write(block.raw.data(), qint64(block.raw.size()), &error))
-                return writeFailed();
+            if (Status written = writer.write(block.raw.data(), qint64(block.raw.size())); !written)
+                return written;
             continue;
         }
         takeLevels(l, block);
@@ -233,13 +231,11 @@ Status writeClip(SampleReader&& reader, const QString& out, const Fades& fades, 
         }
         bytes.resize(block.raw.size());
         pcm::fromShorts(block.samples.data(), block.samples.size(), l.bitsPerSample, bytes.data());
-        if (!writer.write(bytes.data(), qint64(bytes.size()), &error))
-            return writeFailed();
+        if (Status written = writer.write(bytes.data(), qint64(bytes.size())); !written)
+            return written;
     }
     { const SampleReader done = std::move(reader); } // closes the file `out` may replace
-    if (!writer.finish(&error))
-        return writeFailed();
-    return {};
+    return writer.finish();
 }
 
 // Whether `in` and `out` name the same file.
@@ -254,50 +250,44 @@ QString dbText(double db) {
 
 } // namespace
 
-QString checkClipEffects(const ClipEffects& e) {
+Status checkClipEffects(const ClipEffects& e) {
+    const auto refused = [](const QString& cause) { return Error(QString(), cause); };
     if (e.fadeInMs < 0 || e.fadeOutMs < 0)
-        return QStringLiteral("a fade cannot be shorter than 0 ms");
+        return refused(QStringLiteral("a fade cannot be shorter than 0 ms"));
     if (e.normalise == ClipEffects::Normalise::Peak &&
         !(std::isfinite(e.peakDbfs) && e.peakDbfs <= 0))
-        return QStringLiteral("the peak level must be a number of dBFS, at most 0");
+        return refused(QStringLiteral("the peak level must be a number of dBFS, at most 0"));
     if (e.normalise == ClipEffects::Normalise::Loudness &&
         !(std::isfinite(e.loudnessLufs) && e.loudnessLufs <= 0 && e.loudnessLufs >= kLowestLufs))
-        return QStringLiteral("the loudness must be a number of LUFS from -70 to 0");
+        return refused(QStringLiteral("the loudness must be a number of LUFS from -70 to 0"));
     return {};
 }
 
-EffectsOutcome applyClipEffects(const QString& in, const QString& out, const ClipEffects& e) {
+Result<EffectsOutcome> applyClipEffects(const QString& in, const QString& out,
+                                        const ClipEffects& e) {
+    if (Status checked = checkClipEffects(e); !checked)
+        return checked.error();
+    auto reader = SampleReader::openPlain(in);
+    if (!reader)
+        return reader.error();
     EffectsOutcome r;
     r.normalise = e.normalise;
-    if (const QString bad = checkClipEffects(e); !bad.isEmpty()) {
-        r.error = bad;
-        return r;
-    }
-    auto reader = SampleReader::openPlain(in);
-    if (!reader) {
-        r.error = reader.error().text();
-        return r;
-    }
     const Fades fades = planFades(e, reader->sampleRate(), reader->frames());
     r.fadeInFrames = fades.in;
     r.fadeOutFrames = fades.out;
     double gain = 1.0;
     bool silent = false;
     if (e.normalise != ClipEffects::Normalise::Off) {
-        if (Status s = normalisingGain(*reader, e, fades, r, &gain, &silent); !s) {
-            r.error = s.error().text();
-            return r;
-        }
+        if (Status s = normalisingGain(*reader, e, fades, r, &gain, &silent); !s)
+            return s.error();
     }
     const bool changes = !silent && (gain != 1.0 || fades.in > 0 || fades.out > 0);
     if (!changes && sameFile(in, out)) {
         r.result = EffectsOutcome::Unchanged;
         return r;
     }
-    if (Status s = writeClip(std::move(*reader), out, fades, gain); !s) {
-        r.error = s.error().text();
-        return r;
-    }
+    if (Status s = writeClip(std::move(*reader), out, fades, gain); !s)
+        return s.error();
     r.result = EffectsOutcome::Applied;
     return r;
 }

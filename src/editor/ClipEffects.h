@@ -27,6 +27,8 @@
 // (shorter than the 400 ms of one measuring block, or quieter than -70 LUFS throughout) is not
 // normalised; its fades are still applied.
 
+#include "engines/util/Error.h"
+
 #include <QString>
 
 namespace quaverly {
@@ -48,7 +50,6 @@ struct EffectsOutcome {
     enum Result {
         Applied,   // the file was rewritten
         Unchanged, // nothing to change: the file was not touched
-        Failed,
     };
     enum class Level {
         NotAsked,      // normalising was off
@@ -58,7 +59,7 @@ struct EffectsOutcome {
         Unmeasurable,  // Loudness: too short or too quiet to measure
     };
 
-    Result result = Failed;
+    Result result = Unchanged;
     ClipEffects::Normalise normalise = ClipEffects::Normalise::Off; // as asked
     double target = 0; // the target asked for: dBFS (Peak) or LUFS (Loudness)
     Level level = Level::NotAsked;
@@ -69,23 +70,24 @@ struct EffectsOutcome {
     double gainDb = 0;       // the normalising gain applied
     qint64 fadeInFrames = 0; // the fades as applied, after shortening to the clip
     qint64 fadeOutFrames = 0;
-    QString error; // when Failed: the file and the cause
 
     // One line for the user about the normalising ("" when it was not asked for).
     QString summary() const;
 };
 
-// Why the options cannot be applied (negative fades, a target that is not a number or above
-// 0 dB), or "" when they can.
-QString checkClipEffects(const ClipEffects& effects);
+// Fails, naming no file, when the options cannot be applied (negative fades, a target that is
+// not a number or above 0 dB).
+Status checkClipEffects(const ClipEffects& effects);
 
 // Applies `effects` to the PCM WAV file `in` and writes the result to `out` through an
 // AtomicFile, with the 44-byte header (the working copies' layout). `out` may be `in`: the file
 // is then rewritten in place, and left untouched when nothing would change. When they differ,
-// `out` is always written. On failure `out` is as it was and nothing is left behind.
-EffectsOutcome applyClipEffects(const QString& in, const QString& out, const ClipEffects& effects);
+// `out` is always written. On failure `out` is as it was and nothing is left behind; the Error
+// names `in` for a read or a measurement, `out` for a write.
+Result<EffectsOutcome> applyClipEffects(const QString& in, const QString& out,
+                                        const ClipEffects& effects);
 
-inline EffectsOutcome applyClipEffects(const QString& wav, const ClipEffects& effects) {
+inline Result<EffectsOutcome> applyClipEffects(const QString& wav, const ClipEffects& effects) {
     return applyClipEffects(wav, wav, effects);
 }
 

@@ -56,26 +56,23 @@ QString linkAside(const QString& workingCopy, const QString& base) {
     return {};
 }
 
-// A copy of `workingCopy`, with its permissions, under a new name that starts with `base`; ""
-// with *error set when it cannot be made.
-QString copyAside(const QString& workingCopy, const QString& base, QString* error) {
+// Why `workingCopy` cannot be kept. The sentence names the working copy itself, so the Error
+// names no file.
+Error cannotKeep(const QString& workingCopy, const QString& why) {
+    return Error(QString(), QStringLiteral("cannot keep a copy of %1%2").arg(workingCopy, why));
+}
+
+// A copy of `workingCopy`, with its permissions, under a new name that starts with `base`.
+Result<QString> copyAside(const QString& workingCopy, const QString& base) {
     QTemporaryFile reserved(base + QStringLiteral("XXXXXX")); // removed unless kept
-    if (!reserved.open()) {
-        *error = QStringLiteral("cannot keep a copy of %1 beside it: %2")
-                     .arg(workingCopy, reserved.errorString());
-        return {};
-    }
+    if (!reserved.open())
+        return cannotKeep(workingCopy, QStringLiteral(" beside it: ") + reserved.errorString());
     reserved.close();
-    QString why;
-    if (!copyFileAtomically(workingCopy, reserved.fileName(), &why)) {
-        *error = QStringLiteral("cannot keep a copy of %1: %2").arg(workingCopy, why);
-        return {};
-    }
-    if (!QFile::setPermissions(reserved.fileName(), QFile::permissions(workingCopy))) {
-        *error = QStringLiteral("cannot keep a copy of %1: its permissions cannot be given to %2")
-                     .arg(workingCopy, reserved.fileName());
-        return {};
-    }
+    if (Status copied = copyFileAtomically(workingCopy, reserved.fileName()); !copied)
+        return cannotKeep(workingCopy, QStringLiteral(": ") + copied.error().text());
+    if (!QFile::setPermissions(reserved.fileName(), QFile::permissions(workingCopy)))
+        return cannotKeep(workingCopy, QStringLiteral(": its permissions cannot be given to ") +
+                                           reserved.fileName());
     reserved.setAutoRemove(false);
     return reserved.fileName();
 }
@@ -126,57 +123,50 @@ QString CutHistory::key(const QString& workingCopy) {
     return QFileInfo(workingCopy).absoluteFilePath();
 }
 
-std::optional<CutHistory::Pending> CutHistory::prepare(const QString& workingCopy, QString* error) {
+Result<CutHistory::Pending> CutHistory::prepare(const QString& workingCopy) {
     // A link needs no read access, but what is kept must be readable again to be of any use.
-    if (QFile from(workingCopy); !from.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("%1: %2").arg(workingCopy, from.errorString());
-        return std::nullopt;
-    }
+    if (QFile from(workingCopy); !from.open(QIODevice::ReadOnly))
+        return Error(workingCopy, from.errorString());
     const QString folder = keptFolderOf(workingCopy);
-    if (!QDir().mkpath(folder)) {
-        *error = QStringLiteral("cannot keep a copy of %1: cannot make the folder %2")
-                     .arg(workingCopy, folder);
-        return std::nullopt;
-    }
+    if (!QDir().mkpath(folder))
+        return cannotKeep(workingCopy, QStringLiteral(": cannot make the folder ") + folder);
     const QString base =
         folder + QLatin1Char('/') + QFileInfo(workingCopy).fileName() + QLatin1Char('-');
-    QString kept = how_ == Keeping::ByLink ? linkAside(workingCopy, base) : QString();
-    if (kept.isEmpty())
-        kept = copyAside(workingCopy, base, error);
-    if (kept.isEmpty()) {
+    QString linked = how_ == Keeping::ByLink ? linkAside(workingCopy, base) : QString();
+    if (!linked.isEmpty())
+        return Pending(this, key(workingCopy), linked);
+    const auto copied = copyAside(workingCopy, base);
+    if (!copied) {
         QDir().rmdir(folder); // when nothing else is kept there
-        return std::nullopt;
+        return copied.error();
     }
-    return Pending(this, key(workingCopy), kept);
+    return Pending(this, key(workingCopy), *copied);
 }
 
-bool CutHistory::keep(const QString& workingCopy, QString* error) {
-    auto pending = prepare(workingCopy, error);
+Status CutHistory::keep(const QString& workingCopy) {
+    auto pending = prepare(workingCopy);
     if (!pending)
-        return false;
+        return pending.error();
     pending->commit();
-    return true;
+    return {};
 }
 
 bool CutHistory::canUndo(const QString& workingCopy) const {
     return kept_.count(key(workingCopy)) != 0;
 }
 
-bool CutHistory::undo(const QString& workingCopy, QString* error) {
+Status CutHistory::undo(const QString& workingCopy) {
     const auto it = kept_.find(key(workingCopy));
-    if (it == kept_.end()) {
-        *error = QStringLiteral("%1: there is no cut to undo").arg(workingCopy);
-        return false;
-    }
-    // The rename replaces the working copy at once, over whatever is there.
+    if (it == kept_.end())
+        return Error(workingCopy, QStringLiteral("there is no cut to undo"));
+    // The rename replaces the working copy at once, over whatever is there. The sentence names
+    // the working copy itself.
     if (std::rename(QFile::encodeName(it->second).constData(),
-                    QFile::encodeName(it->first).constData()) != 0) {
-        *error = QStringLiteral("cannot put %1 back as it was before the cut: %2")
-                     .arg(workingCopy, systemCause(errno));
-        return false;
-    }
+                    QFile::encodeName(it->first).constData()) != 0)
+        return Error(QString(), QStringLiteral("cannot put %1 back as it was before the cut: %2")
+                                    .arg(workingCopy, systemCause(errno)));
     kept_.erase(it);
-    return true;
+    return {};
 }
 
 void CutHistory::forget(const QString& workingCopy) {

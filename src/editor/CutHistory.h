@@ -18,10 +18,11 @@
 // Every kept file is removed when its song is forgotten and when the history is destroyed.
 // Not thread-safe; use from one thread.
 
+#include "engines/util/Error.h"
+
 #include <QString>
 
 #include <map>
-#include <optional>
 
 namespace quaverly {
 
@@ -57,16 +58,17 @@ public:
     CutHistory(const CutHistory&) = delete;
     CutHistory& operator=(const CutHistory&) = delete;
 
-    // Keeps `workingCopy` aside for a cut that is about to be made; on failure *error names the
-    // file and the cause, and nothing is left behind.
-    std::optional<Pending> prepare(const QString& workingCopy, QString* error);
+    // Keeps `workingCopy` aside for a cut that is about to be made; on failure nothing is left
+    // behind. A failure to read the working copy names it as the Error's file; the others are
+    // sentences that name it ("cannot keep a copy of FILE: ...").
+    Result<Pending> prepare(const QString& workingCopy);
     // prepare() and commit() at once: keeps `workingCopy` as it is now.
-    bool keep(const QString& workingCopy, QString* error);
+    Status keep(const QString& workingCopy);
 
     bool canUndo(const QString& workingCopy) const;
     // Puts `workingCopy` back as it was kept. On failure it stays as it is and can still be
     // undone.
-    bool undo(const QString& workingCopy, QString* error);
+    Status undo(const QString& workingCopy);
     // Removes what is kept of `workingCopy` (its song leaves the list).
     void forget(const QString& workingCopy);
 

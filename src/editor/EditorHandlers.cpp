@@ -115,7 +115,8 @@ void EditorHandlers::openForEditing(const QString& song, const QString& name) {
         return;
     const qint64 length = player.Length();
     // The player has just read the same header.
-    layout_ = probeWav(song_).value_or(WavLayout{});
+    const auto layout = probeWav(song_);
+    layout_ = layout ? *layout : WavLayout{};
     grid_ = layout_.blockAlign ? CutGrid(layout_.sampleRate, layout_.dataSize / layout_.blockAlign)
                                : CutGrid();
     frame_.SliderEdit->setMaximum(int(wholeSeconds(length)));

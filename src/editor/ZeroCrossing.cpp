@@ -37,25 +37,20 @@ std::optional<std::uint64_t> nearestCrossing(std::span<const std::int32_t> signa
     return std::nullopt;
 }
 
-std::optional<std::vector<std::int32_t>> readSignal(const QString& path, std::uint64_t from,
-                                                    std::uint64_t count, QString* error) {
-    const auto failed = [&](const Error& e) -> std::optional<std::vector<std::int32_t>> {
-        if (error)
-            *error = e.text();
-        return std::nullopt;
-    };
+Result<std::vector<std::int32_t>> readSignal(const QString& path, std::uint64_t from,
+                                             std::uint64_t count) {
     auto reader = SampleReader::openPlain(path);
     if (!reader)
-        return failed(reader.error());
+        return reader.error();
     const auto frames = std::uint64_t(reader->frames());
     from = std::min(from, frames);
     count = std::min(count, frames - from);
     const auto channels = std::size_t(reader->channels());
     std::vector<std::int16_t> samples(count * channels);
     if (Status s = reader->seek(std::int64_t(from)); !s)
-        return failed(s.error());
+        return s.error();
     if (const auto got = reader->readShorts(samples.data(), count); !got)
-        return failed(got.error());
+        return got.error();
     std::vector<std::int32_t> signal(count);
     const std::int16_t* p = samples.data();
     for (auto& s : signal)

@@ -10,6 +10,7 @@
 //
 // Threads: pure functions and plain file reads; callable from any thread.
 
+#include "engines/util/Error.h"
 #include "engines/wav/WavHeader.h"
 
 #include <QString>
@@ -31,10 +32,9 @@ std::optional<std::uint64_t> nearestCrossing(std::span<const std::int32_t> signa
                                              std::uint64_t hi);
 
 // The signal of frames [from, from + count) of the 8 or 16-bit PCM WAV `path`, clamped to the
-// song, on the 16-bit scale (8-bit samples u as (u - 128) * 256). nullopt (with *error: the
-// file and the cause) when it cannot be read.
-std::optional<std::vector<std::int32_t>> readSignal(const QString& path, std::uint64_t from,
-                                                    std::uint64_t count, QString* error = nullptr);
+// song, on the 16-bit scale (8-bit samples u as (u - 128) * 256), or the reader's Error.
+Result<std::vector<std::int32_t>> readSignal(const QString& path, std::uint64_t from,
+                                             std::uint64_t count);
 
 // nearestCrossing() over the file: reads just the frames around lo..hi.
 std::optional<std::uint64_t> findZeroCrossing(const QString& path, const WavLayout& layout,

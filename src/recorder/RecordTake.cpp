@@ -69,10 +69,11 @@ void RecordTake::clear() {
 
 Status RecordTake::writeTo(const QString& path) const {
     AtomicFile file(path);
-    if (!file.open() || !file.write(reinterpret_cast<const char*>(data()), qint64(length())) ||
-        !file.commit())
-        return Error(path, file.errorString());
-    return {};
+    if (Status s = file.open(); !s)
+        return s;
+    if (Status s = file.write(reinterpret_cast<const char*>(data()), qint64(length())); !s)
+        return s;
+    return file.commit();
 }
 
 } // namespace quaverly

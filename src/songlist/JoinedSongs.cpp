@@ -197,10 +197,9 @@ Status JoinedSongs::open(const QStringList& songs, const QStringList& names) {
     layouts_.clear();
     layouts_.reserve(std::size_t(songs.size()));
     for (qsizetype i = 0; i < songs.size(); ++i) {
-        QString why;
-        auto layout = probeWav(songs[i], &why);
+        auto layout = probeWav(songs[i]);
         if (!layout)
-            return Error(names_[i], why);
+            return Error(names_[i], layout.error().cause());
         layouts_.push_back(*layout);
     }
     const WavLayout& first = layouts_.front();

@@ -5,49 +5,37 @@
 
 namespace quaverly {
 
-JoinOutcome joinSongs(const QStringList& songs, const QString& target,
-                      const std::function<bool()>& progress, const QStringList& names) {
-    JoinOutcome r;
+Result<WavHeader> joinSongs(const QStringList& songs, const QString& target,
+                            const std::function<bool()>& progress, const QStringList& names) {
     JoinedSongs joined;
-    if (Status s = joined.open(songs, names); !s) {
-        r.error = s.error().text();
-        r.songFailed = !songs.isEmpty();
-        return r;
-    }
+    if (Status s = joined.open(songs, names); !s)
+        return s.error();
     // Resampled songs come out within a few frames of the expected size, so this decides before
     // anything is written whether the join fits in a WAV file; the writer still refuses the last
     // bytes should a resampler round up past the limit.
-    if (const std::uint64_t bytes = joined.expectedBytes(); bytes > WavHeader::kMaxDataSize) {
-        r.error = QStringLiteral("The joined songs would hold %1 MB of sound, more than the 4 GiB "
-                                 "a WAV file can hold; nothing was written.")
-                      .arg((bytes + 500000) / 1000000);
-        return r;
-    }
+    if (const std::uint64_t bytes = joined.expectedBytes(); bytes > WavHeader::kMaxDataSize)
+        return Error(QString(),
+                     QStringLiteral("The joined songs would hold %1 MB of sound, more than the "
+                                    "4 GiB a WAV file can hold; nothing was written.")
+                         .arg((bytes + 500000) / 1000000));
     WavWriter out(target);
-    if (!out.open(joined.format(), &r.error))
-        return r;
+    if (Status opened = out.open(joined.format()); !opened)
+        return opened.error();
     for (;;) {
         std::span<const char> block;
-        if (Status s = joined.next(&block); !s) {
-            r.error = s.error().text();
-            r.songFailed = true;
-            return r;
-        }
+        if (Status s = joined.next(&block); !s)
+            return s.error(); // names the song
         if (block.empty())
             break;
         // A failed write names the target (the 4 GiB limit is one); a cancel is the user's.
-        if (!out.write(block.data(), qint64(block.size()), &r.error))
-            return r;
-        if (progress && !progress()) {
-            r.error = QStringLiteral("cancelled");
-            return r;
-        }
+        if (Status written = out.write(block.data(), qint64(block.size())); !written)
+            return written.error();
+        if (progress && !progress())
+            return Error(QString(), QStringLiteral("cancelled"));
     }
-    if (!out.finish(&r.error))
-        return r;
-    r.ok = true;
-    r.header = out.header();
-    return r;
+    if (Status finished = out.finish(); !finished)
+        return finished.error();
+    return out.header();
 }
 
 } // namespace quaverly

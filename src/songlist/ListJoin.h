@@ -1,6 +1,7 @@
 #pragma once
 // Joins the songs of the list, in order, into one PCM WAV file with the 44-byte header.
 
+#include "engines/util/Error.h"
 #include "engines/wav/WavHeader.h"
 
 #include <QString>
@@ -10,13 +11,6 @@
 
 namespace quaverly {
 
-struct JoinOutcome {
-    bool ok = false;
-    QString error;           // names the file and the cause when !ok
-    bool songFailed = false; // the failure was a song's (named in error), not the target's
-    WavHeader header;        // the header written, when ok
-};
-
 // The samples are those of JoinedSongs: the first song's format, the others converted to it.
 //
 // The file is written under a temporary name beside `target` and renamed into place only when
@@ -24,7 +18,11 @@ struct JoinOutcome {
 // A result whose sample data would pass the 4 GiB limit of the header is refused before it is
 // renamed into place. `progress`, when given, is called between blocks and may return false to
 // cancel. `names`, when given, are what a failure calls the songs (see JoinedSongs::open).
-JoinOutcome joinSongs(const QStringList& songs, const QString& target,
-                      const std::function<bool()>& progress = {}, const QStringList& names = {});
+//
+// Gives the header written. The Error names the song that failed (as `names` calls it), or
+// `target` as given for a write, or no file: a join past the 4 GiB limit, a cancel.
+Result<WavHeader> joinSongs(const QStringList& songs, const QString& target,
+                            const std::function<bool()>& progress = {},
+                            const QStringList& names = {});
 
 } // namespace quaverly

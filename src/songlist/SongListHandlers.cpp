@@ -424,11 +424,12 @@ void SongListHandlers::CmdSaveWav_Click() {
     s_.MMCPlayList->close();
     // The songs go straight into the chosen file (through a temporary file renamed into
     // place), so a failure never leaves half a file there or damages the one already there.
-    const auto r = joinSongs(workingCopies(), target, {}, songNames());
-    if (r.ok)
+    const auto joined = joinSongs(workingCopies(), target, {}, songNames());
+    if (joined)
         s_.dialogs->tell(QStringLiteral("Finish Save"), Dialogs::Icon::Information);
     else
-        s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(r.error), Dialogs::Icon::Critical);
+        s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(joined.error().text()),
+                         Dialogs::Icon::Critical);
 }
 
 void SongListHandlers::CmdSaveList_Click() {

@@ -4,40 +4,10 @@
 #include "engines/wav/WavHeader.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QUuid>
 
-#include <vector>
-
 namespace quaverly {
-namespace {
-
-// Copies `source` over `target` through an AtomicFile, saying which of the two failed and why.
-Status copyWhole(const QString& source, const QString& target) {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        return Error(source, in.errorString());
-    AtomicFile out(target);
-    if (!out.open())
-        return Error(target, out.errorString());
-    std::vector<char> block(1 << 20);
-    for (;;) {
-        const qint64 got = in.read(block.data(), qint64(block.size()));
-        if (got < 0)
-            return Error(source, in.errorString());
-        if (got == 0)
-            break;
-        if (!out.write(block.data(), got))
-            return Error(target, out.errorString());
-    }
-    if (!out.commit())
-        return Error(target, out.errorString());
-    return {};
-}
-
-} // namespace
-
 QString songNameFor(const QString& pickedPath) {
     const QString file = QFileInfo(pickedPath).fileName();
     return file.size() > 4 ? file.left(file.size() - 4) : file;
@@ -69,7 +39,7 @@ Status makeWorkingCopy(const QString& picked, const QString& target,
     if (picked.right(3).toLower() == QLatin1String("wav")) {
         const auto layout = probeWav(picked);
         if (layout && layout->canonical && layout->dataSize > 0)
-            return copyWhole(picked, target);
+            return copyFileAtomically(picked, target);
     }
     if (const auto decoded = decodeSong(picked, target, progress); !decoded)
         return decoded.error();

@@ -37,6 +37,11 @@ protected:
     static std::string why(const DoneOutcome& r) {
         return r.failure ? failureText(*r.failure).toStdString() : std::string();
     }
+    static ::testing::AssertionResult ok(const Status& s) {
+        if (s)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << s.error().text().toStdString();
+    }
 };
 
 TEST_F(ClipDone, WithoutEffectsItIsThePlainCutByteForByte) {
@@ -72,8 +77,7 @@ TEST_F(ClipDone, UndoPutsTheSongBackByteForByte) {
     EXPECT_EQ(std::max(-*loudest.first, int(*loudest.second)), 29204); // -1 dBFS
     EXPECT_EQ(files().size(), 2); // the song and its kept copy: no scratch file
 
-    QString error;
-    ASSERT_TRUE(history->undo(song, &error)) << error.toStdString();
+    ASSERT_TRUE(ok(history->undo(song)));
     EXPECT_EQ(readFile(song), original);
     EXPECT_FALSE(history->canUndo(song));
     EXPECT_EQ(files(), QStringList{QStringLiteral("song.wav")});
@@ -83,15 +87,15 @@ TEST_F(ClipDone, UndoPutsTheSongBackByteForByte) {
     const QByteArray first = readFile(song);
     ASSERT_EQ(done(1000, 2000, effects, &*history).result, CutOutcome::Cut);
     EXPECT_EQ(files().size(), 2);
-    ASSERT_TRUE(history->undo(song, &error)) << error.toStdString();
+    ASSERT_TRUE(ok(history->undo(song)));
     EXPECT_EQ(readFile(song), first);
-    EXPECT_FALSE(history->undo(song, &error));
+    EXPECT_FALSE(history->undo(song));
 
     // What is kept goes with its song, and with the history.
-    ASSERT_TRUE(history->keep(song, &error));
+    ASSERT_TRUE(ok(history->keep(song)));
     history->forget(song);
     EXPECT_FALSE(history->canUndo(song));
-    ASSERT_TRUE(history->keep(song, &error));
+    ASSERT_TRUE(ok(history->keep(song)));
     EXPECT_EQ(files().size(), 2);
     history.reset();
     EXPECT_EQ(files(), QStringList{QStringLiteral("song.wav")});
@@ -107,9 +111,8 @@ TEST_F(ClipDone, TheSongIsKeptByALinkElseByACopyWithItsPermissions) {
     for (const auto keeping : {CutHistory::Keeping::ByLink, CutHistory::Keeping::ByCopy}) {
         const bool link = keeping == CutHistory::Keeping::ByLink;
         CutHistory history(keeping);
-        QString error;
-        auto pending = history.prepare(song, &error);
-        ASSERT_TRUE(pending) << error.toStdString();
+        auto pending = history.prepare(song);
+        ASSERT_TRUE(pending) << pending.error().text().toStdString();
         const QStringList kept =
             QDir(dir.filePath(QStringLiteral(".before-cut"))).entryList(QDir::Files | QDir::Hidden);
         ASSERT_EQ(kept.size(), 1);
@@ -121,7 +124,7 @@ TEST_F(ClipDone, TheSongIsKeptByALinkElseByACopyWithItsPermissions) {
 
         const auto r = done(2000, 5000, {}, nullptr);
         ASSERT_EQ(r.result, CutOutcome::Cut) << why(r);
-        ASSERT_TRUE(history.undo(song, &error)) << error.toStdString();
+        ASSERT_TRUE(ok(history.undo(song)));
         EXPECT_EQ(readFile(song), original) << link;
         EXPECT_EQ(QFile::permissions(song), mode) << link;
     }
@@ -158,8 +161,7 @@ TEST_F(ClipDone, AFailingStepLeavesTheSongAndItsUndoAsTheyWere) {
         ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(80000, 1, 5)));
         const QByteArray kept = readFile(song);
         CutHistory history(c.keeping);
-        QString error;
-        ASSERT_TRUE(history.keep(song, &error)) << error.toStdString();
+        ASSERT_TRUE(ok(history.keep(song)));
         // A new working copy, as the program makes every one: a new file in its place.
         ASSERT_TRUE(QFile::remove(song));
         ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(80000, 1)));
@@ -183,7 +185,7 @@ TEST_F(ClipDone, AFailingStepLeavesTheSongAndItsUndoAsTheyWere) {
             << c.name << ": " << failure.toStdString();
         EXPECT_EQ(readFile(song), before) << c.name;
         EXPECT_EQ(files(), folder) << c.name;
-        ASSERT_TRUE(history.undo(song, &error)) << error.toStdString();
+        ASSERT_TRUE(ok(history.undo(song)));
         EXPECT_EQ(readFile(song), kept) << c.name;
     }
 }

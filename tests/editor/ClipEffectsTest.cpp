@@ -124,8 +124,10 @@ TEST_F(Effects, FadesHaveExactGainsAtEveryBoundary) {
         for (std::size_t i = 0; i < in.size(); ++i)
             in[i] = i % 2 ? -c.level : c.level;
         ASSERT_TRUE(writeLevels(clip, c.bits, 2, 1000, in));
-        const auto r = applyClipEffects(clip, {c.inMs, c.outMs});
-        ASSERT_EQ(r.result, EffectsOutcome::Applied) << r.error.toStdString();
+        const auto applied = applyClipEffects(clip, {c.inMs, c.outMs});
+        ASSERT_TRUE(applied) << applied.error().text().toStdString();
+        const EffectsOutcome& r = *applied;
+        ASSERT_EQ(r.result, EffectsOutcome::Applied);
         const auto out = levels(readFile(clip), c.bits);
         ASSERT_EQ(out.size(), in.size());
         for (auto [frame, level] : c.expected) {
@@ -157,8 +159,10 @@ TEST_F(Effects, PeakNormalisingMakesTheLargestSampleTheTargetExactly) {
         ClipEffects e;
         e.normalise = Normalise::Peak;
         e.peakDbfs = c.dbfs;
-        const auto r = applyClipEffects(clip, e);
-        ASSERT_EQ(r.result, EffectsOutcome::Applied) << r.error.toStdString();
+        const auto applied = applyClipEffects(clip, e);
+        ASSERT_TRUE(applied) << applied.error().text().toStdString();
+        const EffectsOutcome& r = *applied;
+        ASSERT_EQ(r.result, EffectsOutcome::Applied);
         EXPECT_EQ(r.level, Level::Reached);
         const auto out = levels(readFile(clip), c.bits);
         ASSERT_EQ(out.size(), in.size());
@@ -190,8 +194,10 @@ TEST_F(Effects, LoudnessNormalisingReachesTheTargetOrStopsAtFullScale) {
         ClipEffects e;
         e.normalise = Normalise::Loudness;
         e.loudnessLufs = c.lufs;
-        const auto r = applyClipEffects(clip, e);
-        ASSERT_EQ(r.result, EffectsOutcome::Applied) << r.error.toStdString();
+        const auto applied = applyClipEffects(clip, e);
+        ASSERT_TRUE(applied) << applied.error().text().toStdString();
+        const EffectsOutcome& r = *applied;
+        ASSERT_EQ(r.result, EffectsOutcome::Applied);
         EXPECT_EQ(r.level, c.level) << r.summary().toStdString();
         EXPECT_NEAR(r.loudnessLufs, before, 0.01);
         const double after = loudnessOf(clip, c.channels, c.rate);
@@ -223,8 +229,10 @@ TEST_F(Effects, NothingToNormaliseLeavesTheFileUntouched) {
         const QByteArray before = readFile(clip);
         ClipEffects e;
         e.normalise = c.mode;
-        const auto r = applyClipEffects(clip, e);
-        EXPECT_EQ(r.result, EffectsOutcome::Unchanged) << r.error.toStdString();
+        const auto applied = applyClipEffects(clip, e);
+        ASSERT_TRUE(applied) << applied.error().text().toStdString();
+        const EffectsOutcome& r = *applied;
+        EXPECT_EQ(r.result, EffectsOutcome::Unchanged);
         EXPECT_EQ(r.level, c.level);
         EXPECT_FALSE(r.summary().isEmpty());
         EXPECT_EQ(readFile(clip), before);

@@ -32,10 +32,9 @@ Result<WavImage> parseWavImage(const void* image, std::uint64_t length) {
     device.setData(view);
     if (!device.open(QIODevice::ReadOnly))
         return Error(QString(), QStringLiteral("cannot read the memory image"), sound::kMemory);
-    QString why;
-    const auto layout = probeWav(device, &why);
+    const auto layout = probeWav(device);
     if (!layout)
-        return imageError(why, sound::kFileForm);
+        return imageError(layout.error().cause(), sound::kFileForm);
     // Integer PCM with one sample per channel in a frame: played byte for byte.
     const bool plainPcm = layout->formatTag == 1 &&
                           (layout->bitsPerSample == 8 || layout->bitsPerSample == 16) &&
@@ -54,6 +53,7 @@ Result<WavImage> parseWavImage(const void* image, std::uint64_t length) {
     result.format.sampleRate = layout->sampleRate;
     result.format.channels = layout->channels;
     result.format.bitsPerSample = layout->bitsPerSample;
+    QString why;
     if (!isSupportedFormat(result.format, &why))
         return imageError(why, sound::kFormat);
     // probeWav has clamped the data chunk to the image and to whole frames.

@@ -1,6 +1,6 @@
 #include "engines/decode/SongDecode.h"
 
-#include "engines/util/AtomicFile.h"
+#include "engines/wav/WavWriter.h"
 
 #include <bit>
 #include <vector>
@@ -24,56 +24,10 @@ void toLittleEndian(std::int16_t* samples, std::size_t count) {
     }
 }
 
-// The decoded WAV file: the header goes first with sizes 0, the samples follow, and finish()
-// fills in the sizes and renames the file into place. Failures name the target with the cause.
-class WavTarget {
-public:
-    explicit WavTarget(const QString& target) : file_(target) {}
-
-    Status open(const WavHeader& format) {
-        header_ = format;
-        if (!file_.open())
-            return failure();
-        return writeHeader();
-    }
-    Status write(const std::int16_t* samples, std::size_t count) {
-        const auto bytes = static_cast<qint64>(count * sizeof(std::int16_t));
-        if (!file_.write(reinterpret_cast<const char*>(samples), bytes))
-            return failure();
-        bytes_ += static_cast<std::uint64_t>(bytes);
-        return {};
-    }
-    Status finish() {
-        header_.setDataSize(static_cast<std::uint32_t>(bytes_));
-        if (!file_.file().seek(0))
-            return Error(file_.target(), file_.file().errorString());
-        if (Status written = writeHeader(); !written)
-            return written;
-        if (!file_.commit())
-            return failure();
-        return {};
-    }
-    std::uint64_t dataBytes() const { return bytes_; }
-    const WavHeader& header() const { return header_; }
-
-private:
-    Status writeHeader() {
-        const auto head = header_.toBytes();
-        if (!file_.write(reinterpret_cast<const char*>(head.data()), WavHeader::kSize))
-            return failure();
-        return {};
-    }
-    Error failure() const { return Error(file_.target(), file_.errorString()); }
-
-    AtomicFile file_;
-    WavHeader header_;
-    std::uint64_t bytes_ = 0;
-};
-
 // Reads the song block by block into the target, to the length the reader announced: anything
 // short of it (a read error, a file that shrank) must never finish a partial file as a whole
 // song.
-Status copySamples(SongReader& song, WavTarget& out, std::uint64_t total,
+Status copySamples(SongReader& song, WavWriter& out, std::uint64_t total,
                    const DecodeProgress& progress) {
     const auto channels = static_cast<std::size_t>(song.format().channels);
     std::vector<std::int16_t> block(kBlockBytes / sizeof(std::int16_t));
@@ -88,7 +42,9 @@ Status copySamples(SongReader& song, WavTarget& out, std::uint64_t total,
                              .arg(got.error().cause()),
                          got.error().code());
         toLittleEndian(block.data(), *got * channels);
-        if (Status written = out.write(block.data(), *got * channels); !written)
+        const auto bytes = static_cast<qint64>(*got * channels * sizeof(std::int16_t));
+        if (Status written = out.write(reinterpret_cast<const char*>(block.data()), bytes);
+            !written)
             return written;
         if (progress && !progress(out.dataBytes(), total))
             return Error(song.path(), QStringLiteral("cancelled"));
@@ -113,7 +69,7 @@ Result<WavHeader> decodeSong(SongReader& song, const QString& target,
     // so it is refused like an unreadable one.
     if (total == 0)
         return Error(song.path(), QStringLiteral("the file holds no sound"));
-    WavTarget out(target);
+    WavWriter out(target);
     Status done =
         out.open(WavHeader::pcm(static_cast<std::uint16_t>(format.channels), format.rate, 16));
     if (done)

@@ -194,9 +194,11 @@ private:
         return failure(EncodeStep::Encode, target_, cause);
     }
     std::optional<EncodeFailure> write(const std::vector<unsigned char>& data) {
-        if (!data.empty() &&
-            !out_.write(reinterpret_cast<const char*>(data.data()), qint64(data.size())))
-            return failure(EncodeStep::Write, target_, out_.errorString());
+        if (data.empty())
+            return std::nullopt;
+        if (Status s = out_.write(reinterpret_cast<const char*>(data.data()), qint64(data.size()));
+            !s)
+            return failure(EncodeStep::Write, target_, s.error().cause());
         return std::nullopt;
     }
 
@@ -292,8 +294,8 @@ std::optional<EncodeFailure> encodePass(const Pass& setup, int kbps, int threads
     // Destroyed without commit(), the AtomicFile removes its temporary file: every early return
     // below leaves the target as it was.
     AtomicFile out(targetMp3);
-    if (!out.open())
-        return failure(EncodeStep::Write, targetMp3, out.errorString());
+    if (Status s = out.open(); !s)
+        return failure(EncodeStep::Write, targetMp3, s.error().cause());
 
     Pass pass = setup;
     std::unique_ptr<Mp3StreamWriter> lame;
@@ -315,8 +317,8 @@ std::optional<EncodeFailure> encodePass(const Pass& setup, int kbps, int threads
         return pass.encoderFailed(*err);
     if (pass.stop.stop_requested())
         return pass.cancelled();
-    if (!out.commit())
-        return failure(EncodeStep::Write, targetMp3, out.errorString());
+    if (Status s = out.commit(); !s)
+        return failure(EncodeStep::Write, targetMp3, s.error().cause());
     return std::nullopt;
 }
 

@@ -15,6 +15,11 @@ namespace {
 // of minutes of sound takes a handful of reads and writes.
 constexpr std::uint64_t kCopyBlock = 1 << 20;
 
+// The target's write failures, with the cut's code for the step that met them.
+Error writeFailed(const Status& status, int code) {
+    return Error(status.error().file(), status.error().cause(), code);
+}
+
 Status copyRange(internal::OpenWav& wav, const QString& target, std::uint64_t firstFrame,
                  std::uint64_t endFrame) {
     const WavLayout& l = wav.layout;
@@ -31,10 +36,11 @@ Status copyRange(internal::OpenWav& wav, const QString& target, std::uint64_t fi
     std::vector<char> block(std::size_t(std::clamp<std::uint64_t>(total, 1, kCopyBlock)));
 
     AtomicFile out(target);
-    if (!out.open())
-        return Error(target, out.errorString(), mcierr::kFileNotSaved);
-    if (!out.write(reinterpret_cast<const char*>(header.data()), qint64(header.size())))
-        return Error(target, out.errorString(), mcierr::kFileWrite);
+    if (Status s = out.open(); !s)
+        return writeFailed(s, mcierr::kFileNotSaved);
+    if (Status s = out.write(reinterpret_cast<const char*>(header.data()), qint64(header.size()));
+        !s)
+        return writeFailed(s, mcierr::kFileWrite);
     if (!in.seek(qint64(l.dataOffset + firstFrame * l.blockAlign)))
         return Error(source, in.errorString(), mcierr::kFileRead);
     for (std::uint64_t left = total; left > 0;) {
@@ -45,15 +51,15 @@ Status copyRange(internal::OpenWav& wav, const QString& target, std::uint64_t fi
                          got < 0 ? in.errorString()
                                  : QStringLiteral("the file is shorter than when opened"),
                          mcierr::kFileRead);
-        if (!out.write(block.data(), want))
-            return Error(target, out.errorString(), mcierr::kFileWrite);
+        if (Status s = out.write(block.data(), want); !s)
+            return writeFailed(s, mcierr::kFileWrite);
         left -= std::uint64_t(want);
     }
     // Let go of the source before the rename, which an open file would block on Windows when the
     // target is the source itself.
     in.close();
-    if (!out.commit())
-        return Error(target, out.errorString(), mcierr::kFileNotSaved);
+    if (Status s = out.commit(); !s)
+        return writeFailed(s, mcierr::kFileNotSaved);
     return {};
 }
 

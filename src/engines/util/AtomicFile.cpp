@@ -56,39 +56,27 @@ AtomicFile::~AtomicFile() {
     discard();
 }
 
-bool AtomicFile::fail(const QString& cause, QString* error) {
-    cause_ = cause;
-    if (error)
-        *error = QStringLiteral("%1: %2").arg(target_, cause);
-    return false;
-}
-
-bool AtomicFile::open(QString* error) {
+Status AtomicFile::open() {
     discard();
-    cause_.clear();
-    if (QFileInfo(target_).isDir()) {
-        cause_ = QStringLiteral("it is a folder");
-        if (error)
-            *error = QStringLiteral("%1 is a folder").arg(target_);
-        return false;
-    }
+    if (QFileInfo(target_).isDir())
+        return failure(QStringLiteral("it is a folder"));
     file_ = std::make_unique<QSaveFile>(target_);
     writeBackFrom_ = 0;
     if (!file_->open(QIODevice::WriteOnly)) {
         const QString cause = file_->errorString();
         file_.reset();
-        return fail(cause, error);
+        return failure(cause);
     }
-    return true;
+    return {};
 }
 
-bool AtomicFile::write(const char* data, qint64 bytes, QString* error) {
+Status AtomicFile::write(const char* data, qint64 bytes) {
     if (!file_)
-        return fail(QStringLiteral("not open"), error);
+        return failure(QStringLiteral("not open"));
     errno = 0;
     if (file_->write(data, bytes) != bytes || !startWriteBack())
-        return fail(writeCause(*file_, errno), error);
-    return true;
+        return failure(writeCause(*file_, errno));
+    return {};
 }
 
 // The sync in commit() waits for every byte still only in memory: for a file of gigabytes,
@@ -111,9 +99,9 @@ bool AtomicFile::startWriteBack() {
     return true;
 }
 
-bool AtomicFile::commit(QString* error) {
+Status AtomicFile::commit() {
     if (!file_)
-        return fail(QStringLiteral("not open"), error);
+        return failure(QStringLiteral("not open"));
     // QSaveFile::commit() flushes its buffer while closing, but goes on to the rename when that
     // flush fails: flushed here, a failure keeps the target as it was.
     QString cause;
@@ -124,40 +112,34 @@ bool AtomicFile::commit(QString* error) {
         cause = syncToDisk(*file_);
     if (cause.isEmpty() && !file_->commit())
         cause = file_->errorString();
-    if (!cause.isEmpty()) {
-        file_.reset(); // removes the temporary file
-        return fail(cause, error);
-    }
-    file_.reset();
-    return true;
+    file_.reset(); // after a failure, removes the temporary file
+    if (!cause.isEmpty())
+        return failure(cause);
+    return {};
 }
 
 void AtomicFile::discard() {
     file_.reset();
 }
 
-bool copyFileAtomically(const QString& source, const QString& target, QString* error) {
+Status copyFileAtomically(const QString& source, const QString& target) {
     QFile in(source);
-    if (!in.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("%1: %2").arg(source, in.errorString());
-        return false;
-    }
+    if (!in.open(QIODevice::ReadOnly))
+        return Error(source, in.errorString());
     AtomicFile out(target);
-    if (!out.open(error))
-        return false;
+    if (Status opened = out.open(); !opened)
+        return opened;
     std::vector<char> block(1 << 20);
     for (;;) {
         const qint64 got = in.read(block.data(), qint64(block.size()));
-        if (got < 0) {
-            *error = QStringLiteral("%1: %2").arg(source, in.errorString());
-            return false;
-        }
+        if (got < 0)
+            return Error(source, in.errorString());
         if (got == 0)
             break;
-        if (!out.write(block.data(), got, error))
-            return false;
+        if (Status written = out.write(block.data(), got); !written)
+            return written;
     }
-    return out.commit(error);
+    return out.commit();
 }
 
 } // namespace quaverly

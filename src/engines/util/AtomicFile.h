@@ -8,6 +8,8 @@
 // (beside it, under a temporary name), and the link itself stays as it was. A dangling link
 // makes the file it names.
 
+#include "engines/util/Error.h"
+
 #include <QSaveFile>
 #include <QString>
 
@@ -16,8 +18,7 @@
 namespace quaverly {
 
 // The single owner of a QSaveFile: destroyed without commit(), it removes the temporary file.
-// A failure sets *error (when given) to a message naming the file, and errorString() to the bare
-// cause.
+// A failure is an Error naming the target as it was given, with the bare cause.
 // Not thread-safe; use from one thread.
 class AtomicFile {
 public:
@@ -28,37 +29,34 @@ public:
 
     // Creates the temporary file in the target's folder (on Linux an unnamed one where the file
     // system allows it). An existing target that this user may not write is refused.
-    bool open(QString* error = nullptr);
+    Status open();
     // The file being written, open for writing (and seeking) once open() succeeded. Writes past
     // the buffer are reported by write(), commit() or a seek.
     QSaveFile& file() { return *file_; }
-    // Writes all of `bytes`; false with *error on a short write.
-    bool write(const char* data, qint64 bytes, QString* error = nullptr);
+    // Writes all of `bytes`; a short write fails.
+    Status write(const char* data, qint64 bytes);
     // Writes out what is buffered, forces the data to the disk and renames the file over the
     // target. On failure the temporary file is removed and the target stays as it was. The sync
     // costs about as long as the disk needs to take the file in; without it a crash soon after
     // could leave an empty or partial file under the target's name.
-    bool commit(QString* error = nullptr);
+    Status commit();
     // Removes the temporary file now.
     void discard();
 
     const QString& target() const { return target_; }
-    // The cause of the last failure without the file's name, for callers that word their own
-    // messages; empty while nothing failed.
-    const QString& errorString() const { return cause_; }
 
 private:
-    bool fail(const QString& cause, QString* error);
+    Error failure(const QString& cause) const { return Error(target_, cause); }
     bool startWriteBack();
 
     QString target_;
     std::unique_ptr<QSaveFile> file_;
-    QString cause_;
     qint64 writeBackFrom_ = 0; // bytes before this were handed to the disk to write
 };
 
 // Copies `source` over `target` through an AtomicFile: the target is replaced whole or, on
-// failure, left as it was.
-bool copyFileAtomically(const QString& source, const QString& target, QString* error);
+// failure, left as it was. The Error names the file that failed: `source` for a read, `target`
+// for a write.
+Status copyFileAtomically(const QString& source, const QString& target);
 
 } // namespace quaverly

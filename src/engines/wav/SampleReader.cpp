@@ -1,6 +1,6 @@
 #include "engines/wav/SampleReader.h"
 
-#include "engines/wav/SndfileReader.h"
+#include "engines/wav/internal/SndfileReader.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -78,10 +78,9 @@ Result<SampleReader> SampleReader::openAny(const QString& path, bool plainOnly) 
     // Blocks are read whole; a buffer in QFile would only copy them once more.
     if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return r.fail(file->errorString(), sound::kFileOpen);
-    QString why;
-    const auto layout = probeWav(*file, &why);
+    const auto layout = probeWav(*file);
     if (!layout && file->error() != QFileDevice::NoError)
-        return r.fail(why, sound::kFileOpen); // a read the system refused
+        return r.fail(layout.error().cause(), sound::kFileOpen); // a read the system refused
     if (layout && isPlainPcm(*layout)) {
         r.layout_ = *layout;
         r.channels_ = layout->channels;
@@ -94,7 +93,7 @@ Result<SampleReader> SampleReader::openAny(const QString& path, bool plainOnly) 
     }
     if (plainOnly) {
         if (!layout)
-            return r.fail(why, sound::kFileForm);
+            return r.fail(layout.error().cause(), sound::kFileForm);
         return r.fail(QStringLiteral("not an 8 or 16-bit PCM WAV file"), sound::kFormat);
     }
     file.reset();

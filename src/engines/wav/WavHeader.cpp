@@ -25,9 +25,12 @@ std::uint32_t get32(const std::uint8_t* p) {
 bool tagIs(const std::uint8_t* p, const char* tag) {
     return std::memcmp(p, tag, 4) == 0;
 }
-void setError(QString* error, const QString& text) {
-    if (error)
-        *error = text;
+// A refusal of `file`: a read the system refused is told as such, never as a file that is not a
+// WAV file.
+Error refusal(const QIODevice& file, const QString& cause, bool readFailed) {
+    const auto* named = qobject_cast<const QFileDevice*>(&file);
+    return Error(named ? named->fileName() : QString(), cause,
+                 readFailed ? sound::kFileOpen : sound::kFileForm);
 }
 
 constexpr std::uint16_t kFormatPcm = 1;
@@ -90,13 +93,14 @@ WavHeader WavLayout::header() const {
     return h;
 }
 
-std::optional<WavLayout> probeWav(const QString& path, QString* error) {
+Result<WavLayout> probeWav(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        setError(error, file.errorString());
-        return std::nullopt;
-    }
-    return probeWav(file, error);
+    if (!file.open(QIODevice::ReadOnly))
+        return Error(path, file.errorString(), sound::kFileOpen);
+    auto layout = probeWav(file);
+    if (!layout)
+        return layout.error().about(path);
+    return layout;
 }
 
 namespace {
@@ -184,29 +188,22 @@ bool isCanonical(ChunkReader& in, const WavLayout& w) {
 
 } // namespace
 
-std::optional<WavLayout> probeWav(QIODevice& file, QString* error) {
-    if (!file.isReadable() || file.isSequential()) {
-        setError(error, QStringLiteral("not a readable, seekable device"));
-        return std::nullopt;
-    }
+Result<WavLayout> probeWav(QIODevice& file) {
+    if (!file.isReadable() || file.isSequential())
+        return refusal(file, QStringLiteral("not a readable, seekable device"), false);
     WavLayout w;
     w.fileSize = static_cast<std::uint64_t>(file.size());
     ChunkReader in{file};
     std::uint8_t riff[12];
-    if (!in.readAt(0, riff, 12) || !tagIs(riff, "RIFF") || !tagIs(riff + 8, "WAVE")) {
-        setError(error, in.failed ? file.errorString() : QStringLiteral("not a WAV file"));
-        return std::nullopt;
-    }
-    if (const QString refused = walkChunks(in, w); !refused.isEmpty()) {
-        setError(error, refused);
-        return std::nullopt;
-    }
+    if (!in.readAt(0, riff, 12) || !tagIs(riff, "RIFF") || !tagIs(riff + 8, "WAVE"))
+        return refusal(file, in.failed ? file.errorString() : QStringLiteral("not a WAV file"),
+                       in.failed);
+    if (const QString refused = walkChunks(in, w); !refused.isEmpty())
+        return refusal(file, refused, in.failed);
     w.dataSize -= w.dataSize % w.blockAlign;
     w.canonical = isCanonical(in, w);
-    if (in.failed) {
-        setError(error, file.errorString());
-        return std::nullopt;
-    }
+    if (in.failed)
+        return refusal(file, file.errorString(), true);
     return w;
 }
 

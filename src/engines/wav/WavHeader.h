@@ -2,6 +2,8 @@
 // The 44-byte RIFF/WAVE PCM header that working copies, joins, cuts and recordings carry,
 // and a chunk walker that finds the samples of any WAV file.
 
+#include "engines/util/Error.h"
+
 #include <QString>
 
 #include <array>
@@ -67,13 +69,14 @@ inline bool isPlainPcm(const WavLayout& l) {
            (l.channels == 1 || l.channels == 2) && l.blockAlign == l.channels * l.bitsPerSample / 8;
 }
 
-// Walks the RIFF chunks of a file. Fails (with a reason in *error) for anything that is not a
-// WAV file with a format chunk and a data chunk, and for a read the system refused (then the
-// reason is the system's, and the device's error() is a read error); never reads past the end,
-// whatever the size fields claim.
-std::optional<WavLayout> probeWav(const QString& path, QString* error = nullptr);
+// Walks the RIFF chunks of a file. Refuses anything that is not a WAV file with a format chunk
+// and a data chunk (code sound::kFileForm), and a file the system would not open or read (code
+// sound::kFileOpen, the cause in the system's words); never reads past the end, whatever the
+// size fields claim. The Error names `path` as given.
+Result<WavLayout> probeWav(const QString& path);
 // The same walk over an open, random-access device (a file, or a QBuffer over a WAV image in
-// memory); fileSize is the device's size. Reads nothing past its end.
-std::optional<WavLayout> probeWav(QIODevice& device, QString* error = nullptr);
+// memory); fileSize is the device's size. Reads nothing past its end. The Error names the file
+// of a file device, and no file otherwise.
+Result<WavLayout> probeWav(QIODevice& device);
 
 } // namespace quaverly

@@ -2,36 +2,37 @@
 
 namespace quaverly {
 
-bool WavWriter::open(const WavHeader& format, QString* error) {
+Status WavWriter::open(const WavHeader& format) {
     header_ = format;
     header_.setDataSize(0);
     bytes_ = 0;
-    const auto head = header_.toBytes();
-    return file_.open(error) &&
-           file_.write(reinterpret_cast<const char*>(head.data()), WavHeader::kSize, error);
+    if (Status opened = file_.open(); !opened)
+        return opened;
+    return writeHeader();
 }
 
-bool WavWriter::write(const char* data, qint64 bytes, QString* error) {
-    if (bytes_ + std::uint64_t(bytes) > WavHeader::kMaxDataSize) {
-        *error = QStringLiteral("%1: the sound would pass the 4 GiB limit of a WAV file")
-                     .arg(file_.target());
-        return false;
-    }
-    if (!file_.write(data, bytes, error))
-        return false;
+Status WavWriter::write(const char* data, qint64 bytes) {
+    if (bytes_ + std::uint64_t(bytes) > WavHeader::kMaxDataSize)
+        return Error(file_.target(),
+                     QStringLiteral("the sound would pass the 4 GiB limit of a WAV file"));
+    if (Status written = file_.write(data, bytes); !written)
+        return written;
     bytes_ += std::uint64_t(bytes);
-    return true;
+    return {};
 }
 
-bool WavWriter::finish(QString* error) {
+Status WavWriter::finish() {
     header_.setDataSize(static_cast<std::uint32_t>(bytes_));
+    if (!file_.file().seek(0))
+        return Error(file_.target(), file_.file().errorString());
+    if (Status written = writeHeader(); !written)
+        return written;
+    return file_.commit();
+}
+
+Status WavWriter::writeHeader() {
     const auto head = header_.toBytes();
-    if (!file_.file().seek(0)) {
-        *error = QStringLiteral("%1: %2").arg(file_.target(), file_.file().errorString());
-        return false;
-    }
-    return file_.write(reinterpret_cast<const char*>(head.data()), WavHeader::kSize, error) &&
-           file_.commit(error);
+    return file_.write(reinterpret_cast<const char*>(head.data()), WavHeader::kSize);
 }
 
 } // namespace quaverly

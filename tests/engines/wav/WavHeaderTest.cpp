@@ -47,11 +47,12 @@ class ProbeRealFiles : public ::testing::TestWithParam<ProbeCase> {};
 
 TEST_P(ProbeRealFiles, FindsTheSamplesOrRefusesCleanly) {
     const auto& c = GetParam();
-    QString error;
-    const auto w = probeWav(real(c.file), &error);
-    ASSERT_EQ(bool(w), c.readable) << c.file << ": " << error.toStdString();
+    const auto w = probeWav(real(c.file));
+    ASSERT_EQ(bool(w), c.readable) << c.file << ": " << (w ? "" : w.error().text().toStdString());
     if (!w) {
-        EXPECT_FALSE(error.isEmpty());
+        EXPECT_EQ(w.error().file(), real(c.file));
+        EXPECT_FALSE(w.error().cause().isEmpty());
+        EXPECT_EQ(w.error().code(), quaverly::sound::kFileForm);
         return;
     }
     EXPECT_EQ(w->dataOffset, c.dataOffset) << c.file;

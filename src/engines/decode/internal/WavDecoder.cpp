@@ -2,7 +2,7 @@
 // other codecs libsndfile reads, with any chunks before or after the samples.
 
 #include "engines/decode/internal/Decoder.h"
-#include "engines/wav/SndfileReader.h"
+#include "engines/wav/internal/SndfileReader.h"
 
 #include <algorithm>
 #include <cmath>

@@ -59,8 +59,8 @@ EncodeFailure ParallelMp3Writer::fail(EncodeStep step, const QString& cause) con
     return {step, Error(target_, cause)};
 }
 
-EncodeFailure ParallelMp3Writer::writeFailed() const {
-    return fail(EncodeStep::Write, out_.errorString());
+EncodeFailure ParallelMp3Writer::writeFailed(const Status& s) const {
+    return fail(EncodeStep::Write, s.error().cause());
 }
 
 std::optional<EncodeFailure> ParallelMp3Writer::open(int sampleRate, int channels, int kbps,
@@ -127,9 +127,10 @@ std::optional<EncodeFailure> ParallelMp3Writer::finish() {
             return fail(EncodeStep::Encode,
                         QStringLiteral("the gapless tag does not fit the joined stream"));
     }
-    if (!out_.file().seek(0) ||
-        !out_.write(reinterpret_cast<const char*>(tag_.data()), qint64(tag_.size())))
-        return writeFailed();
+    if (!out_.file().seek(0))
+        return fail(EncodeStep::Write, out_.file().errorString());
+    if (Status s = out_.write(reinterpret_cast<const char*>(tag_.data()), qint64(tag_.size())); !s)
+        return writeFailed(s);
     return std::nullopt;
 }
 
@@ -279,9 +280,10 @@ std::optional<EncodeFailure> ParallelMp3Writer::splice(Result& next) {
         tag_ = next.tag;
         if (next.tagFrames == 1) { // the placeholder, rewritten at the end
             const Mp3Frame& t = next.frames.front();
-            if (!out_.write(reinterpret_cast<const char*>(next.bytes.data() + t.offset),
-                            qint64(t.size)))
-                return writeFailed();
+            if (Status s = out_.write(reinterpret_cast<const char*>(next.bytes.data() + t.offset),
+                                      qint64(t.size));
+                !s)
+                return writeFailed(s);
             written_ += t.size;
         }
         heldFrom_ = next.tagFrames;
@@ -358,8 +360,10 @@ std::optional<EncodeFailure> ParallelMp3Writer::writeFrames(const Result& r, std
     for (std::size_t i = from; i < to; ++i)
         frameOffsets_.push_back(written_ + (r.frames[i].offset - begin));
     musicCrc_ = crc16(r.bytes.data() + begin, end - begin, musicCrc_);
-    if (!out_.write(reinterpret_cast<const char*>(r.bytes.data() + begin), qint64(end - begin)))
-        return writeFailed();
+    if (Status s =
+            out_.write(reinterpret_cast<const char*>(r.bytes.data() + begin), qint64(end - begin));
+        !s)
+        return writeFailed(s);
     written_ += end - begin;
     return std::nullopt;
 }

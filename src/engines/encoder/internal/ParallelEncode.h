@@ -108,7 +108,7 @@ private:
     std::optional<EncodeFailure> splice(Result& next);
     std::optional<EncodeFailure> writeFrames(const Result& r, std::size_t from, std::size_t to);
     EncodeFailure fail(EncodeStep step, const QString& cause) const;
-    EncodeFailure writeFailed() const;
+    EncodeFailure writeFailed(const Status& s) const;
 
     AtomicFile& out_;
     QString target_;

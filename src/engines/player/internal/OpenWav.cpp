@@ -18,10 +18,9 @@ Result<OpenWav> openPlainWav(const QString& path) {
     OpenWav wav{std::make_unique<QFile>(path), {}};
     if (!wav.file->open(QIODevice::ReadOnly))
         return Error(path, wav.file->errorString(), mcierr::kFileRead);
-    QString why;
-    const auto layout = probeWav(*wav.file, &why);
+    const auto layout = probeWav(*wav.file);
     if (!layout)
-        return Error(path, why,
+        return Error(path, layout.error().cause(),
                      wav.file->error() == QFileDevice::ReadError ? mcierr::kFileRead
                                                                  : mcierr::kInvalidFile);
     if (!isPlainPcm(*layout))

@@ -1,7 +1,8 @@
 #pragma once
 // The one libsndfile reader of the program, for WAV files and whatever else libsndfile reads.
-// Samples are read through SampleReader, which reads plain PCM itself and anything else through
-// this.
+// Internal to the sound core: samples are read through SampleReader, which reads plain PCM itself
+// and anything else through this, and songs through SongReader, whose WAV decoder uses it. Their
+// Errors name the file; this only keeps the cause.
 // The file is opened by path with QFile (paths behave alike on every platform, and a failed open
 // says why) and handed to libsndfile through one virtual-I/O adapter. The adapter keeps the
 // file's read error, so a read that fails is reported with its cause instead of passing for the
@@ -33,7 +34,7 @@ public:
     SndfileReader(const SndfileReader&) = delete; // libsndfile holds its address
     SndfileReader& operator=(const SndfileReader&) = delete;
 
-    // Opens `path`; on failure error() tells why.
+    // Opens `path`; on failure cause() tells why.
     Opened open(const QString& path);
 
     // Format, rate, channels and frames, as libsndfile found them at open.
@@ -43,18 +44,16 @@ public:
     // Read up to `frames` interleaved frames into `out`: 16-bit as libsndfile scales them
     // (8-bit: (u - 128) x 256; deeper samples lose their low bits), or float with full scale +-1.
     // Fewer only at the end of the sound; -1 on a read error, or when the file ends before the
-    // frames announced, with error() set.
+    // frames announced, with cause() set.
     sf_count_t readShorts(short* out, sf_count_t frames);
     sf_count_t readFloats(float* out, sf_count_t frames);
-    // Positions at `frame` (0 to info().frames); false with error() set.
+    // Positions at `frame` (0 to info().frames); false with cause() set.
     bool seek(sf_count_t frame);
 
     // The cause of the last failure, without the file's name; empty while nothing failed.
     const QString& cause() const { return cause_; }
     // Whether the last read failed because the file ended before the frames announced.
     bool endedEarly() const { return endedEarly_; }
-    // The file's name and the cause, for messages.
-    QString error() const;
 
 private:
     template <typename T, typename Read> sf_count_t read(T* out, sf_count_t frames, Read read);

@@ -1,6 +1,5 @@
-#include "engines/wav/SndfileReader.h"
+#include "engines/wav/internal/SndfileReader.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -43,10 +42,6 @@ SndfileReader::Opened SndfileReader::open(const QString& path) {
     if (info_.frames < 0)
         info_.frames = 0;
     return Opened::Ok;
-}
-
-QString SndfileReader::error() const {
-    return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(file_.fileName()), cause_);
 }
 
 bool SndfileReader::fail(const QString& cause) {
