@@ -155,11 +155,10 @@ void WavPlayer::checkEnd() {
     if (session_) {
         if (!session_->finished())
             return;
-        const QString deviceError = session_->deviceError();
         // A device that failed has finished too, but not at the end: the position stays where
         // the listener heard it stop, so that play() goes on from there.
-        if (!deviceError.isEmpty())
-            brokenOff_ = Error({}, deviceError, mcierr::kHardware);
+        if (const Status device = session_->deviceFailure(); !device)
+            brokenOff_ = Error({}, device.error().cause(), mcierr::kHardware);
         else if (session_->readFailed())
             brokenOff_ = Error(fileName_, {}, mcierr::kFileRead);
         positionFrame_ = brokenOff_ ? currentFrame() : endFrame_;

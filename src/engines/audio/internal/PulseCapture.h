@@ -15,10 +15,10 @@ public:
         : PulseStream(std::move(conn)), spec_(spec), push_(std::move(push)) {}
     ~PulseCapture() override { stop(); }
 
-    bool start(const QString& sourceName, QString* error);
+    Status start(const QString& sourceName);
     void stop() override;
     std::uint64_t bytesCaptured() const override { return bytesCaptured_; }
-    QString error() const override { return failure(QStringLiteral("recording")); }
+    Status failure() const override { return failureWhile(QStringLiteral("recording")); }
 
 private:
     // Event-loop thread.

@@ -35,15 +35,13 @@ Status PlaySession::start(audio::AudioBackend& backend, const audio::PcmFormat& 
     if (!file_.seek(static_cast<qint64>(nextByte_)) || !fill(kPrefillBytes))
         return Error(file_.fileName(), file_.errorString(), mcierr::kFileRead);
     reader_ = std::thread([this] { readerLoop(); });
-    QString error;
-    stream_ = backend.openPlayback(
-        format, [this](void* dst, std::size_t bytes) { return pull(dst, bytes); }, &error);
-    if (!stream_) {
+    auto opened = backend.openPlayback(
+        format, [this](void* dst, std::size_t bytes) { return pull(dst, bytes); });
+    if (!opened) {
         stopReader();
-        if (error.isEmpty())
-            error = QStringLiteral("the sound device refused the stream");
-        return Error({}, error, mcierr::kHardware);
+        return Error({}, opened.error().cause(), mcierr::kHardware);
     }
+    stream_ = std::move(*opened);
     return {};
 }
 

@@ -8,8 +8,8 @@
 // thread reads the file ahead and is woken by pull() through a semaphore.
 
 #include "engines/audio/AudioBackend.h"
-#include "engines/util/SpscRing.h"
 #include "engines/util/Error.h"
+#include "engines/util/SpscRing.h"
 #include "engines/wav/WavHeader.h"
 
 #include <QFile>
@@ -42,9 +42,9 @@ public:
     std::uint64_t heardFrames() const;
     bool finished() const { return stream_->finished(); }
     bool readFailed() const { return failed_.load(std::memory_order_acquire); }
-    // Why the device broke the playback off (the sound server went away, ...); empty while it
-    // plays or once it has played everything.
-    QString deviceError() const { return stream_->error(); }
+    // Why the device broke the playback off (the sound server went away, ...); success while it
+    // plays and once it has played everything.
+    Status deviceFailure() const { return stream_->failure(); }
 
 private:
     std::size_t pull(void* dst, std::size_t bytes);
