@@ -75,7 +75,6 @@ class CaptureStream {
 public:
     virtual ~CaptureStream() = default;
     virtual void stop() = 0; // no PushFn call after it returns
-    virtual std::uint64_t bytesCaptured() const = 0;
     // Why the capture stopped delivering on its own (the source or the server went away, ...), a
     // failure seen on the device thread; success while it works.
     virtual Status failure() const = 0;

@@ -56,7 +56,6 @@ public:
     ~VirtualCapture() override { stop(); }
 
     void stop() override { device_->remove(&state_); }
-    std::uint64_t bytesCaptured() const override { return state_.bytes; }
     Status failure() const override { return failureOf(*device_, state_.error); }
 
 private:

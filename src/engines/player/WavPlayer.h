@@ -96,7 +96,6 @@ public:
     // Interval of StatusUpdate while a file is open, in milliseconds (default 1000); 0 or less
     // turns the notification off.
     void setUpdateInterval(int ms);
-    int UpdateInterval() const { return updateInterval_; }
 
     bool isOpen() const { return reader_ != nullptr; }
     bool isPlaying() const { return playing_; }

@@ -122,7 +122,6 @@ TEST_F(PulseDevices, AToneFilePlayedByThePlayerIsRecordedBack) {
         20.0));
     ASSERT_TRUE(recordOn(c, 300));
     rec->stop();
-    EXPECT_EQ(rec->bytes(), c.size.load());
 
     const sig::Heard h = sig::analyse(c.bytes());
     EXPECT_NEAR(double(h.frames), 44100.0, 4410.0);

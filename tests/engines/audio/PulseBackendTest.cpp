@@ -73,10 +73,13 @@ struct Recording {
 // `source` opened now takes in that much sound, all of it made after it opened, however late
 // this thread gets to run.
 bool serverRuns(PulseBackend& backend, int source, int ms) {
-    const auto clock =
-        opened(backend.openCapture(source, kCd, [](const void*, std::size_t) { return true; }));
+    std::atomic<std::uint64_t> taken{0};
+    const auto clock = opened(backend.openCapture(source, kCd, [&](const void*, std::size_t n) {
+        taken += n;
+        return true;
+    }));
     const std::uint64_t bytes = std::uint64_t(ms) * kCd.sampleRate / 1000 * kCd.bytesPerFrame();
-    return clock && waitFor([&] { return clock->bytesCaptured() >= bytes; });
+    return clock && waitFor([&] { return taken >= bytes; });
 }
 
 int indexOf(const std::vector<SourceInfo>& list, const char* name) {
@@ -209,11 +212,9 @@ TEST_F(PulseServer, PlaysAToneThatRecordsBackFromTheLoop) {
         return framesFromTone(rec.bytes.data(), rec.bytes.size()) >= 44100 * 5 / 4;
     })) << "the tone was not recorded to its end";
     capture->stop();
-    const std::size_t captured = capture->bytesCaptured();
     EXPECT_TRUE(capture->failure());
 
     std::lock_guard lock(rec.mutex);
-    EXPECT_EQ(rec.bytes.size(), captured);
     const auto left = channelOf(rec.bytes, 2, 0);
     const auto right = channelOf(rec.bytes, 2, 1);
     std::size_t first = left.size();

@@ -122,8 +122,6 @@ TEST(VirtualBackend, MicrophoneGivesAOneKilohertzSineInFixedBlocks) {
         ASSERT_TRUE(capture);
         ASSERT_TRUE(waitFor([&] { return rec.size() >= 44100u * 4; }));
         capture->stop();
-        const std::size_t size = rec.size();
-        EXPECT_EQ(capture->bytesCaptured(), size);
 
         for (std::size_t s : rec.blockSizes) {
             ASSERT_EQ(s, 882u * 4); // 20 ms of 44.1 kHz stereo
@@ -275,9 +273,11 @@ TEST(VirtualBackend, PauseKeepsThePositionAndResumeGoesOn) {
 TEST(VirtualBackend, NoCaptureCallbackAfterStopOrAfterTheCallbackDeclines) {
     VirtualBackend b(10);
     std::atomic<int> calls{0};
+    std::atomic<std::size_t> taken{0};
     auto capture =
-        opened(b.openCapture(VirtualBackend::kMicrophone, kCd, [&](const void*, std::size_t) {
+        opened(b.openCapture(VirtualBackend::kMicrophone, kCd, [&](const void*, std::size_t n) {
             ++calls;
+            taken += n;
             return true;
         }));
     ASSERT_TRUE(capture);
@@ -286,7 +286,7 @@ TEST(VirtualBackend, NoCaptureCallbackAfterStopOrAfterTheCallbackDeclines) {
     const int atStop = calls;
     ASSERT_TRUE(advanceVirtualClock(b, 5));
     EXPECT_EQ(calls, atStop);
-    EXPECT_EQ(capture->bytesCaptured(), static_cast<std::uint64_t>(atStop) * 882 * 4);
+    EXPECT_EQ(taken, static_cast<std::size_t>(atStop) * 882 * 4);
     capture->stop(); // twice is harmless
 
     std::atomic<int> declined{0};

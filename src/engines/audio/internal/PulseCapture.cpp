@@ -55,7 +55,6 @@ void PulseCapture::deliver(const void* data, std::size_t bytes) {
     if (!delivering_) {
         return;
     }
-    bytesCaptured_ += bytes;
     if (!push_(data, bytes)) {
         delivering_ = false;
         // Nothing more is wanted: stop the server sending it. The stream stays until stop().

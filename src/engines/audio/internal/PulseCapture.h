@@ -17,7 +17,6 @@ public:
 
     Status start(const QString& sourceName);
     void stop() override;
-    std::uint64_t bytesCaptured() const override { return bytesCaptured_; }
     Status failure() const override { return failureWhile(QStringLiteral("recording")); }
 
 private:
@@ -29,7 +28,6 @@ private:
     PushFn push_;
     std::vector<std::uint8_t> silence_; // stands in for sound the server lost (a hole)
     bool delivering_ = true;            // event-loop thread only
-    std::atomic<std::uint64_t> bytesCaptured_{0};
 };
 
 } // namespace quaverly::audio::pulse
