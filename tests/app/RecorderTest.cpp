@@ -80,10 +80,12 @@ TEST_F(Recorder, EachVisitListsTheInputsOnceWithTheOneRecordedFromChosen) {
     p->cmbInput->setCurrentIndex(VirtualBackend::kMicrophone);
     EXPECT_EQ(p->lblInputType->text(), "Microphone");
     p->sldInputLevel->setValue(40);
-    EXPECT_EQ(device->sources(nullptr)[VirtualBackend::kMicrophone].volumePercent, 40);
-    EXPECT_EQ(device->sources(nullptr)[VirtualBackend::kMonitor].volumePercent, 100);
-    EXPECT_EQ(device->defaultSource(nullptr), VirtualBackend::kMonitor);
-    device->setSourceVolume(VirtualBackend::kMicrophone, 100, nullptr);
+    const auto sources = device->sources();
+    ASSERT_TRUE(sources);
+    EXPECT_EQ((*sources)[VirtualBackend::kMicrophone].volumePercent, 40);
+    EXPECT_EQ((*sources)[VirtualBackend::kMonitor].volumePercent, 100);
+    EXPECT_EQ(*device->defaultSource(), VirtualBackend::kMonitor);
+    EXPECT_TRUE(device->setSourceVolume(VirtualBackend::kMicrophone, 100));
     EXPECT_TRUE(dialogs.messageTexts().isEmpty());
 }
 

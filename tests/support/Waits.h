@@ -48,10 +48,8 @@ inline bool roundTrip(int ms = 5000) {
 inline bool advanceVirtualClock(audio::VirtualBackend& device, std::uint64_t periods,
                                 double seconds = 10.0) {
     const std::uint64_t until = device.periods() + periods;
-    QString error;
-    const auto probe = device.openCapture(
-        audio::VirtualBackend::kMicrophone, audio::PcmFormat{},
-        [](const void*, std::size_t) { return true; }, &error);
+    const auto probe = device.openCapture(audio::VirtualBackend::kMicrophone, audio::PcmFormat{},
+                                          [](const void*, std::size_t) { return true; });
     return probe && pollUntil([&] { return device.periods() >= until; }, seconds);
 }
 

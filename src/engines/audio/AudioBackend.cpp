@@ -7,24 +7,20 @@
 
 namespace quaverly::audio {
 
-bool isSupportedFormat(const PcmFormat& format, QString* why) {
-    QString reason;
+Status checkFormat(const PcmFormat& format) {
     if (format.bitsPerSample != 8 && format.bitsPerSample != 16) {
-        reason = QStringLiteral("%1-bit sound is not supported (8 or 16 bits)")
-                     .arg(format.bitsPerSample);
-    } else if (format.channels < 1 || format.channels > 8) {
-        reason = QStringLiteral("%1 channels are not supported (1 to 8)").arg(format.channels);
-    } else if (format.sampleRate < 1000 || format.sampleRate > 384000) {
-        reason = QStringLiteral("A sample rate of %1 Hz is not supported (1000 to 384000)")
-                     .arg(format.sampleRate);
+        return Error({}, QStringLiteral("%1-bit sound is not supported (8 or 16 bits)")
+                             .arg(format.bitsPerSample));
     }
-    if (reason.isEmpty()) {
-        return true;
+    if (format.channels < 1 || format.channels > 8) {
+        return Error({},
+                     QStringLiteral("%1 channels are not supported (1 to 8)").arg(format.channels));
     }
-    if (why) {
-        *why = reason;
+    if (format.sampleRate < 1000 || format.sampleRate > 384000) {
+        return Error({}, QStringLiteral("A sample rate of %1 Hz is not supported (1000 to 384000)")
+                             .arg(format.sampleRate));
     }
-    return false;
+    return {};
 }
 
 namespace {

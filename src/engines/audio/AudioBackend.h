@@ -8,6 +8,12 @@
 // device thread: they must not block, allocate in steady state, touch widgets or call back into
 // the backend or its streams (that would deadlock). After a stream's stop() or destructor
 // returns, its callback is never called again.
+//
+// Failures come as Status or Result: an Error that names no file and carries no code, only the
+// cause in words (the sound server's own where it gives some). The callers give it the code
+// their users see (the recorder's sound codes, the player's media-control codes).
+
+#include "engines/util/Error.h"
 
 #include <QString>
 
@@ -37,8 +43,8 @@ struct SourceInfo {
 };
 
 // Whether the back ends can play or record `format`: 8- or 16-bit PCM, 1 to 8 channels, 1000 to
-// 384000 Hz. False with a readable reason otherwise.
-bool isSupportedFormat(const PcmFormat& format, QString* why);
+// 384000 Hz; otherwise the Error says which of them is not.
+Status checkFormat(const PcmFormat& format);
 
 // The highest input level setSourceVolume() accepts, in percent of the normal level.
 constexpr int kMaxVolumePercent = 150;
@@ -58,42 +64,42 @@ public:
     // Frames that have left the speaker so far (latency accounted for), not frames written.
     virtual std::uint64_t framesPlayed() const = 0;
     // True once the PullFn ended the data and everything written has been heard, or once the
-    // stream has failed (then error() says why).
+    // stream has failed (then failure() says why).
     virtual bool finished() const = 0;
-    // Why the stream stopped early (the sound server went away, ...); empty while it works.
-    virtual QString error() const { return {}; }
+    // Why the stream stopped early (the sound server went away, ...), a failure seen on the
+    // device thread; success while it works and once it has played everything.
+    virtual Status failure() const = 0;
 };
 
 class CaptureStream {
 public:
     virtual ~CaptureStream() = default;
     virtual void stop() = 0; // no PushFn call after it returns
-    virtual std::uint64_t bytesCaptured() const = 0;
-    // Why the capture stopped delivering on its own (the source or the server went away, ...);
-    // empty while it works.
-    virtual QString error() const { return {}; }
+    // Why the capture stopped delivering on its own (the source or the server went away, ...), a
+    // failure seen on the device thread; success while it works.
+    virtual Status failure() const = 0;
 };
 
 class AudioBackend {
 public:
     virtual ~AudioBackend() = default;
     virtual QString name() const = 0;
-    // Connects when needed; false with a readable reason when no device can be had.
-    virtual bool available(QString* error) = 0;
+    // Connects when needed; fails when no device can be had.
+    virtual Status available() = 0;
 
-    // Starts playing at once (the PullFn may be called before this returns); nullptr with
-    // *error on failure.
-    virtual std::unique_ptr<PlaybackStream> openPlayback(const PcmFormat& format, PullFn pull,
-                                                         QString* error) = 0;
+    // Starts playing at once (the PullFn may be called before this returns).
+    virtual Result<std::unique_ptr<PlaybackStream>> openPlayback(const PcmFormat& format,
+                                                                 PullFn pull) = 0;
     // Records from sources()[sourceIndex] at once (the PushFn may be called before this
-    // returns); nullptr with *error on failure. Nothing else on the system changes.
-    virtual std::unique_ptr<CaptureStream> openCapture(int sourceIndex, const PcmFormat& format,
-                                                       PushFn push, QString* error) = 0;
+    // returns). Nothing else on the system changes.
+    virtual Result<std::unique_ptr<CaptureStream>>
+    openCapture(int sourceIndex, const PcmFormat& format, PushFn push) = 0;
 
-    virtual std::vector<SourceInfo> sources(QString* error) = 0;
+    virtual Result<std::vector<SourceInfo>> sources() = 0;
     // Index into sources() of the server's default source, -1 when there is none.
-    virtual int defaultSource(QString* error) = 0;
-    virtual bool setSourceVolume(int sourceIndex, int percent, QString* error) = 0;
+    virtual Result<int> defaultSource() = 0;
+    // 0 to kMaxVolumePercent.
+    virtual Status setSourceVolume(int sourceIndex, int percent) = 0;
 };
 
 // The backend chosen by QUAVERLY_AUDIO ("virtual" or, by default, the sound server). Shared by

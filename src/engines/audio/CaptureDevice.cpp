@@ -10,6 +10,11 @@ Error deviceError(const QString& cause, int code) {
     return Error(QString(), cause, code);
 }
 
+// The back end's failure, with the code the recorder shows for it.
+Error deviceError(const Error& backend, int code) {
+    return deviceError(backend.cause(), code);
+}
+
 } // namespace
 
 QString inputKindText(SourceKind kind) {
@@ -33,34 +38,36 @@ QString inputKindText(SourceKind kind) {
 }
 
 Status Capture::failure() const {
-    const QString why = stream_->error();
-    if (why.isEmpty())
-        return {};
-    return deviceError(why, sound::kDriver);
+    if (Status failed = stream_->failure(); !failed)
+        return deviceError(failed.error(), sound::kDriver);
+    return {};
 }
 
 Result<CaptureDevice> CaptureDevice::open(std::shared_ptr<AudioBackend> backend) {
-    QString why;
-    if (!backend->available(&why))
-        return deviceError(why, sound::kDriver);
+    if (Status up = backend->available(); !up)
+        return deviceError(up.error(), sound::kDriver);
     CaptureDevice device(std::move(backend));
     if (Status listed = device.refresh(); !listed)
         return listed.error();
     // The entries are still in the server's order here, so its default source's index is the
     // input's number.
-    const int defaultSource = device.backend_->defaultSource(&why);
-    if (defaultSource < 0 && !why.isEmpty())
-        return deviceError(QStringLiteral("cannot find the default input: ") + why, sound::kDriver);
-    device.chosen_ = defaultSource < static_cast<int>(device.entries_.size()) ? defaultSource : -1;
+    const Result<int> defaultSource = device.backend_->defaultSource();
+    if (!defaultSource)
+        return deviceError(QStringLiteral("cannot find the default input: ") +
+                               defaultSource.error().cause(),
+                           sound::kDriver);
+    device.chosen_ =
+        *defaultSource < static_cast<int>(device.entries_.size()) ? *defaultSource : -1;
     return device;
 }
 
 Status CaptureDevice::refresh() {
-    QString why;
-    const std::vector<SourceInfo> sources = backend_->sources(&why);
-    if (sources.empty() && !why.isEmpty())
-        return deviceError(QStringLiteral("cannot list the recording inputs: ") + why,
+    const Result<std::vector<SourceInfo>> listed = backend_->sources();
+    if (!listed)
+        return deviceError(QStringLiteral("cannot list the recording inputs: ") +
+                               listed.error().cause(),
                            sound::kDriver);
+    const std::vector<SourceInfo>& sources = *listed;
     for (Entry& e : entries_)
         e.backendIndex = -1;
     for (std::size_t i = 0; i < sources.size(); ++i) {
@@ -136,9 +143,8 @@ Status CaptureDevice::setLevel(int number, int percent) {
     const Result<Entry*> e = entry(number, true);
     if (!e)
         return e.error();
-    QString why;
-    if (!backend_->setSourceVolume((*e)->backendIndex, percent, &why))
-        return deviceError(why, sound::kDriver);
+    if (Status set = backend_->setSourceVolume((*e)->backendIndex, percent); !set)
+        return deviceError(set.error(), sound::kDriver);
     (*e)->info.level = percent;
     return {};
 }
@@ -148,20 +154,18 @@ CaptureDevice::start(std::uint32_t sampleRate, std::uint16_t channels, Capture::
     if (!onBlock)
         return deviceError(QStringLiteral("nothing to hand the recording to"), sound::kIllParam);
     const PcmFormat format{sampleRate, channels, 16};
-    QString why;
-    if (!isSupportedFormat(format, &why))
-        return deviceError(why, sound::kFormat);
+    if (Status supported = checkFormat(format); !supported)
+        return deviceError(supported.error(), sound::kFormat);
     if (chosen_ < 0)
         return deviceError(QStringLiteral("no input is chosen to record from"), sound::kNotAvail);
     const Result<Entry*> e = entry(chosen_, true);
     if (!e)
         return e.error();
-    auto stream = backend_->openCapture((*e)->backendIndex, format, std::move(onBlock), &why);
+    auto stream = backend_->openCapture((*e)->backendIndex, format, std::move(onBlock));
     if (!stream)
-        return deviceError(QStringLiteral("cannot start recording: ") +
-                               (why.isEmpty() ? QStringLiteral("the device refused it") : why),
+        return deviceError(QStringLiteral("cannot start recording: ") + stream.error().cause(),
                            sound::kStart);
-    return std::unique_ptr<Capture>(new Capture(std::move(stream)));
+    return std::unique_ptr<Capture>(new Capture(std::move(*stream)));
 }
 
 } // namespace quaverly::audio

@@ -52,8 +52,6 @@ public:
 
     // No BlockFn call follows once this returns.
     void stop() { stream_->stop(); }
-    // Bytes handed to the BlockFn so far.
-    std::uint64_t bytes() const { return stream_->bytesCaptured(); }
     // The failure of the device that stopped the deliveries (the source or the server went
     // away; code sound::kDriver); success while it works.
     Status failure() const;

@@ -16,24 +16,24 @@ using pulse::LoopLock;
 using pulse::PulseCapture;
 using pulse::PulseConnection;
 using pulse::PulsePlayback;
-using pulse::setError;
+using pulse::serverError;
 
 namespace {
 
-bool toSampleSpec(const PcmFormat& format, pa_sample_spec* spec, QString* error) {
-    if (!isSupportedFormat(format, error)) {
-        return false;
+Result<pa_sample_spec> toSampleSpec(const PcmFormat& format) {
+    if (Status supported = checkFormat(format); !supported) {
+        return supported.error();
     }
-    spec->format = format.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-    spec->rate = format.sampleRate;
-    spec->channels = static_cast<std::uint8_t>(format.channels);
-    if (!pa_sample_spec_valid(spec)) {
-        setError(error, QStringLiteral("The sound server does not support %1 Hz, %2 channels")
-                            .arg(format.sampleRate)
-                            .arg(format.channels));
-        return false;
+    pa_sample_spec spec{};
+    spec.format = format.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+    spec.rate = format.sampleRate;
+    spec.channels = static_cast<std::uint8_t>(format.channels);
+    if (!pa_sample_spec_valid(&spec)) {
+        return serverError(QStringLiteral("The sound server does not support %1 Hz, %2 channels")
+                               .arg(format.sampleRate)
+                               .arg(format.channels));
     }
-    return true;
+    return spec;
 }
 
 SourceKind kindOf(const pa_source_info& info) {
@@ -85,12 +85,13 @@ struct SourceEntry {
     std::uint8_t channels = 0;
 };
 
-bool listSources(PulseConnection& c, std::vector<SourceEntry>* out, QString* error) {
+// The loop must be locked.
+Result<std::vector<SourceEntry>> listSources(PulseConnection& c) {
+    std::vector<SourceEntry> list;
     struct Listing {
         pa_threaded_mainloop* loop;
         std::vector<SourceEntry>* out;
-    } listing{c.loop(), out};
-    out->clear();
+    } listing{c.loop(), &list};
     pa_operation* op = pa_context_get_source_info_list(
         c.context(),
         [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
@@ -108,11 +109,18 @@ bool listSources(PulseConnection& c, std::vector<SourceEntry>* out, QString* err
             PulseConnection::signal(l->loop);
         },
         &listing);
-    if (!c.await(op, "listing the inputs", error)) {
-        out->clear();
-        return false;
+    if (Status listed = c.await(op, "listing the inputs"); !listed) {
+        return listed.error();
     }
-    return true;
+    return list;
+}
+
+// sources()[index], found in `list`.
+Result<const SourceEntry*> entryAt(const std::vector<SourceEntry>& list, int index) {
+    if (index < 0 || index >= static_cast<int>(list.size())) {
+        return serverError(QStringLiteral("There is no input %1").arg(index));
+    }
+    return &list[static_cast<std::size_t>(index)];
 }
 
 } // namespace
@@ -125,7 +133,7 @@ QString PulseBackend::name() const {
     return QStringLiteral("pulse");
 }
 
-std::shared_ptr<PulseConnection> PulseBackend::connection(QString* error) {
+Result<std::shared_ptr<PulseConnection>> PulseBackend::connection() {
     std::lock_guard guard(mutex_);
     if (conn_) {
         LoopLock lock(conn_->loop());
@@ -134,101 +142,111 @@ std::shared_ptr<PulseConnection> PulseBackend::connection(QString* error) {
         }
     }
     // None yet, or the server went away: streams of the old connection keep it until they go.
-    conn_ = PulseConnection::open(server_, error);
+    conn_.reset();
+    auto opened = PulseConnection::open(server_);
+    if (!opened) {
+        return opened.error();
+    }
+    conn_ = *opened;
     return conn_;
 }
 
-bool PulseBackend::available(QString* error) {
-    return connection(error) != nullptr;
+Status PulseBackend::available() {
+    auto conn = connection();
+    if (!conn) {
+        return conn.error();
+    }
+    return {};
 }
 
-std::unique_ptr<PlaybackStream> PulseBackend::openPlayback(const PcmFormat& format, PullFn pull,
-                                                           QString* error) {
-    pa_sample_spec spec{};
+Result<std::unique_ptr<PlaybackStream>> PulseBackend::openPlayback(const PcmFormat& format,
+                                                                   PullFn pull) {
     if (!pull) {
-        setError(error, QStringLiteral("No sound to play"));
-        return nullptr;
+        return serverError(QStringLiteral("No sound to play"));
     }
-    if (!toSampleSpec(format, &spec, error)) {
-        return nullptr;
+    const auto spec = toSampleSpec(format);
+    if (!spec) {
+        return spec.error();
     }
-    auto conn = connection(error);
+    auto conn = connection();
     if (!conn) {
-        return nullptr;
+        return conn.error();
     }
-    auto stream = std::make_unique<PulsePlayback>(conn, spec, std::move(pull));
-    if (!stream->start(error)) {
-        return nullptr;
+    auto stream = std::make_unique<PulsePlayback>(*conn, *spec, std::move(pull));
+    if (Status started = stream->start(); !started) {
+        return started.error();
     }
-    return stream;
+    return std::unique_ptr<PlaybackStream>(std::move(stream));
 }
 
-std::unique_ptr<CaptureStream> PulseBackend::openCapture(int sourceIndex, const PcmFormat& format,
-                                                         PushFn push, QString* error) {
-    pa_sample_spec spec{};
+Result<std::unique_ptr<CaptureStream>>
+PulseBackend::openCapture(int sourceIndex, const PcmFormat& format, PushFn push) {
     if (!push) {
-        setError(error, QStringLiteral("Nowhere to deliver the recording"));
-        return nullptr;
+        return serverError(QStringLiteral("Nowhere to deliver the recording"));
     }
-    if (!toSampleSpec(format, &spec, error)) {
-        return nullptr;
+    const auto spec = toSampleSpec(format);
+    if (!spec) {
+        return spec.error();
     }
-    auto conn = connection(error);
+    auto conn = connection();
     if (!conn) {
-        return nullptr;
+        return conn.error();
     }
-    QString sourceName;
-    {
-        std::vector<SourceEntry> list;
-        LoopLock lock(conn->loop());
-        if (!listSources(*conn, &list, error)) {
-            return nullptr;
+    Result<QString> source = [&]() -> Result<QString> {
+        LoopLock lock((*conn)->loop());
+        const auto list = listSources(**conn);
+        if (!list) {
+            return list.error();
         }
-        if (sourceIndex < 0 || sourceIndex >= static_cast<int>(list.size())) {
-            setError(error, QStringLiteral("There is no input %1").arg(sourceIndex));
-            return nullptr;
+        const auto entry = entryAt(*list, sourceIndex);
+        if (!entry) {
+            return entry.error();
         }
-        sourceName = list[static_cast<std::size_t>(sourceIndex)].info.name;
+        return (*entry)->info.name;
+    }();
+    if (!source) {
+        return source.error();
     }
-    auto stream = std::make_unique<PulseCapture>(conn, spec, std::move(push));
-    if (!stream->start(sourceName, error)) {
-        return nullptr;
+    auto stream = std::make_unique<PulseCapture>(*conn, *spec, std::move(push));
+    if (Status started = stream->start(*source); !started) {
+        return started.error();
     }
-    return stream;
+    return std::unique_ptr<CaptureStream>(std::move(stream));
 }
 
-std::vector<SourceInfo> PulseBackend::sources(QString* error) {
-    std::vector<SourceInfo> result;
-    auto conn = connection(error);
+Result<std::vector<SourceInfo>> PulseBackend::sources() {
+    auto conn = connection();
     if (!conn) {
-        return result;
+        return conn.error();
     }
-    std::vector<SourceEntry> list;
-    {
-        LoopLock lock(conn->loop());
-        if (!listSources(*conn, &list, error)) {
-            return result;
-        }
+    Result<std::vector<SourceEntry>> list = [&] {
+        LoopLock lock((*conn)->loop());
+        return listSources(**conn);
+    }();
+    if (!list) {
+        return list.error();
     }
-    result.reserve(list.size());
-    for (auto& e : list) {
+    std::vector<SourceInfo> result;
+    result.reserve(list->size());
+    for (auto& e : *list) {
         result.push_back(std::move(e.info));
     }
     return result;
 }
 
-int PulseBackend::defaultSource(QString* error) {
-    auto conn = connection(error);
+Result<int> PulseBackend::defaultSource() {
+    auto conn = connection();
     if (!conn) {
-        return -1;
+        return conn.error();
     }
-    LoopLock lock(conn->loop());
+    PulseConnection& c = **conn;
+    LoopLock lock(c.loop());
     struct Query {
         pa_threaded_mainloop* loop;
         std::string name;
-    } query{conn->loop(), {}};
+    } query{c.loop(), {}};
     pa_operation* op = pa_context_get_server_info(
-        conn->context(),
+        c.context(),
         [](pa_context*, const pa_server_info* info, void* userdata) {
             auto* q = static_cast<Query*>(userdata);
             if (info && info->default_source_name) {
@@ -237,72 +255,70 @@ int PulseBackend::defaultSource(QString* error) {
             PulseConnection::signal(q->loop);
         },
         &query);
-    if (!conn->await(op, "asking for the default input", error)) {
-        return -1;
+    if (Status asked = c.await(op, "asking for the default input"); !asked) {
+        return asked.error();
     }
-    std::vector<SourceEntry> list;
-    if (!listSources(*conn, &list, error)) {
-        return -1;
+    const auto list = listSources(c);
+    if (!list) {
+        return list.error();
     }
     const QString wanted = QString::fromStdString(query.name);
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        if (list[i].info.name == wanted) {
+    for (std::size_t i = 0; i < list->size(); ++i) {
+        if ((*list)[i].info.name == wanted) {
             return static_cast<int>(i);
         }
     }
     return -1;
 }
 
-bool PulseBackend::setSourceVolume(int sourceIndex, int percent, QString* error) {
+Status PulseBackend::setSourceVolume(int sourceIndex, int percent) {
     if (percent < 0 || percent > kMaxVolumePercent) {
-        setError(error, QStringLiteral("Input level %1 is outside 0 to %2")
-                            .arg(percent)
-                            .arg(kMaxVolumePercent));
-        return false;
+        return serverError(QStringLiteral("Input level %1 is outside 0 to %2")
+                               .arg(percent)
+                               .arg(kMaxVolumePercent));
     }
-    auto conn = connection(error);
+    auto conn = connection();
     if (!conn) {
-        return false;
+        return conn.error();
     }
-    LoopLock lock(conn->loop());
-    std::vector<SourceEntry> list;
-    if (!listSources(*conn, &list, error)) {
-        return false;
+    PulseConnection& c = **conn;
+    LoopLock lock(c.loop());
+    const auto list = listSources(c);
+    if (!list) {
+        return list.error();
     }
-    if (sourceIndex < 0 || sourceIndex >= static_cast<int>(list.size())) {
-        setError(error, QStringLiteral("There is no input %1").arg(sourceIndex));
-        return false;
+    const auto entry = entryAt(*list, sourceIndex);
+    if (!entry) {
+        return entry.error();
     }
-    const SourceEntry& e = list[static_cast<std::size_t>(sourceIndex)];
+    const SourceEntry& e = **entry;
     pa_cvolume volume;
     const auto level =
         static_cast<pa_volume_t>(static_cast<std::uint64_t>(percent) * PA_VOLUME_NORM / 100);
     if (!pa_cvolume_set(&volume, e.channels, level)) {
-        setError(error, QStringLiteral("Input %1 has no channels").arg(e.info.name));
-        return false;
+        return serverError(QStringLiteral("Input %1 has no channels").arg(e.info.name));
     }
-    struct Result {
+    struct Outcome {
         pa_threaded_mainloop* loop;
         int success = 0;
-    } result{conn->loop()};
+    } outcome{c.loop()};
     const QByteArray name = e.info.name.toUtf8();
     pa_operation* op = pa_context_set_source_volume_by_name(
-        conn->context(), name.constData(), &volume,
+        c.context(), name.constData(), &volume,
         [](pa_context*, int success, void* userdata) {
-            auto* r = static_cast<Result*>(userdata);
-            r->success = success;
-            PulseConnection::signal(r->loop);
+            auto* o = static_cast<Outcome*>(userdata);
+            o->success = success;
+            PulseConnection::signal(o->loop);
         },
-        &result);
-    if (!conn->await(op, "setting the input level", error)) {
-        return false;
+        &outcome);
+    if (Status set = c.await(op, "setting the input level"); !set) {
+        return set;
     }
-    if (!result.success) {
-        setError(error, QStringLiteral("Sound server: cannot set the level of %1: %2")
-                            .arg(e.info.name, conn->lastError()));
-        return false;
+    if (!outcome.success) {
+        return serverError(QStringLiteral("Sound server: cannot set the level of %1: %2")
+                               .arg(e.info.name, c.lastError()));
     }
-    return true;
+    return {};
 }
 
 } // namespace quaverly::audio

@@ -33,18 +33,18 @@ public:
     PulseBackend& operator=(const PulseBackend&) = delete;
 
     QString name() const override;
-    bool available(QString* error) override;
-    std::unique_ptr<PlaybackStream> openPlayback(const PcmFormat& format, PullFn pull,
-                                                 QString* error) override;
-    std::unique_ptr<CaptureStream> openCapture(int sourceIndex, const PcmFormat& format,
-                                               PushFn push, QString* error) override;
-    std::vector<SourceInfo> sources(QString* error) override;
-    int defaultSource(QString* error) override;
-    bool setSourceVolume(int sourceIndex, int percent, QString* error) override;
+    Status available() override;
+    Result<std::unique_ptr<PlaybackStream>> openPlayback(const PcmFormat& format,
+                                                         PullFn pull) override;
+    Result<std::unique_ptr<CaptureStream>> openCapture(int sourceIndex, const PcmFormat& format,
+                                                       PushFn push) override;
+    Result<std::vector<SourceInfo>> sources() override;
+    Result<int> defaultSource() override;
+    Status setSourceVolume(int sourceIndex, int percent) override;
 
 private:
     // The live connection, made (again) when there is none or the last one has failed.
-    std::shared_ptr<pulse::PulseConnection> connection(QString* error);
+    Result<std::shared_ptr<pulse::PulseConnection>> connection();
 
     const QString server_;
     std::mutex mutex_; // guards conn_

@@ -47,14 +47,12 @@ Status TakePlayer::startAt(std::uint64_t byte) {
     heard_ = byte;
     start_ = byte;
     next_ = byte;
-    QString why;
-    playback_ = device_->openPlayback(
-        image_.format, [this](void* dst, std::size_t bytes) { return pull(dst, bytes); }, &why);
-    if (!playback_)
-        return Error(QString(),
-                     QStringLiteral("cannot play the take: ") +
-                         (why.isEmpty() ? QStringLiteral("the device refused it") : why),
+    auto opened = device_->openPlayback(
+        image_.format, [this](void* dst, std::size_t bytes) { return pull(dst, bytes); });
+    if (!opened)
+        return Error(QString(), QStringLiteral("cannot play the take: ") + opened.error().cause(),
                      sound::kStart);
+    playback_ = std::move(*opened);
     return {};
 }
 
@@ -68,11 +66,11 @@ void TakePlayer::stop() {
 Status TakePlayer::consumeFailure() {
     if (!playback_ || failureGiven_)
         return {};
-    const QString why = playback_->error();
-    if (why.isEmpty())
+    const Status failed = playback_->failure();
+    if (failed)
         return {};
     failureGiven_ = true;
-    return Error(QString(), why, sound::kDriver);
+    return Error(QString(), failed.error().cause(), sound::kDriver);
 }
 
 std::size_t TakePlayer::pull(void* dst, std::size_t bytes) {

@@ -14,10 +14,17 @@ namespace quaverly::audio {
 
 namespace {
 
-void setError(QString* error, const QString& text) {
-    if (error) {
-        *error = text;
+Error deviceError(const QString& cause) {
+    return Error(QString(), cause);
+}
+
+// A failure the device thread recorded, read under the device's lock.
+Status failureOf(const VirtualDevice& device, const QString& reason) {
+    std::lock_guard lock(device.mutex());
+    if (reason.isEmpty()) {
+        return {};
     }
+    return deviceError(reason);
 }
 
 class VirtualPlayback final : public PlaybackStream {
@@ -32,10 +39,7 @@ public:
     void resume() override { device_->setPaused(&state_, false); }
     std::uint64_t framesPlayed() const override { return state_.frames; }
     bool finished() const override { return state_.ended; }
-    QString error() const override {
-        std::lock_guard lock(device_->mutex());
-        return state_.error;
-    }
+    Status failure() const override { return failureOf(*device_, state_.error); }
 
 private:
     std::shared_ptr<VirtualDevice> device_;
@@ -52,11 +56,7 @@ public:
     ~VirtualCapture() override { stop(); }
 
     void stop() override { device_->remove(&state_); }
-    std::uint64_t bytesCaptured() const override { return state_.bytes; }
-    QString error() const override {
-        std::lock_guard lock(device_->mutex());
-        return state_.error;
-    }
+    Status failure() const override { return failureOf(*device_, state_.error); }
 
 private:
     std::shared_ptr<VirtualDevice> device_;
@@ -80,48 +80,52 @@ QString VirtualBackend::name() const {
     return QStringLiteral("virtual");
 }
 
-bool VirtualBackend::available(QString* error) {
+Status VirtualBackend::available() {
     std::lock_guard lock(device_->mutex());
     if (!device_->failure.isEmpty()) {
-        setError(error, device_->failure);
-        return false;
+        return deviceError(device_->failure);
     }
-    return true;
+    return {};
 }
 
-std::unique_ptr<PlaybackStream> VirtualBackend::openPlayback(const PcmFormat& format, PullFn pull,
-                                                             QString* error) {
+Result<std::unique_ptr<PlaybackStream>> VirtualBackend::openPlayback(const PcmFormat& format,
+                                                                     PullFn pull) {
     if (!pull) {
-        setError(error, QStringLiteral("No sound to play"));
-        return nullptr;
+        return deviceError(QStringLiteral("No sound to play"));
     }
-    if (!isSupportedFormat(format, error) || !available(error)) {
-        return nullptr;
+    if (Status ready = checkFormat(format); !ready) {
+        return ready.error();
     }
-    return std::make_unique<VirtualPlayback>(device_, format, std::move(pull));
+    if (Status ready = available(); !ready) {
+        return ready.error();
+    }
+    return std::unique_ptr<PlaybackStream>(
+        std::make_unique<VirtualPlayback>(device_, format, std::move(pull)));
 }
 
-std::unique_ptr<CaptureStream> VirtualBackend::openCapture(int sourceIndex, const PcmFormat& format,
-                                                           PushFn push, QString* error) {
+Result<std::unique_ptr<CaptureStream>>
+VirtualBackend::openCapture(int sourceIndex, const PcmFormat& format, PushFn push) {
     if (!push) {
-        setError(error, QStringLiteral("Nowhere to deliver the recording"));
-        return nullptr;
+        return deviceError(QStringLiteral("Nowhere to deliver the recording"));
     }
-    if (!isSupportedFormat(format, error) || !available(error)) {
-        return nullptr;
+    if (Status ready = checkFormat(format); !ready) {
+        return ready.error();
+    }
+    if (Status ready = available(); !ready) {
+        return ready.error();
     }
     if (sourceIndex < 0 || sourceIndex >= kVirtualSourceCount) {
-        setError(error, QStringLiteral("There is no input %1").arg(sourceIndex));
-        return nullptr;
+        return deviceError(QStringLiteral("There is no input %1").arg(sourceIndex));
     }
-    return std::make_unique<VirtualCapture>(device_, sourceIndex, format, std::move(push));
+    return std::unique_ptr<CaptureStream>(
+        std::make_unique<VirtualCapture>(device_, sourceIndex, format, std::move(push)));
 }
 
-std::vector<SourceInfo> VirtualBackend::sources(QString* error) {
-    std::vector<SourceInfo> result;
-    if (!available(error)) {
-        return result;
+Result<std::vector<SourceInfo>> VirtualBackend::sources() {
+    if (Status ready = available(); !ready) {
+        return ready.error();
     }
+    std::vector<SourceInfo> result;
     std::lock_guard lock(device_->mutex());
     for (int i = 0; i < kVirtualSourceCount; ++i) {
         SourceInfo info;
@@ -134,31 +138,29 @@ std::vector<SourceInfo> VirtualBackend::sources(QString* error) {
     return result;
 }
 
-int VirtualBackend::defaultSource(QString* error) {
-    if (!available(error)) {
-        return -1;
+Result<int> VirtualBackend::defaultSource() {
+    if (Status ready = available(); !ready) {
+        return ready.error();
     }
     std::lock_guard lock(device_->mutex());
     return device_->defaultSource;
 }
 
-bool VirtualBackend::setSourceVolume(int sourceIndex, int percent, QString* error) {
-    if (!available(error)) {
-        return false;
+Status VirtualBackend::setSourceVolume(int sourceIndex, int percent) {
+    if (Status ready = available(); !ready) {
+        return ready;
     }
     if (sourceIndex < 0 || sourceIndex >= kVirtualSourceCount) {
-        setError(error, QStringLiteral("There is no input %1").arg(sourceIndex));
-        return false;
+        return deviceError(QStringLiteral("There is no input %1").arg(sourceIndex));
     }
     if (percent < 0 || percent > kMaxVolumePercent) {
-        setError(error, QStringLiteral("Input level %1 is outside 0 to %2")
-                            .arg(percent)
-                            .arg(kMaxVolumePercent));
-        return false;
+        return deviceError(QStringLiteral("Input level %1 is outside 0 to %2")
+                               .arg(percent)
+                               .arg(kMaxVolumePercent));
     }
     std::lock_guard lock(device_->mutex());
     device_->volumes[sourceIndex] = percent;
-    return true;
+    return {};
 }
 
 std::int16_t VirtualBackend::microphoneSample(std::uint64_t frame, std::uint32_t sampleRate) {

@@ -59,14 +59,14 @@ public:
     VirtualBackend& operator=(const VirtualBackend&) = delete;
 
     QString name() const override;
-    bool available(QString* error) override;
-    std::unique_ptr<PlaybackStream> openPlayback(const PcmFormat& format, PullFn pull,
-                                                 QString* error) override;
-    std::unique_ptr<CaptureStream> openCapture(int sourceIndex, const PcmFormat& format,
-                                               PushFn push, QString* error) override;
-    std::vector<SourceInfo> sources(QString* error) override;
-    int defaultSource(QString* error) override;
-    bool setSourceVolume(int sourceIndex, int percent, QString* error) override;
+    Status available() override;
+    Result<std::unique_ptr<PlaybackStream>> openPlayback(const PcmFormat& format,
+                                                         PullFn pull) override;
+    Result<std::unique_ptr<CaptureStream>> openCapture(int sourceIndex, const PcmFormat& format,
+                                                       PushFn push) override;
+    Result<std::vector<SourceInfo>> sources() override;
+    Result<int> defaultSource() override;
+    Status setSourceVolume(int sourceIndex, int percent) override;
 
     // The signals, at level 100, as 16-bit samples; 8-bit captures get (sample >> 8) + 128.
     static std::int16_t microphoneSample(std::uint64_t frame, std::uint32_t sampleRate);
@@ -85,9 +85,10 @@ public:
     // Streams open now (playback and capture); for tests that check that streams are released.
     int openStreams() const;
     void setDefaultSource(int sourceIndex);
-    // Simulates a device that cannot be had: with a non-empty reason available() fails with it,
-    // nothing opens, and open streams fail (playback finishes, capture stops delivering, both
-    // report the reason in error()). An empty reason makes the device work again.
+    // Simulates a device that cannot be had: with a non-empty reason available() fails with it
+    // as the cause, nothing opens, and open streams fail (playback finishes, capture stops
+    // delivering, both give the reason in failure()). An empty reason makes the device work
+    // again.
     void setFailure(const QString& reason);
 
 private:

@@ -53,9 +53,8 @@ Result<WavImage> parseWavImage(const void* image, std::uint64_t length) {
     result.format.sampleRate = layout->sampleRate;
     result.format.channels = layout->channels;
     result.format.bitsPerSample = layout->bitsPerSample;
-    QString why;
-    if (!isSupportedFormat(result.format, &why))
-        return imageError(why, sound::kFormat);
+    if (Status playable = checkFormat(result.format); !playable)
+        return imageError(playable.error().cause(), sound::kFormat);
     // probeWav has clamped the data chunk to the image and to whole frames.
     result.pcm = static_cast<const std::uint8_t*>(image) + layout->dataOffset;
     result.bytes = layout->dataSize;

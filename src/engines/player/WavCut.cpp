@@ -20,11 +20,18 @@ Error writeFailed(const Status& status, int code) {
     return Error(status.error().file(), status.error().cause(), code);
 }
 
-Status copyRange(internal::OpenWav& wav, const QString& target, std::uint64_t firstFrame,
+// A failed read of the cut's source, told as the cut has always told it.
+Error readFailure(const Error& e) {
+    return Error(e.file(),
+                 e.code() == sound::kNotAvail
+                     ? QStringLiteral("the file is shorter than when opened")
+                     : e.cause(),
+                 mcierr::kFileRead);
+}
+
+Status copyRange(SampleReader&& source, const QString& target, std::uint64_t firstFrame,
                  std::uint64_t endFrame) {
-    const WavLayout& l = wav.layout;
-    QFile& in = *wav.file;
-    const QString& source = in.fileName();
+    const WavLayout l = source.layout();
     const std::uint64_t total = (endFrame - firstFrame) * l.blockAlign;
     if (total > WavHeader::kMaxDataSize)
         return Error(
@@ -33,7 +40,10 @@ Status copyRange(internal::OpenWav& wav, const QString& target, std::uint64_t fi
             mcierr::kFileNotSaved);
     const auto header =
         WavHeader::pcm(l.channels, l.sampleRate, l.bitsPerSample, std::uint32_t(total)).toBytes();
-    std::vector<char> block(std::size_t(std::clamp<std::uint64_t>(total, 1, kCopyBlock)));
+    const std::uint64_t blockFrames = std::max<std::uint64_t>(1, kCopyBlock / l.blockAlign);
+    std::vector<char> block(
+        std::size_t(std::clamp<std::uint64_t>(endFrame - firstFrame, 1, blockFrames)) *
+        l.blockAlign);
 
     AtomicFile out(target);
     if (Status s = out.open(); !s)
@@ -41,23 +51,23 @@ Status copyRange(internal::OpenWav& wav, const QString& target, std::uint64_t fi
     if (Status s = out.write(reinterpret_cast<const char*>(header.data()), qint64(header.size()));
         !s)
         return writeFailed(s, mcierr::kFileWrite);
-    if (!in.seek(qint64(l.dataOffset + firstFrame * l.blockAlign)))
-        return Error(source, in.errorString(), mcierr::kFileRead);
-    for (std::uint64_t left = total; left > 0;) {
-        const auto want = qint64(std::min<std::uint64_t>(left, block.size()));
-        const qint64 got = in.read(block.data(), want);
-        if (got != want)
-            return Error(source,
-                         got < 0 ? in.errorString()
-                                 : QStringLiteral("the file is shorter than when opened"),
-                         mcierr::kFileRead);
-        if (Status s = out.write(block.data(), want); !s)
-            return writeFailed(s, mcierr::kFileWrite);
-        left -= std::uint64_t(want);
+    {
+        // Let go of the source before the rename, which an open file would block on Windows when
+        // the target is the source itself.
+        SampleReader in = std::move(source);
+        if (Status at = in.seek(std::int64_t(firstFrame)); !at)
+            return readFailure(at.error());
+        for (std::uint64_t left = endFrame - firstFrame; left > 0;) {
+            const auto want =
+                std::size_t(std::min<std::uint64_t>(left, block.size() / l.blockAlign));
+            const Result<std::size_t> got = in.readRaw(block.data(), want);
+            if (!got)
+                return readFailure(got.error());
+            if (Status s = out.write(block.data(), qint64(want * l.blockAlign)); !s)
+                return writeFailed(s, mcierr::kFileWrite);
+            left -= want;
+        }
     }
-    // Let go of the source before the rename, which an open file would block on Windows when the
-    // target is the source itself.
-    in.close();
     if (Status s = out.commit(); !s)
         return writeFailed(s, mcierr::kFileNotSaved);
     return {};
@@ -69,7 +79,7 @@ Result<WavLayout> probeCutSource(const QString& source) {
     auto wav = internal::openPlainWav(source);
     if (!wav)
         return wav.error();
-    return wav->layout;
+    return wav->layout();
 }
 
 Status cutWav(const QString& source, const QString& target, std::uint64_t firstFrame,
@@ -78,7 +88,7 @@ Status cutWav(const QString& source, const QString& target, std::uint64_t firstF
         auto wav = internal::openPlainWav(source);
         if (!wav)
             return wav.error();
-        const std::uint64_t frames = wav->frames();
+        const auto frames = std::uint64_t(wav->frames());
         if (firstFrame > endFrame || endFrame > frames)
             return Error(source,
                          QStringLiteral("frames %1 to %2 are not within its %3 frames")
@@ -86,7 +96,7 @@ Status cutWav(const QString& source, const QString& target, std::uint64_t firstF
                              .arg(endFrame)
                              .arg(frames),
                          mcierr::kOutOfRange);
-        return copyRange(*wav, target, firstFrame, endFrame);
+        return copyRange(std::move(*wav), target, firstFrame, endFrame);
     } catch (const std::bad_alloc&) {
         return Error({}, {}, mcierr::kOutOfMemory);
     }

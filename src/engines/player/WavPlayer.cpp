@@ -5,8 +5,6 @@
 #include "engines/player/internal/OpenWav.h"
 #include "engines/player/internal/PlaySession.h"
 
-#include <QFile>
-
 #include <algorithm>
 
 namespace quaverly {
@@ -40,12 +38,12 @@ WavPlayer::~WavPlayer() {
 Status WavPlayer::open(const QString& path) {
     release();
     fileName_ = path;
-    auto wav = internal::openPlainWav(path);
-    if (!wav)
-        return wav.error();
-    file_ = std::move(wav->file);
-    layout_ = wav->layout;
-    totalFrames_ = wav->frames();
+    auto reader = internal::openPlainWav(path);
+    if (!reader)
+        return reader.error();
+    layout_ = reader->layout();
+    totalFrames_ = std::uint64_t(reader->frames());
+    reader_ = std::make_unique<SampleReader>(std::move(*reader));
     endFrame_ = totalFrames_;
     if (updateInterval_ > 0)
         statusTimer_.start();
@@ -86,7 +84,7 @@ Status WavPlayer::start() {
     if (first < end) {
         if (!backend_)
             return Error({}, QStringLiteral("no sound device"), mcierr::kHardware);
-        auto session = std::make_unique<internal::PlaySession>(*file_, layout_, first, end);
+        auto session = std::make_unique<internal::PlaySession>(*reader_, first, end);
         const audio::PcmFormat format{layout_.sampleRate, layout_.channels, layout_.bitsPerSample};
         if (Status started = session->start(*backend_, format); !started)
             return started;
@@ -139,7 +137,7 @@ void WavPlayer::halt() {
 void WavPlayer::release() {
     halt();
     statusTimer_.stop();
-    file_.reset();
+    reader_.reset();
     layout_ = {};
     totalFrames_ = 0;
     positionFrame_ = 0;
@@ -155,11 +153,10 @@ void WavPlayer::checkEnd() {
     if (session_) {
         if (!session_->finished())
             return;
-        const QString deviceError = session_->deviceError();
         // A device that failed has finished too, but not at the end: the position stays where
         // the listener heard it stop, so that play() goes on from there.
-        if (!deviceError.isEmpty())
-            brokenOff_ = Error({}, deviceError, mcierr::kHardware);
+        if (const Status device = session_->deviceFailure(); !device)
+            brokenOff_ = Error({}, device.error().cause(), mcierr::kHardware);
         else if (session_->readFailed())
             brokenOff_ = Error(fileName_, {}, mcierr::kFileRead);
         positionFrame_ = brokenOff_ ? currentFrame() : endFrame_;

@@ -62,9 +62,9 @@
 #include <memory>
 #include <optional>
 
-class QFile;
-
 namespace quaverly {
+
+class SampleReader;
 
 namespace internal {
 class PlaySession;
@@ -96,9 +96,8 @@ public:
     // Interval of StatusUpdate while a file is open, in milliseconds (default 1000); 0 or less
     // turns the notification off.
     void setUpdateInterval(int ms);
-    int UpdateInterval() const { return updateInterval_; }
 
-    bool isOpen() const { return file_ != nullptr; }
+    bool isOpen() const { return reader_ != nullptr; }
     bool isPlaying() const { return playing_; }
 
     // Why the last playback broke off (Done(kFailure)); empty after any other end, and once
@@ -126,8 +125,9 @@ private:
     std::optional<qint64> to_;
     int updateInterval_ = 1000;
 
-    std::unique_ptr<QFile> file_; // open read-only from open() to close()
-    WavLayout layout_;
+    // The open file, from open() to close(); a running session's reader thread reads it.
+    std::unique_ptr<SampleReader> reader_;
+    WavLayout layout_; // the open file's, read on this thread only
     std::uint64_t totalFrames_ = 0;
     std::uint64_t positionFrame_ = 0; // position while not playing
     std::uint64_t endFrame_ = 0;      // where the current playback stops: to_, or the end

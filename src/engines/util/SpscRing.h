@@ -19,8 +19,6 @@ public:
     SpscRing(const SpscRing&) = delete;
     SpscRing& operator=(const SpscRing&) = delete;
 
-    std::size_t capacity() const { return capacity_; }
-
     // Producer side: room left for write().
     std::size_t freeSpace() const {
         return capacity_ - static_cast<std::size_t>(head_.load(std::memory_order_relaxed) -

@@ -19,6 +19,7 @@
 
 using namespace quaverly::audio;
 using namespace quaverly::audio::test;
+using quaverly::Status;
 
 namespace {
 
@@ -72,12 +73,13 @@ struct Recording {
 // `source` opened now takes in that much sound, all of it made after it opened, however late
 // this thread gets to run.
 bool serverRuns(PulseBackend& backend, int source, int ms) {
-    QString error;
-    const auto clock = backend.openCapture(
-        source, kCd, [](const void*, std::size_t) { return true; }, &error);
+    std::atomic<std::uint64_t> taken{0};
+    const auto clock = opened(backend.openCapture(source, kCd, [&](const void*, std::size_t n) {
+        taken += n;
+        return true;
+    }));
     const std::uint64_t bytes = std::uint64_t(ms) * kCd.sampleRate / 1000 * kCd.bytesPerFrame();
-    EXPECT_TRUE(clock) << error.toStdString();
-    return clock && waitFor([&] { return clock->bytesCaptured() >= bytes; });
+    return clock && waitFor([&] { return taken >= bytes; });
 }
 
 int indexOf(const std::vector<SourceInfo>& list, const char* name) {
@@ -89,14 +91,18 @@ int indexOf(const std::vector<SourceInfo>& list, const char* name) {
     return -1;
 }
 
+int indexOf(const quaverly::Result<std::vector<SourceInfo>>& listed, const char* name) {
+    return listed ? indexOf(*listed, name) : -1;
+}
+
 class PulseServer : public testing::Test {
 protected:
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) {
             GTEST_SKIP() << "PULSE_SERVER is not set: no private sound server";
         }
-        QString error;
-        ASSERT_TRUE(backend.available(&error)) << error.toStdString();
+        const Status up = backend.available();
+        ASSERT_TRUE(up) << causeOf(up).toStdString();
     }
 
     PulseBackend backend;
@@ -106,9 +112,8 @@ protected:
 
 TEST(PulseBackendWithoutServer, FailsAtOnceWithAReasonAndEveryCallFailsCleanly) {
     PulseBackend b(QStringLiteral("unix:/nonexistent"));
-    QString error;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(b.available(&error));
+    const QString error = causeOf(b.available());
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // A missing socket is refused at once; only a server that never answers waits (2 s).
@@ -117,39 +122,32 @@ TEST(PulseBackendWithoutServer, FailsAtOnceWithAReasonAndEveryCallFailsCleanly) 
     EXPECT_FALSE(error.contains(QLatin1String("no answer"))) << error.toStdString();
 
     Tone tone;
-    error.clear();
-    EXPECT_FALSE(b.openPlayback(kCd, tone.pull(), &error));
-    EXPECT_FALSE(error.isEmpty());
-    error.clear();
-    EXPECT_FALSE(b.openCapture(
-        0, kCd, [](const void*, std::size_t) { return true; }, &error));
-    EXPECT_FALSE(error.isEmpty());
-    error.clear();
-    EXPECT_TRUE(b.sources(&error).empty());
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(b.defaultSource(&error), -1);
-    EXPECT_FALSE(b.setSourceVolume(0, 50, &error));
+    EXPECT_FALSE(causeOf(b.openPlayback(kCd, tone.pull())).isEmpty());
+    EXPECT_FALSE(
+        causeOf(b.openCapture(0, kCd, [](const void*, std::size_t) { return true; })).isEmpty());
+    EXPECT_FALSE(causeOf(b.sources()).isEmpty());
+    EXPECT_FALSE(causeOf(b.defaultSource()).isEmpty());
+    EXPECT_FALSE(causeOf(b.setSourceVolume(0, 50)).isEmpty());
     EXPECT_EQ(tone.pos, 0u);
 }
 
 TEST_F(PulseServer, HonoursPulseServerFromTheEnvironment) {
     // The fixture's backend is given no server: it reached the one PULSE_SERVER names (that
     // server's own sources, not those of another), and a new one follows PULSE_SERVER elsewhere.
-    QString error;
-    EXPECT_GE(indexOf(backend.sources(&error), "testsink_loop"), 0) << error.toStdString();
+    EXPECT_GE(indexOf(backend.sources(), "testsink_loop"), 0);
     const QByteArray saved = qgetenv("PULSE_SERVER");
     qputenv("PULSE_SERVER", "unix:/nonexistent");
     PulseBackend missing;
-    error.clear();
-    EXPECT_FALSE(missing.available(&error));
+    const QString error = causeOf(missing.available());
     EXPECT_TRUE(error.contains(QLatin1String("unix:/nonexistent"))) << error.toStdString();
     qputenv("PULSE_SERVER", saved);
 }
 
 TEST_F(PulseServer, ListsEverySourceWithTheLoopAsDefault) {
-    QString error;
-    const auto list = backend.sources(&error);
-    ASSERT_FALSE(list.empty()) << error.toStdString();
+    const auto sources = backend.sources();
+    ASSERT_TRUE(sources) << causeOf(sources).toStdString();
+    const auto& list = *sources;
+    ASSERT_FALSE(list.empty());
     const int monitor = indexOf(list, "testsink.monitor");
     const int loop = indexOf(list, "testsink_loop");
     ASSERT_GE(monitor, 0);
@@ -161,38 +159,32 @@ TEST_F(PulseServer, ListsEverySourceWithTheLoopAsDefault) {
         EXPECT_GE(s.volumePercent, 0);
         EXPECT_LE(s.volumePercent, kMaxVolumePercent);
     }
-    EXPECT_EQ(backend.defaultSource(&error), loop) << error.toStdString();
+    EXPECT_EQ(*backend.defaultSource(), loop);
 }
 
 TEST_F(PulseServer, SetsAnInputLevelInPercent) {
-    QString error;
-    const int loop = indexOf(backend.sources(&error), "testsink_loop");
+    const int loop = indexOf(backend.sources(), "testsink_loop");
     ASSERT_GE(loop, 0);
-    ASSERT_TRUE(backend.setSourceVolume(loop, 50, &error)) << error.toStdString();
-    EXPECT_EQ(backend.sources(&error)[static_cast<std::size_t>(loop)].volumePercent, 50);
-    ASSERT_TRUE(backend.setSourceVolume(loop, 100, &error)) << error.toStdString();
-    EXPECT_EQ(backend.sources(&error)[static_cast<std::size_t>(loop)].volumePercent, 100);
-
-    error.clear();
-    EXPECT_FALSE(backend.setSourceVolume(loop, -5, &error));
-    EXPECT_FALSE(error.isEmpty());
-    error.clear();
-    EXPECT_FALSE(backend.setSourceVolume(9999, 50, &error));
-    EXPECT_FALSE(error.isEmpty());
+    for (const int percent : {50, 100}) {
+        const Status set = backend.setSourceVolume(loop, percent);
+        ASSERT_TRUE(set) << causeOf(set).toStdString();
+        EXPECT_EQ((*backend.sources())[static_cast<std::size_t>(loop)].volumePercent, percent);
+    }
+    EXPECT_FALSE(causeOf(backend.setSourceVolume(loop, -5)).isEmpty());
+    EXPECT_FALSE(causeOf(backend.setSourceVolume(9999, 50)).isEmpty());
 }
 
 TEST_F(PulseServer, PlaysAToneThatRecordsBackFromTheLoop) {
-    QString error;
-    const int loop = backend.defaultSource(&error);
-    ASSERT_GE(loop, 0) << error.toStdString();
+    const int loop = *backend.defaultSource();
+    ASSERT_GE(loop, 0);
     Recording rec;
-    auto capture = backend.openCapture(loop, kCd, rec.push(), &error);
-    ASSERT_TRUE(capture) << error.toStdString();
+    auto capture = opened(backend.openCapture(loop, kCd, rec.push()));
+    ASSERT_TRUE(capture);
     ASSERT_TRUE(waitFor([&] { return rec.blocks >= 2; }));
 
     Tone tone;
-    auto playback = backend.openPlayback(kCd, tone.pull(), &error);
-    ASSERT_TRUE(playback) << error.toStdString();
+    auto playback = opened(backend.openPlayback(kCd, tone.pull()));
+    ASSERT_TRUE(playback);
     // The position moves while it plays, never back and never past what was written.
     std::uint64_t last = 0;
     std::uint64_t largestLag = 0;
@@ -213,18 +205,16 @@ TEST_F(PulseServer, PlaysAToneThatRecordsBackFromTheLoop) {
     // played.
     EXPECT_GE(largestLag, 44100u / 20);
     EXPECT_EQ(playback->framesPlayed(), tone.frames);
-    EXPECT_TRUE(playback->error().isEmpty()) << playback->error().toStdString();
+    EXPECT_TRUE(playback->failure());
     // Recorded until well past where the tone ends (the check allows it a tenth more).
     EXPECT_TRUE(waitFor([&] {
         std::lock_guard lock(rec.mutex);
         return framesFromTone(rec.bytes.data(), rec.bytes.size()) >= 44100 * 5 / 4;
     })) << "the tone was not recorded to its end";
     capture->stop();
-    const std::size_t captured = capture->bytesCaptured();
-    EXPECT_TRUE(capture->error().isEmpty()) << capture->error().toStdString();
+    EXPECT_TRUE(capture->failure());
 
     std::lock_guard lock(rec.mutex);
-    EXPECT_EQ(rec.bytes.size(), captured);
     const auto left = channelOf(rec.bytes, 2, 0);
     const auto right = channelOf(rec.bytes, 2, 1);
     std::size_t first = left.size();
@@ -248,14 +238,13 @@ TEST_F(PulseServer, PlaysAToneThatRecordsBackFromTheLoop) {
 }
 
 TEST_F(PulseServer, PauseHoldsThePositionAndResumeFinishes) {
-    QString error;
     Tone tone;
     tone.frames = 2 * 44100;
-    auto playback = backend.openPlayback(kCd, tone.pull(), &error);
-    ASSERT_TRUE(playback) << error.toStdString();
+    auto playback = opened(backend.openPlayback(kCd, tone.pull()));
+    ASSERT_TRUE(playback);
     ASSERT_TRUE(waitFor([&] { return playback->framesPlayed() > 44100 / 5; }));
     playback->pause();
-    const int loop = backend.defaultSource(&error);
+    const int loop = *backend.defaultSource();
     ASSERT_TRUE(serverRuns(backend, loop, 200)); // what was in the server's output is heard
     const std::uint64_t held = playback->framesPlayed();
     ASSERT_TRUE(serverRuns(backend, loop, 400));
@@ -266,66 +255,57 @@ TEST_F(PulseServer, PauseHoldsThePositionAndResumeFinishes) {
     playback->resume();
     ASSERT_TRUE(waitFor([&] { return playback->finished(); }, 10.0));
     EXPECT_EQ(playback->framesPlayed(), tone.frames);
-    EXPECT_TRUE(playback->error().isEmpty()) << playback->error().toStdString();
+    EXPECT_TRUE(playback->failure());
 }
 
 TEST_F(PulseServer, SoundsShorterThanTheBufferAndEmptyOnesFinish) {
-    QString error;
     const PcmFormat mono8{22050, 1, 8};
     std::atomic<std::size_t> given{0};
-    auto shortOne = backend.openPlayback(
-        mono8,
-        [&](void* dst, std::size_t bytes) {
-            const std::size_t n = std::min(bytes, 1102 - given.load()); // 50 ms
-            std::memset(dst, 0x80, n);
-            given += n;
-            return n;
-        },
-        &error);
-    ASSERT_TRUE(shortOne) << error.toStdString();
-    auto empty = backend.openPlayback(
-        kCd, [](void*, std::size_t) { return std::size_t{0}; }, &error);
-    ASSERT_TRUE(empty) << error.toStdString();
+    auto shortOne = opened(backend.openPlayback(mono8, [&](void* dst, std::size_t bytes) {
+        const std::size_t n = std::min(bytes, 1102 - given.load()); // 50 ms
+        std::memset(dst, 0x80, n);
+        given += n;
+        return n;
+    }));
+    ASSERT_TRUE(shortOne);
+    auto empty =
+        opened(backend.openPlayback(kCd, [](void*, std::size_t) { return std::size_t{0}; }));
+    ASSERT_TRUE(empty);
     ASSERT_TRUE(waitFor([&] { return shortOne->finished() && empty->finished(); }, 10.0));
     EXPECT_EQ(shortOne->framesPlayed(), 1102u);
     EXPECT_EQ(empty->framesPlayed(), 0u);
 }
 
 TEST_F(PulseServer, CaptureStopsForGoodAndChoosingAnInputChangesNothingElse) {
-    QString error;
-    const auto list = backend.sources(&error);
+    const auto list = *backend.sources();
     const int monitor = indexOf(list, "testsink.monitor");
     const int loop = indexOf(list, "testsink_loop");
     ASSERT_GE(monitor, 0);
 
     std::atomic<int> calls{0};
-    auto capture = backend.openCapture(
-        monitor, kCd,
-        [&](const void*, std::size_t) {
-            ++calls;
-            return true;
-        },
-        &error);
-    ASSERT_TRUE(capture) << error.toStdString();
+    auto capture = opened(backend.openCapture(monitor, kCd, [&](const void*, std::size_t) {
+        ++calls;
+        return true;
+    }));
+    ASSERT_TRUE(capture);
     ASSERT_TRUE(waitFor([&] { return calls >= 3; }));
-    EXPECT_EQ(backend.defaultSource(&error), loop);
+    EXPECT_EQ(*backend.defaultSource(), loop);
     capture->stop();
     const int atStop = calls;
     ASSERT_TRUE(serverRuns(backend, monitor, 200));
     EXPECT_EQ(calls, atStop);
 
     std::atomic<int> declined{0};
-    auto second = backend.openCapture(
-        monitor, kCd, [&](const void*, std::size_t) { return ++declined < 2; }, &error);
-    ASSERT_TRUE(second) << error.toStdString();
+    auto second = opened(backend.openCapture(
+        monitor, kCd, [&](const void*, std::size_t) { return ++declined < 2; }));
+    ASSERT_TRUE(second);
     ASSERT_TRUE(waitFor([&] { return declined >= 2; }));
     ASSERT_TRUE(serverRuns(backend, monitor, 200));
     EXPECT_EQ(declined, 2);
 
-    error.clear();
-    EXPECT_FALSE(backend.openCapture(
-        static_cast<int>(list.size()), kCd, [](const void*, std::size_t) { return true; }, &error));
-    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(causeOf(backend.openCapture(static_cast<int>(list.size()), kCd,
+                                             [](const void*, std::size_t) { return true; }))
+                     .isEmpty());
 }
 
 TEST(PulseBackendServerGoesAway, PlaybackFailsWithAReasonAndTheNextStreamConnectsAgain) {
@@ -335,31 +315,28 @@ TEST(PulseBackendServerGoesAway, PlaybackFailsWithAReasonAndTheNextStreamConnect
     quaverly::test::PrivateSoundServer server;
     ASSERT_TRUE(server.start());
     PulseBackend backend(server.address);
-    QString error;
     Tone tone;
     tone.frames = 10 * 44100;
-    auto playback = backend.openPlayback(kCd, tone.pull(), &error);
-    ASSERT_TRUE(playback) << error.toStdString();
+    auto playback = opened(backend.openPlayback(kCd, tone.pull()));
+    ASSERT_TRUE(playback);
     ASSERT_TRUE(waitFor([&] { return playback->framesPlayed() > 4410; }));
     const std::uint64_t asked = playback->framesPlayed();
-    ASSERT_TRUE(serverRuns(backend, backend.defaultSource(&error), 300)); // heard on unasked
+    ASSERT_TRUE(serverRuns(backend, *backend.defaultSource(), 300)); // heard on unasked
 
     ASSERT_TRUE(server.stop());
     ASSERT_TRUE(waitFor([&] { return playback->finished(); }, 2.0));
-    EXPECT_FALSE(playback->error().isEmpty());
+    EXPECT_FALSE(causeOf(playback->failure()).isEmpty());
     const std::uint64_t heard = playback->framesPlayed();
     EXPECT_GT(heard, asked + 44100 / 5) << "the position when the server went away";
     EXPECT_LT(heard, tone.frames);
     playback->pause(); // a dead stream has nothing to wait for
-    error.clear();
-    EXPECT_FALSE(backend.openPlayback(kCd, tone.pull(), &error));
-    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(causeOf(backend.openPlayback(kCd, tone.pull())).isEmpty());
 
     ASSERT_TRUE(server.start());
     Tone again;
-    auto next = backend.openPlayback(kCd, again.pull(), &error);
-    ASSERT_TRUE(next) << error.toStdString();
+    auto next = opened(backend.openPlayback(kCd, again.pull()));
+    ASSERT_TRUE(next);
     EXPECT_TRUE(waitFor([&] { return next->framesPlayed() > 4410; }));
-    EXPECT_TRUE(next->error().isEmpty()) << next->error().toStdString();
+    EXPECT_TRUE(next->failure());
     EXPECT_EQ(playback->framesPlayed(), heard);
 }

@@ -1,8 +1,10 @@
 #pragma once
-// Small measurements on recorded 16-bit sound, a tone to play, and waiting with a bound, for the
-// sound device tests.
+// Small measurements on recorded 16-bit sound, a tone to play, waiting with a bound, and the
+// streams a back end opens, for the sound device tests.
 
 #include "support/Waits.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +20,21 @@ namespace quaverly::audio::test {
 // Polls `done` every millisecond until it holds or `seconds` have passed.
 template <typename Done> bool waitFor(Done done, double seconds = 10.0) {
     return quaverly::test::pollUntil(std::move(done), seconds);
+}
+
+// The stream a back end opened; null, and a failure of the test with the back end's cause, when
+// it did not open.
+template <typename Stream> std::unique_ptr<Stream> opened(Result<std::unique_ptr<Stream>> r) {
+    if (!r) {
+        ADD_FAILURE() << r.error().cause().toStdString();
+        return nullptr;
+    }
+    return std::move(*r);
+}
+
+// The cause of a back end's failure; empty for success.
+template <typename R> QString causeOf(const R& r) {
+    return r ? QString() : r.error().cause();
 }
 
 // One channel of interleaved 16-bit little-endian PCM.

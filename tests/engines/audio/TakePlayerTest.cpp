@@ -168,13 +168,10 @@ TEST_F(TakePlayers, APlayerThatGoesIsSilentAtOnce) {
     EXPECT_EQ(device->openStreams(), 0);
     const auto heard = device->playedByteCount();
     std::atomic<int> ticks{0};
-    const auto other = device->openCapture(
-        0, {8000, 1, 16},
-        [&](const void*, std::size_t) {
-            ++ticks;
-            return true;
-        },
-        nullptr);
+    const auto other = device->openCapture(0, {8000, 1, 16}, [&](const void*, std::size_t) {
+        ++ticks;
+        return true;
+    });
     ASSERT_TRUE(waitFor([&] { return ticks >= 10; }));
     EXPECT_EQ(device->playedByteCount(), heard);
 }

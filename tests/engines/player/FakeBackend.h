@@ -66,8 +66,10 @@ public:
     bool finished() const override {
         return d_->broken || (d_->ended && d_->clock.load() >= d_->written.load());
     }
-    QString error() const override {
-        return d_->broken ? QStringLiteral("fake device failed") : QString();
+    quaverly::Status failure() const override {
+        if (d_->broken)
+            return quaverly::Error({}, QStringLiteral("fake device failed"));
+        return {};
     }
 
 private:
@@ -118,30 +120,32 @@ public:
     std::atomic<bool> refuse{false}; // openPlayback fails like a missing device
 
     QString name() const override { return QStringLiteral("fake"); }
-    bool available(QString*) override { return true; }
+    quaverly::Status available() override { return {}; }
 
-    std::unique_ptr<PlaybackStream> openPlayback(const PcmFormat& format, PullFn pull,
-                                                 QString* error) override {
-        if (refuse) {
-            *error = QStringLiteral("fake device unplugged");
-            return nullptr;
-        }
+    quaverly::Result<std::unique_ptr<PlaybackStream>> openPlayback(const PcmFormat& format,
+                                                                   PullFn pull) override {
+        if (refuse)
+            return quaverly::Error({}, QStringLiteral("fake device unplugged"));
         auto d = std::make_shared<Device>();
         d->format = format;
         {
             std::lock_guard lock(m_);
             devices_.push_back(d);
         }
-        return std::make_unique<FakeStream>(d, pace, std::move(pull));
+        return std::unique_ptr<PlaybackStream>(
+            std::make_unique<FakeStream>(d, pace, std::move(pull)));
     }
-    std::unique_ptr<CaptureStream> openCapture(int, const PcmFormat&, PushFn,
-                                               QString* error) override {
-        *error = QStringLiteral("no capture on the fake device");
-        return nullptr;
+    quaverly::Result<std::unique_ptr<CaptureStream>> openCapture(int, const PcmFormat&,
+                                                                 PushFn) override {
+        return quaverly::Error({}, QStringLiteral("no capture on the fake device"));
     }
-    std::vector<SourceInfo> sources(QString*) override { return {}; }
-    int defaultSource(QString*) override { return -1; }
-    bool setSourceVolume(int, int, QString*) override { return false; }
+    quaverly::Result<std::vector<SourceInfo>> sources() override {
+        return std::vector<SourceInfo>{};
+    }
+    quaverly::Result<int> defaultSource() override { return -1; }
+    quaverly::Status setSourceVolume(int, int) override {
+        return quaverly::Error({}, QStringLiteral("no inputs on the fake device"));
+    }
 
     // Streams opened so far, oldest first.
     std::vector<std::shared_ptr<Device>> devices() const {

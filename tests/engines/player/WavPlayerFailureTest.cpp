@@ -75,17 +75,18 @@ TEST_F(Player, OpenRefusesWhatItCannotPlay) {
         const char* name;
         QByteArray contents; // empty: no file at all
         int code;
+        const char* cause; // what a WAV file that is not plain PCM is told as
     } cases[] = {
-        {"missing", {}, mcierr::kFileNotFound},
-        {"text", "just some text, certainly not a sound file", mcierr::kInvalidFile},
+        {"missing", {}, mcierr::kFileNotFound, ""},
+        {"text", "just some text, certainly not a sound file", mcierr::kInvalidFile, nullptr},
         {"float",
          ramp::riff(ramp::chunk("fmt ", ramp::fmtBody(3, 1, 8000, 32)) +
                     ramp::chunk("data", QByteArray(400, '\0'))),
-         mcierr::kInvalidFile},
+         mcierr::kInvalidFile, "format 3, 32 bits, 1 channels"},
         {"pcm24",
          ramp::riff(ramp::chunk("fmt ", ramp::fmtBody(1, 2, 8000, 24)) +
                     ramp::chunk("data", QByteArray(600, '\0'))),
-         mcierr::kInvalidFile},
+         mcierr::kInvalidFile, "format 1, 24 bits, 2 channels"},
     };
     for (const auto& c : cases) {
         const QString path = dir.filePath(QString::fromLatin1(c.name) + ".wav");
@@ -96,6 +97,9 @@ TEST_F(Player, OpenRefusesWhatItCannotPlay) {
         ASSERT_FALSE(opened) << c.name;
         EXPECT_EQ(opened.error().code(), c.code) << c.name;
         EXPECT_EQ(opened.error().file(), path);
+        if (c.cause) {
+            EXPECT_EQ(opened.error().cause(), c.cause) << c.name;
+        }
         EXPECT_FALSE(player.isOpen()) << c.name;
     }
     const quaverly::Status folder = player.open(dir.path());

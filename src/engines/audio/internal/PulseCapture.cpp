@@ -13,13 +13,13 @@ constexpr pa_usec_t kCaptureFragment = 20 * PA_USEC_PER_MSEC;
 
 } // namespace
 
-bool PulseCapture::start(const QString& sourceName, QString* error) {
+Status PulseCapture::start(const QString& sourceName) {
     const std::uint32_t fragment = bytesFor(kCaptureFragment, spec_);
     silence_.assign(fragment, spec_.format == PA_SAMPLE_U8 ? 0x80 : 0x00);
 
     LoopLock lock(conn_->loop());
-    if (!create("Recording", spec_, QStringLiteral("recording"), error)) {
-        return false;
+    if (Status created = create("Recording", spec_, QStringLiteral("recording")); !created) {
+        return created;
     }
     pa_stream_set_read_callback(
         stream_.get(),
@@ -34,11 +34,10 @@ bool PulseCapture::start(const QString& sourceName, QString* error) {
     const QByteArray name = sourceName.toUtf8();
     if (pa_stream_connect_record(stream_.get(), name.constData(), &attr, PA_STREAM_ADJUST_LATENCY) <
         0) {
-        setError(error, QStringLiteral("Sound server: cannot record from %1: %2")
-                            .arg(sourceName, conn_->lastError()));
-        return false;
+        return serverError(QStringLiteral("Sound server: cannot record from %1: %2")
+                               .arg(sourceName, conn_->lastError()));
     }
-    return waitReady(QStringLiteral("cannot record from %1").arg(sourceName), error);
+    return waitReady(QStringLiteral("cannot record from %1").arg(sourceName));
 }
 
 void PulseCapture::stop() {
@@ -56,7 +55,6 @@ void PulseCapture::deliver(const void* data, std::size_t bytes) {
     if (!delivering_) {
         return;
     }
-    bytesCaptured_ += bytes;
     if (!push_(data, bytes)) {
         delivering_ = false;
         // Nothing more is wanted: stop the server sending it. The stream stays until stop().

@@ -15,10 +15,9 @@ public:
         : PulseStream(std::move(conn)), spec_(spec), push_(std::move(push)) {}
     ~PulseCapture() override { stop(); }
 
-    bool start(const QString& sourceName, QString* error);
+    Status start(const QString& sourceName);
     void stop() override;
-    std::uint64_t bytesCaptured() const override { return bytesCaptured_; }
-    QString error() const override { return failure(QStringLiteral("recording")); }
+    Status failure() const override { return failureWhile(QStringLiteral("recording")); }
 
 private:
     // Event-loop thread.
@@ -29,7 +28,6 @@ private:
     PushFn push_;
     std::vector<std::uint8_t> silence_; // stands in for sound the server lost (a hole)
     bool delivering_ = true;            // event-loop thread only
-    std::atomic<std::uint64_t> bytesCaptured_{0};
 };
 
 } // namespace quaverly::audio::pulse

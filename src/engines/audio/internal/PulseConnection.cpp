@@ -5,12 +5,10 @@
 
 namespace quaverly::audio::pulse {
 
-bool PulseConnection::await(pa_operation* rawOp, const char* what, QString* error) {
+Status PulseConnection::await(pa_operation* rawOp, const char* what) {
     if (!rawOp) {
-        setError(
-            error,
+        return serverError(
             QStringLiteral("Sound server: %1 failed: %2").arg(QLatin1String(what), lastError()));
-        return false;
     }
     OperationPtr op(rawOp);
     pa_operation_set_state_callback(
@@ -22,50 +20,42 @@ bool PulseConnection::await(pa_operation* rawOp, const char* what, QString* erro
     pa_operation_set_state_callback(op.get(), nullptr, nullptr);
     if (!settled) {
         pa_operation_cancel(op.get());
-        setError(error, QStringLiteral("Sound server: %1 timed out").arg(QLatin1String(what)));
-        return false;
+        return serverError(QStringLiteral("Sound server: %1 timed out").arg(QLatin1String(what)));
     }
     if (pa_operation_get_state(op.get()) != PA_OPERATION_DONE) {
-        setError(
-            error,
+        return serverError(
             QStringLiteral("Sound server: %1 failed: %2").arg(QLatin1String(what), lastError()));
-        return false;
     }
-    return true;
+    return {};
 }
 
-std::shared_ptr<PulseConnection> PulseConnection::open(const QString& server, QString* error) {
+Result<std::shared_ptr<PulseConnection>> PulseConnection::open(const QString& server) {
     // Name the server in messages: the one asked for, else the one the environment names.
     const QString named = server.isEmpty() ? qEnvironmentVariable("PULSE_SERVER") : server;
     const QString where = named.isEmpty() ? QString() : QStringLiteral(" at ") + named;
     std::shared_ptr<PulseConnection> c(new PulseConnection);
     c->loop_.reset(pa_threaded_mainloop_new());
     if (!c->loop_) {
-        setError(error, QStringLiteral("Cannot create the sound server's event loop"));
-        return nullptr;
+        return serverError(QStringLiteral("Cannot create the sound server's event loop"));
     }
     c->context_.reset(pa_context_new(pa_threaded_mainloop_get_api(c->loop()), "Quaverly"));
     if (!c->context_) {
-        setError(error, QStringLiteral("Cannot create a sound server context"));
-        return nullptr;
+        return serverError(QStringLiteral("Cannot create a sound server context"));
     }
     pa_context_set_state_callback(
         c->context(),
         [](pa_context*, void* loop) { signal(static_cast<pa_threaded_mainloop*>(loop)); },
         c->loop());
     if (pa_threaded_mainloop_start(c->loop()) < 0) {
-        setError(error, QStringLiteral("Cannot start the sound server's event loop"));
-        return nullptr;
+        return serverError(QStringLiteral("Cannot start the sound server's event loop"));
     }
     LoopLock lock(c->loop());
     const QByteArray serverName = server.toUtf8();
     // Never spawn a server: with none running, the program reports it and goes on.
     if (pa_context_connect(c->context(), server.isEmpty() ? nullptr : serverName.constData(),
                            PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        setError(
-            error,
+        return serverError(
             QStringLiteral("Cannot connect to the sound server%1: %2").arg(where, c->lastError()));
-        return nullptr;
     }
     const bool settled = c->waitUntil(
         [&] {
@@ -74,15 +64,12 @@ std::shared_ptr<PulseConnection> PulseConnection::open(const QString& server, QS
         },
         kConnectTimeout);
     if (!settled) {
-        setError(error,
-                 QStringLiteral("Cannot connect to the sound server%1: no answer").arg(where));
-        return nullptr;
+        return serverError(
+            QStringLiteral("Cannot connect to the sound server%1: no answer").arg(where));
     }
     if (!c->ready()) {
-        setError(
-            error,
+        return serverError(
             QStringLiteral("Cannot connect to the sound server%1: %2").arg(where, c->lastError()));
-        return nullptr;
     }
     return c;
 }

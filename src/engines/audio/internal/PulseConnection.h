@@ -3,6 +3,8 @@
 // server, one event-loop thread and one context, and the small pieces that the connection, the
 // streams and the backend share: owners of libpulse's handles, the loop's lock, the time limits.
 
+#include "engines/util/Error.h"
+
 #include <QString>
 
 #include <pulse/pulseaudio.h>
@@ -34,10 +36,9 @@ using ContextPtr = std::unique_ptr<pa_context, ContextDeleter>;
 using StreamPtr = std::unique_ptr<pa_stream, StreamDeleter>;
 using OperationPtr = std::unique_ptr<pa_operation, OperationDeleter>;
 
-inline void setError(QString* error, const QString& text) {
-    if (error) {
-        *error = text;
-    }
+// A failure of the sound server, in words; it names no file and carries no code.
+inline Error serverError(const QString& cause) {
+    return Error(QString(), cause);
 }
 
 inline QString describe(int paError) {
@@ -62,7 +63,7 @@ private:
 // keeps its loop alive after the backend has reconnected or gone.
 class PulseConnection {
 public:
-    static std::shared_ptr<PulseConnection> open(const QString& server, QString* error);
+    static Result<std::shared_ptr<PulseConnection>> open(const QString& server);
     ~PulseConnection();
     PulseConnection(const PulseConnection&) = delete;
     PulseConnection& operator=(const PulseConnection&) = delete;
@@ -75,9 +76,9 @@ public:
     QString lastError() const { return describe(pa_context_errno(context_.get())); }
     // Waits on the loop until done() or the timeout; true when done() became true.
     template <typename Done> bool waitUntil(Done done, pa_usec_t timeout);
-    // Waits for a request to complete; false with a message naming `what` when it failed,
-    // could not be sent (op null) or timed out (then it is cancelled: no callback follows).
-    bool await(pa_operation* op, const char* what, QString* error);
+    // Waits for a request to complete; fails with a cause naming `what` when it failed, could
+    // not be sent (op null) or timed out (then it is cancelled: no callback follows).
+    Status await(pa_operation* op, const char* what);
 
     // Wakes whoever waits on the loop; passed as userdata to the callbacks below.
     static void signal(pa_threaded_mainloop* loop) { pa_threaded_mainloop_signal(loop, 0); }

@@ -12,10 +12,10 @@ constexpr pa_usec_t kPlaybackLatency = 150 * PA_USEC_PER_MSEC;
 
 } // namespace
 
-bool PulsePlayback::start(QString* error) {
+Status PulsePlayback::start() {
     LoopLock lock(conn_->loop());
-    if (!create("Playback", spec_, QStringLiteral("playback"), error)) {
-        return false;
+    if (Status created = create("Playback", spec_, QStringLiteral("playback")); !created) {
+        return created;
     }
     pa_stream_set_write_callback(
         stream_.get(),
@@ -32,11 +32,10 @@ bool PulsePlayback::start(QString* error) {
     const auto flags = static_cast<pa_stream_flags_t>(
         PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
     if (pa_stream_connect_playback(stream_.get(), nullptr, &attr, flags, nullptr, nullptr) < 0) {
-        setError(error,
-                 QStringLiteral("Sound server: cannot start playback: %1").arg(conn_->lastError()));
-        return false;
+        return serverError(
+            QStringLiteral("Sound server: cannot start playback: %1").arg(conn_->lastError()));
     }
-    return waitReady(QStringLiteral("cannot start playback"), error);
+    return waitReady(QStringLiteral("cannot start playback"));
 }
 
 PulsePlayback::~PulsePlayback() {
@@ -111,9 +110,9 @@ void PulsePlayback::cork(bool on) {
     if (failed_ || !stream_) {
         return;
     }
-    QString ignored;
+    // A failed cork fails the stream, with the server's error code as its cause.
     if (!conn_->await(pa_stream_cork(stream_.get(), on ? 1 : 0, nullptr, nullptr),
-                      on ? "pausing" : "resuming", &ignored)) {
+                      on ? "pausing" : "resuming")) {
         fail(pa_context_errno(conn_->context()));
     }
 }

@@ -14,12 +14,12 @@ public:
           pull_(std::move(pull)) {}
     ~PulsePlayback() override;
 
-    bool start(QString* error);
+    Status start();
     void pause() override { cork(true); }
     void resume() override { cork(false); }
     std::uint64_t framesPlayed() const override;
     bool finished() const override { return (drained_ && ended_) || failed_; }
-    QString error() const override { return failure(QStringLiteral("playback")); }
+    Status failure() const override { return failureWhile(QStringLiteral("playback")); }
 
 private:
     // Event-loop thread.

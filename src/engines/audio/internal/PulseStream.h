@@ -34,22 +34,21 @@ protected:
     explicit PulseStream(std::shared_ptr<PulseConnection> conn) : conn_(std::move(conn)) {}
 
     // Control thread, loop locked: a new stream whose state changes wake the waiters.
-    bool create(const char* name, const pa_sample_spec& spec, const QString& what, QString* error) {
+    Status create(const char* name, const pa_sample_spec& spec, const QString& what) {
         stream_.reset(pa_stream_new(conn_->context(), name, &spec, nullptr));
         if (!stream_) {
-            setError(error, QStringLiteral("Sound server: cannot create a %1 stream: %2")
-                                .arg(what, conn_->lastError()));
-            return false;
+            return serverError(QStringLiteral("Sound server: cannot create a %1 stream: %2")
+                                   .arg(what, conn_->lastError()));
         }
         pa_stream_set_state_callback(
             stream_.get(),
             [](pa_stream*, void* self) { static_cast<PulseStream*>(self)->onState(); }, this);
-        return true;
+        return {};
     }
 
     // Control thread, loop locked: waits for a connecting stream to be ready or to fail;
     // `cannot` says what could not be done, for the message.
-    bool waitReady(const QString& cannot, QString* error) {
+    Status waitReady(const QString& cannot) {
         const bool settled = conn_->waitUntil(
             [&] {
                 const pa_stream_state_t s = pa_stream_get_state(stream_.get());
@@ -57,12 +56,11 @@ protected:
             },
             kRequestTimeout);
         if (!settled || pa_stream_get_state(stream_.get()) != PA_STREAM_READY) {
-            setError(error,
-                     QStringLiteral("Sound server: %1: %2")
-                         .arg(cannot, settled ? conn_->lastError() : QStringLiteral("no answer")));
-            return false;
+            return serverError(
+                QStringLiteral("Sound server: %1: %2")
+                    .arg(cannot, settled ? conn_->lastError() : QStringLiteral("no answer")));
         }
-        return true;
+        return {};
     }
 
     // Event-loop thread.
@@ -72,11 +70,13 @@ protected:
         PulseConnection::signal(conn_->loop());
     }
 
-    // Any thread: the failure seen while `doing` ("playback", "recording"), or empty.
-    QString failure(const QString& doing) const {
-        return failed_
-                   ? QStringLiteral("Sound server: %1 failed: %2").arg(doing, describe(errorCode_))
-                   : QString();
+    // Any thread: the failure seen while `doing` ("playback", "recording"), if any.
+    Status failureWhile(const QString& doing) const {
+        if (!failed_) {
+            return {};
+        }
+        return serverError(
+            QStringLiteral("Sound server: %1 failed: %2").arg(doing, describe(errorCode_)));
     }
 
     std::shared_ptr<PulseConnection> conn_;

@@ -175,7 +175,6 @@ void VirtualDevice::tickLocked(std::uint64_t period) {
         const std::uint32_t frames = VirtualBackend::framesInPeriod(period, c->format.sampleRate);
         fillCaptureLocked(*c, frames);
         const std::size_t bytes = frames * c->frameBytes;
-        c->bytes += bytes;
         if (!c->push(c->buffer.data(), bytes)) {
             c->delivering = false;
         }

@@ -64,7 +64,6 @@ struct VirtualCaptureState {
     std::uint64_t signalFrame = 0;    // device thread
     bool delivering = true;           // guarded by the device lock
     QString error;                    // guarded by the device lock
-    std::atomic<std::uint64_t> bytes{0};
 };
 
 class VirtualDevice {

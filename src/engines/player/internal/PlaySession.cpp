@@ -16,12 +16,10 @@ constexpr auto kReaderNap = std::chrono::milliseconds(10);
 
 } // namespace
 
-PlaySession::PlaySession(QFile& file, const WavLayout& layout, std::uint64_t startFrame,
-                         std::uint64_t endFrame)
-    : file_(file), ring_(kRingBytes), frameBytes_(layout.blockAlign),
-      silence_(layout.bitsPerSample == 8 ? 0x80 : 0x00),
-      nextByte_(layout.dataOffset + startFrame * layout.blockAlign),
-      endByte_(layout.dataOffset + endFrame * layout.blockAlign),
+PlaySession::PlaySession(SampleReader& reader, std::uint64_t startFrame, std::uint64_t endFrame)
+    : reader_(reader), ring_(kRingBytes), frameBytes_(reader.layout().blockAlign),
+      silence_(reader.layout().bitsPerSample == 8 ? 0x80 : 0x00), startFrame_(startFrame),
+      nextFrame_(startFrame), endFrame_(endFrame),
       chunk_(std::max<std::size_t>(frameBytes_, kReadChunk - kReadChunk % frameBytes_)) {}
 
 PlaySession::~PlaySession() {
@@ -32,18 +30,19 @@ PlaySession::~PlaySession() {
 }
 
 Status PlaySession::start(audio::AudioBackend& backend, const audio::PcmFormat& format) {
-    if (!file_.seek(static_cast<qint64>(nextByte_)) || !fill(kPrefillBytes))
-        return Error(file_.fileName(), file_.errorString(), mcierr::kFileRead);
-    reader_ = std::thread([this] { readerLoop(); });
-    QString error;
-    stream_ = backend.openPlayback(
-        format, [this](void* dst, std::size_t bytes) { return pull(dst, bytes); }, &error);
-    if (!stream_) {
+    Status read = reader_.seek(std::int64_t(startFrame_));
+    if (read)
+        read = fill(kPrefillBytes);
+    if (!read)
+        return Error(read.error().file(), read.error().cause(), mcierr::kFileRead);
+    readerThread_ = std::thread([this] { readerLoop(); });
+    auto opened = backend.openPlayback(
+        format, [this](void* dst, std::size_t bytes) { return pull(dst, bytes); });
+    if (!opened) {
         stopReader();
-        if (error.isEmpty())
-            error = QStringLiteral("the sound device refused the stream");
-        return Error({}, error, mcierr::kHardware);
+        return Error({}, opened.error().cause(), mcierr::kHardware);
     }
+    stream_ = std::move(*opened);
     return {};
 }
 
@@ -72,28 +71,30 @@ std::size_t PlaySession::pull(void* dst, std::size_t bytes) {
     return n;
 }
 
-// Reader thread (and start(), before the reader exists): moves up to `limit` bytes from the file
-// into the ring, in whole frames. False on a read error.
-bool PlaySession::fill(std::size_t limit) {
-    while (limit > 0 && nextByte_ < endByte_ && !stop_.load(std::memory_order_relaxed)) {
-        std::size_t want = std::min({ring_.freeSpace(), chunk_.size(), limit,
-                                     static_cast<std::size_t>(endByte_ - nextByte_)});
-        want -= want % frameBytes_;
-        if (want == 0)
-            return true; // ring full
-        const auto got = file_.read(chunk_.data(), static_cast<qint64>(want));
-        if (got != static_cast<qint64>(want)) {
+// Reader thread (and start(), before the reader thread exists): moves up to `limit` bytes of the
+// file into the ring, in whole frames. A read that fails ends the sound there: what the ring
+// holds is still played, then the session finishes with readFailed().
+Status PlaySession::fill(std::size_t limit) {
+    while (nextFrame_ < endFrame_ && !stop_.load(std::memory_order_relaxed)) {
+        const std::size_t room = std::min({ring_.freeSpace(), chunk_.size(), limit}) / frameBytes_;
+        const auto frames = std::size_t(std::min<std::uint64_t>(room, endFrame_ - nextFrame_));
+        if (frames == 0)
+            return {}; // the ring is full, or the limit is reached
+        // Exactly `frames` frames or a failure: the end frame is within the sound.
+        const Result<std::size_t> got = reader_.readRaw(chunk_.data(), frames);
+        if (!got) {
             failed_.store(true, std::memory_order_release);
             eof_.store(true, std::memory_order_release);
-            return false;
+            return got.error();
         }
-        ring_.write(chunk_.data(), want);
-        nextByte_ += want;
-        limit -= want;
+        const std::size_t bytes = *got * frameBytes_;
+        ring_.write(chunk_.data(), bytes);
+        nextFrame_ += *got;
+        limit -= bytes;
     }
-    if (nextByte_ >= endByte_)
+    if (nextFrame_ >= endFrame_)
         eof_.store(true, std::memory_order_release);
-    return true;
+    return {};
 }
 
 void PlaySession::readerLoop() {
@@ -110,11 +111,11 @@ void PlaySession::readerLoop() {
 }
 
 void PlaySession::stopReader() {
-    if (!reader_.joinable())
+    if (!readerThread_.joinable())
         return;
     stop_.store(true, std::memory_order_release);
     wake_.release();
-    reader_.join();
+    readerThread_.join();
 }
 
 } // namespace quaverly::internal

@@ -3,17 +3,16 @@
 // and the device stream that empties it.
 //
 // Threads: created, started and destroyed on the player's thread, which alone calls its public
-// members. The file belongs to the player, and only this session's threads touch it while the
-// session lives. pull() runs on the device thread and never blocks or allocates; the reader
-// thread reads the file ahead and is woken by pull() through a semaphore.
+// members. The sample reader belongs to the player; start() reads the first stretch with it on
+// the player's thread, then only the reader thread uses it until the session is destroyed (the
+// player leaves it alone meanwhile). pull() runs on the device thread and never blocks, allocates
+// or reads the file: it only copies out of the ring and wakes the reader thread through a
+// semaphore.
 
 #include "engines/audio/AudioBackend.h"
-#include "engines/util/SpscRing.h"
 #include "engines/util/Error.h"
-#include "engines/wav/WavHeader.h"
-
-#include <QFile>
-#include <QString>
+#include "engines/util/SpscRing.h"
+#include "engines/wav/SampleReader.h"
 
 #include <atomic>
 #include <cstdint>
@@ -26,9 +25,8 @@ namespace quaverly::internal {
 
 class PlaySession {
 public:
-    // Plays frames [startFrame, endFrame) of `file`, whose samples `layout` describes.
-    PlaySession(QFile& file, const WavLayout& layout, std::uint64_t startFrame,
-                std::uint64_t endFrame);
+    // Plays frames [startFrame, endFrame) of the plain PCM file `reader` reads.
+    PlaySession(SampleReader& reader, std::uint64_t startFrame, std::uint64_t endFrame);
     ~PlaySession();
     PlaySession(const PlaySession&) = delete;
     PlaySession& operator=(const PlaySession&) = delete;
@@ -42,23 +40,24 @@ public:
     std::uint64_t heardFrames() const;
     bool finished() const { return stream_->finished(); }
     bool readFailed() const { return failed_.load(std::memory_order_acquire); }
-    // Why the device broke the playback off (the sound server went away, ...); empty while it
-    // plays or once it has played everything.
-    QString deviceError() const { return stream_->error(); }
+    // Why the device broke the playback off (the sound server went away, ...); success while it
+    // plays and once it has played everything.
+    Status deviceFailure() const { return stream_->failure(); }
 
 private:
     std::size_t pull(void* dst, std::size_t bytes);
-    bool fill(std::size_t limit);
+    Status fill(std::size_t limit);
     void readerLoop();
     void stopReader();
 
-    QFile& file_;
+    SampleReader& reader_;
     SpscRing ring_;
     const std::uint32_t frameBytes_;
     const std::uint8_t silence_;
-    std::uint64_t nextByte_; // reader's next file offset
-    const std::uint64_t endByte_;
-    std::vector<char> chunk_; // reader's scratch block
+    const std::uint64_t startFrame_;
+    std::uint64_t nextFrame_; // the reader's next frame
+    const std::uint64_t endFrame_;
+    std::vector<char> chunk_; // the reader's scratch block, whole frames
 
     std::atomic<bool> eof_{false};    // the reader has put the last byte in the ring
     std::atomic<bool> failed_{false}; // ... because the file could not be read further
@@ -66,7 +65,7 @@ private:
     std::atomic<bool> wakePending_{false};
     std::atomic<std::uint64_t> silenceFrames_{0};
     std::counting_semaphore<> wake_{0};
-    std::thread reader_;
+    std::thread readerThread_;
     std::unique_ptr<audio::PlaybackStream> stream_;
 };
 
