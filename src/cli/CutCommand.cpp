@@ -3,7 +3,7 @@
 #include "cli/CommandSupport.h"
 
 #include "editor/ClipDone.h"
-#include "engines/mci/MciTime.h"
+#include "engines/util/FrameTime.h"
 #include "engines/wav/WavHeader.h"
 #include "songlist/WorkingCopy.h"
 
@@ -128,7 +128,7 @@ int cutCommand(const QStringList& args, const Options& opts, const Io& io) {
             return failed(io, QStringLiteral("%1: the decoded sound cannot be read").arg(in));
     }
     const auto lengthMs = static_cast<long long>(
-        mcitime::framesToMs(layout->dataSize / layout->blockAlign, layout->sampleRate));
+        frametime::framesToMs(layout->dataSize / layout->blockAlign, layout->sampleRate));
     if (markOut > lengthMs) {
         say(io.err, QStringLiteral("quaverly-cli cut: %1: --to is past the end of the sound "
                                    "(%2 ms)")

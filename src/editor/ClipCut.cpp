@@ -1,8 +1,8 @@
 #include "editor/ClipCut.h"
 
-#include "engines/mci/MciTime.h"
 #include "engines/player/MciErrors.h"
 #include "engines/player/WavCut.h"
+#include "engines/util/FrameTime.h"
 
 #include <algorithm>
 
@@ -15,11 +15,11 @@ struct Sound {
     std::uint32_t rate;
     std::uint64_t frames;
 
-    qint64 lengthMs() const { return qint64(mcitime::framesToMs(frames, rate)); }
+    qint64 lengthMs() const { return qint64(frametime::framesToMs(frames, rate)); }
     std::uint64_t frameAt(qint64 ms) const {
         if (ms >= lengthMs())
             return frames;
-        return std::min(mcitime::msToFrames(std::uint64_t(ms), rate).value_or(frames), frames);
+        return std::min(frametime::msToFrames(std::uint64_t(ms), rate).value_or(frames), frames);
     }
     // Why the stretch from `from` to `to` (ms) cannot be removed, or nothing.
     std::optional<Error> refuse(qint64 from, qint64 to) const {
@@ -64,7 +64,7 @@ MarkedFrames markedFrames(std::uint32_t rate, std::uint64_t frames, qint64 markI
     // not the song's length less In: both are rounded to whole milliseconds, and the difference
     // could miss the end by a millisecond either way.
     const Sound rest{rate, frames - r.first};
-    const qint64 tailEnd = qint64(mcitime::framesToMs(frames - song.frameAt(markIn), rate));
+    const qint64 tailEnd = qint64(frametime::framesToMs(frames - song.frameAt(markIn), rate));
     if (auto refused = rest.refuse(markOut - markIn, tailEnd)) {
         r.failure = CutFailure{*refused, QStringLiteral("removing the tail")};
         return r;

@@ -4,8 +4,8 @@
 #include "editor/EditorHandlers.h"
 #include "editor/TimeText.h"
 #include "editor/ZeroCrossing.h"
-#include "engines/mci/MciTime.h"
 #include "engines/player/WavPlayer.h"
+#include "engines/util/FrameTime.h"
 
 #include <QToolTip>
 
@@ -104,7 +104,7 @@ qint64 EditorHandlers::snapped(Mark which, qint64 ms, int direction) const {
     const auto frameOf = [&](qint64 mark) {
         return which == Mark::In ? grid_.inFrame(mark) : grid_.outFrame(in, mark);
     };
-    const std::uint64_t radius = mcitime::msToFrames(kSnapMs, grid_.rate()).value_or(0);
+    const std::uint64_t radius = frametime::msToFrames(kSnapMs, grid_.rate()).value_or(0);
     const std::uint64_t target = frameOf(ms);
     std::uint64_t lo = target > radius ? target - radius : 0;
     std::uint64_t hi = target + radius;

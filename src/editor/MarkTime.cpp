@@ -1,6 +1,6 @@
 #include "editor/MarkTime.h"
 
-#include "engines/mci/MciTime.h"
+#include "engines/util/FrameTime.h"
 
 #include <QRegularExpression>
 
@@ -63,7 +63,7 @@ std::optional<qint64> parseMarkTime(const QString& text) {
 }
 
 qint64 CutGrid::lengthMs() const {
-    return qint64(mcitime::framesToMs(frames_, rate_));
+    return qint64(frametime::framesToMs(frames_, rate_));
 }
 
 FramePoint CutGrid::pointAt(qint64 us) const {
@@ -79,7 +79,7 @@ std::uint64_t CutGrid::inFrame(qint64 in) const {
         return 0;
     if (in >= lengthMs())
         return frames_;
-    return std::min(mcitime::msToFrames(std::uint64_t(in), rate_).value_or(frames_), frames_);
+    return std::min(frametime::msToFrames(std::uint64_t(in), rate_).value_or(frames_), frames_);
 }
 
 std::uint64_t CutGrid::outFrame(qint64 in, qint64 out) const {
@@ -88,15 +88,15 @@ std::uint64_t CutGrid::outFrame(qint64 in, qint64 out) const {
     const std::uint64_t first = inFrame(in);
     const std::uint64_t rest = frames_ - first;
     const auto span = std::uint64_t(out - in);
-    if (span >= mcitime::framesToMs(rest, rate_))
+    if (span >= frametime::framesToMs(rest, rate_))
         return frames_;
-    return first + std::min(mcitime::msToFrames(span, rate_).value_or(rest), rest);
+    return first + std::min(frametime::msToFrames(span, rate_).value_or(rest), rest);
 }
 
 qint64 CutGrid::clipMs(qint64 in, qint64 out) const {
     if (out <= in)
         return 0;
-    return qint64(mcitime::framesToMs(outFrame(in, out) - inFrame(in), rate_));
+    return qint64(frametime::framesToMs(outFrame(in, out) - inFrame(in), rate_));
 }
 
 template <typename Frame, typename Mark>
@@ -108,8 +108,8 @@ qint64 CutGrid::nearest(FramePoint p, Frame frameOf, Mark canonical) const {
                                            base,
                                            base + 1,
                                            base + 2,
-                                           qint64(mcitime::framesToMs(p.frame, rate_)),
-                                           qint64(mcitime::framesToMs(p.frame + 1, rate_))};
+                                           qint64(frametime::framesToMs(p.frame, rate_)),
+                                           qint64(frametime::framesToMs(p.frame + 1, rate_))};
     const qint64 length = lengthMs();
     std::uint64_t best = 0;
     std::uint64_t bestDistance = UINT64_MAX;
@@ -130,7 +130,7 @@ qint64 CutGrid::inMarkNear(FramePoint p) const {
     return nearest(
         p, [this](qint64 mark) { return inFrame(mark); },
         [this](std::uint64_t f) {
-            return f >= frames_ ? lengthMs() : qint64(mcitime::framesToMs(f, rate_));
+            return f >= frames_ ? lengthMs() : qint64(frametime::framesToMs(f, rate_));
         });
 }
 
@@ -142,8 +142,8 @@ qint64 CutGrid::outMarkNear(qint64 in, FramePoint p) const {
             if (f >= frames_)
                 return lengthMs();
             if (f <= first) // at or before the clip's start: a mark of its own frame
-                return qint64(mcitime::framesToMs(f, rate_));
-            return in + qint64(mcitime::framesToMs(f - first, rate_));
+                return qint64(frametime::framesToMs(f, rate_));
+            return in + qint64(frametime::framesToMs(f - first, rate_));
         });
 }
 

@@ -97,10 +97,15 @@ void PeakCache::run(std::stop_token stop) {
             job = std::move(queue_.front());
             queue_.pop_front();
         }
-        QString error;
-        auto levels = compute(job.path, *job.cancel, &error);
+        auto computed = compute(job.path, *job.cancel);
         if (job.cancel->load(std::memory_order_relaxed))
             continue; // invalidated, or the cache is going: nobody waits for it
+        std::shared_ptr<const Levels> levels;
+        QString error;
+        if (computed)
+            levels = std::move(*computed);
+        else
+            error = failure(computed.error());
         QMetaObject::invokeMethod(
             this,
             [this, path = std::move(job.path), generation = job.generation,
@@ -109,13 +114,11 @@ void PeakCache::run(std::stop_token stop) {
     }
 }
 
-std::shared_ptr<const PeakCache::Levels>
-PeakCache::compute(const QString& path, const std::atomic<bool>& cancel, QString* error) {
+Result<std::shared_ptr<const PeakCache::Levels>>
+PeakCache::compute(const QString& path, const std::atomic<bool>& cancel) {
     auto reader = SampleReader::openPlain(path);
-    if (!reader) {
-        *error = failure(reader.error());
-        return nullptr;
-    }
+    if (!reader)
+        return reader.error();
     auto out = std::make_shared<Levels>();
     const int channels = reader->channels();
     const std::int64_t frames = reader->frames();
@@ -126,15 +129,11 @@ PeakCache::compute(const QString& path, const std::atomic<bool>& cancel, QString
     std::vector<std::int16_t> buffer(std::size_t(kChunkBlocks * kBlock * channels));
     Peak* next = base.data();
     for (std::int64_t done = 0; done < frames;) {
-        if (cancel.load(std::memory_order_relaxed)) {
-            *error = tr("Cancelled.");
-            return nullptr;
-        }
+        if (cancel.load(std::memory_order_relaxed))
+            return Error(path, tr("Cancelled."));
         const auto got = reader->readShorts(buffer.data(), std::size_t(kChunkBlocks * kBlock));
-        if (!got) {
-            *error = failure(got.error());
-            return nullptr;
-        }
+        if (!got)
+            return got.error();
         const auto want = std::int64_t(*got); // all asked for, but at the end
         if (want == 0)
             break;
@@ -157,7 +156,7 @@ PeakCache::compute(const QString& path, const std::atomic<bool>& cancel, QString
             }
         out->levels.push_back(std::move(coarse));
     }
-    return out;
+    return std::shared_ptr<const Levels>(std::move(out));
 }
 
 PeakCache::Stamp PeakCache::stampOf(const QString& path) {

@@ -18,6 +18,8 @@
 // invalidate() and the destructor make it give up at its next read, and the destructor waits for
 // it.
 
+#include "engines/util/Error.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QObject>
@@ -113,10 +115,10 @@ public:
         PeakSong song;
         std::vector<std::vector<Peak>> levels; // [level][block * channels + channel]
     };
-    // One streaming pass over the WAV at `path`; null with *error set when it cannot be read
-    // (or `cancel` was raised). Callable from any thread.
-    static std::shared_ptr<const Levels> compute(const QString& path,
-                                                 const std::atomic<bool>& cancel, QString* error);
+    // One streaming pass over the WAV at `path`; the Error when it cannot be read (or `cancel`
+    // was raised). Callable from any thread.
+    static Result<std::shared_ptr<const Levels>> compute(const QString& path,
+                                                         const std::atomic<bool>& cancel);
 
 private:
     struct Stamp {

@@ -1,9 +1,9 @@
 #include "engines/player/WavPlayer.h"
 
-#include "engines/mci/MciTime.h"
 #include "engines/player/MciErrors.h"
 #include "engines/player/internal/OpenWav.h"
 #include "engines/player/internal/PlaySession.h"
+#include "engines/util/FrameTime.h"
 
 #include <algorithm>
 
@@ -54,7 +54,7 @@ std::uint64_t WavPlayer::frameAt(qint64 ms) const {
     if (ms >= Length())
         return totalFrames_;
     return std::min(
-        mcitime::msToFrames(std::uint64_t(ms), layout_.sampleRate).value_or(totalFrames_),
+        frametime::msToFrames(std::uint64_t(ms), layout_.sampleRate).value_or(totalFrames_),
         totalFrames_);
 }
 
@@ -168,11 +168,11 @@ void WavPlayer::checkEnd() {
 }
 
 qint64 WavPlayer::Length() const {
-    return isOpen() ? qint64(mcitime::framesToMs(totalFrames_, layout_.sampleRate)) : 0;
+    return isOpen() ? qint64(frametime::framesToMs(totalFrames_, layout_.sampleRate)) : 0;
 }
 
 qint64 WavPlayer::Position() const {
-    return isOpen() ? qint64(mcitime::framesToMs(currentFrame(), layout_.sampleRate)) : 0;
+    return isOpen() ? qint64(frametime::framesToMs(currentFrame(), layout_.sampleRate)) : 0;
 }
 
 void WavPlayer::setUpdateInterval(int ms) {

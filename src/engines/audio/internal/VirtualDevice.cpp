@@ -1,6 +1,7 @@
 #include "engines/audio/internal/VirtualDevice.h"
 
 #include "engines/audio/VirtualBackend.h"
+#include "engines/wav/SampleReader.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,23 +10,16 @@ namespace quaverly::audio {
 
 namespace {
 
-// Samples are handled at 16-bit scale; 8-bit ones are unsigned around 128.
+// Samples are handled at 16-bit scale, converted as the sample reader converts them.
 int readSample(const std::uint8_t* p, std::uint16_t bits) {
-    if (bits == 8) {
-        return (static_cast<int>(p[0]) - 128) * 256;
-    }
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+    std::int16_t s = 0;
+    pcm::toShorts(reinterpret_cast<const char*>(p), 1, bits, &s);
+    return s;
 }
 
 void writeSample(std::uint8_t* p, int value, std::uint16_t bits) {
-    const int v = std::clamp(value, -32768, 32767);
-    if (bits == 8) {
-        p[0] = static_cast<std::uint8_t>((v >> 8) + 128);
-    } else {
-        const auto u = static_cast<std::uint16_t>(static_cast<std::int16_t>(v));
-        p[0] = static_cast<std::uint8_t>(u & 0xFF);
-        p[1] = static_cast<std::uint8_t>(u >> 8);
-    }
+    const auto s = static_cast<std::int16_t>(std::clamp(value, -32768, 32767));
+    pcm::fromShorts(&s, 1, bits, reinterpret_cast<char*>(p));
 }
 
 int scaled(int value, int percent) {

@@ -6,7 +6,7 @@
 #include <limits>
 #include <optional>
 
-namespace quaverly::mcitime {
+namespace quaverly::frametime {
 
 // Whole milliseconds of `frames` at `rate`, rounded to the nearest (a half rounds up).
 inline std::uint64_t framesToMs(std::uint64_t frames, std::uint32_t rate) {
@@ -27,4 +27,4 @@ inline std::optional<std::uint64_t> msToFrames(std::uint64_t ms, std::uint32_t r
     return (ms * rate + 500u) / 1000u;
 }
 
-} // namespace quaverly::mcitime
+} // namespace quaverly::frametime
