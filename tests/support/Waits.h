@@ -3,6 +3,7 @@
 //   pollUntil           checks a condition every millisecond without running an event loop (for
 //                       what other threads do, and where posted events must stay queued);
 //   roundTrip           runs the event loop until every event posted before it has been handled;
+//   eventsUntil         runs the event loop until a condition holds (for what queued signals do);
 //   advanceVirtualClock runs the virtual sound device on by a number of its periods.
 
 #include "engines/audio/VirtualBackend.h"
@@ -38,6 +39,18 @@ inline bool roundTrip(int ms = 5000) {
     while (!*back && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     return *back;
+}
+
+// Runs the event loop until `done` holds; false when `ms` passed first.
+template <typename Done> bool eventsUntil(Done done, int ms = 30000) {
+    const QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 // Runs `device` at least `periods` periods (20 ms of sound each) on from now. The device ticks

@@ -4,13 +4,12 @@
 
 #include "engines/audio/CaptureDevice.h"
 #include "engines/wav/WavHeader.h"
+#include "support/Waits.h"
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 namespace device_test {
@@ -45,15 +44,9 @@ struct Collector {
     }
 };
 
-// Polls `done` every millisecond until it holds or `seconds` have passed.
+// Polls `done` until it holds or `seconds` have passed.
 template <typename Done> bool waitFor(Done done, double seconds = 20.0) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return quaverly::test::pollUntil(std::move(done), seconds);
 }
 
 // A 44-byte-header WAV image of 16-bit samples.

@@ -7,13 +7,12 @@
 #include "engines/player/MciErrors.h"
 #include "player/FakeBackend.h"
 #include "player/RampWav.h"
+#include "support/Waits.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QThread>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -26,14 +25,7 @@ namespace mcinotify = quaverly::mcinotify;
 
 // Runs the event loop until `done` holds; false after a generous timeout.
 inline bool waitFor(const std::function<bool()>& done, int timeoutMs = 30000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
+    return quaverly::test::eventsUntil(done, timeoutMs);
 }
 
 // How many of this process's file handles name `canonicalPath` (-1 where that cannot be seen).

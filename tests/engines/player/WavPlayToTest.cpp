@@ -4,31 +4,17 @@
 #include "engines/player/MciErrors.h"
 #include "engines/player/WavPlayer.h"
 #include "player/RampWav.h"
+#include "support/Waits.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTemporaryDir>
-#include <QThread>
 #include <gtest/gtest.h>
-
-#include <functional>
 
 using quaverly::WavPlayer;
 using quaverly::audio::VirtualBackend;
 namespace mcinotify = quaverly::mcinotify;
 
 namespace {
-
-bool waitUntil(const std::function<bool()>& done) {
-    QDeadlineTimer deadline(30000);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 class PlayTo : public ::testing::Test {
 protected:
@@ -75,7 +61,7 @@ TEST_P(PlaysTo, ExactlyTheFramesUpToTheEndPointAndRaisesDone) {
     const quaverly::Status started =
         player.play(c.from >= 0 ? std::optional<qint64>(c.from) : std::nullopt, c.to);
     ASSERT_TRUE(started) << qPrintable(started.error().text());
-    ASSERT_TRUE(waitUntil([&] { return !done.empty(); }));
+    ASSERT_TRUE(quaverly::test::eventsUntil([&] { return !done.empty(); }));
     EXPECT_EQ(done, std::vector<int>{mcinotify::kSuccessful});
     EXPECT_FALSE(player.isPlaying());
     const QByteArray want = ramp::frames(c.format, c.firstFrame, c.endFrame - c.firstFrame);
