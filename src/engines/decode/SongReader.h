@@ -30,7 +30,22 @@ class Decoder;
 }
 
 // What the file holds.
-enum class SongKind { Wav, MpegLayer1, MpegLayer2, MpegLayer3 };
+enum class SongKind {
+    Wav,
+    MpegLayer1,
+    MpegLayer2,
+    MpegLayer3,
+    Flac,
+    Aiff,
+    Caf,
+    Wave64,
+    Rf64,
+    Vorbis,
+    Opus,
+    Aac,
+    Alac,
+    Other, // anything else FFmpeg reads (WMA, AC-3, ...): codec names it
+};
 
 struct SongFormat {
     std::uint32_t rate = 0; // Hz
@@ -40,6 +55,20 @@ struct SongFormat {
     // The MPEG source switches between mono and stereo frames; its mono passages are delivered
     // on both sides.
     bool channelsChange = false;
+    // Channels in the file; more than two are mixed down to stereo.
+    int sourceChannels = 0;
+    // For people: the codec ("FLAC", "AAC", "PCM 24-bit", "MP3") and the container ("WAV",
+    // "MP4", "Ogg", "MPEG audio") as the reading library names them.
+    QString codec;
+    QString container;
+    // Frames of encoder delay removed at the start and of padding removed at the end, as the
+    // file declares them (LAME tag, MP4 edit list or iTunSMPB, Opus pre-skip, Vorbis granules).
+    std::uint64_t delay = 0;
+    std::uint64_t padding = 0;
+    // Whether frames() is exact from the open. Some containers only tell their length once the
+    // last packet is decoded; until then frames() is the container's estimate, used for
+    // progress, and a read at the true end returns 0 and makes frames() exact.
+    bool lengthExact = true;
 };
 
 class SongReader {

@@ -79,6 +79,9 @@ public:
         format_.kind = kindOfLayer(s.layer);
         format_.sourceBits = 0;
         format_.channelsChange = s.anyStereo && s.anyMono;
+        format_.sourceChannels = format_.channels;
+        format_.codec = QStringLiteral("MP%1").arg(s.layer == 1 || s.layer == 2 ? s.layer : 3);
+        format_.container = QStringLiteral("MPEG audio");
         frameBytes_ = static_cast<std::size_t>(format_.channels) * 2;
         measured_ = s.rateChanges;
 

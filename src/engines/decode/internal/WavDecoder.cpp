@@ -55,6 +55,10 @@ public:
         format_.channels = info.channels;
         format_.kind = SongKind::Wav;
         format_.sourceBits = sourceBits(info.format);
+        format_.sourceChannels = info.channels;
+        format_.container = QStringLiteral("WAV");
+        format_.codec = format_.sourceBits > 0 ? QStringLiteral("PCM %1-bit").arg(format_.sourceBits)
+                                               : QStringLiteral("compressed");
         frames_ = frames;
         const int sub = info.format & SF_FORMAT_SUBMASK;
         if (sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE)
