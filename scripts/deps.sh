@@ -8,12 +8,12 @@ PACKAGES=(
     # the fuzz build (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
     clang libclang-rt-dev
     qt6-base-dev libqt6svg6 qt6-svg-dev
-    libmpg123-dev libsndfile1-dev libmp3lame-dev libsoxr-dev libpulse-dev libebur128-dev
+    libmpg123-dev libsndfile1-dev libavformat-dev libavcodec-dev libavutil-dev libmp3lame-dev libsoxr-dev libpulse-dev libebur128-dev
     libgtest-dev
     # disk faults injected by the tests: libfiu and its preloaded POSIX wrappers
     libfiu-dev fiu-utils
     # test peers, the private sound server and a display for screenshots
-    pulseaudio pulseaudio-utils sox mpg123 lame ffmpeg xvfb fonts-dejavu-core
+    pulseaudio pulseaudio-utils sox mpg123 lame ffmpeg flac opus-tools vorbis-tools xvfb fonts-dejavu-core
 )
 if [[ "${1:-}" == "--bench" ]]; then
     PACKAGES+=(espeak-ng hyperfine)

@@ -2,6 +2,7 @@
 
 #include "engines/wav/WavWriter.h"
 
+#include <algorithm>
 #include <bit>
 #include <vector>
 
@@ -30,9 +31,10 @@ void toLittleEndian(std::int16_t* samples, std::size_t count) {
 Status copySamples(SongReader& song, WavWriter& out, std::uint64_t total,
                    const DecodeProgress& progress) {
     const auto channels = static_cast<std::size_t>(song.format().channels);
+    const bool exact = song.format().lengthExact;
     std::vector<std::int16_t> block(kBlockBytes / sizeof(std::int16_t));
     const std::size_t blockFrames = block.size() / channels;
-    while (out.dataBytes() < total) {
+    while (!exact || out.dataBytes() < total) {
         const auto got = song.read(block.data(), blockFrames);
         if (!got)
             return Error(song.path(),
@@ -41,12 +43,14 @@ Status copySamples(SongReader& song, WavWriter& out, std::uint64_t total,
                              .arg(total)
                              .arg(got.error().cause()),
                          got.error().code());
+        if (*got == 0)
+            break; // the end of a length known only now
         toLittleEndian(block.data(), *got * channels);
         const auto bytes = static_cast<qint64>(*got * channels * sizeof(std::int16_t));
         if (Status written = out.write(reinterpret_cast<const char*>(block.data()), bytes);
             !written)
             return written;
-        if (progress && !progress(out.dataBytes(), total))
+        if (progress && !progress(out.dataBytes(), std::max(total, out.dataBytes())))
             return Error(song.path(), QStringLiteral("cancelled"));
     }
     return {};
@@ -67,13 +71,18 @@ Result<WavHeader> decodeSong(SongReader& song, const QString& target,
                      QStringLiteral("the decoded sound would pass the 4 GiB limit of a WAV file"));
     // A song without a single sample is of no use in the list and would only confuse the joins,
     // so it is refused like an unreadable one.
-    if (total == 0)
+    const auto noSound = [&] {
         return Error(song.path(), QStringLiteral("the file holds no sound"));
+    };
+    if (total == 0 && format.lengthExact)
+        return noSound();
     WavWriter out(target);
     Status done =
         out.open(WavHeader::pcm(static_cast<std::uint16_t>(format.channels), format.rate, 16));
     if (done)
         done = copySamples(song, out, total, progress);
+    if (done && out.dataBytes() == 0)
+        done = noSound();
     if (done)
         done = out.finish();
     if (!done)

@@ -12,8 +12,48 @@
 namespace quaverly {
 namespace {
 
-bool isRiffWave(const unsigned char* head, std::size_t size) {
-    return size >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0;
+// Which library reads a file, from its first bytes.
+enum class Reader { Sndfile, Mpeg, Ffmpeg, Unknown };
+
+struct Head {
+    const unsigned char* bytes;
+    std::size_t size;
+    bool is(std::size_t at, const char* magic, std::size_t length) const {
+        return size >= at + length && std::memcmp(bytes + at, magic, length) == 0;
+    }
+    bool is(std::size_t at, const char* magic) const { return is(at, magic, std::strlen(magic)); }
+};
+
+Reader readerFor(const Head& h) {
+    if ((h.is(0, "RIFF") || h.is(0, "RF64")) && h.is(8, "WAVE"))
+        return Reader::Sndfile;
+    if ((h.is(0, "FORM") && (h.is(8, "AIFF") || h.is(8, "AIFC"))) || h.is(0, "fLaC") ||
+        h.is(0, "caff") || h.is(0, "riff\x2e\x91\xcf\x11", 8))
+        return Reader::Sndfile;
+    if (h.is(0, "OggS") || h.is(4, "ftyp") || h.is(0, "\x1a\x45\xdf\xa3") ||
+        h.is(0, "\x30\x26\xb2\x75\x8e\x66\xcf\x11", 8) || h.is(0, "MAC ") || h.is(0, "wvpk") ||
+        h.is(0, ".snd") || h.is(0, "#!AMR"))
+        return Reader::Ffmpeg;
+    if (h.size >= 2 && h.bytes[0] == 0xFF) {
+        // A frame sync: layer bits 00 mark ADTS (AAC), anything else MPEG audio.
+        if ((h.bytes[1] & 0xF6) == 0xF0)
+            return Reader::Ffmpeg;
+        if ((h.bytes[1] & 0xE0) == 0xE0)
+            return Reader::Mpeg;
+    }
+    return Reader::Unknown;
+}
+
+// The bytes an ID3v2 tag at the start takes (0 without one); tags sit before MP3, FLAC and
+// AAC streams alike.
+std::int64_t id3Size(const Head& h) {
+    if (!h.is(0, "ID3") || h.size < 10)
+        return 0;
+    const unsigned char* b = h.bytes;
+    const std::int64_t size = (std::int64_t(b[6] & 0x7F) << 21) |
+                              (std::int64_t(b[7] & 0x7F) << 14) | (std::int64_t(b[8] & 0x7F) << 7) |
+                              std::int64_t(b[9] & 0x7F);
+    return 10 + size + ((b[5] & 0x10) ? 10 : 0);
 }
 
 QString systemError(int code) {
@@ -33,14 +73,46 @@ Result<SongReader> SongReader::open(const QString& path) {
     decode::CFile file = decode::openFile(path);
     if (!file)
         return Error(path, QStringLiteral("cannot open: ") + systemError(errno), sound::kFileOpen);
-    unsigned char head[12];
-    const std::size_t got = std::fread(head, 1, sizeof head, file.get());
+    unsigned char bytes[16];
+    std::size_t got = std::fread(bytes, 1, sizeof bytes, file.get());
     if (std::ferror(file.get()))
         return Error(path, QStringLiteral("read error: ") + systemError(errno), sound::kFileOpen);
     if (got == 0)
         return Error(path, QStringLiteral("empty file"), sound::kFileForm);
-    auto decoder = isRiffWave(head, got) ? decode::openWavDecoder(path)
-                                         : decode::openMpegDecoder(std::move(file), path);
+    Reader reader = readerFor({bytes, got});
+    if (const std::int64_t tag = id3Size({bytes, got}); tag > 0) {
+        // What follows the tag decides; libmpg123 and FFmpeg skip the tag themselves.
+        got = decode::seekFile(file.get(), tag, SEEK_SET) == 0
+                  ? std::fread(bytes, 1, sizeof bytes, file.get())
+                  : 0;
+        reader = readerFor({bytes, got});
+        if (reader == Reader::Sndfile)
+            reader = Reader::Ffmpeg; // libsndfile reads no ID3 tag before a FLAC stream
+    }
+    Result<decode::DecoderPtr> decoder = Error(path, QString());
+    switch (reader) {
+    case Reader::Sndfile:
+        decoder = decode::openSndfileDecoder(path);
+        break;
+    case Reader::Ffmpeg:
+        decoder = decode::openFfmpegDecoder(path);
+        break;
+    case Reader::Mpeg:
+        decoder = decode::openMpegDecoder(std::move(file), path);
+        break;
+    case Reader::Unknown:
+        // MPEG audio may follow junk of any length; whatever libmpg123 finds no frames in goes
+        // to FFmpeg, which knows many more kinds. Its refusal counts only when it found a
+        // container (one without sound, or a protected one); else libmpg123's words stand.
+        decoder = decode::openMpegDecoder(std::move(file), path);
+        if (!decoder && decoder.error().code() == sound::kFileForm) {
+            auto other = decode::openFfmpegDecoder(path);
+            if (other || other.error().cause() == QLatin1String("holds no audio") ||
+                other.error().cause().startsWith(QLatin1String("is copy-protected")))
+                decoder = std::move(other);
+        }
+        break;
+    }
     if (!decoder)
         return decoder.error();
     return SongReader(path, std::move(*decoder));
@@ -62,26 +134,35 @@ std::uint64_t SongReader::frames() const {
 }
 
 Result<std::size_t> SongReader::read(std::int16_t* out, std::size_t frames) {
+    const bool exact = decoder_->format().lengthExact;
     const std::uint64_t total = decoder_->frames();
-    if (position_ >= total || frames == 0)
+    if ((exact && position_ >= total) || frames == 0 || ended_)
         return std::size_t{0};
     if (!failure_.isEmpty())
         return Error(path_, failure_, sound::kNotAvail);
     const auto wanted =
-        static_cast<std::size_t>(std::min<std::uint64_t>(frames, total - position_));
+        exact ? static_cast<std::size_t>(std::min<std::uint64_t>(frames, total - position_))
+              : frames;
     const std::size_t decoded = decoder_->read(out, wanted);
     position_ += decoded;
+    if (decoded < wanted && !exact && decoder_->errorText().empty()) {
+        ended_ = true; // the true end: frames() is exact from here
+        return decoded;
+    }
     if (decoded < wanted) {
         // The decoder stopped before the length found at open (a read error, a file that shrank
         // or is damaged): what it gave is delivered, then the reader fails. Silence in place of
         // the rest would pass a broken decode off as a whole one.
-        const std::uint64_t missing =
-            (total - position_) * static_cast<std::uint64_t>(decoder_->format().channels) * 2;
         const std::string& why = decoder_->errorText();
-        failure_ = QStringLiteral("the sound stops %1 bytes before its end: %2")
-                       .arg(missing)
-                       .arg(why.empty() ? QStringLiteral("the data ends there")
-                                        : QString::fromStdString(why));
+        const QString cause =
+            why.empty() ? QStringLiteral("the data ends there") : QString::fromStdString(why);
+        if (exact)
+            failure_ = QStringLiteral("the sound stops %1 bytes before its end: %2")
+                           .arg((total - position_) *
+                                static_cast<std::uint64_t>(decoder_->format().channels) * 2)
+                           .arg(cause);
+        else
+            failure_ = cause;
         if (decoded == 0)
             return Error(path_, failure_, sound::kNotAvail);
     }
@@ -99,6 +180,7 @@ Status SongReader::seek(std::uint64_t frame) {
             sound::kPosition);
     position_ = frame;
     failure_.clear();
+    ended_ = false;
     return {};
 }
 

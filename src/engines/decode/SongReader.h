@@ -1,14 +1,22 @@
 #pragma once
 // The song reader: any song file the program takes, read as 16-bit PCM.
 //
-// The kind of file is found from its content, not its name: RIFF/WAVE (PCM of 8 to 32 bits,
-// float, extensible, A-law and the other codecs libsndfile reads) through libsndfile, anything
-// else as MPEG audio (MP3, MP2, MP1; MPEG 1, 2 and 2.5) through libmpg123, gapless, decoded on
-// several threads where the stream allows it. Output is interleaved 16-bit signed PCM in native
-// byte order at the source's rate, mono or stereo; an MPEG stream whose frames change between
-// mono and stereo is stereo throughout, and one whose rate changes keeps its first rate.
+// The kind of file is found from its content, never from its name:
+// - WAV (PCM of 8 to 32 bits, float, extensible, A-law, ...), FLAC, AIFF/AIFC, CAF, W64 and RF64
+//   through libsndfile, bit-exact;
+// - MPEG audio (MP3, MP2, MP1; MPEG 1, 2 and 2.5) through libmpg123, gapless, decoded on several
+//   threads where the stream allows it;
+// - everything else that holds audio through FFmpeg (libavformat, libavcodec): MP4/M4A with AAC
+//   or ALAC, raw AAC, Ogg Vorbis and Opus, WMA, Matroska/WebM, the first sound track of a video;
+//   the same samples as `ffmpeg -i IN OUT.wav`, delay and padding removed as the file declares.
+// Output is interleaved 16-bit signed PCM in native byte order at the source's rate (Opus:
+// 48 kHz), mono or stereo. Deeper integer samples keep their top 16 bits, floating point is
+// rounded to nearest; more than two channels are mixed down to stereo (see Downmix.h in
+// internal/). An MPEG stream whose frames change between mono and stereo is stereo throughout,
+// and one whose rate changes keeps its first rate.
 //
-// The length in frames is exact from the open. A decode that cannot reach it (a read error, a
+// The length in frames is exact from the open where the file states it (SongFormat::lengthExact),
+// else from the end of the decode on. A decode that cannot reach a stated length (a read error, a
 // file that shrank or is damaged) is a failure, never padded with silence: read() delivers what
 // was decoded and then fails with the cause.
 //
@@ -74,8 +82,9 @@ struct SongFormat {
 class SongReader {
 public:
     // Opens `path`. Errors name it, with the codes the window shows: sound::kFileOpen (missing,
-    // not a regular file, unreadable), kFileForm (empty, not a WAV file libsndfile reads, no two
-    // consecutive MPEG audio frames), kFormat (more than two channels, no rate), kMemory.
+    // not a regular file, unreadable), kFileForm (empty, of no kind that is read, damaged, "holds
+    // no audio", "is copy-protected and cannot be read"), kFormat (no channels, no rate),
+    // kMemory.
     static Result<SongReader> open(const QString& path);
 
     SongReader(SongReader&&) noexcept;
@@ -84,7 +93,8 @@ public:
 
     const QString& path() const { return path_; }
     const SongFormat& format() const;
-    // Frames from the start to the end, exact.
+    // Frames from the start to the end: exact when format().lengthExact, else an estimate (at
+    // least the frames read so far) until read() has met the end.
     std::uint64_t frames() const;
     // The frame the next read starts at.
     std::uint64_t position() const { return position_; }
@@ -110,7 +120,8 @@ private:
     QString path_;
     std::unique_ptr<decode::Decoder> decoder_;
     std::uint64_t position_ = 0;
-    QString failure_; // why the decoder stopped early; empty while it has not
+    QString failure_;    // why the decoder stopped early; empty while it has not
+    bool ended_ = false; // a length not exact from the open has been read to its true end
 };
 
 } // namespace quaverly

@@ -94,7 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
                 16},
         WavCase{"wav/wavefile/valid/format_chunk_with_extra_bytes.wav", 0, 2240, 44100, 1, 8, 8},
         WavCase{"wav/wavefile/valid/no_samples.wav", 0, 0, 44100, 1, 8, 8},
-        WavCase{"wav/wavefile/valid/tri_pcm_16_44100.wav", sound::kFormat, 0, 0, 0, 0, 0},
+        // Three channels are mixed down to stereo.
+        WavCase{"wav/wavefile/valid/tri_pcm_16_44100.wav", 0, 2240, 44100, 2, 16, 0},
         // The data chunk claims 100000 bytes; the 2240 present are decoded, nothing beyond.
         WavCase{"wav/wavefile/invalid/data_chunk_truncated.wav", 0, 2240, 44100, 1, 8, 8},
         WavCase{"wav/wavefile/invalid/no_data_chunk.wav", sound::kFileForm, 0, 0, 0, 0, 0},

@@ -24,7 +24,9 @@ public:
     std::uint64_t frames() const { return frames_; }
 
     // Decodes up to `frames` frames into `out`. Fewer only at the end of the stream or when the
-    // source turns out damaged; then errorText() says why (empty at a normal end).
+    // source turns out damaged; then errorText() says why (empty at a normal end). A decoder
+    // whose length is not exact from the open keeps frames() at least at what it delivered, and
+    // exact from its end on.
     virtual std::size_t read(std::int16_t* out, std::size_t frames) = 0;
     // Positions at `frame` (0 to frames()); the next read starts there. False on failure, with
     // errorText() set.
@@ -50,9 +52,12 @@ CFile openFile(const QString& path);
 // Open functions: on failure an Error naming `path`, with the cause and the code the window shows
 // (sound::kFileOpen, kFileForm, kFormat, kMemory, ...).
 
-// RIFF/WAVE files through libsndfile, by the program's one reader (SndfileReader), which opens
-// `path` itself.
-Result<DecoderPtr> openWavDecoder(const QString& path);
+// WAV, FLAC, AIFF/AIFC, CAF, W64 and RF64 files through libsndfile, by the program's one reader
+// (SndfileReader), which opens `path` itself.
+Result<DecoderPtr> openSndfileDecoder(const QString& path);
+// Anything FFmpeg reads that holds audio (MP4/M4A, ADTS, Ogg, ASF, Matroska, video files, ...).
+// Its length is exact only once the end is decoded (SongFormat::lengthExact is false).
+Result<DecoderPtr> openFfmpegDecoder(const QString& path);
 // MPEG audio (layers I to III, MPEG 1, 2 and 2.5) through libmpg123. `file` is the opened file,
 // positioned anywhere; the decoder takes it over.
 Result<DecoderPtr> openMpegDecoder(CFile file, const QString& path);

@@ -40,6 +40,8 @@ public:
     // Format, rate, channels and frames, as libsndfile found them at open.
     const SF_INFO& info() const { return info_; }
     qint64 fileSize() const { return file_.size(); }
+    // For sf_command queries of the open file (channel map, ...); null when none is open.
+    SNDFILE* handle() const { return snd_.get(); }
 
     // Read up to `frames` interleaved frames into `out`: 16-bit as libsndfile scales them
     // (8-bit: (u - 128) x 256; deeper samples lose their low bits), or float with full scale +-1.

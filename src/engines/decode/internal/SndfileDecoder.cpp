@@ -1,0 +1,213 @@
+// Files libsndfile reads: WAV (PCM of 8 to 32 bits, float, extensible, A-law and the other
+// codecs, with any chunks before or after the samples), FLAC, AIFF/AIFC, CAF, W64 and RF64.
+
+#include "engines/decode/internal/Decoder.h"
+#include "engines/decode/internal/Downmix.h"
+#include "engines/wav/internal/SndfileReader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quaverly::decode {
+namespace {
+
+struct Major {
+    int format;
+    SongKind kind;
+    const char* name;
+};
+constexpr Major kMajors[] = {
+    {SF_FORMAT_WAV, SongKind::Wav, "WAV"},    {SF_FORMAT_WAVEX, SongKind::Wav, "WAV"},
+    {SF_FORMAT_FLAC, SongKind::Flac, "FLAC"}, {SF_FORMAT_AIFF, SongKind::Aiff, "AIFF"},
+    {SF_FORMAT_CAF, SongKind::Caf, "CAF"},    {SF_FORMAT_W64, SongKind::Wave64, "Wave64"},
+    {SF_FORMAT_RF64, SongKind::Rf64, "RF64"},
+};
+
+const Major* majorOf(int format) {
+    for (const Major& m : kMajors)
+        if (m.format == (format & SF_FORMAT_TYPEMASK))
+            return &m;
+    return nullptr;
+}
+
+// The positions of the file's channels as a channel mask, when libsndfile knows them.
+std::uint64_t channelMask(SNDFILE* snd, int channels) {
+    std::vector<int> map(static_cast<std::size_t>(channels));
+    if (!sf_command(snd, SFC_GET_CHANNEL_MAP_INFO, map.data(),
+                    static_cast<int>(map.size() * sizeof(int))))
+        return 0;
+    using namespace speaker;
+    std::uint64_t mask = 0;
+    for (int position : map) {
+        switch (position) {
+        case SF_CHANNEL_MAP_LEFT:
+        case SF_CHANNEL_MAP_FRONT_LEFT:
+            mask |= kFrontLeft;
+            break;
+        case SF_CHANNEL_MAP_RIGHT:
+        case SF_CHANNEL_MAP_FRONT_RIGHT:
+            mask |= kFrontRight;
+            break;
+        case SF_CHANNEL_MAP_CENTER:
+        case SF_CHANNEL_MAP_FRONT_CENTER:
+            mask |= kFrontCenter;
+            break;
+        case SF_CHANNEL_MAP_LFE:
+            mask |= kLfe;
+            break;
+        case SF_CHANNEL_MAP_REAR_LEFT:
+            mask |= kBackLeft;
+            break;
+        case SF_CHANNEL_MAP_REAR_RIGHT:
+            mask |= kBackRight;
+            break;
+        case SF_CHANNEL_MAP_REAR_CENTER:
+            mask |= kBackCenter;
+            break;
+        case SF_CHANNEL_MAP_SIDE_LEFT:
+            mask |= kSideLeft;
+            break;
+        case SF_CHANNEL_MAP_SIDE_RIGHT:
+            mask |= kSideRight;
+            break;
+        default:
+            return 0; // positions the mask cannot say: the usual order stands in
+        }
+    }
+    return mask;
+}
+
+// Bits per sample of the source, for SongFormat::sourceBits; 0 for compressed codecs.
+int sourceBits(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return 8;
+    case SF_FORMAT_PCM_16:
+        return 16;
+    case SF_FORMAT_PCM_24:
+        return 24;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+        return 32;
+    case SF_FORMAT_DOUBLE:
+        return 64;
+    default:
+        return 0;
+    }
+}
+
+class SndfileDecoder final : public Decoder {
+public:
+    SndfileDecoder(std::unique_ptr<SndfileReader> reader, const Major& major, std::uint64_t frames)
+        : reader_(std::move(reader)) {
+        const SF_INFO& info = reader_->info();
+        format_.rate = static_cast<std::uint32_t>(info.samplerate);
+        format_.channels = std::min(info.channels, 2);
+        format_.kind = major.kind;
+        format_.sourceBits = sourceBits(info.format);
+        format_.sourceChannels = info.channels;
+        format_.container = QString::fromLatin1(major.name);
+        if (major.kind == SongKind::Flac)
+            format_.codec = QStringLiteral("FLAC");
+        else
+            format_.codec = format_.sourceBits > 0
+                                ? QStringLiteral("PCM %1-bit").arg(format_.sourceBits)
+                                : QStringLiteral("compressed");
+        frames_ = frames;
+        const int sub = info.format & SF_FORMAT_SUBMASK;
+        if (info.channels > 2)
+            downmix_.emplace(info.channels, channelMask(reader_->handle(), info.channels));
+        if (downmix_ || sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE)
+            floats_.resize(kFloatChunk * static_cast<std::size_t>(info.channels));
+    }
+
+    // Integer PCM and the codecs come as 16-bit from libsndfile (8-bit: (u - 128) × 256;
+    // 24 and 32 bits: the low bytes dropped); floating point, and anything to mix down, is
+    // converted here.
+    std::size_t read(std::int16_t* out, std::size_t frames) override {
+        const auto channels = static_cast<std::size_t>(format_.channels);
+        std::size_t done = 0;
+        while (done < frames) {
+            sf_count_t got;
+            if (floats_.empty()) {
+                got = reader_->readShorts(out + done * channels,
+                                          static_cast<sf_count_t>(frames - done));
+            } else {
+                const std::size_t n = std::min(frames - done, kFloatChunk);
+                got = reader_->readFloats(floats_.data(), static_cast<sf_count_t>(n));
+                if (downmix_ && got > 0) {
+                    downmix_->mix(floats_.data(), static_cast<std::size_t>(got),
+                                  out + done * channels);
+                } else {
+                    const sf_count_t samples = got * format_.channels; // negative on failure
+                    for (sf_count_t i = 0; i < samples; ++i)
+                        out[done * channels + static_cast<std::size_t>(i)] =
+                            floatToInt16(floats_[static_cast<std::size_t>(i)]);
+                }
+            }
+            if (got < 0) {
+                errorText_ = reader_->cause().toStdString();
+                break;
+            }
+            if (got == 0)
+                break;
+            done += static_cast<std::size_t>(got);
+        }
+        return done;
+    }
+
+    bool seek(std::uint64_t frame) override {
+        errorText_.clear();
+        if (!reader_->seek(static_cast<sf_count_t>(frame))) {
+            errorText_ = reader_->cause().toStdString();
+            return false;
+        }
+        return true;
+    }
+
+private:
+    static constexpr std::size_t kFloatChunk = 4096; // frames converted per libsndfile call
+
+    std::unique_ptr<SndfileReader> reader_;
+    std::vector<float> floats_;      // conversion buffer of float files, made once at open
+    std::optional<Downmix> downmix_; // for more than two channels
+};
+
+} // namespace
+
+Result<DecoderPtr> openSndfileDecoder(const QString& path) {
+    auto reader = std::make_unique<SndfileReader>();
+    switch (reader->open(path)) {
+    case SndfileReader::Opened::Ok:
+        break;
+    case SndfileReader::Opened::CannotOpen:
+        return Error(path, QStringLiteral("cannot open: ") + reader->cause(), sound::kFileOpen);
+    case SndfileReader::Opened::NotSound:
+        return Error(path, QStringLiteral("not a readable sound file: ") + reader->cause(),
+                     sound::kFileForm);
+    }
+    const SF_INFO& info = reader->info();
+    const Major* major = majorOf(info.format);
+    if (!major)
+        return Error(path, QStringLiteral("not a WAV, FLAC, AIFF, CAF, W64 or RF64 file"),
+                     sound::kFileForm);
+    if (info.channels < 1)
+        return Error(path, QStringLiteral("no channels"), sound::kFormat);
+    if (info.samplerate <= 0)
+        return Error(path, QStringLiteral("no sample rate"), sound::kFormat);
+    // No codec libsndfile reads in a WAV file yields more than about five frames per byte
+    // (GSM 6.10), nor FLAC more than about 4096 per byte (a constant subframe); a larger count
+    // comes from a damaged size field. The reader announces no more than the file can hold, and
+    // fails where the sound really ends.
+    const qint64 perByte = major->kind == SongKind::Flac ? 4096 : 8;
+    const auto frames = static_cast<std::uint64_t>(
+        std::min<sf_count_t>(info.frames, std::max<qint64>(reader->fileSize(), 0) * perByte));
+    return DecoderPtr(std::make_unique<SndfileDecoder>(std::move(reader), *major, frames));
+}
+
+} // namespace quaverly::decode
