@@ -24,7 +24,7 @@ constexpr Major kMajors[] = {
     {SF_FORMAT_WAV, SongKind::Wav, "WAV"},    {SF_FORMAT_WAVEX, SongKind::Wav, "WAV"},
     {SF_FORMAT_FLAC, SongKind::Flac, "FLAC"}, {SF_FORMAT_AIFF, SongKind::Aiff, "AIFF"},
     {SF_FORMAT_CAF, SongKind::Caf, "CAF"},    {SF_FORMAT_W64, SongKind::Wave64, "Wave64"},
-    {SF_FORMAT_RF64, SongKind::Rf64, "RF64"},
+    {SF_FORMAT_RF64, SongKind::Rf64, "RF64"}, {SF_FORMAT_OGG, SongKind::Vorbis, "Ogg"},
 };
 
 const Major* majorOf(int format) {
@@ -112,8 +112,9 @@ public:
         format_.sourceBits = sourceBits(info.format);
         format_.sourceChannels = info.channels;
         format_.container = QString::fromLatin1(major.name);
-        if (major.kind == SongKind::Flac)
-            format_.codec = QStringLiteral("FLAC");
+        if (major.kind == SongKind::Flac || major.kind == SongKind::Vorbis)
+            format_.codec =
+                major.kind == SongKind::Flac ? QStringLiteral("FLAC") : QStringLiteral("Vorbis");
         else
             format_.codec = format_.sourceBits > 0
                                 ? QStringLiteral("PCM %1-bit").arg(format_.sourceBits)
@@ -122,7 +123,10 @@ public:
         const int sub = info.format & SF_FORMAT_SUBMASK;
         if (info.channels > 2)
             downmix_.emplace(info.channels, channelMask(reader_->handle(), info.channels));
-        if (downmix_ || sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE)
+        // Vorbis decodes to float: converted here as FFmpeg converts (libsndfile scales by
+        // 32767).
+        if (downmix_ || sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE ||
+            sub == SF_FORMAT_VORBIS)
             floats_.resize(kFloatChunk * static_cast<std::size_t>(info.channels));
     }
 
@@ -201,10 +205,11 @@ Result<DecoderPtr> openSndfileDecoder(const QString& path) {
     if (info.samplerate <= 0)
         return Error(path, QStringLiteral("no sample rate"), sound::kFormat);
     // No codec libsndfile reads in a WAV file yields more than about five frames per byte
-    // (GSM 6.10), nor FLAC more than about 4096 per byte (a constant subframe); a larger count
-    // comes from a damaged size field. The reader announces no more than the file can hold, and
-    // fails where the sound really ends.
-    const qint64 perByte = major->kind == SongKind::Flac ? 4096 : 8;
+    // (GSM 6.10), nor FLAC or Vorbis more than a few thousand (silence); a larger count comes
+    // from a damaged size field. The reader announces no more than the file can hold, and fails
+    // where the sound really ends.
+    const qint64 perByte =
+        major->kind == SongKind::Flac || major->kind == SongKind::Vorbis ? 65536 : 8;
     const auto frames = static_cast<std::uint64_t>(
         std::min<sf_count_t>(info.frames, std::max<qint64>(reader->fileSize(), 0) * perByte));
     return DecoderPtr(std::make_unique<SndfileDecoder>(std::move(reader), *major, frames));
