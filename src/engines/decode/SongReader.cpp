@@ -1,6 +1,7 @@
 #include "engines/decode/SongReader.h"
 
 #include "engines/decode/internal/Decoder.h"
+#include "engines/decode/internal/ParallelChunks.h"
 #include "engines/decode/internal/ParallelMpeg.h"
 
 #include <QFileInfo>
@@ -194,6 +195,14 @@ void SongReader::setMpegSliceFramesForTesting(int n) {
 
 std::uint64_t SongReader::mpegSlicesDecoded() {
     return decode::mpegSlicesDecoded();
+}
+
+void SongReader::setFlacChunkFramesForTesting(std::uint64_t n) {
+    decode::ParallelChunks::setChunkFramesForTesting(n);
+}
+
+std::uint64_t SongReader::flacChunksDecoded() {
+    return decode::ParallelChunks::chunksDecoded();
 }
 
 } // namespace quaverly
