@@ -19,6 +19,10 @@
 // change, where the resampler's output cannot be predicted from frame counts) the stream is
 // decoded once at open to measure it.
 //
+// A tag that announces more frames than the stream holds mostly belongs to a download cut
+// short: the plain decode trims the encoder delay at the start all the same and runs to the
+// last frame there is, as `mpg123 -w` does. Such a stream is measured, and decoded in one pass.
+//
 // Not audio: libmpg123 searches for frame sync words, and random bytes or a text may contain
 // one that looks like a frame header. A stream is accepted only when its first two frames
 // follow each other without a gap and agree in layer, version and sample rate. (libmpg123 1.31
@@ -26,10 +30,10 @@
 // checked here all the same so that it does not rest on that detail. A stream of a single
 // frame, which libmpg123 decodes to nothing, is refused by it.)
 //
-// A tag that announces more frames than the file can hold is false, and it is not only wrong:
-// when libmpg123 resamples, it works out gapless positions by walking the announced frames
-// one by one (about 30 s for a count of 2^32). Such a file is decoded without gapless
-// trimming, so every frame it holds is kept.
+// A tag that announces more frames than the file can hold (cut short, or a false count) is
+// harmful where libmpg123 resamples: it works out gapless positions by walking the announced
+// frames one by one (about 30 s for a count of 2^32). A stream that changes rate with such a
+// tag is decoded without gapless trimming, so every frame it holds is kept.
 
 #include "engines/decode/internal/Decoder.h"
 #include "engines/decode/internal/MpegSurvey.h"
@@ -391,8 +395,8 @@ Status openStream(mpg123_handle* mh, std::FILE* file, const QString& path) {
     return {};
 }
 
-// Refuses what is not MPEG audio (see the top of the file).
-Status checkSurvey(const Survey& s, const QString& path) {
+// Refuses what is not MPEG audio (see the top of the file); `proof`: by its first two frames.
+Status checkSurvey(const Survey& s, const QString& path, bool proof) {
     // A survey cut short by a failed read would pass the part before it off as the whole stream.
     if (lastReadError() != 0)
         return Error(path, words(s.stopReason), sound::kFileOpen);
@@ -400,10 +404,27 @@ Status checkSurvey(const Survey& s, const QString& path) {
         return Error(
             path, words("no MPEG audio frames" + (s.stopReason.empty() ? "" : ": " + s.stopReason)),
             sound::kFileForm);
-    if (s.frames < 2 || !s.firstTwoAdjacent)
+    if (proof && (s.frames < 2 || !s.firstTwoAdjacent))
         return Error(path, QStringLiteral("not an MPEG audio stream (no two consecutive frames)"),
                      sound::kFileForm);
     return {};
+}
+
+// Turns gapless trimming on or off (for this survey and the decoding after it), walks the frame
+// headers from the file's first byte and refuses what is not MPEG audio.
+Result<Survey> surveyStream(mpg123_handle* mh, std::FILE* file, const QString& path, bool gapless,
+                            bool proof) {
+    const int r =
+        mpg123_param(mh, gapless ? MPG123_ADD_FLAGS : MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0.0);
+    if (r != MPG123_OK)
+        return Error(path, words("decoder set-up failed: " + mpgError(mh, r)), sound::kCreate);
+    if (Status opened = openStream(mh, file, path); !opened)
+        return opened.error();
+    Survey s = survey(mh);
+    mpg123_close(mh);
+    if (Status audio = checkSurvey(s, path, proof); !audio)
+        return audio.error();
+    return s;
 }
 
 } // namespace
@@ -420,21 +441,21 @@ Result<DecoderPtr> openMpegDecoder(CFile file, const QString& path) {
         return opened.error();
     const bool plausible = tagFramesPlausible(mh.get(), file.get());
     mpg123_close(mh.get());
-    if (!plausible) {
-        if (const int r = mpg123_param(mh.get(), MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0.0);
-            r != MPG123_OK)
-            return Error(path, words("decoder set-up failed: " + mpgError(mh.get(), r)),
-                         sound::kCreate);
+    // A false count only harms a resampled stream (see the top of the file): that survey is made
+    // untrimmed, as trimming passes over the first frames. With no change of rate the stream is
+    // surveyed again as it is decoded, trimmed; the proof of audio is the first survey's.
+    auto surveyed = surveyStream(mh.get(), file.get(), path, plausible, true);
+    if (!surveyed)
+        return surveyed.error();
+    const bool gapless = plausible || !surveyed->rateChanges;
+    if (gapless && !plausible) {
+        surveyed = surveyStream(mh.get(), file.get(), path, true, false);
+        if (!surveyed)
+            return surveyed.error();
     }
-    if (Status opened = openStream(mh.get(), file.get(), path); !opened)
-        return opened.error();
-    Survey s = survey(mh.get());
-    mpg123_close(mh.get());
-    if (Status audio = checkSurvey(s, path); !audio)
-        return audio.error();
 
     auto decoder = std::make_unique<MpegDecoder>(std::move(file), std::move(mh), path);
-    if (Status started = decoder->start(s, plausible); !started)
+    if (Status started = decoder->start(*surveyed, gapless); !started)
         return started.error();
     return DecoderPtr(std::move(decoder));
 }

@@ -64,7 +64,8 @@ std::shared_ptr<const MpegLayout> planParallelMpeg(MpegStreamFacts facts) {
     if (facts.layer != 3 || !facts.uniform || !facts.adjacent || facts.measured)
         return nullptr;
 
-    // A false tag turns gapless trimming off; such files are rare enough for one pass.
+    // Without gapless trimming (a false frame count on a stream that changes rate): rare enough
+    // for one pass.
     if (!facts.gapless)
         return nullptr;
     // Too short to split: one pass is as quick.
