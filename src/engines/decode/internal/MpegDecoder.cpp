@@ -22,6 +22,9 @@
 // A tag that announces more frames than the stream holds mostly belongs to a download cut
 // short: the plain decode trims the encoder delay at the start all the same and runs to the
 // last frame there is, as `mpg123 -w` does. Such a stream is measured, and decoded in one pass.
+// The format tells what the trimming removed from the raw decode: the tag's encoder delay plus
+// libmpg123's Layer III delay at the start, the tag's padding less that delay at the end
+// (nothing when the end is cut off); nothing without a tag.
 //
 // Not audio: libmpg123 searches for frame sync words, and random bytes or a text may contain
 // one that looks like a frame header. A stream is accepted only when its first two frames
@@ -42,6 +45,7 @@
 
 #include <mpg123.h>
 
+#include <algorithm>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -69,6 +73,13 @@ int openFailureCode() {
 
 QString words(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+// Samples per channel in one frame.
+std::uint64_t samplesPerFrame(int layer, int version) {
+    if (layer == 1)
+        return 384;
+    return layer == 2 || version == 0 ? 1152 : 576;
 }
 
 class MpegDecoder final : public Decoder {
@@ -115,6 +126,7 @@ public:
         if (const Status taken = checkOutputFormat(s.rate); !taken)
             return taken;
         position_ = 0; // measuring read the stream once
+        noteTrimming(s, *scanned, gapless);
         planEngine(s.facts, *scanned, gapless);
         return {};
     }
@@ -192,6 +204,8 @@ private:
         off_t length = -1; // after gapless trimming, -1 when libmpg123 cannot tell
         long delay = -1;   // the tag's encoder delay and padding, -1 without one
         long padding = -1;
+        off_t announcedFrames = 0; // by the tag, or estimated from the file's size
+        off_t frames = 0;          // audio frames the scan found
         bool matchesPlainDecode = true;
     };
 
@@ -211,6 +225,27 @@ private:
             return {};
         return fail(sound::kFormat, "the decoder did not take the output format" +
                                         (r != MPG123_OK ? ": " + mpgError(mh_.get(), r) : ""));
+    }
+
+    // Fills in what gapless decoding removed from the raw decode (see the top of the file),
+    // whose length follows from the frame count when all frames are alike; else as tagged.
+    void noteTrimming(const Survey& s, const Scanned& scanned, bool gapless) {
+        if (!gapless || scanned.delay < 0 || scanned.padding < 0)
+            return;
+        const std::uint64_t begin = static_cast<std::uint64_t>(scanned.delay) + kLayer3DecoderDelay;
+        const auto end = static_cast<std::uint64_t>(scanned.padding);
+        const bool endCutOff = scanned.announcedFrames > scanned.frames;
+        if (!s.facts.uniform || scanned.frames <= 0) {
+            format_.delay = begin;
+            format_.padding =
+                endCutOff || end < kLayer3DecoderDelay ? 0 : end - kLayer3DecoderDelay;
+            return;
+        }
+        const std::uint64_t raw =
+            static_cast<std::uint64_t>(scanned.frames) * samplesPerFrame(s.layer, s.version);
+        format_.delay = std::min(begin, raw);
+        const std::uint64_t kept = format_.delay + frames_;
+        format_.padding = raw > kept ? raw - kept : 0;
     }
 
     // Lays out the stream for decoding on several threads, when it qualifies.
@@ -297,6 +332,7 @@ private:
             return std::nullopt;
         Scanned s;
         const off_t announced = mpg123_length(mh);
+        s.announcedFrames = mpg123_framelength(mh);
         long delay = -1, padding = -1, stitched = 0;
         double unused = 0;
         mpg123_getstate(mh, MPG123_ENC_DELAY, &delay, &unused);
@@ -310,6 +346,7 @@ private:
         s.length = mpg123_length(mh);
         if (s.length < 0)
             errorText_ = mpg123_strerror(mh);
+        s.frames = mpg123_framelength(mh);
         mpg123_getstate(mh, MPG123_FRANKENSTEIN, &stitched, &unused);
         const bool gapless = delay >= 0 || padding >= 0;
         s.matchesPlainDecode = stitched == 0 && (!gapless || announced == s.length);
