@@ -111,10 +111,10 @@ QString newWorkingCopyPath(const QString& folder) {
 }
 
 bool copiesWhole(const QString& picked) {
-    if (picked.right(3).toLower() != QLatin1String("wav"))
-        return false;
+    // Only mono or stereo is copied (a canonical layout implies it; said here, where it
+    // matters): a file of more channels is decoded, mixed down to stereo.
     const auto layout = probeWav(picked);
-    return layout && layout->canonical && layout->dataSize > 0;
+    return layout && layout->canonical && layout->channels <= 2 && layout->dataSize > 0;
 }
 
 Result<SongSummary> makeWorkingCopy(const QString& picked, const QString& target,

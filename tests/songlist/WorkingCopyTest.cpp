@@ -80,22 +80,42 @@ protected:
     QString target() const { return dir.filePath(QStringLiteral("copy.wav")); }
 };
 
-TEST_F(MakeWorkingCopy, APlainPcmWavIsCopiedByteForByte) {
-    for (int bits : {8, 16}) {
-        const QString picked = dir.filePath(QStringLiteral("Song.WAV"));
-        if (bits == 8)
+TEST_F(MakeWorkingCopy, APlainPcmWavIsCopiedByteForByteWhateverItsName) {
+    const struct {
+        const char* name;
+        int bits;
+    } cases[] = {{"Song.WAV", 8}, {"Song.wav", 16}, {"plain.flac", 16}, {"no-extension", 16}};
+    for (const auto& c : cases) {
+        const QString picked = dir.filePath(QString::fromUtf8(c.name));
+        if (c.bits == 8)
             ASSERT_TRUE(writeWav8(picked, 1, 8000, {1, 2, 3, 250}));
         else
             ASSERT_TRUE(writeWav16(picked, 2, 44100, staircase(333, 2, -7)));
+        EXPECT_TRUE(copiesWhole(picked)) << c.name;
         const auto made = makeWorkingCopy(picked, target());
         ASSERT_TRUE(made) << made.error().text().toStdString();
-        EXPECT_EQ(readFile(target()), readFile(picked));
-        EXPECT_EQ(made->codec, QStringLiteral("PCM %1-bit").arg(bits));
+        EXPECT_EQ(readFile(target()), readFile(picked)) << c.name;
+        EXPECT_EQ(made->codec, QStringLiteral("PCM %1-bit").arg(c.bits));
         EXPECT_EQ(made->container, "WAV");
-        EXPECT_EQ(made->rate, bits == 8 ? 8000u : 44100u);
-        EXPECT_EQ(made->channels, bits == 8 ? 1 : 2);
-        EXPECT_EQ(made->frames, bits == 8 ? 4u : 333u);
+        EXPECT_EQ(made->rate, c.bits == 8 ? 8000u : 44100u);
+        EXPECT_EQ(made->channels, c.bits == 8 ? 1 : 2);
+        EXPECT_EQ(made->frames, c.bits == 8 ? 4u : 333u);
     }
+}
+
+// Six channels in the 44-byte layout would pass for plain PCM by the header alone: they are
+// decoded and mixed down, since everything after the add reads mono or stereo.
+TEST_F(MakeWorkingCopy, MoreThanTwoChannelsAreMixedDownToStereo) {
+    const QString picked = dir.filePath(QStringLiteral("six.wav"));
+    ASSERT_TRUE(writeWav16(picked, 6, 48000, staircase(480, 6)));
+    EXPECT_FALSE(copiesWhole(picked));
+    const auto made = makeWorkingCopy(picked, target());
+    ASSERT_TRUE(made) << made.error().text().toStdString();
+    const auto layout = probeWav(target());
+    ASSERT_TRUE(layout && layout->canonical);
+    EXPECT_EQ(layout->channels, 2);
+    EXPECT_EQ(layout->sampleRate, 48000u);
+    EXPECT_EQ(layout->dataSize, 480u * 4);
 }
 
 TEST_F(MakeWorkingCopy, AnyOtherWavIsRewrittenIntoThePlainLayout) {
