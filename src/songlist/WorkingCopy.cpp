@@ -92,11 +92,6 @@ QString songToolTip(const QString& pickedPath, const SongSummary& song) {
            lengthWords(song.frames, song.rate);
 }
 
-bool isSongFile(const QString& pickedPath) {
-    const QString file = QFileInfo(pickedPath).fileName().toLower();
-    return file.endsWith(QLatin1String(".wav")) || file.endsWith(QLatin1String(".mp3"));
-}
-
 QString newWorkingCopyPath(const QString& folder) {
     // Without a folder QDir would mean the current directory: a working copy never goes there.
     if (folder.isEmpty())

@@ -34,10 +34,6 @@ QString songNameFor(const QString& pickedPath, const SongTags& tags);
 // length: "/home/u/Music/Intro.flac\nFLAC, 44100 Hz, stereo\n3:25.4".
 QString songToolTip(const QString& pickedPath, const SongSummary& song);
 
-// Whether a picked file is one the list takes, by its extension compared without regard to
-// case: "wav" or "mp3".
-bool isSongFile(const QString& pickedPath);
-
 // A path in `folder` that no file has yet, for a new working copy. Its name never depends on
 // the song's name, so two songs of the same name never share a copy, and no song can take the
 // name of a work file of the program.
