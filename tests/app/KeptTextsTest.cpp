@@ -116,19 +116,35 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
              device->setFailure(QString());
          },
          "Error", "Can't initialize device\r\n\r\nerror code: 3"},
+        // A song that is no WAV file is decoded before it is encoded: the song reader refuses.
         {"encoding a text",
          [&] {
              w->toolbarAction(QStringLiteral("Convert"))->trigger();
              w->FrameConvert->txtopenwav->setText(song("notes.txt"));
+             w->FrameConvert->txtsavemp3->setText(path(QStringLiteral("out.mp3")));
+             w->FrameConvert->CmdConvertMP3->click();
+         },
+         "Error",
+         "Can't play the file notes.txt\r\n\r\n%1/notes.txt: holds no audio"
+         "\r\n\r\nerror code: 41"},
+        // A WAV file goes to the encoder as it is, which cannot read these samples.
+        {"encoding an unreadable WAV",
+         [&] {
+             w->toolbarAction(QStringLiteral("Convert"))->trigger();
+             w->FrameConvert->txtopenwav->setText(song("odd.wav"));
              w->FrameConvert->txtsavemp3->setText(path(QStringLiteral("out.mp3")));
              QSignalSpy done(&w->encodings(), &Encodings::finished);
              w->FrameConvert->CmdConvertMP3->click();
              EXPECT_TRUE(!done.isEmpty() || done.wait(60000));
          },
          "Quaverly",
-         "The MP3 file was not saved.\n\nCannot read \"%1/notes.txt\": not a readable WAV file "
-         "(Format not recognised.)"},
+         "The MP3 file was not saved.\n\nCannot read \"%1/odd.wav\": not a readable WAV file "
+         "(Error in WAV/W64/RF64 file. Malformed 'fmt ' chunk.)"},
     };
+    // A WAV file of samples of a kind nothing here reads (format tag 0x1234).
+    WavHeader odd = WavHeader::pcm(2, 8000, 16);
+    odd.formatTag = 0x1234;
+    ASSERT_TRUE(test::writeFile(song("odd.wav"), test::wavBytes(odd, "abcdabcd", 8)));
     for (const auto& row : rows) {
         if (root && std::string_view(row.name) == "unreadable")
             continue;
