@@ -186,12 +186,17 @@ void Frmmain::connectSubsystems() {
     convert.encodings = encodings_;
     convert.baseFolder = [this] { return BaseFolder; };
     convert.outBitRate = [this] { return OutBitRate; };
-    // A converted MP3 joins the song list like an added one, with a working copy of its own.
+    // A song converted to WAV joins the song list like an added one, with a working copy of its
+    // own.
     convert.listSong = [this](const QString& source, const QString& busyText) {
         if (!songList->addSong(source, busyText))
             return QString();
         const QStringList copies = songList->workingCopies();
         return copies.isEmpty() ? QString() : copies.constLast();
+    };
+    // A song encoded to MP3 that must be decoded first is decoded as an added one, unlisted.
+    convert.decodeSong = [this](const QString& source, const QString& busyText) {
+        return songList->workingCopyOf(source, busyText);
     };
     converter = new ConvertHandlers(*FrameConvert, std::move(convert), this);
 

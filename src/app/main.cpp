@@ -24,9 +24,10 @@ int main(int argc, char* argv[]) {
                                    QStringLiteral("DIR"));
     screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(screenshots);
-    parser.addPositionalArgument(QStringLiteral("songs"),
-                                 QStringLiteral("MP3 or WAV files to put in the song list."),
-                                 QStringLiteral("[songs...]"));
+    parser.addPositionalArgument(
+        QStringLiteral("songs"),
+        QStringLiteral("Song files (WAV, MP3, FLAC, M4A, Ogg, ...) to put in the song list."),
+        QStringLiteral("[songs...]"));
     parser.process(app);
     const QStringList songs = parser.positionalArguments();
 

@@ -29,17 +29,20 @@ const std::vector<Command>& commands() {
     static const std::vector<Command> all = {
         {"convert",
          "convert IN OUT [--bitrate 56|96|128|256]",
-         "Converts IN to OUT, chosen by OUT's extension: .wav decodes an MP3 (or any sound file\n"
-         "the program reads) into a PCM WAV file; .mp3 encodes a WAV file (or a decoded MP3)\n"
-         "at the bit rate (default 256 kbit/s).",
+         "Converts IN to OUT, chosen by OUT's extension: .wav decodes IN into a 16-bit PCM WAV\n"
+         "file; .mp3 encodes it at the bit rate (default 256 kbit/s). IN is any song file the\n"
+         "program reads, found by its content: WAV, MP3/MP2/MP1, FLAC, Ogg Vorbis, Opus,\n"
+         "M4A/MP4 (AAC, ALAC), AAC, AIFF, CAF, W64, RF64, WMA, Matroska/WebM, or the sound of\n"
+         "a video. More than two channels are mixed down to stereo.",
          {QStringLiteral("bitrate")},
          2,
          2,
          convertCommand},
         {"join",
          "join OUT IN... [--bitrate 56|96|128|256]",
-         "Joins the WAV and MP3 files IN, in order, into OUT, as the song list joins its songs:\n"
-         "the result takes the first song's format, other formats are converted to it.\n"
+         "Joins the song files IN (any kind convert reads), in order, into OUT, as the song\n"
+         "list joins its songs: the result takes the first song's rate and channels, the others\n"
+         "are converted to it.\n"
          "OUT ending in .mp3 is encoded at the bit rate (default 256 kbit/s).",
          {QStringLiteral("bitrate")},
          2,
@@ -48,9 +51,9 @@ const std::vector<Command>& commands() {
         {"cut",
          "cut IN OUT --from T --to T [--fade-in MS] [--fade-out MS] "
          "[--normalize-peak DBFS | --normalize-loudness LUFS]",
-         "Cuts IN down to the stretch from --from to --to, as the clip editor does, and writes\n"
-         "it to OUT as a PCM WAV file. A time T is milliseconds (2500) or h:mm:ss.mmm\n"
-         "(0:00:02.500, 1:05). --from must lie before --to.\n"
+         "Cuts IN (any song file convert reads) down to the stretch from --from to --to, as the\n"
+         "clip editor does, and writes it to OUT as a PCM WAV file. A time T is milliseconds\n"
+         "(2500) or h:mm:ss.mmm (0:00:02.500, 1:05). --from must lie before --to.\n"
          "\n"
          "  --fade-in MS, --fade-out MS  linear fades from silence at the clip's start and to\n"
          "                               silence at its end (milliseconds, or a time T);\n"
@@ -69,7 +72,10 @@ const std::vector<Command>& commands() {
         {"info",
          "info FILE",
          "Prints the format, the duration in milliseconds and in samples (frames per channel)\n"
-         "and the size of the sound data of a WAV or MP3 file.",
+         "and the size of the sound data of a song file (of a WAV file as it is, of any other\n"
+         "as it decodes); then the codec, the container, the channels mixed down to stereo if\n"
+         "there are more than two, and the frames of encoder delay and padding the decode\n"
+         "removes. A length the file only estimates is measured by decoding it to its end.",
          {},
          1,
          1,

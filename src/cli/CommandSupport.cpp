@@ -2,9 +2,9 @@
 
 #include "engines/decode/SongDecode.h"
 #include "engines/util/SameFile.h"
-#include "engines/wav/WavHeader.h"
 
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -81,30 +81,21 @@ bool targetAllowed(const QString& out, const QStringList& sources, const Io& io)
     return true;
 }
 
-QString unsupportedWav(const QString& in) {
-    const auto layout = probeWav(in);
-    if (!layout || layout->channels <= 2)
-        return QString();
-    return QStringLiteral("%1: unsupported WAV: %2 channels (only mono and stereo are read)")
-        .arg(in)
-        .arg(layout->channels);
-}
-
 QString readFailure(const Error& refusal) {
-    const QString& in = refusal.file();
-    if (QString channels = unsupportedWav(in); !channels.isEmpty())
-        return channels;
-    // The reader takes any file that is neither empty nor RIFF/WAVE for MPEG audio: when it
-    // refuses such a file as not of a kind that is read, the file holds no sound at all.
-    QFile f(in);
-    const QByteArray head = f.open(QIODevice::ReadOnly) ? f.read(12) : QByteArray();
-    const bool wave = head.startsWith("RIFF") && head.mid(8, 4) == "WAVE";
-    if (refusal.code() != sound::kFileForm || head.isEmpty() || wave)
+    // The reader tries libmpg123 last, on whatever it knows by no signature and FFmpeg finds no
+    // container in: its refusal of frames it cannot find is one of a file of no kind that is read.
+    const QString& cause = refusal.cause();
+    const bool noKind = refusal.code() == sound::kFileForm &&
+                        (cause.startsWith(QLatin1String("no MPEG audio frames")) ||
+                         cause.startsWith(QLatin1String("not an MPEG audio stream")));
+    if (!noKind)
         return refusal.text();
-    const bool tagged = head.startsWith("ID3");
+    const QString& in = refusal.file();
+    QFile f(in);
+    const bool tagged = f.open(QIODevice::ReadOnly) && f.read(3) == "ID3";
     return in + (tagged || in.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive)
                      ? QStringLiteral(": MP3 holds no audio frames")
-                     : QStringLiteral(": not a WAV or MP3 file"));
+                     : QStringLiteral(": not a sound file of a kind that is read"));
 }
 
 QString writeFailure(const QString& out, const Error& error) {

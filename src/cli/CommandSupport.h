@@ -62,16 +62,14 @@ bool targetAllowed(const QString& out, const QStringList& sources, const Io& io)
 // cause"; any other is told as it is.
 QString writeFailure(const QString& out, const Error& error);
 
-// "IN: unsupported WAV: N channels (only mono and stereo are read)" for a WAV file of more
-// channels than are read; empty for any other file.
-QString unsupportedWav(const QString& in);
-
-// The song reader's refusal of the file it names: "IN: cause", where a file of no kind that is
-// read is put as a user reads it: "MP3 holds no audio frames" (an MP3 by its name or its ID3 tag),
-// else "not a WAV or MP3 file"; and a WAV file of too many channels as unsupportedWav() says.
+// The song reader's refusal of the file it names: "IN: cause", in the reading library's words
+// (a damaged FLAC, M4A, ... is told as libsndfile or FFmpeg tell it), except that a file of no
+// kind that is read is put as a user reads it: "MP3 holds no audio frames" for an MP3 by its
+// name or its ID3 tag, else "not a sound file of a kind that is read".
 QString readFailure(const Error& refusal);
 
-// Decodes any file the song reader reads into the WAV file `wav`, as adding a song does. Says
+// Decodes any file the song reader reads into the WAV file `wav`, as adding a song does (16-bit,
+// more than two channels mixed down to stereo). Says
 // why it failed: the reader's refusal as readFailure() puts it, a failed write as "cannot write
 // WAV: cause", any other failure as "IN: cause", with "(error code N)" where the song's decode
 // has a code (it stopped short of the song's end).

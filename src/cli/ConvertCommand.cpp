@@ -1,4 +1,5 @@
-// quaverly-cli convert IN OUT: decodes to a WAV file or encodes to an MP3 file, by OUT's name.
+// quaverly-cli convert IN OUT: decodes any song file to a WAV file or encodes it to an MP3 file,
+// by OUT's name.
 #include "cli/CommandSupport.h"
 
 #include "engines/wav/WavHeader.h"
@@ -22,12 +23,10 @@ int convertCommand(const QStringList& args, const Options& opts, const Io& io) {
         return decodeTo(in, out, io);
     if (!isSoundTarget(out, io))
         return kUsage;
-    const auto layout = probeWav(in);
-    if (layout && layout->channels > 2)
-        return failed(io, unsupportedWav(in));
-    if (layout)
+    // A WAV file of one or two channels goes to the encoder as it is, keeping the precision of
+    // deeper samples; anything else is decoded first, as adding it to the list decodes it.
+    if (const auto layout = probeWav(in); layout && layout->channels <= 2)
         return encodeTo(in, out, bitRate, io);
-    // Not a WAV file: decode it first, then encode the decoded sound.
     QTemporaryDir work;
     if (!work.isValid())
         return failed(io,

@@ -1,4 +1,5 @@
-// quaverly-cli info FILE: the format, duration and data size of a sound file.
+// quaverly-cli info FILE: the format, duration and data size of a sound file, and how the song
+// reader reads it: codec, container, channels mixed down, encoder delay and padding removed.
 #include "cli/CommandSupport.h"
 
 #include "engines/decode/SongReader.h"
@@ -7,6 +8,7 @@
 #include <QFileInfo>
 
 #include <cstdint>
+#include <vector>
 
 namespace quaverly::cli {
 namespace {
@@ -22,40 +24,53 @@ QString formatName(const WavLayout& w) {
     }
 }
 
+// Reads the song to its end, for a length its container only estimates: the read that meets
+// the end makes frames() exact.
+Status readToEnd(SongReader& song, const Io& io) {
+    Progress progress(io, QStringLiteral("measuring ") + QFileInfo(song.path()).fileName());
+    std::vector<std::int16_t> block(8192 * 2);
+    for (std::uint64_t blocks = 1;; ++blocks) {
+        const auto got = song.read(block.data(), 8192);
+        if (!got)
+            return got.error();
+        if (*got == 0)
+            return {};
+        if ((blocks & 63) == 0)
+            progress.show(QStringLiteral("%1 s").arg(song.position() / song.format().rate));
+    }
+}
+
 } // namespace
 
 int infoCommand(const QStringList& args, const Options&, const Io& io) {
     const QString& file = args[0];
     if (!QFileInfo(file).isFile())
         return failed(io, QStringLiteral("%1: no such file").arg(file));
-    const auto w = probeWav(file);
-    QString kind;
-    std::uint64_t frames = 0, dataBytes = 0;
-    std::uint32_t rate = 0;
-    int channels = 0;
-    bool channelsChange = false;
-    if (w) {
+    auto song = SongReader::open(file);
+    if (!song)
+        return failed(io, QStringLiteral("%1 (error code %2)")
+                              .arg(readFailure(song.error()))
+                              .arg(song.error().code()));
+    if (!song->format().lengthExact) {
+        if (const Status read = readToEnd(*song, io); !read)
+            return failed(io, QStringLiteral("%1 (error code %2)")
+                                  .arg(read.error().text())
+                                  .arg(read.error().code()));
+    }
+    const SongFormat& f = song->format();
+
+    // A WAV file is told as it is; anything else as the sound it decodes to.
+    QString kind = f.container + QStringLiteral(", decodes to PCM 16-bit");
+    std::uint64_t frames = song->frames();
+    std::uint64_t dataBytes = frames * 2u * std::uint64_t(f.channels);
+    std::uint32_t rate = f.rate;
+    int channels = f.channels;
+    if (const auto w = probeWav(file)) {
         kind = QStringLiteral("WAV, ") + formatName(*w);
         frames = w->dataSize / w->blockAlign;
         dataBytes = w->dataSize;
         rate = w->sampleRate;
         channels = w->channels;
-    } else {
-        // Anything else is measured by the song reader, which knows its exact length at open.
-        const auto song = SongReader::open(file);
-        if (!song)
-            return failed(io, QStringLiteral("%1 (error code %2)")
-                                  .arg(readFailure(song.error()))
-                                  .arg(song.error().code()));
-        const SongFormat& f = song->format();
-        kind =
-            f.kind == SongKind::MpegLayer3 ? QStringLiteral("MPEG audio") : QStringLiteral("audio");
-        kind += QStringLiteral(", decodes to PCM 16-bit");
-        frames = song->frames();
-        rate = f.rate;
-        channels = f.channels;
-        dataBytes = frames * 2u * std::uint64_t(f.channels);
-        channelsChange = f.channelsChange;
     }
     const std::uint64_t ms = rate ? (frames * 1000 + rate / 2) / rate : 0;
     say(io.out, QStringLiteral("file: %1").arg(file));
@@ -64,11 +79,18 @@ int infoCommand(const QStringList& args, const Options&, const Io& io) {
                     .arg(channels)
                     .arg(channels == 1 ? "" : "s")
                     .arg(rate));
-    if (channelsChange)
+    if (f.channelsChange)
         say(io.out, QStringLiteral("channels change mid-stream: decoded as stereo throughout"));
     say(io.out, QStringLiteral("duration_ms: %1").arg(ms));
     say(io.out, QStringLiteral("samples: %1").arg(frames));
     say(io.out, QStringLiteral("data_bytes: %1").arg(dataBytes));
+    say(io.out, QStringLiteral("codec: %1").arg(f.codec));
+    say(io.out, QStringLiteral("container: %1").arg(f.container));
+    if (f.sourceChannels > f.channels)
+        say(io.out,
+            QStringLiteral("source_channels: %1 (mixed down to stereo)").arg(f.sourceChannels));
+    say(io.out, QStringLiteral("delay: %1").arg(f.delay));
+    say(io.out, QStringLiteral("padding: %1").arg(f.padding));
     return kOk;
 }
 

@@ -1,7 +1,6 @@
-// quaverly-cli join OUT IN...: the song list's join, from files to a WAV or MP3 file.
+// quaverly-cli join OUT IN...: the song list's join, from song files to a WAV or MP3 file.
 #include "cli/CommandSupport.h"
 
-#include "engines/wav/WavHeader.h"
 #include "songlist/JoinedPcm.h"
 #include "songlist/ListJoin.h"
 #include "songlist/WorkingCopy.h"
@@ -33,13 +32,7 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
     for (const QString& in : inputs) {
         if (!QFileInfo(in).isFile())
             return failed(io, QStringLiteral("%1: no such file").arg(in));
-        if (!isSongFile(in))
-            return failed(io, QStringLiteral("%1: not a WAV or MP3 file").arg(in));
-        const auto byteForByte = [&] {
-            const auto layout = probeWav(in);
-            return layout && layout->canonical && layout->dataSize > 0;
-        };
-        if (isWavTarget(in) && byteForByte()) {
+        if (copiesWhole(in)) {
             songs << in;
             continue;
         }

@@ -3,9 +3,11 @@
 #include "convert/ConvertPanel.h"
 #include "engines/util/AtomicFile.h"
 #include "engines/util/SameFile.h"
+#include "engines/wav/WavHeader.h"
 #include "ui/BusyWindow.h"
 #include "ui/Dialogs.h"
 #include "ui/Encodings.h"
+#include "ui/SongFilter.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -23,6 +25,13 @@ QString mp3Filter() {
 
 QString wavFilter() {
     return QStringLiteral("Wav File (*.wav)");
+}
+
+// Whether the encoder reads `source` as it is: a WAV file of one or two channels (any sample
+// format; a deeper one keeps its precision). Anything else is decoded to 16 bits first.
+bool encodesAsIs(const QString& source) {
+    const auto layout = probeWav(source);
+    return layout && layout->channels <= 2;
 }
 
 QString shown(const QString& path) {
@@ -48,8 +57,8 @@ ConvertHandlers::ConvertHandlers(ConvertPanel& panel, ConvertServices services, 
 // choice.
 
 void ConvertHandlers::CmdopenMp3_Click() {
-    panel_.txtopenmp3->setText(
-        s_.dialogs->openFile({tr("Open MP3 File"), QString(), mp3Filter(), QString()}));
+    panel_.txtopenmp3->setText(s_.dialogs->openFile(
+        {tr("Open a song to convert to WAV"), QString(), songFileFilter(), QString()}));
 }
 
 void ConvertHandlers::CmdSavewav2_Click() {
@@ -58,8 +67,8 @@ void ConvertHandlers::CmdSavewav2_Click() {
 }
 
 void ConvertHandlers::Cmdopenwav_Click() {
-    panel_.txtopenwav->setText(
-        s_.dialogs->openFile({tr("Open Wav File"), QString(), wavFilter(), QString()}));
+    panel_.txtopenwav->setText(s_.dialogs->openFile(
+        {tr("Open a song to convert to MP3"), QString(), songFileFilter(), QString()}));
 }
 
 void ConvertHandlers::CmdSaveMP3_Click() {
@@ -131,11 +140,34 @@ void ConvertHandlers::CmdConvertMP3_Click() {
         return;
     if (refuseSameFile(source, target))
         return;
-    // The window stays usable while the encoder works; the completion hides the busy window
-    // and says how it went. Both files are the user's: the job owns no file to remove.
     s_.busy->show(QLatin1String(kBusyText));
-    s_.encodings->start(source, target, s_.outBitRate(),
-                        {/*showsBusyWindow=*/true, /*disablesWindow=*/false, {}});
+    Encodings::Job job{/*showsBusyWindow=*/true, /*disablesWindow=*/false, {}};
+    QString wav = source;
+    if (!encodesAsIs(source)) {
+        // Decoded as adding a song decodes, with the window held meanwhile; the decoded file is
+        // the job's own and goes when the job ends, and a failure of it is the source's.
+        wav = s_.decodeSong(source, QLatin1String(kBusyText));
+        if (wav.isEmpty()) {
+            // The decode hid the busy window; an encoding that runs on keeps the one it showed.
+            if (s_.encodings->holdsBusyWindow())
+                s_.busy->show(QLatin1String(kBusyText));
+            else
+                s_.busy->hide();
+            return;
+        }
+        job.workFiles << wav;
+        job.failureText = [wav, source](const EncodeResult& result) {
+            if (result.failure->error.file() != wav)
+                return QString();
+            mp3::EncodeFailure failure = *result.failure;
+            failure.error = failure.error.about(source);
+            return tr("The MP3 file was not saved.\n\n%1").arg(encodeFailureText(failure));
+        };
+        s_.busy->show(QLatin1String(kBusyText));
+    }
+    // The window stays usable while the encoder works; the completion hides the busy window
+    // and says how it went. Both files are the user's: the job removes only a decoded copy.
+    s_.encodings->start(wav, target, s_.outBitRate(), std::move(job));
 }
 
 } // namespace quaverly

@@ -1,7 +1,9 @@
 #pragma once
-// What the convert panel's buttons do: the four "..." choosers, "Convert to Wav" (an MP3 file
-// decoded into a WAV file, the song listed on the way) and "Convert to MP3" (a WAV file handed
-// to the window's encodings). The four text boxes are the panel's only state.
+// What the convert panel's buttons do: the four "..." choosers, "Convert to Wav" (a song file of
+// any kind the song reader reads, decoded into a WAV file, the song listed on the way) and
+// "Convert to MP3" (a song file handed to the window's encodings; one that is not a WAV file the
+// encoder reads is decoded first, as adding a song decodes it). The four text boxes are the
+// panel's only state.
 //
 // Threads: UI thread only.
 
@@ -21,7 +23,7 @@ class Encodings;
 
 // What the window lends the convert panel.
 struct ConvertServices {
-    QWidget* window = nullptr; // disabled while an MP3 decodes
+    QWidget* window = nullptr; // disabled while a song decodes
     Dialogs* dialogs = nullptr;
     BusyWindow* busy = nullptr;
     Encodings* encodings = nullptr;
@@ -31,6 +33,10 @@ struct ConvertServices {
     // `busyText` while it decodes. Reports its own failures to the user and returns the
     // working copy's path, or the empty text when nothing was listed.
     std::function<QString(const QString& source, const QString& busyText)> listSong;
+    // Decodes `source` into a new file of the working folder as listSong does, without listing
+    // it. Reports its own failures and returns the file's path (the caller removes it), or the
+    // empty text.
+    std::function<QString(const QString& source, const QString& busyText)> decodeSong;
 };
 
 class ConvertHandlers final : public QObject {
@@ -44,11 +50,12 @@ public:
     void Cmdopenwav_Click();
     void CmdSaveMP3_Click();
 
-    // "Convert to Wav": the MP3 in txtopenmp3 into the WAV file in txtsavewav. Returns when
+    // "Convert to Wav": the song in txtopenmp3 into the WAV file in txtsavewav. Returns when
     // the work is done; the song is listed too.
     void CmdconvertWav_Click();
-    // "Convert to MP3": starts encoding the WAV in txtopenwav into txtsavemp3 and returns; the
-    // encoding's completion tells the user how it went.
+    // "Convert to MP3": starts encoding the song in txtopenwav into txtsavemp3 and returns; the
+    // encoding's completion tells the user how it went. A song the encoder does not read as it
+    // is gets decoded first, with the window held as for "Convert to Wav".
     void CmdConvertMP3_Click();
 
 private:

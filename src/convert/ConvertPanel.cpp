@@ -36,7 +36,7 @@ ConvertPanel::ConvertPanel(QWidget* parent) : QGroupBox(tr("Wav <-> Mp3"), paren
     Frame4 = named(new QGroupBox(tr("MP3 -> Wav"), this), "Frame4");
     Frame4->setGeometry(14, 28, 581, 136);
     Row r = pathRow(Frame4, 28, tr("MP3 file:"), "txtopenmp3", "CmdopenMp3",
-                    tr("The MP3 file to convert"));
+                    tr("The song to convert: MP3, FLAC, M4A, Ogg, WAV, ..."));
     txtopenmp3 = r.text;
     CmdopenMp3 = r.chooser;
     r = pathRow(Frame4, 62, tr("Save as:"), "txtsavewav", "CmdSavewav2",
@@ -49,7 +49,7 @@ ConvertPanel::ConvertPanel(QWidget* parent) : QGroupBox(tr("Wav <-> Mp3"), paren
     Frame5 = named(new QGroupBox(tr("Wav -> Mp3"), this), "Frame5");
     Frame5->setGeometry(14, 174, 581, 136);
     r = pathRow(Frame5, 28, tr("WAV file:"), "txtopenwav", "Cmdopenwav",
-                tr("The WAV file to convert"));
+                tr("The song to convert: WAV, FLAC, M4A, Ogg, MP3, ..."));
     txtopenwav = r.text;
     Cmdopenwav = r.chooser;
     r = pathRow(Frame5, 62, tr("Save as:"), "txtsavemp3", "CmdSaveMP3",

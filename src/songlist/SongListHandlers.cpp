@@ -9,6 +9,7 @@
 #include "ui/BusyWindow.h"
 #include "ui/Dialogs.h"
 #include "ui/Encodings.h"
+#include "ui/SongFilter.h"
 #include "ui/SoundError.h"
 
 #include <QCoreApplication>
@@ -47,11 +48,13 @@ QStringList localFiles(const QMimeData* mime) {
     return files;
 }
 
-// A drag is taken when it carries a local song file and may be copied: the dropped files stay
-// where they are, whatever the file manager proposed.
+// A drag is taken when it carries a local file (not a folder) and may be copied: the dropped
+// files stay where they are, whatever the file manager proposed. Whether a file holds a song
+// is the song reader's to find, from its content.
 bool takeDrag(QDropEvent& drag) {
     const QStringList files = localFiles(drag.mimeData());
-    if (std::any_of(files.cbegin(), files.cend(), isSongFile) &&
+    if (std::any_of(files.cbegin(), files.cend(),
+                    [](const QString& f) { return QFileInfo(f).isFile(); }) &&
         drag.possibleActions().testFlag(Qt::CopyAction)) {
         drag.setDropAction(Qt::CopyAction);
         drag.accept();
@@ -120,24 +123,23 @@ SongListHandlers::SongListHandlers(AudioEditPanel& panel, SongListServices servi
     list->installEventFilter(this);
     list->viewport()->installEventFilter(this);
     list->setToolTip(tr("Enter: edit the selected song\nDelete: remove it\n"
-                        "Ctrl+Up, Ctrl+Down: move it\nDrop WAV or MP3 files here to add them"));
+                        "Ctrl+Up, Ctrl+Down: move it\nDrop song files here to add them: WAV, "
+                        "MP3, FLAC, Ogg Vorbis, Opus, M4A, AAC, AIFF, WMA, the sound of videos"));
 }
 
-QStringList SongListHandlers::pickSongs() {
-    QStringList songs = s_.dialogs->openFiles(
-        {tr("Select a file to Convert"), QString(), tr("Audio files (*.wav *.mp3)"), QString()});
-    // The dialog offers only song files; anything else typed in is passed over.
-    songs.removeIf([](const QString& f) { return !isSongFile(f); });
-    return songs;
+QStringList SongListHandlers::pickSongs(const QString& title) {
+    // Whatever is picked goes to the song reader, which refuses what holds no sound in its own
+    // words; the filter only helps to find songs.
+    return s_.dialogs->openFiles({title, QString(), songFileFilter(), QString()});
 }
 
 void SongListHandlers::CmdAdd_Click() {
-    addSongs(pickSongs(), -1);
+    addSongs(pickSongs(tr("Add songs")), -1);
 }
 
 void SongListHandlers::CmdIns_Click() {
     const int row = panel_.ListIndex();
-    addSongs(pickSongs(), row);
+    addSongs(pickSongs(tr("Insert songs")), row);
 }
 
 int SongListHandlers::addFiles(const QStringList& names) {
@@ -147,8 +149,10 @@ int SongListHandlers::addFiles(const QStringList& names) {
         const QFileInfo info(name);
         if (!info.exists())
             refused << tr("%1: there is no such file").arg(name);
-        else if (!info.isFile() || !isSongFile(name))
-            refused << tr("%1: not a WAV or MP3 file").arg(name);
+        else if (info.isDir())
+            refused << tr("%1: is a folder").arg(name);
+        else if (!info.isFile())
+            refused << tr("%1: not a regular file").arg(name);
         else
             songs << info.absoluteFilePath();
     }
@@ -193,16 +197,24 @@ void SongListHandlers::releaseWindow() {
     holding_ = false;
 }
 
-bool SongListHandlers::insertSong(const QString& picked, int row, const QString& busyText,
-                                  bool moreFollow) {
+QString SongListHandlers::workingCopyOf(const QString& picked, const QString& busyText) {
+    return makeCopy(picked, busyText, false, false);
+}
+
+QString SongListHandlers::makeCopy(const QString& picked, const QString& busyText, bool moreFollow,
+                                   bool listing, SongSummary* song) {
+    const QString name = QFileInfo(picked).fileName();
     const QString copy = newWorkingCopyPath(s_.workPath());
     if (copy.isEmpty()) {
         releaseWindow();
-        s_.dialogs->tell(tr("%1 was not added: the program has no working folder to keep the "
-                            "song's working copy in (see the message at start).")
-                             .arg(QFileInfo(picked).fileName()),
+        s_.dialogs->tell((listing ? tr("%1 was not added: the program has no working folder to "
+                                       "keep the song's working copy in (see the message at "
+                                       "start).")
+                                  : tr("%1 was not converted: the program has no working folder "
+                                       "to decode it in (see the message at start)."))
+                             .arg(name),
                          Dialogs::Icon::Critical);
-        return false;
+        return QString();
     }
     // A plain PCM WAV is a quick byte copy; anything else is decoded block by block with the
     // window disabled and the busy window moving, so no second add can start meanwhile.
@@ -221,14 +233,26 @@ bool SongListHandlers::insertSong(const QString& picked, int row, const QString&
         if (error.code() != 0)
             ReportSoundError(*s_.dialogs, cantPlayText(picked, error), error.code());
         else
-            s_.dialogs->tell(tr("%1 could not be added.\n\n%2")
-                                 .arg(QFileInfo(picked).fileName(), notAddedDetail(picked, error)),
+            s_.dialogs->tell((listing ? tr("%1 could not be added.\n\n%2")
+                                      : tr("%1 could not be decoded.\n\n%2"))
+                                 .arg(name, notAddedDetail(picked, error)),
                              Dialogs::Icon::Critical);
-        return false;
+        return QString();
     }
-    auto* item = new QListWidgetItem(songNameFor(picked, made->tags));
+    if (song)
+        *song = *made;
+    return copy;
+}
+
+bool SongListHandlers::insertSong(const QString& picked, int row, const QString& busyText,
+                                  bool moreFollow) {
+    SongSummary made;
+    const QString copy = makeCopy(picked, busyText, moreFollow, true, &made);
+    if (copy.isEmpty())
+        return false;
+    auto* item = new QListWidgetItem(songNameFor(picked, made.tags));
     item->setData(AudioEditPanel::kWorkingCopyRole, copy);
-    item->setToolTip(songToolTip(picked, *made));
+    item->setToolTip(songToolTip(picked, made));
     QListWidget& list = *panel_.List1;
     if (row < 0 || row >= list.count()) {
         list.addItem(item);

@@ -29,6 +29,7 @@ class BusyWindow;
 class Dialogs;
 class Encodings;
 class WavPlayer;
+struct SongSummary;
 
 // What the window lends the song list.
 struct SongListServices {
@@ -48,7 +49,8 @@ class SongListHandlers final : public QObject {
 public:
     SongListHandlers(AudioEditPanel& panel, SongListServices services, QObject* parent = nullptr);
 
-    // "ADD": asks for WAV or MP3 files and appends them as songs, in order.
+    // "ADD": asks for song files (any the song reader reads) and appends them as songs, in
+    // order.
     void CmdAdd_Click();
     // "Insert": asks as "ADD" does and puts the songs above the selected one (at the end when
     // none is selected), which stays selected.
@@ -69,10 +71,15 @@ public:
     // and returns false. `busyText` is what the busy window says while the song is decoded.
     bool addSong(const QString& picked, const QString& busyText);
     // Appends the named files as songs, in order, as "ADD" does for each; relative names are
-    // taken from the current folder. Names that are no WAV or MP3 file, or no file at all, are
-    // reported together in one message. Returns the number of songs added. For the files of
-    // the command line and for files dropped on the list.
+    // taken from the current folder. Names of no file, or of a folder or another file that is
+    // not a regular one, are reported together in one message; a file the song reader refuses
+    // is reported as "ADD" reports it. Returns the number of songs added. For the files of the
+    // command line and for files dropped on the list.
     int addFiles(const QStringList& names);
+    // A working copy of `picked` in the working folder, made as "ADD" makes one (copied or
+    // decoded, behind the busy window), but not listed: for work on a song that does not join
+    // the list. Reports a failure itself and returns the empty text; the caller removes the copy.
+    QString workingCopyOf(const QString& picked, const QString& busyText);
     // The working copy of every song, in list order.
     QStringList workingCopies() const;
 
@@ -98,13 +105,18 @@ private:
     bool refuseWorkingCopy(const QString& target);
     // What a save's failure calls each song, in list order: its name and its working copy's.
     QStringList songNames() const;
-    // Asks for songs as "ADD" and "Insert" do; only song files.
-    QStringList pickSongs();
-    // Adds `files` (all song files) in order above the song at `row`; at the end for -1.
+    // Asks for songs as "ADD" and "Insert" do, under `title`.
+    QStringList pickSongs(const QString& title);
+    // Adds `files` in order above the song at `row`; at the end for -1.
     int addSongs(const QStringList& files, int row);
     // One song into the list at `row` (-1: at the end). With `moreFollow` the window stays
     // disabled and the busy window up after a decode, for the next file of the same batch.
     bool insertSong(const QString& picked, int row, const QString& busyText, bool moreFollow);
+    // The working copy of `picked`, or the empty text after the failure was reported, in the
+    // words of adding a song when `listing`, else of decoding one; what the list tells of the
+    // song into `song` when given. `moreFollow` as above.
+    QString makeCopy(const QString& picked, const QString& busyText, bool moreFollow, bool listing,
+                     SongSummary* song = nullptr);
     void holdWindow(const QString& busyText);
     void releaseWindow();
     void moveSelected(int step);

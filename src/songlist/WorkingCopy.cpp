@@ -92,11 +92,6 @@ QString songToolTip(const QString& pickedPath, const SongSummary& song) {
            lengthWords(song.frames, song.rate);
 }
 
-bool isSongFile(const QString& pickedPath) {
-    const QString file = QFileInfo(pickedPath).fileName().toLower();
-    return file.endsWith(QLatin1String(".wav")) || file.endsWith(QLatin1String(".mp3"));
-}
-
 QString newWorkingCopyPath(const QString& folder) {
     // Without a folder QDir would mean the current directory: a working copy never goes there.
     if (folder.isEmpty())
@@ -111,10 +106,10 @@ QString newWorkingCopyPath(const QString& folder) {
 }
 
 bool copiesWhole(const QString& picked) {
-    if (picked.right(3).toLower() != QLatin1String("wav"))
-        return false;
+    // Only mono or stereo is copied (a canonical layout implies it; said here, where it
+    // matters): a file of more channels is decoded, mixed down to stereo.
     const auto layout = probeWav(picked);
-    return layout && layout->canonical && layout->dataSize > 0;
+    return layout && layout->canonical && layout->channels <= 2 && layout->dataSize > 0;
 }
 
 Result<SongSummary> makeWorkingCopy(const QString& picked, const QString& target,

@@ -34,10 +34,6 @@ QString songNameFor(const QString& pickedPath, const SongTags& tags);
 // length: "/home/u/Music/Intro.flac\nFLAC, 44100 Hz, stereo\n3:25.4".
 QString songToolTip(const QString& pickedPath, const SongSummary& song);
 
-// Whether a picked file is one the list takes, by its extension compared without regard to
-// case: "wav" or "mp3".
-bool isSongFile(const QString& pickedPath);
-
 // A path in `folder` that no file has yet, for a new working copy. Its name never depends on
 // the song's name, so two songs of the same name never share a copy, and no song can take the
 // name of a work file of the program.
@@ -45,13 +41,15 @@ bool isSongFile(const QString& pickedPath);
 // anywhere else.
 QString newWorkingCopyPath(const QString& folder);
 
-// Whether makeWorkingCopy copies `picked` byte for byte, which is quick: a WAV file already in
-// the 44-byte PCM layout.
+// Whether makeWorkingCopy copies `picked` byte for byte, which is quick: a plain PCM WAV file
+// (mono or stereo, 8 or 16 bits) in the 44-byte layout with some sound, found from the content,
+// whatever the name.
 bool copiesWhole(const QString& picked);
 
 // Makes the working copy of `picked` at `target`: a file that copiesWhole() is copied byte for
-// byte; any other WAV or MP3 file is decoded into that layout (16-bit PCM, same rate and
-// channels) by decodeSong, whose Errors it returns. On failure nothing is left at `target`.
+// byte; any other song file (whatever the song reader reads) is decoded into that layout (16-bit
+// PCM, the song's rate, more than two channels mixed down to stereo) by decodeSong, whose Errors
+// it returns. On failure nothing is left at `target`.
 // `progress` runs between decoded blocks. The picked file is read once for its sound, and a
 // decoded one once more for its tags; the rest of the summary comes from the reader that decoded
 // it, or from the copy.

@@ -75,9 +75,14 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
          "\r\n\r\nerror code: 41"},
         {"empty file", [&] { add("empty.mp3"); }, "Error",
          "Can't play the file empty.mp3\r\n\r\n%1/empty.mp3: empty file\r\n\r\nerror code: 41"},
-        {"3 channels", [&] { add("three.wav"); }, "Error",
-         "Can't play the file three.wav\r\n\r\n%1/three.wav: 3 channels; only mono and stereo "
-         "are supported\r\n\r\nerror code: 6"},
+        // Words are refused whatever their name says: FFmpeg takes a text named .txt for a
+        // picture of characters, without sound; as .flac no library takes it.
+        {"text as txt", [&] { add("notes.txt"); }, "Error",
+         "Can't play the file notes.txt\r\n\r\n%1/notes.txt: holds no audio"
+         "\r\n\r\nerror code: 41"},
+        {"text as flac", [&] { add("notes.flac"); }, "Error",
+         "Can't play the file notes.flac\r\n\r\n%1/notes.flac: no MPEG audio frames"
+         "\r\n\r\nerror code: 41"},
         // The reader's words name the file once, as for every file it cannot read.
         {"decoding stops early", [&] { add("short.mp3"); }, "Error",
          "Can't play the file short.mp3\r\n\r\n%1/short.mp3: decoding failed after 73916 of "
@@ -111,19 +116,35 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
              device->setFailure(QString());
          },
          "Error", "Can't initialize device\r\n\r\nerror code: 3"},
+        // A song that is no WAV file is decoded before it is encoded: the song reader refuses.
         {"encoding a text",
          [&] {
              w->toolbarAction(QStringLiteral("Convert"))->trigger();
              w->FrameConvert->txtopenwav->setText(song("notes.txt"));
+             w->FrameConvert->txtsavemp3->setText(path(QStringLiteral("out.mp3")));
+             w->FrameConvert->CmdConvertMP3->click();
+         },
+         "Error",
+         "Can't play the file notes.txt\r\n\r\n%1/notes.txt: holds no audio"
+         "\r\n\r\nerror code: 41"},
+        // A WAV file goes to the encoder as it is, which cannot read these samples.
+        {"encoding an unreadable WAV",
+         [&] {
+             w->toolbarAction(QStringLiteral("Convert"))->trigger();
+             w->FrameConvert->txtopenwav->setText(song("odd.wav"));
              w->FrameConvert->txtsavemp3->setText(path(QStringLiteral("out.mp3")));
              QSignalSpy done(&w->encodings(), &Encodings::finished);
              w->FrameConvert->CmdConvertMP3->click();
              EXPECT_TRUE(!done.isEmpty() || done.wait(60000));
          },
          "Quaverly",
-         "The MP3 file was not saved.\n\nCannot read \"%1/notes.txt\": not a readable WAV file "
-         "(Format not recognised.)"},
+         "The MP3 file was not saved.\n\nCannot read \"%1/odd.wav\": not a readable WAV file "
+         "(Error in WAV/W64/RF64 file. Malformed 'fmt ' chunk.)"},
     };
+    // A WAV file of samples of a kind nothing here reads (format tag 0x1234).
+    WavHeader odd = WavHeader::pcm(2, 8000, 16);
+    odd.formatTag = 0x1234;
+    ASSERT_TRUE(test::writeFile(song("odd.wav"), test::wavBytes(odd, "abcdabcd", 8)));
     for (const auto& row : rows) {
         if (root && std::string_view(row.name) == "unreadable")
             continue;
@@ -138,6 +159,19 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
         EXPECT_EQ(asked[0].text, QString::fromUtf8(row.text).replace(QStringLiteral("%1"), songs))
             << row.name;
     }
+}
+
+// A WAV file of three channels is read, and its working copy mixed down to stereo, in silence.
+TEST_F(KeptTexts, ThreeChannelsBecomeAStereoWorkingCopy) {
+    add("three.wav");
+    EXPECT_TRUE(dialogs.messageTexts().isEmpty())
+        << dialogs.messageTexts().join('\n').toStdString();
+    ASSERT_EQ(w->Framewav->List1->count(), 1);
+    const auto copy = probeWav(w->Framewav->workingCopy(0));
+    ASSERT_TRUE(copy && copy->canonical);
+    EXPECT_EQ(copy->channels, 2);
+    EXPECT_EQ(copy->sampleRate, 8000u);
+    EXPECT_EQ(copy->dataSize, 100u * 4);
 }
 
 } // namespace

@@ -95,13 +95,35 @@ TEST_F(SongList, AddsWavAndMp3SongsEachWithItsOwnWorkingCopy) {
     EXPECT_EQ(w->busyWindow().window().Label1->text(), "Loading..........");
     EXPECT_FALSE(busyShown());
 
-    // Cancel, and a file of another kind, add nothing.
+    // Cancel adds nothing; words add nothing and are refused in the song reader's words.
     dialogs.queueFile(QString());
     click(*w, "CmdAdd");
+    writeFile(path("notes.txt"), "no sound in here at all, just words");
     add(path("notes.txt"));
     EXPECT_EQ(list->count(), 3);
     EXPECT_EQ(filesIn(w->workPath()).size(), 3);
-    EXPECT_TRUE(messages().isEmpty());
+    ASSERT_EQ(messages().size(), 1);
+    EXPECT_TRUE(messages()[0].startsWith("Can't play the file notes.txt\r\n\r\n"))
+        << messages()[0].toStdString();
+}
+
+TEST_F(SongList, AddAndInsertOfferEveryFormatReadAndAllFiles) {
+    for (const char* button : {"CmdAdd", "CmdIns"}) {
+        dialogs.queueFile(QString());
+        click(*w, button);
+    }
+    const auto asked = dialogs.asked(ScriptedDialogs::Kind::OpenFiles);
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_EQ(asked[0].title, "Add songs");
+    EXPECT_EQ(asked[1].title, "Insert songs");
+    const QStringList filters = asked[0].file.filter.split(";;");
+    EXPECT_EQ(filters.constFirst(),
+              "All supported files (*.wav *.mp3 *.mp2 *.mp1 *.flac *.ogg *.oga *.opus *.m4a *.m4b "
+              "*.mp4 *.aac *.aif *.aiff *.aifc *.caf *.w64 *.rf64 *.wma *.mka *.webm *.mov *.mkv "
+              "*.avi)");
+    EXPECT_TRUE(filters.contains("FLAC (*.flac)"));
+    EXPECT_TRUE(filters.contains("MPEG-4 audio (*.m4a *.m4b *.mp4)"));
+    EXPECT_EQ(filters.constLast(), "All files (*)");
 }
 
 TEST_F(SongList, AnUnreadableSongIsReportedAndListsNothing) {

@@ -225,7 +225,6 @@ TEST_F(CliHostile, FailuresNameTheFileAndTheCause) {
         writeFile(path("words.mp3"), QByteArray("these are words, not sound").repeated(40)));
     ASSERT_TRUE(
         writeFile(path("words.txt"), QByteArray("these are words, not sound").repeated(40)));
-    ASSERT_TRUE(writeWav16(path("many.wav"), 20, 8000, std::vector<std::int16_t>(20 * 100)));
     ASSERT_TRUE(writeWav16(path("long.wav"), 2, 44100, staircase(44100, 2)));
     ASSERT_TRUE(writeFile(path("keep.wav"), "earlier"));
     const QString keep = path("keep.wav");
@@ -244,16 +243,13 @@ TEST_F(CliHostile, FailuresNameTheFileAndTheCause) {
         {{"cut", path("words.mp3"), keep, "--from=0", "--to=5"},
          0,
          path("words.mp3") + ": MP3 holds no audio frames"},
-        {{"convert", path("many.wav"), keep},
+        {{"convert", path("words.txt"), keep}, 0, path("words.txt") + ": holds no audio"},
+        {{"convert", path("words.txt"), path("new.mp3")},
          0,
-         path("many.wav") + ": unsupported WAV: 20 channels"},
-        {{"convert", path("many.wav"), path("new.mp3")},
-         0,
-         path("many.wav") + ": unsupported WAV: 20 channels"},
-        {{"convert", path("words.txt"), keep}, 0, path("words.txt") + ": not a WAV or MP3 file"},
-        {{"info", path("words.txt")}, 0, path("words.txt") + ": not a WAV or MP3 file"},
+         path("words.txt") + ": holds no audio"},
+        {{"info", path("words.txt")}, 0, path("words.txt") + ": holds no audio"},
         {{"info", path("words.mp3")}, 0, path("words.mp3") + ": MP3 holds no audio frames"},
-        {{"join", keep, path("many.wav")}, 0, path("many.wav") + ": unsupported WAV: 20 channels"},
+        {{"join", keep, path("words.txt")}, 0, path("words.txt") + ": holds no audio"},
         {{"convert", path("long.wav"), keep},
          64 * 1024,
          "cannot write " + keep + ": File too large"},
@@ -275,7 +271,7 @@ TEST_F(CliHostile, FailuresNameTheFileAndTheCause) {
         EXPECT_TRUE(r.err.contains(c.says)) << line << ": " << r.err.toStdString();
     }
     EXPECT_EQ(readFile(keep), QByteArray("earlier"));
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 6);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 5);
 }
 
 } // namespace

@@ -50,13 +50,11 @@ TEST_F(CliTexts, FailuresSayTodaysWordsAndExitWithOne) {
          {"convert", "notes.mp3", "out.wav"},
          "notes.mp3: MP3 holds no audio frames"},
         {"empty file", {"convert", "empty.mp3", "out.wav"}, "empty.mp3: empty file"},
-        {"3 channels",
-         {"convert", "three.wav", "out.wav"},
-         "three.wav: unsupported WAV: 3 channels (only mono and stereo are read)"},
-        {"info of text", {"info", "notes.txt"}, "notes.txt: not a WAV or MP3 file (error code 41)"},
-        {"join text",
-         {"join", "out.wav", "tone.wav", "notes.txt"},
-         "notes.txt: not a WAV or MP3 file"},
+        {"text as flac",
+         {"convert", "notes.flac", "out.wav"},
+         "notes.flac: not a sound file of a kind that is read"},
+        {"info of text", {"info", "notes.txt"}, "notes.txt: holds no audio (error code 41)"},
+        {"join text", {"join", "out.wav", "tone.wav", "notes.txt"}, "notes.txt: holds no audio"},
         {"cut undecodable",
          {"cut", "notes.mp3", "out.wav", "--from=0", "--to=50"},
          "notes.mp3: MP3 holds no audio frames"},
@@ -84,6 +82,26 @@ TEST_F(CliTexts, FailuresSayTodaysWordsAndExitWithOne) {
     }
 }
 
+// More channels than two are mixed down to stereo, for a WAV, an MP3 and a cut alike.
+TEST_F(CliTexts, AWavOfMoreChannelsIsMixedDownToStereo) {
+    ASSERT_TRUE(quaverly::test::writeWav16(dir.filePath("many.wav"), 20, 8000,
+                                           std::vector<std::int16_t>(20 * 800)));
+    for (const char* in : {"three.wav", "many.wav"}) {
+        for (const QStringList& args :
+             {QStringList{"convert", in, "out.wav"}, QStringList{"convert", in, "out.mp3"},
+              QStringList{"cut", in, "out.wav", "--from=0", "--to=10"}}) {
+            const Said r = cli(args, QProcessEnvironment::systemEnvironment());
+            EXPECT_EQ(r.code, 0) << args.join(' ').toStdString() << ": " << r.err.toStdString();
+            if (args[2].endsWith(".wav")) {
+                const auto layout = quaverly::probeWav(dir.filePath("out.wav"));
+                ASSERT_TRUE(layout) << args.join(' ').toStdString();
+                EXPECT_EQ(layout->channels, 2);
+                EXPECT_EQ(layout->sampleRate, 8000u);
+            }
+        }
+    }
+}
+
 TEST_F(CliTexts, InfoTellsEveryLine) {
     ASSERT_TRUE(QFile::copy(QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp3"),
                             dir.filePath(QStringLiteral("cbr.mp3"))));
@@ -95,17 +113,30 @@ TEST_F(CliTexts, InfoTellsEveryLine) {
                      "format: WAV, PCM 16-bit, 1 channel, 8000 Hz\n"
                      "duration_ms: 100\n"
                      "samples: 800\n"
-                     "data_bytes: 1600\n"},
+                     "data_bytes: 1600\n"
+                     "codec: PCM 16-bit\n"
+                     "container: WAV\n"
+                     "delay: 0\n"
+                     "padding: 0\n"},
         {"three.wav", "file: three.wav\n"
                       "format: WAV, PCM 24-bit, 3 channels, 8000 Hz\n"
                       "duration_ms: 13\n"
                       "samples: 100\n"
-                      "data_bytes: 900\n"},
+                      "data_bytes: 900\n"
+                      "codec: PCM 24-bit\n"
+                      "container: WAV\n"
+                      "source_channels: 3 (mixed down to stereo)\n"
+                      "delay: 0\n"
+                      "padding: 0\n"},
         {"cbr.mp3", "file: cbr.mp3\n"
                     "format: MPEG audio, decodes to PCM 16-bit, 2 channels, 44100 Hz\n"
                     "duration_ms: 444\n"
                     "samples: 19584\n"
-                    "data_bytes: 78336\n"},
+                    "data_bytes: 78336\n"
+                    "codec: MP3\n"
+                    "container: MPEG audio\n"
+                    "delay: 1105\n"
+                    "padding: 47\n"},
     };
     for (const auto& row : rows) {
         const Said r = cli({QStringLiteral("info"), QString::fromUtf8(row.file)},

@@ -208,7 +208,7 @@ public:
         in_ = std::move(*again);
         pending_.clear();
         pendingAt_ = 0;
-        position_ = taken_ = seenDelay_ = seenPadding_ = 0;
+        position_ = taken_ = pastLimit_ = seenDelay_ = seenPadding_ = 0;
         skip_ = format_.delay;
         drained_ = ended_ = false;
         errorText_.clear();
@@ -306,9 +306,12 @@ private:
         int first = static_cast<int>(std::min<std::uint64_t>(skip_, f->nb_samples));
         skip_ -= static_cast<std::uint64_t>(first);
         int count = f->nb_samples - first;
-        if (limit_ > 0)
-            count =
+        if (limit_ > 0) {
+            const int kept =
                 static_cast<int>(std::min<std::uint64_t>(count, limit_ - std::min(limit_, taken_)));
+            pastLimit_ += static_cast<std::uint64_t>(count - kept);
+            count = kept;
+        }
         taken_ += static_cast<std::uint64_t>(count);
         const int inChannels = f->ch_layout.nb_channels;
         const auto outChannels = static_cast<std::size_t>(format_.channels);
@@ -378,7 +381,7 @@ private:
         }
         frames_ = position_;
         if (!smpb_)
-            format_.padding = seenPadding_;
+            format_.padding = seenPadding_ + pastLimit_;
     }
 
     std::uint64_t estimatedFrames() {
@@ -411,6 +414,8 @@ private:
     std::uint64_t seenDelay_ = 0, seenPadding_ = 0; // trimming the packets carried
     bool drained_ = false;                          // the flush packet has gone to the decoder
     bool ended_ = false;
+    // Frames decoded past limit_ and left out: padding too, for the format's words.
+    std::uint64_t pastLimit_ = 0;
 };
 
 } // namespace
