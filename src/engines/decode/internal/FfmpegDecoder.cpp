@@ -360,8 +360,11 @@ private:
         statedLength_ = fc->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
         if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
             return static_cast<std::uint64_t>(av_rescale_q(st->duration, st->time_base, perFrame));
+        // AV_TIME_BASE_Q, spelled out: the macro is a C compound literal, which clang refuses
+        // in C++ with -Wpedantic.
         if (fc->duration != AV_NOPTS_VALUE && fc->duration > 0)
-            return static_cast<std::uint64_t>(av_rescale_q(fc->duration, AV_TIME_BASE_Q, perFrame));
+            return static_cast<std::uint64_t>(
+                av_rescale_q(fc->duration, AVRational{1, AV_TIME_BASE}, perFrame));
         statedLength_ = false;
         return 0;
     }
