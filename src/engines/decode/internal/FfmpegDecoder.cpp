@@ -192,8 +192,9 @@ public:
             done += n;
             position_ += n;
         }
-        if (!ended_)
-            frames_ = std::max(estimate_, position_);
+        // The length is never less than what was delivered, also when the decode has just
+        // stopped at a damaged part; at a whole end finish() has made it exact.
+        frames_ = ended_ ? std::max(frames_, position_) : std::max(estimate_, position_);
         return done;
     }
 
