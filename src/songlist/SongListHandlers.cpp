@@ -206,14 +206,11 @@ bool SongListHandlers::insertSong(const QString& picked, int row, const QString&
     }
     // A plain PCM WAV is a quick byte copy; anything else is decoded block by block with the
     // window disabled and the busy window moving, so no second add can start meanwhile.
-    const auto layout = probeWav(picked);
-    const bool quickCopy = picked.right(3).toLower() == QLatin1String("wav") && layout &&
-                           layout->canonical && layout->dataSize > 0;
-    if (!quickCopy)
+    if (!copiesWhole(picked))
         holdWindow(busyText);
     else if (holding_)
         s_.busy->setText(busyText);
-    const Status made = makeWorkingCopy(picked, copy, [](std::uint64_t, std::uint64_t) {
+    const auto made = makeWorkingCopy(picked, copy, [](std::uint64_t, std::uint64_t) {
         QCoreApplication::processEvents();
         return true;
     });
@@ -229,9 +226,9 @@ bool SongListHandlers::insertSong(const QString& picked, int row, const QString&
                              Dialogs::Icon::Critical);
         return false;
     }
-    auto* item = new QListWidgetItem(songNameFor(picked));
+    auto* item = new QListWidgetItem(songNameFor(picked, made->tags));
     item->setData(AudioEditPanel::kWorkingCopyRole, copy);
-    item->setToolTip(picked);
+    item->setToolTip(songToolTip(picked, *made));
     QListWidget& list = *panel_.List1;
     if (row < 0 || row >= list.count()) {
         list.addItem(item);

@@ -2,7 +2,10 @@
 // What the song list's buttons do: adding, inserting, removing and moving songs, a click on a
 // song, and saving the list as one WAV or MP3 file. Every song owns one working copy in the
 // working folder, whose path the list item carries (AudioEditPanel::kWorkingCopyRole), so songs
-// of the same name never share audio, and a song moved in the list takes its audio along.
+// of the same name never share audio, and a song moved in the list takes its audio along. A
+// song's text is its name from its tags, or its file's (songNameFor); its tool tip the picked
+// file's path, format and length. The clip editor's messages and the list's own name the song
+// by that text.
 //
 // The list also takes files dropped from a file manager, and keys: Enter asks for the editor,
 // Delete removes, Ctrl+Up and Ctrl+Down move the selected song.

@@ -4,13 +4,92 @@
 #include "engines/wav/WavHeader.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QUuid>
 
 namespace quaverly {
-QString songNameFor(const QString& pickedPath) {
+namespace {
+
+// "FLAC", "MP3": a codec names the kind of file. Plain PCM does not, so its container goes in
+// front of it: "WAV PCM 16-bit", "AIFF PCM 24-bit".
+QString formatWords(const SongSummary& song) {
+    if (song.codec.isEmpty() || song.container.isEmpty() ||
+        !song.codec.startsWith(QLatin1String("PCM")))
+        return song.codec;
+    return song.container + QLatin1Char(' ') + song.codec;
+}
+
+QString channelWords(int channels) {
+    switch (channels) {
+    case 1:
+        return QStringLiteral("mono");
+    case 2:
+        return QStringLiteral("stereo");
+    default:
+        return QStringLiteral("%1 channels").arg(channels);
+    }
+}
+
+// "3:25.4", to the nearest tenth of a second; "1:02:03.0" from an hour on.
+QString lengthWords(std::uint64_t frames, std::uint32_t rate) {
+    if (rate == 0)
+        return QString();
+    const std::uint64_t tenths = (frames * 10u + rate / 2u) / rate;
+    const std::uint64_t seconds = tenths / 10u;
+    const auto two = [](std::uint64_t n) {
+        return QStringLiteral("%1").arg(n, 2, 10, QChar(u'0'));
+    };
+    const QString rest = QStringLiteral("%1.%2").arg(two(seconds % 60u)).arg(tenths % 10u);
+    if (seconds < 3600u)
+        return QStringLiteral("%1:%2").arg(seconds / 60u).arg(rest);
+    return QStringLiteral("%1:%2:%3").arg(seconds / 3600u).arg(two(seconds / 60u % 60u)).arg(rest);
+}
+
+// The copy made byte for byte: its own header gives the length, and the song reader (which
+// only reads the header of such a file) the format's words, as for every other song. Both read
+// the copy, which has the picked file's bytes: the picked file is read for the copy alone.
+Result<SongSummary> copyWhole(const QString& picked, const QString& target) {
+    if (const Status copied = copyFileAtomically(picked, target); !copied)
+        return copied.error();
+    const auto layout = probeWav(target);
+    if (!layout || layout->blockAlign == 0) {
+        QFile::remove(target);
+        return layout ? Error(target, QStringLiteral("a WAV file without frames")) : layout.error();
+    }
+    SongSummary song;
+    song.rate = layout->sampleRate;
+    song.channels = layout->channels;
+    song.frames = layout->dataSize / layout->blockAlign;
+    if (const auto reader = SongReader::open(target)) {
+        song.codec = reader->format().codec;
+        song.container = reader->format().container;
+    }
+    return song;
+}
+
+} // namespace
+
+QString songNameFor(const QString& pickedPath, const SongTags& tags) {
+    if (!tags.title.isEmpty())
+        return tags.artist.isEmpty() ? tags.title
+                                     : tags.artist + QStringLiteral(" - ") + tags.title;
     const QString file = QFileInfo(pickedPath).fileName();
-    return file.size() > 4 ? file.left(file.size() - 4) : file;
+    if (file.size() <= 4)
+        return file;
+    // A name that starts with its only dot (".hidden") has no extension to drop.
+    const qsizetype dot = file.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 ? file.left(dot) : file;
+}
+
+QString songToolTip(const QString& pickedPath, const SongSummary& song) {
+    QStringList format;
+    if (const QString words = formatWords(song); !words.isEmpty())
+        format << words;
+    format << QStringLiteral("%1 Hz").arg(song.rate) << channelWords(song.channels);
+    return QDir::toNativeSeparators(pickedPath) + QLatin1Char('\n') +
+           format.join(QStringLiteral(", ")) + QLatin1Char('\n') +
+           lengthWords(song.frames, song.rate);
 }
 
 bool isSongFile(const QString& pickedPath) {
@@ -31,19 +110,33 @@ QString newWorkingCopyPath(const QString& folder) {
     }
 }
 
-Status makeWorkingCopy(const QString& picked, const QString& target,
-                       const DecodeProgress& progress) {
+bool copiesWhole(const QString& picked) {
+    if (picked.right(3).toLower() != QLatin1String("wav"))
+        return false;
+    const auto layout = probeWav(picked);
+    return layout && layout->canonical && layout->dataSize > 0;
+}
+
+Result<SongSummary> makeWorkingCopy(const QString& picked, const QString& target,
+                                    const DecodeProgress& progress) {
     if (target.isEmpty())
         return Error(QString(),
                      QStringLiteral("there is no working folder to keep its working copy in"));
-    if (picked.right(3).toLower() == QLatin1String("wav")) {
-        const auto layout = probeWav(picked);
-        if (layout && layout->canonical && layout->dataSize > 0)
-            return copyFileAtomically(picked, target);
-    }
-    if (const auto decoded = decodeSong(picked, target, progress); !decoded)
-        return decoded.error();
-    return {};
+    if (copiesWhole(picked))
+        return copyWhole(picked, target);
+    auto song = SongReader::open(picked);
+    if (!song)
+        return song.error();
+    const auto header = decodeSong(*song, target, progress);
+    if (!header)
+        return header.error();
+    const SongFormat& format = song->format();
+    return SongSummary{format.codec,
+                       format.container,
+                       header->sampleRate,
+                       format.sourceChannels,
+                       header->dataSize / header->blockAlign,
+                       readSongTags(picked)};
 }
 
 } // namespace quaverly

@@ -1,17 +1,38 @@
 #pragma once
 // Working copies: every listed song owns one PCM WAV file with the 44-byte header in the
 // working folder, made when the song is added. All later work reads or rewrites that copy.
+// Beside it, what the list shows of a song: its name and its tool tip.
 
 #include "engines/decode/SongDecode.h"
+#include "engines/tags/SongTags.h"
 #include "engines/util/Error.h"
 
 #include <QString>
 
+#include <cstdint>
+
 namespace quaverly {
 
-// The list's text for a picked file: its name without the last four characters ("Intro.mp3"
-// gives "Intro"). A name of four characters or fewer is kept whole, so no song is nameless.
-QString songNameFor(const QString& pickedPath);
+// What the list tells of a song: the picked file's tags and its format as the song reader names
+// it, and the song's exact length, from its working copy.
+struct SongSummary {
+    QString codec;            // "FLAC", "PCM 16-bit", "MP3"; empty when the reader could not say
+    QString container;        // "WAV", "MPEG audio", "Ogg"
+    std::uint32_t rate = 0;   // Hz
+    int channels = 0;         // in the picked file
+    std::uint64_t frames = 0; // of the working copy
+    // None for a file copied whole: it holds its header and its samples, nothing else.
+    SongTags tags;
+};
+
+// The list's text for a picked file: "Artist - Title" from its tags, the title alone when they
+// name no artist. Without a title, the file's name without its extension ("Intro.flac" gives
+// "Intro"); a name of four characters or fewer is kept whole, so no song is nameless.
+QString songNameFor(const QString& pickedPath, const SongTags& tags);
+
+// The tool tip of a listed song, one line each: the picked file's path, its format and its
+// length: "/home/u/Music/Intro.flac\nFLAC, 44100 Hz, stereo\n3:25.4".
+QString songToolTip(const QString& pickedPath, const SongSummary& song);
 
 // Whether a picked file is one the list takes, by its extension compared without regard to
 // case: "wav" or "mp3".
@@ -24,11 +45,17 @@ bool isSongFile(const QString& pickedPath);
 // anywhere else.
 QString newWorkingCopyPath(const QString& folder);
 
-// Makes the working copy of `picked` at `target`: a WAV file already in the 44-byte PCM layout
-// is copied byte for byte; any other WAV or MP3 file is decoded into that layout (16-bit PCM,
-// same rate and channels) by decodeSong, whose Errors it returns. On failure nothing is left at
-// `target`. `progress` runs between decoded blocks.
-Status makeWorkingCopy(const QString& picked, const QString& target,
-                       const DecodeProgress& progress = {});
+// Whether makeWorkingCopy copies `picked` byte for byte, which is quick: a WAV file already in
+// the 44-byte PCM layout.
+bool copiesWhole(const QString& picked);
+
+// Makes the working copy of `picked` at `target`: a file that copiesWhole() is copied byte for
+// byte; any other WAV or MP3 file is decoded into that layout (16-bit PCM, same rate and
+// channels) by decodeSong, whose Errors it returns. On failure nothing is left at `target`.
+// `progress` runs between decoded blocks. The picked file is read once for its sound, and a
+// decoded one once more for its tags; the rest of the summary comes from the reader that decoded
+// it, or from the copy.
+Result<SongSummary> makeWorkingCopy(const QString& picked, const QString& target,
+                                    const DecodeProgress& progress = {});
 
 } // namespace quaverly

@@ -1,4 +1,5 @@
 #include "songlist/WorkingCopy.h"
+#include "engines/tags/MadeSongs.h"
 #include "support/TestAudio.h"
 
 #include <QDir>
@@ -12,21 +13,52 @@ using namespace quaverly::test;
 
 namespace {
 
-TEST(SongNames, TakeTheFileNameWithoutItsLastFourCharacters) {
+TEST(SongNames, TakeTheTagsOrTheFileNameWithoutItsExtension) {
     const struct {
         const char* path;
+        const char* title;
+        const char* artist;
         const char* name;
         bool listed;
     } cases[] = {
-        {"/music/Intro.mp3", "Intro", true},  {"/music/BELL.WAV", "BELL", true},
-        {"/music/Take.flac", "Take.", false}, {"/a.b/song.Mp3", "song", true},
-        {"/music/x.wav", "x", true},          {"/music/.wav", ".wav", true},
-        {"/music/wav", "wav", false},         {"/music/concat.wav", "concat", true},
+        {"/music/Intro.mp3", "", "", "Intro", true},
+        {"/music/BELL.WAV", "", "", "BELL", true},
+        {"/music/Take.flac", "", "", "Take", false},
+        {"/a.b/song.Mp3", "", "", "song", true},
+        {"/music/My.Song.mp3", "", "", "My.Song", true},
+        {"/music/x.wav", "", "", "x", true},
+        {"/music/.wav", "", "", ".wav", true},
+        {"/music/a.mp", "", "", "a.mp", false},
+        {"/music/.hidden", "", "", ".hidden", false},
+        {"/music/wav", "", "", "wav", false},
+        {"/music/concat.wav", "", "", "concat", true},
+        {"/music/Intro.mp3", "Opening", "Band", "Band - Opening", true},
+        {"/music/Intro.mp3", "Opening", "", "Opening", true},
+        {"/music/Intro.mp3", "", "Band", "Intro", true},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(songNameFor(QString::fromUtf8(c.path)), QString::fromUtf8(c.name)) << c.path;
+        const SongTags tags{QString::fromUtf8(c.title), QString::fromUtf8(c.artist), QString()};
+        EXPECT_EQ(songNameFor(QString::fromUtf8(c.path), tags), QString::fromUtf8(c.name))
+            << c.path;
         EXPECT_EQ(isSongFile(QString::fromUtf8(c.path)), c.listed) << c.path;
     }
+}
+
+TEST(SongToolTips, GiveThePathTheFormatAndTheLength) {
+    const struct {
+        SongSummary song;
+        const char* tip;
+    } cases[] = {
+        {{"FLAC", "FLAC", 44100, 2, 44100 * 2054 / 10, {}}, "FLAC, 44100 Hz, stereo\n3:25.4"},
+        {{"PCM 16-bit", "WAV", 8000, 1, 0, {}}, "WAV PCM 16-bit, 8000 Hz, mono\n0:00.0"},
+        {{"MP3", "MPEG audio", 48000, 6, 2399, {}}, "MP3, 48000 Hz, 6 channels\n0:00.0"},
+        {{"MP3", "MPEG audio", 48000, 2, 2400, {}}, "MP3, 48000 Hz, stereo\n0:00.1"},
+        {{"", "", 22050, 2, 22050 * 5996 / 100, {}}, "22050 Hz, stereo\n1:00.0"},
+        {{"AAC", "MP4", 1000, 2, 3723049, {}}, "AAC, 1000 Hz, stereo\n1:02:03.0"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(songToolTip(QStringLiteral("/home/u/Music/Intro.flac"), c.song),
+                  QStringLiteral("/home/u/Music/Intro.flac\n") + QString::fromUtf8(c.tip));
 }
 
 TEST(WorkingCopies, EverySongGetsItsOwnFileNamedApartFromWorkFiles) {
@@ -55,9 +87,14 @@ TEST_F(MakeWorkingCopy, APlainPcmWavIsCopiedByteForByte) {
             ASSERT_TRUE(writeWav8(picked, 1, 8000, {1, 2, 3, 250}));
         else
             ASSERT_TRUE(writeWav16(picked, 2, 44100, staircase(333, 2, -7)));
-        const Status made = makeWorkingCopy(picked, target());
+        const auto made = makeWorkingCopy(picked, target());
         ASSERT_TRUE(made) << made.error().text().toStdString();
         EXPECT_EQ(readFile(target()), readFile(picked));
+        EXPECT_EQ(made->codec, QStringLiteral("PCM %1-bit").arg(bits));
+        EXPECT_EQ(made->container, "WAV");
+        EXPECT_EQ(made->rate, bits == 8 ? 8000u : 44100u);
+        EXPECT_EQ(made->channels, bits == 8 ? 1 : 2);
+        EXPECT_EQ(made->frames, bits == 8 ? 4u : 333u);
     }
 }
 
@@ -77,8 +114,11 @@ TEST_F(MakeWorkingCopy, AnyOtherWavIsRewrittenIntoThePlainLayout) {
     const QString picked = dir.filePath(QStringLiteral("tagged.wav"));
     ASSERT_TRUE(writeFile(picked, file));
 
-    const Status made = makeWorkingCopy(picked, target());
+    const auto made = makeWorkingCopy(picked, target());
     ASSERT_TRUE(made) << made.error().text().toStdString();
+    EXPECT_EQ(made->rate, 48000u);
+    EXPECT_EQ(made->channels, 2);
+    EXPECT_EQ(made->frames, 50u);
     const QByteArray copy = readFile(target());
     const auto layout = probeWav(target());
     ASSERT_TRUE(layout && layout->canonical);
@@ -89,11 +129,27 @@ TEST_F(MakeWorkingCopy, AnyOtherWavIsRewrittenIntoThePlainLayout) {
 TEST_F(MakeWorkingCopy, AnUnreadableSongLeavesNothing) {
     const QString picked = dir.filePath(QStringLiteral("broken.wav"));
     ASSERT_TRUE(writeFile(picked, "RIFF....WAVEjunk"));
-    const Status made = makeWorkingCopy(picked, target());
+    const auto made = makeWorkingCopy(picked, target());
     ASSERT_FALSE(made);
     EXPECT_EQ(made.error().file(), picked);
     EXPECT_NE(made.error().code(), 0);
     EXPECT_FALSE(QFile::exists(target()));
+}
+
+// A decoded song: the summary has the reader's words and the working copy's exact length.
+TEST_F(MakeWorkingCopy, ATaggedMp3IsNamedByItsTagsAndItsTipTellsItsFormatAndLength) {
+    if (!made_songs::haveFfmpeg())
+        GTEST_SKIP() << "ffmpeg is missing";
+    const QString why =
+        made_songs::makeSong(QDir(dir.path()), QStringLiteral("song.mp3"),
+                             QStringList{"-c:a", "libmp3lame"} + made_songs::tagOptions("T", "A"));
+    ASSERT_TRUE(why.isEmpty()) << why.toStdString();
+    const QString picked = dir.filePath(QStringLiteral("song.mp3"));
+    const auto made = makeWorkingCopy(picked, target());
+    ASSERT_TRUE(made) << made.error().text().toStdString();
+    EXPECT_EQ(songNameFor(picked, made->tags), "A - T");
+    EXPECT_EQ(made->frames * 4, probeWav(target())->dataSize);
+    EXPECT_EQ(songToolTip(picked, *made), picked + "\nMP3, 44100 Hz, stereo\n0:00.1");
 }
 
 } // namespace

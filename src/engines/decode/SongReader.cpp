@@ -1,6 +1,7 @@
 #include "engines/decode/SongReader.h"
 
 #include "engines/decode/internal/Decoder.h"
+#include "engines/decode/internal/ParallelChunks.h"
 #include "engines/decode/internal/ParallelMpeg.h"
 
 #include <QFileInfo>
@@ -29,6 +30,10 @@ Reader readerFor(const Head& h) {
         return Reader::Sndfile;
     if ((h.is(0, "FORM") && (h.is(8, "AIFF") || h.is(8, "AIFC"))) || h.is(0, "fLaC") ||
         h.is(0, "caff") || h.is(0, "riff\x2e\x91\xcf\x11", 8))
+        return Reader::Sndfile;
+    // Ogg Vorbis through libvorbis, whose length follows the granule positions to the frame
+    // (FFmpeg 5.1 drops the last 128 frames of some); Opus, FLAC, Speex in Ogg through FFmpeg.
+    if (h.is(0, "OggS") && h.is(28, "\x01vorbis", 7))
         return Reader::Sndfile;
     if (h.is(0, "OggS") || h.is(4, "ftyp") || h.is(0, "\x1a\x45\xdf\xa3") ||
         h.is(0, "\x30\x26\xb2\x75\x8e\x66\xcf\x11", 8) || h.is(0, "MAC ") || h.is(0, "wvpk") ||
@@ -73,7 +78,7 @@ Result<SongReader> SongReader::open(const QString& path) {
     decode::CFile file = decode::openFile(path);
     if (!file)
         return Error(path, QStringLiteral("cannot open: ") + systemError(errno), sound::kFileOpen);
-    unsigned char bytes[16];
+    unsigned char bytes[64];
     std::size_t got = std::fread(bytes, 1, sizeof bytes, file.get());
     if (std::ferror(file.get()))
         return Error(path, QStringLiteral("read error: ") + systemError(errno), sound::kFileOpen);
@@ -190,6 +195,14 @@ void SongReader::setMpegSliceFramesForTesting(int n) {
 
 std::uint64_t SongReader::mpegSlicesDecoded() {
     return decode::mpegSlicesDecoded();
+}
+
+void SongReader::setFlacChunkFramesForTesting(std::uint64_t n) {
+    decode::ParallelChunks::setChunkFramesForTesting(n);
+}
+
+std::uint64_t SongReader::flacChunksDecoded() {
+    return decode::ParallelChunks::chunksDecoded();
 }
 
 } // namespace quaverly

@@ -113,6 +113,9 @@ public:
     // apart since the program started, which shows that the threads ran.
     static void setMpegSliceFramesForTesting(int n);
     static std::uint64_t mpegSlicesDecoded();
+    // The same for FLAC, whose chunks of frames are decoded apart.
+    static void setFlacChunkFramesForTesting(std::uint64_t n);
+    static std::uint64_t flacChunksDecoded();
 
 private:
     SongReader(QString path, std::unique_ptr<decode::Decoder> decoder);

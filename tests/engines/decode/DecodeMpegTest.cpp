@@ -267,8 +267,8 @@ QByteArray withFrameCount(QByteArray mp3, quint32 frames) {
 TEST(FalseFrameCount, OpensAtOnceAndKeepsEveryFrame) {
     EXPECT_EQ(decodeInChild(QUAVERLY_TEST_DATA "/fuzz/mpeg-scan-hang.mp3"), InChild::Decoded);
 
-    // Without gapless trimming the tagged file keeps the encoder delay and padding: more
-    // samples than the file with its true count, never fewer.
+    // Taken for a file cut short, the tagged file keeps its padding (its end counts as
+    // missing): more samples than the file with its true count, never fewer.
     QTemporaryDir dir;
     const QByteArray cbr = readAll(realFile("mp3/edge/cbr.mp3"));
     const QString truthful = dir.filePath("true.mp3");

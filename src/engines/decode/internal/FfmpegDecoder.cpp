@@ -323,13 +323,41 @@ private:
             downmix_->mix(mixed_.data(), static_cast<std::size_t>(count), pending_.data());
             return;
         }
-        for (int i = 0; i < count; ++i) {
-            for (std::size_t c = 0; c < outChannels; ++c) {
-                // A mono passage of a stereo stream goes to both sides.
-                const int from = std::min(static_cast<int>(c), inChannels - 1);
-                pending_[static_cast<std::size_t>(i) * outChannels + c] =
-                    shortAt(f, from, first + i);
-            }
+        for (std::size_t c = 0; c < outChannels; ++c) {
+            // A mono passage of a stereo stream goes to both sides.
+            const int from = std::min(static_cast<int>(c), inChannels - 1);
+            convertChannel(f, from, first, count, pending_.data() + c, outChannels);
+        }
+    }
+
+    // One channel of a frame into every `stride`-th sample of `out`, with a loop per sample
+    // format: a call per sample would cost more than FFmpeg's decode of AAC.
+    static void convertChannel(const AVFrame* f, int c, int first, int count, int16_t* out,
+                               std::size_t stride) {
+        const auto fmt = static_cast<AVSampleFormat>(f->format);
+        const bool planar = av_sample_fmt_is_planar(fmt);
+        const int step = planar ? 1 : f->ch_layout.nb_channels;
+        const int start = planar ? first : first * step + c;
+        const uint8_t* base = planar ? f->extended_data[c] : f->extended_data[0];
+        const auto each = [&](const auto* in, auto convert) {
+            in += start;
+            for (int i = 0; i < count; ++i, in += step, out += stride)
+                *out = convert(*in);
+        };
+        switch (av_get_packed_sample_fmt(fmt)) {
+        case AV_SAMPLE_FMT_FLT:
+            each(reinterpret_cast<const float*>(base), floatToInt16);
+            break;
+        case AV_SAMPLE_FMT_S16:
+            each(reinterpret_cast<const int16_t*>(base), [](int16_t v) { return v; });
+            break;
+        case AV_SAMPLE_FMT_S32:
+            each(reinterpret_cast<const int32_t*>(base),
+                 [](int32_t v) { return static_cast<int16_t>(v >> 16); });
+            break;
+        default:
+            for (int i = 0; i < count; ++i, out += stride)
+                *out = shortAt(f, c, first + i);
         }
     }
 

@@ -70,19 +70,39 @@ Result<FfmpegInput> FfmpegInput::open(const QString& path) {
     const auto fail = [&](const std::string& cause, int code = sound::kFileForm) {
         return Error(path, QString::fromStdString(cause), code);
     };
+    const auto codeOf = [](int r) {
+        if (r == AVERROR(ENOMEM))
+            return sound::kMemory;
+        return r == AVERROR_INVALIDDATA || r == AVERROR_EOF ? sound::kFileForm : sound::kFileOpen;
+    };
+    const QByteArray url = nativePath(path);
+    // The kind is probed first, so that a demuxer that would open other files or URLs named in
+    // this one (a playlist) is refused before it reads anything.
+    const AVInputFormat* kind = nullptr;
+    {
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "protocol_whitelist", "file", 0);
+        AVIOContext* io = nullptr;
+        int r = avio_open2(&io, url.constData(), AVIO_FLAG_READ, nullptr, &options);
+        av_dict_free(&options);
+        if (r < 0)
+            return fail(avWords(r), codeOf(r));
+        r = av_probe_input_buffer2(io, &kind, url.constData(), nullptr, 0, 0);
+        avio_closep(&io);
+        if (r < 0)
+            return fail(avWords(r), codeOf(r));
+        if (readsOtherFiles(kind))
+            return fail("not a sound file");
+    }
     FfmpegInput in;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     AVFormatContext* raw = nullptr;
-    int r = avformat_open_input(&raw, nativePath(path).constData(), nullptr, &options);
+    int r = avformat_open_input(&raw, url.constData(), kind, &options);
     av_dict_free(&options);
     if (r < 0)
-        return fail(avWords(r), r == AVERROR(ENOMEM)                           ? sound::kMemory
-                                : r == AVERROR_INVALIDDATA || r == AVERROR_EOF ? sound::kFileForm
-                                                                               : sound::kFileOpen);
+        return fail(avWords(r), codeOf(r));
     in.format.reset(raw);
-    if (readsOtherFiles(in.format->iformat))
-        return fail("not a sound file");
     if ((r = avformat_find_stream_info(in.format.get(), nullptr)) < 0)
         return fail(avWords(r));
     for (unsigned i = 0; i < in.format->nb_streams; ++i) {

@@ -19,6 +19,13 @@
 // change, where the resampler's output cannot be predicted from frame counts) the stream is
 // decoded once at open to measure it.
 //
+// A tag that announces more frames than the stream holds mostly belongs to a download cut
+// short: the plain decode trims the encoder delay at the start all the same and runs to the
+// last frame there is, as `mpg123 -w` does. Such a stream is measured, and decoded in one pass.
+// The format tells what the trimming removed from the raw decode: the tag's encoder delay plus
+// libmpg123's Layer III delay at the start, the tag's padding less that delay at the end
+// (nothing when the end is cut off); nothing without a tag.
+//
 // Not audio: libmpg123 searches for frame sync words, and random bytes or a text may contain
 // one that looks like a frame header. A stream is accepted only when its first two frames
 // follow each other without a gap and agree in layer, version and sample rate. (libmpg123 1.31
@@ -26,10 +33,10 @@
 // checked here all the same so that it does not rest on that detail. A stream of a single
 // frame, which libmpg123 decodes to nothing, is refused by it.)
 //
-// A tag that announces more frames than the file can hold is false, and it is not only wrong:
-// when libmpg123 resamples, it works out gapless positions by walking the announced frames
-// one by one (about 30 s for a count of 2^32). Such a file is decoded without gapless
-// trimming, so every frame it holds is kept.
+// A tag that announces more frames than the file can hold (cut short, or a false count) is
+// harmful where libmpg123 resamples: it works out gapless positions by walking the announced
+// frames one by one (about 30 s for a count of 2^32). A stream that changes rate with such a
+// tag is decoded without gapless trimming, so every frame it holds is kept.
 
 #include "engines/decode/internal/Decoder.h"
 #include "engines/decode/internal/MpegSurvey.h"
@@ -38,6 +45,7 @@
 
 #include <mpg123.h>
 
+#include <algorithm>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -65,6 +73,13 @@ int openFailureCode() {
 
 QString words(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+// Samples per channel in one frame.
+std::uint64_t samplesPerFrame(int layer, int version) {
+    if (layer == 1)
+        return 384;
+    return layer == 2 || version == 0 ? 1152 : 576;
 }
 
 class MpegDecoder final : public Decoder {
@@ -111,6 +126,7 @@ public:
         if (const Status taken = checkOutputFormat(s.rate); !taken)
             return taken;
         position_ = 0; // measuring read the stream once
+        noteTrimming(s, *scanned, gapless);
         planEngine(s.facts, *scanned, gapless);
         return {};
     }
@@ -188,6 +204,8 @@ private:
         off_t length = -1; // after gapless trimming, -1 when libmpg123 cannot tell
         long delay = -1;   // the tag's encoder delay and padding, -1 without one
         long padding = -1;
+        off_t announcedFrames = 0; // by the tag, or estimated from the file's size
+        off_t frames = 0;          // audio frames the scan found
         bool matchesPlainDecode = true;
     };
 
@@ -207,6 +225,27 @@ private:
             return {};
         return fail(sound::kFormat, "the decoder did not take the output format" +
                                         (r != MPG123_OK ? ": " + mpgError(mh_.get(), r) : ""));
+    }
+
+    // Fills in what gapless decoding removed from the raw decode (see the top of the file),
+    // whose length follows from the frame count when all frames are alike; else as tagged.
+    void noteTrimming(const Survey& s, const Scanned& scanned, bool gapless) {
+        if (!gapless || scanned.delay < 0 || scanned.padding < 0)
+            return;
+        const std::uint64_t begin = static_cast<std::uint64_t>(scanned.delay) + kLayer3DecoderDelay;
+        const auto end = static_cast<std::uint64_t>(scanned.padding);
+        const bool endCutOff = scanned.announcedFrames > scanned.frames;
+        if (!s.facts.uniform || scanned.frames <= 0) {
+            format_.delay = begin;
+            format_.padding =
+                endCutOff || end < kLayer3DecoderDelay ? 0 : end - kLayer3DecoderDelay;
+            return;
+        }
+        const std::uint64_t raw =
+            static_cast<std::uint64_t>(scanned.frames) * samplesPerFrame(s.layer, s.version);
+        format_.delay = std::min(begin, raw);
+        const std::uint64_t kept = format_.delay + frames_;
+        format_.padding = raw > kept ? raw - kept : 0;
     }
 
     // Lays out the stream for decoding on several threads, when it qualifies.
@@ -293,6 +332,7 @@ private:
             return std::nullopt;
         Scanned s;
         const off_t announced = mpg123_length(mh);
+        s.announcedFrames = mpg123_framelength(mh);
         long delay = -1, padding = -1, stitched = 0;
         double unused = 0;
         mpg123_getstate(mh, MPG123_ENC_DELAY, &delay, &unused);
@@ -306,6 +346,7 @@ private:
         s.length = mpg123_length(mh);
         if (s.length < 0)
             errorText_ = mpg123_strerror(mh);
+        s.frames = mpg123_framelength(mh);
         mpg123_getstate(mh, MPG123_FRANKENSTEIN, &stitched, &unused);
         const bool gapless = delay >= 0 || padding >= 0;
         s.matchesPlainDecode = stitched == 0 && (!gapless || announced == s.length);
@@ -391,8 +432,8 @@ Status openStream(mpg123_handle* mh, std::FILE* file, const QString& path) {
     return {};
 }
 
-// Refuses what is not MPEG audio (see the top of the file).
-Status checkSurvey(const Survey& s, const QString& path) {
+// Refuses what is not MPEG audio (see the top of the file); `proof`: by its first two frames.
+Status checkSurvey(const Survey& s, const QString& path, bool proof) {
     // A survey cut short by a failed read would pass the part before it off as the whole stream.
     if (lastReadError() != 0)
         return Error(path, words(s.stopReason), sound::kFileOpen);
@@ -400,10 +441,27 @@ Status checkSurvey(const Survey& s, const QString& path) {
         return Error(
             path, words("no MPEG audio frames" + (s.stopReason.empty() ? "" : ": " + s.stopReason)),
             sound::kFileForm);
-    if (s.frames < 2 || !s.firstTwoAdjacent)
+    if (proof && (s.frames < 2 || !s.firstTwoAdjacent))
         return Error(path, QStringLiteral("not an MPEG audio stream (no two consecutive frames)"),
                      sound::kFileForm);
     return {};
+}
+
+// Turns gapless trimming on or off (for this survey and the decoding after it), walks the frame
+// headers from the file's first byte and refuses what is not MPEG audio.
+Result<Survey> surveyStream(mpg123_handle* mh, std::FILE* file, const QString& path, bool gapless,
+                            bool proof) {
+    const int r =
+        mpg123_param(mh, gapless ? MPG123_ADD_FLAGS : MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0.0);
+    if (r != MPG123_OK)
+        return Error(path, words("decoder set-up failed: " + mpgError(mh, r)), sound::kCreate);
+    if (Status opened = openStream(mh, file, path); !opened)
+        return opened.error();
+    Survey s = survey(mh);
+    mpg123_close(mh);
+    if (Status audio = checkSurvey(s, path, proof); !audio)
+        return audio.error();
+    return s;
 }
 
 } // namespace
@@ -420,21 +478,21 @@ Result<DecoderPtr> openMpegDecoder(CFile file, const QString& path) {
         return opened.error();
     const bool plausible = tagFramesPlausible(mh.get(), file.get());
     mpg123_close(mh.get());
-    if (!plausible) {
-        if (const int r = mpg123_param(mh.get(), MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0.0);
-            r != MPG123_OK)
-            return Error(path, words("decoder set-up failed: " + mpgError(mh.get(), r)),
-                         sound::kCreate);
+    // A false count only harms a resampled stream (see the top of the file): that survey is made
+    // untrimmed, as trimming passes over the first frames. With no change of rate the stream is
+    // surveyed again as it is decoded, trimmed; the proof of audio is the first survey's.
+    auto surveyed = surveyStream(mh.get(), file.get(), path, plausible, true);
+    if (!surveyed)
+        return surveyed.error();
+    const bool gapless = plausible || !surveyed->rateChanges;
+    if (gapless && !plausible) {
+        surveyed = surveyStream(mh.get(), file.get(), path, true, false);
+        if (!surveyed)
+            return surveyed.error();
     }
-    if (Status opened = openStream(mh.get(), file.get(), path); !opened)
-        return opened.error();
-    Survey s = survey(mh.get());
-    mpg123_close(mh.get());
-    if (Status audio = checkSurvey(s, path); !audio)
-        return audio.error();
 
     auto decoder = std::make_unique<MpegDecoder>(std::move(file), std::move(mh), path);
-    if (Status started = decoder->start(s, plausible); !started)
+    if (Status started = decoder->start(*surveyed, gapless); !started)
         return started.error();
     return DecoderPtr(std::move(decoder));
 }

@@ -27,6 +27,10 @@ int readThroughStdio(mpg123_handle* mh);
 int lastReadError();
 void clearReadError();
 
+// libmpg123 delays Layer III output by this many samples; its gapless trimming adds them to the
+// tag's encoder delay at the start and takes them off its padding at the end.
+constexpr std::uint64_t kLayer3DecoderDelay = 529;
+
 // libmpg123's words for a failed call; a failed read is told by the system's words for it.
 std::string mpgError(mpg123_handle* mh, int code);
 

@@ -1,6 +1,7 @@
 #include "engines/decode/internal/ParallelMpeg.h"
 
 #include "engines/decode/internal/MpegSlice.h"
+#include "engines/decode/internal/MpegSurvey.h"
 
 #include <algorithm>
 #include <atomic>
@@ -12,10 +13,6 @@
 
 namespace quaverly::decode {
 namespace {
-
-// libmpg123 delays Layer III output by this many samples; its gapless trimming adds it to the
-// encoder delay of the tag.
-constexpr std::uint64_t kDecoderDelay = 529;
 
 std::atomic<int> sliceFramesForTesting{0};
 std::atomic<std::uint64_t> slicesDecoded{0};
@@ -64,7 +61,8 @@ std::shared_ptr<const MpegLayout> planParallelMpeg(MpegStreamFacts facts) {
     if (facts.layer != 3 || !facts.uniform || !facts.adjacent || facts.measured)
         return nullptr;
 
-    // A false tag turns gapless trimming off; such files are rare enough for one pass.
+    // Without gapless trimming (a false frame count on a stream that changes rate): rare enough
+    // for one pass.
     if (!facts.gapless)
         return nullptr;
     // Too short to split: one pass is as quick.
@@ -84,7 +82,7 @@ std::shared_ptr<const MpegLayout> planParallelMpeg(MpegStreamFacts facts) {
     // libmpg123 trims a tag's delay (plus its own) at the start and ends at the scanned length;
     // without a tag nothing is trimmed. Anything else means the numbers are not understood.
     layout->begin = facts.encoderDelay >= 0
-                        ? static_cast<std::uint64_t>(facts.encoderDelay) + kDecoderDelay
+                        ? static_cast<std::uint64_t>(facts.encoderDelay) + kLayer3DecoderDelay
                         : 0;
     layout->length = facts.length;
     // With a tag, its delay, the length and its padding must make up the surveyed frames

@@ -3,6 +3,8 @@
 
 #include "engines/decode/internal/Decoder.h"
 #include "engines/decode/internal/Downmix.h"
+#include "engines/decode/internal/ParallelChunks.h"
+#include "engines/util/CodecThreads.h"
 #include "engines/wav/internal/SndfileReader.h"
 
 #include <algorithm>
@@ -24,7 +26,7 @@ constexpr Major kMajors[] = {
     {SF_FORMAT_WAV, SongKind::Wav, "WAV"},    {SF_FORMAT_WAVEX, SongKind::Wav, "WAV"},
     {SF_FORMAT_FLAC, SongKind::Flac, "FLAC"}, {SF_FORMAT_AIFF, SongKind::Aiff, "AIFF"},
     {SF_FORMAT_CAF, SongKind::Caf, "CAF"},    {SF_FORMAT_W64, SongKind::Wave64, "Wave64"},
-    {SF_FORMAT_RF64, SongKind::Rf64, "RF64"},
+    {SF_FORMAT_RF64, SongKind::Rf64, "RF64"}, {SF_FORMAT_OGG, SongKind::Vorbis, "Ogg"},
 };
 
 const Major* majorOf(int format) {
@@ -103,8 +105,9 @@ int sourceBits(int format) {
 
 class SndfileDecoder final : public Decoder {
 public:
-    SndfileDecoder(std::unique_ptr<SndfileReader> reader, const Major& major, std::uint64_t frames)
-        : reader_(std::move(reader)) {
+    SndfileDecoder(std::unique_ptr<SndfileReader> reader, const Major& major, std::uint64_t frames,
+                   QString path)
+        : reader_(std::move(reader)), path_(std::move(path)) {
         const SF_INFO& info = reader_->info();
         format_.rate = static_cast<std::uint32_t>(info.samplerate);
         format_.channels = std::min(info.channels, 2);
@@ -112,8 +115,9 @@ public:
         format_.sourceBits = sourceBits(info.format);
         format_.sourceChannels = info.channels;
         format_.container = QString::fromLatin1(major.name);
-        if (major.kind == SongKind::Flac)
-            format_.codec = QStringLiteral("FLAC");
+        if (major.kind == SongKind::Flac || major.kind == SongKind::Vorbis)
+            format_.codec =
+                major.kind == SongKind::Flac ? QStringLiteral("FLAC") : QStringLiteral("Vorbis");
         else
             format_.codec = format_.sourceBits > 0
                                 ? QStringLiteral("PCM %1-bit").arg(format_.sourceBits)
@@ -122,7 +126,10 @@ public:
         const int sub = info.format & SF_FORMAT_SUBMASK;
         if (info.channels > 2)
             downmix_.emplace(info.channels, channelMask(reader_->handle(), info.channels));
-        if (downmix_ || sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE)
+        // Vorbis decodes to float: converted here as FFmpeg converts (libsndfile scales by
+        // 32767).
+        if (downmix_ || sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE ||
+            sub == SF_FORMAT_VORBIS)
             floats_.resize(kFloatChunk * static_cast<std::size_t>(info.channels));
     }
 
@@ -131,10 +138,17 @@ public:
     // converted here.
     std::size_t read(std::int16_t* out, std::size_t frames) override {
         const auto channels = static_cast<std::size_t>(format_.channels);
+        startEngine();
         std::size_t done = 0;
         while (done < frames) {
             sf_count_t got;
-            if (floats_.empty()) {
+            if (engine_) {
+                got = engine_->read(out + done * channels, static_cast<sf_count_t>(frames - done));
+                if (got < 0) {
+                    errorText_ = engine_->cause().toStdString();
+                    break;
+                }
+            } else if (floats_.empty()) {
                 got = reader_->readShorts(out + done * channels,
                                           static_cast<sf_count_t>(frames - done));
             } else {
@@ -163,6 +177,7 @@ public:
 
     bool seek(std::uint64_t frame) override {
         errorText_.clear();
+        engine_.reset(); // the one reader goes on from wherever it is put
         if (!reader_->seek(static_cast<sf_count_t>(frame))) {
             errorText_ = reader_->cause().toStdString();
             return false;
@@ -173,7 +188,37 @@ public:
 private:
     static constexpr std::size_t kFloatChunk = 4096; // frames converted per libsndfile call
 
+    // FLAC frames stand alone: a whole read from the start is decoded on several threads when
+    // there are several and the song is long enough to share out. Only 16-bit output without a
+    // downmix: the chunks are read as libsndfile's shorts.
+    void startEngine() {
+        if (!engineMayStart_)
+            return;
+        engineMayStart_ = false;
+        const int threads = codecThreads();
+        const std::uint64_t chunk = ParallelChunks::chunkFrames(kChunkFrames);
+        if (format_.kind != SongKind::Flac || !floats_.empty() || threads < 2 ||
+            frames_ < 2 * chunk)
+            return;
+        const QString path = path_;
+        engine_ = std::make_unique<ParallelChunks>(
+            [path](QString* cause) {
+                auto reader = std::make_unique<SndfileReader>();
+                if (reader->open(path) != SndfileReader::Opened::Ok) {
+                    *cause = reader->cause();
+                    return std::unique_ptr<SndfileReader>();
+                }
+                return reader;
+            },
+            frames_, format_.channels, threads, chunk);
+    }
+
+    static constexpr std::uint64_t kChunkFrames = 1 << 18; // about 6 s at 44.1 kHz
+
     std::unique_ptr<SndfileReader> reader_;
+    QString path_;
+    bool engineMayStart_ = true;
+    std::unique_ptr<ParallelChunks> engine_;
     std::vector<float> floats_;      // conversion buffer of float files, made once at open
     std::optional<Downmix> downmix_; // for more than two channels
 };
@@ -201,13 +246,14 @@ Result<DecoderPtr> openSndfileDecoder(const QString& path) {
     if (info.samplerate <= 0)
         return Error(path, QStringLiteral("no sample rate"), sound::kFormat);
     // No codec libsndfile reads in a WAV file yields more than about five frames per byte
-    // (GSM 6.10), nor FLAC more than about 4096 per byte (a constant subframe); a larger count
-    // comes from a damaged size field. The reader announces no more than the file can hold, and
-    // fails where the sound really ends.
-    const qint64 perByte = major->kind == SongKind::Flac ? 4096 : 8;
+    // (GSM 6.10), nor FLAC or Vorbis more than a few thousand (silence); a larger count comes
+    // from a damaged size field. The reader announces no more than the file can hold, and fails
+    // where the sound really ends.
+    const qint64 perByte =
+        major->kind == SongKind::Flac || major->kind == SongKind::Vorbis ? 65536 : 8;
     const auto frames = static_cast<std::uint64_t>(
         std::min<sf_count_t>(info.frames, std::max<qint64>(reader->fileSize(), 0) * perByte));
-    return DecoderPtr(std::make_unique<SndfileDecoder>(std::move(reader), *major, frames));
+    return DecoderPtr(std::make_unique<SndfileDecoder>(std::move(reader), *major, frames, path));
 }
 
 } // namespace quaverly::decode

@@ -1,0 +1,75 @@
+// FLAC decoded on several threads gives the one pass's samples, bit for bit, from the start and
+// after a seek, and a file cut short fails on every thread count instead of hanging. The FLAC
+// files are made at run time by `flac` from a staircase, which compresses poorly and so makes
+// many frames.
+
+#include "DecodeTestUtil.h"
+#include "engines/util/CodecThreads.h"
+#include "support/TestAudio.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+namespace {
+
+using namespace decode_test;
+
+class ParallelFlac : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (QStandardPaths::findExecutable("flac").isEmpty())
+            GTEST_SKIP() << "flac is missing";
+        source_ = quaverly::test::staircase(100000, 2);
+        const QString wav = dir_.filePath("ramp.wav");
+        ASSERT_TRUE(quaverly::test::writeWav16(wav, 2, 44100, source_));
+        flac_ = dir_.filePath("ramp.flac");
+        ASSERT_EQ(QProcess::execute("flac", {"-s", "-f", wav, "-o", flac_}), 0);
+        SongReader::setFlacChunkFramesForTesting(4096); // 25 chunks
+    }
+    void TearDown() override {
+        SongReader::setFlacChunkFramesForTesting(0);
+        quaverly::setCodecThreadsForTesting(0);
+    }
+
+    QTemporaryDir dir_;
+    std::vector<std::int16_t> source_;
+    QString flac_;
+};
+
+TEST_F(ParallelFlac, GivesTheSourceOnEveryThreadCount) {
+    for (int threads : {1, 2, 3, 8}) {
+        SCOPED_TRACE(threads);
+        quaverly::setCodecThreadsForTesting(threads);
+        const std::uint64_t before = SongReader::flacChunksDecoded();
+        auto song = SongReader::open(flac_);
+        ASSERT_TRUE(song);
+        EXPECT_EQ(decodeRest(*song, 3000), source_);
+        EXPECT_EQ(SongReader::flacChunksDecoded() > before, threads > 1);
+        // A seek leaves the threads; the one reader goes on from there.
+        ASSERT_TRUE(song->seek(54321));
+        EXPECT_TRUE(
+            std::equal(source_.begin() + 2 * 54321, source_.end(), decodeRest(*song).begin()));
+    }
+}
+
+TEST_F(ParallelFlac, AFileCutShortFailsOnEveryThreadCount) {
+    const QByteArray whole = readAll(flac_);
+    const QString cut = dir_.filePath("cut.flac");
+    writeAll(cut, whole.left(whole.size() / 2));
+    for (int threads : {1, 4}) {
+        SCOPED_TRACE(threads);
+        quaverly::setCodecThreadsForTesting(threads);
+        auto song = SongReader::open(cut);
+        ASSERT_TRUE(song);
+        std::vector<std::int16_t> buffer(2 * 4096);
+        std::uint64_t frames = 0;
+        quaverly::Result<std::size_t> got = std::size_t{0};
+        while ((got = song->read(buffer.data(), 4096)) && *got > 0)
+            frames += *got;
+        EXPECT_FALSE(got);
+        EXPECT_LT(frames, 100000u);
+    }
+}
+
+} // namespace
