@@ -1,5 +1,5 @@
-// An added song's path through the song reader: arbitrary bytes in a file, opened (MP3 or WAV by
-// content) and decoded to the end or to an error.
+// An added song's path through the song reader: arbitrary bytes in a file, opened (of whatever
+// kind its content says: WAV, MP3, FLAC, MP4, Ogg, ...) and decoded to the end or to an error.
 
 #include "FuzzSupport.h"
 

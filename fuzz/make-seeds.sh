@@ -1,19 +1,27 @@
 #!/usr/bin/env bash
 # Makes the fuzz targets' seed inputs in OUT/<target>/: fuzz/make-seeds.sh OUT
-# The texts kept in fuzz/corpus/, the small real files of tests/data/real/ and a few small WAV
-# files of each kind (made with sox) and MP3 files (made with lame); the cut's seeds are WAV
-# files behind the cut's nine bytes of arguments.
+# The texts kept in fuzz/corpus/, the small real files of tests/data/real/ and tests/data/formats/,
+# the inputs earlier runs found (tests/data/fuzz/), a few small WAV files of each kind (made with
+# sox) and MP3 files (made with lame); the cut's seeds are WAV files behind the cut's nine bytes of
+# arguments. The decode's seeds of the other
+# formats (FLAC, AIFF/AIFC, CAF, W64, RF64, M4A with AAC and ALAC, ADTS, Ogg Vorbis and Opus, WMA)
+# are kept in fuzz/corpus/decode/, made once with flac, sox, ffmpeg, oggenc and opusenc.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$1
 rm -rf "$out"
 mkdir -p "$out"/{wav_probe,decode,cut,settings}
 cp fuzz/corpus/settings/* "$out/settings/"
+cp fuzz/corpus/decode/* "$out/decode/"
 
 # Real files up to 16 KB: large inputs only slow the fuzzer down.
 find tests/data/real/wav -name '*.wav' -size -16k -exec cp -t "$out/wav_probe" {} +
 find tests/data/real/wav tests/data/real/mp3 \( -name '*.wav' -o -name '*.mp3' -o -name '*.bit' \) \
     -size -16k -exec cp -t "$out/decode" {} +
+# What earlier runs found (tests/data/fuzz/), so that each run checks it again.
+find tests/data/fuzz -type f ! -name '*.md' -exec cp -t "$out/decode" {} +
+find tests/data/formats -type f ! -name '*.md' ! -path '*/LICENSES/*' -size -16k \
+    -exec cp -t "$out/decode" {} +
 
 gen=$(mktemp -d)
 trap 'rm -rf "$gen"' EXIT

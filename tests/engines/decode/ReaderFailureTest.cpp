@@ -100,6 +100,25 @@ INSTANTIATE_TEST_SUITE_P(
                   "Is a directory"}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// Found by fuzzing (tests/data/fuzz/): an ADTS stream of 3 channels whose first frame of 1024
+// gives more than the 950 frames estimated from its bit rate, and whose next one is damaged. The
+// length is never less than what was delivered; then the reader fails with the library's words.
+TEST(DamagedStream, TheLengthCoversWhatWasDelivered) {
+    const QString path = QStringLiteral(QUAVERLY_TEST_DATA "/fuzz/adts-damaged-past-estimate.aac");
+    auto song = SongReader::open(path);
+    ASSERT_TRUE(song) << song.error().text().toStdString();
+    std::vector<std::int16_t> buffer(8192 * 2);
+    const auto got = song->read(buffer.data(), 8192);
+    ASSERT_TRUE(got) << got.error().text().toStdString();
+    EXPECT_EQ(*got, 1024u);
+    EXPECT_EQ(song->position(), 1024u);
+    EXPECT_EQ(song->frames(), 1024u);
+    const auto next = song->read(buffer.data(), 8192);
+    ASSERT_FALSE(next);
+    EXPECT_EQ(next.error().file(), path);
+    EXPECT_EQ(next.error().code(), sound::kNotAvail);
+}
+
 // Readers on two threads at once decode the same samples as one after the other.
 TEST(Readers, DecodeSideBySide) {
     const QString path = realFile("mp3/iso/l3-compl.bit");

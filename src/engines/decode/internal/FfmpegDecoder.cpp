@@ -192,8 +192,9 @@ public:
             done += n;
             position_ += n;
         }
-        if (!ended_)
-            frames_ = std::max(estimate_, position_);
+        // The length is never less than what was delivered, also when the decode has just
+        // stopped at a damaged part; at a whole end finish() has made it exact.
+        frames_ = ended_ ? std::max(frames_, position_) : std::max(estimate_, position_);
         return done;
     }
 
@@ -391,8 +392,11 @@ private:
         statedLength_ = fc->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
         if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
             return static_cast<std::uint64_t>(av_rescale_q(st->duration, st->time_base, perFrame));
+        // AV_TIME_BASE_Q, spelled out: the macro is a C compound literal, which clang refuses
+        // in C++ with -Wpedantic.
         if (fc->duration != AV_NOPTS_VALUE && fc->duration > 0)
-            return static_cast<std::uint64_t>(av_rescale_q(fc->duration, AV_TIME_BASE_Q, perFrame));
+            return static_cast<std::uint64_t>(
+                av_rescale_q(fc->duration, AVRational{1, AV_TIME_BASE}, perFrame));
         statedLength_ = false;
         return 0;
     }

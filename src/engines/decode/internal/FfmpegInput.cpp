@@ -8,15 +8,22 @@
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 }
 
 namespace quaverly::decode {
 namespace {
 
 // FFmpeg writes its warnings to standard error; the program tells failures in its own words.
-void quietLibrary() {
+// FFmpeg believes some size fields of a file (an APE tag's item, for one) and allocates what they
+// say, gigabytes for a few damaged bytes; no song needs a single block of more than 256 MB, so
+// larger allocations fail, which FFmpeg takes as a damaged part.
+void setUpLibrary() {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+    std::call_once(once, [] {
+        av_log_set_level(AV_LOG_QUIET);
+        av_max_alloc(256u << 20);
+    });
 }
 
 // Demuxers that read other files or URLs named inside the file: a song is one file.
@@ -59,7 +66,7 @@ std::string avWords(int code) {
 }
 
 Result<FfmpegInput> FfmpegInput::open(const QString& path) {
-    quietLibrary();
+    setUpLibrary();
     const auto fail = [&](const std::string& cause, int code = sound::kFileForm) {
         return Error(path, QString::fromStdString(cause), code);
     };
