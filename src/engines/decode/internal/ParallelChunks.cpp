@@ -55,7 +55,8 @@ void ParallelChunks::work(int worker) {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             // The slot is free once the reader has handed out the chunk two turns back.
-            changed_.wait(lock, [&] { return stopping_ || !slot.ready; });
+            changed_.wait(lock,
+                          [&] { return stopping_ || !slot.ready.load(std::memory_order_acquire); });
             if (stopping_)
                 return;
         }
@@ -83,8 +84,8 @@ void ParallelChunks::work(int worker) {
         ++decodedApart;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            slot.chunk = k;
-            slot.ready = true;
+            slot.chunk.store(k, std::memory_order_relaxed);
+            slot.ready.store(true, std::memory_order_release);
         }
         changed_.notify_all();
         if (!slot.failure.isEmpty())
@@ -98,7 +99,10 @@ std::int64_t ParallelChunks::read(short* out, std::int64_t frames) {
         Slot& slot = slots_[next_ % slots_.size()];
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [&] { return slot.ready && slot.chunk == next_; });
+            changed_.wait(lock, [&] {
+                return slot.ready.load(std::memory_order_acquire) &&
+                       slot.chunk.load(std::memory_order_relaxed) == next_;
+            });
         }
         if (!slot.failure.isEmpty()) {
             cause_ = slot.failure;
@@ -113,7 +117,7 @@ std::int64_t ParallelChunks::read(short* out, std::int64_t frames) {
         if (taken_ == slot.samples.size()) {
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
-                slot.ready = false;
+                slot.ready.store(false, std::memory_order_release);
             }
             changed_.notify_all();
             taken_ = 0;

@@ -10,6 +10,7 @@
 
 #include "engines/wav/internal/SndfileReader.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -44,9 +45,12 @@ public:
     static std::uint64_t chunksDecoded();
 
 private:
+    // A slot's samples and failure belong to its worker until `ready` is stored true, then to
+    // the reader until it stores false: the atomics carry the samples from one to the other,
+    // the mutex and condition only wake the waiting side.
     struct Slot {
-        std::uint64_t chunk = ~std::uint64_t{0}; // which chunk it holds or is filled with
-        bool ready = false;
+        std::atomic<std::uint64_t> chunk{~std::uint64_t{0}}; // which chunk it holds
+        std::atomic<bool> ready{false};
         std::vector<short> samples;
         QString failure;
     };
