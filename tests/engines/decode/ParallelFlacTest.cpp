@@ -7,7 +7,6 @@
 #include "engines/util/CodecThreads.h"
 #include "support/TestAudio.h"
 
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -24,7 +23,7 @@ protected:
         const QString wav = dir_.filePath("ramp.wav");
         ASSERT_TRUE(quaverly::test::writeWav16(wav, 2, 44100, source_));
         flac_ = dir_.filePath("ramp.flac");
-        ASSERT_EQ(QProcess::execute("flac", {"-s", "-f", wav, "-o", flac_}), 0);
+        ASSERT_TRUE(runTool({"flac", "-s", "-f", wav.toStdString(), "-o", flac_.toStdString()}));
         SongReader::setFlacChunkFramesForTesting(4096); // 25 chunks
     }
     void TearDown() override {

@@ -127,27 +127,6 @@ TEST_F(ParallelMpeg, EveryTestFileDecodesAsInOnePass) {
     EXPECT_GT(SongReader::mpegSlicesDecoded(), before);
 }
 
-// Runs a tool to its end, its output thrown away; true when it ended with status 0. A plain
-// fork: this test runs under ThreadSanitizer, which loses track of the process's locking once
-// QProcess has started a child.
-bool runTool(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 0;
-}
-
 struct Material {
     const char* name;
     int rate;
