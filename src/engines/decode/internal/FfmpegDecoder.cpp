@@ -74,34 +74,6 @@ float sampleAt(const AVFrame* f, int c, int i) {
     }
 }
 
-// Sample `i` of channel `c` as 16 bits, the way FFmpeg's converter makes it: deeper integers keep
-// their top bits, floating point is rounded.
-int16_t shortAt(const AVFrame* f, int c, int i) {
-    const auto fmt = static_cast<AVSampleFormat>(f->format);
-    const bool planar = av_sample_fmt_is_planar(fmt);
-    const uint8_t* base = planar ? f->extended_data[c] : f->extended_data[0];
-    const int at = planar ? i : i * f->ch_layout.nb_channels + c;
-    switch (av_get_packed_sample_fmt(fmt)) {
-    case AV_SAMPLE_FMT_U8:
-        return static_cast<int16_t>((base[at] - 128) * 256);
-    case AV_SAMPLE_FMT_S16:
-        return reinterpret_cast<const int16_t*>(base)[at];
-    case AV_SAMPLE_FMT_S32:
-        return static_cast<int16_t>(reinterpret_cast<const int32_t*>(base)[at] >> 16);
-    case AV_SAMPLE_FMT_S64:
-        return static_cast<int16_t>(reinterpret_cast<const int64_t*>(base)[at] >> 48);
-    case AV_SAMPLE_FMT_DBL: {
-        const double v = reinterpret_cast<const double*>(base)[at] * 32768.0;
-        return static_cast<int16_t>(v >= 32767.0    ? 32767
-                                    : v <= -32768.0 ? -32768
-                                    : v == v        ? std::lrint(v)
-                                                    : 0);
-    }
-    default:
-        return floatToInt16(sampleAt(f, c, i));
-    }
-}
-
 // The iTunes gapless field: encoder delay, padding and the exact length, in frames.
 struct Smpb {
     std::uint64_t delay = 0, padding = 0, length = 0;
@@ -333,8 +305,9 @@ private:
         }
     }
 
-    // One channel of a frame into every `stride`-th sample of `out`, with a loop per sample
-    // format: a call per sample would cost more than FFmpeg's decode of AAC.
+    // One channel of a frame into every `stride`-th sample of `out`, as 16 bits the way FFmpeg's
+    // converter makes them (deeper integers keep their top bits, floating point is rounded), with
+    // a loop per sample format: a call per sample would cost more than FFmpeg's decode of AAC.
     static void convertChannel(const AVFrame* f, int c, int first, int count, int16_t* out,
                                std::size_t stride) {
         const auto fmt = static_cast<AVSampleFormat>(f->format);
@@ -345,22 +318,33 @@ private:
         const auto each = [&](const auto* in, auto convert) {
             in += start;
             for (int i = 0; i < count; ++i, in += step, out += stride)
-                *out = convert(*in);
+                *out = static_cast<int16_t>(convert(*in));
         };
         switch (av_get_packed_sample_fmt(fmt)) {
-        case AV_SAMPLE_FMT_FLT:
-            each(reinterpret_cast<const float*>(base), floatToInt16);
+        case AV_SAMPLE_FMT_U8:
+            each(base, [](uint8_t v) { return (v - 128) * 256; });
             break;
         case AV_SAMPLE_FMT_S16:
             each(reinterpret_cast<const int16_t*>(base), [](int16_t v) { return v; });
             break;
         case AV_SAMPLE_FMT_S32:
-            each(reinterpret_cast<const int32_t*>(base),
-                 [](int32_t v) { return static_cast<int16_t>(v >> 16); });
+            each(reinterpret_cast<const int32_t*>(base), [](int32_t v) { return v >> 16; });
+            break;
+        case AV_SAMPLE_FMT_S64:
+            each(reinterpret_cast<const int64_t*>(base), [](int64_t v) { return v >> 48; });
+            break;
+        case AV_SAMPLE_FMT_FLT:
+            each(reinterpret_cast<const float*>(base), floatToInt16);
+            break;
+        case AV_SAMPLE_FMT_DBL:
+            each(reinterpret_cast<const double*>(base), [](double d) {
+                const double v = d * 32768.0;
+                return v >= 32767.0 ? 32767 : v <= -32768.0 ? -32768 : v == v ? std::lrint(v) : 0;
+            });
             break;
         default:
             for (int i = 0; i < count; ++i, out += stride)
-                *out = shortAt(f, c, first + i);
+                *out = 0; // no other sample format exists
         }
     }
 
