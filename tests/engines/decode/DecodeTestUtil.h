@@ -7,12 +7,15 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,6 +80,24 @@ inline std::vector<std::int16_t> decodeRest(SongReader& song, std::size_t block 
     const auto after = song.read(buffer.data(), block);
     EXPECT_TRUE(after && *after == 0);
     return out;
+}
+
+// Runs `command` (program first) with a deadline; what it wrote to standard output, or nothing
+// (with a failure added) when it failed or ran past the deadline.
+inline std::optional<QByteArray> run(const QStringList& command) {
+    QProcess p;
+    p.start(command.first(), command.mid(1));
+    const bool ended = p.waitForFinished(60'000);
+    if (!ended) {
+        p.kill();
+        p.waitForFinished();
+    }
+    if (!ended || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        ADD_FAILURE() << command.join(' ').toStdString() << (ended ? " failed: " : " timed out")
+                      << p.readAllStandardError().toStdString();
+        return std::nullopt;
+    }
+    return p.readAllStandardOutput();
 }
 
 // Little-endian 16-bit samples, as reference PCM files hold them.

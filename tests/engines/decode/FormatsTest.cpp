@@ -20,6 +20,7 @@
 using namespace quaverly;
 using namespace quaverly::test;
 using decode_test::InChild;
+using decode_test::run;
 
 namespace {
 
@@ -28,24 +29,6 @@ constexpr std::size_t kFrames = 44100;
 
 bool have(const QString& tool) {
     return !QStandardPaths::findExecutable(tool).isEmpty();
-}
-
-// Runs `command` (program first) with a deadline; what it wrote to standard output, or nothing
-// (with a failure added) when it failed or ran past the deadline.
-std::optional<QByteArray> run(const QStringList& command) {
-    QProcess p;
-    p.start(command.first(), command.mid(1));
-    const bool ended = p.waitForFinished(60'000);
-    if (!ended) {
-        p.kill();
-        p.waitForFinished();
-    }
-    if (!ended || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        ADD_FAILURE() << command.join(' ').toStdString() << (ended ? " failed: " : " timed out")
-                      << p.readAllStandardError().toStdString();
-        return std::nullopt;
-    }
-    return p.readAllStandardOutput();
 }
 
 // The decoding library's own tool's 16-bit samples of a file: libvorbis' (oggdec) for an Ogg file

@@ -6,7 +6,6 @@
 #include "DecodeTestUtil.h"
 #include "support/TestAudio.h"
 
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -16,15 +15,8 @@ namespace {
 
 using namespace decode_test;
 
-// Runs a tool with a deadline; its standard output, or nothing when it is missing or fails.
-std::optional<QByteArray> run(const QString& tool, const QStringList& args) {
-    if (QStandardPaths::findExecutable(tool).isEmpty())
-        return std::nullopt;
-    QProcess p;
-    p.start(tool, args);
-    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        return std::nullopt;
-    return p.readAllStandardOutput();
+bool have(const QString& tool) {
+    return !QStandardPaths::findExecutable(tool).isEmpty();
 }
 
 struct GaplessCase {
@@ -77,11 +69,11 @@ TEST(Gapless, DelayAndPaddingAreRemovedAsTheFileDeclares) {
             else if (a.startsWith("OUT"))
                 a = out = dir.filePath(c.name + a.mid(3));
         }
-        if (!run(c.make[0], args)) {
-            std::printf("[  SKIPPED ] %s: %s is missing or failed\n", c.name,
-                        qPrintable(c.make[0]));
+        if (!have(c.make[0]) || !have(c.byOggdec ? "oggdec" : "ffmpeg")) {
+            std::printf("[  SKIPPED ] %s: a tool is missing\n", c.name);
             continue;
         }
+        ASSERT_TRUE(run(QStringList{c.make[0]} + args));
         auto song = SongReader::open(out);
         ASSERT_TRUE(song) << song.error().text().toStdString();
         EXPECT_EQ(song->format().rate, c.rate);
@@ -92,8 +84,8 @@ TEST(Gapless, DelayAndPaddingAreRemovedAsTheFileDeclares) {
         // The library's own decode: FFmpeg applies the edit list and Opus pre-skip itself; the
         // iTunes delay is skipped here.
         const auto reference = c.byOggdec
-                                   ? run("oggdec", {"-Q", "-R", "-o", "-", out})
-                                   : run("ffmpeg", {"-v", "error", "-i", out, "-f", "s16le", "-"});
+                                   ? run({"oggdec", "-Q", "-R", "-o", "-", out})
+                                   : run({"ffmpeg", "-v", "error", "-i", out, "-f", "s16le", "-"});
         ASSERT_TRUE(reference);
         const auto theirs = samplesOf(*reference);
         const std::size_t skip = QString(c.name) == "m4a-itunsmpb" ? c.delay * 2 : 0;
