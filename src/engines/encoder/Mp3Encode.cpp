@@ -1,17 +1,18 @@
 #include "engines/encoder/Mp3Encode.h"
 
+#include "engines/encoder/internal/FormatEncoders.h"
 #include "engines/encoder/internal/LameEncoder.h"
 #include "engines/encoder/internal/ParallelEncode.h"
+#include "engines/encoder/internal/Resampler.h"
 #include "engines/util/AtomicFile.h"
 #include "engines/util/CodecThreads.h"
 #include "engines/util/Handles.h"
 #include "engines/wav/SampleReader.h"
 
-#include <soxr.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <type_traits>
@@ -19,6 +20,8 @@
 
 namespace quaverly::mp3 {
 namespace {
+
+using encode::internal::Resampler;
 
 // Sample frames read from the source per block; the only buffers that grow with it are the
 // resampler's output and LAME's output, both a small multiple of it.
@@ -82,69 +85,6 @@ public:
 private:
     QString path_;
     std::optional<SampleReader> reader_;
-};
-
-// Streams interleaved float frames from one rate to another with libsoxr at high quality. soxr
-// aligns its output with the input (its filter delay is compensated), and after flush() the
-// output holds round(input frames x ratio) frames, so durations match.
-class Resampler {
-public:
-    std::optional<QString> open(int fromRate, int toRate, int channels) {
-        channels_ = static_cast<unsigned>(channels);
-        ratio_ = double(toRate) / double(fromRate);
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        soxr_error_t err = nullptr;
-        soxr_.reset(soxr_create(fromRate, toRate, channels_, &err, &io, &quality, nullptr));
-        if (!soxr_ || err)
-            return QString::fromUtf8(err ? err : "cannot create the resampler");
-        return std::nullopt;
-    }
-
-    // Resamples `frames` frames of `in`; `out` receives what is ready (replacing its content).
-    std::optional<QString> process(const float* in, std::size_t frames, std::vector<float>& out) {
-        out.clear();
-        std::size_t consumed = 0;
-        while (consumed < frames) {
-            const std::size_t room = static_cast<std::size_t>(double(frames) * ratio_) + 64;
-            const std::size_t start = out.size();
-            out.resize(start + room * channels_);
-            std::size_t idone = 0, odone = 0;
-            const soxr_error_t err =
-                soxr_process(soxr_.get(), in + consumed * channels_, frames - consumed, &idone,
-                             out.data() + start, room, &odone);
-            out.resize(start + odone * channels_);
-            if (err)
-                return QString::fromUtf8(err);
-            if (idone == 0 && odone == 0)
-                return QStringLiteral("the resampler made no progress");
-            consumed += idone;
-        }
-        return std::nullopt;
-    }
-
-    // Drains what soxr still holds once the input has ended.
-    std::optional<QString> flush(std::vector<float>& out) {
-        out.clear();
-        const std::size_t room = 4096;
-        for (;;) {
-            const std::size_t start = out.size();
-            out.resize(start + room * channels_);
-            std::size_t odone = 0;
-            const soxr_error_t err =
-                soxr_process(soxr_.get(), nullptr, 0, nullptr, out.data() + start, room, &odone);
-            out.resize(start + odone * channels_);
-            if (err)
-                return QString::fromUtf8(err);
-            if (odone < room)
-                return std::nullopt;
-        }
-    }
-
-private:
-    SoxrPtr soxr_;
-    unsigned channels_ = 1;
-    double ratio_ = 1.0;
 };
 
 // One LameEncoder writing to an AtomicFile: a single pass.
@@ -222,6 +162,7 @@ struct Pass {
     EncodeStep readStep; // what a failed read of the source is
     bool* spliceFailed;
     const ParallelMp3Writer* parallel = nullptr; // set while segments are spliced
+    const std::function<Status(AtomicFile&)>* beforeCommit = nullptr; // the tags, say
 
     EncodeFailure cancelled() const {
         return failure(EncodeStep::Cancel, targetMp3, QStringLiteral("cancelled"));
@@ -317,6 +258,10 @@ std::optional<EncodeFailure> encodePass(const Pass& setup, int kbps, int threads
         return pass.encoderFailed(*err);
     if (pass.stop.stop_requested())
         return pass.cancelled();
+    if (pass.beforeCommit && *pass.beforeCommit) {
+        if (Status s = (*pass.beforeCommit)(out); !s)
+            return EncodeFailure{EncodeStep::Write, s.error()};
+    }
     if (Status s = out.commit(); !s)
         return failure(EncodeStep::Write, targetMp3, s.error().cause());
     return std::nullopt;
@@ -324,9 +269,10 @@ std::optional<EncodeFailure> encodePass(const Pass& setup, int kbps, int threads
 
 // Checks the request and encodes: on several threads when codecThreads() says so, and should
 // their segments not splice, once more in one pass, which the user only notices as time.
-std::optional<EncodeFailure> encode(PcmSource& source, const QString& sourceName,
-                                    const QString& targetMp3, int kbps, const std::stop_token& stop,
-                                    EncodeStep readStep) {
+std::optional<EncodeFailure>
+encode(PcmSource& source, const QString& sourceName, const QString& targetMp3, int kbps,
+       const std::stop_token& stop, EncodeStep readStep,
+       const std::function<Status(AtomicFile&)>* beforeCommit = nullptr) {
     if (targetMp3.isEmpty())
         return failure(EncodeStep::Encode, sourceName, QStringLiteral("no target file given"));
     if (!isValidBitRate(kbps))
@@ -338,7 +284,8 @@ std::optional<EncodeFailure> encode(PcmSource& source, const QString& sourceName
         return failure(EncodeStep::Encode, sourceName,
                        QStringLiteral("%1 channel(s) at %2 Hz").arg(channels).arg(inRate));
     bool spliceFailed = false;
-    const Pass pass{source, sourceName, targetMp3, stop, readStep, &spliceFailed};
+    Pass pass{source, sourceName, targetMp3, stop, readStep, &spliceFailed};
+    pass.beforeCommit = beforeCommit;
     auto failed = encodePass(pass, kbps, codecThreads());
     if (spliceFailed && source.rewind())
         failed = encodePass(pass, kbps, 1);
@@ -421,3 +368,24 @@ std::optional<EncodeFailure> encodeToMp3(PcmSource& source, const QString& sourc
 }
 
 } // namespace quaverly::mp3
+
+namespace quaverly::encode::internal {
+
+std::optional<EncodeFailure> encodeMp3(PcmSource& source, const QString& sourceName,
+                                       const QString& target, int kbps, const std::stop_token& stop,
+                                       const std::function<Status(AtomicFile&)>& beforeCommit) {
+    return mp3::encode(source, sourceName, target, kbps, stop, EncodeStep::Source, &beforeCommit);
+}
+
+} // namespace quaverly::encode::internal
+
+namespace quaverly::encode {
+
+Result<std::unique_ptr<PcmSource>> openWavSource(const QString& path) {
+    auto source = std::make_unique<mp3::WavSource>();
+    if (auto failed = source->open(path))
+        return failed->error;
+    return std::unique_ptr<PcmSource>(std::move(source));
+}
+
+} // namespace quaverly::encode

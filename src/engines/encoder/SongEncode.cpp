@@ -1,0 +1,249 @@
+#include "engines/encoder/SongEncode.h"
+
+#include "engines/encoder/internal/ConvertedSource.h"
+#include "engines/encoder/internal/FormatEncoders.h"
+#include "engines/util/AtomicFile.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <array>
+
+namespace quaverly::encode {
+namespace {
+
+constexpr std::array<int, 6> kMp3Offered{56, 96, 128, 192, 256, 320};
+constexpr std::array<int, 6> kAacOffered{96, 128, 160, 192, 256, 320};
+constexpr std::array<int, 11> kVorbisOffered{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+constexpr std::array<int, 8> kOpusOffered{32, 48, 64, 96, 128, 160, 192, 256};
+constexpr std::array<int, 9> kFlacOffered{0, 1, 2, 3, 4, 5, 6, 7, 8};
+
+const std::array<FormatInfo, 6> kFormats{{
+    {Format::Mp3, "mp3", "MP3", "mp3", Setting::BitRate, 192, kMp3Offered, true},
+    {Format::M4a, "m4a", "M4A (AAC)", "aac", Setting::BitRate, 256, kAacOffered, true},
+    {Format::M4r, "m4r", "M4R ringtone (AAC)", "aac", Setting::BitRate, 256, kAacOffered, true},
+    {Format::Vorbis, "ogg", "Ogg Vorbis", "vorbis", Setting::Quality, 6, kVorbisOffered, true},
+    {Format::Opus, "opus", "Opus", "opus", Setting::BitRate, 128, kOpusOffered, true},
+    {Format::Flac, "flac", "FLAC", "flac", Setting::Level, 5, kFlacOffered, false},
+}};
+
+EncodeFailure failure(EncodeStep step, const QString& file, const QString& cause) {
+    return {step, Error(file, cause)};
+}
+
+// The value range each codec takes, wider than what the window offers.
+struct Range {
+    int low;
+    int high;
+};
+Range valueRange(Format format) {
+    switch (format) {
+    case Format::Mp3:
+        return {8, 320};
+    case Format::M4a:
+    case Format::M4r:
+        return {16, 320};
+    case Format::Vorbis:
+        return {0, 10};
+    case Format::Opus:
+        return {6, 256};
+    case Format::Flac:
+        return {0, 8};
+    }
+    return {0, 0};
+}
+
+QString rangeText(const FormatInfo& f, Range r) {
+    switch (f.setting) {
+    case Setting::BitRate:
+        return QStringLiteral("%1 takes %2 to %3 kbit/s").arg(f.name).arg(r.low).arg(r.high);
+    case Setting::Quality:
+        return QStringLiteral("%1 takes a quality of %2 to %3").arg(f.name).arg(r.low).arg(r.high);
+    case Setting::Level:
+        return QStringLiteral("%1 takes a compression level of %2 to %3")
+            .arg(f.name)
+            .arg(r.low)
+            .arg(r.high);
+    }
+    return {};
+}
+
+TagKind tagKind(Format format) {
+    switch (format) {
+    case Format::Mp3:
+        return TagKind::Id3v2;
+    case Format::M4a:
+    case Format::M4r:
+        return TagKind::Mp4;
+    case Format::Vorbis:
+    case Format::Opus:
+        return TagKind::Ogg;
+    case Format::Flac:
+        return TagKind::Flac;
+    }
+    return TagKind::Id3v2;
+}
+
+// The rate the codec is given: the one asked for, else the source's, moved to the nearest rate
+// above that the codec takes (else its highest) when it takes only some.
+int encodingRate(Format format, int asked) {
+    const std::span<const int> rates = internal::codecRates(format);
+    if (rates.empty() || std::ranges::find(rates, asked) != rates.end())
+        return asked;
+    const auto above = std::ranges::find_if(rates, [asked](int r) { return r > asked; });
+    return above != rates.end() ? *above : rates.back();
+}
+
+// The codec encoders that write into an AtomicFile, then the tags, then the commit.
+std::optional<EncodeFailure> encodeInto(PcmSource& source, const QString& sourceName,
+                                        const QString& target, const Settings& settings,
+                                        ClipTags tags, const std::stop_token& stop) {
+    AtomicFile out(target);
+    if (Status s = out.open(); !s)
+        return EncodeFailure{EncodeStep::Write, s.error()};
+    std::optional<EncodeFailure> failed;
+    switch (settings.format) {
+    case Format::M4a:
+    case Format::M4r: {
+        AacGapless gapless;
+        failed = internal::encodeAac(source, sourceName, out, settings, stop, &gapless);
+        tags.gapless = gapless;
+        break;
+    }
+    case Format::Vorbis:
+        failed = internal::encodeVorbis(source, sourceName, out, settings, stop);
+        break;
+    case Format::Opus:
+        failed = internal::encodeOpus(source, sourceName, out, settings, stop);
+        break;
+    case Format::Flac:
+        failed = internal::encodeFlac(source, sourceName, out, settings, stop);
+        break;
+    case Format::Mp3:
+        break;
+    }
+    if (failed)
+        return failed;
+    if (stop.stop_requested())
+        return failure(EncodeStep::Cancel, target, QStringLiteral("cancelled"));
+    if (Status s = writeClipTags(out, tagKind(settings.format), tags); !s)
+        return EncodeFailure{EncodeStep::Write, s.error()};
+    if (Status s = out.commit(); !s)
+        return EncodeFailure{EncodeStep::Write, s.error()};
+    return std::nullopt;
+}
+
+} // namespace
+
+std::span<const FormatInfo> formats() {
+    return kFormats;
+}
+
+const FormatInfo& info(Format format) {
+    return *std::ranges::find(kFormats, format, &FormatInfo::format);
+}
+
+std::optional<Format> formatForPath(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("oga"))
+        return Format::Vorbis;
+    for (const FormatInfo& f : kFormats) {
+        if (suffix == QLatin1String(f.extension))
+            return f.format;
+    }
+    return std::nullopt;
+}
+
+QString dialogFilter(Format format) {
+    const FormatInfo& f = info(format);
+    QString patterns = QStringLiteral("*.") + QLatin1String(f.extension);
+    if (format == Format::Vorbis)
+        patterns += QStringLiteral(" *.oga");
+    return QStringLiteral("%1 (%2)").arg(QLatin1String(f.name), patterns);
+}
+
+QStringList dialogFilters() {
+    QStringList filters;
+    for (const FormatInfo& f : kFormats)
+        filters << dialogFilter(f.format);
+    return filters;
+}
+
+int Settings::effectiveValue() const {
+    return value.value_or(info(format).defaultValue);
+}
+
+Status checkSettings(const Settings& settings, const QString& target) {
+    const FormatInfo& f = info(settings.format);
+    const int v = settings.effectiveValue();
+    if (settings.format == Format::Mp3 && !mp3::isValidBitRate(v))
+        return Error(target, QStringLiteral("%1 kbit/s is not an MP3 bit rate").arg(v));
+    if (const Range r = valueRange(settings.format); v < r.low || v > r.high)
+        return Error(target, rangeText(f, r));
+    if ((settings.format == Format::M4a || settings.format == Format::M4r) &&
+        !internal::aacEncoderPresent())
+        return Error(target, QStringLiteral("this build of FFmpeg has no AAC encoder"));
+    if (settings.sampleRate != 0 && (settings.sampleRate < 8000 || settings.sampleRate > 192000))
+        return Error(
+            target,
+            QStringLiteral("%1 Hz is not a sample rate that is written").arg(settings.sampleRate));
+    if (settings.channels < 0 || settings.channels > 2)
+        return Error(target, QStringLiteral("only mono and stereo are written"));
+    return {};
+}
+
+std::optional<EncodeFailure> encodeSong(PcmSource& source, const QString& sourceName,
+                                        const QString& target, const Settings& settings,
+                                        const ClipTags& tags, std::stop_token stop) {
+    if (target.isEmpty())
+        return failure(EncodeStep::Encode, sourceName, QStringLiteral("no target file given"));
+    if (Status s = checkSettings(settings, target); !s)
+        return EncodeFailure{EncodeStep::Encode, s.error()};
+    const int inRate = source.sampleRate();
+    const int inChannels = source.channels();
+    if (inChannels < 1 || inChannels > 2 || inRate <= 0)
+        return failure(EncodeStep::Encode, sourceName,
+                       QStringLiteral("%1 channel(s) at %2 Hz").arg(inChannels).arg(inRate));
+
+    const int rate =
+        encodingRate(settings.format, settings.sampleRate ? settings.sampleRate : inRate);
+    const int channels = settings.channels ? settings.channels : inChannels;
+    PcmSource* input = &source;
+    std::optional<internal::ConvertedSource> converted;
+    if (rate != inRate || channels != inChannels) {
+        converted.emplace(source, rate, channels);
+        if (auto err = converted->open())
+            return failure(EncodeStep::Resample, sourceName, *err);
+        input = &*converted;
+    }
+
+    std::optional<EncodeFailure> failed;
+    if (settings.format == Format::Mp3) {
+        const std::function<Status(AtomicFile&)> tag = [&tags](AtomicFile& out) {
+            return writeClipTags(out, TagKind::Id3v2, tags);
+        };
+        failed =
+            internal::encodeMp3(*input, sourceName, target, settings.effectiveValue(), stop, tag);
+    } else {
+        failed = encodeInto(*input, sourceName, target, settings, tags, stop);
+    }
+    // A failure of the conversion in between is the source's, named as the source.
+    if (failed && failed->error.file().isEmpty() && failed->step == EncodeStep::Source)
+        failed->error = failed->error.about(sourceName);
+    return failed;
+}
+
+namespace internal {
+
+std::span<const int> codecRates(Format format) {
+    // The rates MPEG-4 audio signals by index; AAC at any other needs an explicit rate field
+    // that players do not all read.
+    static constexpr std::array<int, 12> kAacRates{8000,  11025, 12000, 16000, 22050, 24000,
+                                                   32000, 44100, 48000, 64000, 88200, 96000};
+    if (format == Format::M4a || format == Format::M4r)
+        return kAacRates;
+    return {};
+}
+
+} // namespace internal
+} // namespace quaverly::encode

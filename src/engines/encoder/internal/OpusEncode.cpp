@@ -1,0 +1,14 @@
+#include "engines/encoder/internal/FormatEncoders.h"
+
+#include "engines/util/AtomicFile.h"
+
+namespace quaverly::encode::internal {
+
+// Placeholder until the Opus encoder lands: refuses with words.
+std::optional<EncodeFailure> encodeOpus(PcmSource&, const QString&, AtomicFile& out,
+                                        const Settings&, const std::stop_token&) {
+    return EncodeFailure{EncodeStep::Encode,
+                         Error(out.target(), QStringLiteral("not written yet"))};
+}
+
+} // namespace quaverly::encode::internal
