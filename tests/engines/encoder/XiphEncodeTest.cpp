@@ -113,6 +113,10 @@ const Row kRows[] = {
     {Format::Flac, 1, 44100, 4097, Signal::Staircase},
     {Format::Flac, 2, 48000, 48000, Signal::Staircase},
     {Format::Flac, 2, 22050, 220500, Signal::Sine},
+    {Format::Vorbis, 1, 48000, 4097, Signal::Sine},
+    {Format::Vorbis, 2, 44100, 44100, Signal::Sine},
+    {Format::Vorbis, 2, 22050, 220500, Signal::Staircase},
+    {Format::Vorbis, 1, 44100, 441000, Signal::Sine},
 };
 
 class XiphEncode : public ::testing::TestWithParam<Row> {};
@@ -194,7 +198,7 @@ TEST(XiphEncodeFailure, LeavesNothingBehind) {
         return f ? std::pair(f->step, f->error) : std::pair(mp3::EncodeStep::Encode, Error("", ""));
     };
     using enum mp3::EncodeStep;
-    for (const Format format : {Format::Flac}) {
+    for (const Format format : {Format::Vorbis, Format::Flac}) {
         const QString ext = QLatin1String(encode::info(format).extension);
         SCOPED_TRACE(ext.toStdString());
         const QString target = dir.filePath(QStringLiteral("clip.") + ext);
