@@ -117,6 +117,10 @@ const Row kRows[] = {
     {Format::Vorbis, 2, 44100, 44100, Signal::Sine},
     {Format::Vorbis, 2, 22050, 220500, Signal::Staircase},
     {Format::Vorbis, 1, 44100, 441000, Signal::Sine},
+    {Format::Opus, 2, 48000, 48000, Signal::Sine},
+    {Format::Opus, 1, 44100, 4097, Signal::Sine},
+    {Format::Opus, 2, 22050, 220500, Signal::Staircase},
+    {Format::Opus, 2, 44100, 441000, Signal::Sine},
 };
 
 class XiphEncode : public ::testing::TestWithParam<Row> {};
@@ -198,7 +202,7 @@ TEST(XiphEncodeFailure, LeavesNothingBehind) {
         return f ? std::pair(f->step, f->error) : std::pair(mp3::EncodeStep::Encode, Error("", ""));
     };
     using enum mp3::EncodeStep;
-    for (const Format format : {Format::Vorbis, Format::Flac}) {
+    for (const Format format : {Format::Vorbis, Format::Opus, Format::Flac}) {
         const QString ext = QLatin1String(encode::info(format).extension);
         SCOPED_TRACE(ext.toStdString());
         const QString target = dir.filePath(QStringLiteral("clip.") + ext);
