@@ -76,8 +76,10 @@ double timeSave(quaverly::Frmmain& w, quaverly::ScriptedDialogs& dialogs, const 
     std::uintmax_t before = 0;
     std::unique_ptr<quaverly::bench::FolderPeak> disk;
     if (mode == QLatin1String("savemp3")) {
-        w.Framewav->checkBitRate(args[2].toInt());
-        w.OutBitRate = args[2].toInt();
+        // The bit rate as the user picks it, and the title the save asks for.
+        if (QAbstractButton* option = w.Framewav->bitRateGroup->button(args[2].toInt()))
+            option->click();
+        dialogs.queueInput(QStringLiteral("bench"));
         before = quaverly::bench::FolderPeak::total(work);
         disk = std::make_unique<quaverly::bench::FolderPeak>(work);
     }

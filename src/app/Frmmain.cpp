@@ -126,8 +126,10 @@ void Frmmain::resizeEvent(QResizeEvent* event) {
 }
 
 void Frmmain::connectSubsystems() {
-    settings = new SettingsHandlers(*FrameSetting, *Framewav,
-                                    {&dialogs_, settingsPath_, &OutBitRate, &BaseFolder}, this);
+    settings =
+        new SettingsHandlers(*FrameSetting, *Framewav,
+                             {&dialogs_, settingsPath_, &OutBitRate, &Output, &BaseFolder}, this);
+    const auto output = [this] { return Output; };
 
     SongListServices services;
     services.window = this;
@@ -138,7 +140,7 @@ void Frmmain::connectSubsystems() {
     services.encodings = encodings_;
     services.workPath = [this] { return workPath(); };
     services.baseFolder = [this] { return BaseFolder; };
-    services.outBitRate = [this] { return OutBitRate; };
+    services.output = output;
     songList = new SongListHandlers(*Framewav, std::move(services), this);
 
     listPlayer =
@@ -156,6 +158,10 @@ void Frmmain::connectSubsystems() {
         const QListWidgetItem* item = Framewav->List1->item(Framewav->ListIndex());
         return item ? item->text() : QString();
     };
+    edit.selectedSource = [this] {
+        const QListWidgetItem* item = Framewav->List1->item(Framewav->ListIndex());
+        return item ? item->data(AudioEditPanel::kSourceRole).toString() : QString();
+    };
     edit.hideListPlayer = [this] { listPlayer->giveWayToEditor(); };
     // Each song's last cut can be undone until the song leaves the list or the program ends.
     edit.history = &cutHistory_;
@@ -168,6 +174,11 @@ void Frmmain::connectSubsystems() {
                       Dialogs::Icon::Critical);
         return false;
     };
+    edit.window = this;
+    edit.busy = &busy_;
+    edit.encodings = encodings_;
+    edit.output = output;
+    edit.baseFolder = [this] { return BaseFolder; };
     editor = new EditorHandlers(*frameEditSong, std::move(edit), this);
     editor->attachWaveform(new WaveformView);
     connect(songList, &SongListHandlers::songRemoved, this,
@@ -178,6 +189,12 @@ void Frmmain::connectSubsystems() {
     connect(songList, &SongListHandlers::editRequested, editor, &EditorHandlers::List1_DblClick);
     connect(songList, &SongListHandlers::songsRenumbered, listPlayer,
             &ListPlaybackHandlers::followRows);
+    // A list too long for its preset: its song opens in the editor, marked to the length.
+    connect(songList, &SongListHandlers::shortenRequested, this, [this](int row, qint64 outMs) {
+        Framewav->List1->setCurrentRow(row);
+        editor->List1_DblClick();
+        editor->markFirst(outMs);
+    });
 
     ConvertServices convert;
     convert.window = this;
@@ -185,7 +202,7 @@ void Frmmain::connectSubsystems() {
     convert.busy = &busy_;
     convert.encodings = encodings_;
     convert.baseFolder = [this] { return BaseFolder; };
-    convert.outBitRate = [this] { return OutBitRate; };
+    convert.output = output;
     // A song converted to WAV joins the song list like an added one, with a working copy of its
     // own.
     convert.listSong = [this](const QString& source, const QString& busyText) {
@@ -194,18 +211,19 @@ void Frmmain::connectSubsystems() {
         const QStringList copies = songList->workingCopies();
         return copies.isEmpty() ? QString() : copies.constLast();
     };
-    // A song encoded to MP3 that must be decoded first is decoded as an added one, unlisted.
+    // A song to encode that must be decoded first is decoded as an added one, unlisted.
     convert.decodeSong = [this](const QString& source, const QString& busyText) {
         return songList->workingCopyOf(source, busyText);
     };
     converter = new ConvertHandlers(*FrameConvert, std::move(convert), this);
+    connect(settings, &SettingsHandlers::outputChanged, converter, &ConvertHandlers::showTarget);
 
     RecorderServices rec;
     rec.dialogs = &dialogs_;
     rec.encodings = encodings_;
     rec.workPath = [this] { return workPath(); };
     rec.baseFolder = [this] { return BaseFolder; };
-    rec.outBitRate = [this] { return OutBitRate; };
+    rec.output = output;
     recorder = new RecorderHandlers(*FrameRec, std::move(rec), this);
 }
 
@@ -325,11 +343,11 @@ void Frmmain::endSoundActivity(SoundEnd why) {
 }
 
 void Frmmain::closeEvent(QCloseEvent* event) {
-    // An MP3 still being written is the user's work: it is stopped only on the user's word.
+    // A file still being encoded is the user's work: it is stopped only on the user's word.
     if (!unloaded_ && encodings_->pending() > 0) {
         const int choice = dialogs_.choose(
             QLatin1String(kApplicationTitle),
-            tr("An MP3 file is still being saved.\n\nWait: it goes on, and the program stays "
+            tr("A file is still being saved.\n\nWait: it goes on, and the program stays "
                "open.\nStop and Quit: it is stopped and not kept; a file it would have replaced "
                "stays as it was."),
             {tr("Wait"), tr("Stop and Quit")});

@@ -2,7 +2,7 @@
 // The main window: the toolbar Toolbar1 over five panels of which one is shown at a time, the
 // fields that the subsystems share, the working folder of this instance, the busy window and
 // the dialogs. Constructing it runs the start-up; closing it (or "Exit") runs the shutdown and
-// then emits quitRequested, which the program connects to the application's quit. While an MP3
+// then emits quitRequested, which the program connects to the application's quit. While an
 // encoding runs, closing asks first: wait for it (the window stays), or stop it and quit.
 //
 // The window can be made larger than its least size; the Audio Edit panel and the clip editor's
@@ -29,6 +29,7 @@
 #include "ui/BusyWindow.h"
 #include "ui/Dialogs.h"
 #include "ui/Encodings.h"
+#include "ui/OutputChoice.h"
 #include "ui/WorkFolder.h"
 
 #include <QIcon>
@@ -55,7 +56,8 @@ public:
     ~Frmmain() override;
 
     // --- Fields shared by the subsystems ---
-    int OutBitRate = 256; // kbit/s of the MP3 saves: 56, 96, 128 or 256
+    int OutBitRate = 256; // kbit/s of the MP3 saves: 56, 96, 128, 192 or 256
+    OutputChoice Output;  // the output frame: format, each format's setting, preset
     QString BaseFolder;   // the output folder: always the folder list's path
     QString ListMode;     // "Edit" while a song is open in the clip editor
     qint64 MarkIn = 0;    // ms
@@ -66,7 +68,7 @@ public:
     QString workPath() const { return work_.path(); }
 
     BusyWindow& busyWindow() { return busy_; }
-    // Every MP3 encoding, with its completion handling.
+    // Every encoding, with its completion handling.
     Encodings& encodings() { return *encodings_; }
 
     // --- Controls ---

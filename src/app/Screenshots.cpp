@@ -67,6 +67,14 @@ bool saveScreenshots(Frmmain& window, const QString& folder) {
                                  .arg(frame->objectName());
         ok = window.grab().save(dir.filePath(name), "PNG") && ok;
     }
+    // The editor again, the output frame set for an iPhone ringtone (the README's picture).
+    QComboBox* presets = window.Framewav->CboPreset;
+    presets->setCurrentIndex(presets->findData(QStringLiteral("iphone-ringtone")));
+    settle(100);
+    ok = window.grab().save(
+             dir.filePath(QStringLiteral("%1-Wav-ringtone.png").arg(n++, 2, 10, QLatin1Char('0'))),
+             "PNG") &&
+         ok;
 
     window.busyWindow().show(QStringLiteral("Loading.........."));
     settle(1300);

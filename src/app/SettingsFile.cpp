@@ -16,7 +16,7 @@ constexpr qint64 kMaxSettingsSize = 64 * 1024;
 } // namespace
 
 bool isOfferedBitRate(int kbps) {
-    return kbps == 56 || kbps == 96 || kbps == 128 || kbps == 256;
+    return kbps == 56 || kbps == 96 || kbps == 128 || kbps == 192 || kbps == 256;
 }
 
 QString defaultSettingsPath() {
@@ -34,12 +34,11 @@ QByteArray formatSettings(const Settings& settings) {
 }
 
 std::optional<Settings> readSettings(const QString& path) {
-    QFile file(path);
-    if (file.size() > kMaxSettingsSize || !file.open(QIODevice::ReadOnly)) {
+    const std::optional<QByteArray> content = readSettingsFile(path);
+    if (!content) {
         return std::nullopt;
     }
-    const QByteArray content = file.read(kMaxSettingsSize + 1);
-    QList<QByteArray> lines = content.split('\n');
+    QList<QByteArray> lines = content->split('\n');
     if (!lines.isEmpty() && lines.back().isEmpty()) {
         lines.removeLast(); // the terminator of the last line
     }
@@ -64,6 +63,10 @@ std::optional<Settings> readSettings(const QString& path) {
 }
 
 bool writeSettings(const QString& path, const Settings& settings, QString* error) {
+    return writeSettingsFile(path, formatSettings(settings), error);
+}
+
+bool writeSettingsFile(const QString& path, const QByteArray& content, QString* error) {
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)) {
         *error = QObject::tr("The folder %1 could not be created.")
@@ -76,7 +79,6 @@ bool writeSettings(const QString& path, const Settings& settings, QString* error
                      .arg(QDir::toNativeSeparators(path), opened.error().cause());
         return false;
     }
-    const QByteArray content = formatSettings(settings);
     Status written = file.write(content.constData(), content.size());
     if (written)
         written = file.commit();
@@ -86,6 +88,13 @@ bool writeSettings(const QString& path, const Settings& settings, QString* error
         return false;
     }
     return true;
+}
+
+std::optional<QByteArray> readSettingsFile(const QString& path) {
+    QFile file(path);
+    if (file.size() > kMaxSettingsSize || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.read(kMaxSettingsSize + 1);
 }
 
 } // namespace quaverly

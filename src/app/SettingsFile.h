@@ -15,7 +15,7 @@ struct Settings {
     QString baseFolder;
 };
 
-// The bit rates the program offers, in kbit/s.
+// The MP3 bit rates the output frame offers, in kbit/s.
 bool isOfferedBitRate(int kbps);
 
 // $XDG_CONFIG_HOME/velmarise/config.ini, else ~/.config/velmarise/config.ini.
@@ -33,5 +33,10 @@ std::optional<Settings> readSettings(const QString& path);
 // failure leaves the old file as it was. Creates the folder when missing. On failure returns
 // false and sets *error to a sentence naming the cause.
 bool writeSettings(const QString& path, const Settings& settings, QString* error);
+
+// The whole of a settings file that is there and small enough to be one; nullopt otherwise.
+std::optional<QByteArray> readSettingsFile(const QString& path);
+// Writes `content` as the whole file at `path` as writeSettings does.
+bool writeSettingsFile(const QString& path, const QByteArray& content, QString* error);
 
 } // namespace quaverly

@@ -1,10 +1,12 @@
-// The settings: the bit-rate options, the output folder, "New Folder" and "Save Setting".
+// The settings: the output frame, the output folder, "New Folder" and "Save Setting".
 #include "app/SettingsHandlers.h"
 
+#include "app/OutputSettings.h"
 #include "app/SettingsFile.h"
 #include "app/SettingsPanel.h"
 #include "songlist/AudioEditPanel.h"
 #include "ui/Dialogs.h"
+#include "ui/OutputChoice.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,10 +53,13 @@ QString folderNameProblem(const QString& name) {
 
 } // namespace
 
-SettingsHandlers::SettingsHandlers(SettingsPanel& panel, AudioEditPanel& bitRates,
+SettingsHandlers::SettingsHandlers(SettingsPanel& panel, AudioEditPanel& outputs,
                                    SettingsServices services, QObject* parent)
-    : QObject(parent), panel_(panel), bitRates_(bitRates), s_(std::move(services)) {
-    connect(&bitRates_, &AudioEditPanel::bitRateChosen, this, &SettingsHandlers::Option_Click);
+    : QObject(parent), panel_(panel), outputs_(outputs), s_(std::move(services)) {
+    connect(&outputs_, &AudioEditPanel::bitRateChosen, this, &SettingsHandlers::Option_Click);
+    connect(&outputs_, &AudioEditPanel::presetChosen, this, &SettingsHandlers::CboPreset_Click);
+    connect(&outputs_, &AudioEditPanel::formatChosen, this, &SettingsHandlers::CboFormat_Click);
+    connect(&outputs_, &AudioEditPanel::settingChosen, this, &SettingsHandlers::CboSetting_Click);
     connect(&panel_, &SettingsPanel::folderChanged, this, &SettingsHandlers::Dir1_Change);
     connect(panel_.CmdFolder, &QPushButton::clicked, this, &SettingsHandlers::CmdFolder_Click);
     connect(panel_.CmdSaveSetting, &QPushButton::clicked, this,
@@ -68,13 +73,37 @@ void SettingsHandlers::loadSaved() {
         if (panel_.setFolder(saved->baseFolder)) {
             *s_.baseFolder = panel_.folder();
         }
-        bitRates_.checkBitRate(saved->outBitRate);
         *s_.outBitRate = saved->outBitRate;
     }
+    s_.output->setValue(encode::Format::Mp3, *s_.outBitRate);
+    readOutputSettings(outputSettingsPath(s_.settingsPath), s_.output);
+    applyOutput();
+}
+
+void SettingsHandlers::applyOutput() {
+    *s_.outBitRate = s_.output->value(encode::Format::Mp3);
+    outputs_.showOutput(*s_.output);
+    emit outputChanged();
 }
 
 void SettingsHandlers::Option_Click(int kbps) {
-    *s_.outBitRate = kbps;
+    s_.output->setValue(encode::Format::Mp3, kbps);
+    applyOutput();
+}
+
+void SettingsHandlers::CboPreset_Click(const QString& id) {
+    s_.output->choosePreset(id.isEmpty() ? nullptr : encode::findPreset(id));
+    applyOutput();
+}
+
+void SettingsHandlers::CboFormat_Click(int format) {
+    s_.output->setFormat(encode::Format(format));
+    applyOutput();
+}
+
+void SettingsHandlers::CboSetting_Click(int value) {
+    s_.output->setValue(s_.output->format(), value);
+    applyOutput();
 }
 
 void SettingsHandlers::Dir1_Change(const QString& path) {
@@ -127,7 +156,8 @@ void SettingsHandlers::CmdFolder_Click() {
 
 void SettingsHandlers::CmdSaveSetting_Click() {
     QString error;
-    if (!writeSettings(s_.settingsPath, Settings{*s_.outBitRate, *s_.baseFolder}, &error)) {
+    if (!writeSettings(s_.settingsPath, Settings{*s_.outBitRate, *s_.baseFolder}, &error) ||
+        !writeOutputSettings(outputSettingsPath(s_.settingsPath), *s_.output, &error)) {
         s_.dialogs->tell(tr("The settings were not saved.\n\n%1").arg(error),
                          Dialogs::Icon::Critical);
     }

@@ -1,12 +1,15 @@
 #include "convert/ConvertHandlers.h"
 
 #include "convert/ConvertPanel.h"
+#include "engines/tags/ClipTags.h"
 #include "engines/util/AtomicFile.h"
 #include "engines/util/SameFile.h"
 #include "engines/wav/WavHeader.h"
 #include "ui/BusyWindow.h"
 #include "ui/Dialogs.h"
+#include "ui/EncodedSave.h"
 #include "ui/Encodings.h"
+#include "ui/OutputChoice.h"
 #include "ui/SongFilter.h"
 
 #include <QDir>
@@ -18,10 +21,6 @@ namespace quaverly {
 namespace {
 
 constexpr char kBusyText[] = "Converting.......";
-
-QString mp3Filter() {
-    return QStringLiteral("MP3 File (*.mp3)");
-}
 
 QString wavFilter() {
     return QStringLiteral("Wav File (*.wav)");
@@ -50,6 +49,13 @@ ConvertHandlers::ConvertHandlers(ConvertPanel& panel, ConvertServices services, 
             &ConvertHandlers::CmdconvertWav_Click);
     connect(panel_.CmdConvertMP3, &QPushButton::clicked, this,
             &ConvertHandlers::CmdConvertMP3_Click);
+    connect(panel_.txtsavemp3, &QLineEdit::textChanged, this, &ConvertHandlers::showTarget);
+    showTarget();
+}
+
+void ConvertHandlers::showTarget() {
+    const encode::Format format = targetFormat(panel_.txtsavemp3->text(), s_.output().format());
+    panel_.CmdConvertMP3->setText(tr("Convert to %1").arg(formatWord(format)));
 }
 
 // The choosers always write the dialog's answer into their box: a cancelled dialog answers
@@ -72,8 +78,10 @@ void ConvertHandlers::Cmdopenwav_Click() {
 }
 
 void ConvertHandlers::CmdSaveMP3_Click() {
+    const encode::Format chosen = s_.output().format();
     panel_.txtsavemp3->setText(s_.dialogs->saveFile(
-        {tr("Save MP3 File"), s_.baseFolder(), mp3Filter(), QStringLiteral("mp3")}));
+        {tr("Save %1 File").arg(formatWord(chosen)), s_.baseFolder(), encodedSaveFilter(chosen),
+         QLatin1String(encode::info(chosen).extension)}));
 }
 
 bool ConvertHandlers::refuseSameFile(const QString& source, const QString& target) {
@@ -140,6 +148,11 @@ void ConvertHandlers::CmdConvertMP3_Click() {
         return;
     if (refuseSameFile(source, target))
         return;
+    const OutputChoice output = s_.output();
+    const encode::Format format = targetFormat(target, output.format());
+    const encode::Settings settings = output.settingsFor(format, false);
+    if (!settingsUsable(*s_.dialogs, settings, target))
+        return;
     s_.busy->show(QLatin1String(kBusyText));
     Encodings::Job job{/*showsBusyWindow=*/true, /*disablesWindow=*/false, {}};
     QString wav = source;
@@ -161,13 +174,16 @@ void ConvertHandlers::CmdConvertMP3_Click() {
                 return QString();
             mp3::EncodeFailure failure = *result.failure;
             failure.error = failure.error.about(source);
-            return tr("The MP3 file was not saved.\n\n%1").arg(encodeFailureText(failure));
+            return notSavedText(result.format, encodeFailureText(failure));
         };
         s_.busy->show(QLatin1String(kBusyText));
     }
     // The window stays usable while the encoder works; the completion hides the busy window
     // and says how it went. Both files are the user's: the job removes only a decoded copy.
-    s_.encodings->start(wav, target, s_.outBitRate(), std::move(job));
+    if (format == encode::Format::Mp3)
+        s_.encodings->start(wav, target, settings.effectiveValue(), std::move(job));
+    else
+        s_.encodings->startAs(wav, target, {settings, clipTagsFrom(source)}, std::move(job));
 }
 
 } // namespace quaverly

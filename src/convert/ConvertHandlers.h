@@ -2,8 +2,11 @@
 // What the convert panel's buttons do: the four "..." choosers, "Convert to Wav" (a song file of
 // any kind the song reader reads, decoded into a WAV file, the song listed on the way) and
 // "Convert to MP3" (a song file handed to the window's encodings; one that is not a WAV file the
-// encoder reads is decoded first, as adding a song decodes it). The four text boxes are the
-// panel's only state.
+// encoder reads is decoded first, as adding a song decodes it). The second target may be of any
+// written format: its extension decides, else the output frame's format, and the frame's
+// setting for that format applies; the button's caption names the format. An MP3 comes out as it
+// always has, untagged; the other formats carry the song's title, artist, album and cover. The
+// four text boxes are the panel's only state.
 //
 // Threads: UI thread only.
 
@@ -20,6 +23,7 @@ class BusyWindow;
 class ConvertPanel;
 class Dialogs;
 class Encodings;
+class OutputChoice;
 
 // What the window lends the convert panel.
 struct ConvertServices {
@@ -27,8 +31,8 @@ struct ConvertServices {
     Dialogs* dialogs = nullptr;
     BusyWindow* busy = nullptr;
     Encodings* encodings = nullptr;
-    std::function<QString()> baseFolder; // where the save dialogs open
-    std::function<int()> outBitRate;     // kbit/s of the MP3 encoding, as selected now
+    std::function<QString()> baseFolder;  // where the save dialogs open
+    std::function<OutputChoice()> output; // the output frame's choice, as it is now
     // Decodes `source` into a new working copy and appends it to the song list, showing
     // `busyText` while it decodes. Reports its own failures to the user and returns the
     // working copy's path, or the empty text when nothing was listed.
@@ -57,6 +61,10 @@ public:
     // encoding's completion tells the user how it went. A song the encoder does not read as it
     // is gets decoded first, with the window held as for "Convert to Wav".
     void CmdConvertMP3_Click();
+
+    // "Convert to MP3" names the format the target in txtsavemp3 gets (after a change of the
+    // output frame's format too).
+    void showTarget();
 
 private:
     bool refuseSameFile(const QString& source, const QString& target);

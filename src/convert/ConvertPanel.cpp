@@ -53,7 +53,7 @@ ConvertPanel::ConvertPanel(QWidget* parent) : QGroupBox(tr("Wav <-> Mp3"), paren
     txtopenwav = r.text;
     Cmdopenwav = r.chooser;
     r = pathRow(Frame5, 62, tr("Save as:"), "txtsavemp3", "CmdSaveMP3",
-                tr("The MP3 file to write"));
+                tr("The file to write: MP3, M4R, M4A, Ogg, Opus, FLAC"));
     txtsavemp3 = r.text;
     CmdSaveMP3 = r.chooser;
     CmdConvertMP3 = named(new QPushButton(tr("Convert to MP3"), Frame5), "CmdConvertMP3");

@@ -1,6 +1,7 @@
 #pragma once
-// The convert panel FrameConvert ("Wav <-> Mp3"): one MP3 file to WAV (Frame4) and one WAV file
-// to MP3 (Frame5), each with a source and a target path and its convert button.
+// The convert panel FrameConvert ("Wav <-> Mp3"): one song to WAV (Frame4) and one song to MP3
+// or another written format (Frame5), each with a source and a target path and its convert
+// button.
 //
 // Widgets only: what the buttons do lives apart from this file.
 // Threads: UI thread only.
@@ -23,7 +24,7 @@ public:
     QPushButton* CmdSavewav2;
     QPushButton* CmdconvertWav;
 
-    QGroupBox* Frame5; // "Wav -> Mp3"
+    QGroupBox* Frame5; // "Wav -> Mp3": to any written format
     QLineEdit* txtopenwav;
     QPushButton* Cmdopenwav;
     QLineEdit* txtsavemp3;

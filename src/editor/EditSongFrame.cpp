@@ -125,6 +125,8 @@ void EditSongFrame::buildClipControls() {
     CmdEditDone = push(this, "CmdEditDone", tr("Done"), px(975));
     CmdUndoCut = push(this, "CmdUndoCut", tr("Undo Cut"), 0);
     CmdUndoCut->setEnabled(false);
+    CmdExport = push(this, "CmdExport", tr("Export Clip…"), 0);
+    CmdExport->setEnabled(false);
 
     const auto fade = [this](const char* name) {
         auto* f = named(new QSpinBox(this), name);
@@ -191,6 +193,8 @@ void EditSongFrame::layOutControls() {
         marks->addWidget(rows[r].around, r, 3);
     }
     marks->setColumnStretch(4, 1);
+    // Beside the Out mark, over "Done": the clip goes out as it stands.
+    marks->addWidget(CmdExport, 1, 5);
 
     auto* effects = new QHBoxLayout;
     effects->addWidget(new QLabel(tr("Fade in"), this));
@@ -259,6 +263,8 @@ void EditSongFrame::describeControls() {
     cmbNormalise->setToolTip(tr("\"Done\" brings the clip's loudest sample to a level, or its "
                                 "loudness (EBU R128) to a target, without letting it clip"));
     CmdUndoCut->setToolTip(tr("Put the song back as it was before its last cut (Ctrl+Z)"));
+    CmdExport->setToolTip(tr("Save the song as it stands now (cut by \"Done\") in the output "
+                             "frame's format and preset, without saving the list"));
 }
 
 QAction* EditSongFrame::addKey(const char* name, const QString& text, const QKeySequence& keys) {

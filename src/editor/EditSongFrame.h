@@ -3,7 +3,7 @@
 // the position slider with the time display, Play and Stop, the previews of the selection and of
 // the stretch around each mark, the two marks with their times (whole seconds, and to the
 // millisecond in a field that takes a typed time), "Snap to zero crossing", the clip's length
-// against a target, "Done", and the editor's keys.
+// against a target, "Done", "Export Clip…", and the editor's keys.
 //
 // Widgets only: what the buttons and keys do lives apart from this file. The frame grows with
 // the window; the waveform area takes what it gains in height.
@@ -67,6 +67,7 @@ public:
     QComboBox* cmbNormalise; // item data: ClipEffects::Normalise as an int
     QDoubleSpinBox* spnNormTarget;
     QPushButton* CmdUndoCut; // puts the song back as it was before its last cut
+    QPushButton* CmdExport;  // "Export Clip…": the song as it stands, in the chosen format
     QLabel* lblDoneResult;   // what the last "Done" did to the clip's level
 
     // The editor's keys, active while the focus is in the frame.

@@ -21,6 +21,7 @@ EditorHandlers::EditorHandlers(EditSongFrame& frame, EditorServices services, QO
     connect(frame_.CmdMarkin, &QPushButton::clicked, this, &EditorHandlers::CmdMarkin_Click);
     connect(frame_.CmdMarkOut, &QPushButton::clicked, this, &EditorHandlers::CmdMarkOut_Click);
     connect(frame_.CmdEditDone, &QPushButton::clicked, this, &EditorHandlers::CmdEditDone_Click);
+    connect(frame_.CmdExport, &QPushButton::clicked, this, &EditorHandlers::CmdExport_Click);
     connect(s_.MMCEdit, &WavPlayer::StatusUpdate, this, &EditorHandlers::MMCEdit_StatusUpdate);
     // A click on the slider: the handle let go after a click or a drag, or a step by the keys
     // or the wheel (whose new value is applied right after the action is announced).
@@ -61,6 +62,7 @@ void EditorHandlers::showUndo() {
     if (auto* undo = frame_.findChild<QAction*>(QStringLiteral("actUndoCut")))
         undo->setEnabled(can);
     frame_.CmdUndoCut->setEnabled(can);
+    frame_.CmdExport->setEnabled(s_.encodings && !song_.isEmpty());
 }
 
 ClipEffects EditorHandlers::chosenEffects() const {
@@ -98,6 +100,7 @@ void EditorHandlers::List1_DblClick() {
     const QString song = s_.selectedCopy();
     if (song.isEmpty())
         return; // no song selected: nothing to open
+    songSource_ = s_.selectedSource ? s_.selectedSource() : QString();
     openForEditing(song, s_.selectedName());
 }
 

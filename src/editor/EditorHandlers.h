@@ -14,6 +14,11 @@
 // the chosen target, red when longer. A play that cannot start, or that breaks off (the sound
 // server went away), is reported once with the player's reason; the next press tries again.
 //
+// "Export Clip…" writes the song in the editor (its working copy as it stands, after any "Done")
+// in the output frame's format to a file the user picks, with its title, without saving the
+// list (EditorExport.cpp). A clip longer than the chosen preset allows is not written: the
+// user may have the marks set to the preset's length instead.
+//
 // Keys, while the focus is in the frame: Space plays or stops, I and O set the marks at the play
 // position, Home and End go to the marks, ", ." and "[ ]" move the In and the Out mark by 10 ms
 // ("< >" and "{ }" by a second); Ctrl+Z undoes the last cut when the window lends an undo.
@@ -36,12 +41,16 @@
 #include <optional>
 
 class QLineEdit;
+class QWidget;
 
 namespace quaverly {
 
+class BusyWindow;
 class CutHistory;
 class Dialogs;
 class EditSongFrame;
+class Encodings;
+class OutputChoice;
 class WavPlayer;
 class WaveformView;
 struct ClipEffects;
@@ -66,6 +75,16 @@ struct EditorServices {
     // Optional: where "Done" keeps each song as it was before its cut (for undoCut); without it
     // a cut cannot be undone.
     CutHistory* history = nullptr;
+    // For "Export Clip…": the window (disabled while the clip is encoded), the busy window, the
+    // encodings, the output frame's choice and where the save dialog opens. Without encodings
+    // the button stays disabled.
+    QWidget* window = nullptr;
+    BusyWindow* busy = nullptr;
+    Encodings* encodings = nullptr;
+    std::function<OutputChoice()> output = nullptr;
+    std::function<QString()> baseFolder = nullptr;
+    // Optional: the file the selected song was made from, for the clip's title and tags.
+    std::function<QString()> selectedSource = nullptr;
 };
 
 class EditorHandlers final : public QObject {
@@ -101,6 +120,10 @@ public:
     // Ctrl+Z: puts back the song as it was before its last cut and opens it again, with the
     // marks of that cut. Only offered with EditorServices::undoCut.
     void undoLastCut();
+    // "Export Clip…".
+    void CmdExport_Click();
+    // Opens the song in the editor again if it is not open and sets the marks at 0 and `outMs`.
+    void markFirst(qint64 outMs);
 
     // The marks, from a waveform view or a program: clamped to the song, snapped when "Snap to
     // zero crossing" is ticked, shown in the labels and fields. Nothing while no song is open.
@@ -142,7 +165,8 @@ private:
     void setControlsEnabled(bool enabled);
     // What "Done" is asked to do besides the cut, from the frame's effect controls.
     ClipEffects chosenEffects() const;
-    // The undo key and button, for a song whose last cut can be undone.
+    // The undo key and button, for a song whose last cut can be undone; "Export Clip…" for a
+    // song in the editor.
     void showUndo();
     // Opens song_ in the editor's player; false (reported, the controls idle) when it cannot.
     bool openSong();
@@ -182,8 +206,9 @@ private:
 
     EditSongFrame& frame_;
     EditorServices s_;
-    QString song_;     // the working copy open in the editor
-    QString songName_; // its name in the list
+    QString song_;       // the working copy open in the editor
+    QString songName_;   // its name in the list
+    QString songSource_; // the file it was made from; empty when unknown
     bool editing_ = false;
     WavLayout layout_; // the open song's, for the zero crossings
     CutGrid grid_;

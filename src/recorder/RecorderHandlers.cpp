@@ -2,7 +2,9 @@
 
 #include "recorder/RecorderPanel.h"
 #include "ui/Dialogs.h"
+#include "ui/EncodedSave.h"
 #include "ui/Encodings.h"
+#include "ui/OutputChoice.h"
 #include "ui/SoundError.h"
 
 #include <QDir>
@@ -239,6 +241,7 @@ void RecorderHandlers::btnPlay_Click() {
 }
 
 void RecorderHandlers::btnSave_Click() {
+    panel_.CmdMp3->setText(formatWord(s_.output().format()));
     panel_.CmdWav->setVisible(true);
     panel_.CmdMp3->setVisible(true);
 }
@@ -250,12 +253,16 @@ void RecorderHandlers::CmdWav_Click() {
 }
 
 void RecorderHandlers::CmdMp3_Click() {
-    const Mp3Save save = SaveRecordingAsMp3();
+    EncodedTake save = SaveRecordingEncoded();
     if (!save.wav.isEmpty()) {
         // The window stays usable while the encoder works; the completion says "Finish Save"
-        // or what failed, and removes the work file.
-        s_.encodings->start(save.wav, save.mp3, s_.outBitRate(),
-                            {/*showsBusyWindow=*/false, /*disablesWindow=*/false, {save.wav}});
+        // or what failed, and removes the work file. An MP3 is made as it always was.
+        Encodings::Job job{/*showsBusyWindow=*/false, /*disablesWindow=*/false, {save.wav}};
+        if (save.settings.format == encode::Format::Mp3)
+            s_.encodings->start(save.wav, save.target, save.settings.effectiveValue(),
+                                std::move(job));
+        else
+            s_.encodings->startAs(save.wav, save.target, {save.settings, {}}, std::move(job));
     }
     panel_.CmdWav->setVisible(false);
     panel_.CmdMp3->setVisible(false);
@@ -290,22 +297,27 @@ bool RecorderHandlers::SaveRecordingAsWav() {
     return writeTake(name);
 }
 
-RecorderHandlers::Mp3Save RecorderHandlers::SaveRecordingAsMp3() {
+RecorderHandlers::EncodedTake RecorderHandlers::SaveRecordingEncoded() {
     if (engine_.recording() || !engine_.take().exists())
         return {};
-    const QString target =
-        s_.dialogs->saveFile({QStringLiteral("Save As..."), offeredName("mp3"),
-                              QStringLiteral("MP3 files (*.mp3 *.MP3)"), QStringLiteral("mp3")});
-    if (target.isEmpty())
+    const OutputChoice output = s_.output();
+    const auto chosen = askEncodedTarget(
+        *s_.dialogs, QStringLiteral("Save As..."),
+        offeredName(QLatin1String(encode::info(output.format()).extension)), output.format());
+    if (!chosen)
         return {};
+    const QString& target = chosen->path;
     lastName_ = target;
+    const encode::Settings settings = output.settingsFor(chosen->format, false);
+    if (!settingsUsable(*s_.dialogs, settings, target))
+        return {};
     // A name of its own, so that two saves queued one after the other never share a work file.
     const QString wav = QDir(s_.workPath())
                             .filePath(QStringLiteral("tempwav-%1.wav")
                                           .arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
     if (!writeTake(wav))
         return {}; // nothing to encode: no encoding starts
-    return {wav, target};
+    return {wav, target, settings};
 }
 
 void RecorderHandlers::releaseTake() {

@@ -1,7 +1,8 @@
 #pragma once
 // What the recorder panel's controls do: the recording inputs of the sound server with their type
 // and level, Record / Stop of a take in memory, the "Size of File" readout, playing the take, and
-// saving it as a WAV file or, through the window's encodings, as an MP3 file.
+// saving it as a WAV file or, through the window's encodings, as an encoded file: the button
+// names the output frame's format, and the name given decides (see OutputChoice.h).
 //
 // Inputs are the capture device's input numbers, which name the server's sources by their stable
 // names while the device is open; each visit (initrec) opens it and lists them again. Choosing one
@@ -11,6 +12,7 @@
 // moved in by a timer here (pumpTimer).
 
 #include "engines/audio/CaptureDevice.h"
+#include "engines/encoder/SongEncode.h"
 #include "recorder/TakeRecorder.h"
 
 #include <QObject>
@@ -25,16 +27,17 @@ namespace quaverly {
 
 class Dialogs;
 class Encodings;
+class OutputChoice;
 class RecorderPanel;
 
 // What the window lends the recorder.
 struct RecorderServices {
     Dialogs* dialogs = nullptr;
     Encodings* encodings = nullptr;
-    std::function<QString()> workPath;   // this instance's working folder
-    std::function<QString()> baseFolder; // where the first save dialog opens
-    std::function<int()> outBitRate;     // kbit/s of the MP3 save, as selected now
-    TakeRecorder::Options engine;        // the take's limits (tests make them small)
+    std::function<QString()> workPath;    // this instance's working folder
+    std::function<QString()> baseFolder;  // where the first save dialog opens
+    std::function<OutputChoice()> output; // the output frame's choice, as it is now
+    TakeRecorder::Options engine;         // the take's limits (tests make them small)
 };
 
 class RecorderHandlers final : public QObject {
@@ -75,13 +78,15 @@ public:
     QTimer* pumpTimer;
 
 private:
-    struct Mp3Save {
-        QString wav; // the take, written into the working folder
-        QString mp3; // the chosen target
+    struct EncodedTake {
+        QString wav;    // the take, written into the working folder
+        QString target; // the chosen target
+        encode::Settings settings;
     };
-    // Asks for the MP3 target and writes the take to a work file for the encoder. Empty when
-    // cancelled or when the work file could not be written (then reported).
-    Mp3Save SaveRecordingAsMp3();
+    // Asks for the encoded target and writes the take to a work file for the encoder. Empty
+    // when cancelled, when the target's format cannot be written with its setting, or when the
+    // work file could not be written (then reported).
+    EncodedTake SaveRecordingEncoded();
 
     void pumpTimer_Timer();
     // Ends the take that pump() stopped and says why.

@@ -1,8 +1,13 @@
 #include "songlist/AudioEditPanel.h"
 
+#include "engines/encoder/Presets.h"
+#include "ui/OutputChoice.h"
 #include "ui/Widgets.h"
 
+#include <QHBoxLayout>
 #include <QIcon>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -16,10 +21,11 @@ constexpr int kColumnTop = px(360);
 constexpr int kPlayerHeight = px(1455);
 constexpr int kMargin = 12;          // around the panel's content
 constexpr int kBelowList = 119;      // the list's buttons, the hint and the maker's name
-constexpr int kBitRateHeight = 62;   // the bit rate options
+constexpr int kOutputHeight = 74;    // the output frame: its title and two rows
+constexpr int kOutputMaxWidth = 320; // it grows with the column up to this
 constexpr int kSaveWidth = 170;      // the list saves
-constexpr int kBottomMargin = 10;    // under the bit rate options
-constexpr int kEditFrameSpacing = 6; // between the editor's frame and the bit rate options
+constexpr int kBottomMargin = 10;    // under the output frame
+constexpr int kEditFrameSpacing = 6; // between the editor's frame and the output frame
 
 } // namespace
 
@@ -72,9 +78,36 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     CmdStop = button(framePlayControl, "CmdStop", tr("Stop"), QRect(QPoint(px(3840), y), size));
     CmdNext = button(framePlayControl, "CmdNext", tr("Next"), QRect(QPoint(px(5040), y), size));
 
-    // At the bottom of the column: the bit rate of the MP3 save and the two list saves.
-    frameBitRate = named(new QGroupBox(tr("Outpur Bit/s"), this), "Frame6");
+    // At the bottom of the column: the two list saves and the output frame.
+    CmdSaveWav = button(this, "CmdSaveWav", tr("Save The List to Wav"), {});
+    CmdSaveList = button(this, "CmdSaveList", tr("Save The List to MP3"), {});
+    buildOutputFrame();
+    layOut();
+}
+
+void AudioEditPanel::buildOutputFrame() {
+    frameBitRate = named(new QGroupBox(tr("Output"), this), "Frame6");
+    CboPreset = named(new QComboBox(frameBitRate), "CboPreset");
+    CboPreset->addItem(tr("None"), QString());
+    CboPreset->setItemData(0, tr("Choose the format and its setting yourself"), Qt::ToolTipRole);
+    for (const encode::Preset& p : encode::presets()) {
+        CboPreset->addItem(tr(p.name), QLatin1String(p.id));
+        CboPreset->setItemData(CboPreset->count() - 1, tr(p.note), Qt::ToolTipRole);
+    }
+    CboPreset->setToolTip(tr("Preset: the format and setting a phone or player takes"));
+    CboFormat = named(new QComboBox(frameBitRate), "CboFormat");
+    for (const encode::FormatInfo& f : encode::formats()) {
+        CboFormat->addItem(formatWord(f.format), int(f.format));
+        CboFormat->setItemData(CboFormat->count() - 1, tr(f.name), Qt::ToolTipRole);
+    }
+    CboFormat->setToolTip(tr("The format of the encoded saves; a name's extension decides"));
+    CboSetting = named(new QComboBox(frameBitRate), "CboSetting");
+
+    // MP3's bit rates as the options of old, the other formats' values in CboSetting; the two
+    // share the second row, one of them shown.
     bitRateGroup = new QButtonGroup(this);
+    auto* settingRow = new QHBoxLayout;
+    settingRow->setSpacing(2);
     const struct {
         const char* name;
         int kbps;
@@ -82,21 +115,61 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     } options[] = {{"Option1", 56, &optBitRate56},
                    {"Option2", 96, &optBitRate96},
                    {"Option3", 128, &optBitRate128},
+                   {"Option5", 192, &optBitRate192},
                    {"Option4", 256, &optBitRate256}};
-    int x = 14;
     for (const auto& o : options) {
         auto* r = named(new QRadioButton(QString::number(o.kbps), frameBitRate), o.name);
-        r->setGeometry(x, 26, 56, 24);
         bitRateGroup->addButton(r, o.kbps);
+        settingRow->addWidget(r);
         *o.field = r;
-        x += 58;
     }
+    settingRow->addWidget(CboSetting);
+    settingRow->addStretch();
     optBitRate256->setChecked(true);
-    connect(bitRateGroup, &QButtonGroup::idClicked, this, &AudioEditPanel::bitRateChosen);
 
-    CmdSaveWav = button(this, "CmdSaveWav", tr("Save The List to Wav"), {});
-    CmdSaveList = button(this, "CmdSaveList", tr("Save The List to MP3"), {});
-    layOut();
+    auto* choiceRow = new QHBoxLayout;
+    choiceRow->addWidget(CboPreset, 2);
+    choiceRow->addWidget(CboFormat, 1);
+    auto* rows = new QVBoxLayout(frameBitRate);
+    rows->setContentsMargins(8, 2, 8, 4);
+    rows->setSpacing(4);
+    rows->addLayout(choiceRow);
+    rows->addLayout(settingRow);
+
+    connect(bitRateGroup, &QButtonGroup::idClicked, this, &AudioEditPanel::bitRateChosen);
+    connect(CboPreset, &QComboBox::currentIndexChanged, this,
+            [this] { emit presetChosen(CboPreset->currentData().toString()); });
+    connect(CboFormat, &QComboBox::currentIndexChanged, this,
+            [this] { emit formatChosen(CboFormat->currentData().toInt()); });
+    connect(CboSetting, &QComboBox::currentIndexChanged, this, [this] {
+        if (CboSetting->currentIndex() >= 0)
+            emit settingChosen(CboSetting->currentData().toInt());
+    });
+    showOutput(OutputChoice());
+}
+
+void AudioEditPanel::showOutput(const OutputChoice& choice) {
+    const QSignalBlocker quietPreset(CboPreset), quietFormat(CboFormat), quietSetting(CboSetting);
+    const encode::Preset* preset = choice.preset();
+    CboPreset->setCurrentIndex(
+        std::max(0, CboPreset->findData(preset ? QLatin1String(preset->id) : QString())));
+    const encode::Format format = choice.format();
+    CboFormat->setCurrentIndex(CboFormat->findData(int(format)));
+    const int value = choice.value(format);
+    const bool mp3 = format == encode::Format::Mp3;
+    for (QAbstractButton* option : bitRateGroup->buttons())
+        option->setVisible(mp3);
+    CboSetting->setVisible(!mp3);
+    CboSetting->clear();
+    if (mp3) {
+        if (QAbstractButton* option = bitRateGroup->button(value))
+            option->setChecked(true);
+    } else {
+        for (const int v : encode::info(format).offered)
+            CboSetting->addItem(settingText(format, v), v);
+        CboSetting->setCurrentIndex(CboSetting->findData(value));
+    }
+    CmdSaveList->setText(tr("Save The List to %1").arg(formatWord(format)));
 }
 
 void AudioEditPanel::placeEditFrame(QWidget* frame) {
@@ -121,14 +194,16 @@ void AudioEditPanel::layOut() {
 
     const int columnWidth = std::max(width() - kMargin - kColumnLeft, px(6495));
     framePlayControl->setGeometry(kColumnLeft, kColumnTop, columnWidth, kPlayerHeight);
-    const int bitRateTop = height() - kBottomMargin - kBitRateHeight;
-    frameBitRate->setGeometry(kColumnLeft, bitRateTop, 252, kBitRateHeight);
+    const int outputTop = height() - kBottomMargin - kOutputHeight;
     const int saveLeft = kColumnLeft + columnWidth - kSaveWidth;
-    CmdSaveWav->setGeometry(saveLeft, bitRateTop + 4, kSaveWidth, 28);
-    CmdSaveList->setGeometry(saveLeft, bitRateTop + 36, kSaveWidth, 28);
+    frameBitRate->setGeometry(kColumnLeft, outputTop,
+                              std::min(saveLeft - 8 - kColumnLeft, kOutputMaxWidth), kOutputHeight);
+    // The saves beside the frame's two rows.
+    CmdSaveWav->setGeometry(saveLeft, outputTop + kOutputHeight - 62, kSaveWidth, 28);
+    CmdSaveList->setGeometry(saveLeft, outputTop + kOutputHeight - 30, kSaveWidth, 28);
     if (editFrame_)
         editFrame_->setGeometry(kColumnLeft, kColumnTop, columnWidth,
-                                bitRateTop - kEditFrameSpacing - kColumnTop);
+                                outputTop - kEditFrameSpacing - kColumnTop);
 }
 
 int AudioEditPanel::ListIndex() const {
@@ -139,15 +214,6 @@ int AudioEditPanel::ListIndex() const {
 QString AudioEditPanel::workingCopy(int row) const {
     const QListWidgetItem* item = List1->item(row);
     return item ? item->data(kWorkingCopyRole).toString() : QString();
-}
-
-bool AudioEditPanel::checkBitRate(int kbps) {
-    QAbstractButton* option = bitRateGroup->button(kbps);
-    if (!option) {
-        return false;
-    }
-    option->setChecked(true);
-    return true;
 }
 
 } // namespace quaverly

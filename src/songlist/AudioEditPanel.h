@@ -1,6 +1,7 @@
 #pragma once
 // The "Audio Edit" panel Framewav: the song list with its buttons, the two list saves, the
-// bit-rate options and the list player's frame "Play Control". The clip editor's frame is
+// output frame (preset, format and setting of the encoded saves) and the list player's frame
+// "Play Control". The clip editor's frame is
 // placed in it by the window that composes the panels (placeEditFrame).
 //
 // Widgets only: what the buttons do lives apart from this file.
@@ -8,6 +9,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -17,15 +19,20 @@
 
 namespace quaverly {
 
+class OutputChoice;
+
 class AudioEditPanel final : public QGroupBox {
     Q_OBJECT
 public:
-    // Every song item carries the path of its own working copy under this role.
+    // Every song item carries the path of its own working copy under this role, and the path
+    // of the file it was made from under the next.
     static constexpr int kWorkingCopyRole = Qt::UserRole;
+    static constexpr int kSourceRole = Qt::UserRole + 1;
 
     // Each numbered control keeps its historic name as its objectName (lblListHint is "Label6",
     // lblMaker "Label8", frameBitRate "Frame6", optBitRate56 to optBitRate256 "Option1" to
-    // "Option4", framePlayControl "Frame2", chkPlayList "Check1"): tests find them by it.
+    // "Option4" and optBitRate192 "Option5", framePlayControl "Frame2", chkPlayList "Check1"):
+    // tests find them by it.
     explicit AudioEditPanel(QWidget* parent = nullptr);
 
     // The selected song's row, -1 when none is selected.
@@ -41,8 +48,10 @@ public:
     // down to the list saves (the two frames are not shown together).
     void placeEditFrame(QWidget* frame);
 
-    // Selects the option of kbps; false (and nothing changes) when no option offers it.
-    bool checkBitRate(int kbps);
+    // Shows `choice` in the output frame (without announcing it as the user's): the preset, the
+    // format, and its setting, the MP3 bit rate as options; the MP3 save's caption names the
+    // format.
+    void showOutput(const OutputChoice& choice);
 
     // Song list
     QListWidget* List1;
@@ -54,13 +63,17 @@ public:
     QLabel* lblListHint; // the hint under the list
     QLabel* lblMaker;    // the maker's name
 
-    // List saves and their bit rate
+    // List saves and the output frame
     QPushButton* CmdSaveWav;
-    QPushButton* CmdSaveList;
-    QGroupBox* frameBitRate;
+    QPushButton* CmdSaveList; // "Save The List to MP3", or the chosen format
+    QGroupBox* frameBitRate;  // "Output"
+    QComboBox* CboPreset;     // "None", then the presets; item data: the preset's id
+    QComboBox* CboFormat;     // item data: encode::Format as int
+    QComboBox* CboSetting;    // the chosen format's values but MP3's; item data: the value
     QRadioButton* optBitRate56;
     QRadioButton* optBitRate96;
     QRadioButton* optBitRate128;
+    QRadioButton* optBitRate192;
     QRadioButton* optBitRate256;
     QButtonGroup* bitRateGroup; // ids are the bit rates
 
@@ -76,6 +89,11 @@ public:
 signals:
     // The user picked the option of kbps.
     void bitRateChosen(int kbps);
+    // The user picked a preset (its id; empty for "None"), a format (encode::Format as int), or
+    // a value of the chosen format's setting.
+    void presetChosen(const QString& id);
+    void formatChosen(int format);
+    void settingChosen(int value);
 
 protected:
     // The list grows downwards and the right-hand column (the player's and the editor's frame,
@@ -84,6 +102,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void buildOutputFrame();
     void layOut();
 
     QWidget* editFrame_ = nullptr;

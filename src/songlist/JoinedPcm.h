@@ -1,9 +1,9 @@
 #pragma once
-// The joined songs as the MP3 encoder's source: the list is encoded straight from its songs'
-// working copies, with no joined file in between. The encoder gets exactly the samples it would
-// read from the WAV file that joinSongs writes for the same songs, converted as the one sample
-// reader converts them (see SampleReader.h), in blocks of the size it asks for, so the MP3 comes
-// out the same byte for byte.
+// The joined songs as the encoder's source: the list is encoded straight from its songs' working
+// copies, with no joined file in between. The encoder gets exactly the samples it would read
+// from the WAV file that joinSongs writes for the same songs, converted as the one sample reader
+// converts them (see SampleReader.h), in blocks of the size it asks for, so the file comes out
+// the same byte for byte.
 //
 // A song's failure (one could not be read) reaches the encoding's result as the source's own
 // (mp3::EncodeStep::Source), naming the song; any other failure is the encoder's or the target's.

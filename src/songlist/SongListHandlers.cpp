@@ -1,14 +1,10 @@
 #include "songlist/SongListHandlers.h"
 
 #include "engines/player/WavPlayer.h"
-#include "engines/util/SameFile.h"
 #include "songlist/AudioEditPanel.h"
-#include "songlist/JoinedPcm.h"
-#include "songlist/ListJoin.h"
 #include "songlist/WorkingCopy.h"
 #include "ui/BusyWindow.h"
 #include "ui/Dialogs.h"
-#include "ui/Encodings.h"
 #include "ui/SongFilter.h"
 #include "ui/SoundError.h"
 
@@ -252,6 +248,7 @@ bool SongListHandlers::insertSong(const QString& picked, int row, const QString&
         return false;
     auto* item = new QListWidgetItem(songNameFor(picked, made.tags));
     item->setData(AudioEditPanel::kWorkingCopyRole, copy);
+    item->setData(AudioEditPanel::kSourceRole, picked);
     item->setToolTip(songToolTip(picked, made));
     QListWidget& list = *panel_.List1;
     if (row < 0 || row >= list.count()) {
@@ -402,80 +399,6 @@ QStringList SongListHandlers::workingCopies() const {
     for (int i = 0; i < panel_.List1->count(); ++i)
         copies << panel_.workingCopy(i);
     return copies;
-}
-
-bool SongListHandlers::refuseEmptyList() {
-    if (panel_.List1->count() > 0)
-        return false;
-    s_.dialogs->tell(tr("The song list is empty: add songs before saving it."),
-                     Dialogs::Icon::Critical);
-    return true;
-}
-
-bool SongListHandlers::refuseWorkingCopy(const QString& target) {
-    for (int i = 0; i < panel_.List1->count(); ++i) {
-        if (sameFile(panel_.workingCopy(i), target)) {
-            s_.dialogs->tell(tr("The list was not saved: %1 is the working copy of %2, which the "
-                                "list is made from. Choose another file to save to.")
-                                 .arg(target, panel_.List1->item(i)->text()),
-                             Dialogs::Icon::Critical);
-            return true;
-        }
-    }
-    return false;
-}
-
-QStringList SongListHandlers::songNames() const {
-    QStringList names;
-    for (int i = 0; i < panel_.List1->count(); ++i)
-        names << tr("%1 (its working copy %2)")
-                     .arg(panel_.List1->item(i)->text(),
-                          QFileInfo(panel_.workingCopy(i)).fileName());
-    return names;
-}
-
-void SongListHandlers::CmdSaveWav_Click() {
-    if (refuseEmptyList())
-        return;
-    const QString target = s_.dialogs->saveFile(
-        {tr("Save The List to Wav"), s_.baseFolder(), tr("Wav (*.wav)"), QStringLiteral("wav")});
-    if (target.isEmpty() || refuseWorkingCopy(target))
-        return;
-    s_.MMCEdit->close();
-    s_.MMCPlayList->close();
-    // The songs go straight into the chosen file (through a temporary file renamed into
-    // place), so a failure never leaves half a file there or damages the one already there.
-    const auto joined = joinSongs(workingCopies(), target, {}, songNames());
-    if (joined)
-        s_.dialogs->tell(QStringLiteral("Finish Save"), Dialogs::Icon::Information);
-    else
-        s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(joined.error().text()),
-                         Dialogs::Icon::Critical);
-}
-
-void SongListHandlers::CmdSaveList_Click() {
-    if (refuseEmptyList())
-        return;
-    const QString target = s_.dialogs->saveFile(
-        {tr("Save The List to MP3"), s_.baseFolder(), tr("MP3 (*.mp3)"), QStringLiteral("mp3")});
-    if (target.isEmpty() || refuseWorkingCopy(target))
-        return;
-    s_.busy->show(QStringLiteral("Saving......."));
-    s_.window->setEnabled(false);
-    s_.MMCEdit->close();
-    s_.MMCPlayList->close();
-    // The songs are joined on the encoder's thread straight into the encoder, so no joined file
-    // is written anywhere. The working copies are read until the job ends: the window stays
-    // disabled until then, so that no song is removed or cut while it is read. A failure of a
-    // song names it; any other is the encoder's and says so as for every MP3 file.
-    Encodings::Job job{/*showsBusyWindow=*/true, /*disablesWindow=*/true, {}};
-    job.failureText = [](const EncodeResult& result) {
-        return result.failure->step == mp3::EncodeStep::Source
-                   ? tr("The list was not saved.\n\n%1").arg(encodeFailureText(*result.failure))
-                   : QString();
-    };
-    s_.encodings->startSource(joinedSongsSource(workingCopies(), songNames()), tr("the song list"),
-                              target, s_.outBitRate(), std::move(job));
 }
 
 } // namespace quaverly

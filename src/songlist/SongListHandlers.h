@@ -1,6 +1,7 @@
 #pragma once
 // What the song list's buttons do: adding, inserting, removing and moving songs, a click on a
-// song, and saving the list as one WAV or MP3 file. Every song owns one working copy in the
+// song, and saving the list as one WAV file or one encoded file of the output frame's format
+// (SongListSaves.cpp). Every song owns one working copy in the
 // working folder, whose path the list item carries (AudioEditPanel::kWorkingCopyRole), so songs
 // of the same name never share audio, and a song moved in the list takes its audio along. A
 // song's text is its name from its tags, or its file's (songNameFor); its tool tip the picked
@@ -16,7 +17,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
+#include <utility>
 
 class QEvent;
 class QKeyEvent;
@@ -24,10 +28,12 @@ class QWidget;
 
 namespace quaverly {
 
+struct ClipTags;
 class AudioEditPanel;
 class BusyWindow;
 class Dialogs;
 class Encodings;
+class OutputChoice;
 class WavPlayer;
 struct SongSummary;
 
@@ -39,9 +45,9 @@ struct SongListServices {
     WavPlayer* MMCEdit = nullptr;
     WavPlayer* MMCPlayList = nullptr;
     Encodings* encodings = nullptr;
-    std::function<QString()> workPath;   // the working folder, ending in "/"
-    std::function<QString()> baseFolder; // where the save dialogs open
-    std::function<int()> outBitRate;     // kbit/s of the MP3 save
+    std::function<QString()> workPath;    // the working folder, ending in "/"
+    std::function<QString()> baseFolder;  // where the save dialogs open
+    std::function<OutputChoice()> output; // the output frame's choice, as it is now
 };
 
 class SongListHandlers final : public QObject {
@@ -63,8 +69,12 @@ public:
     void Cmdremove_Click();
     // A click on a song: the players let go of their files and "Play Control" shows.
     void List1_Click();
-    // "Save The List to Wav" / "Save The List to MP3".
+    // "Save The List to Wav".
     void CmdSaveWav_Click();
+    // "Save The List to MP3" (or to the chosen format): the joined list encoded in the format
+    // that the name given decides, else the chosen one, with the title asked first. A list
+    // longer than the chosen preset allows is not saved: the user may open its first song in
+    // the editor instead, marked to the preset's length (shortenRequested).
     void CmdSaveList_Click();
 
     // Makes the working copy of a picked file and appends the song; reports a failure itself
@@ -94,6 +104,9 @@ signals:
     void songsRenumbered(const QList<int>& newRowOf);
     // A song has left the list; its working copy is gone.
     void songRemoved(const QString& workingCopy);
+    // The song at `row` should open in the clip editor, as on a double click, with the marks at
+    // its start and at `outMs`.
+    void shortenRequested(int row, qint64 outMs);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -105,6 +118,11 @@ private:
     bool refuseWorkingCopy(const QString& target);
     // What a save's failure calls each song, in list order: its name and its working copy's.
     QStringList songNames() const;
+    // The joined list's frames and rate; nullopt when its songs cannot be read.
+    std::optional<std::pair<std::int64_t, int>> joinedLength() const;
+    // The title the list's save offers, and the tags it starts from.
+    QString listTitle() const;
+    ClipTags listTags() const;
     // Asks for songs as "ADD" and "Insert" do, under `title`.
     QStringList pickSongs(const QString& title);
     // Adds `files` in order above the song at `row`; at the end for -1.

@@ -3,6 +3,7 @@
 #include "engines/player/WavPlayer.h"
 #include "ui/BusyWindow.h"
 #include "ui/Dialogs.h"
+#include "ui/OutputChoice.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -34,6 +35,11 @@ QString encodeFailureText(const mp3::EncodeFailure& failure) {
         return QCoreApplication::translate("Encodings", "Encoding \"%1\" was cancelled").arg(file);
     }
     return error.text();
+}
+
+QString notSavedText(encode::Format format, const QString& detail) {
+    return QCoreApplication::translate("Encodings", "The %1 file was not saved.\n\n%2")
+        .arg(formatWord(format), detail);
 }
 
 Encodings::Encodings(QWidget& window, Dialogs& dialogs, BusyWindow& busy, WavPlayer& editPlayer,
@@ -111,9 +117,7 @@ void Encodings::Mp3Enc1_EncodeDone(const EncodeResult& result) {
     } else {
         QString text = job.failureText ? job.failureText(result) : QString();
         if (text.isEmpty())
-            text = tr("The %1 file was not saved.\n\n%2")
-                       .arg(QString::fromLatin1(encode::info(result.format).extension).toUpper(),
-                            encodeFailureText(*result.failure));
+            text = notSavedText(result.format, encodeFailureText(*result.failure));
         dialogs_.tell(text, Dialogs::Icon::Critical);
     }
     editPlayer_.stop();

@@ -1,9 +1,9 @@
 #pragma once
-// Every MP3 encoding of the window goes through here: the converter's WAV to MP3, the list's
-// MP3 save and the recorder's MP3 save. Each starter says what it changed on the window for
-// the encoding (busy window shown, window disabled) and which work files belong to the job;
-// the completion of each job undoes exactly that and removes only that job's files, so jobs
-// that overlap never undo each other's state or delete each other's sources.
+// Every encoding of the window goes through here, in any written format: the converter's, the
+// list's save, the clip editor's "Export Clip" and the recorder's save. Each starter says what it
+// changed on the window for the encoding (busy window shown, window disabled) and which work files
+// belong to the job; the completion of each job undoes exactly that and removes only that job's
+// files, so jobs that overlap never undo each other's state or delete each other's sources.
 //
 // Threads: UI thread only. The encoder works on its own thread and reports back here queued.
 
@@ -29,6 +29,10 @@ class WavPlayer;
 // failure (a song of the list) as its Error reads: "FILE: cause".
 QString encodeFailureText(const mp3::EncodeFailure& failure);
 
+// What the window says when a file of `format` was not saved, `detail` telling why: "The M4R
+// file was not saved.\n\n" and the detail.
+QString notSavedText(encode::Format format, const QString& detail);
+
 class Encodings final : public QObject {
     Q_OBJECT
 public:
@@ -36,8 +40,8 @@ public:
         bool showsBusyWindow = false; // the starter showed the busy window for it
         bool disablesWindow = false;  // the starter disabled the main window for it
         QStringList workFiles;        // removed when the job ends, whatever its outcome
-        // Words a failure for the user; unset, or giving the empty text: "The MP3 file was not
-        // saved." (the format's name) and encodeFailureText().
+        // Words a failure for the user; unset, or giving the empty text: notSavedText() with
+        // encodeFailureText().
         std::function<QString(const EncodeResult&)> failureText = nullptr;
     };
 

@@ -4,6 +4,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 
 namespace quaverly {
 
@@ -18,6 +19,15 @@ QStringList runFileDialog(QWidget* parent, const Dialogs::FileRequest& request,
     dialog.setFileMode(mode);
     if (!request.defaultSuffix.isEmpty()) {
         dialog.setDefaultSuffix(request.defaultSuffix);
+        // A name typed without an extension takes the one of the filter chosen last, so that
+        // "clip" under "FLAC (*.flac)" saves clip.flac.
+        QObject::connect(
+            &dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+                static const QRegularExpression firstPattern(QStringLiteral("\\*\\.(\\w+)"));
+                const QRegularExpressionMatch m = firstPattern.match(filter);
+                if (m.hasMatch())
+                    dialog.setDefaultSuffix(m.captured(1));
+            });
     }
 #ifndef Q_OS_WIN
     // The desktop's own dialogs may match "*.wav" against "SONG.WAV" by case; Qt's own dialog

@@ -5,6 +5,7 @@
 #include "support/PeerEncodes.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
+#include "ui/OutputChoice.h"
 #include "ui/SongFilter.h"
 
 #include "support/AppFixture.h"
@@ -111,7 +112,8 @@ TEST_F(ConvertPanelTest, ChoosersFillTheirBoxesACancelEmptiesThemAndAnEmptyBoxDo
         {p.Cmdopenwav, p.txtopenwav, p.CmdConvertMP3, ScriptedDialogs::Kind::OpenFile,
          songFileFilter(), false, ""},
         {p.CmdSaveMP3, p.txtsavemp3, p.CmdConvertMP3, ScriptedDialogs::Kind::SaveFile,
-         "MP3 File (*.mp3)", true, "mp3"},
+         // Every written format, the output frame's first.
+         encodedSaveFilter(encode::Format::Mp3), true, "mp3"},
     };
     for (const auto& c : choosers) {
         const QString picked = music + "/" + c.chooser->objectName() + "." + c.suffix;

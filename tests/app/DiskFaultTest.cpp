@@ -223,6 +223,7 @@ protected:
             choose(w->Framewav->CmdSaveWav, s.target);
             return finished("Finish Save");
         case Op::SaveMp3:
+            dialogs.queueInput(QStringLiteral("list")); // the title
             choose(w->Framewav->CmdSaveList, s.target);
             return finished("Finish Save");
         case Op::ConvertWav:

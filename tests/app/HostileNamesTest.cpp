@@ -84,6 +84,7 @@ TEST_F(HostileNames, SongsAreAddedSavedAndConvertedUnderAnyName) {
     EXPECT_EQ(messages().last(), QStringLiteral("Finish Save"));
     EXPECT_EQ(samples16(readFile(wav)).size(), 2 * total);
     const QString mp3 = in(QStringLiteral("'all' 日本 😀.mp3"));
+    dialogs.queueInput(QStringLiteral("'all' 日本 😀")); // the title
     choose(w->Framewav->CmdSaveList, mp3);
     ASSERT_TRUE(waitForEncoding());
     EXPECT_EQ(messages().last(), QStringLiteral("Finish Save"));

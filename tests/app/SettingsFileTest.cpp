@@ -75,7 +75,8 @@ TEST_F(SettingsFileTest, ReadsOnlyValidFiles) {
         {"128\r\n" + h + "/\r\n", 128}, // trailing separator
         {"", 0},
         {"128\r\n", 0},
-        {"192\r\n" + h + "\r\n", 0}, // not an offered bit rate
+        {"192\r\n" + h + "\r\n", 192},
+        {"160\r\n" + h + "\r\n", 0}, // not an offered bit rate
         {"-256\r\n" + h + "\r\n", 0},
         {"0x80\r\n" + h + "\r\n", 0},
         {"abc\r\n" + h + "\r\n", 0},

@@ -95,6 +95,7 @@ TEST_F(SongFormats, DroppedM4aFlacAndOpusAreCutAndSavedAsOneMp3) {
     // The list as one MP3 at the first song's rate: three clips of half a second.
     const QString mp3 = path(QStringLiteral("clips.mp3"));
     dialogs.queueFile(mp3);
+    dialogs.queueInput(QStringLiteral("Clips")); // the title
     QSignalSpy saved(&w->encodings(), &Encodings::finished);
     click(*w, "CmdSaveList");
     ASSERT_TRUE(saved.wait(120000));

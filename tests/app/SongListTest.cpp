@@ -283,6 +283,7 @@ TEST_F(SongList, SavesTheListAsAnMp3AtTheChosenBitRate) {
     QSignalSpy done(&w->encodings(), &Encodings::finished);
     const QStringList copies = filesIn(w->workPath());
     dialogs.queueFile(path("list.mp3"));
+    dialogs.queueInput(QStringLiteral("Song list")); // the title
     click(*w, "CmdSaveList");
 
     // While the encoder works, the window takes no input and the busy window says so.
@@ -320,6 +321,7 @@ TEST_F(SongList, AFailedMp3SaveSaysSoAndReleasesTheWindow) {
     add(wav("a.wav", 1, 8000, 800, 0));
     QSignalSpy done(&w->encodings(), &Encodings::finished);
     dialogs.queueFile(path("no/such/folder/list.mp3"));
+    dialogs.queueInput(QStringLiteral("a")); // the title
     click(*w, "CmdSaveList");
     ASSERT_TRUE(done.wait(60000));
     EXPECT_FALSE(done.first().first().value<EncodeResult>().ok());

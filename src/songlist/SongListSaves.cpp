@@ -1,0 +1,144 @@
+// The list's two saves: the joined songs as one WAV file, or encoded in the output frame's
+// format.
+#include "songlist/SongListHandlers.h"
+
+#include "engines/encoder/Presets.h"
+#include "engines/player/WavPlayer.h"
+#include "engines/tags/ClipTags.h"
+#include "engines/util/SameFile.h"
+#include "songlist/AudioEditPanel.h"
+#include "songlist/JoinedPcm.h"
+#include "songlist/JoinedSongs.h"
+#include "songlist/ListJoin.h"
+#include "ui/BusyWindow.h"
+#include "ui/Dialogs.h"
+#include "ui/EncodedSave.h"
+#include "ui/Encodings.h"
+#include "ui/OutputChoice.h"
+
+#include <QFileInfo>
+#include <QListWidget>
+
+namespace quaverly {
+
+bool SongListHandlers::refuseEmptyList() {
+    if (panel_.List1->count() > 0)
+        return false;
+    s_.dialogs->tell(tr("The song list is empty: add songs before saving it."),
+                     Dialogs::Icon::Critical);
+    return true;
+}
+
+bool SongListHandlers::refuseWorkingCopy(const QString& target) {
+    for (int i = 0; i < panel_.List1->count(); ++i) {
+        if (sameFile(panel_.workingCopy(i), target)) {
+            s_.dialogs->tell(tr("The list was not saved: %1 is the working copy of %2, which the "
+                                "list is made from. Choose another file to save to.")
+                                 .arg(target, panel_.List1->item(i)->text()),
+                             Dialogs::Icon::Critical);
+            return true;
+        }
+    }
+    return false;
+}
+
+QStringList SongListHandlers::songNames() const {
+    QStringList names;
+    for (int i = 0; i < panel_.List1->count(); ++i)
+        names << tr("%1 (its working copy %2)")
+                     .arg(panel_.List1->item(i)->text(),
+                          QFileInfo(panel_.workingCopy(i)).fileName());
+    return names;
+}
+
+void SongListHandlers::CmdSaveWav_Click() {
+    if (refuseEmptyList())
+        return;
+    const QString target = s_.dialogs->saveFile(
+        {tr("Save The List to Wav"), s_.baseFolder(), tr("Wav (*.wav)"), QStringLiteral("wav")});
+    if (target.isEmpty() || refuseWorkingCopy(target))
+        return;
+    s_.MMCEdit->close();
+    s_.MMCPlayList->close();
+    // The songs go straight into the chosen file (through a temporary file renamed into
+    // place), so a failure never leaves half a file there or damages the one already there.
+    const auto joined = joinSongs(workingCopies(), target, {}, songNames());
+    if (joined)
+        s_.dialogs->tell(QStringLiteral("Finish Save"), Dialogs::Icon::Information);
+    else
+        s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(joined.error().text()),
+                         Dialogs::Icon::Critical);
+}
+
+std::optional<std::pair<std::int64_t, int>> SongListHandlers::joinedLength() const {
+    JoinedSongs join;
+    if (!join.open(workingCopies()))
+        return std::nullopt;
+    const WavHeader& format = join.format();
+    return std::pair{std::int64_t(join.expectedBytes() / format.blockAlign),
+                     int(format.sampleRate)};
+}
+
+QString SongListHandlers::listTitle() const {
+    if (panel_.List1->count() > 1)
+        return tr("Song list");
+    const QListWidgetItem* song = panel_.List1->item(0);
+    const QString source = song->data(AudioEditPanel::kSourceRole).toString();
+    return source.isEmpty() ? song->text() : clipTagsFrom(source).title;
+}
+
+ClipTags SongListHandlers::listTags() const {
+    // The first song's artist, album and cover stand for the list.
+    const QString first = panel_.List1->item(0)->data(AudioEditPanel::kSourceRole).toString();
+    return first.isEmpty() ? ClipTags{} : clipTagsFrom(first);
+}
+
+void SongListHandlers::CmdSaveList_Click() {
+    if (refuseEmptyList())
+        return;
+    const OutputChoice output = s_.output();
+    // A list too long for the preset's phone is not saved; its first song may be shortened.
+    if (const encode::Preset* preset = output.preset(); preset && preset->maxSeconds > 0) {
+        if (const auto length = joinedLength()) {
+            if (const auto shorten =
+                    askToShorten(*s_.dialogs, *preset, length->first, length->second)) {
+                if (*shorten)
+                    emit shortenRequested(0, qint64(preset->maxSeconds) * 1000);
+                return;
+            }
+        }
+    }
+    const auto target =
+        askEncodedTarget(*s_.dialogs, panel_.CmdSaveList->text(), s_.baseFolder(), output.format());
+    if (!target || refuseWorkingCopy(target->path))
+        return;
+    const encode::Settings settings = output.settingsFor(target->format, true);
+    if (!settingsUsable(*s_.dialogs, settings, target->path))
+        return;
+    const std::optional<QString> title = askClipTitle(*s_.dialogs, listTitle());
+    if (!title)
+        return;
+    Mp3Encoder::Output job{settings, listTags()};
+    job.tags.title = *title;
+    if (const encode::Preset* preset = output.presetFor(target->format))
+        encode::applyPreset(*preset, &job.tags);
+
+    s_.busy->show(QStringLiteral("Saving......."));
+    s_.window->setEnabled(false);
+    s_.MMCEdit->close();
+    s_.MMCPlayList->close();
+    // The songs are joined on the encoder's thread straight into the encoder, so no joined file
+    // is written anywhere. The working copies are read until the job ends: the window stays
+    // disabled until then, so that no song is removed or cut while it is read. A failure of a
+    // song names it; any other is the encoder's and says so as for every encoded file.
+    Encodings::Job done{/*showsBusyWindow=*/true, /*disablesWindow=*/true, {}};
+    done.failureText = [](const EncodeResult& result) {
+        return result.failure->step == mp3::EncodeStep::Source
+                   ? tr("The list was not saved.\n\n%1").arg(encodeFailureText(*result.failure))
+                   : QString();
+    };
+    s_.encodings->startSourceAs(joinedSongsSource(workingCopies(), songNames()),
+                                tr("the song list"), target->path, std::move(job), std::move(done));
+}
+
+} // namespace quaverly

@@ -1,0 +1,104 @@
+#include "ui/OutputChoice.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+namespace quaverly {
+
+using encode::Format;
+
+OutputChoice::OutputChoice() {
+    // The MP3 bit rate the window has always started with.
+    values_[Format::Mp3] = 256;
+}
+
+int OutputChoice::value(Format format) const {
+    const auto it = values_.find(format);
+    return it != values_.end() ? it->second : encode::info(format).defaultValue;
+}
+
+void OutputChoice::setFormat(Format format) {
+    format_ = format;
+    dropPresetUnlessMatching();
+}
+
+void OutputChoice::setValue(Format format, int value) {
+    values_[format] = value;
+    dropPresetUnlessMatching();
+}
+
+void OutputChoice::choosePreset(const encode::Preset* preset) {
+    preset_ = preset;
+    if (!preset)
+        return;
+    format_ = preset->settings.format;
+    values_[format_] = preset->settings.effectiveValue();
+}
+
+void OutputChoice::dropPresetUnlessMatching() {
+    if (preset_ && (preset_->settings.format != format_ ||
+                    preset_->settings.effectiveValue() != value(format_)))
+        preset_ = nullptr;
+}
+
+const encode::Preset* OutputChoice::presetFor(Format format) const {
+    return preset_ && preset_->settings.format == format ? preset_ : nullptr;
+}
+
+encode::Settings OutputChoice::settingsFor(Format format, bool clip) const {
+    encode::Settings settings;
+    if (const encode::Preset* preset = presetFor(format); preset && clip)
+        settings = preset->settings;
+    settings.format = format;
+    settings.value = value(format);
+    return settings;
+}
+
+bool operator==(const OutputChoice& a, const OutputChoice& b) {
+    if (a.format_ != b.format_ || a.preset_ != b.preset_)
+        return false;
+    for (const encode::FormatInfo& f : encode::formats())
+        if (a.value(f.format) != b.value(f.format))
+            return false;
+    return true;
+}
+
+QString formatWord(Format format) {
+    switch (format) {
+    case Format::Vorbis:
+        return QStringLiteral("Ogg");
+    case Format::Opus:
+        return QStringLiteral("Opus");
+    default:
+        return QString::fromLatin1(encode::info(format).extension).toUpper();
+    }
+}
+
+QString settingText(Format format, int value) {
+    const auto words = [value](const char* text) {
+        return QCoreApplication::translate("OutputChoice", text).arg(value);
+    };
+    switch (encode::info(format).setting) {
+    case encode::Setting::BitRate:
+        return words("%1 kbit/s");
+    case encode::Setting::Quality:
+        return words("quality %1");
+    case encode::Setting::Level:
+        return words("level %1");
+    }
+    return QString::number(value);
+}
+
+QString encodedSaveFilter(Format chosen) {
+    QStringList filters{encode::dialogFilter(chosen)};
+    for (const encode::FormatInfo& f : encode::formats())
+        if (f.format != chosen)
+            filters << encode::dialogFilter(f.format);
+    return filters.join(QStringLiteral(";;"));
+}
+
+Format targetFormat(const QString& target, Format chosen) {
+    return encode::formatForPath(target).value_or(chosen);
+}
+
+} // namespace quaverly

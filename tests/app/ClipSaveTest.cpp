@@ -1,0 +1,160 @@
+// Clips saved in any format through the window: the list's save decided by the name's extension
+// with the title asked first, "Export Clip…" of a song cut in the editor, and a clip too long
+// for the chosen preset, which is not saved but may be marked to the preset's length.
+#include "app/DecodedSong.h"
+#include "app/Frmmain.h"
+#include "engines/tags/SongTags.h"
+#include "support/AppFixture.h"
+#include "support/ScriptedDialogs.h"
+#include "support/TestAudio.h"
+
+#include <QSignalSpy>
+
+using namespace quaverly;
+using namespace quaverly::test;
+using Kind = ScriptedDialogs::Kind;
+
+namespace {
+
+class ClipSave : public AppFixture {
+protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        w = std::make_unique<Frmmain>(dialogs);
+        w->show();
+        list = w->Framewav->List1;
+    }
+
+    // Adds a staircase song of `frames` frames through "ADD"; its samples.
+    std::vector<std::int16_t> addSong(const QString& name, int channels, std::uint32_t rate,
+                                      std::size_t frames) {
+        const QString file = path(name + ".wav");
+        auto samples = staircase(frames, channels, -30000, 7);
+        EXPECT_TRUE(writeWav16(file, channels, rate, samples));
+        dialogs.queueFile(file);
+        click(*w, "CmdAdd");
+        return samples;
+    }
+    void choosePreset(const char* id) {
+        QComboBox* presets = w->Framewav->CboPreset;
+        presets->setCurrentIndex(presets->findData(QString::fromLatin1(id)));
+    }
+    void open(int row) {
+        list->setCurrentRow(row);
+        emit list->itemDoubleClicked(list->item(row));
+    }
+    bool saved() {
+        QSignalSpy done(&w->encodings(), &Encodings::finished);
+        return w->encodings().pending() == 0 || done.wait(60000);
+    }
+
+    ScriptedDialogs dialogs;
+    std::unique_ptr<Frmmain> w;
+    QListWidget* list = nullptr;
+};
+
+TEST_F(ClipSave, TheListSavesInTheFormatItsNameGivesWithTheTitleAsked) {
+    const auto one = addSong("One", 2, 44100, 30000);
+    const auto two = addSong("Two", 2, 44100, 12345);
+    EXPECT_EQ(w->Framewav->CmdSaveList->text(), "Save The List to MP3");
+
+    // Cancelling the title saves nothing.
+    dialogs.queueFile(path("list.flac"));
+    click(*w, "CmdSaveList");
+    EXPECT_EQ(w->encodings().pending(), 0);
+    EXPECT_FALSE(QFile::exists(path("list.flac")));
+    const auto file = dialogs.asked(Kind::SaveFile).constLast().file;
+    EXPECT_EQ(file.title, "Save The List to MP3");
+    EXPECT_TRUE(file.filter.startsWith("MP3 (*.mp3);;M4A (AAC) (*.m4a);;"))
+        << qPrintable(file.filter);
+    const auto title = dialogs.asked(Kind::Input).constLast();
+    EXPECT_EQ(title.title, "Title");
+    EXPECT_EQ(title.defaultText, "Song list");
+
+    // The typed .flac decides: a FLAC of the joined songs, sample for sample, with its title.
+    dialogs.queueFile(path("list.flac"));
+    dialogs.queueInput(QStringLiteral("Both songs"));
+    click(*w, "CmdSaveList");
+    EXPECT_FALSE(w->isEnabled());
+    ASSERT_TRUE(saved());
+    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save"});
+    EXPECT_TRUE(w->isEnabled());
+    const DecodedSong flac = decodeAll(path("list.flac"));
+    EXPECT_EQ(flac.kind, SongKind::Flac);
+    auto joined = one;
+    joined.insert(joined.end(), two.begin(), two.end());
+    EXPECT_TRUE(flac.samples == joined);
+    EXPECT_EQ(readSongTags(path("list.flac")).title, "Both songs");
+
+    // One song alone offers its own title.
+    list->setCurrentRow(1);
+    dialogs.queueQuestion(true);
+    click(*w, "Cmdremove");
+    dialogs.queueFile(path("one.flac"));
+    click(*w, "CmdSaveList");
+    EXPECT_EQ(dialogs.asked(Kind::Input).constLast().defaultText, "One");
+}
+
+TEST_F(ClipSave, ExportClipWritesTheSongAsItWasCut) {
+    EXPECT_FALSE(w->frameEditSong->CmdExport->isEnabled());
+    const auto song = addSong("Tune", 1, 8000, 16000);
+    choosePreset("lossless");
+    open(0);
+    EXPECT_TRUE(w->frameEditSong->CmdExport->isEnabled());
+    w->editor->setMarkIn(500);
+    w->editor->setMarkOut(1000);
+    click(*w, "CmdEditDone");
+    ASSERT_TRUE(w->frameEditSong->CmdExport->isEnabled()) << "the cut song is still at hand";
+
+    dialogs.queueFile(path("clip.flac"));
+    dialogs.queueInput(QStringLiteral("The clip"));
+    click(*w, "CmdExport");
+    ASSERT_TRUE(saved());
+    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save"});
+    const auto file = dialogs.asked(Kind::SaveFile).constLast().file;
+    EXPECT_EQ(file.folder, w->BaseFolder + "/Tune.flac");
+    EXPECT_TRUE(file.filter.startsWith("FLAC (*.flac);;MP3 (*.mp3);;"));
+    EXPECT_EQ(dialogs.asked(Kind::Input).constLast().defaultText, "Tune");
+
+    // 500 ms to 1000 ms at 8 kHz: frames 4000 to 7999 of the song, exactly.
+    const DecodedSong clip = decodeAll(path("clip.flac"));
+    EXPECT_EQ(clip.kind, SongKind::Flac);
+    EXPECT_TRUE(clip.samples ==
+                std::vector<std::int16_t>(song.begin() + 4000, song.begin() + 8000));
+    EXPECT_EQ(readSongTags(path("clip.flac")).title, "The clip");
+    EXPECT_EQ(list->count(), 1);
+}
+
+TEST_F(ClipSave, AClipLongerThanThePresetAllowsIsNotSavedButMayBeMarkedToIt) {
+    addSong("Long", 1, 8000, 45 * 8000);
+    choosePreset("iphone-ringtone");
+
+    // The list's save: told the limit, and Yes opens the song with the marks at 0 and 40 s.
+    dialogs.queueQuestion(true);
+    click(*w, "CmdSaveList");
+    const auto asked = dialogs.asked(Kind::Question);
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_TRUE(asked[0].text.contains("at most 40 seconds; this one is 45.0 seconds long"))
+        << qPrintable(asked[0].text);
+    EXPECT_TRUE(dialogs.asked(Kind::SaveFile).isEmpty());
+    EXPECT_FALSE(w->frameEditSong->isHidden());
+    EXPECT_EQ(w->ListMode, "Edit");
+    EXPECT_EQ(std::pair(w->MarkIn, w->MarkOut), std::pair(qint64(0), qint64(40000)));
+    EXPECT_EQ(probeWav(w->Framewav->workingCopy(0))->dataSize, 45u * 8000 * 2) << "nothing cut";
+
+    // "Export Clip…" of the same song: No leaves the marks where the user put them.
+    w->editor->setMarkOut(30000);
+    dialogs.queueQuestion(false);
+    click(*w, "CmdExport");
+    EXPECT_EQ(dialogs.asked(Kind::Question).size(), 2);
+    EXPECT_EQ(w->MarkOut, 30000);
+    // Cut to 30 s it fits, and the save goes on to the file dialog.
+    click(*w, "CmdEditDone");
+    dialogs.queueFile(QString());
+    click(*w, "CmdExport");
+    EXPECT_EQ(dialogs.asked(Kind::Question).size(), 2);
+    EXPECT_EQ(dialogs.asked(Kind::SaveFile).size(), 1);
+    EXPECT_EQ(w->encodings().pending(), 0);
+}
+
+} // namespace
