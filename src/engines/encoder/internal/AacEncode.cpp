@@ -12,7 +12,9 @@
 
 #include "engines/encoder/internal/AacStream.h"
 #include "engines/encoder/internal/FormatEncoders.h"
+#include "engines/encoder/internal/ParallelAac.h"
 #include "engines/util/AtomicFile.h"
+#include "engines/util/CodecThreads.h"
 
 #include <vector>
 
@@ -31,55 +33,103 @@ int leadFor(std::int64_t hint) {
     return lead < hint ? lead : 0;
 }
 
-} // namespace
+// What one pass works on.
+struct Pass {
+    PcmSource& source;
+    const QString& sourceName;
+    AtomicFile& out;
+    int kbps;
+    int lead;
+    const std::stop_token& stop;
 
-std::optional<EncodeFailure> encodeAac(PcmSource& source, const QString& sourceName,
-                                       AtomicFile& out, const Settings& settings,
-                                       const std::stop_token& stop, AacGapless* gapless) {
+    EncodeFailure cancelled() const {
+        return {EncodeStep::Cancel, Error(out.target(), QStringLiteral("cancelled"))};
+    }
+};
+
+// Input frames (the lead and the sound) from which the sound is encoded in segments on several
+// threads: two of the shortest segments.
+constexpr std::int64_t kParallelFrames = 2 * 256 * kAacFrame;
+
+// One pass over the source into `pass.out`: through one encoder, or with `threads` > 1 through
+// segments encoded on as many threads.
+std::optional<EncodeFailure> encodePass(const Pass& pass, int threads, AacGapless* gapless,
+                                        bool* spliceFailed) {
+    PcmSource& source = pass.source;
     const int channels = source.channels();
-    const int lead = leadFor(source.lengthHint());
-    AacCodec codec(out.target());
-    Mp4Writer mp4(out);
-    if (auto f = codec.open(source.sampleRate(), channels, settings.effectiveValue()))
+    // The single pass's encoder; with segments, it only tells the MP4 header the stream's set-up,
+    // which every segment's encoder shares.
+    AacCodec codec(pass.out.target());
+    Mp4Writer mp4(pass.out);
+    if (auto f = codec.open(source.sampleRate(), channels, pass.kbps))
         return f;
     if (auto f = mp4.open(codec.context()))
         return f;
     // Packets are timed so that the sound (after the lead) starts at 0: the muxer turns the
     // negative start into the edit list.
-    const AacCodec::Sink write = [&mp4, lead](AVPacket& p) {
-        return mp4.write(p, p.pts - lead, p.duration);
+    const AacCodec::Sink write = [&mp4, &pass](AVPacket& p) {
+        return mp4.write(p, p.pts - pass.lead, p.duration);
+    };
+    std::optional<ParallelAacEncoder> segments;
+    if (threads > 1) {
+        segments.emplace(pass.out.target(), mp4, pass.lead, threads, pass.stop);
+        segments->open(source.sampleRate(), channels, pass.kbps, source.lengthHint() + pass.lead);
+    }
+    const auto encode = [&](const float* pcm, std::size_t frames) {
+        return segments ? segments->add(pcm, frames) : codec.add(pcm, frames, write);
     };
 
     std::vector<float> block(kBlockFrames * std::size_t(channels));
-    if (auto f = codec.add(block.data(), std::size_t(lead), write)) // zeros as yet
+    if (auto f = encode(block.data(), std::size_t(pass.lead))) // zeros as yet
         return f;
     std::int64_t frames = 0;
     for (;;) {
-        if (stop.stop_requested())
-            return EncodeFailure{EncodeStep::Cancel,
-                                 Error(out.target(), QStringLiteral("cancelled"))};
+        if (pass.stop.stop_requested())
+            return pass.cancelled();
         const Result<std::size_t> read = source.read(block.data(), kBlockFrames);
         if (!read)
             return EncodeFailure{EncodeStep::Source, read.error()};
         if (*read == 0)
             break;
         frames += std::int64_t(*read);
-        if (auto f = codec.add(block.data(), *read, write))
+        if (auto f = encode(block.data(), *read))
             return f;
     }
     if (frames == 0)
         return EncodeFailure{EncodeStep::Encode,
-                             Error(sourceName, QStringLiteral("it contains no audio"))};
-    if (auto f = codec.finish(write))
+                             Error(pass.sourceName, QStringLiteral("it contains no audio"))};
+    if (auto f = segments ? segments->finish() : codec.finish(write)) {
+        *spliceFailed = segments && segments->spliceFailed();
         return f;
+    }
     if (auto f = mp4.finish())
         return f;
     if (gapless) {
-        gapless->delay = codec.context().initial_padding + lead;
+        gapless->delay = codec.context().initial_padding + pass.lead;
         gapless->frames = frames;
         gapless->padding = int(mp4.packets() * kAacFrame - gapless->delay - frames);
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<EncodeFailure> encodeAac(PcmSource& source, const QString& sourceName,
+                                       AtomicFile& out, const Settings& settings,
+                                       const std::stop_token& stop, AacGapless* gapless) {
+    const std::int64_t hint = source.lengthHint();
+    Pass pass{source, sourceName, out, settings.effectiveValue(), leadFor(hint), stop};
+    // Segments pay only when there are at least two of them.
+    const int threads = hint > 0 && hint + pass.lead >= kParallelFrames ? codecThreads() : 1;
+    bool spliceFailed = false;
+    auto failed = encodePass(pass, threads, gapless, &spliceFailed);
+    if (!spliceFailed || !source.rewind())
+        return failed;
+    // Once more in one pass, over what the segments wrote.
+    QSaveFile& file = out.file();
+    if (!file.seek(0) || !file.resize(0))
+        return EncodeFailure{EncodeStep::Write, Error(out.target(), file.errorString())};
+    return encodePass(pass, 1, gapless, &spliceFailed);
 }
 
 bool aacEncoderPresent() {
