@@ -9,6 +9,9 @@
 // beforehand, the sound is given a lead of silence that ends it exactly at a packet's end, and
 // with no padding at all every reader decodes the source's very frames. The lead counts as
 // priming: the edit list and iTunSMPB's delay skip it.
+//
+// With more than one codec thread, a source that tells its length and is long enough is encoded
+// in segments on as many threads and spliced into the same kind of stream (ParallelAac.h).
 
 #include "engines/encoder/internal/AacStream.h"
 #include "engines/encoder/internal/FormatEncoders.h"
@@ -49,7 +52,7 @@ struct Pass {
 
 // Input frames (the lead and the sound) from which the sound is encoded in segments on several
 // threads: two of the shortest segments.
-constexpr std::int64_t kParallelFrames = 2 * 256 * kAacFrame;
+constexpr std::int64_t kParallelFrames = 2 * ParallelAacEncoder::kMinSegment * kAacFrame;
 
 // One pass over the source into `pass.out`: through one encoder, or with `threads` > 1 through
 // segments encoded on as many threads.

@@ -5,9 +5,7 @@
 namespace quaverly::encode::internal {
 namespace {
 
-// Segments of about 6 to 24 s at 44.1 kHz: long enough that the overlaps cost little, short
-// enough that a segment's sound (some megabytes) per thread stays small.
-constexpr std::int64_t kMinSegment = 256;
+// Segments of at most about 24 s at 44.1 kHz: a segment's sound (some megabytes) per thread.
 constexpr std::int64_t kMaxSegment = 1024;
 // Input frames handed to a segment's encoder at a time: an abandoned job ends within one.
 constexpr std::size_t kChunkFrames = 8192;

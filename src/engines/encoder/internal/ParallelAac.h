@@ -57,6 +57,9 @@ public:
     static constexpr std::int64_t kLeadIn = 32;
     static constexpr std::int64_t kLeadOut = 8;
     static constexpr std::int64_t kReach = 8;
+    // Packets of the shortest segment (about 6 s at 44.1 kHz): long enough that its overlaps
+    // cost little.
+    static constexpr std::int64_t kMinSegment = 256;
 
 private:
     struct Job {
