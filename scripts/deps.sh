@@ -10,6 +10,7 @@ PACKAGES=(
     qt6-base-dev libqt6svg6 qt6-svg-dev
     libmpg123-dev libsndfile1-dev libavformat-dev libavcodec-dev libavutil-dev libmp3lame-dev libsoxr-dev libpulse-dev libebur128-dev
     libtag1-dev
+    libvorbis-dev libogg-dev libopusenc-dev libflac-dev
     libgtest-dev
     # disk faults injected by the tests: libfiu and its preloaded POSIX wrappers
     libfiu-dev fiu-utils

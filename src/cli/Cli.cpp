@@ -3,6 +3,7 @@
 #include "cli/Cli.h"
 
 #include "cli/CommandSupport.h"
+#include "cli/Target.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -23,37 +24,36 @@ struct Command {
     int minArgs;
     int maxArgs; // -1: any
     int (*run)(const QStringList& args, const Options& opts, const Io& io);
+    bool writes = false; // takes the output options of Target.h, and tells them in its help
 };
+
+// The options of every command that writes a sound file (Target.h).
+const QStringList kTargetOptions{QStringLiteral("preset"), QStringLiteral("bitrate"),
+                                 QStringLiteral("quality"), QStringLiteral("level"),
+                                 QStringLiteral("title")};
+#define TARGET_USAGE "[--preset NAME] [--bitrate N | --quality Q | --level L] [--title TEXT]"
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> all = {
-        {"convert",
-         "convert IN OUT [--bitrate 56|96|128|256]",
+        {"convert", "convert IN OUT " TARGET_USAGE,
          "Converts IN to OUT, chosen by OUT's extension: .wav decodes IN into a 16-bit PCM WAV\n"
-         "file; .mp3 encodes it at the bit rate (default 256 kbit/s). IN is any song file the\n"
-         "program reads, found by its content: WAV, MP3/MP2/MP1, FLAC, Ogg Vorbis, Opus,\n"
-         "M4A/MP4 (AAC, ALAC), AAC, AIFF, CAF, W64, RF64, WMA, Matroska/WebM, or the sound of\n"
-         "a video. More than two channels are mixed down to stereo.",
-         {QStringLiteral("bitrate")},
-         2,
-         2,
-         convertCommand},
-        {"join",
-         "join OUT IN... [--bitrate 56|96|128|256]",
+         "file; any other encodes it (see below). IN is any song file the program reads, found\n"
+         "by its content: WAV, MP3/MP2/MP1, FLAC, Ogg Vorbis, Opus, M4A/MP4 (AAC, ALAC), AAC,\n"
+         "AIFF, CAF, W64, RF64, WMA, Matroska/WebM, or the sound of a video. More than two\n"
+         "channels are mixed down to stereo.",
+         kTargetOptions, 2, 2, convertCommand, true},
+        {"join", "join OUT IN... " TARGET_USAGE,
          "Joins the song files IN (any kind convert reads), in order, into OUT, as the song\n"
          "list joins its songs: the result takes the first song's rate and channels, the others\n"
-         "are converted to it.\n"
-         "OUT ending in .mp3 is encoded at the bit rate (default 256 kbit/s).",
-         {QStringLiteral("bitrate")},
-         2,
-         -1,
-         joinCommand},
+         "are converted to it. The clip's tags are the first song's, titled \"Song list\".",
+         kTargetOptions, 2, -1, joinCommand, true},
         {"cut",
          "cut IN OUT --from T --to T [--fade-in MS] [--fade-out MS] "
-         "[--normalize-peak DBFS | --normalize-loudness LUFS]",
+         "[--normalize-peak DBFS | --normalize-loudness LUFS] " TARGET_USAGE,
          "Cuts IN (any song file convert reads) down to the stretch from --from to --to, as the\n"
-         "clip editor does, and writes it to OUT as a PCM WAV file. A time T is milliseconds\n"
-         "(2500) or h:mm:ss.mmm (0:00:02.500, 1:05). --from must lie before --to.\n"
+         "clip editor does, and writes it to OUT (any format but WAV is encoded from the cut).\n"
+         "A time T is milliseconds (2500) or h:mm:ss.mmm (0:00:02.500, 1:05). --from must lie\n"
+         "before --to.\n"
          "\n"
          "  --fade-in MS, --fade-out MS  linear fades from silence at the clip's start and to\n"
          "                               silence at its end (milliseconds, or a time T);\n"
@@ -63,12 +63,11 @@ const std::vector<Command>& commands() {
          "                               to 0, e.g. -14), as far as the peak allows without\n"
          "                               clipping\n"
          "The two normalisings exclude each other; what the normalising did is printed.",
-         {QStringLiteral("from"), QStringLiteral("to"), QStringLiteral("fade-in"),
-          QStringLiteral("fade-out"), QStringLiteral("normalize-peak"),
-          QStringLiteral("normalize-loudness")},
-         2,
-         2,
-         cutCommand},
+         QStringList{QStringLiteral("from"), QStringLiteral("to"), QStringLiteral("fade-in"),
+                     QStringLiteral("fade-out"), QStringLiteral("normalize-peak"),
+                     QStringLiteral("normalize-loudness")} +
+             kTargetOptions,
+         2, 2, cutCommand, true},
         {"info",
          "info FILE",
          "Prints the format, the duration in milliseconds and in samples (frames per channel)\n"
@@ -89,15 +88,20 @@ const std::vector<Command>& commands() {
          0,
          0,
          inputsCommand},
-        {"record",
-         "record OUT --seconds S [--input N] [--bitrate 56|96|128|256]",
+        {"record", "record OUT --seconds S [--input N] " TARGET_USAGE,
          "Records S seconds (fractions allowed) of 44100 Hz stereo 16-bit sound from input N\n"
-         "(see 'inputs'; default: the one that is on) into OUT, a WAV file, or an MP3 file at\n"
-         "the bit rate (default 256 kbit/s) when OUT ends in .mp3.",
-         {QStringLiteral("seconds"), QStringLiteral("input"), QStringLiteral("bitrate")},
-         1,
-         1,
-         recordCommand},
+         "(see 'inputs'; default: the one that is on) into OUT. Any format but WAV is encoded\n"
+         "from the take written as a WAV file first, which is removed.",
+         QStringList{QStringLiteral("seconds"), QStringLiteral("input")} + kTargetOptions, 1, 1,
+         recordCommand, true},
+        {"presets",
+         "presets",
+         "Lists the presets --preset takes, one a line, with tabs between: the id, the name\n"
+         "(either may be given to --preset) and what the preset writes.",
+         {},
+         0,
+         0,
+         presetsCommand},
     };
     return all;
 }
@@ -181,6 +185,8 @@ int run(const QStringList& args, std::FILE* out, std::FILE* err) {
     // Asking for help gets it, whatever else the line holds.
     if (line.help) {
         std::fprintf(out, "usage: quaverly-cli %s\n\n%s\n", it->usage, it->help);
+        if (it->writes)
+            std::fprintf(out, "\n%s\n", kTargetHelp);
         return kOk;
     }
     if (!line.badOption.isNull()) {

@@ -3,22 +3,10 @@
 #include "engines/decode/SongDecode.h"
 #include "engines/util/SameFile.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 
-#include <algorithm>
-#include <functional>
-#include <iterator>
-
 namespace quaverly::cli {
-namespace {
-
-constexpr int kDefaultBitRate = 256;
-const int kBitRates[] = {56, 96, 128, 256};
-
-} // namespace
-
 void say(std::FILE* f, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), f);
     std::fputc('\n', f);
@@ -51,19 +39,8 @@ void Progress::show(const QString& detail) {
     std::fflush(io_.err);
 }
 
-bool isMp3Target(const QString& path) {
-    return path.right(4).toLower() == QLatin1String(".mp3");
-}
-
 bool isWavTarget(const QString& path) {
     return path.right(4).toLower() == QLatin1String(".wav");
-}
-
-bool isSoundTarget(const QString& path, const Io& io) {
-    if (isWavTarget(path) || isMp3Target(path))
-        return true;
-    say(io.err, QStringLiteral("quaverly-cli: %1: the output must end in .wav or .mp3").arg(path));
-    return false;
 }
 
 bool targetAllowed(const QString& out, const QStringList& sources, const Io& io) {
@@ -142,54 +119,6 @@ QString encodeFailure(const mp3::EncodeFailure& failure) {
         return QStringLiteral("Encoding \"%1\" was cancelled").arg(e.file());
     }
     return e.text();
-}
-
-namespace {
-
-// Runs one job of the encoder component, queued by `queue`, and waits for its end.
-int encodeJob(const std::function<void(Mp3Encoder&)>& queue, const QString& mp3, int bitRate,
-              const Io& io) {
-    Progress progress(io, QStringLiteral("encoding ") + QFileInfo(mp3).fileName());
-    Mp3Encoder encoder;
-    encoder.setBitRate(bitRate);
-    EncodeResult result;
-    QEventLoop loop;
-    QObject::connect(&encoder, &Mp3Encoder::EncodeDone, &loop, [&](const EncodeResult& r) {
-        result = r;
-        loop.quit();
-    });
-    queue(encoder);
-    loop.exec();
-    if (result.ok())
-        return kOk;
-    return failed(io, encodeFailure(*result.failure));
-}
-
-} // namespace
-
-int encodeTo(const QString& wav, const QString& mp3, int bitRate, const Io& io) {
-    return encodeJob([&](Mp3Encoder& encoder) { encoder.EncodeFiles(wav, mp3); }, mp3, bitRate, io);
-}
-
-int encodeTo(Mp3Encoder::SourceFactory make, const QString& sourceName, const QString& mp3,
-             int bitRate, const Io& io) {
-    return encodeJob(
-        [&](Mp3Encoder& encoder) { encoder.EncodeSource(std::move(make), sourceName, mp3); }, mp3,
-        bitRate, io);
-}
-
-bool bitRateOption(const Options& opts, int* bitRate, const Io& io) {
-    *bitRate = kDefaultBitRate;
-    if (!opts.contains(QStringLiteral("bitrate")))
-        return true;
-    bool ok = false;
-    const int v = opts[QStringLiteral("bitrate")].toInt(&ok);
-    if (ok && std::find(std::begin(kBitRates), std::end(kBitRates), v) != std::end(kBitRates)) {
-        *bitRate = v;
-        return true;
-    }
-    say(io.err, QStringLiteral("quaverly-cli: --bitrate must be 56, 96, 128 or 256"));
-    return false;
 }
 
 QString soundError(const Error& error) {

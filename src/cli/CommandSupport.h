@@ -1,7 +1,7 @@
 #pragma once
 // What the commands of quaverly-cli share: where their words go, the progress line, decoding
-// and encoding through the window's components, the bit-rate option and how a sound device's
-// failure reads.
+// through the window's components, how an encoder's and a sound device's failures read.
+// What a command writes, and the encoding, is Target.h's.
 // Each command lives in its own file; Cli.cpp reads the command line and calls them.
 
 #include "cli/Cli.h"
@@ -49,10 +49,7 @@ private:
     QString what_;
 };
 
-bool isMp3Target(const QString& path);
 bool isWavTarget(const QString& path);
-// The outputs the commands write; anything else is a usage error, said once here.
-bool isSoundTarget(const QString& path, const Io& io);
 
 // Refuses, before anything is read or written, an OUT that is a folder or the same file as one
 // of `sources` (by any spelling or link): says why, naming both, and returns false.
@@ -81,17 +78,6 @@ int decodeTo(const QString& in, const QString& wav, const Io& io);
 // cause".
 QString encodeFailure(const mp3::EncodeFailure& failure);
 
-// Encodes a WAV file into an MP3 file through the encoder component, waiting for its end.
-int encodeTo(const QString& wav, const QString& mp3, int bitRate, const Io& io);
-// The same for sound made by `make` on the encoder's thread; sourceName stands for it in the
-// encoder's messages.
-int encodeTo(Mp3Encoder::SourceFactory make, const QString& sourceName, const QString& mp3,
-             int bitRate, const Io& io);
-
-// Reads --bitrate into `bitRate` (the default without it); false, with the message said, when
-// it is not one of the encoder's rates.
-bool bitRateOption(const Options& opts, int* bitRate, const Io& io);
-
 // A sound device's failure, for a message: "cause (error code N)".
 QString soundError(const Error& error);
 
@@ -103,5 +89,6 @@ int cutCommand(const QStringList& args, const Options& opts, const Io& io);
 int infoCommand(const QStringList& args, const Options& opts, const Io& io);
 int inputsCommand(const QStringList& args, const Options& opts, const Io& io);
 int recordCommand(const QStringList& args, const Options& opts, const Io& io);
+int presetsCommand(const QStringList& args, const Options& opts, const Io& io);
 
 } // namespace quaverly::cli

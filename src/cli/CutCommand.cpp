@@ -1,6 +1,7 @@
 // quaverly-cli cut IN OUT --from T --to T [effects]: the clip editor's cut, with its fades and
-// normalising, from a file to a WAV file.
+// normalising, from a file to a WAV file or any format that is written.
 #include "cli/CommandSupport.h"
+#include "cli/Target.h"
 
 #include "editor/ClipDone.h"
 #include "engines/util/FrameTime.h"
@@ -56,6 +57,34 @@ bool effectsOptions(const Options& opts, ClipEffects* e, const Io& io) {
     return true;
 }
 
+// Cuts `song` (IN as a plain PCM WAV) into the target: a WAV target directly, any other through
+// a WAV clip in `work` that is then encoded, once its length is known to fit the preset.
+int writeClip(const QString& in, const QString& song, const Target& target, long long markIn,
+              long long markOut, const ClipEffects& effects, QTemporaryDir& work, const Io& io) {
+    if (!target.isWav() && !work.isValid())
+        return failed(io,
+                      QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
+    const QString clip = target.isWav() ? target.path : work.filePath(QStringLiteral("clip.wav"));
+    const auto r = cutClipWithEffects(song, clip, markIn, markOut, effects, nullptr);
+    if (r.result != CutOutcome::Cut) {
+        const CutFailure& failure = r.failure.value(); // the marks are in order: it failed
+        if (failure.error.file() == clip)
+            return failed(io,
+                          QStringLiteral("cannot write %1: %2").arg(clip, failure.error.cause()));
+        return failed(io, QStringLiteral("%1: %2").arg(in, failureText(failure)));
+    }
+    if (!target.isWav()) {
+        if (!wavLengthFits(target, clip, io))
+            return kFailed;
+        const ClipTags tags = target.plainMp3() ? ClipTags{} : clipTags(target, clipTagsFrom(in));
+        if (const int encoded = encodeTo(clip, target, tags, io); encoded != kOk)
+            return encoded;
+    }
+    if (const QString said = r.effects.summary(); !said.isEmpty())
+        say(io.out, said);
+    return kOk;
+}
+
 } // namespace
 
 long long parseTime(const QString& text) {
@@ -101,10 +130,9 @@ int cutCommand(const QStringList& args, const Options& opts, const Io& io) {
     ClipEffects effects;
     if (!effectsOptions(opts, &effects, io))
         return kUsage;
-    if (!isWavTarget(out)) {
-        say(io.err, QStringLiteral("quaverly-cli: %1: the output must end in .wav").arg(out));
-        return kUsage;
-    }
+    Target target;
+    if (const int read = readTarget(out, opts, io, &target); read != kOk)
+        return read;
     if (!QFileInfo(in).isFile())
         return failed(io, QStringLiteral("%1: no such file").arg(in));
     if (!targetAllowed(out, {in}, io))
@@ -136,17 +164,7 @@ int cutCommand(const QStringList& args, const Options& opts, const Io& io) {
                         .arg(lengthMs));
         return kUsage;
     }
-    const auto r = cutClipWithEffects(song, out, markIn, markOut, effects, nullptr);
-    if (r.result != CutOutcome::Cut) {
-        const CutFailure& failure = r.failure.value(); // the marks are in order: it failed
-        if (failure.error.file() == out)
-            return failed(io,
-                          QStringLiteral("cannot write %1: %2").arg(out, failure.error.cause()));
-        return failed(io, QStringLiteral("%1: %2").arg(in, failureText(failure)));
-    }
-    if (const QString said = r.effects.summary(); !said.isEmpty())
-        say(io.out, said);
-    return kOk;
+    return writeClip(in, song, target, markIn, markOut, effects, work, io);
 }
 
 } // namespace quaverly::cli

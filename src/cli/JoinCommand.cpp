@@ -1,5 +1,7 @@
-// quaverly-cli join OUT IN...: the song list's join, from song files to a WAV or MP3 file.
+// quaverly-cli join OUT IN...: the song list's join, from song files to a WAV file or any format
+// that is written.
 #include "cli/CommandSupport.h"
+#include "cli/Target.h"
 
 #include "songlist/JoinedPcm.h"
 #include "songlist/ListJoin.h"
@@ -9,15 +11,37 @@
 #include <QTemporaryDir>
 
 namespace quaverly::cli {
+namespace {
+
+// The joined songs go straight into the encoder: no joined file is written. The clip takes the
+// first song's artist, album and cover, and is called "Song list".
+int encodeJoined(const QStringList& songs, const QStringList& inputs, const Target& target,
+                 const Io& io) {
+    if (target.preset && target.preset->maxSeconds > 0) {
+        // The same songs the encoder opens again on its thread; one that fails is told there.
+        JoinedPcm joined;
+        if (joined.open(songs, inputs) &&
+            !lengthFits(target, joined.lengthHint(), joined.sampleRate(), io))
+            return kFailed;
+    }
+    ClipTags tags;
+    if (!target.plainMp3()) {
+        tags = clipTagsFrom(inputs.first());
+        tags.title = QStringLiteral("Song list");
+        tags = clipTags(target, tags);
+    }
+    return encodeTo(joinedSongsSource(songs, inputs), QStringLiteral("the joined songs"), target,
+                    tags, io);
+}
+
+} // namespace
 
 int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
     const QString& out = args[0];
     const QStringList inputs = args.mid(1);
-    int bitRate = 0;
-    if (!bitRateOption(opts, &bitRate, io))
-        return kUsage;
-    if (!isSoundTarget(out, io))
-        return kUsage;
+    Target target;
+    if (const int read = readTarget(out, opts, io, &target); read != kOk)
+        return read;
     if (!targetAllowed(out, inputs, io))
         return kFailed;
     // Inputs that must be decoded first get working copies here, as songs added to the list do.
@@ -43,11 +67,8 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
     }
 
     // Either way a song that fails is named as its input was given.
-    if (isMp3Target(out)) {
-        // The joined songs go straight into the encoder: no joined file is written.
-        return encodeTo(joinedSongsSource(songs, inputs), QStringLiteral("the joined songs"), out,
-                        bitRate, io);
-    }
+    if (!target.isWav())
+        return encodeJoined(songs, inputs, target, io);
     Progress progress(io, QStringLiteral("joining"));
     const auto joined = joinSongs(songs, out, {}, inputs);
     if (!joined)

@@ -1,5 +1,6 @@
 // quaverly-cli record OUT --seconds S: a take from a recording input, as the recorder makes it.
 #include "cli/CommandSupport.h"
+#include "cli/Target.h"
 
 #include "engines/audio/CaptureDevice.h"
 #include "engines/wav/WavHeader.h"
@@ -28,13 +29,10 @@ struct Request {
     double seconds = 0;
     long long frames = 0;
     int input = -1; // -1: the device's default input
-    int bitRate = 0;
 };
 
 // Reads the options into `r`; false when they are not usable (then said).
-bool readRequest(const QString& out, const Options& opts, const Io& io, Request* r) {
-    if (!bitRateOption(opts, &r->bitRate, io) || !isSoundTarget(out, io))
-        return false;
+bool readRequest(const Options& opts, const Io& io, Request* r) {
     bool ok = false;
     r->seconds = opts.value(QStringLiteral("seconds")).toDouble(&ok);
     r->frames = ok && std::isfinite(r->seconds) ? std::llround(r->seconds * kRecordRate) : 0;
@@ -107,9 +105,14 @@ int recordTake(const QString& out, const Request& r, TakeRecorder& recorder, con
 
 int recordCommand(const QStringList& args, const Options& opts, const Io& io) {
     const QString& out = args[0];
+    Target target;
+    if (const int read = readTarget(out, opts, io, &target); read != kOk)
+        return read;
     Request request;
-    if (!readRequest(out, opts, io, &request))
+    if (!readRequest(opts, io, &request))
         return kUsage;
+    if (!lengthFits(target, request.frames, int(kRecordRate), io))
+        return kFailed;
 
     // Refused before recording, rather than after.
     if (!QFileInfo(QFileInfo(out).absolutePath()).isDir())
@@ -124,14 +127,23 @@ int recordCommand(const QStringList& args, const Options& opts, const Io& io) {
     if (const int recorded = recordTake(out, request, recorder, io); recorded != kOk)
         return recorded;
 
+    // Any other format is encoded from the take written as WAV first, which goes with `work`.
     QTemporaryDir work;
-    if (isMp3Target(out) && !work.isValid())
+    if (!target.isWav() && !work.isValid())
         return failed(io,
                       QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
-    const QString wav = isWavTarget(out) ? out : work.filePath(QStringLiteral("take.wav"));
+    const QString wav = target.isWav() ? out : work.filePath(QStringLiteral("take.wav"));
     if (const Status written = recorder.take().writeTo(wav); !written)
         return failed(io, writeFailure(wav, written.error()));
-    return isWavTarget(out) ? kOk : encodeTo(wav, out, request.bitRate, io);
+    if (target.isWav())
+        return kOk;
+    // A take has no tags of its own: the title is OUT's name unless --title gives one.
+    ClipTags tags;
+    if (!target.plainMp3()) {
+        tags.title = QFileInfo(out).completeBaseName();
+        tags = clipTags(target, tags);
+    }
+    return encodeTo(wav, target, tags, io);
 }
 
 } // namespace quaverly::cli

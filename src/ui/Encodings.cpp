@@ -59,6 +59,20 @@ int Encodings::startSource(Mp3Encoder::SourceFactory make, const QString& source
     return id;
 }
 
+int Encodings::startAs(const QString& wav, const QString& target, Mp3Encoder::Output output,
+                       Job job) {
+    const int id = Mp3Enc1.EncodeFilesAs(wav, target, std::move(output));
+    jobs_.insert(id, std::move(job));
+    return id;
+}
+
+int Encodings::startSourceAs(Mp3Encoder::SourceFactory make, const QString& sourceName,
+                             const QString& target, Mp3Encoder::Output output, Job job) {
+    const int id = Mp3Enc1.EncodeSourceAs(std::move(make), sourceName, target, std::move(output));
+    jobs_.insert(id, std::move(job));
+    return id;
+}
+
 bool Encodings::holdsBusyWindow() const {
     for (const Job& job : jobs_)
         if (job.showsBusyWindow)
@@ -97,7 +111,9 @@ void Encodings::Mp3Enc1_EncodeDone(const EncodeResult& result) {
     } else {
         QString text = job.failureText ? job.failureText(result) : QString();
         if (text.isEmpty())
-            text = tr("The MP3 file was not saved.\n\n%1").arg(encodeFailureText(*result.failure));
+            text = tr("The %1 file was not saved.\n\n%2")
+                       .arg(QString::fromLatin1(encode::info(result.format).extension).toUpper(),
+                            encodeFailureText(*result.failure));
         dialogs_.tell(text, Dialogs::Icon::Critical);
     }
     editPlayer_.stop();

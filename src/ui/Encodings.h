@@ -37,7 +37,7 @@ public:
         bool disablesWindow = false;  // the starter disabled the main window for it
         QStringList workFiles;        // removed when the job ends, whatever its outcome
         // Words a failure for the user; unset, or giving the empty text: "The MP3 file was not
-        // saved." and encodeFailureText().
+        // saved." (the format's name) and encodeFailureText().
         std::function<QString(const EncodeResult&)> failureText = nullptr;
     };
 
@@ -50,6 +50,10 @@ public:
     // Mp3Encoder::EncodeSource) and returns its job id.
     int startSource(Mp3Encoder::SourceFactory make, const QString& sourceName, const QString& mp3,
                     int bitRate, Job job);
+    // The same in any written format, with the clip's tags (see encodeSong).
+    int startAs(const QString& wav, const QString& target, Mp3Encoder::Output output, Job job);
+    int startSourceAs(Mp3Encoder::SourceFactory make, const QString& sourceName,
+                      const QString& target, Mp3Encoder::Output output, Job job);
     int pending() const { return int(jobs_.size()); }
     // True while a job that showed the busy window has not ended: other work that shows the
     // busy window meanwhile leaves it shown when it ends.

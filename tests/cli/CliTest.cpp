@@ -109,7 +109,7 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndHelpWithZero) {
                   .code,
               2);
     EXPECT_EQ(
-        cli({QStringLiteral("join"), QStringLiteral("out.ogg"), QStringLiteral("a.wav")}).code, 2);
+        cli({QStringLiteral("join"), QStringLiteral("out.aiff"), QStringLiteral("a.wav")}).code, 2);
     for (const char* c : {"convert", "join", "cut", "info", "inputs", "record"}) {
         const auto r = cli({QString::fromUtf8(c), QStringLiteral("--help")});
         EXPECT_EQ(r.code, 0) << c;
@@ -406,7 +406,7 @@ TEST_F(Cli, RecordRefusesBadArgumentsAndLeavesTheOutputAlone) {
          "--input"},
         {{keep, QStringLiteral("--seconds=1"), QStringLiteral("--input=-1")}, 2, "--input"},
         {{keep, QStringLiteral("--seconds=1"), QStringLiteral("--bitrate=100")}, 2, "--bitrate"},
-        {{path("take.ogg"), QStringLiteral("--seconds=1")}, 2, "take.ogg"},
+        {{path("take.aiff"), QStringLiteral("--seconds=1")}, 2, "take.aiff"},
         {{keep, QStringLiteral("--seconds=1"), QStringLiteral("--input=3")}, 1, "no input 3"},
         {{path("no/such/dir/take.wav"), QStringLiteral("--seconds=0.1")}, 1, "take.wav"},
     };

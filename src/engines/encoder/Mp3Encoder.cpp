@@ -35,12 +35,23 @@ void Mp3Encoder::setBitRate(int kbps) {
 }
 
 int Mp3Encoder::EncodeFiles(const QString& sourceWav, const QString& targetMp3) {
-    return queue(Job{0, sourceWav, targetMp3, bitRate_, {}});
+    return queue(Job{0, sourceWav, targetMp3, bitRate_, {}, {}});
 }
 
 int Mp3Encoder::EncodeSource(SourceFactory make, const QString& sourceName,
                              const QString& targetMp3) {
-    return queue(Job{0, sourceName, targetMp3, bitRate_, std::move(make)});
+    return queue(Job{0, sourceName, targetMp3, bitRate_, std::move(make), {}});
+}
+
+int Mp3Encoder::EncodeFilesAs(const QString& sourceWav, const QString& target, Output output) {
+    return queue(
+        Job{0, sourceWav, target, output.settings.effectiveValue(), {}, std::move(output)});
+}
+
+int Mp3Encoder::EncodeSourceAs(SourceFactory make, const QString& sourceName, const QString& target,
+                               Output output) {
+    const int value = output.settings.effectiveValue();
+    return queue(Job{0, sourceName, target, value, std::move(make), std::move(output)});
 }
 
 int Mp3Encoder::queue(Job job) {
@@ -68,6 +79,18 @@ std::optional<mp3::EncodeFailure> encodeJob(const Mp3Encoder::SourceFactory& mak
     if (!pcm)
         return mp3::EncodeFailure{mp3::EncodeStep::Source, pcm.error()};
     return mp3::encodeToMp3(**pcm, source, target, bitRate, std::move(stop));
+}
+
+std::optional<mp3::EncodeFailure> encodeJobAs(const Mp3Encoder::SourceFactory& make,
+                                              const QString& source, const QString& target,
+                                              const Mp3Encoder::Output& output,
+                                              std::stop_token stop) {
+    const Result<std::unique_ptr<mp3::PcmSource>> pcm =
+        make ? make() : encode::openWavSource(source);
+    if (!pcm)
+        return mp3::EncodeFailure{make ? mp3::EncodeStep::Source : mp3::EncodeStep::ReadWav,
+                                  pcm.error()};
+    return encode::encodeSong(**pcm, source, target, output.settings, output.tags, std::move(stop));
 }
 
 } // namespace
@@ -100,7 +123,9 @@ void Mp3Encoder::run(std::stop_token stop) {
         const std::stop_callback encoderStops(stop, [cancel]() mutable { cancel.request_stop(); });
         // Every file of the job is closed when this returns.
         std::optional<mp3::EncodeFailure> failure =
-            encodeJob(job.make, job.source, job.target, job.bitRate, cancel.get_token());
+            job.output
+                ? encodeJobAs(job.make, job.source, job.target, *job.output, cancel.get_token())
+                : encodeJob(job.make, job.source, job.target, job.bitRate, cancel.get_token());
         {
             std::lock_guard lock(mutex_);
             running_ = false;
@@ -110,8 +135,10 @@ void Mp3Encoder::run(std::stop_token stop) {
             return; // the encoder is going away: nobody is left to tell
         if (cancel.stop_requested())
             continue; // cancelled: nobody waits for its result
+        const encode::Format format =
+            job.output ? job.output->settings.format : encode::Format::Mp3;
         EncodeResult result{job.id, std::move(job.source), std::move(job.target), job.bitRate,
-                            std::move(failure)};
+                            format, std::move(failure)};
         QMetaObject::invokeMethod(
             this, [this, result = std::move(result)] { deliver(result); }, Qt::QueuedConnection);
     }

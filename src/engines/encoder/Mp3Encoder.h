@@ -9,6 +9,7 @@
 // and hands each result back to the encoder's thread as a queued call that emits EncodeDone.
 
 #include "engines/encoder/Mp3Encode.h"
+#include "engines/encoder/SongEncode.h"
 
 #include <QMetaType>
 #include <QObject>
@@ -30,7 +31,8 @@ struct EncodeResult {
     int jobId = 0;   // what EncodeFiles returned for this job
     QString source;  // the WAV path as given
     QString target;  // the MP3 path as given
-    int bitRate = 0; // kbit/s the job encoded at
+    int bitRate = 0; // kbit/s the job encoded at (MP3 jobs)
+    encode::Format format = encode::Format::Mp3;
     // Unset only when the target is complete and in place.
     std::optional<mp3::EncodeFailure> failure;
 
@@ -72,6 +74,16 @@ public:
     // by `make`; sourceName stands for it in EncodeResult::source and in messages.
     int EncodeSource(SourceFactory make, const QString& sourceName, const QString& targetMp3);
 
+    // A job in any written format with its tags (see encodeSong), beside the MP3 jobs at the
+    // current bit rate above.
+    struct Output {
+        encode::Settings settings;
+        ClipTags tags;
+    };
+    int EncodeFilesAs(const QString& sourceWav, const QString& target, Output output);
+    int EncodeSourceAs(SourceFactory make, const QString& sourceName, const QString& target,
+                       Output output);
+
     // 0 when idle, else the number of jobs queued or running whose EncodeDone has not been
     // emitted yet. Inside an EncodeDone handler the finished job no longer counts.
     int EncoderState() const { return pending_; }
@@ -94,7 +106,8 @@ private:
         QString source;
         QString target;
         int bitRate = 0;
-        SourceFactory make; // null: source is a WAV file
+        SourceFactory make;           // null: source is a WAV file
+        std::optional<Output> output; // unset: MP3 at bitRate, no tags
     };
 
     int queue(Job job);

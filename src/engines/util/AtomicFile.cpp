@@ -8,10 +8,8 @@
 #include <vector>
 
 #ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
-#ifdef Q_OS_LINUX
 #include <fcntl.h>
+#include <unistd.h>
 #endif
 
 namespace quaverly {
@@ -97,6 +95,25 @@ bool AtomicFile::startWriteBack() {
     writeBackFrom_ = end;
 #endif
     return true;
+}
+
+Result<int> AtomicFile::flushedDescriptor() {
+    if (!file_)
+        return failure(QStringLiteral("not open"));
+    errno = 0;
+    if (!file_->flush())
+        return failure(writeCause(*file_, errno));
+#ifdef Q_OS_UNIX
+    // Qt opens its temporary files, named or not, for reading and writing, whatever the mode
+    // asked for; checked all the same, as a reader of the descriptor relies on it.
+    const int fd = file_->handle();
+    const int flags = fd >= 0 ? ::fcntl(fd, F_GETFL) : -1;
+    if (flags < 0 || (flags & O_ACCMODE) != O_RDWR)
+        return failure(QStringLiteral("the file being written cannot be read back"));
+    return fd;
+#else
+    return failure(QStringLiteral("the file being written cannot be read back"));
+#endif
 }
 
 Status AtomicFile::commit() {

@@ -35,6 +35,12 @@ public:
     QSaveFile& file() { return *file_; }
     // Writes all of `bytes`; a short write fails.
     Status write(const char* data, qint64 bytes);
+    // For changes in place before commit() (the tags a clip gets): writes out what is buffered
+    // and gives the file's descriptor, open for reading and writing, on Unix. The caller changes
+    // the file only with calls that leave the descriptor's offset alone (pread, pwrite,
+    // ftruncate) and writes nothing more through write(); commit() then syncs and renames the
+    // file as it is.
+    Result<int> flushedDescriptor();
     // Writes out what is buffered, forces the data to the disk and renames the file over the
     // target. On failure the temporary file is removed and the target stays as it was. The sync
     // costs about as long as the disk needs to take the file in; without it a crash soon after

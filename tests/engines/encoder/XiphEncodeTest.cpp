@@ -1,0 +1,232 @@
+// The Ogg Vorbis, Opus and FLAC encoders through encodeSong, with sound made in code: what
+// ffprobe calls the result, the exact decoded length, FLAC bit for bit (and its MD5 by
+// `flac -t`), the lossy ones as close to the source as the formats' own tools at the same
+// setting; and a missing folder, a full disk, a failed source or a cancel leaves nothing behind.
+// Rows skip when ffmpeg is missing, the comparison with a tool when that tool is.
+
+#include "decode/DecodeTestUtil.h"
+#include "support/FileSizeLimit.h"
+#include "support/TestAudio.h"
+
+#include "engines/encoder/SongEncode.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <stop_token>
+
+namespace quaverly::test {
+namespace {
+
+using decode_test::run;
+using encode::Format;
+
+// 16-bit sound in memory, handed out as the WAV reader does (v / 32768). From frame `faultAt`
+// on it fails, or, given `stop`, asks for the stop.
+struct MemorySource final : mp3::PcmSource {
+    MemorySource(std::vector<std::int16_t> s, int channels, int sampleRate)
+        : samples(std::move(s)), ch(channels), rate(sampleRate) {}
+    int channels() const override { return ch; }
+    int sampleRate() const override { return rate; }
+    std::int64_t lengthHint() const override { return std::int64_t(samples.size()) / ch; }
+    Result<std::size_t> read(float* dst, std::size_t frames) override {
+        if (position >= faultAt && !stop)
+            return Error(QStringLiteral("song.mp3"), QStringLiteral("damaged frame"));
+        if (position >= faultAt)
+            stop->request_stop();
+        const std::size_t from = position * std::size_t(ch);
+        const std::size_t n = std::min(frames * std::size_t(ch), samples.size() - from);
+        for (std::size_t i = 0; i < n; ++i)
+            dst[i] = float(samples[from + i]) / 32768.f;
+        position += n / std::size_t(ch);
+        return n / std::size_t(ch);
+    }
+
+    std::vector<std::int16_t> samples;
+    int ch, rate;
+    std::size_t position = 0;
+    std::size_t faultAt = SIZE_MAX;
+    std::stop_source* stop = nullptr;
+};
+
+enum class Signal { Staircase, Sine };
+
+std::vector<std::int16_t> sound(Signal signal, std::size_t frames, int channels, int rate) {
+    if (signal == Signal::Staircase)
+        return staircase(frames, channels, -20000, 7);
+    std::vector<std::int16_t> s(frames * std::size_t(channels));
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const double hz = i % std::size_t(channels) ? 660 : 440; // a swap of channels shows
+        const double t = double(i / std::size_t(channels)) / rate;
+        s[i] = std::int16_t(std::lround(16000 * std::sin(2 * std::numbers::pi * hz * t)));
+    }
+    return s;
+}
+
+bool have(const char* tool) {
+    return !QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty();
+}
+
+std::optional<mp3::EncodeFailure> encodeTo(const QString& target, Format format,
+                                           MemorySource& source, std::stop_token stop = {}) {
+    encode::Settings settings;
+    settings.format = format;
+    return encode::encodeSong(source, QStringLiteral("song.mp3"), target, settings, ClipTags{},
+                              std::move(stop));
+}
+
+// Signal to noise ratio (dB) against the source of a file as ffmpeg decodes it to the source's
+// rate, over the samples both have.
+double snrDb(const std::vector<std::int16_t>& source, const QString& path, int rate) {
+    const auto bytes = run(
+        {"ffmpeg", "-v", "error", "-i", path, "-ar", QString::number(rate), "-f", "f32le", "-"});
+    const auto* decoded = bytes ? reinterpret_cast<const float*>(bytes->constData()) : nullptr;
+    const std::size_t n = std::min(source.size(), bytes ? std::size_t(bytes->size()) / 4 : 0);
+    double signal = 0, noise = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double s = source[i] / 32768.0;
+        signal += s * s;
+        noise += (s - decoded[i]) * (s - decoded[i]);
+    }
+    return 10 * std::log10(signal / std::max(noise, 1e-20));
+}
+
+struct Row {
+    Format format;
+    int channels;
+    int rate;
+    std::size_t frames;
+    Signal signal;
+};
+
+void PrintTo(const Row& r, std::ostream* os) {
+    *os << encode::info(r.format).extension << ' ' << r.channels << "ch " << r.rate << "Hz "
+        << r.frames << (r.signal == Signal::Sine ? " sine" : " staircase");
+}
+
+// 4097: one frame past a block of FLAC's (4096 frames at level 5) and of the encoders' reads.
+const Row kRows[] = {
+    {Format::Flac, 1, 44100, 4097, Signal::Staircase},
+    {Format::Flac, 2, 48000, 48000, Signal::Staircase},
+    {Format::Flac, 2, 22050, 220500, Signal::Sine},
+    {Format::Vorbis, 1, 48000, 4097, Signal::Sine},
+    {Format::Vorbis, 2, 44100, 44100, Signal::Sine},
+    {Format::Vorbis, 2, 22050, 220500, Signal::Staircase},
+    {Format::Vorbis, 1, 44100, 441000, Signal::Sine},
+    {Format::Opus, 2, 48000, 48000, Signal::Sine},
+    {Format::Opus, 1, 44100, 4097, Signal::Sine},
+    {Format::Opus, 2, 22050, 220500, Signal::Staircase},
+    {Format::Opus, 2, 44100, 441000, Signal::Sine},
+};
+
+class XiphEncode : public ::testing::TestWithParam<Row> {};
+
+TEST_P(XiphEncode, DecodesToTheSourcesLengthAndSound) {
+    const Row r = GetParam();
+    if (!have("ffmpeg") || !have("ffprobe"))
+        GTEST_SKIP() << "ffmpeg is not installed";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const encode::FormatInfo& info = encode::info(r.format);
+    const QString ours = dir.filePath(QStringLiteral("ours.") + QLatin1String(info.extension));
+    const auto samples = sound(r.signal, r.frames, r.channels, r.rate);
+    MemorySource source(samples, r.channels, r.rate);
+    const auto failed = encodeTo(ours, r.format, source);
+    ASSERT_FALSE(failed) << failed->error.text().toStdString();
+
+    const auto probe = run({"ffprobe", "-v", "error", "-show_entries",
+                            "stream=codec_name,sample_rate,channels:format=format_name", "-of",
+                            "default=nw=1", ours});
+    const int fileRate = r.format == Format::Opus ? 48000 : r.rate;
+    EXPECT_EQ(probe.value_or("").toStdString(),
+              QStringLiteral("codec_name=%1\nsample_rate=%2\nchannels=%3\nformat_name=%4\n")
+                  .arg(QLatin1String(info.codec))
+                  .arg(fileRate)
+                  .arg(r.channels)
+                  .arg(QLatin1String(r.format == Format::Flac ? "flac" : "ogg"))
+                  .toStdString());
+
+    // The source's length; Opus at 48 kHz rounded up, so that a decoder going back to the
+    // source's rate (rounding down) gets the source's length.
+    const auto pcm = run({"ffmpeg", "-v", "error", "-i", ours, "-f", "s16le", "-"});
+    ASSERT_TRUE(pcm);
+    const auto decoded = decode_test::samplesOf(*pcm);
+    EXPECT_EQ(decoded.size() / std::size_t(r.channels),
+              (r.frames * std::size_t(fileRate) + std::size_t(r.rate) - 1) / std::size_t(r.rate));
+    if (r.format == Format::Flac) {
+        EXPECT_TRUE(decoded == samples) << "FLAC decodes to other samples";
+        if (have("flac")) { // the MD5 in STREAMINFO
+            EXPECT_TRUE(run({"flac", "-t", "-s", ours}));
+        }
+        return;
+    }
+    if (r.format == Format::Vorbis && have("oggdec")) {
+        const auto raw = run({"oggdec", "-Q", "-R", "-o", "-", ours});
+        EXPECT_EQ(raw.value_or("").size() / 2 / r.channels, qsizetype(r.frames));
+    }
+
+    // As close to the source as the format's own tool at the same setting, within 0.5 dB.
+    const char* tool = r.format == Format::Vorbis ? "oggenc" : "opusenc";
+    if (!have(tool))
+        GTEST_SKIP() << tool << " is not installed";
+    const QString wav = dir.filePath(QStringLiteral("source.wav"));
+    const QString theirs = dir.filePath(QStringLiteral("theirs.") + QLatin1String(info.extension));
+    ASSERT_TRUE(writeWav16(wav, r.channels, std::uint32_t(r.rate), samples));
+    const QString value = QString::number(info.defaultValue);
+    ASSERT_TRUE(r.format == Format::Vorbis
+                    ? run({"oggenc", "-Q", "-q", value, "-o", theirs, wav})
+                    : run({"opusenc", "--quiet", "--bitrate", value, wav, theirs}));
+    const double ourSnr = snrDb(samples, ours, r.rate);
+    const double theirSnr = snrDb(samples, theirs, r.rate);
+    EXPECT_GE(ourSnr, theirSnr - 0.5) << "ours " << ourSnr << " dB, " << tool << ' ' << theirSnr;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, XiphEncode, ::testing::ValuesIn(kRows));
+
+// Each failure as its step tells it, and nothing in the folder afterwards.
+TEST(XiphEncodeFailure, LeavesNothingBehind) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto samples = sound(Signal::Sine, 10 * 44100, 2, 44100);
+    const auto encode = [&](const QString& target, Format format, std::size_t faultAt = SIZE_MAX,
+                            std::stop_source* stop = nullptr) {
+        MemorySource source(samples, 2, 44100);
+        source.faultAt = faultAt;
+        source.stop = stop;
+        const auto f =
+            encodeTo(target, format, source, stop ? stop->get_token() : std::stop_token());
+        return f ? std::pair(f->step, f->error) : std::pair(mp3::EncodeStep::Encode, Error("", ""));
+    };
+    using enum mp3::EncodeStep;
+    for (const Format format : {Format::Vorbis, Format::Opus, Format::Flac}) {
+        const QString ext = QLatin1String(encode::info(format).extension);
+        SCOPED_TRACE(ext.toStdString());
+        const QString target = dir.filePath(QStringLiteral("clip.") + ext);
+        const QString nowhere = dir.filePath(QStringLiteral("missing/clip.") + ext);
+        EXPECT_EQ(encode(nowhere, format).first, Write);
+        EXPECT_EQ(encode(nowhere, format).second.file(), nowhere);
+        EXPECT_EQ(encode(target, format, 5 * 44100),
+                  std::pair(Source, Error(QStringLiteral("song.mp3"), "damaged frame")));
+        std::stop_source stop;
+        EXPECT_EQ(encode(target, format, 5 * 44100, &stop),
+                  std::pair(Cancel, Error(target, "cancelled")));
+        // A disk that fills up after 16 KiB: the write that fails is told, whichever it is.
+        const auto full = withFileSizeLimit(16384, [&] {
+            const auto [step, error] = encode(target, format);
+            return QStringLiteral("%1 %2").arg(int(step)).arg(error.text());
+        });
+        EXPECT_EQ(
+            full.value_or("").toStdString(),
+            QStringLiteral("%1 %2: File too large").arg(int(Write)).arg(target).toStdString());
+        const QStringList left =
+            QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+        EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
+    }
+}
+
+} // namespace
+} // namespace quaverly::test
