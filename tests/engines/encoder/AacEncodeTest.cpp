@@ -284,32 +284,32 @@ TEST(AacEncodeThreads, SegmentsThatCannotBeSplicedGiveWayToOnePass) {
     EXPECT_TRUE(bytes[0] == bytes[1]);
 }
 
-// A source that fails, or asks to stop, after some blocks.
+// A source of 37 s that fails, or asks to stop, after 23 s, with segments being encoded on other
+// threads by then.
 class Faulty final : public PcmSource {
 public:
     enum class Then { Fail, Stop, End };
+    static constexpr std::int64_t kFrames = 1'600'000;
     Faulty(Then then, std::stop_source* stop) : then_(then), stop_(stop) {}
     int channels() const override { return 2; }
     int sampleRate() const override { return 44100; }
-    std::int64_t lengthHint() const override { return 200 * 8192; }
+    std::int64_t lengthHint() const override { return kFrames; }
     Result<std::size_t> read(float* dst, std::size_t frames) override {
-        if (++reads_ == 100) { // with segments being encoded on other threads
-            if (then_ == Then::Fail)
-                return Error(QStringLiteral("song.flac"), QStringLiteral("damaged frame"));
-            if (then_ == Then::Stop)
-                stop_->request_stop();
-        }
-        if (reads_ > 200)
-            return std::size_t(0);
-        for (std::size_t i = 0; i < frames * 2; ++i)
+        if (given_ >= 1'000'000 && then_ == Then::Fail)
+            return Error(QStringLiteral("song.flac"), QStringLiteral("damaged frame"));
+        if (given_ >= 1'000'000 && then_ == Then::Stop)
+            stop_->request_stop();
+        const auto n = std::size_t(std::min<std::int64_t>(std::int64_t(frames), kFrames - given_));
+        for (std::size_t i = 0; i < n * 2; ++i)
             dst[i] = float(std::sin(double(i) * 0.01) * 0.5);
-        return frames;
+        given_ += std::int64_t(n);
+        return n;
     }
 
 private:
     Then then_;
     std::stop_source* stop_;
-    int reads_ = 0;
+    std::int64_t given_ = 0;
 };
 
 struct FailureCase {

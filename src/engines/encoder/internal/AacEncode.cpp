@@ -16,6 +16,7 @@
 #include "engines/encoder/internal/AacStream.h"
 #include "engines/encoder/internal/FormatEncoders.h"
 #include "engines/encoder/internal/ParallelAac.h"
+#include "engines/encoder/internal/SourceBlocks.h"
 #include "engines/util/AtomicFile.h"
 #include "engines/util/CodecThreads.h"
 
@@ -23,9 +24,6 @@
 
 namespace quaverly::encode::internal {
 namespace {
-
-// Frames read from the source at a time: a stop request is seen within one such block.
-constexpr std::size_t kBlockFrames = 8192;
 
 // The lead that ends a sound of `hint` frames at a packet's end, should the hint be right; a
 // wrong hint costs only that exactness (the edit list still ends at the last sample). FFmpeg 5.1
@@ -44,10 +42,6 @@ struct Pass {
     int kbps;
     int lead;
     const std::stop_token& stop;
-
-    EncodeFailure cancelled() const {
-        return {EncodeStep::Cancel, Error(out.target(), QStringLiteral("cancelled"))};
-    }
 };
 
 // Input frames (the lead and the sound) from which the sound is encoded in segments on several
@@ -82,22 +76,15 @@ std::optional<EncodeFailure> encodePass(const Pass& pass, int threads, AacGaples
         return segments ? segments->add(pcm, frames) : codec.add(pcm, frames, write);
     };
 
-    std::vector<float> block(kBlockFrames * std::size_t(channels));
-    if (auto f = encode(block.data(), std::size_t(pass.lead))) // zeros as yet
+    const std::vector<float> silence(std::size_t(pass.lead * channels));
+    if (auto f = encode(silence.data(), std::size_t(pass.lead)))
         return f;
     std::int64_t frames = 0;
-    for (;;) {
-        if (pass.stop.stop_requested())
-            return pass.cancelled();
-        const Result<std::size_t> read = source.read(block.data(), kBlockFrames);
-        if (!read)
-            return EncodeFailure{EncodeStep::Source, read.error()};
-        if (*read == 0)
-            break;
-        frames += std::int64_t(*read);
-        if (auto f = encode(block.data(), *read))
-            return f;
-    }
+    if (auto f = forEachBlock(source, pass.out, pass.stop, [&](const float* pcm, std::size_t n) {
+            frames += std::int64_t(n);
+            return encode(pcm, n);
+        }))
+        return f;
     if (frames == 0)
         return EncodeFailure{EncodeStep::Encode,
                              Error(pass.sourceName, QStringLiteral("it contains no audio"))};
