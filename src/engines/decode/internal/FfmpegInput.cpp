@@ -12,7 +12,6 @@ extern "C" {
 }
 
 namespace quaverly::decode {
-namespace {
 
 // FFmpeg writes its warnings to standard error; the program tells failures in its own words.
 // FFmpeg believes some size fields of a file (an APE tag's item, for one) and allocates what they
@@ -25,6 +24,8 @@ void setUpLibrary() {
         av_max_alloc(256u << 20);
     });
 }
+
+namespace {
 
 // Demuxers that read other files or URLs named inside the file: a song is one file.
 bool readsOtherFiles(const AVInputFormat* f) {

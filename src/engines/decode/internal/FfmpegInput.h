@@ -37,6 +37,10 @@ using AvFramePtr = std::unique_ptr<AVFrame, AvFrameFree>;
 // FFmpeg's words for one of its error codes.
 std::string avWords(int code);
 
+// Silences FFmpeg's log and bounds its allocations, once for the process; every user of FFmpeg
+// (the readers, the encoders) calls it before anything else of FFmpeg.
+void setUpLibrary();
+
 struct FfmpegInput {
     AvFormatPtr format;
     AvCodecPtr codec;

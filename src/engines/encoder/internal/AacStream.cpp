@@ -1,0 +1,179 @@
+#include "engines/encoder/internal/AacStream.h"
+
+#include "engines/util/AtomicFile.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+}
+
+#include <algorithm>
+
+namespace quaverly::encode::internal {
+namespace {
+
+QString words(int code) {
+    return QString::fromStdString(decode::avWords(code));
+}
+
+} // namespace
+
+EncodeFailure AacCodec::failed(const QString& cause) const {
+    return {mp3::EncodeStep::Encode, Error(target_, cause)};
+}
+
+std::optional<EncodeFailure> AacCodec::open(int sampleRate, int channels, int kbps) {
+    decode::setUpLibrary();
+    const AVCodec* aac = avcodec_find_encoder_by_name("aac");
+    if (!aac)
+        return failed(QStringLiteral("this build of FFmpeg has no AAC encoder"));
+    codec_.reset(avcodec_alloc_context3(aac));
+    frame_.reset(av_frame_alloc());
+    packet_.reset(av_packet_alloc());
+    if (!codec_ || !frame_ || !packet_)
+        return failed(words(AVERROR(ENOMEM)));
+    AVCodecContext* c = codec_.get();
+    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    c->sample_rate = sampleRate;
+    av_channel_layout_default(&c->ch_layout, channels);
+    c->bit_rate = std::int64_t(kbps) * 1000;
+    c->profile = FF_PROFILE_AAC_LOW;
+    c->time_base = {1, sampleRate};
+    // MP4 keeps the decoder's set-up in its header, not in every packet.
+    c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (const int r = avcodec_open2(c, aac, nullptr); r < 0)
+        return failed(QStringLiteral("cannot set up the AAC encoder: %1").arg(words(r)));
+    if (c->frame_size != kAacFrame)
+        return failed(
+            QStringLiteral("the AAC encoder takes %1 samples a frame").arg(c->frame_size));
+
+    frame_->format = c->sample_fmt;
+    frame_->sample_rate = sampleRate;
+    frame_->nb_samples = kAacFrame;
+    if (int r = av_channel_layout_copy(&frame_->ch_layout, &c->ch_layout);
+        r < 0 || (r = av_frame_get_buffer(frame_.get(), 0)) < 0)
+        return failed(words(r));
+    return std::nullopt;
+}
+
+std::optional<EncodeFailure> AacCodec::add(const float* pcm, std::size_t frames, const Sink& sink) {
+    const auto channels = std::size_t(codec_->ch_layout.nb_channels);
+    while (frames > 0) {
+        const auto n = std::min<std::size_t>(frames, std::size_t(kAacFrame - fill_));
+        for (std::size_t ch = 0; ch < channels; ++ch) {
+            float* plane = reinterpret_cast<float*>(frame_->data[ch]) + fill_;
+            for (std::size_t i = 0; i < n; ++i)
+                plane[i] = pcm[i * channels + ch];
+        }
+        fill_ += int(n);
+        pcm += n * channels;
+        frames -= n;
+        if (fill_ == kAacFrame) {
+            if (auto f = sendFrame(sink))
+                return f;
+        }
+    }
+    return std::nullopt;
+}
+
+// Hands the frame filled so far to the encoder (the last one may be short), passes on the
+// packets that come out, and makes the frame ready to be filled again.
+std::optional<EncodeFailure> AacCodec::sendFrame(const Sink& sink) {
+    frame_->nb_samples = fill_;
+    frame_->pts = sent_;
+    sent_ += fill_;
+    if (const int r = avcodec_send_frame(codec_.get(), frame_.get()); r < 0)
+        return failed(QStringLiteral("AAC encoding failed: %1").arg(words(r)));
+    if (auto f = drain(sink))
+        return f;
+    // The encoder may still hold the frame's buffers; the next frame then gets fresh ones.
+    frame_->nb_samples = kAacFrame;
+    if (const int r = av_frame_make_writable(frame_.get()); r < 0)
+        return failed(words(r));
+    fill_ = 0;
+    return std::nullopt;
+}
+
+std::optional<EncodeFailure> AacCodec::drain(const Sink& sink) {
+    for (;;) {
+        const int r = avcodec_receive_packet(codec_.get(), packet_.get());
+        if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+            return std::nullopt;
+        if (r < 0)
+            return failed(QStringLiteral("AAC encoding failed: %1").arg(words(r)));
+        auto f = sink(*packet_);
+        av_packet_unref(packet_.get());
+        if (f)
+            return f;
+    }
+}
+
+std::optional<EncodeFailure> AacCodec::finish(const Sink& sink) {
+    if (fill_ > 0) {
+        if (auto f = sendFrame(sink))
+            return f;
+    }
+    if (const int r = avcodec_send_frame(codec_.get(), nullptr); r < 0)
+        return failed(QStringLiteral("AAC encoding failed: %1").arg(words(r)));
+    return drain(sink);
+}
+
+Mp4Writer::Mp4Writer(AtomicFile& out) : out_(out), io_(out) {}
+
+// A failure of FFmpeg's while writing: the file's words when writing it failed.
+EncodeFailure Mp4Writer::failed(const char* what, int code) const {
+    if (!io_.failure().isEmpty())
+        return {mp3::EncodeStep::Write, Error(out_.target(), io_.failure())};
+    return {mp3::EncodeStep::Encode,
+            Error(out_.target(), QStringLiteral("%1: %2").arg(QLatin1String(what), words(code)))};
+}
+
+std::optional<EncodeFailure> Mp4Writer::open(const AVCodecContext& codec) {
+    decode::setUpLibrary();
+    if (!io_.context())
+        return failed("cannot start the MP4 file", AVERROR(ENOMEM));
+    AVFormatContext* raw = nullptr;
+    if (const int r = avformat_alloc_output_context2(&raw, nullptr, "ipod", nullptr); r < 0)
+        return failed("no MP4 muxer for iPod files", r);
+    format_.reset(raw);
+    format_->pb = io_.context();
+    format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    stream_ = avformat_new_stream(format_.get(), nullptr);
+    if (!stream_)
+        return failed("cannot start the MP4 file", AVERROR(ENOMEM));
+    if (const int r = avcodec_parameters_from_context(stream_->codecpar, &codec); r < 0)
+        return failed("cannot start the MP4 file", r);
+    timeBase_ = {1, codec.sample_rate};
+    stream_->time_base = timeBase_;
+    AVDictionary* options = nullptr;
+    int r = av_dict_set_int(&options, "movie_timescale", codec.sample_rate, 0);
+    if (r >= 0)
+        r = avformat_write_header(format_.get(), &options);
+    av_dict_free(&options);
+    if (r < 0)
+        return failed("cannot start the MP4 file", r);
+    return std::nullopt;
+}
+
+std::optional<EncodeFailure> Mp4Writer::write(AVPacket& packet, std::int64_t pts,
+                                              std::int64_t duration) {
+    packet.pts = pts;
+    packet.dts = pts;
+    packet.duration = duration;
+    av_packet_rescale_ts(&packet, timeBase_, stream_->time_base);
+    packet.stream_index = stream_->index;
+    if (const int r = av_write_frame(format_.get(), &packet); r < 0)
+        return failed("cannot write the MP4 file", r);
+    ++packets_;
+    return std::nullopt;
+}
+
+std::optional<EncodeFailure> Mp4Writer::finish() {
+    if (const int r = av_write_trailer(format_.get()); r < 0)
+        return failed("cannot complete the MP4 file", r);
+    if (!io_.flush())
+        return failed("cannot complete the MP4 file", io_.context()->error);
+    return std::nullopt;
+}
+
+} // namespace quaverly::encode::internal
