@@ -57,14 +57,6 @@ int Encodings::start(const QString& wav, const QString& mp3, int bitRate, Job jo
     return id;
 }
 
-int Encodings::startSource(Mp3Encoder::SourceFactory make, const QString& sourceName,
-                           const QString& mp3, int bitRate, Job job) {
-    Mp3Enc1.setBitRate(bitRate);
-    const int id = Mp3Enc1.EncodeSource(std::move(make), sourceName, mp3);
-    jobs_.insert(id, std::move(job));
-    return id;
-}
-
 int Encodings::startAs(const QString& wav, const QString& target, Mp3Encoder::Output output,
                        Job job) {
     const int id = Mp3Enc1.EncodeFilesAs(wav, target, std::move(output));

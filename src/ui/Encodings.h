@@ -50,11 +50,8 @@ public:
 
     // Queues the encoding of wav into mp3 at bitRate and returns its job id.
     int start(const QString& wav, const QString& mp3, int bitRate, Job job);
-    // Queues the encoding of sound made by `make` on the encoder's thread (see
-    // Mp3Encoder::EncodeSource) and returns its job id.
-    int startSource(Mp3Encoder::SourceFactory make, const QString& sourceName, const QString& mp3,
-                    int bitRate, Job job);
-    // The same in any written format, with the clip's tags (see encodeSong).
+    // The same in any written format, with the clip's tags (see encodeSong); startSourceAs
+    // encodes sound made by `make` on the encoder's thread (see Mp3Encoder::EncodeSourceAs).
     int startAs(const QString& wav, const QString& target, Mp3Encoder::Output output, Job job);
     int startSourceAs(Mp3Encoder::SourceFactory make, const QString& sourceName,
                       const QString& target, Mp3Encoder::Output output, Job job);
