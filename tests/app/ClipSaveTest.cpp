@@ -3,8 +3,8 @@
 // for the chosen preset, which is not saved but may be marked to the preset's length.
 #include "app/DecodedSong.h"
 #include "app/Frmmain.h"
+#include "app/WindowFixture.h"
 #include "engines/tags/SongTags.h"
-#include "support/AppFixture.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
 
@@ -16,15 +16,8 @@ using Kind = ScriptedDialogs::Kind;
 
 namespace {
 
-class ClipSave : public AppFixture {
+class ClipSave : public WindowFixture {
 protected:
-    void SetUp() override {
-        AppFixture::SetUp();
-        w = std::make_unique<Frmmain>(dialogs);
-        w->show();
-        list = w->Framewav->List1;
-    }
-
     // Adds a staircase song of `frames` frames through "ADD"; its samples.
     std::vector<std::int16_t> addSong(const QString& name, int channels, std::uint32_t rate,
                                       std::size_t frames) {
@@ -47,10 +40,6 @@ protected:
         QSignalSpy done(&w->encodings(), &Encodings::finished);
         return w->encodings().pending() == 0 || done.wait(60000);
     }
-
-    ScriptedDialogs dialogs;
-    std::unique_ptr<Frmmain> w;
-    QListWidget* list = nullptr;
 };
 
 TEST_F(ClipSave, TheListSavesInTheFormatItsNameGivesWithTheTitleAsked) {

@@ -2,8 +2,8 @@
 // (its clock runs ten times faster than real time), with staircase songs so that every cut
 // boundary can be checked to the sample.
 #include "app/Frmmain.h"
+#include "app/WindowFixture.h"
 #include "editor/TimeText.h"
-#include "support/AppFixture.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
 #include "support/Waits.h"
@@ -22,15 +22,8 @@ using namespace quaverly::test;
 
 namespace {
 
-class PlayAndEdit : public AppFixture {
+class PlayAndEdit : public WindowFixture {
 protected:
-    void SetUp() override {
-        AppFixture::SetUp();
-        w = std::make_unique<Frmmain>(dialogs);
-        w->show();
-        list = w->Framewav->List1;
-    }
-
     // Adds a mono 8 kHz staircase song of `frames` frames through "ADD".
     void addSong(const QString& name, int frames) {
         const QString file = path(name + ".wav");
@@ -55,10 +48,6 @@ protected:
         w->listPlayer->Timer1_Timer();
         click(*w, name);
     }
-
-    ScriptedDialogs dialogs;
-    std::unique_ptr<Frmmain> w;
-    QListWidget* list = nullptr;
 };
 
 TEST(TimeText, RoundsHalvesToTheEvenSecondAndWrapsAtADay) {

@@ -2,8 +2,8 @@
 // made by the usual tools at run time, dropped on the list, each cut in the clip editor, and the
 // list saved as one MP3.
 #include "app/Frmmain.h"
+#include "app/WindowFixture.h"
 #include "engines/encoder/Mp3TestSupport.h"
-#include "support/AppFixture.h"
 #include "support/PeerEncodes.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
@@ -19,15 +19,8 @@ using namespace quaverly::test;
 
 namespace {
 
-class SongFormats : public AppFixture {
+class SongFormats : public WindowFixture {
 protected:
-    void SetUp() override {
-        AppFixture::SetUp();
-        w = std::make_unique<Frmmain>(dialogs);
-        w->show();
-        list = w->Framewav->List1;
-    }
-
     // Drops `files` on the list as a file manager does and waits for the add that follows.
     void drop(const QStringList& files) {
         QMimeData mime;
@@ -42,10 +35,6 @@ protected:
         ASSERT_TRUE(dropped.isAccepted());
         QCoreApplication::processEvents(); // the add runs once the drop is over
     }
-
-    ScriptedDialogs dialogs;
-    std::unique_ptr<Frmmain> w;
-    QListWidget* list = nullptr;
 };
 
 TEST_F(SongFormats, DroppedM4aFlacAndOpusAreCutAndSavedAsOneMp3) {

@@ -2,7 +2,7 @@
 // the bytes of the list saved as one WAV), several files in one ADD, files dropped from a file
 // manager, the list's keys, and the files named on the command line.
 #include "app/Frmmain.h"
-#include "support/AppFixture.h"
+#include "app/WindowFixture.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
 
@@ -23,15 +23,8 @@ const QString kMp3 = QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp3")
 // kMp3 in the list: its tags' artist and title.
 const QString kMp3Name = QStringLiteral("Basshunter - I Can Walk On Water I Can Fly");
 
-class SongListOrder : public test::AppFixture {
+class SongListOrder : public test::WindowFixture {
 protected:
-    void SetUp() override {
-        AppFixture::SetUp();
-        w = std::make_unique<Frmmain>(dialogs);
-        w->show();
-        list = w->Framewav->List1;
-    }
-
     // Song `letter`: a mono 8 kHz staircase of its own start and length, so that every song's
     // bytes differ from every other's.
     QString song(char letter, int frames = 0) {
@@ -76,10 +69,6 @@ protected:
         EXPECT_TRUE(joined.mid(44) == data) << letters;
     }
     bool enabled(const char* name) const { return child(*w, name)->isEnabled(); }
-
-    ScriptedDialogs dialogs;
-    std::unique_ptr<Frmmain> w;
-    QListWidget* list = nullptr;
 };
 
 TEST_F(SongListOrder, MovesAndInsertsChangeTheJoinOrderAndTheArrowsStopAtTheEnds) {

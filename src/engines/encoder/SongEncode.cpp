@@ -2,6 +2,7 @@
 
 #include "engines/encoder/internal/ConvertedSource.h"
 #include "engines/encoder/internal/FormatEncoders.h"
+#include "engines/encoder/internal/SourceBlocks.h"
 #include "engines/util/AtomicFile.h"
 
 #include <QFileInfo>
@@ -100,7 +101,7 @@ std::optional<EncodeFailure> encodeInto(PcmSource& source, const QString& source
                                         ClipTags tags, const std::stop_token& stop) {
     AtomicFile out(target);
     if (Status s = out.open(); !s)
-        return EncodeFailure{EncodeStep::Write, s.error()};
+        return internal::writeFailure(s.error());
     std::optional<EncodeFailure> failed;
     switch (settings.format) {
     case Format::M4a:
@@ -125,11 +126,11 @@ std::optional<EncodeFailure> encodeInto(PcmSource& source, const QString& source
     if (failed)
         return failed;
     if (stop.stop_requested())
-        return failure(EncodeStep::Cancel, target, QStringLiteral("cancelled"));
+        return internal::cancelled(out);
     if (Status s = writeClipTags(out, tagKind(settings.format), tags); !s)
-        return EncodeFailure{EncodeStep::Write, s.error()};
+        return internal::writeFailure(s.error());
     if (Status s = out.commit(); !s)
-        return EncodeFailure{EncodeStep::Write, s.error()};
+        return internal::writeFailure(s.error());
     return std::nullopt;
 }
 
@@ -180,9 +181,9 @@ Status checkSettings(const Settings& settings, const QString& target) {
         return Error(target, QStringLiteral("%1 kbit/s is not an MP3 bit rate").arg(v));
     if (const Range r = valueRange(settings.format); v < r.low || v > r.high)
         return Error(target, rangeText(f, r));
-    if ((settings.format == Format::M4a || settings.format == Format::M4r) &&
-        !internal::aacEncoderPresent())
-        return Error(target, QStringLiteral("this build of FFmpeg has no AAC encoder"));
+    if (settings.format == Format::M4a || settings.format == Format::M4r)
+        if (const QString missing = internal::aacEncoderMissing(); !missing.isEmpty())
+            return Error(target, missing);
     if (settings.sampleRate != 0 && (settings.sampleRate < 8000 || settings.sampleRate > 192000))
         return Error(
             target,

@@ -371,5 +371,30 @@ INSTANTIATE_TEST_SUITE_P(Failures, AacEncodeFailure,
                                                        EncodeStep::Cancel, "target", "cancelled"}),
                          [](const auto& row) { return std::string(row.param.name); });
 
+// FFmpeg (about 60 ms to load with what it brings) comes into the process only for what needs
+// it: writing every other format leaves it out, an M4A brings it in.
+TEST(AacEncodeModule, FfmpegLoadsOnlyForAac) {
+    const auto ffmpegMapped = [] {
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libavcodec");
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::vector<std::int16_t> pcm = makeSound(44100, 2, 44100);
+    for (const Format format :
+         {Format::Mp3, Format::Vorbis, Format::Opus, Format::Flac, Format::M4a}) {
+        // M4A comes last: up to it, nothing has loaded FFmpeg.
+        EXPECT_FALSE(ffmpegMapped()) << "before " << info(format).name;
+        Settings settings;
+        settings.format = format;
+        Sound sound(pcm, 44100, 2, true);
+        const QString target = dir.filePath(QStringLiteral("clip.") + info(format).extension);
+        const auto failed =
+            encodeSong(sound, QStringLiteral("sound"), target, settings, ClipTags{});
+        ASSERT_FALSE(failed) << failed->error.text().toStdString();
+    }
+    EXPECT_TRUE(ffmpegMapped());
+}
+
 } // namespace
 } // namespace quaverly::encode

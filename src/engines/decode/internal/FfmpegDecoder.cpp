@@ -15,6 +15,7 @@
 #include "engines/decode/internal/Decoder.h"
 #include "engines/decode/internal/Downmix.h"
 #include "engines/decode/internal/FfmpegInput.h"
+#include "engines/ffmpeg/internal/Codecs.h"
 
 #include <QStringList>
 
@@ -408,14 +409,18 @@ private:
 
 } // namespace
 
-Result<DecoderPtr> openFfmpegDecoder(const QString& path) {
-    auto in = FfmpegInput::open(path);
+} // namespace quaverly::decode
+
+namespace quaverly::ffmpeg {
+
+Result<decode::DecoderPtr> openDecoder(const QString& path) {
+    auto in = decode::FfmpegInput::open(path);
     if (!in)
         return in.error();
-    auto decoder = std::make_unique<FfmpegDecoder>(path, std::move(*in));
+    auto decoder = std::make_unique<decode::FfmpegDecoder>(path, std::move(*in));
     if (Status started = decoder->start(); !started)
         return started.error();
-    return DecoderPtr(std::move(decoder));
+    return decode::DecoderPtr(std::move(decoder));
 }
 
-} // namespace quaverly::decode
+} // namespace quaverly::ffmpeg

@@ -17,8 +17,8 @@
 #include "engines/encoder/internal/FormatEncoders.h"
 #include "engines/encoder/internal/ParallelAac.h"
 #include "engines/encoder/internal/SourceBlocks.h"
+#include "engines/ffmpeg/internal/Codecs.h"
 #include "engines/util/AtomicFile.h"
-#include "engines/util/CodecThreads.h"
 
 #include <vector>
 
@@ -103,22 +103,27 @@ std::optional<EncodeFailure> encodePass(const Pass& pass, int threads, AacGaples
 }
 
 } // namespace
+} // namespace quaverly::encode::internal
 
-std::optional<EncodeFailure> encodeAac(PcmSource& source, const QString& sourceName,
-                                       AtomicFile& out, const Settings& settings,
-                                       const std::stop_token& stop, AacGapless* gapless) {
+namespace quaverly::ffmpeg {
+
+using namespace encode::internal;
+
+std::optional<encode::EncodeFailure> encodeAac(encode::PcmSource& source, const QString& sourceName,
+                                               AtomicFile& out, int kbps, int threads,
+                                               const std::stop_token& stop, AacGapless* gapless) {
     const std::int64_t hint = source.lengthHint();
-    Pass pass{source, sourceName, out, settings.effectiveValue(), leadFor(hint), stop};
+    Pass pass{source, sourceName, out, kbps, leadFor(hint), stop};
     // Segments pay only when there are at least two of them.
-    const int threads = hint > 0 && hint + pass.lead >= kParallelFrames ? codecThreads() : 1;
+    const int used = hint > 0 && hint + pass.lead >= kParallelFrames ? threads : 1;
     bool spliceFailed = false;
-    auto failed = encodePass(pass, threads, gapless, &spliceFailed);
+    auto failed = encodePass(pass, used, gapless, &spliceFailed);
     if (!spliceFailed || !source.rewind())
         return failed;
     // Once more in one pass, over what the segments wrote.
     QSaveFile& file = out.file();
     if (!file.seek(0) || !file.resize(0))
-        return EncodeFailure{EncodeStep::Write, Error(out.target(), file.errorString())};
+        return writeFailure(Error(out.target(), file.errorString()));
     return encodePass(pass, 1, gapless, &spliceFailed);
 }
 
@@ -126,4 +131,4 @@ bool aacEncoderPresent() {
     return avcodec_find_encoder_by_name("aac") != nullptr;
 }
 
-} // namespace quaverly::encode::internal
+} // namespace quaverly::ffmpeg

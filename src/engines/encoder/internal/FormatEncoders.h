@@ -31,8 +31,9 @@ std::optional<EncodeFailure> encodeFlac(PcmSource& source, const QString& source
                                         AtomicFile& out, const Settings& settings,
                                         const std::stop_token& stop);
 
-// False when this FFmpeg was built without its native AAC encoder.
-bool aacEncoderPresent();
+// Why no AAC can be written (FFmpeg's module cannot be loaded, or this FFmpeg was built without
+// its native AAC encoder); empty when it can.
+QString aacEncoderMissing();
 
 // MP3 through the program's LAME encoder (on every core), with `beforeCommit` run on the
 // complete file before it is renamed into place (the tags).
