@@ -6,7 +6,7 @@
 namespace quaverly {
 
 Result<WavHeader> joinSongs(const QStringList& songs, const QString& target,
-                            const std::function<bool()>& progress, const QStringList& names) {
+                            const JoinProgress& progress, const QStringList& names) {
     JoinedSongs joined;
     if (Status s = joined.open(songs, names); !s)
         return s.error();
@@ -18,6 +18,8 @@ Result<WavHeader> joinSongs(const QStringList& songs, const QString& target,
                      QStringLiteral("The joined songs would hold %1 MB of sound, more than the "
                                     "4 GiB a WAV file can hold; nothing was written.")
                          .arg((bytes + 500000) / 1000000));
+    const std::uint64_t expected = joined.expectedBytes();
+    std::uint64_t written = 0;
     WavWriter out(target);
     if (Status opened = out.open(joined.format()); !opened)
         return opened.error();
@@ -28,9 +30,10 @@ Result<WavHeader> joinSongs(const QStringList& songs, const QString& target,
         if (block.empty())
             break;
         // A failed write names the target (the 4 GiB limit is one); a cancel is the user's.
-        if (Status written = out.write(block.data(), qint64(block.size())); !written)
-            return written.error();
-        if (progress && !progress())
+        if (Status s = out.write(block.data(), qint64(block.size())); !s)
+            return s.error();
+        written += block.size();
+        if (progress && !progress(written, expected))
             return Error(QString(), QStringLiteral("cancelled"));
     }
     if (Status finished = out.finish(); !finished)

@@ -57,10 +57,18 @@ TEST_F(ListJoin, OneSongGivesAByteIdenticalCopy) {
 TEST_F(ListJoin, SameFormatSongsAreAppendedByteForByteUnderTheFirstHeader) {
     const QString a = song16("a.wav", 2, 44100, 1000, 0);
     const QString b = song16("b.wav", 2, 44100, 777, 20000);
-    ASSERT_TRUE(joinSongs({a, b, a}, path("out.wav")));
+    std::uint64_t lastWritten = 0, lastExpected = 0;
+    ASSERT_TRUE(joinSongs({a, b, a}, path("out.wav"), [&](std::uint64_t w, std::uint64_t e) {
+        EXPECT_GT(w, lastWritten); // progress only grows
+        lastWritten = w;
+        lastExpected = e;
+        return true;
+    }));
     const QByteArray out = readFile(path("out.wav"));
     const QByteArray da = readFile(a).mid(44), db = readFile(b).mid(44);
     const auto dataSize = std::uint32_t(2 * da.size() + db.size());
+    EXPECT_EQ(lastWritten, dataSize); // ends at 100 %
+    EXPECT_EQ(lastExpected, dataSize);
     ASSERT_EQ(out.size(), 44 + qsizetype(dataSize));
     EXPECT_EQ(le32(out, 40), dataSize);
     EXPECT_EQ(le32(out, 4), dataSize + 36);
@@ -154,7 +162,7 @@ TEST_F(ListJoin, FailuresLeaveNothingBehindAndKeepAnEarlierFile) {
             << r.error().text().toStdString();
         EXPECT_EQ(readFile(path("out.wav")), QByteArray("earlier"));
     }
-    const auto cancelled = joinSongs({a, a}, path("out.wav"), [] { return false; });
+    const auto cancelled = joinSongs({a, a}, path("out.wav"), [](auto, auto) { return false; });
     EXPECT_FALSE(cancelled);
     EXPECT_EQ(readFile(path("out.wav")), QByteArray("earlier"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3); // no temporary
@@ -169,7 +177,7 @@ TEST_F(ListJoin, ASongThatFailsHalfWayFailsTheJoin) {
     for (const MidSongFault& c : midSongFaults(b)) {
         ASSERT_TRUE(writeWav16(b, 2, 8000, staircase(40000, 2)));
         int blocks = 0;
-        const auto r = joinSongs({a, b}, path("out.wav"), [&] {
+        const auto r = joinSongs({a, b}, path("out.wav"), [&](auto, auto) {
             // The first block is song a, the second the first 16384 frames of song b.
             return ++blocks != 2 || c.inject();
         });
@@ -202,14 +210,15 @@ TEST_F(ListJoin, AJoinPastFourGiBIsRefusedBeforeWriting) {
     ASSERT_TRUE(writeFile(path("out.wav"), "earlier"));
     for (const QStringList& songs : {QStringList{big, big, big}, QStringList{small, slow}}) {
         int blocks = 0;
-        const auto r = joinSongs(songs, path("out.wav"), [&] { return ++blocks > 0; });
+        const auto r = joinSongs(songs, path("out.wav"), [&](auto, auto) { return ++blocks > 0; });
         ASSERT_FALSE(r);
         EXPECT_TRUE(r.error().text().contains(QLatin1String("4 GiB")))
             << r.error().text().toStdString();
         EXPECT_EQ(blocks, 0) << "bytes were written";
         EXPECT_EQ(readFile(path("out.wav")), QByteArray("earlier"));
     }
-    const auto started = joinSongs({small, big, big}, path("out.wav"), [] { return false; });
+    const auto started =
+        joinSongs({small, big, big}, path("out.wav"), [](auto, auto) { return false; });
     ASSERT_FALSE(started);
     EXPECT_EQ(started.error().text(), QLatin1String("cancelled")); // under the limit it starts
 }
