@@ -33,14 +33,16 @@ Result<const Codecs*> load() {
         return Error(QString(), QStringLiteral("cannot load FFmpeg support (%1): %2")
                                     .arg(QDir::toNativeSeparators(path), why));
     };
-    // Never unloaded: decoders and threads from it may live to the end of the process.
-    auto* library = new QLibrary(path);
-    if (!library->load())
-        return failed(library->errorString());
+    // QLibrary never unloads on its own: decoders and threads from the module may live to the
+    // end of the process. load() runs once (see codecs()).
+    static QLibrary library;
+    library.setFileName(path);
+    if (!library.load())
+        return failed(library.errorString());
     const auto entry =
-        reinterpret_cast<QuaverlyFfmpegCodecsFunction>(library->resolve("quaverly_ffmpeg_codecs"));
+        reinterpret_cast<QuaverlyFfmpegCodecsFunction>(library.resolve("quaverly_ffmpeg_codecs"));
     if (!entry)
-        return failed(library->errorString());
+        return failed(library.errorString());
     const Codecs* table = entry();
     if (!table || table->layout != Codecs::kLayout)
         return failed(QStringLiteral("it belongs to another build of Quaverly"));
