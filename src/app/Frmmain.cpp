@@ -26,6 +26,7 @@ Frmmain::Frmmain(Dialogs& dialogs, QWidget* parent, const QString& settingsPath)
     MMCPlayList = new WavPlayer(device, this);
     MMCPlayList->setObjectName(QStringLiteral("MMCPlayList"));
     encodings_ = new Encodings(*this, dialogs_, busy_, *MMCEdit, *MMCPlayList, this);
+    jobs_ = new Jobs(*this, busy_, this);
     buildToolbar();
     buildPanels();
     connectSubsystems();
@@ -135,6 +136,7 @@ void Frmmain::connectSubsystems() {
     services.window = this;
     services.dialogs = &dialogs_;
     services.busy = &busy_;
+    services.jobs = jobs_;
     services.MMCEdit = MMCEdit;
     services.MMCPlayList = MMCPlayList;
     services.encodings = encodings_;
@@ -344,7 +346,7 @@ void Frmmain::endSoundActivity(SoundEnd why) {
 
 void Frmmain::closeEvent(QCloseEvent* event) {
     // A file still being encoded is the user's work: it is stopped only on the user's word.
-    if (!unloaded_ && encodings_->pending() > 0) {
+    if (!unloaded_ && (encodings_->pending() > 0 || jobs_->running())) {
         const int choice = dialogs_.choose(
             QLatin1String(kApplicationTitle),
             tr("A file is still being saved.\n\nWait: it goes on, and the program stays "
@@ -356,6 +358,9 @@ void Frmmain::closeEvent(QCloseEvent* event) {
             return;
         }
         encodings_->cancelAll();
+        // The job notices within one block; its completion says nothing of a cancel.
+        jobs_->cancel();
+        jobs_->waitForDone();
     }
     Form_Unload();
     event->accept();

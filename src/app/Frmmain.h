@@ -29,6 +29,7 @@
 #include "ui/BusyWindow.h"
 #include "ui/Dialogs.h"
 #include "ui/Encodings.h"
+#include "ui/Jobs.h"
 #include "ui/OutputChoice.h"
 #include "ui/WorkFolder.h"
 
@@ -70,6 +71,7 @@ public:
     BusyWindow& busyWindow() { return busy_; }
     // Every encoding, with its completion handling.
     Encodings& encodings() { return *encodings_; }
+    Jobs& jobs() { return *jobs_; }
 
     // --- Controls ---
     QToolBar* Toolbar1;
@@ -140,6 +142,7 @@ private:
     BusyWindow busy_;
     CutHistory cutHistory_;
     Encodings* encodings_ = nullptr;
+    Jobs* jobs_ = nullptr;
     QWidget* toolbarRule_ = nullptr;
     bool unloaded_ = false;
 };

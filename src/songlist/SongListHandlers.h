@@ -33,6 +33,7 @@ class AudioEditPanel;
 class BusyWindow;
 class Dialogs;
 class Encodings;
+class Jobs;
 class OutputChoice;
 class WavPlayer;
 struct SongSummary;
@@ -45,6 +46,7 @@ struct SongListServices {
     WavPlayer* MMCEdit = nullptr;
     WavPlayer* MMCPlayList = nullptr;
     Encodings* encodings = nullptr;
+    Jobs* jobs = nullptr;                 // whole-file work off the window thread
     std::function<QString()> workPath;    // the working folder, ending in "/"
     std::function<QString()> baseFolder;  // where the save dialogs open
     std::function<OutputChoice()> output; // the output frame's choice, as it is now

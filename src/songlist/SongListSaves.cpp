@@ -14,10 +14,13 @@
 #include "ui/Dialogs.h"
 #include "ui/EncodedSave.h"
 #include "ui/Encodings.h"
+#include "ui/Jobs.h"
 #include "ui/OutputChoice.h"
 
 #include <QFileInfo>
 #include <QListWidget>
+
+#include <memory>
 
 namespace quaverly {
 
@@ -61,13 +64,27 @@ void SongListHandlers::CmdSaveWav_Click() {
     s_.MMCEdit->close();
     s_.MMCPlayList->close();
     // The songs go straight into the chosen file (through a temporary file renamed into
-    // place), so a failure never leaves half a file there or damages the one already there.
-    const auto joined = joinSongs(workingCopies(), target, {}, songNames());
-    if (joined)
-        s_.dialogs->tell(QStringLiteral("Finish Save"), Dialogs::Icon::Information);
-    else
-        s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(joined.error().text()),
-                         Dialogs::Icon::Critical);
+    // place), so a failure or a cancel never leaves half a file there or damages the one
+    // already there.
+    auto joined = std::make_shared<Result<WavHeader>>(Error(QString(), QString()));
+    s_.jobs->start(
+        {tr("Saving the list to WAV"),
+         [joined, songs = workingCopies(), target, names = songNames()](JobContext& job) {
+             *joined = joinSongs(
+                 songs, target,
+                 [&job](std::uint64_t written, std::uint64_t expected) {
+                     job.progress(written, expected);
+                     return !job.stopRequested();
+                 },
+                 names);
+         },
+         [this, joined](bool cancelled) {
+             if (*joined)
+                 s_.dialogs->tell(QStringLiteral("Finish Save"), Dialogs::Icon::Information);
+             else if (!cancelled)
+                 s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(joined->error().text()),
+                                  Dialogs::Icon::Critical);
+         }});
 }
 
 std::optional<std::pair<std::int64_t, int>> SongListHandlers::joinedLength() const {

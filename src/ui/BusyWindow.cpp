@@ -4,6 +4,9 @@
 #include <QPainter>
 #include <QScreen>
 
+#include <algorithm>
+#include <utility>
+
 namespace quaverly {
 
 namespace {
@@ -16,6 +19,7 @@ constexpr int kCell = 49;
 constexpr int kStep = 48;
 constexpr int kStripHeight = 50;
 constexpr int kHeight = 78;
+constexpr int kJobHeight = 58; // the job's part below the text
 
 QPixmap busyImage(int index) {
     static const char* const files[] = {":/busy/busy1.svg", ":/busy/busy2.svg", ":/busy/busy3.svg"};
@@ -49,6 +53,19 @@ FrmLoad::FrmLoad()
     bold.setBold(true);
     Label1->setFont(bold);
 
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setRange(0, 1000);
+    ProgressBar1->setFormat(QStringLiteral("%p %"));
+    ProgressBar1->setGeometry(8, kHeight, kWidth - 16, 20);
+    LabelTimeLeft = new QLabel(this);
+    LabelTimeLeft->setObjectName(QStringLiteral("LabelTimeLeft"));
+    LabelTimeLeft->setGeometry(8, kHeight + 26, kWidth - 100, 24);
+    CmdCancel = new QPushButton(tr("Cancel"), this);
+    CmdCancel->setObjectName(QStringLiteral("CmdCancel"));
+    CmdCancel->setGeometry(kWidth - 88, kHeight + 26, 80, 26);
+    showJobPart(false);
+
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(kTickMs);
@@ -69,6 +86,13 @@ void FrmLoad::Timer1_Timer() {
         }
         pictures_[0]->setVisible(true);
     }
+}
+
+void FrmLoad::showJobPart(bool shown) {
+    for (QWidget* part : {static_cast<QWidget*>(ProgressBar1), static_cast<QWidget*>(LabelTimeLeft),
+                          static_cast<QWidget*>(CmdCancel)})
+        part->setVisible(shown);
+    setFixedSize(kWidth, shown ? kHeight + kJobHeight : kHeight);
 }
 
 void FrmLoad::paintEvent(QPaintEvent* event) {
@@ -99,9 +123,41 @@ void BusyWindow::setText(const QString& text) {
 void BusyWindow::show(const QString& text) {
     FrmLoad& w = window();
     w.Label1->setText(text);
-    if (w.isVisible()) {
+    if (w.isVisible())
         return;
-    }
+    w.showJobPart(false);
+    place();
+}
+
+void BusyWindow::showJob(const QString& text, std::function<void()> cancel) {
+    FrmLoad& w = window();
+    w.Label1->setText(text);
+    cancel_ = std::move(cancel);
+    w.ProgressBar1->setValue(0);
+    w.LabelTimeLeft->clear();
+    w.CmdCancel->setEnabled(true);
+    w.CmdCancel->setText(FrmLoad::tr("Cancel"));
+    QObject::disconnect(w.CmdCancel, nullptr, nullptr, nullptr);
+    QObject::connect(w.CmdCancel, &QPushButton::clicked, w.CmdCancel, [this] {
+        window().CmdCancel->setEnabled(false);
+        window().CmdCancel->setText(FrmLoad::tr("Cancelling"));
+        if (auto handler = std::exchange(cancel_, nullptr))
+            handler();
+    });
+    const bool wasJob = w.ProgressBar1->isVisible();
+    w.showJobPart(true);
+    if (!w.isVisible() || !wasJob)
+        place();
+}
+
+void BusyWindow::setProgress(int permille, const QString& timeLeft) {
+    FrmLoad& w = window();
+    w.ProgressBar1->setValue(std::clamp(permille, 0, 1000));
+    w.LabelTimeLeft->setText(timeLeft);
+}
+
+void BusyWindow::place() {
+    FrmLoad& w = window();
     QRect area;
     if (anchor_ && anchor_->isVisible()) {
         area = anchor_->frameGeometry();
@@ -116,8 +172,10 @@ void BusyWindow::show(const QString& text) {
 }
 
 void BusyWindow::hide() {
+    cancel_ = nullptr;
     if (window_) {
         window_->hide();
+        window_->showJobPart(false);
     }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The busy window FrmLoad: a small frameless window with a strip of pictures that fills up from
-// left to right and starts over, and a line of text below it that says what is going on. It has
-// nothing to click and no way to cancel; callers show it while long work runs and hide it after.
+// left to right and starts over, and a line of text below it that says what is going on.
+// Callers show it while long work runs and hide it after. For a job (see Jobs) it also shows a
+// progress bar with the percent, the time left once it can be told, and a Cancel button.
 //
 // BusyWindow is the holder that callers use: it creates FrmLoad on first use and keeps it,
 // hidden or shown, until the holder goes, so the text stays what the last caller set.
@@ -10,10 +11,13 @@
 
 #include <QLabel>
 #include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 namespace quaverly {
@@ -32,6 +36,13 @@ public:
 
     QLabel* Label1 = nullptr;
     QTimer* Timer1 = nullptr;
+    // The job's part, shown only while a job runs.
+    QProgressBar* ProgressBar1 = nullptr;
+    QLabel* LabelTimeLeft = nullptr;
+    QPushButton* CmdCancel = nullptr;
+
+    // Shows or hides the job's part; the window grows or shrinks by its height.
+    void showJobPart(bool shown);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -56,12 +67,21 @@ public:
     void setText(const QString& text);
     void hide();
 
+    // Shows the window for a job: `text`, the progress bar at 0 and Cancel, which calls
+    // `cancel` (once; the button then says the job is being cancelled).
+    void showJob(const QString& text, std::function<void()> cancel);
+    // The job's progress in thousandths, and the time left in words (empty while unknown).
+    void setProgress(int permille, const QString& timeLeft);
+
     // The window, created on first use.
     FrmLoad& window();
 
 private:
+    void place();
+
     QPointer<QWidget> anchor_;
     std::unique_ptr<FrmLoad> window_;
+    std::function<void()> cancel_;
 };
 
 } // namespace quaverly

@@ -198,6 +198,7 @@ protected:
     void choose(QAbstractButton* button, const QString& answer) {
         dialogs.queueFile(answer);
         button->click();
+        ASSERT_TRUE(jobsSettled(*w));
     }
 
     // Runs the operation once and says what came of it.
@@ -420,13 +421,13 @@ const Row kRows[] = {
     {AddWav, Read, kIo, 1, Main, Source},
     {AddWav, Read, kIo, kMiddle, Main, Source},
     // The list joined into a WAV file, and into an MP3 file straight from the working copies.
-    {SaveWav, Write, kNoSpace, 1, Main, Target},
-    {SaveWav, Write, kNoSpace, kMiddle, Main, Target},
-    {SaveWav, Write, kNoSpace, kLast, Main, Target},
-    {SaveWav, Fdatasync, kIo, 1, Main, Target},
-    {SaveWav, Rename, kIo, 1, Main, Target},
-    {SaveWav, Read, kIo, kMiddle, Main, Source},
-    {SaveWav, Close, kIo, kLast, Main, Target, true},
+    {SaveWav, Write, kNoSpace, 1, Worker, Target},
+    {SaveWav, Write, kNoSpace, kMiddle, Worker, Target},
+    {SaveWav, Write, kNoSpace, kLast, Worker, Target},
+    {SaveWav, Fdatasync, kIo, 1, Worker, Target},
+    {SaveWav, Rename, kIo, 1, Worker, Target},
+    {SaveWav, Read, kIo, kMiddle, Worker, Source},
+    {SaveWav, Close, kIo, kLast, Worker, Target, true},
     {SaveMp3, Read, kIo, 1, Worker, WorkFolder},
     {SaveMp3, Write, kNoSpace, 1, Worker, Target},
     {SaveMp3, Write, kNoSpace, kLast, Worker, Target},

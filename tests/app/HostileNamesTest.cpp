@@ -42,6 +42,7 @@ protected:
     void choose(QAbstractButton* button, const QString& answer) {
         dialogs.queueFile(answer);
         button->click();
+        ASSERT_TRUE(jobsSettled(*w));
     }
 
     bool waitForEncoding() {

@@ -2,6 +2,7 @@
 // A test with its own home, cache base and configuration folder, all temporary, so that the
 // window's start-up finds exactly what the test put there.
 #include "support/QtPrinters.h"
+#include "ui/Jobs.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,9 +59,17 @@ protected:
         EXPECT_NE(c, nullptr) << name;
         return c;
     }
+    // Clicks the button and waits for the job it started, if any, to end.
     static void click(const QObject& window, const char* name) {
-        if (auto* b = child<QAbstractButton>(window, name))
+        if (auto* b = child<QAbstractButton>(window, name)) {
             b->click();
+            EXPECT_TRUE(jobsSettled(window)) << name << ": its job never ended";
+        }
+    }
+    // True once no job of the window runs (at once when none does), within `ms`.
+    static bool jobsSettled(const QObject& window, int ms = 120000) {
+        const auto* jobs = window.findChild<Jobs*>();
+        return !jobs || QTest::qWaitFor([jobs] { return !jobs->running(); }, ms);
     }
     // True while a busy window is on screen.
     static bool busyShown() {
