@@ -33,6 +33,14 @@ const QStringList kTargetOptions{QStringLiteral("preset"), QStringLiteral("bitra
                                  QStringLiteral("title")};
 #define TARGET_USAGE "[--preset NAME] [--bitrate N | --quality Q | --level L] [--title TEXT]"
 
+// The end of every writing command's help, after the output options.
+const char* const kProgressHelp =
+    "While it works a line on standard error shows a bar, the percent done and the time left,\n"
+    "when standard error is a terminal; nothing of it stays when the command ends.\n"
+    "  --quiet        no progress line";
+// The same for the others.
+const char* const kQuietHelp = "  --quiet        no progress line on standard error";
+
 const std::vector<Command>& commands() {
     static const std::vector<Command> all = {
         {"convert", "convert IN OUT " TARGET_USAGE,
@@ -112,11 +120,13 @@ void usage(std::FILE* f) {
                f);
     for (const auto& c : commands())
         std::fprintf(f, "  quaverly-cli %s\n", c.usage);
+    std::fputs("every command takes --quiet: no progress line on standard error\n", f);
 }
 
 // One command's words as Qt's parser reads them.
 struct Line {
     bool help = false;
+    bool quiet = false;
     QString badOption; // an unknown option or one without its value, as typed
     QStringList positional;
     Options opts;
@@ -145,12 +155,15 @@ Line readLine(const Command& c, const QStringList& words) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     parser.addOption(help);
+    const QCommandLineOption quiet(QStringLiteral("quiet"));
+    parser.addOption(quiet);
     for (const QString& name : c.valued)
         parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("value")));
 
     Line line;
     const bool parsed = parser.parse(QStringList{QStringLiteral("quaverly-cli")} + words);
     line.help = parser.isSet(help);
+    line.quiet = parser.isSet(quiet);
     if (!parsed) {
         // Besides an unknown option, the parser fails only on a value option that is the last
         // word (errorText(): "Missing value after ...").
@@ -168,7 +181,6 @@ Line readLine(const Command& c, const QStringList& words) {
 } // namespace
 
 int run(const QStringList& args, std::FILE* out, std::FILE* err) {
-    const Io io{out, err, isatty(fileno(err)) != 0};
     if (args.isEmpty() || args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h")) {
         usage(args.isEmpty() ? err : out);
         return args.isEmpty() ? kUsage : kOk;
@@ -186,7 +198,9 @@ int run(const QStringList& args, std::FILE* out, std::FILE* err) {
     if (line.help) {
         std::fprintf(out, "usage: quaverly-cli %s\n\n%s\n", it->usage, it->help);
         if (it->writes)
-            std::fprintf(out, "\n%s\n", kTargetHelp);
+            std::fprintf(out, "\n%s\n\n%s\n", kTargetHelp, kProgressHelp);
+        else
+            std::fprintf(out, "\n%s\n", kQuietHelp);
         return kOk;
     }
     if (!line.badOption.isNull()) {
@@ -200,6 +214,7 @@ int run(const QStringList& args, std::FILE* out, std::FILE* err) {
         std::fprintf(err, "usage: quaverly-cli %s\n", it->usage);
         return kUsage;
     }
+    const Io io{out, err, !line.quiet && isatty(fileno(err)) != 0};
     return it->run(line.positional, line.opts, io);
 }
 
