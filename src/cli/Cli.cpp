@@ -3,6 +3,7 @@
 #include "cli/Cli.h"
 
 #include "cli/CommandSupport.h"
+#include "cli/Interrupt.h"
 #include "cli/Target.h"
 
 #include <QCommandLineOption>
@@ -25,6 +26,7 @@ struct Command {
     int maxArgs; // -1: any
     int (*run)(const QStringList& args, const Options& opts, const Io& io);
     bool writes = false; // takes the output options of Target.h, and tells them in its help
+    int out = -1;        // the positional argument that is OUT, for a writing command
 };
 
 // The options of every command that writes a sound file (Target.h).
@@ -37,7 +39,9 @@ const QStringList kTargetOptions{QStringLiteral("preset"), QStringLiteral("bitra
 const char* const kProgressHelp =
     "While it works a line on standard error shows a bar, the percent done and the time left,\n"
     "when standard error is a terminal; nothing of it stays when the command ends.\n"
-    "  --quiet        no progress line";
+    "  --quiet        no progress line\n"
+    "Ctrl+C stops the work: OUT is left as it was (or is not made), and the exit status is\n"
+    "130.";
 // The same for the others.
 const char* const kQuietHelp = "  --quiet        no progress line on standard error";
 
@@ -49,12 +53,12 @@ const std::vector<Command>& commands() {
          "by its content: WAV, MP3/MP2/MP1, FLAC, Ogg Vorbis, Opus, M4A/MP4 (AAC, ALAC), AAC,\n"
          "AIFF, CAF, W64, RF64, WMA, Matroska/WebM, or the sound of a video. More than two\n"
          "channels are mixed down to stereo.",
-         kTargetOptions, 2, 2, convertCommand, true},
+         kTargetOptions, 2, 2, convertCommand, true, 1},
         {"join", "join OUT IN... " TARGET_USAGE,
          "Joins the song files IN (any kind convert reads), in order, into OUT, as the song\n"
          "list joins its songs: the result takes the first song's rate and channels, the others\n"
          "are converted to it. The clip's tags are the first song's, titled \"Song list\".",
-         kTargetOptions, 2, -1, joinCommand, true},
+         kTargetOptions, 2, -1, joinCommand, true, 0},
         {"cut",
          "cut IN OUT --from T --to T [--fade-in MS] [--fade-out MS] "
          "[--normalize-peak DBFS | --normalize-loudness LUFS] " TARGET_USAGE,
@@ -75,7 +79,7 @@ const std::vector<Command>& commands() {
                      QStringLiteral("fade-out"), QStringLiteral("normalize-peak"),
                      QStringLiteral("normalize-loudness")} +
              kTargetOptions,
-         2, 2, cutCommand, true},
+         2, 2, cutCommand, true, 1},
         {"info",
          "info FILE",
          "Prints the format, the duration in milliseconds and in samples (frames per channel)\n"
@@ -101,7 +105,7 @@ const std::vector<Command>& commands() {
          "(see 'inputs'; default: the one that is on) into OUT. Any format but WAV is encoded\n"
          "from the take written as a WAV file first, which is removed.",
          QStringList{QStringLiteral("seconds"), QStringLiteral("input")} + kTargetOptions, 1, 1,
-         recordCommand, true},
+         recordCommand, true, 0},
         {"presets",
          "presets",
          "Lists the presets --preset takes, one a line, with tabs between: the id, the name\n"
@@ -178,6 +182,19 @@ Line readLine(const Command& c, const QStringList& words) {
     return line;
 }
 
+// Runs a command whose line has been read; a writing command catches Ctrl+C meanwhile, and its
+// cancel is told here, once, for whatever step it stopped.
+int runCommand(const Command& c, const Line& line, const Io& io) {
+    if (!c.writes)
+        return c.run(line.positional, line.opts, io);
+    const CatchInterrupt ctrlC;
+    const int code = c.run(line.positional, line.opts, io);
+    if (code == kCancelled)
+        say(io.err, QStringLiteral("quaverly-cli: cancelled; %1 was not written")
+                        .arg(line.positional[c.out]));
+    return code;
+}
+
 } // namespace
 
 int run(const QStringList& args, std::FILE* out, std::FILE* err) {
@@ -214,8 +231,7 @@ int run(const QStringList& args, std::FILE* out, std::FILE* err) {
         std::fprintf(err, "usage: quaverly-cli %s\n", it->usage);
         return kUsage;
     }
-    const Io io{out, err, !line.quiet && isatty(fileno(err)) != 0};
-    return it->run(line.positional, line.opts, io);
+    return runCommand(*it, line, Io{out, err, !line.quiet && isatty(fileno(err)) != 0});
 }
 
 } // namespace quaverly::cli

@@ -1,5 +1,6 @@
 #include "cli/CommandSupport.h"
 
+#include "cli/Interrupt.h"
 #include "cli/Job.h"
 #include "engines/decode/SongDecode.h"
 #include "engines/util/SameFile.h"
@@ -74,6 +75,8 @@ int decodeTo(const QString& in, const QString& wav, const Io& io) {
                });
     if (decoded)
         return kOk;
+    if (interrupted())
+        return kCancelled;
     const Error& e = decoded.error();
     if (e.file() == wav)
         return failed(io, QStringLiteral("cannot write %1: %2").arg(wav, e.cause()));

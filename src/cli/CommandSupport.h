@@ -53,7 +53,7 @@ QString readFailure(const Error& refusal);
 // more than two channels mixed down to stereo). Says
 // why it failed: the reader's refusal as readFailure() puts it, a failed write as "cannot write
 // WAV: cause", any other failure as "IN: cause", with "(error code N)" where the song's decode
-// has a code (it stopped short of the song's end).
+// has a code (it stopped short of the song's end); kCancelled, unsaid, after a Ctrl+C.
 int decodeTo(const QString& in, const QString& wav, const Io& io);
 
 // The encoder's failure as a line: a failed write as every command says it, "cannot write OUT:

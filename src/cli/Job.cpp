@@ -1,5 +1,7 @@
 #include "cli/Job.h"
 
+#include "cli/Interrupt.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -18,6 +20,8 @@ void runOnWorker(const Io& io, const QString& label,
     bool done = false;
     std::exception_ptr thrown;
 
+    if (interrupted())
+        stop.request_stop();
     std::jthread worker([&] {
         try {
             work(stop.get_token(), meter);
@@ -28,10 +32,13 @@ void runOnWorker(const Io& io, const QString& label,
         done = true;
         ended.notify_one();
     });
-    // This thread draws; the worker's end wakes it at once.
+    // This thread draws and watches; the worker's end wakes it at once.
     std::unique_lock lock(mutex);
-    while (!ended.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; }))
+    while (!ended.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; })) {
+        if (interrupted())
+            stop.request_stop();
         line.update(meter.done(), meter.total());
+    }
     lock.unlock();
     worker.join();
     if (thrown)

@@ -1,6 +1,7 @@
 // quaverly-cli join OUT IN...: the song list's join, from song files to a WAV file or any format
-// that is written.
+// that is written. Ctrl+C stops it at its next block, leaving OUT as it was.
 #include "cli/CommandSupport.h"
+#include "cli/Interrupt.h"
 #include "cli/Job.h"
 #include "cli/Target.h"
 
@@ -81,6 +82,8 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
                });
     if (joined)
         return kOk;
+    if (interrupted())
+        return kCancelled;
     return failed(io, writeFailure(out, joined.error()));
 }
 

@@ -1,5 +1,7 @@
 // quaverly-cli record OUT --seconds S: a take from a recording input, as the recorder makes it.
+// Ctrl+C while it records discards the take: nothing is written.
 #include "cli/CommandSupport.h"
+#include "cli/Interrupt.h"
 #include "cli/ProgressLine.h"
 #include "cli/Target.h"
 
@@ -55,7 +57,7 @@ bool readRequest(const Options& opts, const Io& io, Request* r) {
 }
 
 // Records the take into `recorder` until it holds exactly what was asked for. Failures name the
-// file that is not written and the cause.
+// file that is not written and the cause; a Ctrl+C discards the take (kCancelled, unsaid).
 int recordTake(const QString& out, const Request& r, TakeRecorder& recorder, const Io& io) {
     const QString notRecorded = out + QStringLiteral(": not recorded: ");
     auto device = audio::CaptureDevice::open();
@@ -83,6 +85,10 @@ int recordTake(const QString& out, const Request& r, TakeRecorder& recorder, con
         if (why == TakeRecorder::Stop::DeviceFailed)
             return failed(io, notRecorded + QStringLiteral("the recording stopped: ") +
                                   recorder.failure().error().cause());
+        if (interrupted()) {
+            recorder.discard();
+            return kCancelled;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         const std::uint64_t now = recorder.take().dataBytes();
         const auto when = std::chrono::steady_clock::now();
@@ -135,6 +141,9 @@ int recordCommand(const QStringList& args, const Options& opts, const Io& io) {
         return failed(io,
                       QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
     const QString wav = target.isWav() ? out : work.filePath(QStringLiteral("take.wav"));
+    // Writing the take from memory takes no stop: a Ctrl+C during it is heeded by the encoding.
+    if (interrupted())
+        return kCancelled;
     Status written;
     {
         const ProgressLine line(io, QStringLiteral("saving ") + QFileInfo(out).fileName(), false);

@@ -1,5 +1,6 @@
 #include "cli/Target.h"
 
+#include "cli/Interrupt.h"
 #include "cli/Job.h"
 #include "engines/wav/WavHeader.h"
 
@@ -270,6 +271,8 @@ int encodeJob(const SourceFactory& make, const QString& sourceName, bool wav, co
                });
     if (!failure)
         return kOk;
+    if (interrupted())
+        return kCancelled;
     return failed(io, encodeFailure(*failure));
 }
 

@@ -5,7 +5,8 @@
 //
 // A WAV target keeps the sample bytes as they are. An MP3 target without --title or --preset is
 // the encoder's plain MP3 job, untagged, with the bytes it always had; any other target goes
-// through encode::encodeSong with its tags. Encoding is a job (Job.h), with a progress line.
+// through encode::encodeSong with its tags. Encoding is a job (Job.h): with a progress line, and
+// stopped by Ctrl+C, which leaves the target as it was.
 
 #include "cli/CommandSupport.h"
 #include "engines/encoder/Presets.h"
@@ -54,7 +55,7 @@ bool lengthFits(const Target& target, std::int64_t frames, int sampleRate, const
 bool wavLengthFits(const Target& target, const QString& wav, const Io& io);
 
 // Encodes the WAV file `wav` (any that libsndfile reads, mono or stereo) into the target, which
-// is not WAV. kOk, or a failure said.
+// is not WAV. kOk, a failure said, or kCancelled (unsaid) after a Ctrl+C.
 int encodeTo(const QString& wav, const Target& target, const ClipTags& tags, const Io& io);
 // The same for sound made by `make` on the encoding's thread; sourceName stands for it in the
 // encoder's messages.

@@ -1,4 +1,5 @@
-// The progress line: quaverly-cli with its standard error on a pseudo-terminal or a pipe.
+// The progress line and Ctrl+C: quaverly-cli with its standard error on a pseudo-terminal or a
+// pipe, and interrupted while it works.
 #include "cli/ProgressLine.h"
 #include "support/TestAudio.h"
 #include "support/Waits.h"
@@ -173,6 +174,51 @@ TEST_F(CliProgress, AJoinShowsItsLineOnATerminalOnly) {
             EXPECT_EQ(cli.err(), QByteArray()) << r.name;
         }
         EXPECT_EQ(readFile(path("ab.wav")).mid(44), a.mid(44) + b.mid(44) + a.mid(44)) << r.name;
+    }
+}
+
+// Ctrl+C while a command works: it ends at once with 130, saying so, and OUT is as it was (or is
+// not there) with nothing left beside it.
+TEST_F(CliProgress, CtrlCStopsTheWorkAndLeavesOutAsItWas) {
+    // A minute of noise, twice: seconds of encoding.
+    std::vector<std::int16_t> noise(60 * 44100 * 2);
+    std::uint32_t x = 1;
+    for (std::int16_t& s : noise)
+        s = std::int16_t((x = x * 1103515245u + 12345u) >> 16);
+    ASSERT_TRUE(writeWav16(path("noise.wav"), 2, 44100, noise));
+    const struct {
+        const char* name;
+        QStringList args;
+        const char* out;
+        QByteArray before; // OUT's bytes before, if there is one
+    } rows[] = {
+        {"join, new", {"join", "OUT", path("noise.wav"), path("noise.wav")}, "j.mp3", {}},
+        {"join over", {"join", "OUT", path("noise.wav"), path("noise.wav")}, "j.mp3", "before"},
+        // A ten-minute take that the virtual device records at ten times the speed.
+        {"record", {"record", "OUT", "--seconds", "600"}, "r.wav", {}},
+    };
+    for (const auto& r : rows) {
+        const QString out = path(r.out);
+        QFile::remove(out);
+        if (!r.before.isNull()) {
+            ASSERT_TRUE(writeFile(out, r.before));
+        }
+        const QStringList before = files();
+        QStringList args = r.args;
+        args.replace(1, out);
+        Running cli(args, true);
+        ASSERT_TRUE(pollUntil([&] { return cli.err().contains("%"); }, 60)) << r.name;
+        ASSERT_EQ(kill(cli.pid(), SIGINT), 0);
+        ASSERT_EQ(cli.exitCode(), 130) << r.name << ": " << cli.err().toStdString();
+        EXPECT_TRUE(cli.err().endsWith(
+            QStringLiteral("\r\033[Kquaverly-cli: cancelled; %1 was not written\r\n")
+                .arg(out)
+                .toLocal8Bit()))
+            << r.name << ": " << cli.err().toStdString();
+        EXPECT_EQ(files(), before) << r.name;
+        if (!r.before.isNull()) {
+            EXPECT_EQ(readFile(out), r.before) << r.name;
+        }
     }
 }
 
