@@ -3,6 +3,7 @@
 #include "cli/Cli.h"
 
 #include "cli/CommandSupport.h"
+#include "cli/Interrupt.h"
 #include "cli/Target.h"
 
 #include <QCommandLineOption>
@@ -25,6 +26,7 @@ struct Command {
     int maxArgs; // -1: any
     int (*run)(const QStringList& args, const Options& opts, const Io& io);
     bool writes = false; // takes the output options of Target.h, and tells them in its help
+    int out = -1;        // the positional argument that is OUT, for a writing command
 };
 
 // The options of every command that writes a sound file (Target.h).
@@ -32,6 +34,16 @@ const QStringList kTargetOptions{QStringLiteral("preset"), QStringLiteral("bitra
                                  QStringLiteral("quality"), QStringLiteral("level"),
                                  QStringLiteral("title")};
 #define TARGET_USAGE "[--preset NAME] [--bitrate N | --quality Q | --level L] [--title TEXT]"
+
+// The end of every writing command's help, after the output options.
+const char* const kProgressHelp =
+    "While it works a line on standard error shows a bar, the percent done and the time left,\n"
+    "when standard error is a terminal; nothing of it stays when the command ends.\n"
+    "  --quiet        no progress line\n"
+    "Ctrl+C stops the work: OUT is left as it was (or is not made), and the exit status is\n"
+    "130.";
+// The same for the others.
+const char* const kQuietHelp = "  --quiet        no progress line on standard error";
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> all = {
@@ -41,12 +53,12 @@ const std::vector<Command>& commands() {
          "by its content: WAV, MP3/MP2/MP1, FLAC, Ogg Vorbis, Opus, M4A/MP4 (AAC, ALAC), AAC,\n"
          "AIFF, CAF, W64, RF64, WMA, Matroska/WebM, or the sound of a video. More than two\n"
          "channels are mixed down to stereo.",
-         kTargetOptions, 2, 2, convertCommand, true},
+         kTargetOptions, 2, 2, convertCommand, true, 1},
         {"join", "join OUT IN... " TARGET_USAGE,
          "Joins the song files IN (any kind convert reads), in order, into OUT, as the song\n"
          "list joins its songs: the result takes the first song's rate and channels, the others\n"
          "are converted to it. The clip's tags are the first song's, titled \"Song list\".",
-         kTargetOptions, 2, -1, joinCommand, true},
+         kTargetOptions, 2, -1, joinCommand, true, 0},
         {"cut",
          "cut IN OUT --from T --to T [--fade-in MS] [--fade-out MS] "
          "[--normalize-peak DBFS | --normalize-loudness LUFS] " TARGET_USAGE,
@@ -67,7 +79,7 @@ const std::vector<Command>& commands() {
                      QStringLiteral("fade-out"), QStringLiteral("normalize-peak"),
                      QStringLiteral("normalize-loudness")} +
              kTargetOptions,
-         2, 2, cutCommand, true},
+         2, 2, cutCommand, true, 1},
         {"info",
          "info FILE",
          "Prints the format, the duration in milliseconds and in samples (frames per channel)\n"
@@ -93,7 +105,7 @@ const std::vector<Command>& commands() {
          "(see 'inputs'; default: the one that is on) into OUT. Any format but WAV is encoded\n"
          "from the take written as a WAV file first, which is removed.",
          QStringList{QStringLiteral("seconds"), QStringLiteral("input")} + kTargetOptions, 1, 1,
-         recordCommand, true},
+         recordCommand, true, 0},
         {"presets",
          "presets",
          "Lists the presets --preset takes, one a line, with tabs between: the id, the name\n"
@@ -112,11 +124,13 @@ void usage(std::FILE* f) {
                f);
     for (const auto& c : commands())
         std::fprintf(f, "  quaverly-cli %s\n", c.usage);
+    std::fputs("every command takes --quiet: no progress line on standard error\n", f);
 }
 
 // One command's words as Qt's parser reads them.
 struct Line {
     bool help = false;
+    bool quiet = false;
     QString badOption; // an unknown option or one without its value, as typed
     QStringList positional;
     Options opts;
@@ -145,12 +159,15 @@ Line readLine(const Command& c, const QStringList& words) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     parser.addOption(help);
+    const QCommandLineOption quiet(QStringLiteral("quiet"));
+    parser.addOption(quiet);
     for (const QString& name : c.valued)
         parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("value")));
 
     Line line;
     const bool parsed = parser.parse(QStringList{QStringLiteral("quaverly-cli")} + words);
     line.help = parser.isSet(help);
+    line.quiet = parser.isSet(quiet);
     if (!parsed) {
         // Besides an unknown option, the parser fails only on a value option that is the last
         // word (errorText(): "Missing value after ...").
@@ -165,10 +182,22 @@ Line readLine(const Command& c, const QStringList& words) {
     return line;
 }
 
+// Runs a command whose line has been read; a writing command catches Ctrl+C meanwhile, and its
+// cancel is told here, once, for whatever step it stopped.
+int runCommand(const Command& c, const Line& line, const Io& io) {
+    if (!c.writes)
+        return c.run(line.positional, line.opts, io);
+    const CatchInterrupt ctrlC;
+    const int code = c.run(line.positional, line.opts, io);
+    if (code == kCancelled)
+        say(io.err, QStringLiteral("quaverly-cli: cancelled; %1 was not written")
+                        .arg(line.positional[c.out]));
+    return code;
+}
+
 } // namespace
 
 int run(const QStringList& args, std::FILE* out, std::FILE* err) {
-    const Io io{out, err, isatty(fileno(err)) != 0};
     if (args.isEmpty() || args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h")) {
         usage(args.isEmpty() ? err : out);
         return args.isEmpty() ? kUsage : kOk;
@@ -186,7 +215,9 @@ int run(const QStringList& args, std::FILE* out, std::FILE* err) {
     if (line.help) {
         std::fprintf(out, "usage: quaverly-cli %s\n\n%s\n", it->usage, it->help);
         if (it->writes)
-            std::fprintf(out, "\n%s\n", kTargetHelp);
+            std::fprintf(out, "\n%s\n\n%s\n", kTargetHelp, kProgressHelp);
+        else
+            std::fprintf(out, "\n%s\n", kQuietHelp);
         return kOk;
     }
     if (!line.badOption.isNull()) {
@@ -200,7 +231,7 @@ int run(const QStringList& args, std::FILE* out, std::FILE* err) {
         std::fprintf(err, "usage: quaverly-cli %s\n", it->usage);
         return kUsage;
     }
-    return it->run(line.positional, line.opts, io);
+    return runCommand(*it, line, Io{out, err, !line.quiet && isatty(fileno(err)) != 0});
 }
 
 } // namespace quaverly::cli

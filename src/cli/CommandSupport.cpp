@@ -1,5 +1,7 @@
 #include "cli/CommandSupport.h"
 
+#include "cli/Interrupt.h"
+#include "cli/Job.h"
 #include "engines/decode/SongDecode.h"
 #include "engines/util/SameFile.h"
 
@@ -13,30 +15,10 @@ void say(std::FILE* f, const QString& text) {
 }
 
 int failed(const Io& io, const QString& text) {
+    if (io.progress) // a progress line may be shown: the failure takes its place
+        std::fputs("\r\033[K", io.err);
     say(io.err, QStringLiteral("quaverly-cli: ") + text);
     return kFailed;
-}
-
-Progress::Progress(const Io& io, QString what) : io_(io), what_(std::move(what)) {
-    tick();
-}
-
-Progress::~Progress() {
-    if (io_.progress)
-        std::fputs("\r\033[K", io_.err);
-}
-
-void Progress::tick(qint64 done) {
-    show(done < 0 ? QString() : QStringLiteral("%1 MB").arg(done >> 20));
-}
-
-void Progress::show(const QString& detail) {
-    if (!io_.progress)
-        return;
-    const QString line = what_ + QStringLiteral("...") +
-                         (detail.isEmpty() ? QString() : QStringLiteral(" ") + detail);
-    std::fprintf(io_.err, "\r\033[K%s", line.toLocal8Bit().constData());
-    std::fflush(io_.err);
 }
 
 bool isWavTarget(const QString& path) {
@@ -80,18 +62,21 @@ QString writeFailure(const QString& out, const Error& error) {
 }
 
 int decodeTo(const QString& in, const QString& wav, const Io& io) {
-    Progress progress(io, QStringLiteral("decoding ") + QFileInfo(in).fileName());
     auto song = SongReader::open(in);
     if (!song)
         return failed(io, readFailure(song.error()));
-    qint64 blocks = 0;
-    const auto decoded = decodeSong(*song, wav, [&](std::uint64_t done, std::uint64_t) {
-        if ((++blocks & 63) == 0)
-            progress.tick(qint64(done));
-        return true;
-    });
+    const auto decoded =
+        runJob(io, QStringLiteral("decoding ") + QFileInfo(in).fileName(),
+               [&](std::stop_token stop, Meter& meter) {
+                   return decodeSong(*song, wav, [&](std::uint64_t done, std::uint64_t total) {
+                       meter.set(done, total);
+                       return !stop.stop_requested();
+                   });
+               });
     if (decoded)
         return kOk;
+    if (interrupted())
+        return kCancelled;
     const Error& e = decoded.error();
     if (e.file() == wav)
         return failed(io, QStringLiteral("cannot write %1: %2").arg(wav, e.cause()));

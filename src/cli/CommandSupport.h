@@ -1,11 +1,12 @@
 #pragma once
-// What the commands of quaverly-cli share: where their words go, the progress line, decoding
-// through the window's components, how an encoder's and a sound device's failures read.
+// What the commands of quaverly-cli share: where their words go, decoding through the window's
+// components, how an encoder's and a sound device's failures read. The progress line is
+// ProgressLine.h's, the work off the command's thread Job.h's.
 // What a command writes, and the encoding, is Target.h's.
 // Each command lives in its own file; Cli.cpp reads the command line and calls them.
 
 #include "cli/Cli.h"
-#include "engines/encoder/Mp3Encoder.h"
+#include "engines/encoder/Mp3Encode.h"
 #include "engines/util/Error.h"
 
 #include <QMap>
@@ -19,7 +20,7 @@ namespace quaverly::cli {
 struct Io {
     std::FILE* out;
     std::FILE* err;
-    bool progress; // standard error is a terminal: show what long work is doing
+    bool progress; // standard error is a terminal and --quiet was not given: show long work
 };
 
 // A command's options as given on its line: name (without dashes) -> value; the last one given
@@ -29,25 +30,8 @@ using Options = QMap<QString, QString>;
 // Writes `text` and a line end.
 void say(std::FILE* f, const QString& text);
 
-// "quaverly-cli: text" on standard error; returns kFailed.
+// "quaverly-cli: text" on standard error, in place of a progress line shown; returns kFailed.
 int failed(const Io& io, const QString& text);
-
-// Shows a progress line on a terminal and clears it when the work is done.
-class Progress {
-public:
-    Progress(const Io& io, QString what);
-    ~Progress();
-    Progress(const Progress&) = delete;
-    Progress& operator=(const Progress&) = delete;
-    // "what..." or, with the bytes done, "what... N MB".
-    void tick(qint64 done = -1);
-    // "what... detail"
-    void show(const QString& detail);
-
-private:
-    const Io& io_;
-    QString what_;
-};
 
 bool isWavTarget(const QString& path);
 
@@ -69,7 +53,7 @@ QString readFailure(const Error& refusal);
 // more than two channels mixed down to stereo). Says
 // why it failed: the reader's refusal as readFailure() puts it, a failed write as "cannot write
 // WAV: cause", any other failure as "IN: cause", with "(error code N)" where the song's decode
-// has a code (it stopped short of the song's end).
+// has a code (it stopped short of the song's end); kCancelled, unsaid, after a Ctrl+C.
 int decodeTo(const QString& in, const QString& wav, const Io& io);
 
 // The encoder's failure as a line: a failed write as every command says it, "cannot write OUT:

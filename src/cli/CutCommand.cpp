@@ -1,6 +1,8 @@
 // quaverly-cli cut IN OUT --from T --to T [effects]: the clip editor's cut, with its fades and
 // normalising, from a file to a WAV file or any format that is written.
 #include "cli/CommandSupport.h"
+#include "cli/Interrupt.h"
+#include "cli/ProgressLine.h"
 #include "cli/Target.h"
 
 #include "editor/ClipDone.h"
@@ -65,7 +67,14 @@ int writeClip(const QString& in, const QString& song, const Target& target, long
         return failed(io,
                       QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
     const QString clip = target.isWav() ? target.path : work.filePath(QStringLiteral("clip.wav"));
-    const auto r = cutClipWithEffects(song, clip, markIn, markOut, effects, nullptr);
+    // The cut takes no stop: a Ctrl+C during it is heeded when it is done, by the encoding.
+    if (interrupted())
+        return kCancelled;
+    DoneOutcome r;
+    {
+        const ProgressLine line(io, QStringLiteral("cutting ") + QFileInfo(in).fileName(), false);
+        r = cutClipWithEffects(song, clip, markIn, markOut, effects, nullptr);
+    }
     if (r.result != CutOutcome::Cut) {
         const CutFailure& failure = r.failure.value(); // the marks are in order: it failed
         if (failure.error.file() == clip)

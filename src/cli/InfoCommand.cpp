@@ -1,6 +1,7 @@
 // quaverly-cli info FILE: the format, duration and data size of a sound file, and how the song
 // reader reads it: codec, container, channels mixed down, encoder delay and padding removed.
 #include "cli/CommandSupport.h"
+#include "cli/ProgressLine.h"
 
 #include "engines/decode/SongReader.h"
 #include "engines/wav/WavHeader.h"
@@ -27,7 +28,7 @@ QString formatName(const WavLayout& w) {
 // Reads the song to its end, for a length its container only estimates: the read that meets
 // the end makes frames() exact.
 Status readToEnd(SongReader& song, const Io& io) {
-    Progress progress(io, QStringLiteral("measuring ") + QFileInfo(song.path()).fileName());
+    ProgressLine line(io, QStringLiteral("measuring ") + QFileInfo(song.path()).fileName());
     std::vector<std::int16_t> block(8192 * 2);
     for (std::uint64_t blocks = 1;; ++blocks) {
         const auto got = song.read(block.data(), 8192);
@@ -36,7 +37,7 @@ Status readToEnd(SongReader& song, const Io& io) {
         if (*got == 0)
             return {};
         if ((blocks & 63) == 0)
-            progress.show(QStringLiteral("%1 s").arg(song.position() / song.format().rate));
+            line.update(song.position(), song.frames()); // the estimate, until the end
     }
 }
 

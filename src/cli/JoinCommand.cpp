@@ -1,6 +1,8 @@
 // quaverly-cli join OUT IN...: the song list's join, from song files to a WAV file or any format
-// that is written.
+// that is written. Ctrl+C stops it at its next block, leaving OUT as it was.
 #include "cli/CommandSupport.h"
+#include "cli/Interrupt.h"
+#include "cli/Job.h"
 #include "cli/Target.h"
 
 #include "songlist/JoinedPcm.h"
@@ -69,11 +71,20 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
     // Either way a song that fails is named as its input was given.
     if (!target.isWav())
         return encodeJoined(songs, inputs, target, io);
-    Progress progress(io, QStringLiteral("joining"));
-    const auto joined = joinSongs(songs, out, {}, inputs);
-    if (!joined)
-        return failed(io, writeFailure(out, joined.error()));
-    return kOk;
+    const auto joined =
+        runJob(io, QStringLiteral("joining into ") + QFileInfo(out).fileName(),
+               [&](std::stop_token stop, Meter& meter) {
+                   const auto progress = [&](std::uint64_t done, std::uint64_t total) {
+                       meter.set(done, total);
+                       return !stop.stop_requested();
+                   };
+                   return joinSongs(songs, out, progress, inputs);
+               });
+    if (joined)
+        return kOk;
+    if (interrupted())
+        return kCancelled;
+    return failed(io, writeFailure(out, joined.error()));
 }
 
 } // namespace quaverly::cli

@@ -1,5 +1,8 @@
 // quaverly-cli record OUT --seconds S: a take from a recording input, as the recorder makes it.
+// Ctrl+C while it records discards the take: nothing is written.
 #include "cli/CommandSupport.h"
+#include "cli/Interrupt.h"
+#include "cli/ProgressLine.h"
 #include "cli/Target.h"
 
 #include "engines/audio/CaptureDevice.h"
@@ -54,7 +57,7 @@ bool readRequest(const Options& opts, const Io& io, Request* r) {
 }
 
 // Records the take into `recorder` until it holds exactly what was asked for. Failures name the
-// file that is not written and the cause.
+// file that is not written and the cause; a Ctrl+C discards the take (kCancelled, unsaid).
 int recordTake(const QString& out, const Request& r, TakeRecorder& recorder, const Io& io) {
     const QString notRecorded = out + QStringLiteral(": not recorded: ");
     auto device = audio::CaptureDevice::open();
@@ -66,9 +69,11 @@ int recordTake(const QString& out, const Request& r, TakeRecorder& recorder, con
             return failed(io, notRecorded + QStringLiteral("input %1: ").arg(r.input) +
                                   soundError(chosen.error()));
     }
+    const std::uint64_t wanted = std::uint64_t(r.frames) * kRecordChannels * 2;
     if (const Status started = recorder.BeginRecording(*device); !started)
         return failed(io, notRecorded + started.error().cause());
-    Progress progress(io, QStringLiteral("recording"));
+    // The bar is the seconds recorded of those asked for.
+    ProgressLine line(io, QStringLiteral("recording ") + QFileInfo(out).fileName());
     std::uint64_t seen = 0;
     auto lastProgress = std::chrono::steady_clock::now();
     for (TakeRecorder::Stop why = TakeRecorder::Stop::None; why != TakeRecorder::Stop::TooLarge;
@@ -80,14 +85,17 @@ int recordTake(const QString& out, const Request& r, TakeRecorder& recorder, con
         if (why == TakeRecorder::Stop::DeviceFailed)
             return failed(io, notRecorded + QStringLiteral("the recording stopped: ") +
                                   recorder.failure().error().cause());
+        if (interrupted()) {
+            recorder.discard();
+            return kCancelled;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         const std::uint64_t now = recorder.take().dataBytes();
         const auto when = std::chrono::steady_clock::now();
+        line.update(now, wanted);
         if (now != seen) {
             seen = now;
             lastProgress = when;
-            progress.show(
-                QStringLiteral("%1 s").arg(double(now) / kRecordBytesPerSecond, 0, 'f', 1));
         } else if (when - lastProgress > kRecordStall) {
             return failed(io, notRecorded + QStringLiteral("the input delivers no sound"));
         }
@@ -133,7 +141,15 @@ int recordCommand(const QStringList& args, const Options& opts, const Io& io) {
         return failed(io,
                       QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
     const QString wav = target.isWav() ? out : work.filePath(QStringLiteral("take.wav"));
-    if (const Status written = recorder.take().writeTo(wav); !written)
+    // Writing the take from memory takes no stop: a Ctrl+C during it is heeded by the encoding.
+    if (interrupted())
+        return kCancelled;
+    Status written;
+    {
+        const ProgressLine line(io, QStringLiteral("saving ") + QFileInfo(out).fileName(), false);
+        written = recorder.take().writeTo(wav);
+    }
+    if (!written)
         return failed(io, writeFailure(wav, written.error()));
     if (target.isWav())
         return kOk;

@@ -5,7 +5,8 @@
 //
 // A WAV target keeps the sample bytes as they are. An MP3 target without --title or --preset is
 // the encoder's plain MP3 job, untagged, with the bytes it always had; any other target goes
-// through encode::encodeSong with its tags.
+// through encode::encodeSong with its tags. Encoding is a job (Job.h): with a progress line, and
+// stopped by Ctrl+C, which leaves the target as it was.
 
 #include "cli/CommandSupport.h"
 #include "engines/encoder/Presets.h"
@@ -13,6 +14,8 @@
 #include "engines/tags/ClipTags.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace quaverly::cli {
@@ -28,6 +31,10 @@ struct Target {
     // The encoder's plain MP3 job: no tags asked for.
     bool plainMp3() const { return format == encode::Format::Mp3 && !preset && !title; }
 };
+
+// Makes the sound to encode on the encoding's thread (as Mp3Encoder::SourceFactory, which the
+// list's joinedSongsSource gives).
+using SourceFactory = std::function<Result<std::unique_ptr<encode::PcmSource>>()>;
 
 // The words the help of each writing command ends with: the extensions and their options.
 extern const char* const kTargetHelp;
@@ -48,11 +55,11 @@ bool lengthFits(const Target& target, std::int64_t frames, int sampleRate, const
 bool wavLengthFits(const Target& target, const QString& wav, const Io& io);
 
 // Encodes the WAV file `wav` (any that libsndfile reads, mono or stereo) into the target, which
-// is not WAV, through the encoder component, waiting for its end.
+// is not WAV. kOk, a failure said, or kCancelled (unsaid) after a Ctrl+C.
 int encodeTo(const QString& wav, const Target& target, const ClipTags& tags, const Io& io);
-// The same for sound made by `make` on the encoder's thread; sourceName stands for it in the
+// The same for sound made by `make` on the encoding's thread; sourceName stands for it in the
 // encoder's messages.
-int encodeTo(Mp3Encoder::SourceFactory make, const QString& sourceName, const Target& target,
+int encodeTo(SourceFactory make, const QString& sourceName, const Target& target,
              const ClipTags& tags, const Io& io);
 
 } // namespace quaverly::cli

@@ -460,16 +460,17 @@ const Row kRows[] = {
     {RecordMp3, Write, kNoSpace, kMiddle, Worker, Target},
     {RecordMp3, Rename, kIo, 1, Worker, Target},
     {RecordMp3, Read, kIo, kMiddle, Worker, WorkFolder},
-    // quaverly-cli.
+    // quaverly-cli: its decodes, joins and encodings run on a worker of their own, its cut on
+    // the command's thread, which also opens the song a decode reads.
     {CliEncode, Write, kNoSpace, 1, Worker, Target},
     {CliEncode, Rename, kIo, 1, Worker, Target},
     {CliEncode, Read, kIo, kMiddle, Worker, Source},
-    {CliDecode, Write, kNoSpace, kLast, Main, Target},
-    {CliDecode, Fdatasync, kIo, 1, Main, Target},
+    {CliDecode, Write, kNoSpace, kLast, Worker, Target},
+    {CliDecode, Fdatasync, kIo, 1, Worker, Target},
     {CliDecode, Fread, kIo, kMiddle, Main, Source},
-    {CliJoin, Write, kNoSpace, kMiddle, Main, Target},
-    {CliJoin, Rename, kIo, 1, Main, Target},
-    {CliJoin, Read, kIo, 1, Main, Source},
+    {CliJoin, Write, kNoSpace, kMiddle, Worker, Target},
+    {CliJoin, Rename, kIo, 1, Worker, Target},
+    {CliJoin, Read, kIo, 1, Worker, Source},
     {CliCut, Write, kNoSpace, 1, Main, Target},
     {CliCut, Rename, kIo, 1, Main, Target},
     {CliCut, Read, kIo, kMiddle, Main, Source},
