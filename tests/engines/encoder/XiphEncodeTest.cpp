@@ -1,7 +1,8 @@
 // The Ogg Vorbis, Opus and FLAC encoders through encodeSong, with sound made in code: what
 // ffprobe calls the result, the exact decoded length, FLAC bit for bit (and its MD5 by
-// `flac -t`), the lossy ones as close to the source as the formats' own tools at the same
-// setting; and a missing folder, a full disk, a failed source or a cancel leaves nothing behind.
+// `flac -t`), FLAC on several threads the bytes of one, the lossy ones as close to the source
+// as the formats' own tools at the same setting; and a missing folder, a full disk, a failed
+// source or a cancel leaves nothing behind.
 // Rows skip when ffmpeg is missing, the comparison with a tool when that tool is.
 
 #include "decode/DecodeTestUtil.h"
@@ -198,9 +199,10 @@ struct CodecThreads {
 };
 
 // FLAC on several threads: segments encoded apart and renumbered must make the single pass's
-// very bytes (STREAMINFO, seek table, every frame), decode to the source's samples and pass
-// `flac -t` (CRCs, MD5). Each length ends one sample into a last block. A source may tell its
-// length only roughly (the segments and seek points are planned by it).
+// very bytes (STREAMINFO, seek table, every frame; `flac -t` misses frame numbers that start
+// again), decode to the source's samples, pass `flac -t` (CRCs, MD5) and keep their tags. Each
+// length ends one sample into a last block. A source may tell its length only roughly (the segments
+// and seek points are planned by it).
 struct FlacRow {
     int threads;
     int channels;
@@ -239,8 +241,10 @@ TEST_P(FlacThreads, SegmentsMakeTheSinglePassStream) {
         settings.format = Format::Flac;
         settings.value = r.level;
         const QString path = dir.filePath(QStringLiteral("%1.flac").arg(threads));
+        ClipTags tags;
+        tags.title = QStringLiteral("Stairs");
         const auto failed =
-            encode::encodeSong(source, QStringLiteral("song.mp3"), path, settings, ClipTags{});
+            encode::encodeSong(source, QStringLiteral("song.mp3"), path, settings, tags);
         EXPECT_FALSE(failed) << failed->error.text().toStdString();
         return path;
     };
@@ -255,6 +259,13 @@ TEST_P(FlacThreads, SegmentsMakeTheSinglePassStream) {
         const auto pcm = run({"ffmpeg", "-v", "error", "-i", several, "-f", "s16le", "-"});
         ASSERT_TRUE(pcm);
         EXPECT_TRUE(decode_test::samplesOf(*pcm) == samples) << "other samples";
+    }
+    if (have("ffprobe")) {
+        EXPECT_EQ(run({"ffprobe", "-v", "error", "-show_entries", "format_tags=title", "-of",
+                       "default=nw=1:nk=1", several})
+                      .value_or("")
+                      .toStdString(),
+                  "Stairs\n");
     }
 }
 
