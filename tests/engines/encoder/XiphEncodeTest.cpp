@@ -1,7 +1,8 @@
 // The Ogg Vorbis, Opus and FLAC encoders through encodeSong, with sound made in code: what
 // ffprobe calls the result, the exact decoded length, FLAC bit for bit (and its MD5 by
-// `flac -t`), the lossy ones as close to the source as the formats' own tools at the same
-// setting; and a missing folder, a full disk, a failed source or a cancel leaves nothing behind.
+// `flac -t`), FLAC on several threads the bytes of one, the lossy ones as close to the source
+// as the formats' own tools at the same setting; and a missing folder, a full disk, a failed
+// source or a cancel leaves nothing behind.
 // Rows skip when ffmpeg is missing, the comparison with a tool when that tool is.
 
 #include "decode/DecodeTestUtil.h"
@@ -9,6 +10,7 @@
 #include "support/TestAudio.h"
 
 #include "engines/encoder/SongEncode.h"
+#include "engines/util/CodecThreads.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -32,7 +34,9 @@ struct MemorySource final : mp3::PcmSource {
         : samples(std::move(s)), ch(channels), rate(sampleRate) {}
     int channels() const override { return ch; }
     int sampleRate() const override { return rate; }
-    std::int64_t lengthHint() const override { return std::int64_t(samples.size()) / ch; }
+    std::int64_t lengthHint() const override {
+        return hint >= 0 ? hint : std::int64_t(samples.size()) / ch;
+    }
     Result<std::size_t> read(float* dst, std::size_t frames) override {
         if (position >= faultAt && !stop)
             return Error(QStringLiteral("song.mp3"), QStringLiteral("damaged frame"));
@@ -51,6 +55,7 @@ struct MemorySource final : mp3::PcmSource {
     std::size_t position = 0;
     std::size_t faultAt = SIZE_MAX;
     std::stop_source* stop = nullptr;
+    std::int64_t hint = -1; // the length told beforehand; -1: the true one
 };
 
 enum class Signal { Staircase, Sine };
@@ -187,7 +192,87 @@ TEST_P(XiphEncode, DecodesToTheSourcesLengthAndSound) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, XiphEncode, ::testing::ValuesIn(kRows));
 
-// Each failure as its step tells it, and nothing in the folder afterwards.
+// Sets the codec threads for one test.
+struct CodecThreads {
+    explicit CodecThreads(int n) { setCodecThreadsForTesting(n); }
+    ~CodecThreads() { setCodecThreadsForTesting(0); }
+};
+
+// FLAC on several threads: segments encoded apart and renumbered must make the single pass's
+// very bytes (STREAMINFO, seek table, every frame; `flac -t` misses frame numbers that start
+// again), decode to the source's samples, pass `flac -t` (CRCs, MD5) and keep their tags. Each
+// length ends one sample into a last block. A source may tell its length only roughly (the segments
+// and seek points are planned by it).
+struct FlacRow {
+    int threads;
+    int channels;
+    int rate;
+    int level;
+    std::size_t frames;
+    int hintPercent = 100; // of the true length
+};
+
+void PrintTo(const FlacRow& r, std::ostream* os) {
+    *os << r.threads << " threads " << r.channels << "ch " << r.rate << "Hz -" << r.level << ' '
+        << r.frames << " told " << r.hintPercent << '%';
+}
+
+const FlacRow kFlacRows[] = {
+    {2, 2, 44100, 5, 4096 * 330 + 1}, // four segments
+    {3, 1, 11025, 5, 4096 * 200 + 1}, // a rate the frame headers give in bytes of their own
+    // Blocks of 1152, segments not a multiple of the reads, frame numbers of three bytes.
+    {2, 1, 8000, 0, 1152 * 2100 + 1},
+    {3, 2, 44100, 5, 4096 * 200 + 1, 60},  // more segments than planned
+    {2, 2, 44100, 5, 4096 * 200 + 1, 300}, // fewer, and seek points past the end
+};
+
+class FlacThreads : public ::testing::TestWithParam<FlacRow> {};
+
+TEST_P(FlacThreads, SegmentsMakeTheSinglePassStream) {
+    const FlacRow r = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto samples = sound(Signal::Staircase, r.frames, r.channels, r.rate);
+    const auto encodeOn = [&](int threads) {
+        const CodecThreads set(threads);
+        MemorySource source(samples, r.channels, r.rate);
+        source.hint = std::int64_t(r.frames) * r.hintPercent / 100;
+        encode::Settings settings;
+        settings.format = Format::Flac;
+        settings.value = r.level;
+        const QString path = dir.filePath(QStringLiteral("%1.flac").arg(threads));
+        ClipTags tags;
+        tags.title = QStringLiteral("Stairs");
+        const auto failed =
+            encode::encodeSong(source, QStringLiteral("song.mp3"), path, settings, tags);
+        EXPECT_FALSE(failed) << failed->error.text().toStdString();
+        return path;
+    };
+    const QString one = encodeOn(1);
+    const QString several = encodeOn(r.threads);
+    EXPECT_TRUE(decode_test::readAll(one) == decode_test::readAll(several))
+        << "not the single pass's bytes";
+    if (have("flac")) {
+        EXPECT_TRUE(run({"flac", "-t", "-s", several}));
+    }
+    if (have("ffmpeg")) {
+        const auto pcm = run({"ffmpeg", "-v", "error", "-i", several, "-f", "s16le", "-"});
+        ASSERT_TRUE(pcm);
+        EXPECT_TRUE(decode_test::samplesOf(*pcm) == samples) << "other samples";
+    }
+    if (have("ffprobe")) {
+        EXPECT_EQ(run({"ffprobe", "-v", "error", "-show_entries", "format_tags=title", "-of",
+                       "default=nw=1:nk=1", several})
+                      .value_or("")
+                      .toStdString(),
+                  "Stairs\n");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FlacThreads, ::testing::ValuesIn(kFlacRows));
+
+// Each failure as its step tells it, and nothing in the folder afterwards; FLAC also on three
+// threads, whose workers are stopped and joined.
 TEST(XiphEncodeFailure, LeavesNothingBehind) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -202,9 +287,11 @@ TEST(XiphEncodeFailure, LeavesNothingBehind) {
         return f ? std::pair(f->step, f->error) : std::pair(mp3::EncodeStep::Encode, Error("", ""));
     };
     using enum mp3::EncodeStep;
-    for (const Format format : {Format::Vorbis, Format::Opus, Format::Flac}) {
+    for (const auto& [format, threads] : {std::pair(Format::Vorbis, 1), std::pair(Format::Opus, 1),
+                                          std::pair(Format::Flac, 1), std::pair(Format::Flac, 3)}) {
+        const CodecThreads set(threads);
         const QString ext = QLatin1String(encode::info(format).extension);
-        SCOPED_TRACE(ext.toStdString());
+        SCOPED_TRACE(ext.toStdString() + " on " + std::to_string(threads) + " thread(s)");
         const QString target = dir.filePath(QStringLiteral("clip.") + ext);
         const QString nowhere = dir.filePath(QStringLiteral("missing/clip.") + ext);
         EXPECT_EQ(encode(nowhere, format).first, Write);

@@ -57,24 +57,7 @@ bool joinable(const AVPacket& a, const AVPacket& b) {
 ParallelAacEncoder::ParallelAacEncoder(QString target, Mp4Writer& mp4, int lead, int threads,
                                        std::stop_token stop)
     : target_(std::move(target)), mp4_(mp4), lead_(lead), threads_(std::max(1, threads)),
-      onStop_(std::move(stop), [this] { abandon(); }) {}
-
-ParallelAacEncoder::~ParallelAacEncoder() {
-    abandon();
-    workers_.clear(); // joins
-}
-
-// Any thread: the workers drop their jobs at the next chunk and end, and a wait for a result
-// ends at once.
-void ParallelAacEncoder::abandon() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-        abandoned_ = true;
-    }
-    jobReady_.notify_all();
-    resultReady_.notify_all();
-}
+      workers_([this](Job& job) { return encodeJob(job); }, std::move(stop)) {}
 
 EncodeFailure ParallelAacEncoder::cancelled() const {
     return {mp3::EncodeStep::Cancel, Error(target_, QStringLiteral("cancelled"))};
@@ -90,14 +73,14 @@ void ParallelAacEncoder::open(int sampleRate, int channels, int kbps, std::int64
         (packets + threads_ * kMaxSegment - 1) / (threads_ * kMaxSegment);
     const std::int64_t count = threads_ * perThread;
     segment_ = std::max(kMinSegment, (packets + count - 1) / count);
-    for (int i = 0; i < threads_; ++i)
-        workers_.emplace_back([this] { work(); });
+    workers_.start(threads_);
 }
 
 std::optional<EncodeFailure> ParallelAacEncoder::add(const float* pcm, std::size_t frames) {
     buffer_.insert(buffer_.end(), pcm, pcm + frames * std::size_t(channels_));
     received_ += std::int64_t(frames);
-    while (received_ >= ((std::int64_t(nextJob_) + 1) * segment_ + kLeadOut) * kAacFrame) {
+    while (received_ >=
+           ((std::int64_t(workers_.submitted()) + 1) * segment_ + kLeadOut) * kAacFrame) {
         if (auto f = dispatch(false))
             return f;
     }
@@ -107,13 +90,12 @@ std::optional<EncodeFailure> ParallelAacEncoder::add(const float* pcm, std::size
 // Hands the next segment with its overlaps to the workers (the last one: all that is left), once
 // fewer jobs than threads wait for their results.
 std::optional<EncodeFailure> ParallelAacEncoder::dispatch(bool last) {
-    while (nextJob_ - nextResult_ > std::size_t(threads_)) {
+    while (workers_.pending() > std::size_t(threads_)) {
         if (auto f = collect(true))
             return f;
     }
-    const auto k = std::int64_t(nextJob_);
+    const auto k = std::int64_t(workers_.submitted());
     Job job;
-    job.index = nextJob_;
     job.last = last;
     job.firstPacket = bufferStart_; // where job k starts: k x segment - kLeadIn, or 0
     const std::int64_t to = last ? received_ : ((k + 1) * segment_ + kLeadOut) * kAacFrame;
@@ -129,21 +111,15 @@ std::optional<EncodeFailure> ParallelAacEncoder::dispatch(bool last) {
         bufferStart_ = next;
     }
     job.pcm.resize(end);
-    {
-        std::lock_guard lock(mutex_);
-        if (stopping_)
-            return cancelled();
-        jobs_.push_back(std::move(job));
-    }
-    ++nextJob_;
-    jobReady_.notify_one();
+    if (!workers_.submit(std::move(job)))
+        return cancelled();
     return collect(false);
 }
 
 std::optional<EncodeFailure> ParallelAacEncoder::finish() {
     if (auto f = dispatch(true))
         return f;
-    while (nextResult_ < nextJob_) {
+    while (workers_.pending() > 0) {
         if (auto f = collect(true))
             return f;
     }
@@ -156,20 +132,11 @@ std::optional<EncodeFailure> ParallelAacEncoder::finish() {
 std::optional<EncodeFailure> ParallelAacEncoder::collect(bool wait) {
     for (;;) {
         Result r;
-        {
-            std::unique_lock lock(mutex_);
-            if (wait)
-                resultReady_.wait(lock,
-                                  [this] { return stopping_ || results_.count(nextResult_) != 0; });
-            if (stopping_)
-                return cancelled();
-            const auto it = results_.find(nextResult_);
-            if (it == results_.end())
-                return std::nullopt;
-            r = std::move(it->second);
-            results_.erase(it);
-        }
-        ++nextResult_;
+        const bool taken = workers_.take(r, wait);
+        if (workers_.abandoned())
+            return cancelled();
+        if (!taken)
+            return std::nullopt;
         if (r.failure)
             return r.failure;
         if (auto f = splice(std::move(r)))
@@ -225,26 +192,6 @@ std::optional<EncodeFailure> ParallelAacEncoder::writeHeld(std::int64_t until) {
     return std::nullopt;
 }
 
-void ParallelAacEncoder::work() {
-    for (;;) {
-        Job job;
-        {
-            std::unique_lock lock(mutex_);
-            jobReady_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            if (stopping_)
-                return;
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
-        }
-        Result r = encodeJob(job);
-        {
-            std::lock_guard lock(mutex_);
-            results_.emplace(job.index, std::move(r));
-        }
-        resultReady_.notify_all();
-    }
-}
-
 ParallelAacEncoder::Result ParallelAacEncoder::encodeJob(const Job& job) const {
     Result r;
     r.firstPacket = job.firstPacket;
@@ -263,7 +210,7 @@ ParallelAacEncoder::Result ParallelAacEncoder::encodeJob(const Job& job) const {
     };
     const auto channels = std::size_t(channels_);
     for (std::size_t at = 0; at < job.pcm.size(); at += kChunkFrames * channels) {
-        if (abandoned_) {
+        if (workers_.abandoned()) {
             r.failure = cancelled();
             return r;
         }

@@ -14,20 +14,14 @@
 // Should no packet of an overlap qualify, finish() says so (spliceFailed()), and the caller
 // encodes in one pass instead.
 //
-// Threads: one thread (the encoding thread) calls every public function; the workers only
-// encode segments handed to them, and hand the packets back under the mutex.
+// Threads: one thread (the encoding thread) calls every public function; the workers of an
+// OrderedWorkers pool only encode the segments handed to them.
 
 #include "engines/encoder/internal/AacStream.h"
+#include "engines/encoder/internal/OrderedWorkers.h"
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <functional>
-#include <map>
-#include <mutex>
 #include <stop_token>
-#include <thread>
 #include <vector>
 
 namespace quaverly::encode::internal {
@@ -38,7 +32,7 @@ public:
     // request abandons the encoding within a few milliseconds: every later call fails.
     ParallelAacEncoder(QString target, Mp4Writer& mp4, int lead, int threads,
                        std::stop_token stop = {});
-    ~ParallelAacEncoder(); // abandons what is still being encoded
+    ~ParallelAacEncoder() = default; // abandons what is still being encoded
     ParallelAacEncoder(const ParallelAacEncoder&) = delete;
     ParallelAacEncoder& operator=(const ParallelAacEncoder&) = delete;
 
@@ -63,7 +57,6 @@ public:
 
 private:
     struct Job {
-        std::size_t index = 0;
         std::int64_t firstPacket = 0; // the packet (and frame) the encoder starts at
         bool last = false;
         std::vector<float> pcm;
@@ -74,9 +67,7 @@ private:
         std::optional<EncodeFailure> failure;
     };
 
-    void work();                            // worker threads
     Result encodeJob(const Job& job) const; // worker threads
-    void abandon();
     std::optional<EncodeFailure> dispatch(bool last);
     std::optional<EncodeFailure> collect(bool wait);
     std::optional<EncodeFailure> splice(Result next);
@@ -94,23 +85,12 @@ private:
     std::vector<float> buffer_;    // input from bufferStart_ on, not yet all handed out
     std::int64_t bufferStart_ = 0; // in packets (of input frames)
     std::int64_t received_ = 0;    // input frames given to add()
-    std::size_t nextJob_ = 0;      // jobs handed out
-    std::size_t nextResult_ = 0;   // results spliced
     std::optional<Result> held_;   // the latest result, its tail waiting for the next splice
     std::int64_t heldFrom_ = 0;    // its first packet not written yet
     bool spliceFailed_ = false;
 
-    // Shared with the workers, under mutex_.
-    std::mutex mutex_;
-    std::condition_variable jobReady_;
-    std::condition_variable resultReady_;
-    bool stopping_ = false;              // the workers are to end
-    std::atomic<bool> abandoned_{false}; // ... and the job they encode too
-    std::deque<Job> jobs_;
-    std::map<std::size_t, Result> results_;
-
-    std::stop_callback<std::function<void()>> onStop_;
-    std::vector<std::jthread> workers_; // last: joined before everything above goes
+    // Last: its workers are joined before everything above goes.
+    OrderedWorkers<Job, Result> workers_;
 };
 
 } // namespace quaverly::encode::internal

@@ -36,24 +36,8 @@ void setSegmentPlanForTesting(std::optional<SegmentPlan> plan) {
 ParallelMp3Writer::ParallelMp3Writer(AtomicFile& out, const QString& target, int threads,
                                      std::stop_token stop)
     : out_(out), target_(target), threads_(std::max(1, threads)), plan_(currentPlan().first),
-      fixedPlan_(currentPlan().second), onStop_(std::move(stop), [this] { abandon(); }) {}
-
-ParallelMp3Writer::~ParallelMp3Writer() {
-    abandon();
-    workers_.clear(); // joins
-}
-
-// Any thread: the workers drop their jobs at the next chunk and end, and a wait for a result
-// ends at once.
-void ParallelMp3Writer::abandon() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-        abandoned_ = true;
-    }
-    jobReady_.notify_all();
-    resultReady_.notify_all();
-}
+      fixedPlan_(currentPlan().second),
+      workers_([this](Job& job) { return encodeJob(job); }, std::move(stop)) {}
 
 EncodeFailure ParallelMp3Writer::fail(EncodeStep step, const QString& cause) const {
     return {step, Error(target_, cause)};
@@ -86,8 +70,7 @@ std::optional<EncodeFailure> ParallelMp3Writer::open(int sampleRate, int channel
     LameEncoder probe;
     if (auto err = probe.open(sampleRate, channels, kbps, true, true))
         return fail(EncodeStep::Encode, *err);
-    for (int i = 0; i < threads_; ++i)
-        workers_.emplace_back([this] { work(); });
+    workers_.start(threads_);
     return std::nullopt;
 }
 
@@ -95,17 +78,18 @@ std::optional<EncodeFailure> ParallelMp3Writer::encode(const float* frames, std:
     buffer_.insert(buffer_.end(), frames, frames + count * std::size_t(channels_));
     received_ += std::int64_t(count);
     const std::int64_t segment = plan_.frames;
-    while (received_ >= ((std::int64_t(nextJob_) + 1) * segment + plan_.leadOut) * frameSamples_)
+    while (received_ >=
+           ((std::int64_t(workers_.submitted()) + 1) * segment + plan_.leadOut) * frameSamples_)
         if (auto err = dispatch(false))
             return err;
     return std::nullopt;
 }
 
 std::optional<EncodeFailure> ParallelMp3Writer::finish() {
-    if (received_ > bufferStart_ || nextJob_ == 0)
+    if (received_ > bufferStart_ || workers_.submitted() == 0)
         if (auto err = dispatch(true))
             return err;
-    while (nextResult_ < nextJob_)
+    while (workers_.pending() > 0)
         if (auto err = collect(true))
             return err;
     if (held_)
@@ -115,7 +99,7 @@ std::optional<EncodeFailure> ParallelMp3Writer::finish() {
         return std::nullopt;
     if (tag_.empty())
         return fail(EncodeStep::Encode, QStringLiteral("the encoder wrote no gapless tag"));
-    if (nextJob_ > 1) {
+    if (workers_.submitted() > 1) {
         StreamFacts facts;
         facts.audioFrames = std::uint32_t(frameOffsets_.size());
         facts.totalBytes = std::uint32_t(written_);
@@ -137,13 +121,13 @@ std::optional<EncodeFailure> ParallelMp3Writer::finish() {
 std::optional<EncodeFailure> ParallelMp3Writer::dispatch(bool last) {
     // One job per worker: while they encode, this thread fills the next segment, so memory stays
     // a few segments whatever the length.
-    while (nextJob_ - nextResult_ >= std::size_t(threads_))
+    while (workers_.pending() >= std::size_t(threads_))
         if (auto err = collect(true))
             return err;
     const std::int64_t segment = plan_.frames;
-    const std::int64_t k = std::int64_t(nextJob_);
+    const std::int64_t k = std::int64_t(workers_.submitted());
     Job job;
-    job.index = nextJob_;
+    job.index = workers_.submitted();
     job.last = last;
     job.firstFrame = std::max<std::int64_t>(0, k * segment - plan_.leadIn);
     // The buffer starts where this job does; the job takes it, and the next buffer starts with
@@ -163,12 +147,8 @@ std::optional<EncodeFailure> ParallelMp3Writer::dispatch(bool last) {
         bufferStart_ = next;
     }
     job.pcm.resize(end);
-    {
-        std::lock_guard lock(mutex_);
-        jobs_.push_back(std::move(job));
-    }
-    ++nextJob_;
-    jobReady_.notify_one();
+    if (!workers_.submit(std::move(job)))
+        return fail(EncodeStep::Cancel, QStringLiteral("cancelled"));
     return collect(false);
 }
 
@@ -180,23 +160,15 @@ std::vector<float> ParallelMp3Writer::takeSpare() {
     return v;
 }
 
+// Splices the results that are ready, in order; with `wait`, waits for the next one first.
 std::optional<EncodeFailure> ParallelMp3Writer::collect(bool wait) {
     for (;;) {
         Result r;
-        {
-            std::unique_lock lock(mutex_);
-            if (wait)
-                resultReady_.wait(lock,
-                                  [this] { return stopping_ || results_.count(nextResult_) != 0; });
-            if (stopping_)
-                return fail(EncodeStep::Cancel, QStringLiteral("cancelled"));
-            const auto it = results_.find(nextResult_);
-            if (it == results_.end())
-                return std::nullopt;
-            r = std::move(it->second);
-            results_.erase(it);
-        }
-        ++nextResult_;
+        const bool taken = workers_.take(r, wait);
+        if (workers_.abandoned())
+            return fail(EncodeStep::Cancel, QStringLiteral("cancelled"));
+        if (!taken)
+            return std::nullopt;
         spares_.push_back(std::move(r.spare));
         if (auto err = splice(r))
             return err;
@@ -205,31 +177,16 @@ std::optional<EncodeFailure> ParallelMp3Writer::collect(bool wait) {
     }
 }
 
-void ParallelMp3Writer::work() {
-    for (;;) {
-        Job job;
-        {
-            std::unique_lock lock(mutex_);
-            jobReady_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            if (stopping_)
-                return;
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
-        }
-        Result r = encodeJob(job);
-        // The segment's buffer goes back for another segment: allocating a few megabytes per
-        // segment on several threads would spread the heap over every thread's arena.
-        job.pcm.clear();
-        r.spare = std::move(job.pcm);
-        {
-            std::lock_guard lock(mutex_);
-            results_.emplace(job.index, std::move(r));
-        }
-        resultReady_.notify_all();
-    }
+// The segment's buffer goes back, emptied, for another segment: allocating a few megabytes per
+// segment on several threads would spread the heap over every thread's arena.
+ParallelMp3Writer::Result ParallelMp3Writer::encodeJob(Job& job) const {
+    Result r = encodeSegment(job);
+    job.pcm.clear();
+    r.spare = std::move(job.pcm);
+    return r;
 }
 
-ParallelMp3Writer::Result ParallelMp3Writer::encodeJob(const Job& job) const {
+ParallelMp3Writer::Result ParallelMp3Writer::encodeSegment(const Job& job) const {
     Result r;
     r.firstFrame = job.firstFrame;
     const std::int64_t segment = plan_.frames;
@@ -244,7 +201,7 @@ ParallelMp3Writer::Result ParallelMp3Writer::encodeJob(const Job& job) const {
     }
     const std::size_t total = job.pcm.size() / std::size_t(channels_);
     for (std::size_t done = 0; done < total; done += kChunkFrames) {
-        if (abandoned_) {
+        if (workers_.abandoned()) {
             r.cancelled = true;
             return r;
         }

@@ -21,24 +21,18 @@
 // its length is known) is one segment: the same bytes as a single pass. Should no frame of an
 // overlap qualify, finish() says so and the caller encodes in one pass instead.
 //
-// Threads: one thread (the encoding thread) calls every public function; the workers only encode
-// jobs handed to them, and hand the results back under the writer's mutex.
+// Threads: one thread (the encoding thread) calls every public function; the workers of an
+// OrderedWorkers pool only encode the jobs handed to them.
 
 #include "engines/encoder/Mp3Encode.h"
 #include "engines/encoder/internal/Mp3Frames.h"
+#include "engines/encoder/internal/OrderedWorkers.h"
 
 #include <QString>
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <functional>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <stop_token>
-#include <thread>
 #include <vector>
 
 namespace quaverly {
@@ -65,7 +59,7 @@ public:
     // A stop request abandons the encoding within a few milliseconds: every later call fails.
     ParallelMp3Writer(AtomicFile& out, const QString& target, int threads,
                       std::stop_token stop = {});
-    ~ParallelMp3Writer() override; // abandons what is still being encoded
+    ~ParallelMp3Writer() override = default; // abandons what is still being encoded
     ParallelMp3Writer(const ParallelMp3Writer&) = delete;
     ParallelMp3Writer& operator=(const ParallelMp3Writer&) = delete;
 
@@ -99,9 +93,8 @@ private:
         bool cancelled = false;
     };
 
-    void work();                            // worker threads
-    Result encodeJob(const Job& job) const; // worker threads
-    void abandon();
+    Result encodeJob(Job& job) const;           // worker threads
+    Result encodeSegment(const Job& job) const; // worker threads
     std::optional<EncodeFailure> dispatch(bool last);
     std::optional<EncodeFailure> collect(bool wait);
     std::vector<float> takeSpare();
@@ -124,8 +117,6 @@ private:
     std::vector<std::vector<float>> spares_; // emptied segment buffers
     std::int64_t bufferStart_ = 0;           // in sample frames
     std::int64_t received_ = 0;              // sample frames given to encode()
-    std::size_t nextJob_ = 0;                // jobs handed out
-    std::size_t nextResult_ = 0;             // results spliced
     std::optional<Result> held_; // the latest result, its tail waiting for the next splice
     std::size_t heldFrom_ = 0;   // its first frame not written yet
     std::vector<unsigned char> tag_;
@@ -134,17 +125,8 @@ private:
     std::uint16_t musicCrc_ = 0;
     bool spliceFailed_ = false;
 
-    // Shared with the workers, under mutex_.
-    std::mutex mutex_;
-    std::condition_variable jobReady_;
-    std::condition_variable resultReady_;
-    bool stopping_ = false;              // the workers are to end
-    std::atomic<bool> abandoned_{false}; // ... and the job they encode too
-    std::deque<Job> jobs_;
-    std::map<std::size_t, Result> results_;
-
-    std::stop_callback<std::function<void()>> onStop_;
-    std::vector<std::jthread> workers_; // last: joined before everything above goes
+    // Last: its workers are joined before everything above goes.
+    encode::internal::OrderedWorkers<Job, Result> workers_;
 };
 
 } // namespace quaverly::mp3
