@@ -81,9 +81,10 @@ private:
 
 // Writes `bytes` of `data` at `fd`'s position: vmsplice lends the memory's pages to `pipe`, and
 // splice copies them into the file from the kernel's own mapping of them. Returns how many bytes
-// reached the file; it stops short at the first refusal, with the pipe empty again, so the pages
-// are never read after it returns. A refusal is not reported here: the caller writes the rest
-// as usual, which meets a lasting failure (a full disk) again and reports it.
+// reached the file; it stops short at the first refusal, and the caller then drops the pipe with
+// what it still holds, so that no page is read once the write has returned. A refusal is not
+// reported here: the caller writes the rest as usual, which meets a lasting failure (a full disk)
+// again and reports it.
 qint64 spliceInto(const Pipe& pipe, int fd, const char* data, qint64 bytes) {
     qint64 done = 0;
     while (done < bytes) {
