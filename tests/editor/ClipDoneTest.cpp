@@ -11,10 +11,29 @@
 #include <algorithm>
 #include <optional>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 using namespace quaverly;
 using namespace quaverly::test;
 
 namespace {
+
+// A file's inode and how many names it has; zeros when it cannot be read, and off Unix.
+struct Node {
+    unsigned long long inode = 0;
+    unsigned long long links = 0;
+};
+Node nodeOf(const QString& path) {
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0)
+        return {st.st_ino, st.st_nlink};
+#endif
+    (void)path;
+    return {};
+}
 
 class ClipDone : public ::testing::Test {
 protected:
@@ -118,6 +137,7 @@ TEST_F(ClipDone, TheSongIsKeptByALinkElseByACopyWithItsPermissions) {
         ASSERT_EQ(kept.size(), 1);
         const QString keptFile = dir.filePath(QStringLiteral(".before-cut/") + kept.first());
         EXPECT_EQ(sameFile(keptFile, song), link);
+        EXPECT_EQ(nodeOf(song).links, link ? 2u : 1u);
         EXPECT_EQ(readFile(keptFile), original) << link;
         EXPECT_EQ(QFile::permissions(keptFile), QFile::permissions(song)) << link;
         pending->commit();
@@ -128,6 +148,32 @@ TEST_F(ClipDone, TheSongIsKeptByALinkElseByACopyWithItsPermissions) {
         EXPECT_EQ(readFile(song), original) << link;
         EXPECT_EQ(QFile::permissions(song), mode) << link;
     }
+}
+
+// Done keeps the song by a second name for its data: the kept file is the working copy's own
+// inode, which the cut leaves alone by writing the clip as a new file. A later cut that keeps
+// nothing does not change it either, and Undo puts it back.
+TEST_F(ClipDone, TheKeptSongIsTheWorkingCopysOwnDataAndLaterCutsLeaveItAlone) {
+    const QByteArray original = readFile(song);
+    const Node workingCopy = nodeOf(song);
+    CutHistory history;
+    auto r = done(2000, 8000, {}, &history);
+    ASSERT_EQ(r.result, CutOutcome::Cut) << why(r);
+    const QStringList kept = files().filter(QStringLiteral(".before-cut/"));
+    ASSERT_EQ(kept.size(), 1);
+    const QString keptFile = dir.filePath(kept.first());
+    if (workingCopy.inode == 0 || nodeOf(keptFile).inode != workingCopy.inode)
+        GTEST_SKIP() << "this file system keeps the song by a copy";
+    EXPECT_NE(nodeOf(song).inode, workingCopy.inode);
+    EXPECT_EQ(nodeOf(keptFile).links, 1u);
+
+    ClipEffects faded;
+    faded.fadeInMs = 100;
+    r = done(1000, 3000, faded, nullptr);
+    ASSERT_EQ(r.result, CutOutcome::Cut) << why(r);
+    EXPECT_TRUE(readFile(keptFile) == original);
+    ASSERT_TRUE(ok(history.undo(song)));
+    EXPECT_TRUE(readFile(song) == original);
 }
 
 // Each Done fails at one step, after an earlier cut was kept: the song, what undo restores and

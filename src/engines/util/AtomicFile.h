@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace quaverly {
 
@@ -33,7 +34,9 @@ public:
     // The file being written, open for writing (and seeking) once open() succeeded. Writes past
     // the buffer are reported by write(), commit() or a seek.
     QSaveFile& file() { return *file_; }
-    // Writes all of `bytes`; a short write fails.
+    // Writes all of `bytes`; a short write fails. On Linux a block of several MiB is handed to the
+    // file through a pipe (see writeThroughPipe); either way `data` is not read once write() has
+    // returned.
     Status write(const char* data, qint64 bytes);
     // For changes in place before commit() (the tags a clip gets): writes out what is buffered
     // and gives the file's descriptor, open for reading and writing, on Unix. The caller changes
@@ -54,6 +57,7 @@ public:
 private:
     Error failure(const QString& cause) const { return Error(target_, cause); }
     bool startWriteBack();
+    std::optional<qint64> writeThroughPipe(const char* data, qint64 bytes);
 
     QString target_;
     std::unique_ptr<QSaveFile> file_;

@@ -65,6 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Small enough to sit in the write buffer: only the flush at commit() meets the limit.
         FailureCase{"TailPastTheSizeLimit", 4096, 6000, 8},
         FailureCase{"BlockPastTheSizeLimit", 65536, 1 << 20, 8},
+        // A block of several MiB goes through a pipe; the limit stops it part way.
+        FailureCase{"LargeBlockPastTheSizeLimit", 5 << 20, 8 << 20, 8},
         // No room in the folder for the temporary file's name (the target's name + 7).
         FailureCase{"NoNameForTheTemporaryFile", 0, 100, 250}),
     [](const auto& p) { return std::string(p.param.name); });
@@ -80,11 +82,36 @@ TEST(AtomicFileCause, AFailedWriteSaysWhyInTheSystemsWords) {
         GTEST_SKIP() << "no file size limit on this system";
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("out.wav"));
-    for (const qint64 bytes : {qint64(6000), qint64(1) << 20}) {
+    for (const qint64 bytes : {qint64(6000), qint64(1) << 20, qint64(8) << 20}) {
         const QByteArray data(bytes, 'n');
         const auto error = withFileSizeLimit(4096, [&] { return save(target, data); });
         EXPECT_EQ(error, target + QStringLiteral("|File too large")) << bytes;
     }
+}
+
+// Blocks small and large (a large one goes past Qt's buffer, through a pipe) land in order, byte
+// for byte, and the position follows them, so that a seek back to patch a header still works.
+TEST(AtomicFileWrite, BlocksOfEverySizeLandInOrder) {
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("out.wav"));
+    QByteArray large((9 << 20) + 3, Qt::Uninitialized);
+    for (qsizetype i = 0; i < large.size(); ++i)
+        large[i] = char(i * 7 + i / 4096); // differs from page to page
+    const QByteArray head(44, 'h'), tail("tail!"), patch("PTCH");
+
+    AtomicFile file(target);
+    ASSERT_TRUE(file.open());
+    ASSERT_TRUE(file.write(head.constData(), head.size()));
+    ASSERT_TRUE(file.write(large.constData(), large.size()));
+    EXPECT_EQ(file.file().pos(), head.size() + large.size());
+    ASSERT_TRUE(file.write(tail.constData(), tail.size()));
+    ASSERT_TRUE(file.file().seek(4));
+    ASSERT_TRUE(file.write(patch.constData(), patch.size()));
+    ASSERT_TRUE(file.commit());
+
+    QByteArray expected = head + large + tail;
+    expected.replace(4, patch.size(), patch);
+    EXPECT_TRUE(readFile(target) == expected);
 }
 
 // A target that is a symbolic link is written through: the file it names gets the bytes, the
