@@ -9,7 +9,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
+#include <condition_variable>
+#include <mutex>
 
 #include <time.h>
 
@@ -71,9 +72,11 @@ TEST_P(ListSaveJob, CancelLeavesAllAsItWasAndTheSaveThenSucceeds) {
     JobContext::observeForTesting = [&](const JobContext& job, int permille) {
         if (permille < cancelAt || reached.exchange(true))
             return;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!job.stopRequested() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        // Woken by the stop request itself, or given up after the deadline.
+        std::mutex mutex;
+        std::condition_variable_any woken;
+        std::unique_lock lock(mutex);
+        woken.wait_for(lock, job.stop(), std::chrono::seconds(20), [] { return false; });
     };
     dialogs.queueFile(target);
     w->Framewav->CmdSaveWav->click();
