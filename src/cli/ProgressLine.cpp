@@ -1,10 +1,11 @@
 #include "cli/ProgressLine.h"
 
+#include "engines/util/TimeLeft.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 
 namespace quaverly::cli {
 namespace {
@@ -49,12 +50,8 @@ QString progressText(const QString& label, std::uint64_t done, std::uint64_t tot
     // Whole percents, counted rather than multiplied out, so that 99 % is never shown as 98.
     const int percent = int(std::min<std::uint64_t>(done * 100 / total, 99));
     QString tail = QStringLiteral(" %1%").arg(percent, 3);
-    const double part = std::min(double(done) / double(total), 0.99);
-    if (part > 0 && (elapsed >= 1.0 || part >= 0.05)) {
-        // Rounded up, less a hair that a whole number may gain in floating point.
-        const double left = elapsed * (1 - part) / part;
-        tail += QStringLiteral("  %1 left").arg(clockText(std::llround(std::ceil(left - 1e-6))));
-    }
+    if (const auto left = secondsLeft(std::min(double(done) / double(total), 0.99), elapsed))
+        tail += QStringLiteral("  %1 left").arg(clockText(*left));
     const int barWidth = width >= 60 ? 20 : 10;
     const int filled = percent * barWidth / 100;
     const QString bar = QStringLiteral(" [") + QString(filled, QLatin1Char('#')) +

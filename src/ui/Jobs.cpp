@@ -1,5 +1,6 @@
 #include "ui/Jobs.h"
 
+#include "engines/util/TimeLeft.h"
 #include "ui/BusyWindow.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,16 @@ void JobContext::progress(std::uint64_t done, std::uint64_t total) {
     permille_.store(permille, std::memory_order_relaxed);
     if (observeForTesting)
         observeForTesting(*this, permille);
+}
+
+void JobContext::say(QString words) {
+    const std::lock_guard lock(wordsMutex_);
+    words_ = std::move(words);
+}
+
+std::optional<QString> JobContext::takeWords() {
+    const std::lock_guard lock(wordsMutex_);
+    return std::exchange(words_, std::nullopt);
 }
 
 struct Jobs::Running {
@@ -79,6 +90,8 @@ void Jobs::waitForDone() {
 void Jobs::poll() {
     if (!current_)
         return;
+    if (const auto words = current_->context.takeWords())
+        busy_.setText(*words);
     const int permille = current_->context.permille_.load(std::memory_order_relaxed);
     busy_.setProgress(permille, timeLeft(permille));
     if (permille != shown_) {
@@ -88,11 +101,10 @@ void Jobs::poll() {
 }
 
 QString Jobs::timeLeft(int permille) const {
-    const qint64 elapsed = current_->clock.elapsed();
-    // Told once a twentieth is done or a second has passed, and something is.
-    if (permille <= 0 || (permille < 50 && elapsed < 1000))
+    const auto left = secondsLeft(permille / 1000.0, current_->clock.elapsed() / 1000.0);
+    if (!left)
         return QString();
-    const qint64 seconds = (elapsed * (1000 - permille) / permille + 999) / 1000;
+    const qint64 seconds = *left;
     if (seconds < 60)
         return tr("About %1 s left").arg(std::max<qint64>(1, seconds));
     return tr("About %1 min left").arg((seconds + 30) / 60);

@@ -23,6 +23,8 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <stop_token>
 #include <thread>
 
@@ -39,6 +41,8 @@ public:
     bool stopRequested() const { return stop_.stop_requested(); }
     // `done` of `total` (any unit); cheap, call it as often as convenient.
     void progress(std::uint64_t done, std::uint64_t total);
+    // Changes what the busy window says ("Adding b.mp3 (2 of 5)"), shown at its next update.
+    void say(QString words);
 
     // Tests only: called on the worker at every progress(), with the thousandths reached.
     static inline std::function<void(const JobContext&, int permille)> observeForTesting;
@@ -46,8 +50,13 @@ public:
 private:
     friend class Jobs;
     explicit JobContext(std::stop_token stop) : stop_(std::move(stop)) {}
+    // The words said last, taken by the window thread; under wordsMutex_.
+    std::optional<QString> takeWords();
+
     std::stop_token stop_;
     std::atomic<int> permille_{0};
+    std::mutex wordsMutex_;
+    std::optional<QString> words_;
 };
 
 class Jobs final : public QObject {
