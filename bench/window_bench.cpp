@@ -14,6 +14,7 @@
 #include "BenchSupport.h"
 #include "app/Frmmain.h"
 #include "support/ScriptedDialogs.h"
+#include "ui/Jobs.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -53,8 +54,13 @@ std::optional<double> timeEditor(quaverly::Frmmain& w, const QString& mode,
         open();
         w.MarkIn = args[2].toLongLong();
         w.MarkOut = args[3].toLongLong();
+        // "Done" is a job: the clock stops when it has ended.
+        QEventLoop loop;
+        QObject::connect(&w.jobs(), &quaverly::Jobs::finished, &loop, &QEventLoop::quit);
         timer.start();
         click(w, "CmdEditDone");
+        if (w.jobs().running())
+            loop.exec();
         seconds = secondsOf(timer);
     }
     if (!w.frameEditSong->isVisible() ||

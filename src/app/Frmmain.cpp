@@ -181,6 +181,7 @@ void Frmmain::connectSubsystems() {
     edit.encodings = encodings_;
     edit.output = output;
     edit.baseFolder = [this] { return BaseFolder; };
+    edit.jobs = jobs_;
     editor = new EditorHandlers(*frameEditSong, std::move(edit), this);
     editor->attachWaveform(new WaveformView);
     connect(songList, &SongListHandlers::songRemoved, this,

@@ -73,7 +73,8 @@ MarkedFrames markedFrames(std::uint32_t rate, std::uint64_t frames, qint64 markI
     return r;
 }
 
-CutOutcome cutClip(const QString& source, const QString& target, qint64 markIn, qint64 markOut) {
+CutOutcome cutClip(const QString& source, const QString& target, qint64 markIn, qint64 markOut,
+                   const WorkProgress& progress) {
     if (markIn >= markOut)
         return {CutOutcome::TimeInputError, std::nullopt};
     const auto layout = probeCutSource(source);
@@ -83,7 +84,7 @@ CutOutcome cutClip(const QString& source, const QString& target, qint64 markIn, 
         markedFrames(layout->sampleRate, layout->dataSize / layout->blockAlign, markIn, markOut);
     if (kept.failure)
         return failed(*kept.failure);
-    if (const Status saved = cutWav(source, target, kept.first, kept.end); !saved)
+    if (const Status saved = cutWav(source, target, kept.first, kept.end, progress); !saved)
         return failed({saved.error(), QStringLiteral("saving the clip")});
     return {CutOutcome::Cut, std::nullopt};
 }

@@ -10,6 +10,7 @@
 // editor's marks (MarkTime.h) and the clip length it shows follow too.
 
 #include "engines/util/Error.h"
+#include "engines/util/WorkProgress.h"
 
 #include <QString>
 
@@ -49,7 +50,9 @@ struct CutOutcome {
 // Cuts `source` (an 8 or 16-bit PCM WAV) to the stretch from `markIn` to `markOut` and writes the
 // clip to `target`, which may be `source` itself (the editor cuts a working copy in place). Marks
 // not in order give TimeInputError and touch nothing. A failing step stops the cut with the
-// reason; `target` then stays as it was and no scratch file is left.
-CutOutcome cutClip(const QString& source, const QString& target, qint64 markIn, qint64 markOut);
+// reason; `target` then stays as it was and no scratch file is left. So does a stop requested
+// through `progress` (Failed, "cancelled"), which counts the bytes of the clip written.
+CutOutcome cutClip(const QString& source, const QString& target, qint64 markIn, qint64 markOut,
+                   const WorkProgress& progress = {});
 
 } // namespace quaverly

@@ -4,14 +4,14 @@
 
 #include "editor/ClipCut.h"
 #include "editor/ClipEffects.h"
+#include "editor/CutHistory.h"
+#include "engines/util/WorkProgress.h"
 
 #include <QString>
 
 #include <optional>
 
 namespace quaverly {
-
-class CutHistory;
 
 struct DoneOutcome {
     CutOutcome::Result result = CutOutcome::Failed;
@@ -31,7 +31,24 @@ struct DoneOutcome {
 // and no scratch file is left. Without effects the cut writes `target` directly, exactly as
 // cutClip() does; with effects it is cut to a scratch file beside `target`, and the effects
 // write `target` from it, so `target` is replaced once, at the end.
+//
+// A stop requested through `progress` is a failure like any other ("cancelled"): it leaves
+// `target`, the history and the folder as they were. The progress counts the passes over the
+// sound: the cut, then the effects' (one, or two when normalising).
 DoneOutcome cutClipWithEffects(const QString& source, const QString& target, qint64 markIn,
-                               qint64 markOut, const ClipEffects& effects, CutHistory* history);
+                               qint64 markOut, const ClipEffects& effects, CutHistory* history,
+                               const WorkProgress& progress = {});
+
+// The same for a worker thread, while the history belongs to another: what is kept for the undo
+// is only prepared (CutHistory::prepare, which leaves the history as it is) and handed back in
+// `kept`. The history's thread commits it once `outcome` says Cut (outcome.undoable stays false
+// until then); dropped, it removes its file.
+struct DoneWork {
+    DoneOutcome outcome;
+    std::optional<CutHistory::Pending> kept;
+};
+DoneWork cutClipForUndo(const QString& source, const QString& target, qint64 markIn, qint64 markOut,
+                        const ClipEffects& effects, CutHistory* history,
+                        const WorkProgress& progress = {});
 
 } // namespace quaverly

@@ -112,7 +112,12 @@ struct Measured {
     double lufs = kMinusInf;
 };
 
-Status measure(SampleReader& reader, const Fades& fades, bool loudness, double unit, Measured* m) {
+Error cancelled(const QString& file) {
+    return Error(file, QStringLiteral("cancelled"));
+}
+
+Status measure(SampleReader& reader, const Fades& fades, bool loudness, double unit, Measured* m,
+               const WorkProgress& progress) {
     const WavLayout& l = reader.layout();
     Ebur128Ptr meter;
     if (loudness) {
@@ -127,6 +132,9 @@ Status measure(SampleReader& reader, const Fades& fades, bool loudness, double u
     Block block;
     std::vector<double> scaled;
     for (qint64 frame = 0;; frame += block.frames) {
+        progress.report(std::uint64_t(frame), std::uint64_t(fades.frames));
+        if (progress.stopped())
+            return cancelled(reader.path());
         if (Status s = readBlock(reader, block); !s)
             return s;
         if (block.frames == 0)
@@ -159,14 +167,15 @@ Status measure(SampleReader& reader, const Fades& fades, bool loudness, double u
 // The normalising gain the effects ask for, from a measuring pass over the clip; fills in what
 // `r` tells of the normalising. Sets *silent for a clip of nothing but zeros.
 Status normalisingGain(SampleReader& reader, const ClipEffects& e, const Fades& fades,
-                       EffectsOutcome& r, double* gain, bool* silent) {
+                       EffectsOutcome& r, double* gain, bool* silent,
+                       const WorkProgress& progress) {
     const WavLayout& l = reader.layout();
     const bool eightBit = l.bitsPerSample == 8;
     const int fullScale = eightBit ? 127 : 32767;           // 0 dBFS
     const double unit = eightBit ? 1.0 / 128 : 1.0 / 32768; // to +-1, as libsndfile reads them
     const bool loudness = e.normalise == ClipEffects::Normalise::Loudness;
     Measured m;
-    if (Status s = measure(reader, fades, loudness, unit, &m); !s)
+    if (Status s = measure(reader, fades, loudness, unit, &m, progress); !s)
         return s;
     r.peakDbfs = m.peak > 0 ? 20 * std::log10(m.peak / fullScale) : kMinusInf;
     r.loudnessLufs = m.lufs;
@@ -197,7 +206,8 @@ Status normalisingGain(SampleReader& reader, const ClipEffects& e, const Fades& 
 }
 
 // The writing pass: every sample through the fades and the gain into `out`.
-Status writeClip(SampleReader&& reader, const QString& out, const Fades& fades, double gain) {
+Status writeClip(SampleReader&& reader, const QString& out, const Fades& fades, double gain,
+                 const WorkProgress& progress) {
     const WavLayout& l = reader.layout();
     const bool eightBit = l.bitsPerSample == 8;
     const int fullScale = eightBit ? 127 : 32767;
@@ -209,6 +219,9 @@ Status writeClip(SampleReader&& reader, const QString& out, const Fades& fades, 
     Block block;
     std::vector<char> bytes;
     for (qint64 frame = 0;; frame += block.frames) {
+        progress.report(std::uint64_t(frame), std::uint64_t(fades.frames));
+        if (progress.stopped())
+            return cancelled(out);
         if (Status s = readBlock(reader, block); !s)
             return s;
         if (block.frames == 0)
@@ -235,6 +248,9 @@ Status writeClip(SampleReader&& reader, const QString& out, const Fades& fades, 
             return written;
     }
     { const SampleReader done = std::move(reader); } // closes the file `out` may replace
+    // The last chance to leave `out` as it was: finish() puts the file in place.
+    if (progress.stopped())
+        return cancelled(out);
     return writer.finish();
 }
 
@@ -263,8 +279,8 @@ Status checkClipEffects(const ClipEffects& e) {
     return {};
 }
 
-Result<EffectsOutcome> applyClipEffects(const QString& in, const QString& out,
-                                        const ClipEffects& e) {
+Result<EffectsOutcome> applyClipEffects(const QString& in, const QString& out, const ClipEffects& e,
+                                        const WorkProgress& progress) {
     if (Status checked = checkClipEffects(e); !checked)
         return checked.error();
     auto reader = SampleReader::openPlain(in);
@@ -277,17 +293,24 @@ Result<EffectsOutcome> applyClipEffects(const QString& in, const QString& out,
     r.fadeOutFrames = fades.out;
     double gain = 1.0;
     bool silent = false;
-    if (e.normalise != ClipEffects::Normalise::Off) {
-        if (Status s = normalisingGain(*reader, e, fades, r, &gain, &silent); !s)
+    const bool normalising = e.normalise != ClipEffects::Normalise::Off;
+    const std::uint64_t passes = normalising ? 2 : 1;
+    if (normalising) {
+        if (Status s =
+                normalisingGain(*reader, e, fades, r, &gain, &silent, progress.step(0, 1, passes));
+            !s)
             return s.error();
     }
     const bool changes = !silent && (gain != 1.0 || fades.in > 0 || fades.out > 0);
     if (!changes && sameFile(in, out)) {
         r.result = EffectsOutcome::Unchanged;
+        progress.report(1, 1);
         return r;
     }
-    if (Status s = writeClip(std::move(*reader), out, fades, gain); !s)
+    const WorkProgress writing = progress.step(passes - 1, 1, passes);
+    if (Status s = writeClip(std::move(*reader), out, fades, gain, writing); !s)
         return s.error();
+    writing.report(1, 1);
     r.result = EffectsOutcome::Applied;
     return r;
 }

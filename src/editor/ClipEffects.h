@@ -28,6 +28,7 @@
 // normalised; its fades are still applied.
 
 #include "engines/util/Error.h"
+#include "engines/util/WorkProgress.h"
 
 #include <QString>
 
@@ -83,9 +84,12 @@ Status checkClipEffects(const ClipEffects& effects);
 // AtomicFile, with the 44-byte header (the working copies' layout). `out` may be `in`: the file
 // is then rewritten in place, and left untouched when nothing would change. When they differ,
 // `out` is always written. On failure `out` is as it was and nothing is left behind; the Error
-// names `in` for a read or a measurement, `out` for a write.
+// names `in` for a read or a measurement, `out` for a write. A stop requested through `progress`
+// is such a failure ("cancelled", naming `out`); the progress counts the frames of each pass
+// over the file (two when normalising: the measuring and the writing).
 Result<EffectsOutcome> applyClipEffects(const QString& in, const QString& out,
-                                        const ClipEffects& effects);
+                                        const ClipEffects& effects,
+                                        const WorkProgress& progress = {});
 
 inline Result<EffectsOutcome> applyClipEffects(const QString& wav, const ClipEffects& effects) {
     return applyClipEffects(wav, wav, effects);

@@ -16,7 +16,11 @@
 // byte for byte as it was kept (with its permissions), and nothing is left to undo.
 //
 // Every kept file is removed when its song is forgotten and when the history is destroyed.
-// Not thread-safe; use from one thread.
+// Not thread-safe: one thread, the history's own, calls everything, with two exceptions for a
+// cut made on a worker: prepare() only makes a file and reads nothing the history changes, so a
+// worker may call it while the history's thread leaves the history alone; and a Pending not
+// committed may be dropped on any thread (it only removes its file). commit() is the history's
+// thread's.
 
 #include "engines/util/Error.h"
 

@@ -6,11 +6,13 @@
 #include "editor/TimeText.h"
 #include "engines/player/WavPlayer.h"
 #include "ui/Dialogs.h"
+#include "ui/Jobs.h"
 #include "ui/PlayerMessages.h"
 
 #include <QAction>
 
 #include <algorithm>
+#include <memory>
 
 namespace quaverly {
 
@@ -216,13 +218,35 @@ void EditorHandlers::CmdEditDone_Click() {
     if (!ensureOpen())
         return;
     // The player lets go of the song: the cut replaces it.
+    const qint64 position = s_.MMCEdit->Position();
     s_.MMCEdit->stop();
     s_.MMCEdit->close();
     // The cut only reads the song, and replaces the working copy whole; the effects write it
-    // once more, whole. A Done that fails anywhere leaves it as it was, and so does the history.
-    const DoneOutcome done =
-        cutClipWithEffects(song_, song_, *s_.MarkIn, *s_.MarkOut, chosenEffects(), s_.history);
+    // once more, whole. A Done that fails or is cancelled anywhere leaves it as it was, and so
+    // does the history: the worker only prepares the undo's keeping, which done() commits here.
+    auto work = std::make_shared<DoneWork>();
+    const bool started = s_.jobs->start(
+        {tr("Cutting %1").arg(songName_),
+         [work, song = song_, in = *s_.MarkIn, out = *s_.MarkOut, effects = chosenEffects(),
+          history = s_.history](JobContext& job) {
+             const WorkProgress progress{
+                 job.stop(),
+                 [&job](std::uint64_t done, std::uint64_t total) { job.progress(done, total); }};
+             *work = cutClipForUndo(song, song, in, out, effects, history, progress);
+         },
+         [this, work, position](bool cancelled) { finishDone(*work, cancelled, position); }});
+    if (!started)
+        ensureOpen(); // another job runs: nothing was cut
+}
+
+void EditorHandlers::finishDone(DoneWork& work, bool cancelled, qint64 position) {
+    const DoneOutcome& done = work.outcome;
     if (done.result != CutOutcome::Cut) {
+        // A Cancel is the user's own: nothing to tell, and the song goes on where it was.
+        if (cancelled) {
+            seek(position);
+            return;
+        }
         s_.dialogs->tell(tr("%1 was not cut; it is as it was.\n\n%2")
                              .arg(songName_, failureText(done.failure.value())),
                          Dialogs::Icon::Critical);
@@ -230,6 +254,9 @@ void EditorHandlers::CmdEditDone_Click() {
         ensureOpen();
         return;
     }
+    // A Cancel that came too late to stop the cut changes nothing of this: the song is cut.
+    if (work.kept)
+        work.kept->commit();
     frame_.lblDoneResult->setText(done.effects.summary());
     emit songChanged(song_);
     *s_.ListMode = QStringLiteral("Play");

@@ -1,8 +1,9 @@
 #pragma once
 // The clip editor: a double click on a song opens its working copy in the editor's player; the
 // slider, Play and Stop move about in it; "Mark In" and "Mark Out" take the play position; and
-// "Done" cuts the working copy down to the stretch between the marks, in place. From then on
-// list playback and the list saves hear only the clip.
+// "Done" cuts the working copy down to the stretch between the marks, in place, as a job of the
+// window's Jobs (busy window with progress and Cancel; a Cancel leaves the song, its undo and
+// the editor as they were). From then on list playback and the list saves hear only the clip.
 //
 // The marks are the window's MarkIn and MarkOut, whole milliseconds. Besides the buttons they
 // are set by a typed time in their fields, by the keys that move them, and by setMarkIn() and
@@ -50,10 +51,12 @@ class CutHistory;
 class Dialogs;
 class EditSongFrame;
 class Encodings;
+class Jobs;
 class OutputChoice;
 class WavPlayer;
 class WaveformView;
 struct ClipEffects;
+struct DoneWork;
 
 // What the window lends the clip editor.
 struct EditorServices {
@@ -85,6 +88,8 @@ struct EditorServices {
     std::function<QString()> baseFolder = nullptr;
     // Optional: the file the selected song was made from, for the clip's title and tags.
     std::function<QString()> selectedSource = nullptr;
+    // Runs "Done" off the window thread; required for "Done".
+    Jobs* jobs = nullptr;
 };
 
 class EditorHandlers final : public QObject {
@@ -107,8 +112,8 @@ public:
     void CmdEditStop_Click();
     void CmdMarkin_Click();
     void CmdMarkOut_Click();
-    // Cuts the open song's working copy to [MarkIn, MarkOut]; marks out of order give
-    // "Time Input Error" and change nothing.
+    // Starts the job that cuts the open song's working copy to [MarkIn, MarkOut]; marks out of
+    // order give "Time Input Error" and change nothing.
     void CmdEditDone_Click();
     // Plays from the In mark to the Out mark (and again with "Loop" ticked).
     void CmdPlaySel_Click();
@@ -176,6 +181,9 @@ private:
     void openForEditing(const QString& song, const QString& name);
     // The editing is over (a reset, "Done"): the view lets go.
     void stopEditing();
+    // "Done"'s job has ended: the editor takes the cut song, or, when the cut failed or was
+    // cancelled, goes on with the song as it was (a cancelled one at `position`, as before).
+    void finishDone(DoneWork& work, bool cancelled, qint64 position);
 
     // EditorMarks.cpp
     void connectMarks();

@@ -246,6 +246,7 @@ protected:
             w->MarkIn = 500;
             w->MarkOut = 1500;
             w->frameEditSong->CmdEditDone->click();
+            EXPECT_TRUE(jobsSettled(*w));
             return {said(), said().isEmpty() && w->ListMode == QLatin1String("Play")};
         case Op::RecordWav: {
             r.btnSave->click();
@@ -446,12 +447,12 @@ const Row kRows[] = {
     {ConvertMp3, Rename, kIo, 1, Worker, Target},
     {ConvertMp3, Read, kIo, 1, Worker, Source},
     {ConvertMp3, Close, kIo, kLast, Worker, Target, true},
-    // The editor's Done cuts the working copy in place.
-    {Done, Write, kNoSpace, 1, Main, WorkFolder},
-    {Done, Write, kNoSpace, kLast, Main, WorkFolder},
-    {Done, Fdatasync, kIo, 1, Main, WorkFolder},
-    {Done, Rename, kIo, 1, Main, WorkFolder},
-    {Done, Read, kIo, kMiddle, Main, Source},
+    // The editor's Done cuts the working copy in place, on its job's worker.
+    {Done, Write, kNoSpace, 1, Worker, WorkFolder},
+    {Done, Write, kNoSpace, kLast, Worker, WorkFolder},
+    {Done, Fdatasync, kIo, 1, Worker, WorkFolder},
+    {Done, Rename, kIo, 1, Worker, WorkFolder},
+    {Done, Read, kIo, kMiddle, Worker, Source},
     // The recorder's take as WAV, and as MP3 through a WAV work file.
     {RecordWav, Write, kNoSpace, 1, Main, Target},
     {RecordWav, Fdatasync, kIo, 1, Main, Target},

@@ -8,6 +8,8 @@
 #include "support/AppFixture.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
+#include "ui/BusyWindow.h"
+#include "ui/Jobs.h"
 
 #include <QListWidget>
 #include <QSignalSpy>
@@ -255,6 +257,9 @@ TEST_F(EditorMore, UndoIsOfferedOnlyWithAnUndoAndOpensTheSongAgainWithTheCutsMar
                          undone << copy;
                          return test::writeFile(copy, whole);
                      }};
+    BusyWindow busy;
+    Jobs jobs(frame, busy);
+    s.jobs = &jobs;
     EditorHandlers editor(frame, s);
     auto* undo = frame.findChild<QAction*>("actUndoCut");
     ASSERT_NE(undo, nullptr);
@@ -265,6 +270,7 @@ TEST_F(EditorMore, UndoIsOfferedOnlyWithAnUndoAndOpensTheSongAgainWithTheCutsMar
     editor.setMarkIn(500);
     editor.setMarkOut(1000);
     editor.CmdEditDone_Click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !jobs.running(); }, 20000));
     ASSERT_EQ(samples16(readFile(song)).size(), 4000u);
     EXPECT_TRUE(undo->isEnabled());
     QSignalSpy opened(&editor, &EditorHandlers::songOpened);

@@ -50,8 +50,9 @@ protected:
             all << QStringLiteral(".before-cut/") + f;
         return all;
     }
-    DoneOutcome done(qint64 from, qint64 to, const ClipEffects& effects, CutHistory* history) {
-        return cutClipWithEffects(song, song, from, to, effects, history);
+    DoneOutcome done(qint64 from, qint64 to, const ClipEffects& effects, CutHistory* history,
+                     const WorkProgress& progress = {}) {
+        return cutClipWithEffects(song, song, from, to, effects, history, progress);
     }
     static std::string why(const DoneOutcome& r) {
         return r.failure ? failureText(*r.failure).toStdString() : std::string();
@@ -184,6 +185,9 @@ TEST_F(ClipDone, AFailingStepLeavesTheSongAndItsUndoAsTheyWere) {
     quieter.peakDbfs = -100; // below one step of a 16-bit sample
     ClipEffects faded;
     faded.fadeInMs = 10;
+    const ClipEffects none;
+    ClipEffects fadedPeak = faded;
+    fadedPeak.normalise = ClipEffects::Normalise::Peak;
     const struct {
         const char* name;
         qint64 markOut;
@@ -192,6 +196,7 @@ TEST_F(ClipDone, AFailingStepLeavesTheSongAndItsUndoAsTheyWere) {
         qint64 fileSizeLimit;
         CutHistory::Keeping keeping;
         const char* says;
+        int stopAt = 0; // the progress (thousandths) at which a stop is requested; 0: none
     } cases[] = {
         {"tail past the end", 12000, faded, false, 0, CutHistory::Keeping::ByLink, "tail"},
         {"effects", 2000, quieter, false, 0, CutHistory::Keeping::ByLink, "smallest step"},
@@ -200,6 +205,13 @@ TEST_F(ClipDone, AFailingStepLeavesTheSongAndItsUndoAsTheyWere) {
          "File too large"},
         {"no room for the clip", 2000, faded, false, 10000, CutHistory::Keeping::ByLink,
          "File too large"},
+        // The cut is a third of a Done that normalises, the measuring and the writing the rest.
+        {"stopped before the clip is in place", 2000, none, false, 0, CutHistory::Keeping::ByLink,
+         "cancelled", 1000},
+        {"stopped while measuring", 2000, fadedPeak, false, 0, CutHistory::Keeping::ByCopy,
+         "cancelled", 400},
+        {"stopped while writing", 2000, fadedPeak, false, 0, CutHistory::Keeping::ByLink,
+         "cancelled", 1000},
     };
     for (const auto& c : cases) {
         if (c.fileSizeLimit > 0 && !kCanLimitFileSize)
@@ -218,8 +230,13 @@ TEST_F(ClipDone, AFailingStepLeavesTheSongAndItsUndoAsTheyWere) {
         }
         const QStringList folder = files();
 
+        std::stop_source stop;
+        const WorkProgress progress{stop.get_token(), [&](std::uint64_t at, std::uint64_t total) {
+                                        if (c.stopAt > 0 && at * 1000 / total >= unsigned(c.stopAt))
+                                            stop.request_stop();
+                                    }};
         auto work = [&] {
-            const auto r = done(1000, c.markOut, c.effects, &history);
+            const auto r = done(1000, c.markOut, c.effects, &history, progress);
             return r.result == CutOutcome::Failed ? failureText(*r.failure)
                                                   : QStringLiteral("not failed");
         };

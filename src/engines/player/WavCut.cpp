@@ -29,8 +29,12 @@ Error readFailure(const Error& e) {
                  mcierr::kFileRead);
 }
 
+Error cancelled(const QString& target) {
+    return Error(target, QStringLiteral("cancelled"));
+}
+
 Status copyRange(SampleReader&& source, const QString& target, std::uint64_t firstFrame,
-                 std::uint64_t endFrame) {
+                 std::uint64_t endFrame, const WorkProgress& progress) {
     const WavLayout l = source.layout();
     const std::uint64_t total = (endFrame - firstFrame) * l.blockAlign;
     if (total > WavHeader::kMaxDataSize)
@@ -58,6 +62,8 @@ Status copyRange(SampleReader&& source, const QString& target, std::uint64_t fir
         if (Status at = in.seek(std::int64_t(firstFrame)); !at)
             return readFailure(at.error());
         for (std::uint64_t left = endFrame - firstFrame; left > 0;) {
+            if (progress.stopped())
+                return cancelled(target);
             const auto want =
                 std::size_t(std::min<std::uint64_t>(left, block.size() / l.blockAlign));
             const Result<std::size_t> got = in.readRaw(block.data(), want);
@@ -66,8 +72,12 @@ Status copyRange(SampleReader&& source, const QString& target, std::uint64_t fir
             if (Status s = out.write(block.data(), qint64(want * l.blockAlign)); !s)
                 return writeFailed(s, mcierr::kFileWrite);
             left -= want;
+            progress.report(total - left * l.blockAlign, total);
         }
     }
+    // The last chance to leave the target as it was: the commit puts it in place.
+    if (progress.stopped())
+        return cancelled(target);
     if (Status s = out.commit(); !s)
         return writeFailed(s, mcierr::kFileNotSaved);
     return {};
@@ -83,7 +93,7 @@ Result<WavLayout> probeCutSource(const QString& source) {
 }
 
 Status cutWav(const QString& source, const QString& target, std::uint64_t firstFrame,
-              std::uint64_t endFrame) {
+              std::uint64_t endFrame, const WorkProgress& progress) {
     try {
         auto wav = internal::openPlainWav(source);
         if (!wav)
@@ -96,7 +106,7 @@ Status cutWav(const QString& source, const QString& target, std::uint64_t firstF
                              .arg(endFrame)
                              .arg(frames),
                          mcierr::kOutOfRange);
-        return copyRange(std::move(*wav), target, firstFrame, endFrame);
+        return copyRange(std::move(*wav), target, firstFrame, endFrame, progress);
     } catch (const std::bad_alloc&) {
         return Error({}, {}, mcierr::kOutOfMemory);
     }

@@ -6,7 +6,7 @@
 // large blocks through an AtomicFile (a temporary file beside the target, synced and renamed over
 // it). The source is opened read-only and never written; the target may be the source itself
 // (the editor cuts a working copy in place), which the rename then replaces whole. Whatever
-// fails, the target is as it was and no temporary file is left.
+// fails, or when a stop is requested, the target is as it was and no temporary file is left.
 //
 // Failures carry the codes of MciErrors.h:
 //   - the source's, from opening it: kFilenameRequired, kFileNotFound, kInvalidFile, kFileRead
@@ -16,11 +16,13 @@
 //     target cannot be made or renamed into place (the target named);
 //   - kFileWrite: a write of the target failed (the target named);
 //   - kFileRead: the source could not be read to the end of the range (the source named);
-//   - kOutOfMemory: no room for the copy's block.
+//   - kOutOfMemory: no room for the copy's block;
+//   - no code, the cause "cancelled": a stop was requested (the target named).
 //
 // Threads: any thread; calls share nothing.
 
 #include "engines/util/Error.h"
+#include "engines/util/WorkProgress.h"
 #include "engines/wav/WavHeader.h"
 
 #include <QString>
@@ -34,8 +36,9 @@ namespace quaverly {
 Result<WavLayout> probeCutSource(const QString& source);
 
 // Writes frames [firstFrame, endFrame) of `source` to `target`; an empty range gives a file of
-// the header alone.
+// the header alone. The progress counts the bytes of sound copied; a stop is noticed between
+// blocks and before the target is put in place.
 Status cutWav(const QString& source, const QString& target, std::uint64_t firstFrame,
-              std::uint64_t endFrame);
+              std::uint64_t endFrame, const WorkProgress& progress = {});
 
 } // namespace quaverly
