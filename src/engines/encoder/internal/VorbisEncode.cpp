@@ -4,7 +4,7 @@
 // frames (see the first sound page below for FFmpeg).
 
 #include "engines/encoder/internal/FormatEncoders.h"
-#include "engines/encoder/internal/SourceBlocks.h"
+#include "engines/encoder/internal/ReadAhead.h"
 
 #include <QRandomGenerator>
 
@@ -170,9 +170,10 @@ std::optional<EncodeFailure> encodeVorbis(PcmSource& source, const QString&, Ato
     VorbisWriter writer(stream, out);
     if (auto failed = writer.writeHeaders())
         return failed;
-    if (auto failed = forEachBlock(source, out, stop, [&](const float* frames, std::size_t count) {
-            return writer.encode(frames, count);
-        }))
+    if (auto failed =
+            forEachBlockReadAhead(source, out, stop, [&](const float* frames, std::size_t count) {
+                return writer.encode(frames, count);
+            }))
         return failed;
     return writer.encode(nullptr, 0);
 }
