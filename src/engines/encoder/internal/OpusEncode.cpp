@@ -83,8 +83,8 @@ std::optional<EncodeFailure> encodeOpus(PcmSource& source, const QString&, Atomi
             return encodeFailure(out, opusCause(code));
         return std::nullopt;
     };
-    if (auto failed =
-            forEachBlockReadAhead(source, out, stop, [&](const float* frames, std::size_t count) {
+    if (auto failed = forEachBlockReadAhead(
+            source, out, stop, Layout::Interleaved, [&](const float* frames, std::size_t count) {
                 return afterCall(ope_encoder_write_float(encoder.get(), frames, int(count)));
             }))
         return failed;

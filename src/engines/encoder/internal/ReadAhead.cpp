@@ -2,10 +2,13 @@
 
 namespace quaverly::encode::internal {
 
-ReadAhead::ReadAhead(PcmSource& source, std::size_t blockFrames, std::stop_token stop)
-    : source_(source), blockFrames_(blockFrames) {
+ReadAhead::ReadAhead(PcmSource& source, std::size_t blockFrames, Layout layout,
+                     std::stop_token stop)
+    : source_(source), blockFrames_(blockFrames), channels_(std::size_t(source.channels())) {
     for (Slot& slot : slots_)
-        slot.samples.resize(blockFrames * std::size_t(source.channels()));
+        slot.samples.resize(blockFrames * channels_);
+    if (layout == Layout::Planar)
+        interleaved_.resize(blockFrames * channels_);
     reader_ = std::jthread([this, stop = std::move(stop)] { run(stop); });
 }
 
@@ -43,11 +46,16 @@ void ReadAhead::readBlock(Slot& slot, const std::stop_token& stop) {
     slot.failed.reset();
     if (stop.stop_requested())
         return;
-    const Result<std::size_t> got = source_.read(slot.samples.data(), blockFrames_);
-    if (!got)
+    const bool planar = !interleaved_.empty();
+    const Result<std::size_t> got =
+        source_.read(planar ? interleaved_.data() : slot.samples.data(), blockFrames_);
+    if (!got) {
         slot.failed = got.error();
-    else
-        slot.count = *got * std::size_t(source_.channels());
+        return;
+    }
+    if (planar)
+        toPlanes(interleaved_.data(), *got, channels_, slot.samples.data());
+    slot.count = *got * channels_;
 }
 
 bool ReadAhead::waitForRoom() {

@@ -5,6 +5,9 @@
 // forEachBlock makes it (kBlockFrames asked, what came kept), in order, so the encoder is handed
 // the very blocks it would read itself and writes the same bytes.
 //
+// A block can also be handed out planar, one channel after the other (libvorbis takes planes):
+// the reader then sorts the samples too.
+//
 // The blocks live in kDepth buffers allocated once and used in turn. The reader refills only
 // once half of them are free again, so the two threads wake each other a few times a second,
 // not at every block. A read failure is handed out in its place, after the blocks before it
@@ -32,19 +35,28 @@
 
 namespace quaverly::encode::internal {
 
+enum class Layout { Interleaved, Planar };
+
+// Interleaved frames into planes: channel c's `count` samples at planes + c x count.
+inline void toPlanes(const float* frames, std::size_t count, std::size_t channels, float* planes) {
+    for (std::size_t c = 0; c < channels; ++c)
+        for (std::size_t i = 0; i < count; ++i)
+            planes[c * count + i] = frames[i * channels + c];
+}
+
 class ReadAhead {
 public:
     static constexpr std::size_t kDepth = 16;
 
     // Starts reading `source`, which outlives this, in reads of `blockFrames`.
-    ReadAhead(PcmSource& source, std::size_t blockFrames, std::stop_token stop);
+    ReadAhead(PcmSource& source, std::size_t blockFrames, Layout layout, std::stop_token stop);
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
-    // The next block's interleaved frames, valid until the next call; empty at the source's end
-    // or once the reader saw the stop. Waits for the reader when it is behind. A failed read is
-    // the source's Error; an exception the reader met is thrown here.
+    // The next block's samples in the layout asked for, valid until the next call; empty at the
+    // source's end or once the reader saw the stop. Waits for the reader when it is behind. A
+    // failed read is the source's Error; an exception the reader met is thrown here.
     Result<std::span<const float>> next();
 
 private:
@@ -64,6 +76,8 @@ private:
 
     PcmSource& source_;
     const std::size_t blockFrames_;
+    const std::size_t channels_;
+    std::vector<float> interleaved_; // the reader's, for planar blocks
     std::array<Slot, kDepth> slots_;
 
     std::mutex mutex_;
@@ -83,14 +97,23 @@ private:
 };
 
 // forEachBlock with the source read ahead on another thread, when the program may take more than
-// one (codecThreads()): the same blocks, the same failures, the same cancel.
+// one (codecThreads()): the same blocks, the same failures, the same cancel. consume gets each
+// block in `layout`.
 template <typename Consume>
 std::optional<EncodeFailure> forEachBlockReadAhead(PcmSource& source, const AtomicFile& out,
-                                                   const std::stop_token& stop, Consume&& consume) {
-    if (codecThreads() < 2)
-        return forEachBlock(source, out, stop, consume);
+                                                   const std::stop_token& stop, Layout layout,
+                                                   Consume&& consume) {
     const auto channels = std::size_t(source.channels());
-    ReadAhead ahead(source, kBlockFrames, stop);
+    if (codecThreads() < 2 && layout == Layout::Interleaved)
+        return forEachBlock(source, out, stop, consume);
+    if (codecThreads() < 2) {
+        std::vector<float> planes(kBlockFrames * channels);
+        return forEachBlock(source, out, stop, [&](const float* frames, std::size_t count) {
+            toPlanes(frames, count, channels, planes.data());
+            return consume(static_cast<const float*>(planes.data()), count);
+        });
+    }
+    ReadAhead ahead(source, kBlockFrames, layout, stop);
     for (;;) {
         if (stop.stop_requested())
             return cancelled(out);
