@@ -19,7 +19,9 @@
 
 #include <cmath>
 #include <numbers>
+#include <stdexcept>
 #include <stop_token>
+#include <thread>
 
 namespace quaverly::test {
 namespace {
@@ -27,8 +29,8 @@ namespace {
 using decode_test::run;
 using encode::Format;
 
-// 16-bit sound in memory, handed out as the WAV reader does (v / 32768). From frame `faultAt`
-// on it fails, or, given `stop`, asks for the stop.
+// 16-bit sound in memory, handed out as the WAV reader does (v / 32768), at most `chunk` frames
+// a read. From frame `faultAt` on it fails (or throws), or, given `stop`, asks for the stop.
 struct MemorySource final : mp3::PcmSource {
     MemorySource(std::vector<std::int16_t> s, int channels, int sampleRate)
         : samples(std::move(s)), ch(channels), rate(sampleRate) {}
@@ -38,12 +40,16 @@ struct MemorySource final : mp3::PcmSource {
         return hint >= 0 ? hint : std::int64_t(samples.size()) / ch;
     }
     Result<std::size_t> read(float* dst, std::size_t frames) override {
+        reader = std::this_thread::get_id();
+        if (position >= faultAt && throws)
+            throw std::runtime_error("out of memory");
         if (position >= faultAt && !stop)
             return Error(QStringLiteral("song.mp3"), QStringLiteral("damaged frame"));
         if (position >= faultAt)
             stop->request_stop();
         const std::size_t from = position * std::size_t(ch);
-        const std::size_t n = std::min(frames * std::size_t(ch), samples.size() - from);
+        const std::size_t n =
+            std::min(std::min(frames, chunk) * std::size_t(ch), samples.size() - from);
         for (std::size_t i = 0; i < n; ++i)
             dst[i] = float(samples[from + i]) / 32768.f;
         position += n / std::size_t(ch);
@@ -55,7 +61,10 @@ struct MemorySource final : mp3::PcmSource {
     std::size_t position = 0;
     std::size_t faultAt = SIZE_MAX;
     std::stop_source* stop = nullptr;
-    std::int64_t hint = -1; // the length told beforehand; -1: the true one
+    bool throws = false;          // at faultAt, instead of failing
+    std::int64_t hint = -1;       // the length told beforehand; -1: the true one
+    std::size_t chunk = SIZE_MAX; // the most frames one read gives
+    std::thread::id reader;       // the thread that read last
 };
 
 enum class Signal { Staircase, Sine };
@@ -271,8 +280,79 @@ TEST_P(FlacThreads, SegmentsMakeTheSinglePassStream) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, FlacThreads, ::testing::ValuesIn(kFlacRows));
 
-// Each failure as its step tells it, and nothing in the folder afterwards; FLAC also on three
-// threads, whose workers are stopped and joined.
+// The bytes of an Ogg file with each page's serial number (chosen at random) and CRC zeroed.
+QByteArray withoutSerials(QByteArray ogg) {
+    for (qsizetype at = 0; at + 27 <= ogg.size();) {
+        if (!ogg.sliced(at).startsWith("OggS"))
+            return {};
+        const int segments = std::uint8_t(ogg[at + 26]);
+        qsizetype body = 0;
+        for (int i = 0; i < segments && at + 27 + i < ogg.size(); ++i)
+            body += std::uint8_t(ogg[at + 27 + i]);
+        ogg.replace(at + 14, 4, QByteArray(4, '\0'));
+        ogg.replace(at + 22, 4, QByteArray(4, '\0'));
+        at += 27 + segments + body;
+    }
+    return ogg;
+}
+
+// Ogg Vorbis and Opus read their source ahead on a second thread when they may: the stream must
+// be the one a single thread writes, whatever the source gives per read, resampled and mixed
+// (on the reading thread) too.
+struct AheadRow {
+    Format format;
+    int channels, rate;
+    int toChannels = 0, toRate = 0; // the settings' (0: the source's)
+    std::size_t chunk = SIZE_MAX;
+};
+
+void PrintTo(const AheadRow& r, std::ostream* os) {
+    *os << encode::info(r.format).extension << ' ' << r.channels << "ch " << r.rate << "Hz to "
+        << r.toChannels << "ch " << r.toRate << "Hz";
+    if (r.chunk != SIZE_MAX)
+        *os << ", reads of " << r.chunk;
+}
+
+const AheadRow kAheadRows[] = {
+    {Format::Vorbis, 1, 44100},
+    {Format::Opus, 2, 44100},
+    {Format::Vorbis, 2, 44100, 0, 0, 1000},  // short reads keep their length
+    {Format::Vorbis, 2, 22050, 1, 48000},    // resampled and mixed down
+    {Format::Opus, 1, 32000, 2, 48000, 700}, // resampled and doubled, short reads
+};
+
+class ReadAheadStream : public ::testing::TestWithParam<AheadRow> {};
+
+TEST_P(ReadAheadStream, IsTheSingleThreadsStream) {
+    const AheadRow r = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // Many times the read-ahead's buffers, and one frame into a last read.
+    const auto samples = sound(Signal::Sine, 150 * 1024 + 1, r.channels, r.rate);
+    const auto encodeOn = [&](int threads) {
+        const CodecThreads set(threads);
+        MemorySource source(samples, r.channels, r.rate);
+        source.chunk = r.chunk;
+        encode::Settings settings;
+        settings.format = r.format;
+        settings.channels = r.channels == r.toChannels ? 0 : r.toChannels;
+        settings.sampleRate = r.toRate;
+        const QString path = dir.filePath(QStringLiteral("%1.ogg").arg(threads));
+        const auto failed =
+            encode::encodeSong(source, QStringLiteral("song.mp3"), path, settings, ClipTags{});
+        EXPECT_FALSE(failed) << failed->error.text().toStdString();
+        EXPECT_EQ(source.reader == std::this_thread::get_id(), threads == 1);
+        return withoutSerials(decode_test::readAll(path));
+    };
+    const QByteArray one = encodeOn(1);
+    ASSERT_FALSE(one.isEmpty());
+    EXPECT_TRUE(one == encodeOn(2)) << "read ahead, the stream is another";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ReadAheadStream, ::testing::ValuesIn(kAheadRows));
+
+// Each failure as its step tells it, and nothing in the folder afterwards; Ogg Vorbis and Opus
+// also reading ahead, FLAC also on three threads, whose workers are stopped and joined.
 TEST(XiphEncodeFailure, LeavesNothingBehind) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -287,8 +367,9 @@ TEST(XiphEncodeFailure, LeavesNothingBehind) {
         return f ? std::pair(f->step, f->error) : std::pair(mp3::EncodeStep::Encode, Error("", ""));
     };
     using enum mp3::EncodeStep;
-    for (const auto& [format, threads] : {std::pair(Format::Vorbis, 1), std::pair(Format::Opus, 1),
-                                          std::pair(Format::Flac, 1), std::pair(Format::Flac, 3)}) {
+    for (const auto& [format, threads] :
+         {std::pair(Format::Vorbis, 1), std::pair(Format::Opus, 1), std::pair(Format::Vorbis, 2),
+          std::pair(Format::Opus, 2), std::pair(Format::Flac, 1), std::pair(Format::Flac, 3)}) {
         const CodecThreads set(threads);
         const QString ext = QLatin1String(encode::info(format).extension);
         SCOPED_TRACE(ext.toStdString() + " on " + std::to_string(threads) + " thread(s)");
@@ -301,6 +382,12 @@ TEST(XiphEncodeFailure, LeavesNothingBehind) {
         std::stop_source stop;
         EXPECT_EQ(encode(target, format, 5 * 44100, &stop),
                   std::pair(Cancel, Error(target, "cancelled")));
+        if (format != Format::Flac) { // a source's exception reaches the caller
+            MemorySource throwing(samples, 2, 44100);
+            throwing.faultAt = 5 * 44100;
+            throwing.throws = true;
+            EXPECT_THROW(encodeTo(target, format, throwing), std::runtime_error);
+        }
         // A disk that fills up after 16 KiB: the write that fails is told, whichever it is.
         const auto full = withFileSizeLimit(16384, [&] {
             const auto [step, error] = encode(target, format);

@@ -1,7 +1,8 @@
 #pragma once
 // A source at another rate or channel count: the frames of an inner source resampled (libsoxr,
 // the duration kept: round(frames x ratio)) and mixed down (the mean of the two channels) or
-// duplicated (mono to stereo). Used on the encoding thread only, like the source it wraps.
+// duplicated (mono to stereo). Used by one thread at a time (the encoder's, or the thread that
+// reads ahead for it: ReadAhead.h), like the source it wraps.
 
 #include "engines/encoder/Mp3Encode.h"
 #include "engines/encoder/internal/Resampler.h"

@@ -3,7 +3,7 @@
 // and the last page's granule position make decoders give back the source's length at 48 kHz.
 
 #include "engines/encoder/internal/FormatEncoders.h"
-#include "engines/encoder/internal/SourceBlocks.h"
+#include "engines/encoder/internal/ReadAhead.h"
 
 #include <opusenc.h>
 
@@ -83,9 +83,10 @@ std::optional<EncodeFailure> encodeOpus(PcmSource& source, const QString&, Atomi
             return encodeFailure(out, opusCause(code));
         return std::nullopt;
     };
-    if (auto failed = forEachBlock(source, out, stop, [&](const float* frames, std::size_t count) {
-            return afterCall(ope_encoder_write_float(encoder.get(), frames, int(count)));
-        }))
+    if (auto failed = forEachBlockReadAhead(
+            source, out, stop, Layout::Interleaved, [&](const float* frames, std::size_t count) {
+                return afterCall(ope_encoder_write_float(encoder.get(), frames, int(count)));
+            }))
         return failed;
     return afterCall(ope_encoder_drain(encoder.get()));
 }

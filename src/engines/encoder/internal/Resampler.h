@@ -3,7 +3,7 @@
 // aligns its output with the input (its filter delay is compensated), and after flush() the
 // output holds round(input frames x ratio) frames, so durations match.
 //
-// Not thread-safe: one thread uses one Resampler.
+// Not thread-safe: one thread at a time uses one Resampler.
 
 #include "engines/util/Handles.h"
 

@@ -4,9 +4,11 @@
 // frames (see the first sound page below for FFmpeg).
 
 #include "engines/encoder/internal/FormatEncoders.h"
-#include "engines/encoder/internal/SourceBlocks.h"
+#include "engines/encoder/internal/ReadAhead.h"
 
 #include <QRandomGenerator>
+
+#include <algorithm>
 
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
@@ -98,16 +100,13 @@ public:
         return writePages(true);
     }
 
-    // Takes interleaved frames; frames == 0 ends the stream.
-    std::optional<EncodeFailure> encode(const float* frames, std::size_t count) {
+    // Takes `count` frames as planes (channel c's samples at planes + c x count); count == 0
+    // ends the stream.
+    std::optional<EncodeFailure> encode(const float* planes, std::size_t count) {
         if (count > 0) {
-            const int channels = v_.info.channels;
-            float** planes = vorbis_analysis_buffer(&v_.dsp, int(count));
-            for (int c = 0; c < channels; ++c) {
-                float* plane = planes[c];
-                for (std::size_t i = 0; i < count; ++i)
-                    plane[i] = frames[i * std::size_t(channels) + std::size_t(c)];
-            }
+            float** buffers = vorbis_analysis_buffer(&v_.dsp, int(count));
+            for (int c = 0; c < v_.info.channels; ++c)
+                std::copy_n(planes + std::size_t(c) * count, count, buffers[c]);
         }
         if (int rc = vorbis_analysis_wrote(&v_.dsp, int(count)); rc != 0)
             return encodeFailure(out_, vorbisCause(rc));
@@ -170,9 +169,9 @@ std::optional<EncodeFailure> encodeVorbis(PcmSource& source, const QString&, Ato
     VorbisWriter writer(stream, out);
     if (auto failed = writer.writeHeaders())
         return failed;
-    if (auto failed = forEachBlock(source, out, stop, [&](const float* frames, std::size_t count) {
-            return writer.encode(frames, count);
-        }))
+    if (auto failed = forEachBlockReadAhead(
+            source, out, stop, Layout::Planar,
+            [&](const float* planes, std::size_t count) { return writer.encode(planes, count); }))
         return failed;
     return writer.encode(nullptr, 0);
 }
