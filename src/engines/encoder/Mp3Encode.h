@@ -60,7 +60,8 @@ struct EncodeFailure {
     Error error;
 };
 
-// Sound handed to the encoder block by block, in order. Called only on the thread that encodes.
+// Sound handed to the encoder block by block, in order. Called by one thread at a time: the
+// encoder's, or one reading ahead for it.
 class PcmSource {
 public:
     virtual ~PcmSource() = default;
