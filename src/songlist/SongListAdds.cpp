@@ -173,7 +173,8 @@ void SongListHandlers::copySong(const QString& picked, bool listing, const QStri
     }
     struct Outcome {
         MadeCopy made;
-        QString failure; // of `after`
+        QString failure;   // of `after`
+        bool done = false; // `after` ran to its end: what it wrote stays, even after a Cancel
     };
     auto outcome = std::make_shared<Outcome>();
     // The working copy takes the bar up to here, what follows the rest.
@@ -189,15 +190,17 @@ void SongListHandlers::copySong(const QString& picked, bool listing, const QStri
                             made.copy.clear();
                             return;
                         }
-                        if (after && !job.stopRequested())
+                        if (after && !job.stopRequested()) {
                             outcome->failure =
                                 after(made.copy, partOf(job, share, 1000 - share, 1000));
+                            outcome->done = outcome->failure.isEmpty();
+                        }
                         if (!job.stopRequested())
                             job.progress(1000, 1000);
                     },
                     [this, outcome, listing, done](bool cancelled) {
                         const MadeCopy& made = outcome->made;
-                        if (cancelled) {
+                        if (cancelled && !outcome->done) {
                             removeCopies({made});
                             done(QString(), QString());
                             return;

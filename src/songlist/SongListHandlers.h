@@ -103,7 +103,8 @@ public:
     // `words` in the busy window, then runs `after` (if any) on the same thread. A copy that
     // could not be made is reported in the words of adding a song when `listing`, else of
     // decoding one; with `listing` a copy made is listed at the end as an added song, whatever
-    // `after` returned. Cancel removes the copy, lists nothing and says nothing. `done` runs
+    // `after` returned. Cancel removes the copy, lists nothing and says nothing (unless it came
+    // after `after` had succeeded: then the job ends as if not cancelled). `done` runs
     // when the job has ended, not when none could start (no working folder, reported here, or
     // another job running).
     void copySong(const QString& picked, bool listing, const QString& words, AfterCopy after,
