@@ -6,6 +6,9 @@
 //                                                shows it in "Edit Song" with its length
 //   quaverly_window_bench cut FILE FROM TO       adds and opens the song, then "Done" with the
 //                                                marks at FROM and TO milliseconds
+//   quaverly_window_bench pause FILE             "ADD" of one song, printing instead the longest
+//                                                pause of the window thread meanwhile, in ms
+//                                                (wall clock, then the thread's CPU time)
 // Prints the seconds of the timed step and how far the peak memory rose above the idle window,
 // in KiB. Start-up and the adds before a save are not timed, but count for the memory peak.
 // savemp3 adds a third figure: how many bytes the working folder held at most during the save
@@ -22,10 +25,15 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
+#include <time.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <utility>
 
 using quaverly::bench::click;
 using quaverly::bench::peakKib;
@@ -107,6 +115,52 @@ double timeSave(quaverly::Frmmain& w, quaverly::ScriptedDialogs& dialogs, const 
     return seconds;
 }
 
+// The window thread's own CPU time in nanoseconds.
+qint64 threadCpuNs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// pause: "ADD" of `song` with the window's event loop running, as for a user; the longest gap
+// between two ticks of a 5 ms timer on the window thread from the click until the song is
+// listed, by the wall clock, in milliseconds; beside it the most CPU time the thread used within
+// one gap, which tells a busy window thread from one a loaded machine kept waiting. nullopt
+// when the song was not listed.
+std::optional<std::pair<double, double>>
+longestPause(quaverly::Frmmain& w, quaverly::ScriptedDialogs& dialogs, const QString& song) {
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 lastCpu = 0;
+    qint64 longest = 0;
+    qint64 busiest = 0;
+    const auto tick = [&] {
+        const qint64 now = clock.nsecsElapsed();
+        const qint64 cpu = threadCpuNs();
+        longest = std::max(longest, now - last);
+        busiest = std::max(busiest, cpu - lastCpu);
+        last = now;
+        lastCpu = cpu;
+    };
+    QTimer ticks;
+    ticks.setTimerType(Qt::PreciseTimer);
+    ticks.setInterval(5);
+    QObject::connect(&ticks, &QTimer::timeout, tick);
+    QEventLoop loop;
+    QObject::connect(&w.jobs(), &quaverly::Jobs::finished, &loop, &QEventLoop::quit);
+    dialogs.queueFile(song);
+    clock.start();
+    lastCpu = threadCpuNs();
+    ticks.start();
+    // Clicked from within the loop, so that the click's own work counts.
+    QTimer::singleShot(0, &w, [&w] { click(w, "CmdAdd"); });
+    loop.exec();
+    tick();
+    if (w.Framewav->List1->count() != 1)
+        return std::nullopt;
+    return std::pair{double(longest) / 1e6, double(busiest) / 1e6};
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -124,6 +178,17 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
 
     const QString mode = args[0];
+    if (mode == QLatin1String("pause")) {
+        const auto pause = longestPause(w, dialogs, args[1]);
+        if (!pause) {
+            std::fprintf(stderr, "the song was not added: %s\n",
+                         qPrintable(dialogs.messageTexts().join(u'\n')));
+            return 1;
+        }
+        std::printf("%.3f %.3f\n", pause->first, pause->second);
+        w.close();
+        return 0;
+    }
     const bool editing = mode == QLatin1String("open") || mode == QLatin1String("cut");
     const QStringList songs = mode == QLatin1String("add") || editing ? args.mid(1, 1)
                               : mode == QLatin1String("savewav")      ? args.mid(2)
@@ -135,6 +200,7 @@ int main(int argc, char** argv) {
     for (const QString& song : songs) {
         dialogs.queueFile(song);
         click(w, "CmdAdd");
+        w.jobs().waitForDone(); // adding is a job: the song is listed as it ends
     }
     double seconds = 0;
     long long extraDisk = -1; // savemp3 only

@@ -200,23 +200,16 @@ void Frmmain::connectSubsystems() {
     });
 
     ConvertServices convert;
-    convert.window = this;
     convert.dialogs = &dialogs_;
     convert.busy = &busy_;
     convert.encodings = encodings_;
     convert.baseFolder = [this] { return BaseFolder; };
     convert.output = output;
     // A song converted to WAV joins the song list like an added one, with a working copy of its
-    // own.
-    convert.listSong = [this](const QString& source, const QString& busyText) {
-        if (!songList->addSong(source, busyText))
-            return QString();
-        const QStringList copies = songList->workingCopies();
-        return copies.isEmpty() ? QString() : copies.constLast();
-    };
-    // A song to encode that must be decoded first is decoded as an added one, unlisted.
-    convert.decodeSong = [this](const QString& source, const QString& busyText) {
-        return songList->workingCopyOf(source, busyText);
+    // own; a song to encode that must be decoded first is decoded as an added one, unlisted.
+    convert.copySong = [this](const QString& source, bool listing, const QString& words, auto after,
+                              auto done) {
+        songList->copySong(source, listing, words, std::move(after), std::move(done));
     };
     converter = new ConvertHandlers(*FrameConvert, std::move(convert), this);
     connect(settings, &SettingsHandlers::outputChanged, converter, &ConvertHandlers::showTarget);

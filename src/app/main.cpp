@@ -3,6 +3,7 @@
 #include "app/Frmmain.h"
 #include "app/Screenshots.h"
 #include "app/Version.h"
+#include "ui/Jobs.h"
 #include "ui/QtDialogs.h"
 
 #include <QApplication>
@@ -40,6 +41,7 @@ int main(int argc, char* argv[]) {
     window.activateWindow();
     if (parser.isSet(screenshots)) {
         window.songList->addFiles(songs);
+        window.jobs().waitForDone(); // the songs are listed as the adding job ends
         return quaverly::saveScreenshots(window, parser.value(screenshots)) ? 0 : 1;
     }
     // Once the window is up, so that what cannot be added is reported over it.

@@ -96,6 +96,13 @@ bool ConvertHandlers::refuseSameFile(const QString& source, const QString& targe
     return true;
 }
 
+void ConvertHandlers::restoreEncodingsBusyWindow() {
+    // The job hid the busy window as it ended; an MP3 encoding that runs on keeps the one it
+    // showed.
+    if (s_.encodings->holdsBusyWindow())
+        s_.busy->show(QLatin1String(kBusyText));
+}
+
 void ConvertHandlers::CmdconvertWav_Click() {
     const QString source = panel_.txtopenmp3->text();
     const QString target = panel_.txtsavewav->text();
@@ -104,41 +111,31 @@ void ConvertHandlers::CmdconvertWav_Click() {
     if (refuseSameFile(source, target))
         return;
 
-    // The window is disabled and the busy window shown before anything is read, and both are
-    // released on every way out, before any message. An MP3 encoding that runs on keeps the
-    // busy window it showed.
-    s_.window->setEnabled(false);
-    s_.busy->show(QLatin1String(kBusyText));
-    const auto release = [this] {
-        if (s_.encodings->holdsBusyWindow())
-            s_.busy->show(QLatin1String(kBusyText));
-        else
-            s_.busy->hide();
-        s_.window->setEnabled(true);
-    };
-
-    // The song is decoded into a working copy of its own and listed; that reports its own
-    // failures (an undecodable source lists nothing).
-    const QString copy = s_.listSong(source, QLatin1String(kBusyText));
-    if (copy.isEmpty()) {
-        release();
-        return;
-    }
-    // The copy goes through a temporary file beside the target that is renamed into place:
-    // a failure leaves no partial file, and an older file there is replaced whole.
-    const Status copied = copyFileAtomically(copy, target);
-    QString failure = copied ? QString() : copied.error().text();
-    if (copied) {
+    // The song is decoded into a working copy of its own, which is listed (an undecodable
+    // source lists nothing and is reported as adding reports it), and then copied to the
+    // target through a temporary file beside it that is renamed into place: a failure or a
+    // Cancel leaves no partial file, and an older file there is replaced whole.
+    const auto copyToTarget = [target](const QString& copy, const Progress& progress) {
+        const Status copied = copyFileAtomically(copy, target, progress);
+        if (!copied)
+            return copied.error().text();
         const QFileInfo written(target);
         if (!written.isFile() || written.size() != QFileInfo(copy).size())
-            failure = tr("%1 is not there as written").arg(shown(target));
-    }
-    release();
-    if (failure.isEmpty())
-        s_.dialogs->tell(QStringLiteral("Convert Finish"), Dialogs::Icon::Information);
-    else
-        s_.dialogs->tell(tr("The WAV file was not saved.\n\n%1").arg(failure),
-                         Dialogs::Icon::Critical);
+            return tr("%1 is not there as written").arg(shown(target));
+        return QString();
+    };
+    s_.copySong(source, /*listing=*/true, QLatin1String(kBusyText), copyToTarget,
+                [this](const QString& copy, const QString& failure) {
+                    restoreEncodingsBusyWindow();
+                    if (copy.isEmpty())
+                        return; // reported, or cancelled
+                    if (failure.isEmpty())
+                        s_.dialogs->tell(QStringLiteral("Convert Finish"),
+                                         Dialogs::Icon::Information);
+                    else
+                        s_.dialogs->tell(tr("The WAV file was not saved.\n\n%1").arg(failure),
+                                         Dialogs::Icon::Critical);
+                });
 }
 
 void ConvertHandlers::CmdConvertMP3_Click() {
@@ -153,30 +150,37 @@ void ConvertHandlers::CmdConvertMP3_Click() {
     const encode::Settings settings = output.settingsFor(format, false);
     if (!settingsUsable(*s_.dialogs, settings, target))
         return;
+    if (encodesAsIs(source)) {
+        startEncoding(source, QString(), target, format, settings);
+        return;
+    }
+    // Decoded as adding a song decodes, as a job; the encoding starts when it has ended.
+    s_.copySong(source, /*listing=*/false, QLatin1String(kBusyText), {},
+                [this, source, target, format, settings](const QString& wav, const QString&) {
+                    if (wav.isEmpty())
+                        restoreEncodingsBusyWindow();
+                    else
+                        startEncoding(source, wav, target, format, settings);
+                });
+}
+
+void ConvertHandlers::startEncoding(const QString& source, const QString& decoded,
+                                    const QString& target, encode::Format format,
+                                    const encode::Settings& settings) {
     s_.busy->show(QLatin1String(kBusyText));
     Encodings::Job job{/*showsBusyWindow=*/true, /*disablesWindow=*/false, {}};
-    QString wav = source;
-    if (!encodesAsIs(source)) {
-        // Decoded as adding a song decodes, with the window held meanwhile; the decoded file is
-        // the job's own and goes when the job ends, and a failure of it is the source's.
-        wav = s_.decodeSong(source, QLatin1String(kBusyText));
-        if (wav.isEmpty()) {
-            // The decode hid the busy window; an encoding that runs on keeps the one it showed.
-            if (s_.encodings->holdsBusyWindow())
-                s_.busy->show(QLatin1String(kBusyText));
-            else
-                s_.busy->hide();
-            return;
-        }
-        job.workFiles << wav;
-        job.failureText = [wav, source](const EncodeResult& result) {
-            if (result.failure->error.file() != wav)
+    const QString wav = decoded.isEmpty() ? source : decoded;
+    if (!decoded.isEmpty()) {
+        // The decoded file is the job's own and goes when the job ends, and a failure of it is
+        // the source's.
+        job.workFiles << decoded;
+        job.failureText = [decoded, source](const EncodeResult& result) {
+            if (result.failure->error.file() != decoded)
                 return QString();
             mp3::EncodeFailure failure = *result.failure;
             failure.error = failure.error.about(source);
             return notSavedText(result.format, encodeFailureText(failure));
         };
-        s_.busy->show(QLatin1String(kBusyText));
     }
     // The window stays usable while the encoder works; the completion hides the busy window
     // and says how it went. Both files are the user's: the job removes only a decoded copy.

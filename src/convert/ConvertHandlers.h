@@ -2,20 +2,21 @@
 // What the convert panel's buttons do: the four "..." choosers, "Convert to Wav" (a song file of
 // any kind the song reader reads, decoded into a WAV file, the song listed on the way) and
 // "Convert to MP3" (a song file handed to the window's encodings; one that is not a WAV file the
-// encoder reads is decoded first, as adding a song decodes it). The second target may be of any
-// written format: its extension decides, else the output frame's format, and the frame's
-// setting for that format applies; the button's caption names the format. An MP3 comes out as it
-// always has, untagged; the other formats carry the song's title, artist, album and cover. The
-// four text boxes are the panel's only state.
+// encoder reads is decoded first, as adding a song decodes it). The decodes run as jobs, with
+// progress and Cancel. The second target may be of any written format: its extension decides,
+// else the output frame's format, and the frame's setting for that format applies; the button's
+// caption names the format. An MP3 comes out as it always has, untagged; the other formats carry
+// the song's title, artist, album and cover. The four text boxes are the panel's only state.
 //
 // Threads: UI thread only.
+
+#include "engines/encoder/SongEncode.h"
 
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
-
-class QWidget;
 
 namespace quaverly {
 
@@ -27,20 +28,24 @@ class OutputChoice;
 
 // What the window lends the convert panel.
 struct ConvertServices {
-    QWidget* window = nullptr; // disabled while a song decodes
     Dialogs* dialogs = nullptr;
     BusyWindow* busy = nullptr;
     Encodings* encodings = nullptr;
     std::function<QString()> baseFolder;  // where the save dialogs open
     std::function<OutputChoice()> output; // the output frame's choice, as it is now
-    // Decodes `source` into a new working copy and appends it to the song list, showing
-    // `busyText` while it decodes. Reports its own failures to the user and returns the
-    // working copy's path, or the empty text when nothing was listed.
-    std::function<QString(const QString& source, const QString& busyText)> listSong;
-    // Decodes `source` into a new file of the working folder as listSong does, without listing
-    // it. Reports its own failures and returns the file's path (the caller removes it), or the
-    // empty text.
-    std::function<QString(const QString& source, const QString& busyText)> decodeSong;
+    // Makes a working copy of `source` as adding a song makes one, on a job's thread with
+    // `words` in the busy window, then runs `after` (if any) there, with the copy's path and a
+    // progress that counts the rest of the job and answers false once Cancel was pressed; it
+    // returns its failure in words. A copy that could not be made is reported in the words of
+    // adding a song when `listing`, else of decoding one; with `listing` the copy is listed as an
+    // added song. Cancel removes the copy and lists nothing. When the job has ended, `done` runs
+    // on the window thread with the copy (empty when none was made, or after Cancel) and what
+    // `after` returned; it does not run when no job started (a failure already reported).
+    using Progress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+    std::function<void(const QString& source, bool listing, const QString& words,
+                       std::function<QString(const QString& copy, const Progress& progress)> after,
+                       std::function<void(const QString& copy, const QString& failure)> done)>
+        copySong;
 };
 
 class ConvertHandlers final : public QObject {
@@ -54,12 +59,13 @@ public:
     void Cmdopenwav_Click();
     void CmdSaveMP3_Click();
 
-    // "Convert to Wav": the song in txtopenmp3 into the WAV file in txtsavewav. Returns when
-    // the work is done; the song is listed too.
+    // "Convert to Wav": the song in txtopenmp3 into the WAV file in txtsavewav, as a job
+    // (decoded into a working copy, which is listed, and copied to the target); returns once it
+    // has started. Cancel leaves the target and the list as they were.
     void CmdconvertWav_Click();
     // "Convert to MP3": starts encoding the song in txtopenwav into txtsavemp3 and returns; the
     // encoding's completion tells the user how it went. A song the encoder does not read as it
-    // is gets decoded first, with the window held as for "Convert to Wav".
+    // is gets decoded first, as a job whose end starts the encoding.
     void CmdConvertMP3_Click();
 
     // "Convert to MP3" names the format the target in txtsavemp3 gets (after a change of the
@@ -67,7 +73,13 @@ public:
     void showTarget();
 
 private:
+    using Progress = ConvertServices::Progress;
     bool refuseSameFile(const QString& source, const QString& target);
+    void restoreEncodingsBusyWindow();
+    // Hands `source` (or the file it was `decoded` into, which the encoding then removes) to
+    // the encodings.
+    void startEncoding(const QString& source, const QString& decoded, const QString& target,
+                       encode::Format format, const encode::Settings& settings);
 
     ConvertPanel& panel_;
     ConvertServices s_;

@@ -2,19 +2,14 @@
 
 #include "engines/player/WavPlayer.h"
 #include "songlist/AudioEditPanel.h"
-#include "songlist/WorkingCopy.h"
-#include "ui/BusyWindow.h"
 #include "ui/Dialogs.h"
 #include "ui/SongFilter.h"
-#include "ui/SoundError.h"
 
-#include <QCoreApplication>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMimeData>
-#include <QPersistentModelIndex>
 
 #include <algorithm>
 #include <numeric>
@@ -22,15 +17,6 @@
 namespace quaverly {
 
 namespace {
-
-// What the busy window says while the index-th (from 0) of `total` files decodes; a file added
-// alone keeps the plain text.
-QString loadingText(qsizetype index, qsizetype total) {
-    const QString plain = QStringLiteral("Loading..........");
-    if (total == 1)
-        return plain;
-    return QStringLiteral("%1 %2 of %3").arg(plain).arg(index + 1).arg(total);
-}
 
 // The local files a drag carries, in order; none for anything else.
 QStringList localFiles(const QMimeData* mime) {
@@ -60,34 +46,12 @@ bool takeDrag(QDropEvent& drag) {
     return false;
 }
 
-// Where the `count` songs of the list went after one was inserted at `row`.
-QList<int> rowsAfterInsert(int count, int row) {
-    QList<int> rows(count);
-    for (int i = 0; i < count; ++i)
-        rows[i] = i < row ? i : i + 1;
-    return rows;
-}
-
 // Where the `count` songs of the list went after the ones at `a` and `b` changed places.
 QList<int> rowsAfterSwap(int count, int a, int b) {
     QList<int> rows(count);
     std::iota(rows.begin(), rows.end(), 0);
     std::swap(rows[a], rows[b]);
     return rows;
-}
-
-// The song reader could not read a picked file (the failure has a code): the report names the
-// song and gives the reader's words about the file, which name it by its path.
-QString cantPlayText(const QString& picked, const Error& error) {
-    return QStringLiteral("Can't play the file ") + QFileInfo(picked).fileName() +
-           QStringLiteral("\r\n\r\n") + error.text();
-}
-
-// What went wrong in any other failure to add a song: the song is named by its file name, any
-// other file (its working copy) by its path.
-QString notAddedDetail(const QString& picked, const Error& error) {
-    const QString file = error.file() == picked ? QFileInfo(picked).fileName() : error.file();
-    return file.isEmpty() ? error.cause() : file + QStringLiteral(": ") + error.cause();
 }
 
 } // namespace
@@ -136,129 +100,6 @@ void SongListHandlers::CmdAdd_Click() {
 void SongListHandlers::CmdIns_Click() {
     const int row = panel_.ListIndex();
     addSongs(pickSongs(tr("Insert songs")), row);
-}
-
-int SongListHandlers::addFiles(const QStringList& names) {
-    QStringList songs;
-    QStringList refused;
-    for (const QString& name : names) {
-        const QFileInfo info(name);
-        if (!info.exists())
-            refused << tr("%1: there is no such file").arg(name);
-        else if (info.isDir())
-            refused << tr("%1: is a folder").arg(name);
-        else if (!info.isFile())
-            refused << tr("%1: not a regular file").arg(name);
-        else
-            songs << info.absoluteFilePath();
-    }
-    const int added = addSongs(songs, -1);
-    if (!refused.isEmpty())
-        s_.dialogs->tell(tr("Not added to the song list:\n\n%1").arg(refused.join(u'\n')),
-                         Dialogs::Icon::Warning);
-    return added;
-}
-
-int SongListHandlers::addSongs(const QStringList& files, int row) {
-    // The songs go in above the one at `row`, which stays below them as they come.
-    const QPersistentModelIndex anchor(panel_.List1->model()->index(row, 0));
-    int added = 0;
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        // Without a working folder no song can be added: the first refusal stands for all.
-        if (i > 0 && s_.workPath().isEmpty())
-            break;
-        const int at = anchor.isValid() ? anchor.row() : -1;
-        if (insertSong(files[i], at, loadingText(i, files.size()), i + 1 < files.size()))
-            ++added;
-    }
-    releaseWindow();
-    return added;
-}
-
-bool SongListHandlers::addSong(const QString& picked, const QString& busyText) {
-    return insertSong(picked, -1, busyText, false);
-}
-
-void SongListHandlers::holdWindow(const QString& busyText) {
-    s_.window->setEnabled(false);
-    s_.busy->show(busyText);
-    holding_ = true;
-}
-
-void SongListHandlers::releaseWindow() {
-    if (!holding_)
-        return;
-    s_.window->setEnabled(true);
-    s_.busy->hide();
-    holding_ = false;
-}
-
-QString SongListHandlers::workingCopyOf(const QString& picked, const QString& busyText) {
-    return makeCopy(picked, busyText, false, false);
-}
-
-QString SongListHandlers::makeCopy(const QString& picked, const QString& busyText, bool moreFollow,
-                                   bool listing, SongSummary* song) {
-    const QString name = QFileInfo(picked).fileName();
-    const QString copy = newWorkingCopyPath(s_.workPath());
-    if (copy.isEmpty()) {
-        releaseWindow();
-        s_.dialogs->tell((listing ? tr("%1 was not added: the program has no working folder to "
-                                       "keep the song's working copy in (see the message at "
-                                       "start).")
-                                  : tr("%1 was not converted: the program has no working folder "
-                                       "to decode it in (see the message at start)."))
-                             .arg(name),
-                         Dialogs::Icon::Critical);
-        return QString();
-    }
-    // A plain PCM WAV is a quick byte copy; anything else is decoded block by block with the
-    // window disabled and the busy window moving, so no second add can start meanwhile.
-    if (!copiesWhole(picked))
-        holdWindow(busyText);
-    else if (holding_)
-        s_.busy->setText(busyText);
-    const auto made = makeWorkingCopy(picked, copy, [](std::uint64_t, std::uint64_t) {
-        QCoreApplication::processEvents();
-        return true;
-    });
-    if (!moreFollow || !made)
-        releaseWindow();
-    if (!made) {
-        const Error& error = made.error();
-        if (error.code() != 0)
-            ReportSoundError(*s_.dialogs, cantPlayText(picked, error), error.code());
-        else
-            s_.dialogs->tell((listing ? tr("%1 could not be added.\n\n%2")
-                                      : tr("%1 could not be decoded.\n\n%2"))
-                                 .arg(name, notAddedDetail(picked, error)),
-                             Dialogs::Icon::Critical);
-        return QString();
-    }
-    if (song)
-        *song = *made;
-    return copy;
-}
-
-bool SongListHandlers::insertSong(const QString& picked, int row, const QString& busyText,
-                                  bool moreFollow) {
-    SongSummary made;
-    const QString copy = makeCopy(picked, busyText, moreFollow, true, &made);
-    if (copy.isEmpty())
-        return false;
-    auto* item = new QListWidgetItem(songNameFor(picked, made.tags));
-    item->setData(AudioEditPanel::kWorkingCopyRole, copy);
-    item->setData(AudioEditPanel::kSourceRole, picked);
-    item->setToolTip(songToolTip(picked, made));
-    QListWidget& list = *panel_.List1;
-    if (row < 0 || row >= list.count()) {
-        list.addItem(item);
-        return true;
-    }
-    const int before = list.count();
-    list.insertItem(row, item);
-    emit songsRenumbered(rowsAfterInsert(before, row));
-    return true;
 }
 
 void SongListHandlers::CmdUP_Click() {

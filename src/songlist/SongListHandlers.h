@@ -11,7 +11,10 @@
 // The list also takes files dropped from a file manager, and keys: Enter asks for the editor,
 // Delete removes, Ctrl+Up and Ctrl+Down move the selected song.
 //
-// Threads: UI thread only.
+// Adding songs runs as a job (ui/Jobs.h): the working copies are made on the job's thread, and
+// the songs listed when it ends; Cancel leaves the list and the working folder as they were.
+//
+// Threads: UI thread only (a job's work touches no member).
 
 #include <QObject>
 #include <QString>
@@ -29,6 +32,7 @@ class QWidget;
 namespace quaverly {
 
 struct ClipTags;
+class Error;
 class AudioEditPanel;
 class BusyWindow;
 class Dialogs;
@@ -40,7 +44,7 @@ struct SongSummary;
 
 // What the window lends the song list.
 struct SongListServices {
-    QWidget* window = nullptr; // disabled while a song decodes or the list encodes
+    QWidget* window = nullptr; // disabled while the list encodes
     Dialogs* dialogs = nullptr;
     BusyWindow* busy = nullptr;
     WavPlayer* MMCEdit = nullptr;
@@ -79,19 +83,32 @@ public:
     // the editor instead, marked to the preset's length (shortenRequested).
     void CmdSaveList_Click();
 
-    // Makes the working copy of a picked file and appends the song; reports a failure itself
-    // and returns false. `busyText` is what the busy window says while the song is decoded.
-    bool addSong(const QString& picked, const QString& busyText);
-    // Appends the named files as songs, in order, as "ADD" does for each; relative names are
-    // taken from the current folder. Names of no file, or of a folder or another file that is
-    // not a regular one, are reported together in one message; a file the song reader refuses
-    // is reported as "ADD" reports it. Returns the number of songs added. For the files of the
-    // command line and for files dropped on the list.
-    int addFiles(const QStringList& names);
-    // A working copy of `picked` in the working folder, made as "ADD" makes one (copied or
-    // decoded, behind the busy window), but not listed: for work on a song that does not join
-    // the list. Reports a failure itself and returns the empty text; the caller removes the copy.
-    QString workingCopyOf(const QString& picked, const QString& busyText);
+    // Appends the named files as songs, in order, as "ADD" does; relative names are taken from
+    // the current folder. Names of no file, or of a folder or another file that is not a
+    // regular one, are reported together in one message after the songs' own failures; a file
+    // the song reader refuses is reported as "ADD" reports it. For the files of the command line
+    // and for files dropped on the list. Returns once the adding job has started (or nothing
+    // was to be added); the songs are listed when it ends.
+    void addFiles(const QStringList& names);
+
+    // What a conversion does on the job's thread once a working copy is made: `progress`
+    // counts the rest of the job (false once Cancel was pressed). Returns its failure in words,
+    // or the empty text.
+    using AfterCopy = std::function<QString(
+        const QString& copy, const std::function<bool(std::uint64_t, std::uint64_t)>& progress)>;
+    // Called on the window thread when a copySong job has ended: the copy made (empty when none
+    // was, or after Cancel) and what `after` returned.
+    using CopyDone = std::function<void(const QString& copy, const QString& failure)>;
+    // For the converter: a job that makes a working copy of `picked` as "ADD" makes one, with
+    // `words` in the busy window, then runs `after` (if any) on the same thread. A copy that
+    // could not be made is reported in the words of adding a song when `listing`, else of
+    // decoding one; with `listing` a copy made is listed at the end as an added song, whatever
+    // `after` returned. Cancel removes the copy, lists nothing and says nothing (unless it came
+    // after `after` had succeeded: then the job ends as if not cancelled). `done` runs
+    // when the job has ended, not when none could start (no working folder, reported here, or
+    // another job running).
+    void copySong(const QString& picked, bool listing, const QString& words, AfterCopy after,
+                  CopyDone done);
     // The working copy of every song, in list order.
     QStringList workingCopies() const;
 
@@ -127,18 +144,15 @@ private:
     ClipTags listTags() const;
     // Asks for songs as "ADD" and "Insert" do, under `title`.
     QStringList pickSongs(const QString& title);
-    // Adds `files` in order above the song at `row`; at the end for -1.
-    int addSongs(const QStringList& files, int row);
-    // One song into the list at `row` (-1: at the end). With `moreFollow` the window stays
-    // disabled and the busy window up after a decode, for the next file of the same batch.
-    bool insertSong(const QString& picked, int row, const QString& busyText, bool moreFollow);
-    // The working copy of `picked`, or the empty text after the failure was reported, in the
-    // words of adding a song when `listing`, else of decoding one; what the list tells of the
-    // song into `song` when given. `moreFollow` as above.
-    QString makeCopy(const QString& picked, const QString& busyText, bool moreFollow, bool listing,
-                     SongSummary* song = nullptr);
-    void holdWindow(const QString& busyText);
-    void releaseWindow();
+    // Adds `files` in order above the song at `row` (at the end for -1) as one job; `refused`
+    // is told after the songs' failures.
+    void addSongs(const QStringList& files, int row, const QStringList& refused = {});
+    // A working copy made of `picked` into the list above the song at `row` (-1: at the end).
+    void listSong(const QString& picked, const QString& copy, const SongSummary& song, int row);
+    // Why no working copy of `picked` was made, in the words of adding a song when `listing`,
+    // else of decoding one.
+    void tellNotCopied(const QString& picked, const Error& error, bool listing);
+    void tellNoWorkingFolder(const QString& picked, bool listing);
     void moveSelected(int step);
     void updateOrderButtons();
     bool handleKey(const QKeyEvent& key);
@@ -146,7 +160,6 @@ private:
 
     AudioEditPanel& panel_;
     SongListServices s_;
-    bool holding_ = false; // the window is disabled and the busy window up for an add
 };
 
 } // namespace quaverly

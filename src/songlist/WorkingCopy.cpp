@@ -49,8 +49,9 @@ QString lengthWords(std::uint64_t frames, std::uint32_t rate) {
 // The copy made byte for byte: its own header gives the length, and the song reader (which
 // only reads the header of such a file) the format's words, as for every other song. Both read
 // the copy, which has the picked file's bytes: the picked file is read for the copy alone.
-Result<SongSummary> copyWhole(const QString& picked, const QString& target) {
-    if (const Status copied = copyFileAtomically(picked, target); !copied)
+Result<SongSummary> copyWhole(const QString& picked, const QString& target,
+                              const DecodeProgress& progress) {
+    if (const Status copied = copyFileAtomically(picked, target, progress); !copied)
         return copied.error();
     const auto layout = probeWav(target);
     if (!layout || layout->blockAlign == 0) {
@@ -118,7 +119,7 @@ Result<SongSummary> makeWorkingCopy(const QString& picked, const QString& target
         return Error(QString(),
                      QStringLiteral("there is no working folder to keep its working copy in"));
     if (copiesWhole(picked))
-        return copyWhole(picked, target);
+        return copyWhole(picked, target, progress);
     auto song = SongReader::open(picked);
     if (!song)
         return song.error();

@@ -181,6 +181,7 @@ TEST_F(ConvertPanelTest, Mp3ToWavWritesTheTargetListsTheSongAndThenSaysConvertFi
             busyWhileDecoding = busyShown();
         });
         p.CmdconvertWav->click();
+        EXPECT_TRUE(jobsSettled(*w));
         EXPECT_TRUE(probed);
         EXPECT_FALSE(enabledWhileDecoding);
         EXPECT_TRUE(busyWhileDecoding);
@@ -234,6 +235,7 @@ TEST_F(ConvertPanelTest, Mp3ToWavFailuresSayNoConvertFinishAndReleaseTheWindow) 
     choose(p.CmdopenMp3, junk);
     choose(p.CmdSavewav2, out + "/notes.wav");
     p.CmdconvertWav->click();
+    EXPECT_TRUE(jobsSettled(*w));
     expectReleased("undecodable");
     auto asked = dialogs.script.asked(ScriptedDialogs::Kind::Message);
     ASSERT_EQ(asked.size(), 1);
@@ -256,6 +258,7 @@ TEST_F(ConvertPanelTest, Mp3ToWavFailuresSayNoConvertFinishAndReleaseTheWindow) 
     choose(p.CmdopenMp3, wav);
     choose(p.CmdSavewav2, missing);
     p.CmdconvertWav->click();
+    EXPECT_TRUE(jobsSettled(*w));
     expectReleased("missing folder");
     asked = dialogs.script.asked(ScriptedDialogs::Kind::Message);
     ASSERT_EQ(asked.size(), 1);
@@ -289,6 +292,7 @@ TEST_F(ConvertPanelTest, WavToMp3EncodesAtTheSelectedBitRateAndSaysFinishSave) {
             sizeAtFinish = QFileInfo(mp3).size();
     };
     p.CmdConvertMP3->click();
+    EXPECT_TRUE(jobsSettled(*w));
     // The encoding runs on while the window stays usable.
     EXPECT_TRUE(busyShown());
     EXPECT_EQ(w->busyWindow().window().Label1->text(), "Converting.......");
@@ -298,6 +302,7 @@ TEST_F(ConvertPanelTest, WavToMp3EncodesAtTheSelectedBitRateAndSaysFinishSave) {
     choose(p.CmdopenMp3, kCbrMp3);
     choose(p.CmdSavewav2, out + "/cbr.wav");
     p.CmdconvertWav->click();
+    EXPECT_TRUE(jobsSettled(*w));
     EXPECT_EQ(busyShown(), w->encodings().pending() > 0);
     EXPECT_TRUE(w->isEnabled());
     if (w->encodings().pending() > 0) {
@@ -338,6 +343,7 @@ TEST_F(ConvertPanelTest, ASongOfAnotherFormatIsDecodedFirstAndTheDecodedCopyGoes
     choose(p.Cmdopenwav, flac);
     choose(p.CmdSaveMP3, mp3);
     p.CmdConvertMP3->click();
+    EXPECT_TRUE(jobsSettled(*w));
     EXPECT_TRUE(w->isEnabled());
     EXPECT_TRUE(busyShown());
     ASSERT_EQ(filesIn(w->workPath()).size(), 1); // the decoded song, until the encoding ends
@@ -364,6 +370,7 @@ TEST_F(ConvertPanelTest, WavToMp3FailuresSayNoFinishSave) {
     choose(p.Cmdopenwav, notWav);
     choose(p.CmdSaveMP3, mp3);
     p.CmdConvertMP3->click();
+    EXPECT_TRUE(jobsSettled(*w));
     EXPECT_EQ(w->encodings().pending(), 0);
     const auto asked = dialogs.script.asked(ScriptedDialogs::Kind::Message);
     ASSERT_EQ(asked.size(), 1);
@@ -385,6 +392,7 @@ TEST_F(ConvertPanelTest, WavToMp3FailuresSayNoFinishSave) {
     choose(p.Cmdopenwav, wav);
     choose(p.CmdSaveMP3, wav);
     p.CmdConvertMP3->click();
+    EXPECT_TRUE(jobsSettled(*w));
     EXPECT_EQ(w->encodings().pending(), 0);
     EXPECT_FALSE(busyShown());
     ASSERT_EQ(messages().size(), 1);
@@ -403,6 +411,7 @@ TEST_F(ConvertPanelTest, QuittingWhileAnMp3IsSavedStopsItOnlyOnTheUsersWord) {
     choose(p.Cmdopenwav, wav);
     choose(p.CmdSaveMP3, mp3);
     p.CmdConvertMP3->click();
+    EXPECT_TRUE(jobsSettled(*w));
     QSignalSpy quit(w.get(), &Frmmain::quitRequested);
 
     // "Wait": the window stays and the encoding goes on.

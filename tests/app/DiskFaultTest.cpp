@@ -101,6 +101,7 @@ protected:
         ASSERT_TRUE(writeWav16(in(QStringLiteral("keep.wav")), 1, 8000, staircase(24000, 1)));
         dialogs.queueFiles({in(QStringLiteral("keep.wav"))});
         w->Framewav->CmdAdd->click();
+        EXPECT_TRUE(jobsSettled(*w));
         ASSERT_EQ(list().count(), 1);
     }
 
@@ -181,6 +182,7 @@ protected:
     void add(const QString& file) {
         dialogs.queueFiles({file});
         w->Framewav->CmdAdd->click();
+        EXPECT_TRUE(jobsSettled(*w));
     }
 
     void record() {
@@ -231,11 +233,13 @@ protected:
             choose(c.CmdopenMp3, s.source);
             choose(c.CmdSavewav2, s.target);
             c.CmdconvertWav->click();
+            EXPECT_TRUE(jobsSettled(*w));
             return finished("Convert Finish");
         case Op::ConvertMp3:
             choose(c.Cmdopenwav, s.source);
             choose(c.CmdSaveMP3, s.target);
             c.CmdConvertMP3->click();
+            EXPECT_TRUE(jobsSettled(*w));
             return finished("Finish Save");
         case Op::Done:
             // The song opened in the editor, marked from 0.5 s to 1.5 s, and cut.
@@ -409,18 +413,18 @@ using enum On;
 using enum Watch;
 
 const Row kRows[] = {
-    // ADD: the working copy of an MP3 (decoded) and of a plain WAV (copied).
-    {AddMp3, Write, kNoSpace, 1, Main, WorkFolder},
-    {AddMp3, Write, kNoSpace, kMiddle, Main, WorkFolder},
-    {AddMp3, Write, kNoSpace, kLast, Main, WorkFolder},
-    {AddMp3, Fdatasync, kIo, 1, Main, WorkFolder},
-    {AddMp3, Fread, kIo, 1, Main, Source},
-    {AddMp3, Fread, kIo, kMiddle, Main, Source},
-    {AddWav, Write, kNoSpace, 1, Main, WorkFolder},
-    {AddWav, Write, kNoSpace, kLast, Main, WorkFolder},
-    {AddWav, Fdatasync, kNoSpace, 1, Main, WorkFolder},
-    {AddWav, Read, kIo, 1, Main, Source},
-    {AddWav, Read, kIo, kMiddle, Main, Source},
+    // ADD: the working copy of an MP3 (decoded) and of a plain WAV (copied), made by a job.
+    {AddMp3, Write, kNoSpace, 1, Worker, WorkFolder},
+    {AddMp3, Write, kNoSpace, kMiddle, Worker, WorkFolder},
+    {AddMp3, Write, kNoSpace, kLast, Worker, WorkFolder},
+    {AddMp3, Fdatasync, kIo, 1, Worker, WorkFolder},
+    {AddMp3, Fread, kIo, 1, Worker, Source},
+    {AddMp3, Fread, kIo, kMiddle, Worker, Source},
+    {AddWav, Write, kNoSpace, 1, Worker, WorkFolder},
+    {AddWav, Write, kNoSpace, kLast, Worker, WorkFolder},
+    {AddWav, Fdatasync, kNoSpace, 1, Worker, WorkFolder},
+    {AddWav, Read, kIo, 1, Worker, Source},
+    {AddWav, Read, kIo, kMiddle, Worker, Source},
     // The list joined into a WAV file, and into an MP3 file straight from the working copies.
     {SaveWav, Write, kNoSpace, 1, Worker, Target},
     {SaveWav, Write, kNoSpace, kMiddle, Worker, Target},
@@ -435,11 +439,11 @@ const Row kRows[] = {
     {SaveMp3, Fdatasync, kIo, 1, Worker, Target},
     {SaveMp3, Rename, kIo, 1, Worker, Target},
     {SaveMp3, Read, kIo, kMiddle, Worker, WorkFolder},
-    // The converter, both ways.
-    {ConvertWav, Write, kNoSpace, 1, Main, Target},
-    {ConvertWav, Fdatasync, kIo, 1, Main, Target},
-    {ConvertWav, Rename, kIo, 1, Main, Target},
-    {ConvertWav, Fread, kIo, kMiddle, Main, Source},
+    // The converter, both ways ("Convert to Wav" as a job).
+    {ConvertWav, Write, kNoSpace, 1, Worker, Target},
+    {ConvertWav, Fdatasync, kIo, 1, Worker, Target},
+    {ConvertWav, Rename, kIo, 1, Worker, Target},
+    {ConvertWav, Fread, kIo, kMiddle, Worker, Source},
     {ConvertMp3, Write, kNoSpace, 1, Worker, Target},
     {ConvertMp3, Write, kNoSpace, kMiddle, Worker, Target},
     {ConvertMp3, Write, kNoSpace, kLast, Worker, Target},

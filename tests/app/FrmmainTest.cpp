@@ -240,10 +240,12 @@ TEST_F(FrmmainTest, AWorkingFolderThatCannotBeMadeIsReportedAndTheWindowRuns) {
     for (const QString& song : {path("a.wav"), mp3}) {
         dialogs.queueFile(song);
         child<QAbstractButton>(*w, "CmdAdd")->click();
+        EXPECT_TRUE(jobsSettled(*w));
     }
     child<QLineEdit>(*w, "txtopenmp3")->setText(mp3);
     child<QLineEdit>(*w, "txtsavewav")->setText(path("out.wav"));
     child<QAbstractButton>(*w, "CmdconvertWav")->click();
+    EXPECT_TRUE(jobsSettled(*w));
     QDir::setCurrent(wasCurrent);
     const auto refusals = dialogs.asked(ScriptedDialogs::Kind::Message).mid(1);
     ASSERT_EQ(refusals.size(), 3);

@@ -76,6 +76,7 @@ TEST_F(HostileNames, SongsAreAddedSavedAndConvertedUnderAnyName) {
     }
     dialogs.queueFiles(files);
     w->Framewav->CmdAdd->click();
+    EXPECT_TRUE(jobsSettled(*w));
     ASSERT_EQ(list().count(), 3) << qPrintable(messages().join('|'));
     EXPECT_EQ(list().item(1)->text(), QStringLiteral("two\nlines\t😀"));
 
@@ -97,12 +98,14 @@ TEST_F(HostileNames, SongsAreAddedSavedAndConvertedUnderAnyName) {
     const QString decoded = in(QStringLiteral("-\"back\"\n.wav"));
     choose(p.CmdSavewav2, decoded);
     p.CmdconvertWav->click();
+    EXPECT_TRUE(jobsSettled(*w));
     EXPECT_EQ(messages().last(), QStringLiteral("Convert Finish"));
     EXPECT_EQ(samples16(readFile(decoded)).size(), 2 * kCbrFrames);
     choose(p.Cmdopenwav, files[0]);
     const QString encoded = in(QStringLiteral("-\"again\" é.mp3"));
     choose(p.CmdSaveMP3, encoded);
     p.CmdConvertMP3->click();
+    EXPECT_TRUE(jobsSettled(*w));
     ASSERT_TRUE(waitForEncoding());
     EXPECT_EQ(messages().last(), QStringLiteral("Finish Save"));
     EXPECT_GT(QFileInfo(encoded).size(), 1000);
@@ -127,6 +130,7 @@ TEST_F(HostileNames, TheConverterRefusesToWriteItsSourceUnderAnyName) {
         choose(p.Cmdopenwav, source);
         choose(p.CmdSaveMP3, target);
         p.CmdConvertMP3->click();
+        EXPECT_TRUE(jobsSettled(*w));
         ASSERT_FALSE(messages().isEmpty()) << qPrintable(target);
         EXPECT_TRUE(messages().last().contains(QStringLiteral("cannot be converted into itself")))
             << qPrintable(messages().last());
@@ -173,6 +177,7 @@ TEST_F(HostileNames, TheListIsNotSavedOverItsOwnWorkingCopy) {
     ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(800, 1)));
     dialogs.queueFiles({song});
     w->Framewav->CmdAdd->click();
+    EXPECT_TRUE(jobsSettled(*w));
     ASSERT_EQ(list().count(), 1);
     const QString copy = w->Framewav->workingCopy(0);
     const QByteArray before = readFile(copy);

@@ -123,6 +123,7 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
              w->FrameConvert->txtopenwav->setText(song("notes.txt"));
              w->FrameConvert->txtsavemp3->setText(path(QStringLiteral("out.mp3")));
              w->FrameConvert->CmdConvertMP3->click();
+             EXPECT_TRUE(jobsSettled(*w));
          },
          "Error",
          "Can't play the file notes.txt\r\n\r\n%1/notes.txt: holds no audio"
@@ -135,6 +136,7 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
              w->FrameConvert->txtsavemp3->setText(path(QStringLiteral("out.mp3")));
              QSignalSpy done(&w->encodings(), &Encodings::finished);
              w->FrameConvert->CmdConvertMP3->click();
+             EXPECT_TRUE(jobsSettled(*w));
              EXPECT_TRUE(!done.isEmpty() || done.wait(60000));
          },
          "Quaverly",

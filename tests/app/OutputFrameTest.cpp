@@ -154,6 +154,7 @@ TEST_F(OutputFrame, ConvertWritesTheFormatTheTargetNamesWithTheFramesSetting) {
     p.txtopenwav->setText(wav);
     p.txtsavemp3->setText(path("stairs.Flac"));
     p.CmdConvertMP3->click();
+    EXPECT_TRUE(jobsSettled(*w));
     ASSERT_TRUE(waitForEncoding(*w));
     EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save"});
     const DecodedSong flac = decodeAll(path("stairs.Flac"));

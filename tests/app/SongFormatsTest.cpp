@@ -33,7 +33,8 @@ protected:
         QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, {});
         QCoreApplication::sendEvent(list->viewport(), &dropped);
         ASSERT_TRUE(dropped.isAccepted());
-        QCoreApplication::processEvents(); // the add runs once the drop is over
+        QCoreApplication::processEvents(); // the add starts once the drop is over
+        ASSERT_TRUE(jobsSettled(*w));
     }
 };
 

@@ -92,7 +92,7 @@ TEST_F(SongList, AddsWavAndMp3SongsEachWithItsOwnWorkingCopy) {
     ASSERT_TRUE(layout);
     EXPECT_TRUE(layout->canonical);
     EXPECT_EQ(layout->dataSize, 19584u * 4);
-    EXPECT_EQ(w->busyWindow().window().Label1->text(), "Loading..........");
+    EXPECT_EQ(w->busyWindow().window().Label1->text(), "Adding cbr.mp3");
     EXPECT_FALSE(busyShown());
 
     // Cancel adds nothing; words add nothing and are refused in the song reader's words.

@@ -245,13 +245,16 @@ void AtomicFile::discard() {
     file_.reset();
 }
 
-Status copyFileAtomically(const QString& source, const QString& target) {
+Status copyFileAtomically(const QString& source, const QString& target,
+                          const std::function<bool(std::uint64_t, std::uint64_t)>& progress) {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         return Error(source, in.errorString());
     AtomicFile out(target);
     if (Status opened = out.open(); !opened)
         return opened;
+    const auto size = std::uint64_t(std::max<qint64>(0, in.size()));
+    std::uint64_t copied = 0;
     std::vector<char> block(1 << 20);
     for (;;) {
         const qint64 got = in.read(block.data(), qint64(block.size()));
@@ -261,6 +264,9 @@ Status copyFileAtomically(const QString& source, const QString& target) {
             break;
         if (Status written = out.write(block.data(), got); !written)
             return written;
+        copied += std::uint64_t(got);
+        if (progress && !progress(copied, std::max(size, copied)))
+            return Error(source, QStringLiteral("cancelled"));
     }
     return out.commit();
 }

@@ -13,6 +13,8 @@
 #include <QSaveFile>
 #include <QString>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -67,6 +69,10 @@ private:
 // Copies `source` over `target` through an AtomicFile: the target is replaced whole or, on
 // failure, left as it was. The Error names the file that failed: `source` for a read, `target`
 // for a write.
-Status copyFileAtomically(const QString& source, const QString& target);
+// `progress`, when given, runs after every block with the bytes copied and the source's size;
+// false stops the copy before the rename: the Error says "cancelled" and the target stays as it
+// was.
+Status copyFileAtomically(const QString& source, const QString& target,
+                          const std::function<bool(std::uint64_t, std::uint64_t)>& progress = {});
 
 } // namespace quaverly

@@ -1,0 +1,252 @@
+// Adding songs: the working copies are made on a job's thread, one file after the other, and the
+// songs listed on the window thread when the job ends. The job's work reads only the copies of
+// paths it was given; it never touches the list.
+#include "songlist/SongListHandlers.h"
+
+#include "songlist/AudioEditPanel.h"
+#include "songlist/WorkingCopy.h"
+#include "ui/Dialogs.h"
+#include "ui/Jobs.h"
+#include "ui/SoundError.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QPersistentModelIndex>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace quaverly {
+
+namespace {
+
+using Progress = std::function<bool(std::uint64_t, std::uint64_t)>;
+
+// What the busy window says while the index-th (from 0) of `total` files is added.
+QString addingText(const QString& picked, qsizetype index, qsizetype total) {
+    const QString name = QFileInfo(picked).fileName();
+    if (total == 1)
+        return SongListHandlers::tr("Adding %1").arg(name);
+    return SongListHandlers::tr("Adding %1 (%2 of %3)").arg(name).arg(index + 1).arg(total);
+}
+
+// One stage of a job, counting `done` of its own `total`, shown as the part [from, from + width)
+// of the job's `whole`; false once the job is asked to stop. The job's progress is told first,
+// so that a stop requested at that point is seen at once.
+Progress partOf(JobContext& job, std::uint64_t from, std::uint64_t width, std::uint64_t whole) {
+    return [&job, from, width, whole](std::uint64_t done, std::uint64_t total) {
+        const double part = total == 0 ? 1.0 : std::min(1.0, double(done) / double(total));
+        job.progress(from + std::uint64_t(part * double(width)), whole);
+        return !job.stopRequested();
+    };
+}
+
+// The working copy of one picked file, as the job made it, or why it was not made.
+struct MadeCopy {
+    QString picked;
+    QString copy; // empty when none was made
+    Result<SongSummary> song = Error(QString(), QString());
+};
+
+// Makes the working copies of `picked` in `folder`, in order, until a stop is requested. Each
+// file counts by its size, so that a long song takes its share of the bar.
+std::vector<MadeCopy> makeCopies(const QStringList& picked, const QString& folder,
+                                 JobContext& job) {
+    std::vector<std::uint64_t> sizes;
+    std::uint64_t whole = 0;
+    for (const QString& file : picked) {
+        sizes.push_back(std::uint64_t(std::max<qint64>(1, QFileInfo(file).size())));
+        whole += sizes.back();
+    }
+    std::vector<MadeCopy> made;
+    std::uint64_t from = 0;
+    for (qsizetype i = 0; i < picked.size() && !job.stopRequested(); ++i) {
+        job.say(addingText(picked[i], i, picked.size()));
+        MadeCopy one{picked[i], newWorkingCopyPath(folder)};
+        one.song = makeWorkingCopy(picked[i], one.copy, partOf(job, from, sizes[i], whole));
+        if (!one.song)
+            one.copy.clear(); // nothing is left at the path
+        made.push_back(std::move(one));
+        from += sizes[i];
+    }
+    if (!job.stopRequested())
+        job.progress(whole, whole);
+    return made;
+}
+
+void removeCopies(const std::vector<MadeCopy>& made) {
+    for (const MadeCopy& one : made) {
+        if (!one.copy.isEmpty())
+            QFile::remove(one.copy);
+    }
+}
+
+// Where the `count` songs of the list went after one was inserted at `row`.
+QList<int> rowsAfterInsert(int count, int row) {
+    QList<int> rows(count);
+    for (int i = 0; i < count; ++i)
+        rows[i] = i < row ? i : i + 1;
+    return rows;
+}
+
+// The song reader could not read a picked file (the failure has a code): the report names the
+// song and gives the reader's words about the file, which name it by its path.
+QString cantPlayText(const QString& picked, const Error& error) {
+    return QStringLiteral("Can't play the file ") + QFileInfo(picked).fileName() +
+           QStringLiteral("\r\n\r\n") + error.text();
+}
+
+// What went wrong in any other failure to add a song: the song is named by its file name, any
+// other file (its working copy) by its path.
+QString notAddedDetail(const QString& picked, const Error& error) {
+    const QString file = error.file() == picked ? QFileInfo(picked).fileName() : error.file();
+    return file.isEmpty() ? error.cause() : file + QStringLiteral(": ") + error.cause();
+}
+
+} // namespace
+
+void SongListHandlers::addFiles(const QStringList& names) {
+    QStringList songs;
+    QStringList refused;
+    for (const QString& name : names) {
+        const QFileInfo info(name);
+        if (!info.exists())
+            refused << tr("%1: there is no such file").arg(name);
+        else if (info.isDir())
+            refused << tr("%1: is a folder").arg(name);
+        else if (!info.isFile())
+            refused << tr("%1: not a regular file").arg(name);
+        else
+            songs << info.absoluteFilePath();
+    }
+    addSongs(songs, -1, refused);
+}
+
+void SongListHandlers::addSongs(const QStringList& files, int row, const QStringList& refused) {
+    const auto tellRefused = [this, refused] {
+        if (!refused.isEmpty())
+            s_.dialogs->tell(tr("Not added to the song list:\n\n%1").arg(refused.join(u'\n')),
+                             Dialogs::Icon::Warning);
+    };
+    const QString folder = s_.workPath();
+    if (!files.isEmpty() && folder.isEmpty()) {
+        // Without a working folder no song can be added: the first refusal stands for all.
+        tellNoWorkingFolder(files.constFirst(), true);
+        tellRefused();
+        return;
+    }
+    if (files.isEmpty()) {
+        tellRefused();
+        return;
+    }
+    // The songs go in above the one at `row`, which stays below them as they come.
+    const QPersistentModelIndex anchor(panel_.List1->model()->index(row, 0));
+    auto made = std::make_shared<std::vector<MadeCopy>>();
+    s_.jobs->start(
+        {addingText(files.constFirst(), 0, files.size()),
+         [made, files, folder](JobContext& job) { *made = makeCopies(files, folder, job); },
+         [this, made, anchor, tellRefused](bool cancelled) {
+             if (cancelled) {
+                 removeCopies(*made);
+                 return;
+             }
+             // A file that failed is told; the others are listed all the same.
+             for (const MadeCopy& one : *made) {
+                 if (one.song)
+                     listSong(one.picked, one.copy, *one.song,
+                              anchor.isValid() ? anchor.row() : -1);
+                 else
+                     tellNotCopied(one.picked, one.song.error(), true);
+             }
+             tellRefused();
+         }});
+}
+
+void SongListHandlers::copySong(const QString& picked, bool listing, const QString& words,
+                                AfterCopy after, CopyDone done) {
+    const QString folder = s_.workPath();
+    if (folder.isEmpty()) {
+        tellNoWorkingFolder(picked, listing);
+        return;
+    }
+    struct Outcome {
+        MadeCopy made;
+        QString failure;   // of `after`
+        bool done = false; // `after` ran to its end: what it wrote stays, even after a Cancel
+    };
+    auto outcome = std::make_shared<Outcome>();
+    // The working copy takes the bar up to here, what follows the rest.
+    constexpr std::uint64_t kCopyShare = 750;
+    s_.jobs->start({words,
+                    [outcome, picked, folder, after](JobContext& job) {
+                        MadeCopy& made = outcome->made;
+                        made.picked = picked;
+                        made.copy = newWorkingCopyPath(folder);
+                        const std::uint64_t share = after ? kCopyShare : 1000;
+                        made.song = makeWorkingCopy(picked, made.copy, partOf(job, 0, share, 1000));
+                        if (!made.song) {
+                            made.copy.clear();
+                            return;
+                        }
+                        if (after && !job.stopRequested()) {
+                            outcome->failure =
+                                after(made.copy, partOf(job, share, 1000 - share, 1000));
+                            outcome->done = outcome->failure.isEmpty();
+                        }
+                        if (!job.stopRequested())
+                            job.progress(1000, 1000);
+                    },
+                    [this, outcome, listing, done](bool cancelled) {
+                        const MadeCopy& made = outcome->made;
+                        if (cancelled && !outcome->done) {
+                            removeCopies({made});
+                            done(QString(), QString());
+                            return;
+                        }
+                        if (!made.song)
+                            tellNotCopied(made.picked, made.song.error(), listing);
+                        else if (listing)
+                            listSong(made.picked, made.copy, *made.song, -1);
+                        done(made.copy, outcome->failure);
+                    }});
+}
+
+void SongListHandlers::listSong(const QString& picked, const QString& copy, const SongSummary& song,
+                                int row) {
+    auto* item = new QListWidgetItem(songNameFor(picked, song.tags));
+    item->setData(AudioEditPanel::kWorkingCopyRole, copy);
+    item->setData(AudioEditPanel::kSourceRole, picked);
+    item->setToolTip(songToolTip(picked, song));
+    QListWidget& list = *panel_.List1;
+    if (row < 0 || row >= list.count()) {
+        list.addItem(item);
+        return;
+    }
+    const int before = list.count();
+    list.insertItem(row, item);
+    emit songsRenumbered(rowsAfterInsert(before, row));
+}
+
+void SongListHandlers::tellNotCopied(const QString& picked, const Error& error, bool listing) {
+    if (error.code() != 0) {
+        ReportSoundError(*s_.dialogs, cantPlayText(picked, error), error.code());
+        return;
+    }
+    s_.dialogs->tell(
+        (listing ? tr("%1 could not be added.\n\n%2") : tr("%1 could not be decoded.\n\n%2"))
+            .arg(QFileInfo(picked).fileName(), notAddedDetail(picked, error)),
+        Dialogs::Icon::Critical);
+}
+
+void SongListHandlers::tellNoWorkingFolder(const QString& picked, bool listing) {
+    s_.dialogs->tell((listing ? tr("%1 was not added: the program has no working folder to keep "
+                                   "the song's working copy in (see the message at start).")
+                              : tr("%1 was not converted: the program has no working folder to "
+                                   "decode it in (see the message at start)."))
+                         .arg(QFileInfo(picked).fileName()),
+                     Dialogs::Icon::Critical);
+}
+
+} // namespace quaverly
