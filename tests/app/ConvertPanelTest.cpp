@@ -289,20 +289,15 @@ TEST_F(ConvertPanelTest, WavToMp3EncodesAtTheSelectedBitRateAndSaysFinishSave) {
             sizeAtFinish = QFileInfo(mp3).size();
     };
     p.CmdConvertMP3->click();
-    // The encoding runs on while the window stays usable.
+    // The encoding runs as a job: the busy window says so, and the window takes no input.
     EXPECT_TRUE(busyShown());
     EXPECT_EQ(w->busyWindow().window().Label1->text(), "Converting.......");
-    EXPECT_TRUE(w->isEnabled());
-    // An MP3 to WAV conversion meanwhile leaves the busy window to the encoding when it ends
-    // first (the usual case: this source is short, the encoding is 20 s of sound).
+    EXPECT_FALSE(w->isEnabled());
+    ASSERT_TRUE(waitForEncoding(*w));
+    // An MP3 to WAV conversion afterwards.
     choose(p.CmdopenMp3, kCbrMp3);
     choose(p.CmdSavewav2, out + "/cbr.wav");
     p.CmdconvertWav->click();
-    EXPECT_EQ(busyShown(), w->encodings().pending() > 0);
-    EXPECT_TRUE(w->isEnabled());
-    if (w->encodings().pending() > 0) {
-        ASSERT_TRUE(waitForEncoding(*w));
-    }
 
     EXPECT_EQ(messages().count("Finish Save"), 1);
     EXPECT_EQ(messages().count("Convert Finish"), 1);
@@ -338,7 +333,7 @@ TEST_F(ConvertPanelTest, ASongOfAnotherFormatIsDecodedFirstAndTheDecodedCopyGoes
     choose(p.Cmdopenwav, flac);
     choose(p.CmdSaveMP3, mp3);
     p.CmdConvertMP3->click();
-    EXPECT_TRUE(w->isEnabled());
+    EXPECT_FALSE(w->isEnabled()); // the encoding's job holds the window
     EXPECT_TRUE(busyShown());
     ASSERT_EQ(filesIn(w->workPath()).size(), 1); // the decoded song, until the encoding ends
     ASSERT_TRUE(waitForEncoding(*w));
