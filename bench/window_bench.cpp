@@ -13,7 +13,9 @@
 // in KiB. Start-up and the adds before a save are not timed, but count for the memory peak.
 // savemp3 adds a third figure: how many bytes the working folder held at most during the save
 // beyond what it held before (the songs' working copies), sampled every 2 ms. The target is
-// written beside itself, outside the working folder, so it does not count.
+// written beside itself, outside the working folder, so it does not count. Both saves end their
+// line with the longest pause of the window thread during the save, in ms: the longest gap
+// between two ticks of a 5 ms timer, by the wall clock.
 #include "BenchSupport.h"
 #include "app/Frmmain.h"
 #include "support/ScriptedDialogs.h"
@@ -43,6 +45,30 @@ namespace {
 double secondsOf(const QElapsedTimer& timer) {
     return double(timer.nsecsElapsed()) / 1e9;
 }
+
+// While it lives: the longest gap between two ticks of a 5 ms timer on the window thread.
+class PauseWatch {
+public:
+    PauseWatch() {
+        ticks_.setInterval(5);
+        QObject::connect(&ticks_, &QTimer::timeout, [this] {
+            const qint64 now = clock_.nsecsElapsed();
+            longestNs_ = std::max(longestNs_, now - last_);
+            last_ = now;
+        });
+        clock_.start();
+        ticks_.start();
+    }
+    double longestMs() const {
+        return double(std::max(longestNs_, clock_.nsecsElapsed() - last_)) / 1e6;
+    }
+
+private:
+    QTimer ticks_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0;
+    qint64 longestNs_ = 0;
+};
 
 // open and cut: times the double click that opens the first song, or "Done" on it with the
 // marks of args[2] and args[3]. Fails when the song did not open in the editor.
@@ -79,11 +105,13 @@ std::optional<double> timeEditor(quaverly::Frmmain& w, const QString& mode,
     return seconds;
 }
 
-// savewav and savemp3: times the list's save to args[1]. For savemp3 (bit rate args[2]) also
-// sets *extraDisk to the most the working folder held during the save beyond what it held
-// before.
+// savewav and savemp3: times the list's save to args[1], from the click to the end of its job,
+// and sets *pauseMs to the window thread's longest pause meanwhile. For savemp3 (bit rate
+// args[2]) also sets *extraDisk to the most the working folder held during the save beyond what
+// it held before.
 double timeSave(quaverly::Frmmain& w, quaverly::ScriptedDialogs& dialogs, const QTemporaryDir& base,
-                const QString& mode, const QStringList& args, long long* extraDisk) {
+                const QString& mode, const QStringList& args, long long* extraDisk,
+                double* pauseMs) {
     dialogs.queueFile(args[1]);
     const std::filesystem::path work =
         QFile::encodeName(quaverly::bench::workBase(base)).toStdString();
@@ -97,16 +125,15 @@ double timeSave(quaverly::Frmmain& w, quaverly::ScriptedDialogs& dialogs, const 
         before = quaverly::bench::FolderPeak::total(work);
         disk = std::make_unique<quaverly::bench::FolderPeak>(work);
     }
+    QEventLoop loop;
+    QObject::connect(&w.jobs(), &quaverly::Jobs::finished, &loop, &QEventLoop::quit);
     QElapsedTimer timer;
     timer.start();
-    if (mode == QLatin1String("savewav")) {
-        click(w, "CmdSaveWav");
-    } else {
-        QEventLoop loop;
-        QObject::connect(&w.encodings(), &quaverly::Encodings::finished, &loop, &QEventLoop::quit);
-        click(w, "CmdSaveList");
+    const PauseWatch pauses;
+    click(w, mode == QLatin1String("savewav") ? "CmdSaveWav" : "CmdSaveList");
+    if (w.jobs().running())
         loop.exec();
-    }
+    *pauseMs = pauses.longestMs();
     const double seconds = secondsOf(timer);
     if (disk) {
         const std::uintmax_t peak = disk->stop();
@@ -204,6 +231,7 @@ int main(int argc, char** argv) {
     }
     double seconds = 0;
     long long extraDisk = -1; // savemp3 only
+    double pauseMs = -1;      // the saves only
     if (mode == QLatin1String("add")) {
         seconds = secondsOf(timer);
     } else if (editing) {
@@ -212,7 +240,7 @@ int main(int argc, char** argv) {
             return 1;
         seconds = *edited;
     } else {
-        seconds = timeSave(w, dialogs, base, mode, args, &extraDisk);
+        seconds = timeSave(w, dialogs, base, mode, args, &extraDisk, &pauseMs);
     }
     for (const auto& a : dialogs.asked(quaverly::ScriptedDialogs::Kind::Message)) {
         if (a.text != QLatin1String("Finish Save")) {
@@ -220,10 +248,12 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    std::printf("%.6f %ld", seconds, peakKib() - idle);
     if (extraDisk >= 0)
-        std::printf("%.6f %ld %lld\n", seconds, peakKib() - idle, extraDisk);
-    else
-        std::printf("%.6f %ld\n", seconds, peakKib() - idle);
+        std::printf(" %lld", extraDisk);
+    if (pauseMs >= 0)
+        std::printf(" %.1f", pauseMs);
+    std::printf("\n");
     w.close();
     return 0;
 }

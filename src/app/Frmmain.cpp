@@ -25,8 +25,8 @@ Frmmain::Frmmain(Dialogs& dialogs, QWidget* parent, const QString& settingsPath)
     MMCEdit->setObjectName(QStringLiteral("MMCEdit"));
     MMCPlayList = new WavPlayer(device, this);
     MMCPlayList->setObjectName(QStringLiteral("MMCPlayList"));
-    encodings_ = new Encodings(*this, dialogs_, busy_, *MMCEdit, *MMCPlayList, this);
     jobs_ = new Jobs(*this, busy_, this);
+    encodings_ = new Encodings(dialogs_, busy_, *jobs_, *MMCEdit, *MMCPlayList, this);
     buildToolbar();
     buildPanels();
     connectSubsystems();
@@ -217,6 +217,7 @@ void Frmmain::connectSubsystems() {
     RecorderServices rec;
     rec.dialogs = &dialogs_;
     rec.encodings = encodings_;
+    rec.jobs = jobs_;
     rec.workPath = [this] { return workPath(); };
     rec.baseFolder = [this] { return BaseFolder; };
     rec.output = output;
@@ -339,8 +340,9 @@ void Frmmain::endSoundActivity(SoundEnd why) {
 }
 
 void Frmmain::closeEvent(QCloseEvent* event) {
-    // A file still being encoded is the user's work: it is stopped only on the user's word.
-    if (!unloaded_ && (encodings_->pending() > 0 || jobs_->running())) {
+    // A file still being saved (an encoding or any other job) is the user's work: it is stopped
+    // only on the user's word.
+    if (!unloaded_ && jobs_->running()) {
         const int choice = dialogs_.choose(
             QLatin1String(kApplicationTitle),
             tr("A file is still being saved.\n\nWait: it goes on, and the program stays "
@@ -351,7 +353,6 @@ void Frmmain::closeEvent(QCloseEvent* event) {
             event->ignore();
             return;
         }
-        encodings_->cancelAll();
         // The job notices within one block; its completion says nothing of a cancel.
         jobs_->cancel();
         jobs_->waitForDone();

@@ -2,6 +2,7 @@
 
 #include "cli/Interrupt.h"
 #include "cli/Job.h"
+#include "engines/encoder/MeteredSource.h"
 #include "engines/wav/WavHeader.h"
 
 #include <QFileInfo>
@@ -195,71 +196,18 @@ bool wavLengthFits(const Target& target, const QString& wav, const Io& io) {
 namespace {
 
 using encode::EncodeFailure;
-using encode::EncodeStep;
-
-// The encoder's source as it is, telling `meter` how many of its frames the encoder has read
-// against the frames it expects (the encoder reads a little ahead of what it has written).
-class MeteredSource final : public encode::PcmSource {
-public:
-    MeteredSource(encode::PcmSource& source, Meter& meter)
-        : source_(source), meter_(meter),
-          total_(std::uint64_t(std::max<std::int64_t>(source.lengthHint(), 0))) {
-        meter_.set(0, total_);
-    }
-
-    int channels() const override { return source_.channels(); }
-    int sampleRate() const override { return source_.sampleRate(); }
-    std::int64_t lengthHint() const override { return source_.lengthHint(); }
-    Result<std::size_t> read(float* dst, std::size_t frames) override {
-        auto got = source_.read(dst, frames);
-        if (!got) {
-            readFailed_ = true;
-            return got;
-        }
-        read_ += *got;
-        meter_.set(read_, total_);
-        return got;
-    }
-    bool rewind() override {
-        read_ = 0;
-        meter_.set(0, total_);
-        return source_.rewind();
-    }
-
-    bool readFailed() const { return readFailed_; }
-
-private:
-    encode::PcmSource& source_;
-    Meter& meter_;
-    std::uint64_t total_;
-    std::uint64_t read_ = 0;
-    bool readFailed_ = false;
-};
 
 // Encodes what `make` gives into the target, on a job of its own. `wav` when it is the WAV file
 // `sourceName`: a failure to read it is then the encoder's ReadWav, as the encoder tells it.
 std::optional<EncodeFailure> encode(const SourceFactory& make, const QString& sourceName, bool wav,
                                     const Target& target, const ClipTags& tags,
                                     std::stop_token stop, Meter& meter) {
-    const int kbps = target.settings.effectiveValue();
-    auto pcm = make();
-    if (!pcm) {
-        if (!wav)
-            return EncodeFailure{EncodeStep::Source, pcm.error()};
-        // The plain MP3 job refuses a WAV file in the encoder's own words, some of which are
-        // the encoding's rather than the reading's ("it contains no audio"): let it say them.
-        if (target.plainMp3())
-            return mp3::encodeWavToMp3(sourceName, target.path, kbps, std::move(stop));
-        return EncodeFailure{EncodeStep::ReadWav, pcm.error()};
-    }
-    MeteredSource source(**pcm, meter);
+    encode::EncodeOrder order{make, sourceName, wav, target.path, target.settings, std::nullopt};
     if (!target.plainMp3())
-        return encode::encodeSong(source, sourceName, target.path, target.settings, tags,
-                                  std::move(stop));
-    auto failed = mp3::encodeToMp3(source, sourceName, target.path, kbps, std::move(stop));
-    if (failed && wav && failed->step == EncodeStep::Source && source.readFailed())
-        failed->step = EncodeStep::ReadWav;
-    return failed;
+        order.tags = tags;
+    return encode::encodeMetered(
+        order, std::move(stop),
+        [&meter](std::uint64_t done, std::uint64_t total) { meter.set(done, total); });
 }
 
 int encodeJob(const SourceFactory& make, const QString& sourceName, bool wav, const Target& target,

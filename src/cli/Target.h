@@ -9,6 +9,7 @@
 // stopped by Ctrl+C, which leaves the target as it was.
 
 #include "cli/CommandSupport.h"
+#include "engines/encoder/MeteredSource.h"
 #include "engines/encoder/Presets.h"
 #include "engines/encoder/SongEncode.h"
 #include "engines/tags/ClipTags.h"
@@ -32,9 +33,8 @@ struct Target {
     bool plainMp3() const { return format == encode::Format::Mp3 && !preset && !title; }
 };
 
-// Makes the sound to encode on the encoding's thread (as Mp3Encoder::SourceFactory, which the
-// list's joinedSongsSource gives).
-using SourceFactory = std::function<Result<std::unique_ptr<encode::PcmSource>>()>;
+// Makes the sound to encode on the encoding's thread (the list's joinedSongsSource gives one).
+using SourceFactory = encode::SourceFactory;
 
 // The words the help of each writing command ends with: the extensions and their options.
 extern const char* const kTargetHelp;

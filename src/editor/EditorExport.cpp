@@ -6,7 +6,6 @@
 #include "engines/tags/ClipTags.h"
 #include "engines/util/SameFile.h"
 #include "engines/wav/WavHeader.h"
-#include "ui/BusyWindow.h"
 #include "ui/Dialogs.h"
 #include "ui/EncodedSave.h"
 #include "ui/Encodings.h"
@@ -76,10 +75,7 @@ void EditorHandlers::CmdExport_Click() {
     // The working copy is read until the job ends: the window stays disabled until then, so
     // that no "Done" or undo replaces it meanwhile.
     s_.MMCEdit->stop();
-    s_.busy->show(QStringLiteral("Saving......."));
-    s_.window->setEnabled(false);
-    s_.encodings->startAs(song_, target->path, {settings, std::move(tags)},
-                          {/*showsBusyWindow=*/true, /*disablesWindow=*/true, {}});
+    s_.encodings->startAs(song_, target->path, {settings, std::move(tags)}, {});
 }
 
 void EditorHandlers::markFirst(qint64 outMs) {

@@ -7,7 +7,8 @@
 // stay rare (about one per 1.1 s of sound) and the capacity always reaches past the next multiple.
 // A block that cannot be had leaves the take as it was, so what was recorded is never lost.
 //
-// Threads: one thread at a time (the window thread in the program).
+// Threads: one thread at a time (the window thread in the program). writeTo() may run on a job's
+// thread while the window thread leaves the take alone (the window is disabled meanwhile).
 
 #include "engines/util/Error.h"
 
@@ -16,7 +17,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <stop_token>
 
 namespace quaverly {
 
@@ -27,6 +30,7 @@ public:
     static constexpr std::uint16_t kChannels = 2;
     static constexpr std::uint16_t kBitsPerSample = 16;
     static constexpr std::uint32_t kBytesPerSecond = kSampleRate * kChannels * 2;
+    static constexpr std::uint64_t kWriteBlock = 1 << 20;
 
     // Resizes a block as std::realloc does: null on failure, the old block left as it was.
     using Reallocate = void* (*)(void* block, std::size_t bytes);
@@ -47,9 +51,14 @@ public:
     void finish();
     // No take any more; the memory goes.
     void clear();
-    // Writes the take, as it is now, to `path` through AtomicFile: a file there is replaced
-    // whole, or left as it was when the write fails (an Error naming `path`, with the cause).
-    Status writeTo(const QString& path) const;
+    // Writes the take, as it is now, to `path` through AtomicFile, in blocks of kWriteBlock
+    // bytes: a file there is replaced whole, or left as it was when the write fails (an Error
+    // naming `path`, with the cause). `progress` hears the bytes written of the take's length
+    // after each block; a stop request ends the write before the next block or the commit, as
+    // a failure ("cancelled"), the target as it was.
+    Status writeTo(const QString& path, const std::stop_token& stop = {},
+                   const std::function<void(std::uint64_t done, std::uint64_t total)>& progress =
+                       nullptr) const;
 
     bool exists() const { return block_ != nullptr; }
     const std::uint8_t* data() const { return block_.get(); }

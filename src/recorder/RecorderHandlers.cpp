@@ -4,6 +4,7 @@
 #include "ui/Dialogs.h"
 #include "ui/EncodedSave.h"
 #include "ui/Encodings.h"
+#include "ui/Jobs.h"
 #include "ui/OutputChoice.h"
 #include "ui/SoundError.h"
 
@@ -12,6 +13,8 @@
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QUuid>
+
+#include <memory>
 
 #include <utility>
 
@@ -255,9 +258,23 @@ void RecorderHandlers::CmdWav_Click() {
 void RecorderHandlers::CmdMp3_Click() {
     EncodedTake save = SaveRecordingEncoded();
     if (!save.wav.isEmpty()) {
-        // The window stays usable while the encoder works; the completion says "Finish Save"
-        // or what failed, and removes the work file. An MP3 is made as it always was.
-        Encodings::Job job{/*showsBusyWindow=*/false, /*disablesWindow=*/false, {save.wav}};
+        // One job: the take is written into the work file, then encoded; the completion says
+        // "Finish Save" or what failed, and removes the work file. An MP3 is made as it always
+        // was. The take is read on the job's thread: the window is disabled meanwhile, so
+        // nothing records into it or lets it go.
+        Encodings::Job job{/*showsBusyWindow=*/false, /*disablesWindow=*/true, {save.wav}};
+        const RecordTake* take = &engine_.take();
+        job.prepare = [take, wav = save.wav](const std::stop_token& stop,
+                                             const encode::Progress& progress) {
+            return take->writeTo(wav, stop, progress);
+        };
+        job.tellsFailure = [this, wav = save.wav](const EncodeResult& result) {
+            if (result.failure->step != mp3::EncodeStep::Write ||
+                result.failure->error.file() != wav)
+                return false;
+            tellNotWritten(result.failure->error);
+            return true;
+        };
         if (save.settings.format == encode::Format::Mp3)
             s_.encodings->start(save.wav, save.target, save.settings.effectiveValue(),
                                 std::move(job));
@@ -275,14 +292,29 @@ QString RecorderHandlers::offeredName(const QString& suffix) const {
     return last.dir().filePath(last.completeBaseName() + QLatin1Char('.') + suffix);
 }
 
+void RecorderHandlers::tellNotWritten(const Error& error) {
+    s_.dialogs->message(QStringLiteral("Error"),
+                        QStringLiteral("Can't create the file\r\n\r\n") + error.text(),
+                        Dialogs::Icon::Warning);
+}
+
 bool RecorderHandlers::writeTake(const QString& path) {
-    const Status written = engine_.take().writeTo(path);
-    if (!written)
-        s_.dialogs->message(QStringLiteral("Error"),
-                            QStringLiteral("Can't create the file\r\n\r\n") +
-                                written.error().text(),
-                            Dialogs::Icon::Warning);
-    return written.ok();
+    // The take is read on the job's thread: the window is disabled meanwhile, so nothing
+    // records into it or lets it go.
+    const RecordTake* take = &engine_.take();
+    auto written = std::make_shared<Status>();
+    return s_.jobs->start({QStringLiteral("Saving......."),
+                           [take, path, written](JobContext& job) {
+                               *written =
+                                   take->writeTo(path, job.stop(),
+                                                 [&job](std::uint64_t done, std::uint64_t total) {
+                                                     job.progress(done, total);
+                                                 });
+                           },
+                           [this, written](bool cancelled) {
+                               if (!*written && !cancelled)
+                                   tellNotWritten(written->error());
+                           }});
 }
 
 bool RecorderHandlers::SaveRecordingAsWav() {
@@ -311,12 +343,10 @@ RecorderHandlers::EncodedTake RecorderHandlers::SaveRecordingEncoded() {
     const encode::Settings settings = output.settingsFor(chosen->format, false);
     if (!settingsUsable(*s_.dialogs, settings, target))
         return {};
-    // A name of its own, so that two saves queued one after the other never share a work file.
+    // A name of its own, so that two saves one after the other never share a work file.
     const QString wav = QDir(s_.workPath())
                             .filePath(QStringLiteral("tempwav-%1.wav")
                                           .arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
-    if (!writeTake(wav))
-        return {}; // nothing to encode: no encoding starts
     return {wav, target, settings};
 }
 

@@ -1,15 +1,17 @@
 #pragma once
 // What the recorder panel's controls do: the recording inputs of the sound server with their type
 // and level, Record / Stop of a take in memory, the "Size of File" readout, playing the take, and
-// saving it as a WAV file or, through the window's encodings, as an encoded file: the button
-// names the output frame's format, and the name given decides (see OutputChoice.h).
+// saving it as a WAV file (a job of the window) or, through the window's encodings, as an
+// encoded file: the button names the output frame's format, and the name given decides (see
+// OutputChoice.h).
 //
 // Inputs are the capture device's input numbers, which name the server's sources by their stable
 // names while the device is open; each visit (initrec) opens it and lists them again. Choosing one
 // only decides what is recorded: nothing else on the user's system changes.
 //
 // Threads: UI thread only. The recording's blocks reach the take through TakeRecorder's ring,
-// moved in by a timer here (pumpTimer).
+// moved in by a timer here (pumpTimer). A save reads the take on its job's thread while the
+// window is disabled, so nothing here touches the take until the job has ended.
 
 #include "engines/audio/CaptureDevice.h"
 #include "engines/encoder/SongEncode.h"
@@ -27,6 +29,7 @@ namespace quaverly {
 
 class Dialogs;
 class Encodings;
+class Jobs;
 class OutputChoice;
 class RecorderPanel;
 
@@ -34,6 +37,7 @@ class RecorderPanel;
 struct RecorderServices {
     Dialogs* dialogs = nullptr;
     Encodings* encodings = nullptr;
+    Jobs* jobs = nullptr;                 // runs the WAV save
     std::function<QString()> workPath;    // this instance's working folder
     std::function<QString()> baseFolder;  // where the first save dialog opens
     std::function<OutputChoice()> output; // the output frame's choice, as it is now
@@ -65,8 +69,8 @@ public:
 
     void BeginRecording();
     void EndRecording();
-    // Asks for a WAV name and writes the take there, replacing a file whole. False when
-    // cancelled or not written (then reported).
+    // Asks for a WAV name and starts the job that writes the take there, replacing a file whole
+    // (a failure is reported when it ends). False when cancelled.
     bool SaveRecordingAsWav();
 
     // Ends a recording and a play of the take, then lets the take and the capture device go: no
@@ -83,9 +87,9 @@ private:
         QString target; // the chosen target
         encode::Settings settings;
     };
-    // Asks for the encoded target and writes the take to a work file for the encoder. Empty
-    // when cancelled, when the target's format cannot be written with its setting, or when the
-    // work file could not be written (then reported).
+    // Asks for the encoded target and names the work file the take is written to for the
+    // encoder. Empty when cancelled or when the target's format cannot be written with its
+    // setting.
     EncodedTake SaveRecordingEncoded();
 
     void pumpTimer_Timer();
@@ -93,7 +97,10 @@ private:
     void stopFor(TakeRecorder::Stop why);
     // The last name chosen in either save dialog, with `suffix`; the output folder at first.
     QString offeredName(const QString& suffix) const;
+    // Starts the job that writes the take to `path`; false when none could start.
     bool writeTake(const QString& path);
+    // "Can't create the file" and why.
+    void tellNotWritten(const Error& error);
     void showIdle();
     void noInputs(const QString& why);
 

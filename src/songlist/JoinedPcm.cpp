@@ -39,7 +39,7 @@ Result<std::size_t> JoinedPcm::read(float* dst, std::size_t frames) {
     return got;
 }
 
-Mp3Encoder::SourceFactory joinedSongsSource(QStringList songs, QStringList names) {
+encode::SourceFactory joinedSongsSource(QStringList songs, QStringList names) {
     return [songs = std::move(songs),
             names = std::move(names)]() -> Result<std::unique_ptr<mp3::PcmSource>> {
         auto source = std::make_unique<JoinedPcm>();

@@ -9,10 +9,10 @@
 // (mp3::EncodeStep::Source), naming the song; any other failure is the encoder's or the target's.
 //
 // Threads: a JoinedPcm is made, read and destroyed on the thread that encodes (the factory below
-// runs on the encoder's worker thread).
+// runs on the encoding's thread).
 
+#include "engines/encoder/MeteredSource.h"
 #include "engines/encoder/Mp3Encode.h"
-#include "engines/encoder/Mp3Encoder.h"
 #include "songlist/JoinedSongs.h"
 
 #include <memory>
@@ -41,8 +41,8 @@ private:
     bool ended_ = false;
 };
 
-// A source for Mp3Encoder::EncodeSource: opens the joined songs on the encoder's thread when the
-// job starts. The songs must stay as they are until the job's EncodeDone.
-Mp3Encoder::SourceFactory joinedSongsSource(QStringList songs, QStringList names = {});
+// A source for an encoding (Encodings::startSourceAs, the command line's join): opens the joined
+// songs on the encoding's thread when it starts. The songs must stay as they are until it ends.
+encode::SourceFactory joinedSongsSource(QStringList songs, QStringList names = {});
 
 } // namespace quaverly

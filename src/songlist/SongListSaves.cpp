@@ -140,15 +140,13 @@ void SongListHandlers::CmdSaveList_Click() {
     if (const encode::Preset* preset = output.presetFor(target->format))
         encode::applyPreset(*preset, &job.tags);
 
-    s_.busy->show(QStringLiteral("Saving......."));
-    s_.window->setEnabled(false);
     s_.MMCEdit->close();
     s_.MMCPlayList->close();
-    // The songs are joined on the encoder's thread straight into the encoder, so no joined file
-    // is written anywhere. The working copies are read until the job ends: the window stays
+    // The songs are joined on the job's thread straight into the encoder, so no joined file is
+    // written anywhere. The working copies are read until the job ends: the window stays
     // disabled until then, so that no song is removed or cut while it is read. A failure of a
     // song names it; any other is the encoder's and says so as for every encoded file.
-    Encodings::Job done{/*showsBusyWindow=*/true, /*disablesWindow=*/true, {}};
+    Encodings::Job done;
     done.failureText = [](const EncodeResult& result) {
         return result.failure->step == mp3::EncodeStep::Source
                    ? tr("The list was not saved.\n\n%1").arg(encodeFailureText(*result.failure))

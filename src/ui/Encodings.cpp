@@ -3,12 +3,17 @@
 #include "engines/player/WavPlayer.h"
 #include "ui/BusyWindow.h"
 #include "ui/Dialogs.h"
+#include "ui/Jobs.h"
 #include "ui/OutputChoice.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QWidget>
+#include <QtDebug>
+
+#include <algorithm>
+#include <climits>
 
 namespace quaverly {
 
@@ -42,82 +47,102 @@ QString notSavedText(encode::Format format, const QString& detail) {
         .arg(formatWord(format), detail);
 }
 
-Encodings::Encodings(QWidget& window, Dialogs& dialogs, BusyWindow& busy, WavPlayer& editPlayer,
+Encodings::Encodings(Dialogs& dialogs, BusyWindow& busy, Jobs& jobs, WavPlayer& editPlayer,
                      WavPlayer& listPlayer, QObject* parent)
-    : QObject(parent), window_(window), dialogs_(dialogs), busy_(busy), editPlayer_(editPlayer),
+    : QObject(parent), dialogs_(dialogs), busy_(busy), jobs_(jobs), editPlayer_(editPlayer),
       listPlayer_(listPlayer) {
-    connect(&Mp3Enc1, &Mp3Encoder::EncodeDone, this, &Encodings::Mp3Enc1_EncodeDone);
+    qRegisterMetaType<quaverly::EncodeResult>("quaverly::EncodeResult");
 }
 
 int Encodings::start(const QString& wav, const QString& mp3, int bitRate, Job job) {
-    Mp3Enc1.setBitRate(bitRate);
-    const int id = Mp3Enc1.EncodeFiles(wav, mp3);
-    jobs_.insert(id, std::move(job));
-    Mp3Enc1.EncoderState();
-    return id;
+    return run({encode::wavFileSource(wav), wav, true, mp3, {encode::Format::Mp3, bitRate}, {}},
+               std::move(job));
 }
 
 int Encodings::startAs(const QString& wav, const QString& target, Mp3Encoder::Output output,
                        Job job) {
-    const int id = Mp3Enc1.EncodeFilesAs(wav, target, std::move(output));
-    jobs_.insert(id, std::move(job));
-    return id;
+    return run(
+        {encode::wavFileSource(wav), wav, true, target, output.settings, std::move(output.tags)},
+        std::move(job));
 }
 
-int Encodings::startSourceAs(Mp3Encoder::SourceFactory make, const QString& sourceName,
+int Encodings::startSourceAs(encode::SourceFactory make, const QString& sourceName,
                              const QString& target, Mp3Encoder::Output output, Job job) {
-    const int id = Mp3Enc1.EncodeSourceAs(std::move(make), sourceName, target, std::move(output));
-    jobs_.insert(id, std::move(job));
-    return id;
+    return run(
+        {std::move(make), sourceName, false, target, output.settings, std::move(output.tags)},
+        std::move(job));
 }
 
-bool Encodings::holdsBusyWindow() const {
-    for (const Job& job : jobs_)
-        if (job.showsBusyWindow)
-            return true;
-    return false;
+namespace {
+
+// The share of a job's thousandths that its preparation takes, when it has one.
+constexpr std::uint64_t kPrepareShare = 100;
+
+// Progress of a part of a job: `done` of `total` mapped onto its thousandths [from, from + span].
+encode::Progress partOf(JobContext& job, std::uint64_t from, std::uint64_t span) {
+    return [&job, from, span](std::uint64_t done, std::uint64_t total) {
+        if (total > 0)
+            job.progress(from + span * std::min(done, total) / total, 1000);
+    };
 }
 
-void Encodings::cancelAll() {
-    Mp3Enc1.cancelAll();
-    bool disabledWindow = false;
-    for (const Job& job : std::as_const(jobs_)) {
+} // namespace
+
+int Encodings::run(encode::EncodeOrder order, Job job) {
+    if (running_ || jobs_.running()) {
+        qWarning("Encodings: %s not started, another job runs", qPrintable(order.target));
         for (const QString& file : job.workFiles)
             QFile::remove(file);
-        disabledWindow = disabledWindow || job.disablesWindow;
+        return 0;
     }
-    const bool showedBusyWindow = holdsBusyWindow();
-    jobs_.clear();
-    if (showedBusyWindow)
-        busy_.hide();
-    if (disabledWindow)
-        window_.setEnabled(true);
+    const int id = nextId_;
+    nextId_ = nextId_ == INT_MAX ? 1 : nextId_ + 1;
+    QString words = QStringLiteral("Saving.......");
+    if (job.showsBusyWindow && busy_.window().isVisible())
+        words = busy_.window().Label1->text();
+    // Shared by the work (which fills in the failure) and the completion, which runs after it.
+    auto result = std::make_shared<EncodeResult>(EncodeResult{id, order.sourceName, order.target,
+                                                              order.settings.effectiveValue(),
+                                                              order.settings.format, std::nullopt});
+    auto work = [result, order = std::move(order), prepare = job.prepare](JobContext& context) {
+        std::uint64_t from = 0;
+        if (prepare) {
+            const Status prepared = prepare(context.stop(), partOf(context, 0, kPrepareShare));
+            if (!prepared) {
+                const auto step =
+                    context.stopRequested() ? mp3::EncodeStep::Cancel : mp3::EncodeStep::Write;
+                result->failure = mp3::EncodeFailure{step, prepared.error()};
+                return;
+            }
+            from = kPrepareShare;
+        }
+        result->failure =
+            encode::encodeMetered(order, context.stop(), partOf(context, from, 1000 - from));
+    };
+    running_ = true;
+    jobs_.start({words, std::move(work), [this, result, job = std::move(job)](bool cancelled) {
+                     running_ = false;
+                     Mp3Enc1_EncodeDone(*result, job, cancelled);
+                 }});
+    return id;
 }
 
-void Encodings::Mp3Enc1_EncodeDone(const EncodeResult& result) {
-    const Job job = jobs_.take(result.jobId);
-    const auto stillHeld = [this](bool Job::*what) {
-        for (const Job& other : std::as_const(jobs_))
-            if (other.*what)
-                return true;
-        return false;
-    };
-    if (!stillHeld(&Job::showsBusyWindow))
-        busy_.hide();
+void Encodings::Mp3Enc1_EncodeDone(const EncodeResult& result, const Job& job, bool cancelled) {
+    // A stop asked for after the target was complete and in place comes too late: it is saved.
     if (result.ok()) {
         dialogs_.tell(QStringLiteral("Finish Save"), Dialogs::Icon::Information);
-    } else {
+    } else if (!cancelled && !(job.tellsFailure && job.tellsFailure(result))) {
         QString text = job.failureText ? job.failureText(result) : QString();
         if (text.isEmpty())
             text = notSavedText(result.format, encodeFailureText(*result.failure));
         dialogs_.tell(text, Dialogs::Icon::Critical);
     }
-    editPlayer_.stop();
-    listPlayer_.stop();
+    if (!cancelled || result.ok()) {
+        editPlayer_.stop();
+        listPlayer_.stop();
+    }
     for (const QString& file : job.workFiles)
         QFile::remove(file);
-    if (job.disablesWindow && !stillHeld(&Job::disablesWindow))
-        window_.setEnabled(true);
     emit finished(result);
 }
 

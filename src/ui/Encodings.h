@@ -1,26 +1,28 @@
 #pragma once
 // Every encoding of the window goes through here, in any written format: the converter's, the
-// list's save, the clip editor's "Export Clip" and the recorder's save. Each starter says what it
-// changed on the window for the encoding (busy window shown, window disabled) and which work files
-// belong to the job; the completion of each job undoes exactly that and removes only that job's
-// files, so jobs that overlap never undo each other's state or delete each other's sources.
+// list's save, the clip editor's "Export Clip" and the recorder's save. Each runs as a job of the
+// window (Jobs): the busy window shows its words, progress, time left and Cancel, and the main
+// window is disabled until it ends, so nothing changes what it reads. Its completion says how it
+// went ("Finish Save" or what failed), stops both players and removes the job's work files; a
+// cancelled job says nothing, its target as it was before.
 //
-// Threads: UI thread only. The encoder works on its own thread and reports back here queued.
+// Threads: UI thread only. The encoding runs on the job's thread and touches nothing here but
+// the job's own state, taken in when the job starts.
 
+#include "engines/encoder/MeteredSource.h"
 #include "engines/encoder/Mp3Encoder.h"
 
-#include <QHash>
 #include <QObject>
 #include <QStringList>
 
 #include <functional>
-
-class QWidget;
+#include <memory>
 
 namespace quaverly {
 
 class BusyWindow;
 class Dialogs;
+class Jobs;
 class WavPlayer;
 
 // An encoding's failure as the window tells it: "Cannot read \"FILE\": cause" (the WAV source),
@@ -37,51 +39,60 @@ class Encodings final : public QObject {
     Q_OBJECT
 public:
     struct Job {
-        bool showsBusyWindow = false; // the starter showed the busy window for it
-        bool disablesWindow = false;  // the starter disabled the main window for it
-        QStringList workFiles;        // removed when the job ends, whatever its outcome
+        // The starter showed the busy window for it: what it says is the job's words (else
+        // "Saving.......").
+        bool showsBusyWindow = false;
+        // Kept for the starters' sake: every encoding now holds the window while it runs.
+        bool disablesWindow = false;
+        QStringList workFiles; // removed when the job ends, whatever its outcome
         // Words a failure for the user; unset, or giving the empty text: notSavedText() with
         // encodeFailureText().
         std::function<QString(const EncodeResult&)> failureText = nullptr;
+        // Work on the job's thread before the encoding reads its source (the recorder writes its
+        // take into the work file to encode), its progress the first tenth of the job's. A
+        // failure ends the job as a failure to write the file its Error names.
+        std::function<Status(const std::stop_token&, const encode::Progress&)> prepare = nullptr;
+        // Tells the user of a failure in its own way; true when it did (the default words then
+        // stay unsaid).
+        std::function<bool(const EncodeResult&)> tellsFailure = nullptr;
     };
 
-    Encodings(QWidget& window, Dialogs& dialogs, BusyWindow& busy, WavPlayer& editPlayer,
+    Encodings(Dialogs& dialogs, BusyWindow& busy, Jobs& jobs, WavPlayer& editPlayer,
               WavPlayer& listPlayer, QObject* parent = nullptr);
 
-    // Queues the encoding of wav into mp3 at bitRate and returns its job id.
+    // Starts the encoding of wav into a plain MP3 at bitRate (LAME's bytes alone) and returns
+    // its job id; 0 while another job of the window runs (the window is disabled then, so the
+    // user cannot ask for one): nothing started, the job's work files removed.
     int start(const QString& wav, const QString& mp3, int bitRate, Job job);
     // The same in any written format, with the clip's tags (see encodeSong); startSourceAs
-    // encodes sound made by `make` on the encoder's thread (see Mp3Encoder::EncodeSourceAs).
+    // encodes sound made by `make` on the job's thread, sourceName standing for it.
     int startAs(const QString& wav, const QString& target, Mp3Encoder::Output output, Job job);
-    int startSourceAs(Mp3Encoder::SourceFactory make, const QString& sourceName,
-                      const QString& target, Mp3Encoder::Output output, Job job);
-    int pending() const { return int(jobs_.size()); }
-    // True while a job that showed the busy window has not ended: other work that shows the
-    // busy window meanwhile leaves it shown when it ends.
-    bool holdsBusyWindow() const;
-    // Stops every job without a word to the user (for the shutdown, when the user asked for
-    // it): no target is left half-written, the jobs' work files go, and the busy window and
-    // the main window are released.
-    void cancelAll();
-
-    Mp3Encoder Mp3Enc1;
+    int startSourceAs(encode::SourceFactory make, const QString& sourceName, const QString& target,
+                      Mp3Encoder::Output output, Job job);
+    // 1 while an encoding runs (its completion not yet run), else 0.
+    int pending() const { return running_ ? 1 : 0; }
+    // True while an encoding runs: other work that shows the busy window meanwhile leaves it
+    // shown when it ends.
+    bool holdsBusyWindow() const { return running_; }
 
 signals:
-    // After the completion handling of a job has run (for tests and callers that wait).
+    // After the completion handling of a job has run, a cancelled one's too (its failure then
+    // EncodeStep::Cancel).
     void finished(const quaverly::EncodeResult& result);
 
 private:
-    // The completion of one job: the busy window goes (unless another job still shows it),
-    // the user hears how it went ("Finish Save", or what failed), both players stop, the job's
-    // work files go, and the window is enabled again (unless another job still holds it).
-    void Mp3Enc1_EncodeDone(const EncodeResult& result);
+    int run(encode::EncodeOrder order, Job job);
+    // The completion of one job: the user hears how it went ("Finish Save", or what failed; a
+    // cancel says nothing), both players stop and the job's work files go.
+    void Mp3Enc1_EncodeDone(const EncodeResult& result, const Job& job, bool cancelled);
 
-    QWidget& window_;
     Dialogs& dialogs_;
     BusyWindow& busy_;
+    Jobs& jobs_;
     WavPlayer& editPlayer_;
     WavPlayer& listPlayer_;
-    QHash<int, Job> jobs_;
+    int nextId_ = 1;
+    bool running_ = false;
 };
 
 } // namespace quaverly

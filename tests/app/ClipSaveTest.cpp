@@ -63,7 +63,7 @@ TEST_F(ClipSave, TheListSavesInTheFormatItsNameGivesWithTheTitleAsked) {
     // The typed .flac decides: a FLAC of the joined songs, sample for sample, with its title.
     dialogs.queueFile(path("list.flac"));
     dialogs.queueInput(QStringLiteral("Both songs"));
-    click(*w, "CmdSaveList");
+    w->Framewav->CmdSaveList->click(); // returns while its job runs
     EXPECT_FALSE(w->isEnabled());
     ASSERT_TRUE(saved());
     EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save"});

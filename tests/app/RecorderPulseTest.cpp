@@ -41,6 +41,7 @@ protected:
         p->btnSave->click();
         dialogs.queueFile(path("take.wav"));
         p->CmdWav->click();
+        EXPECT_TRUE(jobsSettled(*w)); // the take is written by a job
         return readFile(path("take.wav"));
     }
     static QString script() {

@@ -88,7 +88,7 @@ TEST_F(SongFormats, DroppedM4aFlacAndOpusAreCutAndSavedAsOneMp3) {
     dialogs.queueInput(QStringLiteral("Clips")); // the title
     QSignalSpy saved(&w->encodings(), &Encodings::finished);
     click(*w, "CmdSaveList");
-    ASSERT_TRUE(saved.wait(120000));
+    ASSERT_TRUE(!saved.isEmpty() || saved.wait(120000));
     EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save"});
     QString error;
     const auto decoded = decodeMp3(mp3, &error); // libmpg123, as mpg123 decodes it

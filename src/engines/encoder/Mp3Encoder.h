@@ -1,13 +1,15 @@
 #pragma once
-// The program's MP3 encoder: WAV files (or other sound made on its thread) in, constant-bit-rate
-// MP3 files out, one job after another on a worker thread of its own, each job's end announced by
-// EncodeDone.
+// A queue of encodings: WAV files (or other sound made on its thread) in, constant-bit-rate MP3
+// files (or any written format) out, one job after another on a worker thread of its own, each
+// job's end announced by EncodeDone. The window's encodings run as its jobs instead (see
+// ui/Encodings.h, which shares EncodeResult and Output); the encode bench measures this queue.
 //
 // Threads: an Mp3Encoder is created, used and destroyed on one thread, the thread it lives on
 // (the UI thread in the program); every public function is for that thread only. Encoding runs
 // on the encoder's worker thread, which touches no state of the caller's: it takes queued jobs,
 // and hands each result back to the encoder's thread as a queued call that emits EncodeDone.
 
+#include "engines/encoder/MeteredSource.h"
 #include "engines/encoder/Mp3Encode.h"
 #include "engines/encoder/SongEncode.h"
 
@@ -69,7 +71,7 @@ public:
 
     // Makes a job's sound on the worker thread when the job starts. A failure ends the job as
     // the source's own (mp3::EncodeStep::Source).
-    using SourceFactory = std::function<Result<std::unique_ptr<mp3::PcmSource>>()>;
+    using SourceFactory = encode::SourceFactory;
     // Like EncodeFiles, for sound that is not one WAV file (the joined songs of the list), made
     // by `make`; sourceName stands for it in EncodeResult::source and in messages.
     int EncodeSource(SourceFactory make, const QString& sourceName, const QString& targetMp3);
