@@ -100,18 +100,29 @@ void PeakCache::run(std::stop_token stop) {
         auto computed = compute(job.path, *job.cancel);
         if (job.cancel->load(std::memory_order_relaxed))
             continue; // invalidated, or the cache is going: nobody waits for it
-        std::shared_ptr<const Levels> levels;
-        QString error;
+        Done done{std::move(job.path), job.generation, nullptr, QString()};
         if (computed)
-            levels = std::move(*computed);
+            done.levels = std::move(*computed);
         else
-            error = failure(computed.error());
-        QMetaObject::invokeMethod(
-            this,
-            [this, path = std::move(job.path), generation = job.generation,
-             levels = std::move(levels), error] { finish(path, generation, levels, error); },
-            Qt::QueuedConnection);
+            done.error = failure(computed.error());
+        // The result goes through the mutex, not inside the queued call: the hand-over is then
+        // one that every tool (ThreadSanitizer too) sees, whatever Qt does inside its queue.
+        {
+            const std::lock_guard lock(mutex_);
+            done_.push_back(std::move(done));
+        }
+        QMetaObject::invokeMethod(this, &PeakCache::collect, Qt::QueuedConnection);
     }
+}
+
+void PeakCache::collect() {
+    std::deque<Done> done;
+    {
+        const std::lock_guard lock(mutex_);
+        done.swap(done_);
+    }
+    for (Done& d : done)
+        finish(d.path, d.generation, std::move(d.levels), d.error);
 }
 
 Result<std::shared_ptr<const PeakCache::Levels>>

@@ -139,8 +139,16 @@ private:
         std::uint64_t generation = 0;
         std::shared_ptr<std::atomic<bool>> cancel;
     };
+    // A computation's result, handed from the worker to the cache's thread.
+    struct Done {
+        QString path;
+        std::uint64_t generation = 0;
+        std::shared_ptr<const Levels> levels;
+        QString error;
+    };
     static Stamp stampOf(const QString& path);
     void run(std::stop_token stop); // the worker thread
+    void collect();                 // the cache's thread: finishes every result handed over
     void finish(const QString& path, std::uint64_t generation, std::shared_ptr<const Levels> levels,
                 const QString& error);
     void cancel(Entry& e);
@@ -149,9 +157,10 @@ private:
 
     QHash<QString, Entry> entries_;
     std::uint64_t nextGeneration_ = 1;
-    std::mutex mutex_; // guards queue_, shared with the worker
+    std::mutex mutex_; // guards queue_ and done_, shared with the worker
     std::condition_variable_any wake_;
     std::deque<Job> queue_;
+    std::deque<Done> done_;
     std::jthread worker_; // last: it starts once everything above exists
 };
 

@@ -409,7 +409,6 @@ TEST_F(ConvertPanelTest, QuittingWhileAnMp3IsSavedStopsItOnlyOnTheUsersWord) {
     choose(p.Cmdopenwav, wav);
     choose(p.CmdSaveMP3, mp3);
     p.CmdConvertMP3->click();
-    EXPECT_TRUE(jobsSettled(*w));
     QSignalSpy quit(w.get(), &Frmmain::quitRequested);
 
     // "Wait": the window stays and the encoding goes on.
