@@ -218,16 +218,8 @@ TEST_P(AddJobs, CancelLeavesAllAsItWasAndTheJobThenSucceeds) {
 
     auto hold = std::make_unique<HoldAt>(cancelAt);
     c.start(*this);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return hold->reached(); }, 20000));
-    FrmLoad& busy = w->busyWindow().window();
-    if (const QString words = c.words(cancelAt); !words.isEmpty()) {
-        EXPECT_TRUE(QTest::qWaitFor([&] { return busy.Label1->text() == words; }, 5000))
-            << qPrintable(busy.Label1->text());
-    }
-    ASSERT_TRUE(busy.CmdCancel->isVisible());
-    EXPECT_FALSE(w->isEnabled());
-    busy.CmdCancel->click();
-    ASSERT_TRUE(jobsSettled(*w));
+    cancelHeld(*hold, *w, w->busyWindow().window(), w->jobs(), c.words(cancelAt));
+    ASSERT_FALSE(HasFatalFailure());
     EXPECT_EQ(state(), before);
     EXPECT_TRUE(dialogs.messageTexts().isEmpty()) << qPrintable(dialogs.messageTexts().join('\n'));
     EXPECT_EQ(w->encodings().pending(), 0);

@@ -116,14 +116,8 @@ TEST_P(EditJob, CancelLeavesAllAsItWasThenDoneCutsAndUndoRenamesBack) {
 
     auto hold = std::make_unique<HoldAt>(cancelAt);
     f->CmdEditDone->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return hold->reached(); }, 20000));
-    auto* cancel = child<QAbstractButton>(w->busyWindow().window(), "CmdCancel");
-    ASSERT_TRUE(cancel && cancel->isVisible());
-    EXPECT_EQ(child<QLabel>(w->busyWindow().window(), "Label1")->text(),
-              "Cutting " + list->item(0)->text());
-    EXPECT_FALSE(w->isEnabled());
-    cancel->click();
-    ASSERT_TRUE(jobsSettled(*w));
+    cancelHeld(*hold, *w, w->busyWindow().window(), w->jobs(), "Cutting " + list->item(0)->text());
+    ASSERT_FALSE(HasFatalFailure());
     EXPECT_EQ(files(), before); // the working copy to the byte, no kept link, no scratch file
     EXPECT_TRUE(dialogs.messageTexts().isEmpty()) << qPrintable(dialogs.messageTexts().join('\n'));
     EXPECT_FALSE(busyShown());

@@ -172,12 +172,8 @@ TEST_P(EncodeJob, CancelLeavesAllAsItWasAndTheSaveThenSucceeds) {
 
     auto hold = std::make_unique<HoldAt>(cancelAt);
     start(target);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return hold->reached(); }, 30000));
-    auto* cancel = child<QAbstractButton>(w->busyWindow().window(), "CmdCancel");
-    ASSERT_TRUE(cancel && cancel->isVisible());
-    EXPECT_FALSE(w->isEnabled()); // nothing can change what the job reads
-    cancel->click();
-    ASSERT_TRUE(jobsSettled(*w));
+    cancelHeld(*hold, *w, w->busyWindow().window(), w->jobs());
+    ASSERT_FALSE(HasFatalFailure());
     EXPECT_EQ(files(), before);
     EXPECT_TRUE(dialogs.messageTexts().isEmpty()) << qPrintable(dialogs.messageTexts().join('\n'));
     EXPECT_FALSE(busyShown());

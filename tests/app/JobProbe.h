@@ -1,7 +1,11 @@
 #pragma once
 // Tools for tests of whole-file jobs in the window: hold a job's worker at a chosen point until
 // the user's Cancel reaches it, and watch the window thread and the progress while a job runs.
+#include "ui/BusyWindow.h"
 #include "ui/Jobs.h"
+
+#include <QAbstractButton>
+#include <QLabel>
 
 #include <QList>
 #include <QTest>
@@ -47,6 +51,22 @@ public:
 private:
     std::atomic<bool> reached_{false};
 };
+
+// Once the held job has reached its point: the busy window says `words` (unless empty) and
+// shows Cancel, and the main window is disabled, so nothing can change what the job reads. Then
+// Cancel is pressed as a user would, and the job's end waited for.
+inline void cancelHeld(const HoldAt& hold, const QWidget& window, FrmLoad& busy, const Jobs& jobs,
+                       const QString& words = {}) {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hold.reached(); }, 30000));
+    if (!words.isEmpty()) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return busy.Label1->text() == words; }, 5000))
+            << qPrintable(busy.Label1->text());
+    }
+    ASSERT_TRUE(busy.CmdCancel->isVisible());
+    EXPECT_FALSE(window.isEnabled());
+    busy.CmdCancel->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !jobs.running(); }, 120000));
+}
 
 // While it lives: the progress the window saw, and the longest the window thread worked between
 // two ticks of a 5 ms timer. Counted in the thread's own CPU time, so that a loaded machine

@@ -47,12 +47,8 @@ TEST_P(ListSaveJob, CancelLeavesAllAsItWasAndTheSaveThenSucceeds) {
     auto hold = std::make_unique<HoldAt>(cancelAt);
     dialogs.queueFile(target);
     w->Framewav->CmdSaveWav->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return hold->reached(); }, 20000));
-    auto* cancel = child<QAbstractButton>(w->busyWindow().window(), "CmdCancel");
-    ASSERT_TRUE(cancel && cancel->isVisible());
-    EXPECT_FALSE(w->isEnabled()); // nothing can change what the job reads
-    cancel->click();
-    ASSERT_TRUE(jobsSettled(*w));
+    cancelHeld(*hold, *w, w->busyWindow().window(), w->jobs());
+    ASSERT_FALSE(HasFatalFailure());
     EXPECT_EQ(files(), before);
     EXPECT_EQ(list->count(), 3);
     EXPECT_TRUE(dialogs.messageTexts().isEmpty()) << qPrintable(dialogs.messageTexts().join('\n'));
