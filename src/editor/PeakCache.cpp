@@ -1,5 +1,7 @@
 #include "editor/PeakCache.h"
 
+#include "engines/util/QueuedCall.h"
+
 #include "engines/wav/SampleReader.h"
 
 #include <QFileInfo>
@@ -111,7 +113,7 @@ void PeakCache::run(std::stop_token stop) {
             const std::lock_guard lock(mutex_);
             done_.push_back(std::move(done));
         }
-        QMetaObject::invokeMethod(this, &PeakCache::collect, Qt::QueuedConnection);
+        queueCall(this, "collect");
     }
 }
 

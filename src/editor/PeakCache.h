@@ -148,7 +148,7 @@ private:
     };
     static Stamp stampOf(const QString& path);
     void run(std::stop_token stop); // the worker thread
-    void collect();                 // the cache's thread: finishes every result handed over
+    Q_INVOKABLE void collect();     // the cache's thread: finishes every result handed over
     void finish(const QString& path, std::uint64_t generation, std::shared_ptr<const Levels> levels,
                 const QString& error);
     void cancel(Entry& e);

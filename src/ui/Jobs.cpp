@@ -1,5 +1,6 @@
 #include "ui/Jobs.h"
 
+#include "engines/util/QueuedCall.h"
 #include "engines/util/TimeLeft.h"
 #include "ui/BusyWindow.h"
 
@@ -70,7 +71,7 @@ bool Jobs::start(Job job) {
     worker_ = std::thread([this, running] {
         running->job.work(running->context);
         // The completion runs on the window thread, queued behind what is already there.
-        QMetaObject::invokeMethod(this, &Jobs::end, Qt::QueuedConnection);
+        queueCall(this, "end");
     });
     return true;
 }

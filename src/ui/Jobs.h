@@ -89,7 +89,7 @@ signals:
 private:
     struct Running;
     void poll();
-    void end();
+    Q_INVOKABLE void end(); // queued from the job's thread
     QString timeLeft(int permille) const;
 
     QWidget& window_;

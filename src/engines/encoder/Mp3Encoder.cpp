@@ -1,5 +1,7 @@
 #include "engines/encoder/Mp3Encoder.h"
 
+#include "engines/util/QueuedCall.h"
+
 #include <QtDebug>
 
 #include <climits>
@@ -137,14 +139,25 @@ void Mp3Encoder::run(std::stop_token stop) {
             continue; // cancelled: nobody waits for its result
         const encode::Format format =
             job.output ? job.output->settings.format : encode::Format::Mp3;
-        EncodeResult result{job.id, std::move(job.source), std::move(job.target), job.bitRate,
-                            format, std::move(failure)};
-        QMetaObject::invokeMethod(
-            this, [this, result = std::move(result)] { deliver(result); }, Qt::QueuedConnection);
+        // The result goes through the mutex, the queued call carries nothing (see QueuedCall.h).
+        {
+            std::lock_guard lock(mutex_);
+            results_.push_back(EncodeResult{job.id, std::move(job.source), std::move(job.target),
+                                            job.bitRate, format, std::move(failure)});
+        }
+        queueCall(this, "deliver");
     }
 }
 
-void Mp3Encoder::deliver(const EncodeResult& result) {
+void Mp3Encoder::deliver() {
+    EncodeResult result;
+    {
+        std::lock_guard lock(mutex_);
+        if (results_.empty())
+            return;
+        result = std::move(results_.front());
+        results_.pop_front();
+    }
     if (!live_.remove(result.jobId))
         return; // cancelled after it was posted
     --pending_;

@@ -114,8 +114,9 @@ private:
 
     int queue(Job job);
 
-    void run(std::stop_token stop);           // worker thread
-    void deliver(const EncodeResult& result); // encoder's thread
+    void run(std::stop_token stop); // worker thread
+    // Encoder's thread: emits the oldest result handed over (one per queued call).
+    Q_INVOKABLE void deliver();
 
     // Owner thread only.
     int bitRate_ = kDefaultBitRate;
@@ -128,8 +129,9 @@ private:
     std::condition_variable_any wake_;
     std::condition_variable jobEnded_; // the running job has ended
     std::deque<Job> queue_;
-    bool running_ = false;       // a job is being encoded
-    std::stop_source cancelJob_; // stops the running job
+    std::deque<EncodeResult> results_; // finished, for deliver()
+    bool running_ = false;             // a job is being encoded
+    std::stop_source cancelJob_;       // stops the running job
 
     std::jthread worker_; // last: starts after, and is joined before, everything above
 };
