@@ -1,8 +1,10 @@
 #pragma once
 // Shared by the benchmark programs that drive the window.
 #include "app/Frmmain.h"
+#include "ui/Jobs.h"
 
 #include <QAbstractButton>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -45,6 +47,16 @@ inline void isolate(const QTemporaryDir& base) {
 // Clicks the window's button of that object name.
 inline void click(Frmmain& w, const char* name) {
     w.findChild<QAbstractButton*>(QString::fromLatin1(name))->click();
+}
+
+// Clicks the button and, should the click start a job, returns when the job has ended: whole-file
+// work runs on a worker, so the click itself returns at once.
+inline void clickToEnd(Frmmain& w, const char* name) {
+    QEventLoop loop;
+    QObject::connect(&w.jobs(), &Jobs::finished, &loop, &QEventLoop::quit);
+    click(w, name);
+    if (w.jobs().running())
+        loop.exec();
 }
 
 // The largest disk use of the files under a folder, sampled every 2 ms on a thread of its own

@@ -37,6 +37,7 @@
 namespace {
 
 using quaverly::bench::click;
+using quaverly::bench::clickToEnd;
 
 using namespace quaverly;
 
@@ -164,7 +165,7 @@ int saveWavMode(const QString& out) {
     dialogs.queueFile(out);
     QElapsedTimer timer;
     timer.start();
-    click(w, "CmdWav");
+    clickToEnd(w, "CmdWav"); // the save is a job: timed to its end
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     if (!dialogs.messageTexts().isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(dialogs.messageTexts().join(QLatin1Char('\n'))));

@@ -38,6 +38,7 @@
 #include <utility>
 
 using quaverly::bench::click;
+using quaverly::bench::clickToEnd;
 using quaverly::bench::peakKib;
 
 namespace {
@@ -89,12 +90,8 @@ std::optional<double> timeEditor(quaverly::Frmmain& w, const QString& mode,
         w.MarkIn = args[2].toLongLong();
         w.MarkOut = args[3].toLongLong();
         // "Done" is a job: the clock stops when it has ended.
-        QEventLoop loop;
-        QObject::connect(&w.jobs(), &quaverly::Jobs::finished, &loop, &QEventLoop::quit);
         timer.start();
-        click(w, "CmdEditDone");
-        if (w.jobs().running())
-            loop.exec();
+        clickToEnd(w, "CmdEditDone");
         seconds = secondsOf(timer);
     }
     if (!w.frameEditSong->isVisible() ||
