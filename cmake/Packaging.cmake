@@ -81,6 +81,8 @@ Opus or FLAC, with tags and presets for phone ringtones.
 The package holds the window (quaverly) and its command line twin
 (quaverly-cli), which does the same work for scripts.")
 # The run-time dependencies come from the libraries every ELF file of the package links, the
-# dlopened FFmpeg module included.
+# dlopened FFmpeg module included. Qt's SVG plugins, which draw the toolbar's icons, are loaded
+# by Qt at run time where no ELF file names them: they are added by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libqt6svg6)
 include(CPack)

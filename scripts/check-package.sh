@@ -42,7 +42,7 @@ fi
 
 depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libmp3lame libmpg123 libsndfile libavformat libavcodec libavutil libqt6core6 \
-    libqt6gui6 libqt6widgets6 libpulse libsoxr libebur128 libtag; do
+    libqt6gui6 libqt6widgets6 libqt6svg6 libpulse libsoxr libebur128 libtag; do
     [[ $depends == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
 

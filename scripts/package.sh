@@ -34,7 +34,8 @@ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=
 cmake --build "$dir" -j "$(nproc)"
 staging=$(mktemp -d)
 trap 'rm -rf "$staging"' EXIT
-(cd "$dir" && cpack -G DEB -B "$staging" >/dev/null)
+(cd "$dir" && cpack -G DEB -B "$staging") >"$staging/cpack.log" 2>&1 ||
+    { cat "$staging/cpack.log" >&2; exit 1; }
 mkdir -p "$out"
 debs=("$staging"/quaverly_*.deb)
 mv "${debs[0]}" "$out/"
