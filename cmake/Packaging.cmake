@@ -14,9 +14,10 @@ set(QUAVERLY_MAINTAINER "Quaverly developers <quaverly@example.org>")
 set(QUAVERLY_HOMEPAGE "https://quaverly.example.org/")
 # The date of this version's release, for the AppStream <release> and the changelog.
 set(QUAVERLY_RELEASE_DATE "2026-12-09")
+set(QUAVERLY_COPYRIGHT_YEARS "2026")
+# The application's id: the AppStream file's name and id, and the desktop entry's name
+# (src/app/CMakeLists.txt installs it under this name).
 set(QUAVERLY_APP_ID "org.quaverly.Quaverly")
-
-set(QUAVERLY_COPYRIGHT_YEARS "2024-2026")
 # The changelog's date line (RFC 5322), from the release date, so that builds are reproducible.
 execute_process(COMMAND date -u -R -d "${QUAVERLY_RELEASE_DATE} 12:00:00"
                 OUTPUT_VARIABLE QUAVERLY_RELEASE_RFC_DATE OUTPUT_STRIP_TRAILING_WHITESPACE
@@ -42,14 +43,16 @@ foreach(_page quaverly.1 quaverly-cli.1 changelog)
 endforeach()
 add_custom_target(quaverly_package_files ALL DEPENDS ${_gzipped})
 
-install(FILES ${_out}/${QUAVERLY_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${_out}/${QUAVERLY_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${_out}/quaverly.1.gz ${_out}/quaverly-cli.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${_src}/quaverly-cli.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
-        RENAME quaverly-cli)
+install(FILES ${_src}/quaverly-cli.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quaverly-cli)
 # The package's documentation folder is named by the package, not by the project.
 # A version without a Debian revision makes a native package, whose changelog is changelog.gz.
-install(FILES ${_out}/copyright ${_out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quaverly)
+install(FILES ${_out}/copyright ${_out}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quaverly)
 unset(_src)
 unset(_out)
 unset(_gzipped)

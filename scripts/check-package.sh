@@ -49,9 +49,11 @@ done
 dpkg-deb -x "$deb" "$work/root"
 root=$work/root
 cli=$root/usr/bin/quaverly-cli
-[[ "$("$cli" --version)" == "quaverly-cli $version" ]] || fail "quaverly-cli --version: $("$cli" --version)"
-[[ "$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/quaverly" --version)" == "Quaverly $version" ]] ||
-    fail "quaverly --version: $("$root/usr/bin/quaverly" --version 2>&1)"
+said=$("$cli" --version)
+[[ $said == "quaverly-cli $version" ]] || fail "quaverly-cli --version: $said"
+# The window's program answers without a display.
+said=$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/quaverly" --version 2>&1)
+[[ $said == "Quaverly $version" ]] || fail "quaverly --version: $said"
 
 # A conversion to MP3, and one to M4A through the FFmpeg module, which must be the package's.
 sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 1.5 sine 440 2>/dev/null
@@ -66,12 +68,12 @@ grep -q "file=$root/usr/bin/\.\./lib/.*quaverly/quaverly_ffmpeg\.so" "$work/ld.l
 
 # The bash completion, fed the words of a command line; candidates one a line, sorted.
 complete_words() {
+    local script=$root/usr/share/bash-completion/completions/quaverly-cli
     (cd "$work/files" && bash -c 'source /usr/share/bash-completion/bash_completion
         source "$1"; shift
         COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
         _quaverly_cli "$1" "${COMP_WORDS[-1]}" "${COMP_WORDS[-2]}"
-        printf "%s\n" "${COMPREPLY[@]}"' _ "$root/usr/share/bash-completion/completions/quaverly-cli" "$@" |
-        sort | xargs)
+        printf "%s\n" "${COMPREPLY[@]}"' _ "$script" "$@" | sort | xargs)
 }
 mkdir -p "$work/files/folder"
 touch "$work/files/"{a.wav,b.txt,c.FLAC,e.aiff}
