@@ -2,8 +2,7 @@
 # Installs what is missing, builds, and runs the whole test suite twice: a normal build and one
 # under AddressSanitizer and UndefinedBehaviorSanitizer (the normal build's Debian package is
 # checked in between); then the tests that run threads once more under ThreadSanitizer; last,
-# each fuzz target for a short while. A private sound server runs
-# meanwhile.
+# each fuzz target for a short while. A private sound server runs meanwhile.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
