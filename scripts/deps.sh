@@ -16,6 +16,8 @@ PACKAGES=(
     libfiu-dev fiu-utils
     # test peers, the private sound server and a display for screenshots
     pulseaudio pulseaudio-utils sox mpg123 lame ffmpeg flac opus-tools vorbis-tools xvfb fonts-dejavu-core
+    # the Debian package (scripts/package.sh) and its checks (scripts/check-package.sh)
+    dpkg-dev lintian appstream desktop-file-utils bash-completion man-db
 )
 if [[ "${1:-}" == "--bench" ]]; then
     PACKAGES+=(espeak-ng hyperfine)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite twice: a normal build and one
-# under AddressSanitizer and UndefinedBehaviorSanitizer; then the tests that run threads once more
-# under ThreadSanitizer; last, each fuzz target for a short while. A private sound server runs
-# meanwhile.
+# under AddressSanitizer and UndefinedBehaviorSanitizer (the normal build's Debian package is
+# checked in between); then the tests that run threads once more under ThreadSanitizer; last,
+# each fuzz target for a short while. A private sound server runs meanwhile.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -59,6 +59,14 @@ run_suite() { # DIR LABEL TEST-LABELS BUILD-ARGS...
 
 # Warnings are errors here (and so in CI), not in a user's or packager's build.
 run_suite build "normal build" "" -DQUAVERLY_WERROR=ON
+# The Debian package made from that build and checked, unpacked: one step.
+echo "== package"
+if scripts/check-package.sh build; then
+    passed=$((passed + 1))
+else
+    echo "== package: FAILED"
+    failed=$((failed + 1))
+fi
 run_suite build-asan "sanitizer build" "" -DQUAVERLY_WERROR=ON -DQUAVERLY_SANITIZE=ON \
     -DQUAVERLY_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 # Only the sound core's tests that run threads (no widgets), optimised: TSan slows them down.

@@ -9,7 +9,28 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// --version is answered before the QApplication exists, which needs a display: a terminal
+// without one, a packaging check or a script can still ask for it. Words after "--" are songs.
+bool versionAsked(int argc, char* argv[]) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    if (versionAsked(argc, argv)) {
+        std::printf("%s %s\n", quaverly::kApplicationTitle, quaverly::kVersionText);
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QLatin1String(quaverly::kApplicationTitle));
     QApplication::setApplicationVersion(QLatin1String(quaverly::kVersionText));

@@ -8,6 +8,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 
 #include <unistd.h>
 
@@ -124,7 +125,9 @@ void usage(std::FILE* f) {
                f);
     for (const auto& c : commands())
         std::fprintf(f, "  quaverly-cli %s\n", c.usage);
-    std::fputs("every command takes --quiet: no progress line on standard error\n", f);
+    std::fputs("every command takes --quiet: no progress line on standard error\n"
+               "quaverly-cli --version prints the program's version\n",
+               f);
 }
 
 // One command's words as Qt's parser reads them.
@@ -201,6 +204,10 @@ int run(const QStringList& args, std::FILE* out, std::FILE* err) {
     if (args.isEmpty() || args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h")) {
         usage(args.isEmpty() ? err : out);
         return args.isEmpty() ? kUsage : kOk;
+    }
+    if (args[0] == QLatin1String("--version")) {
+        std::fprintf(out, "quaverly-cli %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        return kOk;
     }
     const auto& all = commands();
     const auto it = std::find_if(

@@ -12,7 +12,7 @@ enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kCancelled = 130 };
 
 // Runs one command line (without the program name). Results go to `out`, errors and progress
 // to `err`. A command that writes catches Ctrl+C while it runs (Interrupt.h). Needs a
-// QCoreApplication.
+// QCoreApplication; "--version" prints its application version.
 int run(const QStringList& args, std::FILE* out, std::FILE* err);
 
 // "1500", "1:02.5", "0:01:02.500", "1:00:00" -> milliseconds; -1 when malformed.

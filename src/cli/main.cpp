@@ -6,5 +6,6 @@
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quaverly-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUAVERLY_VERSION));
     return quaverly::cli::run(app.arguments().mid(1), stdout, stderr);
 }

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -115,6 +116,12 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndHelpWithZero) {
         EXPECT_EQ(r.code, 0) << c;
         EXPECT_TRUE(r.out.contains(QStringLiteral("usage: quaverly-cli ") + QString::fromUtf8(c)));
     }
+    const auto version = cli({QStringLiteral("--version")});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^quaverly-cli \\d+\\.\\d+\\.\\d+\n$"))
+                    .match(version.out)
+                    .hasMatch())
+        << version.out.toStdString();
 }
 
 // How the options reach a command: every row stops before any file is read or written. `says` is
