@@ -280,8 +280,8 @@ void Frmmain::SetLng() {
     const struct {
         const char* key;
         const char* tip;
-    } toolbar[] = {{"Wav", "Open Song"},   {"Rec", "Voice Record"}, {"Convert", "Convert"},
-                   {"Setting", "Setting"}, {"Help", "About"},       {"Exit", "Exit"}};
+    } toolbar[] = {{"Wav", "Open Song"},    {"Rec", "Voice Recorder"}, {"Convert", "Convert"},
+                   {"Setting", "Settings"}, {"Help", "About"},         {"Exit", "Exit"}};
     for (const auto& t : toolbar) {
         if (QAction* action = toolbarAction(QString::fromLatin1(t.key))) {
             action->setToolTip(tr(t.tip));

@@ -25,7 +25,7 @@ QString driveText(const QStorageInfo& volume) {
 
 } // namespace
 
-SettingsPanel::SettingsPanel(QWidget* parent) : QGroupBox(tr("Setting"), parent) {
+SettingsPanel::SettingsPanel(QWidget* parent) : QGroupBox(tr("Settings"), parent) {
     setObjectName(QStringLiteral("FrameSetting"));
 
     Frame1 = named(new QGroupBox(tr("Program Base Folder"), this), "Frame1");

@@ -198,7 +198,7 @@ const Case kCases[] = {
      [](AddJobs& t) {
          // The decode's end started the encoding, which removes the decoded copy.
          ASSERT_TRUE(QTest::qWaitFor([&] { return t.w->encodings().pending() == 0; }, 120000));
-         EXPECT_EQ(t.lastMessage(), "Finish Save");
+         EXPECT_EQ(t.lastMessage(), "Finish Save: clip.mp3 is saved.");
          QString error;
          const auto frames = readFrames(t.out("clip.mp3"), &error);
          ASSERT_TRUE(frames) << qPrintable(error);
