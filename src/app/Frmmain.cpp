@@ -286,6 +286,8 @@ void Frmmain::SetLng() {
         if (QAction* action = toolbarAction(QString::fromLatin1(t.key))) {
             action->setToolTip(tr(t.tip));
             action->setText(tr(t.tip));
+            if (QWidget* button = Toolbar1->widgetForAction(action))
+                button->setAccessibleName(tr(t.tip));
         }
     }
     const struct {

@@ -132,11 +132,12 @@ TEST_F(ConvertPanelTest, ChoosersFillTheirBoxesACancelEmptiesThemAndAnEmptyBoxDo
     for (const auto& c : choosers)
         EXPECT_TRUE(c.box->text().startsWith(music)) << qPrintable(c.box->objectName());
 
-    // A cancel in any chooser empties its box, and its convert button then does nothing.
+    // A cancel in any chooser empties its box, and its convert button is then disabled.
     for (const auto& c : choosers) {
         const QString before = c.box->text();
         choose(c.chooser, QString());
         EXPECT_TRUE(c.box->text().isEmpty()) << qPrintable(c.chooser->objectName());
+        EXPECT_FALSE(c.convert->isEnabled()) << qPrintable(c.chooser->objectName());
         const int asked = int(dialogs.script.asked().size());
         c.convert->click();
         EXPECT_EQ(int(dialogs.script.asked().size()), asked);

@@ -112,6 +112,7 @@ protected:
             w->frameEditSong->CmdExport->click();
             break;
         case Save::ConvertMp3:
+            dialogs.queueQuestion(true); // the typed target is there already: replace it
             w->FrameConvert->CmdConvertMP3->click();
             break;
         case Save::RecordWav:
