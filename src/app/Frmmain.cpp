@@ -280,12 +280,14 @@ void Frmmain::SetLng() {
     const struct {
         const char* key;
         const char* tip;
-    } toolbar[] = {{"Wav", "Open Song"},   {"Rec", "Voice Record"}, {"Convert", "Convert"},
-                   {"Setting", "Setting"}, {"Help", "About"},       {"Exit", "Exit"}};
+    } toolbar[] = {{"Wav", "Open Song"},    {"Rec", "Voice Recorder"}, {"Convert", "Convert"},
+                   {"Setting", "Settings"}, {"Help", "About"},         {"Exit", "Exit"}};
     for (const auto& t : toolbar) {
         if (QAction* action = toolbarAction(QString::fromLatin1(t.key))) {
             action->setToolTip(tr(t.tip));
             action->setText(tr(t.tip));
+            if (QWidget* button = Toolbar1->widgetForAction(action))
+                button->setAccessibleName(tr(t.tip));
         }
     }
     const struct {

@@ -41,12 +41,11 @@ void Frmmain::fillAbout() {
         tr("Version %1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionPatch));
     FrameAbout->lblTitle->setText(QLatin1String(kApplicationTitle));
     FrameAbout->lblDescription->setText(
-        QStringLiteral("velmarise MP3 Quaverly Editor can Crop and Convert You Favorite MP3, Wav "
-                       "File, Also can Record Your Own Sound Form Your computer Soundcard, You "
-                       "can cut or trim different parts of different songs form different "
-                       "format and merge it into one song, and make the sounds of your phone "
-                       "in your own style."));
-    FrameAbout->Label7->setText(QStringLiteral("Support :\r\n") + QLatin1String(kSupportAddress));
+        tr("velmarise MP3 Quaverly Editor crops and converts your favourite MP3 and WAV files, "
+           "and records your own sound from your computer's sound card. You can cut or trim "
+           "parts of songs of different formats, join them into one song, and make your "
+           "phone's sounds in your own style."));
+    FrameAbout->Label7->setText(tr("Support:\n%1").arg(QLatin1String(kSupportAddress)));
 }
 
 } // namespace quaverly

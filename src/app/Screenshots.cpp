@@ -1,11 +1,14 @@
 #include "app/Screenshots.h"
 
 #include "app/Frmmain.h"
+#include "ui/Jobs.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QProcess>
+#include <QStyleFactory>
 #include <QTimer>
 
 namespace quaverly {
@@ -20,9 +23,38 @@ void settle(int ms) {
     }
 }
 
+// A dark theme as a desktop gives one: every colour the widgets take comes from here.
+QPalette darkPalette() {
+    const QColor window(0x35, 0x35, 0x35), base(0x26, 0x26, 0x26), text(0xe8, 0xe8, 0xe8),
+        dimmed(0x80, 0x80, 0x80), accent(0x3d, 0x8e, 0xe0);
+    QPalette p;
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window.lighter(115));
+    p.setColor(QPalette::ToolTipBase, base);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::PlaceholderText, dimmed);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, window.lighter(110));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, Qt::white);
+    p.setColor(QPalette::Light, window.lighter(160));
+    p.setColor(QPalette::Midlight, window.lighter(130));
+    p.setColor(QPalette::Mid, window.darker(130));
+    p.setColor(QPalette::Dark, window.darker(160));
+    p.setColor(QPalette::Shadow, Qt::black);
+    p.setColor(QPalette::Highlight, accent);
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, accent.lighter(120));
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, dimmed);
+    return p;
+}
+
 } // namespace
 
-bool saveScreenshots(Frmmain& window, const QString& folder) {
+bool saveScreenshots(Frmmain& window, const QString& folder, const QString& tag) {
     if (!QDir().mkpath(folder)) {
         return false;
     }
@@ -41,8 +73,9 @@ bool saveScreenshots(Frmmain& window, const QString& folder) {
     for (const char* key : {"Wav", "Rec", "Convert", "Setting", "Help"}) {
         window.toolbarAction(QString::fromLatin1(key))->trigger();
         settle(300); // the folder view fills in the background
-        const QString name =
-            QStringLiteral("%1-%2.png").arg(n++, 2, 10, QLatin1Char('0')).arg(QLatin1String(key));
+        const QString name = QStringLiteral("%1-%2%3.png")
+                                 .arg(n++, 2, 10, QLatin1Char('0'))
+                                 .arg(QLatin1String(key), tag);
         ok = window.grab().save(dir.filePath(name), "PNG") && ok;
     }
     // The Audio Edit panel as a click on a song leaves it ("Play Control") and as a double
@@ -62,28 +95,64 @@ bool saveScreenshots(Frmmain& window, const QString& folder) {
             settle(400); // the peaks are read in the background
         }
         settle(100);
-        const QString name = QStringLiteral("%1-Wav-%2.png")
+        const QString name = QStringLiteral("%1-Wav-%2%3.png")
                                  .arg(n++, 2, 10, QLatin1Char('0'))
-                                 .arg(frame->objectName());
+                                 .arg(frame->objectName(), tag);
         ok = window.grab().save(dir.filePath(name), "PNG") && ok;
     }
     // The editor again, the output frame set for an iPhone ringtone (the README's picture).
     QComboBox* presets = window.Framewav->CboPreset;
     presets->setCurrentIndex(presets->findData(QStringLiteral("iphone-ringtone")));
     settle(100);
-    ok = window.grab().save(
-             dir.filePath(QStringLiteral("%1-Wav-ringtone.png").arg(n++, 2, 10, QLatin1Char('0'))),
-             "PNG") &&
-         ok;
+    ok =
+        window.grab().save(
+            dir.filePath(
+                QStringLiteral("%1-Wav-ringtone%2.png").arg(n++, 2, 10, QLatin1Char('0')).arg(tag)),
+            "PNG") &&
+        ok;
 
     window.busyWindow().show(QStringLiteral("Loading.........."));
     settle(1300);
-    ok = window.busyWindow().window().grab().save(
-             dir.filePath(QStringLiteral("%1-busy.png").arg(n, 2, 10, QLatin1Char('0')))) &&
+    ok = window.busyWindow().window().grab().save(dir.filePath(
+             QStringLiteral("%1-busy%2.png").arg(n, 2, 10, QLatin1Char('0')).arg(tag))) &&
          ok;
     window.busyWindow().hide();
     window.close();
     return ok;
+}
+
+int takeScreenshots(Dialogs& dialogs, const QString& program, const QStringList& songs,
+                    const QString& folder, bool secondScale) {
+    const QString scale = secondScale ? QStringLiteral("@2x") : QString();
+    bool ok = true;
+    for (const bool dark : {false, true}) {
+        if (dark) {
+            QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+            QApplication::setPalette(darkPalette());
+        }
+        Frmmain window(dialogs);
+        window.show();
+        window.songList->addFiles(songs);
+        window.jobs().waitForDone(); // the songs are listed as the adding job ends
+        ok = saveScreenshots(window, folder,
+                             (dark ? QStringLiteral("-dark") : QStringLiteral("-light")) + scale) &&
+             ok;
+    }
+    if (!secondScale) {
+        // Qt scales a whole program only from its start: the 200 % pictures take a run of their
+        // own.
+        QProcess twice;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+        twice.setProcessEnvironment(env);
+        twice.setProcessChannelMode(QProcess::ForwardedChannels);
+        twice.start(program, QStringList{QStringLiteral("--screenshots"), folder,
+                                         QStringLiteral("--screenshots-at-2x")} +
+                                 songs);
+        ok = twice.waitForFinished(-1) && twice.exitStatus() == QProcess::NormalExit &&
+             twice.exitCode() == 0 && ok;
+    }
+    return ok ? 0 : 1;
 }
 
 } // namespace quaverly

@@ -118,12 +118,9 @@ void SettingsHandlers::CmdFolder_Click() {
                          Dialogs::Icon::Warning);
         return;
     }
-    const auto answer =
-        s_.dialogs->input(QStringLiteral("Create New Folder "), QStringLiteral("New Folder Name"));
-    if (!answer) {
-        s_.dialogs->tell(tr("No folder was created."), Dialogs::Icon::Information);
-        return;
-    }
+    const auto answer = s_.dialogs->input(tr("Create New Folder"), tr("New Folder Name"));
+    if (!answer)
+        return; // the user changed their mind: nothing to say
     // Blanks around a name are nearly always a slip of the keyboard.
     const QString name = answer->trimmed();
     if (name.isEmpty()) {

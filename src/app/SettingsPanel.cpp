@@ -25,7 +25,7 @@ QString driveText(const QStorageInfo& volume) {
 
 } // namespace
 
-SettingsPanel::SettingsPanel(QWidget* parent) : QGroupBox(tr("Setting"), parent) {
+SettingsPanel::SettingsPanel(QWidget* parent) : QGroupBox(tr("Settings"), parent) {
     setObjectName(QStringLiteral("FrameSetting"));
 
     Frame1 = named(new QGroupBox(tr("Program Base Folder"), this), "Frame1");
@@ -33,6 +33,7 @@ SettingsPanel::SettingsPanel(QWidget* parent) : QGroupBox(tr("Setting"), parent)
 
     Drive1 = named(new QComboBox(Frame1), "Drive1");
     Drive1->setGeometry(14, 28, 413, 26);
+    Drive1->setAccessibleName(tr("Drive"));
 
     dirModel = new QFileSystemModel(this);
     dirModel->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
@@ -41,6 +42,7 @@ SettingsPanel::SettingsPanel(QWidget* parent) : QGroupBox(tr("Setting"), parent)
 
     Dir1 = named(new QTreeView(Frame1), "Dir1");
     Dir1->setGeometry(14, 60, 413, 170);
+    Dir1->setAccessibleName(tr("Output folder"));
     Dir1->setModel(dirModel);
     Dir1->setHeaderHidden(true);
     for (int column = 1; column < dirModel->columnCount(); ++column) {
@@ -54,9 +56,14 @@ SettingsPanel::SettingsPanel(QWidget* parent) : QGroupBox(tr("Setting"), parent)
 
     CmdFolder = named(new QPushButton(tr("New Folder"), Frame1), "CmdFolder");
     CmdFolder->setGeometry(437, 60, 114, 30);
+    CmdFolder->setAccessibleName(tr("New Folder"));
 
     CmdSaveSetting = named(new QPushButton(tr("Save Setting"), this), "CmdSaveSetting");
     CmdSaveSetting->setGeometry(451, 280, 128, 30);
+    CmdSaveSetting->setAccessibleName(tr("Save Settings"));
+    setTabOrder(Drive1, Dir1);
+    setTabOrder(Dir1, CmdFolder);
+    setTabOrder(CmdFolder, CmdSaveSetting);
 
     refreshDrives();
     connect(Drive1, &QComboBox::activated, this, &SettingsPanel::Drive1_Change);

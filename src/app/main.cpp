@@ -3,7 +3,6 @@
 #include "app/Frmmain.h"
 #include "app/Screenshots.h"
 #include "app/Version.h"
-#include "ui/Jobs.h"
 #include "ui/QtDialogs.h"
 
 #include <QApplication>
@@ -46,6 +45,10 @@ int main(int argc, char* argv[]) {
                                    QStringLiteral("DIR"));
     screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(screenshots);
+    // The second run of --screenshots, at 200 %: the first starts it.
+    QCommandLineOption secondScale(QStringLiteral("screenshots-at-2x"));
+    secondScale.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(secondScale);
     parser.addPositionalArgument(
         QStringLiteral("songs"),
         QStringLiteral("Song files (WAV, MP3, FLAC, M4A, Ogg, ...) to put in the song list."),
@@ -54,17 +57,16 @@ int main(int argc, char* argv[]) {
     const QStringList songs = parser.positionalArguments();
 
     quaverly::QtDialogs dialogs;
+    if (parser.isSet(screenshots)) {
+        return quaverly::takeScreenshots(dialogs, QCoreApplication::applicationFilePath(), songs,
+                                         parser.value(screenshots), parser.isSet(secondScale));
+    }
     quaverly::Frmmain window(dialogs);
     dialogs.setParentWindow(&window);
     QObject::connect(&window, &quaverly::Frmmain::quitRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
     window.show();
     window.activateWindow();
-    if (parser.isSet(screenshots)) {
-        window.songList->addFiles(songs);
-        window.jobs().waitForDone(); // the songs are listed as the adding job ends
-        return quaverly::saveScreenshots(window, parser.value(screenshots)) ? 0 : 1;
-    }
     // Once the window is up, so that what cannot be added is reported over it.
     if (!songs.isEmpty()) {
         QMetaObject::invokeMethod(

@@ -50,17 +50,31 @@ ConvertHandlers::ConvertHandlers(ConvertPanel& panel, ConvertServices services, 
     connect(panel_.CmdConvertMP3, &QPushButton::clicked, this,
             &ConvertHandlers::CmdConvertMP3_Click);
     connect(panel_.txtsavemp3, &QLineEdit::textChanged, this, &ConvertHandlers::showTarget);
+    for (QLineEdit* box :
+         {panel_.txtopenmp3, panel_.txtsavewav, panel_.txtopenwav, panel_.txtsavemp3})
+        connect(box, &QLineEdit::textChanged, this, &ConvertHandlers::enableButtons);
     showTarget();
+    enableButtons();
+}
+
+void ConvertHandlers::enableButtons() {
+    // A button that could only do nothing is not offered: each needs both its names.
+    panel_.CmdconvertWav->setEnabled(!panel_.txtopenmp3->text().isEmpty() &&
+                                     !panel_.txtsavewav->text().isEmpty());
+    panel_.CmdConvertMP3->setEnabled(!panel_.txtopenwav->text().isEmpty() &&
+                                     !panel_.txtsavemp3->text().isEmpty());
 }
 
 void ConvertHandlers::showTarget() {
     const encode::Format format = targetFormat(panel_.txtsavemp3->text(), s_.output().format());
     panel_.CmdConvertMP3->setText(tr("Convert to %1").arg(formatWord(format)));
+    panel_.CmdConvertMP3->setAccessibleName(panel_.CmdConvertMP3->text());
 }
 
 // The choosers always write the dialog's answer into their box: a cancelled dialog answers
-// with the empty text, so the box empties and its convert button does nothing until a new
-// choice.
+// with the empty text, so the box empties and its convert button is disabled until a new
+// choice. A target the save dialog gave was confirmed there if it replaces a file; one typed
+// into the box is confirmed when converting (keepsTarget).
 
 void ConvertHandlers::CmdopenMp3_Click() {
     panel_.txtopenmp3->setText(s_.dialogs->openFile(
@@ -68,8 +82,9 @@ void ConvertHandlers::CmdopenMp3_Click() {
 }
 
 void ConvertHandlers::CmdSavewav2_Click() {
-    panel_.txtsavewav->setText(s_.dialogs->saveFile(
-        {tr("Save Wav File"), s_.baseFolder(), wavFilter(), QStringLiteral("wav")}));
+    pickedWav_ = s_.dialogs->saveFile(
+        {tr("Save Wav File"), s_.baseFolder(), wavFilter(), QStringLiteral("wav")});
+    panel_.txtsavewav->setText(pickedWav_);
 }
 
 void ConvertHandlers::Cmdopenwav_Click() {
@@ -79,9 +94,17 @@ void ConvertHandlers::Cmdopenwav_Click() {
 
 void ConvertHandlers::CmdSaveMP3_Click() {
     const encode::Format chosen = s_.output().format();
-    panel_.txtsavemp3->setText(s_.dialogs->saveFile(
-        {tr("Save %1 File").arg(formatWord(chosen)), s_.baseFolder(), encodedSaveFilter(chosen),
-         QLatin1String(encode::info(chosen).extension)}));
+    pickedEncoded_ = s_.dialogs->saveFile({tr("Save %1 File").arg(formatWord(chosen)),
+                                           s_.baseFolder(), encodedSaveFilter(chosen),
+                                           QLatin1String(encode::info(chosen).extension)});
+    panel_.txtsavemp3->setText(pickedEncoded_);
+}
+
+bool ConvertHandlers::keepsTarget(const QString& target, const QString& picked) {
+    if (target == picked || !QFileInfo::exists(target))
+        return false;
+    return !s_.dialogs->question(QLatin1String(kApplicationTitle),
+                                 tr("%1 already exists. Replace it?").arg(shown(target)));
 }
 
 bool ConvertHandlers::refuseSameFile(const QString& source, const QString& target) {
@@ -108,7 +131,7 @@ void ConvertHandlers::CmdconvertWav_Click() {
     const QString target = panel_.txtsavewav->text();
     if (source.isEmpty() || target.isEmpty())
         return;
-    if (refuseSameFile(source, target))
+    if (refuseSameFile(source, target) || keepsTarget(target, pickedWav_))
         return;
 
     // The song is decoded into a working copy of its own, which is listed (an undecodable
@@ -143,7 +166,7 @@ void ConvertHandlers::CmdConvertMP3_Click() {
     const QString target = panel_.txtsavemp3->text();
     if (source.isEmpty() || target.isEmpty())
         return;
-    if (refuseSameFile(source, target))
+    if (refuseSameFile(source, target) || keepsTarget(target, pickedEncoded_))
         return;
     const OutputChoice output = s_.output();
     const encode::Format format = targetFormat(target, output.format());

@@ -6,7 +6,10 @@
 // progress and Cancel. The second target may be of any written format: its extension decides,
 // else the output frame's format, and the frame's setting for that format applies; the button's
 // caption names the format. An MP3 comes out as it always has, untagged; the other formats carry
-// the song's title, artist, album and cover. The four text boxes are the panel's only state.
+// the song's title, artist, album and cover. Each convert button is enabled only while both its
+// boxes hold a name. A typed target that is there already is replaced only on the user's word
+// (the save dialogs ask for the targets they give). The four text boxes and the targets the
+// dialogs last gave are the panel's only state.
 //
 // Threads: UI thread only.
 
@@ -53,7 +56,7 @@ class ConvertHandlers final : public QObject {
 public:
     ConvertHandlers(ConvertPanel& panel, ConvertServices services, QObject* parent = nullptr);
 
-    // The "..." choosers; a cancelled dialog empties its box.
+    // The "..." choosers; a cancelled dialog empties its box (and disables its convert button).
     void CmdopenMp3_Click();
     void CmdSavewav2_Click();
     void Cmdopenwav_Click();
@@ -74,7 +77,11 @@ public:
 
 private:
     using Progress = ConvertServices::Progress;
+    void enableButtons();
     bool refuseSameFile(const QString& source, const QString& target);
+    // True when `target` is a file already there that the user did not choose to replace:
+    // asked unless it is the one the save dialog gave (`picked`), which asked itself.
+    bool keepsTarget(const QString& target, const QString& picked);
     void restoreEncodingsBusyWindow();
     // Hands `source` (or the file it was `decoded` into, which the encoding then removes) to
     // the encodings.
@@ -83,6 +90,8 @@ private:
 
     ConvertPanel& panel_;
     ConvertServices s_;
+    QString pickedWav_;     // what "Save as" of "MP3 -> Wav" last gave
+    QString pickedEncoded_; // what "Save as" of "Wav -> Mp3" last gave
 };
 
 } // namespace quaverly

@@ -4,6 +4,8 @@
 
 #include <QLabel>
 
+#include <iterator>
+
 namespace quaverly {
 
 namespace {
@@ -15,16 +17,22 @@ struct Row {
     QPushButton* chooser;
 };
 
+// `what` names the box for a screen reader ("Song to convert to WAV"); its chooser is "Choose"
+// that, also its tool tip.
 Row pathRow(QGroupBox* frame, int y, const QString& caption, const char* textName,
-            const char* chooserName, const QString& placeholder) {
+            const char* chooserName, const QString& placeholder, const QString& what) {
     auto* label = new QLabel(caption, frame);
     label->setGeometry(14, y, 80, 26);
     auto* text = named(new QLineEdit(frame), textName);
     text->setGeometry(96, y, 420, 26);
     text->setPlaceholderText(placeholder);
+    text->setAccessibleName(what);
     label->setBuddy(text);
     auto* chooser = named(new QPushButton(QStringLiteral("..."), frame), chooserName);
     chooser->setGeometry(522, y, 44, 26);
+    const QString choose = ConvertPanel::tr("Choose the %1").arg(what.toLower());
+    chooser->setAccessibleName(choose);
+    chooser->setToolTip(choose);
     return {text, chooser};
 }
 
@@ -36,28 +44,37 @@ ConvertPanel::ConvertPanel(QWidget* parent) : QGroupBox(tr("Wav <-> Mp3"), paren
     Frame4 = named(new QGroupBox(tr("MP3 -> Wav"), this), "Frame4");
     Frame4->setGeometry(14, 28, 581, 136);
     Row r = pathRow(Frame4, 28, tr("MP3 file:"), "txtopenmp3", "CmdopenMp3",
-                    tr("The song to convert: MP3, FLAC, M4A, Ogg, WAV, ..."));
+                    tr("The song to convert: MP3, FLAC, M4A, Ogg, WAV, ..."),
+                    tr("Song to convert to WAV"));
     txtopenmp3 = r.text;
     CmdopenMp3 = r.chooser;
     r = pathRow(Frame4, 62, tr("Save as:"), "txtsavewav", "CmdSavewav2",
-                tr("The WAV file to write"));
+                tr("The WAV file to write"), tr("WAV file to save"));
     txtsavewav = r.text;
     CmdSavewav2 = r.chooser;
     CmdconvertWav = named(new QPushButton(tr("Convert to Wav"), Frame4), "CmdconvertWav");
     CmdconvertWav->setGeometry(416, 98, 150, 28);
+    CmdconvertWav->setAccessibleName(tr("Convert to WAV"));
 
     Frame5 = named(new QGroupBox(tr("Wav -> Mp3"), this), "Frame5");
     Frame5->setGeometry(14, 174, 581, 136);
     r = pathRow(Frame5, 28, tr("WAV file:"), "txtopenwav", "Cmdopenwav",
-                tr("The song to convert: WAV, FLAC, M4A, Ogg, MP3, ..."));
+                tr("The song to convert: WAV, FLAC, M4A, Ogg, MP3, ..."), tr("Song to encode"));
     txtopenwav = r.text;
     Cmdopenwav = r.chooser;
     r = pathRow(Frame5, 62, tr("Save as:"), "txtsavemp3", "CmdSaveMP3",
-                tr("The file to write: MP3, M4R, M4A, Ogg, Opus, FLAC"));
+                tr("The file to write: MP3, M4R, M4A, Ogg, Opus, FLAC"), tr("File to save"));
     txtsavemp3 = r.text;
     CmdSaveMP3 = r.chooser;
     CmdConvertMP3 = named(new QPushButton(tr("Convert to MP3"), Frame5), "CmdConvertMP3");
     CmdConvertMP3->setGeometry(416, 98, 150, 28);
+    CmdConvertMP3->setAccessibleName(CmdConvertMP3->text());
+
+    // Top to bottom, each box before its chooser, each conversion ending on its button.
+    QWidget* const order[] = {txtopenmp3, CmdopenMp3, txtsavewav, CmdSavewav2, CmdconvertWav,
+                              txtopenwav, Cmdopenwav, txtsavemp3, CmdSaveMP3,  CmdConvertMP3};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 } // namespace quaverly

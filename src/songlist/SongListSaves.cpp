@@ -78,9 +78,9 @@ void SongListHandlers::CmdSaveWav_Click() {
                  },
                  names);
          },
-         [this, joined](bool cancelled) {
+         [this, joined, target](bool cancelled) {
              if (*joined)
-                 s_.dialogs->tell(QStringLiteral("Finish Save"), Dialogs::Icon::Information);
+                 s_.dialogs->tell(savedText(target), Dialogs::Icon::Information);
              else if (!cancelled)
                  s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(joined->error().text()),
                                   Dialogs::Icon::Critical);

@@ -64,6 +64,8 @@ FrmLoad::FrmLoad()
     CmdCancel = new QPushButton(tr("Cancel"), this);
     CmdCancel->setObjectName(QStringLiteral("CmdCancel"));
     CmdCancel->setGeometry(kWidth - 88, kHeight + 26, 80, 26);
+    CmdCancel->setAccessibleName(tr("Cancel the work"));
+    ProgressBar1->setAccessibleName(tr("Progress"));
     showJobPart(false);
 
     Timer1 = new QTimer(this);

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QWidget>
 #include <QtDebug>
 
@@ -45,6 +46,11 @@ QString encodeFailureText(const mp3::EncodeFailure& failure) {
 QString notSavedText(encode::Format format, const QString& detail) {
     return QCoreApplication::translate("Encodings", "The %1 file was not saved.\n\n%2")
         .arg(formatWord(format), detail);
+}
+
+QString savedText(const QString& target) {
+    return QCoreApplication::translate("Encodings", "Finish Save: %1 is saved.")
+        .arg(QFileInfo(target).fileName());
 }
 
 Encodings::Encodings(Dialogs& dialogs, BusyWindow& busy, Jobs& jobs, WavPlayer& editPlayer,
@@ -130,7 +136,7 @@ int Encodings::run(encode::EncodeOrder order, Job job) {
 void Encodings::Mp3Enc1_EncodeDone(const EncodeResult& result, const Job& job, bool cancelled) {
     // A stop asked for after the target was complete and in place comes too late: it is saved.
     if (result.ok()) {
-        dialogs_.tell(QStringLiteral("Finish Save"), Dialogs::Icon::Information);
+        dialogs_.tell(savedText(result.target), Dialogs::Icon::Information);
     } else if (!cancelled && !(job.tellsFailure && job.tellsFailure(result))) {
         QString text = job.failureText ? job.failureText(result) : QString();
         if (text.isEmpty())

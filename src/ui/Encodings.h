@@ -3,7 +3,7 @@
 // list's save, the clip editor's "Export Clip" and the recorder's save. Each runs as a job of the
 // window (Jobs): the busy window shows its words, progress, time left and Cancel, and the main
 // window is disabled until it ends, so nothing changes what it reads. Its completion says how it
-// went ("Finish Save" or what failed), stops both players and removes the job's work files; a
+// went (savedText() or what failed), stops both players and removes the job's work files; a
 // cancelled job says nothing, its target as it was before.
 //
 // Threads: UI thread only. The encoding runs on the job's thread and touches nothing here but
@@ -34,6 +34,10 @@ QString encodeFailureText(const mp3::EncodeFailure& failure);
 // What the window says when a file of `format` was not saved, `detail` telling why: "The M4R
 // file was not saved.\n\n" and the detail.
 QString notSavedText(encode::Format format, const QString& detail);
+
+// What the window says when `target` was saved: "Finish Save: NAME is saved.", NAME the file's
+// name without its folder.
+QString savedText(const QString& target);
 
 class Encodings final : public QObject {
     Q_OBJECT
@@ -82,7 +86,7 @@ signals:
 
 private:
     int run(encode::EncodeOrder order, Job job);
-    // The completion of one job: the user hears how it went ("Finish Save", or what failed; a
+    // The completion of one job: the user hears how it went (savedText(), or what failed; a
     // cancel says nothing), both players stop and the job's work files go.
     void Mp3Enc1_EncodeDone(const EncodeResult& result, const Job& job, bool cancelled);
 

@@ -180,7 +180,10 @@ const Case kCases[] = {
          t.w->FrameConvert->txtopenmp3->setText(longMp3());
          t.w->FrameConvert->txtsavewav->setText(t.out("long.wav"));
      },
-     [](AddJobs& t) { t.w->FrameConvert->CmdconvertWav->click(); },
+     [](AddJobs& t) {
+         t.dialogs.queueQuestion(true); // the typed target is there already: replace it
+         t.w->FrameConvert->CmdconvertWav->click();
+     },
      [](int) { return QStringLiteral("Converting......."); },
      [](AddJobs& t) {
          AddJobs::expectPcm(readFile(t.out("long.wav")), longMp3Pcm());
@@ -193,12 +196,15 @@ const Case kCases[] = {
          t.w->FrameConvert->txtopenwav->setText(longMp3());
          t.w->FrameConvert->txtsavemp3->setText(t.out("clip.mp3"));
      },
-     [](AddJobs& t) { t.w->FrameConvert->CmdConvertMP3->click(); },
+     [](AddJobs& t) {
+         t.dialogs.queueQuestion(true);
+         t.w->FrameConvert->CmdConvertMP3->click();
+     },
      [](int) { return QStringLiteral("Converting......."); },
      [](AddJobs& t) {
          // The decode's end started the encoding, which removes the decoded copy.
          ASSERT_TRUE(QTest::qWaitFor([&] { return t.w->encodings().pending() == 0; }, 120000));
-         EXPECT_EQ(t.lastMessage(), "Finish Save");
+         EXPECT_EQ(t.lastMessage(), "Finish Save: clip.mp3 is saved.");
          QString error;
          const auto frames = readFrames(t.out("clip.mp3"), &error);
          ASSERT_TRUE(frames) << qPrintable(error);

@@ -66,7 +66,7 @@ TEST_F(ClipSave, TheListSavesInTheFormatItsNameGivesWithTheTitleAsked) {
     w->Framewav->CmdSaveList->click(); // returns while its job runs
     EXPECT_FALSE(w->isEnabled());
     ASSERT_TRUE(saved());
-    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save"});
+    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save: list.flac is saved."});
     EXPECT_TRUE(w->isEnabled());
     const DecodedSong flac = decodeAll(path("list.flac"));
     EXPECT_EQ(flac.kind, SongKind::Flac);
@@ -99,7 +99,7 @@ TEST_F(ClipSave, ExportClipWritesTheSongAsItWasCut) {
     dialogs.queueInput(QStringLiteral("The clip"));
     click(*w, "CmdExport");
     ASSERT_TRUE(saved());
-    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save"});
+    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save: clip.flac is saved."});
     const auto file = dialogs.asked(Kind::SaveFile).constLast().file;
     EXPECT_EQ(file.folder, w->BaseFolder + "/Tune.flac");
     EXPECT_TRUE(file.filter.startsWith("FLAC (*.flac);;MP3 (*.mp3);;"));

@@ -132,11 +132,12 @@ TEST_F(ConvertPanelTest, ChoosersFillTheirBoxesACancelEmptiesThemAndAnEmptyBoxDo
     for (const auto& c : choosers)
         EXPECT_TRUE(c.box->text().startsWith(music)) << qPrintable(c.box->objectName());
 
-    // A cancel in any chooser empties its box, and its convert button then does nothing.
+    // A cancel in any chooser empties its box, and its convert button is then disabled.
     for (const auto& c : choosers) {
         const QString before = c.box->text();
         choose(c.chooser, QString());
         EXPECT_TRUE(c.box->text().isEmpty()) << qPrintable(c.chooser->objectName());
+        EXPECT_FALSE(c.convert->isEnabled()) << qPrintable(c.chooser->objectName());
         const int asked = int(dialogs.script.asked().size());
         c.convert->click();
         EXPECT_EQ(int(dialogs.script.asked().size()), asked);
@@ -288,7 +289,7 @@ TEST_F(ConvertPanelTest, WavToMp3EncodesAtTheSelectedBitRateAndSaysFinishSave) {
 
     qint64 sizeAtFinish = -1;
     dialogs.onMessage = [&](const QString& text) {
-        if (text == QLatin1String("Finish Save"))
+        if (text == QLatin1String("Finish Save: tone.mp3 is saved."))
             sizeAtFinish = QFileInfo(mp3).size();
     };
     p.CmdConvertMP3->click();
@@ -303,7 +304,7 @@ TEST_F(ConvertPanelTest, WavToMp3EncodesAtTheSelectedBitRateAndSaysFinishSave) {
     p.CmdconvertWav->click();
     EXPECT_TRUE(jobsSettled(*w));
 
-    EXPECT_EQ(messages().count("Finish Save"), 1);
+    EXPECT_EQ(messages().count("Finish Save: tone.mp3 is saved."), 1);
     EXPECT_EQ(messages().count("Convert Finish"), 1);
     EXPECT_GT(sizeAtFinish, 0);
     EXPECT_FALSE(busyShown());
@@ -346,7 +347,7 @@ TEST_F(ConvertPanelTest, ASongOfAnotherFormatIsDecodedFirstAndTheDecodedCopyGoes
     EXPECT_TRUE(busyShown());
     ASSERT_TRUE(waitForEncoding(*w));
     EXPECT_EQ(workFilesBetween, 1); // the decoded song, until the encoding ends
-    EXPECT_EQ(messages(), QStringList{"Finish Save"});
+    EXPECT_EQ(messages(), QStringList{"Finish Save: tone.mp3 is saved."});
     QString error;
     const auto decoded = test::decodeMp3(mp3, &error);
     ASSERT_TRUE(decoded) << qPrintable(error);

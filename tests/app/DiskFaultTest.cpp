@@ -213,7 +213,11 @@ protected:
             if (w->encodings().pending() > 0) {
                 EXPECT_TRUE(encoded.wait(60000));
             }
-            return Said{said(), said() == QLatin1String(success)};
+            // A save names its file: "Finish Save: NAME is saved.", and nothing else is said.
+            const bool named = qstrcmp(success, "Finish Save") == 0;
+            return Said{said(), named ? said().startsWith(QLatin1String("Finish Save: ")) &&
+                                            !said().contains(u'|')
+                                      : said() == QLatin1String(success)};
         };
         ConvertPanel& c = *w->FrameConvert;
         RecorderPanel& r = *w->FrameRec;

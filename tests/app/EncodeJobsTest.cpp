@@ -112,6 +112,7 @@ protected:
             w->frameEditSong->CmdExport->click();
             break;
         case Save::ConvertMp3:
+            dialogs.queueQuestion(true); // the typed target is there already: replace it
             w->FrameConvert->CmdConvertMP3->click();
             break;
         case Save::RecordWav:
@@ -189,12 +190,13 @@ TEST_P(EncodeJob, CancelLeavesAllAsItWasAndTheSaveThenSucceeds) {
     });
     EXPECT_TRUE(runs.progressComplete);
     EXPECT_LE(runs.worstBusyMs, kWorstBusyMs);
-    // The recorder's WAV save says nothing when it succeeds; every encoding says "Finish Save".
+    // The recorder's WAV save says nothing when it succeeds; every encoding names what it saved.
     const QStringList said = dialogs.messageTexts();
     if (save() == Save::RecordWav)
         EXPECT_TRUE(said.isEmpty()) << qPrintable(said.join('\n'));
     else
-        EXPECT_EQ(said.value(said.size() - 1), "Finish Save");
+        EXPECT_EQ(said.value(said.size() - 1),
+                  "Finish Save: " + QFileInfo(target).fileName() + " is saved.");
     checkTarget(target);
     EXPECT_EQ(filesIn(w->workPath()).size(), list->count()); // the working copies alone
 }

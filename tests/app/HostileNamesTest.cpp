@@ -36,6 +36,9 @@ protected:
 
     QString in(const QString& name) const { return music + QLatin1Char('/') + name; }
     QStringList messages() const { return dialogs.messageTexts(); }
+    static QString saved(const QString& file) {
+        return QStringLiteral("Finish Save: %1 is saved.").arg(QFileInfo(file).fileName());
+    }
     QListWidget& list() const { return *w->Framewav->List1; }
 
     // Answers the next file dialog with `answer` and clicks `button`.
@@ -83,13 +86,13 @@ TEST_F(HostileNames, SongsAreAddedSavedAndConvertedUnderAnyName) {
     // The list joined into a WAV and into an MP3 file named as strangely.
     const QString wav = in(QStringLiteral("-all \"of\" it\n.wav"));
     choose(w->Framewav->CmdSaveWav, wav);
-    EXPECT_EQ(messages().last(), QStringLiteral("Finish Save"));
+    EXPECT_EQ(messages().last(), saved(wav));
     EXPECT_EQ(samples16(readFile(wav)).size(), 2 * total);
     const QString mp3 = in(QStringLiteral("'all' 日本 😀.mp3"));
     dialogs.queueInput(QStringLiteral("'all' 日本 😀")); // the title
     choose(w->Framewav->CmdSaveList, mp3);
     ASSERT_TRUE(waitForEncoding());
-    EXPECT_EQ(messages().last(), QStringLiteral("Finish Save"));
+    EXPECT_EQ(messages().last(), saved(mp3));
     EXPECT_GT(QFileInfo(mp3).size(), 1000);
 
     // The converter, both ways.
@@ -107,7 +110,7 @@ TEST_F(HostileNames, SongsAreAddedSavedAndConvertedUnderAnyName) {
     p.CmdConvertMP3->click();
     EXPECT_TRUE(jobsSettled(*w));
     ASSERT_TRUE(waitForEncoding());
-    EXPECT_EQ(messages().last(), QStringLiteral("Finish Save"));
+    EXPECT_EQ(messages().last(), saved(encoded));
     EXPECT_GT(QFileInfo(encoded).size(), 1000);
     EXPECT_EQ(dialogs.unexpected(), 0);
 }
@@ -166,7 +169,7 @@ TEST_F(HostileNames, TheRecordersTakeIsSavedUnderAnyName) {
     EXPECT_EQ(dialogs.asked(ScriptedDialogs::Kind::SaveFile).constLast().file.folder,
               in(QStringLiteral("-take \"1\"\n日本.mp3")));
     ASSERT_TRUE(waitForEncoding());
-    EXPECT_EQ(messages().last(), QStringLiteral("Finish Save"));
+    EXPECT_EQ(messages().last(), saved(in(QStringLiteral("-take \"1\"\n日本.mp3"))));
     EXPECT_GT(QFileInfo(in(QStringLiteral("-take \"1\"\n日本.mp3"))).size(), 1000);
     EXPECT_EQ(dialogs.unexpected(), 0);
 }

@@ -63,7 +63,8 @@ TEST_P(ListSaveJob, CancelLeavesAllAsItWasAndTheSaveThenSucceeds) {
         ASSERT_TRUE(jobsSettled(*w));
         EXPECT_EQ(readFile(target).mid(44), joined);
         const QStringList said = dialogs.messageTexts();
-        EXPECT_EQ(said.value(said.size() - 1), "Finish Save");
+        EXPECT_EQ(said.value(said.size() - 1),
+                  "Finish Save: " + QFileInfo(target).fileName() + " is saved.");
     });
     EXPECT_TRUE(runs.progressComplete);
     EXPECT_LE(runs.worstBusyMs, kWorstBusyMs);

@@ -156,7 +156,7 @@ TEST_F(OutputFrame, ConvertWritesTheFormatTheTargetNamesWithTheFramesSetting) {
     p.CmdConvertMP3->click();
     EXPECT_TRUE(jobsSettled(*w));
     ASSERT_TRUE(waitForEncoding(*w));
-    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save"});
+    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save: stairs.Flac is saved."});
     const DecodedSong flac = decodeAll(path("stairs.Flac"));
     EXPECT_EQ(flac.kind, SongKind::Flac);
     EXPECT_TRUE(flac.samples == stairs);
@@ -182,7 +182,7 @@ TEST_F(OutputFrame, TheRecorderSavesItsTakeInTheChosenFormat) {
     dialogs.queueFile(path("take.ogg"));
     p.CmdMp3->click();
     ASSERT_TRUE(waitForEncoding(*w));
-    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save"});
+    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save: take.ogg is saved."});
     const DecodedSong ogg = decodeAll(path("take.ogg"));
     EXPECT_EQ(ogg.kind, SongKind::Vorbis);
     EXPECT_EQ(ogg.channels, 2);

@@ -155,7 +155,8 @@ TEST_F(Recorder, SavesAsMp3ThroughTheEncoderAndNeverEncodesWhatWasNotWritten) {
     save("CmdMp3", mp3);
     EXPECT_TRUE(w->isEnabled());
     ASSERT_EQ(done.size(), 2); // the failed save and this one, each ended within its save()
-    EXPECT_EQ(dialogs.messageTexts().last(), "Finish Save");
+    EXPECT_EQ(dialogs.messageTexts().last(),
+              "Finish Save: " + QFileInfo(mp3).fileName() + " is saved.");
     QString error;
     const auto decoded = test::decodeMp3(mp3, &error);
     ASSERT_TRUE(decoded) << qPrintable(error);

@@ -89,11 +89,11 @@ TEST_F(SettingsTest, NewFolder) {
     const struct {
         std::optional<QString> answer;
         const char* created; // relative to Music; nullptr: nothing
-        bool message;        // a message explains why nothing was created
+        bool message;        // a message explains why nothing was created (a cancel needs none)
     } cases[] = {
         {QStringLiteral("Clips"), "Clips", false},
         {QStringLiteral("  Ring tones "), "Ring tones", false},
-        {std::nullopt, nullptr, true},          // cancelled
+        {std::nullopt, nullptr, false},         // cancelled
         {QString(), nullptr, true},             // empty
         {QStringLiteral("   "), nullptr, true}, // blanks only
         {QStringLiteral("Existing"), nullptr, true},
@@ -112,7 +112,7 @@ TEST_F(SettingsTest, NewFolder) {
 
         const auto inputs = dialogs.asked(Kind::Input);
         ASSERT_EQ(inputs.size(), 1);
-        EXPECT_EQ(inputs[0].title, "Create New Folder ");
+        EXPECT_EQ(inputs[0].title, "Create New Folder");
         EXPECT_EQ(inputs[0].text, "New Folder Name");
         EXPECT_TRUE(inputs[0].defaultText.isEmpty());
         EXPECT_EQ(dialogs.asked(Kind::Message).size(), c.message ? 1 : 0);

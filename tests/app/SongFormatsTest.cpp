@@ -89,7 +89,7 @@ TEST_F(SongFormats, DroppedM4aFlacAndOpusAreCutAndSavedAsOneMp3) {
     QSignalSpy saved(&w->encodings(), &Encodings::finished);
     click(*w, "CmdSaveList");
     ASSERT_TRUE(!saved.isEmpty() || saved.wait(120000));
-    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save"});
+    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save: clips.mp3 is saved."});
     QString error;
     const auto decoded = decodeMp3(mp3, &error); // libmpg123, as mpg123 decodes it
     ASSERT_TRUE(decoded) << error.toStdString();

@@ -115,7 +115,7 @@ TEST_F(SongListOrder, MovesAndInsertsChangeTheJoinOrderAndTheArrowsStopAtTheEnds
         expectJoin(c.order);
     }
     EXPECT_TRUE(dialogs.allAnswered());
-    EXPECT_EQ(dialogs.messageTexts().count(QStringLiteral("Finish Save")),
+    EXPECT_EQ(dialogs.messageTexts().filter(QStringLiteral("Finish Save: ")).size(),
               dialogs.messageTexts().size());
 }
 
