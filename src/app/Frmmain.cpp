@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSettings>
+#include <QTimer>
 
 namespace quaverly {
 
@@ -33,6 +34,9 @@ Frmmain::Frmmain(Dialogs& dialogs, QWidget* parent, const QString& settingsPath)
     Form_Load();
     restoreWindowState();
     layOutPanels();
+    // The busy window takes tens of milliseconds to build: built once the window is up, so that
+    // the first job does not spend them on the window thread.
+    QTimer::singleShot(0, this, [this] { busy_.window(); });
 }
 
 Frmmain::~Frmmain() {

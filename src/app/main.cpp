@@ -34,6 +34,9 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QLatin1String(quaverly::kApplicationTitle));
     QApplication::setApplicationVersion(QLatin1String(quaverly::kVersionText));
     QApplication::setOrganizationName(QLatin1String(quaverly::kMakerName));
+    // The installed desktop entry's name (QUAVERLY_APP_ID in cmake/Packaging.cmake): Wayland
+    // desktops match the window to its entry and icon by it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.quaverly.Quaverly"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Turns songs into short clips."));
