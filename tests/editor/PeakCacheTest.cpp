@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 using namespace quaverly;
 using namespace quaverly::test;
@@ -51,20 +52,23 @@ Song staircaseSong(int channels, int bits, std::int64_t frames, int step) {
     return s;
 }
 
-// The peaks of column c as PeakColumns promises them, by looking at every sample.
-Peak bruteForce(const Song& song, double first, double fpp, int c, int ch, std::int64_t block) {
+// The peaks and the RMS of column c as PeakColumns promises them, by looking at every sample.
+std::pair<Peak, double> bruteForce(const Song& song, double first, double fpp, int c, int ch,
+                                   std::int64_t block) {
     const auto s = std::int64_t(std::floor(first + c * fpp));
     const auto e =
         std::min(song.frames, std::max(s + 1, std::int64_t(std::floor(first + (c + 1) * fpp))));
     const std::int64_t from = s / block * block;
     const std::int64_t to = std::min(song.frames, (e + block - 1) / block * block);
     Peak p{32767, -32768};
+    double squares = 0;
     for (std::int64_t f = from; f < to; ++f) {
         const std::int16_t v = song.values[std::size_t(f * song.channels + ch)];
         p.min = std::min(p.min, v);
         p.max = std::max(p.max, v);
+        squares += double(v) * v;
     }
-    return p;
+    return {p, std::sqrt(squares / double(to - from))};
 }
 
 class Peaks : public ::testing::Test {
@@ -141,10 +145,41 @@ TEST_F(Peaks, MatchTheSamplesAtEveryZoom) {
                 EXPECT_TRUE(2.0 * p.blockFrames > v.fpp || p.blockFrames >= kFrames) << where;
             }
             for (int c = 0; c < p.columns; ++c)
-                for (int ch = 0; ch < s.channels; ++ch)
-                    ASSERT_EQ(p.at(c, ch), bruteForce(song, v.first, v.fpp, c, ch, p.blockFrames))
+                for (int ch = 0; ch < s.channels; ++ch) {
+                    const auto [peak, rms] = bruteForce(song, v.first, v.fpp, c, ch, p.blockFrames);
+                    ASSERT_EQ(p.at(c, ch), peak) << where << " column " << c << " channel " << ch;
+                    ASSERT_NEAR(p.rmsAt(c, ch), rms, 1e-4 * rms + 1e-3)
                         << where << " column " << c << " channel " << ch;
+                }
         }
+    }
+}
+
+TEST_F(Peaks, TheRmsOfAWholeSongIsItsLevel) {
+    const struct {
+        const char* what;
+        std::function<std::int16_t(std::int64_t)> sample;
+        double rms;
+    } songs[] = {
+        {"silence", [](std::int64_t) { return std::int16_t(0); }, 0},
+        {"a constant", [](std::int64_t) { return std::int16_t(-1000); }, 1000},
+        {"a square wave", [](std::int64_t f) { return std::int16_t(f % 2 ? 8000 : -8000); }, 8000},
+        // 100 Hz at 8 kHz, whole periods: the amplitude over the square root of two.
+        {"a sine",
+         [](std::int64_t f) {
+             return std::int16_t(std::lround(16000 * std::sin(2 * 3.14159265358979 * f / 80)));
+         },
+         16000 / std::sqrt(2.0)},
+    };
+    for (const auto& s : songs) {
+        Song song{1, 16, 80000, {}};
+        for (std::int64_t f = 0; f < song.frames; ++f)
+            song.values.push_back(s.sample(f));
+        ASSERT_TRUE(song.write(path));
+        cache.invalidate(path);
+        ASSERT_EQ(compute(), PeakCache::State::Ready);
+        for (const double fpp : {1e6, 80.0}) // every level's blocks, and straight from the file
+            EXPECT_NEAR(cache.peaks(path, 0, fpp, 1).rmsAt(0, 0), s.rms, 0.5) << s.what << fpp;
     }
 }
 
@@ -190,7 +225,7 @@ TEST_F(Peaks, AChangedFileIsReadAgain) {
     EXPECT_EQ(cache.song(path)->frames, 30000);
     const PeakColumns p = cache.peaks(path, 0, 1000, 30);
     ASSERT_EQ(p.columns, 30);
-    EXPECT_EQ(p.at(29, 1), bruteForce(after, 0, 1000, 29, 1, p.blockFrames));
+    EXPECT_EQ(p.at(29, 1), bruteForce(after, 0, 1000, 29, 1, p.blockFrames).first);
 }
 
 TEST_F(Peaks, InvalidateForgetsASongThatLooksUnchanged) {
@@ -214,7 +249,7 @@ TEST_F(Peaks, InvalidateForgetsASongThatLooksUnchanged) {
     EXPECT_EQ(cache.peaks(path, 0, 1000, 10).columns, 0);
     ASSERT_EQ(compute(), PeakCache::State::Ready);
     const PeakColumns p = cache.peaks(path, 0, 20000, 1);
-    EXPECT_EQ(p.at(0, 0), bruteForce(after, 0, 20000, 0, 0, p.blockFrames));
+    EXPECT_EQ(p.at(0, 0), bruteForce(after, 0, 20000, 0, 0, p.blockFrames).first);
 }
 
 TEST_F(Peaks, AComputationOvertakenByInvalidateIsDropped) {

@@ -213,6 +213,28 @@ TEST_F(Waveform, TheCursorRepaintsOnlyWhereItWasAndIs) {
     EXPECT_NE(shot.pixelColor(209, 70), cursor);
 }
 
+TEST_F(Waveform, TheWaveStandsOutOnALightAndOnADarkTheme) {
+    const struct {
+        const char* theme;
+        QColor base, text;
+    } themes[] = {{"light", Qt::white, Qt::black},
+                  {"dark", QColor(30, 30, 30), QColor(230, 230, 230)}};
+    for (const auto& t : themes) {
+        QPalette palette = view.palette();
+        palette.setColor(QPalette::Base, t.base);
+        palette.setColor(QPalette::Text, t.text);
+        view.setPalette(palette);
+        const QImage shot = view.grab().toImage();
+        // Some pixel of a column, besides the centre line, is neither the background nor the line.
+        int inked = 0;
+        for (int y = 0; y < 80; ++y) {
+            const QColor c = shot.pixelColor(50, y);
+            inked += c != t.base && c != palette.color(QPalette::Mid);
+        }
+        EXPECT_GT(inked, 0) << t.theme;
+    }
+}
+
 TEST_F(Waveform, ACutSongIsShownWholeAgain) {
     view.setRange(4000, 1);
     ASSERT_TRUE(writeWav16(path, 1, 8000, staircase(2000, 1)));
