@@ -138,7 +138,7 @@ TEST_P(EditJob, CancelLeavesAllAsItWasThenDoneCutsAndUndoRenamesBack) {
         w->MarkOut = kOut;
         click(*w, "CmdEditDone");
         expectClip();
-        EXPECT_EQ(w->ListMode, "Play");
+        EXPECT_EQ(w->ListMode, "Edit"); // the clip is open in the editor
     });
     EXPECT_TRUE(runs.progressComplete);
     EXPECT_LE(runs.worstBusyMs, kWorstBusyMs);
