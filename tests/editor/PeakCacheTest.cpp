@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 
 using namespace quaverly;
 using namespace quaverly::test;
@@ -152,34 +151,6 @@ TEST_F(Peaks, MatchTheSamplesAtEveryZoom) {
                         << where << " column " << c << " channel " << ch;
                 }
         }
-    }
-}
-
-TEST_F(Peaks, TheRmsOfAWholeSongIsItsLevel) {
-    const struct {
-        const char* what;
-        std::function<std::int16_t(std::int64_t)> sample;
-        double rms;
-    } songs[] = {
-        {"silence", [](std::int64_t) { return std::int16_t(0); }, 0},
-        {"a constant", [](std::int64_t) { return std::int16_t(-1000); }, 1000},
-        {"a square wave", [](std::int64_t f) { return std::int16_t(f % 2 ? 8000 : -8000); }, 8000},
-        // 100 Hz at 8 kHz, whole periods: the amplitude over the square root of two.
-        {"a sine",
-         [](std::int64_t f) {
-             return std::int16_t(std::lround(16000 * std::sin(2 * 3.14159265358979 * f / 80)));
-         },
-         16000 / std::sqrt(2.0)},
-    };
-    for (const auto& s : songs) {
-        Song song{1, 16, 80000, {}};
-        for (std::int64_t f = 0; f < song.frames; ++f)
-            song.values.push_back(s.sample(f));
-        ASSERT_TRUE(song.write(path));
-        cache.invalidate(path);
-        ASSERT_EQ(compute(), PeakCache::State::Ready);
-        for (const double fpp : {1e6, 80.0}) // every level's blocks, and straight from the file
-            EXPECT_NEAR(cache.peaks(path, 0, fpp, 1).rmsAt(0, 0), s.rms, 0.5) << s.what << fpp;
     }
 }
 
