@@ -134,14 +134,17 @@ void EditSongFrame::buildClipControls() {
         f->setSingleStep(100);
         f->setSuffix(tr(" ms"));
         f->setSpecialValueText(tr("none"));
+        // Narrower than it asks at the least window size, for the level's choice beside it.
+        f->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         return f;
     };
     spnFadeIn = fade("spnFadeIn");
     spnFadeOut = fade("spnFadeOut");
     cmbNormalise = named(new QComboBox(this), "cmbNormalise");
     cmbNormalise->addItem(tr("Level as it is"), int(ClipEffects::Normalise::Off));
-    cmbNormalise->addItem(tr("Peak to (dBFS)"), int(ClipEffects::Normalise::Peak));
-    cmbNormalise->addItem(tr("Loudness to (LUFS)"), int(ClipEffects::Normalise::Loudness));
+    cmbNormalise->addItem(tr("Peak level (dBFS)"), int(ClipEffects::Normalise::Peak));
+    cmbNormalise->addItem(tr("Loudness (LUFS)"), int(ClipEffects::Normalise::Loudness));
+    cmbNormalise->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     spnNormTarget = named(new QDoubleSpinBox(this), "spnNormTarget");
     spnNormTarget->setDecimals(1);
     spnNormTarget->setSingleStep(0.5);
@@ -159,7 +162,18 @@ void EditSongFrame::buildClipControls() {
             spnNormTarget->setValue(ClipEffects{}.loudnessLufs);
         }
     });
+    lblFadeIn = named(new QLabel(tr("Fade in"), this), "lblFadeIn");
+    lblFadeIn->setBuddy(spnFadeIn);
+    lblFadeOut = named(new QLabel(tr("out"), this), "lblFadeOut");
+    lblFadeOut->setBuddy(spnFadeOut);
+    // Long results wrap onto a second line rather than being cut off; both lines are hidden
+    // while there is nothing to say.
     lblDoneResult = named(new QLabel(this), "lblDoneResult");
+    lblDoneResult->setWordWrap(true);
+    lblDoneResult->setVisible(false);
+    lblMarkError = named(new QLabel(this), "lblMarkError");
+    lblMarkError->setWordWrap(true);
+    lblMarkError->setVisible(false);
 }
 
 void EditSongFrame::layOutControls() {
@@ -195,13 +209,15 @@ void EditSongFrame::layOutControls() {
     marks->setColumnStretch(4, 1);
     // Beside the Out mark, over "Done": the clip goes out as it stands.
     marks->addWidget(CmdExport, 1, 5);
+    // Why the typed marks cannot be cut, under them while it holds.
+    marks->addWidget(lblMarkError, 2, 0, 1, 6);
 
     auto* effects = new QHBoxLayout;
-    effects->addWidget(new QLabel(tr("Fade in"), this));
+    effects->addWidget(lblFadeIn);
     effects->addWidget(spnFadeIn);
-    effects->addWidget(new QLabel(tr("out"), this));
+    effects->addWidget(lblFadeOut);
     effects->addWidget(spnFadeOut);
-    effects->addSpacing(12);
+    effects->addSpacing(8);
     effects->addWidget(cmbNormalise);
     effects->addWidget(spnNormTarget);
     effects->addStretch(1);
@@ -209,7 +225,7 @@ void EditSongFrame::layOutControls() {
     auto* clip = new QHBoxLayout;
     clip->addWidget(lblClipLength);
     clip->addWidget(cmbTarget);
-    clip->addWidget(lblDoneResult, 1);
+    clip->addStretch(1);
     clip->addWidget(CmdUndoCut);
     clip->addWidget(CmdEditDone);
 
@@ -222,6 +238,7 @@ void EditSongFrame::layOutControls() {
     all->addLayout(marks);
     all->addLayout(effects);
     all->addLayout(clip);
+    all->addWidget(lblDoneResult);
 }
 
 void EditSongFrame::buildKeys() {
@@ -265,6 +282,63 @@ void EditSongFrame::describeControls() {
     CmdUndoCut->setToolTip(tr("Put the song back as it was before its last cut (Ctrl+Z)"));
     CmdExport->setToolTip(tr("Save the song as it stands now (cut by \"Done\") in the output "
                              "frame's format and preset, without saving the list"));
+    nameForScreenReaders();
+}
+
+void EditSongFrame::nameForScreenReaders() {
+    const struct {
+        QWidget* control;
+        const char* name;
+    } names[] = {
+        {lblWaveHint, QT_TR_NOOP("Editor keys")},
+        {SliderEdit, QT_TR_NOOP("Play position")},
+        {Lbltotal, QT_TR_NOOP("Play position time")},
+        {CmdEditPlay, QT_TR_NOOP("Play")},
+        {CmdEditStop, QT_TR_NOOP("Stop")},
+        {CmdPlaySel, QT_TR_NOOP("Play Selection")},
+        {chkLoop, QT_TR_NOOP("Loop the selection")},
+        {chkSnap, QT_TR_NOOP("Snap marks to zero crossings")},
+        {Lblin, QT_TR_NOOP("Mark In second")},
+        {txtMarkIn, QT_TR_NOOP("Mark In time")},
+        {CmdMarkin, QT_TR_NOOP("Mark In at the play position")},
+        {CmdPlayIn, QT_TR_NOOP("Play around Mark In")},
+        {Lblout, QT_TR_NOOP("Mark Out second")},
+        {txtMarkOut, QT_TR_NOOP("Mark Out time")},
+        {CmdMarkOut, QT_TR_NOOP("Mark Out at the play position")},
+        {CmdPlayOut, QT_TR_NOOP("Play around Mark Out")},
+        {lblMarkError, QT_TR_NOOP("Mark error")},
+        {CmdExport, QT_TR_NOOP("Export Clip")},
+        {lblFadeIn, QT_TR_NOOP("Fade in")},
+        {spnFadeIn, QT_TR_NOOP("Fade in length")},
+        {lblFadeOut, QT_TR_NOOP("Fade out")},
+        {spnFadeOut, QT_TR_NOOP("Fade out length")},
+        {cmbNormalise, QT_TR_NOOP("Normalise level")},
+        {spnNormTarget, QT_TR_NOOP("Level target")},
+        {lblClipLength, QT_TR_NOOP("Clip length")},
+        {cmbTarget, QT_TR_NOOP("Clip length target")},
+        {CmdUndoCut, QT_TR_NOOP("Undo Cut")},
+        {CmdEditDone, QT_TR_NOOP("Done: cut the song to the marks")},
+        {lblDoneResult, QT_TR_NOOP("Result of Done")},
+    };
+    for (const auto& n : names)
+        n.control->setAccessibleName(tr(n.name));
+    // The focus moves as the eye reads: playing, the marks row by row, the effects, "Done".
+    QWidget* const order[] = {SliderEdit,   CmdEditPlay,   CmdEditStop, CmdPlaySel, chkLoop,
+                              chkSnap,      txtMarkIn,     CmdMarkin,   CmdPlayIn,  txtMarkOut,
+                              CmdMarkOut,   CmdPlayOut,    CmdExport,   spnFadeIn,  spnFadeOut,
+                              cmbNormalise, spnNormTarget, cmbTarget,   CmdUndoCut, CmdEditDone};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+}
+
+void EditSongFrame::setDoneResult(const QString& text) {
+    lblDoneResult->setText(text);
+    lblDoneResult->setVisible(!text.isEmpty());
+}
+
+void EditSongFrame::setMarkError(const QString& text) {
+    lblMarkError->setText(text);
+    lblMarkError->setVisible(!text.isEmpty());
 }
 
 QAction* EditSongFrame::addKey(const char* name, const QString& text, const QKeySequence& keys) {

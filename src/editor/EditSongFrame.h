@@ -36,8 +36,10 @@ public:
     // Adds a line to the keys hint shown while the waveform area holds no view.
     void addKeyHint(const QString& line);
 
-    // The waveform area: an empty widget with a layout, at least kWaveMinHeight tall.
-    static constexpr int kWaveMinHeight = 120;
+    // The waveform area: an empty widget with a layout, at least kWaveMinHeight tall. At the
+    // window's least size it is 120 pixels tall, and gives up some of that while the lines
+    // under the marks and "Done" say something.
+    static constexpr int kWaveMinHeight = 60;
     QWidget* waveHost;
     QLabel* lblWaveHint; // the keys of the editor, muted, until a view takes the area
 
@@ -68,7 +70,15 @@ public:
     QDoubleSpinBox* spnNormTarget;
     QPushButton* CmdUndoCut; // puts the song back as it was before its last cut
     QPushButton* CmdExport;  // "Export Clip…": the song as it stands, in the chosen format
-    QLabel* lblDoneResult;   // what the last "Done" did to the clip's level
+    QLabel* lblDoneResult;   // what the last "Done" did to the clip's level; see setDoneResult
+    QLabel* lblFadeIn;       // the fades' captions
+    QLabel* lblFadeOut;
+    // Why the marks cannot be cut ("Out must be after In"); see setMarkError.
+    QLabel* lblMarkError;
+
+    // Show `text` in lblDoneResult / lblMarkError, which are hidden while they have none.
+    void setDoneResult(const QString& text);
+    void setMarkError(const QString& text);
 
     // The editor's keys, active while the focus is in the frame.
     QAction* actPlayStop;     // Space
@@ -99,6 +109,7 @@ private:
     void layOutControls();
     void buildKeys();
     void describeControls();
+    void nameForScreenReaders(); // accessible names and the tab order
 
     QPointer<QWidget> view_;
 };

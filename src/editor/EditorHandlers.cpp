@@ -56,6 +56,7 @@ void EditorHandlers::setControlsEnabled(bool enabled) {
         a->setEnabled(enabled);
     // "Play Selection" also needs a selection (see showMarks); the undo needs a song.
     frame_.CmdPlaySel->setEnabled(enabled && *s_.MarkIn < *s_.MarkOut);
+    showMarkProblem();
     showUndo();
 }
 
@@ -113,7 +114,7 @@ void EditorHandlers::openForEditing(const QString& song, const QString& name) {
     player.stop();
     stopEditing();
     if (song != song_)
-        frame_.lblDoneResult->clear();
+        frame_.setDoneResult(QString());
     song_ = song;
     songName_ = name;
     if (!openSong())
@@ -168,11 +169,10 @@ bool EditorHandlers::ensureOpen() {
 }
 
 void EditorHandlers::SliderEdit_Click() {
-    if (!frame_.SliderEdit->isEnabled() || !ensureOpen())
-        return;
-    preview_ = Preview::None;
-    startPlayer(qint64(frame_.SliderEdit->sliderPosition()) * 1000);
-    startFollowing();
+    // As a click on the waveform: the play position moves, and only a playing song goes on
+    // playing from there.
+    if (frame_.SliderEdit->isEnabled())
+        seek(qint64(frame_.SliderEdit->sliderPosition()) * 1000);
 }
 
 void EditorHandlers::CmdEditPlay_Click() {
@@ -211,8 +211,8 @@ void EditorHandlers::CmdMarkOut_Click() {
 }
 
 void EditorHandlers::CmdEditDone_Click() {
-    if (*s_.MarkIn >= *s_.MarkOut) {
-        s_.dialogs->tell(QStringLiteral("Time Input Error"), Dialogs::Icon::Warning);
+    if (const QString why = markProblem(); !why.isEmpty()) {
+        s_.dialogs->tell(QStringLiteral("Time Input Error: %1.").arg(why), Dialogs::Icon::Warning);
         return;
     }
     if (!ensureOpen())
@@ -234,12 +234,15 @@ void EditorHandlers::CmdEditDone_Click() {
                  [&job](std::uint64_t done, std::uint64_t total) { job.progress(done, total); }};
              *work = cutClipForUndo(song, song, in, out, effects, history, progress);
          },
-         [this, work, position](bool cancelled) { finishDone(*work, cancelled, position); }});
+         [this, work, position, marks = std::pair(*s_.MarkIn, *s_.MarkOut)](bool cancelled) {
+             finishDone(*work, cancelled, position, marks);
+         }});
     if (!started)
         ensureOpen(); // another job runs: nothing was cut
 }
 
-void EditorHandlers::finishDone(DoneWork& work, bool cancelled, qint64 position) {
+void EditorHandlers::finishDone(DoneWork& work, bool cancelled, qint64 position,
+                                std::pair<qint64, qint64> marks) {
     const DoneOutcome& done = work.outcome;
     if (done.result != CutOutcome::Cut) {
         // A Cancel is the user's own: nothing to tell, and the song goes on where it was.
@@ -257,13 +260,16 @@ void EditorHandlers::finishDone(DoneWork& work, bool cancelled, qint64 position)
     // A Cancel that came too late to stop the cut changes nothing of this: the song is cut.
     if (work.kept)
         work.kept->commit();
-    frame_.lblDoneResult->setText(done.effects.summary());
+    cutMarks_.insert(song_, marks);
+    // The effects are done: they go back to off, so that a second "Done" does not fade or
+    // normalise the clip again.
+    frame_.spnFadeIn->setValue(0);
+    frame_.spnFadeOut->setValue(0);
+    frame_.cmbNormalise->setCurrentIndex(0);
     emit songChanged(song_);
-    *s_.ListMode = QStringLiteral("Play");
-    stopEditing();
-    setControlsEnabled(false);
-    // The undo key stays at hand.
-    frame_.setFocus(Qt::OtherFocusReason);
+    // The editor goes on with the clip: its waveform, its length, the marks at its two ends.
+    openForEditing(song_, songName_);
+    frame_.setDoneResult(done.effects.summary());
 }
 
 void EditorHandlers::undoLastCut() {
@@ -280,13 +286,19 @@ void EditorHandlers::undoLastCut() {
         showUndo();
         return;
     }
-    frame_.lblDoneResult->clear();
+    frame_.setDoneResult(QString());
     emit songChanged(song_);
-    // The song opens again with the marks of the cut, to be moved and cut anew.
-    const qint64 in = *s_.MarkIn, out = *s_.MarkOut;
+    // The song opens again with the marks of the cut, to be moved and cut anew (marked whole
+    // when they are not known).
+    const auto cut = cutMarks_.find(song_);
+    const std::optional<std::pair<qint64, qint64>> marks =
+        cut != cutMarks_.end() ? std::optional(*cut) : std::nullopt;
+    if (cut != cutMarks_.end())
+        cutMarks_.erase(cut);
     openForEditing(song_, songName_);
-    if (!editing_)
+    if (!editing_ || !marks)
         return;
+    const auto [in, out] = *marks;
     *s_.MarkIn = std::clamp<qint64>(in, 0, grid_.lengthMs());
     *s_.MarkOut = std::clamp<qint64>(out, 0, grid_.lengthMs());
     frame_.Lblin->setText(timeText(*s_.MarkIn));

@@ -3,7 +3,8 @@
 // slider, Play and Stop move about in it; "Mark In" and "Mark Out" take the play position; and
 // "Done" cuts the working copy down to the stretch between the marks, in place, as a job of the
 // window's Jobs (busy window with progress and Cancel; a Cancel leaves the song, its undo and
-// the editor as they were). From then on list playback and the list saves hear only the clip.
+// the editor as they were). From then on list playback and the list saves hear only the clip,
+// and the editor shows the clip, marked whole, ready to be played or cut again.
 //
 // The marks are the window's MarkIn and MarkOut, whole milliseconds. Besides the buttons they
 // are set by a typed time in their fields, by the keys that move them, and by setMarkIn() and
@@ -34,12 +35,14 @@
 #include "engines/util/Error.h"
 #include "engines/wav/WavHeader.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 class QLineEdit;
 class QWidget;
@@ -106,14 +109,16 @@ public:
     // Opens the selected song, stopped at 0, with the marks at its start and its end.
     void List1_DblClick();
     void MMCEdit_StatusUpdate();
-    // Plays from the slider's second to the end.
+    // Moves the play position to the slider's second, as seek() does: a playing song plays on
+    // from there, a stopped one stays stopped.
     void SliderEdit_Click();
     void CmdEditPlay_Click();
     void CmdEditStop_Click();
     void CmdMarkin_Click();
     void CmdMarkOut_Click();
-    // Starts the job that cuts the open song's working copy to [MarkIn, MarkOut]; marks out of
-    // order give "Time Input Error" and change nothing.
+    // Starts the job that cuts the open song's working copy to [MarkIn, MarkOut]; marks that
+    // cannot be cut give "Time Input Error: <why>." and change nothing. Once cut, the editor
+    // shows the clip with the marks at its ends, and the fades and the level are set back to off.
     void CmdEditDone_Click();
     // Plays from the In mark to the Out mark (and again with "Loop" ticked).
     void CmdPlaySel_Click();
@@ -181,9 +186,10 @@ private:
     void openForEditing(const QString& song, const QString& name);
     // The editing is over (a reset, "Done"): the view lets go.
     void stopEditing();
-    // "Done"'s job has ended: the editor takes the cut song, or, when the cut failed or was
+    // "Done"'s job has ended: the editor opens the clip, or, when the cut failed or was
     // cancelled, goes on with the song as it was (a cancelled one at `position`, as before).
-    void finishDone(DoneWork& work, bool cancelled, qint64 position);
+    void finishDone(DoneWork& work, bool cancelled, qint64 position,
+                    std::pair<qint64, qint64> marks);
 
     // EditorMarks.cpp
     void connectMarks();
@@ -194,6 +200,10 @@ private:
     qint64 snapped(Mark which, qint64 ms, int direction) const;
     void applyTypedMark(Mark which);
     void showMarkError(QLineEdit* field, const QString& why);
+    // Why "Done" cannot cut the marks as they stand (a field that could not be read, Out not
+    // after In), in words; empty when it can. showMarkProblem() puts it under the fields.
+    QString markProblem() const;
+    void showMarkProblem();
     // The fields, the clip's length and what depends on the marks.
     void showMarks();
     void showClipLength();
@@ -222,6 +232,8 @@ private:
     CutGrid grid_;
     Preview preview_ = Preview::None;
     QTimer positionTimer_;
+    // The marks of each song's last cut, for its undo: the song opens again with them.
+    QHash<QString, std::pair<qint64, qint64>> cutMarks_;
 };
 
 } // namespace quaverly

@@ -7,15 +7,15 @@
 #include "engines/player/WavPlayer.h"
 #include "engines/util/FrameTime.h"
 
-#include <QToolTip>
-
 #include <algorithm>
 
 namespace quaverly {
 
 namespace {
 
+// A field whose text could not be taken holds these: true, and the reason.
 const char kErrorProperty[] = "timeError";
+const char kReasonProperty[] = "timeErrorReason";
 
 QString fieldTip(bool in) {
     return in ? EditorHandlers::tr("The In mark to the millisecond: type a time (m:ss.mmm, or "
@@ -26,12 +26,12 @@ QString fieldTip(bool in) {
                                    "End goes there; [ and ] move it by 10 ms, { and } by 1 s.");
 }
 
-void clearError(QLineEdit* field, bool in) {
+void clearError(QLineEdit* field) {
     if (!field->property(kErrorProperty).toBool())
         return;
     field->setProperty(kErrorProperty, false);
+    field->setProperty(kReasonProperty, QString());
     field->setStyleSheet(QString());
-    field->setToolTip(fieldTip(in));
 }
 
 } // namespace
@@ -132,17 +132,18 @@ void EditorHandlers::applyTypedMark(Mark which) {
     QLineEdit* field = which == Mark::In ? frame_.txtMarkIn : frame_.txtMarkOut;
     const qint64 current = which == Mark::In ? *s_.MarkIn : *s_.MarkOut;
     if (!editing_ || field->text().trimmed() == markText(current)) {
-        clearError(field, which == Mark::In);
+        clearError(field);
+        showMarkProblem();
         return; // nothing typed: the mark stays where it is, unsnapped
     }
     const auto us = parseMarkTime(field->text());
     if (!us) {
-        showMarkError(field, tr("type the time as m:ss.mmm (1:02.500) or as seconds (62.5)"));
+        showMarkError(field, tr("Not a time: type m:ss.mmm (1:02.500) or seconds (62.5)"));
         return;
     }
     const qint64 length = grid_.isValid() ? grid_.lengthMs() : s_.MMCEdit->Length();
     if (*us > length * 1000) {
-        showMarkError(field, tr("the song is only %1 long").arg(markText(length)));
+        showMarkError(field, tr("The song is only %1 long").arg(markText(length)));
         return;
     }
     qint64 ms = (*us + 500) / 1000;
@@ -150,29 +151,43 @@ void EditorHandlers::applyTypedMark(Mark which) {
         const FramePoint at = grid_.pointAt(*us);
         ms = which == Mark::In ? grid_.inMarkNear(at) : grid_.outMarkNear(*s_.MarkIn, at);
     }
-    clearError(field, which == Mark::In);
+    clearError(field);
     applyMark(which, ms, 0);
 }
 
 void EditorHandlers::showMarkError(QLineEdit* field, const QString& why) {
-    // Said beside the field, not in a box: the typing goes on from there.
+    // Said under the fields, not in a box nor a tip over the other field: the typing goes on
+    // from there, and the next click lands where it is aimed.
     field->setProperty(kErrorProperty, true);
+    field->setProperty(kReasonProperty, why);
     field->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid #c62828; }"));
-    field->setToolTip(tr("Time Input Error: %1").arg(why));
-    QToolTip::showText(field->mapToGlobal(QPoint(0, field->height())), field->toolTip(), field);
+    showMarkProblem();
+}
+
+QString EditorHandlers::markProblem() const {
+    for (const QLineEdit* field : {frame_.txtMarkIn, frame_.txtMarkOut})
+        if (field->property(kErrorProperty).toBool())
+            return field->property(kReasonProperty).toString();
+    if (*s_.MarkIn >= *s_.MarkOut)
+        return tr("Out must be after In");
+    return {};
+}
+
+void EditorHandlers::showMarkProblem() {
+    frame_.setMarkError(editing_ ? markProblem() : QString());
 }
 
 void EditorHandlers::showMarks() {
     const struct {
         QLineEdit* field;
         qint64 mark;
-        bool in;
-    } fields[] = {{frame_.txtMarkIn, *s_.MarkIn, true}, {frame_.txtMarkOut, *s_.MarkOut, false}};
+    } fields[] = {{frame_.txtMarkIn, *s_.MarkIn}, {frame_.txtMarkOut, *s_.MarkOut}};
     for (const auto& f : fields) {
-        clearError(f.field, f.in);
+        clearError(f.field);
         f.field->setText(markText(f.mark));
     }
     frame_.CmdPlaySel->setEnabled(editing_ && *s_.MarkIn < *s_.MarkOut);
+    showMarkProblem();
     showClipLength();
 }
 

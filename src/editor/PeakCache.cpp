@@ -33,33 +33,61 @@ void widen(Peak& p, const Peak& q) {
     p.max = std::max(p.max, q.max);
 }
 
-// The peaks of `frames` interleaved frames at `p` into out[0 .. channels).
-void scan(const std::int16_t* p, std::int64_t frames, int channels, Peak* out) {
+// The peaks of `frames` interleaved frames at `p` into out[0 .. channels), and the sums of the
+// samples' squares into squares[0 .. channels).
+void scan(const std::int16_t* p, std::int64_t frames, int channels, Peak* out,
+          std::uint64_t* squares) {
     std::fill(out, out + channels, kEmpty);
+    std::fill(squares, squares + channels, 0);
 #if defined(__SSE2__)
     // Eight samples at a time; with 1, 2, 4 or 8 channels lane l holds channel l % channels in
     // every vector, so the lanes sort out into channels at the end. Eight samples are whole
-    // frames; the frames of a last, partial vector are left to the loop below.
+    // frames; the frames of a last, partial vector are left to the loop below. Each square
+    // (at most 2^30) is widened to 64 bits before it is added.
     if (8 % channels == 0) {
         const std::int64_t vectors = frames * channels / 8;
+        const __m128i zero = _mm_setzero_si128();
         __m128i lo = _mm_set1_epi16(32767), hi = _mm_set1_epi16(-32768);
+        __m128i sq01 = zero, sq23 = zero, sq45 = zero, sq67 = zero;
         for (std::int64_t i = 0; i < vectors; ++i) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8 * i));
             lo = _mm_min_epi16(lo, v);
             hi = _mm_max_epi16(hi, v);
+            // (s, 0) . (s, 0) in every 32-bit lane: the square of lane s.
+            const __m128i a = _mm_unpacklo_epi16(v, zero), b = _mm_unpackhi_epi16(v, zero);
+            const __m128i sa = _mm_madd_epi16(a, a), sb = _mm_madd_epi16(b, b);
+            sq01 = _mm_add_epi64(sq01, _mm_unpacklo_epi32(sa, zero));
+            sq23 = _mm_add_epi64(sq23, _mm_unpackhi_epi32(sa, zero));
+            sq45 = _mm_add_epi64(sq45, _mm_unpacklo_epi32(sb, zero));
+            sq67 = _mm_add_epi64(sq67, _mm_unpackhi_epi32(sb, zero));
         }
         alignas(16) std::int16_t mins[8], maxs[8];
+        alignas(16) std::uint64_t sums[8];
         _mm_store_si128(reinterpret_cast<__m128i*>(mins), lo);
         _mm_store_si128(reinterpret_cast<__m128i*>(maxs), hi);
-        for (int l = 0; l < 8; ++l)
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums), sq01);
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums + 2), sq23);
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums + 4), sq45);
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums + 6), sq67);
+        for (int l = 0; l < 8; ++l) {
             widen(out[l % channels], Peak{mins[l], maxs[l]});
+            squares[l % channels] += sums[l];
+        }
         p += 8 * vectors;
         frames -= vectors * 8 / channels;
     }
 #endif
     for (std::int64_t f = 0; f < frames; ++f)
-        for (int c = 0; c < channels; ++c)
-            widen(out[c], *p++);
+        for (int c = 0; c < channels; ++c, ++p) {
+            widen(out[c], *p);
+            squares[c] += std::uint64_t(std::int64_t(*p) * *p);
+        }
+}
+
+// The frames of block `b` of `block` frames in a song of `frames` frames.
+double blockFrames(std::size_t b, std::int64_t block, std::int64_t frames) {
+    const auto start = std::int64_t(b) * block;
+    return double(std::clamp<std::int64_t>(frames - start, 0, block));
 }
 
 // The text the waveform shows for a song whose peaks cannot be had.
@@ -138,9 +166,12 @@ PeakCache::compute(const QString& path, const std::atomic<bool>& cancel) {
     out->song = {channels, reader->sampleRate(), frames};
     std::vector<Peak>& base = out->levels.emplace_back();
     base.resize(std::size_t((frames + kBlock - 1) / kBlock) * std::size_t(channels));
+    std::vector<float>& baseSquares = out->meanSquares.emplace_back(base.size());
     // One pass with a fixed buffer of whole blocks; only the song's last block may be short.
     std::vector<std::int16_t> buffer(std::size_t(kChunkBlocks * kBlock * channels));
+    std::vector<std::uint64_t> sums(static_cast<std::size_t>(channels));
     Peak* next = base.data();
+    float* nextSquare = baseSquares.data();
     for (std::int64_t done = 0; done < frames;) {
         if (cancel.load(std::memory_order_relaxed))
             return Error(path, tr("Cancelled."));
@@ -150,24 +181,41 @@ PeakCache::compute(const QString& path, const std::atomic<bool>& cancel) {
         const auto want = std::int64_t(*got); // all asked for, but at the end
         if (want == 0)
             break;
-        for (std::int64_t f = 0; f < want; f += kBlock, next += channels)
-            scan(buffer.data() + f * channels, std::min(kBlock, want - f), channels, next);
+        for (std::int64_t f = 0; f < want; f += kBlock, next += channels, nextSquare += channels) {
+            const std::int64_t n = std::min(kBlock, want - f);
+            scan(buffer.data() + f * channels, n, channels, next, sums.data());
+            for (int c = 0; c < channels; ++c)
+                nextSquare[c] = float(double(sums[std::size_t(c)]) / double(n));
+        }
         done += want;
     }
-    // Each coarser level pairs the blocks of the one below, up to a single block.
-    while (out->levels.back().size() > std::size_t(channels)) {
+    // Each coarser level pairs the blocks of the one below, up to a single block; a mean
+    // square is the mean of the pair's, weighed by their frames (the song's last block may be
+    // short).
+    for (std::int64_t block = kBlock; out->levels.back().size() > std::size_t(channels);
+         block *= 2) {
         const std::vector<Peak>& fine = out->levels.back();
+        const std::vector<float>& fineSquares = out->meanSquares.back();
         const std::size_t fineBlocks = fine.size() / std::size_t(channels);
         std::vector<Peak> coarse((fineBlocks + 1) / 2 * std::size_t(channels));
-        for (std::size_t b = 0; b < fineBlocks; ++b)
+        std::vector<float> coarseSquares(coarse.size());
+        for (std::size_t b = 0; b < fineBlocks; b += 2) {
+            const double n0 = blockFrames(b, block, frames);
+            const double n1 = b + 1 < fineBlocks ? blockFrames(b + 1, block, frames) : 0;
             for (std::size_t c = 0; c < std::size_t(channels); ++c) {
-                Peak& p = coarse[b / 2 * std::size_t(channels) + c];
-                if (b % 2 == 0)
-                    p = fine[b * std::size_t(channels) + c];
-                else
-                    widen(p, fine[b * std::size_t(channels) + c]);
+                const std::size_t i = b * std::size_t(channels) + c;
+                const std::size_t o = b / 2 * std::size_t(channels) + c;
+                coarse[o] = fine[i];
+                double sum = n0 * fineSquares[i];
+                if (n1 > 0) {
+                    widen(coarse[o], fine[i + std::size_t(channels)]);
+                    sum += n1 * fineSquares[i + std::size_t(channels)];
+                }
+                coarseSquares[o] = float(sum / (n0 + n1));
             }
+        }
         out->levels.push_back(std::move(coarse));
+        out->meanSquares.push_back(std::move(coarseSquares));
     }
     return std::shared_ptr<const Levels>(std::move(out));
 }
@@ -282,10 +330,12 @@ PeakColumns PeakCache::fromLevels(const Levels& l, double first, double fpp, int
         block *= 2;
     }
     const std::vector<Peak>& peaks = l.levels[level];
+    const std::vector<float>& squares = l.meanSquares[level];
     PeakColumns out;
     out.channels = channels;
     out.blockFrames = block;
     out.peaks.reserve(std::size_t(width) * std::size_t(channels));
+    out.rms.reserve(out.peaks.capacity());
     for (int c = 0; c < width; ++c) {
         const Span span = columnSpan(first, fpp, c);
         if (span.s >= l.song.frames)
@@ -294,9 +344,16 @@ PeakColumns PeakCache::fromLevels(const Levels& l, double first, double fpp, int
         const std::int64_t b1 = (std::min(span.e, l.song.frames) + block - 1) / block;
         for (int ch = 0; ch < channels; ++ch) {
             Peak p = kEmpty;
-            for (std::int64_t b = b0; b < b1; ++b)
-                widen(p, peaks[std::size_t(b * channels + ch)]);
+            double sum = 0, n = 0;
+            for (std::int64_t b = b0; b < b1; ++b) {
+                const auto i = std::size_t(b * channels + ch);
+                widen(p, peaks[i]);
+                const double frames = blockFrames(std::size_t(b), block, l.song.frames);
+                sum += frames * squares[i];
+                n += frames;
+            }
             out.peaks.push_back(p);
+            out.rms.push_back(n > 0 ? float(std::sqrt(sum / n)) : 0.0f);
         }
         ++out.columns;
     }
@@ -337,15 +394,22 @@ PeakColumns PeakCache::fromFile(const QString& path, const Entry& e, double firs
         !got || *got != std::size_t(to - from))
         return drop();
     out.peaks.resize(std::size_t(width) * std::size_t(channels));
+    out.rms.resize(out.peaks.size());
+    std::vector<std::uint64_t> sums(static_cast<std::size_t>(channels));
     for (int c = 0; c < width; ++c) {
         const Span span = columnSpan(first, fpp, c);
         if (span.s >= l.song.frames)
             break;
-        scan(samples.data() + (span.s - from) * channels, std::min(span.e, to) - span.s, channels,
-             &out.peaks[std::size_t(c) * std::size_t(channels)]);
+        const std::int64_t n = std::min(span.e, to) - span.s;
+        const std::size_t at = std::size_t(c) * std::size_t(channels);
+        scan(samples.data() + (span.s - from) * channels, n, channels, &out.peaks[at], sums.data());
+        for (int ch = 0; ch < channels; ++ch)
+            out.rms[at + std::size_t(ch)] =
+                float(std::sqrt(double(sums[std::size_t(ch)]) / double(n)));
         ++out.columns;
     }
     out.peaks.resize(std::size_t(out.columns) * std::size_t(channels));
+    out.rms.resize(out.peaks.size());
     return out;
 }
 

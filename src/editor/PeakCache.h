@@ -2,8 +2,9 @@
 // The peaks of the songs' working copies, for drawing their waveforms at any zoom.
 //
 // A request reads the whole WAV once, in a single streaming pass with a fixed buffer, on a worker
-// thread: it keeps the smallest and largest sample of every block of kBaseBlock frames per
-// channel, and derives from them coarser levels, each of blocks twice as long as the one below.
+// thread: it keeps the smallest and largest sample and the mean square of every block of
+// kBaseBlock frames per channel, and derives from them coarser levels, each of blocks twice as
+// long as the one below.
 // peaks() answers for any range and zoom from the finest level whose blocks are not longer than
 // a pixel column; closer in than kBaseBlock frames per column it reads the few frames it needs
 // straight from the file, down to single samples.
@@ -46,7 +47,8 @@ struct Peak {
     friend bool operator==(const Peak&, const Peak&) = default;
 };
 
-// What peaks() returns: for pixel column c (0 <= c < columns) and channel ch, at(c, ch).
+// What peaks() returns: for pixel column c (0 <= c < columns) and channel ch, at(c, ch), and the
+// RMS level of the same frames (16-bit scale, 0 to 32768), rmsAt(c, ch).
 // Column c stands for the frames [s, e) with s = floor(first + c * fpp) and
 // e = max(s + 1, floor(first + (c + 1) * fpp)), cut off at the song's end. When blockFrames is
 // 1 the peaks are exactly those of these frames; otherwise they are those of every block of
@@ -58,9 +60,13 @@ struct PeakColumns {
     int columns = 0; // the columns that hold frames; those past the song's end are left out
     std::int64_t blockFrames = 0;
     std::vector<Peak> peaks; // columns * channels, column by column
+    std::vector<float> rms;  // as peaks
 
     const Peak& at(int column, int channel) const {
         return peaks[std::size_t(column) * std::size_t(channels) + std::size_t(channel)];
+    }
+    float rmsAt(int column, int channel) const {
+        return rms[std::size_t(column) * std::size_t(channels) + std::size_t(channel)];
     }
 };
 
@@ -113,7 +119,8 @@ public:
     // The worker's result: the levels of one song (level k has blocks of kBaseBlock << k frames).
     struct Levels {
         PeakSong song;
-        std::vector<std::vector<Peak>> levels; // [level][block * channels + channel]
+        std::vector<std::vector<Peak>> levels;       // [level][block * channels + channel]
+        std::vector<std::vector<float>> meanSquares; // as levels: the blocks' mean squares
     };
     // One streaming pass over the WAV at `path`; the Error when it cannot be read (or `cancel`
     // was raised). Callable from any thread.

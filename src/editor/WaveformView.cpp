@@ -16,6 +16,13 @@ namespace {
 constexpr int kGripWidth = 9; // the flag on top of a mark line
 constexpr int kGripHeight = 10;
 
+// `a` moved by `t` (0 to 1) towards `b`.
+QColor mix(const QColor& a, const QColor& b, double t) {
+    return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t),
+                            float(a.greenF() + (b.greenF() - a.greenF()) * t),
+                            float(a.blueF() + (b.blueF() - a.blueF()) * t));
+}
+
 } // namespace
 
 WaveformView::WaveformView(PeakCache* cache, QWidget* parent)
@@ -89,7 +96,7 @@ qint64 WaveformView::lengthMs() const {
 }
 
 QRect WaveformView::waveArea() const {
-    return {0, 0, width(), std::max(0, height() - scroll_->sizeHint().height())};
+    return {0, 0, width(), std::max(0, height() - scroll_->sizeHint().height() - rulerHeight())};
 }
 
 double WaveformView::maxFramesPerPixel() const {
@@ -233,7 +240,8 @@ void WaveformView::showEvent(QShowEvent* event) {
 
 void WaveformView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange ||
+        event->type() == QEvent::FontChange)
         waveValid_ = false;
 }
 
@@ -266,10 +274,24 @@ void WaveformView::renderWave() {
         drawSamples();
 }
 
+QColor WaveformView::rmsInk() const {
+    return palette().color(QPalette::Text);
+}
+
+QColor WaveformView::peakInk() const {
+    // Halfway to the background: lighter than the RMS on a light theme, dimmer on a dark one.
+    return mix(rmsInk(), palette().color(QPalette::Base), 0.5);
+}
+
 void WaveformView::drawColumns(const PeakColumns& peaks) {
-    const QRgb ink = palette().color(QPalette::WindowText).rgb();
+    const QRgb peak = peakInk().rgb();
+    const QRgb rms = rmsInk().rgb();
     const auto stride = std::size_t(wave_.bytesPerLine()) / sizeof(QRgb);
     auto* bits = reinterpret_cast<QRgb*>(wave_.bits());
+    const auto fill = [&](int c, int from, int to, QRgb ink) {
+        for (int y = from; y <= to; ++y)
+            bits[std::size_t(y) * stride + std::size_t(c)] = ink;
+    };
     for (int lane = 0; lane < peaks.channels; ++lane) {
         int lastTop = -1, lastBottom = -1;
         for (int c = 0; c < peaks.columns; ++c) {
@@ -278,8 +300,11 @@ void WaveformView::drawColumns(const PeakColumns& peaks) {
             // Each column reaches over to its neighbour, so that a steep stretch shows no gaps.
             const int from = lastTop < 0 ? top : std::min(top, lastBottom + 1);
             const int to = lastTop < 0 ? bottom : std::max(bottom, lastTop - 1);
-            for (int y = from; y <= to; ++y)
-                bits[std::size_t(y) * stride + std::size_t(c)] = ink;
+            fill(c, from, to, peak);
+            // The RMS level either side of the centre, darker, within the peaks.
+            const auto r = std::int16_t(std::min(32767.0f, peaks.rmsAt(c, lane)));
+            fill(c, std::max(top, yOf(lane, r)), std::min(bottom, yOf(lane, std::int16_t(-r))),
+                 rms);
             lastTop = top;
             lastBottom = bottom;
         }
@@ -294,7 +319,7 @@ void WaveformView::drawSamples() {
     const PeakColumns s = cache_->peaks(path_, double(from), 1.0, count);
     QPainter p(&wave_);
     p.setRenderHint(QPainter::Antialiasing);
-    const QColor ink = palette().color(QPalette::WindowText);
+    const QColor ink = rmsInk();
     p.setPen(QPen(ink, 1));
     const bool dots = 1 / fpp_ >= 4;
     for (int lane = 0; lane < s.channels; ++lane) {
@@ -316,11 +341,13 @@ void WaveformView::paintEvent(QPaintEvent* event) {
     const QRect area = waveArea();
     const QRect dirty = event->rect() & area;
     if (!song_) {
-        p.fillRect(area, palette().color(QPalette::Base));
-        p.setPen(palette().color(QPalette::WindowText));
+        p.fillRect(area | rulerArea(), palette().color(QPalette::Base));
+        p.setPen(palette().color(QPalette::Text));
         p.drawText(area.adjusted(4, 0, -4, 0), Qt::AlignCenter | Qt::TextWordWrap, message());
         return;
     }
+    if (event->rect().intersects(rulerArea()))
+        drawRuler(p);
     if (!waveValid_)
         renderWave();
     p.drawImage(dirty, wave_, dirty);

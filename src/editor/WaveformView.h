@@ -1,6 +1,10 @@
 #pragma once
-// The waveform of the song open in the clip editor: its peaks at any zoom, the stretch between
-// the two marks shaded, the marks as handles to drag, and the play cursor.
+// The waveform of the song open in the clip editor: its peaks at any zoom with the RMS level
+// darker inside them, a time ruler under it whose steps follow the zoom (see TimeRuler.h), the
+// stretch between the two marks shaded, the marks as handles to drag, and the play cursor.
+// The waveform, the ruler and the shading take their colours from the palette, so that a dark
+// theme reads as well as a light one; the In and Out handles (green, red) and the cursor (orange)
+// keep theirs, which stand out on both.
 //
 // The view keeps no marks of its own: dragging a handle emits markInMoved / markOutMoved with
 // the new time and the handle moves when the owner calls setMarks() back. A click away from the
@@ -22,6 +26,7 @@
 
 #include <optional>
 
+class QPainter;
 class QScrollBar;
 
 namespace quaverly {
@@ -90,6 +95,11 @@ private:
     enum class Drag { None, In, Out, Either };
 
     QRect waveArea() const;
+    QRect rulerArea() const; // under the waveform, above the scroll bar
+    int rulerHeight() const;
+    void drawRuler(QPainter& p) const;
+    QColor peakInk() const;
+    QColor rmsInk() const;
     double maxFramesPerPixel() const;
     void request();
     void adopt(const QString& path);

@@ -255,7 +255,8 @@ protected:
             w->MarkOut = 1500;
             w->frameEditSong->CmdEditDone->click();
             EXPECT_TRUE(jobsSettled(*w));
-            return {said(), said().isEmpty() && w->ListMode == QLatin1String("Play")};
+            // Cut, the clip opens in the editor marked whole: 1 s.
+            return {said(), said().isEmpty() && w->MarkIn == 0 && w->MarkOut == 1000};
         case Op::RecordWav: {
             r.btnSave->click();
             choose(r.CmdWav, s.target);

@@ -45,6 +45,13 @@ protected:
         emit list->itemDoubleClicked(list->currentItem());
         f = w->frameEditSong;
         ASSERT_TRUE(f->CmdEditDone->isEnabled());
+        chooseEffects();
+        w->MarkIn = kIn;
+        w->MarkOut = kOut;
+    }
+
+    // The row's effects; a Done that ends sets them back to off.
+    void chooseEffects() {
         if (std::get<0>(GetParam()) == Effects::FadesAndPeak) {
             f->spnFadeIn->setValue(int(kFadeMs));
             f->spnFadeOut->setValue(int(kFadeMs));
@@ -52,8 +59,6 @@ protected:
                 f->cmbNormalise->findData(int(ClipEffects::Normalise::Peak)));
             f->spnNormTarget->setValue(-1.0);
         }
-        w->MarkIn = kIn;
-        w->MarkOut = kOut;
     }
 
     // Every file and folder under the working folder (the kept links of the undo included),
@@ -136,9 +141,10 @@ TEST_P(EditJob, CancelLeavesAllAsItWasThenDoneCutsAndUndoRenamesBack) {
             click(*w, "CmdUndoCut");
         w->MarkIn = kIn;
         w->MarkOut = kOut;
+        chooseEffects();
         click(*w, "CmdEditDone");
         expectClip();
-        EXPECT_EQ(w->ListMode, "Play");
+        EXPECT_EQ(w->ListMode, "Edit"); // the clip is open in the editor
     });
     EXPECT_TRUE(runs.progressComplete);
     EXPECT_LE(runs.worstBusyMs, kWorstBusyMs);

@@ -83,7 +83,7 @@ TEST_F(EditorMore, ATypedMarkLandsOnTheFrameTheCutUses) {
         const bool refused = c.mark < 0;
         EXPECT_EQ(mark, refused ? before : c.mark) << c.text;
         EXPECT_EQ(field->property("timeError").toBool(), refused) << c.text;
-        EXPECT_EQ(field->toolTip().startsWith("Time Input Error"), refused) << c.text;
+        EXPECT_EQ(f->lblMarkError->text().isEmpty(), !refused) << c.text;
         EXPECT_EQ(field->text(), refused ? QString::fromLatin1(c.text) : markText(c.mark));
     }
     EXPECT_TRUE(dialogs.messageTexts().isEmpty()) << "no message box";
@@ -320,7 +320,7 @@ TEST_F(EditorMore, TheWaveformFollowsTheMarksAndDoneWithEffectsCanBeUndone) {
     EXPECT_EQ(*std::max_element(s.begin(), s.end()), level); // -6 dBFS exactly
     EXPECT_EQ(s.back(), level);
     EXPECT_FALSE(f->lblDoneResult->text().isEmpty());
-    EXPECT_EQ(view->lengthMs(), 0); // the editor let go of the song
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view->lengthMs() == 500; }, 5000)) << "the clip";
 
     ASSERT_TRUE(f->CmdUndoCut->isEnabled());
     click(*w, "CmdUndoCut");

@@ -98,7 +98,7 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
              edit(80, 20);
              click(*w, "CmdEditDone");
          },
-         "Quaverly", "Time Input Error"},
+         "Quaverly", "Time Input Error: Out must be after In."},
         {"cut of a copy that shrank",
          [&] {
              edit(20, 80);

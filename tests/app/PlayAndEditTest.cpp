@@ -200,11 +200,15 @@ TEST_F(PlayAndEdit, OpeningASongShowsItsLengthAndMarksAndHidesTheListPlayer) {
     EXPECT_TRUE(w->frameEditSong->isVisible());
     EXPECT_FALSE(w->Framewav->framePlayControl->isVisible());
 
-    // The position shows at each status notification; the slider plays from its second.
+    // The position shows at each status notification; the slider moves it to its second, and
+    // Play plays from there.
     w->editor->MMCEdit_StatusUpdate();
     EXPECT_EQ(w->frameEditSong->Lbltotal->text(), "00:00:00");
     w->frameEditSong->SliderEdit->setValue(42);
     w->editor->SliderEdit_Click();
+    EXPECT_FALSE(w->MMCEdit->isPlaying());
+    EXPECT_EQ(w->MMCEdit->Position(), 42000);
+    click(*w, "CmdEditPlay");
     EXPECT_TRUE(w->MMCEdit->isPlaying());
     EXPECT_GE(w->MMCEdit->Position(), 42000);
     EXPECT_LT(w->MMCEdit->Position(), 43000);
@@ -244,13 +248,13 @@ TEST_F(PlayAndEdit, DoneCutsTheWorkingCopyToTheMarks) {
     const QByteArray song = readFile(copy);
     open(0);
 
-    // Right after opening the marks span the whole song: it stays as it is.
+    // Right after opening the marks span the whole song: it stays as it is, and stays open.
     click(*w, "CmdEditDone");
     EXPECT_EQ(readFile(copy), song);
-    EXPECT_EQ(w->ListMode, "Play");
+    EXPECT_EQ(w->ListMode, "Edit");
     for (const char* name :
          {"SliderEdit", "CmdEditPlay", "CmdEditStop", "CmdMarkin", "CmdMarkOut", "CmdEditDone"})
-        EXPECT_FALSE(enabled(name)) << name;
+        EXPECT_TRUE(enabled(name)) << name;
 
     // 2 s to 5 s: the clip's samples from frame 16000 to 40000.
     open(0);
@@ -286,7 +290,7 @@ TEST_F(PlayAndEdit, MarksOutOfOrderAndAFailedCutChangeNothing) {
         w->MarkIn = in;
         w->MarkOut = out;
         click(*w, "CmdEditDone");
-        EXPECT_EQ(dialogs.messageTexts().constLast(), "Time Input Error");
+        EXPECT_EQ(dialogs.messageTexts().constLast(), "Time Input Error: Out must be after In.");
         EXPECT_EQ(w->ListMode, "Edit");
         EXPECT_TRUE(w->MMCEdit->isOpen());
     }

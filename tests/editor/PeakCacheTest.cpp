@@ -51,20 +51,23 @@ Song staircaseSong(int channels, int bits, std::int64_t frames, int step) {
     return s;
 }
 
-// The peaks of column c as PeakColumns promises them, by looking at every sample.
-Peak bruteForce(const Song& song, double first, double fpp, int c, int ch, std::int64_t block) {
+// The peaks and the RMS of column c as PeakColumns promises them, by looking at every sample.
+std::pair<Peak, double> bruteForce(const Song& song, double first, double fpp, int c, int ch,
+                                   std::int64_t block) {
     const auto s = std::int64_t(std::floor(first + c * fpp));
     const auto e =
         std::min(song.frames, std::max(s + 1, std::int64_t(std::floor(first + (c + 1) * fpp))));
     const std::int64_t from = s / block * block;
     const std::int64_t to = std::min(song.frames, (e + block - 1) / block * block);
     Peak p{32767, -32768};
+    double squares = 0;
     for (std::int64_t f = from; f < to; ++f) {
         const std::int16_t v = song.values[std::size_t(f * song.channels + ch)];
         p.min = std::min(p.min, v);
         p.max = std::max(p.max, v);
+        squares += double(v) * v;
     }
-    return p;
+    return {p, std::sqrt(squares / double(to - from))};
 }
 
 class Peaks : public ::testing::Test {
@@ -141,9 +144,12 @@ TEST_F(Peaks, MatchTheSamplesAtEveryZoom) {
                 EXPECT_TRUE(2.0 * p.blockFrames > v.fpp || p.blockFrames >= kFrames) << where;
             }
             for (int c = 0; c < p.columns; ++c)
-                for (int ch = 0; ch < s.channels; ++ch)
-                    ASSERT_EQ(p.at(c, ch), bruteForce(song, v.first, v.fpp, c, ch, p.blockFrames))
+                for (int ch = 0; ch < s.channels; ++ch) {
+                    const auto [peak, rms] = bruteForce(song, v.first, v.fpp, c, ch, p.blockFrames);
+                    ASSERT_EQ(p.at(c, ch), peak) << where << " column " << c << " channel " << ch;
+                    ASSERT_NEAR(p.rmsAt(c, ch), rms, 1e-4 * rms + 1e-3)
                         << where << " column " << c << " channel " << ch;
+                }
         }
     }
 }
@@ -190,7 +196,7 @@ TEST_F(Peaks, AChangedFileIsReadAgain) {
     EXPECT_EQ(cache.song(path)->frames, 30000);
     const PeakColumns p = cache.peaks(path, 0, 1000, 30);
     ASSERT_EQ(p.columns, 30);
-    EXPECT_EQ(p.at(29, 1), bruteForce(after, 0, 1000, 29, 1, p.blockFrames));
+    EXPECT_EQ(p.at(29, 1), bruteForce(after, 0, 1000, 29, 1, p.blockFrames).first);
 }
 
 TEST_F(Peaks, InvalidateForgetsASongThatLooksUnchanged) {
@@ -214,7 +220,7 @@ TEST_F(Peaks, InvalidateForgetsASongThatLooksUnchanged) {
     EXPECT_EQ(cache.peaks(path, 0, 1000, 10).columns, 0);
     ASSERT_EQ(compute(), PeakCache::State::Ready);
     const PeakColumns p = cache.peaks(path, 0, 20000, 1);
-    EXPECT_EQ(p.at(0, 0), bruteForce(after, 0, 20000, 0, 0, p.blockFrames));
+    EXPECT_EQ(p.at(0, 0), bruteForce(after, 0, 20000, 0, 0, p.blockFrames).first);
 }
 
 TEST_F(Peaks, AComputationOvertakenByInvalidateIsDropped) {

@@ -213,6 +213,21 @@ TEST_F(Waveform, TheCursorRepaintsOnlyWhereItWasAndIs) {
     EXPECT_NE(shot.pixelColor(209, 70), cursor);
 }
 
+TEST_F(Waveform, TheWaveStandsOutOnALightAndOnADarkTheme) {
+    for (const QColor base : {QColor(Qt::white), QColor(30, 30, 30)}) {
+        QPalette palette = view.palette();
+        palette.setColor(QPalette::Base, base);
+        palette.setColor(QPalette::Text, base.lightness() > 128 ? Qt::black : Qt::white);
+        view.setPalette(palette);
+        const QImage shot = view.grab().toImage();
+        int inked = 0; // in column 50, neither the background nor the centre line
+        for (int y = 0; y < 80; ++y)
+            inked += shot.pixelColor(50, y) != base &&
+                     shot.pixelColor(50, y) != palette.color(QPalette::Mid);
+        EXPECT_GT(inked, 0) << base.name().toStdString();
+    }
+}
+
 TEST_F(Waveform, ACutSongIsShownWholeAgain) {
     view.setRange(4000, 1);
     ASSERT_TRUE(writeWav16(path, 1, 8000, staircase(2000, 1)));

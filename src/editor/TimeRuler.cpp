@@ -1,0 +1,61 @@
+#include "editor/TimeRuler.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quaverly {
+
+namespace {
+
+// The least of 1, 2, 5 times a power of ten that is at least `want` (> 0).
+double niceAtLeast(double want) {
+    double decade = std::pow(10.0, std::floor(std::log10(want)));
+    for (;;) {
+        for (const double m : {1.0, 2.0, 5.0})
+            // A hair of tolerance: 0.3 / 0.1 is not quite 3 in doubles.
+            if (m * decade >= want * (1 - 1e-9))
+                return m * decade;
+        decade *= 10;
+    }
+}
+
+} // namespace
+
+RulerStep rulerStep(double secondsPerPixel, std::uint32_t sampleRate, int minPixels) {
+    const double want = secondsPerPixel * std::max(1, minPixels);
+    if (!(want > 0))
+        return {1.0, 0};
+    // Past a millisecond the ticks count frames.
+    if (want < 0.001 && sampleRate > 0) {
+        const auto frames = std::int64_t(niceAtLeast(std::max(1.0, want * sampleRate)));
+        return {double(frames) / sampleRate, frames};
+    }
+    if (want <= 30)
+        return {niceAtLeast(want), 0};
+    static constexpr double kLong[] = {60, 120, 300, 600, 900, 1800, 3600, 7200, 18000, 36000};
+    for (const double s : kLong)
+        if (s >= want)
+            return {s, 0};
+    return {niceAtLeast(want / 36000) * 36000, 0};
+}
+
+QString rulerLabel(double seconds, double step) {
+    // The decimals the step needs: none from a second on, one for 0.5 s, three for 5 ms...
+    const int decimals = step >= 1 ? 0 : std::clamp(int(std::ceil(-std::log10(step) - 1e-9)), 0, 6);
+    const double scale = std::pow(10.0, decimals);
+    const auto units = std::int64_t(std::llround(std::max(0.0, seconds) * scale));
+    const auto whole = std::int64_t(units / std::int64_t(scale));
+    const auto hours = whole / 3600, minutes = whole / 60 % 60, secs = whole % 60;
+    QString text = hours > 0
+                       ? QStringLiteral("%1:%2:%3")
+                             .arg(hours)
+                             .arg(minutes, 2, 10, QLatin1Char('0'))
+                             .arg(secs, 2, 10, QLatin1Char('0'))
+                       : QStringLiteral("%1:%2").arg(minutes).arg(secs, 2, 10, QLatin1Char('0'));
+    if (decimals > 0)
+        text +=
+            QStringLiteral(".%1").arg(units % std::int64_t(scale), decimals, 10, QLatin1Char('0'));
+    return text;
+}
+
+} // namespace quaverly
