@@ -167,7 +167,7 @@ int saveWavMode(const QString& out) {
     timer.start();
     clickToEnd(w, "CmdWav"); // the save is a job: timed to its end
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    if (!dialogs.messageTexts().isEmpty()) {
+    if (dialogs.messageTexts() != QStringList{"Finish Save: " + QFileInfo(out).fileName()}) {
         std::fprintf(stderr, "%s\n", qPrintable(dialogs.messageTexts().join(QLatin1Char('\n'))));
         return 1;
     }

@@ -38,6 +38,8 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     List1->setGeometry(12, 26, 178, 248);
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->setItemDelegate(new SongItemDelegate(List1));
+    // Each row fits the list's width: the song's text gives way to its length and format.
+    List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     CmdUP = named(new QToolButton(this), "CmdUP");
     CmdUP->setGeometry(196, 26, 30, 30);

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace quaverly {
 
 namespace {
@@ -40,7 +42,9 @@ void SongItemDelegate::initStyleOption(QStyleOptionViewItem* option,
 
 QSize SongItemDelegate::sizeHint(const QStyleOptionViewItem& option,
                                  const QModelIndex& index) const {
-    return QStyledItemDelegate::sizeHint(option, index).expandedTo(QSize(0, 20));
+    // As wide as the list shows it: a long text is cut short in the row, never scrolled to.
+    const QSize hint = QStyledItemDelegate::sizeHint(option, index);
+    return {0, std::max(hint.height(), 20)};
 }
 
 void SongItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,

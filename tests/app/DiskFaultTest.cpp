@@ -258,7 +258,8 @@ protected:
             const RecordTake& take = w->recorder->engine().take();
             const QByteArray bytes(reinterpret_cast<const char*>(take.data()),
                                    qsizetype(take.length()));
-            return {said(), said().isEmpty() && readFile(s.target) == bytes};
+            return {said(), said() == "Finish Save: " + QFileInfo(s.target).fileName() &&
+                                readFile(s.target) == bytes};
         }
         case Op::RecordMp3:
             r.btnSave->click();

@@ -1,18 +1,25 @@
-// What the song list shows: each song's length and format, the marks of the song playing and the
-// song edited, texts that fit, accessible names and tab order.
+// What the song list and the recorder show: each song's length and format, the marks of the song
+// playing and the song edited, texts that fit, accessible names and tab order, the recorder's
+// take readout and its level meter on the virtual device.
 #include "app/WindowFixture.h"
+#include "engines/audio/VirtualBackend.h"
 #include "engines/decode/SongReader.h"
 #include "engines/util/FrameTime.h"
+#include "recorder/LevelMeterView.h"
 #include "songlist/SongItemDelegate.h"
 #include "songlist/WorkingCopy.h"
 #include "support/TestAudio.h"
 
+#include <QAction>
 #include <QDir>
 #include <QLabel>
 #include <QTest>
 
+#include <cmath>
+
 using namespace quaverly;
 using namespace quaverly::test;
+using audio::VirtualBackend;
 
 namespace {
 
@@ -20,6 +27,7 @@ class ListRecFace : public WindowFixture {
 protected:
     QVariant role(int row, int r) const { return list->item(row)->data(r); }
     bool marked(int row, int r) const { return role(row, r).toBool(); }
+    void visitRecorder() { w->toolbarAction(QStringLiteral("Rec"))->trigger(); }
 };
 
 TEST_F(ListRecFace, RowsShowLengthAndFormatAndMarkTheSongPlayingAndTheSongEdited) {
@@ -77,11 +85,14 @@ TEST_F(ListRecFace, RowsShowLengthAndFormatAndMarkTheSongPlayingAndTheSongEdited
 
 TEST_F(ListRecFace, LongTextsFitTheirLabelsAtTheFirstSize) {
     ASSERT_EQ(w->size(), QSize(719, 476));
+    visitRecorder();
     const struct {
         QLabel* label;
         QString text;
     } cases[] = {
         {w->Framewav->lblListHint, w->Framewav->lblListHint->text()},
+        // The widest the take readout gets: a take of the largest size, playing.
+        {w->FrameRec->lblPos, "Playing 6:45:48.3 of 6:45:48.3 · 4294.9 MB"},
     };
     for (const auto& c : cases) {
         const QRect room = c.label->contentsRect().adjusted(c.label->margin(), c.label->margin(),
@@ -93,6 +104,7 @@ TEST_F(ListRecFace, LongTextsFitTheirLabelsAtTheFirstSize) {
 }
 
 TEST_F(ListRecFace, EveryControlHasAnAccessibleNameAndTabGoesInReadingOrder) {
+    visitRecorder();
     const struct {
         QWidget* panel;
         QStringList order; // a part of the tab chain, in order
@@ -101,6 +113,8 @@ TEST_F(ListRecFace, EveryControlHasAnAccessibleNameAndTabGoesInReadingOrder) {
          {"List1", "CmdUP", "CmdDown", "CmdAdd", "Cmdremove", "CmdIns", "Check1", "CmdFoward",
           "CmdPause", "CmdPlay", "CmdStop", "CmdNext", "CboPreset", "CboFormat", "CboSetting",
           "CmdSaveWav", "CmdSaveList"}},
+        {w->FrameRec,
+         {"cmbInput", "sldInputLevel", "btnRecord", "btnPlay", "btnSave", "CmdWav", "CmdMp3"}},
     };
     QWidget* editor = w->findChild<QWidget*>(QStringLiteral("Frame3"));
     for (const auto& p : panels) {
@@ -120,6 +134,83 @@ TEST_F(ListRecFace, EveryControlHasAnAccessibleNameAndTabGoesInReadingOrder) {
         }
         EXPECT_EQ(seen, p.order);
     }
+}
+
+TEST(TakeReadout, GivesTheLengthToATenthAndTheSizeInMegabytes) {
+    constexpr std::uint64_t second = RecordTake::kBytesPerSecond;
+    const struct {
+        std::uint64_t bytes;
+        const char* text;
+    } cases[] = {
+        {0, "Length 0:00.0 · 0.0 MB"},
+        {second / 10 - 4, "Length 0:00.0 · 0.0 MB"}, // a stopwatch is never ahead
+        {83 * second + 4 * second / 10, "Length 1:23.4 · 14.7 MB"},
+        {3723 * second + second / 2, "Length 1:02:03.5 · 656.8 MB"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RecorderHandlers::takeText(c.bytes), QString::fromUtf8(c.text)) << c.bytes;
+}
+
+TEST(LevelMeterView, HoldsTheClipLightForTwoSecondsAndLetsThePeakFall) {
+    LevelMeterView meter;
+    meter.showReading({1.0f, 0.7f, true, true}, 0);
+    EXPECT_FLOAT_EQ(meter.peakDb(), 0.0f);
+    const struct {
+        qint64 ms;
+        bool lit;
+        float peakDb; // falling at 20 dB a second with no louder sound
+    } cases[] = {
+        {500, true, -10.0f}, {1999, true, -39.98f}, {2000, false, -40.0f}, {4000, false, -60.0f}};
+    for (const auto& c : cases) {
+        meter.showReading({}, c.ms);
+        EXPECT_EQ(meter.clipLit(), c.lit) << c.ms;
+        EXPECT_NEAR(meter.peakDb(), c.peakDb, 0.01) << c.ms;
+    }
+}
+
+// The meter reads the chosen input before recording and while recording, from one capture.
+TEST_F(ListRecFace, TheMeterShowsTheInputsLevelBeforeAndWhileRecordingOnOneStream) {
+    auto device = std::dynamic_pointer_cast<VirtualBackend>(audio::defaultBackend());
+    ASSERT_TRUE(device);
+    visitRecorder();
+    RecorderPanel& p = *w->FrameRec;
+    p.cmbInput->setCurrentIndex(VirtualBackend::kMicrophone);
+    const double micPeak = 20 * std::log10(VirtualBackend::kMicAmplitude / 32768.0);
+    const struct {
+        int level;
+        double peakDb;
+    } cases[] = {{100, micPeak}, {50, micPeak - 6.02}, {25, micPeak - 12.04}};
+    for (const auto& c : cases) {
+        p.sldInputLevel->setValue(c.level);
+        // A sine's RMS is 3 dB under its peak.
+        QTRY_VERIFY_WITH_TIMEOUT(std::abs(p.meter->peakDb() - c.peakDb) < 0.05 &&
+                                     std::abs(p.meter->rmsDb() - (c.peakDb - 3.01)) < 0.05,
+                                 5000);
+        EXPECT_FALSE(p.meter->clipLit());
+        EXPECT_EQ(device->openStreams(), 1);
+    }
+    p.sldInputLevel->setValue(100);
+
+    // Full scale on the monitor lights the clip light; recording it keeps one stream.
+    p.cmbInput->setCurrentIndex(VirtualBackend::kMonitor);
+    std::vector<std::int16_t> square(44100 * 2 * 20);
+    for (std::size_t i = 0; i < square.size(); ++i)
+        square[i] = (i / 2 / 50) % 2 ? 32767 : -32768;
+    const QByteArray image =
+        wavBytes(WavHeader::pcm(2, 44100, 16), square.data(), square.size() * 2);
+    auto played = audio::TakePlayer::open(image.constData(), image.size(), device);
+    ASSERT_TRUE(played && (*played)->play());
+    p.btnRecord->click();
+    ASSERT_TRUE(w->recorder->engine().recording());
+    QTRY_VERIFY_WITH_TIMEOUT(p.meter->clipLit() && p.meter->peakDb() == 0.0f, 5000);
+    EXPECT_EQ(device->openStreams(), 2); // the take's capture and the square's playback
+    p.btnRecord->click();
+    (*played).reset();
+    EXPECT_EQ(device->openStreams(), 1); // monitoring again
+
+    // Leaving the panel ends the monitoring.
+    w->toolbarAction(QStringLiteral("Wav"))->trigger();
+    EXPECT_EQ(device->openStreams(), 0);
 }
 
 } // namespace
