@@ -14,6 +14,7 @@
 #include "recorder/RecorderHandlers.h"
 #include "recorder/TakeRecorder.h"
 #include "support/ScriptedDialogs.h"
+#include "ui/Encodings.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -167,7 +168,7 @@ int saveWavMode(const QString& out) {
     timer.start();
     clickToEnd(w, "CmdWav"); // the save is a job: timed to its end
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    if (!dialogs.messageTexts().isEmpty()) {
+    if (dialogs.messageTexts() != QStringList{savedText(out)}) {
         std::fprintf(stderr, "%s\n", qPrintable(dialogs.messageTexts().join(QLatin1Char('\n'))));
         return 1;
     }

@@ -266,7 +266,7 @@ void Frmmain::Form_Load() {
     SetLng();
 
     // 6. The hint under the song list.
-    Framewav->lblListHint->setText(QStringLiteral("Click to Play\r\nDouble Click to Edit"));
+    Framewav->lblListHint->setText(QStringLiteral("Click to select, double click to edit"));
     Framewav->lblMaker->setText(QLatin1String(kMakerName));
 
     // 7. Nothing to play or edit yet.
@@ -298,15 +298,15 @@ void Frmmain::SetLng() {
         QWidget* control;
         const char* tip;
     } buttons[] = {
-        {Framewav->CmdFoward, "Forward"},
+        {Framewav->CmdFoward, "Previous song"},
         {Framewav->CmdPause, "Pause"},
         {Framewav->CmdPlay, "Play"},
         {Framewav->CmdStop, "Stop"},
-        {Framewav->CmdNext, "Next"},
+        {Framewav->CmdNext, "Next song"},
         {Framewav->CmdAdd, "Add New"},
         {frameEditSong->CmdEditPlay, "Play"},
         {frameEditSong->CmdEditStop, "Stop"},
-        {Framewav->Cmdremove, "Remove Form List"},
+        {Framewav->Cmdremove, "Remove from list"},
         {Framewav->CmdUP, "Move UP"},
         {Framewav->CmdDown, "Move Down"},
     };

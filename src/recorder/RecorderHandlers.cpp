@@ -1,5 +1,6 @@
 #include "recorder/RecorderHandlers.h"
 
+#include "recorder/LevelMeterView.h"
 #include "recorder/RecorderPanel.h"
 #include "ui/Dialogs.h"
 #include "ui/EncodedSave.h"
@@ -20,17 +21,47 @@
 
 namespace quaverly {
 
+namespace {
+
+// The time of `bytes` of the take, to the tenth of a second and never ahead of it, as a
+// stopwatch shows it: "1:23.4", and "1:02:03.4" from an hour on.
+QString takeTime(std::uint64_t bytes) {
+    const std::uint64_t tenths = bytes * 10u / RecordTake::kBytesPerSecond;
+    const std::uint64_t seconds = tenths / 10u;
+    const auto two = [](std::uint64_t n) {
+        return QStringLiteral("%1").arg(n, 2, 10, QChar(u'0'));
+    };
+    const QString rest = QStringLiteral("%1.%2").arg(two(seconds % 60u)).arg(tenths % 10u);
+    if (seconds < 3600u)
+        return QStringLiteral("%1:%2").arg(seconds / 60u).arg(rest);
+    return QStringLiteral("%1:%2:%3").arg(seconds / 3600u).arg(two(seconds / 60u % 60u)).arg(rest);
+}
+
+// The size of the WAV file a take of `bytes` makes, in MB (10^6 bytes) with one decimal.
+QString takeMegabytes(std::uint64_t bytes) {
+    return QString::number(double(bytes + WavHeader::kSize) / 1e6, 'f', 1);
+}
+
+} // namespace
+
 RecorderHandlers::RecorderHandlers(RecorderPanel& panel, RecorderServices services, QObject* parent)
     : QObject(parent), panel_(panel), s_(std::move(services)), engine_(s_.engine) {
     pumpTimer = new QTimer(this);
     pumpTimer->setObjectName(QStringLiteral("pumpTimer"));
     pumpTimer->setInterval(kPumpMs);
     connect(pumpTimer, &QTimer::timeout, this, &RecorderHandlers::pumpTimer_Timer);
+    meterTimer = new QTimer(this);
+    meterTimer->setObjectName(QStringLiteral("tmrMeter"));
+    meterTimer->setInterval(kMeterMs);
+    connect(meterTimer, &QTimer::timeout, this, &RecorderHandlers::meterTimer_Timer);
+    clock_.start();
+    connect(&panel_, &RecorderPanel::shownChanged, this, &RecorderHandlers::updateMonitoring);
     connect(panel_.tmrRecTest, &QTimer::timeout, this, &RecorderHandlers::tmrRecTest_Timer);
     connect(panel_.cmbInput, &QComboBox::currentIndexChanged, this,
             &RecorderHandlers::cmbInput_Click);
     connect(panel_.sldInputLevel, &QSlider::valueChanged, this,
             &RecorderHandlers::sldInputLevel_Scroll);
+    panel_.lblPos->setText(takeText(0));
     connect(panel_.btnRecord, &QPushButton::clicked, this, &RecorderHandlers::btnRecord_Click);
     connect(panel_.btnPlay, &QPushButton::clicked, this, &RecorderHandlers::btnPlay_Click);
     connect(panel_.btnSave, &QPushButton::clicked, this, &RecorderHandlers::btnSave_Click);
@@ -44,12 +75,14 @@ void RecorderHandlers::initrec() {
     device_.reset();
     inputIndex_ = -1;
     levelFailed_ = false;
+    updateMonitoring();
     showIdle();
     {
         const QSignalBlocker quiet(panel_.cmbInput);
         panel_.cmbInput->clear();
     }
     panel_.lblInputType->clear();
+    panel_.lblPos->setText(takeText(0));
 
     // The capture device of the sound server; the take plays on the same server.
     auto opened = audio::CaptureDevice::open();
@@ -113,8 +146,12 @@ void RecorderHandlers::cmbInput_Click() {
     // source, stay as they are.
     if (const Status chosen = device_->choose(inputIndex_); !chosen)
         ReportSoundError(*s_.dialogs, tr("Can't record from this input"), chosen.error().code());
-    if (!engine_.recording())
+    if (!engine_.recording()) {
         panel_.btnRecord->setEnabled(true);
+        // The meter follows the input chosen now.
+        engine_.stopMonitoring();
+        updateMonitoring();
+    }
     ShowInputState();
 }
 
@@ -146,22 +183,53 @@ void RecorderHandlers::sldInputLevel_Scroll() {
 
 void RecorderHandlers::tmrRecTest_Timer() {
     if (engine_.recording()) {
-        panel_.lblPos->setText(QString::number(engine_.recordedBytes()));
+        panel_.lblPos->setText(takeText(engine_.recordedBytes()));
     } else if (audio::TakePlayer* player = engine_.player()) {
-        const QString length = QString::number(player->length());
+        const std::uint64_t length = player->length();
         if (player->playing()) {
-            panel_.lblPos->setText(QString::number(player->position()) + QStringLiteral(" / ") +
-                                   length);
+            panel_.lblPos->setText(
+                tr("Playing %1 of %2 · %3 MB")
+                    .arg(takeTime(player->position()), takeTime(length), takeMegabytes(length)));
             return;
         }
         // A take that stopped because the output failed is said once.
-        panel_.lblPos->setText(length);
+        panel_.lblPos->setText(takeText(length));
         if (const Status played = player->consumeFailure(); !played)
             ReportSoundError(
                 *s_.dialogs,
                 tr("The take stopped playing: %1\r\nThe take is kept.").arg(played.error().cause()),
                 played.error().code());
     }
+}
+
+QString RecorderHandlers::takeText(std::uint64_t bytes) {
+    return tr("Length %1 · %2 MB").arg(takeTime(bytes), takeMegabytes(bytes));
+}
+
+void RecorderHandlers::updateMonitoring() {
+    if (engine_.recording())
+        return; // the recording feeds the meter
+    const bool wanted = device_ && inputIndex_ >= 0 && panel_.isVisible();
+    if (wanted && !engine_.monitoring() && engine_.startMonitoring(*device_)) {
+        meterTimer->start();
+        return;
+    }
+    if (wanted && engine_.monitoring())
+        return;
+    engine_.stopMonitoring();
+    meterTimer->stop();
+    panel_.meter->showIdle();
+}
+
+void RecorderHandlers::meterTimer_Timer() {
+    if (engine_.monitoring() && !engine_.monitorFailure()) {
+        // The input or the server went away: the meter rests until the input is chosen again.
+        engine_.stopMonitoring();
+        meterTimer->stop();
+        panel_.meter->showIdle();
+        return;
+    }
+    panel_.meter->showReading(engine_.meter().read(), clock_.elapsed());
 }
 
 void RecorderHandlers::btnRecord_Click() {
@@ -179,17 +247,20 @@ void RecorderHandlers::BeginRecording() {
     if (const Status started = engine_.BeginRecording(*device_); !started) {
         ReportSoundError(*s_.dialogs, QStringLiteral("Couldn't start recording"),
                          started.error().code());
+        updateMonitoring();
         return;
     }
     panel_.btnRecord->setText(QStringLiteral("Stop"));
     panel_.btnRecord->setEnabled(true);
     pumpTimer->start();
+    meterTimer->start();
     tmrRecTest_Timer();
 }
 
 void RecorderHandlers::EndRecording() {
     pumpTimer->stop();
     engine_.EndRecording();
+    updateMonitoring();
     showIdle();
     // The take can be saved even when it has no player.
     panel_.btnPlay->setEnabled(engine_.player() != nullptr);
@@ -311,8 +382,11 @@ bool RecorderHandlers::writeTake(const QString& path) {
                                                      job.progress(done, total);
                                                  });
                            },
-                           [this, written](bool cancelled) {
-                               if (!*written && !cancelled)
+                           [this, written, path](bool cancelled) {
+                               // A Cancel that came after the last block still wrote the file.
+                               if (*written)
+                                   s_.dialogs->tell(savedText(path), Dialogs::Icon::Information);
+                               else if (!cancelled)
                                    tellNotWritten(written->error());
                            }});
 }
@@ -353,6 +427,7 @@ RecorderHandlers::EncodedTake RecorderHandlers::SaveRecordingEncoded() {
 void RecorderHandlers::releaseTake() {
     engine_.discard();
     device_.reset();
+    updateMonitoring();
     panel_.tmrRecTest->stop();
     showIdle();
 }

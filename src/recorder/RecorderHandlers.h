@@ -1,13 +1,17 @@
 #pragma once
 // What the recorder panel's controls do: the recording inputs of the sound server with their type
-// and level, Record / Stop of a take in memory, the "Size of File" readout, playing the take, and
-// saving it as a WAV file (a job of the window) or, through the window's encodings, as an
-// encoded file: the button names the output frame's format, and the name given decides (see
-// OutputChoice.h).
+// and level, Record / Stop of a take in memory, the "Take" readout (its length and size), playing
+// the take, and saving it as a WAV file (a job of the window, which says "Finish Save: NAME is saved.") or,
+// through the window's encodings, as an encoded file: the button names the output frame's format,
+// and the name given decides (see OutputChoice.h).
 //
 // Inputs are the capture device's input numbers, which name the server's sources by their stable
 // names while the device is open; each visit (initrec) opens it and lists them again. Choosing one
 // only decides what is recorded: nothing else on the user's system changes.
+//
+// The level meter shows the chosen input from the moment the panel is shown with an input chosen
+// until it is hidden or the input goes away (monitoring), and while recording, from the same
+// one capture at a time (see TakeRecorder.h); meterTimer reads it about 30 times a second.
 //
 // Threads: UI thread only. The recording's blocks reach the take through TakeRecorder's ring,
 // moved in by a timer here (pumpTimer). A save reads the take on its job's thread while the
@@ -17,6 +21,7 @@
 #include "engines/encoder/SongEncode.h"
 #include "recorder/TakeRecorder.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -48,6 +53,7 @@ class RecorderHandlers final : public QObject {
     Q_OBJECT
 public:
     static constexpr int kPumpMs = 20;
+    static constexpr int kMeterMs = 33;
 
     RecorderHandlers(RecorderPanel& panel, RecorderServices services, QObject* parent = nullptr);
 
@@ -67,6 +73,9 @@ public:
     void CmdWav_Click();
     void CmdMp3_Click();
 
+    // The take readout for a take of `bytes` of sound: "Length 1:23.4 · 14.6 MB".
+    static QString takeText(std::uint64_t bytes);
+
     void BeginRecording();
     void EndRecording();
     // Asks for a WAV name and starts the job that writes the take there, replacing a file whole
@@ -80,6 +89,7 @@ public:
 
     const TakeRecorder& engine() const { return engine_; }
     QTimer* pumpTimer;
+    QTimer* meterTimer;
 
 private:
     struct EncodedTake {
@@ -93,6 +103,10 @@ private:
     EncodedTake SaveRecordingEncoded();
 
     void pumpTimer_Timer();
+    // Monitors the chosen input while the panel is shown and nothing records; stops otherwise.
+    // A monitoring that cannot start or that stops is not reported: the meter stays empty.
+    void updateMonitoring();
+    void meterTimer_Timer();
     // Ends the take that pump() stopped and says why.
     void stopFor(TakeRecorder::Stop why);
     // The last name chosen in either save dialog, with `suffix`; the output folder at first.
@@ -111,6 +125,7 @@ private:
     int inputIndex_ = -1;
     QString lastName_;
     bool levelFailed_ = false; // a failed level change is reported once, not at every step
+    QElapsedTimer clock_;      // the meter's clock
 };
 
 } // namespace quaverly

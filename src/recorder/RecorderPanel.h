@@ -1,6 +1,7 @@
 #pragma once
-// The recorder panel FrameRec ("Vioce Record"): the recording input with its type and level,
-// the size of the take, Record / Play / Save and the two save choices Wav and MP3.
+// The recorder panel FrameRec ("Voice Record"): the recording input with its type and level,
+// the level meter, the take's length and size, Record / Play / Save and the two save choices Wav
+// and MP3.
 //
 // Widgets only: what the buttons do lives apart from this file.
 // Threads: UI thread only.
@@ -14,6 +15,8 @@
 
 namespace quaverly {
 
+class LevelMeterView;
+
 class RecorderPanel final : public QGroupBox {
     Q_OBJECT
 public:
@@ -24,13 +27,22 @@ public:
     QComboBox* cmbInput;
     QLabel* lblInputType;
     QSlider* sldInputLevel;
+    LevelMeterView* meter; // "meterInput"
     QLabel* lblPos;
     QPushButton* btnRecord;
     QPushButton* btnPlay;
     QPushButton* btnSave;
     QPushButton* CmdWav;
     QPushButton* CmdMp3;
-    QTimer* tmrRecTest; // the byte readout; off until the recorder is prepared
+    QTimer* tmrRecTest; // the take readout; off until the recorder is prepared
+
+signals:
+    // The panel was shown or hidden (the meter monitors only while it is shown).
+    void shownChanged(bool shown);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 };
 
 } // namespace quaverly

@@ -16,6 +16,7 @@ TakeRecorder::~TakeRecorder() {
 }
 
 void TakeRecorder::discard() {
+    monitor_.reset();
     capture_.reset(); // no block after this: the ring may go
     player_.reset();  // it reads the take
     ring_.reset();
@@ -25,7 +26,8 @@ void TakeRecorder::discard() {
 Status TakeRecorder::BeginRecording(audio::CaptureDevice& device) {
     if (capture_)
         return {};
-    discard();
+    discard(); // the monitoring too: one capture at a time
+    meter_.reset();
     failure_ = {};
     accepted_ = 0;
     lost_ = 0;
@@ -47,7 +49,31 @@ Status TakeRecorder::BeginRecording(audio::CaptureDevice& device) {
     return {};
 }
 
+Status TakeRecorder::startMonitoring(audio::CaptureDevice& device) {
+    if (capture_ || monitor_)
+        return {};
+    meter_.reset();
+    auto monitor = device.start(RecordTake::kSampleRate, RecordTake::kChannels,
+                                [this](const void* data, std::size_t bytes) {
+                                    meter_.feed(data, bytes);
+                                    return true;
+                                });
+    if (!monitor)
+        return monitor.error();
+    monitor_ = std::move(*monitor);
+    return {};
+}
+
+void TakeRecorder::stopMonitoring() {
+    monitor_.reset();
+}
+
+Status TakeRecorder::monitorFailure() const {
+    return monitor_ ? monitor_->failure() : Status{};
+}
+
 bool TakeRecorder::deliver(const void* data, std::size_t bytes) {
+    meter_.feed(data, bytes);
     // Only the device thread stores accepted_, so reading it relaxed here is exact.
     const std::uint64_t accepted = accepted_.load(std::memory_order_relaxed);
     const std::uint64_t room = options_.maxDataBytes - std::min(accepted, options_.maxDataBytes);

@@ -9,10 +9,16 @@
 // take there; a block that finds the ring full is counted in lostBytes(), never waited for.
 // The player reads the take where it lies, so the take never changes while a player exists.
 //
+// Both the recording and the monitoring before it (a capture that only feeds the level meter,
+// so that the level can be set first) feed the meter from the device thread. There is one
+// capture at a time: BeginRecording ends the monitoring and records on a capture of its own,
+// which starts the take at its first frame, as without monitoring.
+//
 // Threads: deliver() on the sound device's thread; everything else on one control thread (the
 // window thread in the program). The two meet only in the ring and the atomics.
 
 #include "engines/audio/CaptureDevice.h"
+#include "engines/audio/LevelMeter.h"
 #include "engines/audio/TakePlayer.h"
 #include "engines/util/Error.h"
 #include "engines/util/SpscRing.h"
@@ -62,8 +68,21 @@ public:
     // makes the take's player on the recording's device. Without a player (the image was
     // refused: failure()) the take is still there to be saved.
     void EndRecording();
-    // Ends a recording without keeping it, frees the player and the take: back to idle.
+    // Ends a recording (or the monitoring) without keeping it, frees the player and the take:
+    // back to idle.
     void discard();
+
+    // Feeds the meter from `device`'s chosen input until stopMonitoring(), BeginRecording() or
+    // discard(); the take and its player stay as they are. Nothing to do while recording or
+    // monitoring. Fails as the device's start() does.
+    Status startMonitoring(audio::CaptureDevice& device);
+    void stopMonitoring();
+    bool monitoring() const { return monitor_ != nullptr; }
+    // Why the monitoring's deliveries stopped (the input or the server went away); success
+    // while it works and when there is none.
+    Status monitorFailure() const;
+    // The level of the monitoring or the recording, read on the control thread.
+    audio::LevelMeter& meter() { return meter_; }
 
     bool recording() const { return capture_ != nullptr; }
     // Bytes the device has handed over for the last take, lost ones included.
@@ -86,6 +105,8 @@ private:
     std::shared_ptr<audio::AudioBackend> device_; // of the last recording: the player's device
     std::unique_ptr<audio::Capture> capture_;
     std::unique_ptr<audio::TakePlayer> player_;
+    audio::LevelMeter meter_;                 // fed by whichever capture runs
+    std::unique_ptr<audio::Capture> monitor_; // destroyed before the meter it feeds
     Status failure_;
     // Written by the device thread while recording; read by the control thread.
     std::atomic<std::uint64_t> accepted_{0}; // bytes let into the ring (towards maxDataBytes)

@@ -1,6 +1,7 @@
 #include "songlist/AudioEditPanel.h"
 
 #include "engines/encoder/Presets.h"
+#include "songlist/SongItemDelegate.h"
 #include "ui/OutputChoice.h"
 #include "ui/Widgets.h"
 
@@ -36,6 +37,9 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     List1 = named(new QListWidget(this), "List1");
     List1->setGeometry(12, 26, 178, 248);
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
+    List1->setItemDelegate(new SongItemDelegate(List1));
+    // Each row fits the list's width: the song's text gives way to its length and format.
+    List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     CmdUP = named(new QToolButton(this), "CmdUP");
     CmdUP->setGeometry(196, 26, 30, 30);
@@ -53,6 +57,7 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     lblListHint = named(new QLabel(this), "Label6");
     lblListHint->setGeometry(12, 318, 214, 36);
     lblListHint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblListHint->setWordWrap(true);
     QPalette hint = lblListHint->palette();
     hint.setColor(QPalette::WindowText, hint.color(QPalette::PlaceholderText));
     lblListHint->setPalette(hint);
@@ -72,7 +77,7 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     const int y = px(840);
     const QSize size(px(1095), px(495));
     CmdFoward =
-        button(framePlayControl, "CmdFoward", tr("Foward"), QRect(QPoint(px(240), y), size));
+        button(framePlayControl, "CmdFoward", tr("Previous"), QRect(QPoint(px(240), y), size));
     CmdPause = button(framePlayControl, "CmdPause", tr("Pause"), QRect(QPoint(px(1440), y), size));
     CmdPlay = button(framePlayControl, "CmdPlay", tr("Play"), QRect(QPoint(px(2640), y), size));
     CmdStop = button(framePlayControl, "CmdStop", tr("Stop"), QRect(QPoint(px(3840), y), size));
@@ -82,7 +87,46 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     CmdSaveWav = button(this, "CmdSaveWav", tr("Save The List to Wav"), {});
     CmdSaveList = button(this, "CmdSaveList", tr("Save The List to MP3"), {});
     buildOutputFrame();
+    nameForScreenReaders();
     layOut();
+}
+
+void AudioEditPanel::nameForScreenReaders() {
+    const struct {
+        QWidget* control;
+        const char* name;
+    } names[] = {
+        {List1, "Song list"},
+        {CmdUP, "Move the song up"},
+        {CmdDown, "Move the song down"},
+        {CmdAdd, "Add songs"},
+        {Cmdremove, "Remove the song"},
+        {CmdIns, "Insert songs above the selected one"},
+        {chkPlayList, "Play the rest of the list"},
+        {CmdFoward, "Previous song"},
+        {CmdPause, "Pause"},
+        {CmdPlay, "Play the selected song"},
+        {CmdStop, "Stop"},
+        {CmdNext, "Next song"},
+        {frameBitRate, "Output"},
+        {CboPreset, "Output preset"},
+        {CboFormat, "Output format"},
+        {CboSetting, "Format setting"},
+        {CmdSaveWav, "Save the list as WAV"},
+    };
+    for (const auto& n : names)
+        n.control->setAccessibleName(tr(n.name));
+    for (QAbstractButton* option : bitRateGroup->buttons())
+        option->setAccessibleName(tr("%1 kbit/s").arg(bitRateGroup->id(option)));
+
+    // Down the list's column, then down the right-hand one, each row from left to right.
+    QList<QWidget*> order{List1,     CmdUP,    CmdDown, CmdAdd,  Cmdremove, CmdIns,    chkPlayList,
+                          CmdFoward, CmdPause, CmdPlay, CmdStop, CmdNext,   CboPreset, CboFormat};
+    for (QAbstractButton* option : bitRateGroup->buttons())
+        order << option;
+    order << CboSetting << CmdSaveWav << CmdSaveList;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 void AudioEditPanel::buildOutputFrame() {
@@ -170,6 +214,7 @@ void AudioEditPanel::showOutput(const OutputChoice& choice) {
         CboSetting->setCurrentIndex(CboSetting->findData(value));
     }
     CmdSaveList->setText(tr("Save The List to %1").arg(formatWord(format)));
+    CmdSaveList->setAccessibleName(tr("Save the list as %1").arg(formatWord(format)));
 }
 
 void AudioEditPanel::placeEditFrame(QWidget* frame) {

@@ -28,6 +28,14 @@ public:
     // of the file it was made from under the next.
     static constexpr int kWorkingCopyRole = Qt::UserRole;
     static constexpr int kSourceRole = Qt::UserRole + 1;
+    // What the row shows right-aligned beside the song's text: its length in ms (quint64) and
+    // its format's word ("MP3", "WAV", "FLAC").
+    static constexpr int kLengthRole = Qt::UserRole + 2;
+    static constexpr int kFormatRole = Qt::UserRole + 3;
+    // The song the list player plays (bold, a play sign) and the song the clip editor shows (a
+    // pen); bools.
+    static constexpr int kPlayingRole = Qt::UserRole + 4;
+    static constexpr int kEditedRole = Qt::UserRole + 5;
 
     // Each numbered control keeps its historic name as its objectName (lblListHint is "Label6",
     // lblMaker "Label8", frameBitRate "Frame6", optBitRate56 to optBitRate256 "Option1" to
@@ -43,6 +51,9 @@ public:
     QList<QPushButton*> playerButtons() const {
         return {CmdFoward, CmdPause, CmdPlay, CmdStop, CmdNext};
     }
+
+    // The clip editor's frame once placed (null before).
+    QWidget* editFrame() const { return editFrame_; }
 
     // Puts the clip editor's frame in the place kept for it: where "Play Control" is, and
     // down to the list saves (the two frames are not shown together).
@@ -103,6 +114,8 @@ protected:
 
 private:
     void buildOutputFrame();
+    // Accessible names and the tab order of the panel's own controls.
+    void nameForScreenReaders();
     void layOut();
 
     QWidget* editFrame_ = nullptr;

@@ -1,11 +1,12 @@
 #pragma once
 // List playback: the "Play Control" frame plays the songs' working copies through the list
 // player, from the selected song on, and with "Play List" ticked on through the rest of the list.
-// "Next" and "Foward" play the song after or before the one playing (or the selection while
-// nothing plays); "Pause" holds the song and, pressed again, goes on from the same sample.
+// "Next" and "Previous" (CmdFoward) play the song after or before the one playing (or the
+// selection while nothing plays); "Pause" holds the song and, pressed again, goes on from the same
+// sample.
 //
 // Timer1 (500 ms) enables the five buttons while the clip editor has no song open and the list
-// is not empty, and keeps "Next" and "Foward" to where there is a song to go to.
+// is not empty, and keeps "Next" and "Previous" to where there is a song to go to.
 //
 // Threads: UI thread only; the player's Done arrives there.
 

@@ -3,7 +3,9 @@
 // paths it was given; it never touches the list.
 #include "songlist/SongListHandlers.h"
 
+#include "engines/util/FrameTime.h"
 #include "songlist/AudioEditPanel.h"
+#include "songlist/SongRowMarks.h"
 #include "songlist/WorkingCopy.h"
 #include "ui/Dialogs.h"
 #include "ui/Jobs.h"
@@ -219,6 +221,10 @@ void SongListHandlers::listSong(const QString& picked, const QString& copy, cons
     item->setData(AudioEditPanel::kWorkingCopyRole, copy);
     item->setData(AudioEditPanel::kSourceRole, picked);
     item->setToolTip(songToolTip(picked, song));
+    item->setData(AudioEditPanel::kLengthRole,
+                  QVariant::fromValue<quint64>(frametime::framesToMs(song.frames, song.rate)));
+    item->setData(AudioEditPanel::kFormatRole, songFormatWord(song));
+    item->setData(Qt::AccessibleTextRole, songRowSpoken(*item));
     QListWidget& list = *panel_.List1;
     if (row < 0 || row >= list.count()) {
         list.addItem(item);

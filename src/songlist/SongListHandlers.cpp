@@ -2,6 +2,7 @@
 
 #include "engines/player/WavPlayer.h"
 #include "songlist/AudioEditPanel.h"
+#include "songlist/SongRowMarks.h"
 #include "ui/Dialogs.h"
 #include "ui/SongFilter.h"
 
@@ -58,7 +59,8 @@ QList<int> rowsAfterSwap(int count, int a, int b) {
 
 SongListHandlers::SongListHandlers(AudioEditPanel& panel, SongListServices services,
                                    QObject* parent)
-    : QObject(parent), panel_(panel), s_(std::move(services)) {
+    : QObject(parent), panel_(panel), s_(std::move(services)),
+      marks_(new SongRowMarks(panel_, *s_.MMCPlayList, *s_.MMCEdit, this)) {
     QListWidget* list = panel_.List1;
     connect(panel_.CmdAdd, &QPushButton::clicked, this, &SongListHandlers::CmdAdd_Click);
     connect(panel_.CmdIns, &QPushButton::clicked, this, &SongListHandlers::CmdIns_Click);
@@ -233,6 +235,7 @@ void SongListHandlers::List1_Click() {
     for (QPushButton* b : panel_.playerButtons())
         b->setEnabled(true);
     panel_.framePlayControl->setVisible(true);
+    marks_->refresh();
 }
 
 QStringList SongListHandlers::workingCopies() const {

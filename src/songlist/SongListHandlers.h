@@ -5,8 +5,9 @@
 // working folder, whose path the list item carries (AudioEditPanel::kWorkingCopyRole), so songs
 // of the same name never share audio, and a song moved in the list takes its audio along. A
 // song's text is its name from its tags, or its file's (songNameFor); its tool tip the picked
-// file's path, format and length. The clip editor's messages and the list's own name the song
-// by that text.
+// file's path, format and length; its row shows the length and the format's word beside the
+// text, and marks the song playing and the song edited (SongRowMarks). The clip editor's messages
+// and the list's own name the song by that text.
 //
 // The list also takes files dropped from a file manager, and keys: Enter asks for the editor,
 // Delete removes, Ctrl+Up and Ctrl+Down move the selected song.
@@ -39,6 +40,7 @@ class Dialogs;
 class Encodings;
 class Jobs;
 class OutputChoice;
+class SongRowMarks;
 class WavPlayer;
 struct SongSummary;
 
@@ -160,6 +162,7 @@ private:
 
     AudioEditPanel& panel_;
     SongListServices s_;
+    SongRowMarks* marks_; // the rows' marks for the song playing and the song edited
 };
 
 } // namespace quaverly

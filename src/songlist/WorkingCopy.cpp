@@ -93,6 +93,31 @@ QString songToolTip(const QString& pickedPath, const SongSummary& song) {
            lengthWords(song.frames, song.rate);
 }
 
+QString songFormatWord(const SongSummary& song) {
+    // Long codec names are FFmpeg's descriptions ("Windows Media Audio 2"): too wide for a row.
+    constexpr qsizetype kShort = 8;
+    const bool pcm =
+        song.codec.startsWith(QLatin1String("PCM")) || song.codec == QLatin1String("compressed");
+    if (!song.codec.isEmpty() && !pcm && song.codec.size() <= kShort)
+        return song.codec;
+    if (!song.container.isEmpty() && song.container.size() <= kShort)
+        return song.container;
+    return song.codec.isEmpty() ? song.container : song.codec.section(u' ', 0, 0);
+}
+
+QString listLengthText(std::uint64_t ms) {
+    const std::uint64_t seconds = (ms + 500u) / 1000u;
+    const auto two = [](std::uint64_t n) {
+        return QStringLiteral("%1").arg(n, 2, 10, QChar(u'0'));
+    };
+    if (seconds < 3600u)
+        return QStringLiteral("%1:%2").arg(seconds / 60u).arg(two(seconds % 60u));
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600u)
+        .arg(two(seconds / 60u % 60u))
+        .arg(two(seconds % 60u));
+}
+
 QString newWorkingCopyPath(const QString& folder) {
     // Without a folder QDir would mean the current directory: a working copy never goes there.
     if (folder.isEmpty())

@@ -34,6 +34,15 @@ QString songNameFor(const QString& pickedPath, const SongTags& tags);
 // length: "/home/u/Music/Intro.flac\nFLAC, 44100 Hz, stereo\n3:25.4".
 QString songToolTip(const QString& pickedPath, const SongSummary& song);
 
+// The short word for a song's format that its row shows: the codec ("MP3", "FLAC", "AAC",
+// "Vorbis"), or for plain PCM and other codecs without a short name the container ("WAV",
+// "AIFF"); empty when the reader named neither.
+QString songFormatWord(const SongSummary& song);
+
+// A song's length as its row shows it, to the nearest second: "3:25", and "1:02:03" from an
+// hour on.
+QString listLengthText(std::uint64_t ms);
+
 // A path in `folder` that no file has yet, for a new working copy. Its name never depends on
 // the song's name, so two songs of the same name never share a copy, and no song can take the
 // name of a work file of the program.

@@ -72,15 +72,6 @@ TEST_F(AppFace, EachConvertButtonIsOfferedOnlyWithBothItsNamesAndATypedTargetRep
 }
 
 TEST_F(AppFace, EveryVisibleControlOfEveryPanelHasAnAccessibleName) {
-    // Named by the song list, clip editor (inside Framewav) and recorder work: empty this list
-    // once it has been merged.
-    const QStringList notYet{"Framewav", "FrameRec"};
-    const auto excepted = [&](QWidget* c) {
-        for (QWidget* up = c; up; up = up->parentWidget())
-            if (notYet.contains(up->objectName()))
-                return true;
-        return false;
-    };
     auto w = start("Wav");
     int checked = 0;
     for (const char* key : {"Wav", "Rec", "Convert", "Setting", "Help"}) {
@@ -91,14 +82,16 @@ TEST_F(AppFace, EveryVisibleControlOfEveryPanelHasAnAccessibleName) {
                                  qobject_cast<QAbstractItemView*>(c) ||
                                  qobject_cast<QAbstractSpinBox*>(c);
             // A scroll bar is its view's own, named by the view.
-            if (!control || qobject_cast<QScrollBar*>(c) || !c->isVisible() || excepted(c))
+            if (!control || qobject_cast<QScrollBar*>(c) || !c->isVisible())
                 continue;
             ++checked;
             EXPECT_FALSE(c->accessibleName().isEmpty())
                 << key << ": " << qPrintable(c->objectName());
         }
     }
-    EXPECT_GE(checked, 6 * 5 + 10 + 4); // the toolbar on each panel, convert and settings
+    // The toolbar on each panel and the controls of the list, recorder, convert and settings
+    // panels (the editor's are checked with the editor open, in its own test).
+    EXPECT_GE(checked, 60);
 }
 
 TEST_F(AppFace, NoTextIsCutOffAtTheFirstSize) {

@@ -12,6 +12,7 @@
 #include "support/DiskFaults.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
+#include "ui/Encodings.h"
 
 #include <QListWidget>
 #include <QSignalSpy>
@@ -263,7 +264,7 @@ protected:
             const RecordTake& take = w->recorder->engine().take();
             const QByteArray bytes(reinterpret_cast<const char*>(take.data()),
                                    qsizetype(take.length()));
-            return {said(), said().isEmpty() && readFile(s.target) == bytes};
+            return {said(), said() == savedText(s.target) && readFile(s.target) == bytes};
         }
         case Op::RecordMp3:
             r.btnSave->click();

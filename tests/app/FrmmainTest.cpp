@@ -54,17 +54,17 @@ TEST_F(FrmmainTest, StartsOnTheAudioEditPanelReadyForSongs) {
         const char* tip;
     } buttons[] = {
         {"CmdAdd", "ADD", "Add New"},
-        {"Cmdremove", "Remove", "Remove Form List"},
+        {"Cmdremove", "Remove", "Remove from list"},
         {"CmdIns", "Insert", ""},
         {"CmdUP", "", "Move UP"},
         {"CmdDown", "", "Move Down"},
         {"CmdSaveWav", "Save The List to Wav", ""},
         {"CmdSaveList", "Save The List to MP3", ""},
-        {"CmdFoward", "Foward", "Forward"},
+        {"CmdFoward", "Previous", "Previous song"},
         {"CmdPause", "Pause", "Pause"},
         {"CmdPlay", "Play", "Play"},
         {"CmdStop", "Stop", "Stop"},
-        {"CmdNext", "Next", "Next"},
+        {"CmdNext", "Next", "Next song"},
         {"CmdEditPlay", "Play", "Play"},
         {"CmdEditStop", "Stop", "Stop"},
         {"CmdMarkin", "Mark In", ""},
@@ -90,7 +90,7 @@ TEST_F(FrmmainTest, StartsOnTheAudioEditPanelReadyForSongs) {
         EXPECT_TRUE(child(*w, name)->isEnabled()) << name;
     }
 
-    EXPECT_EQ(child<QLabel>(*w, "Label6")->text(), "Click to Play\r\nDouble Click to Edit");
+    EXPECT_EQ(child<QLabel>(*w, "Label6")->text(), "Click to select, double click to edit");
     EXPECT_FALSE(child<QLabel>(*w, "Label8")->text().isEmpty());
     for (const char* name : {"Lbltotal", "Lblin", "Lblout"}) {
         EXPECT_EQ(child<QLabel>(*w, name)->text(), "00:00:00") << name;

@@ -59,6 +59,30 @@ TEST(SongToolTips, GiveThePathTheFormatAndTheLength) {
                   QStringLiteral("/home/u/Music/Intro.flac\n") + QString::fromUtf8(c.tip));
 }
 
+TEST(SongRows, ShowTheFormatsShortWordAndTheLengthToTheSecond) {
+    const struct {
+        const char* codec;
+        const char* container;
+        const char* word;
+    } formats[] = {
+        {"MP3", "MPEG audio", "MP3"},
+        {"PCM 24-bit", "AIFF", "AIFF"},
+        {"compressed", "WAV", "WAV"},
+        {"Vorbis", "Ogg", "Vorbis"},
+        {"Windows Media Audio 2", "ASF", "ASF"},
+        {"", "", ""},
+    };
+    for (const auto& f : formats)
+        EXPECT_EQ(songFormatWord({f.codec, f.container, 44100, 2, 0, {}}), f.word) << f.codec;
+    const struct {
+        std::uint64_t ms;
+        const char* text;
+    } lengths[] = {{0, "0:00"},      {499, "0:00"},      {500, "0:01"},
+                   {205400, "3:25"}, {3599499, "59:59"}, {3723000, "1:02:03"}};
+    for (const auto& l : lengths)
+        EXPECT_EQ(listLengthText(l.ms), l.text) << l.ms;
+}
+
 TEST(WorkingCopies, EverySongGetsItsOwnFileNamedApartFromWorkFiles) {
     QTemporaryDir dir;
     std::set<QString> seen;

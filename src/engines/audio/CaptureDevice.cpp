@@ -34,7 +34,7 @@ QString inputKindText(SourceKind kind) {
     case SourceKind::Unknown:
         break;
     }
-    return QStringLiteral("UnSupport");
+    return QStringLiteral("Unknown");
 }
 
 Status Capture::failure() const {

@@ -28,7 +28,7 @@
 namespace quaverly::audio {
 
 // What the recorder shows as an input's kind: "Microphone", "Line-in", "Wave/PCM" (a monitor of
-// an output), "Digital", "Analog", "Aux", or "UnSupport" when the kind is not known.
+// an output), "Digital", "Analog", "Aux", or "Unknown" when the kind is not known.
 QString inputKindText(SourceKind kind);
 
 struct RecordingInput {

@@ -100,9 +100,9 @@ TEST_F(Capturing, InputsAreTheDevicesSourcesWithTheDefaultChosen) {
 
 TEST(InputKindText, NamesEveryKind) {
     const std::pair<SourceKind, const char*> names[] = {
-        {SourceKind::Unknown, "UnSupport"}, {SourceKind::Microphone, "Microphone"},
-        {SourceKind::LineIn, "Line-in"},    {SourceKind::Monitor, "Wave/PCM"},
-        {SourceKind::Digital, "Digital"},   {SourceKind::Analog, "Analog"},
+        {SourceKind::Unknown, "Unknown"}, {SourceKind::Microphone, "Microphone"},
+        {SourceKind::LineIn, "Line-in"},  {SourceKind::Monitor, "Wave/PCM"},
+        {SourceKind::Digital, "Digital"}, {SourceKind::Analog, "Analog"},
         {SourceKind::Aux, "Aux"},
     };
     for (const auto& [kind, name] : names)
