@@ -111,7 +111,9 @@ bool saveScreenshots(Frmmain& window, const QString& folder, const QString& tag)
             "PNG") &&
         ok;
 
-    window.busyWindow().show(QStringLiteral("Loading.........."));
+    // The busy window as a job shows it: its words, how far it got, the time left and Cancel.
+    window.busyWindow().showJob(QStringLiteral("Saving the list to MP3"), [] {});
+    window.busyWindow().setProgress(420, QStringLiteral("About 12 s left"));
     settle(1300);
     ok = window.busyWindow().window().grab().save(dir.filePath(
              QStringLiteral("%1-busy%2.png").arg(n, 2, 10, QLatin1Char('0')).arg(tag))) &&
