@@ -1,5 +1,6 @@
 #include "recorder/RecorderHandlers.h"
 
+#include "engines/util/ClockText.h"
 #include "recorder/LevelMeterView.h"
 #include "recorder/RecorderPanel.h"
 #include "ui/Dialogs.h"
@@ -23,18 +24,10 @@ namespace quaverly {
 
 namespace {
 
-// The time of `bytes` of the take, to the tenth of a second and never ahead of it, as a
-// stopwatch shows it: "1:23.4", and "1:02:03.4" from an hour on.
+// The time of `bytes` of the take, to the tenth of a second and never ahead of it.
 QString takeTime(std::uint64_t bytes) {
     const std::uint64_t tenths = bytes * 10u / RecordTake::kBytesPerSecond;
-    const std::uint64_t seconds = tenths / 10u;
-    const auto two = [](std::uint64_t n) {
-        return QStringLiteral("%1").arg(n, 2, 10, QChar(u'0'));
-    };
-    const QString rest = QStringLiteral("%1.%2").arg(two(seconds % 60u)).arg(tenths % 10u);
-    if (seconds < 3600u)
-        return QStringLiteral("%1:%2").arg(seconds / 60u).arg(rest);
-    return QStringLiteral("%1:%2:%3").arg(seconds / 3600u).arg(two(seconds / 60u % 60u)).arg(rest);
+    return clockText(tenths);
 }
 
 // The size of the WAV file a take of `bytes` makes, in MB (10^6 bytes) with one decimal.

@@ -1,6 +1,7 @@
 #include "songlist/WorkingCopy.h"
 
 #include "engines/util/AtomicFile.h"
+#include "engines/util/ClockText.h"
 #include "engines/wav/WavHeader.h"
 
 #include <QDir>
@@ -36,14 +37,7 @@ QString lengthWords(std::uint64_t frames, std::uint32_t rate) {
     if (rate == 0)
         return QString();
     const std::uint64_t tenths = (frames * 10u + rate / 2u) / rate;
-    const std::uint64_t seconds = tenths / 10u;
-    const auto two = [](std::uint64_t n) {
-        return QStringLiteral("%1").arg(n, 2, 10, QChar(u'0'));
-    };
-    const QString rest = QStringLiteral("%1.%2").arg(two(seconds % 60u)).arg(tenths % 10u);
-    if (seconds < 3600u)
-        return QStringLiteral("%1:%2").arg(seconds / 60u).arg(rest);
-    return QStringLiteral("%1:%2:%3").arg(seconds / 3600u).arg(two(seconds / 60u % 60u)).arg(rest);
+    return clockText(tenths);
 }
 
 // The copy made byte for byte: its own header gives the length, and the song reader (which
