@@ -240,7 +240,7 @@ int main(int argc, char** argv) {
         seconds = timeSave(w, dialogs, base, mode, args, &extraDisk, &pauseMs);
     }
     for (const auto& a : dialogs.asked(quaverly::ScriptedDialogs::Kind::Message)) {
-        if (a.text != QLatin1String("Finish Save")) {
+        if (!a.text.startsWith(QLatin1String("Finish Save: "))) { // names the file saved
             std::fprintf(stderr, "%s\n", qPrintable(a.text));
             return 1;
         }
