@@ -100,16 +100,7 @@ QString songFormatWord(const SongSummary& song) {
 }
 
 QString listLengthText(std::uint64_t ms) {
-    const std::uint64_t seconds = (ms + 500u) / 1000u;
-    const auto two = [](std::uint64_t n) {
-        return QStringLiteral("%1").arg(n, 2, 10, QChar(u'0'));
-    };
-    if (seconds < 3600u)
-        return QStringLiteral("%1:%2").arg(seconds / 60u).arg(two(seconds % 60u));
-    return QStringLiteral("%1:%2:%3")
-        .arg(seconds / 3600u)
-        .arg(two(seconds / 60u % 60u))
-        .arg(two(seconds % 60u));
+    return clockSeconds((ms + 500u) / 1000u);
 }
 
 QString newWorkingCopyPath(const QString& folder) {
