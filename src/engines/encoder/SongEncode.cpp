@@ -111,11 +111,12 @@ std::optional<EncodeFailure> encodeInto(PcmSource& source, const QString& source
         tags.gapless = gapless;
         break;
     }
+    // The Ogg streams carry their tags from the start.
     case Format::Vorbis:
-        failed = internal::encodeVorbis(source, sourceName, out, settings, stop);
+        failed = internal::encodeVorbis(source, out, settings, oggCommentFields(tags), stop);
         break;
     case Format::Opus:
-        failed = internal::encodeOpus(source, sourceName, out, settings, stop);
+        failed = internal::encodeOpus(source, out, settings, oggCommentFields(tags), stop);
         break;
     case Format::Flac:
         failed = internal::encodeFlac(source, sourceName, out, settings, stop);
@@ -127,7 +128,8 @@ std::optional<EncodeFailure> encodeInto(PcmSource& source, const QString& source
         return failed;
     if (stop.stop_requested())
         return internal::cancelled(out);
-    if (Status s = writeClipTags(out, tagKind(settings.format), tags); !s)
+    const TagKind kind = tagKind(settings.format);
+    if (Status s = kind == TagKind::Ogg ? Status() : writeClipTags(out, kind, tags); !s)
         return internal::writeFailure(s.error());
     if (Status s = out.commit(); !s)
         return internal::writeFailure(s.error());

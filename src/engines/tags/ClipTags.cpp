@@ -309,6 +309,24 @@ QString writeKind(IOStream& s, TagKind kind, const ClipTags& t) {
 
 } // namespace
 
+std::vector<QByteArray> oggCommentFields(const ClipTags& tags) {
+    std::vector<QByteArray> fields;
+    if (!hasAnything(TagKind::Ogg, tags))
+        return fields;
+    Ogg::XiphComment comment;
+    fillComment(comment, tags, tags.androidLoop, /*pictureHere=*/true);
+    for (const auto& [key, values] : comment.fieldListMap()) {
+        for (const String& value : values)
+            fields.push_back(QByteArray(key.toCString(true)) + '=' + value.toCString(true));
+    }
+    for (const FLAC::Picture* picture : comment.pictureList()) {
+        const ByteVector block = picture->render();
+        fields.push_back("METADATA_BLOCK_PICTURE=" +
+                         QByteArray(block.data(), qsizetype(block.size())).toBase64());
+    }
+    return fields;
+}
+
 Status writeClipTags(AtomicFile& out, TagKind kind, const ClipTags& tags) {
     if (!hasAnything(kind, tags))
         return {};

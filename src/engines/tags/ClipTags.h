@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace quaverly {
 
@@ -46,6 +47,12 @@ ClipTags clipTagsFrom(const QString& songPath);
 
 // Which tag a file gets, by its container.
 enum class TagKind { Id3v2, Mp4, Ogg, Flac };
+
+// The Vorbis comment fields writeClipTags gives an Ogg Vorbis or Opus stream, each "KEY=value"
+// in UTF-8 (the cover as METADATA_BLOCK_PICTURE), for the encoders to put in the stream's comment
+// header as they write it: the stream then needs no writeClipTags, which would move every page
+// after the header to make room. Empty when the tags say nothing.
+std::vector<QByteArray> oggCommentFields(const ClipTags& tags);
 
 // Writes `tags` into the complete, not yet committed file of `out` (its buffered bytes are
 // written out first). A failure names out.target() and says why; the caller then drops the file.

@@ -1,5 +1,7 @@
 #include "engines/tags/ClipTags.h"
 
+#include "engines/encoder/SongEncode.h"
+
 #include "decode/DecodeTestUtil.h"
 #include "engines/tags/MadeSongs.h"
 #include "engines/util/AtomicFile.h"
@@ -139,6 +141,35 @@ TEST(ClipTags, AreWrittenIntoEveryFormatAndTheSoundStaysAsItWas) {
     tags.coverMime = QStringLiteral("image/png");
     tags.androidLoop = true;                      // Ogg only
     tags.gapless = AacGapless{1024, 480, 352800}; // MP4 only
+    // ffprobe and TagLib read every field back.
+    const auto expectTagged = [&tags](const QString& clip, TagKind kind) {
+        const QString probe = probed(clip);
+        for (const char* line : {"title=Tïtle 日本", "artist=Ärtist", "album=Album",
+                                 "genre=Ringtone", "codec_name=png"})
+            EXPECT_TRUE(probe.contains(QString::fromUtf8(line), Qt::CaseInsensitive))
+                << line << " in " << probe.toStdString();
+        EXPECT_EQ(probe.contains(QStringLiteral("ANDROID_LOOP=true"), Qt::CaseInsensitive),
+                  kind == TagKind::Ogg);
+        const ClipTags back = clipTagsFrom(clip);
+        EXPECT_EQ(back.title, tags.title);
+        EXPECT_EQ(back.artist, tags.artist);
+        EXPECT_EQ(back.album, tags.album);
+        EXPECT_EQ(back.cover, tags.cover);
+        EXPECT_EQ(back.coverMime, tags.coverMime);
+    };
+    // Our Ogg encoders write the same fields into the comment header themselves.
+    const QTemporaryDir ours;
+    for (const encode::Format format : {encode::Format::Vorbis, encode::Format::Opus}) {
+        auto source = encode::openWavSource(wav);
+        ASSERT_TRUE(source);
+        encode::Settings settings;
+        settings.format = format;
+        const QString clip =
+            ours.filePath(QStringLiteral("clip.") + QLatin1String(encode::info(format).extension));
+        const auto failed = encode::encodeSong(**source, wav, clip, settings, tags);
+        ASSERT_FALSE(failed) << failed->error.text().toStdString();
+        expectTagged(clip, TagKind::Ogg);
+    }
     const struct {
         test::PeerEncode peer;
         TagKind kind;
@@ -180,19 +211,7 @@ TEST(ClipTags, AreWrittenIntoEveryFormatAndTheSoundStaysAsItWas) {
         const QString pattern = QStringLiteral("*.") + c.peer.extension + QLatin1Char('*');
         EXPECT_EQ(QDir(dir.path()).entryList({pattern}, QDir::Files | QDir::Hidden).size(), 3);
 
-        const QString probe = probed(clip);
-        for (const char* line : {"title=Tïtle 日本", "artist=Ärtist", "album=Album",
-                                 "genre=Ringtone", "codec_name=png"})
-            EXPECT_TRUE(probe.contains(QString::fromUtf8(line), Qt::CaseInsensitive))
-                << line << " in " << probe.toStdString();
-        EXPECT_EQ(probe.contains(QStringLiteral("ANDROID_LOOP=true"), Qt::CaseInsensitive),
-                  c.kind == TagKind::Ogg);
-        const ClipTags back = clipTagsFrom(clip);
-        EXPECT_EQ(back.title, tags.title);
-        EXPECT_EQ(back.artist, tags.artist);
-        EXPECT_EQ(back.album, tags.album);
-        EXPECT_EQ(back.cover, tags.cover);
-        EXPECT_EQ(back.coverMime, tags.coverMime);
+        expectTagged(clip, c.kind);
 
         if (c.kind == TagKind::Id3v2) {
             EXPECT_TRUE(bytes.startsWith(QByteArray("ID3\x04\x00", 5))); // ID3v2.4

@@ -8,7 +8,10 @@
 
 #include "engines/encoder/SongEncode.h"
 
+#include <QByteArray>
+
 #include <functional>
+#include <vector>
 
 namespace quaverly {
 class AtomicFile;
@@ -21,11 +24,15 @@ namespace quaverly::encode::internal {
 std::optional<EncodeFailure> encodeAac(PcmSource& source, const QString& sourceName,
                                        AtomicFile& out, const Settings& settings,
                                        const std::stop_token& stop, AacGapless* gapless);
-std::optional<EncodeFailure> encodeVorbis(PcmSource& source, const QString& sourceName,
-                                          AtomicFile& out, const Settings& settings,
+// Ogg Vorbis and Opus with `comments` ("KEY=value", as oggCommentFields makes them) in their
+// comment header.
+std::optional<EncodeFailure> encodeVorbis(PcmSource& source, AtomicFile& out,
+                                          const Settings& settings,
+                                          const std::vector<QByteArray>& comments,
                                           const std::stop_token& stop);
-std::optional<EncodeFailure> encodeOpus(PcmSource& source, const QString& sourceName,
-                                        AtomicFile& out, const Settings& settings,
+std::optional<EncodeFailure> encodeOpus(PcmSource& source, AtomicFile& out,
+                                        const Settings& settings,
+                                        const std::vector<QByteArray>& comments,
                                         const std::stop_token& stop);
 std::optional<EncodeFailure> encodeFlac(PcmSource& source, const QString& sourceName,
                                         AtomicFile& out, const Settings& settings,

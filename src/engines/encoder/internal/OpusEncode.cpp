@@ -1,6 +1,7 @@
 // Opus in Ogg through libopusenc, at a variable bit rate. libopusenc takes the source at its own
 // rate, resamples it to 48 kHz itself and writes the source's rate into the header; the pre-skip
 // and the last page's granule position make decoders give back the source's length at 48 kHz.
+// The tags go into the comment header.
 
 #include "engines/encoder/internal/FormatEncoders.h"
 #include "engines/encoder/internal/ReadAhead.h"
@@ -39,7 +40,7 @@ struct PageSink {
         }
         return 0;
     }
-    // The AtomicFile stays open: encodeSong tags and commits it.
+    // The AtomicFile stays open: encodeSong commits it.
     static int close(void*) { return 0; }
 };
 
@@ -49,18 +50,24 @@ QString opusCause(int code) {
 
 } // namespace
 
-std::optional<EncodeFailure> encodeOpus(PcmSource& source, const QString&, AtomicFile& out,
-                                        const Settings& settings, const std::stop_token& stop) {
+std::optional<EncodeFailure> encodeOpus(PcmSource& source, AtomicFile& out,
+                                        const Settings& settings,
+                                        const std::vector<QByteArray>& comments,
+                                        const std::stop_token& stop) {
     const int channels = source.channels();
     // The sink outlives the encoder, which may still write when it is destroyed.
     PageSink sink{&out, std::nullopt};
     const OpusEncCallbacks callbacks{&PageSink::write, &PageSink::close};
-    const OpusCommentsPtr comments(ope_comments_create());
-    if (!comments)
+    const OpusCommentsPtr tags(ope_comments_create());
+    if (!tags)
         return encodeFailure(out, opusCause(OPE_ALLOC_FAIL));
     int rc = OPE_OK;
+    for (const QByteArray& field : comments) {
+        if (rc = ope_comments_add_string(tags.get(), field.constData()); rc != OPE_OK)
+            return encodeFailure(out, opusCause(rc));
+    }
     // Mapping family 0: mono or stereo in one stream, as every player takes it.
-    const OpusEncPtr encoder(ope_encoder_create_callbacks(&callbacks, &sink, comments.get(),
+    const OpusEncPtr encoder(ope_encoder_create_callbacks(&callbacks, &sink, tags.get(),
                                                           source.sampleRate(), channels, 0, &rc));
     if (!encoder || rc != OPE_OK)
         return encodeFailure(out, opusCause(rc != OPE_OK ? rc : OPE_ALLOC_FAIL));

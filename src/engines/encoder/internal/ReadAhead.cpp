@@ -1,14 +1,17 @@
 #include "engines/encoder/internal/ReadAhead.h"
 
+#include <algorithm>
+
 namespace quaverly::encode::internal {
 
-ReadAhead::ReadAhead(PcmSource& source, std::size_t blockFrames, Layout layout,
-                     std::stop_token stop)
-    : source_(source), blockFrames_(blockFrames), channels_(std::size_t(source.channels())) {
+ReadAhead::ReadAhead(PcmSource& source, std::size_t readFrames, std::size_t blockFrames,
+                     Layout layout, std::stop_token stop)
+    : source_(source), readFrames_(readFrames), blockFrames_(blockFrames),
+      channels_(std::size_t(source.channels())) {
     for (Slot& slot : slots_)
-        slot.samples.resize(blockFrames * channels_);
+        slot.samples.resize(readFrames * channels_);
     if (layout == Layout::Planar)
-        interleaved_.resize(blockFrames * channels_);
+        interleaved_.resize(readFrames * channels_);
     reader_ = std::jthread([this, stop = std::move(stop)] { run(stop); });
 }
 
@@ -31,10 +34,10 @@ void ReadAhead::run(const std::stop_token& stop) {
         } catch (...) {
             // Handed to the encoder's thread, which throws it again.
             thrown_ = std::current_exception();
-            slot.count = 0;
+            slot.frames = 0;
             slot.failed.reset();
         }
-        const bool last = slot.count == 0 || slot.failed;
+        const bool last = slot.frames == 0 || slot.failed;
         publish();
         if (last)
             return;
@@ -42,20 +45,24 @@ void ReadAhead::run(const std::stop_token& stop) {
 }
 
 void ReadAhead::readBlock(Slot& slot, const std::stop_token& stop) {
-    slot.count = 0;
+    slot.frames = 0;
     slot.failed.reset();
     if (stop.stop_requested())
         return;
     const bool planar = !interleaved_.empty();
     const Result<std::size_t> got =
-        source_.read(planar ? interleaved_.data() : slot.samples.data(), blockFrames_);
+        source_.read(planar ? interleaved_.data() : slot.samples.data(), readFrames_);
     if (!got) {
         slot.failed = got.error();
         return;
     }
-    if (planar)
-        toPlanes(interleaved_.data(), *got, channels_, slot.samples.data());
-    slot.count = *got * channels_;
+    // Each block's planes where the block's frames would be.
+    for (std::size_t at = 0; planar && at < *got; at += blockFrames_) {
+        const std::size_t offset = at * channels_;
+        toPlanes(interleaved_.data() + offset, std::min(blockFrames_, *got - at), channels_,
+                 slot.samples.data() + offset);
+    }
+    slot.frames = *got;
 }
 
 bool ReadAhead::waitForRoom() {
@@ -78,8 +85,14 @@ void ReadAhead::publish() {
 Result<std::span<const float>> ReadAhead::next() {
     if (over_)
         return std::span<const float>();
+    if (holding_) {
+        // The rest of the read taken last, block by block, before the next read.
+        const Slot& slot = slots_[(taken_ - 1) % kDepth];
+        if (handed_ < slot.frames)
+            return handOut(slot);
+    }
     std::unique_lock lock(mutex_);
-    // The block handed out last is free again; the reader waits for half of them.
+    // The read handed out last is free again; the reader waits for half of them.
     if (holding_ && --busy_ == kDepth / 2)
         freed_.notify_one();
     holding_ = false;
@@ -89,16 +102,26 @@ Result<std::span<const float>> ReadAhead::next() {
 
     const Slot& slot = slots_[taken_++ % kDepth];
     holding_ = true;
+    handed_ = 0;
     if (slot.failed) {
         over_ = true;
         return *slot.failed;
     }
-    if (slot.count == 0) {
+    if (slot.frames == 0) {
         over_ = true;
         if (thrown_)
             std::rethrow_exception(thrown_);
+        return std::span<const float>();
     }
-    return std::span<const float>(slot.samples.data(), slot.count);
+    return handOut(slot);
+}
+
+std::span<const float> ReadAhead::handOut(const Slot& slot) {
+    const std::size_t frames = std::min(blockFrames_, slot.frames - handed_);
+    const std::span<const float> block(slot.samples.data() + handed_ * channels_,
+                                       frames * channels_);
+    handed_ += frames;
+    return block;
 }
 
 } // namespace quaverly::encode::internal

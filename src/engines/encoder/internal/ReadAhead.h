@@ -1,16 +1,16 @@
 #pragma once
-// Reads a PcmSource on a thread of its own, a few blocks ahead of the encoder, so that the
+// Reads a PcmSource on a thread of its own, a few reads ahead of the encoder, so that the
 // encoding thread only encodes: reading the file, the conversion to float and ConvertedSource's
-// resampling and mixing run beside it on another core. Each block is one read of the source as
-// forEachBlock makes it (kBlockFrames asked, what came kept), in order, so the encoder is handed
-// the very blocks it would read itself and writes the same bytes.
+// resampling and mixing run beside it on another core. The source is read as forEachBlock reads
+// it (readFrames asked, what came kept) and each read is handed out in blocks of blockFrames, in
+// order, so the encoder is handed the very blocks it would read itself and writes the same bytes.
 //
 // A block can also be handed out planar, one channel after the other (libvorbis takes planes):
-// the reader then sorts the samples too.
+// the reader then sorts the samples too, each block into planes of its own.
 //
-// The blocks live in kDepth buffers allocated once and used in turn. The reader refills only
+// The reads live in kDepth buffers allocated once and used in turn. The reader refills only
 // once half of them are free again, so the two threads wake each other a few times a second,
-// not at every block. A read failure is handed out in its place, after the blocks before it
+// not at every read. A read failure is handed out in its place, after the blocks before it
 // (the failure the encoding reports is the one it meets first, as when it reads itself).
 //
 // The reader stops at the source's end, at a failure, at a stop request (checked before each
@@ -46,10 +46,12 @@ inline void toPlanes(const float* frames, std::size_t count, std::size_t channel
 
 class ReadAhead {
 public:
-    static constexpr std::size_t kDepth = 16;
+    static constexpr std::size_t kDepth = 8;
 
-    // Starts reading `source`, which outlives this, in reads of `blockFrames`.
-    ReadAhead(PcmSource& source, std::size_t blockFrames, Layout layout, std::stop_token stop);
+    // Starts reading `source`, which outlives this, in reads of `readFrames` handed out in
+    // blocks of `blockFrames`.
+    ReadAhead(PcmSource& source, std::size_t readFrames, std::size_t blockFrames, Layout layout,
+              std::stop_token stop);
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
@@ -62,19 +64,22 @@ public:
 private:
     struct Slot {
         std::vector<float> samples;
-        std::size_t count = 0; // samples of this block
+        std::size_t frames = 0; // frames of this read
         std::optional<Error> failed;
     };
 
-    // The reader thread's loop, and what it does at each block.
+    // The reader thread's loop, and what it does at each read.
     void run(const std::stop_token& stop);
     void readBlock(Slot& slot, const std::stop_token& stop);
+    // The encoder's next block of `slot`, the read it holds.
+    std::span<const float> handOut(const Slot& slot);
     // The reader's wait for a free buffer; false once the encoder wants no more.
     bool waitForRoom();
     // Hands the buffer just filled to the encoder.
     void publish();
 
     PcmSource& source_;
+    const std::size_t readFrames_;
     const std::size_t blockFrames_;
     const std::size_t channels_;
     std::vector<float> interleaved_; // the reader's, for planar blocks
@@ -89,9 +94,10 @@ private:
     std::exception_ptr thrown_;      // set before the last block is published
 
     // The encoder's side alone.
-    std::size_t taken_ = 0; // blocks handed out
-    bool holding_ = false;  // the block taken last is still in use
-    bool over_ = false;     // the last block (end or failure) was handed out
+    std::size_t taken_ = 0;  // reads taken from the reader
+    std::size_t handed_ = 0; // frames of the read taken last handed out
+    bool holding_ = false;   // the read taken last is still in use
+    bool over_ = false;      // the last block (end or failure) was handed out
 
     std::jthread reader_; // last: started once everything above is in place, joined first
 };
@@ -113,7 +119,7 @@ std::optional<EncodeFailure> forEachBlockReadAhead(PcmSource& source, const Atom
             return consume(static_cast<const float*>(planes.data()), count);
         });
     }
-    ReadAhead ahead(source, kBlockFrames, layout, stop);
+    ReadAhead ahead(source, kReadFrames, kBlockFrames, layout, stop);
     for (;;) {
         if (stop.stop_requested())
             return cancelled(out);

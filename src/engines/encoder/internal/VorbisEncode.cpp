@@ -1,5 +1,5 @@
-// Ogg Vorbis through libvorbisenc (VBR by quality) and libogg's pages. The comment header holds
-// the vendor alone: the tag writer adds the comments afterwards. libvorbis ends the stream with
+// Ogg Vorbis through libvorbisenc (VBR by quality) and libogg's pages, the tags in the comment
+// header. libvorbis ends the stream with
 // the granule position of the last sample given, so decoders give back exactly the source's
 // frames (see the first sound page below for FFmpeg).
 
@@ -161,9 +161,13 @@ private:
 
 } // namespace
 
-std::optional<EncodeFailure> encodeVorbis(PcmSource& source, const QString&, AtomicFile& out,
-                                          const Settings& settings, const std::stop_token& stop) {
+std::optional<EncodeFailure> encodeVorbis(PcmSource& source, AtomicFile& out,
+                                          const Settings& settings,
+                                          const std::vector<QByteArray>& comments,
+                                          const std::stop_token& stop) {
     VorbisStream stream;
+    for (const QByteArray& field : comments)
+        vorbis_comment_add(&stream.comment, field.constData());
     if (auto cause = stream.open(source.channels(), source.sampleRate(), settings.effectiveValue()))
         return encodeFailure(out, *cause);
     VorbisWriter writer(stream, out);
