@@ -12,7 +12,8 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "check-package: $*" >&2; failures=$((failures + 1)); }
 
-cmake --build "$dir" --target quaverly quaverly-cli quaverly_ffmpeg quaverly_package_files \
+cmake --build "$dir" --target quaverly quaverly-cli quaverly_ffmpeg quaverly_pulse \
+    quaverly_package_files \
     >"$work/build.log" || { cat "$work/build.log" >&2; exit 1; }
 (cd "$dir" && cpack -G DEB -B "$work/cpack") >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log" >&2; exit 1; }
@@ -25,6 +26,7 @@ echo "package: $(basename "$deb")"
 expected='./usr/bin/quaverly
 ./usr/bin/quaverly-cli
 ./usr/lib/LIBDIR/quaverly/quaverly_ffmpeg.so
+./usr/lib/LIBDIR/quaverly/quaverly_pulse.so
 ./usr/share/applications/org.quaverly.Quaverly.desktop
 ./usr/share/bash-completion/completions/quaverly-cli
 ./usr/share/doc/quaverly/changelog.gz
@@ -65,6 +67,12 @@ LD_DEBUG=files "$cli" convert "$work/tone.wav" "$work/tone.m4a" --quiet 2>"$work
 grep -q "file=$root/usr/bin/\.\./lib/.*quaverly/quaverly_ffmpeg\.so" "$work/ld.log" ||
     fail "the FFmpeg module was not loaded from the unpacked package"
 "$cli" info "$work/tone.m4a" | grep -qx 'codec: AAC' || fail "the M4A does not hold AAC"
+# A conversion never loads the sound server's client; listing the inputs loads the package's
+# sound server module (whether a server answers or not).
+grep -q "file=.*libpulse\.so" "$work/ld.log" && fail "a conversion loaded libpulse"
+LD_DEBUG=files "$cli" inputs >/dev/null 2>"$work/ld.log" || true
+grep -q "file=$root/usr/bin/\.\./lib/.*quaverly/quaverly_pulse\.so" "$work/ld.log" ||
+    fail "the sound server module was not loaded from the unpacked package"
 
 # The bash completion, fed the words of a command line; candidates one a line, sorted.
 complete_words() {

@@ -1,9 +1,12 @@
 #include "engines/audio/AudioBackend.h"
 
-#include "engines/audio/PulseBackend.h"
 #include "engines/audio/VirtualBackend.h"
+#include "engines/audio/internal/PulseModule.h"
+#include "engines/util/Module.h"
 
 #include <QByteArray>
+
+#include <utility>
 
 namespace quaverly::audio {
 
@@ -25,12 +28,46 @@ Status checkFormat(const PcmFormat& format) {
 
 namespace {
 
+// Stands in for the sound server back end when its module cannot be loaded: every call fails
+// with the reason, as the back end's own calls do when there is no server.
+class MissingBackend final : public AudioBackend {
+public:
+    explicit MissingBackend(Error why) : why_(std::move(why)) {}
+    QString name() const override { return QStringLiteral("pulse"); }
+    Status available() override { return why_; }
+    Result<std::unique_ptr<PlaybackStream>> openPlayback(const PcmFormat&, PullFn) override {
+        return why_;
+    }
+    Result<std::unique_ptr<CaptureStream>> openCapture(int, const PcmFormat&, PushFn) override {
+        return why_;
+    }
+    Result<std::vector<SourceInfo>> sources() override { return why_; }
+    Result<int> defaultSource() override { return why_; }
+    Status setSourceVolume(int, int) override { return why_; }
+
+private:
+    const Error why_;
+};
+
+std::shared_ptr<AudioBackend> pulseBackend() {
+    const QString what = QStringLiteral("sound server support");
+    const auto module =
+        loadModule(what, QStringLiteral(QUAVERLY_PULSE_MODULE_INSTALLED),
+                   QStringLiteral(QUAVERLY_PULSE_MODULE_BUILT), "quaverly_pulse_module");
+    if (!module)
+        return std::make_shared<MissingBackend>(module.error());
+    const auto* table = reinterpret_cast<QuaverlyPulseModuleFunction>(module->function)();
+    if (!table || table->layout != pulse::Module::kLayout)
+        return std::make_shared<MissingBackend>(moduleRefused(what, module->path));
+    return std::shared_ptr<AudioBackend>(table->makeBackend());
+}
+
 std::shared_ptr<AudioBackend> makeDefaultBackend() {
     const QByteArray choice = qgetenv("QUAVERLY_AUDIO").trimmed().toLower();
     if (choice == "virtual") {
         return std::make_shared<VirtualBackend>();
     }
-    return std::make_shared<PulseBackend>();
+    return pulseBackend();
 }
 
 } // namespace
