@@ -27,7 +27,7 @@ namespace {
 // The time of `bytes` of the take, to the tenth of a second and never ahead of it.
 QString takeTime(std::uint64_t bytes) {
     const std::uint64_t tenths = bytes * 10u / RecordTake::kBytesPerSecond;
-    return clockText(tenths);
+    return clockTenths(tenths);
 }
 
 // The size of the WAV file a take of `bytes` makes, in MB (10^6 bytes) with one decimal.

@@ -37,7 +37,7 @@ QString lengthWords(std::uint64_t frames, std::uint32_t rate) {
     if (rate == 0)
         return QString();
     const std::uint64_t tenths = (frames * 10u + rate / 2u) / rate;
-    return clockText(tenths);
+    return clockTenths(tenths);
 }
 
 // The copy made byte for byte: its own header gives the length, and the song reader (which

@@ -1,6 +1,7 @@
 #pragma once
 // A time as a stopwatch shows it: "1:23", and "1:02:03" from an hour on, or to the tenth of a
-// second "1:23.4". One rule for the song list's lengths and the recorder's take.
+// second "1:23.4". One rule for the song list's lengths and the recorder's take. (The clip
+// editor's "hh:mm:ss" is clockText in editor/TimeText.h; the names say each one's unit.)
 #include <QString>
 
 #include <cstdint>
@@ -19,7 +20,7 @@ inline QString clockSeconds(std::uint64_t seconds) {
         .arg(two(seconds % 60u));
 }
 
-inline QString clockText(std::uint64_t tenths) {
+inline QString clockTenths(std::uint64_t tenths) {
     return QStringLiteral("%1.%2").arg(clockSeconds(tenths / 10u)).arg(tenths % 10u);
 }
 
