@@ -4,8 +4,6 @@
 
 #include <QLabel>
 
-#include <iterator>
-
 namespace quaverly {
 
 namespace {
@@ -71,10 +69,8 @@ ConvertPanel::ConvertPanel(QWidget* parent) : QGroupBox(tr("Wav <-> Mp3"), paren
     CmdConvertMP3->setAccessibleName(CmdConvertMP3->text());
 
     // Top to bottom, each box before its chooser, each conversion ending on its button.
-    QWidget* const order[] = {txtopenmp3, CmdopenMp3, txtsavewav, CmdSavewav2, CmdconvertWav,
-                              txtopenwav, Cmdopenwav, txtsavemp3, CmdSaveMP3,  CmdConvertMP3};
-    for (std::size_t i = 1; i < std::size(order); ++i)
-        setTabOrder(order[i - 1], order[i]);
+    chainTabOrder({txtopenmp3, CmdopenMp3, txtsavewav, CmdSavewav2, CmdconvertWav, txtopenwav,
+                   Cmdopenwav, txtsavemp3, CmdSaveMP3, CmdConvertMP3});
 }
 
 } // namespace quaverly

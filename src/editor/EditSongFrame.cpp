@@ -323,12 +323,10 @@ void EditSongFrame::nameForScreenReaders() {
     for (const auto& n : names)
         n.control->setAccessibleName(tr(n.name));
     // The focus moves as the eye reads: playing, the marks row by row, the effects, "Done".
-    QWidget* const order[] = {SliderEdit,   CmdEditPlay,   CmdEditStop, CmdPlaySel, chkLoop,
-                              chkSnap,      txtMarkIn,     CmdMarkin,   CmdPlayIn,  txtMarkOut,
-                              CmdMarkOut,   CmdPlayOut,    CmdExport,   spnFadeIn,  spnFadeOut,
-                              cmbNormalise, spnNormTarget, cmbTarget,   CmdUndoCut, CmdEditDone};
-    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
-        setTabOrder(order[i], order[i + 1]);
+    chainTabOrder({SliderEdit,   CmdEditPlay,   CmdEditStop, CmdPlaySel, chkLoop,
+                   chkSnap,      txtMarkIn,     CmdMarkin,   CmdPlayIn,  txtMarkOut,
+                   CmdMarkOut,   CmdPlayOut,    CmdExport,   spnFadeIn,  spnFadeOut,
+                   cmbNormalise, spnNormTarget, cmbTarget,   CmdUndoCut, CmdEditDone});
 }
 
 void EditSongFrame::setDoneResult(const QString& text) {

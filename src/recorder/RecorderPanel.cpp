@@ -3,8 +3,6 @@
 #include "recorder/LevelMeterView.h"
 #include "ui/Widgets.h"
 
-#include <iterator>
-
 namespace quaverly {
 
 namespace {
@@ -84,9 +82,7 @@ RecorderPanel::RecorderPanel(QWidget* parent) : QGroupBox(tr("Voice Record"), pa
     CmdMp3->setAccessibleName(tr("Save the take as MP3"));
 
     // Top to bottom, left to right, as the controls are laid out.
-    QWidget* const order[] = {cmbInput, sldInputLevel, btnRecord, btnPlay, btnSave, CmdWav, CmdMp3};
-    for (std::size_t i = 1; i < std::size(order); ++i)
-        QWidget::setTabOrder(order[i - 1], order[i]);
+    chainTabOrder({cmbInput, sldInputLevel, btnRecord, btnPlay, btnSave, CmdWav, CmdMp3});
 
     tmrRecTest = new QTimer(this);
     tmrRecTest->setObjectName(QStringLiteral("tmrRecTest"));

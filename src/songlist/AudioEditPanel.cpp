@@ -125,8 +125,7 @@ void AudioEditPanel::nameForScreenReaders() {
     for (QAbstractButton* option : bitRateGroup->buttons())
         order << option;
     order << CboSetting << CmdSaveWav << CmdSaveList;
-    for (qsizetype i = 1; i < order.size(); ++i)
-        QWidget::setTabOrder(order[i - 1], order[i]);
+    chainTabOrder(order);
 }
 
 void AudioEditPanel::buildOutputFrame() {

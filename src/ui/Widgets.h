@@ -5,6 +5,7 @@
 //
 // Threads: UI thread only.
 
+#include <QList>
 #include <QPushButton>
 #include <QRect>
 #include <QString>
@@ -30,6 +31,12 @@ inline QPushButton* button(QWidget* parent, const char* name, const QString& cap
     auto* b = named(new QPushButton(caption, parent), name);
     b->setGeometry(r);
     return b;
+}
+
+// Tab moves through `controls` in the order given.
+inline void chainTabOrder(const QList<QWidget*>& controls) {
+    for (qsizetype i = 1; i < controls.size(); ++i)
+        QWidget::setTabOrder(controls[i - 1], controls[i]);
 }
 
 } // namespace quaverly
