@@ -50,16 +50,12 @@ private:
 };
 
 std::shared_ptr<AudioBackend> pulseBackend() {
-    const QString what = QStringLiteral("sound server support");
-    const auto module =
-        loadModule(what, QStringLiteral(QUAVERLY_PULSE_MODULE_INSTALLED),
-                   QStringLiteral(QUAVERLY_PULSE_MODULE_BUILT), "quaverly_pulse_module");
-    if (!module)
-        return std::make_shared<MissingBackend>(module.error());
-    const auto* table = reinterpret_cast<QuaverlyPulseModuleFunction>(module->function)();
-    if (!table || table->layout != pulse::Module::kLayout)
-        return std::make_shared<MissingBackend>(moduleRefused(what, module->path));
-    return std::shared_ptr<AudioBackend>(table->makeBackend());
+    const auto table = loadModuleTable<pulse::Module>(
+        QStringLiteral("sound server support"), QStringLiteral(QUAVERLY_PULSE_MODULE_INSTALLED),
+        QStringLiteral(QUAVERLY_PULSE_MODULE_BUILT), "quaverly_pulse_module");
+    if (!table)
+        return std::make_shared<MissingBackend>(table.error());
+    return std::shared_ptr<AudioBackend>((*table)->makeBackend());
 }
 
 std::shared_ptr<AudioBackend> makeDefaultBackend() {

@@ -22,6 +22,8 @@ Error cannotLoad(const QString& what, const QString& path, const QString& why) {
 
 } // namespace
 
+namespace detail {
+
 Result<ModuleEntry> loadModule(const QString& what, const QString& installed, const QString& built,
                                const char* entry) {
     const QString there = QDir(programFolder()).filePath(installed);
@@ -39,5 +41,7 @@ Result<ModuleEntry> loadModule(const QString& what, const QString& installed, co
 Error moduleRefused(const QString& what, const QString& path) {
     return cannotLoad(what, path, QStringLiteral("it belongs to another build of Quaverly"));
 }
+
+} // namespace detail
 
 } // namespace quaverly

@@ -17,17 +17,38 @@
 
 namespace quaverly {
 
+// Loads the module at `installed` (relative to the program's folder) or else at `built` and
+// calls its exported `entry`, which hands out the module's table of functions. A table whose
+// layout is not Table::kLayout comes from another build and is refused. A failure says "cannot
+// load WHAT (PATH): why".
+template <typename Table>
+Result<const Table*> loadModuleTable(const QString& what, const QString& installed,
+                                     const QString& built, const char* entry);
+
+namespace detail {
+
 struct ModuleEntry {
     QFunctionPointer function; // the exported entry, never null
     QString path;              // the file it came from, for messages
 };
 
-// Loads the module at `installed` (relative to the program's folder) or else at `built`, and
-// resolves its exported `entry`. A failure says "cannot load WHAT (PATH): why".
 Result<ModuleEntry> loadModule(const QString& what, const QString& installed, const QString& built,
                                const char* entry);
-
-// The failure of a module that was found but is not the one this build expects.
 Error moduleRefused(const QString& what, const QString& path);
+
+} // namespace detail
+
+template <typename Table>
+Result<const Table*> loadModuleTable(const QString& what, const QString& installed,
+                                     const QString& built, const char* entry) {
+    const auto module = detail::loadModule(what, installed, built, entry);
+    if (!module)
+        return module.error();
+    using Entry = const Table* (*)();
+    const Table* table = reinterpret_cast<Entry>(module->function)();
+    if (!table || table->layout != Table::kLayout)
+        return detail::moduleRefused(what, module->path);
+    return table;
+}
 
 } // namespace quaverly

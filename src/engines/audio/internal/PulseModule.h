@@ -4,7 +4,8 @@
 // client) cost every start of the programs several milliseconds before, a command-line
 // conversion's included.
 //
-// The module hands out one table: its layout and the maker of its back end.
+// The module exports one function, quaverly_pulse_module, which hands out one table: its layout
+// and the maker of its back end.
 
 #include "engines/audio/AudioBackend.h"
 
@@ -21,8 +22,3 @@ struct Module {
 };
 
 } // namespace quaverly::audio::pulse
-
-// The one symbol the module exports.
-extern "C" {
-using QuaverlyPulseModuleFunction = const quaverly::audio::pulse::Module* (*)();
-}

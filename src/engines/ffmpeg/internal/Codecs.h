@@ -52,8 +52,3 @@ bool aacEncoderPresent();
 Result<const Codecs*> codecs();
 
 } // namespace quaverly::ffmpeg
-
-// The one symbol the module exports.
-extern "C" {
-using QuaverlyFfmpegCodecsFunction = const quaverly::ffmpeg::Codecs* (*)();
-}

@@ -8,25 +8,11 @@
 #include "engines/util/CodecThreads.h"
 
 namespace quaverly::ffmpeg {
-namespace {
-
-Result<const Codecs*> load() {
-    const QString what = QStringLiteral("FFmpeg support");
-    const auto module =
-        loadModule(what, QStringLiteral(QUAVERLY_FFMPEG_MODULE_INSTALLED),
-                   QStringLiteral(QUAVERLY_FFMPEG_MODULE_BUILT), "quaverly_ffmpeg_codecs");
-    if (!module)
-        return module.error();
-    const Codecs* table = reinterpret_cast<QuaverlyFfmpegCodecsFunction>(module->function)();
-    if (!table || table->layout != Codecs::kLayout)
-        return moduleRefused(what, module->path);
-    return table;
-}
-
-} // namespace
 
 Result<const Codecs*> codecs() {
-    static const Result<const Codecs*> table = load();
+    static const Result<const Codecs*> table = loadModuleTable<Codecs>(
+        QStringLiteral("FFmpeg support"), QStringLiteral(QUAVERLY_FFMPEG_MODULE_INSTALLED),
+        QStringLiteral(QUAVERLY_FFMPEG_MODULE_BUILT), "quaverly_ffmpeg_codecs");
     return table;
 }
 
