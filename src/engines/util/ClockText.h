@@ -1,7 +1,7 @@
 #pragma once
-// A time as a stopwatch shows it: "1:23", and "1:02:03" from an hour on, or to the tenth of a
-// second "1:23.4". One rule for the song list's lengths and the recorder's take. (The clip
-// editor's "hh:mm:ss" is clockText in editor/TimeText.h; the names say each one's unit.)
+// Times as the window shows them, one way per meaning, minutes unpadded and hours only from an
+// hour on: a length to the second "1:23" ("1:02:03"), or to the tenth while it grows "1:23.4";
+// a position or a mark to the millisecond "1:23.456" ("1:02:03.456").
 #include <QString>
 
 #include <cstdint>
@@ -22,6 +22,13 @@ inline QString clockSeconds(std::uint64_t seconds) {
 
 inline QString clockTenths(std::uint64_t tenths) {
     return QStringLiteral("%1.%2").arg(clockSeconds(tenths / 10u)).arg(tenths % 10u);
+}
+
+// A position or a mark: "m:ss.mmm", or "h:mm:ss.mmm" from an hour on.
+inline QString clockMillis(std::uint64_t ms) {
+    return QStringLiteral("%1.%2")
+        .arg(clockSeconds(ms / 1000u))
+        .arg(ms % 1000u, 3, 10, QChar(u'0'));
 }
 
 } // namespace quaverly
