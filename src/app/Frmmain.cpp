@@ -185,6 +185,7 @@ void Frmmain::connectSubsystems() {
     edit.encodings = encodings_;
     edit.output = output;
     edit.baseFolder = [this] { return BaseFolder; };
+    edit.workPath = [this] { return workPath(); };
     edit.jobs = jobs_;
     editor = new EditorHandlers(*frameEditSong, std::move(edit), this);
     editor->attachWaveform(new WaveformView);

@@ -3,6 +3,7 @@
 #include "ui/Widgets.h"
 
 #include "editor/ClipEffects.h"
+#include "editor/TimeText.h"
 
 #include <QDoubleSpinBox>
 #include <QGridLayout>
@@ -30,10 +31,11 @@ public:
     }
 };
 
-QLabel* timeLabel(QWidget* parent, const char* name) {
-    auto* l = named(new QLabel(QStringLiteral("00:00:00"), parent), name);
-    l->setAlignment(Qt::AlignCenter);
-    l->setMinimumWidth(l->fontMetrics().horizontalAdvance(l->text()) + 6);
+// The play position: wide enough for any, so that nothing moves as it changes.
+QLabel* positionLabel(QWidget* parent, const char* name) {
+    auto* l = named(new QLabel(positionText(0), parent), name);
+    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("0:00:00.000")) + 6);
     return l;
 }
 
@@ -46,11 +48,13 @@ QPushButton* push(QWidget* parent, const char* name, const QString& caption, int
 }
 
 QLineEdit* markField(QWidget* parent, const char* name) {
-    auto* f = named(new QLineEdit(QStringLiteral("00:00.000"), parent), name);
+    auto* f = named(new QLineEdit(positionText(0), parent), name);
     f->setAlignment(Qt::AlignRight);
     f->setMaxLength(16);
     // Room for "h:mm:ss.mmm" and the frame.
     f->setFixedWidth(f->fontMetrics().horizontalAdvance(QStringLiteral("0:00:00.0000")) + 12);
+    // As tall with the border of a text that cannot be taken as without it.
+    f->setFixedHeight(f->sizeHint().height());
     return f;
 }
 
@@ -93,7 +97,7 @@ void EditSongFrame::buildPlayControls() {
     auto* style = new JumpToClickStyle;
     style->setParent(SliderEdit);
     SliderEdit->setStyle(style);
-    Lbltotal = timeLabel(this, "Lbltotal");
+    Lbltotal = positionLabel(this, "Lbltotal");
 
     CmdEditPlay = push(this, "CmdEditPlay", tr("Play"), px(735));
     CmdEditStop = push(this, "CmdEditStop", tr("Stop"), px(735));
@@ -104,23 +108,27 @@ void EditSongFrame::buildPlayControls() {
 }
 
 void EditSongFrame::buildMarkControls() {
-    Lblin = timeLabel(this, "Lblin");
+    Lblin = named(new QLabel(tr("In"), this), "Lblin");
     txtMarkIn = markField(this, "txtMarkIn");
+    Lblin->setBuddy(txtMarkIn);
     CmdMarkin = push(this, "CmdMarkin", tr("Mark In"), px(1095));
-    Lblout = timeLabel(this, "Lblout");
+    Lblout = named(new QLabel(tr("Out"), this), "Lblout");
     txtMarkOut = markField(this, "txtMarkOut");
+    Lblout->setBuddy(txtMarkOut);
     CmdMarkOut = push(this, "CmdMarkOut", tr("Mark Out"), px(1095));
 }
 
 void EditSongFrame::buildClipControls() {
     lblClipLength = named(new QLabel(this), "lblClipLength");
     lblClipLength->setMinimumWidth(lblClipLength->fontMetrics().horizontalAdvance(
-                                       tr("Clip %1").arg(QStringLiteral("00:00.000"))) +
+                                       tr("Clip %1").arg(QStringLiteral("00:00.0"))) +
                                    8);
     cmbTarget = named(new QComboBox(this), "cmbTarget");
     cmbTarget->addItem(tr("none"), qint64(0));
-    cmbTarget->addItem(tr("30 s"), qint64(30000));
-    cmbTarget->addItem(tr("40 s (ringtone)"), qint64(40000));
+    cmbTarget->addItem(clockSeconds(30), qint64(30000));
+    cmbTarget->addItem(tr("%1 (ringtone)").arg(clockSeconds(40)), qint64(40000));
+    lblTarget = named(new QLabel(tr("Limit:"), this), "lblTarget");
+    lblTarget->setBuddy(cmbTarget);
     chkSnap = named(new QCheckBox(tr("Snap to zero crossing"), this), "chkSnap");
     CmdEditDone = push(this, "CmdEditDone", tr("Done"), px(975));
     CmdUndoCut = push(this, "CmdUndoCut", tr("Undo Cut"), 0);
@@ -171,8 +179,13 @@ void EditSongFrame::buildClipControls() {
     lblDoneResult = named(new QLabel(this), "lblDoneResult");
     lblDoneResult->setWordWrap(true);
     lblDoneResult->setVisible(false);
+    // The mark's line keeps its room while it says nothing, so that nothing below it moves as
+    // a message comes and goes while the user types; one line, which every message fits.
     lblMarkError = named(new QLabel(this), "lblMarkError");
-    lblMarkError->setWordWrap(true);
+    lblMarkError->setMinimumHeight(lblMarkError->fontMetrics().lineSpacing());
+    QSizePolicy kept = lblMarkError->sizePolicy();
+    kept.setRetainSizeWhenHidden(true);
+    lblMarkError->setSizePolicy(kept);
     lblMarkError->setVisible(false);
 }
 
@@ -224,6 +237,8 @@ void EditSongFrame::layOutControls() {
 
     auto* clip = new QHBoxLayout;
     clip->addWidget(lblClipLength);
+    clip->addSpacing(8);
+    clip->addWidget(lblTarget);
     clip->addWidget(cmbTarget);
     clip->addStretch(1);
     clip->addWidget(CmdUndoCut);
@@ -274,14 +289,15 @@ void EditSongFrame::describeControls() {
     CmdPlayOut->setToolTip(tr("Play one second before to one second after the Out mark"));
     chkSnap->setToolTip(tr("Move every mark you set to the nearest zero crossing within 10 ms, "
                            "so that the clip starts and ends without a click"));
-    cmbTarget->setToolTip(tr("The longest the clip should be"));
+    cmbTarget->setToolTip(tr("The longest the clip should be: its length turns red past it"));
     spnFadeIn->setToolTip(tr("\"Done\" fades the clip in from silence over this time"));
     spnFadeOut->setToolTip(tr("\"Done\" fades the clip out to silence over this time"));
     cmbNormalise->setToolTip(tr("\"Done\" brings the clip's loudest sample to a level, or its "
                                 "loudness (EBU R128) to a target, without letting it clip"));
     CmdUndoCut->setToolTip(tr("Put the song back as it was before its last cut (Ctrl+Z)"));
-    CmdExport->setToolTip(tr("Save the song as it stands now (cut by \"Done\") in the output "
-                             "frame's format and preset, without saving the list"));
+    CmdExport->setToolTip(tr("Save the stretch between the marks, with the fades and the level "
+                             "set here, in the output frame's format and preset; the song stays "
+                             "as it is"));
     nameForScreenReaders();
 }
 
@@ -298,11 +314,11 @@ void EditSongFrame::nameForScreenReaders() {
         {CmdPlaySel, QT_TR_NOOP("Play Selection")},
         {chkLoop, QT_TR_NOOP("Loop the selection")},
         {chkSnap, QT_TR_NOOP("Snap marks to zero crossings")},
-        {Lblin, QT_TR_NOOP("Mark In second")},
+        {Lblin, QT_TR_NOOP("In")},
         {txtMarkIn, QT_TR_NOOP("Mark In time")},
         {CmdMarkin, QT_TR_NOOP("Mark In at the play position")},
         {CmdPlayIn, QT_TR_NOOP("Play around Mark In")},
-        {Lblout, QT_TR_NOOP("Mark Out second")},
+        {Lblout, QT_TR_NOOP("Out")},
         {txtMarkOut, QT_TR_NOOP("Mark Out time")},
         {CmdMarkOut, QT_TR_NOOP("Mark Out at the play position")},
         {CmdPlayOut, QT_TR_NOOP("Play around Mark Out")},
@@ -315,7 +331,8 @@ void EditSongFrame::nameForScreenReaders() {
         {cmbNormalise, QT_TR_NOOP("Normalise level")},
         {spnNormTarget, QT_TR_NOOP("Level target")},
         {lblClipLength, QT_TR_NOOP("Clip length")},
-        {cmbTarget, QT_TR_NOOP("Clip length target")},
+        {lblTarget, QT_TR_NOOP("Limit")},
+        {cmbTarget, QT_TR_NOOP("Clip length limit")},
         {CmdUndoCut, QT_TR_NOOP("Undo Cut")},
         {CmdEditDone, QT_TR_NOOP("Done: cut the song to the marks")},
         {lblDoneResult, QT_TR_NOOP("Result of Done")},

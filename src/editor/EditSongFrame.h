@@ -1,9 +1,9 @@
 #pragma once
 // The clip editor's frame "Edit Song" (objectName "Frame3"): the area kept for the song's waveform,
-// the position slider with the time display, Play and Stop, the previews of the selection and of
-// the stretch around each mark, the two marks with their times (whole seconds, and to the
-// millisecond in a field that takes a typed time), "Snap to zero crossing", the clip's length
-// against a target, "Done", "Export Clip…", and the editor's keys.
+// the position slider with the play position, Play and Stop, the previews of the selection and of
+// the stretch around each mark, the two marks, each in a field that takes a typed time, "Snap to
+// zero crossing", the clip's length against a limit, "Done", "Export Clip…", and the editor's
+// keys. Times are shown as TimeText.h has them.
 //
 // Widgets only: what the buttons and keys do lives apart from this file. The frame grows with
 // the window; the waveform area takes what it gains in height.
@@ -36,29 +36,30 @@ public:
     // Adds a line to the keys hint shown while the waveform area holds no view.
     void addKeyHint(const QString& line);
 
-    // The waveform area: an empty widget with a layout, at least kWaveMinHeight tall. At the
-    // window's least size it is 120 pixels tall, and gives up some of that while the lines
-    // under the marks and "Done" say something.
+    // The waveform area: an empty widget with a layout, at least kWaveMinHeight tall; it gives
+    // up some of its height while the line under "Done" says something. The line under the
+    // marks keeps its room throughout.
     static constexpr int kWaveMinHeight = 60;
     QWidget* waveHost;
     QLabel* lblWaveHint; // the keys of the editor, muted, until a view takes the area
 
     QSlider* SliderEdit;
-    QLabel* Lbltotal;
+    QLabel* Lbltotal; // the play position
     QPushButton* CmdEditPlay;
     QPushButton* CmdEditStop;
     QPushButton* CmdPlaySel; // plays from the In mark to the Out mark
     QCheckBox* chkLoop;      // ... again and again
     QPushButton* CmdPlayIn;  // the two seconds around the In mark
     QPushButton* CmdPlayOut; // ... around the Out mark
-    QLabel* Lblin;
+    QLabel* Lblin;           // the captions "In" and "Out" of the mark fields
     QLineEdit* txtMarkIn;
     QPushButton* CmdMarkin;
     QLabel* Lblout;
     QLineEdit* txtMarkOut;
     QPushButton* CmdMarkOut;
     QLabel* lblClipLength;
-    QComboBox* cmbTarget; // item data: the target length in ms, 0 for none
+    QLabel* lblTarget;    // "Limit:", the caption of cmbTarget
+    QComboBox* cmbTarget; // the limit the clip's length is held against; item data: ms, 0 for none
     QCheckBox* chkSnap;
     QPushButton* CmdEditDone;
 
@@ -69,14 +70,15 @@ public:
     QComboBox* cmbNormalise; // item data: ClipEffects::Normalise as an int
     QDoubleSpinBox* spnNormTarget;
     QPushButton* CmdUndoCut; // puts the song back as it was before its last cut
-    QPushButton* CmdExport;  // "Export Clip…": the song as it stands, in the chosen format
+    QPushButton* CmdExport;  // "Export Clip…": the marked stretch, in the chosen format
     QLabel* lblDoneResult;   // what the last "Done" did to the clip's level; see setDoneResult
     QLabel* lblFadeIn;       // the fades' captions
     QLabel* lblFadeOut;
     // Why the marks cannot be cut ("Out must be after In"); see setMarkError.
     QLabel* lblMarkError;
 
-    // Show `text` in lblDoneResult / lblMarkError, which are hidden while they have none.
+    // Show `text` in lblDoneResult / lblMarkError, which are hidden while they have none
+    // (lblMarkError keeps its room).
     void setDoneResult(const QString& text);
     void setMarkError(const QString& text);
 

@@ -1,18 +1,28 @@
-// "Export Clip…": the song in the editor, as it stands, into a file of the chosen format.
+// "Export Clip…": the stretch between the marks, with the fades and the level set under them,
+// into a file of the chosen format. The song, its marks and its undo stay as they are: the clip
+// is cut into a work file of this instance's working folder by the code "Done" runs, encoded
+// from there, and the work file goes when the encoding ends, whatever its outcome.
+#include "editor/ClipDone.h"
 #include "editor/EditSongFrame.h"
 #include "editor/EditorHandlers.h"
+#include "editor/TimeText.h"
 #include "engines/encoder/Presets.h"
 #include "engines/player/WavPlayer.h"
 #include "engines/tags/ClipTags.h"
 #include "engines/util/SameFile.h"
-#include "engines/wav/WavHeader.h"
 #include "ui/Dialogs.h"
 #include "ui/EncodedSave.h"
 #include "ui/Encodings.h"
+#include "ui/Jobs.h"
 #include "ui/OutputChoice.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QUuid>
 #include <QWidget>
+
+#include <algorithm>
+#include <memory>
 
 namespace quaverly {
 
@@ -31,20 +41,35 @@ QString fileNameFor(const QString& songName) {
 } // namespace
 
 void EditorHandlers::CmdExport_Click() {
-    if (song_.isEmpty() || !s_.encodings)
+    if (song_.isEmpty() || !s_.encodings || !s_.workPath)
         return;
+    if (const QString why = markProblem(); !why.isEmpty()) {
+        s_.dialogs->tell(QStringLiteral("Time Input Error: %1.").arg(why), Dialogs::Icon::Warning);
+        return;
+    }
+    const qint64 in = *s_.MarkIn, out = *s_.MarkOut;
+    // The frames the cut will keep; unknown when the song's header could not be read (the cut
+    // then says why).
+    std::optional<MarkedFrames> kept;
+    if (grid_.isValid())
+        if (MarkedFrames marked = markedFrames(grid_.rate(), grid_.frames(), in, out);
+            !marked.failure)
+            kept = marked;
     const OutputChoice output = s_.output();
-    // The working copy as it is now: a "Done" has cut it since it was opened.
-    if (const encode::Preset* preset = output.preset(); preset && preset->maxSeconds > 0) {
-        if (const auto layout = probeWav(song_); layout && layout->blockAlign) {
-            const auto shorten = askToShorten(*s_.dialogs, *preset,
-                                              std::int64_t(layout->dataSize / layout->blockAlign),
-                                              int(layout->sampleRate));
-            if (shorten) {
-                if (*shorten)
-                    markFirst(qint64(preset->maxSeconds) * 1000);
-                return;
-            }
+    if (const encode::Preset* preset = output.preset(); preset && kept) {
+        if (const auto tooLong = encode::lengthLimitText(
+                *preset, std::int64_t(kept->end - kept->first), int(grid_.rate()))) {
+            // The In mark stays where the user put it. The clip is longer than the limit, so
+            // In + limit is short of Out, and so within the song.
+            const qint64 to = std::min(in + qint64(preset->maxSeconds) * 1000, grid_.lengthMs());
+            if (s_.dialogs->question(
+                    tr("Clip too long"),
+                    tr("%1\n\nNothing was saved. Move the Out mark to %2, %3 seconds after the In "
+                       "mark? Then press \"Export Clip…\" again.")
+                        .arg(*tooLong, positionText(to))
+                        .arg(preset->maxSeconds)))
+                placeMarks(in, to);
+            return;
         }
     }
     const QString offered = QDir(s_.baseFolder())
@@ -60,6 +85,14 @@ void EditorHandlers::CmdExport_Click() {
                          Dialogs::Icon::Critical);
         return;
     }
+    // The working copy is read until the job ends: the window stays disabled until then, so
+    // that no "Done" or undo replaces it meanwhile, and the editor's player stops.
+    const ClipEffects effects = chosenEffects();
+    if (QFileInfo(target->path).suffix().compare(QLatin1String("wav"), Qt::CaseInsensitive) == 0) {
+        s_.MMCEdit->stop();
+        exportWav(target->path, in, out, effects);
+        return;
+    }
     const encode::Settings settings = output.settingsFor(target->format, true);
     if (!settingsUsable(*s_.dialogs, settings, target->path))
         return;
@@ -72,10 +105,63 @@ void EditorHandlers::CmdExport_Click() {
     if (const encode::Preset* preset = output.presetFor(target->format))
         encode::applyPreset(*preset, &tags);
 
-    // The working copy is read until the job ends: the window stays disabled until then, so
-    // that no "Done" or undo replaces it meanwhile.
     s_.MMCEdit->stop();
-    s_.encodings->startAs(song_, target->path, {settings, std::move(tags)}, {});
+    if (!effects.any() && kept && kept->first == 0 && kept->end == grid_.frames()) {
+        // The whole song as it is: encoded straight from its working copy.
+        s_.encodings->startAs(song_, target->path, {settings, std::move(tags)}, {});
+        return;
+    }
+    const QString clip =
+        QDir(s_.workPath())
+            .filePath(QStringLiteral("clip-%1.wav")
+                          .arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
+    Encodings::Job job;
+    job.workFiles = {clip};
+    // Written by the job's thread before the encoding, read by the completion after it.
+    auto cutFailed = std::make_shared<std::optional<CutFailure>>();
+    job.prepare = [song = song_, clip, in, out, effects, cutFailed](
+                      const std::stop_token& stop, const encode::Progress& progress) -> Status {
+        const DoneOutcome cut =
+            cutClipWithEffects(song, clip, in, out, effects, nullptr, {stop, progress});
+        if (cut.result == CutOutcome::Cut)
+            return {};
+        *cutFailed = cut.failure.value_or(
+            CutFailure{Error(song, QStringLiteral("the marks are not in order")), {}});
+        return (*cutFailed)->error;
+    };
+    job.failureText = [cutFailed, name = songName_](const EncodeResult& result) {
+        if (!*cutFailed)
+            return QString(); // the encoding's own failure, in its usual words
+        return notSavedText(
+            result.format,
+            tr("The clip could not be cut from %1.\n\n%2").arg(name, failureText(**cutFailed)));
+    };
+    s_.encodings->startAs(clip, target->path, {settings, std::move(tags)}, std::move(job));
+}
+
+void EditorHandlers::exportWav(const QString& target, qint64 in, qint64 out,
+                               const ClipEffects& effects) {
+    // A WAV file is the clip as the cut writes it (16-bit PCM, no tags, as the command line's):
+    // cut straight into the target, which stays as it was should the cut fail or be cancelled.
+    auto done = std::make_shared<DoneOutcome>();
+    s_.jobs->start({tr("Saving %1").arg(QFileInfo(target).fileName()),
+                    [done, song = song_, target, in, out, effects](JobContext& job) {
+                        const WorkProgress progress{
+                            job.stop(), [&job](std::uint64_t part, std::uint64_t whole) {
+                                job.progress(part, whole);
+                            }};
+                        *done =
+                            cutClipWithEffects(song, target, in, out, effects, nullptr, progress);
+                    },
+                    [this, done, target](bool cancelled) {
+                        if (done->result == CutOutcome::Cut)
+                            s_.dialogs->tell(savedText(target), Dialogs::Icon::Information);
+                        else if (!cancelled)
+                            s_.dialogs->tell(tr("The WAV file was not saved.\n\n%1")
+                                                 .arg(done->failure ? failureText(*done->failure)
+                                                                    : tr("Out must be after In")),
+                                             Dialogs::Icon::Critical);
+                    }});
 }
 
 void EditorHandlers::markFirst(qint64 outMs) {
@@ -86,8 +172,15 @@ void EditorHandlers::markFirst(qint64 outMs) {
         if (!editing_)
             return;
     }
-    setMarkIn(0);
-    setMarkOut(outMs);
+    placeMarks(0, outMs);
+}
+
+void EditorHandlers::placeMarks(qint64 in, qint64 out) {
+    // As asked, not snapped: a mark moved to a crossing past a length limit would not fit it.
+    *s_.MarkIn = std::clamp<qint64>(in, 0, songLengthMs());
+    *s_.MarkOut = std::clamp<qint64>(out, 0, songLengthMs());
+    showMarks();
+    emit marksChanged(*s_.MarkIn, *s_.MarkOut);
 }
 
 } // namespace quaverly

@@ -65,7 +65,7 @@ void EditorHandlers::showUndo() {
     if (auto* undo = frame_.findChild<QAction*>(QStringLiteral("actUndoCut")))
         undo->setEnabled(can);
     frame_.CmdUndoCut->setEnabled(can);
-    frame_.CmdExport->setEnabled(s_.encodings && !song_.isEmpty());
+    frame_.CmdExport->setEnabled(s_.encodings && s_.jobs && s_.workPath && !song_.isEmpty());
 }
 
 ClipEffects EditorHandlers::chosenEffects() const {
@@ -129,10 +129,8 @@ void EditorHandlers::openForEditing(const QString& song, const QString& name) {
     frame_.SliderEdit->setValue(0);
     *s_.ListMode = QStringLiteral("Edit");
     *s_.MarkIn = 0;
-    frame_.Lblin->setText(clockText(0));
     *s_.MarkOut = length;
-    frame_.Lbltotal->setText(timeText(length));
-    frame_.Lblout->setText(timeText(length));
+    frame_.Lbltotal->setText(positionText(0));
     editing_ = true;
     setControlsEnabled(true);
     showMarks();
@@ -147,7 +145,7 @@ void EditorHandlers::openForEditing(const QString& song, const QString& name) {
 
 void EditorHandlers::MMCEdit_StatusUpdate() {
     const qint64 position = s_.MMCEdit->Position();
-    frame_.Lbltotal->setText(timeText(position));
+    frame_.Lbltotal->setText(positionText(position));
     // The handle stays where the user holds it.
     if (!frame_.SliderEdit->isSliderDown())
         frame_.SliderEdit->setValue(int(wholeSeconds(position)));
@@ -197,17 +195,17 @@ void EditorHandlers::togglePlay() {
         CmdEditPlay_Click();
 }
 
-// A mark is the exact play position; its label shows the second the slider shows.
+// A mark is the exact play position.
 void EditorHandlers::CmdMarkin_Click() {
     if (!ensureOpen())
         return;
-    applyMark(Mark::In, s_.MMCEdit->Position(), 0, clockText(frame_.SliderEdit->value()));
+    applyMark(Mark::In, s_.MMCEdit->Position(), 0);
 }
 
 void EditorHandlers::CmdMarkOut_Click() {
     if (!ensureOpen())
         return;
-    applyMark(Mark::Out, s_.MMCEdit->Position(), 0, clockText(frame_.SliderEdit->value()));
+    applyMark(Mark::Out, s_.MMCEdit->Position(), 0);
 }
 
 void EditorHandlers::CmdEditDone_Click() {
@@ -251,7 +249,8 @@ void EditorHandlers::finishDone(DoneWork& work, bool cancelled, qint64 position,
             return;
         }
         s_.dialogs->tell(tr("%1 was not cut; it is as it was.\n\n%2")
-                             .arg(songName_, failureText(done.failure.value())),
+                             .arg(songName_, done.failure ? failureText(*done.failure)
+                                                          : tr("Out must be after In")),
                          Dialogs::Icon::Critical);
         // The song opens again, so that the marks can be taken anew.
         ensureOpen();
@@ -298,13 +297,7 @@ void EditorHandlers::undoLastCut() {
     openForEditing(song_, songName_);
     if (!editing_ || !marks)
         return;
-    const auto [in, out] = *marks;
-    *s_.MarkIn = std::clamp<qint64>(in, 0, grid_.lengthMs());
-    *s_.MarkOut = std::clamp<qint64>(out, 0, grid_.lengthMs());
-    frame_.Lblin->setText(timeText(*s_.MarkIn));
-    frame_.Lblout->setText(timeText(*s_.MarkOut));
-    showMarks();
-    emit marksChanged(*s_.MarkIn, *s_.MarkOut);
+    placeMarks(marks->first, marks->second);
 }
 
 } // namespace quaverly

@@ -13,13 +13,15 @@
 // the user then moves to the nearest zero crossing of the song within 10 ms (see ZeroCrossing.h).
 // "Play Selection" plays from In to Out (again and again with "Loop"); "Around In" and "Around
 // Out" play one second before to one second after their mark. The clip's length shows against
-// the chosen target, red when longer. A play that cannot start, or that breaks off (the sound
+// the chosen limit, red when longer. A play that cannot start, or that breaks off (the sound
 // server went away), is reported once with the player's reason; the next press tries again.
 //
-// "Export Clip…" writes the song in the editor (its working copy as it stands, after any "Done")
-// in the output frame's format to a file the user picks, with its title, without saving the
-// list (EditorExport.cpp). A clip longer than the chosen preset allows is not written: the
-// user may have the marks set to the preset's length instead.
+// "Export Clip…" writes the stretch between the marks, with the fades and the level the frame
+// sets, in the output frame's format to a file the user picks, with its title, as a job of the
+// window (EditorExport.cpp); a name ending in ".wav" gets the clip as 16-bit PCM WAV, untagged. The
+// song, its marks and its undo stay as they are, and the list is not saved. A clip longer than the
+// chosen preset allows is not written: the user may have the Out mark moved to the preset's length
+// after the In mark instead.
 //
 // Keys, while the focus is in the frame: Space plays or stops, I and O set the marks at the play
 // position, Home and End go to the marks, ", ." and "[ ]" move the In and the Out mark by 10 ms
@@ -89,6 +91,9 @@ struct EditorServices {
     Encodings* encodings = nullptr;
     std::function<OutputChoice()> output = nullptr;
     std::function<QString()> baseFolder = nullptr;
+    // This instance's working folder, where "Export Clip…" cuts the clip before encoding it;
+    // without it the button stays disabled.
+    std::function<QString()> workPath = nullptr;
     // Optional: the file the selected song was made from, for the clip's title and tags.
     std::function<QString()> selectedSource = nullptr;
     // Runs "Done" off the window thread; required for "Done".
@@ -130,7 +135,7 @@ public:
     // Ctrl+Z: puts back the song as it was before its last cut and opens it again, with the
     // marks of that cut. Only offered with EditorServices::undoCut.
     void undoLastCut();
-    // "Export Clip…".
+    // "Export Clip…"; marks that cannot be cut give "Time Input Error: <why>." and write nothing.
     void CmdExport_Click();
     // Opens the song in the editor again if it is not open and sets the marks at 0 and `outMs`.
     void markFirst(qint64 outMs);
@@ -193,16 +198,30 @@ private:
 
     // EditorMarks.cpp
     void connectMarks();
+    // Sets both marks to exactly these times, within the song.
+    void placeMarks(qint64 in, qint64 out);
+    // "Export Clip…" to a WAV file: the cut, with its effects, as a job of the window.
+    void exportWav(const QString& target, qint64 in, qint64 out, const ClipEffects& effects);
+    qint64 songLengthMs() const;
     // Sets a mark from the user: clamped, snapped when asked (for a nudge, to a crossing on the
-    // side of `direction` from where the mark was), then shown; `label` is the whole-second text
-    // for Lblin/Lblout (the mark's own second when empty).
-    void applyMark(Mark which, qint64 ms, int direction, const QString& label = QString());
+    // side of `direction` from where the mark was), then shown.
+    void applyMark(Mark which, qint64 ms, int direction);
     qint64 snapped(Mark which, qint64 ms, int direction) const;
+    // What a mark field's text stands for: its mark while it shows it, else the typed time on
+    // the cut's frames (Out's counted from In at `in`); or why it stands for none (`ms` is then
+    // the mark as it is).
+    struct TypedMark {
+        qint64 ms = 0;
+        QString why;
+    };
+    TypedMark typedMark(Mark which, qint64 in) const;
+    std::pair<TypedMark, TypedMark> typedMarks() const; // In, then Out from it
+    // Sets the mark to its field's typed time, unless the text cannot be taken.
     void applyTypedMark(Mark which);
-    void showMarkError(QLineEdit* field, const QString& why);
-    // Why "Done" cannot cut the marks as they stand (a field that could not be read, Out not
-    // after In), in words; empty when it can. showMarkProblem() puts it under the fields.
-    QString markProblem() const;
+    // Why the marks cannot be cut (a field's text that cannot be taken, Out not after In), in
+    // words; empty when they can. `asTyped`: the marks as the fields' texts would set them.
+    // showMarkProblem() puts that under the fields, as the user types.
+    QString markProblem(bool asTyped = false) const;
     void showMarkProblem();
     // The fields, the clip's length and what depends on the marks.
     void showMarks();

@@ -1,5 +1,11 @@
 // The clip editor's marks: the buttons' and keys' marks, typed times, the snap to a zero
-// crossing, and the clip's length against its target.
+// crossing, and the clip's length against its limit.
+//
+// A typed time is checked as it is typed: what is wrong with it (not a time, past the song's
+// end, Out not after In) shows under the fields at once and goes as soon as the text is right.
+// The mark itself is set when the typing is done (Enter, or the focus leaving the field), not at
+// every key: on the way to "1:23.500" the text passes "1", "1:2" and "1:23", and marks (and
+// the waveform's handles, and a snap) jumping through those would only get in the way.
 #include "editor/EditSongFrame.h"
 #include "editor/EditorHandlers.h"
 #include "editor/TimeText.h"
@@ -13,9 +19,8 @@ namespace quaverly {
 
 namespace {
 
-// A field whose text could not be taken holds these: true, and the reason.
+// A field whose text cannot be taken holds true in this.
 const char kErrorProperty[] = "timeError";
-const char kReasonProperty[] = "timeErrorReason";
 
 QString fieldTip(bool in) {
     return in ? EditorHandlers::tr("The In mark to the millisecond: type a time (m:ss.mmm, or "
@@ -26,12 +31,13 @@ QString fieldTip(bool in) {
                                    "End goes there; [ and ] move it by 10 ms, { and } by 1 s.");
 }
 
-void clearError(QLineEdit* field) {
-    if (!field->property(kErrorProperty).toBool())
+// Marks the field whose text cannot be taken, or clears it.
+void showFieldError(QLineEdit* field, bool error) {
+    if (field->property(kErrorProperty).toBool() == error)
         return;
-    field->setProperty(kErrorProperty, false);
-    field->setProperty(kReasonProperty, QString());
-    field->setStyleSheet(QString());
+    field->setProperty(kErrorProperty, error);
+    field->setStyleSheet(error ? QStringLiteral("QLineEdit { border: 1px solid #c62828; }")
+                               : QString());
 }
 
 } // namespace
@@ -43,6 +49,8 @@ void EditorHandlers::connectMarks() {
             [this] { applyTypedMark(Mark::In); });
     connect(frame_.txtMarkOut, &QLineEdit::editingFinished, this,
             [this] { applyTypedMark(Mark::Out); });
+    for (QLineEdit* field : {frame_.txtMarkIn, frame_.txtMarkOut})
+        connect(field, &QLineEdit::textEdited, this, &EditorHandlers::showMarkProblem);
     connect(frame_.cmbTarget, &QComboBox::currentIndexChanged, this,
             &EditorHandlers::showClipLength);
     connect(frame_.actMarkIn, &QAction::triggered, this, &EditorHandlers::CmdMarkin_Click);
@@ -83,15 +91,17 @@ void EditorHandlers::nudgeMarkOut(qint64 deltaMs) {
     applyMark(Mark::Out, *s_.MarkOut + deltaMs, deltaMs < 0 ? -1 : 1);
 }
 
-void EditorHandlers::applyMark(Mark which, qint64 ms, int direction, const QString& label) {
+qint64 EditorHandlers::songLengthMs() const {
+    return grid_.isValid() ? grid_.lengthMs() : s_.MMCEdit->Length();
+}
+
+void EditorHandlers::applyMark(Mark which, qint64 ms, int direction) {
     if (!editing_)
         return;
-    ms = std::clamp<qint64>(ms, 0, grid_.isValid() ? grid_.lengthMs() : s_.MMCEdit->Length());
+    ms = std::clamp<qint64>(ms, 0, songLengthMs());
     if (frame_.chkSnap->isChecked())
         ms = snapped(which, ms, direction);
     (which == Mark::In ? *s_.MarkIn : *s_.MarkOut) = ms;
-    (which == Mark::In ? frame_.Lblin : frame_.Lblout)
-        ->setText(label.isEmpty() ? timeText(ms) : label);
     showMarks();
     emit marksChanged(*s_.MarkIn, *s_.MarkOut);
 }
@@ -128,53 +138,64 @@ qint64 EditorHandlers::snapped(Mark which, qint64 ms, int direction) const {
     return mark;
 }
 
-void EditorHandlers::applyTypedMark(Mark which) {
-    QLineEdit* field = which == Mark::In ? frame_.txtMarkIn : frame_.txtMarkOut;
+EditorHandlers::TypedMark EditorHandlers::typedMark(Mark which, qint64 in) const {
+    const QLineEdit* field = which == Mark::In ? frame_.txtMarkIn : frame_.txtMarkOut;
     const qint64 current = which == Mark::In ? *s_.MarkIn : *s_.MarkOut;
-    if (!editing_ || field->text().trimmed() == markText(current)) {
-        clearError(field);
-        showMarkProblem();
-        return; // nothing typed: the mark stays where it is, unsnapped
-    }
     const auto us = parseMarkTime(field->text());
-    if (!us) {
-        showMarkError(field, tr("Not a time: type m:ss.mmm (1:02.500) or seconds (62.5)"));
-        return;
-    }
-    const qint64 length = grid_.isValid() ? grid_.lengthMs() : s_.MMCEdit->Length();
-    if (*us > length * 1000) {
-        showMarkError(field, tr("The song is only %1 long").arg(markText(length)));
-        return;
-    }
-    qint64 ms = (*us + 500) / 1000;
-    if (grid_.isValid()) {
-        const FramePoint at = grid_.pointAt(*us);
-        ms = which == Mark::In ? grid_.inMarkNear(at) : grid_.outMarkNear(*s_.MarkIn, at);
-    }
-    clearError(field);
-    applyMark(which, ms, 0);
+    if (!us)
+        return {current, tr("Not a time: type m:ss.mmm (1:02.500) or seconds (62.5)")};
+    if (*us == current * 1000)
+        return {current, {}}; // the mark as it is, unsnapped
+    const qint64 length = songLengthMs();
+    if (*us > length * 1000)
+        return {current, tr("The song ends at %1").arg(positionText(length))};
+    if (!grid_.isValid())
+        return {(*us + 500) / 1000, {}};
+    const FramePoint at = grid_.pointAt(*us);
+    return {which == Mark::In ? grid_.inMarkNear(at) : grid_.outMarkNear(in, at), {}};
 }
 
-void EditorHandlers::showMarkError(QLineEdit* field, const QString& why) {
-    // Said under the fields, not in a box nor a tip over the other field: the typing goes on
-    // from there, and the next click lands where it is aimed.
-    field->setProperty(kErrorProperty, true);
-    field->setProperty(kReasonProperty, why);
-    field->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid #c62828; }"));
-    showMarkProblem();
+std::pair<EditorHandlers::TypedMark, EditorHandlers::TypedMark> EditorHandlers::typedMarks() const {
+    const TypedMark in = typedMark(Mark::In, *s_.MarkIn);
+    // Out's frame is counted from In: from the typed one when it can be taken.
+    return {in, typedMark(Mark::Out, in.why.isEmpty() ? in.ms : *s_.MarkIn)};
 }
 
-QString EditorHandlers::markProblem() const {
-    for (const QLineEdit* field : {frame_.txtMarkIn, frame_.txtMarkOut})
-        if (field->property(kErrorProperty).toBool())
-            return field->property(kReasonProperty).toString();
-    if (*s_.MarkIn >= *s_.MarkOut)
+void EditorHandlers::applyTypedMark(Mark which) {
+    if (!editing_)
+        return;
+    const TypedMark typed = typedMark(which, *s_.MarkIn);
+    // A text that cannot be taken stays, explained, for the user to mend; one that gives the
+    // mark as it is leaves it there (and shows it in the window's way).
+    if (!typed.why.isEmpty()) {
+        showMarkProblem();
+        return;
+    }
+    if (typed.ms == (which == Mark::In ? *s_.MarkIn : *s_.MarkOut)) {
+        showMarks();
+        return;
+    }
+    applyMark(which, typed.ms, 0);
+}
+
+QString EditorHandlers::markProblem(bool asTyped) const {
+    const auto [in, out] = typedMarks();
+    if (!in.why.isEmpty())
+        return in.why;
+    if (!out.why.isEmpty())
+        return out.why;
+    if (asTyped ? in.ms >= out.ms : *s_.MarkIn >= *s_.MarkOut)
         return tr("Out must be after In");
     return {};
 }
 
 void EditorHandlers::showMarkProblem() {
-    frame_.setMarkError(editing_ ? markProblem() : QString());
+    // Said under the fields, not in a box nor a tip over the other field: the typing goes on
+    // from there, and the next click lands where it is aimed.
+    const auto [in, out] = typedMarks();
+    showFieldError(frame_.txtMarkIn, editing_ && !in.why.isEmpty());
+    showFieldError(frame_.txtMarkOut, editing_ && !out.why.isEmpty());
+    frame_.setMarkError(editing_ ? markProblem(true) : QString());
 }
 
 void EditorHandlers::showMarks() {
@@ -182,10 +203,8 @@ void EditorHandlers::showMarks() {
         QLineEdit* field;
         qint64 mark;
     } fields[] = {{frame_.txtMarkIn, *s_.MarkIn}, {frame_.txtMarkOut, *s_.MarkOut}};
-    for (const auto& f : fields) {
-        clearError(f.field);
-        f.field->setText(markText(f.mark));
-    }
+    for (const auto& f : fields)
+        f.field->setText(positionText(f.mark));
     frame_.CmdPlaySel->setEnabled(editing_ && *s_.MarkIn < *s_.MarkOut);
     showMarkProblem();
     showClipLength();
@@ -197,14 +216,14 @@ void EditorHandlers::showClipLength() {
     const qint64 target = frame_.cmbTarget->currentData().toLongLong();
     const bool over = target > 0 && length > target;
     QLabel& gauge = *frame_.lblClipLength;
-    gauge.setText(tr("Clip %1").arg(lengthText(length)));
+    gauge.setText(tr("Clip %1").arg(clipLengthText(length)));
     // Red past the target; otherwise the frame's own colours.
     QPalette palette;
     if (over)
         palette.setColor(QPalette::WindowText, QColor(0xc6, 0x28, 0x28));
     gauge.setPalette(palette);
     gauge.setToolTip(
-        over ? tr("The clip is %1 longer than the target").arg(lengthText(length - target))
+        over ? tr("The clip is longer than the limit of %1").arg(clockSeconds(target / 1000))
              : tr("The clip's length between the marks"));
 }
 

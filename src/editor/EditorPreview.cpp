@@ -105,7 +105,7 @@ void EditorHandlers::followPosition() {
 
 void EditorHandlers::showPosition(qint64 ms) {
     // As the player's status notification would show it.
-    frame_.Lbltotal->setText(timeText(ms));
+    frame_.Lbltotal->setText(positionText(ms));
     if (!frame_.SliderEdit->isSliderDown())
         frame_.SliderEdit->setValue(int(wholeSeconds(ms)));
 }

@@ -13,24 +13,7 @@ namespace {
 constexpr qint64 kMicrosPerHour = 3600LL * 1000000;
 constexpr qint64 kMaxMicros = 1000 * kMicrosPerHour;
 
-QString clock(qint64 ms, int minuteWidth) {
-    const qint64 h = ms / 3600000, m = ms / 60000 % 60, s = ms / 1000 % 60, f = ms % 1000;
-    const QString tail =
-        QStringLiteral("%1.%2").arg(s, 2, 10, QLatin1Char('0')).arg(f, 3, 10, QLatin1Char('0'));
-    if (h > 0)
-        return QStringLiteral("%1:%2:").arg(h).arg(m, 2, 10, QLatin1Char('0')) + tail;
-    return QStringLiteral("%1:").arg(m, minuteWidth, 10, QLatin1Char('0')) + tail;
-}
-
 } // namespace
-
-QString markText(qint64 ms) {
-    return clock(std::max<qint64>(ms, 0), 2);
-}
-
-QString lengthText(qint64 ms) {
-    return clock(std::max<qint64>(ms, 0), 1);
-}
 
 std::optional<qint64> parseMarkTime(const QString& text) {
     static const QRegularExpression re(

@@ -1,7 +1,7 @@
 #pragma once
-// Mark times to the millisecond: the text of the editor's mark fields, and the frames the cut
-// makes of the marks, so that a typed time or a zero crossing becomes the mark whose frame the
-// cut will really use.
+// Mark times to the millisecond: what the editor's mark fields take (they show clockMillis()),
+// and the frames the cut makes of the marks, so that a typed time or a zero crossing becomes the
+// mark whose frame the cut will really use.
 //
 // Threads: pure functions and values; callable from any thread.
 
@@ -11,11 +11,6 @@
 #include <optional>
 
 namespace quaverly {
-
-// "mm:ss.mmm", or "h:mm:ss.mmm" from an hour on.
-QString markText(qint64 ms);
-// "m:ss.mmm" with the minutes unpadded (or "h:mm:ss.mmm"), for lengths.
-QString lengthText(qint64 ms);
 
 // A typed time in microseconds: "s", "m:ss" or "h:mm:ss", the seconds with an optional fraction
 // of up to six digits after a '.'; blanks around it are ignored. A field after a ':' has two

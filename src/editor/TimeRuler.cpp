@@ -1,5 +1,7 @@
 #include "editor/TimeRuler.h"
 
+#include "engines/util/ClockText.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -40,21 +42,14 @@ RulerStep rulerStep(double secondsPerPixel, std::uint32_t sampleRate, int minPix
 }
 
 QString rulerLabel(double seconds, double step) {
-    // The decimals the step needs: none from a second on, one for 0.5 s, three for 5 ms...
-    const int decimals = step >= 1 ? 0 : std::clamp(int(std::ceil(-std::log10(step) - 1e-9)), 0, 6);
-    const double scale = std::pow(10.0, decimals);
-    const auto units = std::int64_t(std::llround(std::max(0.0, seconds) * scale));
-    const auto whole = std::int64_t(units / std::int64_t(scale));
-    const auto hours = whole / 3600, minutes = whole / 60 % 60, secs = whole % 60;
-    QString text = hours > 0
-                       ? QStringLiteral("%1:%2:%3")
-                             .arg(hours)
-                             .arg(minutes, 2, 10, QLatin1Char('0'))
-                             .arg(secs, 2, 10, QLatin1Char('0'))
-                       : QStringLiteral("%1:%2").arg(minutes).arg(secs, 2, 10, QLatin1Char('0'));
+    // The decimals the step needs: none from a second on, one for 0.5 s, three for 5 ms; a
+    // position is never shown finer than the millisecond, as the marks are.
+    const int decimals = step >= 1 ? 0 : std::clamp(int(std::ceil(-std::log10(step) - 1e-9)), 0, 3);
+    const auto scale = std::int64_t(std::llround(std::pow(10.0, decimals)));
+    const auto units = std::int64_t(std::llround(std::max(0.0, seconds) * double(scale)));
+    QString text = clockSeconds(std::uint64_t(units / scale));
     if (decimals > 0)
-        text +=
-            QStringLiteral(".%1").arg(units % std::int64_t(scale), decimals, 10, QLatin1Char('0'));
+        text += QStringLiteral(".%1").arg(units % scale, decimals, 10, QLatin1Char('0'));
     return text;
 }
 

@@ -22,8 +22,9 @@ struct RulerStep {
 // `sampleRate`.
 RulerStep rulerStep(double secondsPerPixel, std::uint32_t sampleRate, int minPixels);
 
-// The label of the tick at `seconds` for steps of `step` seconds (no frames): "1:23:45",
-// "12:30", "0:12.5", "0:00.125", with as many decimals as the step needs.
+// The label of the tick at `seconds` for steps of `step` seconds: the window's clock texts
+// (ClockText.h) with as many decimals as the step needs, at most three: "1:23:45", "12:30",
+// "0:12.5", "0:00.125".
 QString rulerLabel(double seconds, double step);
 
 } // namespace quaverly

@@ -58,7 +58,7 @@ void WaveformView::drawRuler(QPainter& p) const {
         if (step.frames == 0)
             label = rulerLabel(frame / rate, step.seconds);
         else if (!labelled)
-            label = rulerLabel(frame / rate, 1e-5);
+            label = rulerLabel(frame / rate, 0.001);
         else
             label = tr("+%1 smp").arg(std::llround(frame - labelledFrame));
         if (!labelled)

@@ -1,6 +1,7 @@
 // Clips saved in any format through the window: the list's save decided by the name's extension
-// with the title asked first, "Export Clip…" of a song cut in the editor, and a clip too long
-// for the chosen preset, which is not saved but may be marked to the preset's length.
+// with the title asked first, "Export Clip…" of a song cut in the editor and of the marked
+// stretch of an uncut one, and a clip too long for the chosen preset, which is not saved but may
+// be marked to the preset's length.
 #include "app/DecodedSong.h"
 #include "app/Frmmain.h"
 #include "app/WindowFixture.h"
@@ -114,6 +115,45 @@ TEST_F(ClipSave, ExportClipWritesTheSongAsItWasCut) {
     EXPECT_EQ(list->count(), 1);
 }
 
+TEST_F(ClipSave, ExportClipWritesTheMarkedStretchWithItsFadeAndLeavesTheSongAsItIs) {
+    const auto song = addSong("Tune", 1, 8000, 16000);
+    open(0);
+    w->editor->setMarkIn(500);
+    w->editor->setMarkOut(1000);
+    const QString copy = w->Framewav->workingCopy(0);
+    const QByteArray before = readFile(copy);
+    const auto exported = [&](const char* name) {
+        dialogs.queueFile(path(name));
+        if (!QByteArray(name).endsWith(".wav")) // a WAV file has no title
+            dialogs.queueInput(QStringLiteral("The clip"));
+        click(*w, "CmdExport");
+        EXPECT_TRUE(saved()) << name;
+        return decodeAll(path(name)).samples;
+    };
+    // 500 ms to 1000 ms at 8 kHz: frames 4000 to 7999, exactly.
+    const auto clip = exported("clip.wav");
+    ASSERT_EQ(clip.size(), 4000u);
+    EXPECT_EQ(std::pair(clip.front(), clip.back()), std::pair(song[4000], song[7999]));
+    EXPECT_TRUE(clip == std::vector<std::int16_t>(song.begin() + 4000, song.begin() + 8000));
+    // Encoded (FLAC, lossless) with a 100 ms fade-in: frame i of its 800 at i / 800, the rest
+    // as they were.
+    w->frameEditSong->spnFadeIn->setValue(100);
+    const auto faded = exported("faded.flac");
+    ASSERT_EQ(faded.size(), 4000u);
+    EXPECT_EQ(faded[0], 0);
+    EXPECT_EQ(faded[400], song[4400] / 2);
+    EXPECT_EQ(faded[800], song[4800]);
+    EXPECT_EQ(dialogs.messageTexts(), (QStringList{"Finish Save: clip.wav is saved.",
+                                                   "Finish Save: faded.flac is saved."}));
+
+    // The song, its marks, its effects and its (absent) undo are as they were; no work file stays.
+    EXPECT_EQ(readFile(copy), before);
+    EXPECT_EQ(std::pair(w->MarkIn, w->MarkOut), std::pair(qint64(500), qint64(1000)));
+    EXPECT_EQ(w->frameEditSong->spnFadeIn->value(), 100);
+    EXPECT_FALSE(w->frameEditSong->CmdUndoCut->isEnabled());
+    EXPECT_EQ(filesIn(w->workPath()), QStringList{QFileInfo(copy).fileName()});
+}
+
 TEST_F(ClipSave, AClipLongerThanThePresetAllowsIsNotSavedButMayBeMarkedToIt) {
     addSong("Long", 1, 8000, 45 * 8000);
     choosePreset("iphone-ringtone");
@@ -131,17 +171,26 @@ TEST_F(ClipSave, AClipLongerThanThePresetAllowsIsNotSavedButMayBeMarkedToIt) {
     EXPECT_EQ(std::pair(w->MarkIn, w->MarkOut), std::pair(qint64(0), qint64(40000)));
     EXPECT_EQ(probeWav(w->Framewav->workingCopy(0))->dataSize, 45u * 8000 * 2) << "nothing cut";
 
-    // "Export Clip…" of the same song: No leaves the marks where the user put them.
-    w->editor->setMarkOut(30000);
-    dialogs.queueQuestion(false);
-    click(*w, "CmdExport");
-    EXPECT_EQ(dialogs.asked(Kind::Question).size(), 2);
-    EXPECT_EQ(w->MarkOut, 30000);
-    // Cut to 30 s it fits, and the save goes on to the file dialog.
-    click(*w, "CmdEditDone");
+    // "Export Clip…" holds the marked stretch against the limit: 2.5 s to the end is 42.5 s.
+    // No leaves the marks where the user put them; Yes keeps In and puts Out 40 s after it.
+    w->editor->setMarkIn(2500);
+    w->editor->setMarkOut(45000);
+    w->frameEditSong->chkSnap->setChecked(true); // the offer's mark is exact all the same
+    for (const bool yes : {false, true}) {
+        dialogs.queueQuestion(yes);
+        click(*w, "CmdExport");
+        const auto offer = dialogs.asked(Kind::Question).constLast().text;
+        EXPECT_TRUE(offer.contains("this one is 42.5 seconds long") &&
+                    offer.contains("Move the Out mark to 0:42.500"))
+            << qPrintable(offer);
+        EXPECT_EQ(std::pair(w->MarkIn, w->MarkOut),
+                  std::pair(qint64(2500), qint64(yes ? 42500 : 45000)));
+    }
+    EXPECT_EQ(probeWav(w->Framewav->workingCopy(0))->dataSize, 45u * 8000 * 2) << "nothing cut";
+    // Now it fits, and the save goes on to the file dialog.
     dialogs.queueFile(QString());
     click(*w, "CmdExport");
-    EXPECT_EQ(dialogs.asked(Kind::Question).size(), 2);
+    EXPECT_EQ(dialogs.asked(Kind::Question).size(), 3);
     EXPECT_EQ(dialogs.asked(Kind::SaveFile).size(), 1);
     EXPECT_EQ(w->encodings().pending(), 0);
 }

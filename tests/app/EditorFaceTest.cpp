@@ -1,13 +1,16 @@
 // What a new user sees of the clip editor: the clip right after "Done" and the song after "Undo
 // Cut", the slider and the waveform moving the play position alike, the reason beside marks
-// that cannot be cut, nothing cut off at the least window size, screen reader names.
+// that cannot be cut (as they are typed, nothing moving), the times all written one way,
+// nothing cut off at the least window size, screen reader names.
 #include "app/WindowFixture.h"
 #include "editor/ClipEffects.h"
 #include "editor/EditorHandlers.h"
+#include "editor/TimeRuler.h"
 #include "editor/WaveformView.h"
 #include "support/TestAudio.h"
 
 #include <QComboBox>
+#include <QRegularExpression>
 #include <QStyleOptionComboBox>
 #include <QTest>
 
@@ -100,7 +103,7 @@ TEST_F(EditorFace, MarksThatCannotBeCutAreExplainedBesideThemAndByDone) {
         {f->txtMarkIn, "0:00.500", "Out must be after In"},
         {f->txtMarkIn, "1:2:3:4", "Not a time: type m:ss.mmm (1:02.500) or seconds (62.5)"},
         {f->txtMarkIn, "0:00.100", ""},
-        {f->txtMarkOut, "0:03", "The song is only 00:02.000 long"}};
+        {f->txtMarkOut, "0:03", "The song ends at 0:02.000"}};
     for (const auto& c : cases) {
         c.field->setText(QLatin1String(c.text));
         QTest::keyClick(c.field, Qt::Key_Return);
@@ -113,6 +116,84 @@ TEST_F(EditorFace, MarksThatCannotBeCutAreExplainedBesideThemAndByDone) {
         }
     }
     EXPECT_EQ(samples16(readFile(w->Framewav->workingCopy(0))).size(), 16000u) << "never cut";
+}
+
+TEST_F(EditorFace, ATypedMarkIsExplainedAsItIsTypedAndNothingMovesForIt) {
+    openSong(16000); // 2 s
+    QCoreApplication::processEvents();
+    const auto places = [&] {
+        QList<QRect> r;
+        for (const QWidget* c : std::initializer_list<const QWidget*>{f->waveHost, f->SliderEdit,
+                                                                      f->txtMarkIn, f->CmdEditDone})
+            r << c->geometry();
+        return r;
+    };
+    const QList<QRect> before = places();
+    const struct {
+        const char* text;
+        const char* why;
+    } typed[] = {{"x", "Not a time: type m:ss.mmm (1:02.500) or seconds (62.5)"},
+                 {"0:03", "The song ends at 0:02.000"},
+                 {"0:02", "Out must be after In"},
+                 {"0:01", ""}};
+    for (const auto& t : typed) {
+        f->txtMarkIn->selectAll();
+        QTest::keyClicks(f->txtMarkIn, QLatin1String(t.text));
+        QCoreApplication::processEvents(); // the layouts settle
+        EXPECT_EQ(f->lblMarkError->text(), QLatin1String(t.why)) << t.text;
+        EXPECT_EQ(f->lblMarkError->isVisible(), *t.why != 0) << t.text;
+        EXPECT_EQ(places(), before) << t.text;
+        EXPECT_EQ(w->MarkIn, 0) << "set when the typing is done";
+    }
+    QTest::keyClick(f->txtMarkIn, Qt::Key_Return);
+    EXPECT_EQ(w->MarkIn, 1000);
+}
+
+// A position or a mark to the millisecond, a length to the second or the tenth: "m:ss.mmm",
+// "m:ss", "m:ss.t", hours only from an hour on, and no time on the panel written otherwise.
+TEST_F(EditorFace, EveryTimeOnThePanelIsWrittenTheWindowsWay) {
+    openSong(8000 * 65); // 1:05
+    w->editor->seek(61234);
+    w->editor->setMarkIn(1500);
+    w->editor->setMarkOut(62250);
+    f->txtMarkOut->selectAll();
+    QTest::keyClicks(f->txtMarkOut, QStringLiteral("1:06"));
+    const struct {
+        QString shown;
+        const char* expected;
+    } texts[] = {{f->Lbltotal->text(), "1:01.234"},
+                 {f->txtMarkIn->text(), "0:01.500"},
+                 {f->lblClipLength->text(), "Clip 1:00.8"}, // 60.75 s
+                 {f->lblMarkError->text(), "The song ends at 1:05.000"},
+                 {f->cmbTarget->itemText(1), "0:30"},
+                 {rulerLabel(61.234, 0.001), "1:01.234"},
+                 {rulerLabel(60, 10), "1:00"}};
+    for (const auto& t : texts)
+        EXPECT_EQ(t.shown, QLatin1String(t.expected));
+    EXPECT_EQ(f->lblTarget->buddy(), f->cmbTarget);
+    EXPECT_EQ(f->lblTarget->text(), "Limit:");
+
+    static const QRegularExpression anyTime(QStringLiteral(R"(\d+(?::\d+)+(?:\.\d+)?)"));
+    static const QRegularExpression ours(
+        QStringLiteral(R"(^(?:[1-9]\d*:[0-5]\d|[1-5]?\d):[0-5]\d(?:\.\d|\.\d{3})?$)"));
+    QStringList shown;
+    for (const QWidget* c : f->findChildren<QWidget*>()) {
+        shown << c->toolTip();
+        if (auto* l = qobject_cast<const QLabel*>(c))
+            shown << l->text();
+        else if (auto* e = qobject_cast<const QLineEdit*>(c))
+            shown << e->text();
+        else if (auto* b = qobject_cast<const QComboBox*>(c))
+            for (int i = 0; i < b->count(); ++i)
+                shown << b->itemText(i);
+    }
+    int times = 0;
+    for (const QString& text : shown)
+        for (const auto& m : anyTime.globalMatch(text)) {
+            ++times;
+            EXPECT_TRUE(ours.match(m.captured()).hasMatch()) << qPrintable(text);
+        }
+    EXPECT_GE(times, 7);
 }
 
 TEST_F(EditorFace, AtTheLeastSizeNothingIsCutOffAndEveryControlIsNamedInTabOrder) {

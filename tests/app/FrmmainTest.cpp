@@ -92,9 +92,9 @@ TEST_F(FrmmainTest, StartsOnTheAudioEditPanelReadyForSongs) {
 
     EXPECT_EQ(child<QLabel>(*w, "Label6")->text(), "Click to select, double click to edit");
     EXPECT_FALSE(child<QLabel>(*w, "Label8")->text().isEmpty());
-    for (const char* name : {"Lbltotal", "Lblin", "Lblout"}) {
-        EXPECT_EQ(child<QLabel>(*w, name)->text(), "00:00:00") << name;
-    }
+    EXPECT_EQ(child<QLabel>(*w, "Lbltotal")->text(), "0:00.000");
+    EXPECT_EQ(child<QLabel>(*w, "Lblin")->text(), "In");
+    EXPECT_EQ(child<QLabel>(*w, "Lblout")->text(), "Out");
 
     // Bit rate and output folder at their defaults.
     EXPECT_EQ(w->OutBitRate, 256);

@@ -50,22 +50,18 @@ protected:
     }
 };
 
-TEST(TimeText, RoundsHalvesToTheEvenSecondAndWrapsAtADay) {
+TEST(TimeText, TheSliderRoundsHalvesToTheEvenSecondAndTheClipUpToTheTenth) {
     const struct {
         qint64 ms;
         qint64 seconds;
-        const char* text;
-    } cases[] = {{0, 0, "00:00:00"},
-                 {2500, 2, "00:00:02"},
-                 {3500, 4, "00:00:04"},
-                 {2501, 3, "00:00:03"},
-                 {150500, 150, "00:02:30"},
-                 {151500, 152, "00:02:32"},
-                 {86399499, 86399, "23:59:59"},
-                 {90061000, 90061, "01:01:01"}};
+        const char* clip;
+    } cases[] = {
+        {0, 0, "0:00.0"},      {2500, 2, "0:02.5"},          {3500, 4, "0:03.5"},
+        {2501, 3, "0:02.6"},   {150500, 150, "2:30.5"},      {151500, 152, "2:31.5"},
+        {40001, 40, "0:40.1"}, {3599999, 3600, "1:00:00.0"}, {90061000, 90061, "25:01:01.0"}};
     for (const auto& c : cases) {
         EXPECT_EQ(wholeSeconds(c.ms), c.seconds) << c.ms;
-        EXPECT_EQ(timeText(c.ms), QLatin1String(c.text)) << c.ms;
+        EXPECT_EQ(clipLengthText(c.ms), QLatin1String(c.clip)) << c.ms;
     }
 }
 
@@ -178,16 +174,16 @@ TEST_F(PlayAndEdit, OpeningASongShowsItsLengthAndMarksAndHidesTheListPlayer) {
     click(*w, "CmdPlay");
     EXPECT_TRUE(w->MMCPlayList->isPlaying());
     for (const auto& [row, seconds, text] :
-         {std::tuple{0, 150, "00:02:30"}, std::tuple{1, 152, "00:02:32"}}) {
+         {std::tuple{0, 150, "2:30.500"}, std::tuple{1, 152, "2:31.500"}}) {
         w->MarkIn = 7;
         open(row);
         EXPECT_FALSE(w->MMCPlayList->isOpen()); // the list player let go first
         EXPECT_TRUE(w->MMCEdit->isOpen());
         EXPECT_FALSE(w->MMCEdit->isPlaying());
         EXPECT_EQ(w->frameEditSong->SliderEdit->maximum(), seconds);
-        EXPECT_EQ(w->frameEditSong->Lbltotal->text(), text);
-        EXPECT_EQ(w->frameEditSong->Lblout->text(), text);
-        EXPECT_EQ(w->frameEditSong->Lblin->text(), "00:00:00");
+        EXPECT_EQ(w->frameEditSong->Lbltotal->text(), "0:00.000"); // the play position
+        EXPECT_EQ(w->frameEditSong->txtMarkOut->text(), text);
+        EXPECT_EQ(w->frameEditSong->txtMarkIn->text(), "0:00.000");
         EXPECT_EQ(w->MarkIn, 0);
         EXPECT_EQ(w->MarkOut, w->MMCEdit->Length());
         EXPECT_EQ(w->ListMode, "Edit");
@@ -203,7 +199,7 @@ TEST_F(PlayAndEdit, OpeningASongShowsItsLengthAndMarksAndHidesTheListPlayer) {
     // The position shows at each status notification; the slider moves it to its second, and
     // Play plays from there.
     w->editor->MMCEdit_StatusUpdate();
-    EXPECT_EQ(w->frameEditSong->Lbltotal->text(), "00:00:00");
+    EXPECT_EQ(w->frameEditSong->Lbltotal->text(), "0:00.000");
     w->frameEditSong->SliderEdit->setValue(42);
     w->editor->SliderEdit_Click();
     EXPECT_FALSE(w->MMCEdit->isPlaying());
@@ -216,7 +212,7 @@ TEST_F(PlayAndEdit, OpeningASongShowsItsLengthAndMarksAndHidesTheListPlayer) {
     const qint64 stopped = w->MMCEdit->Position();
     click(*w, "CmdMarkin");
     EXPECT_EQ(w->MarkIn, stopped);
-    EXPECT_EQ(w->frameEditSong->Lblin->text(), "00:00:42");
+    EXPECT_EQ(w->frameEditSong->txtMarkIn->text(), positionText(stopped));
 
     // A double click with no song selected opens nothing.
     list->clearSelection();

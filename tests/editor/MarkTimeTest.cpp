@@ -1,6 +1,7 @@
 #include "editor/MarkTime.h"
 
 #include "editor/ClipCut.h"
+#include "editor/TimeText.h"
 #include "support/TestAudio.h"
 
 #include <QTemporaryDir>
@@ -37,16 +38,16 @@ TEST(MarkTime, TypedTimesAreReadToTheMicrosecond) {
     }
 }
 
-TEST(MarkTime, TextsShowMillisecondsAndHoursWhenNeeded) {
+TEST(MarkTime, AFieldTakesBackWhatItShowsAndTheTextsOfOld) {
     const struct {
         qint64 ms;
-        const char* mark;
-        const char* length;
-    } cases[] = {{62500, "01:02.500", "1:02.500"}, {3723004, "1:02:03.004", "1:02:03.004"}};
+        const char* shown;
+        const char* old; // as the fields once showed it
+    } cases[] = {{62500, "1:02.500", "01:02.500"}, {3723004, "1:02:03.004", "01:02:03.004"}};
     for (const auto& c : cases) {
-        EXPECT_EQ(markText(c.ms), QLatin1String(c.mark));
-        EXPECT_EQ(lengthText(c.ms), QLatin1String(c.length));
-        EXPECT_EQ(parseMarkTime(markText(c.ms)), c.ms * 1000) << c.mark;
+        EXPECT_EQ(positionText(c.ms), QLatin1String(c.shown));
+        EXPECT_EQ(parseMarkTime(positionText(c.ms)), c.ms * 1000) << c.shown;
+        EXPECT_EQ(parseMarkTime(QLatin1String(c.old)), c.ms * 1000) << c.old;
     }
 }
 

@@ -35,7 +35,7 @@ TEST(TimeRuler, StepsAreNiceAndFollowTheZoomDownToFrames) {
     } labels[] = {{5025, 1800, "1:23:45"},
                   {750, 30, "12:30"},
                   {12.5, 0.5, "0:12.5"},
-                  {0.0125, 0.0005, "0:00.0125"},
+                  {0.0125, 0.0005, "0:00.013"}, // never finer than the millisecond
                   {59.96, 0.1, "1:00.0"}};
     for (const auto& l : labels)
         EXPECT_EQ(rulerLabel(l.at, l.step), QLatin1String(l.label)) << l.at;
