@@ -15,8 +15,9 @@
 namespace quaverly {
 
 Frmmain::Frmmain(Dialogs& dialogs, QWidget* parent, const QString& settingsPath)
-    : QWidget(parent), dialogs_(dialogs),
-      settingsPath_(settingsPath.isEmpty() ? defaultSettingsPath() : settingsPath), busy_(this) {
+    : QWidget(parent), settingsPath_(settingsPath.isEmpty() ? defaultSettingsPath() : settingsPath),
+      dialogs_(dialogs, QFileInfo(settingsPath_).absolutePath() + QStringLiteral("/folders.ini")),
+      busy_(this) {
     setObjectName(QStringLiteral("Frmmain"));
     setWindowTitle(tr("%1 by %2").arg(QLatin1String(kApplicationTitle), QLatin1String(kMakerName)));
     setMinimumSize(kClientWidth, kClientHeight);

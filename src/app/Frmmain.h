@@ -8,7 +8,8 @@
 // The window can be made larger than its least size; the Audio Edit panel and the clip editor's
 // frame in it grow with it, the other panels keep their size, centred. Its size and whether it
 // was maximised are kept in window.ini beside the settings file, written at the shutdown and
-// read at the start-up.
+// read at the start-up. Beside it, folders.ini keeps the folder each kind of file dialog was last
+// picked in: every dialog of the window goes through RememberingDialogs.
 //
 // Threads: UI thread only.
 
@@ -31,6 +32,7 @@
 #include "ui/Encodings.h"
 #include "ui/Jobs.h"
 #include "ui/OutputChoice.h"
+#include "ui/RememberedFolders.h"
 #include "ui/WorkFolder.h"
 
 #include <QIcon>
@@ -136,8 +138,8 @@ private:
     void restoreWindowState();
     void saveWindowState() const;
 
-    Dialogs& dialogs_;
     QString settingsPath_;
+    RememberingDialogs dialogs_;
     WorkFolder work_;
     BusyWindow busy_;
     CutHistory cutHistory_;

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace quaverly::cli {
@@ -109,8 +110,9 @@ const std::vector<Command>& commands() {
          recordCommand, true, 0},
         {"presets",
          "presets",
-         "Lists the presets --preset takes, one a line, with tabs between: the id, the name\n"
-         "(either may be given to --preset) and what the preset writes.",
+         "Lists the presets --preset takes: the id, the name (either may be given to\n"
+         "--preset) and what the preset writes. On a terminal they form a table under a\n"
+         "header; otherwise (a pipe, a file) each is one line with tabs between, for scripts.",
          {},
          0,
          0,
@@ -119,15 +121,67 @@ const std::vector<Command>& commands() {
     return all;
 }
 
+qsizetype leadingSpaces(const QString& line) {
+    qsizetype n = 0;
+    while (n < line.size() && line[n] == u' ')
+        ++n;
+    return n;
+}
+
+// Help text filled into lines of at most kColumns: a paragraph (lines that start in the first
+// column, up to an empty or an indented line) is filled as one; an entry of an option list
+// ("  --opt X   what it does", its later lines under "what") keeps its label and fills its
+// description under the description's column.
+QString wrapped(const QString& text) {
+    const QStringList lines = text.split(u'\n');
+    QStringList out;
+    for (qsizetype i = 0; i < lines.size();) {
+        const QString& line = lines[i];
+        const qsizetype indent = leadingSpaces(line);
+        if (indent == line.size()) {
+            out << QString();
+            ++i;
+            continue;
+        }
+        if (indent == 0) {
+            QString paragraph = line;
+            while (++i < lines.size() && !lines[i].isEmpty() && leadingSpaces(lines[i]) == 0)
+                paragraph += u' ' + lines[i];
+            out << wrapLine(paragraph, 0);
+            continue;
+        }
+        const qsizetype gap = line.indexOf(QLatin1String("  "), indent);
+        const qsizetype column = gap < 0 ? indent : leadingSpaces(line.mid(gap)) + gap;
+        QString description = line.mid(column);
+        while (++i < lines.size() && leadingSpaces(lines[i]) >= column &&
+               leadingSpaces(lines[i]) < lines[i].size())
+            description += u' ' + lines[i].trimmed();
+        out << line.left(column) +
+                   wrapLine(QString(column, u' ') + description, column).mid(column);
+    }
+    return out.join(u'\n');
+}
+
+// A command's usage after `lead` ("usage: quaverly-cli "), wrapped with its later lines under
+// the command's first argument.
+QString usageLine(const QString& lead, const Command& c) {
+    const QString line = lead + QLatin1String(c.usage);
+    return wrapLine(line, lead.size() + qsizetype(std::strlen(c.name)) + 1);
+}
+
+void print(std::FILE* f, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), f);
+}
+
 void usage(std::FILE* f) {
-    std::fputs("usage: quaverly-cli COMMAND [ARGS]   (quaverly-cli COMMAND --help for more)\n"
-               "commands:\n",
-               f);
+    QString text = QStringLiteral(
+        "usage: quaverly-cli COMMAND [ARGS]   (quaverly-cli COMMAND --help for more)\n"
+        "commands:\n");
     for (const auto& c : commands())
-        std::fprintf(f, "  quaverly-cli %s\n", c.usage);
-    std::fputs("every command takes --quiet: no progress line on standard error\n"
-               "quaverly-cli --version prints the program's version\n",
-               f);
+        text += usageLine(QStringLiteral("  quaverly-cli "), c) + u'\n';
+    text += QStringLiteral("every command takes --quiet: no progress line on standard error\n"
+                           "quaverly-cli --version prints the program's version\n");
+    print(f, text);
 }
 
 // One command's words as Qt's parser reads them.
@@ -219,23 +273,26 @@ int run(const QStringList& args, std::FILE* out, std::FILE* err) {
     }
     const Line line = readLine(*it, args.mid(1));
     // Asking for help gets it, whatever else the line holds.
+    const QString usageText = usageLine(QStringLiteral("usage: quaverly-cli "), *it) + u'\n';
     if (line.help) {
-        std::fprintf(out, "usage: quaverly-cli %s\n\n%s\n", it->usage, it->help);
+        QString help = QString::fromUtf8(it->help) + QStringLiteral("\n\n");
         if (it->writes)
-            std::fprintf(out, "\n%s\n\n%s\n", kTargetHelp, kProgressHelp);
+            help += QString::fromUtf8(kTargetHelp) + QStringLiteral("\n\n") +
+                    QLatin1String(kProgressHelp);
         else
-            std::fprintf(out, "\n%s\n", kQuietHelp);
+            help += QLatin1String(kQuietHelp);
+        print(out, usageText + u'\n' + wrapped(help) + u'\n');
         return kOk;
     }
     if (!line.badOption.isNull()) {
         say(err, QStringLiteral("quaverly-cli %1: unknown or incomplete option '%2'")
                      .arg(QLatin1String(it->name), line.badOption));
-        std::fprintf(err, "usage: quaverly-cli %s\n", it->usage);
+        print(err, usageText);
         return kUsage;
     }
     const auto count = line.positional.size();
     if (count < it->minArgs || (it->maxArgs >= 0 && count > it->maxArgs)) {
-        std::fprintf(err, "usage: quaverly-cli %s\n", it->usage);
+        print(err, usageText);
         return kUsage;
     }
     return runCommand(*it, line, Io{out, err, !line.quiet && isatty(fileno(err)) != 0});

@@ -9,9 +9,47 @@
 #include <QFileInfo>
 
 namespace quaverly::cli {
+
 void say(std::FILE* f, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), f);
     std::fputc('\n', f);
+}
+
+QString wrapLine(const QString& line, qsizetype indent) {
+    if (line.size() <= kColumns)
+        return line;
+    QStringList words;
+    int depth = 0;
+    qsizetype start = 0;
+    while (start < line.size() && line[start] == u' ')
+        ++start; // the line's own indent stays with its first word
+    qsizetype wordStart = start;
+    for (qsizetype i = start; i <= line.size(); ++i) {
+        const QChar c = i < line.size() ? line[i] : QChar(u' ');
+        depth += c == u'[' ? 1 : c == u']' ? -1 : 0;
+        if (c == u' ' && depth <= 0) {
+            if (i > wordStart && line[i - 1] != u' ')
+                words << line.mid(wordStart, i - wordStart);
+            wordStart = i + 1;
+        }
+    }
+    const QString margin(indent, u' ');
+    QString out = line.left(start);
+    qsizetype used = start;
+    bool first = true;
+    for (const QString& word : words) {
+        if (!first && used + 1 + word.size() > kColumns) {
+            out += u'\n' + margin;
+            used = indent;
+        } else if (!first) {
+            out += u' ';
+            ++used;
+        }
+        out += word;
+        used += word.size();
+        first = false;
+    }
+    return out;
 }
 
 int failed(const Io& io, const QString& text) {

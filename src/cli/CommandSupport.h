@@ -30,6 +30,13 @@ using Options = QMap<QString, QString>;
 // Writes `text` and a line end.
 void say(std::FILE* f, const QString& text);
 
+// Every line of help and of a table fits a terminal of this many columns.
+constexpr qsizetype kColumns = 80;
+// `line` broken at its spaces into lines of at most kColumns, the later ones indented by
+// `indent`; a bracketed part of a usage ("[--bitrate N | --quality Q]") is never broken. A word
+// longer than a line stays whole.
+QString wrapLine(const QString& line, qsizetype indent);
+
 // "quaverly-cli: text" on standard error, in place of a progress line shown; returns kFailed.
 int failed(const Io& io, const QString& text);
 

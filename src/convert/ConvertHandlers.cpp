@@ -77,26 +77,28 @@ void ConvertHandlers::showTarget() {
 // into the box is confirmed when converting (keepsTarget).
 
 void ConvertHandlers::CmdopenMp3_Click() {
-    panel_.txtopenmp3->setText(s_.dialogs->openFile(
-        {tr("Open a song to convert to WAV"), QString(), songFileFilter(), QString()}));
+    panel_.txtopenmp3->setText(
+        s_.dialogs->openFile({tr("Open a song to convert to WAV"), QString(), songFileFilter(),
+                              QString(), Dialogs::FileKind::Songs}));
 }
 
 void ConvertHandlers::CmdSavewav2_Click() {
-    pickedWav_ = s_.dialogs->saveFile(
-        {tr("Save Wav File"), s_.baseFolder(), wavFilter(), QStringLiteral("wav")});
+    pickedWav_ = s_.dialogs->saveFile({tr("Save Wav File"), s_.baseFolder(), wavFilter(),
+                                       QStringLiteral("wav"), Dialogs::FileKind::Saves});
     panel_.txtsavewav->setText(pickedWav_);
 }
 
 void ConvertHandlers::Cmdopenwav_Click() {
-    panel_.txtopenwav->setText(s_.dialogs->openFile(
-        {tr("Open a song to convert to MP3"), QString(), songFileFilter(), QString()}));
+    panel_.txtopenwav->setText(
+        s_.dialogs->openFile({tr("Open a song to convert"), QString(), songFileFilter(), QString(),
+                              Dialogs::FileKind::Songs}));
 }
 
 void ConvertHandlers::CmdSaveMP3_Click() {
     const encode::Format chosen = s_.output().format();
-    pickedEncoded_ = s_.dialogs->saveFile({tr("Save %1 File").arg(formatWord(chosen)),
-                                           s_.baseFolder(), encodedSaveFilter(chosen),
-                                           QLatin1String(encode::info(chosen).extension)});
+    pickedEncoded_ = s_.dialogs->saveFile(
+        {tr("Save %1 File").arg(formatWord(chosen)), s_.baseFolder(), encodedSaveFilter(chosen),
+         QLatin1String(encode::info(chosen).extension), Dialogs::FileKind::Saves});
     panel_.txtsavemp3->setText(pickedEncoded_);
 }
 
@@ -148,13 +150,12 @@ void ConvertHandlers::CmdconvertWav_Click() {
         return QString();
     };
     s_.copySong(source, /*listing=*/true, QLatin1String(kBusyText), copyToTarget,
-                [this](const QString& copy, const QString& failure) {
+                [this, target](const QString& copy, const QString& failure) {
                     restoreEncodingsBusyWindow();
                     if (copy.isEmpty())
                         return; // reported, or cancelled
                     if (failure.isEmpty())
-                        s_.dialogs->tell(QStringLiteral("Convert Finish"),
-                                         Dialogs::Icon::Information);
+                        s_.dialogs->tell(convertedText(target), Dialogs::Icon::Information);
                     else
                         s_.dialogs->tell(tr("The WAV file was not saved.\n\n%1").arg(failure),
                                          Dialogs::Icon::Critical);

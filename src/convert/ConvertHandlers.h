@@ -64,7 +64,8 @@ public:
 
     // "Convert to Wav": the song in txtopenmp3 into the WAV file in txtsavewav, as a job
     // (decoded into a working copy, which is listed, and copied to the target); returns once it
-    // has started. Cancel leaves the target and the list as they were.
+    // has started; its end says "Convert Finish: NAME is saved." (convertedText). Cancel leaves
+    // the target and the list as they were.
     void CmdconvertWav_Click();
     // "Convert to MP3": starts encoding the song in txtopenwav into txtsavemp3 and returns; the
     // encoding's completion tells the user how it went. A song the encoder does not read as it
@@ -90,8 +91,8 @@ private:
 
     ConvertPanel& panel_;
     ConvertServices s_;
-    QString pickedWav_;     // what "Save as" of "MP3 -> Wav" last gave
-    QString pickedEncoded_; // what "Save as" of "Wav -> Mp3" last gave
+    QString pickedWav_;     // what "Save as" of "Any song -> WAV" last gave
+    QString pickedEncoded_; // what "Save as" of the encoded conversion last gave
 };
 
 } // namespace quaverly

@@ -36,12 +36,12 @@ Row pathRow(QGroupBox* frame, int y, const QString& caption, const char* textNam
 
 } // namespace
 
-ConvertPanel::ConvertPanel(QWidget* parent) : QGroupBox(tr("Wav <-> Mp3"), parent) {
+ConvertPanel::ConvertPanel(QWidget* parent) : QGroupBox(tr("Convert Songs"), parent) {
     setObjectName(QStringLiteral("FrameConvert"));
 
-    Frame4 = named(new QGroupBox(tr("MP3 -> Wav"), this), "Frame4");
+    Frame4 = named(new QGroupBox(tr("Any song -> WAV"), this), "Frame4");
     Frame4->setGeometry(14, 28, 581, 136);
-    Row r = pathRow(Frame4, 28, tr("MP3 file:"), "txtopenmp3", "CmdopenMp3",
+    Row r = pathRow(Frame4, 28, tr("Song file:"), "txtopenmp3", "CmdopenMp3",
                     tr("The song to convert: MP3, FLAC, M4A, Ogg, WAV, ..."),
                     tr("Song to convert to WAV"));
     txtopenmp3 = r.text;
@@ -54,9 +54,9 @@ ConvertPanel::ConvertPanel(QWidget* parent) : QGroupBox(tr("Wav <-> Mp3"), paren
     CmdconvertWav->setGeometry(416, 98, 150, 28);
     CmdconvertWav->setAccessibleName(tr("Convert to WAV"));
 
-    Frame5 = named(new QGroupBox(tr("Wav -> Mp3"), this), "Frame5");
+    Frame5 = named(new QGroupBox(tr("Any song -> MP3, M4A/M4R, Ogg, Opus, FLAC"), this), "Frame5");
     Frame5->setGeometry(14, 174, 581, 136);
-    r = pathRow(Frame5, 28, tr("WAV file:"), "txtopenwav", "Cmdopenwav",
+    r = pathRow(Frame5, 28, tr("Song file:"), "txtopenwav", "Cmdopenwav",
                 tr("The song to convert: WAV, FLAC, M4A, Ogg, MP3, ..."), tr("Song to encode"));
     txtopenwav = r.text;
     Cmdopenwav = r.chooser;

@@ -1,7 +1,7 @@
 #pragma once
-// The convert panel FrameConvert ("Wav <-> Mp3"): one song to WAV (Frame4) and one song to MP3
-// or another written format (Frame5), each with a source and a target path and its convert
-// button.
+// The convert panel FrameConvert ("Convert Songs"): a song of any kind read to WAV (Frame4) and
+// one to MP3 or another written format (Frame5), each with a source and a target path and its
+// convert button.
 //
 // Widgets only: what the buttons do lives apart from this file.
 // Threads: UI thread only.
@@ -17,14 +17,14 @@ class ConvertPanel final : public QGroupBox {
 public:
     explicit ConvertPanel(QWidget* parent = nullptr);
 
-    QGroupBox* Frame4; // "MP3 -> Wav"
+    QGroupBox* Frame4; // "Any song -> WAV"
     QLineEdit* txtopenmp3;
     QPushButton* CmdopenMp3;
     QLineEdit* txtsavewav;
     QPushButton* CmdSavewav2;
     QPushButton* CmdconvertWav;
 
-    QGroupBox* Frame5; // "Wav -> Mp3": to any written format
+    QGroupBox* Frame5; // "Any song -> MP3, ...": to any written format
     QLineEdit* txtopenwav;
     QPushButton* Cmdopenwav;
     QLineEdit* txtsavemp3;

@@ -4,19 +4,12 @@
 #include "recorder/LevelMeterView.h"
 #include "recorder/RecorderPanel.h"
 #include "ui/Dialogs.h"
-#include "ui/EncodedSave.h"
 #include "ui/Encodings.h"
-#include "ui/Jobs.h"
 #include "ui/OutputChoice.h"
 #include "ui/SoundError.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSignalBlocker>
 #include <QTimer>
-#include <QUuid>
-
-#include <memory>
 
 #include <utility>
 
@@ -60,11 +53,14 @@ RecorderHandlers::RecorderHandlers(RecorderPanel& panel, RecorderServices servic
     connect(panel_.btnSave, &QPushButton::clicked, this, &RecorderHandlers::btnSave_Click);
     connect(panel_.CmdWav, &QPushButton::clicked, this, &RecorderHandlers::CmdWav_Click);
     connect(panel_.CmdMp3, &QPushButton::clicked, this, &RecorderHandlers::CmdMp3_Click);
+    if (s_.encodings)
+        connect(s_.encodings, &Encodings::finished, this, &RecorderHandlers::encodingFinished);
 }
 
 void RecorderHandlers::initrec() {
     // A take and a device of an earlier visit go, whether or not they were released in between.
     engine_.discard();
+    unsaved_ = false;
     device_.reset();
     inputIndex_ = -1;
     levelFailed_ = false;
@@ -228,7 +224,7 @@ void RecorderHandlers::meterTimer_Timer() {
 void RecorderHandlers::btnRecord_Click() {
     if (engine_.recording())
         EndRecording();
-    else
+    else if (!keepTakeBeforeRecording())
         BeginRecording();
 }
 
@@ -243,6 +239,8 @@ void RecorderHandlers::BeginRecording() {
         updateMonitoring();
         return;
     }
+    takeStarted_ = QDateTime::currentDateTime();
+    unsaved_ = false;
     panel_.btnRecord->setText(QStringLiteral("Stop"));
     panel_.btnRecord->setEnabled(true);
     pumpTimer->start();
@@ -258,6 +256,7 @@ void RecorderHandlers::EndRecording() {
     // The take can be saved even when it has no player.
     panel_.btnPlay->setEnabled(engine_.player() != nullptr);
     panel_.btnSave->setEnabled(engine_.take().exists());
+    unsaved_ = engine_.take().exists();
     tmrRecTest_Timer();
     if (const std::uint64_t lost = engine_.lostBytes()) {
         s_.dialogs->tell(tr("%1 seconds of sound were lost from the take: the program was too "
@@ -313,112 +312,9 @@ void RecorderHandlers::btnSave_Click() {
     panel_.CmdMp3->setVisible(true);
 }
 
-void RecorderHandlers::CmdWav_Click() {
-    SaveRecordingAsWav();
-    panel_.CmdWav->setVisible(false);
-    panel_.CmdMp3->setVisible(false);
-}
-
-void RecorderHandlers::CmdMp3_Click() {
-    EncodedTake save = SaveRecordingEncoded();
-    if (!save.wav.isEmpty()) {
-        // One job: the take is written into the work file, then encoded; the completion says
-        // "Finish Save" or what failed, and removes the work file. An MP3 is made as it always
-        // was. The take is read on the job's thread: the window is disabled meanwhile, so
-        // nothing records into it or lets it go.
-        Encodings::Job job{/*showsBusyWindow=*/false, /*disablesWindow=*/true, {save.wav}};
-        const RecordTake* take = &engine_.take();
-        job.prepare = [take, wav = save.wav](const std::stop_token& stop,
-                                             const encode::Progress& progress) {
-            return take->writeTo(wav, stop, progress);
-        };
-        job.tellsFailure = [this, wav = save.wav](const EncodeResult& result) {
-            if (result.failure->step != mp3::EncodeStep::Write ||
-                result.failure->error.file() != wav)
-                return false;
-            tellNotWritten(result.failure->error);
-            return true;
-        };
-        if (save.settings.format == encode::Format::Mp3)
-            s_.encodings->start(save.wav, save.target, save.settings.effectiveValue(),
-                                std::move(job));
-        else
-            s_.encodings->startAs(save.wav, save.target, {save.settings, {}}, std::move(job));
-    }
-    panel_.CmdWav->setVisible(false);
-    panel_.CmdMp3->setVisible(false);
-}
-
-QString RecorderHandlers::offeredName(const QString& suffix) const {
-    if (lastName_.isEmpty())
-        return s_.baseFolder ? s_.baseFolder() : QString();
-    const QFileInfo last(lastName_);
-    return last.dir().filePath(last.completeBaseName() + QLatin1Char('.') + suffix);
-}
-
-void RecorderHandlers::tellNotWritten(const Error& error) {
-    s_.dialogs->message(QStringLiteral("Error"),
-                        QStringLiteral("Can't create the file\r\n\r\n") + error.text(),
-                        Dialogs::Icon::Warning);
-}
-
-bool RecorderHandlers::writeTake(const QString& path) {
-    // The take is read on the job's thread: the window is disabled meanwhile, so nothing
-    // records into it or lets it go.
-    const RecordTake* take = &engine_.take();
-    auto written = std::make_shared<Status>();
-    return s_.jobs->start({QStringLiteral("Saving......."),
-                           [take, path, written](JobContext& job) {
-                               *written =
-                                   take->writeTo(path, job.stop(),
-                                                 [&job](std::uint64_t done, std::uint64_t total) {
-                                                     job.progress(done, total);
-                                                 });
-                           },
-                           [this, written, path](bool cancelled) {
-                               // A Cancel that came after the last block still wrote the file.
-                               if (*written)
-                                   s_.dialogs->tell(savedText(path), Dialogs::Icon::Information);
-                               else if (!cancelled)
-                                   tellNotWritten(written->error());
-                           }});
-}
-
-bool RecorderHandlers::SaveRecordingAsWav() {
-    if (engine_.recording() || !engine_.take().exists())
-        return false;
-    const QString name = s_.dialogs->saveFile({QStringLiteral("Save As..."), offeredName("wav"),
-                                               QStringLiteral("WAV files (*.wav);;All files (*)"),
-                                               QStringLiteral("wav")});
-    if (name.isEmpty())
-        return false;
-    lastName_ = name;
-    return writeTake(name);
-}
-
-RecorderHandlers::EncodedTake RecorderHandlers::SaveRecordingEncoded() {
-    if (engine_.recording() || !engine_.take().exists())
-        return {};
-    const OutputChoice output = s_.output();
-    const auto chosen = askEncodedTarget(
-        *s_.dialogs, QStringLiteral("Save As..."),
-        offeredName(QLatin1String(encode::info(output.format()).extension)), output.format());
-    if (!chosen)
-        return {};
-    const QString& target = chosen->path;
-    lastName_ = target;
-    const encode::Settings settings = output.settingsFor(chosen->format, false);
-    if (!settingsUsable(*s_.dialogs, settings, target))
-        return {};
-    // A name of its own, so that two saves one after the other never share a work file.
-    const QString wav = QDir(s_.workPath())
-                            .filePath(QStringLiteral("tempwav-%1.wav")
-                                          .arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
-    return {wav, target, settings};
-}
-
 void RecorderHandlers::releaseTake() {
     engine_.discard();
+    unsaved_ = false;
     device_.reset();
     updateMonitoring();
     panel_.tmrRecTest->stop();

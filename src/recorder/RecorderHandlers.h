@@ -1,9 +1,14 @@
 #pragma once
 // What the recorder panel's controls do: the recording inputs of the sound server with their type
 // and level, Record / Stop of a take in memory, the "Take" readout (its length and size), playing
-// the take, and saving it as a WAV file (a job of the window, which says "Finish Save: NAME is saved.") or,
-// through the window's encodings, as an encoded file: the button names the output frame's format,
-// and the name given decides (see OutputChoice.h).
+// the take, and saving it as a WAV file (a job of the window, which says "Finish Save: NAME is
+// saved.") or, through the window's encodings, as an encoded file: the button names the output
+// frame's format, and the name given decides (see OutputChoice.h). An encoded take is titled
+// with the local time it began ("Recording 2026-12-09 14:05"); a WAV file carries no tags.
+//
+// "Record" over a take that is not saved asks first: Save (one save dialog for every format,
+// WAV among them; the new take starts once the save has succeeded), Discard (record anew) or
+// Cancel (keep the take). The saves live in RecorderSaves.cpp.
 //
 // Inputs are the capture device's input numbers, which name the server's sources by their stable
 // names while the device is open; each visit (initrec) opens it and lists them again. Choosing one
@@ -21,6 +26,7 @@
 #include "engines/encoder/SongEncode.h"
 #include "recorder/TakeRecorder.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -34,6 +40,7 @@ namespace quaverly {
 
 class Dialogs;
 class Encodings;
+struct EncodeResult;
 class Jobs;
 class OutputChoice;
 class RecorderPanel;
@@ -75,6 +82,8 @@ public:
 
     // The take readout for a take of `bytes` of sound: "Length 1:23.4 · 14.6 MB".
     static QString takeText(std::uint64_t bytes);
+    // The title of a take begun at `started` (local time): "Recording 2026-12-09 14:05".
+    static QString takeTitle(const QDateTime& started);
 
     void BeginRecording();
     void EndRecording();
@@ -101,6 +110,21 @@ private:
     // encoder. Empty when cancelled or when the target's format cannot be written with its
     // setting.
     EncodedTake SaveRecordingEncoded();
+    // The work file and settings of an encoded save into `target`; empty (and said) when its
+    // format cannot be written with its setting.
+    EncodedTake encodedTake(const QString& target, encode::Format format);
+    // Starts the job that writes the take into the work file and encodes it, titled; false when
+    // none started.
+    bool startEncoded(const EncodedTake& save);
+    // True when "Record" is to do nothing now: a take that is not saved is kept (Cancel) or is
+    // being saved first (Save, which records once it has succeeded).
+    bool keepTakeBeforeRecording();
+    // Asks for the take's file in any format the recorder saves (the name's extension decides)
+    // and starts its save; false when cancelled or when none started.
+    bool saveTakeAnyFormat();
+    // A save of the take has ended (`saved`: it is there); a Record that waited for it starts.
+    void saveEnded(bool saved);
+    void encodingFinished(const EncodeResult& result);
 
     void pumpTimer_Timer();
     // Monitors the chosen input while the panel is shown and nothing records; stops otherwise.
@@ -124,8 +148,12 @@ private:
     TakeRecorder engine_;
     int inputIndex_ = -1;
     QString lastName_;
-    bool levelFailed_ = false; // a failed level change is reported once, not at every step
-    QElapsedTimer clock_;      // the meter's clock
+    QDateTime takeStarted_;        // when the take began: its title
+    bool unsaved_ = false;         // the take has not been saved since it was recorded
+    bool recordAfterSave_ = false; // the save running was asked for by "Record"
+    int encodingId_ = 0;           // the encoded save running, 0 for none
+    bool levelFailed_ = false;     // a failed level change is reported once, not at every step
+    QElapsedTimer clock_;          // the meter's clock
 };
 
 } // namespace quaverly

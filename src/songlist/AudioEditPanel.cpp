@@ -74,6 +74,11 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     framePlayControl->setGeometry(px(3480), px(360), px(6495), px(1455));
     chkPlayList = named(new QCheckBox(tr("Play List"), framePlayControl), "Check1");
     chkPlayList->setGeometry(px(240), px(480) - 6, px(1455), px(255) + 8);
+    // To the frame's right edge at its least width.
+    lblListPosition = named(new QLabel(framePlayControl), "lblListPosition");
+    lblListPosition->setGeometry(px(1440) + 6, px(480) - 6, px(6495) - px(1440) - px(240) - 6,
+                                 px(255) + 8);
+    lblListPosition->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     const int y = px(840);
     const QSize size(px(1095), px(495));
     CmdFoward =

@@ -90,6 +90,7 @@ public:
 
     // List player
     QGroupBox* framePlayControl;
+    QLabel* lblListPosition; // beside "Play List": the song playing, its position and length
     QCheckBox* chkPlayList;
     QPushButton* CmdFoward;
     QPushButton* CmdPause;

@@ -2,9 +2,13 @@
 
 #include "engines/player/MciErrors.h"
 #include "engines/player/WavPlayer.h"
+#include "engines/util/ClockText.h"
 #include "songlist/AudioEditPanel.h"
+#include "songlist/WorkingCopy.h"
 #include "ui/Dialogs.h"
 #include "ui/PlayerMessages.h"
+
+#include <algorithm>
 
 namespace quaverly {
 
@@ -23,6 +27,11 @@ ListPlaybackHandlers::ListPlaybackHandlers(AudioEditPanel& panel, ListPlaybackSe
     Timer1->setInterval(kTimerMs);
     connect(Timer1, &QTimer::timeout, this, &ListPlaybackHandlers::Timer1_Timer);
     Timer1->start();
+
+    positionTimer = new QTimer(this);
+    positionTimer->setObjectName(QStringLiteral("tmrListPosition"));
+    positionTimer->setInterval(kPositionMs);
+    connect(positionTimer, &QTimer::timeout, this, &ListPlaybackHandlers::showPosition);
 }
 
 void ListPlaybackHandlers::CmdPlay_Click() {
@@ -38,6 +47,7 @@ void ListPlaybackHandlers::CmdPlay_Click() {
 void ListPlaybackHandlers::CmdStop_Click() {
     paused_ = false;
     s_.MMCPlayList->stop();
+    showPosition();
 }
 
 void ListPlaybackHandlers::CmdPause_Click() {
@@ -51,6 +61,7 @@ void ListPlaybackHandlers::CmdPause_Click() {
         // the next "Play" starts it again and says why it cannot be played.
         (void)player.play();
     }
+    showPosition();
 }
 
 int ListPlaybackHandlers::currentRow() const {
@@ -84,6 +95,7 @@ void ListPlaybackHandlers::PlayNext() {
         player.stop();
         player.close();
         playingRow_ = -1;
+        showPosition();
         return;
     }
     // Whatever the player holds stops and is let go; the song starts from its beginning.
@@ -96,6 +108,7 @@ void ListPlaybackHandlers::PlayNext() {
     panel_.List1->setCurrentRow(row);
     *s_.PlayIndex = row + 1;
     playingRow_ = row;
+    showPosition();
     if (!played)
         s_.dialogs->tell(cannotPlayText(panel_.List1->item(row)->text(), played.error()),
                          Dialogs::Icon::Warning);
@@ -128,6 +141,28 @@ void ListPlaybackHandlers::Timer1_Timer() {
     }
     panel_.CmdNext->setEnabled(!(count == selected + 1 || selected == -1));
     panel_.CmdFoward->setEnabled(!(selected == -1 || selected == 0 || count == 0));
+}
+
+void ListPlaybackHandlers::showPosition() {
+    const WavPlayer& player = *s_.MMCPlayList;
+    const bool holding = player.isPlaying() || (paused_ && player.isOpen());
+    QListWidgetItem* song = holding ? panel_.List1->item(playingRow_) : nullptr;
+    if (!song) {
+        positionTimer->stop();
+        panel_.lblListPosition->clear();
+        return;
+    }
+    if (!positionTimer->isActive())
+        positionTimer->start();
+    const QString times =
+        QStringLiteral("%1 / %2").arg(clockMillis(std::uint64_t(player.Position())),
+                                      listLengthText(std::uint64_t(player.Length())));
+    // A long name gives way to the times.
+    const QFontMetrics metrics = panel_.lblListPosition->fontMetrics();
+    const int room = panel_.lblListPosition->contentsRect().width() -
+                     metrics.horizontalAdvance(QStringLiteral("  ") + times);
+    const QString name = metrics.elidedText(song->text(), Qt::ElideRight, std::max(room, 0));
+    panel_.lblListPosition->setText(name + QStringLiteral("  ") + times);
 }
 
 void ListPlaybackHandlers::followRows(const QList<int>& newRowOf) {

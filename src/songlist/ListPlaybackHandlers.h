@@ -8,6 +8,10 @@
 // Timer1 (500 ms) enables the five buttons while the clip editor has no song open and the list
 // is not empty, and keeps "Next" and "Previous" to where there is a song to go to.
 //
+// While a song plays or is paused, lblListPosition shows it with its position and length
+// ("Song  0:12.345 / 3:45"), read from the player by positionTimer a few times a second; once
+// the player has stopped or closed (whoever stopped it) the label is cleared and the timer rests.
+//
 // Threads: UI thread only; the player's Done arrives there.
 
 #include <QList>
@@ -33,6 +37,7 @@ class ListPlaybackHandlers final : public QObject {
     Q_OBJECT
 public:
     static constexpr int kTimerMs = 500;
+    static constexpr int kPositionMs = 200;
 
     ListPlaybackHandlers(AudioEditPanel& panel, ListPlaybackServices services,
                          QObject* parent = nullptr);
@@ -50,6 +55,9 @@ public:
     // device (the sound server went away) it stops.
     void MMCPlayList_Done(int notifyCode);
     void Timer1_Timer();
+    // The song playing (or paused) with its position and length; clears the label and stops
+    // positionTimer once nothing plays.
+    void showPosition();
     // The clip editor takes the frame's place: the five buttons go and so does the frame.
     void giveWayToEditor();
     // Songs changed rows (the song at row i went to newRowOf[i]): the player's song keeps being
@@ -57,6 +65,7 @@ public:
     void followRows(const QList<int>& newRowOf);
 
     QTimer* Timer1;
+    QTimer* positionTimer;
 
 private:
     // Plays the song at `row` as "Play" would for a selection there.

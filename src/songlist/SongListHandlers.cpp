@@ -92,7 +92,8 @@ SongListHandlers::SongListHandlers(AudioEditPanel& panel, SongListServices servi
 QStringList SongListHandlers::pickSongs(const QString& title) {
     // Whatever is picked goes to the song reader, which refuses what holds no sound in its own
     // words; the filter only helps to find songs.
-    return s_.dialogs->openFiles({title, QString(), songFileFilter(), QString()});
+    return s_.dialogs->openFiles(
+        {title, QString(), songFileFilter(), QString(), Dialogs::FileKind::Songs});
 }
 
 void SongListHandlers::CmdAdd_Click() {

@@ -57,8 +57,9 @@ QStringList SongListHandlers::songNames() const {
 void SongListHandlers::CmdSaveWav_Click() {
     if (refuseEmptyList())
         return;
-    const QString target = s_.dialogs->saveFile(
-        {tr("Save The List to Wav"), s_.baseFolder(), tr("Wav (*.wav)"), QStringLiteral("wav")});
+    const QString target =
+        s_.dialogs->saveFile({tr("Save The List to Wav"), s_.baseFolder(), tr("Wav (*.wav)"),
+                              QStringLiteral("wav"), Dialogs::FileKind::Saves});
     if (target.isEmpty() || refuseWorkingCopy(target))
         return;
     s_.MMCEdit->close();

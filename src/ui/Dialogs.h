@@ -19,11 +19,17 @@ class Dialogs {
 public:
     enum class Icon { Information, Warning, Critical };
 
+    // What a file dialog picks: each kind opens in the folder last picked in for it (see
+    // RememberingDialogs); Other remembers nothing.
+    enum class FileKind { Other, Songs, Saves, Recordings };
+
     struct FileRequest {
         QString title;
-        QString folder;        // where the dialog opens; empty: the dialog's own choice
+        QString folder;        // where the dialog opens (a save: or the file name offered there);
+                               // empty: the dialog's own choice
         QString filter;        // Qt style, e.g. "Audio files (*.wav *.mp3)"; ";;" between several
         QString defaultSuffix; // without the dot, e.g. "mp3"; added when the user types none
+        FileKind kind = FileKind::Other;
     };
 
     virtual ~Dialogs() = default;

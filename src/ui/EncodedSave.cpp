@@ -29,9 +29,10 @@ std::optional<bool> askToShorten(Dialogs& dialogs, const encode::Preset& preset,
 }
 
 std::optional<EncodedTarget> askEncodedTarget(Dialogs& dialogs, const QString& title,
-                                              const QString& start, encode::Format chosen) {
-    const QString path = dialogs.saveFile(
-        {title, start, encodedSaveFilter(chosen), QLatin1String(encode::info(chosen).extension)});
+                                              const QString& start, encode::Format chosen,
+                                              Dialogs::FileKind kind) {
+    const QString path = dialogs.saveFile({title, start, encodedSaveFilter(chosen),
+                                           QLatin1String(encode::info(chosen).extension), kind});
     if (path.isEmpty())
         return std::nullopt;
     return EncodedTarget{path, targetFormat(path, chosen)};

@@ -8,6 +8,7 @@
 
 #include "engines/encoder/Presets.h"
 #include "engines/encoder/SongEncode.h"
+#include "ui/Dialogs.h"
 
 #include <QString>
 
@@ -15,8 +16,6 @@
 #include <optional>
 
 namespace quaverly {
-
-class Dialogs;
 
 // When a clip of `frames` at `sampleRate` is longer than `preset` allows: tells the limit and
 // asks whether to open the song in the clip editor with the marks on its first seconds, and gives
@@ -30,9 +29,11 @@ struct EncodedTarget {
 };
 // Asks for the file to write under `title`, the dialog opening at `start` (a folder, or a file's
 // path to offer its name) with `chosen` offered first. The format is the one the name's extension
-// names, else `chosen`. nullopt when cancelled.
+// names, else `chosen`. `kind`: the folder it opens in once one was picked (RememberedFolders.h).
+// nullopt when cancelled.
 std::optional<EncodedTarget> askEncodedTarget(Dialogs& dialogs, const QString& title,
-                                              const QString& start, encode::Format chosen);
+                                              const QString& start, encode::Format chosen,
+                                              Dialogs::FileKind kind = Dialogs::FileKind::Saves);
 
 // Tells the user, naming the target, when `settings` cannot be written there (a format this
 // build cannot write, a value the codec refuses); false then, and nothing is to be written.

@@ -53,6 +53,11 @@ QString savedText(const QString& target) {
         .arg(QFileInfo(target).fileName());
 }
 
+QString convertedText(const QString& target) {
+    return QCoreApplication::translate("Encodings", "Convert Finish: %1 is saved.")
+        .arg(QFileInfo(target).fileName());
+}
+
 Encodings::Encodings(Dialogs& dialogs, BusyWindow& busy, Jobs& jobs, WavPlayer& editPlayer,
                      WavPlayer& listPlayer, QObject* parent)
     : QObject(parent), dialogs_(dialogs), busy_(busy), jobs_(jobs), editPlayer_(editPlayer),

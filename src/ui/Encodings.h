@@ -38,6 +38,8 @@ QString notSavedText(encode::Format format, const QString& detail);
 // What the window says when `target` was saved: "Finish Save: NAME is saved.", NAME the file's
 // name without its folder.
 QString savedText(const QString& target);
+// The same for the convert panel's WAV file: "Convert Finish: NAME is saved."
+QString convertedText(const QString& target);
 
 class Encodings final : public QObject {
     Q_OBJECT

@@ -188,7 +188,7 @@ const Case kCases[] = {
      [](AddJobs& t) {
          AddJobs::expectPcm(readFile(t.out("long.wav")), longMp3Pcm());
          EXPECT_EQ(t.copyFromEnd(1), readFile(t.out("long.wav"))); // listed on the way
-         EXPECT_EQ(t.lastMessage(), "Convert Finish");
+         EXPECT_EQ(t.lastMessage(), "Convert Finish: long.wav is saved.");
      }},
     {"ConvertToMp3",
      [](AddJobs& t) {

@@ -37,7 +37,8 @@ struct Conversion {
 };
 QList<Conversion> conversions(ConvertPanel& p) {
     return {
-        {p.txtopenmp3, p.txtsavewav, p.CmdconvertWav, "out.wav", "Convert Finish"},
+        {p.txtopenmp3, p.txtsavewav, p.CmdconvertWav, "out.wav",
+         "Convert Finish: out.wav is saved."},
         {p.txtopenwav, p.txtsavemp3, p.CmdConvertMP3, "out.mp3", "Finish Save: out.mp3 is saved."}};
 }
 

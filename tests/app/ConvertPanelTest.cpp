@@ -101,19 +101,19 @@ TEST_F(ConvertPanelTest, ChoosersFillTheirBoxesACancelEmptiesThemAndAnEmptyBoxDo
         QPushButton* convert;
         ScriptedDialogs::Kind kind;
         QString filter;
-        bool inOutputFolder;
+        QString folder; // a save first opens in the output folder, then where the last was picked
         const char* suffix;
     } choosers[] = {
         // Either source may be a song of any format the song reader reads.
         {p.CmdopenMp3, p.txtopenmp3, p.CmdconvertWav, ScriptedDialogs::Kind::OpenFile,
-         songFileFilter(), false, ""},
+         songFileFilter(), QString(), ""},
         {p.CmdSavewav2, p.txtsavewav, p.CmdconvertWav, ScriptedDialogs::Kind::SaveFile,
-         "Wav File (*.wav)", true, "wav"},
+         "Wav File (*.wav)", out, "wav"},
         {p.Cmdopenwav, p.txtopenwav, p.CmdConvertMP3, ScriptedDialogs::Kind::OpenFile,
-         songFileFilter(), false, ""},
+         songFileFilter(), music, ""},
         {p.CmdSaveMP3, p.txtsavemp3, p.CmdConvertMP3, ScriptedDialogs::Kind::SaveFile,
          // Every written format, the output frame's first.
-         encodedSaveFilter(encode::Format::Mp3), true, "mp3"},
+         encodedSaveFilter(encode::Format::Mp3), music, "mp3"},
     };
     for (const auto& c : choosers) {
         const QString picked = music + "/" + c.chooser->objectName() + "." + c.suffix;
@@ -122,7 +122,7 @@ TEST_F(ConvertPanelTest, ChoosersFillTheirBoxesACancelEmptiesThemAndAnEmptyBoxDo
         const auto& asked = dialogs.script.asked().constLast();
         EXPECT_EQ(asked.kind, c.kind) << qPrintable(c.chooser->objectName());
         EXPECT_EQ(asked.file.filter, c.filter);
-        EXPECT_EQ(asked.file.folder, c.inOutputFolder ? out : QString());
+        EXPECT_EQ(asked.file.folder, c.folder);
         EXPECT_EQ(asked.file.defaultSuffix, QLatin1String(c.suffix));
     }
 
@@ -168,7 +168,7 @@ TEST_F(ConvertPanelTest, Mp3ToWavWritesTheTargetListsTheSongAndThenSaysConvertFi
 
     QStringList targetsAtFinish;
     dialogs.onMessage = [&](const QString& text) {
-        if (text == QLatin1String("Convert Finish"))
+        if (text.startsWith(QLatin1String("Convert Finish: ")))
             targetsAtFinish << QString::number(QFileInfo(p.txtsavewav->text()).size());
     };
     for (const QString& target : {first, second}) {
@@ -214,7 +214,8 @@ TEST_F(ConvertPanelTest, Mp3ToWavWritesTheTargetListsTheSongAndThenSaysConvertFi
     EXPECT_EQ(filesIn(out), (QStringList{"again.wav", "cbr.wav"})); // no temporary files
 
     // "Convert Finish" came once per conversion, each time with its target complete.
-    EXPECT_EQ(messages(), (QStringList{"Convert Finish", "Convert Finish"}));
+    EXPECT_EQ(messages(), (QStringList{"Convert Finish: cbr.wav is saved.",
+                                       "Convert Finish: again.wav is saved."}));
     const QString full = QString::number(44 + kCbrFrames * 4);
     EXPECT_EQ(targetsAtFinish, (QStringList{full, full}));
     EXPECT_EQ(readFile(kCbrMp3), source);
@@ -227,7 +228,7 @@ TEST_F(ConvertPanelTest, Mp3ToWavFailuresSayNoConvertFinishAndReleaseTheWindow) 
     const auto expectReleased = [&](const char* what) {
         EXPECT_TRUE(w->isEnabled()) << what;
         EXPECT_FALSE(busyShown()) << what;
-        EXPECT_FALSE(messages().contains("Convert Finish")) << what;
+        EXPECT_TRUE(messages().filter("Convert Finish").isEmpty()) << what;
     };
 
     // A source that no decoder reads: the sound error with its code, nothing listed or written.
@@ -305,7 +306,7 @@ TEST_F(ConvertPanelTest, WavToMp3EncodesAtTheSelectedBitRateAndSaysFinishSave) {
     EXPECT_TRUE(jobsSettled(*w));
 
     EXPECT_EQ(messages().count("Finish Save: tone.mp3 is saved."), 1);
-    EXPECT_EQ(messages().count("Convert Finish"), 1);
+    EXPECT_EQ(messages().count("Convert Finish: cbr.wav is saved."), 1);
     EXPECT_GT(sizeAtFinish, 0);
     EXPECT_FALSE(busyShown());
     EXPECT_TRUE(w->isEnabled());

@@ -214,11 +214,10 @@ protected:
             if (w->encodings().pending() > 0) {
                 EXPECT_TRUE(encoded.wait(60000));
             }
-            // A save names its file: "Finish Save: NAME is saved.", and nothing else is said.
-            const bool named = qstrcmp(success, "Finish Save") == 0;
-            return Said{said(), named ? said().startsWith(QLatin1String("Finish Save: ")) &&
-                                            !said().contains(u'|')
-                                      : said() == QLatin1String(success)};
+            // A save names its file ("Finish Save: NAME is saved."), and nothing else is said.
+            return Said{said(),
+                        said() == QStringLiteral("%1: %2 is saved.")
+                                      .arg(QLatin1String(success), QFileInfo(s.target).fileName())};
         };
         ConvertPanel& c = *w->FrameConvert;
         RecorderPanel& r = *w->FrameRec;

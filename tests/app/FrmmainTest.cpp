@@ -262,4 +262,28 @@ TEST_F(FrmmainTest, AWorkingFolderThatCannotBeMadeIsReportedAndTheWindowRuns) {
     EXPECT_EQ(quit.count(), 1);
 }
 
+// Each kind of file dialog opens where it was last picked in, after a restart too; a cancelled
+// dialog and the other kinds keep their folders.
+TEST_F(FrmmainTest, EachKindOfFileDialogOpensInTheFolderLastPickedForItAcrossRuns) {
+    const QString songs = path("songs");
+    ASSERT_TRUE(QDir().mkpath(songs));
+    const auto choose = [&](const Frmmain& w, const char* button, const QString& answer) {
+        dialogs.queueFile(answer);
+        child<QAbstractButton>(w, button)->click();
+        return dialogs.asked().last().file.folder;
+    };
+    {
+        auto w = start();
+        ASSERT_TRUE(test::writeWav16(songs + "/a.wav", 1, 8000, test::staircase(100, 1)));
+        choose(*w, "CmdAdd", songs + "/a.wav");
+        ASSERT_TRUE(jobsSettled(*w));
+        EXPECT_EQ(choose(*w, "CmdSavewav2", QString()), w->BaseFolder);
+    }
+    auto w = start(); // the same settings folder
+    EXPECT_EQ(choose(*w, "CmdAdd", QString()), songs);
+    EXPECT_EQ(choose(*w, "Cmdopenwav", QString()), songs);
+    EXPECT_EQ(choose(*w, "CmdSavewav2", QString()), w->BaseFolder);
+    EXPECT_TRUE(dialogs.allAnswered());
+}
+
 } // namespace

@@ -102,7 +102,7 @@ TEST_F(HostileNames, SongsAreAddedSavedAndConvertedUnderAnyName) {
     choose(p.CmdSavewav2, decoded);
     p.CmdconvertWav->click();
     EXPECT_TRUE(jobsSettled(*w));
-    EXPECT_EQ(messages().last(), QStringLiteral("Convert Finish"));
+    EXPECT_EQ(messages().last(), "Convert Finish: " + QFileInfo(decoded).fileName() + " is saved.");
     EXPECT_EQ(samples16(readFile(decoded)).size(), 2 * kCbrFrames);
     choose(p.Cmdopenwav, files[0]);
     const QString encoded = in(QStringLiteral("-\"again\" é.mp3"));

@@ -4,11 +4,15 @@
 #include "app/Frmmain.h"
 #include "app/WindowFixture.h"
 #include "editor/TimeText.h"
+#include "engines/util/ClockText.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
 #include "support/Waits.h"
 
+#include <QAction>
+#include <QLabel>
 #include <QListWidget>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -135,6 +139,39 @@ TEST_F(PlayAndEdit, PauseResumesFromTheSameSampleAndNextAndFowardMoveAlong) {
     click(*w, "CmdStop");
     EXPECT_FALSE(w->MMCPlayList->isPlaying());
     EXPECT_TRUE(w->MMCPlayList->isOpen());
+}
+
+TEST_F(PlayAndEdit, PlayControlShowsTheSongPlayingWithItsPositionAndLength) {
+    addSongs(2, 80000); // 10 s of sound, 1 s at the test clock
+    const QLabel* shown = child<QLabel>(*w, "lblListPosition");
+    ASSERT_EQ(shown->parentWidget(), w->Framewav->framePlayControl);
+    const QTimer* timer = w->listPlayer->positionTimer;
+    list->setCurrentRow(1);
+    click(*w, "CmdPlay");
+    // "song2  0:00.450 / 0:10", the position growing as it plays.
+    const QRegularExpression form(QStringLiteral("^song2  (0:0\\d\\.\\d{3}) / 0:10$"));
+    QString first;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const QRegularExpressionMatch m = form.match(shown->text());
+            if (first.isEmpty() && m.hasMatch())
+                first = m.captured(1);
+            return m.hasMatch() && m.captured(1) != first;
+        },
+        10000))
+        << qPrintable(shown->text());
+    EXPECT_TRUE(timer->isActive());
+    // Paused: the position heard, to the millisecond.
+    click(*w, "CmdPause");
+    EXPECT_EQ(shown->text(), "song2  " + clockMillis(w->MMCPlayList->Position()) + " / 0:10");
+    click(*w, "CmdStop");
+    EXPECT_TRUE(shown->text().isEmpty());
+    EXPECT_FALSE(timer->isActive());
+    // Stopped by another panel: cleared at the next reading.
+    click(*w, "CmdPlay");
+    EXPECT_FALSE(shown->text().isEmpty());
+    w->toolbarAction(QStringLiteral("Rec"))->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown->text().isEmpty() && !timer->isActive(); }));
 }
 
 TEST_F(PlayAndEdit, TheTimerEnablesTheButtonsAsTheSelectionAndTheEditorAllow) {

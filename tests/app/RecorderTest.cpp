@@ -1,6 +1,7 @@
 // The recorder panel in the window on the virtual device (its clock ten times faster than real
 // time): the inputs of each visit, a take of the line-in's staircase saved as WAV to the sample
-// and as MP3, cancelled and failed saves, no device, and leaving the panel while recording.
+// and as MP3, cancelled and failed saves, the question of Record over a take not saved, no
+// device, and leaving the panel while recording.
 #include "app/Frmmain.h"
 #include "engines/audio/VirtualBackend.h"
 #include "engines/encoder/Mp3TestSupport.h"
@@ -11,6 +12,9 @@
 #include <QAction>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <fileref.h>
+#include <tag.h>
 
 using namespace quaverly;
 using namespace quaverly::test;
@@ -165,6 +169,53 @@ TEST_F(Recorder, SavesAsMp3ThroughTheEncoderAndNeverEncodesWhatWasNotWritten) {
     ASSERT_TRUE(decoded) << qPrintable(error);
     EXPECT_EQ(decoded->frames() * 4, take().dataBytes());
     EXPECT_TRUE(filesIn(w->workPath()).isEmpty()); // the work file went with the job
+}
+
+TEST_F(Recorder, RecordOverATakeNotSavedAsksToSaveDiscardOrKeepIt) {
+    visit();
+    const QDateTime before = QDateTime::currentDateTime();
+    record(0.5);
+    const QDateTime after = QDateTime::currentDateTime();
+    const QByteArray first = takeBytes();
+
+    // Cancel, and Save with its dialog cancelled: the take stays and nothing records.
+    for (const int answer : {2, 0}) {
+        dialogs.queueChoice(answer);
+        if (answer == 0)
+            dialogs.queueFile(QString());
+        p->btnRecord->click();
+        EXPECT_EQ(p->btnRecord->text(), "Record") << answer;
+        EXPECT_EQ(takeBytes(), first) << answer;
+    }
+    const auto asked = dialogs.asked(ScriptedDialogs::Kind::Choice);
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_EQ(asked[0].choices, (QStringList{"Save", "Discard", "Cancel"}));
+    EXPECT_EQ(dialogs.asked(ScriptedDialogs::Kind::SaveFile).last().file.filter.count("*.wav"), 1);
+
+    // Save as FLAC: written, titled with the minute the take began, and then the next take runs.
+    const QString flac = path("take.flac");
+    dialogs.queueChoice(0);
+    dialogs.queueFile(flac);
+    click(*w, "btnRecord");
+    EXPECT_EQ(dialogs.messageTexts().last(), "Finish Save: take.flac is saved.");
+    EXPECT_EQ(p->btnRecord->text(), "Stop");
+    const TagLib::FileRef saved(QFile::encodeName(flac).constData());
+    ASSERT_FALSE(saved.isNull());
+    const QString title = QString::fromStdString(saved.tag()->title().to8Bit(true));
+    EXPECT_TRUE(title == RecorderHandlers::takeTitle(before) ||
+                title == RecorderHandlers::takeTitle(after))
+        << qPrintable(title);
+    EXPECT_TRUE(QRegularExpression("^Recording \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d$")
+                    .match(title)
+                    .hasMatch());
+    p->btnRecord->click();
+
+    // Discard: the next take runs at once.
+    dialogs.queueChoice(1);
+    p->btnRecord->click();
+    EXPECT_EQ(p->btnRecord->text(), "Stop");
+    EXPECT_TRUE(dialogs.allAnswered());
+    EXPECT_EQ(dialogs.unexpected(), 0);
 }
 
 TEST_F(Recorder, WithoutADeviceItSaysSoAndWorksOnTheNextVisit) {

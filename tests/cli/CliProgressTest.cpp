@@ -1,10 +1,12 @@
 // The progress line and Ctrl+C: quaverly-cli with its standard error on a pseudo-terminal or a
-// pipe, and interrupted while it works.
+// pipe, and interrupted while it works; the presets table on a terminal.
 #include "cli/ProgressLine.h"
+#include "engines/encoder/Presets.h"
 #include "support/TestAudio.h"
 #include "support/Waits.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -23,11 +25,11 @@ using namespace quaverly::test;
 
 namespace {
 
-// quaverly-cli with its standard error on a terminal or a pipe, standard output on /dev/null;
-// killed, should a test leave it running.
+// quaverly-cli with its standard error on a terminal or a pipe, standard output on /dev/null
+// (or, `withOutput`, on the same terminal or pipe); killed, should a test leave it running.
 class Running {
 public:
-    Running(const QStringList& args, bool terminal) {
+    Running(const QStringList& args, bool terminal, bool withOutput = false) {
         std::vector<std::string> words{QUAVERLY_CLI_PATH};
         for (const QString& a : args)
             words.push_back(a.toStdString());
@@ -43,7 +45,7 @@ public:
         fd_ = fds[0];
         pid_ = fork();
         if (pid_ == 0) { // only what is safe after a fork, up to exec
-            dup2(open("/dev/null", O_WRONLY), 1);
+            dup2(withOutput ? fds[1] : open("/dev/null", O_WRONLY), 1);
             dup2(fds[1], 2);
             // SIGINT as a terminal's Ctrl+C finds it, whatever this test was started with.
             signal(SIGINT, SIG_DFL);
@@ -198,6 +200,38 @@ TEST_F(CliProgress, CtrlCStopsTheWorkAndLeavesOutAsItWas) {
             << r.name << ": " << cli.err().toStdString();
         EXPECT_EQ(files(), before) << r.name;
         EXPECT_EQ(readFile(out), r.before) << r.name;
+    }
+}
+
+// On a terminal the presets form a table under a header, each column starting at one place and
+// no line wider than 80 columns; through a pipe (scripts, the completion) they stay tab-separated.
+TEST(CliPresets, ATableOnATerminalTabsThroughAPipe) {
+    for (const bool terminal : {true, false}) {
+        Running cli({"presets"}, terminal, true);
+        ASSERT_EQ(cli.exitCode(), 0);
+        const QStringList lines =
+            QString::fromUtf8(cli.err()).remove(u'\r').split(u'\n', Qt::SkipEmptyParts);
+        const auto presets = qsizetype(encode::presets().size());
+        // The pipe: one line a preset; the terminal: a header too, and wrapped lines.
+        ASSERT_EQ(lines.size() > presets, terminal) << cli.err().toStdString();
+        ASSERT_GE(lines.size(), presets) << cli.err().toStdString();
+        if (!terminal) {
+            EXPECT_TRUE(lines[0].startsWith(QLatin1String("iphone-ringtone\tiPhone ringtone\t")));
+            continue;
+        }
+        const qsizetype name = lines[0].indexOf(QLatin1String("NAME"));
+        const qsizetype writes = lines[0].indexOf(QLatin1String("WRITES"));
+        EXPECT_TRUE(lines[0].startsWith(QLatin1String("ID  ")) && name > 0 && writes > name);
+        EXPECT_EQ(lines[1].indexOf(QLatin1String("iPhone ringtone")), name);
+        EXPECT_EQ(lines[1].indexOf(QLatin1String("M4R, AAC")), writes);
+        for (const QString& line : lines) {
+            EXPECT_FALSE(line.contains(u'\t')) << line.toStdString();
+            EXPECT_LE(line.size(), 80) << line.toStdString();
+            // A row starts with its id; a wrapped one goes on in the last column.
+            EXPECT_TRUE(line[0] != u' ' ||
+                        line.indexOf(QRegularExpression(QStringLiteral("\\S"))) == writes)
+                << line.toStdString();
+        }
     }
 }
 

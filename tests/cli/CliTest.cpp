@@ -124,6 +124,27 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndHelpWithZero) {
         << version.out.toStdString();
 }
 
+// The program's help and every command's, as the program lists its commands, fit 80 columns; a
+// usage breaks between its parts, never inside a bracketed one.
+TEST_F(Cli, EveryHelpLineFitsEightyColumns) {
+    QStringList asks{QStringLiteral("--help")};
+    for (const QString& line : cli(asks).out.split(u'\n'))
+        if (line.startsWith(QLatin1String("  quaverly-cli ")))
+            asks << line.mid(15).section(u' ', 0, 0) + QStringLiteral(" --help");
+    EXPECT_EQ(asks.size(), 8);
+    for (const QString& ask : asks) {
+        const auto help = cli(ask.split(u' '));
+        EXPECT_EQ(help.code, 0) << qPrintable(ask);
+        for (const QString& line : help.out.split(u'\n'))
+            EXPECT_LE(line.size(), 80) << qPrintable(ask) << ": " << qPrintable(line);
+        if (ask.startsWith(QLatin1String("cut "))) {
+            EXPECT_TRUE(help.out.contains(QLatin1String(
+                "\n                        [--normalize-peak DBFS | --normalize-loudness LUFS]")))
+                << qPrintable(help.out);
+        }
+    }
+}
+
 // How the options reach a command: every row stops before any file is read or written. `says` is
 // looked for on standard output when the code is 0, else on standard error.
 TEST_F(Cli, OptionsBelongToTheirCommandInEveryForm) {

@@ -44,17 +44,17 @@ QString ScriptedDialogs::nextFile() {
 }
 
 QString ScriptedDialogs::openFile(const FileRequest& request) {
-    asked_.append({Kind::OpenFile, request.title, QString(), Icon::Information, request, {}});
+    asked_.append({Kind::OpenFile, request.title, QString(), Icon::Information, request, {}, {}});
     return nextFile();
 }
 
 QString ScriptedDialogs::saveFile(const FileRequest& request) {
-    asked_.append({Kind::SaveFile, request.title, QString(), Icon::Information, request, {}});
+    asked_.append({Kind::SaveFile, request.title, QString(), Icon::Information, request, {}, {}});
     return nextFile();
 }
 
 QStringList ScriptedDialogs::openFiles(const FileRequest& request) {
-    asked_.append({Kind::OpenFiles, request.title, QString(), Icon::Information, request, {}});
+    asked_.append({Kind::OpenFiles, request.title, QString(), Icon::Information, request, {}, {}});
     if (files_.isEmpty()) {
         ++unexpected_;
         return {};
@@ -65,11 +65,11 @@ QStringList ScriptedDialogs::openFiles(const FileRequest& request) {
 }
 
 void ScriptedDialogs::message(const QString& title, const QString& text, Icon icon) {
-    asked_.append({Kind::Message, title, text, icon, {}, {}});
+    asked_.append({Kind::Message, title, text, icon, {}, {}, {}});
 }
 
 bool ScriptedDialogs::question(const QString& title, const QString& text) {
-    asked_.append({Kind::Question, title, text, Icon::Information, {}, {}});
+    asked_.append({Kind::Question, title, text, Icon::Information, {}, {}, {}});
     if (questions_.isEmpty()) {
         ++unexpected_;
         return false;
@@ -77,8 +77,8 @@ bool ScriptedDialogs::question(const QString& title, const QString& text) {
     return questions_.dequeue();
 }
 
-int ScriptedDialogs::choose(const QString& title, const QString& text, const QStringList&) {
-    asked_.append({Kind::Choice, title, text, Icon::Information, {}, {}});
+int ScriptedDialogs::choose(const QString& title, const QString& text, const QStringList& choices) {
+    asked_.append({Kind::Choice, title, text, Icon::Information, {}, {}, choices});
     if (choices_.isEmpty()) {
         ++unexpected_;
         return -1;
@@ -88,7 +88,7 @@ int ScriptedDialogs::choose(const QString& title, const QString& text, const QSt
 
 std::optional<QString> ScriptedDialogs::input(const QString& title, const QString& prompt,
                                               const QString& text) {
-    asked_.append({Kind::Input, title, prompt, Icon::Information, {}, text});
+    asked_.append({Kind::Input, title, prompt, Icon::Information, {}, text, {}});
     if (inputs_.isEmpty()) {
         ++unexpected_;
         return std::nullopt;

@@ -25,6 +25,7 @@ public:
         Icon icon = Icon::Information;
         FileRequest file;    // file dialogs
         QString defaultText; // input box
+        QStringList choices; // a choice's buttons
     };
 
     void queueFile(const QString& path) { files_.enqueue({path}); }      // "" cancels

@@ -1,0 +1,195 @@
+// The recorder's saves: as WAV (a job of the window), encoded (a job of the window's encodings,
+// titled with the take's start), and the question "Record" asks over a take not saved.
+#include "recorder/RecorderHandlers.h"
+
+#include "recorder/RecorderPanel.h"
+#include "ui/Dialogs.h"
+#include "ui/EncodedSave.h"
+#include "ui/Encodings.h"
+#include "ui/Jobs.h"
+#include "ui/OutputChoice.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QUuid>
+
+#include <memory>
+
+namespace quaverly {
+
+namespace {
+
+const char kWavFilter[] = "WAV files (*.wav)";
+
+bool isWav(const QString& path) {
+    return QFileInfo(path).suffix().compare(QLatin1String("wav"), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+QString RecorderHandlers::takeTitle(const QDateTime& started) {
+    return tr("Recording %1").arg(started.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+}
+
+void RecorderHandlers::CmdWav_Click() {
+    SaveRecordingAsWav();
+    panel_.CmdWav->setVisible(false);
+    panel_.CmdMp3->setVisible(false);
+}
+
+void RecorderHandlers::CmdMp3_Click() {
+    const EncodedTake save = SaveRecordingEncoded();
+    if (!save.wav.isEmpty())
+        startEncoded(save);
+    panel_.CmdWav->setVisible(false);
+    panel_.CmdMp3->setVisible(false);
+}
+
+bool RecorderHandlers::startEncoded(const EncodedTake& save) {
+    // One job: the take is written into the work file, then encoded; the completion says
+    // "Finish Save" or what failed, and removes the work file. The take is read on the job's
+    // thread: the window is disabled meanwhile, so nothing records into it or lets it go.
+    Encodings::Job job{/*showsBusyWindow=*/false, /*disablesWindow=*/true, {save.wav}};
+    const RecordTake* take = &engine_.take();
+    job.prepare = [take, wav = save.wav](const std::stop_token& stop,
+                                         const encode::Progress& progress) {
+        return take->writeTo(wav, stop, progress);
+    };
+    job.tellsFailure = [this, wav = save.wav](const EncodeResult& result) {
+        if (result.failure->step != mp3::EncodeStep::Write || result.failure->error.file() != wav)
+            return false;
+        tellNotWritten(result.failure->error);
+        return true;
+    };
+    ClipTags tags;
+    tags.title = takeTitle(takeStarted_);
+    encodingId_ =
+        s_.encodings->startAs(save.wav, save.target, {save.settings, tags}, std::move(job));
+    return encodingId_ != 0;
+}
+
+void RecorderHandlers::encodingFinished(const EncodeResult& result) {
+    if (result.jobId != encodingId_ || encodingId_ == 0)
+        return;
+    encodingId_ = 0;
+    saveEnded(result.ok());
+}
+
+void RecorderHandlers::saveEnded(bool saved) {
+    const bool record = recordAfterSave_;
+    recordAfterSave_ = false;
+    if (!saved)
+        return;
+    unsaved_ = false;
+    if (record)
+        BeginRecording();
+}
+
+bool RecorderHandlers::keepTakeBeforeRecording() {
+    if (!unsaved_ || !engine_.take().exists())
+        return false;
+    const int choice = s_.dialogs->choose(
+        QLatin1String(kApplicationTitle),
+        tr("The take is not saved.\n\nSave: save it, then record a new one.\nDiscard: record a "
+           "new one; this take is lost.\nCancel: keep this take."),
+        {tr("Save"), tr("Discard"), tr("Cancel")});
+    if (choice == 1)
+        return false;
+    if (choice == 0 && saveTakeAnyFormat())
+        recordAfterSave_ = true;
+    return true;
+}
+
+bool RecorderHandlers::saveTakeAnyFormat() {
+    // The output frame's format first, WAV next, then the other formats.
+    const encode::Format chosen = s_.output().format();
+    QStringList filters = encodedSaveFilter(chosen).split(QStringLiteral(";;"));
+    filters.insert(1, QLatin1String(kWavFilter));
+    const QString extension = QLatin1String(encode::info(chosen).extension);
+    const QString target = s_.dialogs->saveFile({tr("Save the take"), offeredName(extension),
+                                                 filters.join(QStringLiteral(";;")), extension,
+                                                 Dialogs::FileKind::Recordings});
+    if (target.isEmpty())
+        return false;
+    lastName_ = target;
+    if (isWav(target))
+        return writeTake(target);
+    const EncodedTake save = encodedTake(target, targetFormat(target, chosen));
+    return !save.wav.isEmpty() && startEncoded(save);
+}
+
+QString RecorderHandlers::offeredName(const QString& suffix) const {
+    if (lastName_.isEmpty())
+        return s_.baseFolder ? s_.baseFolder() : QString();
+    const QFileInfo last(lastName_);
+    return last.dir().filePath(last.completeBaseName() + QLatin1Char('.') + suffix);
+}
+
+void RecorderHandlers::tellNotWritten(const Error& error) {
+    s_.dialogs->message(QStringLiteral("Error"),
+                        QStringLiteral("Can't create the file\r\n\r\n") + error.text(),
+                        Dialogs::Icon::Warning);
+}
+
+bool RecorderHandlers::writeTake(const QString& path) {
+    // The take is read on the job's thread: the window is disabled meanwhile, so nothing
+    // records into it or lets it go.
+    const RecordTake* take = &engine_.take();
+    auto written = std::make_shared<Status>();
+    return s_.jobs->start({QStringLiteral("Saving......."),
+                           [take, path, written](JobContext& job) {
+                               *written =
+                                   take->writeTo(path, job.stop(),
+                                                 [&job](std::uint64_t done, std::uint64_t total) {
+                                                     job.progress(done, total);
+                                                 });
+                           },
+                           [this, written, path](bool cancelled) {
+                               // A Cancel that came after the last block still wrote the file.
+                               if (*written)
+                                   s_.dialogs->tell(savedText(path), Dialogs::Icon::Information);
+                               else if (!cancelled)
+                                   tellNotWritten(written->error());
+                               saveEnded(bool(*written));
+                           }});
+}
+
+bool RecorderHandlers::SaveRecordingAsWav() {
+    if (engine_.recording() || !engine_.take().exists())
+        return false;
+    const QString name =
+        s_.dialogs->saveFile({QStringLiteral("Save As..."), offeredName("wav"),
+                              QLatin1String(kWavFilter) + QStringLiteral(";;All files (*)"),
+                              QStringLiteral("wav"), Dialogs::FileKind::Recordings});
+    if (name.isEmpty())
+        return false;
+    lastName_ = name;
+    return writeTake(name);
+}
+
+RecorderHandlers::EncodedTake RecorderHandlers::SaveRecordingEncoded() {
+    if (engine_.recording() || !engine_.take().exists())
+        return {};
+    const encode::Format format = s_.output().format();
+    const auto chosen = askEncodedTarget(*s_.dialogs, QStringLiteral("Save As..."),
+                                         offeredName(QLatin1String(encode::info(format).extension)),
+                                         format, Dialogs::FileKind::Recordings);
+    if (!chosen)
+        return {};
+    lastName_ = chosen->path;
+    return encodedTake(chosen->path, chosen->format);
+}
+
+RecorderHandlers::EncodedTake RecorderHandlers::encodedTake(const QString& target,
+                                                            encode::Format format) {
+    const encode::Settings settings = s_.output().settingsFor(format, false);
+    if (!settingsUsable(*s_.dialogs, settings, target))
+        return {};
+    // A name of its own, so that two saves one after the other never share a work file.
+    const QString wav = QDir(s_.workPath())
+                            .filePath(QStringLiteral("tempwav-%1.wav")
+                                          .arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
+    return {wav, target, settings};
+}
+
+} // namespace quaverly
