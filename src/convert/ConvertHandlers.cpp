@@ -13,6 +13,7 @@
 #include "ui/SongFilter.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QWidget>
 
@@ -66,8 +67,11 @@ void ConvertHandlers::enableButtons() {
 }
 
 void ConvertHandlers::showTarget() {
-    const encode::Format format = targetFormat(panel_.txtsavemp3->text(), s_.output().format());
-    panel_.CmdConvertMP3->setText(tr("Convert to %1").arg(formatWord(format)));
+    const QString target = panel_.txtsavemp3->text();
+    panel_.CmdConvertMP3->setText(
+        tr("Convert to %1")
+            .arg(isWavTarget(target) ? QStringLiteral("WAV")
+                                     : formatWord(targetFormat(target, s_.output().format()))));
     panel_.CmdConvertMP3->setAccessibleName(panel_.CmdConvertMP3->text());
 }
 
@@ -135,11 +139,14 @@ void ConvertHandlers::CmdconvertWav_Click() {
         return;
     if (refuseSameFile(source, target) || keepsTarget(target, pickedWav_))
         return;
+    convertToWav(source, target, /*listing=*/true);
+}
 
-    // The song is decoded into a working copy of its own, which is listed (an undecodable
-    // source lists nothing and is reported as adding reports it), and then copied to the
-    // target through a temporary file beside it that is renamed into place: a failure or a
-    // Cancel leaves no partial file, and an older file there is replaced whole.
+void ConvertHandlers::convertToWav(const QString& source, const QString& target, bool listing) {
+    // The song is decoded into a working copy of its own, which is listed when `listing` (an
+    // undecodable source lists nothing and is reported as adding reports it), and then copied
+    // to the target through a temporary file beside it that is renamed into place: a failure
+    // or a Cancel leaves no partial file, and an older file there is replaced whole.
     const auto copyToTarget = [target](const QString& copy, const Progress& progress) {
         const Status copied = copyFileAtomically(copy, target, progress);
         if (!copied)
@@ -149,8 +156,10 @@ void ConvertHandlers::CmdconvertWav_Click() {
             return tr("%1 is not there as written").arg(shown(target));
         return QString();
     };
-    s_.copySong(source, /*listing=*/true, QLatin1String(kBusyText), copyToTarget,
-                [this, target](const QString& copy, const QString& failure) {
+    s_.copySong(source, listing, QLatin1String(kBusyText), copyToTarget,
+                [this, target, listing](const QString& copy, const QString& failure) {
+                    if (!listing)
+                        QFile::remove(copy); // nobody else holds it
                     restoreEncodingsBusyWindow();
                     if (copy.isEmpty())
                         return; // reported, or cancelled
@@ -169,6 +178,11 @@ void ConvertHandlers::CmdConvertMP3_Click() {
         return;
     if (refuseSameFile(source, target) || keepsTarget(target, pickedEncoded_))
         return;
+    if (isWavTarget(target)) {
+        // A typed .wav name gets a WAV file, never encoded data under that name.
+        convertToWav(source, target, /*listing=*/false);
+        return;
+    }
     const OutputChoice output = s_.output();
     const encode::Format format = targetFormat(target, output.format());
     const encode::Settings settings = output.settingsFor(format, false);

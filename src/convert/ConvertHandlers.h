@@ -84,6 +84,8 @@ private:
     // asked unless it is the one the save dialog gave (`picked`), which asked itself.
     bool keepsTarget(const QString& target, const QString& picked);
     void restoreEncodingsBusyWindow();
+    // Decodes `source` into the WAV file `target` as a job, listing the song when `listing`.
+    void convertToWav(const QString& source, const QString& target, bool listing);
     // Hands `source` (or the file it was `decoded` into, which the encoding then removes) to
     // the encodings.
     void startEncoding(const QString& source, const QString& decoded, const QString& target,

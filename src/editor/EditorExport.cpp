@@ -88,7 +88,7 @@ void EditorHandlers::CmdExport_Click() {
     // The working copy is read until the job ends: the window stays disabled until then, so
     // that no "Done" or undo replaces it meanwhile, and the editor's player stops.
     const ClipEffects effects = chosenEffects();
-    if (QFileInfo(target->path).suffix().compare(QLatin1String("wav"), Qt::CaseInsensitive) == 0) {
+    if (isWavTarget(target->path)) {
         s_.MMCEdit->stop();
         exportWav(target->path, in, out, effects);
         return;

@@ -21,10 +21,6 @@ namespace {
 
 const char kWavFilter[] = "WAV files (*.wav)";
 
-bool isWav(const QString& path) {
-    return QFileInfo(path).suffix().compare(QLatin1String("wav"), Qt::CaseInsensitive) == 0;
-}
-
 } // namespace
 
 QString RecorderHandlers::takeTitle(const QDateTime& started) {
@@ -112,7 +108,7 @@ bool RecorderHandlers::saveTakeAnyFormat() {
     if (target.isEmpty())
         return false;
     lastName_ = target;
-    if (isWav(target))
+    if (isWavTarget(target))
         return writeTake(target);
     const EncodedTake save = encodedTake(target, targetFormat(target, chosen));
     return !save.wav.isEmpty() && startEncoded(save);

@@ -82,7 +82,8 @@ public:
     // "Save The List to MP3" (or to the chosen format): the joined list encoded in the format
     // that the name given decides, else the chosen one, with the title asked first. A list
     // longer than the chosen preset allows is not saved: the user may open its first song in
-    // the editor instead, marked to the preset's length (shortenRequested).
+    // the editor instead, marked to the preset's length (shortenRequested). A name ending in
+    // .wav gets the joined songs as WAV, as "Save The List to Wav" writes them.
     void CmdSaveList_Click();
 
     // Appends the named files as songs, in order, as "ADD" does; relative names are taken from
@@ -133,6 +134,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The joined songs into the WAV file `target`, as a job.
+    void saveListAsWav(const QString& target);
     void stopAndClosePlayers();
     bool refuseEmptyList();
     // A target that is one of the songs' working copies would be written while it is read.

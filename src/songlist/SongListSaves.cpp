@@ -62,6 +62,10 @@ void SongListHandlers::CmdSaveWav_Click() {
                               QStringLiteral("wav"), Dialogs::FileKind::Saves});
     if (target.isEmpty() || refuseWorkingCopy(target))
         return;
+    saveListAsWav(target);
+}
+
+void SongListHandlers::saveListAsWav(const QString& target) {
     s_.MMCEdit->close();
     s_.MMCPlayList->close();
     // The songs go straight into the chosen file (through a temporary file renamed into
@@ -130,6 +134,11 @@ void SongListHandlers::CmdSaveList_Click() {
         askEncodedTarget(*s_.dialogs, panel_.CmdSaveList->text(), s_.baseFolder(), output.format());
     if (!target || refuseWorkingCopy(target->path))
         return;
+    if (isWavTarget(target->path)) {
+        // A .wav name gets the joined songs as WAV, never encoded data under that name.
+        saveListAsWav(target->path);
+        return;
+    }
     const encode::Settings settings = output.settingsFor(target->format, true);
     if (!settingsUsable(*s_.dialogs, settings, target->path))
         return;

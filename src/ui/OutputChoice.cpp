@@ -1,6 +1,7 @@
 #include "ui/OutputChoice.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QStringList>
 
 namespace quaverly {
@@ -99,6 +100,10 @@ QString encodedSaveFilter(Format chosen) {
 
 Format targetFormat(const QString& target, Format chosen) {
     return encode::formatForPath(target).value_or(chosen);
+}
+
+bool isWavTarget(const QString& target) {
+    return QFileInfo(target).suffix().compare(QLatin1String("wav"), Qt::CaseInsensitive) == 0;
 }
 
 } // namespace quaverly

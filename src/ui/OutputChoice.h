@@ -62,5 +62,7 @@ QString settingText(encode::Format format, int value);
 QString encodedSaveFilter(encode::Format chosen);
 // The format a save into `target` writes: the one its extension names, else `chosen`.
 encode::Format targetFormat(const QString& target, encode::Format chosen);
+// Whether `target` names a WAV file: such a save writes 16-bit PCM, never encoded data.
+bool isWavTarget(const QString& target);
 
 } // namespace quaverly

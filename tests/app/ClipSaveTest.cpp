@@ -75,6 +75,12 @@ TEST_F(ClipSave, TheListSavesInTheFormatItsNameGivesWithTheTitleAsked) {
     joined.insert(joined.end(), two.begin(), two.end());
     EXPECT_TRUE(flac.samples == joined);
     EXPECT_EQ(readSongTags(path("list.flac")).title, "Both songs");
+    // A typed .wav gets the joined songs as WAV, whatever the frame's format.
+    dialogs.queueFile(path("list.wav"));
+    click(*w, "CmdSaveList");
+    const DecodedSong wav = decodeAll(path("list.wav"));
+    EXPECT_EQ(wav.kind, SongKind::Wav);
+    EXPECT_TRUE(wav.samples == joined);
 
     // One song alone offers its own title.
     list->setCurrentRow(1);

@@ -161,9 +161,18 @@ TEST_F(OutputFrame, ConvertWritesTheFormatTheTargetNamesWithTheFramesSetting) {
     EXPECT_EQ(flac.kind, SongKind::Flac);
     EXPECT_TRUE(flac.samples == stairs);
 
-    // The target's name decides over the frame: an MP3 target is an MP3.
+    // The target's name decides over the frame: an MP3 target is an MP3, and a typed WAV
+    // target a WAV file, never encoded data under that name (and the song is not listed).
     p.txtsavemp3->setText(path("stairs.mp3"));
     EXPECT_EQ(p.CmdConvertMP3->text(), "Convert to MP3");
+    p.txtsavemp3->setText(path("typed.wav"));
+    EXPECT_EQ(p.CmdConvertMP3->text(), "Convert to WAV");
+    click(*w, "CmdConvertMP3");
+    const DecodedSong wavOut = decodeAll(path("typed.wav"));
+    EXPECT_EQ(wavOut.kind, SongKind::Wav);
+    EXPECT_TRUE(wavOut.samples == stairs);
+    EXPECT_EQ(w->Framewav->List1->count(), 0);
+    EXPECT_TRUE(filesIn(w->workPath()).isEmpty());
 }
 
 TEST_F(OutputFrame, TheRecorderSavesItsTakeInTheChosenFormat) {
