@@ -364,6 +364,9 @@ void Frmmain::closeEvent(QCloseEvent* event) {
         // The job notices within one block; its completion says nothing of a cancel.
         jobs_->cancel();
         jobs_->waitForDone();
+    } else if (!unloaded_ && !recorder->mayLetTakeGo()) {
+        event->ignore();
+        return;
     }
     Form_Unload();
     event->accept();

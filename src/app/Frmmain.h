@@ -105,8 +105,10 @@ public:
     // The toolbar's action for key ("Wav", "Rec", "Convert", "Setting", "Help", "Exit").
     QAction* toolbarAction(const QString& key) const;
 
-    // Acts on a toolbar key: ends the sound activity, then shows the key's panel, or ends the
-    // program for "Exit". Unknown keys only end the sound activity.
+    // Acts on a toolbar key: ends the sound activity, then shows the key's panel, or closes the
+    // window for "Exit" (the shutdown ends it then). Unknown keys only end the sound activity.
+    // A take the recorder has not saved is asked about first (Save, Discard, Cancel); only
+    // Discard goes on.
     void Toolbar1_ButtonClick(const QString& key);
 
     // Sets the tool tips of the toolbar and of the list, player and editor buttons.

@@ -10,6 +10,13 @@ constexpr char kSupportAddress[] = "support@velmarise.example";
 } // namespace
 
 void Frmmain::Toolbar1_ButtonClick(const QString& key) {
+    if (key == QLatin1String("Exit")) {
+        close(); // runs the shutdown through closeEvent, like closing the window
+        return;
+    }
+    // A take not saved is the user's work: it goes only on the user's word.
+    if (!recorder->mayLetTakeGo())
+        return;
     endSoundActivity(SoundEnd::PanelSwitch);
     if (key == QLatin1String("Wav")) {
         showPanel(Framewav);
@@ -23,8 +30,6 @@ void Frmmain::Toolbar1_ButtonClick(const QString& key) {
     } else if (key == QLatin1String("Help")) {
         showPanel(FrameAbout);
         fillAbout();
-    } else if (key == QLatin1String("Exit")) {
-        close(); // runs the shutdown through closeEvent, like closing the window
     }
 }
 

@@ -95,6 +95,10 @@ public:
     // block arrives and nothing reads the take once this returns. The panel is idle until the
     // next initrec.
     void releaseTake();
+    // Before the take goes (a toolbar click, quitting): a recording is ended, and a take that is
+    // not saved is asked about: Save (its save starts, and the caller stays, so that the user
+    // goes on once it is there), Discard, or Cancel. True when the take may go now.
+    bool mayLetTakeGo();
 
     const TakeRecorder& engine() const { return engine_; }
     QTimer* pumpTimer;

@@ -96,6 +96,21 @@ bool RecorderHandlers::keepTakeBeforeRecording() {
     return true;
 }
 
+bool RecorderHandlers::mayLetTakeGo() {
+    if (engine_.recording())
+        EndRecording();
+    if (!unsaved_ || !engine_.take().exists())
+        return true;
+    const int choice = s_.dialogs->choose(
+        QLatin1String(kApplicationTitle),
+        tr("The take is not saved.\n\nSave: save it; then go on once it is there.\nDiscard: "
+           "go on; this take is lost.\nCancel: keep this take and stay."),
+        {tr("Save"), tr("Discard"), tr("Cancel")});
+    if (choice == 0)
+        saveTakeAnyFormat();
+    return choice == 1;
+}
+
 bool RecorderHandlers::saveTakeAnyFormat() {
     // The output frame's format first, WAV next, then the other formats.
     const encode::Format chosen = s_.output().format();

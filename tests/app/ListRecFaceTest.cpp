@@ -208,7 +208,8 @@ TEST_F(ListRecFace, TheMeterShowsTheInputsLevelBeforeAndWhileRecordingOnOneStrea
     (*played).reset();
     EXPECT_EQ(device->openStreams(), 1); // monitoring again
 
-    // Leaving the panel ends the monitoring.
+    // Leaving the panel (the take discarded) ends the monitoring.
+    dialogs.queueChoice(1);
     w->toolbarAction(QStringLiteral("Wav"))->trigger();
     EXPECT_EQ(device->openStreams(), 0);
 }

@@ -232,18 +232,24 @@ TEST_F(Recorder, WithoutADeviceItSaysSoAndWorksOnTheNextVisit) {
     EXPECT_TRUE(p->btnRecord->isEnabled());
 }
 
-TEST_F(Recorder, LeavingThePanelWhileRecordingEndsTheTakeAndFreesIt) {
+TEST_F(Recorder, LeavingThePanelWhileRecordingEndsTheTakeAsksAndFreesIt) {
     for (const char* key : {"Wav", "Exit"}) {
         visit();
         p->btnRecord->click();
         ASSERT_TRUE(w->recorder->engine().recording());
         ASSERT_TRUE(QTest::qWaitFor([&] { return take().dataBytes() > 0; }, 10000));
+        // Cancel keeps the take and the panel; Discard lets it go.
+        dialogs.queueChoice(2);
+        w->toolbarAction(QString::fromLatin1(key))->trigger();
+        EXPECT_TRUE(!p->isHidden() && take().exists()) << key;
+        dialogs.queueChoice(1);
         w->toolbarAction(QString::fromLatin1(key))->trigger();
         EXPECT_FALSE(w->recorder->engine().recording()) << key;
         EXPECT_FALSE(take().exists()) << key;
         EXPECT_EQ(device->openStreams(), 0) << key;
         EXPECT_EQ(p->btnRecord->text(), "Record") << key;
     }
+    EXPECT_TRUE(dialogs.allAnswered());
 }
 
 } // namespace
