@@ -66,7 +66,7 @@ sf_count_t SndfileReader::read(T* out, sf_count_t frames, Read readFrames) {
     }
     const sf_count_t due = std::min(frames, std::max<sf_count_t>(info_.frames - position_, 0));
     position_ += got;
-    if (got < due) {
+    if (got < due && lengthKnown()) {
         endedEarly_ = true;
         fail(QStringLiteral("the file ends after %1 of its %2 frames")
                  .arg(position_)
