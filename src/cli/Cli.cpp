@@ -5,6 +5,7 @@
 #include "cli/CommandSupport.h"
 #include "cli/Interrupt.h"
 #include "cli/Target.h"
+#include "engines/decode/SongFormats.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -51,9 +52,9 @@ const std::vector<Command>& commands() {
         {"convert", "convert IN OUT " TARGET_USAGE,
          "Converts IN to OUT, chosen by OUT's extension: .wav decodes IN into a 16-bit PCM WAV\n"
          "file; any other encodes it (see below). IN is any song file the program reads, found\n"
-         "by its content: WAV, MP3/MP2/MP1, FLAC, Ogg Vorbis, Opus, M4A/MP4 (AAC, ALAC), AAC,\n"
-         "AIFF, CAF, W64, RF64, WMA, Matroska/WebM, or the sound of a video. More than two\n"
-         "channels are mixed down to stereo.",
+         "by its content, of these kinds:\n"
+         "{kinds}.\n"
+         "More than two channels are mixed down to stereo.",
          kTargetOptions, 2, 2, convertCommand, true, 1},
         {"join", "join OUT IN... " TARGET_USAGE,
          "Joins the song files IN (any kind convert reads), in order, into OUT, as the song\n"
@@ -220,7 +221,10 @@ int run(const QStringList& args, std::FILE* out, std::FILE* err) {
     const Line line = readLine(*it, args.mid(1));
     // Asking for help gets it, whatever else the line holds.
     if (line.help) {
-        std::fprintf(out, "usage: quaverly-cli %s\n\n%s\n", it->usage, it->help);
+        // The kinds read come from the reader's table, as the window's lists do.
+        const QString help =
+            QString::fromUtf8(it->help).replace(QLatin1String("{kinds}"), songKindNames(86));
+        std::fprintf(out, "usage: quaverly-cli %s\n\n%s\n", it->usage, qPrintable(help));
         if (it->writes)
             std::fprintf(out, "\n%s\n\n%s\n", kTargetHelp, kProgressHelp);
         else

@@ -168,7 +168,9 @@ public:
                 }
             }
             if (got < 0) {
-                errorText_ = reader_->cause().toStdString();
+                // A file cut short before its stated length: the song reader says where.
+                if (!reader_->endedEarly())
+                    errorText_ = reader_->cause().toStdString();
                 break;
             }
             if (got == 0)
