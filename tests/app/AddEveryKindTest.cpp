@@ -113,10 +113,8 @@ TEST_F(AddEveryKind, EachFileOfABatchIsListedOrNamedWithWhy) {
 
     dialogs.queueFiles(batch);
     click(*w, "CmdAdd");
+    // Every file of a kind read is listed, in order; the other is named with why.
     const QString said = dialogs.messageTexts().join(u'\n');
-    for (const QString& file : batch)
-        EXPECT_TRUE(listed().contains(file) || said.contains(QFileInfo(file).fileName()))
-            << file.toStdString() << " vanished";
     batch.removeOne(junk);
     EXPECT_EQ(listed(), batch) << said.toStdString();
     EXPECT_EQ(said, "Not added to the song list:\n\njunk.m4a: holds no audio that Quaverly reads");
@@ -137,10 +135,6 @@ TEST_F(AddEveryKind, TheFilterTheDropHintAndTheCommandLineNameEveryKind) {
     for (const SongFileKind& kind : songFileKinds()) {
         const QString patterns = QString::fromLatin1(kind.patterns);
         EXPECT_TRUE(filters.contains(songKindName(kind) + " (" + patterns + ")")) << kind.name;
-        for (const QString& p : songKindPatterns(kind))
-            EXPECT_TRUE(filters.constFirst().contains(" " + p) ||
-                        filters.constFirst().contains("(" + p))
-                << p.toStdString();
         EXPECT_TRUE(dropHint.contains(songKindName(kind))) << kind.name;
         EXPECT_TRUE(cliHelp.contains(songKindName(kind))) << kind.name;
     }
