@@ -29,6 +29,15 @@ configure_file(${_src}/${QUAVERLY_APP_ID}.metainfo.xml.in
                ${_out}/${QUAVERLY_APP_ID}.metainfo.xml @ONLY)
 configure_file(${_src}/copyright.in ${_out}/copyright @ONLY)
 
+# The kinds of file the song reader reads, for the manual pages: the names of its one table.
+set(_kinds_table ${PROJECT_SOURCE_DIR}/src/engines/decode/SongFormats.cpp)
+file(STRINGS ${_kinds_table} _kinds REGEX "QT_TRANSLATE_NOOP\\(\"SongFormats\", \"[^\"]+\"\\)")
+list(TRANSFORM _kinds REPLACE ".*QT_TRANSLATE_NOOP\\(\"SongFormats\", \"([^\"]+)\"\\).*" "\\1")
+list(JOIN _kinds ", " QUAVERLY_SONG_KINDS)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_kinds_table})
+unset(_kinds)
+unset(_kinds_table)
+
 # Manual pages and the changelog are installed gzipped (-9n: no name or time stamp inside, so
 # the package is the same from one build to the next).
 set(_gzipped "")

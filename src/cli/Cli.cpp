@@ -5,6 +5,7 @@
 #include "cli/CommandSupport.h"
 #include "cli/Interrupt.h"
 #include "cli/Target.h"
+#include "engines/decode/SongFormats.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -52,9 +53,9 @@ const std::vector<Command>& commands() {
         {"convert", "convert IN OUT " TARGET_USAGE,
          "Converts IN to OUT, chosen by OUT's extension: .wav decodes IN into a 16-bit PCM WAV\n"
          "file; any other encodes it (see below). IN is any song file the program reads, found\n"
-         "by its content: WAV, MP3/MP2/MP1, FLAC, Ogg Vorbis, Opus, M4A/MP4 (AAC, ALAC), AAC,\n"
-         "AIFF, CAF, W64, RF64, WMA, Matroska/WebM, or the sound of a video. More than two\n"
-         "channels are mixed down to stereo.",
+         "by its content, of these kinds:\n"
+         "{kinds}.\n"
+         "More than two channels are mixed down to stereo.",
          kTargetOptions, 2, 2, convertCommand, true, 1},
         {"join", "join OUT IN... " TARGET_USAGE,
          "Joins the song files IN (any kind convert reads), in order, into OUT, as the song\n"
@@ -275,7 +276,10 @@ int run(const QStringList& args, std::FILE* out, std::FILE* err) {
     // Asking for help gets it, whatever else the line holds.
     const QString usageText = usageLine(QStringLiteral("usage: quaverly-cli "), *it) + u'\n';
     if (line.help) {
-        QString help = QString::fromUtf8(it->help) + QStringLiteral("\n\n");
+        // The kinds read come from the reader's table, as the window's lists do.
+        QString help =
+            QString::fromUtf8(it->help).replace(QLatin1String("{kinds}"), songKindNames()) +
+            QStringLiteral("\n\n");
         if (it->writes)
             help += QString::fromUtf8(kTargetHelp) + QStringLiteral("\n\n") +
                     QLatin1String(kProgressHelp);

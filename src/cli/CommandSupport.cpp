@@ -5,7 +5,6 @@
 #include "engines/decode/SongDecode.h"
 #include "engines/util/SameFile.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 namespace quaverly::cli {
@@ -79,20 +78,9 @@ bool targetAllowed(const QString& out, const QStringList& sources, const Io& io)
 }
 
 QString readFailure(const Error& refusal) {
-    // The reader tries libmpg123 last, on whatever it knows by no signature and FFmpeg finds no
-    // container in: its refusal of frames it cannot find is one of a file of no kind that is read.
-    const QString& cause = refusal.cause();
-    const bool noKind = refusal.code() == sound::kFileForm &&
-                        (cause.startsWith(QLatin1String("no MPEG audio frames")) ||
-                         cause.startsWith(QLatin1String("not an MPEG audio stream")));
-    if (!noKind)
-        return refusal.text();
-    const QString& in = refusal.file();
-    QFile f(in);
-    const bool tagged = f.open(QIODevice::ReadOnly) && f.read(3) == "ID3";
-    return in + (tagged || in.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive)
-                     ? QStringLiteral(": MP3 holds no audio frames")
-                     : QStringLiteral(": not a sound file of a kind that is read"));
+    // The reader's words are true to the content: a file of no kind that is read "holds no audio
+    // that Quaverly reads", whatever its name.
+    return refusal.text();
 }
 
 QString writeFailure(const QString& out, const Error& error) {

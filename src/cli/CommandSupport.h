@@ -51,9 +51,8 @@ bool targetAllowed(const QString& out, const QStringList& sources, const Io& io)
 QString writeFailure(const QString& out, const Error& error);
 
 // The song reader's refusal of the file it names: "IN: cause", in the reading library's words
-// (a damaged FLAC, M4A, ... is told as libsndfile or FFmpeg tell it), except that a file of no
-// kind that is read is put as a user reads it: "MP3 holds no audio frames" for an MP3 by its
-// name or its ID3 tag, else "not a sound file of a kind that is read".
+// (a damaged FLAC, M4A, ... is told as libsndfile or FFmpeg tell it), or for a file of no kind
+// that is read "holds no audio that Quaverly reads".
 QString readFailure(const Error& refusal);
 
 // Decodes any file the song reader reads into the WAV file `wav`, as adding a song does (16-bit,

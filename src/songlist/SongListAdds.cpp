@@ -9,7 +9,6 @@
 #include "songlist/WorkingCopy.h"
 #include "ui/Dialogs.h"
 #include "ui/Jobs.h"
-#include "ui/SoundError.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -93,25 +92,32 @@ QList<int> rowsAfterInsert(int count, int row) {
     return rows;
 }
 
-// The song reader could not read a picked file (the failure has a code): the report names the
-// song and gives the reader's words about the file, which name it by its path.
-QString cantPlayText(const QString& picked, const Error& error) {
-    return QStringLiteral("Can't play the file ") + QFileInfo(picked).fileName() +
-           QStringLiteral("\r\n\r\n") + error.text();
+// The number of a sound failure, where it tells more than the words: the causes met every day
+// (no such file, no sound in it, a damaged file) say all in words.
+bool codeHelps(int code) {
+    return code != sound::kOk && code != sound::kFileOpen && code != sound::kFileForm &&
+           code != sound::kNotAvail;
 }
 
-// What went wrong in any other failure to add a song: the song is named by its file name, any
-// other file (its working copy) by its path.
-QString notAddedDetail(const QString& picked, const Error& error) {
-    const QString file = error.file() == picked ? QFileInfo(picked).fileName() : error.file();
-    return file.isEmpty() ? error.cause() : file + QStringLiteral(": ") + error.cause();
+// Why no working copy of `picked` was made, as a line of a message: the song by its file name,
+// then the cause; another file that failed (its working copy) by its path.
+QString failureLine(const QString& picked, const Error& error) {
+    QString line = QFileInfo(picked).fileName() + QStringLiteral(": ");
+    if (!error.file().isEmpty() && error.file() != picked)
+        line += error.file() + QStringLiteral(": ");
+    line += error.cause();
+    if (codeHelps(error.code()))
+        line += SongListHandlers::tr(" (error code %1)").arg(error.code());
+    return line;
 }
 
 } // namespace
 
-void SongListHandlers::addFiles(const QStringList& names) {
+void SongListHandlers::addFiles(const QStringList& names, const QStringList& notFiles) {
     QStringList songs;
     QStringList refused;
+    for (const QString& other : notFiles)
+        refused << tr("%1: not a file on this computer").arg(other);
     for (const QString& name : names) {
         const QFileInfo info(name);
         if (!info.exists())
@@ -127,20 +133,21 @@ void SongListHandlers::addFiles(const QStringList& names) {
 }
 
 void SongListHandlers::addSongs(const QStringList& files, int row, const QStringList& refused) {
-    const auto tellRefused = [this, refused] {
-        if (!refused.isEmpty())
-            s_.dialogs->tell(tr("Not added to the song list:\n\n%1").arg(refused.join(u'\n')),
+    // Every file that was not added is named, with why, in one message at the end.
+    const auto tellRefused = [this](const QStringList& lines) {
+        if (!lines.isEmpty())
+            s_.dialogs->tell(tr("Not added to the song list:\n\n%1").arg(lines.join(u'\n')),
                              Dialogs::Icon::Warning);
     };
     const QString folder = s_.workPath();
     if (!files.isEmpty() && folder.isEmpty()) {
         // Without a working folder no song can be added: the first refusal stands for all.
         tellNoWorkingFolder(files.constFirst(), true);
-        tellRefused();
+        tellRefused(refused);
         return;
     }
     if (files.isEmpty()) {
-        tellRefused();
+        tellRefused(refused);
         return;
     }
     // The songs go in above the one at `row`, which stays below them as they come.
@@ -149,20 +156,21 @@ void SongListHandlers::addSongs(const QStringList& files, int row, const QString
     s_.jobs->start(
         {addingText(files.constFirst(), 0, files.size()),
          [made, files, folder](JobContext& job) { *made = makeCopies(files, folder, job); },
-         [this, made, anchor, tellRefused](bool cancelled) {
+         [this, made, anchor, refused, tellRefused](bool cancelled) {
              if (cancelled) {
                  removeCopies(*made);
                  return;
              }
              // A file that failed is told; the others are listed all the same.
+             QStringList failed;
              for (const MadeCopy& one : *made) {
                  if (one.song)
                      listSong(one.picked, one.copy, *one.song,
                               anchor.isValid() ? anchor.row() : -1);
                  else
-                     tellNotCopied(one.picked, one.song.error(), true);
+                     failed << failureLine(one.picked, one.song.error());
              }
-             tellRefused();
+             tellRefused(failed + refused);
          }});
 }
 
@@ -208,7 +216,7 @@ void SongListHandlers::copySong(const QString& picked, bool listing, const QStri
                             return;
                         }
                         if (!made.song)
-                            tellNotCopied(made.picked, made.song.error(), listing);
+                            tellNotConverted(made.picked, made.song.error());
                         else if (listing)
                             listSong(made.picked, made.copy, *made.song, -1);
                         done(made.copy, outcome->failure);
@@ -235,15 +243,9 @@ void SongListHandlers::listSong(const QString& picked, const QString& copy, cons
     emit songsRenumbered(rowsAfterInsert(before, row));
 }
 
-void SongListHandlers::tellNotCopied(const QString& picked, const Error& error, bool listing) {
-    if (error.code() != 0) {
-        ReportSoundError(*s_.dialogs, cantPlayText(picked, error), error.code());
-        return;
-    }
-    s_.dialogs->tell(
-        (listing ? tr("%1 could not be added.\n\n%2") : tr("%1 could not be decoded.\n\n%2"))
-            .arg(QFileInfo(picked).fileName(), notAddedDetail(picked, error)),
-        Dialogs::Icon::Critical);
+void SongListHandlers::tellNotConverted(const QString& picked, const Error& error) {
+    s_.dialogs->tell(tr("Not converted:\n\n%1").arg(failureLine(picked, error)),
+                     Dialogs::Icon::Warning);
 }
 
 void SongListHandlers::tellNoWorkingFolder(const QString& picked, bool listing) {

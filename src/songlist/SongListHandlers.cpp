@@ -1,5 +1,6 @@
 #include "songlist/SongListHandlers.h"
 
+#include "engines/decode/SongFormats.h"
 #include "engines/player/WavPlayer.h"
 #include "songlist/AudioEditPanel.h"
 #include "songlist/SongRowMarks.h"
@@ -29,6 +30,15 @@ QStringList localFiles(const QMimeData* mime) {
         }
     }
     return files;
+}
+
+// What else a drag of files carries (web addresses, ...): told, never silently left out.
+QStringList otherUrls(const QMimeData* mime) {
+    QStringList others;
+    for (const QUrl& url : mime->urls())
+        if (!url.isLocalFile())
+            others << url.toDisplayString();
+    return others;
 }
 
 // A drag is taken when it carries a local file (not a folder) and may be copied: the dropped
@@ -85,8 +95,8 @@ SongListHandlers::SongListHandlers(AudioEditPanel& panel, SongListServices servi
     list->installEventFilter(this);
     list->viewport()->installEventFilter(this);
     list->setToolTip(tr("Enter: edit the selected song\nDelete: remove it\n"
-                        "Ctrl+Up, Ctrl+Down: move it\nDrop song files here to add them: WAV, "
-                        "MP3, FLAC, Ogg Vorbis, Opus, M4A, AAC, AIFF, WMA, the sound of videos"));
+                        "Ctrl+Up, Ctrl+Down: move it\nDrop song files here to add them:\n%1")
+                         .arg(songKindNames(60)));
 }
 
 QStringList SongListHandlers::pickSongs(const QString& title) {
@@ -191,8 +201,9 @@ bool SongListHandlers::handleDrag(QEvent* event) {
             // Adding may decode and ask: it runs once the drop is over, so that the file
             // manager is not kept waiting for its answer.
             const QStringList files = localFiles(drop.mimeData());
+            const QStringList others = otherUrls(drop.mimeData());
             QMetaObject::invokeMethod(
-                this, [this, files] { addFiles(files); }, Qt::QueuedConnection);
+                this, [this, files, others] { addFiles(files, others); }, Qt::QueuedConnection);
         }
         return true;
     }
@@ -212,9 +223,10 @@ void SongListHandlers::Cmdremove_Click() {
     stopAndClosePlayers();
     const int row = panel_.ListIndex();
     QListWidgetItem* item = panel_.List1->item(row);
-    if (item && s_.dialogs->question(
-                    QStringLiteral("Deleting"),
-                    QStringLiteral("Are you sure you want to delete %1 ?").arg(item->text()))) {
+    if (item && s_.dialogs->question(tr("Remove song"),
+                                     tr("Remove “%1” from the song list? The file itself is "
+                                        "not deleted.")
+                                         .arg(item->text()))) {
         const QString copy = panel_.workingCopy(row);
         if (QFile::exists(copy) && !QFile::remove(copy)) {
             s_.dialogs->tell(

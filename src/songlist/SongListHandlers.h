@@ -88,11 +88,11 @@ public:
 
     // Appends the named files as songs, in order, as "ADD" does; relative names are taken from
     // the current folder. Names of no file, or of a folder or another file that is not a
-    // regular one, are reported together in one message after the songs' own failures; a file
-    // the song reader refuses is reported as "ADD" reports it. For the files of the command line
+    // regular one, and `notFiles` (what else a drop carried: web addresses, ...) are reported
+    // in the message that tells the songs' own failures. For the files of the command line
     // and for files dropped on the list. Returns once the adding job has started (or nothing
     // was to be added); the songs are listed when it ends.
-    void addFiles(const QStringList& names);
+    void addFiles(const QStringList& names, const QStringList& notFiles = {});
 
     // What a conversion does on the job's thread once a working copy is made: `progress`
     // counts the rest of the job (false once Cancel was pressed). Returns its failure in words,
@@ -104,12 +104,11 @@ public:
     using CopyDone = std::function<void(const QString& copy, const QString& failure)>;
     // For the converter: a job that makes a working copy of `picked` as "ADD" makes one, with
     // `words` in the busy window, then runs `after` (if any) on the same thread. A copy that
-    // could not be made is reported in the words of adding a song when `listing`, else of
-    // decoding one; with `listing` a copy made is listed at the end as an added song, whatever
-    // `after` returned. Cancel removes the copy, lists nothing and says nothing (unless it came
-    // after `after` had succeeded: then the job ends as if not cancelled). `done` runs
-    // when the job has ended, not when none could start (no working folder, reported here, or
-    // another job running).
+    // could not be made is reported as not converted, with why; with `listing` a copy made is
+    // listed at the end as an added song, whatever `after` returned. Cancel removes the copy, lists
+    // nothing and says nothing (unless it came after `after` had succeeded: then the job ends as if
+    // not cancelled). `done` runs when the job has ended, not when none could start (no working
+    // folder, reported here, or another job running).
     void copySong(const QString& picked, bool listing, const QString& words, AfterCopy after,
                   CopyDone done);
     // The working copy of every song, in list order.
@@ -154,9 +153,8 @@ private:
     void addSongs(const QStringList& files, int row, const QStringList& refused = {});
     // A working copy made of `picked` into the list above the song at `row` (-1: at the end).
     void listSong(const QString& picked, const QString& copy, const SongSummary& song, int row);
-    // Why no working copy of `picked` was made, in the words of adding a song when `listing`,
-    // else of decoding one.
-    void tellNotCopied(const QString& picked, const Error& error, bool listing);
+    // Why no working copy of `picked` was made for a conversion.
+    void tellNotConverted(const QString& picked, const Error& error);
     void tellNoWorkingFolder(const QString& picked, bool listing);
     void moveSelected(int step);
     void updateOrderButtons();

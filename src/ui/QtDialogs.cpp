@@ -1,7 +1,9 @@
 #include "ui/QtDialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -9,6 +11,20 @@
 namespace quaverly {
 
 namespace {
+
+// The names typed in the dialog's file name box, as paths: one name, or several in quotes
+// ("a.mp3" "b.spx"), each in the dialog's folder unless it is a path of its own.
+QStringList typedFiles(const QFileDialog& dialog) {
+    const auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    const QString text = edit ? edit->text().trimmed() : QString();
+    // Between the quotes: every second part of the text split at them.
+    const QStringList parts = text.split(u'"');
+    QStringList files;
+    for (qsizetype i = text.contains(u'"') ? 1 : 0; i < parts.size(); i += 2)
+        if (!parts[i].isEmpty())
+            files << QDir::cleanPath(dialog.directory().absoluteFilePath(parts[i]));
+    return files;
+}
 
 // The chosen files; empty when cancelled. AnyFile is the save dialog.
 QStringList runFileDialog(QWidget* parent, const Dialogs::FileRequest& request,
@@ -37,7 +53,16 @@ QStringList runFileDialog(QWidget* parent, const Dialogs::FileRequest& request,
     if (dialog.exec() != QDialog::Accepted) {
         return {};
     }
-    return dialog.selectedFiles();
+    if (mode != QFileDialog::ExistingFiles)
+        return dialog.selectedFiles();
+    // Qt's dialog answers with the files selected in its view, which shows only the files the
+    // filter matches: names typed beside them of files it hides would be left out without a
+    // word. Every name typed is taken, in the order typed, and then whatever else is selected.
+    QStringList files = typedFiles(dialog);
+    for (const QString& selected : dialog.selectedFiles())
+        if (!files.contains(selected))
+            files << selected;
+    return files;
 }
 
 QString firstOf(const QStringList& files) {

@@ -7,9 +7,9 @@
 
 namespace quaverly {
 
-// A Qt file-dialog filter: "All supported files (...)" with every extension first, then one
-// entry per kind ("FLAC (*.flac)", "MPEG-4 audio (*.m4a *.m4b *.mp4)", ...), then
-// "All files (*)".
+// A Qt file-dialog filter from the table of the kinds read (engines/decode/SongFormats.h):
+// "All supported files (...)" with every pattern first, then one entry per kind
+// ("FLAC (*.flac)", "Speex (*.spx)", ...), then "All files (*)".
 QString songFileFilter();
 
 } // namespace quaverly

@@ -70,29 +70,24 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
         const char* title;
         const char* text;
     } rows[] = {
-        {"text as mp3", [&] { add("notes.mp3"); }, "Error",
-         "Can't play the file notes.mp3\r\n\r\n%1/notes.mp3: no MPEG audio frames"
-         "\r\n\r\nerror code: 41"},
-        {"empty file", [&] { add("empty.mp3"); }, "Error",
-         "Can't play the file empty.mp3\r\n\r\n%1/empty.mp3: empty file\r\n\r\nerror code: 41"},
+        {"text as mp3", [&] { add("notes.mp3"); }, "Quaverly",
+         "Not added to the song list:\n\nnotes.mp3: holds no audio that Quaverly reads"},
+        {"empty file", [&] { add("empty.mp3"); }, "Quaverly",
+         "Not added to the song list:\n\nempty.mp3: empty file"},
         // Words are refused whatever their name says: FFmpeg takes a text named .txt for a
         // picture of characters, without sound; as .flac no library takes it.
-        {"text as txt", [&] { add("notes.txt"); }, "Error",
-         "Can't play the file notes.txt\r\n\r\n%1/notes.txt: holds no audio"
-         "\r\n\r\nerror code: 41"},
-        {"text as flac", [&] { add("notes.flac"); }, "Error",
-         "Can't play the file notes.flac\r\n\r\n%1/notes.flac: no MPEG audio frames"
-         "\r\n\r\nerror code: 41"},
-        // The reader's words name the file once, as for every file it cannot read.
-        {"decoding stops early", [&] { add("short.mp3"); }, "Error",
-         "Can't play the file short.mp3\r\n\r\n%1/short.mp3: decoding failed after 73916 of "
-         "78336 bytes: the sound stops 4420 bytes before its end: the data ends there"
-         "\r\n\r\nerror code: 37"},
-        {"no such file", [&] { add("gone.wav"); }, "Error",
-         "Can't play the file gone.wav\r\n\r\n%1/gone.wav: no such file\r\n\r\nerror code: 2"},
-        {"unreadable", [&] { add("locked.wav"); }, "Error",
-         "Can't play the file locked.wav\r\n\r\n%1/locked.wav: cannot open: Permission denied"
-         "\r\n\r\nerror code: 2"},
+        {"text as txt", [&] { add("notes.txt"); }, "Quaverly",
+         "Not added to the song list:\n\nnotes.txt: holds no audio"},
+        {"text as flac", [&] { add("notes.flac"); }, "Quaverly",
+         "Not added to the song list:\n\nnotes.flac: holds no audio that Quaverly reads"},
+        // The file named once; where the sound broke off told in time.
+        {"decoding stops early", [&] { add("short.mp3"); }, "Quaverly",
+         "Not added to the song list:\n\nshort.mp3: the sound breaks off at 0:00.419 of 0:01: "
+         "the data ends there"},
+        {"no such file", [&] { add("gone.wav"); }, "Quaverly",
+         "Not added to the song list:\n\ngone.wav: no such file"},
+        {"unreadable", [&] { add("locked.wav"); }, "Quaverly",
+         "Not added to the song list:\n\nlocked.wav: cannot open: Permission denied"},
         {"marks out of order",
          [&] {
              edit(80, 20);
@@ -125,9 +120,7 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
              w->FrameConvert->CmdConvertMP3->click();
              EXPECT_TRUE(jobsSettled(*w));
          },
-         "Error",
-         "Can't play the file notes.txt\r\n\r\n%1/notes.txt: holds no audio"
-         "\r\n\r\nerror code: 41"},
+         "Quaverly", "Not converted:\n\nnotes.txt: holds no audio"},
         // A WAV file goes to the encoder as it is, which cannot read these samples.
         {"encoding an unreadable WAV",
          [&] {
@@ -141,7 +134,7 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
          },
          "Quaverly",
          "The MP3 file was not saved.\n\nCannot read \"%1/odd.wav\": not a readable WAV file "
-         "(Error in WAV/W64/RF64 file. Malformed 'fmt ' chunk.)"},
+         "(Error in WAV/W64/RF64 file. Malformed 'fmt ' chunk)"},
     };
     // A WAV file of samples of a kind nothing here reads (format tag 0x1234).
     WavHeader odd = WavHeader::pcm(2, 8000, 16);

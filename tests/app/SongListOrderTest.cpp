@@ -128,7 +128,7 @@ TEST_F(SongListOrder, OneAddTakesSeveralFilesInOrderAndGoesOnPastABadOne) {
     EXPECT_EQ(test::readFile(w->Framewav->workingCopy(2)), test::readFile(song('b')));
     EXPECT_EQ(probeWav(w->Framewav->workingCopy(3))->dataSize, 19584u * 4);
     ASSERT_EQ(dialogs.messageTexts().size(), 1);
-    EXPECT_TRUE(dialogs.messageTexts()[0].startsWith("Can't play the file broken.mp3\r\n\r\n"))
+    EXPECT_TRUE(dialogs.messageTexts()[0].startsWith("Not added to the song list:\n\nbroken.mp3: "))
         << qPrintable(dialogs.messageTexts()[0]);
     // The busy window counted the files (which one it named last depends on how fast they went)
     // and let the window go at the end.
@@ -186,6 +186,8 @@ TEST_F(SongListOrder, DroppedFilesAreAddedInOrderAsCopiesAndOtherDropsIgnored) {
         {local({path("notes.txt")}), Qt::CopyAction, true, ""},
         {local({path("folder")}), Qt::CopyAction, false, ""},
         {local({song('a')}), Qt::MoveAction, false, ""},
+        // What is no file here is named in a message, never left out without a word.
+        {local({song('c')}) << QUrl("https://example.org/b.wav"), Qt::CopyAction, true, "c"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.urls.isEmpty() ? "text" : c.urls[0].toString().toStdString());
@@ -204,9 +206,11 @@ TEST_F(SongListOrder, DroppedFilesAreAddedInOrderAsCopiesAndOtherDropsIgnored) {
             EXPECT_EQ(test::readFile(w->Framewav->workingCopy(0)), test::readFile(song('c')));
         }
     }
-    ASSERT_EQ(dialogs.messageTexts().size(), 1);
-    EXPECT_TRUE(dialogs.messageTexts()[0].startsWith("Can't play the file notes.txt\r\n\r\n"))
+    ASSERT_EQ(dialogs.messageTexts().size(), 2);
+    EXPECT_TRUE(dialogs.messageTexts()[0].startsWith("Not added to the song list:\n\nnotes.txt: "))
         << dialogs.messageTexts()[0].toStdString();
+    EXPECT_EQ(dialogs.messageTexts()[1], "Not added to the song list:\n\n"
+                                         "https://example.org/b.wav: not a file on this computer");
 }
 
 TEST_F(SongListOrder, EnterOpensTheEditorAndDeleteRemovesAfterAsking) {
@@ -230,7 +234,7 @@ TEST_F(SongListOrder, EnterOpensTheEditorAndDeleteRemovesAfterAsking) {
         dialogs.queueQuestion(yes);
         QTest::keyClick(list, Qt::Key_Delete);
         EXPECT_EQ(dialogs.asked(ScriptedDialogs::Kind::Question).last().text,
-                  "Are you sure you want to delete b ?");
+                  "Remove “b” from the song list? The file itself is not deleted.");
         EXPECT_EQ(names(), yes ? "ac" : "abc");
         EXPECT_EQ(QFile::exists(copy), !yes);
     }
@@ -280,14 +284,13 @@ TEST_F(SongListOrder, FilesOfTheCommandLineAreAddedInOrderAndBadNamesReported) {
     EXPECT_EQ(list->item(0)->toolTip(),
               path("music/rel.wav") + "\nWAV PCM 16-bit, 8000 Hz, mono\n0:00.0");
     EXPECT_EQ(test::readFile(w->Framewav->workingCopy(0)), test::readFile(path("music/rel.wav")));
-    // Words reach the song reader, which refuses them as "ADD" would; what is no file at all is
-    // told in one message at the end.
+    // Words reach the song reader, which refuses them as "ADD" would; they and what is no file
+    // at all are told in one message at the end.
     const QStringList said = dialogs.messageTexts();
-    ASSERT_EQ(said.size(), 2);
-    EXPECT_TRUE(said[0].startsWith("Can't play the file notes.txt\r\n\r\n"))
-        << said[0].toStdString();
-    EXPECT_EQ(said[1], "Not added to the song list:\n\nmissing.mp3: there is no such file\n"
-                       ".: is a folder");
+    ASSERT_EQ(said.size(), 1);
+    EXPECT_EQ(said[0],
+              "Not added to the song list:\n\nnotes.txt: holds no audio that Quaverly reads\n"
+              "missing.mp3: there is no such file\n.: is a folder");
     EXPECT_TRUE(w->isEnabled());
 }
 

@@ -48,21 +48,21 @@ TEST_F(CliTexts, FailuresSayTodaysWordsAndExitWithOne) {
     } rows[] = {
         {"text as mp3",
          {"convert", "notes.mp3", "out.wav"},
-         "notes.mp3: MP3 holds no audio frames"},
+         "notes.mp3: holds no audio that Quaverly reads"},
         {"empty file", {"convert", "empty.mp3", "out.wav"}, "empty.mp3: empty file"},
         {"text as flac",
          {"convert", "notes.flac", "out.wav"},
-         "notes.flac: not a sound file of a kind that is read"},
+         "notes.flac: holds no audio that Quaverly reads"},
         {"info of text", {"info", "notes.txt"}, "notes.txt: holds no audio (error code 41)"},
         {"join text", {"join", "out.wav", "tone.wav", "notes.txt"}, "notes.txt: holds no audio"},
         {"cut undecodable",
          {"cut", "notes.mp3", "out.wav", "--from=0", "--to=50"},
-         "notes.mp3: MP3 holds no audio frames"},
+         "notes.mp3: holds no audio that Quaverly reads"},
         // Names its file once, as every line does.
         {"decoding stops early",
          {"convert", "short.mp3", "out.wav"},
-         "short.mp3: decoding failed after 73916 of 78336 bytes: the sound stops 4420 bytes "
-         "before its end: the data ends there (error code 37)"},
+         "short.mp3: the sound breaks off at 0:00.419 of 0:01: the data ends there (error code "
+         "37)"},
         {"no sound server",
          {"record", "take.wav", "--seconds=1"},
          "take.wav: not recorded: cannot start the recording device: Cannot connect to the sound "

@@ -37,12 +37,7 @@ Status copySamples(SongReader& song, WavWriter& out, std::uint64_t total,
     while (!exact || out.dataBytes() < total) {
         const auto got = song.read(block.data(), blockFrames);
         if (!got)
-            return Error(song.path(),
-                         QStringLiteral("decoding failed after %1 of %2 bytes: %3")
-                             .arg(out.dataBytes())
-                             .arg(total)
-                             .arg(got.error().cause()),
-                         got.error().code());
+            return got.error(); // it says where the sound broke off, and why
         if (*got == 0)
             break; // the end of a length known only now
         toLittleEndian(block.data(), *got * channels);

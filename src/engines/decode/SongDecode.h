@@ -24,9 +24,9 @@ using DecodeProgress = std::function<bool(std::uint64_t done, std::uint64_t tota
 // target is written under a temporary name and renamed into place when complete, so an older
 // file there is replaced whole, never overwritten in part, and survives a failure; nothing is
 // left behind.
-// Errors name the song: a decode cut short ("decoding failed after N of M bytes: " and the
-// reader's cause, with its code), a sound past the 4 GiB limit of a WAV file, a song without a
-// single sample, "cancelled"; or the target: the cause of a failed write.
+// Errors name the song: a decode cut short (the reader's failure, "the sound breaks off at
+// 1:23.456 of 3:45: cause", with its code), a sound past the 4 GiB limit of a WAV file, a song
+// without a single sample, "cancelled"; or the target: the cause of a failed write.
 Result<WavHeader> decodeSong(SongReader& song, const QString& target,
                              const DecodeProgress& progress = {});
 // The same for the file at `source`, opened by SongReader::open, whose Error it returns.

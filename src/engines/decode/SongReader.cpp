@@ -3,6 +3,8 @@
 #include "engines/decode/internal/Decoder.h"
 #include "engines/decode/internal/ParallelChunks.h"
 #include "engines/decode/internal/ParallelMpeg.h"
+#include "engines/util/ClockText.h"
+#include "engines/util/FrameTime.h"
 
 #include <QFileInfo>
 
@@ -65,6 +67,28 @@ QString systemError(int code) {
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
+// Whether FFmpeg's refusal of a file tells of a container it found (one without sound, a
+// protected one, one of a codec it lacks), rather than of bytes it found nothing in.
+bool foundContainer(const Error& refusal) {
+    const QString& cause = refusal.cause();
+    return cause == QLatin1String("holds no audio") ||
+           cause.startsWith(QLatin1String("is copy-protected")) ||
+           cause.startsWith(QLatin1String("no decoder for"));
+}
+
+// Where a decode broke off: a position to the millisecond, of a length to the second (at least
+// one, so that a short song's length does not read as none).
+QString breakOff(std::uint64_t at, std::uint64_t length, bool lengthKnown, std::uint32_t rate,
+                 const QString& cause) {
+    const QString where = clockMillis(frametime::framesToMs(at, rate));
+    if (!lengthKnown)
+        return QStringLiteral("the sound breaks off at %1: %2").arg(where, cause);
+    const std::uint64_t seconds =
+        std::max<std::uint64_t>(1, (frametime::framesToMs(length, rate) + 500) / 1000);
+    return QStringLiteral("the sound breaks off at %1 of %2: %3")
+        .arg(where, clockSeconds(seconds), cause);
+}
+
 } // namespace
 
 Result<SongReader> SongReader::open(const QString& path) {
@@ -85,7 +109,8 @@ Result<SongReader> SongReader::open(const QString& path) {
     if (got == 0)
         return Error(path, QStringLiteral("empty file"), sound::kFileForm);
     Reader reader = readerFor({bytes, got});
-    if (const std::int64_t tag = id3Size({bytes, got}); tag > 0) {
+    const std::int64_t tag = id3Size({bytes, got});
+    if (tag > 0) {
         // What follows the tag decides; libmpg123 and FFmpeg skip the tag themselves.
         got = decode::seekFile(file.get(), tag, SEEK_SET) == 0
                   ? std::fread(bytes, 1, sizeof bytes, file.get())
@@ -108,13 +133,18 @@ Result<SongReader> SongReader::open(const QString& path) {
     case Reader::Unknown:
         // MPEG audio may follow junk of any length; whatever libmpg123 finds no frames in goes
         // to FFmpeg, which knows many more kinds. Its refusal counts only when it found a
-        // container (one without sound, or a protected one); else libmpg123's words stand.
+        // container; else the file holds nothing either reads, whatever its name says.
         decoder = decode::openMpegDecoder(std::move(file), path);
         if (!decoder && decoder.error().code() == sound::kFileForm) {
             auto other = decode::openFfmpegDecoder(path);
-            if (other || other.error().cause() == QLatin1String("holds no audio") ||
-                other.error().cause().startsWith(QLatin1String("is copy-protected")))
+            if (other || foundContainer(other.error()))
                 decoder = std::move(other);
+            else
+                decoder = Error(path,
+                                tag > 0 ? QStringLiteral("holds an ID3 tag but no audio that "
+                                                         "Quaverly reads")
+                                        : QStringLiteral("holds no audio that Quaverly reads"),
+                                sound::kFileForm);
         }
         break;
     }
@@ -161,13 +191,7 @@ Result<std::size_t> SongReader::read(std::int16_t* out, std::size_t frames) {
         const std::string& why = decoder_->errorText();
         const QString cause =
             why.empty() ? QStringLiteral("the data ends there") : QString::fromStdString(why);
-        if (exact)
-            failure_ = QStringLiteral("the sound stops %1 bytes before its end: %2")
-                           .arg((total - position_) *
-                                static_cast<std::uint64_t>(decoder_->format().channels) * 2)
-                           .arg(cause);
-        else
-            failure_ = cause;
+        failure_ = breakOff(position_, total, exact, decoder_->format().rate, cause);
         if (decoded == 0)
             return Error(path_, failure_, sound::kNotAvail);
     }

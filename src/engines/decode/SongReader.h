@@ -2,13 +2,15 @@
 // The song reader: any song file the program takes, read as 16-bit PCM.
 //
 // The kind of file is found from its content, never from its name:
-// - WAV (PCM of 8 to 32 bits, float, extensible, A-law, ...), FLAC, AIFF/AIFC, CAF, W64 and RF64
-//   through libsndfile, bit-exact;
+// - WAV (PCM of 8 to 32 bits, float, extensible, A-law, ...), FLAC, AIFF/AIFC, CAF, W64, RF64
+//   and Ogg Vorbis through libsndfile, bit-exact (Vorbis: as libvorbis decodes it);
 // - MPEG audio (MP3, MP2, MP1; MPEG 1, 2 and 2.5) through libmpg123, gapless, decoded on several
 //   threads where the stream allows it;
 // - everything else that holds audio through FFmpeg (libavformat, libavcodec): MP4/M4A with AAC
-//   or ALAC, raw AAC, Ogg Vorbis and Opus, WMA, Matroska/WebM, the first sound track of a video;
-//   the same samples as `ffmpeg -i IN OUT.wav`, delay and padding removed as the file declares.
+//   or ALAC, raw AAC, Opus, Ogg FLAC and Speex, WMA, Matroska/WebM, WavPack, Monkey's Audio,
+//   Musepack, the first sound track of a video; the same samples as `ffmpeg -i IN OUT.wav`,
+//   delay and padding removed as the file declares.
+// SongFormats.h names these kinds for people, with the names their files usually have.
 // Output is interleaved 16-bit signed PCM in native byte order at the source's rate (Opus:
 // 48 kHz), mono or stereo. Deeper integer samples keep their top 16 bits, floating point is
 // rounded to nearest; more than two channels are mixed down to stereo (see Downmix.h in
@@ -82,9 +84,9 @@ struct SongFormat {
 class SongReader {
 public:
     // Opens `path`. Errors name it, with the codes the window shows: sound::kFileOpen (missing,
-    // not a regular file, unreadable), kFileForm (empty, of no kind that is read, damaged, "holds
-    // no audio", "is copy-protected and cannot be read"), kFormat (no channels, no rate),
-    // kMemory.
+    // not a regular file, unreadable), kFileForm (empty, of no kind that is read: "holds no audio
+    // that Quaverly reads", damaged, "holds no audio", "is copy-protected and cannot be read"),
+    // kFormat (no channels, no rate), kMemory.
     static Result<SongReader> open(const QString& path);
 
     SongReader(SongReader&&) noexcept;
@@ -101,8 +103,8 @@ public:
 
     // Up to `frames` whole frames into `out` (frames × channels samples); 0 only at the end.
     // Should the decoder stop before frames(), what it decoded is delivered and from then on
-    // every read fails (sound::kNotAvail, "the sound stops N bytes before its end: cause"),
-    // until seek().
+    // every read fails (sound::kNotAvail, "the sound breaks off at 1:23.456 of 3:45: cause", the
+    // length left out where it is not known), until seek().
     Result<std::size_t> read(std::int16_t* out, std::size_t frames);
     // Any frame from 0 to frames(); the next read starts there. sound::kPosition past the end.
     Status seek(std::uint64_t frame);

@@ -5,6 +5,8 @@
 
 #include "DecodeTestUtil.h"
 
+#include "engines/util/ClockText.h"
+#include "engines/util/FrameTime.h"
 #include "engines/wav/WavHeader.h"
 #include "support/ReadFaults.h"
 #include "support/TestAudio.h"
@@ -78,9 +80,11 @@ TEST_P(ReaderFaults, FailWithTheCauseInsteadOfPaddingWithSilence) {
     const quaverly::Error& error = got.error();
     EXPECT_EQ(error.code(), sound::kNotAvail);
     EXPECT_EQ(error.file(), path);
-    const std::uint64_t missing = (40000 - kBlock - rest.size()) * 2;
-    EXPECT_TRUE(error.cause().startsWith(
-        QStringLiteral("the sound stops %1 bytes before its end: ").arg(missing)))
+    // Where the sound broke off, in time, of the song's 5 s.
+    const auto at =
+        quaverly::clockMillis(quaverly::frametime::framesToMs(kBlock + rest.size(), 8000));
+    EXPECT_TRUE(
+        error.cause().startsWith(QStringLiteral("the sound breaks off at %1 of 0:05: ").arg(at)))
         << error.cause().toStdString();
     EXPECT_TRUE(error.cause().contains(QLatin1String(c.cause))) << error.cause().toStdString();
     EXPECT_EQ(song->position(), kBlock + rest.size());
@@ -95,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // 15000 of the 40000 frames stay: the second block comes out half full.
         FaultCase{"Shrinks", [](const QString& p) { return test::shrink(p, 44 + 30000); },
-                  "ends after 15000 of its 40000 frames"},
+                  "the data ends there"},
         FaultCase{"Unreadable", [](const QString& p) { return test::breakReadsOf(p) > 0; },
                   "Is a directory"}),
     [](const auto& p) { return std::string(p.param.name); });

@@ -16,6 +16,8 @@
 #include "engines/decode/internal/Downmix.h"
 #include "engines/decode/internal/FfmpegInput.h"
 #include "engines/ffmpeg/internal/Codecs.h"
+#include "engines/util/ClockText.h"
+#include "engines/util/FrameTime.h"
 
 #include <QStringList>
 
@@ -360,9 +362,11 @@ private:
         const bool whole =
             stated > 0 ? position_ + format_.rate / 10 + 4096 >= stated : damage_.empty();
         if (!whole) {
-            errorText_ = !damage_.empty() ? damage_
-                                          : "the sound ends " + std::to_string(stated - position_) +
-                                                " frames before the length the file states";
+            errorText_ =
+                !damage_.empty()
+                    ? damage_
+                    : "the file states a length of " +
+                          clockMillis(frametime::framesToMs(stated, format_.rate)).toStdString();
             return;
         }
         frames_ = position_;

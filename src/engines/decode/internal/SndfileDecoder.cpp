@@ -1,5 +1,7 @@
 // Files libsndfile reads: WAV (PCM of 8 to 32 bits, float, extensible, A-law and the other
-// codecs, with any chunks before or after the samples), FLAC, AIFF/AIFC, CAF, W64 and RF64.
+// codecs, with any chunks before or after the samples), FLAC, AIFF/AIFC, CAF, W64, RF64 and Ogg
+// Vorbis. A stream whose length libsndfile cannot find (an Ogg file with bytes after its last
+// page, a FLAC stream that states none) is read to its real end, which then gives its length.
 
 #include "engines/decode/internal/Decoder.h"
 #include "engines/decode/internal/Downmix.h"
@@ -123,6 +125,7 @@ public:
                                 ? QStringLiteral("PCM %1-bit").arg(format_.sourceBits)
                                 : QStringLiteral("compressed");
         frames_ = frames;
+        format_.lengthExact = reader_->lengthKnown();
         const int sub = info.format & SF_FORMAT_SUBMASK;
         if (info.channels > 2)
             downmix_.emplace(info.channels, channelMask(reader_->handle(), info.channels));
@@ -165,13 +168,19 @@ public:
                 }
             }
             if (got < 0) {
-                errorText_ = reader_->cause().toStdString();
+                // A file cut short before its stated length: the song reader says where.
+                if (!reader_->endedEarly())
+                    errorText_ = reader_->cause().toStdString();
                 break;
             }
             if (got == 0)
                 break;
             done += static_cast<std::size_t>(got);
         }
+        position_ += done;
+        if (!format_.lengthExact) // the estimate until the end, then what was there
+            frames_ =
+                done < frames && errorText_.empty() ? position_ : std::max(frames_, position_);
         return done;
     }
 
@@ -182,6 +191,7 @@ public:
             errorText_ = reader_->cause().toStdString();
             return false;
         }
+        position_ = frame;
         return true;
     }
 
@@ -197,8 +207,8 @@ private:
         engineMayStart_ = false;
         const int threads = codecThreads();
         const std::uint64_t chunk = ParallelChunks::chunkFrames(kChunkFrames);
-        if (format_.kind != SongKind::Flac || !floats_.empty() || threads < 2 ||
-            frames_ < 2 * chunk)
+        if (format_.kind != SongKind::Flac || !format_.lengthExact || !floats_.empty() ||
+            threads < 2 || frames_ < 2 * chunk)
             return;
         const QString path = path_;
         engine_ = std::make_unique<ParallelChunks>(
@@ -217,6 +227,7 @@ private:
 
     std::unique_ptr<SndfileReader> reader_;
     QString path_;
+    std::uint64_t position_ = 0; // the frame the next read starts at
     bool engineMayStart_ = true;
     std::unique_ptr<ParallelChunks> engine_;
     std::vector<float> floats_;      // conversion buffer of float files, made once at open
@@ -249,10 +260,17 @@ Result<DecoderPtr> openSndfileDecoder(const QString& path) {
     // (GSM 6.10), nor FLAC or Vorbis more than a few thousand (silence); a larger count comes
     // from a damaged size field. The reader announces no more than the file can hold, and fails
     // where the sound really ends.
-    const qint64 perByte =
-        major->kind == SongKind::Flac || major->kind == SongKind::Vorbis ? 65536 : 8;
-    const auto frames = static_cast<std::uint64_t>(
-        std::min<sf_count_t>(info.frames, std::max<qint64>(reader->fileSize(), 0) * perByte));
+    const bool packed = major->kind == SongKind::Flac || major->kind == SongKind::Vorbis;
+    const qint64 bytes = std::max<qint64>(reader->fileSize(), 0);
+    auto frames =
+        static_cast<std::uint64_t>(std::min<sf_count_t>(info.frames, bytes * (packed ? 65536 : 8)));
+    // A length libsndfile cannot find is only guessed, for progress, from the file's size at a
+    // usual rate of bytes per frame (FLAC about 60 % of 16-bit PCM, Vorbis about 160 kbit/s);
+    // the decode runs to the sound's real end, which makes it exact.
+    if (!reader->lengthKnown()) {
+        const double perFrame = (major->kind == SongKind::Vorbis ? 0.23 : 1.2) * info.channels;
+        frames = static_cast<std::uint64_t>(static_cast<double>(bytes) / perFrame);
+    }
     return DecoderPtr(std::make_unique<SndfileDecoder>(std::move(reader), *major, frames, path));
 }
 

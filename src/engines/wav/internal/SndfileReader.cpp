@@ -8,6 +8,24 @@
 #include <cstring>
 
 namespace quaverly {
+namespace {
+
+// libsndfile's words without its own dressing: "Error : flac decoder lost sync." reads "flac
+// decoder lost sync" after the words that say where it happened.
+QString libraryWords(const char* text) {
+    QString words = QString::fromUtf8(text).trimmed();
+    for (const QLatin1String prefix : {QLatin1String("Error :"), QLatin1String("Error:")}) {
+        if (words.startsWith(prefix)) {
+            words = words.mid(prefix.size()).trimmed();
+            break;
+        }
+    }
+    if (words.endsWith(QLatin1Char('.')))
+        words.chop(1);
+    return words;
+}
+
+} // namespace
 
 SndfileReader::Opened SndfileReader::open(const QString& path) {
     snd_.reset();
@@ -36,7 +54,7 @@ SndfileReader::Opened SndfileReader::open(const QString& path) {
         return Opened::CannotOpen;
     }
     if (!snd_) {
-        cause_ = QString::fromUtf8(sf_strerror(nullptr)).trimmed();
+        cause_ = libraryWords(sf_strerror(nullptr));
         return Opened::NotSound;
     }
     if (info_.frames < 0)
@@ -61,12 +79,12 @@ sf_count_t SndfileReader::read(T* out, sf_count_t frames, Read readFrames) {
         return -1;
     }
     if (got < 0 || sf_error(snd_.get()) != SF_ERR_NO_ERROR) {
-        fail(QString::fromUtf8(sf_strerror(snd_.get())));
+        fail(libraryWords(sf_strerror(snd_.get())));
         return -1;
     }
     const sf_count_t due = std::min(frames, std::max<sf_count_t>(info_.frames - position_, 0));
     position_ += got;
-    if (got < due) {
+    if (got < due && lengthKnown()) {
         endedEarly_ = true;
         fail(QStringLiteral("the file ends after %1 of its %2 frames")
                  .arg(position_)
@@ -91,7 +109,7 @@ bool SndfileReader::seek(sf_count_t frame) {
     if (!readError_.isEmpty())
         return fail(readError_);
     if (at < 0)
-        return fail(QString::fromUtf8(sf_strerror(snd_.get())));
+        return fail(libraryWords(sf_strerror(snd_.get())));
     position_ = at;
     return true;
 }

@@ -39,6 +39,10 @@ public:
 
     // Format, rate, channels and frames, as libsndfile found them at open.
     const SF_INFO& info() const { return info_; }
+    // Whether info().frames is the length: libsndfile gives SF_COUNT_MAX for a stream whose
+    // length it cannot find (an Ogg file with bytes after its last page, a FLAC stream that
+    // states no length). Such a sound ends where its reads end.
+    bool lengthKnown() const { return info_.frames != SF_COUNT_MAX; }
     qint64 fileSize() const { return file_.size(); }
     // For sf_command queries of the open file (channel map, ...); null when none is open.
     SNDFILE* handle() const { return snd_.get(); }
@@ -46,7 +50,7 @@ public:
     // Read up to `frames` interleaved frames into `out`: 16-bit as libsndfile scales them
     // (8-bit: (u - 128) x 256; deeper samples lose their low bits), or float with full scale +-1.
     // Fewer only at the end of the sound; -1 on a read error, or when the file ends before the
-    // frames announced, with cause() set.
+    // frames announced (a known length), with cause() set.
     sf_count_t readShorts(short* out, sf_count_t frames);
     sf_count_t readFloats(float* out, sf_count_t frames);
     // Positions at `frame` (0 to info().frames); false with cause() set.
