@@ -9,8 +9,10 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
 #include <QTimer>
+#include <QWindow>
 
 namespace quaverly {
 
@@ -20,8 +22,8 @@ Frmmain::Frmmain(Dialogs& dialogs, QWidget* parent, const QString& settingsPath)
       busy_(this) {
     setObjectName(QStringLiteral("Frmmain"));
     setWindowTitle(tr("%1 by %2").arg(QLatin1String(kApplicationTitle), QLatin1String(kMakerName)));
-    setMinimumSize(kClientWidth, kClientHeight);
-    resize(kClientWidth, kClientHeight);
+    fitToScreen();
+    resize(minimumSize());
     const auto device = audio::defaultBackend();
     MMCEdit = new WavPlayer(device, this);
     MMCEdit->setObjectName(QStringLiteral("MMCEdit"));
@@ -67,22 +69,36 @@ void Frmmain::buildToolbar() {
 }
 
 void Frmmain::buildPanels() {
-    Framewav = new AudioEditPanel(this);
+    // The panels lie on a host as large as the client area below the toolbar, never smaller than
+    // their least layout: on a screen smaller than that, they scroll.
+    panelArea_ = named(new QScrollArea(this), "panelArea");
+    panelArea_->setFrameShape(QFrame::NoFrame);
+    panelArea_->setWidgetResizable(true);
+    // Not a stop of its own for Tab; it scrolls to the control that Tab brings the focus to.
+    panelArea_->setFocusPolicy(Qt::NoFocus);
+    auto* host = named(new QWidget, "panelHost");
+    host->setMinimumSize(kClientWidth, kClientHeight - kPanelTop);
+    host->installEventFilter(this);
+    panelArea_->setWidget(host);
+
+    Framewav = new AudioEditPanel(host);
     frameEditSong = new EditSongFrame;
     Framewav->placeEditFrame(frameEditSong);
 
-    FrameRec = new RecorderPanel(this);
-    FrameConvert = new ConvertPanel(this);
-    FrameSetting = new SettingsPanel(this);
-    FrameAbout = new AboutPanel(this);
+    FrameRec = new RecorderPanel(host);
+    FrameConvert = new ConvertPanel(host);
+    FrameSetting = new SettingsPanel(host);
+    FrameAbout = new AboutPanel(host);
 }
 
 void Frmmain::layOutPanels() {
-    const int w = width();
-    Toolbar1->setGeometry(0, 0, w, kPanelTop - 4);
-    toolbarRule_->setGeometry(0, kPanelTop - 4, w, 2);
-    // The Audio Edit panel takes the whole client area below the toolbar.
-    Framewav->setGeometry(px(120), kPanelTop, w - px(120) - 6, height() - kPanelTop - 8);
+    Toolbar1->setGeometry(0, 0, width(), kPanelTop - 4);
+    toolbarRule_->setGeometry(0, kPanelTop - 4, width(), 2);
+    panelArea_->setGeometry(0, kPanelTop, width(), height() - kPanelTop);
+    const QWidget* host = panelArea_->widget();
+    const int w = host->width();
+    // The Audio Edit panel takes the whole host.
+    Framewav->setGeometry(px(120), 0, w - px(120) - 6, host->height() - 8);
     // The others keep their size and their place at the least size, and stay centred.
     const int shift = (w - kClientWidth) / 2;
     const struct {
@@ -90,13 +106,40 @@ void Frmmain::layOutPanels() {
         QRect atLeast;
     } panels[] = {
         // As wide as the settings panel, as tall as its controls need.
-        {FrameRec, QRect(px(1200), kPanelTop, px(8895), 236)},
-        {FrameConvert, QRect(px(1080), kPanelTop, px(9135), px(4815))},
-        {FrameSetting, QRect(px(1200), kPanelTop, px(8895), px(4815))},
-        {FrameAbout, QRect(px(2520), kPanelTop, px(5895), px(4215))},
+        {FrameRec, QRect(px(1200), 0, px(8895), 236)},
+        {FrameConvert, QRect(px(1080), 0, px(9135), px(4815))},
+        {FrameSetting, QRect(px(1200), 0, px(8895), px(4815))},
+        {FrameAbout, QRect(px(2520), 0, px(5895), px(4215))},
     };
     for (const auto& p : panels)
         p.panel->setGeometry(p.atLeast.translated(shift, 0));
+}
+
+bool Frmmain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == panelArea_->widget() && event->type() == QEvent::Resize)
+        layOutPanels();
+    return QWidget::eventFilter(watched, event);
+}
+
+void Frmmain::fitToScreen() {
+    // The least size is the layout's, or what the screen has room for when that is less (at
+    // 200 % on a small screen, say): the window never asks for more than the screen.
+    QSize room(kClientWidth, kClientHeight);
+    if (const QScreen* s = screen()) {
+        const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+        room = s->availableSize().shrunkBy(frame);
+        connect(s, &QScreen::availableGeometryChanged, this, &Frmmain::fitToScreen,
+                Qt::UniqueConnection);
+    }
+    setMinimumSize(QSize(kClientWidth, kClientHeight).boundedTo(room));
+}
+
+void Frmmain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (windowHandle())
+        connect(windowHandle(), &QWindow::screenChanged, this, &Frmmain::fitToScreen,
+                Qt::UniqueConnection);
+    fitToScreen();
 }
 
 QString Frmmain::windowStatePath() const {

@@ -6,7 +6,9 @@
 // encoding runs, closing asks first: wait for it (the window stays), or stop it and quit.
 //
 // The window can be made larger than its least size; the Audio Edit panel and the clip editor's
-// frame in it grow with it, the other panels keep their size, centred. Its size and whether it
+// frame in it grow with it, the other panels keep their size, centred. Its least size is the
+// panels' least layout, or the screen's available size where that is smaller (200 % on a small
+// screen): the panels then scroll in the area below the toolbar. Its size and whether it
 // was maximised are kept in window.ini beside the settings file, written at the shutdown and
 // read at the start-up. Beside it, folders.ini keeps the folder each kind of file dialog was last
 // picked in: every dialog of the window goes through RememberingDialogs.
@@ -37,6 +39,7 @@
 
 #include <QIcon>
 #include <QList>
+#include <QScrollArea>
 #include <QToolBar>
 #include <QWidget>
 
@@ -121,6 +124,9 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    // Lays the panels out again when their host changes its size.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     enum class SoundEnd { PanelSwitch, Shutdown };
@@ -133,8 +139,10 @@ private:
     void endSoundActivity(SoundEnd why);
     void showPanel(QWidget* panel);
     void fillAbout();
-    // Places the toolbar and the panels in the client area as it is now.
+    // Places the toolbar, the panels' scroll area and the panels as they are now.
     void layOutPanels();
+    // Sets the least size: the layout's, within the screen's available size.
+    void fitToScreen();
     // window.ini in the settings file's folder: the window's size and maximised state.
     QString windowStatePath() const;
     void restoreWindowState();
@@ -148,6 +156,7 @@ private:
     Encodings* encodings_ = nullptr;
     Jobs* jobs_ = nullptr;
     QWidget* toolbarRule_ = nullptr;
+    QScrollArea* panelArea_ = nullptr; // objectName "panelArea", below the toolbar
     bool unloaded_ = false;
 };
 

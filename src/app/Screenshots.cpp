@@ -2,6 +2,7 @@
 
 #include "app/Frmmain.h"
 #include "ui/Jobs.h"
+#include "ui/ThemeColours.h"
 
 #include <QApplication>
 #include <QDir>
@@ -21,35 +22,6 @@ void settle(int ms) {
     while (t.elapsed() < ms) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
-}
-
-// A dark theme as a desktop gives one: every colour the widgets take comes from here.
-QPalette darkPalette() {
-    const QColor window(0x35, 0x35, 0x35), base(0x26, 0x26, 0x26), text(0xe8, 0xe8, 0xe8),
-        dimmed(0x80, 0x80, 0x80), accent(0x3d, 0x8e, 0xe0);
-    QPalette p;
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, window.lighter(115));
-    p.setColor(QPalette::ToolTipBase, base);
-    p.setColor(QPalette::ToolTipText, text);
-    p.setColor(QPalette::PlaceholderText, dimmed);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, window.lighter(110));
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::BrightText, Qt::white);
-    p.setColor(QPalette::Light, window.lighter(160));
-    p.setColor(QPalette::Midlight, window.lighter(130));
-    p.setColor(QPalette::Mid, window.darker(130));
-    p.setColor(QPalette::Dark, window.darker(160));
-    p.setColor(QPalette::Shadow, Qt::black);
-    p.setColor(QPalette::Highlight, accent);
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Link, accent.lighter(120));
-    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        p.setColor(QPalette::Disabled, role, dimmed);
-    return p;
 }
 
 } // namespace
@@ -130,10 +102,13 @@ int takeScreenshots(Dialogs& dialogs, const QString& program, const QStringList&
     for (const bool dark : {false, true}) {
         if (dark) {
             QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-            QApplication::setPalette(darkPalette());
+            QApplication::setPalette(darkDesktopPalette());
         }
         Frmmain window(dialogs);
         window.show();
+        // The whole layout, also where the screen is smaller than it (200 % on the offscreen
+        // platform's screen), when the window would scroll it.
+        window.resize(Frmmain::kClientWidth, Frmmain::kClientHeight);
         window.songList->addFiles(songs);
         window.jobs().waitForDone(); // the songs are listed as the adding job ends
         ok = saveScreenshots(window, folder,

@@ -18,10 +18,10 @@ class Frmmain;
 // window. False when a picture could not be written.
 bool saveScreenshots(Frmmain& window, const QString& folder, const QString& tag);
 
-// The whole set: for the light theme (tag "-light") and then a dark one (Fusion with a dark
-// palette, "-dark"), a window of its own with `songs` listed. Unless `secondScale` (this run is
-// the one at 200 %, tags "-light@2x" and "-dark@2x"), it then runs `program` again with
-// QT_SCALE_FACTOR=2 for those. 0 when every picture was written.
+// The whole set: for the light theme (tag "-light") and then a dark one (Fusion with
+// darkDesktopPalette(), "-dark"), a window of its own with `songs` listed. Unless `secondScale`
+// (this run is the one at 200 %, tags "-light@2x" and "-dark@2x"), it then runs `program` again
+// with QT_SCALE_FACTOR=2 for those. 0 when every picture was written.
 int takeScreenshots(Dialogs& dialogs, const QString& program, const QStringList& songs,
                     const QString& folder, bool secondScale);
 

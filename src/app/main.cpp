@@ -4,6 +4,7 @@
 #include "app/Screenshots.h"
 #include "app/Version.h"
 #include "ui/QtDialogs.h"
+#include "ui/ThemeColours.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -37,6 +38,8 @@ int main(int argc, char* argv[]) {
     // The installed desktop entry's name (QUAVERLY_APP_ID in cmake/Packaging.cmake): Wayland
     // desktops match the window to its entry and icon by it.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.quaverly.Quaverly"));
+    // The desktop's colours, with any text role it leaves too faint made readable.
+    quaverly::keepPaletteReadable();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Turns songs into short clips."));

@@ -1,5 +1,6 @@
 #include "editor/EditSongFrame.h"
 
+#include "ui/ThemeColours.h"
 #include "ui/Widgets.h"
 
 #include "editor/ClipEffects.h"
@@ -85,9 +86,7 @@ void EditSongFrame::buildWaveArea() {
     lblWaveHint->setAlignment(Qt::AlignCenter);
     lblWaveHint->setWordWrap(true);
     lblWaveHint->setFrameShape(QFrame::StyledPanel);
-    QPalette muted = lblWaveHint->palette();
-    muted.setColor(QPalette::WindowText, muted.color(QPalette::PlaceholderText));
-    lblWaveHint->setPalette(muted);
+    dimText(lblWaveHint);
     waveLayout->addWidget(lblWaveHint);
 }
 

@@ -12,6 +12,7 @@
 #include "editor/ZeroCrossing.h"
 #include "engines/player/WavPlayer.h"
 #include "engines/util/FrameTime.h"
+#include "ui/ThemeColours.h"
 
 #include <algorithm>
 
@@ -220,7 +221,7 @@ void EditorHandlers::showClipLength() {
     // Red past the target; otherwise the frame's own colours.
     QPalette palette;
     if (over)
-        palette.setColor(QPalette::WindowText, QColor(0xc6, 0x28, 0x28));
+        palette.setColor(QPalette::WindowText, alertText(frame_.palette()));
     gauge.setPalette(palette);
     gauge.setToolTip(
         over ? tr("The clip is longer than the limit of %1").arg(clockSeconds(target / 1000))

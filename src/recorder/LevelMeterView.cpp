@@ -1,5 +1,7 @@
 #include "recorder/LevelMeterView.h"
 
+#include "ui/ThemeColours.h"
+
 #include <QPainter>
 
 #include <algorithm>
@@ -85,7 +87,7 @@ void LevelMeterView::paintEvent(QPaintEvent*) {
     QFont small = font();
     small.setPointSizeF(std::max(6.0, small.pointSizeF() * 0.8));
     p.setFont(small);
-    p.setPen(pal.color(QPalette::PlaceholderText));
+    p.setPen(dimmedText(pal, QPalette::WindowText, QPalette::Window));
     const QFontMetrics fm(small);
     const int top = rmsBar.bottom() + 2;
     for (const int mark : kMarks) {
@@ -100,11 +102,15 @@ void LevelMeterView::paintEvent(QPaintEvent*) {
     const QRect lamp(width() - kLampWidth, 0, kLampWidth, 2 * kBarHeight + 2);
     p.setFont(small);
     if (clipLit_) {
-        p.fillRect(lamp, QColor(0xd9, 0x30, 0x2c));
-        p.setPen(pal.color(QPalette::BrightText));
+        // Red on every theme; its word in whichever of the palette's text and field colours
+        // stands out more on it.
+        const QColor red(0xd9, 0x30, 0x2c), text = pal.color(QPalette::Text),
+                                            base = pal.color(QPalette::Base);
+        p.fillRect(lamp, red);
+        p.setPen(contrastRatio(text, red) >= contrastRatio(base, red) ? text : base);
     } else {
         p.fillRect(lamp, pal.color(QPalette::Button));
-        p.setPen(pal.color(QPalette::PlaceholderText));
+        p.setPen(dimmedText(pal, QPalette::ButtonText, QPalette::Button));
     }
     p.drawText(lamp, Qt::AlignCenter, tr("CLIP"));
 }

@@ -3,6 +3,7 @@
 #include "engines/encoder/Presets.h"
 #include "songlist/SongItemDelegate.h"
 #include "ui/OutputChoice.h"
+#include "ui/ThemeColours.h"
 #include "ui/Widgets.h"
 
 #include <QHBoxLayout>
@@ -16,8 +17,19 @@ namespace quaverly {
 
 namespace {
 
+// The list's column at the least width: the list, and the arrows beside it.
+constexpr int kListLeft = 12;
+constexpr int kListTop = 26;
+constexpr int kListWidth = 178;
+constexpr int kArrowsGap = 6;
+constexpr int kArrowWidth = 30;
+constexpr int kButtonGap = 5; // between the list's three buttons
+// Of the width the panel gains over its least, the list takes two fifths (a long name wants
+// it, and so does the waveform in the right-hand column), up to this much.
+constexpr int kListMaxGain = 400;
 // The right-hand column starts at 3480 twips; "Play Control" at its top is 1455 twips tall.
 constexpr int kColumnLeft = px(3480);
+constexpr int kColumnLeastWidth = px(6495);
 constexpr int kColumnTop = px(360);
 constexpr int kPlayerHeight = px(1455);
 constexpr int kMargin = 12;          // around the panel's content
@@ -35,7 +47,7 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
 
     // Left column: the list, its arrows and buttons, the hint and the maker's name.
     List1 = named(new QListWidget(this), "List1");
-    List1->setGeometry(12, 26, 178, 248);
+    List1->setGeometry(kListLeft, kListTop, kListWidth, 248);
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->setItemDelegate(new SongItemDelegate(List1));
     // Each row fits the list's width: the song's text gives way to its length and format.
@@ -58,16 +70,14 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     lblListHint->setGeometry(12, 318, 214, 36);
     lblListHint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblListHint->setWordWrap(true);
-    QPalette hint = lblListHint->palette();
-    hint.setColor(QPalette::WindowText, hint.color(QPalette::PlaceholderText));
-    lblListHint->setPalette(hint);
+    dimText(lblListHint);
 
     lblMaker = named(new QLabel(this), "Label8");
     lblMaker->setGeometry(12, 362, 214, 20);
     QFont maker = lblMaker->font();
     maker.setItalic(true);
     lblMaker->setFont(maker);
-    lblMaker->setPalette(hint);
+    dimText(lblMaker);
 
     // "Play Control": left 3480, top 360, 6495 x 1455 twips, its controls as laid out there.
     framePlayControl = named(new QGroupBox(tr("Play Control"), this), "Frame2");
@@ -233,25 +243,38 @@ void AudioEditPanel::resizeEvent(QResizeEvent* event) {
 }
 
 void AudioEditPanel::layOut() {
-    const int listHeight = std::max(height() - List1->y() - kBelowList, 120);
-    List1->resize(List1->width(), listHeight);
+    const int gained = std::max(0, width() - kColumnLeft - kColumnLeastWidth - kMargin);
+    const int listGain = std::min(gained * 2 / 5, kListMaxGain);
+    const int listWidth = kListWidth + listGain;
+    const int listHeight = std::max(height() - kListTop - kBelowList, 120);
+    List1->setGeometry(kListLeft, kListTop, listWidth, listHeight);
+    const int arrowsLeft = kListLeft + listWidth + kArrowsGap;
+    CmdUP->move(arrowsLeft, CmdUP->y());
+    CmdDown->move(arrowsLeft, CmdDown->y());
+    // The three buttons share the list's width; the hint and the name reach under the arrows.
     const int below = List1->geometry().bottom() + 9;
-    for (QPushButton* b : {CmdAdd, Cmdremove, CmdIns})
-        b->move(b->x(), below);
-    lblListHint->move(lblListHint->x(), below + 36);
-    lblMaker->move(lblMaker->x(), below + 80);
+    const int buttonWidth = (listWidth - 2 * kButtonGap) / 3;
+    int left = kListLeft;
+    for (QPushButton* b : {CmdAdd, Cmdremove, CmdIns}) {
+        b->setGeometry(left, below, buttonWidth, b->height());
+        left += buttonWidth + kButtonGap;
+    }
+    const int textWidth = arrowsLeft + kArrowWidth - kListLeft;
+    lblListHint->setGeometry(kListLeft, below + 36, textWidth, lblListHint->height());
+    lblMaker->setGeometry(kListLeft, below + 80, textWidth, lblMaker->height());
 
-    const int columnWidth = std::max(width() - kMargin - kColumnLeft, px(6495));
-    framePlayControl->setGeometry(kColumnLeft, kColumnTop, columnWidth, kPlayerHeight);
+    const int columnLeft = kColumnLeft + listGain;
+    const int columnWidth = std::max(width() - kMargin - columnLeft, kColumnLeastWidth);
+    framePlayControl->setGeometry(columnLeft, kColumnTop, columnWidth, kPlayerHeight);
     const int outputTop = height() - kBottomMargin - kOutputHeight;
-    const int saveLeft = kColumnLeft + columnWidth - kSaveWidth;
-    frameBitRate->setGeometry(kColumnLeft, outputTop,
-                              std::min(saveLeft - 8 - kColumnLeft, kOutputMaxWidth), kOutputHeight);
+    const int saveLeft = columnLeft + columnWidth - kSaveWidth;
+    frameBitRate->setGeometry(columnLeft, outputTop,
+                              std::min(saveLeft - 8 - columnLeft, kOutputMaxWidth), kOutputHeight);
     // The saves beside the frame's two rows.
     CmdSaveWav->setGeometry(saveLeft, outputTop + kOutputHeight - 62, kSaveWidth, 28);
     CmdSaveList->setGeometry(saveLeft, outputTop + kOutputHeight - 30, kSaveWidth, 28);
     if (editFrame_)
-        editFrame_->setGeometry(kColumnLeft, kColumnTop, columnWidth,
+        editFrame_->setGeometry(columnLeft, kColumnTop, columnWidth,
                                 outputTop - kEditFrameSpacing - kColumnTop);
 }
 

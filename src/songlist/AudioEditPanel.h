@@ -108,9 +108,10 @@ signals:
     void settingChosen(int value);
 
 protected:
-    // The list grows downwards and the right-hand column (the player's and the editor's frame,
-    // the bit rate and the list saves) to the right; what is below the list and the frames keeps
-    // to the bottom.
+    // The list grows downwards and, by two fifths of the width the panel gains, to the right
+    // (its arrows, buttons and hint follow it); the right-hand column (the player's and the
+    // editor's frame, the bit rate and the list saves) takes the rest. What is below the list
+    // and the frames keeps to the bottom.
     void resizeEvent(QResizeEvent* event) override;
 
 private:

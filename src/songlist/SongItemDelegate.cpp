@@ -2,6 +2,7 @@
 
 #include "songlist/AudioEditPanel.h"
 #include "songlist/WorkingCopy.h"
+#include "ui/ThemeColours.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -57,19 +58,24 @@ void SongItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
     const QFontMetrics detailMetrics(option.font);
     const int detailWidth = detail.isEmpty() ? 0 : detailMetrics.horizontalAdvance(detail) + kGap;
-    // The song's text gives way to the detail: it is cut short with "…" where it would meet it.
+    // The song's text gives way to the detail: its middle gives way to "…", so that the start
+    // and the end of a long name stay (the tool tip holds it whole).
     const QFontMetrics textMetrics(opt.font);
-    opt.text = textMetrics.elidedText(opt.text, Qt::ElideRight,
+    opt.text = textMetrics.elidedText(opt.text, Qt::ElideMiddle,
                                       std::max(0, textRect.width() - detailWidth - 4));
     style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
     if (detail.isEmpty())
         return;
     painter->save();
     const bool selected = opt.state.testFlag(QStyle::State_Selected);
-    const QPalette::ColorGroup group =
-        opt.state.testFlag(QStyle::State_Enabled) ? QPalette::Normal : QPalette::Disabled;
-    painter->setPen(
-        opt.palette.color(group, selected ? QPalette::HighlightedText : QPalette::PlaceholderText));
+    QPalette palette = opt.palette;
+    if (!opt.state.testFlag(QStyle::State_Enabled))
+        palette.setCurrentColorGroup(QPalette::Disabled);
+    else if (!opt.state.testFlag(QStyle::State_Active))
+        palette.setCurrentColorGroup(QPalette::Inactive);
+    // Dimmer than the song's text, yet readable on the row.
+    painter->setPen(selected ? palette.color(QPalette::HighlightedText)
+                             : dimmedText(palette, QPalette::Text, QPalette::Base));
     painter->setFont(option.font);
     painter->drawText(textRect.adjusted(0, 0, -2, 0), Qt::AlignRight | Qt::AlignVCenter, detail);
     painter->restore();

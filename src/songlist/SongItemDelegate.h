@@ -1,8 +1,9 @@
 #pragma once
-// Draws a song list row: the song's text (the item's own, which the rest of the program reads),
-// its length and format right-aligned beside it, and a mark for the song the list player plays
-// (bold, a play sign) and the song the clip editor shows (a pen). What it draws comes from the
-// item's roles (AudioEditPanel::kLengthRole and the next ones); colours from the palette.
+// Draws a song list row: the song's text (the item's own, which the rest of the program reads;
+// a long one shortened in its middle), its length and format right-aligned beside it, dimmed, and a
+// mark for the song the list player plays (bold, a play sign) and the song the clip editor shows (a
+// pen). What it draws comes from the item's roles (AudioEditPanel::kLengthRole and the next ones);
+// colours from the palette.
 //
 // Threads: UI thread only.
 

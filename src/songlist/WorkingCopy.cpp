@@ -82,7 +82,8 @@ QString songToolTip(const QString& pickedPath, const SongSummary& song) {
     if (const QString words = formatWords(song); !words.isEmpty())
         format << words;
     format << QStringLiteral("%1 Hz").arg(song.rate) << channelWords(song.channels);
-    return QDir::toNativeSeparators(pickedPath) + QLatin1Char('\n') +
+    return songNameFor(pickedPath, song.tags) + QLatin1Char('\n') +
+           QDir::toNativeSeparators(pickedPath) + QLatin1Char('\n') +
            format.join(QStringLiteral(", ")) + QLatin1Char('\n') +
            lengthWords(song.frames, song.rate);
 }

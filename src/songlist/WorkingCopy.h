@@ -30,8 +30,9 @@ struct SongSummary {
 // "Intro"); a name of four characters or fewer is kept whole, so no song is nameless.
 QString songNameFor(const QString& pickedPath, const SongTags& tags);
 
-// The tool tip of a listed song, one line each: the picked file's path, its format and its
-// length: "/home/u/Music/Intro.flac\nFLAC, 44100 Hz, stereo\n3:25.4".
+// The tool tip of a listed song, one line each: its whole name (songNameFor; the row may show it
+// shortened), the picked file's path, its format and its length:
+// "Intro\n/home/u/Music/Intro.flac\nFLAC, 44100 Hz, stereo\n3:25.4".
 QString songToolTip(const QString& pickedPath, const SongSummary& song);
 
 // The short word for a song's format that its row shows: the codec ("MP3", "FLAC", "AAC",

@@ -1,5 +1,6 @@
 #include "ui/BusyWindow.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
@@ -20,6 +21,35 @@ constexpr int kStep = 48;
 constexpr int kStripHeight = 50;
 constexpr int kHeight = 78;
 constexpr int kJobHeight = 58; // the job's part below the text
+
+// Keeps the busy window centred on its anchor while it is shown: the anchor may be placed by the
+// window manager only after the busy window first showed (the first job at the start-up), and
+// may be moved, resized or maximised while it shows.
+class AnchorWatch final : public QObject {
+public:
+    AnchorWatch(QWidget* anchor, std::function<void()> recentre)
+        : QObject(nullptr), recentre_(std::move(recentre)) {
+        anchor->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::WindowStateChange:
+            recentre_();
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> recentre_;
+};
 
 QPixmap busyImage(int index) {
     static const char* const files[] = {":/busy/busy1.svg", ":/busy/busy2.svg", ":/busy/busy3.svg"};
@@ -114,6 +144,14 @@ BusyWindow::~BusyWindow() = default;
 FrmLoad& BusyWindow::window() {
     if (!window_) {
         window_ = std::make_unique<FrmLoad>();
+        if (anchor_) {
+            // A child of the busy window: it goes with it, and stops watching then.
+            auto* watch = new AnchorWatch(anchor_, [this] {
+                if (window_->isVisible())
+                    centre();
+            });
+            watch->setParent(window_.get());
+        }
     }
     return *window_;
 }
@@ -158,7 +196,7 @@ void BusyWindow::setProgress(int permille, const QString& timeLeft) {
     w.LabelTimeLeft->setText(timeLeft);
 }
 
-void BusyWindow::place() {
+void BusyWindow::centre() {
     FrmLoad& w = window();
     QRect area;
     if (anchor_ && anchor_->isVisible()) {
@@ -169,6 +207,11 @@ void BusyWindow::place() {
     if (area.isValid()) {
         w.move(area.center() - QPoint(w.width() / 2, w.height() / 2));
     }
+}
+
+void BusyWindow::place() {
+    FrmLoad& w = window();
+    centre();
     w.show();
     w.raise();
 }

@@ -55,7 +55,8 @@ private:
 
 class BusyWindow {
 public:
-    // anchor: the window the busy window is centred over when it appears.
+    // anchor: the window the busy window is centred over whenever it appears, and while it shows
+    // (when the anchor moves or changes its size).
     explicit BusyWindow(QWidget* anchor = nullptr);
     ~BusyWindow();
     BusyWindow(const BusyWindow&) = delete;
@@ -77,6 +78,9 @@ public:
     FrmLoad& window();
 
 private:
+    // Centres the window on the anchor when that is shown, else on the screen.
+    void centre();
+    // Centres the window and shows it.
     void place();
 
     QPointer<QWidget> anchor_;

@@ -44,7 +44,7 @@ TEST_F(FrmmainTest, StartsOnTheAudioEditPanelReadyForSongs) {
     EXPECT_TRUE(child(*w, "Frame3")->isHidden());
     EXPECT_EQ(child(*w, "Frame3")->parentWidget(), child(*w, "Framewav"));
     for (const char* panel : {"Framewav", "FrameRec", "FrameConvert", "FrameSetting"}) {
-        EXPECT_EQ(child(*w, panel)->y(), 48) << panel;
+        EXPECT_EQ(child(*w, panel)->mapTo(w.get(), QPoint()).y(), 48) << panel;
     }
 
     // Captions and tool tips.

@@ -282,7 +282,7 @@ TEST_F(SongListOrder, FilesOfTheCommandLineAreAddedInOrderAndBadNamesReported) {
     EXPECT_EQ(list->count(), 3);
     EXPECT_EQ(names(), "rel" + kMp3Name + "a");
     EXPECT_EQ(list->item(0)->toolTip(),
-              path("music/rel.wav") + "\nWAV PCM 16-bit, 8000 Hz, mono\n0:00.0");
+              "rel\n" + path("music/rel.wav") + "\nWAV PCM 16-bit, 8000 Hz, mono\n0:00.0");
     EXPECT_EQ(test::readFile(w->Framewav->workingCopy(0)), test::readFile(path("music/rel.wav")));
     // Words reach the song reader, which refuses them as "ADD" would; they and what is no file
     // at all are told in one message at the end.

@@ -2,7 +2,10 @@
 // settings, and what grows with it.
 #include "app/Frmmain.h"
 #include "support/AppFixture.h"
+#include "support/DrawnTexts.h"
 #include "support/ScriptedDialogs.h"
+#include "support/TestAudio.h"
+#include "support/Waits.h"
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -86,9 +89,14 @@ TEST_F(WindowSize, TheAudioEditPanelAndTheEditorsFrameGrowWithTheWindow) {
     const QRect rec = w->FrameRec->geometry();
     w->resize(719 + 70, 476 + 80);
     EXPECT_EQ(w->Framewav->size(), before[0] + QSize(70, 80));
-    EXPECT_EQ(w->frameEditSong->size(), before[1] + QSize(70, 80));
-    EXPECT_EQ(w->frameEditSong->waveHost->size(), before[2] + QSize(70, 80));
-    EXPECT_EQ(w->Framewav->List1->size(), before[3] + QSize(0, 80));
+    // The list and the editor's column share the width gained, the column the larger part.
+    const QSize list = w->Framewav->List1->size() - before[3];
+    const QSize editor = w->frameEditSong->size() - before[1];
+    EXPECT_EQ(list.width() + editor.width(), 70);
+    EXPECT_GT(list.width(), 0);
+    EXPECT_GT(editor.width(), list.width());
+    EXPECT_EQ(std::pair(list.height(), editor.height()), std::pair(80, 80));
+    EXPECT_EQ(w->frameEditSong->waveHost->size(), before[2] + editor);
     // The bit rate and the saves keep to the bottom, the saves to the right; the recorder
     // panel keeps its size, centred.
     const QWidget* saves = w->Framewav->CmdSaveList;
@@ -96,6 +104,41 @@ TEST_F(WindowSize, TheAudioEditPanelAndTheEditorsFrameGrowWithTheWindow) {
     EXPECT_EQ(saves->geometry().right(), w->frameEditSong->geometry().right());
     EXPECT_GT(w->Framewav->frameBitRate->y(), w->frameEditSong->geometry().bottom());
     EXPECT_EQ(w->FrameRec->geometry(), rec.translated(35, 0));
+}
+
+TEST_F(WindowSize, TheListWidensAndShortensALongNameInTheMiddle) {
+    const QString name =
+        QStringLiteral("The beginning of a song's name that goes on and on well past "
+                       "what any list shows whole and then its very end");
+    ASSERT_TRUE(test::writeWav16(path(name + ".wav"), 1, 8000, test::staircase(8000, 1)));
+    auto w = start();
+    w->songList->addFiles({path(name + ".wav")});
+    ASSERT_TRUE(jobsSettled(*w));
+    const AudioEditPanel& panel = *w->Framewav;
+    ASSERT_EQ(panel.List1->count(), 1);
+    EXPECT_TRUE(panel.List1->item(0)->toolTip().startsWith(name + "\n"));
+    const int least = panel.List1->width();
+
+    w->resize(1200, 760);
+    ASSERT_TRUE(test::eventsUntil([&] { return panel.List1->width() > least; }, 5000));
+    EXPECT_GE(panel.List1->width(), least + 150);
+    // Its arrows keep beside it, its buttons under it, the hint as wide as both.
+    const QRect list = panel.List1->geometry();
+    EXPECT_GT(panel.CmdUP->x(), list.right());
+    EXPECT_LE(panel.CmdIns->geometry().right(), list.right());
+    EXPECT_GT(panel.CmdIns->geometry().right(), list.right() - 12);
+    EXPECT_GE(panel.lblListHint->width(), list.width());
+    EXPECT_LT(list.right(), w->frameEditSong->x());
+
+    // The row shows the name's start and end around "…", the tool tip the whole name.
+    QStringList shown;
+    for (const test::DrawnText& t : test::drawnTexts(*panel.List1->viewport()))
+        shown << t.text;
+    const auto elided =
+        std::find_if(shown.begin(), shown.end(), [](const QString& t) { return t.contains(u'…'); });
+    ASSERT_NE(elided, shown.end()) << shown.join(" | ").toStdString();
+    EXPECT_TRUE(elided->startsWith(name.left(12))) << elided->toStdString();
+    EXPECT_TRUE(elided->endsWith(name.right(12))) << elided->toStdString();
 }
 
 } // namespace

@@ -42,7 +42,7 @@ TEST(SongNames, TakeTheTagsOrTheFileNameWithoutItsExtension) {
     }
 }
 
-TEST(SongToolTips, GiveThePathTheFormatAndTheLength) {
+TEST(SongToolTips, GiveTheNameThePathTheFormatAndTheLength) {
     const struct {
         SongSummary song;
         const char* tip;
@@ -56,7 +56,7 @@ TEST(SongToolTips, GiveThePathTheFormatAndTheLength) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(songToolTip(QStringLiteral("/home/u/Music/Intro.flac"), c.song),
-                  QStringLiteral("/home/u/Music/Intro.flac\n") + QString::fromUtf8(c.tip));
+                  QStringLiteral("Intro\n/home/u/Music/Intro.flac\n") + QString::fromUtf8(c.tip));
 }
 
 TEST(SongRows, ShowTheFormatsShortWordAndTheLengthToTheSecond) {
@@ -191,7 +191,7 @@ TEST_F(MakeWorkingCopy, ATaggedMp3IsNamedByItsTagsAndItsTipTellsItsFormatAndLeng
     ASSERT_TRUE(made) << made.error().text().toStdString();
     EXPECT_EQ(songNameFor(picked, made->tags), "A - T");
     EXPECT_EQ(made->frames * 4, probeWav(target())->dataSize);
-    EXPECT_EQ(songToolTip(picked, *made), picked + "\nMP3, 44100 Hz, stereo\n0:00.1");
+    EXPECT_EQ(songToolTip(picked, *made), "A - T\n" + picked + "\nMP3, 44100 Hz, stereo\n0:00.1");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "ui/BusyWindow.h"
 
 #include "support/QtPrinters.h"
+#include "support/Waits.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -124,6 +125,27 @@ TEST(BusyWindow, CreatedOnFirstUseKeepsItsTextAndStaysOne) {
     EXPECT_TRUE(busy.window().Timer1->isActive());
     busy.show(QStringLiteral("Converting......."));
     EXPECT_EQ(busy.window().Label1->text(), QStringLiteral("Converting......."));
+}
+
+TEST(BusyWindow, IsCentredOnItsWindowWheneverItShowsAndWhileThatMoves) {
+    QWidget anchor;
+    anchor.setGeometry(40, 30, 420, 300); // away from the screen's centre
+    BusyWindow busy(&anchor);
+    const auto centred = [&] {
+        const QPoint off = busy.window().frameGeometry().center() - anchor.frameGeometry().center();
+        return off.manhattanLength() <= 2;
+    };
+    // Shown before its window is (the first job at the start-up): centred once that shows.
+    busy.show(QStringLiteral("Loading"));
+    anchor.show();
+    EXPECT_TRUE(test::eventsUntil(centred, 5000));
+    anchor.move(200, 150);
+    EXPECT_TRUE(test::eventsUntil(centred, 5000)) << "after the window moved";
+    busy.hide();
+    anchor.move(90, 60);
+    EXPECT_TRUE(test::eventsUntil([&] { return anchor.pos() == QPoint(90, 60); }, 5000));
+    busy.showJob(QStringLiteral("Saving"), [] {});
+    EXPECT_TRUE(centred()) << "as a job shows it";
 }
 
 TEST(BusyWindow, PicturesAreDrawn) {
