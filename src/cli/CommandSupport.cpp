@@ -106,9 +106,7 @@ int decodeTo(const QString& in, const QString& wav, const Io& io) {
     const Error& e = decoded.error();
     if (e.file() == wav)
         return failed(io, QStringLiteral("cannot write %1: %2").arg(wav, e.cause()));
-    return failed(io, e.code() != 0
-                          ? QStringLiteral("%1 (error code %2)").arg(e.text()).arg(e.code())
-                          : e.text());
+    return failed(io, withCode(e.text(), e.code()));
 }
 
 QString encodeFailure(const mp3::EncodeFailure& failure) {
@@ -133,7 +131,12 @@ QString encodeFailure(const mp3::EncodeFailure& failure) {
 }
 
 QString soundError(const Error& error) {
-    return QStringLiteral("%1 (error code %2)").arg(error.cause()).arg(error.code());
+    return withCode(error.cause(), error.code());
+}
+
+QString withCode(const QString& text, int code) {
+    return sound::codeTellsMore(code) ? QStringLiteral("%1 (error code %2)").arg(text).arg(code)
+                                      : text;
 }
 
 } // namespace quaverly::cli

@@ -70,6 +70,9 @@ QString encodeFailure(const mp3::EncodeFailure& failure);
 
 // A sound device's failure, for a message: "cause (error code N)".
 QString soundError(const Error& error);
+// `text` with " (error code N)" where the number tells more than the words
+// (sound::codeTellsMore).
+QString withCode(const QString& text, int code);
 
 // The commands, one file each. `args` are the command's positional arguments, already counted
 // against its usage.

@@ -49,14 +49,10 @@ int infoCommand(const QStringList& args, const Options&, const Io& io) {
         return failed(io, QStringLiteral("%1: no such file").arg(file));
     auto song = SongReader::open(file);
     if (!song)
-        return failed(io, QStringLiteral("%1 (error code %2)")
-                              .arg(readFailure(song.error()))
-                              .arg(song.error().code()));
+        return failed(io, withCode(readFailure(song.error()), song.error().code()));
     if (!song->format().lengthExact) {
         if (const Status read = readToEnd(*song, io); !read)
-            return failed(io, QStringLiteral("%1 (error code %2)")
-                                  .arg(read.error().text())
-                                  .arg(read.error().code()));
+            return failed(io, withCode(read.error().text(), read.error().code()));
     }
     const SongFormat& f = song->format();
 

@@ -92,13 +92,6 @@ QList<int> rowsAfterInsert(int count, int row) {
     return rows;
 }
 
-// The number of a sound failure, where it tells more than the words: the causes met every day
-// (no such file, no sound in it, a damaged file) say all in words.
-bool codeHelps(int code) {
-    return code != sound::kOk && code != sound::kFileOpen && code != sound::kFileForm &&
-           code != sound::kNotAvail;
-}
-
 // Why no working copy of `picked` was made, as a line of a message: the song by its file name,
 // then the cause; another file that failed (its working copy) by its path.
 QString failureLine(const QString& picked, const Error& error) {
@@ -106,7 +99,7 @@ QString failureLine(const QString& picked, const Error& error) {
     if (!error.file().isEmpty() && error.file() != picked)
         line += error.file() + QStringLiteral(": ");
     line += error.cause();
-    if (codeHelps(error.code()))
+    if (sound::codeTellsMore(error.code()))
         line += SongListHandlers::tr(" (error code %1)").arg(error.code());
     return line;
 }

@@ -28,18 +28,24 @@ namespace quaverly {
 namespace sound {
 enum Code : int {
     kOk = 0,
-    kMemory = 1,      // out of memory
-    kFileOpen = 2,    // the file could not be opened or read
-    kDriver = 3,      // no sound server or device; the device failed
-    kFormat = 6,      // a sample format that cannot be read, played or recorded
-    kPosition = 7,    // a position outside the sound
-    kStart = 9,       // the device refused to start
-    kIllParam = 20,   // a value that cannot be used (an input that does not exist, ...)
-    kCreate = 33,     // a decoder could not be set up
-    kNotAvail = 37,   // what was asked for is not available (an input gone, a decode cut short)
-    kFileForm = 41,   // not a file of a format that is read
+    kMemory = 1,    // out of memory
+    kFileOpen = 2,  // the file could not be opened or read
+    kDriver = 3,    // no sound server or device; the device failed
+    kFormat = 6,    // a sample format that cannot be read, played or recorded
+    kPosition = 7,  // a position outside the sound
+    kStart = 9,     // the device refused to start
+    kIllParam = 20, // a value that cannot be used (an input that does not exist, ...)
+    kCreate = 33,   // a decoder could not be set up
+    kNotAvail = 37, // what was asked for is not available (an input gone, a decode cut short)
+    kFileForm = 41, // not a file of a format that is read
     kUnknown = -1,
 };
+
+// Whether a failure's number tells more than its words: the causes met every day (no such file,
+// no sound in it, a damaged file) say all in words, so their numbers are not shown.
+inline bool codeTellsMore(int code) {
+    return code != kOk && code != kFileOpen && code != kFileForm && code != kNotAvail;
+}
 } // namespace sound
 
 class Error {
