@@ -83,6 +83,17 @@ bool saveScreenshots(Frmmain& window, const QString& folder, const QString& tag)
             "PNG") &&
         ok;
 
+    // The same in a roomier window, as a user sizes it: the list and the waveform take the width.
+    const QSize least = window.size();
+    window.resize(1024, 640);
+    settle(400); // the waveform is drawn again for its new width
+    ok = window.grab().save(dir.filePath(QStringLiteral("%1-Wav-ringtone-wide%2.png")
+                                             .arg(n++, 2, 10, QLatin1Char('0'))
+                                             .arg(tag)),
+                            "PNG") &&
+         ok;
+    window.resize(least);
+
     // The busy window as a job shows it: its words, how far it got, the time left and Cancel.
     window.busyWindow().showJob(QStringLiteral("Saving the list to MP3"), [] {});
     window.busyWindow().setProgress(420, QStringLiteral("About 12 s left"));
