@@ -10,6 +10,8 @@ namespace {
 std::atomic<std::uint64_t> chunkFramesForTesting{0};
 std::atomic<std::uint64_t> decodedApart{0};
 
+constexpr sf_count_t kPieceFrames = 4096;
+
 } // namespace
 
 void ParallelChunks::setChunkFramesForTesting(std::uint64_t n) {
@@ -64,15 +66,18 @@ void ParallelChunks::work(int worker) {
         const auto count = static_cast<sf_count_t>(std::min(chunkFrames_, frames_ - first));
         slot.samples.resize(static_cast<std::size_t>(count) * channels_);
         slot.failure.clear();
+        sf_count_t done = 0;
         if (!reader) {
             slot.failure = cause;
         } else if (!reader->seek(static_cast<sf_count_t>(first))) {
             slot.failure = reader->cause();
         } else {
-            sf_count_t done = 0;
+            // In pieces: a read that fails gives none of its frames, so a damaged file's break
+            // is known to within a piece, as a decode on one thread knows it.
             while (done < count) {
                 const sf_count_t got = reader->readShorts(
-                    slot.samples.data() + done * static_cast<sf_count_t>(channels_), count - done);
+                    slot.samples.data() + done * static_cast<sf_count_t>(channels_),
+                    std::min<sf_count_t>(count - done, kPieceFrames));
                 if (got <= 0) {
                     slot.failure =
                         got < 0 ? reader->cause() : QStringLiteral("the data ends there");
@@ -81,6 +86,9 @@ void ParallelChunks::work(int worker) {
                 done += got;
             }
         }
+        // A chunk that failed keeps the frames before the failure: they are handed out first,
+        // so that the song reader knows where the sound broke off.
+        slot.samples.resize(static_cast<std::size_t>(done) * channels_);
         ++decodedApart;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
@@ -104,10 +112,6 @@ std::int64_t ParallelChunks::read(short* out, std::int64_t frames) {
                        slot.chunk.load(std::memory_order_relaxed) == next_;
             });
         }
-        if (!slot.failure.isEmpty()) {
-            cause_ = slot.failure;
-            return -1;
-        }
         const std::size_t n = std::min(slot.samples.size() - taken_,
                                        static_cast<std::size_t>(frames - done) * channels_);
         std::memcpy(out + static_cast<std::size_t>(done) * channels_, slot.samples.data() + taken_,
@@ -115,6 +119,11 @@ std::int64_t ParallelChunks::read(short* out, std::int64_t frames) {
         taken_ += n;
         done += static_cast<std::int64_t>(n / channels_);
         if (taken_ == slot.samples.size()) {
+            if (!slot.failure.isEmpty()) {
+                // What came before the failure has been handed out; the failure comes next.
+                cause_ = slot.failure;
+                return done > 0 ? done : -1;
+            }
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 slot.ready.store(false, std::memory_order_release);

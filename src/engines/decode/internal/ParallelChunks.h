@@ -33,8 +33,8 @@ public:
     ParallelChunks(const ParallelChunks&) = delete;
     ParallelChunks& operator=(const ParallelChunks&) = delete;
 
-    // The next frames in order, as SndfileReader::readShorts: fewer only at the end, -1 on a
-    // failure with cause() set.
+    // The next frames in order, as SndfileReader::readShorts: fewer at the end and before a
+    // failure (the frames decoded up to it), then -1 with cause() set.
     std::int64_t read(short* out, std::int64_t frames);
     const QString& cause() const { return cause_; }
 
