@@ -123,6 +123,11 @@ private:
     // True when "Record" is to do nothing now: a take that is not saved is kept (Cancel) or is
     // being saved first (Save, which records once it has succeeded).
     bool keepTakeBeforeRecording();
+    // What becomes of a take not saved, asked with `text` saying what Save, Discard and Cancel
+    // do here: Saving (its save has started), Discard, or Keep (Cancel, or a save that did not
+    // start).
+    enum class TakeAnswer { NothingToAsk, Saving, Discard, Keep };
+    TakeAnswer askOverTake(const QString& text);
     // Asks for the take's file in any format the recorder saves (the name's extension decides)
     // and starts its save; false when cancelled or when none started.
     bool saveTakeAnyFormat();

@@ -81,34 +81,34 @@ void RecorderHandlers::saveEnded(bool saved) {
         BeginRecording();
 }
 
-bool RecorderHandlers::keepTakeBeforeRecording() {
+RecorderHandlers::TakeAnswer RecorderHandlers::askOverTake(const QString& text) {
     if (!unsaved_ || !engine_.take().exists())
-        return false;
-    const int choice = s_.dialogs->choose(
-        QLatin1String(kApplicationTitle),
-        tr("The take is not saved.\n\nSave: save it, then record a new one.\nDiscard: record a "
-           "new one; this take is lost.\nCancel: keep this take."),
-        {tr("Save"), tr("Discard"), tr("Cancel")});
+        return TakeAnswer::NothingToAsk;
+    const int choice = s_.dialogs->choose(QLatin1String(kApplicationTitle),
+                                          tr("The take is not saved.\n\n") + text,
+                                          {tr("Save"), tr("Discard"), tr("Cancel")});
     if (choice == 1)
-        return false;
+        return TakeAnswer::Discard;
     if (choice == 0 && saveTakeAnyFormat())
-        recordAfterSave_ = true;
-    return true;
+        return TakeAnswer::Saving;
+    return TakeAnswer::Keep;
+}
+
+bool RecorderHandlers::keepTakeBeforeRecording() {
+    const TakeAnswer answer =
+        askOverTake(tr("Save: save it, then record a new one.\nDiscard: record a new one; this "
+                       "take is lost.\nCancel: keep this take."));
+    recordAfterSave_ = answer == TakeAnswer::Saving;
+    return answer == TakeAnswer::Saving || answer == TakeAnswer::Keep;
 }
 
 bool RecorderHandlers::mayLetTakeGo() {
     if (engine_.recording())
         EndRecording();
-    if (!unsaved_ || !engine_.take().exists())
-        return true;
-    const int choice = s_.dialogs->choose(
-        QLatin1String(kApplicationTitle),
-        tr("The take is not saved.\n\nSave: save it; then go on once it is there.\nDiscard: "
-           "go on; this take is lost.\nCancel: keep this take and stay."),
-        {tr("Save"), tr("Discard"), tr("Cancel")});
-    if (choice == 0)
-        saveTakeAnyFormat();
-    return choice == 1;
+    const TakeAnswer answer =
+        askOverTake(tr("Save: save it; then go on once it is there.\nDiscard: go on; this take "
+                       "is lost.\nCancel: keep this take and stay."));
+    return answer == TakeAnswer::NothingToAsk || answer == TakeAnswer::Discard;
 }
 
 bool RecorderHandlers::saveTakeAnyFormat() {

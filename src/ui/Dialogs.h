@@ -64,4 +64,30 @@ public:
                                          const QString& text = QString()) = 0;
 };
 
+// Dialogs that hand every request to other dialogs: a decorator overrides what it changes.
+class ForwardingDialogs : public Dialogs {
+public:
+    explicit ForwardingDialogs(Dialogs& inner) : inner_(inner) {}
+
+    QString openFile(const FileRequest& request) override { return inner_.openFile(request); }
+    QString saveFile(const FileRequest& request) override { return inner_.saveFile(request); }
+    QStringList openFiles(const FileRequest& request) override { return inner_.openFiles(request); }
+    void message(const QString& title, const QString& text, Icon icon) override {
+        inner_.message(title, text, icon);
+    }
+    bool question(const QString& title, const QString& text) override {
+        return inner_.question(title, text);
+    }
+    int choose(const QString& title, const QString& text, const QStringList& choices) override {
+        return inner_.choose(title, text, choices);
+    }
+    std::optional<QString> input(const QString& title, const QString& prompt,
+                                 const QString& text) override {
+        return inner_.input(title, prompt, text);
+    }
+
+protected:
+    Dialogs& inner_;
+};
+
 } // namespace quaverly

@@ -35,29 +35,16 @@ private:
     std::map<Dialogs::FileKind, QString> folders_;
 };
 
-class RememberingDialogs final : public Dialogs {
+class RememberingDialogs final : public ForwardingDialogs {
 public:
-    RememberingDialogs(Dialogs& inner, const QString& file) : inner_(inner), folders_(file) {}
+    RememberingDialogs(Dialogs& inner, const QString& file)
+        : ForwardingDialogs(inner), folders_(file) {}
 
     QString openFile(const FileRequest& request) override;
     QString saveFile(const FileRequest& request) override;
     QStringList openFiles(const FileRequest& request) override;
-    void message(const QString& title, const QString& text, Icon icon) override {
-        inner_.message(title, text, icon);
-    }
-    bool question(const QString& title, const QString& text) override {
-        return inner_.question(title, text);
-    }
-    int choose(const QString& title, const QString& text, const QStringList& choices) override {
-        return inner_.choose(title, text, choices);
-    }
-    std::optional<QString> input(const QString& title, const QString& prompt,
-                                 const QString& text) override {
-        return inner_.input(title, prompt, text);
-    }
 
 private:
-    Dialogs& inner_;
     RememberedFolders folders_;
 };
 

@@ -23,27 +23,16 @@ const QString kCbrMp3 = QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp
 constexpr std::uint32_t kCbrFrames = 19584; // stereo, 44.1 kHz, 16-bit once decoded
 
 // The scripted dialogs, with a look at the world at the moment each message appears.
-class ProbeDialogs final : public Dialogs {
+class ProbeDialogs final : public ForwardingDialogs {
 public:
+    ProbeDialogs() : ForwardingDialogs(script) {} // keeps a reference; `script` is built next
     ScriptedDialogs script;
     std::function<void(const QString& text)> onMessage;
 
-    QString openFile(const FileRequest& r) override { return script.openFile(r); }
-    QString saveFile(const FileRequest& r) override { return script.saveFile(r); }
     void message(const QString& title, const QString& text, Icon icon) override {
         if (onMessage)
             onMessage(text);
-        script.message(title, text, icon);
-    }
-    bool question(const QString& title, const QString& text) override {
-        return script.question(title, text);
-    }
-    int choose(const QString& title, const QString& text, const QStringList& choices) override {
-        return script.choose(title, text, choices);
-    }
-    std::optional<QString> input(const QString& title, const QString& prompt,
-                                 const QString& text) override {
-        return script.input(title, prompt, text);
+        ForwardingDialogs::message(title, text, icon);
     }
 };
 
