@@ -84,7 +84,7 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     framePlayControl->setGeometry(px(3480), px(360), px(6495), px(1455));
     chkPlayList = named(new QCheckBox(tr("Play List"), framePlayControl), "Check1");
     chkPlayList->setGeometry(px(240), px(480) - 6, px(1455), px(255) + 8);
-    // To the frame's right edge at its least width.
+    // Its width follows the frame's (layOut).
     lblListPosition = named(new QLabel(framePlayControl), "lblListPosition");
     lblListPosition->setGeometry(px(1440) + 6, px(480) - 6, px(6495) - px(1440) - px(240) - 6,
                                  px(255) + 8);
@@ -266,6 +266,9 @@ void AudioEditPanel::layOut() {
     const int columnLeft = kColumnLeft + listGain;
     const int columnWidth = std::max(width() - kMargin - columnLeft, kColumnLeastWidth);
     framePlayControl->setGeometry(columnLeft, kColumnTop, columnWidth, kPlayerHeight);
+    // The playing song's line reaches the frame's right edge, however wide the frame.
+    lblListPosition->resize(columnWidth - lblListPosition->x() - px(240),
+                            lblListPosition->height());
     const int outputTop = height() - kBottomMargin - kOutputHeight;
     const int saveLeft = columnLeft + columnWidth - kSaveWidth;
     frameBitRate->setGeometry(columnLeft, outputTop,
