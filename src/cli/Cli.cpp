@@ -299,7 +299,8 @@ int run(const QStringList& args, std::FILE* out, std::FILE* err) {
         print(err, usageText);
         return kUsage;
     }
-    return runCommand(*it, line, Io{out, err, !line.quiet && isatty(fileno(err)) != 0});
+    return runCommand(
+        *it, line, Io{out, err, !line.quiet && isatty(fileno(err)) != 0, isatty(fileno(out)) != 0});
 }
 
 } // namespace quaverly::cli

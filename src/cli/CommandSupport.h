@@ -21,6 +21,7 @@ struct Io {
     std::FILE* out;
     std::FILE* err;
     bool progress; // standard error is a terminal and --quiet was not given: show long work
+    bool outIsTerminal = false; // standard output is a terminal: a table for people to read
 };
 
 // A command's options as given on its line: name (without dashes) -> value; the last one given

@@ -5,8 +5,6 @@
 
 #include "engines/encoder/Presets.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 
 namespace quaverly::cli {
@@ -40,7 +38,7 @@ void printTable(std::FILE* out) {
 } // namespace
 
 int presetsCommand(const QStringList&, const Options&, const Io& io) {
-    if (isatty(fileno(io.out))) {
+    if (io.outIsTerminal) {
         printTable(io.out);
         return kOk;
     }

@@ -117,24 +117,23 @@ void EditorHandlers::CmdExport_Click() {
                           .arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
     Encodings::Job job;
     job.workFiles = {clip};
-    // Written by the job's thread before the encoding, read by the completion after it.
-    auto cutFailed = std::make_shared<std::optional<CutFailure>>();
+    // Why the cut failed: written by the job's thread before the encoding, read by the
+    // completion after it.
+    auto cutFailed = std::make_shared<QString>();
     job.prepare = [song = song_, clip, in, out, effects, cutFailed](
                       const std::stop_token& stop, const encode::Progress& progress) -> Status {
         const DoneOutcome cut =
             cutClipWithEffects(song, clip, in, out, effects, nullptr, {stop, progress});
         if (cut.result == CutOutcome::Cut)
             return {};
-        *cutFailed = cut.failure.value_or(
-            CutFailure{Error(song, QStringLiteral("the marks are not in order")), {}});
-        return (*cutFailed)->error;
+        *cutFailed = notCutText(cut);
+        return Error(song, *cutFailed);
     };
     job.failureText = [cutFailed, name = songName_](const EncodeResult& result) {
-        if (!*cutFailed)
+        if (cutFailed->isEmpty())
             return QString(); // the encoding's own failure, in its usual words
-        return notSavedText(
-            result.format,
-            tr("The clip could not be cut from %1.\n\n%2").arg(name, failureText(**cutFailed)));
+        return notSavedText(result.format,
+                            tr("The clip could not be cut from %1.\n\n%2").arg(name, *cutFailed));
     };
     s_.encodings->startAs(clip, target->path, {settings, std::move(tags)}, std::move(job));
 }
@@ -144,24 +143,21 @@ void EditorHandlers::exportWav(const QString& target, qint64 in, qint64 out,
     // A WAV file is the clip as the cut writes it (16-bit PCM, no tags, as the command line's):
     // cut straight into the target, which stays as it was should the cut fail or be cancelled.
     auto done = std::make_shared<DoneOutcome>();
-    s_.jobs->start({tr("Saving %1").arg(QFileInfo(target).fileName()),
-                    [done, song = song_, target, in, out, effects](JobContext& job) {
-                        const WorkProgress progress{
-                            job.stop(), [&job](std::uint64_t part, std::uint64_t whole) {
-                                job.progress(part, whole);
-                            }};
-                        *done =
-                            cutClipWithEffects(song, target, in, out, effects, nullptr, progress);
-                    },
-                    [this, done, target](bool cancelled) {
-                        if (done->result == CutOutcome::Cut)
-                            s_.dialogs->tell(savedText(target), Dialogs::Icon::Information);
-                        else if (!cancelled)
-                            s_.dialogs->tell(tr("The WAV file was not saved.\n\n%1")
-                                                 .arg(done->failure ? failureText(*done->failure)
-                                                                    : tr("Out must be after In")),
-                                             Dialogs::Icon::Critical);
-                    }});
+    s_.jobs->start(
+        {tr("Saving %1").arg(QFileInfo(target).fileName()),
+         [done, song = song_, target, in, out, effects](JobContext& job) {
+             const WorkProgress progress{
+                 job.stop(),
+                 [&job](std::uint64_t part, std::uint64_t whole) { job.progress(part, whole); }};
+             *done = cutClipWithEffects(song, target, in, out, effects, nullptr, progress);
+         },
+         [this, done, target](bool cancelled) {
+             if (done->result == CutOutcome::Cut)
+                 s_.dialogs->tell(savedText(target), Dialogs::Icon::Information);
+             else if (!cancelled)
+                 s_.dialogs->tell(tr("The WAV file was not saved.\n\n%1").arg(notCutText(*done)),
+                                  Dialogs::Icon::Critical);
+         }});
 }
 
 void EditorHandlers::markFirst(qint64 outMs) {

@@ -239,6 +239,10 @@ void EditorHandlers::CmdEditDone_Click() {
         ensureOpen(); // another job runs: nothing was cut
 }
 
+QString EditorHandlers::notCutText(const DoneOutcome& outcome) {
+    return outcome.failure ? failureText(*outcome.failure) : tr("Out must be after In");
+}
+
 void EditorHandlers::finishDone(DoneWork& work, bool cancelled, qint64 position,
                                 std::pair<qint64, qint64> marks) {
     const DoneOutcome& done = work.outcome;
@@ -248,10 +252,9 @@ void EditorHandlers::finishDone(DoneWork& work, bool cancelled, qint64 position,
             seek(position);
             return;
         }
-        s_.dialogs->tell(tr("%1 was not cut; it is as it was.\n\n%2")
-                             .arg(songName_, done.failure ? failureText(*done.failure)
-                                                          : tr("Out must be after In")),
-                         Dialogs::Icon::Critical);
+        s_.dialogs->tell(
+            tr("%1 was not cut; it is as it was.\n\n%2").arg(songName_, notCutText(done)),
+            Dialogs::Icon::Critical);
         // The song opens again, so that the marks can be taken anew.
         ensureOpen();
         return;

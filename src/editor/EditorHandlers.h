@@ -61,6 +61,7 @@ class OutputChoice;
 class WavPlayer;
 class WaveformView;
 struct ClipEffects;
+struct DoneOutcome;
 struct DoneWork;
 
 // What the window lends the clip editor.
@@ -193,6 +194,8 @@ private:
     void stopEditing();
     // "Done"'s job has ended: the editor opens the clip, or, when the cut failed or was
     // cancelled, goes on with the song as it was (a cancelled one at `position`, as before).
+    // Why a cut did not happen, in words: its failure, or the marks out of order.
+    static QString notCutText(const DoneOutcome& outcome);
     void finishDone(DoneWork& work, bool cancelled, qint64 position,
                     std::pair<qint64, qint64> marks);
 

@@ -1,5 +1,6 @@
 // The recorder's saves: as WAV (a job of the window), encoded (a job of the window's encodings,
-// titled with the take's start), and the question "Record" asks over a take not saved.
+// titled with the take's start), and the question "Record", a toolbar click and quitting ask
+// over a take not saved.
 #include "recorder/RecorderHandlers.h"
 
 #include "recorder/RecorderPanel.h"
