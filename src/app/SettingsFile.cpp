@@ -1,6 +1,7 @@
 #include "app/SettingsFile.h"
 
 #include "engines/util/AtomicFile.h"
+#include "engines/util/UserFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,11 +21,7 @@ bool isOfferedBitRate(int kbps) {
 }
 
 QString defaultSettingsPath() {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || QDir::isRelativePath(base)) {
-        base = QDir::homePath() + QStringLiteral("/.config");
-    }
-    return QDir::cleanPath(base) + u'/' + QLatin1String(kSettingsFolderName) +
+    return userConfigBase() + u'/' + QLatin1String(kSettingsFolderName) +
            QStringLiteral("/config.ini");
 }
 

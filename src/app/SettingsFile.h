@@ -18,7 +18,8 @@ struct Settings {
 // The MP3 bit rates the output frame offers, in kbit/s.
 bool isOfferedBitRate(int kbps);
 
-// $XDG_CONFIG_HOME/velmarise/config.ini, else ~/.config/velmarise/config.ini.
+// velmarise/config.ini under the user's configuration folder (engines/util/UserFolders.h):
+// $XDG_CONFIG_HOME or ~/.config on Linux, %APPDATA% on Windows.
 QString defaultSettingsPath();
 
 // The two lines exactly as written: bit rate, CR LF, folder (native separators), CR LF.

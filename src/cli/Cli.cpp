@@ -3,15 +3,13 @@
 #include "cli/Cli.h"
 
 #include "cli/CommandSupport.h"
-#include "cli/Interrupt.h"
+#include "cli/Console.h"
 #include "cli/Target.h"
 #include "engines/decode/SongFormats.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -171,7 +169,7 @@ QString usageLine(const QString& lead, const Command& c) {
 }
 
 void print(std::FILE* f, const QString& text) {
-    std::fputs(text.toLocal8Bit().constData(), f);
+    std::fputs(consoleBytes(text).constData(), f);
 }
 
 void usage(std::FILE* f) {
@@ -299,8 +297,7 @@ int run(const QStringList& args, std::FILE* out, std::FILE* err) {
         print(err, usageText);
         return kUsage;
     }
-    return runCommand(
-        *it, line, Io{out, err, !line.quiet && isatty(fileno(err)) != 0, isatty(fileno(out)) != 0});
+    return runCommand(*it, line, Io{out, err, !line.quiet && isTerminal(err), isTerminal(out)});
 }
 
 } // namespace quaverly::cli

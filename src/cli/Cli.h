@@ -11,7 +11,7 @@ namespace quaverly::cli {
 enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kCancelled = 130 };
 
 // Runs one command line (without the program name). Results go to `out`, errors and progress
-// to `err`. A command that writes catches Ctrl+C while it runs (Interrupt.h). Needs a
+// to `err`. A command that writes catches Ctrl+C while it runs (Console.h). Needs a
 // QCoreApplication; "--version" prints its application version.
 int run(const QStringList& args, std::FILE* out, std::FILE* err);
 

@@ -1,6 +1,6 @@
 #include "cli/CommandSupport.h"
 
-#include "cli/Interrupt.h"
+#include "cli/Console.h"
 #include "cli/Job.h"
 #include "engines/decode/SongDecode.h"
 #include "engines/util/SameFile.h"
@@ -10,7 +10,7 @@
 namespace quaverly::cli {
 
 void say(std::FILE* f, const QString& text) {
-    std::fputs(text.toLocal8Bit().constData(), f);
+    std::fputs(consoleBytes(text).constData(), f);
     std::fputc('\n', f);
 }
 

@@ -1,7 +1,7 @@
 // quaverly-cli cut IN OUT --from T --to T [effects]: the clip editor's cut, with its fades and
 // normalising, from a file to a WAV file or any format that is written.
 #include "cli/CommandSupport.h"
-#include "cli/Interrupt.h"
+#include "cli/Console.h"
 #include "cli/ProgressLine.h"
 #include "cli/Target.h"
 

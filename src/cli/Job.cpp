@@ -1,6 +1,6 @@
 #include "cli/Job.h"
 
-#include "cli/Interrupt.h"
+#include "cli/Console.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,6 +1,6 @@
 #pragma once
 // Whole-file work of a command, done on a worker thread while the command's thread draws the
-// progress line and watches for Ctrl+C (Interrupt.h). The work gets a stop token, requested
+// progress line and watches for Ctrl+C (Console.h). The work gets a stop token, requested
 // within about a tenth of a second of a Ctrl+C (at once when one came before the job started),
 // and a Meter to tell how far it is. It must not write to the command's Io: only the command's
 // thread writes there.

@@ -1,7 +1,7 @@
 // quaverly-cli join OUT IN...: the song list's join, from song files to a WAV file or any format
 // that is written. Ctrl+C stops it at its next block, leaving OUT as it was.
 #include "cli/CommandSupport.h"
-#include "cli/Interrupt.h"
+#include "cli/Console.h"
 #include "cli/Job.h"
 #include "cli/Target.h"
 

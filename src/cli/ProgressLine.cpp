@@ -1,9 +1,7 @@
 #include "cli/ProgressLine.h"
 
+#include "cli/Console.h"
 #include "engines/util/TimeLeft.h"
-
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -32,14 +30,6 @@ QString fitted(const QString& text, int room) {
     return room > 3 ? text.left(room - 3) + QStringLiteral("...") : text.left(std::max(room, 0));
 }
 
-// The terminal's width, where standard error is one that tells it.
-int columnsOf(std::FILE* f) {
-    winsize size{};
-    if (ioctl(fileno(f), TIOCGWINSZ, &size) != 0 || size.ws_col == 0)
-        return 80;
-    return size.ws_col;
-}
-
 } // namespace
 
 QString progressText(const QString& label, std::uint64_t done, std::uint64_t total, double elapsed,
@@ -63,7 +53,7 @@ ProgressLine::ProgressLine(const Io& io, QString label, bool measured)
     : io_(io), label_(std::move(label)), measured_(measured) {
     if (!io_.progress)
         return;
-    columns_ = columnsOf(io_.err);
+    columns_ = terminalColumns(io_.err);
     start_ = drawn_ = Clock::now();
     draw(progressText(label_, 0, measured ? 1 : 0, 0, columns_));
 }
@@ -91,7 +81,7 @@ void ProgressLine::update(std::uint64_t done, std::uint64_t total) {
 
 void ProgressLine::draw(const QString& text) {
     shown_ = text;
-    std::fprintf(io_.err, "\r%s\033[K", text.toLocal8Bit().constData());
+    std::fprintf(io_.err, "\r%s\033[K", consoleBytes(text).constData());
     std::fflush(io_.err);
 }
 

@@ -1,7 +1,7 @@
 // quaverly-cli record OUT --seconds S: a take from a recording input, as the recorder makes it.
 // Ctrl+C while it records discards the take: nothing is written.
 #include "cli/CommandSupport.h"
-#include "cli/Interrupt.h"
+#include "cli/Console.h"
 #include "cli/ProgressLine.h"
 #include "cli/Target.h"
 

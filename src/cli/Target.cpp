@@ -1,6 +1,6 @@
 #include "cli/Target.h"
 
-#include "cli/Interrupt.h"
+#include "cli/Console.h"
 #include "cli/Job.h"
 #include "engines/encoder/MeteredSource.h"
 #include "engines/wav/WavHeader.h"

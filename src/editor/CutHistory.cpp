@@ -1,20 +1,13 @@
 #include "editor/CutHistory.h"
 
 #include "engines/util/AtomicFile.h"
+#include "engines/util/SameFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryFile>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace quaverly {
 namespace {
@@ -30,29 +23,16 @@ void removeKept(const QString& file) {
     QDir().rmdir(QFileInfo(file).absolutePath());
 }
 
-QString systemCause(int code) {
-    return QString::fromLocal8Bit(std::strerror(code));
-}
-
 // A hard link to `workingCopy` under a new name that starts with `base`, or "" when none can be
 // made here (no hard links on this file system, or any other refusal: the copy then says why).
 QString linkAside(const QString& workingCopy, const QString& base) {
-#ifdef Q_OS_UNIX
-    const QByteArray from = QFile::encodeName(workingCopy);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString name = base + QString::number(QRandomGenerator::global()->generate(), 36);
-        const QByteArray to = QFile::encodeName(name);
-        const int rc = ::link(from.constData(), to.constData());
-        const int cause = errno;
-        if (rc == 0)
+        if (hardLink(workingCopy, name))
             return name;
-        if (cause != EEXIST)
-            break;
+        if (!QFileInfo::exists(name))
+            break; // refused for another reason than the name being taken
     }
-#else
-    (void)workingCopy;
-    (void)base;
-#endif
     return {};
 }
 
@@ -161,10 +141,9 @@ Status CutHistory::undo(const QString& workingCopy) {
         return Error(workingCopy, QStringLiteral("there is no cut to undo"));
     // The rename replaces the working copy at once, over whatever is there. The sentence names
     // the working copy itself.
-    if (std::rename(QFile::encodeName(it->second).constData(),
-                    QFile::encodeName(it->first).constData()) != 0)
+    if (Status put = replaceFile(it->second, it->first); !put)
         return Error(QString(), QStringLiteral("cannot put %1 back as it was before the cut: %2")
-                                    .arg(workingCopy, systemCause(errno)));
+                                    .arg(workingCopy, put.error().cause()));
     kept_.erase(it);
     return {};
 }

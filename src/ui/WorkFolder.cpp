@@ -1,5 +1,7 @@
 #include "ui/WorkFolder.h"
 
+#include "engines/util/UserFolders.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -78,13 +80,8 @@ WorkFolder::~WorkFolder() {
 
 QString WorkFolder::defaultRoot() {
     QString base = qEnvironmentVariable("QUAVERLY_WORK_BASE");
-    if (base.isEmpty()) {
-        base = qEnvironmentVariable("XDG_CACHE_HOME");
-        // The XDG rules ignore a relative path.
-        if (base.isEmpty() || QDir::isRelativePath(base)) {
-            base = QDir::homePath() + QStringLiteral("/.cache");
-        }
-    }
+    if (base.isEmpty())
+        base = userCacheBase();
     return QDir::cleanPath(base) + u'/' + QLatin1String(kWorkFolderName);
 }
 

@@ -2,7 +2,7 @@
 // The private working folder of one running instance.
 //
 // All instances share one root, kWorkFolderName under the cache base ($QUAVERLY_WORK_BASE, else
-// $XDG_CACHE_HOME, else ~/.cache), created with mode 0700. Inside it each running instance owns
+// the user's cache folder: engines/util/UserFolders.h), created with mode 0700. Inside it each running instance owns
 // a slot: the folder "instance-N" guarded by the lock file "instance-N.lock" beside it. A second
 // instance therefore never empties the first one's folder. When a slot's lock is free or stale
 // (its instance crashed), the next instance that starts removes the files it left.

@@ -50,12 +50,18 @@ private:
 };
 
 std::shared_ptr<AudioBackend> pulseBackend() {
+#ifndef QUAVERLY_PULSE_MODULE_BUILT
+    // A build without the sound server's client (Windows, until its own back end is there).
+    return std::make_shared<MissingBackend>(
+        Error({}, QStringLiteral("this build of Quaverly has no sound device support")));
+#else
     const auto table = loadModuleTable<pulse::Module>(
         QStringLiteral("sound server support"), QStringLiteral(QUAVERLY_PULSE_MODULE_INSTALLED),
         QStringLiteral(QUAVERLY_PULSE_MODULE_BUILT), "quaverly_pulse_module");
     if (!table)
         return std::make_shared<MissingBackend>(table.error());
     return std::shared_ptr<AudioBackend>((*table)->makeBackend());
+#endif
 }
 
 std::shared_ptr<AudioBackend> makeDefaultBackend() {

@@ -1,5 +1,6 @@
 #include "engines/tags/ClipTags.h"
 
+#include "engines/tags/internal/DescriptorStream.h"
 #include "engines/tags/internal/SongTagFile.h"
 #include "engines/util/AtomicFile.h"
 
@@ -24,10 +25,6 @@
 #include <algorithm>
 #include <array>
 #include <vector>
-
-#ifdef Q_OS_UNIX
-#include "engines/tags/internal/DescriptorStream.h"
-#endif
 
 namespace quaverly {
 namespace {
@@ -330,11 +327,10 @@ std::vector<QByteArray> oggCommentFields(const ClipTags& tags) {
 Status writeClipTags(AtomicFile& out, TagKind kind, const ClipTags& tags) {
     if (!hasAnything(kind, tags))
         return {};
-#ifdef Q_OS_UNIX
     const Result<int> fd = out.flushedDescriptor();
     if (!fd)
         return fd.error();
-    tags::DescriptorStream stream(*fd, QFile::encodeName(out.target()));
+    tags::DescriptorStream stream(*fd, out.target().toUtf8());
     const QString refused = writeKind(stream, kind, tags);
     // A failed read or write of the file says more than the refusal it led to.
     if (!stream.failure().isEmpty())
@@ -342,13 +338,6 @@ Status writeClipTags(AtomicFile& out, TagKind kind, const ClipTags& tags) {
     if (!refused.isEmpty())
         return Error(out.target(), refused);
     return {};
-#else
-    // The file being written is reached through its descriptor, which needs pread and pwrite:
-    // elsewhere a clip goes without tags.
-    (void)out;
-    (void)kind;
-    return {};
-#endif
 }
 
 } // namespace quaverly

@@ -11,9 +11,19 @@
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <cstdio>
 #endif
 #ifdef Q_OS_LINUX
 #include <sys/uio.h>
+#endif
+#ifdef Q_OS_WIN
+#include <QTemporaryFile>
+
+#include <io.h>
+#include <windows.h>
+
+#include "engines/util/internal/WindowsError.h"
 #endif
 
 namespace quaverly {
@@ -21,13 +31,15 @@ namespace {
 
 // Forces the file's data to the disk and says why it could not. QSaveFile::commit() syncs too,
 // but ignores a failure; this one is checked first, so the second sync finds little to do.
-// On Windows the file handle is not at hand: there commit()'s own flush of the file buffers is
-// the sync.
-QString syncToDisk(QSaveFile& file) {
-#ifdef Q_OS_UNIX
+QString syncToDisk(QFileDevice& file) {
     const int fd = file.handle();
     if (fd < 0)
         return QStringLiteral("the file is not open");
+#if defined(Q_OS_WIN)
+    const auto h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (h == INVALID_HANDLE_VALUE || !FlushFileBuffers(h))
+        return windowsErrorText(GetLastError());
+#else
 #ifdef Q_OS_LINUX
     const int rc = ::fdatasync(fd);
 #else
@@ -35,11 +47,26 @@ QString syncToDisk(QSaveFile& file) {
 #endif
     if (rc != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
-#else
-    (void)file;
 #endif
     return {};
 }
+
+#ifdef Q_OS_WIN
+// Qt's own rename of a QSaveFile does not write the change of name through to the disk: a crash
+// soon after could find the old file. So on Windows the file is written under a temporary name
+// of our own and renamed here (replaceFile).
+class ReplacingFile final : public QTemporaryFile {
+public:
+    explicit ReplacingFile(const QString& target)
+        : QTemporaryFile(target + QStringLiteral(".XXXXXX.part")) {}
+};
+
+// The file a target names: the one a symbolic link points to, so the link stays as it was.
+QString writtenPath(const QString& target) {
+    const QFileInfo info(target);
+    return info.isSymLink() ? info.symLinkTarget() : target;
+}
+#endif
 
 // The cause of a failed write or flush: Qt words some failures of the system's write() as
 // "Unknown error" (a full disk, a file size limit); the system's own text for errno says it.
@@ -121,9 +148,17 @@ Status AtomicFile::open() {
     discard();
     if (QFileInfo(target_).isDir())
         return failure(QStringLiteral("it is a folder"));
-    file_ = std::make_unique<QSaveFile>(target_);
     writeBackFrom_ = 0;
+#ifdef Q_OS_WIN
+    const QString written = writtenPath(target_);
+    if (QFileInfo(written).exists() && !QFileInfo(written).isWritable())
+        return failure(QStringLiteral("it is read-only"));
+    file_ = std::make_unique<ReplacingFile>(written);
+    if (!file_->open(QIODevice::ReadWrite)) {
+#else
+    file_ = std::make_unique<QSaveFile>(target_);
     if (!file_->open(QIODevice::WriteOnly)) {
+#endif
         const QString cause = file_->errorString();
         file_.reset();
         return failure(cause);
@@ -218,7 +253,11 @@ Result<int> AtomicFile::flushedDescriptor() {
         return failure(QStringLiteral("the file being written cannot be read back"));
     return fd;
 #else
-    return failure(QStringLiteral("the file being written cannot be read back"));
+    // Opened for reading and writing by open().
+    const int fd = file_->handle();
+    if (fd < 0)
+        return failure(QStringLiteral("the file being written cannot be read back"));
+    return fd;
 #endif
 }
 
@@ -233,8 +272,19 @@ Status AtomicFile::commit() {
         cause = writeCause(*file_, errno);
     else
         cause = syncToDisk(*file_);
-    if (cause.isEmpty() && !file_->commit())
+#ifdef Q_OS_WIN
+    if (cause.isEmpty()) {
+        auto& part = static_cast<ReplacingFile&>(*file_);
+        part.close();
+        if (Status moved = replaceFile(part.fileName(), writtenPath(target_)); !moved)
+            cause = moved.error().cause();
+        else
+            part.setAutoRemove(false); // it is the target now
+    }
+#else
+    if (cause.isEmpty() && !static_cast<QSaveFile&>(*file_).commit())
         cause = file_->errorString();
+#endif
     file_.reset(); // after a failure, removes the temporary file
     if (!cause.isEmpty())
         return failure(cause);
@@ -243,6 +293,19 @@ Status AtomicFile::commit() {
 
 void AtomicFile::discard() {
     file_.reset();
+}
+
+Status replaceFile(const QString& from, const QString& to) {
+#ifdef Q_OS_WIN
+    if (!MoveFileExW(reinterpret_cast<const wchar_t*>(from.utf16()),
+                     reinterpret_cast<const wchar_t*>(to.utf16()),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return Error(to, windowsErrorText(GetLastError()));
+#else
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        return Error(to, QString::fromLocal8Bit(std::strerror(errno)));
+#endif
+    return {};
 }
 
 Status copyFileAtomically(const QString& source, const QString& target,

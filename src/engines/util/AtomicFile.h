@@ -20,7 +20,8 @@
 
 namespace quaverly {
 
-// The single owner of a QSaveFile: destroyed without commit(), it removes the temporary file.
+// The single owner of the file being written: destroyed without commit(), it removes the
+// temporary file.
 // A failure is an Error naming the target as it was given, with the bare cause.
 // Not thread-safe; use from one thread.
 class AtomicFile {
@@ -35,16 +36,16 @@ public:
     Status open();
     // The file being written, open for writing (and seeking) once open() succeeded. Writes past
     // the buffer are reported by write(), commit() or a seek.
-    QSaveFile& file() { return *file_; }
+    QFileDevice& file() { return *file_; }
     // Writes all of `bytes`; a short write fails. On Linux a block of several MiB is handed to the
     // file through a pipe (see writeThroughPipe); either way `data` is not read once write() has
     // returned.
     Status write(const char* data, qint64 bytes);
     // For changes in place before commit() (the tags a clip gets): writes out what is buffered
-    // and gives the file's descriptor, open for reading and writing, on Unix. The caller changes
-    // the file only with calls that leave the descriptor's offset alone (pread, pwrite,
-    // ftruncate) and writes nothing more through write(); commit() then syncs and renames the
-    // file as it is.
+    // and gives the file's descriptor (the C library's), open for reading and writing. The caller
+    // changes the file only with calls that leave the descriptor's offset alone (pread, pwrite,
+    // ftruncate; their Windows counterparts) and writes nothing more through write(); commit()
+    // then syncs and renames the file as it is.
     Result<int> flushedDescriptor();
     // Writes out what is buffered, forces the data to the disk and renames the file over the
     // target. On failure the temporary file is removed and the target stays as it was. The sync
@@ -62,9 +63,14 @@ private:
     std::optional<qint64> writeThroughPipe(const char* data, qint64 bytes);
 
     QString target_;
-    std::unique_ptr<QSaveFile> file_;
+    // A QSaveFile; on Windows a temporary file that commit() renames itself (AtomicFile.cpp).
+    std::unique_ptr<QFileDevice> file_;
     qint64 writeBackFrom_ = 0; // bytes before this were handed to the disk to write
 };
+
+// Renames `from` over `to` in one step: `to` is replaced whole or, on failure, left as it was
+// (on Windows the rename is written through to the disk before it returns). The Error names `to`.
+Status replaceFile(const QString& from, const QString& to);
 
 // Copies `source` over `target` through an AtomicFile: the target is replaced whole or, on
 // failure, left as it was. The Error names the file that failed: `source` for a read, `target`

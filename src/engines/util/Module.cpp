@@ -5,13 +5,32 @@
 #include <QFileInfo>
 #include <QLibrary>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <string>
+#endif
+
 namespace quaverly {
 namespace {
 
+// The folder of the running program, also before (or without) a QCoreApplication.
 QString programFolder() {
     if (QCoreApplication::instance())
         return QCoreApplication::applicationDirPath();
+#ifdef Q_OS_WIN
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD got = GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
+        if (got == 0)
+            return QString();
+        if (got < path.size())
+            return QFileInfo(QString::fromWCharArray(path.data(), int(got))).absolutePath();
+        path.resize(path.size() * 2); // cut short: a longer path
+    }
+#else
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+#endif
 }
 
 Error cannotLoad(const QString& what, const QString& path, const QString& why) {

@@ -121,7 +121,7 @@ std::optional<encode::EncodeFailure> encodeAac(encode::PcmSource& source, const 
     if (!spliceFailed || !source.rewind())
         return failed;
     // Once more in one pass, over what the segments wrote.
-    QSaveFile& file = out.file();
+    QFileDevice& file = out.file();
     if (!file.seek(0) || !file.resize(0))
         return writeFailure(Error(out.target(), file.errorString()));
     return encodePass(pass, 1, gapless, &spliceFailed);

@@ -53,7 +53,7 @@ int AvioFile::writeBytes(void* opaque, std::uint8_t* data, int size) {
 
 std::int64_t AvioFile::seekTo(void* opaque, std::int64_t offset, int whence) {
     auto* self = static_cast<AvioFile*>(opaque);
-    QSaveFile& file = self->out_.file();
+    QFileDevice& file = self->out_.file();
     if (whence & AVSEEK_SIZE)
         return file.size();
     std::int64_t to = offset;

@@ -182,7 +182,7 @@ std::optional<EncodeFailure> ParallelFlacEncoder::finish() {
             return f;
     const QByteArray md5 = md5_.result();
     header_.complete(reinterpret_cast<const std::uint8_t*>(md5.constData()));
-    QSaveFile& file = out_.file();
+    QFileDevice& file = out_.file();
     const qint64 end = file.pos();
     if (!file.seek(0))
         return EncodeFailure{EncodeStep::Write, Error(target_, file.errorString())};

@@ -1,10 +1,10 @@
 #pragma once
 // TagLib's view of a file through a descriptor someone else owns: the file AtomicFile is still
 // writing, so a clip's tags go in before it is renamed into place (AtomicFile::flushedDescriptor).
-// Unix only.
 //
-// Every read and write names its offset (pread, pwrite) and leaves the descriptor's own offset
-// alone, which the descriptor's owner (Qt) relies on. TagLib's stream calls cannot fail, so the
+// Every read and write names its offset (pread and pwrite; on Windows ReadFile and WriteFile at
+// an offset) and the descriptor's own offset is as it was once the stream is gone, which the
+// descriptor's owner (Qt) relies on. TagLib's stream calls cannot fail, so the
 // first failure of the system is kept, and every call after it does nothing: a half-moved file
 // is not made worse, and the caller drops it.
 //
@@ -15,14 +15,20 @@
 
 #include <tiostream.h>
 
-#include <sys/types.h>
+#include <cstddef>
+#include <cstdint>
 
 namespace quaverly::tags {
+
+using Offset = std::int64_t; // a place in the file, 64-bit on every system
 
 class DescriptorStream final : public TagLib::IOStream {
 public:
     // `name` only names the stream in TagLib's own messages.
     DescriptorStream(int fd, QByteArray name);
+    ~DescriptorStream() override;
+    DescriptorStream(const DescriptorStream&) = delete;
+    DescriptorStream& operator=(const DescriptorStream&) = delete;
 
     // The system's words for the first call that failed; empty while none has.
     const QString& failure() const { return failure_; }
@@ -43,19 +49,21 @@ public:
     void truncate(long length) override;
 
 private:
-    // False once a call has failed (before, or now with errno).
+    // False once a call has failed (before, or now with the system's error).
     bool failNow();
+    bool failWith(const char* why);
     bool ok() const { return failure_.isEmpty(); }
-    // Bytes read at `at`: all of `size` unless the file ends before; -1 on failure.
-    ssize_t readAt(char* to, size_t size, off_t at);
-    bool writeAt(const char* from, size_t size, off_t at);
-    bool resize(off_t size);
+    // Bytes read at `offset`: all of `size` unless the file ends before; -1 on failure.
+    Offset readAt(char* to, std::size_t size, Offset offset);
+    bool writeAt(const char* from, std::size_t size, Offset offset);
+    bool resize(Offset size);
     // Moves the bytes from `from` to the end of the file so that they start at `to`.
-    bool moveTail(off_t from, off_t to, off_t end);
+    bool moveTail(Offset from, Offset to, Offset end);
 
     int fd_;
     QByteArray name_;
-    off_t position_ = 0;
+    Offset position_ = 0;
+    Offset ownerPosition_ = 0; // Windows: the descriptor's offset when the stream was made
     QString failure_;
 };
 
