@@ -3,7 +3,6 @@
 #include <QDir>
 
 #ifdef Q_OS_WIN
-#include <knownfolders.h>
 #include <shlobj.h>
 #include <windows.h>
 #endif
