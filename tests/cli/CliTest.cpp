@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 using namespace quaverly;
 using namespace quaverly::test;
@@ -69,7 +70,7 @@ std::vector<std::int16_t> sine(std::size_t frames, int channels, double hz, std:
     for (std::size_t i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c)
             s[i * std::size_t(channels) + std::size_t(c)] =
-                std::int16_t(8000 * std::sin(2 * M_PI * hz * double(i) / rate));
+                std::int16_t(8000 * std::sin(2 * std::numbers::pi * hz * double(i) / rate));
     return s;
 }
 

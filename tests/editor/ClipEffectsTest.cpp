@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <memory>
 
 using namespace quaverly;
@@ -23,7 +24,7 @@ std::vector<std::int16_t> tone(std::size_t frames, int channels, double amplitud
     std::vector<std::int16_t> s(frames * std::size_t(channels));
     for (std::size_t i = 0; i < s.size(); ++i)
         s[i] = std::int16_t(std::lround(
-            amplitude * std::sin(2 * M_PI * 1000.0 * double(i / std::size_t(channels)) / rate)));
+            amplitude * std::sin(2 * std::numbers::pi * 1000.0 * double(i / std::size_t(channels)) / rate)));
     return s;
 }
 

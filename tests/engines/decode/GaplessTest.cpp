@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -34,7 +35,7 @@ TEST(Gapless, DelayAndPaddingAreRemovedAsTheFileDeclares) {
     const QString wav = dir.filePath("sine.wav");
     std::vector<std::int16_t> sine(44100 * 2);
     for (std::size_t i = 0; i < sine.size(); ++i)
-        sine[i] = std::int16_t(12000 * std::sin(double(i / 2) * 2 * M_PI * 440 / 44100));
+        sine[i] = std::int16_t(12000 * std::sin(double(i / 2) * 2 * std::numbers::pi * 440 / 44100));
     ASSERT_TRUE(quaverly::test::writeWav16(wav, 2, 44100, sine));
     const QString smpb = QStringLiteral(" 00000000 00000400 000002BC 000000000000AC44");
     const GaplessCase cases[] = {

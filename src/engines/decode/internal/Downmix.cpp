@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <numbers>
 
 namespace quaverly::decode {
 
@@ -48,7 +49,7 @@ Downmix::Downmix(int channels, std::uint64_t mask)
     using namespace speaker;
     if (std::popcount(mask) != channels)
         mask = defaultChannelMask(channels);
-    const float minus3dB = static_cast<float>(M_SQRT1_2);
+    const float minus3dB = static_cast<float>(std::numbers::sqrt2 / 2);
     std::uint64_t rest = mask;
     for (int c = 0; c < channels; ++c) {
         // The c-th channel sits at the lowest position bit still unassigned; past the mask's

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The Windows half of the test command: cross-builds Quaverly for Windows with warnings as errors,
+# runs the normal suite under wine64 (a private WINEPREFIX; the peer tools run on the Linux side
+# through scripts/windows/peer-bridge.sh), then makes the installer and the portable zip and checks
+# them (scripts/windows/check-package.sh). Prints a summary line as scripts/test.sh does.
+# Usage: scripts/windows/test.sh [BUILD-DIR]   (default build-win)
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+dir=${1:-build-win}
+
+export QT_QPA_PLATFORM=offscreen
+export WINEDEBUG=-all
+WINEPREFIX=$(mktemp -d /tmp/quaverly-wine.XXXXXX)
+export WINEPREFIX
+bridge=$(mktemp -d /tmp/quaverly-peers.XXXXXX)
+cleanup() {
+    touch "$bridge/stop"
+    wait 2>/dev/null
+    WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null
+    rm -rf "$bridge" "$WINEPREFIX"
+}
+trap cleanup EXIT
+scripts/windows/peer-bridge.sh "$bridge" &
+# The tests under wine see the bridge's folder through wine's Z: drive.
+export QUAVERLY_PEER_BRIDGE="Z:$bridge"
+
+passed=0
+failed=0
+skipped=0
+echo "== windows build"
+if ! scripts/windows/build.sh "$dir" -DQUAVERLY_WERROR=ON; then
+    echo "== windows build: BUILD FAILED"
+    echo "Summary: 0 passed, 1 failed, 0 skipped"
+    exit 1
+fi
+# The prefix is made once before the tests start in parallel.
+/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+
+echo "== windows tests (under wine)"
+log=$dir/ctest.log
+ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 2>&1 | tee "$log"
+p=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 | awk '{print $6 - $1}')
+f=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 | awk '{print $1}')
+if [[ -z "$p" ]]; then
+    echo "== windows tests: no test result"
+    failed=$((failed + 1))
+else
+    s=$(grep -cE '^[[:space:]]*[0-9]+ - .*\(Skipped\)$' "$log" || true)
+    passed=$((passed + p - s))
+    skipped=$((skipped + s))
+    failed=$((failed + f))
+fi
+
+echo
+echo "Summary: $passed passed, $failed failed, $skipped skipped"
+[[ $failed -eq 0 && $passed -gt 0 ]]
