@@ -15,9 +15,23 @@ set(QUAVERLY_HOMEPAGE "https://quaverly.example.org/")
 # The date of this version's release, for the AppStream <release> and the changelog.
 set(QUAVERLY_RELEASE_DATE "2026-12-09")
 set(QUAVERLY_COPYRIGHT_YEARS "2026")
+set(QUAVERLY_COPYRIGHT_HOLDER "Quaverly developers")
 # The application's id: the AppStream file's name and id, and the desktop entry's name
 # (src/app/CMakeLists.txt installs it under this name).
 set(QUAVERLY_APP_ID "org.quaverly.Quaverly")
+
+# What every package says of itself.
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "${QUAVERLY_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "turns songs into short clips and ringtones")
+set(CPACK_PACKAGE_HOMEPAGE_URL "${QUAVERLY_HOMEPAGE}")
+set(CPACK_STRIP_FILES ON)
+
+# The rest is the Debian side; on Windows cmake/WindowsPackaging.cmake makes the packages.
+if(WIN32)
+    return()
+endif()
+
 # The changelog's date line (RFC 5322), from the release date, so that builds are reproducible.
 execute_process(COMMAND date -u -R -d "${QUAVERLY_RELEASE_DATE} 12:00:00"
                 OUTPUT_VARIABLE QUAVERLY_RELEASE_RFC_DATE OUTPUT_STRIP_TRAILING_WHITESPACE
@@ -68,13 +82,8 @@ unset(_gzipped)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quaverly)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR "Quaverly developers")
-set(CPACK_PACKAGE_CONTACT "${QUAVERLY_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "turns songs into short clips and ringtones")
-set(CPACK_PACKAGE_HOMEPAGE_URL "${QUAVERLY_HOMEPAGE}")
+set(CPACK_PACKAGE_VENDOR "${QUAVERLY_COPYRIGHT_HOLDER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_DEBIAN_PACKAGE_NAME quaverly)

@@ -1,8 +1,7 @@
 #include "app/AboutPanel.h"
 
+#include "ui/Icons.h"
 #include "ui/Widgets.h"
-
-#include <QIcon>
 
 namespace quaverly {
 
@@ -11,7 +10,7 @@ AboutPanel::AboutPanel(QWidget* parent) : QGroupBox(tr("About"), parent) {
 
     picIcon = named(new QLabel(this), "picIcon");
     picIcon->setGeometry(20, 32, 64, 64);
-    picIcon->setPixmap(QIcon(QStringLiteral(":/icons/logo.svg")).pixmap(QSize(64, 64)));
+    picIcon->setPixmap(appIcon(u":/icons/logo").pixmap(QSize(64, 64)));
 
     lblTitle = named(new QLabel(tr("Application Title"), this), "lblTitle");
     lblTitle->setGeometry(100, 36, 275, 30);

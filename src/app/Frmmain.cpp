@@ -2,6 +2,7 @@
 
 #include "app/SettingsFile.h"
 #include "editor/WaveformView.h"
+#include "ui/Icons.h"
 #include "ui/Widgets.h"
 
 #include <QCloseEvent>
@@ -51,7 +52,7 @@ void Frmmain::buildToolbar() {
     static const char* const images[] = {"open",     "record", "save", "convert",
                                          "settings", "about",  "logo", "exit"};
     for (const char* name : images) {
-        ImageList1.append(QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name))));
+        ImageList1.append(appIcon(QStringLiteral(":/icons/%1").arg(QLatin1String(name))));
     }
     setWindowIcon(ImageList1.at(6));
 

@@ -2,12 +2,12 @@
 
 #include "engines/encoder/Presets.h"
 #include "songlist/SongItemDelegate.h"
+#include "ui/Icons.h"
 #include "ui/OutputChoice.h"
 #include "ui/ThemeColours.h"
 #include "ui/Widgets.h"
 
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -55,11 +55,11 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
 
     CmdUP = named(new QToolButton(this), "CmdUP");
     CmdUP->setGeometry(196, 26, 30, 30);
-    CmdUP->setIcon(QIcon(QStringLiteral(":/songlist/up.svg")));
+    CmdUP->setIcon(appIcon(u":/songlist/up"));
     CmdUP->setIconSize(QSize(20, 20));
     CmdDown = named(new QToolButton(this), "CmdDown");
     CmdDown->setGeometry(196, 60, 30, 30);
-    CmdDown->setIcon(QIcon(QStringLiteral(":/songlist/down.svg")));
+    CmdDown->setIcon(appIcon(u":/songlist/down"));
     CmdDown->setIconSize(QSize(20, 20));
 
     CmdAdd = button(this, "CmdAdd", tr("ADD"), QRect(12, 282, 56, 28));

@@ -2,6 +2,7 @@
 
 #include "songlist/AudioEditPanel.h"
 #include "songlist/WorkingCopy.h"
+#include "ui/Icons.h"
 #include "ui/ThemeColours.h"
 
 #include <QApplication>
@@ -16,8 +17,8 @@ constexpr int kGap = 6; // between the song's text and its length
 } // namespace
 
 SongItemDelegate::SongItemDelegate(QObject* parent)
-    : QStyledItemDelegate(parent), playing_(QStringLiteral(":/songlist/play.svg")),
-      edited_(QStringLiteral(":/songlist/pen.svg")) {}
+    : QStyledItemDelegate(parent), playing_(appIcon(u":/songlist/play")),
+      edited_(appIcon(u":/songlist/pen")) {}
 
 QString SongItemDelegate::detailText(const QModelIndex& index) {
     const QVariant length = index.data(AudioEditPanel::kLengthRole);

@@ -1,5 +1,7 @@
 #include "ui/BusyWindow.h"
 
+#include "ui/Icons.h"
+
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPainter>
@@ -52,8 +54,8 @@ private:
 };
 
 QPixmap busyImage(int index) {
-    static const char* const files[] = {":/busy/busy1.svg", ":/busy/busy2.svg", ":/busy/busy3.svg"};
-    return QIcon(QString::fromLatin1(files[index])).pixmap(QSize(48, 48));
+    static const char16_t* const images[] = {u":/busy/busy1", u":/busy/busy2", u":/busy/busy3"};
+    return appIcon(images[index]).pixmap(QSize(48, 48));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
-// Readable GoogleTest output for Qt's strings.
+// Readable GoogleTest output for Qt's strings and sizes.
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -11,4 +12,8 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 
 inline void PrintTo(const QStringList& list, std::ostream* os) {
     *os << '{' << list.join(QStringLiteral(", ")).toStdString() << '}';
+}
+
+inline void PrintTo(const QSize& size, std::ostream* os) {
+    *os << size.width() << 'x' << size.height();
 }
