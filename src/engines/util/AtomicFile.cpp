@@ -18,7 +18,7 @@
 #include <sys/uio.h>
 #endif
 #ifdef Q_OS_WIN
-#include <QTemporaryFile>
+#include <QRandomGenerator>
 
 #include <io.h>
 #include <windows.h>
@@ -55,10 +55,33 @@ QString syncToDisk(QFileDevice& file) {
 // Qt's own rename of a QSaveFile does not write the change of name through to the disk: a crash
 // soon after could find the old file. So on Windows the file is written under a temporary name
 // of our own and renamed here (replaceFile).
-class ReplacingFile final : public QTemporaryFile {
+// A plain file under a new name beside the target, removed when destroyed unless kept.
+class ReplacingFile final : public QFile {
 public:
-    explicit ReplacingFile(const QString& target)
-        : QTemporaryFile(target + QStringLiteral(".XXXXXX.part")) {}
+    explicit ReplacingFile(QString target) : target_(std::move(target)) {}
+    ~ReplacingFile() override {
+        if (isOpen())
+            close();
+        if (!keep_ && !fileName().isEmpty())
+            remove();
+    }
+    // Creates the file under a name no other file has, open for reading and writing.
+    bool create() {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            setFileName(target_ + QStringLiteral(".%1.part").arg(
+                                      QRandomGenerator::global()->generate(), 8, 16, QChar(u'0')));
+            if (open(QIODevice::ReadWrite | QIODevice::NewOnly))
+                return true;
+            if (!exists())
+                return false; // refused for another reason than the name being taken
+        }
+        return false;
+    }
+    void keep() { keep_ = true; }
+
+private:
+    QString target_;
+    bool keep_ = false;
 };
 
 // The file a target names: the one a symbolic link points to, so the link stays as it was.
@@ -153,8 +176,10 @@ Status AtomicFile::open() {
     const QString written = writtenPath(target_);
     if (QFileInfo(written).exists() && !QFileInfo(written).isWritable())
         return failure(QStringLiteral("it is read-only"));
-    file_ = std::make_unique<ReplacingFile>(written);
-    if (!file_->open(QIODevice::ReadWrite)) {
+    auto part = std::make_unique<ReplacingFile>(written);
+    const bool created = part->create();
+    file_ = std::move(part);
+    if (!created) {
 #else
     file_ = std::make_unique<QSaveFile>(target_);
     if (!file_->open(QIODevice::WriteOnly)) {
@@ -279,7 +304,7 @@ Status AtomicFile::commit() {
         if (Status moved = replaceFile(part.fileName(), writtenPath(target_)); !moved)
             cause = moved.error().cause();
         else
-            part.setAutoRemove(false); // it is the target now
+            part.keep(); // it is the target now
     }
 #else
     if (cause.isEmpty() && !static_cast<QSaveFile&>(*file_).commit())
