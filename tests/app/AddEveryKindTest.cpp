@@ -6,13 +6,12 @@
 #include "app/WindowFixture.h"
 #include "cli/Cli.h"
 #include "engines/decode/SongFormats.h"
+#include "support/Peers.h"
 #include "support/TestAudio.h"
 #include "ui/SongFilter.h"
 
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QStandardPaths>
 
 #include <cstdio>
 
@@ -72,7 +71,7 @@ protected:
 };
 
 TEST_F(AddEveryKind, EachFileOfABatchIsListedOrNamedWithWhy) {
-    if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
+    if (!havePeer(QStringLiteral("ffmpeg")))
         GTEST_SKIP() << "ffmpeg is missing";
     const QString tone = path(QStringLiteral("tone.wav"));
     ASSERT_TRUE(writeWav16(tone, 2, 44100, staircase(44100, 2, 0, 7)));
@@ -98,12 +97,11 @@ TEST_F(AddEveryKind, EachFileOfABatchIsListedOrNamedWithWhy) {
             continue;
         }
         batch << path(QLatin1String(sample->file));
-        QProcess ffmpeg;
-        ffmpeg.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y", "-i", tone} +
-                                                   QString::fromLatin1(sample->args).split(u' ') +
-                                                   QStringList{batch.last()});
-        ASSERT_TRUE(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0)
-            << sample->kind << ": " << ffmpeg.readAllStandardError().toStdString();
+        const PeerRun made =
+            runPeer(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y", "-i", tone} +
+                                                  QString::fromLatin1(sample->args).split(u' ') +
+                                                  QStringList{batch.last()});
+        ASSERT_TRUE(made.ok()) << sample->kind << ": " << made.failure().toStdString();
     }
     for (const QString& file : batch)
         EXPECT_TRUE(offered(file)) << file.toStdString() << " is not in " << all.toStdString();

@@ -2,6 +2,7 @@
 // WAV or MP3 file, with the audio built in the test so that every join boundary is checked.
 #include "app/Frmmain.h"
 #include "engines/decode/SongReader.h"
+#include "support/Peers.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
 
@@ -9,7 +10,6 @@
 
 #include <QAbstractButton>
 #include <QListWidget>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -308,11 +308,10 @@ TEST_F(SongList, SavesTheListAsAnMp3AtTheChosenBitRate) {
     const auto [frames, channels] = decodedFrames(path("list.mp3"));
     EXPECT_EQ(channels, 2);
     EXPECT_EQ(frames, 30000 + 19584);
-    QProcess probe;
-    probe.start("ffprobe", {"-v", "error", "-show_entries", "stream=bit_rate", "-of",
-                            "default=nw=1:nk=1", path("list.mp3")});
-    ASSERT_TRUE(probe.waitForFinished(30000));
-    EXPECT_EQ(probe.readAllStandardOutput().trimmed(), "96000");
+    const auto probe = test::runPeer("ffprobe", {"-v", "error", "-show_entries", "stream=bit_rate",
+                                                 "-of", "default=nw=1:nk=1", path("list.mp3")});
+    ASSERT_TRUE(probe.finished);
+    EXPECT_EQ(probe.out.trimmed(), "96000");
     // The songs' working copies stay.
     EXPECT_EQ(filesIn(w->workPath()), copies);
 }

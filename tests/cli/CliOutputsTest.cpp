@@ -2,6 +2,7 @@
 // as the song reader decodes it, the tags as ffprobe reads them back; the presets' limits and the
 // options that do not fit a format refused before anything is written.
 #include "engines/encoder/Presets.h"
+#include "support/Peers.h"
 #include "support/QtPrinters.h"
 #include "support/TestAudio.h"
 
@@ -31,28 +32,27 @@ protected:
 
     QString path(const QString& name) const { return dir.filePath(name); }
 
-    // Runs `program` in the test's folder, so messages name files as the rows give them.
-    Said run(const QString& program, const QStringList& args) const {
+    // Runs the command line in the test's folder, so messages name files as the rows give them.
+    Said cli(const QStringList& args) const {
         QProcess p;
         p.setWorkingDirectory(dir.path());
-        p.start(program, args);
+        p.start(QStringLiteral(QUAVERLY_CLI_PATH), args);
         p.closeWriteChannel();
         EXPECT_TRUE(p.waitForFinished(60000)) << args.join(' ').toStdString();
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
                 QString::fromLocal8Bit(p.readAllStandardOutput()),
                 QString::fromLocal8Bit(p.readAllStandardError())};
     }
-    Said cli(const QStringList& args) const { return run(QStringLiteral(QUAVERLY_CLI_PATH), args); }
 
-    // ffprobe's lines on the first sound stream's codec, the container and every tag, in lower
-    // case: "codec_name=opus", "format_name=ogg", "tag:title=bell".
-    QStringList probe(const QString& file) const {
-        return run(QStringLiteral("ffprobe"),
-                   {"-v", "error", "-select_streams", "a:0", "-show_entries",
-                    "stream=codec_name:stream_tags:format=format_name:format_tags", "-of",
-                    "default=nw=1", file})
-            .out.toLower()
-            .split(QLatin1Char('\n'));
+    // ffprobe's lines on the first sound stream's codec, the container and every tag of a file
+    // of the test's folder, in lower case: "codec_name=opus", "format_name=ogg", "tag:title=bell".
+    QStringList probe(const QString& name) const {
+        const PeerRun r = runPeer(QStringLiteral("ffprobe"),
+                                  {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                                   "stream=codec_name:stream_tags:format=format_name:format_tags",
+                                   "-of", "default=nw=1", path(name)});
+        EXPECT_TRUE(r.finished) << r.failure().toStdString();
+        return QString::fromLocal8Bit(r.out).toLower().split(QLatin1Char('\n'));
     }
 
     // Frames the song reader decodes from a file (gapless, Opus at 48 kHz), as info tells them.

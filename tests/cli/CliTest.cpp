@@ -1,13 +1,13 @@
 // End-to-end tests of quaverly-cli: the real binary, checked with the usual tools.
 #include "cli/Cli.h"
 #include "engines/audio/VirtualBackend.h"
+#include "support/Peers.h"
 #include "support/TestAudio.h"
 
 #include <QDir>
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -41,11 +41,9 @@ Run cli(const QStringList& args, const QMap<QString, QString>& env = {}) {
 }
 
 Run tool(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    EXPECT_TRUE(p.waitForFinished(120000)) << program.toStdString();
-    return {p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
+    const PeerRun r = runPeer(program, args);
+    EXPECT_TRUE(r.started && r.finished) << r.failure().toStdString();
+    return {r.exitCode, QString::fromLocal8Bit(r.out), QString::fromLocal8Bit(r.err)};
 }
 
 QString realFile(const char* rel) {

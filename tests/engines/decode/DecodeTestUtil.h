@@ -3,11 +3,11 @@
 // with the checks every caller relies on, files made on the fly.
 
 #include "engines/decode/SongReader.h"
+#include "support/Peers.h"
 #include "support/QtPrinters.h"
 
 #include <QByteArray>
 #include <QFile>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <gtest/gtest.h>
@@ -17,10 +17,10 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifdef Q_OS_UNIX
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -82,22 +82,15 @@ inline std::vector<std::int16_t> decodeRest(SongReader& song, std::size_t block 
     return out;
 }
 
-// Runs `command` (program first) with a deadline; what it wrote to standard output, or nothing
-// (with a failure added) when it failed or ran past the deadline.
+// Runs the tool `command` names (program first) with a deadline; what it wrote to standard
+// output, or nothing (with a failure added) when it failed or ran past the deadline.
 inline std::optional<QByteArray> run(const QStringList& command) {
-    QProcess p;
-    p.start(command.first(), command.mid(1));
-    const bool ended = p.waitForFinished(60'000);
-    if (!ended) {
-        p.kill();
-        p.waitForFinished();
-    }
-    if (!ended || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        ADD_FAILURE() << command.join(' ').toStdString() << (ended ? " failed: " : " timed out")
-                      << p.readAllStandardError().toStdString();
+    auto r = quaverly::test::runPeer(command.first(), command.mid(1));
+    if (!r.ok()) {
+        ADD_FAILURE() << command.join(' ').toStdString() << ": " << r.failure().toStdString();
         return std::nullopt;
     }
-    return p.readAllStandardOutput();
+    return std::move(r.out);
 }
 
 // Little-endian 16-bit samples, as reference PCM files hold them.
@@ -119,27 +112,6 @@ inline int maxDiff(const std::vector<std::int16_t>& a, const std::vector<std::in
 }
 
 #ifdef Q_OS_UNIX
-// Runs a tool to its end, its output thrown away; true when it ended with status 0. A plain
-// fork: the tests of decoding on several threads run under ThreadSanitizer, which loses track of
-// the process's locking once QProcess has started a child.
-inline bool runTool(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 0;
-}
-
 // Opens and decodes `path` in a child process with a time limit, so that a decoder that never
 // ends fails the test instead of hanging the suite.
 enum class InChild { Decoded, Refused, TimedOut };

@@ -8,9 +8,7 @@
 #include "engines/decode/SongDecode.h"
 #include "support/TestAudio.h"
 
-#include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -26,10 +24,6 @@ namespace {
 
 constexpr std::uint32_t kRate = 44100;
 constexpr std::size_t kFrames = 44100;
-
-bool have(const QString& tool) {
-    return !QStandardPaths::findExecutable(tool).isEmpty();
-}
 
 // The decoding library's own tool's 16-bit samples of a file: libvorbis' (oggdec) for an Ogg file
 // whose first stream is Vorbis, FFmpeg's of the first sound track for anything else (an Ogg file
@@ -124,7 +118,7 @@ TEST_P(MadeFormat, DecodesAsTheReferenceDoes) {
     QStringList command = QString::fromLatin1(m.command).split(' ');
     if (command[0] == "FF")
         command = QStringList{"ffmpeg", "-v", "error", "-y"} + command.mid(1);
-    if (!have(command[0]))
+    if (!havePeer(command[0]))
         GTEST_SKIP() << command[0].toStdString() << " is missing";
     const QString in = dir.filePath("source.wav"), made = dir.filePath(m.file),
                   out = dir.filePath("out.wav");
@@ -155,7 +149,7 @@ TEST_P(MadeFormat, DecodesAsTheReferenceDoes) {
         return;
     }
     const QString tool = referenceTool(made);
-    if (!have(tool))
+    if (!havePeer(tool))
         GTEST_SKIP() << tool.toStdString() << " is missing";
     auto ref = referenceSamples(tool, made);
     if (m.expect == FfmpegHead) {
@@ -184,7 +178,7 @@ TEST(Downmix, FivePointOneBecomesStereo) {
     const QString wav = dir.filePath("six.wav"), flac = dir.filePath("six.flac");
     ASSERT_TRUE(writeWav16(wav, 6, kRate, s));
     QStringList songs{wav};
-    if (have("flac") && run({"flac", "-s", "--channel-map=none", "-o", flac, wav}))
+    if (havePeer("flac") && run({"flac", "-s", "--channel-map=none", "-o", flac, wav}))
         songs << flac;
     const double k = M_SQRT1_2, scale = 1 + 2 * k;
     const double left = (level[0] + k * level[2] + k * level[4]) / scale;
@@ -258,7 +252,7 @@ protected:
 TEST_P(BadInput, IsRefusedInWordsAndWritesNothing) {
     const Bad& b = GetParam();
     const QString song = dir.filePath(b.file), out = dir.filePath("out.wav");
-    if (b.byFfmpeg && !have("ffmpeg"))
+    if (b.byFfmpeg && !havePeer("ffmpeg"))
         GTEST_SKIP() << "ffmpeg is missing";
     ASSERT_TRUE(make(b, song));
     for (const bool older : {false, true}) {
@@ -376,7 +370,7 @@ TEST_P(RealFile, DecodesToItsLengthOrIsRefused) {
     ASSERT_TRUE(wav) << wav.error().text().toStdString();
     EXPECT_EQ(wav->dataSize / wav->blockAlign, r.frames);
     // The samples are the library's tool's, up to the stated end.
-    if (const QString tool = referenceTool(path); have(tool)) {
+    if (const QString tool = referenceTool(path); havePeer(tool)) {
         auto ref = referenceSamples(tool, path);
         ASSERT_GE(ref.size(), r.frames * wav->channels);
         ref.resize(r.frames * wav->channels);

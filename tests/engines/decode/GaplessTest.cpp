@@ -6,7 +6,6 @@
 #include "DecodeTestUtil.h"
 #include "support/TestAudio.h"
 
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -15,10 +14,7 @@
 namespace {
 
 using namespace decode_test;
-
-bool have(const QString& tool) {
-    return !QStandardPaths::findExecutable(tool).isEmpty();
-}
+using quaverly::test::havePeer;
 
 struct GaplessCase {
     const char* name;
@@ -70,7 +66,7 @@ TEST(Gapless, DelayAndPaddingAreRemovedAsTheFileDeclares) {
             else if (a.startsWith("OUT"))
                 a = out = dir.filePath(c.name + a.mid(3));
         }
-        if (!have(c.make[0]) || !have(c.byOggdec ? "oggdec" : "ffmpeg")) {
+        if (!havePeer(c.make[0]) || !havePeer(c.byOggdec ? "oggdec" : "ffmpeg")) {
             std::printf("[  SKIPPED ] %s: a tool is missing\n", c.name);
             continue;
         }

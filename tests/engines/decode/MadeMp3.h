@@ -5,7 +5,6 @@
 
 #include "DecodeTestUtil.h"
 
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -18,18 +17,7 @@ namespace made_mp3 {
 
 using decode_test::readAll;
 using decode_test::writeAll;
-
-// Runs a tool to its end; *ok when it ended normally with status 0. Returns what it printed.
-inline QByteArray run(const QString& program, const QStringList& args, bool* ok) {
-    QProcess p;
-    p.start(program, args);
-    *ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished();
-    }
-    return p.readAllStandardOutput() + p.readAllStandardError();
-}
+using quaverly::test::runPeer;
 
 enum class Coder {
     LameCbr,
@@ -76,13 +64,11 @@ inline bool makeSource(const Made& m, const QString& wav) {
     const QString left = "0.4*sin(2*PI*440*t)+0.2*sin(2*PI*1500*t*t)+0.05*(random(0)-0.5)";
     const QString right = "0.3*sin(2*PI*660*t)+0.1*(random(1)-0.5)";
     const QString expr = m.channels == 1 ? left : left + "|" + right;
-    bool ok = false;
-    run("ffmpeg",
-        {"-v", "error", "-y", "-f", "lavfi", "-i",
-         QString("aevalsrc=%1:s=%2:n=%3").arg(expr).arg(m.rate).arg(samples), "-t",
-         QString::number(double(samples) / m.rate, 'f', 6), "-c:a", "pcm_s16le", wav},
-        &ok);
-    return ok;
+    return runPeer("ffmpeg",
+                   {"-v", "error", "-y", "-f", "lavfi", "-i",
+                    QString("aevalsrc=%1:s=%2:n=%3").arg(expr).arg(m.rate).arg(samples), "-t",
+                    QString::number(double(samples) / m.rate, 'f', 6), "-c:a", "pcm_s16le", wav})
+        .ok();
 }
 
 inline bool encode(const Made& m, const QString& wav, const QString& mp3) {
@@ -125,9 +111,7 @@ inline bool encode(const Made& m, const QString& wav, const QString& mp3) {
     }
     if (program == "lame")
         args << wav;
-    bool ok = false;
-    run(program, args << mp3, &ok);
-    return ok;
+    return runPeer(program, args << mp3).ok();
 }
 
 // Adds `delta` to a field of the Xing/Info tag: 0 the frame count, 1 the byte count.

@@ -4,18 +4,18 @@
 // removed from the raw decode (`mpg123 --no-gapless -w`).
 
 #include "DecodeTestUtil.h"
-#include "MadeMp3.h"
 
 #include "engines/util/CodecThreads.h"
 #include "engines/wav/WavHeader.h"
 
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cmath>
 #include <numbers>
 
 using namespace decode_test;
+using quaverly::test::havePeer;
+using quaverly::test::runPeer;
 
 namespace {
 
@@ -38,11 +38,9 @@ QByteArray sourceWav(std::uint32_t rate) {
 
 // The samples mpg123 writes for `mp3`, read back from its WAV file.
 std::vector<std::int16_t> mpg123(const QString& mp3, const QString& wav, QStringList args) {
-    bool ok = false;
-    made_mp3::run("mpg123",
-                  args << "-q"
-                       << "-w" << wav << mp3,
-                  &ok);
+    const bool ok = runPeer("mpg123", args << "-q"
+                                           << "-w" << wav << mp3)
+                        .ok();
     auto song = SongReader::open(wav);
     if (!ok || !song) {
         ADD_FAILURE() << "mpg123 " << args.join(' ').toStdString() << " failed";
@@ -73,16 +71,15 @@ protected:
 };
 
 TEST_P(Gapless, DecodesAsMpg123AndTellsWhatWasTrimmed) {
-    for (const char* tool : {"mpg123", "lame"})
-        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-            GTEST_SKIP() << "needs mpg123 and lame";
+    if (!havePeer("mpg123") || !havePeer("lame"))
+        GTEST_SKIP() << "needs mpg123 and lame";
     const GapCase& c = GetParam();
     QTemporaryDir dir;
     const QString wav = dir.filePath("source.wav"), mp3 = dir.filePath("song.mp3");
     writeAll(wav, sourceWav(c.rate));
-    bool ok = false;
-    made_mp3::run("lame", QStringList{"--quiet", "-m", "m"} + c.lame + QStringList{wav, mp3}, &ok);
-    ASSERT_TRUE(ok) << "lame failed";
+    const auto lame =
+        runPeer("lame", QStringList{"--quiet", "-m", "m"} + c.lame + QStringList{wav, mp3});
+    ASSERT_TRUE(lame.ok()) << lame.failure().toStdString();
     if (c.keep > 0) {
         QFile f(mp3);
         ASSERT_TRUE(f.size() > c.keep && f.resize(c.keep));

@@ -10,7 +10,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -35,8 +34,7 @@ struct CodecThreads {
 };
 
 bool haveFfmpeg() {
-    return !QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty() &&
-           !QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty();
+    return test::havePeer(QStringLiteral("ffmpeg")) && test::havePeer(QStringLiteral("ffprobe"));
 }
 
 // Music-like 16-bit sound: two tones and a sweep per channel, different on each side, with a

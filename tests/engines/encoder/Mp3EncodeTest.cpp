@@ -5,11 +5,10 @@
 #include "Mp3TestSupport.h"
 
 #include "engines/encoder/Mp3Encode.h"
+#include "support/Peers.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -259,8 +258,7 @@ TEST(EncodeWavToMp3, StopRequestedLeavesNothingBehind) {
 }
 
 TEST(EncodeWavToMp3, SameBytesAsTheLameCommandAtItsDefaults) {
-    const QString lame = QStandardPaths::findExecutable(QStringLiteral("lame"));
-    if (lame.isEmpty())
+    if (!havePeer(QStringLiteral("lame")))
         GTEST_SKIP() << "no lame command";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -284,10 +282,10 @@ TEST(EncodeWavToMp3, SameBytesAsTheLameCommandAtItsDefaults) {
         SCOPED_TRACE(::testing::Message() << c.channels << " ch " << c.rate << " Hz " << c.kbps);
         const QString ours = dir.filePath(QStringLiteral("ours%1.mp3").arg(i)),
                       theirs = dir.filePath(QStringLiteral("lame%1.mp3").arg(i));
-        ASSERT_EQ(
-            QProcess::execute(lame, {"--quiet", "-b", QString::number(c.kbps),
-                                     dir.filePath(QStringLiteral("in%1.wav").arg(i)), theirs}),
-            0);
+        const PeerRun lame = runPeer(QStringLiteral("lame"),
+                                     {"--quiet", "-b", QString::number(c.kbps),
+                                      dir.filePath(QStringLiteral("in%1.wav").arg(i)), theirs});
+        ASSERT_TRUE(lame.ok()) << lame.failure().toStdString();
         QFile a(ours), b(theirs);
         ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
         const QByteArray oursBytes = a.readAll(), theirBytes = b.readAll();

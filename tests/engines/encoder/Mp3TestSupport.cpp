@@ -1,11 +1,10 @@
 #include "Mp3TestSupport.h"
 
 #include "engines/wav/WavHeader.h"
+#include "support/Peers.h"
 
 #include <QEventLoop>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTimer>
 
 #include <mpg123.h>
@@ -179,18 +178,17 @@ double toneHz(const Decoded& d, int channel) {
 }
 
 std::optional<QString> ffmpegComplaints(const QString& path) {
-    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
-    if (ffmpeg.isEmpty())
+    if (!havePeer(QStringLiteral("ffmpeg")))
         return std::nullopt;
-    QProcess p;
-    p.start(ffmpeg, {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
-                     QStringLiteral("-i"), path, QStringLiteral("-f"), QStringLiteral("null"),
-                     QStringLiteral("-")});
-    if (!p.waitForFinished(60000))
+    const PeerRun r = runPeer(QStringLiteral("ffmpeg"),
+                              {QStringLiteral("-nostdin"), QStringLiteral("-v"),
+                               QStringLiteral("error"), QStringLiteral("-i"), path,
+                               QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")});
+    if (!r.finished)
         return QStringLiteral("ffmpeg did not finish");
-    QString complaints = QString::fromUtf8(p.readAllStandardError()).trimmed();
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        complaints += QStringLiteral(" (exit code %1)").arg(p.exitCode());
+    QString complaints = QString::fromUtf8(r.err).trimmed();
+    if (r.exitCode != 0)
+        complaints += QStringLiteral(" (exit code %1)").arg(r.exitCode);
     return complaints;
 }
 

@@ -8,11 +8,10 @@
 
 #include "engines/encoder/Mp3Encode.h"
 #include "engines/util/CodecThreads.h"
+#include "support/Peers.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -112,15 +111,12 @@ std::vector<float> makeSound(Kind kind, int rate, int channels) {
 
 // What the mpg123 command says while decoding the file, apart from its usual lines.
 QString mpg123Complaints(const QString& path) {
-    const QString tool = QStandardPaths::findExecutable(QStringLiteral("mpg123"));
-    if (tool.isEmpty())
+    if (!havePeer(QStringLiteral("mpg123")))
         return {};
-    QProcess p;
-    p.start(tool, {QStringLiteral("-t"), path});
-    p.waitForFinished(60000);
+    const PeerRun r = runPeer(QStringLiteral("mpg123"), {QStringLiteral("-t"), path});
     static const QRegularExpression bad(QStringLiteral("(?i)(error|warning|problem|resync|skip)"));
     QStringList complaints;
-    for (const QString& line : QString::fromUtf8(p.readAllStandardError()).split('\n'))
+    for (const QString& line : QString::fromUtf8(r.err).split('\n'))
         if (bad.match(line).hasMatch())
             complaints << line;
     return complaints.join('\n');

@@ -13,7 +13,6 @@
 #include "engines/util/CodecThreads.h"
 
 #include <QDir>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -81,10 +80,6 @@ std::vector<std::int16_t> sound(Signal signal, std::size_t frames, int channels,
     return s;
 }
 
-bool have(const char* tool) {
-    return !QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty();
-}
-
 std::optional<mp3::EncodeFailure> encodeTo(const QString& target, Format format,
                                            MemorySource& source, std::stop_token stop = {}) {
     encode::Settings settings;
@@ -141,7 +136,7 @@ class XiphEncode : public ::testing::TestWithParam<Row> {};
 
 TEST_P(XiphEncode, DecodesToTheSourcesLengthAndSound) {
     const Row r = GetParam();
-    if (!have("ffmpeg") || !have("ffprobe"))
+    if (!havePeer("ffmpeg") || !havePeer("ffprobe"))
         GTEST_SKIP() << "ffmpeg is not installed";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -173,19 +168,19 @@ TEST_P(XiphEncode, DecodesToTheSourcesLengthAndSound) {
               (r.frames * std::size_t(fileRate) + std::size_t(r.rate) - 1) / std::size_t(r.rate));
     if (r.format == Format::Flac) {
         EXPECT_TRUE(decoded == samples) << "FLAC decodes to other samples";
-        if (have("flac")) { // the MD5 in STREAMINFO
+        if (havePeer("flac")) { // the MD5 in STREAMINFO
             EXPECT_TRUE(run({"flac", "-t", "-s", ours}));
         }
         return;
     }
-    if (r.format == Format::Vorbis && have("oggdec")) {
+    if (r.format == Format::Vorbis && havePeer("oggdec")) {
         const auto raw = run({"oggdec", "-Q", "-R", "-o", "-", ours});
         EXPECT_EQ(raw.value_or("").size() / 2 / r.channels, qsizetype(r.frames));
     }
 
     // As close to the source as the format's own tool at the same setting, within 0.5 dB.
     const char* tool = r.format == Format::Vorbis ? "oggenc" : "opusenc";
-    if (!have(tool))
+    if (!havePeer(tool))
         GTEST_SKIP() << tool << " is not installed";
     const QString wav = dir.filePath(QStringLiteral("source.wav"));
     const QString theirs = dir.filePath(QStringLiteral("theirs.") + QLatin1String(info.extension));
@@ -261,15 +256,15 @@ TEST_P(FlacThreads, SegmentsMakeTheSinglePassStream) {
     const QString several = encodeOn(r.threads);
     EXPECT_TRUE(decode_test::readAll(one) == decode_test::readAll(several))
         << "not the single pass's bytes";
-    if (have("flac")) {
+    if (havePeer("flac")) {
         EXPECT_TRUE(run({"flac", "-t", "-s", several}));
     }
-    if (have("ffmpeg")) {
+    if (havePeer("ffmpeg")) {
         const auto pcm = run({"ffmpeg", "-v", "error", "-i", several, "-f", "s16le", "-"});
         ASSERT_TRUE(pcm);
         EXPECT_TRUE(decode_test::samplesOf(*pcm) == samples) << "other samples";
     }
-    if (have("ffprobe")) {
+    if (havePeer("ffprobe")) {
         EXPECT_EQ(run({"ffprobe", "-v", "error", "-show_entries", "format_tags=title", "-of",
                        "default=nw=1:nk=1", several})
                       .value_or("")

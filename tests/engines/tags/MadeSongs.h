@@ -2,18 +2,17 @@
 // Song files of any format made at run time by ffmpeg from a staircase WAV made in code, with
 // the tags the test asks for. Tests skip when ffmpeg is missing.
 
+#include "support/Peers.h"
 #include "support/TestAudio.h"
 
 #include <QDir>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 
 namespace made_songs {
 
 inline bool haveFfmpeg() {
-    return !QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty();
+    return quaverly::test::havePeer(QStringLiteral("ffmpeg"));
 }
 
 // ffmpeg's -metadata options for a title and an artist; none for empty ones.
@@ -35,17 +34,10 @@ inline QString makeSong(const QDir& dir, const QString& name, const QStringList&
     if (!QFile::exists(source) &&
         !quaverly::test::writeWav16(source, 2, 44100, quaverly::test::staircase(kSourceFrames, 2)))
         return QStringLiteral("cannot write ") + source;
-    QProcess ffmpeg;
-    const QStringList args = QStringList{"-nostdin", "-v", "error", "-y", "-i", source} + options;
-    ffmpeg.start(QStringLiteral("ffmpeg"), args + QStringList{dir.filePath(name)});
-    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitStatus() != QProcess::NormalExit ||
-        ffmpeg.exitCode() != 0) {
-        ffmpeg.kill();
-        ffmpeg.waitForFinished();
-        return QStringLiteral("ffmpeg failed on ") + name + QStringLiteral(": ") +
-               QString::fromLocal8Bit(ffmpeg.readAllStandardError());
-    }
-    return {};
+    const auto r = quaverly::test::runPeer(
+        QStringLiteral("ffmpeg"),
+        QStringList{"-nostdin", "-v", "error", "-y", "-i", source} + options << dir.filePath(name));
+    return r.ok() ? QString() : r.failure() + QStringLiteral(" on ") + name;
 }
 
 } // namespace made_songs
