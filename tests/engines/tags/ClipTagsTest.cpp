@@ -18,14 +18,24 @@
 #include <atomic>
 #include <cstdarg>
 
+#ifdef Q_OS_LINUX
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 using namespace quaverly;
 using decode_test::run;
 
 namespace {
+
+// Linux writes a clip into an unnamed temporary file where the file system has them; elsewhere
+// the temporary file always has a name.
+#ifdef Q_OS_LINUX
+constexpr bool kUnnamedFiles = true;
+#else
+constexpr bool kUnnamedFiles = false;
+#endif
 
 // While set, Qt's try of an unnamed temporary file (O_TMPFILE) is refused as a file system
 // without them refuses it, and QSaveFile falls back to a named one.
@@ -33,6 +43,7 @@ std::atomic<bool> refuseUnnamedFiles{false};
 
 } // namespace
 
+#ifdef Q_OS_LINUX
 extern "C" int open64(const char* path, int flags, ...) {
     mode_t mode = 0;
     if ((flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE) {
@@ -49,6 +60,7 @@ extern "C" int open64(const char* path, int flags, ...) {
     static const auto next = reinterpret_cast<Open>(::dlsym(RTLD_NEXT, "open64"));
     return next(path, flags, mode);
 }
+#endif
 
 namespace {
 
@@ -64,7 +76,8 @@ Status saveTagged(const QString& target, const QByteArray& bytes, TagKind kind,
     refuseUnnamedFiles = false;
     if (s && wasNamed) {
         const QString fd = QStringLiteral("/proc/self/fd/%1").arg(out.file().handle());
-        *wasNamed = !QFile::symLinkTarget(fd).endsWith(QLatin1String(" (deleted)"));
+        *wasNamed =
+            !kUnnamedFiles || !QFile::symLinkTarget(fd).endsWith(QLatin1String(" (deleted)"));
     }
     if (s)
         s = out.write(bytes.constData(), bytes.size());
@@ -204,7 +217,7 @@ TEST(ClipTags, AreWrittenIntoEveryFormatAndTheSoundStaysAsItWas) {
         EXPECT_TRUE(wasNamed);
         const Status saved = saveTagged(clip, original, c.kind, tags, false, &wasNamed);
         ASSERT_TRUE(saved) << saved.error().text().toStdString();
-        EXPECT_FALSE(wasNamed);
+        EXPECT_EQ(wasNamed, !kUnnamedFiles);
         const QByteArray bytes = test::readFile(clip);
         EXPECT_EQ(test::readFile(named), bytes);
         // The song and the two clips, and no temporary file left.
