@@ -246,7 +246,7 @@ build_deps() {
 
     say "FFmpeg (a few minutes)"
     build_ffmpeg
-    expect ffmpeg bin/avformat-59.dll bin/avcodec-59.dll bin/avutil-57.dll
+    expect ffmpeg bin/avformat-59.dll bin/avcodec-59.dll bin/avutil-57.dll bin/swresample-4.dll
 
     # The MinGW runtime beside them, so that bin/ is all a program built here needs
     cp /usr/lib/gcc/x86_64-w64-mingw32/12-posix/{libstdc++-6,libgcc_s_seh-1}.dll \
@@ -272,9 +272,10 @@ build_deps() {
     say "libraries made in $((SECONDS - start)) s: $prefix"
 }
 
-# FFmpeg: libavformat, libavcodec, libavutil only; the file protocol, every audio decoder, every
-# demuxer but images, playlists and network streams, the audio parsers, and the AAC encoder with
-# the MP4 muxers.
+# FFmpeg: libavformat, libavcodec, libavutil, and libswresample, which FFmpeg's own Opus
+# decoder needs (without it configure leaves the decoder out); the file protocol, every audio
+# decoder, every demuxer but images, playlists and network streams, the audio parsers, and the
+# AAC encoder with the MP4 muxers.
 build_ffmpeg() {
     unpack ffmpeg '5.1.*'
     local f=$src/ffmpeg decoders demuxers
@@ -290,7 +291,7 @@ build_ffmpeg() {
             --arch=x86_64 --cross-prefix=$host- --cc="${cc[*]}" --cxx="${cxx[*]}" \
             --enable-shared --disable-static --disable-programs --disable-doc --disable-network \
             --disable-everything --disable-autodetect --enable-zlib --enable-w32threads \
-            --disable-avdevice --disable-avfilter --disable-swscale --disable-swresample \
+            --disable-avdevice --disable-avfilter --disable-swscale \
             --disable-postproc --disable-debug --optflags=-O2 \
             --enable-protocol=file --enable-decoder="$decoders" --enable-demuxer="$demuxers" \
             --enable-parser=aac,aac_latm,ac3,adx,amr,cook,dca,dolby_e,dvaudio,flac,g723_1,g729,gsm,mlp,mpegaudio,opus,sbc,sipr,tak,vorbis,xma \

@@ -13,7 +13,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-
 using namespace quaverly;
 using quaverly::test::samples16;
 using quaverly::test::staircase;

@@ -1,6 +1,7 @@
 // quaverly-cli on songs of the formats a music library holds, made at run time by the usual
 // tools: convert gives the length the song reader announces, info tells how the file is read;
 // a length the file cannot tell is measured.
+#include "cli/CliOutput.h"
 #include "support/PeerEncodes.h"
 #include "support/QtPrinters.h"
 #include "support/TestAudio.h"
@@ -25,8 +26,8 @@ Said cli(const QStringList& args) {
     p.closeWriteChannel();
     EXPECT_TRUE(p.waitForFinished(60000)) << args.join(' ').toStdString();
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
+            quaverly::test::cliOutput(p.readAllStandardOutput()),
+            quaverly::test::cliOutput(p.readAllStandardError())};
 }
 
 TEST(CliFormats, ConvertGivesTheAnnouncedLengthAndInfoTellsCodecContainerDelayAndPadding) {

@@ -1,5 +1,7 @@
 // quaverly-cli with file names that break naive quoting, and with targets it must refuse or
 // cannot write: the real binary, with the real file system.
+#include "cli/CliOutput.h"
+#include "engines/util/SameFile.h"
 #include "support/TestAudio.h"
 
 #include <QDir>
@@ -10,8 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-
-#include <unistd.h>
 
 using namespace quaverly::test;
 
@@ -38,8 +38,8 @@ Run cli(const QStringList& args, qint64 limitBytes = 0) {
     p.closeWriteChannel();
     EXPECT_TRUE(p.waitForFinished(120000));
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
+            quaverly::test::cliOutput(p.readAllStandardOutput()),
+            quaverly::test::cliOutput(p.readAllStandardError())};
 }
 
 // Every file under `root` (links as links) with its bytes, to see that nothing changed.
@@ -154,9 +154,7 @@ TEST_F(CliHostile, TargetsThatAreFoldersOrTheSourceItselfAreRefused) {
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("sub")));
     ASSERT_TRUE(QFile::link(path("a.wav"), path("link.wav")));
     ASSERT_TRUE(QFile::link(QStringLiteral("a.wav"), path("relative-link.mp3")));
-    ASSERT_EQ(::link(QFile::encodeName(path("a.wav")).constData(),
-                     QFile::encodeName(path("hard.wav")).constData()),
-              0);
+    ASSERT_TRUE(quaverly::hardLink(path("a.wav"), path("hard.wav")));
     const auto before = snapshot(dir.path());
 
     const QString a = path("a.wav");

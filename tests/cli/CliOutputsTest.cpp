@@ -1,6 +1,7 @@
 // quaverly-cli writing every format: the codec and container as ffprobe names them, the length
 // as the song reader decodes it, the tags as ffprobe reads them back; the presets' limits and the
 // options that do not fit a format refused before anything is written.
+#include "cli/CliOutput.h"
 #include "engines/encoder/Presets.h"
 #include "support/Peers.h"
 #include "support/QtPrinters.h"
@@ -40,8 +41,8 @@ protected:
         p.closeWriteChannel();
         EXPECT_TRUE(p.waitForFinished(60000)) << args.join(' ').toStdString();
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromLocal8Bit(p.readAllStandardOutput()),
-                QString::fromLocal8Bit(p.readAllStandardError())};
+                quaverly::test::cliOutput(p.readAllStandardOutput()),
+                quaverly::test::cliOutput(p.readAllStandardError())};
     }
 
     // ffprobe's lines on the first sound stream's codec, the container and every tag of a file

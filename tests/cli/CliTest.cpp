@@ -1,5 +1,6 @@
 // End-to-end tests of quaverly-cli: the real binary, checked with the usual tools.
 #include "cli/Cli.h"
+#include "cli/CliOutput.h"
 #include "engines/audio/VirtualBackend.h"
 #include "support/Peers.h"
 #include "support/TestAudio.h"
@@ -36,8 +37,8 @@ Run cli(const QStringList& args, const QMap<QString, QString>& env = {}) {
     p.closeWriteChannel();
     EXPECT_TRUE(p.waitForFinished(120000));
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
+            quaverly::test::cliOutput(p.readAllStandardOutput()),
+            quaverly::test::cliOutput(p.readAllStandardError())};
 }
 
 Run tool(const QString& program, const QStringList& args) {

@@ -2,6 +2,7 @@
 // error code (shown only where it tells more than the words), and whole `info` answers. The
 // commands run in the folder of their inputs, so every line is what a user sees who names the files
 // the same way.
+#include "cli/CliOutput.h"
 #include "support/QtPrinters.h"
 #include "support/UnfitSongs.h"
 
@@ -34,8 +35,8 @@ protected:
         p.closeWriteChannel();
         EXPECT_TRUE(p.waitForFinished(60000)) << args.join(' ').toStdString();
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromLocal8Bit(p.readAllStandardOutput()),
-                QString::fromLocal8Bit(p.readAllStandardError())};
+                quaverly::test::cliOutput(p.readAllStandardOutput()),
+                quaverly::test::cliOutput(p.readAllStandardError())};
     }
 
     QTemporaryDir dir;

@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-
 using namespace quaverly;
 using namespace quaverly::test;
 
