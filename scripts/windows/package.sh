@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Makes the Windows packages: scripts/windows/package.sh [OUTDIR] [--build-dir DIR]
-# Builds the Windows build tree DIR (default build-windows/, configured for Windows already),
+# Builds the Windows build tree DIR (default build-win/, configured for Windows already),
 # makes Quaverly-VERSION-win64.exe (the installer, with NSIS's makensis) and
 # Quaverly-VERSION-win64.zip (the portable folder) with CPack in OUTDIR (default dist/) and prints
 # their paths.
 set -euo pipefail
 usage="usage: $0 [OUTDIR] [--build-dir DIR]"
 out=dist
-dir=build-windows
+dir=build-win
 while [[ $# -gt 0 ]]; do
     case $1 in
         --build-dir)
@@ -28,7 +28,7 @@ done
 # Both are taken from where the script is started, the defaults from the source tree.
 top=$(cd "$(dirname "$0")/../.." && pwd)
 [[ $out == /* || $out == dist ]] || out=$PWD/$out
-[[ $dir == /* || $dir == build-windows ]] || dir=$PWD/$dir
+[[ $dir == /* || $dir == build-win ]] || dir=$PWD/$dir
 cd "$top"
 
 cat "$dir"/CMakeFiles/*/CMakeSystem.cmake 2>/dev/null | grep -q 'CMAKE_SYSTEM_NAME "Windows"' ||

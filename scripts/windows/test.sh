@@ -51,6 +51,17 @@ else
     failed=$((failed + f))
 fi
 
+# The installer and the zip made from that build and checked under wine: one step.
+echo "== windows package"
+dist=$(mktemp -d /tmp/quaverly-dist.XXXXXX)
+if scripts/windows/package.sh "$dist" --build-dir "$dir" && scripts/windows/check-package.sh "$dist"; then
+    passed=$((passed + 1))
+else
+    echo "== windows package: FAILED"
+    failed=$((failed + 1))
+fi
+rm -rf "$dist"
+
 echo
 echo "Summary: $passed passed, $failed failed, $skipped skipped"
 [[ $failed -eq 0 && $passed -gt 0 ]]
