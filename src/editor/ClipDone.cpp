@@ -1,7 +1,8 @@
 #include "editor/ClipDone.h"
 
+#include "engines/util/AtomicFile.h"
+
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <optional>
 
@@ -14,14 +15,14 @@ void cutThenApply(const QString& source, const QString& target, qint64 markIn, q
     const QFileInfo info(target);
     // The scratch name is short whatever the target's: with the target's name in it, a target
     // named with the 255 bytes a name may have would leave no room for it.
-    QTemporaryFile scratch(info.absolutePath() + QStringLiteral("/.clip-cut-XXXXXX.wav"));
-    if (!scratch.open()) {
+    const ReservedFile scratch(info.absolutePath() + QStringLiteral("/.clip-cut-XXXXXX.wav"));
+    if (!scratch.isValid()) {
         r.failure = CutFailure{Error({}, QStringLiteral("cannot make a scratch file in %1: %2")
                                              .arg(info.absolutePath(), scratch.errorString())),
                                {}};
         return;
     }
-    scratch.close(); // the name stays reserved; the file goes when `scratch` does
+    // The name stays reserved; the file goes when `scratch` does.
     // The cut is one pass over the clip; the effects make one more, two when normalising.
     const std::uint64_t passes = effects.normalise == ClipEffects::Normalise::Off ? 2 : 3;
     const CutOutcome cut =

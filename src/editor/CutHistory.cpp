@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QTemporaryFile>
 
 namespace quaverly {
 namespace {
@@ -44,16 +43,15 @@ Error cannotKeep(const QString& workingCopy, const QString& why) {
 
 // A copy of `workingCopy`, with its permissions, under a new name that starts with `base`.
 Result<QString> copyAside(const QString& workingCopy, const QString& base) {
-    QTemporaryFile reserved(base + QStringLiteral("XXXXXX")); // removed unless kept
-    if (!reserved.open())
+    ReservedFile reserved(base + QStringLiteral("XXXXXX")); // removed unless kept
+    if (!reserved.isValid())
         return cannotKeep(workingCopy, QStringLiteral(" beside it: ") + reserved.errorString());
-    reserved.close();
     if (Status copied = copyFileAtomically(workingCopy, reserved.fileName()); !copied)
         return cannotKeep(workingCopy, QStringLiteral(": ") + copied.error().text());
     if (!QFile::setPermissions(reserved.fileName(), QFile::permissions(workingCopy)))
         return cannotKeep(workingCopy, QStringLiteral(": its permissions cannot be given to ") +
                                            reserved.fileName());
-    reserved.setAutoRemove(false);
+    reserved.keep();
     return reserved.fileName();
 }
 

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -68,8 +69,9 @@ public:
     // Creates the file under a name no other file has, open for reading and writing.
     bool create() {
         for (int attempt = 0; attempt < 100; ++attempt) {
-            setFileName(target_ + QStringLiteral(".%1.part").arg(
-                                      QRandomGenerator::global()->generate(), 8, 16, QChar(u'0')));
+            setFileName(target_ +
+                        QStringLiteral(".%1.part")
+                            .arg(QRandomGenerator::global()->generate(), 8, 16, QChar(u'0')));
             if (open(QIODevice::ReadWrite | QIODevice::NewOnly))
                 return true;
             if (!exists())
@@ -318,6 +320,20 @@ Status AtomicFile::commit() {
 
 void AtomicFile::discard() {
     file_.reset();
+}
+
+ReservedFile::ReservedFile(const QString& pattern) {
+    QTemporaryFile made(pattern);
+    made.setAutoRemove(false);
+    if (made.open())
+        name_ = made.fileName();
+    else
+        error_ = made.errorString();
+} // `made` is closed here, for good
+
+ReservedFile::~ReservedFile() {
+    if (!kept_ && !name_.isEmpty())
+        QFile::remove(name_);
 }
 
 Status replaceFile(const QString& from, const QString& to) {

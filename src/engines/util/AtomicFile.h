@@ -68,6 +68,30 @@ private:
     qint64 writeBackFrom_ = 0; // bytes before this were handed to the disk to write
 };
 
+// A new, empty file under a unique name made from `pattern` (its last "XXXXXX" replaced), and
+// closed, so that an AtomicFile may replace it on every system: a QTemporaryFile keeps its file
+// open until it is destroyed, and Windows refuses to rename over an open file. Removed when
+// destroyed unless kept. Not thread-safe; use from one thread.
+class ReservedFile {
+public:
+    explicit ReservedFile(const QString& pattern);
+    ~ReservedFile();
+    ReservedFile(const ReservedFile&) = delete;
+    ReservedFile& operator=(const ReservedFile&) = delete;
+
+    bool isValid() const { return !name_.isEmpty(); }
+    // Why the file could not be made, when !isValid().
+    const QString& errorString() const { return error_; }
+    const QString& fileName() const { return name_; }
+    // The file stays when this is destroyed.
+    void keep() { kept_ = true; }
+
+private:
+    QString name_;
+    QString error_;
+    bool kept_ = false;
+};
+
 // Renames `from` over `to` in one step: `to` is replaced whole or, on failure, left as it was
 // (on Windows the rename is written through to the disk before it returns). The Error names `to`.
 Status replaceFile(const QString& from, const QString& to);
