@@ -56,7 +56,9 @@ TEST(SongToolTips, GiveTheNameThePathTheFormatAndTheLength) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(songToolTip(QStringLiteral("/home/u/Music/Intro.flac"), c.song),
-                  QStringLiteral("Intro\n/home/u/Music/Intro.flac\n") + QString::fromUtf8(c.tip));
+                  QStringLiteral("Intro\n") +
+                      QDir::toNativeSeparators(QStringLiteral("/home/u/Music/Intro.flac")) +
+                      QLatin1Char('\n') + QString::fromUtf8(c.tip));
 }
 
 TEST(SongRows, ShowTheFormatsShortWordAndTheLengthToTheSecond) {
@@ -191,7 +193,8 @@ TEST_F(MakeWorkingCopy, ATaggedMp3IsNamedByItsTagsAndItsTipTellsItsFormatAndLeng
     ASSERT_TRUE(made) << made.error().text().toStdString();
     EXPECT_EQ(songNameFor(picked, made->tags), "A - T");
     EXPECT_EQ(made->frames * 4, probeWav(target())->dataSize);
-    EXPECT_EQ(songToolTip(picked, *made), "A - T\n" + picked + "\nMP3, 44100 Hz, stereo\n0:00.1");
+    EXPECT_EQ(songToolTip(picked, *made),
+              "A - T\n" + QDir::toNativeSeparators(picked) + "\nMP3, 44100 Hz, stereo\n0:00.1");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "support/QtPrinters.h"
 
+#include <QDir>
 #include <gtest/gtest.h>
 
 using namespace quaverly;
@@ -27,7 +28,9 @@ TEST(EncodeFailureText, SaysWhatFailedAndNamesTheFileOnce) {
          "Cannot write \"/m/out.mp3\": No space left on device"},
         {EncodeStep::Cancel, "/m/out.mp3", "cancelled", "Encoding \"/m/out.mp3\" was cancelled"},
     };
+    // The window names files with the system's separators ("\\m\\in.wav" on Windows).
     for (const auto& row : rows)
         EXPECT_EQ(encodeFailureText({row.step, Error(row.file, row.cause)}),
-                  QString::fromUtf8(row.text));
+                  QString::fromUtf8(row.text).replace(QLatin1String("/m/"),
+                                                      QDir::toNativeSeparators("/m/")));
 }
