@@ -384,13 +384,15 @@ TEST(XiphEncodeFailure, LeavesNothingBehind) {
             EXPECT_THROW(encodeTo(target, format, throwing), std::runtime_error);
         }
         // A disk that fills up after 16 KiB: the write that fails is told, whichever it is.
-        const auto full = withFileSizeLimit(16384, [&] {
-            const auto [step, error] = encode(target, format);
-            return QStringLiteral("%1 %2").arg(int(step)).arg(error.text());
-        });
-        EXPECT_EQ(
-            full.value_or("").toStdString(),
-            QStringLiteral("%1 %2: File too large").arg(int(Write)).arg(target).toStdString());
+        if (kCanLimitFileSize) {
+            const auto full = withFileSizeLimit(16384, [&] {
+                const auto [step, error] = encode(target, format);
+                return QStringLiteral("%1 %2").arg(int(step)).arg(error.text());
+            });
+            EXPECT_EQ(
+                full.value_or("").toStdString(),
+                QStringLiteral("%1 %2: File too large").arg(int(Write)).arg(target).toStdString());
+        }
         const QStringList left =
             QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
         EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
