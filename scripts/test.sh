@@ -41,18 +41,14 @@ run_suite() { # DIR LABEL TEST-LABELS BUILD-ARGS...
     local log="$dir/ctest.log"
     ctest --test-dir "$dir" ${only:+-L "$only"} --output-on-failure -j "$(nproc)" --timeout 300 \
         2>&1 | tee "$log"
-    local p f
-    p=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 | awk '{print $6 - $1}')
-    f=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 | awk '{print $1}')
-    if [[ -z "$p" ]]; then
+    local counts p f s
+    if ! counts=$(scripts/ctest-counts.sh "$log"); then
         echo "== $label: no test result"
         failed=$((failed + 1))
         return
     fi
-    # ctest counts a skipped test as passed; say how many of those were skipped.
-    local s
-    s=$(grep -cE '^[[:space:]]*[0-9]+ - .*\(Skipped\)$' "$log" || true)
-    passed=$((passed + p - s))
+    read -r p f s <<<"$counts"
+    passed=$((passed + p))
     skipped=$((skipped + s))
     failed=$((failed + f))
 }

@@ -39,16 +39,14 @@ fi
 echo "== windows tests (under wine)"
 log=$dir/ctest.log
 ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 2>&1 | tee "$log"
-p=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 | awk '{print $6 - $1}')
-f=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 | awk '{print $1}')
-if [[ -z "$p" ]]; then
-    echo "== windows tests: no test result"
-    failed=$((failed + 1))
-else
-    s=$(grep -cE '^[[:space:]]*[0-9]+ - .*\(Skipped\)$' "$log" || true)
-    passed=$((passed + p - s))
+if counts=$(scripts/ctest-counts.sh "$log"); then
+    read -r p f s <<<"$counts"
+    passed=$((passed + p))
     skipped=$((skipped + s))
     failed=$((failed + f))
+else
+    echo "== windows tests: no test result"
+    failed=$((failed + 1))
 fi
 
 # The installer and the zip made from that build and checked under wine: one step.
