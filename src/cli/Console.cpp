@@ -23,6 +23,11 @@ std::atomic<bool> gInterrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 #ifdef Q_OS_WIN
+// The system's handle behind a C stream.
+HANDLE handleOf(std::FILE* f) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+}
+
 // Windows calls this on a thread of its own. TRUE: handled, the program goes on; FALSE: the
 // next handler, at last the system's, which ends the program.
 BOOL WINAPI onControl(DWORD event) {
@@ -56,8 +61,7 @@ void prepareConsole() {
 bool isTerminal(std::FILE* f) {
 #ifdef Q_OS_WIN
     DWORD mode = 0;
-    const auto h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
-    return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
+    return GetConsoleMode(handleOf(f), &mode) != 0;
 #else
     return isatty(fileno(f)) != 0;
 #endif
@@ -66,8 +70,7 @@ bool isTerminal(std::FILE* f) {
 int terminalColumns(std::FILE* f) {
 #ifdef Q_OS_WIN
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    const auto h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
-    if (h == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(h, &info))
+    if (!GetConsoleScreenBufferInfo(handleOf(f), &info))
         return 80;
     const int columns = info.srWindow.Right - info.srWindow.Left + 1;
     return columns > 0 ? columns : 80;

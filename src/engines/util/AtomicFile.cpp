@@ -19,8 +19,6 @@
 #include <sys/uio.h>
 #endif
 #ifdef Q_OS_WIN
-#include <QRandomGenerator>
-
 #include <io.h>
 #include <windows.h>
 
@@ -54,36 +52,28 @@ QString syncToDisk(QFileDevice& file) {
 
 #ifdef Q_OS_WIN
 // Qt's own rename of a QSaveFile does not write the change of name through to the disk: a crash
-// soon after could find the old file. So on Windows the file is written under a temporary name
-// of our own and renamed here (replaceFile).
-// A plain file under a new name beside the target, removed when destroyed unless kept.
+// soon after could find the old file. So on Windows the file is written under a name reserved
+// beside the target and renamed here (replaceFile). The reserved file goes when this does, unless
+// kept.
 class ReplacingFile final : public QFile {
 public:
-    explicit ReplacingFile(QString target) : target_(std::move(target)) {}
-    ~ReplacingFile() override {
-        if (isOpen())
-            close();
-        if (!keep_ && !fileName().isEmpty())
-            remove();
+    explicit ReplacingFile(const QString& target)
+        : reserved_(target + QStringLiteral(".XXXXXX.part")) {
+        setFileName(reserved_.fileName());
     }
-    // Creates the file under a name no other file has, open for reading and writing.
+    ~ReplacingFile() override { close(); } // before reserved_ removes the file
+
+    // Opens the reserved file for reading and writing.
     bool create() {
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            setFileName(target_ +
-                        QStringLiteral(".%1.part")
-                            .arg(QRandomGenerator::global()->generate(), 8, 16, QChar(u'0')));
-            if (open(QIODevice::ReadWrite | QIODevice::NewOnly))
-                return true;
-            if (!exists())
-                return false; // refused for another reason than the name being taken
-        }
+        if (reserved_.isValid())
+            return open(QIODevice::ReadWrite);
+        setErrorString(reserved_.errorString());
         return false;
     }
-    void keep() { keep_ = true; }
+    void keep() { reserved_.keep(); }
 
 private:
-    QString target_;
-    bool keep_ = false;
+    ReservedFile reserved_;
 };
 
 // The file a target names: the one a symbolic link points to, so the link stays as it was.
