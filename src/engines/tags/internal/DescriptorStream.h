@@ -63,7 +63,9 @@ private:
     int fd_;
     QByteArray name_;
     Offset position_ = 0;
-    Offset ownerPosition_ = 0; // Windows: the descriptor's offset when the stream was made
+#ifdef _WIN32
+    Offset ownerPosition_ = 0; // the descriptor's offset when the stream was made
+#endif
     QString failure_;
 };
 
