@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Configures and builds one build directory: scripts/build.sh DIR [cmake options...]
 # [--target NAME]... Options given for a directory configured before are applied to it again;
-# without --target everything is built.
+# without --target everything is built. Compiles through ccache when it is there, with paths
+# taken relative to the tree, so that a clone in another folder finds what an earlier one built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
 dir=$1
 shift
 options=()
@@ -17,6 +19,9 @@ while [[ $# -gt 0 ]]; do
         shift
     fi
 done
+if command -v ccache >/dev/null && [[ " ${options[*]} " != *_COMPILER_LAUNCHER=* ]]; then
+    options=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "${options[@]}")
+fi
 if [[ ! -f "$dir/CMakeCache.txt" ]]; then
     cmake -S . -B "$dir" -G Ninja "${options[@]}" >/dev/null
 elif [[ ${#options[@]} -gt 0 ]]; then

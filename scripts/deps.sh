@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-    g++ cmake ninja-build pkg-config
+    g++ cmake ninja-build pkg-config ccache
     # the fuzz build (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
     clang libclang-rt-dev
     qt6-base-dev libqt6svg6 qt6-svg-dev

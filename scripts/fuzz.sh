@@ -15,10 +15,8 @@ targets=("$@")
 dir=build-fuzz
 
 scripts/deps.sh || exit 1
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 echo "== fuzz: build"
-if ! scripts/build.sh "$dir" -DCMAKE_CXX_COMPILER=clang++ "${launcher[@]}" -DQUAVERLY_FUZZ=ON \
+if ! scripts/build.sh "$dir" -DCMAKE_CXX_COMPILER=clang++ -DQUAVERLY_FUZZ=ON \
     -DQUAVERLY_BUILD_TESTS=OFF -DQUAVERLY_BUILD_BENCH=OFF -DQUAVERLY_WERROR=ON \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo --target fuzz_targets; then
     echo "== fuzz: BUILD FAILED"

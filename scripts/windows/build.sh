@@ -2,7 +2,7 @@
 # Cross-builds Quaverly for 64-bit Windows: scripts/windows/build.sh [DIR] [cmake options...]
 # [--target NAME]... (DIR defaults to build-win), through scripts/build.sh. The libraries and Qt
 # come from scripts/windows/deps.sh (cached after its first run); the compiler is MinGW-w64's,
-# through ccache when it is there. Optimised as the Linux build is (-O2), without debug
+# through ccache when it is there (scripts/build.sh). Optimised as the Linux build is (-O2), without debug
 # information.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -16,6 +16,4 @@ eval "$env_lines"
 windows=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DCMAKE_PREFIX_PATH="$QT_WIN_PREFIX"
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DQUAVERLY_BUILD_BENCH=OFF)
-command -v ccache >/dev/null &&
-    windows+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 exec scripts/build.sh "$dir" "${windows[@]}" "$@"

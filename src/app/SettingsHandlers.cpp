@@ -4,6 +4,7 @@
 #include "app/OutputSettings.h"
 #include "app/SettingsFile.h"
 #include "app/SettingsPanel.h"
+#include "engines/util/UserFolders.h"
 #include "songlist/AudioEditPanel.h"
 #include "ui/Dialogs.h"
 #include "ui/OutputChoice.h"
@@ -67,7 +68,7 @@ SettingsHandlers::SettingsHandlers(SettingsPanel& panel, AudioEditPanel& outputs
 }
 
 void SettingsHandlers::loadSaved() {
-    *s_.baseFolder = QDir::homePath();
+    *s_.baseFolder = userHome();
     panel_.setFolder(*s_.baseFolder);
     if (const auto saved = readSettings(s_.settingsPath)) {
         if (panel_.setFolder(saved->baseFolder)) {

@@ -103,7 +103,7 @@ TEST_F(OutputFrame, SaveSettingKeepsTheChoiceInOutputsIniAndConfigIniAsItWas) {
         EXPECT_TRUE(dialogs.asked().isEmpty());
         chosen = w->Output;
     }
-    EXPECT_EQ(readFile(configFile), "256\r\n" + home.toUtf8() + "\r\n");
+    EXPECT_EQ(readFile(configFile), "256\r\n" + QDir::toNativeSeparators(home).toUtf8() + "\r\n");
     EXPECT_EQ(readFile(outputs),
               "format=ogg\npreset=android-notification\nm4a=256\nm4r=256\nogg=6\nopus=64\n"
               "flac=8\n");

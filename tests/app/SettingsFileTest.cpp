@@ -11,16 +11,24 @@ class SettingsFileTest : public test::AppFixture {};
 
 TEST_F(SettingsFileTest, DefaultPathFollowsTheConfigurationBase) {
     EXPECT_EQ(defaultSettingsPath(), configFile);
-    setEnv("XDG_CONFIG_HOME", QStringLiteral("relative/ignored"));
+    setEnv(test::kConfigBaseVariable, QStringLiteral("relative/ignored"));
+#ifdef Q_OS_WIN
+    EXPECT_TRUE(
+        defaultSettingsPath().endsWith(QLatin1String("/AppData/Roaming/velmarise/config.ini")))
+        << qPrintable(defaultSettingsPath());
+#else
     EXPECT_EQ(defaultSettingsPath(), home + QStringLiteral("/.config/velmarise/config.ini"));
+#endif
 }
 
 TEST_F(SettingsFileTest, WritesTwoCrLfLinesAndReplacesTheFile) {
     QString error;
     ASSERT_TRUE(writeSettings(configFile, {128, home}, &error)) << qPrintable(error);
-    EXPECT_EQ(readFile(configFile), QByteArray("128\r\n") + home.toUtf8() + "\r\n");
+    EXPECT_EQ(readFile(configFile),
+              QByteArray("128\r\n") + QDir::toNativeSeparators(home).toUtf8() + "\r\n");
     ASSERT_TRUE(writeSettings(configFile, {56, configBase}, &error));
-    EXPECT_EQ(readFile(configFile), QByteArray("56\r\n") + configBase.toUtf8() + "\r\n");
+    EXPECT_EQ(readFile(configFile),
+              QByteArray("56\r\n") + QDir::toNativeSeparators(configBase).toUtf8() + "\r\n");
     // Nothing left beside it from the temporary file.
     EXPECT_EQ(filesIn(QFileInfo(configFile).absolutePath()), QStringList{"config.ini"});
     const auto back = readSettings(configFile);

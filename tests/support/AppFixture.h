@@ -19,6 +19,17 @@
 
 namespace quaverly::test {
 
+// The variables that move the home, configuration and cache bases, each system's own.
+#ifdef Q_OS_WIN
+inline constexpr char kHomeVariable[] = "USERPROFILE";
+inline constexpr char kConfigBaseVariable[] = "APPDATA";
+inline constexpr char kCacheBaseVariable[] = "LOCALAPPDATA";
+#else
+inline constexpr char kHomeVariable[] = "HOME";
+inline constexpr char kConfigBaseVariable[] = "XDG_CONFIG_HOME";
+inline constexpr char kCacheBaseVariable[] = "XDG_CACHE_HOME";
+#endif
+
 class AppFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -31,9 +42,9 @@ protected:
         }
         workRoot = cacheBase + QStringLiteral("/velmarise");
         configFile = configBase + QStringLiteral("/velmarise/config.ini");
-        setEnv("HOME", home);
+        setEnv(kHomeVariable, home);
         setEnv("QUAVERLY_WORK_BASE", cacheBase);
-        setEnv("XDG_CONFIG_HOME", configBase);
+        setEnv(kConfigBaseVariable, configBase);
     }
 
     void TearDown() override {
