@@ -171,7 +171,7 @@ build_deps() {
     local start=$SECONDS
     say "fetching Debian's sources (apt-get source)"
     (cd "$work/dl" && run fetch "$here/debian-source.sh" mpg123 lame libogg libvorbis flac opus \
-        libopusenc libsndfile libsoxr libebur128 ffmpeg taglib googletest)
+        libopusenc speex libsndfile libsoxr libebur128 ffmpeg taglib googletest)
     export QUAVERLY_WIN_DEPS=$prefix PKG_CONFIG_PATH='' \
         PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig:/usr/x86_64-w64-mingw32/lib/pkgconfig
     # zlib (Debian's libz-mingw-w64) links dynamically: its DLL goes with the others
@@ -216,6 +216,10 @@ build_deps() {
     unpack libopusenc 0.2.1
     autotools libopusenc --disable-examples --disable-doc
     expect libopusenc bin/libopusenc-0.dll
+    # Speex, which FFmpeg decodes only through the library (as Debian's build does)
+    unpack speex '1.2.1'
+    autotools speex --disable-binaries
+    expect speex bin/libspeex-1.dll
 
     say "libsndfile"
     unpack libsndfile 1.2.0
@@ -274,14 +278,14 @@ build_deps() {
 
 # FFmpeg: libavformat, libavcodec, libavutil, and libswresample, which FFmpeg's own Opus
 # decoder needs (without it configure leaves the decoder out); the file protocol, every audio
-# decoder, every demuxer but images, playlists and network streams, the audio parsers, and the
-# AAC encoder with the MP4 muxers.
+# decoder (Speex's through libspeex), every demuxer but images, playlists and network streams,
+# the audio parsers, and the AAC encoder with the MP4 muxers.
 build_ffmpeg() {
     unpack ffmpeg '5.1.*'
     local f=$src/ffmpeg decoders demuxers
     # the audio decoders: allcodecs.c lists them between "audio codecs" and "subtitles"
     decoders=$(sed -n '/^\/\* audio codecs \*\//,/^\/\* subtitles \*\//s/.* ff_\(.*\)_decoder;/\1/p' \
-        "$f/libavcodec/allcodecs.c" | paste -sd,)
+        "$f/libavcodec/allcodecs.c" | paste -sd,),libspeex
     demuxers=$(cd "$f" && ./configure --list-demuxers | tr -s ' \t' '\n' | grep -vxE \
         'image.*|concat|dash|hls|imf|ffmetadata|webm_dash_manifest|rtp|rtsp|sdp|sap|libgme|libmodplug|libopenmpt|avisynth|vapoursynth|' |
         paste -sd,)
@@ -290,7 +294,8 @@ build_ffmpeg() {
         run ffmpeg ./configure --prefix="$prefix" --enable-cross-compile --target-os=mingw32 \
             --arch=x86_64 --cross-prefix=$host- --cc="${cc[*]}" --cxx="${cxx[*]}" \
             --enable-shared --disable-static --disable-programs --disable-doc --disable-network \
-            --disable-everything --disable-autodetect --enable-zlib --enable-w32threads \
+            --disable-everything --disable-autodetect --enable-zlib --enable-libspeex \
+            --enable-w32threads \
             --disable-avdevice --disable-avfilter --disable-swscale \
             --disable-postproc --disable-debug --optflags=-O2 \
             --enable-protocol=file --enable-decoder="$decoders" --enable-demuxer="$demuxers" \

@@ -11,7 +11,10 @@ namespace {
 
 // The least of 1, 2, 5 times a power of ten that is at least `want` (> 0).
 double niceAtLeast(double want) {
-    double decade = std::pow(10.0, std::floor(std::log10(want)));
+    // A negative power as one over a positive one, which every C library gets exact (not every
+    // pow(10, -3) is the double nearest 0.001).
+    const int power = int(std::floor(std::log10(want)));
+    double decade = power >= 0 ? std::pow(10.0, power) : 1.0 / std::pow(10.0, -power);
     for (;;) {
         for (const double m : {1.0, 2.0, 5.0})
             // A hair of tolerance: 0.3 / 0.1 is not quite 3 in doubles.

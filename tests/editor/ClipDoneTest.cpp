@@ -13,6 +13,8 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#elif defined(Q_OS_WIN)
+#include <windows.h>
 #endif
 
 using namespace quaverly;
@@ -20,7 +22,8 @@ using namespace quaverly::test;
 
 namespace {
 
-// A file's inode and how many names it has; zeros when it cannot be read, and off Unix.
+// A file's inode (Windows: its file index) and how many names it has; zeros when it cannot be
+// read.
 struct Node {
     unsigned long long inode = 0;
     unsigned long long links = 0;
@@ -30,6 +33,17 @@ Node nodeOf(const QString& path) {
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) == 0)
         return {st.st_ino, st.st_nlink};
+#elif defined(Q_OS_WIN)
+    const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), 0,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool read = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+    if (read)
+        return {(static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+                info.nNumberOfLinks};
 #endif
     (void)path;
     return {};

@@ -31,7 +31,8 @@ TEST(Gapless, DelayAndPaddingAreRemovedAsTheFileDeclares) {
     const QString wav = dir.filePath("sine.wav");
     std::vector<std::int16_t> sine(44100 * 2);
     for (std::size_t i = 0; i < sine.size(); ++i)
-        sine[i] = std::int16_t(12000 * std::sin(double(i / 2) * 2 * std::numbers::pi * 440 / 44100));
+        sine[i] =
+            std::int16_t(12000 * std::sin(double(i / 2) * 2 * std::numbers::pi * 440 / 44100));
     ASSERT_TRUE(quaverly::test::writeWav16(wav, 2, 44100, sine));
     const QString smpb = QStringLiteral(" 00000000 00000400 000002BC 000000000000AC44");
     const GaplessCase cases[] = {
@@ -87,7 +88,9 @@ TEST(Gapless, DelayAndPaddingAreRemovedAsTheFileDeclares) {
         const auto theirs = samplesOf(*reference);
         const std::size_t skip = QString(c.name) == "m4a-itunsmpb" ? c.delay * 2 : 0;
         ASSERT_GE(theirs.size(), skip + ours.size());
-        EXPECT_TRUE(std::equal(ours.begin(), ours.end(), theirs.begin() + std::ptrdiff_t(skip)));
+        const std::vector<std::int16_t> heard(theirs.begin() + std::ptrdiff_t(skip),
+                                              theirs.begin() + std::ptrdiff_t(skip + ours.size()));
+        EXPECT_EQ(firstDifference(ours, heard, kLossySlack), -1);
     }
 }
 
