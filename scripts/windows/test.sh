@@ -37,8 +37,14 @@ fi
 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 
 echo "== windows tests (under wine)"
+# The tests that wait for Windows' sound back end, with their reasons, are left out.
+waiting=$(grep -v '^#' scripts/windows/tests-waiting.txt | awk 'NF { print $1 }')
+echo "Left out until Windows has its own sound back end:"
+grep -v '^#' scripts/windows/tests-waiting.txt | sed 's/^/    /'
+exclude=$(printf '%s\n' "$waiting" | sed 's/[.]/\\./g; s/.*/^&$/' | paste -sd'|')
 log=$dir/ctest.log
-ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 2>&1 | tee "$log"
+ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 ${exclude:+-E "$exclude"} \
+    2>&1 | tee "$log"
 if counts=$(scripts/ctest-counts.sh "$log"); then
     read -r p f s <<<"$counts"
     passed=$((passed + p))

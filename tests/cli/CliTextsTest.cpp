@@ -64,10 +64,12 @@ TEST_F(CliTexts, FailuresSayTodaysWordsAndExitWithOne) {
         {"decoding stops early",
          {"convert", "short.mp3", "out.wav"},
          "short.mp3: the sound breaks off at 0:00.419 of 0:01: the data ends there"},
+#ifndef Q_OS_WIN // the sound server's own words: Linux's back end
         {"no sound server",
          {"record", "take.wav", "--seconds=1"},
          "take.wav: not recorded: cannot start the recording device: Cannot connect to the sound "
          "server at unix:/nonexistent: Connection refused (error code 3)"},
+#endif
     };
     for (const auto& row : rows) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
