@@ -69,7 +69,7 @@ foreach(_program quaverly quaverly-cli)
 endforeach()
 
 # Where the DLLs are found.
-set(_dll_dirs ${QT6_INSTALL_PREFIX}/${QT6_INSTALL_BINS} ${QUAVERLY_WINDOWS_DLL_DIRS})
+set(_dll_dirs ${QT6_INSTALL_PREFIX}/${QT6_INSTALL_BINS} ${QUAVERLY_WINDOWS_DLL_DIRS} ${QUAVERLY_WIN_RUNTIME_DIRS})
 foreach(_prefix IN LISTS CMAKE_PREFIX_PATH CMAKE_FIND_ROOT_PATH)
     if(IS_DIRECTORY ${_prefix}/bin)
         list(APPEND _dll_dirs ${_prefix}/bin)

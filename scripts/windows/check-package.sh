@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Checks the Windows packages under wine: scripts/windows/check-package.sh DISTDIR
+# Checks the Windows packages under wine: scripts/windows/check-package.sh DISTDIR [LINUX-CLI]
 # DISTDIR holds Quaverly-VERSION-win64.exe and .zip (scripts/windows/package.sh). In a wine prefix
 # of its own: the portable folder's quaverly-cli.exe runs with nothing but its folder; then, for
 # the current user and with /AllUsers, the silent installer puts the programs, the Start menu
 # entry, the entry in Apps & features and "Open with" in place, the installed quaverly-cli.exe
 # runs, and the silent uninstall leaves none of its files or registry keys behind, and another
-# program's association untouched. Exits non-zero, saying what failed, on any failure.
+# program's association untouched. With LINUX-CLI (the Linux build's quaverly-cli), the portable
+# and the installed quaverly-cli.exe must also give its results (scripts/windows/check-parity.sh).
+# Exits non-zero, saying what failed, on any failure.
 set -euo pipefail
-[[ $# -eq 1 ]] || { echo "usage: $0 DISTDIR" >&2; exit 2; }
+[[ $# -eq 1 || $# -eq 2 ]] || { echo "usage: $0 DISTDIR [LINUX-CLI]" >&2; exit 2; }
 dist=$(realpath "$1")
+linux_cli=${2:+$(realpath "$2")}
+here=$(dirname "$(realpath "$0")")
 wine=${WINE:-/usr/lib/wine/wine64}
 wineserver=${WINESERVER:-/usr/lib/wine/wineserver}
 shopt -s nullglob
@@ -66,6 +70,10 @@ for file in quaverly.exe quaverly-cli.exe platforms/qwindows.dll; do
 done
 said=$(run "$portable/quaverly-cli.exe" --version || true)
 [[ $said == "quaverly-cli $version" ]] || fail "the portable quaverly-cli.exe --version: '$said'"
+if [[ -n $linux_cli ]]; then
+    "$here/check-parity.sh" "$linux_cli" "$portable/quaverly-cli.exe" ||
+        fail "the portable quaverly-cli.exe does not give the Linux build's results"
+fi
 
 # Another program's association, which the uninstall must leave as it is.
 classes='HKCU\Software\Classes'
@@ -128,6 +136,10 @@ for mode in user all; do
     said=$(run "$unix/quaverly-cli.exe" --version || true)
     [[ $said == "quaverly-cli $version" ]] ||
         fail "$mode: the installed quaverly-cli.exe --version: '$said'"
+    if [[ -n $linux_cli && $mode == user ]]; then
+        "$here/check-parity.sh" "$linux_cli" "$unix/quaverly-cli.exe" ||
+            fail "$mode: the installed quaverly-cli.exe does not give the Linux build's results"
+    fi
 
     echo "uninstalling for $who"
     # As Apps & features runs it, by its Windows path: it finds out from there how it was

@@ -2,7 +2,8 @@
 # The Windows half of the test command: cross-builds Quaverly for Windows with warnings as errors,
 # runs the normal suite under wine64 (a private WINEPREFIX; the peer tools run on the Linux side
 # through scripts/windows/peer-bridge.sh), then makes the installer and the portable zip and checks
-# them (scripts/windows/check-package.sh). Prints a summary line as scripts/test.sh does.
+# them (scripts/windows/check-package.sh, their command line against the Linux build's). Prints a
+# summary line as scripts/test.sh does.
 # Usage: scripts/windows/test.sh [BUILD-DIR]   (default build-win)
 set -uo pipefail
 cd "$(dirname "$0")/../.."
@@ -55,10 +56,13 @@ else
     failed=$((failed + 1))
 fi
 
-# The installer and the zip made from that build and checked under wine: one step.
+# The installer and the zip made from that build and checked under wine, their command line
+# against the Linux build's: one step.
 echo "== windows package"
 dist=$(mktemp -d /tmp/quaverly-dist.XXXXXX)
-if scripts/windows/package.sh "$dist" --build-dir "$dir" && scripts/windows/check-package.sh "$dist"; then
+if scripts/build.sh build --target quaverly-cli >/dev/null &&
+    scripts/windows/package.sh "$dist" --build-dir "$dir" &&
+    scripts/windows/check-package.sh "$dist" build/src/cli/quaverly-cli; then
     passed=$((passed + 1))
 else
     echo "== windows package: FAILED"

@@ -132,7 +132,7 @@ TEST_F(WindowSize, TheListWidensAndShortensALongNameInTheMiddle) {
 
     // The row shows the name's start and end around "…", the tool tip the whole name.
     QStringList shown;
-    for (const test::DrawnText& t : test::drawnTexts(*panel.List1->viewport()))
+    for (const test::DrawnText& t : test::drawnTexts(*panel.List1))
         shown << t.text;
     const auto elided =
         std::find_if(shown.begin(), shown.end(), [](const QString& t) { return t.contains(u'…'); });
