@@ -65,7 +65,7 @@ TEST_F(AppFace, EachConvertButtonIsOfferedOnlyWithBothItsNamesAndATypedTargetRep
                 ASSERT_TRUE(!encoded.isEmpty() || encoded.wait(60000));
             }
             EXPECT_EQ(dialogs.asked(ScriptedDialogs::Kind::Question).value(0).text,
-                      target + " already exists. Replace it?");
+                      QDir::toNativeSeparators(target) + " already exists. Replace it?");
             EXPECT_EQ(readFile(target) == "earlier", !yes) << qPrintable(target);
             EXPECT_EQ(dialogs.messageTexts(), yes ? QStringList{c.saved} : QStringList());
         }

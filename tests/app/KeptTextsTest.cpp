@@ -63,7 +63,7 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
     QFile::setPermissions(song("locked.wav"), QFileDevice::WriteOwner);
     const bool root = QFile(song("locked.wav")).open(QIODevice::ReadOnly);
 
-    // %1 stands for the folder of the songs.
+    // %1 stands for the unreadable WAV file's name as the window shows it.
     const struct {
         const char* name;
         std::function<void()> act;
@@ -133,7 +133,7 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
              EXPECT_TRUE(!done.isEmpty() || done.wait(60000));
          },
          "Quaverly",
-         "The MP3 file was not saved.\n\nCannot read \"%1/odd.wav\": not a readable WAV file "
+         "The MP3 file was not saved.\n\nCannot read \"%1\": not a readable WAV file "
          "(Error in WAV/W64/RF64 file. Malformed 'fmt ' chunk)"},
     };
     // A WAV file of samples of a kind nothing here reads (format tag 0x1234).
@@ -151,7 +151,9 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
         if (asked.isEmpty())
             continue;
         EXPECT_EQ(asked[0].title, QLatin1String(row.title)) << row.name;
-        EXPECT_EQ(asked[0].text, QString::fromUtf8(row.text).replace(QStringLiteral("%1"), songs))
+        EXPECT_EQ(asked[0].text,
+                  QString::fromUtf8(row.text).replace(QStringLiteral("%1"),
+                                                      QDir::toNativeSeparators(song("odd.wav"))))
             << row.name;
     }
 }

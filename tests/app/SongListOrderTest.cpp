@@ -273,16 +273,19 @@ TEST_F(SongListOrder, FilesOfTheCommandLineAreAddedInOrderAndBadNamesReported) {
     ASSERT_TRUE(QDir().mkpath(path("music")));
     writeWav16(path("music/rel.wav"), 1, 8000, staircase(50, 1, 300));
     writeFile(path("music/notes.txt"), "words");
+    // An absolute name among the relative ones (on Windows with its drive, which the test data's
+    // name lacks: the working folder is on another drive).
+    const QString mp3 = QFileInfo(kMp3).absoluteFilePath();
     const QString wasCurrent = QDir::currentPath();
     QDir::setCurrent(path("music"));
-    w->songList->addFiles({"rel.wav", "missing.mp3", kMp3, "notes.txt", song('a'), "."});
+    w->songList->addFiles({"rel.wav", "missing.mp3", mp3, "notes.txt", song('a'), "."});
     QDir::setCurrent(wasCurrent);
     ASSERT_TRUE(jobsSettled(*w));
 
     EXPECT_EQ(list->count(), 3);
     EXPECT_EQ(names(), "rel" + kMp3Name + "a");
-    EXPECT_EQ(list->item(0)->toolTip(),
-              "rel\n" + path("music/rel.wav") + "\nWAV PCM 16-bit, 8000 Hz, mono\n0:00.0");
+    EXPECT_EQ(list->item(0)->toolTip(), "rel\n" + QDir::toNativeSeparators(path("music/rel.wav")) +
+                                            "\nWAV PCM 16-bit, 8000 Hz, mono\n0:00.0");
     EXPECT_EQ(test::readFile(w->Framewav->workingCopy(0)), test::readFile(path("music/rel.wav")));
     // Words reach the song reader, which refuses them as "ADD" would; they and what is no file
     // at all are told in one message at the end.

@@ -51,14 +51,26 @@ QString syncToDisk(QFileDevice& file) {
 }
 
 #ifdef Q_OS_WIN
+// The pattern of the name a file is written under beside `target`: the target's name and
+// ".XXXXXX.part", the name shortened where both would pass the 255 units a name may have (UTF-16
+// units on NTFS, bytes where wine keeps the files: never fewer bytes than units).
+QString reservedPattern(const QString& target) {
+    constexpr qsizetype kLongestName = 255;
+    const QString suffix = QStringLiteral(".XXXXXX.part");
+    const QString name = QFileInfo(target).fileName();
+    QString kept = name;
+    while (!kept.isEmpty() && (kept + suffix).toUtf8().size() > kLongestName)
+        kept.chop(kept.size() > 1 && kept.back().isLowSurrogate() ? 2 : 1);
+    return target.left(target.size() - name.size()) + kept + suffix;
+}
+
 // Qt's own rename of a QSaveFile does not write the change of name through to the disk: a crash
 // soon after could find the old file. So on Windows the file is written under a name reserved
 // beside the target and renamed here (replaceFile). The reserved file goes when this does, unless
 // kept.
 class ReplacingFile final : public QFile {
 public:
-    explicit ReplacingFile(const QString& target)
-        : reserved_(target + QStringLiteral(".XXXXXX.part")) {
+    explicit ReplacingFile(const QString& target) : reserved_(reservedPattern(target)) {
         setFileName(reserved_.fileName());
     }
     ~ReplacingFile() override { close(); } // before reserved_ removes the file

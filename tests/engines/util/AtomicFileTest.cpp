@@ -1,6 +1,7 @@
 #include "engines/util/AtomicFile.h"
 
 #include "support/FileSizeLimit.h"
+#include "support/SymbolicLinks.h"
 #include "support/TestAudio.h"
 
 #include <QDir>
@@ -49,6 +50,15 @@ TEST_P(AtomicFileFailure, IsReportedAndLeavesTheOldTarget) {
     const QByteArray old("the older file");
     ASSERT_TRUE(writeFile(target, old));
     const QByteArray data(c.bytes, 'n');
+#ifdef Q_OS_WIN
+    // There the temporary name is shortened to fit beside a long one: the save succeeds.
+    if (c.nameLength > 240) {
+        EXPECT_EQ(save(target, data), QStringLiteral("saved"));
+        EXPECT_EQ(readFile(target), data);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        return;
+    }
+#endif
     const auto work = [&] { return save(target, data); };
     const QString error =
         c.fileSizeLimit > 0
@@ -117,6 +127,8 @@ TEST(AtomicFileWrite, BlocksOfEverySizeLandInOrder) {
 // A target that is a symbolic link is written through: the file it names gets the bytes, the
 // link stays; a dangling link makes the file it names.
 TEST(AtomicFileLink, ATargetThatIsALinkIsWrittenThrough) {
+    if (!makesSymbolicLinks())
+        GTEST_SKIP() << kNoSymbolicLinks;
     QTemporaryDir dir;
     for (const bool dangling : {false, true}) {
         const QString real = dir.filePath(dangling ? QStringLiteral("new") : QStringLiteral("old"));
@@ -124,7 +136,7 @@ TEST(AtomicFileLink, ATargetThatIsALinkIsWrittenThrough) {
         if (!dangling) {
             ASSERT_TRUE(writeFile(real, "earlier"));
         }
-        ASSERT_TRUE(QFile::link(real, link));
+        ASSERT_TRUE(symbolicLink(real, link));
         ASSERT_EQ(save(link, "later"), QStringLiteral("saved")) << dangling;
         EXPECT_EQ(QFileInfo(link).symLinkTarget(), real) << dangling;
         EXPECT_EQ(readFile(real), QByteArray("later")) << dangling;
