@@ -7,7 +7,8 @@
 # runs, and the silent uninstall leaves none of its files or registry keys behind, and another
 # program's association untouched. With LINUX-CLI (the Linux build's quaverly-cli), the portable
 # and the installed quaverly-cli.exe must also give its results (scripts/windows/check-parity.sh).
-# Exits non-zero, saying what failed, on any failure.
+# The window starts on an X server of its own (Xvfb) and takes its pictures (QUAVERLY_WIN_SHOTS:
+# a folder to keep them in). Exits non-zero, saying what failed, on any failure.
 set -euo pipefail
 [[ $# -eq 1 || $# -eq 2 ]] || { echo "usage: $0 DISTDIR [LINUX-CLI]" >&2; exit 2; }
 dist=$(realpath "$1")
@@ -73,6 +74,31 @@ said=$(run "$portable/quaverly-cli.exe" --version || true)
 if [[ -n $linux_cli ]]; then
     "$here/check-parity.sh" "$linux_cli" "$portable/quaverly-cli.exe" ||
         fail "the portable quaverly-cli.exe does not give the Linux build's results"
+fi
+
+# The window, through wine's own display driver on an X server of its own: it starts with a song
+# named on the command line and takes its pictures (--screenshots): panels, icons, the editor's
+# waveform. The recorder shows the virtual device's inputs: without a sound back end on Windows
+# yet, its "Can't initialize device" box would wait for a click.
+if command -v Xvfb >/dev/null; then
+    sox -n -r 44100 -c 2 "$work/sweep.wav" synth 8 sine 300-900 &&
+        lame --quiet "$work/sweep.wav" "$work/Música (1).mp3" || fail "no song for the window"
+    Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+    xvfb=$!
+    for _ in $(seq 50); do [[ -s $work/display ]] && break; sleep 0.1; done
+    mkdir -p "$work/shots"
+    env -u WINEQT_QPA_PLATFORM QUAVERLY_AUDIO=virtual LC_ALL=C.UTF-8 DISPLAY=:$(cat "$work/display") timeout 300 "$wine" \
+        "$portable/quaverly.exe" --screenshots 'Z:'"${work//\//\\}"'\shots' \
+        'Z:'"${work//\//\\}"'\Música (1).mp3' </dev/null >>"$work/wine.log" 2>&1 ||
+        fail "quaverly.exe --screenshots failed"
+    kill "$xvfb"
+    for shot in 01-Wav-light 03-Convert-dark 08-Wav-ringtone-light 08-Wav-ringtone-light@2x; do
+        [[ $(stat -c %s "$work/shots/$shot.png" 2>/dev/null || echo 0) -gt 10000 ]] ||
+            fail "quaverly.exe took no picture $shot.png"
+    done
+    [[ -n ${QUAVERLY_WIN_SHOTS:-} ]] && cp "$work"/shots/*.png "$QUAVERLY_WIN_SHOTS"/
+else
+    fail "no Xvfb to start the window on (xvfb)"
 fi
 
 # Another program's association, which the uninstall must leave as it is.
