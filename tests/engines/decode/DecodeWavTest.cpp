@@ -282,6 +282,7 @@ TEST(WavByContent, NameDoesNotDecideTheDecoder) {
 TEST(DamagedWavTags, NeverStopTheReader) {
     EXPECT_EQ(decodeInChild(QUAVERLY_TEST_DATA "/fuzz/wav-list-loop.wav"), InChild::Refused);
     EXPECT_EQ(decodeInChild(QUAVERLY_TEST_DATA "/fuzz/wav-trailing-loop.wav"), InChild::Decoded);
+    EXPECT_EQ(decodeInChild(QUAVERLY_TEST_DATA "/fuzz/wav-chunk-past-end.wav"), InChild::Refused);
 }
 #endif
 

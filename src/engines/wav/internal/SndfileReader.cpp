@@ -45,7 +45,10 @@ SndfileReader::Opened SndfileReader::open(const QString& path) {
         cause_ = file_.errorString();
         return Opened::CannotOpen;
     }
-    surveyChunks();
+    if (!surveyChunks()) {
+        cause_ = QStringLiteral("its chunks are damaged before the sound");
+        return Opened::NotSound;
+    }
     static SF_VIRTUAL_IO io{&vioLength, &vioSeek, &vioRead, &vioWrite, &vioTell};
     snd_.reset(sf_open_virtual(&io, SFM_READ, &info_, this));
     if (!readError_.isEmpty()) {
@@ -118,16 +121,19 @@ bool SndfileReader::seek(sf_count_t frame) {
 // front of the sound, or chunks behind it), and this program reads no tags from WAV files. So
 // the chunk headers are walked here first, from the RIFF header on, and libsndfile is shown a
 // view of the file in which the LIST chunks in front of the "data" chunk are named "JUNK" (it
-// skips those by their size) and which ends where the sound ends. Never a byte of sound is
+// skips those by their size) and which ends where the sound ends. Before the sound, a chunk
+// whose name is no name or that runs past the file's end is damage (unless an odd chunk went
+// unpadded): false, and libsndfile is not shown the file at all. Never a byte of sound is
 // changed: a "data" chunk that runs to the end of the file, or whose size is 0 (written while
 // streaming), keeps the rest of the file in view.
-void SndfileReader::surveyChunks() {
+bool SndfileReader::surveyChunks() {
     lists_.clear();
     viewEnd_ = file_.size();
     char head[12];
     if (file_.read(head, 12) == 12 && std::memcmp(head, "RIFF", 4) == 0 &&
         std::memcmp(head + 8, "WAVE", 4) == 0) {
         qint64 at = 12;
+        bool oddBefore = false;
         for (int chunks = 0; chunks < 10000 && at + 8 <= viewEnd_; ++chunks) {
             unsigned char chunk[8];
             if (!file_.seek(at) || file_.read(reinterpret_cast<char*>(chunk), 8) != 8)
@@ -135,17 +141,33 @@ void SndfileReader::surveyChunks() {
             const std::uint32_t bytes = std::uint32_t(chunk[4]) | std::uint32_t(chunk[5]) << 8 |
                                         std::uint32_t(chunk[6]) << 16 |
                                         std::uint32_t(chunk[7]) << 24;
-            if (std::memcmp(chunk, "data", 4) == 0) {
+            const bool named =
+                std::all_of(chunk, chunk + 4, [](unsigned char c) { return c >= 32 && c < 127; });
+            const bool isData = std::memcmp(chunk, "data", 4) == 0;
+            if (!named || (!isData && at + 8 + qint64(bytes) > viewEnd_)) {
+                // An odd-sized chunk its writer did not pad: the next starts a byte earlier.
+                if (oddBefore) {
+                    oddBefore = false;
+                    --at;
+                    continue;
+                }
+                // Damage in front of the sound, where libsndfile's own search can run for ever.
+                file_.seek(0);
+                return false;
+            }
+            if (isData) {
                 if (bytes > 0 && at + 8 + qint64(bytes) < viewEnd_)
                     viewEnd_ = at + 8 + qint64(bytes);
                 break;
             }
             if (std::memcmp(chunk, "LIST", 4) == 0)
                 lists_.push_back(at);
+            oddBefore = bytes & 1;
             at += 8 + qint64(bytes) + qint64(bytes & 1);
         }
     }
     file_.seek(0);
+    return true;
 }
 
 // The adapter: libsndfile's calls on the QFile, within the view. A failed read gives

@@ -70,7 +70,7 @@ private:
     static sf_count_t vioRead(void* ptr, sf_count_t count, void* user);
     static sf_count_t vioWrite(const void* ptr, sf_count_t count, void* user);
     static sf_count_t vioTell(void* user);
-    void surveyChunks();
+    bool surveyChunks();
 
     QFile file_; // outlives snd_, which reads through it (members go in reverse order)
     SndfilePtr snd_;
