@@ -10,14 +10,22 @@
 namespace quaverly {
 namespace {
 
+// The folder an environment variable names, when it names an absolute one (a relative one is
+// ignored, as the XDG rules say); else empty.
+QString absoluteFolderIn(const char* variable) {
+    const QString named = qEnvironmentVariable(variable);
+    if (named.isEmpty() || QDir::isRelativePath(named))
+        return {};
+    return QDir::cleanPath(QDir::fromNativeSeparators(named));
+}
+
 #ifdef Q_OS_WIN
 // The folder the environment names (%APPDATA%, %LOCALAPPDATA%, which the system sets at logon
 // and a user or a test may point elsewhere), else the known folder of the user's profile, else
 // its home.
 QString knownFolder(const char* variable, REFKNOWNFOLDERID id) {
-    const QString named = qEnvironmentVariable(variable);
-    if (!named.isEmpty() && !QDir::isRelativePath(named))
-        return QDir::cleanPath(QDir::fromNativeSeparators(named));
+    if (QString named = absoluteFolderIn(variable); !named.isEmpty())
+        return named;
     PWSTR path = nullptr;
     QString found;
     if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &path)))
@@ -26,13 +34,10 @@ QString knownFolder(const char* variable, REFKNOWNFOLDERID id) {
     return found.isEmpty() ? userHome() : QDir::cleanPath(found);
 }
 #else
-// The XDG rules: the variable when it holds an absolute path (a relative one is ignored), else
-// the default under the home folder.
+// The XDG rules: the variable's folder, else the default under the home folder.
 QString xdgBase(const char* variable, const char* fallback) {
-    const QString base = qEnvironmentVariable(variable);
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        return QDir::cleanPath(userHome() + QLatin1String(fallback));
-    return QDir::cleanPath(base);
+    const QString named = absoluteFolderIn(variable);
+    return named.isEmpty() ? QDir::cleanPath(userHome() + QLatin1String(fallback)) : named;
 }
 #endif
 
@@ -41,9 +46,8 @@ QString xdgBase(const char* variable, const char* fallback) {
 QString userHome() {
 #ifdef Q_OS_WIN
     // Qt asks the process's token first, which a changed %USERPROFILE% does not move.
-    const QString named = qEnvironmentVariable("USERPROFILE");
-    if (!named.isEmpty() && !QDir::isRelativePath(named))
-        return QDir::cleanPath(QDir::fromNativeSeparators(named));
+    if (QString named = absoluteFolderIn("USERPROFILE"); !named.isEmpty())
+        return named;
 #endif
     return QDir::homePath();
 }
