@@ -30,10 +30,12 @@ failures=0
 fail() { echo "check-parity: $*" >&2; failures=$((failures + 1)); }
 # Both programs on the same arguments; a path is given to Windows through wine's drive Z:.
 on_linux() { timeout 300 "$linux" "$@" --quiet >/dev/null 2>"$work/linux.err"; }
+# A Linux path as the Windows program reaches it, through wine's drive Z:.
+winpath() { echo "Z:${1//\//\\}"; }
 on_windows() {
     local args=() a
     for a in "$@"; do
-        [[ $a == /* ]] && a="Z:${a//\//\\}"
+        [[ $a == /* ]] && a=$(winpath "$a")
         args+=("$a")
     done
     timeout 300 "$wine" "$windows" "${args[@]}" --quiet >/dev/null 2>"$work/windows.err"
@@ -104,8 +106,8 @@ sox -n -r 44100 -c 2 -b 16 "$songs/long.wav" synth 900 sine 440 || exit 1
 # (with job control, so that the program started in the background takes Ctrl+C as a terminal
 # gives it, instead of ignoring it as a script's background jobs do)
 set -m
-"$wine" "$windows" convert "Z:${songs//\//\\}\\long.wav" "Z:${out//\//\\}\\long.mp3" \
-    --quiet >/dev/null 2>&1 &
+"$wine" "$windows" convert "$(winpath "$songs/long.wav")" "$(winpath "$out/long.mp3")" --quiet \
+    >/dev/null 2>&1 &
 pid=$!
 set +m
 for _ in $(seq 100); do # until the conversion has begun writing (at most 20 s)

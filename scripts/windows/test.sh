@@ -39,10 +39,10 @@ fi
 
 echo "== windows tests (under wine)"
 # The tests that wait for Windows' sound back end, with their reasons, are left out.
-waiting=$(grep -v '^#' scripts/windows/tests-waiting.txt | awk 'NF { print $1 }')
+waiting=$(grep -v '^#' scripts/windows/tests-waiting.txt | awk NF)
 echo "Left out until Windows has its own sound back end:"
-grep -v '^#' scripts/windows/tests-waiting.txt | sed 's/^/    /'
-exclude=$(printf '%s\n' "$waiting" | sed 's/[.]/\\./g; s/.*/^&$/' | paste -sd'|')
+sed 's/^/    /' <<<"$waiting"
+exclude=$(awk '{ gsub(/[.]/, "\\."); print "^" $1 "$" }' <<<"$waiting" | paste -sd'|')
 log=$dir/ctest.log
 ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 ${exclude:+-E "$exclude"} \
     2>&1 | tee "$log"
