@@ -41,7 +41,10 @@ if(QUAVERLY_FUZZ)
     set(QUAVERLY_SANITIZER_LINK -fsanitize=address,undefined)
 endif()
 
+include(${CMAKE_CURRENT_LIST_DIR}/Precompiled.cmake)
+
 function(quaverly_defaults target)
+    quaverly_precompile(${target})
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
     if(QUAVERLY_WERROR)
         target_compile_options(${target} PRIVATE -Werror)

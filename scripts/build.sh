@@ -3,9 +3,12 @@
 # [--target NAME]... Options given for a directory configured before are applied to it again;
 # without --target everything is built. Compiles through ccache when it is there, with paths
 # taken relative to the tree, so that a clone in another folder finds what an earlier one built.
+# ccache takes the precompiled headers (cmake/Precompiled.cmake) only when told that their time
+# stamps and their macros may be trusted: the build makes them, their content is what is hashed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
+export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:+$CCACHE_SLOPPINESS,}pch_defines,time_macros,include_file_mtime,include_file_ctime
 dir=$1
 shift
 options=()
