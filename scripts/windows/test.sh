@@ -44,9 +44,7 @@ echo "Left out until Windows has its own sound back end:"
 sed 's/^/    /' <<<"$waiting"
 exclude=$(awk '{ gsub(/[.]/, "\\."); print "^" $1 "$" }' <<<"$waiting" | paste -sd'|')
 log=$dir/ctest.log
-# Twice as many at once as there are processors: a test under wine spends much of its time
-# waiting on wineserver (measured here: 166 s instead of 249 s for the suite).
-ctest --test-dir "$dir" --output-on-failure -j $(($(nproc) * 2)) --timeout 300 ${exclude:+-E "$exclude"} \
+ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 ${exclude:+-E "$exclude"} \
     2>&1 | tee "$log"
 if counts=$(scripts/ctest-counts.sh "$log"); then
     read -r p f s <<<"$counts"

@@ -8,6 +8,7 @@
 #include "engines/decode/SongFormats.h"
 #include "support/Peers.h"
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 #include "ui/SongFilter.h"
 
 #include <QRandomGenerator>
@@ -93,7 +94,7 @@ TEST_F(AddEveryKind, EachFileOfABatchIsListedOrNamedWithWhy) {
                          [&](const Sample& s) { return qstrcmp(s.kind, kind.name) == 0; });
         ASSERT_NE(sample, std::end(kSamples)) << "no file of the kind " << kind.name;
         if (!sample->args) {
-            batch << QStringLiteral(QUAVERLY_TEST_DATA "/") + QLatin1String(sample->file);
+            batch << quaverly::test::dataPath("/") + QLatin1String(sample->file);
             continue;
         }
         batch << path(QLatin1String(sample->file));
@@ -139,7 +140,7 @@ TEST_F(AddEveryKind, TheFilterTheDropHintAndTheCommandLineNameEveryKind) {
 }
 
 TEST_F(AddEveryKind, AFileThatIsNotSoundIsNamedOnceWithACauseTrueToItsContent) {
-    const QByteArray flac = readFile(QStringLiteral(QUAVERLY_TEST_DATA "/formats/sinewave.flac"));
+    const QByteArray flac = readFile(quaverly::test::dataPath("/formats/sinewave.flac"));
     QByteArray garbled = flac;
     QRandomGenerator random(7);
     for (qsizetype i = 20000; i < 21000; ++i)

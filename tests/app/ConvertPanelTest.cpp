@@ -5,6 +5,7 @@
 #include "support/PeerEncodes.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 #include "ui/OutputChoice.h"
 #include "ui/SongFilter.h"
 
@@ -19,7 +20,7 @@ using namespace quaverly;
 
 namespace {
 
-const QString kCbrMp3 = QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp3");
+const QString kCbrMp3 = quaverly::test::dataPath("/real/mp3/edge/cbr.mp3");
 constexpr std::uint32_t kCbrFrames = 19584; // stereo, 44.1 kHz, 16-bit once decoded
 
 // The scripted dialogs, with a look at the world at the moment each message appears.

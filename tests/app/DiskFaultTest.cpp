@@ -12,6 +12,7 @@
 #include "support/DiskFaults.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 #include "ui/Encodings.h"
 
 #include <QListWidget>
@@ -27,7 +28,7 @@ using namespace quaverly::test;
 
 namespace {
 
-const QString kCbrMp3 = QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp3");
+const QString kCbrMp3 = quaverly::test::dataPath("/real/mp3/edge/cbr.mp3");
 const QByteArray kOlder = "an older file that must survive\n";
 
 enum class Op {

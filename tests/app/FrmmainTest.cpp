@@ -1,5 +1,6 @@
 #include "app/Frmmain.h"
 #include "support/ScriptedDialogs.h"
+#include "support/TestPaths.h"
 
 #include "support/AppFixture.h"
 #include "support/TestAudio.h"
@@ -231,7 +232,7 @@ TEST_F(FrmmainTest, AWorkingFolderThatCannotBeMadeIsReportedAndTheWindowRuns) {
 
     // What needs a working copy is refused with a message and writes nothing anywhere else:
     // adding a plain WAV (only copied), adding an MP3, converting one to WAV.
-    const QString mp3 = QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp3");
+    const QString mp3 = quaverly::test::dataPath("/real/mp3/edge/cbr.mp3");
     ASSERT_TRUE(test::writeWav16(path("a.wav"), 1, 8000, test::staircase(100, 1)));
     ASSERT_TRUE(QDir().mkpath(path("cwd")));
     const QString wasCurrent = QDir::currentPath();

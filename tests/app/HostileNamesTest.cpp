@@ -7,6 +7,7 @@
 #include "support/ScriptedDialogs.h"
 #include "support/SymbolicLinks.h"
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 
 #include "support/AppFixture.h"
 
@@ -21,7 +22,7 @@ using quaverly::test::writeWav16;
 
 namespace {
 
-const QString kCbrMp3 = QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp3");
+const QString kCbrMp3 = quaverly::test::dataPath("/real/mp3/edge/cbr.mp3");
 constexpr std::size_t kCbrFrames = 19584;
 
 // The names of the tests, without their extensions. Windows forbids quotes, line ends and tabs

@@ -9,6 +9,7 @@
 #include "songlist/SongItemDelegate.h"
 #include "songlist/WorkingCopy.h"
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 
 #include <QAction>
 #include <QDir>
@@ -31,7 +32,7 @@ protected:
 };
 
 TEST_F(ListRecFace, RowsShowLengthAndFormatAndMarkTheSongPlayingAndTheSongEdited) {
-    const QString mp3 = QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp3");
+    const QString mp3 = quaverly::test::dataPath("/real/mp3/edge/cbr.mp3");
     const QString wav = path("long.wav");
     ASSERT_TRUE(writeWav16(wav, 1, 8000, staircase(8000 * 30, 1, 0))); // 30 s
     const auto mp3Song = SongReader::open(mp3);

@@ -7,6 +7,7 @@
 #include "support/AppFixture.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 
 #include <QAction>
 #include <QProcess>
@@ -44,9 +45,7 @@ protected:
         EXPECT_TRUE(jobsSettled(*w)); // the take is written by a job
         return readFile(path("take.wav"));
     }
-    static QString script() {
-        return QStringLiteral(QUAVERLY_SOURCE_DIR "/scripts/sound-server.sh");
-    }
+    static QString script() { return quaverly::test::sourcePath("/scripts/sound-server.sh"); }
 
     ScriptedDialogs dialogs;
     std::unique_ptr<Frmmain> w;

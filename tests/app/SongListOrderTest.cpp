@@ -5,6 +5,7 @@
 #include "app/WindowFixture.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 
 #include <QDropEvent>
 #include <QListWidget>
@@ -20,7 +21,7 @@ using quaverly::test::writeWav16;
 
 namespace {
 
-const QString kMp3 = QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp3");
+const QString kMp3 = quaverly::test::dataPath("/real/mp3/edge/cbr.mp3");
 // kMp3 in the list: its tags' artist and title.
 const QString kMp3Name = QStringLiteral("Basshunter - I Can Walk On Water I Can Fly");
 

@@ -5,6 +5,7 @@
 #include "support/Peers.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 
 #include "support/AppFixture.h"
 
@@ -22,7 +23,7 @@ using quaverly::test::writeWav16;
 namespace {
 
 QString realMp3(const char* name) {
-    return QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/") + QString::fromUtf8(name);
+    return quaverly::test::dataPath("/real/mp3/edge/") + QString::fromUtf8(name);
 }
 
 // Frames and channels of a sound file as the song reader decodes it.

@@ -5,6 +5,7 @@
 #include "support/PeerEncodes.h"
 #include "support/QtPrinters.h"
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -22,7 +23,7 @@ struct Said {
 
 Said cli(const QStringList& args) {
     QProcess p;
-    p.start(QStringLiteral(QUAVERLY_CLI_PATH), args);
+    p.start(quaverly::test::cliPath(), args);
     p.closeWriteChannel();
     EXPECT_TRUE(p.waitForFinished(60000)) << args.join(' ').toStdString();
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,

@@ -5,6 +5,7 @@
 #include "support/FileSizeLimit.h"
 #include "support/SymbolicLinks.h"
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,10 +34,10 @@ Run cli(const QStringList& args, qint64 limitBytes = 0) {
                 QStringList{QStringLiteral("-c"),
                             QStringLiteral("trap '' XFSZ; ulimit -f %1; exec \"$0\" \"$@\"")
                                 .arg(limitBytes / 1024),
-                            QStringLiteral(QUAVERLY_CLI_PATH)} +
+                            quaverly::test::cliPath()} +
                     args);
     else
-        p.start(QStringLiteral(QUAVERLY_CLI_PATH), args);
+        p.start(quaverly::test::cliPath(), args);
     p.closeWriteChannel();
     EXPECT_TRUE(p.waitForFinished(120000));
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,

@@ -6,6 +6,7 @@
 #include "support/Peers.h"
 #include "support/QtPrinters.h"
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 
 #include <QDir>
 #include <QProcess>
@@ -37,7 +38,7 @@ protected:
     Said cli(const QStringList& args) const {
         QProcess p;
         p.setWorkingDirectory(dir.path());
-        p.start(QStringLiteral(QUAVERLY_CLI_PATH), args);
+        p.start(quaverly::test::cliPath(), args);
         p.closeWriteChannel();
         EXPECT_TRUE(p.waitForFinished(60000)) << args.join(' ').toStdString();
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,

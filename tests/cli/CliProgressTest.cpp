@@ -3,6 +3,7 @@
 #include "cli/ProgressLine.h"
 #include "engines/encoder/Presets.h"
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 #include "support/Waits.h"
 
 #include <QDir>
@@ -30,7 +31,7 @@ namespace {
 class Running {
 public:
     Running(const QStringList& args, bool terminal, bool withOutput = false) {
-        std::vector<std::string> words{QUAVERLY_CLI_PATH};
+        std::vector<std::string> words{quaverly::test::cliPath().toStdString()};
         for (const QString& a : args)
             words.push_back(a.toStdString());
         std::vector<char*> argv;

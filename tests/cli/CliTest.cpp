@@ -4,6 +4,7 @@
 #include "engines/audio/VirtualBackend.h"
 #include "support/Peers.h"
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 
 #include <QDir>
 #include <QMap>
@@ -33,7 +34,7 @@ Run cli(const QStringList& args, const QMap<QString, QString>& env = {}) {
     for (auto it = env.begin(); it != env.end(); ++it)
         e.insert(it.key(), it.value());
     p.setProcessEnvironment(e);
-    p.start(QStringLiteral(QUAVERLY_CLI_PATH), args);
+    p.start(quaverly::test::cliPath(), args);
     p.closeWriteChannel();
     EXPECT_TRUE(p.waitForFinished(120000));
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
@@ -48,7 +49,7 @@ Run tool(const QString& program, const QStringList& args) {
 }
 
 QString realFile(const char* rel) {
-    return QStringLiteral(QUAVERLY_TEST_DATA "/real/") + QString::fromUtf8(rel);
+    return quaverly::test::dataPath("/real/") + QString::fromUtf8(rel);
 }
 
 // Frames of a WAV file as sox reads it.

@@ -4,6 +4,7 @@
 // the same way.
 #include "cli/CliOutput.h"
 #include "support/QtPrinters.h"
+#include "support/TestPaths.h"
 #include "support/UnfitSongs.h"
 
 #include <QDir>
@@ -31,7 +32,7 @@ protected:
         QProcess p;
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(dir.path());
-        p.start(QStringLiteral(QUAVERLY_CLI_PATH), args);
+        p.start(quaverly::test::cliPath(), args);
         p.closeWriteChannel();
         EXPECT_TRUE(p.waitForFinished(60000)) << args.join(' ').toStdString();
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
@@ -106,7 +107,7 @@ TEST_F(CliTexts, AWavOfMoreChannelsIsMixedDownToStereo) {
 }
 
 TEST_F(CliTexts, InfoTellsEveryLine) {
-    ASSERT_TRUE(QFile::copy(QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp3"),
+    ASSERT_TRUE(QFile::copy(quaverly::test::dataPath("/real/mp3/edge/cbr.mp3"),
                             dir.filePath(QStringLiteral("cbr.mp3"))));
     const struct {
         const char* file;

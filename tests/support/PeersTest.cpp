@@ -2,6 +2,7 @@
 // (scripts/windows/peer-bridge.sh): the arguments reach the tool exactly, its output, errors and
 // exit code come back, and a tool that is missing or runs past its deadline is told apart.
 #include "support/Peers.h"
+#include "support/TestPaths.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -44,9 +45,8 @@ protected:
         if (!outside.isEmpty())
             return;
         ASSERT_TRUE(dir.isValid());
-        bridge.start(
-            QStringLiteral("bash"),
-            {QStringLiteral(QUAVERLY_SOURCE_DIR "/scripts/windows/peer-bridge.sh"), dir.path()});
+        bridge.start(QStringLiteral("bash"),
+                     {quaverly::test::sourcePath("/scripts/windows/peer-bridge.sh"), dir.path()});
         const QString serving = dir.filePath(QStringLiteral("serving"));
         const QDeadlineTimer deadline(10000);
         while (!QFile::exists(serving) && !deadline.hasExpired())

@@ -3,6 +3,7 @@
 // temporary folder and stopped when it goes, or before by the test. It is always at the same
 // socket, so what was connected to one finds the next one there.
 
+#include "support/TestPaths.h"
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -42,8 +43,9 @@ public:
 
 private:
     bool run(const char* what) {
-        const QByteArray command = QByteArray(QUAVERLY_SOURCE_DIR "/scripts/sound-server.sh ") +
-                                   what + " '" + QFile::encodeName(dir_.path()) + "'";
+        const QByteArray command =
+            quaverly::test::sourcePath("/scripts/sound-server.sh ").toUtf8() + what + " '" +
+            QFile::encodeName(dir_.path()) + "'";
         FILE* out = popen(command.constData(), "r");
         if (!out)
             return false;

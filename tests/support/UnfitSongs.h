@@ -4,6 +4,7 @@
 // WAV, which is read and mixed down to stereo, and a plain tone.
 
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 
 #include <QDir>
 
@@ -16,7 +17,7 @@ namespace quaverly::test {
 inline bool writeUnfitSongs(const QString& dir) {
     const QDir d(dir);
     const QByteArray words = QByteArray("no sound in here at all, just words\n").repeated(50);
-    const QByteArray mp3 = readFile(QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp3"));
+    const QByteArray mp3 = readFile(quaverly::test::dataPath("/real/mp3/edge/cbr.mp3"));
     return !mp3.isEmpty() && writeFile(d.filePath("notes.mp3"), words) &&
            writeFile(d.filePath("notes.txt"), words) &&
            writeFile(d.filePath("notes.flac"), words) &&

@@ -2,6 +2,7 @@
 // edge files, a stream that changes format, and bytes that are not audio.
 
 #include "DecodeTestUtil.h"
+#include "support/TestPaths.h"
 
 #include <QTemporaryDir>
 
@@ -265,7 +266,8 @@ QByteArray withFrameCount(QByteArray mp3, quint32 frames) {
 }
 
 TEST(FalseFrameCount, OpensAtOnceAndKeepsEveryFrame) {
-    EXPECT_EQ(decodeInChild(QUAVERLY_TEST_DATA "/fuzz/mpeg-scan-hang.mp3"), InChild::Decoded);
+    EXPECT_EQ(decodeInChild(quaverly::test::dataPath("/fuzz/mpeg-scan-hang.mp3")),
+              InChild::Decoded);
 
     // Taken for a file cut short, the tagged file keeps its padding (its end counts as
     // missing): more samples than the file with its true count, never fewer.

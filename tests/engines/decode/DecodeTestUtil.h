@@ -5,6 +5,7 @@
 #include "engines/decode/SongReader.h"
 #include "support/Peers.h"
 #include "support/QtPrinters.h"
+#include "support/TestPaths.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -39,7 +40,7 @@ using quaverly::SongReader;
 namespace sound = quaverly::sound;
 
 inline QString realFile(const char* rel) {
-    return QStringLiteral(QUAVERLY_TEST_DATA "/real/") + QString::fromUtf8(rel);
+    return quaverly::test::dataPath("/real/") + QString::fromUtf8(rel);
 }
 
 inline QByteArray readAll(const QString& path) {

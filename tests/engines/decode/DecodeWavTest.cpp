@@ -2,6 +2,7 @@
 // whose samples have known values, to check every conversion to 16 bits exactly.
 
 #include "DecodeTestUtil.h"
+#include "support/TestPaths.h"
 
 #include "engines/wav/WavHeader.h"
 
@@ -280,9 +281,11 @@ TEST(WavByContent, NameDoesNotDecideTheDecoder) {
 // file is refused at once) and chunks behind the sound (the sound is read, the tags are not).
 // Tags in good files are skipped too; the real files above keep their samples.
 TEST(DamagedWavTags, NeverStopTheReader) {
-    EXPECT_EQ(decodeInChild(QUAVERLY_TEST_DATA "/fuzz/wav-list-loop.wav"), InChild::Refused);
-    EXPECT_EQ(decodeInChild(QUAVERLY_TEST_DATA "/fuzz/wav-trailing-loop.wav"), InChild::Decoded);
-    EXPECT_EQ(decodeInChild(QUAVERLY_TEST_DATA "/fuzz/wav-chunk-past-end.wav"), InChild::Refused);
+    EXPECT_EQ(decodeInChild(quaverly::test::dataPath("/fuzz/wav-list-loop.wav")), InChild::Refused);
+    EXPECT_EQ(decodeInChild(quaverly::test::dataPath("/fuzz/wav-trailing-loop.wav")),
+              InChild::Decoded);
+    EXPECT_EQ(decodeInChild(quaverly::test::dataPath("/fuzz/wav-chunk-past-end.wav")),
+              InChild::Refused);
 }
 #endif
 

@@ -7,6 +7,7 @@
 #include "DecodeTestUtil.h"
 #include "engines/decode/SongDecode.h"
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -349,7 +350,7 @@ class RealFile : public ::testing::TestWithParam<Real> {};
 
 TEST_P(RealFile, DecodesToItsLengthOrIsRefused) {
     const Real& r = GetParam();
-    const QString path = QStringLiteral(QUAVERLY_TEST_DATA "/formats/") + r.file;
+    const QString path = quaverly::test::dataPath("/formats/") + r.file;
     ASSERT_TRUE(QFile::exists(path));
 #ifdef Q_OS_UNIX
     // In a child first: a crash or a decode that never ends fails here instead of in the suite.

@@ -4,6 +4,7 @@
 // long, so that even short files are cut into many.
 
 #include "DecodeTestUtil.h"
+#include "support/TestPaths.h"
 
 #include "engines/util/CodecThreads.h"
 
@@ -109,7 +110,7 @@ TEST_F(ParallelMpeg, EveryTestFileDecodesAsInOnePass) {
     ASSERT_TRUE(dir_.isValid());
     const std::uint64_t before = SongReader::mpegSlicesDecoded();
     int files = 0;
-    QDirIterator it(QUAVERLY_TEST_DATA, {"*.mp3", "*.bit", "*.mp2"}, QDir::Files,
+    QDirIterator it(quaverly::test::dataPath(), {"*.mp3", "*.bit", "*.mp2"}, QDir::Files,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();

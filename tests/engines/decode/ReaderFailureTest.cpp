@@ -4,6 +4,7 @@
 // cause; it never pads the rest with silence. Readers on two threads at once do not meet.
 
 #include "DecodeTestUtil.h"
+#include "support/TestPaths.h"
 
 #include "engines/util/ClockText.h"
 #include "engines/util/FrameTime.h"
@@ -28,7 +29,7 @@ TEST(Refusals, NameTheFileWithTheCauseAndTheCode) {
         const char* cause;
     } cases[] = {
         {QStringLiteral("/nonexistent/song.mp3"), sound::kFileOpen, "no such file"},
-        {QStringLiteral(QUAVERLY_TEST_DATA), sound::kFileOpen, "not a regular file"},
+        {quaverly::test::dataPath(), sound::kFileOpen, "not a regular file"},
 #ifdef __linux__
         // A device would never end (or, like a pipe, block the open): only regular files are read.
         {QStringLiteral("/dev/zero"), sound::kFileOpen, "not a regular file"},
@@ -108,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
 // gives more than the 950 frames estimated from its bit rate, and whose next one is damaged. The
 // length is never less than what was delivered; then the reader fails with the library's words.
 TEST(DamagedStream, TheLengthCoversWhatWasDelivered) {
-    const QString path = QStringLiteral(QUAVERLY_TEST_DATA "/fuzz/adts-damaged-past-estimate.aac");
+    const QString path = quaverly::test::dataPath("/fuzz/adts-damaged-past-estimate.aac");
     auto song = SongReader::open(path);
     ASSERT_TRUE(song) << song.error().text().toStdString();
     std::vector<std::int16_t> buffer(8192 * 2);

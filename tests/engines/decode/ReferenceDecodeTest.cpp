@@ -6,6 +6,7 @@
 
 #include "DecodeTestUtil.h"
 #include "MadeMp3.h"
+#include "support/TestPaths.h"
 
 #include <QDirIterator>
 #include <QProcess>
@@ -30,7 +31,7 @@ bool haveTools() {
 // What `quaverly-cli info` says of a file, with a failure added when it does not end with 0.
 QString cliInfo(const QString& path) {
     QProcess p;
-    p.start(QStringLiteral(QUAVERLY_CLI_PATH), {QStringLiteral("info"), path});
+    p.start(quaverly::test::cliPath(), {QStringLiteral("info"), path});
     const bool ended = p.waitForFinished(60000);
     if (!ended) {
         p.kill();
@@ -186,7 +187,7 @@ void expectSameAsMpg123(const QString& path, const QString& dir) {
 // those are damaged on purpose and have tests of their own.
 std::vector<QString> dataFiles() {
     std::vector<QString> files;
-    QDirIterator it(QUAVERLY_TEST_DATA, {"*.mp3", "*.bit"}, QDir::Files,
+    QDirIterator it(quaverly::test::dataPath(), {"*.mp3", "*.bit"}, QDir::Files,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString file = it.next();

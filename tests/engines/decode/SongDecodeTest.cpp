@@ -4,6 +4,7 @@
 #include "engines/decode/SongDecode.h"
 #include "support/ReadFaults.h"
 #include "support/TestAudio.h"
+#include "support/TestPaths.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -19,7 +20,7 @@ using namespace quaverly::test;
 namespace {
 
 QString realFile(const char* name) {
-    return QStringLiteral(QUAVERLY_TEST_DATA "/real/") + QString::fromUtf8(name);
+    return quaverly::test::dataPath("/real/") + QString::fromUtf8(name);
 }
 
 class Decoding : public ::testing::Test {

@@ -3,6 +3,7 @@
 // with the lame command at its defaults.
 
 #include "Mp3TestSupport.h"
+#include "support/TestPaths.h"
 
 #include "engines/encoder/Mp3Encode.h"
 #include "support/Peers.h"
@@ -25,7 +26,7 @@ namespace {
 constexpr int kLameRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 
 QString realWav(const char* rel) {
-    return QStringLiteral(QUAVERLY_TEST_DATA "/real/wav/") + QString::fromUtf8(rel);
+    return quaverly::test::dataPath("/real/wav/") + QString::fromUtf8(rel);
 }
 
 struct LameVerdict {

@@ -3,6 +3,7 @@
 // a job runs.
 
 #include "Mp3TestSupport.h"
+#include "support/TestPaths.h"
 
 #include "engines/encoder/Mp3Encode.h"
 #include "engines/encoder/Mp3Encoder.h"
@@ -270,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(
                     mp3::EncodeStep::ReadWav, "not a readable WAV"},
         FailureCase{"Mp3Source",
                     [](const QString& d) {
-                        QFile::copy(QStringLiteral(QUAVERLY_TEST_DATA "/real/mp3/edge/cbr.mp3"),
+                        QFile::copy(quaverly::test::dataPath("/real/mp3/edge/cbr.mp3"),
                                     d + "/song.wav");
                         return std::pair{d + "/song.wav", d + "/out.mp3"};
                     },

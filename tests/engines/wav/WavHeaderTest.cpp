@@ -1,4 +1,5 @@
 #include "engines/wav/WavHeader.h"
+#include "support/TestPaths.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -10,7 +11,7 @@ using quaverly::WavHeader;
 namespace {
 
 QString real(const char* rel) {
-    return QStringLiteral(QUAVERLY_TEST_DATA "/real/wav/") + QString::fromUtf8(rel);
+    return quaverly::test::dataPath("/real/wav/") + QString::fromUtf8(rel);
 }
 
 TEST(WavHeader, SerialisesTheCanonicalLayout) {
