@@ -35,6 +35,9 @@ TEST(Refusals, NameTheFileWithTheCauseAndTheCode) {
         {QStringLiteral("/dev/zero"), sound::kFileOpen, "not a regular file"},
 #endif
         {realFile("mp3/edge/empty_file.mp3"), sound::kFileForm, "empty file"},
+        // Found by fuzzing: an ADTS header whose first frame decodes with no sample rate.
+        {quaverly::test::dataPath("/fuzz/adts-no-sample-rate.aac"), sound::kFileForm,
+         "its sound states no sample rate or no channels"},
     };
     for (const auto& c : cases) {
         const auto song = SongReader::open(c.path);

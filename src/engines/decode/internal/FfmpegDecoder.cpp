@@ -113,6 +113,11 @@ public:
                          sound::kFileForm);
         const AVFrame* f = in_.frame.get();
         const int channels = f->ch_layout.nb_channels;
+        // A damaged header can decode to a frame that names no rate or no channel: nothing a
+        // song can be made of.
+        if (f->sample_rate <= 0 || channels < 1)
+            return Error(path_, QStringLiteral("its sound states no sample rate or no channels"),
+                         sound::kFileForm);
         format_.rate = static_cast<std::uint32_t>(f->sample_rate);
         format_.channels = std::min(channels, 2);
         format_.sourceChannels = channels;
