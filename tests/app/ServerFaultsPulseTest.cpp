@@ -20,7 +20,11 @@
 #include <QTest>
 #include <QTimer>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 using namespace quaverly;
 namespace sig = quaverly::audio::test;
@@ -53,6 +57,17 @@ const Row kRows[] = {
 // Processor time, in seconds, of this process's threads other than the window's: what a sound,
 // event-loop or reader thread that spun would use (the window's own work, drawing included, is
 // not counted; a window that hangs shows in the timer's gaps instead).
+#ifdef Q_OS_WIN
+double otherThreadsCpu() {
+    FILETIME created, ended, kernel, user, threadKernel, threadUser;
+    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+    GetThreadTimes(GetCurrentThread(), &created, &ended, &threadKernel, &threadUser);
+    const auto seconds = [](FILETIME t) {
+        return double((ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user) - seconds(threadKernel) - seconds(threadUser);
+}
+#else
 double otherThreadsCpu() {
     double ticks = 0;
     const QDir tasks(QStringLiteral("/proc/self/task"));
@@ -67,6 +82,7 @@ double otherThreadsCpu() {
     }
     return ticks / double(sysconf(_SC_CLK_TCK));
 }
+#endif
 
 void PrintTo(const Row& row, std::ostream* out) {
     *out << row.name;

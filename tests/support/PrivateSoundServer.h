@@ -9,6 +9,68 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#ifdef Q_OS_WIN
+#include "support/Peers.h"
+
+namespace quaverly::test {
+
+// Under wine the sound server runs on the Linux side, and a Windows program reaches only the
+// server that PULSE_SERVER named when it started: there, this is the test command's own server
+// (its folder in QUAVERLY_SOUND_SERVER_DIR), stopped, killed and started again through the peer
+// bridge, at the same place. It leaves that server running when it goes, for the tests after.
+class PrivateSoundServer {
+public:
+    PrivateSoundServer() = default;
+    ~PrivateSoundServer() {
+        if (down_)
+            start();
+    }
+    PrivateSoundServer(const PrivateSoundServer&) = delete;
+    PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
+
+    bool start() {
+        if (dir_.isEmpty())
+            return false;
+        if (down_ && !script(QStringLiteral("start")))
+            return false;
+        down_ = false;
+        address = qEnvironmentVariable("PULSE_SERVER");
+        return !address.isEmpty();
+    }
+    bool stop() {
+        down_ = true;
+        return script(QStringLiteral("stop"));
+    }
+    bool kill() {
+        down_ = true;
+        const QString pidFile = dir_ + QStringLiteral("/pulse.pid");
+        return runPeer(QStringLiteral("sh"),
+                       {QStringLiteral("-c"),
+                        QStringLiteral("pid=$(cat '%1') && kill -9 $pid && "
+                                       "while kill -0 $pid 2>/dev/null; do sleep 0.01; done")
+                            .arg(pidFile)},
+                       {10000})
+            .ok();
+    }
+
+    QString address;
+
+private:
+    bool script(const QString& what) {
+        return runPeer(QStringLiteral("bash"),
+                       {quaverly::test::sourcePath("/scripts/sound-server.sh"), what, dir_},
+                       {30000})
+            .ok();
+    }
+
+    const QString dir_ = qEnvironmentVariable("QUAVERLY_SOUND_SERVER_DIR");
+    bool down_ = false;
+};
+
+} // namespace quaverly::test
+
+#else
+
 #include <signal.h>
 #include <unistd.h>
 
@@ -61,3 +123,5 @@ private:
 };
 
 } // namespace quaverly::test
+
+#endif

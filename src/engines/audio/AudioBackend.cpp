@@ -1,6 +1,9 @@
 #include "engines/audio/AudioBackend.h"
 
 #include "engines/audio/VirtualBackend.h"
+#ifdef Q_OS_WIN
+#include "engines/audio/WasapiBackend.h"
+#endif
 #include "engines/audio/internal/PulseModule.h"
 #include "engines/util/Module.h"
 
@@ -49,9 +52,11 @@ private:
     const Error why_;
 };
 
-std::shared_ptr<AudioBackend> pulseBackend() {
-#ifndef QUAVERLY_PULSE_MODULE_BUILT
-    // A build without the sound server's client (Windows, until its own back end is there).
+// The system's own sound: WASAPI on Windows, else the sound server.
+std::shared_ptr<AudioBackend> systemBackend() {
+#if defined(Q_OS_WIN)
+    return std::make_shared<WasapiBackend>();
+#elif !defined(QUAVERLY_PULSE_MODULE_BUILT)
     return std::make_shared<MissingBackend>(
         Error({}, QStringLiteral("this build of Quaverly has no sound device support")));
 #else
@@ -69,7 +74,7 @@ std::shared_ptr<AudioBackend> makeDefaultBackend() {
     if (choice == "virtual") {
         return std::make_shared<VirtualBackend>();
     }
-    return pulseBackend();
+    return systemBackend();
 }
 
 } // namespace
