@@ -99,6 +99,8 @@ TEST_F(RecorderOnTheServer, AServerThatGoesAwayLeavesTheRecordedPart) {
     ASSERT_TRUE(line.startsWith("export PULSE_SERVER="));
     setEnv("PULSE_SERVER", line.section('=', 1));
     start();
+    // A level of ours whose server then goes: setting it back later gives up at once.
+    p->sldInputLevel->setValue(60);
     ASSERT_TRUE(recordUntil(RecordTake::kBytesPerSecond / 2));
 
     QProcess::execute(script(), {QStringLiteral("stop"), dir.path()});
