@@ -12,7 +12,10 @@
 //
 // Inputs are the capture device's input numbers, which name the server's sources by their stable
 // names while the device is open; each visit (initrec) opens it and lists them again. Choosing one
-// only decides what is recorded: nothing else on the user's system changes.
+// only decides what is recorded: nothing else on the user's system changes. The Input Volume
+// slider sets the chosen input's level on the server for as long as it is the one chosen: choosing
+// another, leaving the panel and quitting set it back to what it was (see CaptureDevice.h), so
+// the user's system keeps its own levels once the program ends.
 //
 // The level meter shows the chosen input from the moment the panel is shown with an input chosen
 // until it is hidden or the input goes away (monitoring), and while recording, from the same

@@ -1,6 +1,7 @@
 #include "engines/audio/CaptureDevice.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace quaverly::audio {
 
@@ -61,6 +62,55 @@ Result<CaptureDevice> CaptureDevice::open(std::shared_ptr<AudioBackend> backend)
     return device;
 }
 
+CaptureDevice::~CaptureDevice() {
+    restoreAll();
+}
+
+CaptureDevice::CaptureDevice(CaptureDevice&& other) noexcept
+    : backend_(std::move(other.backend_)), entries_(std::exchange(other.entries_, {})),
+      chosen_(std::exchange(other.chosen_, -1)) {}
+
+CaptureDevice& CaptureDevice::operator=(CaptureDevice&& other) noexcept {
+    if (this != &other) {
+        restoreAll();
+        backend_ = std::move(other.backend_);
+        entries_ = std::exchange(other.entries_, {});
+        chosen_ = std::exchange(other.chosen_, -1);
+    }
+    return *this;
+}
+
+void CaptureDevice::restoreAll() {
+    // A device that set no level does not talk to the server at all, so that one whose server
+    // has gone away ends at once.
+    const bool any = std::any_of(entries_.begin(), entries_.end(),
+                                 [](const Entry& e) { return e.original >= 0; });
+    if (!backend_ || !any)
+        return;
+    if (refresh())
+        restoreLevels(-1);
+}
+
+void CaptureDevice::restoreLevels(int keep) {
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        Entry& e = entries_[i];
+        if (static_cast<int>(i) == keep || e.original < 0 || e.backendIndex < 0)
+            continue;
+        // Something else has set the level since: that level stands, and nothing is ours.
+        if (e.volume != e.ours) {
+            e.original = -1;
+            continue;
+        }
+        const int level = std::clamp(e.original, 0, kMaxVolumePercent);
+        // A refusal leaves it to the next time levels are set back.
+        if (!backend_->setSourceVolume(e.backendIndex, level))
+            continue;
+        e.volume = level;
+        e.info.level = std::min(level, 100);
+        e.original = -1;
+    }
+}
+
 Status CaptureDevice::refresh() {
     const Result<std::vector<SourceInfo>> listed = backend_->sources();
     if (!listed)
@@ -75,11 +125,12 @@ Status CaptureDevice::refresh() {
         auto it = std::find_if(entries_.begin(), entries_.end(),
                                [&](const Entry& e) { return e.name == s.name; });
         if (it == entries_.end()) {
-            entries_.push_back(Entry{s.name, {}, -1});
+            entries_.emplace_back().name = s.name;
             it = entries_.end() - 1;
         }
         it->info.description = s.description;
         it->info.kind = s.kind;
+        it->volume = s.volumePercent;
         it->info.level = std::clamp(s.volumePercent, 0, 100);
         it->backendIndex = static_cast<int>(i);
     }
@@ -131,6 +182,7 @@ Status CaptureDevice::choose(int number) {
     if (!e)
         return e.error();
     chosen_ = number;
+    restoreLevels(number);
     for (std::size_t i = 0; i < entries_.size(); ++i)
         entries_[i].info.chosen = static_cast<int>(i) == chosen_;
     return {};
@@ -143,9 +195,16 @@ Status CaptureDevice::setLevel(int number, int percent) {
     const Result<Entry*> e = entry(number, true);
     if (!e)
         return e.error();
-    if (Status set = backend_->setSourceVolume((*e)->backendIndex, percent); !set)
+    Entry& en = **e;
+    // The level to set back is the one found before our first change, or the one something
+    // else has set since our last.
+    const int original = en.original < 0 || en.volume != en.ours ? en.volume : en.original;
+    if (Status set = backend_->setSourceVolume(en.backendIndex, percent); !set)
         return deviceError(set.error(), sound::kDriver);
-    (*e)->info.level = percent;
+    en.original = original;
+    en.ours = percent;
+    en.volume = percent;
+    en.info.level = percent;
     return {};
 }
 

@@ -12,6 +12,14 @@
 // and every other input stay as they are. At open the chosen input is the server's default source
 // (none when the server has none).
 //
+// Levels are lent, not kept: the first setLevel() of an input reads its level on the server, and
+// that level is set back once the input is left (another one is chosen) and, for every input
+// still set, when the device goes. So only the input recorded from carries a level of ours, and
+// coming back to one shows its own level again until it is set anew. Setting back is quiet and
+// best effort: an input that is gone is skipped (and set back should it return while the device
+// lives), one whose level something else has changed since keeps that level, and a server that
+// refuses or does not answer is given up on (after its time-outs), never waited on for longer.
+//
 // Threads: a CaptureDevice is used from one control thread at a time. A Capture's BlockFn runs on
 // the sound device's thread (see AudioBackend.h: no blocking, no allocation in steady state, no
 // widgets, no call back into the device); a Capture is stopped and destroyed on a control thread.
@@ -69,6 +77,13 @@ public:
     // the back end's reason) when there is no device or its inputs cannot be listed.
     static Result<CaptureDevice> open(std::shared_ptr<AudioBackend> backend = defaultBackend());
 
+    // Sets back the levels this device set. One moved from sets back nothing.
+    ~CaptureDevice();
+    CaptureDevice(CaptureDevice&& other) noexcept;
+    CaptureDevice& operator=(CaptureDevice&& other) noexcept;
+    CaptureDevice(const CaptureDevice&) = delete;
+    CaptureDevice& operator=(const CaptureDevice&) = delete;
+
     const std::shared_ptr<AudioBackend>& backend() const { return backend_; }
 
     // Every input by its number, gone ones included (sound::kDriver when the server cannot list
@@ -79,11 +94,12 @@ public:
     // The input recorded from; -1 when none is chosen.
     int chosen() const { return chosen_; }
 
-    // Makes `number` the input the next capture records from. Fails for a number that is not an
-    // input (sound::kIllParam) or an input that is gone (sound::kNotAvail).
+    // Makes `number` the input the next capture records from and sets every other input this
+    // device set back to its own level. Fails for a number that is not an input
+    // (sound::kIllParam) or an input that is gone (sound::kNotAvail); then nothing changes.
     Status choose(int number);
-    // Sets the input's level, 0-100 (sound::kIllParam otherwise); sound::kDriver when the server
-    // refuses it.
+    // Sets the input's level, 0-100 (sound::kIllParam otherwise), until it is set back (see
+    // above); sound::kDriver when the server refuses it.
     Status setLevel(int number, int percent);
     // Records 16-bit PCM at `sampleRate` and `channels` (1-8) from the chosen input; `onBlock`
     // may be called before this returns. Fails with sound::kIllParam (no BlockFn),
@@ -98,6 +114,9 @@ private:
         QString name;
         RecordingInput info;
         int backendIndex = -1; // in the back end's last listing; -1 while it is gone
+        int volume = 100;      // the server's level as last listed (may be above 100)
+        int original = -1;     // its level before this device set one; -1: not set by us
+        int ours = -1;         // the level this device set last
     };
 
     explicit CaptureDevice(std::shared_ptr<AudioBackend> backend) : backend_(std::move(backend)) {}
@@ -105,6 +124,11 @@ private:
     Status refresh();
     // The entry of `number` after a refresh; with `present`, only one that is there now.
     Result<Entry*> entry(int number, bool present);
+    // Sets every input but `keep` that carries a level of ours back to its own, as the last
+    // refresh found them.
+    void restoreLevels(int keep);
+    // Sets back every level of ours; what the device does as it goes.
+    void restoreAll();
 
     std::shared_ptr<AudioBackend> backend_;
     std::vector<Entry> entries_;

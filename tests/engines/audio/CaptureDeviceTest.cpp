@@ -310,12 +310,18 @@ public:
 
     void setSources(std::initializer_list<const char*> names) {
         std::lock_guard lock(m);
-        list.clear();
+        std::vector<audio::SourceInfo> old;
+        old.swap(list);
         for (const char* n : names) {
             audio::SourceInfo s;
             s.name = QString::fromUtf8(n);
             s.description = QStringLiteral("Source ") + s.name;
             s.kind = SourceKind::Analog;
+            // A source that stays keeps its level.
+            for (const audio::SourceInfo& o : old) {
+                if (o.name == s.name)
+                    s.volumePercent = o.volumePercent;
+            }
             list.push_back(s);
         }
     }
@@ -371,8 +377,8 @@ TEST(CaptureInputs, KeepTheirNumbersWhileSourcesComeAndGo) {
     EXPECT_EQ(capture.setLevel(0, 50).error().code(), sound::kNotAvail);
 
     // Input 2 is "c", now third on the server; input 3 is "d", now first.
-    ASSERT_TRUE(capture.setLevel(2, 20));
     ASSERT_TRUE(capture.choose(3));
+    ASSERT_TRUE(capture.setLevel(2, 20));
     Collector c(1 << 10);
     const auto rec = capture.start(44100, 2, c.fn());
     ASSERT_FALSE(rec);
@@ -396,6 +402,27 @@ TEST(CaptureInputs, KeepTheirNumbersWhileSourcesComeAndGo) {
     EXPECT_EQ(opened->input(0)->description, QStringLiteral("Source d"));
     EXPECT_EQ(opened->input(3)->description, QStringLiteral("Source a"));
     EXPECT_EQ(opened->chosen(), 1); // the default, "b"
+}
+
+// Levels are set back on the source they were set on, wherever the server lists it now; one
+// that has gone is skipped.
+TEST(CaptureInputs, LevelsAreSetBackByTheSourceAndSkippedWhenItIsGone) {
+    auto server = std::make_shared<ChangingSources>();
+    server->setSources({"a", "b", "c"});
+    server->defaultIndex = 0;
+    {
+        auto opened = CaptureDevice::open(server);
+        ASSERT_TRUE(opened);
+        ASSERT_TRUE(opened->setLevel(0, 20));
+        // "b" goes and "a" is second now: leaving "a" sets index 1 back.
+        server->setSources({"c", "a"});
+        ASSERT_TRUE(opened->choose(2));
+        ASSERT_TRUE(opened->setLevel(2, 30));
+        // "c" goes too: the device's end has nothing to set back.
+        server->setSources({"a"});
+    }
+    std::lock_guard lock(server->m);
+    EXPECT_EQ(server->volumesSet, (std::vector<std::pair<int, int>>{{0, 20}, {1, 100}, {0, 30}}));
 }
 
 } // namespace
