@@ -78,8 +78,8 @@ fi
 
 # The window, through wine's own display driver on an X server of its own: it starts with a song
 # named on the command line and takes its pictures (--screenshots): panels, icons, the editor's
-# waveform. The recorder shows the virtual device's inputs: without a sound back end on Windows
-# yet, its "Can't initialize device" box would wait for a click.
+# waveform. The recorder shows the virtual device's inputs: this check starts no sound server, and
+# without one the "Can't initialize device" box would wait for a click.
 if command -v Xvfb >/dev/null; then
     sox -n -r 44100 -c 2 "$work/sweep.wav" synth 8 sine 300-900 &&
         lame --quiet "$work/sweep.wav" "$work/Música (1).mp3" || fail "no song for the window"

@@ -78,8 +78,8 @@ void describe(IMMDevice& device, const QString& id, SourceInfo& info, UINT& form
 
 Result<ComPtr<IAudioEndpointVolume>> volumeOf(IMMDevice& device) {
     ComPtr<IAudioEndpointVolume> volume;
-    const HRESULT hr = device.Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr,
-                                       volume.putVoid());
+    const HRESULT hr =
+        device.Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr, volume.putVoid());
     if (FAILED(hr))
         return failed(QStringLiteral("cannot reach the input's level"), hr);
     return volume;
@@ -120,15 +120,15 @@ std::optional<bool> probeLoopback(IMMDeviceEnumerator& devices) {
     if (!open)
         return false;
     ComPtr<IAudioCaptureClient> capture;
-    return SUCCEEDED(
-        open->client->GetService(__uuidof(IAudioCaptureClient), capture.putVoid()));
+    return SUCCEEDED(open->client->GetService(__uuidof(IAudioCaptureClient), capture.putVoid()));
 }
 
 // The inputs as sources() lists them: capture endpoints, then the loopbacks of render endpoints
 // where `loopbacks`. `ours` gives the level of an input whose level we apply ourselves, none for
 // the others.
-Result<std::vector<Input>> listInputs(IMMDeviceEnumerator& devices, bool loopbacks,
-                                      const std::function<std::optional<int>(const QString&)>& ours) {
+Result<std::vector<Input>>
+listInputs(IMMDeviceEnumerator& devices, bool loopbacks,
+           const std::function<std::optional<int>(const QString&)>& ours) {
     std::vector<Input> inputs;
     auto captures = activeEndpoints(devices, eCapture);
     if (!captures)
@@ -253,32 +253,36 @@ WasapiBackend::openCapture(int sourceIndex, const PcmFormat& format, PushFn push
         return supported.error();
     return withDevices<Result<std::unique_ptr<CaptureStream>>>(
         mutex_, [&](IMMDeviceEnumerator& devices) -> Result<std::unique_ptr<CaptureStream>> {
-        auto list = listInputs(devices, loopbackWorks(devices), [this](const QString& n) { return ourLevel(n); });
-        if (!list)
-            return list.error();
-        auto input = inputAt(std::move(*list), sourceIndex);
-        if (!input)
-            return input.error();
-        // Every capture takes its input's own level: one set later reaches it too.
-        auto stream = std::make_unique<wasapi::WasapiCapture>(
-            input->endpointId, input->loopback, format, std::move(push), gainOf(input->info.name));
-        if (Status started = stream->start(); !started)
-            return started.error();
-        return std::unique_ptr<CaptureStream>(std::move(stream));
-    });
+            auto list = listInputs(devices, loopbackWorks(devices),
+                                   [this](const QString& n) { return ourLevel(n); });
+            if (!list)
+                return list.error();
+            auto input = inputAt(std::move(*list), sourceIndex);
+            if (!input)
+                return input.error();
+            // Every capture takes its input's own level: one set later reaches it too.
+            auto stream =
+                std::make_unique<wasapi::WasapiCapture>(input->endpointId, input->loopback, format,
+                                                        std::move(push), gainOf(input->info.name));
+            if (Status started = stream->start(); !started)
+                return started.error();
+            return std::unique_ptr<CaptureStream>(std::move(stream));
+        });
 }
 
 Result<std::vector<SourceInfo>> WasapiBackend::sources() {
-    return withDevices<Result<std::vector<SourceInfo>>>(mutex_, [&](IMMDeviceEnumerator& devices) -> Result<std::vector<SourceInfo>> {
-        auto list = listInputs(devices, loopbackWorks(devices), [this](const QString& n) { return ourLevel(n); });
-        if (!list)
-            return list.error();
-        std::vector<SourceInfo> result;
-        result.reserve(list->size());
-        for (Input& in : *list)
-            result.push_back(std::move(in.info));
-        return result;
-    });
+    return withDevices<Result<std::vector<SourceInfo>>>(
+        mutex_, [&](IMMDeviceEnumerator& devices) -> Result<std::vector<SourceInfo>> {
+            auto list = listInputs(devices, loopbackWorks(devices),
+                                   [this](const QString& n) { return ourLevel(n); });
+            if (!list)
+                return list.error();
+            std::vector<SourceInfo> result;
+            result.reserve(list->size());
+            for (Input& in : *list)
+                result.push_back(std::move(in.info));
+            return result;
+        });
 }
 
 Result<int> WasapiBackend::defaultSource() {
@@ -292,7 +296,8 @@ Result<int> WasapiBackend::defaultSource() {
             hr = device->GetId(id.put());
         if (FAILED(hr))
             return failed(QStringLiteral("cannot find the default input"), hr);
-        auto list = listInputs(devices, loopbackWorks(devices), [this](const QString& n) { return ourLevel(n); });
+        auto list = listInputs(devices, loopbackWorks(devices),
+                               [this](const QString& n) { return ourLevel(n); });
         if (!list)
             return list.error();
         for (std::size_t i = 0; i < list->size(); ++i) {
@@ -309,7 +314,8 @@ Status WasapiBackend::setSourceVolume(int sourceIndex, int percent) {
                              .arg(percent)
                              .arg(kMaxVolumePercent));
     return withDevices<Status>(mutex_, [&](IMMDeviceEnumerator& devices) -> Status {
-        auto list = listInputs(devices, loopbackWorks(devices), [this](const QString& n) { return ourLevel(n); });
+        auto list = listInputs(devices, loopbackWorks(devices),
+                               [this](const QString& n) { return ourLevel(n); });
         if (!list)
             return list.error();
         auto input = inputAt(std::move(*list), sourceIndex);

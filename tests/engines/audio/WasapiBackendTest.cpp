@@ -15,6 +15,7 @@
 #include <QtGlobal>
 
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -141,9 +142,8 @@ TEST_F(Wasapi, AStaircasePlayedIsHeardSampleForSampleOnTheNullSinkAsTheClockRuns
                         {20000});
     });
     ASSERT_TRUE(waitFor([] {
-        return !runPeer(QStringLiteral("pactl"),
-                        {QStringLiteral("list"), QStringLiteral("short"),
-                         QStringLiteral("source-outputs")})
+        return !runPeer(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("short"),
+                                                  QStringLiteral("source-outputs")})
                     .out.trimmed()
                     .isEmpty();
     }));
@@ -261,6 +261,7 @@ TEST_F(Wasapi, PauseHoldsThePositionAndSoundsShorterThanTheBufferFinish) {
     ASSERT_TRUE(waitFor([&] { return playback->finished(); }));
     EXPECT_EQ(playback->framesPlayed(), stairs.frames);
 
+    // Short and empty sounds, and 8-bit mono at another rate (widened here, converted by Windows).
     for (std::size_t frames : {std::size_t(0), std::size_t(100)}) {
         Staircase shortOne;
         shortOne.frames = frames;
@@ -270,6 +271,17 @@ TEST_F(Wasapi, PauseHoldsThePositionAndSoundsShorterThanTheBufferFinish) {
         EXPECT_EQ(brief->framesPlayed(), frames);
         EXPECT_TRUE(brief->failure());
     }
+    std::size_t given = 0;
+    auto eightBit = opened(backend.openPlayback({22050, 1, 8}, [&](void* dst, std::size_t bytes) {
+        const std::size_t n = std::min(bytes, 2205 - given);
+        std::memset(dst, 0x90, n);
+        given += n;
+        return n;
+    }));
+    ASSERT_TRUE(eightBit);
+    ASSERT_TRUE(waitFor([&] { return eightBit->finished(); }));
+    EXPECT_TRUE(eightBit->failure()) << causeOf(eightBit->failure()).toStdString();
+    EXPECT_EQ(eightBit->framesPlayed(), 2205u);
 }
 
 TEST_F(Wasapi, AServerKilledMidPlayAndMidRecordFailsInWordsAndTheNextStreamsWorkOnceItIsBack) {

@@ -21,8 +21,7 @@ constexpr GUID kSubtypePcm = {
 // layout of that many channels. Formats the device does not take natively are converted by
 // WASAPI itself (AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM).
 WAVEFORMATEXTENSIBLE waveFormat(const PcmFormat& f) {
-    static constexpr DWORD kLayouts[9] = {0,     0x4,   0x3,   0x7,  0x33,
-                                          0x37,  0x3f,  0x13f, 0x63f};
+    static constexpr DWORD kLayouts[9] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3f, 0x13f, 0x63f};
     WAVEFORMATEXTENSIBLE w{};
     w.Format.wFormatTag = f.channels <= 2 ? WAVE_FORMAT_PCM : WAVE_FORMAT_EXTENSIBLE;
     w.Format.nChannels = f.channels;
@@ -50,8 +49,8 @@ Result<OpenClient> openClient(const QString& id, EDataFlow flow, DWORD flags, co
     if (!device)
         return Error({}, doing + QStringLiteral(": ") + device.error().cause());
     OpenClient open;
-    HRESULT hr = (*device)->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
-                                     open.client.putVoid());
+    HRESULT hr =
+        (*device)->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, open.client.putVoid());
     if (FAILED(hr))
         return failed(doing, hr);
     const WAVEFORMATEXTENSIBLE format = waveFormat(f);
@@ -68,8 +67,6 @@ Result<OpenClient> openClient(const QString& id, EDataFlow flow, DWORD flags, co
         return failed(doing, hr);
     return open;
 }
-
-
 
 QString resultText(HRESULT hr) {
     // WASAPI's own codes are not in the system's message table.
@@ -103,7 +100,8 @@ QString resultText(HRESULT hr) {
         return windowsErrorText(HRESULT_CODE(hr));
     QString said = windowsErrorText(static_cast<DWORD>(hr));
     if (said.startsWith(QStringLiteral("system error")))
-        said = QStringLiteral("system error 0x%1").arg(static_cast<quint32>(hr), 8, 16, QChar(u'0'));
+        said =
+            QStringLiteral("system error 0x%1").arg(static_cast<quint32>(hr), 8, 16, QChar(u'0'));
     return said;
 }
 

@@ -26,6 +26,14 @@ constexpr DWORD kEndMs = 5000;
 // A loopback capture is polled: older systems give no event for it.
 constexpr DWORD kLoopbackPollMs = 10;
 
+// What the device is asked for: 16-bit samples, whatever the stream's are. Windows converts rates
+// and channel counts (AUTOCONVERTPCM), but its engine is not promised to take 8-bit samples:
+// those are widened and narrowed here.
+PcmFormat deviceFormat(PcmFormat f) {
+    f.bitsPerSample = 16;
+    return f;
+}
+
 template <class T> Result<ComPtr<T>> service(IAudioClient& client, const QString& doing) {
     ComPtr<T> s;
     if (const HRESULT hr = client.GetService(__uuidof(T), s.putVoid()); FAILED(hr))
@@ -40,7 +48,7 @@ void runPlayback(Control& c, const PcmFormat& f, PullFn& pull, WasapiPlayback::S
     if (!com.usable())
         return c.fail(failed(doing, com.result()));
     Event audio;
-    auto open = openClient({}, eRender, 0, f, audio.get(), doing);
+    auto open = openClient({}, eRender, 0, deviceFormat(f), audio.get(), doing);
     if (!open)
         return c.fail(open.error());
     IAudioClient& client = *open->client.get();
@@ -57,6 +65,9 @@ void runPlayback(Control& c, const PcmFormat& f, PullFn& pull, WasapiPlayback::S
         return;
 
     const UINT32 frameBytes = f.bytesPerFrame();
+    const bool eightBit = f.bitsPerSample == 8;
+    // 8-bit sound is pulled here first, then widened into the device's buffer.
+    std::vector<BYTE> narrow(eightBit ? std::size_t(open->bufferFrames) * frameBytes : 0);
     std::uint64_t written = 0;
     bool ended = false;
     UINT32 padding = 0;
@@ -73,7 +84,14 @@ void runPlayback(Control& c, const PcmFormat& f, PullFn& pull, WasapiPlayback::S
         if (FAILED(hr = (*render)->GetBuffer(room, &data)))
             return hr;
         const std::size_t asked = std::size_t(room) * frameBytes;
-        const auto frames = static_cast<UINT32>(std::min(pull(data, asked), asked) / frameBytes);
+        void* into = eightBit ? static_cast<void*>(narrow.data()) : data;
+        const auto frames = static_cast<UINT32>(std::min(pull(into, asked), asked) / frameBytes);
+        if (eightBit) {
+            for (std::size_t i = 0; i < std::size_t(frames) * frameBytes; ++i) {
+                const auto v = std::int16_t((int(narrow[i]) - 128) * 256);
+                std::memcpy(data + 2 * i, &v, 2);
+            }
+        }
         ended = frames < room;
         if (FAILED(hr = (*render)->ReleaseBuffer(frames, 0)))
             return hr;
@@ -168,56 +186,58 @@ void runPlayback(Control& c, const PcmFormat& f, PullFn& pull, WasapiPlayback::S
 }
 
 // Blocks of a capture, handed to the PushFn: silence where the device says so or where a
-// loopback had nothing to record, the input's level applied where it is ours.
+// loopback had nothing to record, the input's level applied where it is ours, narrowed to 8 bits
+// where the stream's samples are. The device's samples are 16-bit (deviceFormat).
 class Delivery {
 public:
     Delivery(const PcmFormat& f, UINT32 bufferFrames, PushFn& push, std::atomic<int>* gain)
-        : frameBytes_(f.bytesPerFrame()), eightBit_(f.bitsPerSample == 8), push_(push),
-          gain_(gain), scratch_(std::size_t(bufferFrames) * frameBytes_),
+        : channels_(f.channels), eightBit_(f.bitsPerSample == 8), push_(push), gain_(gain),
+          scratch_(std::size_t(bufferFrames) * f.bytesPerFrame()),
           silence_(scratch_.size(), eightBit_ ? BYTE(0x80) : BYTE(0)) {}
 
     std::uint64_t delivered() const { return delivered_; }
 
     void silence(std::uint64_t frames) {
         delivered_ += frames;
-        for (std::uint64_t left = frames * frameBytes_; left > 0 && delivering_;) {
+        for (std::uint64_t left = frames * outFrameBytes(); left > 0 && delivering_;) {
             const std::size_t n = std::min<std::uint64_t>(left, silence_.size());
             hand(silence_.data(), n);
             left -= n;
         }
     }
 
+    // `frames` frames of the device's 16-bit samples.
     void sound(const BYTE* data, UINT32 frames) {
         const int gain = gain_ ? gain_->load(std::memory_order_relaxed) : 100;
-        if (gain == 100) {
+        if (gain == 100 && !eightBit_) {
             delivered_ += frames;
-            hand(data, std::size_t(frames) * frameBytes_);
+            hand(data, std::size_t(frames) * outFrameBytes());
             return;
         }
         // The scratch holds a whole device buffer, the most a packet can be.
-        const std::size_t bytes = std::min(std::size_t(frames) * frameBytes_, scratch_.size());
-        delivered_ += bytes / frameBytes_;
-        if (eightBit_) {
-            for (std::size_t i = 0; i < bytes; ++i)
-                scratch_[i] = BYTE(std::clamp((int(data[i]) - 128) * gain / 100 + 128, 0, 255));
-        } else {
-            for (std::size_t i = 0; i + 1 < bytes; i += 2) {
-                std::int16_t v;
-                std::memcpy(&v, data + i, 2);
-                v = std::int16_t(std::clamp(int(v) * gain / 100, -32768, 32767));
-                std::memcpy(scratch_.data() + i, &v, 2);
-            }
+        frames = UINT32(std::min<std::size_t>(frames, scratch_.size() / outFrameBytes()));
+        delivered_ += frames;
+        const std::size_t samples = std::size_t(frames) * channels_;
+        for (std::size_t i = 0; i < samples; ++i) {
+            std::int16_t v;
+            std::memcpy(&v, data + 2 * i, 2);
+            v = std::int16_t(std::clamp(int(v) * gain / 100, -32768, 32767));
+            if (eightBit_)
+                scratch_[i] = BYTE((v >> 8) + 128);
+            else
+                std::memcpy(scratch_.data() + 2 * i, &v, 2);
         }
-        hand(scratch_.data(), bytes);
+        hand(scratch_.data(), std::size_t(frames) * outFrameBytes());
     }
 
 private:
+    std::size_t outFrameBytes() const { return std::size_t(channels_) * (eightBit_ ? 1 : 2); }
     void hand(const void* data, std::size_t bytes) {
         if (delivering_ && bytes > 0 && !push_(data, bytes))
             delivering_ = false;
     }
 
-    const UINT32 frameBytes_;
+    const std::uint16_t channels_;
     const bool eightBit_;
     PushFn& push_;
     std::atomic<int>* gain_;
@@ -243,9 +263,9 @@ void runCapture(Control& c, const QString& id, bool loopback, const PcmFormat& f
     if (!com.usable())
         return c.fail(failed(doing, com.result()));
     Event audio;
-    auto open = openClient(id, loopback ? eRender : eCapture,
-                           loopback ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0, f,
-                           loopback ? nullptr : audio.get(), doing);
+    auto open =
+        openClient(id, loopback ? eRender : eCapture, loopback ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0,
+                   deviceFormat(f), loopback ? nullptr : audio.get(), doing);
     if (!open)
         return c.fail(open.error());
     IAudioClient& client = *open->client.get();
@@ -302,7 +322,8 @@ void runCapture(Control& c, const QString& id, bool loopback, const PcmFormat& f
         if (const HRESULT hr = drain(); FAILED(hr))
             return c.fail(failed(QStringLiteral("recording stopped"), hr));
         if (!loopback && GetTickCount64() - lastPacket > kStallMs)
-            return c.fail(Error({}, QStringLiteral("the recording device stopped delivering sound")));
+            return c.fail(
+                Error({}, QStringLiteral("the recording device stopped delivering sound")));
     }
     client.Stop();
 }
@@ -358,9 +379,10 @@ WasapiCapture::WasapiCapture(QString endpointId, bool loopback, const PcmFormat&
       push_(std::move(push)), gain_(std::move(gain)) {}
 
 Status WasapiCapture::start() {
-    return thread_.start(
-        [id = endpointId_, loopback = loopback_, format = format_, push = std::move(push_),
-         gain = gain_](Control& c) mutable { runCapture(c, id, loopback, format, push, gain.get()); });
+    return thread_.start([id = endpointId_, loopback = loopback_, format = format_,
+                          push = std::move(push_), gain = gain_](Control& c) mutable {
+        runCapture(c, id, loopback, format, push, gain.get());
+    });
 }
 
 } // namespace quaverly::audio::wasapi

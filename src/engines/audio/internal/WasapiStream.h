@@ -21,7 +21,8 @@ namespace quaverly::audio::wasapi {
 // A Windows event handle, owned.
 class Event {
 public:
-    explicit Event(bool manualReset = false) : h_(CreateEventW(nullptr, manualReset, FALSE, nullptr)) {}
+    explicit Event(bool manualReset = false)
+        : h_(CreateEventW(nullptr, manualReset, FALSE, nullptr)) {}
     ~Event() {
         if (h_)
             CloseHandle(h_);
@@ -41,8 +42,8 @@ struct Control {
     enum class Stage { Starting, Running, Abandoned };
     enum Command : int { kNone, kPause, kResume };
 
-    Event wake;     // the control thread asks: a command, or stopping
-    Event answered; // the device thread has set up (or failed to), or done the command
+    Event wake;        // the control thread asks: a command, or stopping
+    Event answered;    // the device thread has set up (or failed to), or done the command
     Event ended{true}; // the device thread has ended
     std::atomic<Stage> stage{Stage::Starting};
     std::atomic<bool> stopping{false};
