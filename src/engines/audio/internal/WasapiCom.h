@@ -103,13 +103,6 @@ inline Error failed(const QString& doing, HRESULT hr) {
     return Error({}, doing + QStringLiteral(": ") + resultText(hr));
 }
 
-// Whether a failure code means the device is gone (unplugged, disabled, the audio service
-// stopped): the stream is over and another one may work once a device is back.
-inline bool deviceGone(HRESULT hr) {
-    return hr == AUDCLNT_E_DEVICE_INVALIDATED || hr == AUDCLNT_E_SERVICE_NOT_RUNNING ||
-           hr == kNotFound;
-}
-
 // The system's list of sound endpoints, made on the calling thread (which must have COM).
 Result<ComPtr<IMMDeviceEnumerator>> makeEnumerator();
 

@@ -173,7 +173,7 @@ void runPlayback(Control& c, const PcmFormat& f, PullFn& pull, WasapiPlayback::S
         if (woke != WAIT_OBJECT_0 + 1)
             return c.fail(Error({}, windowsErrorText(GetLastError())));
         if (FAILED(hr = feed()))
-            return stopWith(hr, "playback stopped");
+            return c.fail(Error({}, resultText(hr))); // the player says what stopped
         noteHeard();
         if (ended && allHeard()) {
             s.heard.store(written);
@@ -320,7 +320,7 @@ void runCapture(Control& c, const QString& id, bool loopback, const PcmFormat& f
         if (woke == WAIT_FAILED)
             return c.fail(Error({}, windowsErrorText(GetLastError())));
         if (const HRESULT hr = drain(); FAILED(hr))
-            return c.fail(failed(QStringLiteral("recording stopped"), hr));
+            return c.fail(Error({}, resultText(hr))); // the recorder says what stopped
         if (!loopback && GetTickCount64() - lastPacket > kStallMs)
             return c.fail(
                 Error({}, QStringLiteral("the recording device stopped delivering sound")));
