@@ -13,9 +13,19 @@
 
 namespace quaverly::audio {
 
+namespace wasapi {
+// One input as sources() lists it, with the endpoint it records from.
+struct Input {
+    QString endpointId;
+    bool loopback = false;
+    SourceInfo info;
+};
+} // namespace wasapi
+
 using wasapi::ComPtr;
 using wasapi::ComScope;
 using wasapi::failed;
+using wasapi::Input;
 
 namespace {
 
@@ -35,13 +45,6 @@ struct Property {
     Property(const Property&) = delete;
     Property& operator=(const Property&) = delete;
     PROPVARIANT value;
-};
-
-// One input as sources() lists it, with the endpoint it records from.
-struct Input {
-    QString endpointId;
-    bool loopback = false;
-    SourceInfo info;
 };
 
 SourceKind kindOf(UINT formFactor) {
@@ -165,10 +168,12 @@ listInputs(IMMDeviceEnumerator& devices, bool loopbacks,
     return inputs;
 }
 
-Result<Input> inputAt(std::vector<Input> list, int index) {
-    if (index < 0 || index >= static_cast<int>(list.size()))
+Result<Input> inputAt(Result<std::vector<Input>> listed, int index) {
+    if (!listed)
+        return listed.error();
+    if (index < 0 || index >= static_cast<int>(listed->size()))
         return Error({}, QStringLiteral("There is no input %1").arg(index));
-    return std::move(list[static_cast<std::size_t>(index)]);
+    return std::move((*listed)[static_cast<std::size_t>(index)]);
 }
 
 } // namespace
@@ -185,6 +190,11 @@ std::shared_ptr<std::atomic<int>> WasapiBackend::gainOf(const QString& name) {
     if (!gain)
         gain = std::make_shared<std::atomic<int>>(100);
     return gain;
+}
+
+Result<std::vector<Input>> WasapiBackend::listed(IMMDeviceEnumerator& devices) {
+    return listInputs(devices, loopbackWorks(devices),
+                      [this](const QString& name) { return ourLevel(name); });
 }
 
 bool WasapiBackend::loopbackWorks(IMMDeviceEnumerator& devices) {
@@ -253,11 +263,7 @@ WasapiBackend::openCapture(int sourceIndex, const PcmFormat& format, PushFn push
         return supported.error();
     return withDevices<Result<std::unique_ptr<CaptureStream>>>(
         mutex_, [&](IMMDeviceEnumerator& devices) -> Result<std::unique_ptr<CaptureStream>> {
-            auto list = listInputs(devices, loopbackWorks(devices),
-                                   [this](const QString& n) { return ourLevel(n); });
-            if (!list)
-                return list.error();
-            auto input = inputAt(std::move(*list), sourceIndex);
+            auto input = inputAt(listed(devices), sourceIndex);
             if (!input)
                 return input.error();
             // Every capture takes its input's own level: one set later reaches it too.
@@ -273,8 +279,7 @@ WasapiBackend::openCapture(int sourceIndex, const PcmFormat& format, PushFn push
 Result<std::vector<SourceInfo>> WasapiBackend::sources() {
     return withDevices<Result<std::vector<SourceInfo>>>(
         mutex_, [&](IMMDeviceEnumerator& devices) -> Result<std::vector<SourceInfo>> {
-            auto list = listInputs(devices, loopbackWorks(devices),
-                                   [this](const QString& n) { return ourLevel(n); });
+            auto list = listed(devices);
             if (!list)
                 return list.error();
             std::vector<SourceInfo> result;
@@ -296,8 +301,7 @@ Result<int> WasapiBackend::defaultSource() {
             hr = device->GetId(id.put());
         if (FAILED(hr))
             return failed(QStringLiteral("cannot find the default input"), hr);
-        auto list = listInputs(devices, loopbackWorks(devices),
-                               [this](const QString& n) { return ourLevel(n); });
+        auto list = listed(devices);
         if (!list)
             return list.error();
         for (std::size_t i = 0; i < list->size(); ++i) {
@@ -314,11 +318,7 @@ Status WasapiBackend::setSourceVolume(int sourceIndex, int percent) {
                              .arg(percent)
                              .arg(kMaxVolumePercent));
     return withDevices<Status>(mutex_, [&](IMMDeviceEnumerator& devices) -> Status {
-        auto list = listInputs(devices, loopbackWorks(devices),
-                               [this](const QString& n) { return ourLevel(n); });
-        if (!list)
-            return list.error();
-        auto input = inputAt(std::move(*list), sourceIndex);
+        auto input = inputAt(listed(devices), sourceIndex);
         if (!input)
             return input.error();
         const auto setOurs = [&] {

@@ -32,8 +32,13 @@ struct IMMDeviceEnumerator;
 #include <mutex>
 #include <optional>
 #include <set>
+#include <vector>
 
 namespace quaverly::audio {
+
+namespace wasapi {
+struct Input;
+}
 
 class WasapiBackend final : public AudioBackend {
 public:
@@ -56,6 +61,8 @@ private:
     // The level applied to the samples of input `name`, shared with its running captures (100
     // until it is ours and set).
     std::shared_ptr<std::atomic<int>> gainOf(const QString& name);
+    // The inputs as sources() gives them, with their endpoints.
+    Result<std::vector<wasapi::Input>> listed(IMMDeviceEnumerator& devices);
     // Whether the system can record what an output plays: asked once.
     bool loopbackWorks(IMMDeviceEnumerator& devices);
     // The level of an input whose level is ours, none for the others.
