@@ -239,6 +239,9 @@ void Frmmain::connectSubsystems() {
     connect(Framewav->List1, &QListWidget::itemDoubleClicked, editor,
             &EditorHandlers::List1_DblClick);
     connect(songList, &SongListHandlers::editorReset, editor, &EditorHandlers::reset);
+    connect(songList, &SongListHandlers::releaseRequested, editor,
+            &EditorHandlers::releaseRequested);
+    connect(songList, &SongListHandlers::releaseEnded, editor, &EditorHandlers::releaseEnded);
     connect(songList, &SongListHandlers::editRequested, editor, &EditorHandlers::List1_DblClick);
     connect(songList, &SongListHandlers::songsRenumbered, listPlayer,
             &ListPlaybackHandlers::followRows);

@@ -103,8 +103,11 @@ QString CutHistory::key(const QString& workingCopy) {
 
 Result<CutHistory::Pending> CutHistory::prepare(const QString& workingCopy) {
     // A link needs no read access, but what is kept must be readable again to be of any use.
-    if (QFile from(workingCopy); !from.open(QIODevice::ReadOnly))
-        return Error(workingCopy, from.errorString());
+    {
+        QFile from(workingCopy);
+        if (Status opened = openForReading(from, QIODevice::ReadOnly); !opened)
+            return opened.error();
+    }
     const QString folder = keptFolderOf(workingCopy);
     if (!QDir().mkpath(folder))
         return cannotKeep(workingCopy, QStringLiteral(": cannot make the folder ") + folder);

@@ -215,28 +215,34 @@ void EditorHandlers::CmdEditDone_Click() {
     }
     if (!ensureOpen())
         return;
-    // The player lets go of the song: the cut replaces it.
+    // The player and the waveform let go of the song: the cut replaces it.
     const qint64 position = s_.MMCEdit->Position();
     s_.MMCEdit->stop();
     s_.MMCEdit->close();
+    emit releaseRequested(song_);
     // The cut only reads the song, and replaces the working copy whole; the effects write it
     // once more, whole. A Done that fails or is cancelled anywhere leaves it as it was, and so
     // does the history: the worker only prepares the undo's keeping, which done() commits here.
     auto work = std::make_shared<DoneWork>();
-    const bool started = s_.jobs->start(
-        {tr("Cutting %1").arg(songName_),
-         [work, song = song_, in = *s_.MarkIn, out = *s_.MarkOut, effects = chosenEffects(),
-          history = s_.history](JobContext& job) {
-             const WorkProgress progress{
-                 job.stop(),
-                 [&job](std::uint64_t done, std::uint64_t total) { job.progress(done, total); }};
-             *work = cutClipForUndo(song, song, in, out, effects, history, progress);
-         },
-         [this, work, position, marks = std::pair(*s_.MarkIn, *s_.MarkOut)](bool cancelled) {
-             finishDone(*work, cancelled, position, marks);
-         }});
-    if (!started)
-        ensureOpen(); // another job runs: nothing was cut
+    const bool started =
+        s_.jobs->start({tr("Cutting %1").arg(songName_),
+                        [work, song = song_, in = *s_.MarkIn, out = *s_.MarkOut,
+                         effects = chosenEffects(), history = s_.history](JobContext& job) {
+                            const WorkProgress progress{
+                                job.stop(), [&job](std::uint64_t done, std::uint64_t total) {
+                                    job.progress(done, total);
+                                }};
+                            *work = cutClipForUndo(song, song, in, out, effects, history, progress);
+                        },
+                        [this, work, position, song = song_,
+                         marks = std::pair(*s_.MarkIn, *s_.MarkOut)](bool cancelled) {
+                            finishDone(*work, cancelled, position, marks);
+                            emit releaseEnded(song);
+                        }});
+    if (!started) { // another job runs: nothing was cut
+        emit releaseEnded(song_);
+        ensureOpen();
+    }
 }
 
 QString EditorHandlers::notCutText(const DoneOutcome& outcome) {
@@ -278,10 +284,15 @@ void EditorHandlers::undoLastCut() {
     if (!s_.undoCut || song_.isEmpty())
         return;
     const bool wasEditing = editing_;
-    // The working copy is replaced: the player lets go of it first.
+    // The working copy is replaced: the player and the waveform let go of it first.
     s_.MMCEdit->stop();
     s_.MMCEdit->close();
-    if (!s_.undoCut(song_)) {
+    emit releaseRequested(song_);
+    const bool undone = s_.undoCut(song_);
+    if (undone)
+        emit songChanged(song_);
+    emit releaseEnded(song_);
+    if (!undone) {
         // Nothing was put back: the song goes on as it was, marks and all.
         if (wasEditing)
             ensureOpen();
@@ -289,7 +300,6 @@ void EditorHandlers::undoLastCut() {
         return;
     }
     frame_.setDoneResult(QString());
-    emit songChanged(song_);
     // The song opens again with the marks of the cut, to be moved and cut anew (marked whole
     // when they are not known).
     const auto cut = cutMarks_.find(song_);

@@ -28,8 +28,8 @@
 // ("< >" and "{ }" by a second); Ctrl+Z undoes the last cut when the window lends an undo.
 //
 // A waveform view follows the editor through songOpened, songClosed, marksChanged and
-// positionChanged (every kPositionMs while playing), and drives it through setMarkIn,
-// setMarkOut and seek.
+// positionChanged (every kPositionMs while playing), lets go of a song between releaseRequested
+// and releaseEnded, and drives the editor through setMarkIn, setMarkOut and seek.
 //
 // Threads: UI thread only; the player's notifications arrive there.
 
@@ -173,6 +173,12 @@ signals:
     void positionChanged(qint64 ms);
     // A working copy's audio has changed ("Done", an undo): what was read of it is out of date.
     void songChanged(const QString& path);
+    // A working copy is about to be replaced ("Done", an undo) or deleted (the list's removal,
+    // passed on): whatever reads it in the background closes it before the signal returns and
+    // leaves it alone until releaseEnded(path). Windows refuses to replace or delete an open
+    // file.
+    void releaseRequested(const QString& path);
+    void releaseEnded(const QString& path);
 
 private:
     enum class Mark { In, Out };

@@ -13,8 +13,13 @@ void EditorHandlers::attachWaveform(WaveformView* view) {
     connect(this, &EditorHandlers::songClosed, view, &WaveformView::clear);
     connect(this, &EditorHandlers::marksChanged, view, &WaveformView::setMarks);
     connect(this, &EditorHandlers::positionChanged, view, &WaveformView::setPlayPosition);
-    // A cut or an undo has replaced the song: its peaks are read again.
+    // A cut or an undo has replaced the song: its peaks are read again. While the song is being
+    // replaced or deleted, the cache has closed it and leaves it alone (letGo() is called
+    // directly, and returns once the file is closed).
     connect(this, &EditorHandlers::songChanged, &view->peakCache(), &PeakCache::invalidate);
+    connect(this, &EditorHandlers::releaseRequested, &view->peakCache(),
+            [cache = &view->peakCache()](const QString& path) { cache->letGo(path); });
+    connect(this, &EditorHandlers::releaseEnded, &view->peakCache(), &PeakCache::resume);
     // The handles and a click act as the mark buttons and the slider do; the marks come back to
     // the view through marksChanged.
     connect(view, &WaveformView::markInMoved, this, &EditorHandlers::setMarkIn);

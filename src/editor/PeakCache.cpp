@@ -126,10 +126,13 @@ void PeakCache::run(std::stop_token stop) {
                 return; // stop requested
             job = std::move(queue_.front());
             queue_.pop_front();
+            if (job.cancel->load(std::memory_order_relaxed))
+                continue; // invalidated before its turn: the file is not even opened
+            reading_ = job.path;
         }
-        auto computed = compute(job.path, *job.cancel);
-        if (job.cancel->load(std::memory_order_relaxed))
-            continue; // invalidated, or the cache is going: nobody waits for it
+        auto computed = compute(job.path, *job.cancel); // the file is closed when it returns
+        // Invalidated, let go of, or the cache is going: nobody waits for the result.
+        const bool dropped = job.cancel->load(std::memory_order_relaxed);
         Done done{std::move(job.path), job.generation, nullptr, QString()};
         if (computed)
             done.levels = std::move(*computed);
@@ -139,9 +142,13 @@ void PeakCache::run(std::stop_token stop) {
         // one that every tool (ThreadSanitizer too) sees, whatever Qt does inside its queue.
         {
             const std::lock_guard lock(mutex_);
-            done_.push_back(std::move(done));
+            reading_.clear();
+            if (!dropped)
+                done_.push_back(std::move(done));
         }
-        queueCall(this, "collect");
+        closed_.notify_all();
+        if (!dropped)
+            queueCall(this, "collect");
     }
 }
 
@@ -233,6 +240,8 @@ void PeakCache::cancel(Entry& e) {
 }
 
 PeakCache::State PeakCache::request(const QString& path) {
+    if (held_.contains(path))
+        return state(path); // left alone until resume()
     const auto it = entries_.find(path);
     if (it != entries_.end()) {
         if (it->state == State::Computing)
@@ -280,6 +289,28 @@ void PeakCache::invalidate(const QString& path) {
     emit invalidated(path);
 }
 
+bool PeakCache::letGo(const QString& path, std::chrono::milliseconds wait) {
+    ++held_[path];
+    if (const auto it = entries_.find(path);
+        it != entries_.end() && it->state == State::Computing) {
+        cancel(*it);
+        entries_.erase(it); // requested again after resume()
+    }
+    std::unique_lock lock(mutex_);
+    // A cancelled job still waiting is never opened; the one being read stops at its next read.
+    return closed_.wait_for(lock, wait, [&] { return reading_ != path; });
+}
+
+void PeakCache::resume(const QString& path) {
+    const auto it = held_.find(path);
+    if (it == held_.end())
+        return;
+    if (--*it > 0)
+        return;
+    held_.erase(it);
+    emit resumed(path);
+}
+
 PeakCache::State PeakCache::state(const QString& path) const {
     const auto it = entries_.find(path);
     return it == entries_.end() ? State::Absent : it->state;
@@ -305,6 +336,8 @@ PeakColumns PeakCache::peaks(const QString& path, double firstFrame, double fram
     firstFrame = std::max(0.0, firstFrame);
     if (framesPerPixel >= double(kBlock))
         return fromLevels(*it->levels, firstFrame, framesPerPixel, width);
+    if (held_.contains(path))
+        return {}; // the file is not opened until resume()
     return fromFile(path, *it, firstFrame, framesPerPixel, width);
 }
 

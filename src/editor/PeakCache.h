@@ -11,13 +11,14 @@
 //
 // The peaks are kept per path together with the file's size and modification time; request()
 // computes them again when either changed, and invalidate() drops them (the cut calls it after
-// it replaced a working copy).
+// it replaced a working copy). Before a working copy is replaced or deleted, letGo() has the
+// cache close it and leave it alone until resume(): Windows refuses both while it is open.
 //
 // Threads: construct, destroy and call every member on one thread (the window thread); ready,
-// failed and invalidated are emitted there. One worker thread of the cache's own takes the
+// failed, invalidated and resumed are emitted there. One worker thread of the cache's own takes the
 // requests in turn; it only reads the file and hands the result back to that thread queued.
 // invalidate() and the destructor make it give up at its next read, and the destructor waits for
-// it.
+// it; so does letGo(), up to its deadline.
 
 #include "engines/util/Error.h"
 
@@ -27,6 +28,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -81,6 +83,9 @@ class PeakCache final : public QObject {
     Q_OBJECT
 public:
     static constexpr int kBaseBlock = 256; // frames per block of the finest level
+    // How long letGo() waits at most: the worker closes the file at its next read, in a few
+    // milliseconds, unless the disk stalls.
+    static constexpr std::chrono::milliseconds kLetGoWait{2000};
 
     enum class State {
         Absent,    // never requested, or invalidated
@@ -99,6 +104,15 @@ public:
     // Drops what is known of `path` and stops its computation; emits invalidated(path) when
     // there was anything to drop.
     void invalidate(const QString& path);
+    // For a change of `path` made elsewhere (a cut replaces it, a removal deletes it): stops its
+    // computation, waits up to `wait` for the worker to close the file, and opens it no more
+    // until resume(path): request() starts nothing for it and peaks() answers from the levels
+    // alone (empty closer in than kBaseBlock frames per column). Ready peaks stay; a computation
+    // under way is dropped without a signal. False when the worker still had the file open at
+    // the deadline. Each letGo() wants its resume().
+    bool letGo(const QString& path, std::chrono::milliseconds wait = kLetGoWait);
+    // Ends a letGo() and emits resumed(path): the path may be requested again.
+    void resume(const QString& path);
 
     State state(const QString& path) const;
     QString errorString(const QString& path) const;          // of a Failed path
@@ -114,6 +128,7 @@ signals:
     void ready(const QString& path);
     void failed(const QString& path, const QString& error);
     void invalidated(const QString& path);
+    void resumed(const QString& path);
 
 public:
     // The worker's result: the levels of one song (level k has blocks of kBaseBlock << k frames).
@@ -163,11 +178,14 @@ private:
     PeakColumns fromFile(const QString& path, const Entry& e, double first, double fpp, int width);
 
     QHash<QString, Entry> entries_;
+    QHash<QString, int> held_; // the paths let go of, with their letGo() calls not yet resumed
     std::uint64_t nextGeneration_ = 1;
-    std::mutex mutex_; // guards queue_ and done_, shared with the worker
+    std::mutex mutex_; // guards queue_, done_ and reading_, shared with the worker
     std::condition_variable_any wake_;
+    std::condition_variable closed_; // the worker has closed the file it read
     std::deque<Job> queue_;
     std::deque<Done> done_;
+    QString reading_;     // the path the worker has open, if any
     std::jthread worker_; // last: it starts once everything above exists
 };
 

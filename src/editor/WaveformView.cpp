@@ -44,11 +44,14 @@ WaveformView::WaveformView(PeakCache* cache, QWidget* parent)
         if (path == path_)
             update();
     });
-    // A cut replaced the song: its peaks are read again.
-    connect(cache_, &PeakCache::invalidated, this, [this](const QString& path) {
+    // A cut replaced the song: its peaks are read again; and once the cache may read it again
+    // after a cut or an undo, the song is asked for again (the peaks may have been dropped).
+    const auto again = [this](const QString& path) {
         if (path == path_)
             request();
-    });
+    };
+    connect(cache_, &PeakCache::invalidated, this, again);
+    connect(cache_, &PeakCache::resumed, this, again);
     connect(scroll_, &QScrollBar::valueChanged, this, [this](int value) {
         if (!syncingScroll_)
             setRange(value * scrollScale_, fpp_);

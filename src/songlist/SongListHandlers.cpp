@@ -223,11 +223,14 @@ void SongListHandlers::Cmdremove_Click() {
     stopAndClosePlayers();
     const int row = panel_.ListIndex();
     QListWidgetItem* item = panel_.List1->item(row);
+    QString released;
     if (item && s_.dialogs->question(tr("Remove song"),
                                      tr("Remove “%1” from the song list? The file itself is "
                                         "not deleted.")
                                          .arg(item->text()))) {
         const QString copy = panel_.workingCopy(row);
+        emit releaseRequested(copy);
+        released = copy;
         if (QFile::exists(copy) && !QFile::remove(copy)) {
             s_.dialogs->tell(
                 tr("The working copy of %1 could not be deleted, so the song stays in the "
@@ -240,6 +243,9 @@ void SongListHandlers::Cmdremove_Click() {
         }
     }
     emit editorReset(false);
+    // Once the editor has closed the song, so that nothing reads the deleted file again.
+    if (!released.isEmpty())
+        emit releaseEnded(released);
 }
 
 void SongListHandlers::List1_Click() {

@@ -125,6 +125,11 @@ signals:
     void songsRenumbered(const QList<int>& newRowOf);
     // A song has left the list; its working copy is gone.
     void songRemoved(const QString& workingCopy);
+    // A working copy is about to be deleted: whatever reads it in the background (the clip
+    // editor's waveform) closes it before the signal returns, and leaves it alone until
+    // releaseEnded(). Windows refuses to delete an open file.
+    void releaseRequested(const QString& workingCopy);
+    void releaseEnded(const QString& workingCopy);
     // The song at `row` should open in the clip editor, as on a double click, with the marks at
     // its start and at `outMs`.
     void shortenRequested(int row, qint64 outMs);

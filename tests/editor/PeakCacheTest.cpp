@@ -238,6 +238,27 @@ TEST_F(Peaks, AComputationOvertakenByInvalidateIsDropped) {
     EXPECT_EQ(cache.song(path)->frames, 1000);
 }
 
+TEST_F(Peaks, ASongLetGoOfIsLeftAloneUntilResumed) {
+    // While a cut replaces the song: a computation under way is dropped, and nothing reads the
+    // file until resume().
+    ASSERT_TRUE(staircaseSong(2, 16, 20000, 1).write(path));
+    ASSERT_EQ(cache.request(path), PeakCache::State::Computing);
+    ASSERT_TRUE(cache.letGo(path));
+    EXPECT_EQ(cache.request(path), PeakCache::State::Absent);
+    QSignalSpy resumed(&cache, &PeakCache::resumed);
+    cache.resume(path);
+    EXPECT_EQ(resumed.size(), 1);
+    ASSERT_EQ(compute(), PeakCache::State::Ready);
+
+    // Ready peaks stay, from the levels alone: a close read waits for resume().
+    ASSERT_TRUE(cache.letGo(path));
+    EXPECT_EQ(cache.request(path), PeakCache::State::Ready);
+    EXPECT_EQ(cache.peaks(path, 0, 256, 3).columns, 3);
+    EXPECT_EQ(cache.peaks(path, 0, 2, 100).columns, 0);
+    cache.resume(path);
+    EXPECT_EQ(cache.peaks(path, 0, 2, 100).columns, 100);
+}
+
 TEST_F(Peaks, ACloseReadOfAFileThatChangedDropsIt) {
     ASSERT_TRUE(staircaseSong(1, 16, 20000, 1).write(path));
     ASSERT_EQ(compute(), PeakCache::State::Ready);

@@ -1,5 +1,6 @@
 #include "engines/util/AtomicFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -19,6 +20,7 @@
 #include <sys/uio.h>
 #endif
 #ifdef Q_OS_WIN
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -87,6 +89,19 @@ public:
 private:
     ReservedFile reserved_;
 };
+
+// The name CreateFileW is given for `path`: absolute, with the system's separators, and past
+// MAX_PATH with the prefix that lifts that limit, as QFile does.
+std::wstring systemPath(const QString& path) {
+    QString native = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    if (native.size() >= MAX_PATH && !native.startsWith(QLatin1String("\\\\?\\"))) {
+        if (native.startsWith(QLatin1String("\\\\")))
+            native = QStringLiteral("\\\\?\\UNC\\") + native.mid(2);
+        else
+            native = QStringLiteral("\\\\?\\") + native;
+    }
+    return native.toStdWString();
+}
 
 // The file a target names: the one a symbolic link points to, so the link stays as it was.
 QString writtenPath(const QString& target) {
@@ -351,11 +366,39 @@ Status replaceFile(const QString& from, const QString& to) {
     return {};
 }
 
+Status openForReading(QFile& file, QIODevice::OpenMode mode) {
+    const QString path = file.fileName();
+#ifdef Q_OS_WIN
+    // QFile opens a file without FILE_SHARE_DELETE and cannot be given a handle of the
+    // system's, but it can be given the C library's descriptor, which then owns one.
+    const HANDLE h = CreateFileW(systemPath(path).c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return Error(path, windowsErrorText(GetLastError()));
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        return Error(path, QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    // From here the descriptor owns the handle, and the file the descriptor.
+    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        const QString cause = file.errorString();
+        _close(fd);
+        return Error(path, cause);
+    }
+#else
+    if (!file.open(mode))
+        return Error(path, file.errorString());
+#endif
+    return {};
+}
+
 Status copyFileAtomically(const QString& source, const QString& target,
                           const std::function<bool(std::uint64_t, std::uint64_t)>& progress) {
     QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        return Error(source, in.errorString());
+    if (Status opened = openForReading(in, QIODevice::ReadOnly); !opened)
+        return opened;
     AtomicFile out(target);
     if (Status opened = out.open(); !opened)
         return opened;

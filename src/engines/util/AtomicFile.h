@@ -10,6 +10,7 @@
 
 #include "engines/util/Error.h"
 
+#include <QFile>
 #include <QSaveFile>
 #include <QString>
 
@@ -95,6 +96,16 @@ private:
 // Renames `from` over `to` in one step: `to` is replaced whole or, on failure, left as it was
 // (on Windows the rename is written through to the disk before it returns). The Error names `to`.
 Status replaceFile(const QString& from, const QString& to);
+
+// Opens `file`, named, for reading (`mode` holds ReadOnly, and Unbuffered where wanted) so that
+// the file may be replaced or deleted while it is open. On Windows a file open elsewhere can be
+// neither unless every opener allowed it (FILE_SHARE_DELETE), which QFile does not: a reader of a
+// working copy would make a cut of it or its removal fail. Every reader of a file that the
+// program replaces or deletes opens it through this. Even so, Windows may keep a removed file's
+// name until its last reader closes it, and refuse a rename over a file that is open: whoever
+// replaces or deletes such a file has its readers let go of it first.
+// On Windows fileName() is empty once the file is open. The Error names the file.
+Status openForReading(QFile& file, QIODevice::OpenMode mode);
 
 // Copies `source` over `target` through an AtomicFile: the target is replaced whole or, on
 // failure, left as it was. The Error names the file that failed: `source` for a read, `target`

@@ -1,5 +1,6 @@
 #include "engines/wav/SampleReader.h"
 
+#include "engines/util/AtomicFile.h"
 #include "engines/wav/internal/SndfileReader.h"
 
 #include <QFile>
@@ -76,8 +77,8 @@ Result<SampleReader> SampleReader::openAny(const QString& path, bool plainOnly) 
         return r.fail(QStringLiteral("the file does not exist"), sound::kFileOpen);
     auto file = std::make_unique<QFile>(path);
     // Blocks are read whole; a buffer in QFile would only copy them once more.
-    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return r.fail(file->errorString(), sound::kFileOpen);
+    if (Status opened = openForReading(*file, QIODevice::ReadOnly | QIODevice::Unbuffered); !opened)
+        return r.fail(opened.error().cause(), sound::kFileOpen);
     const auto layout = probeWav(*file);
     if (!layout && file->error() != QFileDevice::NoError)
         return r.fail(layout.error().cause(), sound::kFileOpen); // a read the system refused

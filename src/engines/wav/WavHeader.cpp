@@ -1,5 +1,7 @@
 #include "engines/wav/WavHeader.h"
 
+#include "engines/util/AtomicFile.h"
+
 #include <QFile>
 
 #include <cstring>
@@ -95,8 +97,8 @@ WavHeader WavLayout::header() const {
 
 Result<WavLayout> probeWav(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return Error(path, file.errorString(), sound::kFileOpen);
+    if (Status opened = openForReading(file, QIODevice::ReadOnly); !opened)
+        return Error(path, opened.error().cause(), sound::kFileOpen);
     auto layout = probeWav(file);
     if (!layout)
         return layout.error().about(path);

@@ -3,6 +3,7 @@
 #include "support/ReadFaults.h"
 #include "support/TestAudio.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -86,6 +87,8 @@ TEST_F(SampleReaderTest, ReadsEverySampleExactlyInBlocks) {
         ASSERT_TRUE(writeFile(path, file));
         auto reader = SampleReader::open(path);
         ASSERT_TRUE(reader) << reader.error().text().toStdString();
+        // The file may go while it is read: Windows refuses that unless its reader allows it.
+        ASSERT_TRUE(QFile::remove(path));
         EXPECT_EQ(reader->plain(), song.plain);
         ASSERT_EQ(reader->channels(), song.format.channels);
         EXPECT_EQ(reader->sampleRate(), song.format.sampleRate);

@@ -1,5 +1,7 @@
 #include "engines/wav/internal/SndfileReader.h"
 
+#include "engines/util/AtomicFile.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -41,8 +43,9 @@ SndfileReader::Opened SndfileReader::open(const QString& path) {
         return Opened::CannotOpen;
     }
     // libsndfile buffers what it reads; a second buffer in QFile would only copy it again.
-    if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        cause_ = file_.errorString();
+    if (Status opened = openForReading(file_, QIODevice::ReadOnly | QIODevice::Unbuffered);
+        !opened) {
+        cause_ = opened.error().cause();
         return Opened::CannotOpen;
     }
     if (!surveyChunks()) {
