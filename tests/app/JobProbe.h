@@ -15,10 +15,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <limits>
-#include <mutex>
+#include <thread>
 
 #include <time.h>
 
@@ -42,10 +41,11 @@ public:
         JobContext::observeForTesting = [this, permille](const JobContext& job, int now) {
             if (now < permille || reached_.exchange(true))
                 return;
-            std::mutex mutex;
-            std::condition_variable_any woken;
-            std::unique_lock lock(mutex);
-            woken.wait_for(lock, job.stop(), std::chrono::seconds(20), [] { return false; });
+            // Polled: under wine a condition variable waiting on the stop token now and then woke
+            // neither at the stop nor at its time-out.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!job.stop().stop_requested() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         };
     }
     ~HoldAt() { JobContext::observeForTesting = nullptr; }
