@@ -49,10 +49,6 @@ fi
 # only: with none there, wine would try ALSA, which finds no card here.
 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null 2>&1
-# A prefix that has never listed a sound device takes wine about 10 s per try to find that there
-# is none (the tests that run without a server would wait for it): one listing with the server up
-# records the devices.
-"$dir/wine-run.sh" "$dir/src/cli/quaverly-cli.exe" inputs >/dev/null 2>&1
 
 echo "== windows tests (under wine)"
 # The tests that cannot run under wine, with their reasons, are left out.

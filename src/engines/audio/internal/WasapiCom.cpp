@@ -107,7 +107,9 @@ QString resultText(HRESULT hr) {
 
 Result<ComPtr<IMMDeviceEnumerator>> makeEnumerator() {
     ComPtr<IMMDeviceEnumerator> devices;
-    const HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+    // In-process only: where the system's own fails (no audio service), COM would otherwise
+    // look for a server of it in another process, which takes wine 3 to 10 s to give up on.
+    const HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
                                         __uuidof(IMMDeviceEnumerator), devices.putVoid());
     if (FAILED(hr))
         return failed(QStringLiteral("Windows audio is not available"), hr);
