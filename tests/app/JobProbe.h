@@ -17,7 +17,8 @@
 #include <chrono>
 #include <functional>
 #include <limits>
-#include <thread>
+#include <semaphore>
+#include <stop_token>
 
 #include <time.h>
 
@@ -41,11 +42,11 @@ public:
         JobContext::observeForTesting = [this, permille](const JobContext& job, int now) {
             if (now < permille || reached_.exchange(true))
                 return;
-            // Polled: under wine a condition variable waiting on the stop token now and then woke
-            // neither at the stop nor at its time-out.
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (!job.stop().stop_requested() && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            // A semaphore the stop releases: under wine a condition variable waiting on the stop
+            // token now and then woke neither at the stop nor at its time-out.
+            std::binary_semaphore stopped(0);
+            const std::stop_callback onStop(job.stop(), [&] { stopped.release(); });
+            (void)stopped.try_acquire_for(std::chrono::seconds(20));
         };
     }
     ~HoldAt() { JobContext::observeForTesting = nullptr; }
