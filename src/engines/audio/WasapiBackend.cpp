@@ -109,10 +109,6 @@ Result<std::vector<std::pair<QString, ComPtr<IMMDevice>>>> activeEndpoints(IMMDe
     return list;
 }
 
-} // namespace
-
-namespace {
-
 // Whether the system records what an output plays, tried on the default output (wine's WASAPI
 // does not); none when there is no output to try.
 std::optional<bool> probeLoopback(IMMDeviceEnumerator& devices) {
