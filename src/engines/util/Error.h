@@ -12,6 +12,11 @@
 // messages, the command line's lines). No layer puts its own prefix in front of the words of
 // the layer below: a layer that knows more adds it to the cause once, or names the file.
 //
+// Where the words a surface shows depend on the step of a longer work that failed (the encoder's
+// stages, the cut's steps), the step travels inside the Error: step() is a tag the work's callers
+// compare (an enum of that work, 0 when none is set), stepWords() its words for the user
+// ("removing the head"), empty when the surface needs none.
+//
 // Every function that can fail returns Result<T> (a value or an Error), or Status when there is
 // no value: `return {};` is success, `return Error{file, cause};` failure.
 
@@ -62,9 +67,24 @@ public:
         return file_.isEmpty() ? cause_ : file_ + QStringLiteral(": ") + cause_;
     }
 
+    int step() const { return step_; }
+    const QString& stepWords() const { return stepWords_; }
+
     // The same failure told of another file: a scratch file that stands for its target, a
     // working copy that stands for the song the user picked.
-    Error about(QString file) const { return Error(std::move(file), cause_, code_); }
+    Error about(QString file) const {
+        Error e = *this;
+        e.file_ = std::move(file);
+        return e;
+    }
+
+    // The same failure, met at `step` of a longer work (see above).
+    template <typename Step> Error during(Step step, QString words = {}) const {
+        Error e = *this;
+        e.step_ = static_cast<int>(step);
+        e.stepWords_ = std::move(words);
+        return e;
+    }
 
     friend bool operator==(const Error&, const Error&) = default;
 
@@ -72,6 +92,8 @@ private:
     QString file_;
     QString cause_;
     int code_ = 0;
+    int step_ = 0;
+    QString stepWords_;
 };
 
 // A value, or the Error that kept it from being made.
