@@ -116,7 +116,7 @@ double timeSave(quaverly::Frmmain& w, quaverly::ScriptedDialogs& dialogs, const 
     std::unique_ptr<quaverly::bench::FolderPeak> disk;
     if (mode == QLatin1String("savemp3")) {
         // The bit rate as the user picks it, and the title the save asks for.
-        if (QAbstractButton* option = w.Framewav->bitRateGroup->button(args[2].toInt()))
+        if (QAbstractButton* option = w.Framewav->frameBitRate->bitRateGroup->button(args[2].toInt()))
             option->click();
         dialogs.queueInput(QStringLiteral("bench"));
         before = quaverly::bench::FolderPeak::total(work);

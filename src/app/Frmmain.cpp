@@ -175,44 +175,49 @@ void Frmmain::resizeEvent(QResizeEvent* event) {
     layOutPanels();
 }
 
+WindowServices Frmmain::windowServices() {
+    WindowServices s;
+    s.window = this;
+    s.dialogs = &dialogs_;
+    s.busy = &busy_;
+    s.jobs = jobs_;
+    s.encodings = encodings_;
+    s.workPath = [this] { return workPath(); };
+    s.baseFolder = [this] { return BaseFolder; };
+    s.output = [this] { return Output; };
+    s.MMCEdit = MMCEdit;
+    s.MMCPlayList = MMCPlayList;
+    return s;
+}
+
 void Frmmain::connectSubsystems() {
     settings =
         new SettingsHandlers(*FrameSetting, *Framewav,
                              {&dialogs_, settingsPath_, &OutBitRate, &Output, &BaseFolder}, this);
-    const auto output = [this] { return Output; };
+    songList = new SongListHandlers(*Framewav, lent<SongListServices>(), this);
+    auto playback = lent<ListPlaybackServices>();
+    playback.PlayIndex = &PlayIndex;
+    playback.ListMode = &ListMode;
+    listPlayer = new ListPlaybackHandlers(*Framewav, std::move(playback), this);
+    connect(songList, &SongListHandlers::songsRenumbered, listPlayer,
+            &ListPlaybackHandlers::followRows);
+    buildEditor();
+    buildConverter();
+    recorder = new RecorderHandlers(*FrameRec, lent<RecorderServices>(), this);
+}
 
-    SongListServices services;
-    services.window = this;
-    services.dialogs = &dialogs_;
-    services.busy = &busy_;
-    services.jobs = jobs_;
-    services.MMCEdit = MMCEdit;
-    services.MMCPlayList = MMCPlayList;
-    services.encodings = encodings_;
-    services.workPath = [this] { return workPath(); };
-    services.baseFolder = [this] { return BaseFolder; };
-    services.output = output;
-    songList = new SongListHandlers(*Framewav, std::move(services), this);
-
-    listPlayer =
-        new ListPlaybackHandlers(*Framewav, {&dialogs_, MMCPlayList, &PlayIndex, &ListMode}, this);
-
-    EditorServices edit;
-    edit.dialogs = &dialogs_;
-    edit.MMCEdit = MMCEdit;
-    edit.MMCPlayList = MMCPlayList;
+void Frmmain::buildEditor() {
+    auto edit = lent<EditorServices>();
     edit.ListMode = &ListMode;
     edit.MarkIn = &MarkIn;
     edit.MarkOut = &MarkOut;
     edit.selectedCopy = [this] { return Framewav->workingCopy(Framewav->ListIndex()); };
-    edit.selectedName = [this] {
+    const auto selected = [this](int role) {
         const QListWidgetItem* item = Framewav->List1->item(Framewav->ListIndex());
-        return item ? item->text() : QString();
+        return item ? item->data(role).toString() : QString();
     };
-    edit.selectedSource = [this] {
-        const QListWidgetItem* item = Framewav->List1->item(Framewav->ListIndex());
-        return item ? item->data(AudioEditPanel::kSourceRole).toString() : QString();
-    };
+    edit.selectedName = [selected] { return selected(Qt::DisplayRole); };
+    edit.selectedSource = [selected] { return selected(AudioEditPanel::kSourceRole); };
     edit.hideListPlayer = [this] { listPlayer->giveWayToEditor(); };
     // Each song's last cut can be undone until the song leaves the list or the program ends.
     edit.history = &cutHistory_;
@@ -225,15 +230,9 @@ void Frmmain::connectSubsystems() {
                       Dialogs::Icon::Critical);
         return false;
     };
-    edit.window = this;
-    edit.busy = &busy_;
-    edit.encodings = encodings_;
-    edit.output = output;
-    edit.baseFolder = [this] { return BaseFolder; };
-    edit.workPath = [this] { return workPath(); };
-    edit.jobs = jobs_;
     editor = new EditorHandlers(*frameEditSong, std::move(edit), this);
     editor->attachWaveform(new WaveformView);
+
     connect(songList, &SongListHandlers::songRemoved, this,
             [this](const QString& copy) { cutHistory_.forget(copy); });
     connect(Framewav->List1, &QListWidget::itemDoubleClicked, editor,
@@ -243,21 +242,16 @@ void Frmmain::connectSubsystems() {
             &EditorHandlers::releaseRequested);
     connect(songList, &SongListHandlers::releaseEnded, editor, &EditorHandlers::releaseEnded);
     connect(songList, &SongListHandlers::editRequested, editor, &EditorHandlers::List1_DblClick);
-    connect(songList, &SongListHandlers::songsRenumbered, listPlayer,
-            &ListPlaybackHandlers::followRows);
     // A list too long for its preset: its song opens in the editor, marked to the length.
     connect(songList, &SongListHandlers::shortenRequested, this, [this](int row, qint64 outMs) {
         Framewav->List1->setCurrentRow(row);
         editor->List1_DblClick();
         editor->markFirst(outMs);
     });
+}
 
-    ConvertServices convert;
-    convert.dialogs = &dialogs_;
-    convert.busy = &busy_;
-    convert.encodings = encodings_;
-    convert.baseFolder = [this] { return BaseFolder; };
-    convert.output = output;
+void Frmmain::buildConverter() {
+    auto convert = lent<ConvertServices>();
     // A song converted to WAV joins the song list like an added one, with a working copy of its
     // own; a song to encode that must be decoded first is decoded as an added one, unlisted.
     convert.copySong = [this](const QString& source, bool listing, const QString& words, auto after,
@@ -266,15 +260,6 @@ void Frmmain::connectSubsystems() {
     };
     converter = new ConvertHandlers(*FrameConvert, std::move(convert), this);
     connect(settings, &SettingsHandlers::outputChanged, converter, &ConvertHandlers::showTarget);
-
-    RecorderServices rec;
-    rec.dialogs = &dialogs_;
-    rec.encodings = encodings_;
-    rec.jobs = jobs_;
-    rec.workPath = [this] { return workPath(); };
-    rec.baseFolder = [this] { return BaseFolder; };
-    rec.output = output;
-    recorder = new RecorderHandlers(*FrameRec, std::move(rec), this);
 }
 
 void Frmmain::Form_Load() {

@@ -133,7 +133,18 @@ private:
 
     void buildToolbar();
     void buildPanels();
+    // What the window lends every subsystem, as it is now; lent<S>() as a subsystem's services
+    // S, its own members left for the caller to set.
+    WindowServices windowServices();
+    template <typename S> S lent() {
+        S s;
+        static_cast<WindowServices&>(s) = windowServices();
+        return s;
+    }
+    // Builds each subsystem's handlers and connects them to the others.
     void connectSubsystems();
+    void buildEditor();
+    void buildConverter();
     void Form_Load();
     void Form_Unload();
     void endSoundActivity(SoundEnd why);

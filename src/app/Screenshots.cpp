@@ -73,7 +73,7 @@ bool saveScreenshots(Frmmain& window, const QString& folder, const QString& tag)
         ok = window.grab().save(dir.filePath(name), "PNG") && ok;
     }
     // The editor again, the output frame set for an iPhone ringtone (the README's picture).
-    QComboBox* presets = window.Framewav->CboPreset;
+    QComboBox* presets = window.Framewav->frameBitRate->CboPreset;
     presets->setCurrentIndex(presets->findData(QStringLiteral("iphone-ringtone")));
     settle(100);
     ok =

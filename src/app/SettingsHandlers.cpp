@@ -57,10 +57,14 @@ QString folderNameProblem(const QString& name) {
 SettingsHandlers::SettingsHandlers(SettingsPanel& panel, AudioEditPanel& outputs,
                                    SettingsServices services, QObject* parent)
     : QObject(parent), panel_(panel), outputs_(outputs), s_(std::move(services)) {
-    connect(&outputs_, &AudioEditPanel::bitRateChosen, this, &SettingsHandlers::Option_Click);
-    connect(&outputs_, &AudioEditPanel::presetChosen, this, &SettingsHandlers::CboPreset_Click);
-    connect(&outputs_, &AudioEditPanel::formatChosen, this, &SettingsHandlers::CboFormat_Click);
-    connect(&outputs_, &AudioEditPanel::settingChosen, this, &SettingsHandlers::CboSetting_Click);
+    connect(outputs_.frameBitRate, &OutputFrame::bitRateChosen, this,
+            &SettingsHandlers::Option_Click);
+    connect(outputs_.frameBitRate, &OutputFrame::presetChosen, this,
+            &SettingsHandlers::CboPreset_Click);
+    connect(outputs_.frameBitRate, &OutputFrame::formatChosen, this,
+            &SettingsHandlers::CboFormat_Click);
+    connect(outputs_.frameBitRate, &OutputFrame::settingChosen, this,
+            &SettingsHandlers::CboSetting_Click);
     connect(&panel_, &SettingsPanel::folderChanged, this, &SettingsHandlers::Dir1_Change);
     connect(panel_.CmdFolder, &QPushButton::clicked, this, &SettingsHandlers::CmdFolder_Click);
     connect(panel_.CmdSaveSetting, &QPushButton::clicked, this,

@@ -14,6 +14,7 @@
 // Threads: UI thread only.
 
 #include "engines/encoder/SongEncode.h"
+#include "ui/WindowServices.h"
 
 #include <QObject>
 #include <QString>
@@ -30,12 +31,7 @@ class Encodings;
 class OutputChoice;
 
 // What the window lends the convert panel.
-struct ConvertServices {
-    Dialogs* dialogs = nullptr;
-    BusyWindow* busy = nullptr;
-    Encodings* encodings = nullptr;
-    std::function<QString()> baseFolder;  // where the save dialogs open
-    std::function<OutputChoice()> output; // the output frame's choice, as it is now
+struct ConvertServices : WindowServices {
     // Makes a working copy of `source` as adding a song makes one, on a job's thread with
     // `words` in the busy window, then runs `after` (if any) there, with the copy's path and a
     // progress that counts the rest of the job and answers false once Cancel was pressed; it

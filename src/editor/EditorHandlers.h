@@ -36,6 +36,7 @@
 #include "editor/MarkTime.h"
 #include "engines/util/Error.h"
 #include "engines/wav/WavHeader.h"
+#include "ui/WindowServices.h"
 
 #include <QHash>
 #include <QObject>
@@ -65,10 +66,9 @@ struct DoneOutcome;
 struct DoneWork;
 
 // What the window lends the clip editor.
-struct EditorServices {
-    Dialogs* dialogs = nullptr;
-    WavPlayer* MMCEdit = nullptr;
-    WavPlayer* MMCPlayList = nullptr;
+// Of the window's pieces, "Export Clip…" needs the encodings and the working folder (without
+// them the button stays disabled) and "Done" the jobs.
+struct EditorServices : WindowServices {
     QString* ListMode = nullptr; // the window's ListMode: "Edit" while a song is open, "Play" after
     qint64* MarkIn = nullptr;    // the window's marks, in milliseconds
     qint64* MarkOut = nullptr;
@@ -84,21 +84,8 @@ struct EditorServices {
     // Optional: where "Done" keeps each song as it was before its cut (for undoCut); without it
     // a cut cannot be undone.
     CutHistory* history = nullptr;
-    // For "Export Clip…": the window (disabled while the clip is encoded), the busy window, the
-    // encodings, the output frame's choice and where the save dialog opens. Without encodings
-    // the button stays disabled.
-    QWidget* window = nullptr;
-    BusyWindow* busy = nullptr;
-    Encodings* encodings = nullptr;
-    std::function<OutputChoice()> output = nullptr;
-    std::function<QString()> baseFolder = nullptr;
-    // This instance's working folder, where "Export Clip…" cuts the clip before encoding it;
-    // without it the button stays disabled.
-    std::function<QString()> workPath = nullptr;
     // Optional: the file the selected song was made from, for the clip's title and tags.
     std::function<QString()> selectedSource = nullptr;
-    // Runs "Done" off the window thread; required for "Done".
-    Jobs* jobs = nullptr;
 };
 
 class EditorHandlers final : public QObject {

@@ -28,6 +28,7 @@
 #include "engines/audio/CaptureDevice.h"
 #include "engines/encoder/SongEncode.h"
 #include "recorder/TakeRecorder.h"
+#include "ui/WindowServices.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -49,14 +50,8 @@ class OutputChoice;
 class RecorderPanel;
 
 // What the window lends the recorder.
-struct RecorderServices {
-    Dialogs* dialogs = nullptr;
-    Encodings* encodings = nullptr;
-    Jobs* jobs = nullptr;                 // runs the WAV save
-    std::function<QString()> workPath;    // this instance's working folder
-    std::function<QString()> baseFolder;  // where the first save dialog opens
-    std::function<OutputChoice()> output; // the output frame's choice, as it is now
-    TakeRecorder::Options engine;         // the take's limits (tests make them small)
+struct RecorderServices : WindowServices {
+    TakeRecorder::Options engine; // the take's limits (tests make them small)
 };
 
 class RecorderHandlers final : public QObject {

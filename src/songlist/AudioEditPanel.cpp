@@ -101,7 +101,8 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     // At the bottom of the column: the two list saves and the output frame.
     CmdSaveWav = button(this, "CmdSaveWav", tr("Save The List to Wav"), {});
     CmdSaveList = button(this, "CmdSaveList", tr("Save The List to MP3"), {});
-    buildOutputFrame();
+    frameBitRate = new OutputFrame(this);
+    showOutput(OutputChoice());
     nameForScreenReaders();
     layOut();
 }
@@ -124,109 +125,40 @@ void AudioEditPanel::nameForScreenReaders() {
         {CmdStop, "Stop"},
         {CmdNext, "Next song"},
         {frameBitRate, "Output"},
-        {CboPreset, "Output preset"},
-        {CboFormat, "Output format"},
-        {CboSetting, "Format setting"},
+        {frameBitRate->CboPreset, "Output preset"},
+        {frameBitRate->CboFormat, "Output format"},
+        {frameBitRate->CboSetting, "Format setting"},
         {CmdSaveWav, "Save the list as WAV"},
     };
     for (const auto& n : names)
         n.control->setAccessibleName(tr(n.name));
-    for (QAbstractButton* option : bitRateGroup->buttons())
-        option->setAccessibleName(tr("%1 kbit/s").arg(bitRateGroup->id(option)));
+    for (QAbstractButton* option : frameBitRate->bitRateGroup->buttons())
+        option->setAccessibleName(tr("%1 kbit/s").arg(frameBitRate->bitRateGroup->id(option)));
 
     // Down the list's column, then down the right-hand one, each row from left to right.
-    QList<QWidget*> order{List1,     CmdUP,    CmdDown, CmdAdd,  Cmdremove, CmdIns,    chkPlayList,
-                          CmdFoward, CmdPause, CmdPlay, CmdStop, CmdNext,   CboPreset, CboFormat};
-    for (QAbstractButton* option : bitRateGroup->buttons())
+    QList<QWidget*> order{List1,
+                          CmdUP,
+                          CmdDown,
+                          CmdAdd,
+                          Cmdremove,
+                          CmdIns,
+                          chkPlayList,
+                          CmdFoward,
+                          CmdPause,
+                          CmdPlay,
+                          CmdStop,
+                          CmdNext,
+                          frameBitRate->CboPreset,
+                          frameBitRate->CboFormat};
+    for (QAbstractButton* option : frameBitRate->bitRateGroup->buttons())
         order << option;
-    order << CboSetting << CmdSaveWav << CmdSaveList;
+    order << frameBitRate->CboSetting << CmdSaveWav << CmdSaveList;
     chainTabOrder(order);
 }
 
-void AudioEditPanel::buildOutputFrame() {
-    frameBitRate = named(new QGroupBox(tr("Output"), this), "Frame6");
-    CboPreset = named(new QComboBox(frameBitRate), "CboPreset");
-    CboPreset->addItem(tr("None"), QString());
-    CboPreset->setItemData(0, tr("Choose the format and its setting yourself"), Qt::ToolTipRole);
-    for (const encode::Preset& p : encode::presets()) {
-        CboPreset->addItem(tr(p.name), QLatin1String(p.id));
-        CboPreset->setItemData(CboPreset->count() - 1, tr(p.note), Qt::ToolTipRole);
-    }
-    CboPreset->setToolTip(tr("Preset: the format and setting a phone or player takes"));
-    CboFormat = named(new QComboBox(frameBitRate), "CboFormat");
-    for (const encode::FormatInfo& f : encode::formats()) {
-        CboFormat->addItem(formatWord(f.format), int(f.format));
-        CboFormat->setItemData(CboFormat->count() - 1, tr(f.name), Qt::ToolTipRole);
-    }
-    CboFormat->setToolTip(tr("The format of the encoded saves; a name's extension decides"));
-    CboSetting = named(new QComboBox(frameBitRate), "CboSetting");
-
-    // MP3's bit rates as the options of old, the other formats' values in CboSetting; the two
-    // share the second row, one of them shown.
-    bitRateGroup = new QButtonGroup(this);
-    auto* settingRow = new QHBoxLayout;
-    settingRow->setSpacing(2);
-    const struct {
-        const char* name;
-        int kbps;
-        QRadioButton** field;
-    } options[] = {{"Option1", 56, &optBitRate56},
-                   {"Option2", 96, &optBitRate96},
-                   {"Option3", 128, &optBitRate128},
-                   {"Option5", 192, &optBitRate192},
-                   {"Option4", 256, &optBitRate256}};
-    for (const auto& o : options) {
-        auto* r = named(new QRadioButton(QString::number(o.kbps), frameBitRate), o.name);
-        bitRateGroup->addButton(r, o.kbps);
-        settingRow->addWidget(r);
-        *o.field = r;
-    }
-    settingRow->addWidget(CboSetting);
-    settingRow->addStretch();
-    optBitRate256->setChecked(true);
-
-    auto* choiceRow = new QHBoxLayout;
-    choiceRow->addWidget(CboPreset, 2);
-    choiceRow->addWidget(CboFormat, 1);
-    auto* rows = new QVBoxLayout(frameBitRate);
-    rows->setContentsMargins(8, 2, 8, 4);
-    rows->setSpacing(4);
-    rows->addLayout(choiceRow);
-    rows->addLayout(settingRow);
-
-    connect(bitRateGroup, &QButtonGroup::idClicked, this, &AudioEditPanel::bitRateChosen);
-    connect(CboPreset, &QComboBox::currentIndexChanged, this,
-            [this] { emit presetChosen(CboPreset->currentData().toString()); });
-    connect(CboFormat, &QComboBox::currentIndexChanged, this,
-            [this] { emit formatChosen(CboFormat->currentData().toInt()); });
-    connect(CboSetting, &QComboBox::currentIndexChanged, this, [this] {
-        if (CboSetting->currentIndex() >= 0)
-            emit settingChosen(CboSetting->currentData().toInt());
-    });
-    showOutput(OutputChoice());
-}
-
 void AudioEditPanel::showOutput(const OutputChoice& choice) {
-    const QSignalBlocker quietPreset(CboPreset), quietFormat(CboFormat), quietSetting(CboSetting);
-    const encode::Preset* preset = choice.preset();
-    CboPreset->setCurrentIndex(
-        std::max(0, CboPreset->findData(preset ? QLatin1String(preset->id) : QString())));
+    frameBitRate->showChoice(choice);
     const encode::Format format = choice.format();
-    CboFormat->setCurrentIndex(CboFormat->findData(int(format)));
-    const int value = choice.value(format);
-    const bool mp3 = format == encode::Format::Mp3;
-    for (QAbstractButton* option : bitRateGroup->buttons())
-        option->setVisible(mp3);
-    CboSetting->setVisible(!mp3);
-    CboSetting->clear();
-    if (mp3) {
-        if (QAbstractButton* option = bitRateGroup->button(value))
-            option->setChecked(true);
-    } else {
-        for (const int v : encode::info(format).offered)
-            CboSetting->addItem(settingText(format, v), v);
-        CboSetting->setCurrentIndex(CboSetting->findData(value));
-    }
     CmdSaveList->setText(tr("Save The List to %1").arg(formatWord(format)));
     CmdSaveList->setAccessibleName(tr("Save the list as %1").arg(formatWord(format)));
 }

@@ -7,14 +7,13 @@
 // Widgets only: what the buttons do lives apart from this file.
 // Threads: UI thread only.
 
-#include <QButtonGroup>
+#include "ui/OutputFrame.h"
+
 #include <QCheckBox>
-#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QToolButton>
 
 namespace quaverly {
@@ -38,9 +37,8 @@ public:
     static constexpr int kEditedRole = Qt::UserRole + 5;
 
     // Each numbered control keeps its historic name as its objectName (lblListHint is "Label6",
-    // lblMaker "Label8", frameBitRate "Frame6", optBitRate56 to optBitRate256 "Option1" to
-    // "Option4" and optBitRate192 "Option5", framePlayControl "Frame2", chkPlayList "Check1"):
-    // tests find them by it.
+    // lblMaker "Label8", framePlayControl "Frame2", chkPlayList "Check1"; the output frame's in
+    // OutputFrame.h): tests find them by it.
     explicit AudioEditPanel(QWidget* parent = nullptr);
 
     // The selected song's row, -1 when none is selected.
@@ -59,9 +57,8 @@ public:
     // down to the list saves (the two frames are not shown together).
     void placeEditFrame(QWidget* frame);
 
-    // Shows `choice` in the output frame (without announcing it as the user's): the preset, the
-    // format, and its setting, the MP3 bit rate as options; the MP3 save's caption names the
-    // format.
+    // Shows `choice` in the output frame (without announcing it as the user's); the list save's
+    // caption names the format.
     void showOutput(const OutputChoice& choice);
 
     // Song list
@@ -76,17 +73,8 @@ public:
 
     // List saves and the output frame
     QPushButton* CmdSaveWav;
-    QPushButton* CmdSaveList; // "Save The List to MP3", or the chosen format
-    QGroupBox* frameBitRate;  // "Output"
-    QComboBox* CboPreset;     // "None", then the presets; item data: the preset's id
-    QComboBox* CboFormat;     // item data: encode::Format as int
-    QComboBox* CboSetting;    // the chosen format's values but MP3's; item data: the value
-    QRadioButton* optBitRate56;
-    QRadioButton* optBitRate96;
-    QRadioButton* optBitRate128;
-    QRadioButton* optBitRate192;
-    QRadioButton* optBitRate256;
-    QButtonGroup* bitRateGroup; // ids are the bit rates
+    QPushButton* CmdSaveList;  // "Save The List to MP3", or the chosen format
+    OutputFrame* frameBitRate; // "Output"
 
     // List player
     QGroupBox* framePlayControl;
@@ -98,15 +86,6 @@ public:
     QPushButton* CmdStop;
     QPushButton* CmdNext;
 
-signals:
-    // The user picked the option of kbps.
-    void bitRateChosen(int kbps);
-    // The user picked a preset (its id; empty for "None"), a format (encode::Format as int), or
-    // a value of the chosen format's setting.
-    void presetChosen(const QString& id);
-    void formatChosen(int format);
-    void settingChosen(int value);
-
 protected:
     // The list grows downwards and, by two fifths of the width the panel gains, to the right
     // (its arrows, buttons and hint follow it); the right-hand column (the player's and the
@@ -115,7 +94,6 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void buildOutputFrame();
     // Accessible names and the tab order of the panel's own controls.
     void nameForScreenReaders();
     void layOut();

@@ -14,6 +14,7 @@
 //
 // Threads: UI thread only; the player's Done arrives there.
 
+#include "ui/WindowServices.h"
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -26,9 +27,7 @@ class Dialogs;
 class WavPlayer;
 
 // What the window lends list playback.
-struct ListPlaybackServices {
-    Dialogs* dialogs = nullptr;
-    WavPlayer* MMCPlayList = nullptr;
+struct ListPlaybackServices : WindowServices {
     int* PlayIndex = nullptr;          // the window's PlayIndex
     const QString* ListMode = nullptr; // the window's ListMode: "Edit" while a song is edited
 };

@@ -17,6 +17,7 @@
 //
 // Threads: UI thread only (a job's work touches no member).
 
+#include "ui/WindowServices.h"
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -45,18 +46,7 @@ class WavPlayer;
 struct SongSummary;
 
 // What the window lends the song list.
-struct SongListServices {
-    QWidget* window = nullptr; // disabled while the list encodes
-    Dialogs* dialogs = nullptr;
-    BusyWindow* busy = nullptr;
-    WavPlayer* MMCEdit = nullptr;
-    WavPlayer* MMCPlayList = nullptr;
-    Encodings* encodings = nullptr;
-    Jobs* jobs = nullptr;                 // whole-file work off the window thread
-    std::function<QString()> workPath;    // the working folder, ending in "/"
-    std::function<QString()> baseFolder;  // where the save dialogs open
-    std::function<OutputChoice()> output; // the output frame's choice, as it is now
-};
+struct SongListServices : WindowServices {};
 
 class SongListHandlers final : public QObject {
     Q_OBJECT

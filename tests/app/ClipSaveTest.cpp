@@ -30,7 +30,7 @@ protected:
         return samples;
     }
     void choosePreset(const char* id) {
-        QComboBox* presets = w->Framewav->CboPreset;
+        QComboBox* presets = w->Framewav->frameBitRate->CboPreset;
         presets->setCurrentIndex(presets->findData(QString::fromLatin1(id)));
     }
     void open(int row) {

@@ -263,7 +263,7 @@ TEST_F(ConvertPanelTest, WavToMp3EncodesAtTheSelectedBitRateAndSaysFinishSave) {
     ConvertPanel& p = *w->FrameConvert;
     // The bit rate chosen on the Audio Edit panel, not the encoder's default nor the start's.
     w->toolbarAction(QStringLiteral("Wav"))->trigger();
-    w->Framewav->optBitRate96->click();
+    w->Framewav->frameBitRate->optBitRate96->click();
     w->toolbarAction(QStringLiteral("Convert"))->trigger();
     ASSERT_EQ(w->OutBitRate, 96);
 

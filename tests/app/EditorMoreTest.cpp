@@ -245,19 +245,20 @@ TEST_F(EditorMore, UndoIsOfferedOnlyWithAnUndoAndOpensTheSongAgainWithTheCutsMar
     QString mode;
     qint64 in = 0, out = 0;
     QStringList undone;
-    EditorServices s{&dialogs,
-                     &edit,
-                     &list,
-                     &mode,
-                     &in,
-                     &out,
-                     [&] { return song; },
-                     [] { return QStringLiteral("copy"); },
-                     [] {},
-                     [&](const QString& copy) {
-                         undone << copy;
-                         return test::writeFile(copy, whole);
-                     }};
+    EditorServices s;
+    s.dialogs = &dialogs;
+    s.MMCEdit = &edit;
+    s.MMCPlayList = &list;
+    s.ListMode = &mode;
+    s.MarkIn = &in;
+    s.MarkOut = &out;
+    s.selectedCopy = [&] { return song; };
+    s.selectedName = [] { return QStringLiteral("copy"); };
+    s.hideListPlayer = [] {};
+    s.undoCut = [&](const QString& copy) {
+        undone << copy;
+        return test::writeFile(copy, whole);
+    };
     BusyWindow busy;
     Jobs jobs(frame, busy);
     s.jobs = &jobs;

@@ -73,7 +73,7 @@ protected:
             addSong("a.wav", -30000);
             addSong("b.wav", 2000);
             if (save() == Save::ListFlac) {
-                QComboBox* formats = w->Framewav->CboFormat;
+                QComboBox* formats = w->Framewav->frameBitRate->CboFormat;
                 formats->setCurrentIndex(formats->findData(int(encode::Format::Flac)));
                 return path("out/list.flac");
             }

@@ -32,9 +32,9 @@ protected:
     // What the frame shows as the setting: the checked option for MP3, else CboSetting's value.
     static int shownValue(const Frmmain& w) {
         const AudioEditPanel& p = *w.Framewav;
-        if (p.CboSetting->isVisibleTo(p.frameBitRate))
-            return p.CboSetting->currentData().toInt();
-        return p.bitRateGroup->checkedId();
+        if (p.frameBitRate->CboSetting->isVisibleTo(p.frameBitRate))
+            return p.frameBitRate->CboSetting->currentData().toInt();
+        return p.frameBitRate->bitRateGroup->checkedId();
     }
     bool waitForEncoding(Frmmain& w) {
         QSignalSpy done(&w.encodings(), &Encodings::finished);
@@ -47,9 +47,9 @@ protected:
 TEST_F(OutputFrame, APresetSetsFormatAndValueAndAChangeByHandLetsItGo) {
     auto w = start();
     AudioEditPanel& p = *w->Framewav;
-    EXPECT_EQ(p.CboPreset->currentText(), "None");
-    EXPECT_EQ(p.CboFormat->count(), int(encode::formats().size()));
-    EXPECT_EQ(p.CboFormat->currentText(), "MP3");
+    EXPECT_EQ(p.frameBitRate->CboPreset->currentText(), "None");
+    EXPECT_EQ(p.frameBitRate->CboFormat->count(), int(encode::formats().size()));
+    EXPECT_EQ(p.frameBitRate->CboFormat->currentText(), "MP3");
     EXPECT_EQ(shownValue(*w), 256);
 
     const struct {
@@ -64,26 +64,26 @@ TEST_F(OutputFrame, APresetSetsFormatAndValueAndAChangeByHandLetsItGo) {
         {"lossless", "FLAC", 5, "Save The List to FLAC"},
     };
     for (const auto& c : cases) {
-        pick(p.CboPreset, QString::fromLatin1(c.preset));
-        EXPECT_EQ(p.CboFormat->currentText(), c.format) << c.preset;
+        pick(p.frameBitRate->CboPreset, QString::fromLatin1(c.preset));
+        EXPECT_EQ(p.frameBitRate->CboFormat->currentText(), c.format) << c.preset;
         EXPECT_EQ(shownValue(*w), c.value) << c.preset;
         EXPECT_EQ(w->Output.value(w->Output.format()), c.value) << c.preset;
         EXPECT_EQ(p.CmdSaveList->text(), c.save) << c.preset;
     }
     EXPECT_EQ(w->OutBitRate, 192) << "the MP3 preset's bit rate is the MP3 saves'";
-    EXPECT_EQ(p.CboSetting->currentText(), "level 5");
+    EXPECT_EQ(p.frameBitRate->CboSetting->currentText(), "level 5");
 
     // By hand, each of the three lets the preset go and keeps what was chosen.
-    pick(p.CboSetting, 8);
-    EXPECT_EQ(p.CboPreset->currentText(), "None");
+    pick(p.frameBitRate->CboSetting, 8);
+    EXPECT_EQ(p.frameBitRate->CboPreset->currentText(), "None");
     EXPECT_EQ(w->Output.value(Format::Flac), 8);
-    pick(p.CboPreset, QStringLiteral("iphone-ringtone"));
-    pick(p.CboFormat, int(Format::Opus));
-    EXPECT_EQ(p.CboPreset->currentText(), "None");
-    EXPECT_EQ(p.CboSetting->currentText(), "128 kbit/s");
-    pick(p.CboPreset, QStringLiteral("mp3-any-phone"));
+    pick(p.frameBitRate->CboPreset, QStringLiteral("iphone-ringtone"));
+    pick(p.frameBitRate->CboFormat, int(Format::Opus));
+    EXPECT_EQ(p.frameBitRate->CboPreset->currentText(), "None");
+    EXPECT_EQ(p.frameBitRate->CboSetting->currentText(), "128 kbit/s");
+    pick(p.frameBitRate->CboPreset, QStringLiteral("mp3-any-phone"));
     click(*w, "Option2");
-    EXPECT_EQ(p.CboPreset->currentText(), "None");
+    EXPECT_EQ(p.frameBitRate->CboPreset->currentText(), "None");
     EXPECT_EQ(w->OutBitRate, 96);
     EXPECT_EQ(w->Output.format(), Format::Mp3);
 }
@@ -94,11 +94,11 @@ TEST_F(OutputFrame, SaveSettingKeepsTheChoiceInOutputsIniAndConfigIniAsItWas) {
     {
         auto w = start();
         AudioEditPanel& p = *w->Framewav;
-        pick(p.CboFormat, int(Format::Flac));
-        pick(p.CboSetting, 8);
-        pick(p.CboFormat, int(Format::Opus));
-        pick(p.CboSetting, 64);
-        pick(p.CboPreset, QStringLiteral("android-notification"));
+        pick(p.frameBitRate->CboFormat, int(Format::Flac));
+        pick(p.frameBitRate->CboSetting, 8);
+        pick(p.frameBitRate->CboFormat, int(Format::Opus));
+        pick(p.frameBitRate->CboSetting, 64);
+        pick(p.frameBitRate->CboPreset, QStringLiteral("android-notification"));
         click(*w, "CmdSaveSetting");
         EXPECT_TRUE(dialogs.asked().isEmpty());
         chosen = w->Output;
@@ -110,8 +110,8 @@ TEST_F(OutputFrame, SaveSettingKeepsTheChoiceInOutputsIniAndConfigIniAsItWas) {
     {
         auto w = start();
         EXPECT_EQ(w->Output, chosen);
-        EXPECT_EQ(w->Framewav->CboPreset->currentText(), "Android notification");
-        EXPECT_EQ(w->Framewav->CboFormat->currentText(), "Ogg");
+        EXPECT_EQ(w->Framewav->frameBitRate->CboPreset->currentText(), "Android notification");
+        EXPECT_EQ(w->Framewav->frameBitRate->CboFormat->currentText(), "Ogg");
     }
 
     // A damaged outputs.ini gives the defaults; config.ini still counts.
@@ -131,12 +131,12 @@ TEST_F(OutputFrame, SaveSettingKeepsTheChoiceInOutputsIniAndConfigIniAsItWas) {
     auto w = start();
     EXPECT_EQ(w->Output.preset(), nullptr);
     EXPECT_EQ(w->Output.value(Format::Vorbis), 3);
-    EXPECT_EQ(w->Framewav->CboSetting->currentText(), "quality 3");
+    EXPECT_EQ(w->Framewav->frameBitRate->CboSetting->currentText(), "quality 3");
 }
 
 TEST_F(OutputFrame, ConvertWritesTheFormatTheTargetNamesWithTheFramesSetting) {
     auto w = start();
-    pick(w->Framewav->CboFormat, int(Format::Flac));
+    pick(w->Framewav->frameBitRate->CboFormat, int(Format::Flac));
     w->toolbarAction(QStringLiteral("Convert"))->trigger();
     ConvertPanel& p = *w->FrameConvert;
     EXPECT_EQ(p.CmdConvertMP3->text(), "Convert to FLAC");
@@ -177,7 +177,7 @@ TEST_F(OutputFrame, ConvertWritesTheFormatTheTargetNamesWithTheFramesSetting) {
 
 TEST_F(OutputFrame, TheRecorderSavesItsTakeInTheChosenFormat) {
     auto w = start();
-    pick(w->Framewav->CboPreset, QStringLiteral("android-ringtone"));
+    pick(w->Framewav->frameBitRate->CboPreset, QStringLiteral("android-ringtone"));
     w->toolbarAction(QStringLiteral("Rec"))->trigger();
     RecorderPanel& p = *w->FrameRec;
     p.cmbInput->setCurrentIndex(audio::VirtualBackend::kLineIn);
