@@ -1,6 +1,7 @@
 #include "songlist/AudioEditPanel.h"
 
 #include "engines/encoder/Presets.h"
+#include "engines/formats/Formats.h"
 #include "songlist/SongItemDelegate.h"
 #include "ui/Icons.h"
 #include "ui/OutputChoice.h"
@@ -154,9 +155,9 @@ void AudioEditPanel::buildOutputFrame() {
     }
     CboPreset->setToolTip(tr("Preset: the format and setting a phone or player takes"));
     CboFormat = named(new QComboBox(frameBitRate), "CboFormat");
-    for (const encode::FormatInfo& f : encode::formats()) {
-        CboFormat->addItem(formatWord(f.format), int(f.format));
-        CboFormat->setItemData(CboFormat->count() - 1, tr(f.name), Qt::ToolTipRole);
+    for (const formats::FileFormat* f : formats::encoded()) {
+        CboFormat->addItem(formatWord(f->format), int(f->format));
+        CboFormat->setItemData(CboFormat->count() - 1, tr(f->name), Qt::ToolTipRole);
     }
     CboFormat->setToolTip(tr("The format of the encoded saves; a name's extension decides"));
     CboSetting = named(new QComboBox(frameBitRate), "CboSetting");
@@ -223,7 +224,7 @@ void AudioEditPanel::showOutput(const OutputChoice& choice) {
         if (QAbstractButton* option = bitRateGroup->button(value))
             option->setChecked(true);
     } else {
-        for (const int v : encode::info(format).offered)
+        for (const int v : formats::info(format).offered)
             CboSetting->addItem(settingText(format, v), v);
         CboSetting->setCurrentIndex(CboSetting->findData(value));
     }
