@@ -43,8 +43,9 @@ configure_file(${_src}/${QUAVERLY_APP_ID}.metainfo.xml.in
                ${_out}/${QUAVERLY_APP_ID}.metainfo.xml @ONLY)
 configure_file(${_src}/copyright.in ${_out}/copyright @ONLY)
 
-# The kinds of file the song reader reads, for the manual pages: the names of its one table.
-set(_kinds_table ${PROJECT_SOURCE_DIR}/src/engines/decode/SongFormats.cpp)
+# The kinds of file the song reader reads, for the manual pages: the names the one table of
+# formats lists.
+set(_kinds_table ${PROJECT_SOURCE_DIR}/src/engines/formats/Formats.cpp)
 file(STRINGS ${_kinds_table} _kinds REGEX "QT_TRANSLATE_NOOP\\(\"SongFormats\", \"[^\"]+\"\\)")
 list(TRANSFORM _kinds REPLACE ".*QT_TRANSLATE_NOOP\\(\"SongFormats\", \"([^\"]+)\"\\).*" "\\1")
 list(JOIN _kinds ", " QUAVERLY_SONG_KINDS)

@@ -131,11 +131,11 @@ include(\"${CMAKE_CURRENT_LIST_DIR}/WindowsDlls.cmake\")
 ")
 
 # The installer's names, version and the extensions it lists under "Open with": the patterns of
-# the song reader's one table of kinds.
-set(_kinds_table ${PROJECT_SOURCE_DIR}/src/engines/decode/SongFormats.cpp)
+# the kinds read, from the one table of formats.
+set(_kinds_table ${PROJECT_SOURCE_DIR}/src/engines/formats/Formats.cpp)
 file(STRINGS ${_kinds_table} _patterns
-     REGEX "QT_TRANSLATE_NOOP\\(\"SongFormats\", \"[^\"]+\"\\), \"[^\"]+\"")
-list(TRANSFORM _patterns REPLACE ".*\\), \"([^\"]+)\".*" "\\1")
+     REGEX "\\.patterns = \"[^\"]+\"")
+list(TRANSFORM _patterns REPLACE ".*\\.patterns = \"([^\"]+)\".*" "\\1")
 string(REPLACE " " ";" _patterns "${_patterns}")
 set(_extensions "")
 foreach(_pattern IN LISTS _patterns)

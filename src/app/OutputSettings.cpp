@@ -1,6 +1,7 @@
 #include "app/OutputSettings.h"
 
 #include "app/SettingsFile.h"
+#include "engines/formats/Formats.h"
 #include "ui/OutputChoice.h"
 
 #include <QFileInfo>
@@ -22,11 +23,11 @@ QByteArray formatOutputSettings(const OutputChoice& choice) {
     const auto line = [](const QByteArray& key, const QByteArray& value) {
         return key + '=' + value + '\n';
     };
-    QByteArray text = line(kFormatKey, encode::info(choice.format()).extension);
+    QByteArray text = line(kFormatKey, formats::info(choice.format()).extension);
     text += line(kPresetKey, choice.preset() ? choice.preset()->id : "");
-    for (const encode::FormatInfo& f : encode::formats()) {
-        if (f.format != encode::Format::Mp3)
-            text += line(f.extension, QByteArray::number(choice.value(f.format)));
+    for (const formats::FileFormat* f : formats::encoded()) {
+        if (f->format != encode::Format::Mp3)
+            text += line(f->extension, QByteArray::number(choice.value(f->format)));
     }
     return text;
 }
@@ -48,23 +49,23 @@ bool readOutputSettings(const QString& path, OutputChoice* choice) {
             return false;
         const QByteArray key = line.left(eq).trimmed();
         const QByteArray value = line.mid(eq + 1).trimmed();
-        const auto format = std::ranges::find_if(encode::formats(), [&](const auto& f) {
-            return key == f.extension && f.format != encode::Format::Mp3;
+        const auto format = std::ranges::find_if(formats::encoded(), [&](const auto* f) {
+            return key == f->extension && f->format != encode::Format::Mp3;
         });
         bool ok = true;
         if (key == kFormatKey) {
-            const auto named = encode::formatForPath(QStringLiteral("x.") + QLatin1String(value));
-            ok = named.has_value() && value == encode::info(*named).extension;
+            const auto named = formats::formatForPath(QStringLiteral("x.") + QLatin1String(value));
+            ok = named.has_value() && value == formats::info(*named).extension;
             if (ok)
                 read.setFormat(*named);
         } else if (key == kPresetKey) {
             preset = value.isEmpty() ? nullptr : encode::findPreset(QString::fromUtf8(value));
             ok = value.isEmpty() || (preset && value == preset->id);
-        } else if (format != encode::formats().end()) {
+        } else if (format != formats::encoded().end()) {
             const int v = value.toInt(&ok);
-            ok = ok && std::ranges::find(format->offered, v) != format->offered.end();
+            ok = ok && std::ranges::find((*format)->offered, v) != (*format)->offered.end();
             if (ok)
-                read.setValue(format->format, v);
+                read.setValue((*format)->format, v);
         } else {
             ok = false;
         }

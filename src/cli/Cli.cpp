@@ -5,7 +5,7 @@
 #include "cli/CommandSupport.h"
 #include "cli/Console.h"
 #include "cli/Target.h"
-#include "engines/decode/SongFormats.h"
+#include "engines/formats/Formats.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -276,7 +276,7 @@ int run(const QStringList& args, std::FILE* out, std::FILE* err) {
     if (line.help) {
         // The kinds read come from the reader's table, as the window's lists do.
         QString help =
-            QString::fromUtf8(it->help).replace(QLatin1String("{kinds}"), songKindNames()) +
+            QString::fromUtf8(it->help).replace(QLatin1String("{kinds}"), formats::kindNames()) +
             QStringLiteral("\n\n");
         if (it->writes)
             help += QString::fromUtf8(kTargetHelp) + QStringLiteral("\n\n") +

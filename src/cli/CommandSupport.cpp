@@ -3,6 +3,7 @@
 #include "cli/Console.h"
 #include "cli/Job.h"
 #include "engines/decode/SongDecode.h"
+#include "engines/formats/Formats.h"
 #include "engines/util/SameFile.h"
 
 #include <QFileInfo>
@@ -59,7 +60,7 @@ int failed(const Io& io, const QString& text) {
 }
 
 bool isWavTarget(const QString& path) {
-    return path.right(4).toLower() == QLatin1String(".wav");
+    return formats::isWav(path);
 }
 
 bool targetAllowed(const QString& out, const QStringList& sources, const Io& io) {

@@ -3,6 +3,7 @@
 #include "cli/Console.h"
 #include "cli/Job.h"
 #include "engines/encoder/MeteredSource.h"
+#include "engines/formats/Formats.h"
 #include "engines/wav/WavHeader.h"
 
 #include <QFileInfo>
@@ -35,8 +36,8 @@ const char* const kTargetHelp =
 namespace {
 
 using encode::Format;
-using encode::FormatInfo;
 using encode::Setting;
+using formats::FileFormat;
 
 constexpr int kDefaultMp3BitRate = 256;
 
@@ -60,28 +61,27 @@ QString listed(const QStringList& items, const char* conjunction = "and") {
            QLatin1String(conjunction) + QLatin1Char(' ') + items.last();
 }
 
-// ".ogg or .oga": the extensions a format is written under.
-QString extensionsOf(Format format) {
-    QString ext = QStringLiteral(".") + QLatin1String(encode::info(format).extension);
-    return format == Format::Vorbis ? ext + QStringLiteral(" or .oga") : ext;
+// ".ogg", ".oga": the extensions a kind is written under.
+QStringList extensionsOf(const FileFormat& kind) {
+    QStringList all{QStringLiteral(".") + QLatin1String(kind.extension)};
+    if (kind.alias)
+        all << QStringLiteral(".") + QLatin1String(kind.alias);
+    return all;
 }
 
 QString writtenExtensions() {
-    QStringList all{QStringLiteral(".wav")};
-    for (const FormatInfo& f : encode::formats()) {
-        all << QStringLiteral(".") + QLatin1String(f.extension);
-        if (f.format == Format::Vorbis)
-            all << QStringLiteral(".oga");
-    }
+    QStringList all = extensionsOf(formats::wav());
+    for (const FileFormat* f : formats::encoded())
+        all << extensionsOf(*f);
     return listed(all, "or");
 }
 
 // "MP3, M4A (AAC), ... and Opus": the formats whose setting is `setting`.
 QString formatsTaking(Setting setting) {
     QStringList names;
-    for (const FormatInfo& f : encode::formats()) {
-        if (f.setting == setting)
-            names << QLatin1String(f.name);
+    for (const FileFormat* f : formats::encoded()) {
+        if (f->setting == setting)
+            names << QLatin1String(f->name);
     }
     return listed(names);
 }
@@ -89,13 +89,13 @@ QString formatsTaking(Setting setting) {
 // An MP3 bit rate the command line takes: the ones the window offers (the old 56, 96, 128 and
 // 256 among them).
 bool offeredMp3BitRate(int kbps) {
-    return std::ranges::find(encode::info(Format::Mp3).offered, kbps) !=
-           encode::info(Format::Mp3).offered.end();
+    return std::ranges::find(formats::info(Format::Mp3).offered, kbps) !=
+           formats::info(Format::Mp3).offered.end();
 }
 
 QString offeredMp3Text() {
     QStringList rates;
-    for (const int r : encode::info(Format::Mp3).offered)
+    for (const int r : formats::info(Format::Mp3).offered)
         rates << QString::number(r);
     return listed(rates, "or");
 }
@@ -106,7 +106,7 @@ int readValueOptions(const Options& opts, const Io& io, Target* target) {
         const QString name = QLatin1String(o.name);
         if (!opts.contains(name))
             continue;
-        if (target->isWav() || encode::info(*target->format).setting != o.setting)
+        if (target->isWav() || formats::info(*target->format).setting != o.setting)
             return usageError(
                 io, QStringLiteral("--%1 applies to %2 only").arg(name, formatsTaking(o.setting)));
         bool ok = false;
@@ -127,7 +127,7 @@ int readValueOptions(const Options& opts, const Io& io, Target* target) {
 
 int readTarget(const QString& out, const Options& opts, const Io& io, Target* target) {
     target->path = out;
-    target->format = encode::formatForPath(out);
+    target->format = formats::formatForPath(out);
     if (!target->format && !isWavTarget(out))
         return usageError(
             io, QStringLiteral("%1: the output must end in %2").arg(out, writtenExtensions()));
@@ -142,8 +142,8 @@ int readTarget(const QString& out, const Options& opts, const Io& io, Target* ta
         if (target->format != wanted)
             return usageError(io, QStringLiteral("the preset \"%1\" writes %2: %3 must end in %4")
                                       .arg(QLatin1String(target->preset->name),
-                                           QLatin1String(encode::info(wanted).name), out,
-                                           extensionsOf(wanted)));
+                                           QLatin1String(formats::info(wanted).name), out,
+                                           listed(extensionsOf(formats::info(wanted)), "or")));
         target->settings = target->preset->settings;
     } else if (target->format) {
         target->settings.format = *target->format;

@@ -1,6 +1,7 @@
 #include "convert/ConvertHandlers.h"
 
 #include "convert/ConvertPanel.h"
+#include "engines/formats/Formats.h"
 #include "engines/tags/ClipTags.h"
 #include "engines/util/AtomicFile.h"
 #include "engines/util/SameFile.h"
@@ -24,7 +25,7 @@ namespace {
 constexpr char kBusyText[] = "Converting.......";
 
 QString wavFilter() {
-    return QStringLiteral("Wav File (*.wav)");
+    return formats::dialogFilter(formats::wav(), QStringLiteral("Wav File"));
 }
 
 // Whether the encoder reads `source` as it is: a WAV file of one or two channels (any sample
@@ -70,7 +71,7 @@ void ConvertHandlers::showTarget() {
     const QString target = panel_.txtsavemp3->text();
     panel_.CmdConvertMP3->setText(
         tr("Convert to %1")
-            .arg(isWavTarget(target) ? QStringLiteral("WAV")
+            .arg(isWavTarget(target) ? QLatin1String(formats::wav().word)
                                      : formatWord(targetFormat(target, s_.output().format()))));
     panel_.CmdConvertMP3->setAccessibleName(panel_.CmdConvertMP3->text());
 }
@@ -87,8 +88,9 @@ void ConvertHandlers::CmdopenMp3_Click() {
 }
 
 void ConvertHandlers::CmdSavewav2_Click() {
-    pickedWav_ = s_.dialogs->saveFile({tr("Save Wav File"), s_.baseFolder(), wavFilter(),
-                                       QStringLiteral("wav"), Dialogs::FileKind::Saves});
+    pickedWav_ =
+        s_.dialogs->saveFile({tr("Save Wav File"), s_.baseFolder(), wavFilter(),
+                              QLatin1String(formats::wav().extension), Dialogs::FileKind::Saves});
     panel_.txtsavewav->setText(pickedWav_);
 }
 
@@ -102,7 +104,7 @@ void ConvertHandlers::CmdSaveMP3_Click() {
     const encode::Format chosen = s_.output().format();
     pickedEncoded_ = s_.dialogs->saveFile(
         {tr("Save %1 File").arg(formatWord(chosen)), s_.baseFolder(), encodedSaveFilter(chosen),
-         QLatin1String(encode::info(chosen).extension), Dialogs::FileKind::Saves});
+         QLatin1String(formats::info(chosen).extension), Dialogs::FileKind::Saves});
     panel_.txtsavemp3->setText(pickedEncoded_);
 }
 

@@ -7,6 +7,7 @@
 #include "editor/EditorHandlers.h"
 #include "editor/TimeText.h"
 #include "engines/encoder/Presets.h"
+#include "engines/formats/Formats.h"
 #include "engines/player/WavPlayer.h"
 #include "engines/tags/ClipTags.h"
 #include "engines/util/SameFile.h"
@@ -74,7 +75,7 @@ void EditorHandlers::CmdExport_Click() {
     }
     const QString offered = QDir(s_.baseFolder())
                                 .filePath(fileNameFor(songName_) + QLatin1Char('.') +
-                                          QLatin1String(encode::info(output.format()).extension));
+                                          QLatin1String(formats::info(output.format()).extension));
     const auto target = askEncodedTarget(*s_.dialogs, tr("Export Clip"), offered, output.format());
     if (!target)
         return;

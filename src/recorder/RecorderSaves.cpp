@@ -3,6 +3,7 @@
 // over a take not saved.
 #include "recorder/RecorderHandlers.h"
 
+#include "engines/formats/Formats.h"
 #include "recorder/RecorderPanel.h"
 #include "ui/Dialogs.h"
 #include "ui/EncodedSave.h"
@@ -20,7 +21,9 @@ namespace quaverly {
 
 namespace {
 
-const char kWavFilter[] = "WAV files (*.wav)";
+QString wavFilter() {
+    return formats::dialogFilter(formats::wav(), QStringLiteral("WAV files"));
+}
 
 } // namespace
 
@@ -116,8 +119,8 @@ bool RecorderHandlers::saveTakeAnyFormat() {
     // The output frame's format first, WAV next, then the other formats.
     const encode::Format chosen = s_.output().format();
     QStringList filters = encodedSaveFilter(chosen).split(QStringLiteral(";;"));
-    filters.insert(1, QLatin1String(kWavFilter));
-    const QString extension = QLatin1String(encode::info(chosen).extension);
+    filters.insert(1, wavFilter());
+    const QString extension = QLatin1String(formats::info(chosen).extension);
     const QString target = s_.dialogs->saveFile({tr("Save the take"), offeredName(extension),
                                                  filters.join(QStringLiteral(";;")), extension,
                                                  Dialogs::FileKind::Recordings});
@@ -169,10 +172,10 @@ bool RecorderHandlers::writeTake(const QString& path) {
 bool RecorderHandlers::SaveRecordingAsWav() {
     if (engine_.recording() || !engine_.take().exists())
         return false;
-    const QString name =
-        s_.dialogs->saveFile({QStringLiteral("Save As..."), offeredName("wav"),
-                              QLatin1String(kWavFilter) + QStringLiteral(";;All files (*)"),
-                              QStringLiteral("wav"), Dialogs::FileKind::Recordings});
+    const QString name = s_.dialogs->saveFile(
+        {QStringLiteral("Save As..."), offeredName(formats::wav().extension),
+         wavFilter() + QStringLiteral(";;All files (*)"), QLatin1String(formats::wav().extension),
+         Dialogs::FileKind::Recordings});
     if (name.isEmpty())
         return false;
     lastName_ = name;
@@ -183,9 +186,10 @@ RecorderHandlers::EncodedTake RecorderHandlers::SaveRecordingEncoded() {
     if (engine_.recording() || !engine_.take().exists())
         return {};
     const encode::Format format = s_.output().format();
-    const auto chosen = askEncodedTarget(*s_.dialogs, QStringLiteral("Save As..."),
-                                         offeredName(QLatin1String(encode::info(format).extension)),
-                                         format, Dialogs::FileKind::Recordings);
+    const auto chosen =
+        askEncodedTarget(*s_.dialogs, QStringLiteral("Save As..."),
+                         offeredName(QLatin1String(formats::info(format).extension)), format,
+                         Dialogs::FileKind::Recordings);
     if (!chosen)
         return {};
     lastName_ = chosen->path;

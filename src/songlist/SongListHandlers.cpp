@@ -1,6 +1,6 @@
 #include "songlist/SongListHandlers.h"
 
-#include "engines/decode/SongFormats.h"
+#include "engines/formats/Formats.h"
 #include "engines/player/WavPlayer.h"
 #include "songlist/AudioEditPanel.h"
 #include "songlist/SongRowMarks.h"
@@ -96,7 +96,7 @@ SongListHandlers::SongListHandlers(AudioEditPanel& panel, SongListServices servi
     list->viewport()->installEventFilter(this);
     list->setToolTip(tr("Enter: edit the selected song\nDelete: remove it\n"
                         "Ctrl+Up, Ctrl+Down: move it\nDrop song files here to add them:\n%1")
-                         .arg(songKindNames(60)));
+                         .arg(formats::kindNames(60)));
 }
 
 QStringList SongListHandlers::pickSongs(const QString& title) {

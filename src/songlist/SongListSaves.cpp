@@ -3,6 +3,7 @@
 #include "songlist/SongListHandlers.h"
 
 #include "engines/encoder/Presets.h"
+#include "engines/formats/Formats.h"
 #include "engines/player/WavPlayer.h"
 #include "engines/tags/ClipTags.h"
 #include "engines/util/SameFile.h"
@@ -58,8 +59,9 @@ void SongListHandlers::CmdSaveWav_Click() {
     if (refuseEmptyList())
         return;
     const QString target =
-        s_.dialogs->saveFile({tr("Save The List to Wav"), s_.baseFolder(), tr("Wav (*.wav)"),
-                              QStringLiteral("wav"), Dialogs::FileKind::Saves});
+        s_.dialogs->saveFile({tr("Save The List to Wav"), s_.baseFolder(),
+                              formats::dialogFilter(formats::wav(), tr("Wav")),
+                              QLatin1String(formats::wav().extension), Dialogs::FileKind::Saves});
     if (target.isEmpty() || refuseWorkingCopy(target))
         return;
     saveListAsWav(target);

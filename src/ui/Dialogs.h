@@ -27,7 +27,7 @@ public:
         QString title;
         QString folder;        // where the dialog opens (a save: or the file name offered there);
                                // empty: the dialog's own choice
-        QString filter;        // Qt style, e.g. "Audio files (*.wav *.mp3)"; ";;" between several
+        QString filter;        // Qt style, "Name (*.ext ...)"; ";;" between several
         QString defaultSuffix; // without the dot, e.g. "mp3"; added when the user types none
         FileKind kind = FileKind::Other;
     };

@@ -1,5 +1,6 @@
 #include "ui/EncodedSave.h"
 
+#include "engines/formats/Formats.h"
 #include "ui/Dialogs.h"
 #include "ui/Encodings.h"
 #include "ui/OutputChoice.h"
@@ -32,7 +33,7 @@ std::optional<EncodedTarget> askEncodedTarget(Dialogs& dialogs, const QString& t
                                               const QString& start, encode::Format chosen,
                                               Dialogs::FileKind kind) {
     const QString path = dialogs.saveFile({title, start, encodedSaveFilter(chosen),
-                                           QLatin1String(encode::info(chosen).extension), kind});
+                                           QLatin1String(formats::info(chosen).extension), kind});
     if (path.isEmpty())
         return std::nullopt;
     return EncodedTarget{path, targetFormat(path, chosen)};

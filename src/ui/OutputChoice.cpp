@@ -1,7 +1,8 @@
 #include "ui/OutputChoice.h"
 
+#include "engines/formats/Formats.h"
+
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QStringList>
 
 namespace quaverly {
@@ -15,7 +16,7 @@ OutputChoice::OutputChoice() {
 
 int OutputChoice::value(Format format) const {
     const auto it = values_.find(format);
-    return it != values_.end() ? it->second : encode::info(format).defaultValue;
+    return it != values_.end() ? it->second : formats::info(format).defaultValue;
 }
 
 void OutputChoice::setFormat(Format format) {
@@ -58,28 +59,21 @@ encode::Settings OutputChoice::settingsFor(Format format, bool clip) const {
 bool operator==(const OutputChoice& a, const OutputChoice& b) {
     if (a.format_ != b.format_ || a.preset_ != b.preset_)
         return false;
-    for (const encode::FormatInfo& f : encode::formats())
-        if (a.value(f.format) != b.value(f.format))
+    for (const formats::FileFormat* f : formats::encoded())
+        if (a.value(f->format) != b.value(f->format))
             return false;
     return true;
 }
 
 QString formatWord(Format format) {
-    switch (format) {
-    case Format::Vorbis:
-        return QStringLiteral("Ogg");
-    case Format::Opus:
-        return QStringLiteral("Opus");
-    default:
-        return QString::fromLatin1(encode::info(format).extension).toUpper();
-    }
+    return QLatin1String(formats::info(format).word);
 }
 
 QString settingText(Format format, int value) {
     const auto words = [value](const char* text) {
         return QCoreApplication::translate("OutputChoice", text).arg(value);
     };
-    switch (encode::info(format).setting) {
+    switch (formats::info(format).setting) {
     case encode::Setting::BitRate:
         return words("%1 kbit/s");
     case encode::Setting::Quality:
@@ -91,19 +85,19 @@ QString settingText(Format format, int value) {
 }
 
 QString encodedSaveFilter(Format chosen) {
-    QStringList filters{encode::dialogFilter(chosen)};
-    for (const encode::FormatInfo& f : encode::formats())
-        if (f.format != chosen)
-            filters << encode::dialogFilter(f.format);
+    QStringList filters{formats::dialogFilter(formats::info(chosen))};
+    for (const formats::FileFormat* f : formats::encoded())
+        if (f->format != chosen)
+            filters << formats::dialogFilter(*f);
     return filters.join(QStringLiteral(";;"));
 }
 
 Format targetFormat(const QString& target, Format chosen) {
-    return encode::formatForPath(target).value_or(chosen);
+    return formats::formatForPath(target).value_or(chosen);
 }
 
 bool isWavTarget(const QString& target) {
-    return QFileInfo(target).suffix().compare(QLatin1String("wav"), Qt::CaseInsensitive) == 0;
+    return formats::isWav(target);
 }
 
 } // namespace quaverly

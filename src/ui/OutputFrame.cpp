@@ -2,6 +2,7 @@
 
 #include "engines/encoder/Presets.h"
 #include "engines/encoder/SongEncode.h"
+#include "engines/formats/Formats.h"
 #include "ui/OutputChoice.h"
 #include "ui/Widgets.h"
 
@@ -24,9 +25,9 @@ OutputFrame::OutputFrame(QWidget* parent) : QGroupBox(tr("Output"), parent) {
     }
     CboPreset->setToolTip(tr("Preset: the format and setting a phone or player takes"));
     CboFormat = named(new QComboBox(this), "CboFormat");
-    for (const encode::FormatInfo& f : encode::formats()) {
-        CboFormat->addItem(formatWord(f.format), int(f.format));
-        CboFormat->setItemData(CboFormat->count() - 1, tr(f.name), Qt::ToolTipRole);
+    for (const formats::FileFormat* f : formats::encoded()) {
+        CboFormat->addItem(formatWord(f->format), int(f->format));
+        CboFormat->setItemData(CboFormat->count() - 1, tr(f->name), Qt::ToolTipRole);
     }
     CboFormat->setToolTip(tr("The format of the encoded saves; a name's extension decides"));
     CboSetting = named(new QComboBox(this), "CboSetting");
@@ -93,7 +94,7 @@ void OutputFrame::showChoice(const OutputChoice& choice) {
         if (QAbstractButton* option = bitRateGroup->button(value))
             option->setChecked(true);
     } else {
-        for (const int v : encode::info(format).offered)
+        for (const int v : formats::info(format).offered)
             CboSetting->addItem(settingText(format, v), v);
         CboSetting->setCurrentIndex(CboSetting->findData(value));
     }

@@ -1,6 +1,6 @@
 #include "ui/SongFilter.h"
 
-#include "engines/decode/SongFormats.h"
+#include "engines/formats/Formats.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -10,10 +10,10 @@ namespace quaverly {
 QString songFileFilter() {
     QStringList entries;
     entries << QCoreApplication::translate("SongFilter", "All supported files (%1)")
-                   .arg(songFilePatterns().join(u' '));
-    for (const SongFileKind& kind : songFileKinds())
-        entries << QStringLiteral("%1 (%2)").arg(songKindName(kind),
-                                                 songKindPatterns(kind).join(u' '));
+                   .arg(formats::readPatterns().join(u' '));
+    for (const formats::FileFormat& kind : formats::listed())
+        entries << QStringLiteral("%1 (%2)").arg(formats::kindName(kind),
+                                                 formats::kindPatterns(kind).join(u' '));
     entries << QCoreApplication::translate("SongFilter", "All files (*)");
     return entries.join(QStringLiteral(";;"));
 }

@@ -7,7 +7,7 @@
 
 namespace quaverly {
 
-// A Qt file-dialog filter from the table of the kinds read (engines/decode/SongFormats.h):
+// A Qt file-dialog filter from the table of the kinds read (engines/formats/Formats.h):
 // "All supported files (...)" with every pattern first, then one entry per kind
 // ("FLAC (*.flac)", "Speex (*.spx)", ...), then "All files (*)".
 QString songFileFilter();

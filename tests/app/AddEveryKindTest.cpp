@@ -1,11 +1,11 @@
-// Every kind of the table of kinds read (engines/decode/SongFormats.h), added in one batch through
+// Every kind of the table of kinds read (engines/formats/Formats.h), added in one batch through
 // "ADD" with a file that fails: each file joins the list or is named, with why, in the message.
 // The dialogs' filter, the list's drop hint and the command line's help list every kind of the
 // table; and a file that is not sound, or whose sound breaks off, is named once, with a cause
 // true to its content and told in time.
 #include "app/WindowFixture.h"
 #include "cli/Cli.h"
-#include "engines/decode/SongFormats.h"
+#include "engines/formats/Formats.h"
 #include "support/Peers.h"
 #include "support/TestAudio.h"
 #include "support/TestPaths.h"
@@ -88,11 +88,11 @@ TEST_F(AddEveryKind, EachFileOfABatchIsListedOrNamedWithWhy) {
     };
 
     QStringList batch;
-    for (const SongFileKind& kind : songFileKinds()) {
+    for (const formats::FileFormat& kind : formats::listed()) {
         const auto sample =
             std::find_if(std::begin(kSamples), std::end(kSamples),
-                         [&](const Sample& s) { return qstrcmp(s.kind, kind.name) == 0; });
-        ASSERT_NE(sample, std::end(kSamples)) << "no file of the kind " << kind.name;
+                         [&](const Sample& s) { return qstrcmp(s.kind, kind.kindName) == 0; });
+        ASSERT_NE(sample, std::end(kSamples)) << "no file of the kind " << kind.kindName;
         if (!sample->args) {
             batch << quaverly::test::dataPath("/") + QLatin1String(sample->file);
             continue;
@@ -131,11 +131,12 @@ TEST_F(AddEveryKind, TheFilterTheDropHintAndTheCommandLineNameEveryKind) {
     const QString cliHelp = QString::fromUtf8(help.readAll()).replace(u'\n', u' ');
     help.close();
     std::fclose(out);
-    for (const SongFileKind& kind : songFileKinds()) {
+    for (const formats::FileFormat& kind : formats::listed()) {
         const QString patterns = QString::fromLatin1(kind.patterns);
-        EXPECT_TRUE(filters.contains(songKindName(kind) + " (" + patterns + ")")) << kind.name;
-        EXPECT_TRUE(dropHint.contains(songKindName(kind))) << kind.name;
-        EXPECT_TRUE(cliHelp.contains(songKindName(kind))) << kind.name;
+        EXPECT_TRUE(filters.contains(formats::kindName(kind) + " (" + patterns + ")"))
+            << kind.kindName;
+        EXPECT_TRUE(dropHint.contains(formats::kindName(kind))) << kind.kindName;
+        EXPECT_TRUE(cliHelp.contains(formats::kindName(kind))) << kind.kindName;
     }
 }
 

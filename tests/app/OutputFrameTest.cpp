@@ -48,7 +48,7 @@ TEST_F(OutputFrame, APresetSetsFormatAndValueAndAChangeByHandLetsItGo) {
     auto w = start();
     AudioEditPanel& p = *w->Framewav;
     EXPECT_EQ(p.frameBitRate->CboPreset->currentText(), "None");
-    EXPECT_EQ(p.frameBitRate->CboFormat->count(), int(encode::formats().size()));
+    EXPECT_EQ(p.frameBitRate->CboFormat->count(), int(formats::encoded().size()));
     EXPECT_EQ(p.frameBitRate->CboFormat->currentText(), "MP3");
     EXPECT_EQ(shownValue(*w), 256);
 

@@ -3,6 +3,7 @@
 #include "engines/decode/internal/Decoder.h"
 #include "engines/decode/internal/ParallelChunks.h"
 #include "engines/decode/internal/ParallelMpeg.h"
+#include "engines/formats/Formats.h"
 #include "engines/util/ClockText.h"
 #include "engines/util/FrameTime.h"
 
@@ -11,44 +12,25 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace quaverly {
 namespace {
 
-// Which library reads a file, from its first bytes.
-enum class Reader { Sndfile, Mpeg, Ffmpeg, Unknown };
-
 struct Head {
     const unsigned char* bytes;
     std::size_t size;
-    bool is(std::size_t at, const char* magic, std::size_t length) const {
+    bool is(std::size_t at, const char* magic) const {
+        const std::size_t length = std::strlen(magic);
         return size >= at + length && std::memcmp(bytes + at, magic, length) == 0;
     }
-    bool is(std::size_t at, const char* magic) const { return is(at, magic, std::strlen(magic)); }
 };
 
-Reader readerFor(const Head& h) {
-    if ((h.is(0, "RIFF") || h.is(0, "RF64")) && h.is(8, "WAVE"))
-        return Reader::Sndfile;
-    if ((h.is(0, "FORM") && (h.is(8, "AIFF") || h.is(8, "AIFC"))) || h.is(0, "fLaC") ||
-        h.is(0, "caff") || h.is(0, "riff\x2e\x91\xcf\x11", 8))
-        return Reader::Sndfile;
-    // Ogg Vorbis through libvorbis, whose length follows the granule positions to the frame
-    // (FFmpeg 5.1 drops the last 128 frames of some); Opus, FLAC, Speex in Ogg through FFmpeg.
-    if (h.is(0, "OggS") && h.is(28, "\x01vorbis", 7))
-        return Reader::Sndfile;
-    if (h.is(0, "OggS") || h.is(4, "ftyp") || h.is(0, "\x1a\x45\xdf\xa3") ||
-        h.is(0, "\x30\x26\xb2\x75\x8e\x66\xcf\x11", 8) || h.is(0, "MAC ") || h.is(0, "wvpk") ||
-        h.is(0, ".snd") || h.is(0, "#!AMR"))
-        return Reader::Ffmpeg;
-    if (h.size >= 2 && h.bytes[0] == 0xFF) {
-        // A frame sync: layer bits 00 mark ADTS (AAC), anything else MPEG audio.
-        if ((h.bytes[1] & 0xF6) == 0xF0)
-            return Reader::Ffmpeg;
-        if ((h.bytes[1] & 0xE0) == 0xE0)
-            return Reader::Mpeg;
-    }
-    return Reader::Unknown;
+// Which library reads a file, from its first bytes (the table's signs); nullopt: none knows.
+std::optional<formats::Reader> readerFor(const Head& h) {
+    if (const formats::FileFormat* kind = formats::recognise(h.bytes, h.size))
+        return kind->reader;
+    return std::nullopt;
 }
 
 // The bytes an ID3v2 tag at the start takes (0 without one); tags sit before MP3, FLAC and
@@ -108,7 +90,7 @@ Result<SongReader> SongReader::open(const QString& path) {
         return Error(path, QStringLiteral("read error: ") + systemError(errno), sound::kFileOpen);
     if (got == 0)
         return Error(path, QStringLiteral("empty file"), sound::kFileForm);
-    Reader reader = readerFor({bytes, got});
+    std::optional<formats::Reader> reader = readerFor({bytes, got});
     const std::int64_t tag = id3Size({bytes, got});
     if (tag > 0) {
         // What follows the tag decides; libmpg123 and FFmpeg skip the tag themselves.
@@ -116,21 +98,11 @@ Result<SongReader> SongReader::open(const QString& path) {
                   ? std::fread(bytes, 1, sizeof bytes, file.get())
                   : 0;
         reader = readerFor({bytes, got});
-        if (reader == Reader::Sndfile)
-            reader = Reader::Ffmpeg; // libsndfile reads no ID3 tag before a FLAC stream
+        if (reader == formats::Reader::Sndfile)
+            reader = formats::Reader::Ffmpeg; // libsndfile reads no ID3 tag before a FLAC stream
     }
     Result<decode::DecoderPtr> decoder = Error(path, QString());
-    switch (reader) {
-    case Reader::Sndfile:
-        decoder = decode::openSndfileDecoder(path);
-        break;
-    case Reader::Ffmpeg:
-        decoder = decode::openFfmpegDecoder(path);
-        break;
-    case Reader::Mpeg:
-        decoder = decode::openMpegDecoder(std::move(file), path);
-        break;
-    case Reader::Unknown:
+    if (!reader) {
         // MPEG audio may follow junk of any length; whatever libmpg123 finds no frames in goes
         // to FFmpeg, which knows many more kinds. Its refusal counts only when it found a
         // container; else the file holds nothing either reads, whatever its name says.
@@ -146,7 +118,18 @@ Result<SongReader> SongReader::open(const QString& path) {
                                         : QStringLiteral("holds no audio that Quaverly reads"),
                                 sound::kFileForm);
         }
-        break;
+    } else {
+        switch (*reader) {
+        case formats::Reader::Sndfile:
+            decoder = decode::openSndfileDecoder(path);
+            break;
+        case formats::Reader::Ffmpeg:
+            decoder = decode::openFfmpegDecoder(path);
+            break;
+        case formats::Reader::Mpeg:
+            decoder = decode::openMpegDecoder(std::move(file), path);
+            break;
+        }
     }
     if (!decoder)
         return decoder.error();

@@ -10,7 +10,8 @@
 //   or ALAC, raw AAC, Opus, Ogg FLAC and Speex, WMA, Matroska/WebM, WavPack, Monkey's Audio,
 //   Musepack, the first sound track of a video; the same samples as `ffmpeg -i IN OUT.wav`,
 //   delay and padding removed as the file declares.
-// SongFormats.h names these kinds for people, with the names their files usually have.
+// engines/formats/Formats.h holds how each kind is recognised and which library reads it, and
+// names the kinds for people, with the names their files usually have.
 // Output is interleaved 16-bit signed PCM in native byte order at the source's rate (Opus:
 // 48 kHz), mono or stereo. Deeper integer samples keep their top 16 bits, floating point is
 // rounded to nearest; more than two channels are mixed down to stereo (see Downmix.h in

@@ -5,28 +5,11 @@
 #include "engines/encoder/internal/SourceBlocks.h"
 #include "engines/util/AtomicFile.h"
 
-#include <QFileInfo>
-
 #include <algorithm>
 #include <array>
 
 namespace quaverly::encode {
 namespace {
-
-constexpr std::array<int, 6> kMp3Offered{56, 96, 128, 192, 256, 320};
-constexpr std::array<int, 6> kAacOffered{96, 128, 160, 192, 256, 320};
-constexpr std::array<int, 11> kVorbisOffered{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-constexpr std::array<int, 8> kOpusOffered{32, 48, 64, 96, 128, 160, 192, 256};
-constexpr std::array<int, 9> kFlacOffered{0, 1, 2, 3, 4, 5, 6, 7, 8};
-
-const std::array<FormatInfo, 6> kFormats{{
-    {Format::Mp3, "mp3", "MP3", "mp3", Setting::BitRate, 192, kMp3Offered, true},
-    {Format::M4a, "m4a", "M4A (AAC)", "aac", Setting::BitRate, 256, kAacOffered, true},
-    {Format::M4r, "m4r", "M4R ringtone (AAC)", "aac", Setting::BitRate, 256, kAacOffered, true},
-    {Format::Vorbis, "ogg", "Ogg Vorbis", "vorbis", Setting::Quality, 6, kVorbisOffered, true},
-    {Format::Opus, "opus", "Opus", "opus", Setting::BitRate, 128, kOpusOffered, true},
-    {Format::Flac, "flac", "FLAC", "flac", Setting::Level, 5, kFlacOffered, false},
-}};
 
 EncodeFailure failure(EncodeStep step, const QString& file, const QString& cause) {
     return {step, Error(file, cause)};
@@ -54,7 +37,7 @@ Range valueRange(Format format) {
     return {0, 0};
 }
 
-QString rangeText(const FormatInfo& f, Range r) {
+QString rangeText(const formats::FileFormat& f, Range r) {
     switch (f.setting) {
     case Setting::BitRate:
         return QStringLiteral("%1 takes %2 to %3 kbit/s").arg(f.name).arg(r.low).arg(r.high);
@@ -138,46 +121,12 @@ std::optional<EncodeFailure> encodeInto(PcmSource& source, const QString& source
 
 } // namespace
 
-std::span<const FormatInfo> formats() {
-    return kFormats;
-}
-
-const FormatInfo& info(Format format) {
-    return *std::ranges::find(kFormats, format, &FormatInfo::format);
-}
-
-std::optional<Format> formatForPath(const QString& path) {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == QLatin1String("oga"))
-        return Format::Vorbis;
-    for (const FormatInfo& f : kFormats) {
-        if (suffix == QLatin1String(f.extension))
-            return f.format;
-    }
-    return std::nullopt;
-}
-
-QString dialogFilter(Format format) {
-    const FormatInfo& f = info(format);
-    QString patterns = QStringLiteral("*.") + QLatin1String(f.extension);
-    if (format == Format::Vorbis)
-        patterns += QStringLiteral(" *.oga");
-    return QStringLiteral("%1 (%2)").arg(QLatin1String(f.name), patterns);
-}
-
-QStringList dialogFilters() {
-    QStringList filters;
-    for (const FormatInfo& f : kFormats)
-        filters << dialogFilter(f.format);
-    return filters;
-}
-
 int Settings::effectiveValue() const {
-    return value.value_or(info(format).defaultValue);
+    return value.value_or(formats::info(format).defaultValue);
 }
 
 Status checkSettings(const Settings& settings, const QString& target) {
-    const FormatInfo& f = info(settings.format);
+    const formats::FileFormat& f = formats::info(settings.format);
     const int v = settings.effectiveValue();
     if (settings.format == Format::Mp3 && !mp3::isValidBitRate(v))
         return Error(target, QStringLiteral("%1 kbit/s is not an MP3 bit rate").arg(v));

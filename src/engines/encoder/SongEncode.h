@@ -1,5 +1,6 @@
 #pragma once
-// Sound into a file of any format the program writes, chosen by name: MP3 (LAME), M4A and M4R
+// Sound into a file of any format the program encodes (engines/formats/Formats.h: each format's
+// extension and setting): MP3 (LAME), M4A and M4R
 // (AAC-LC, FFmpeg's encoder and its iPod MP4 muxer), Ogg Vorbis (libvorbis), Opus (libopusenc)
 // and FLAC (libFLAC), each with its tags. WAV is not here: WAV targets keep the sample bytes as
 // they are (the list's join, the converter's copy, the recorder's take).
@@ -11,14 +12,13 @@
 // files, on any threads.
 
 #include "engines/encoder/Mp3Encode.h"
+#include "engines/formats/Formats.h"
 #include "engines/tags/ClipTags.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <memory>
 #include <optional>
-#include <span>
 #include <stop_token>
 
 namespace quaverly::encode {
@@ -27,37 +27,8 @@ using mp3::EncodeFailure;
 using mp3::EncodeStep;
 using mp3::PcmSource;
 
-enum class Format { Mp3, M4a, M4r, Vorbis, Opus, Flac };
-
-// What a format's one setting means.
-enum class Setting {
-    BitRate, // kbit/s (MP3 constant, AAC average, Opus variable)
-    Quality, // Vorbis quality, 0 (smallest) to 10 (best)
-    Level,   // FLAC compression level, 0 (fastest) to 8 (smallest); never changes the sound
-};
-
-struct FormatInfo {
-    Format format;
-    const char* extension; // without the dot: "m4r"
-    const char* name;      // for the user: "M4R ringtone (AAC)"
-    const char* codec;     // as ffprobe names it: "aac"
-    Setting setting;
-    int defaultValue;
-    std::span<const int> offered; // the values the window offers, ascending
-    bool lossy;
-};
-
-// Every format, in the order the window offers them.
-std::span<const FormatInfo> formats();
-const FormatInfo& info(Format format);
-
-// The format a target's name asks for, by its extension, in any case: .mp3, .m4a, .m4r, .ogg
-// and .oga (Vorbis), .opus, .flac. nullopt for anything else (also .wav).
-std::optional<Format> formatForPath(const QString& path);
-
-// The file dialog filter of one format ("FLAC (*.flac)") and of all together, one per line.
-QString dialogFilter(Format format);
-QStringList dialogFilters();
+using formats::Format;
+using formats::Setting;
 
 struct Settings {
     Format format = Format::Mp3;

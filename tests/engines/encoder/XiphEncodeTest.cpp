@@ -113,7 +113,7 @@ struct Row {
 };
 
 void PrintTo(const Row& r, std::ostream* os) {
-    *os << encode::info(r.format).extension << ' ' << r.channels << "ch " << r.rate << "Hz "
+    *os << formats::info(r.format).extension << ' ' << r.channels << "ch " << r.rate << "Hz "
         << r.frames << (r.signal == Signal::Sine ? " sine" : " staircase");
 }
 
@@ -140,7 +140,7 @@ TEST_P(XiphEncode, DecodesToTheSourcesLengthAndSound) {
         GTEST_SKIP() << "ffmpeg is not installed";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const encode::FormatInfo& info = encode::info(r.format);
+    const formats::FileFormat& info = formats::info(r.format);
     const QString ours = dir.filePath(QStringLiteral("ours.") + QLatin1String(info.extension));
     const auto samples = sound(r.signal, r.frames, r.channels, r.rate);
     MemorySource source(samples, r.channels, r.rate);
@@ -302,7 +302,7 @@ struct AheadRow {
 };
 
 void PrintTo(const AheadRow& r, std::ostream* os) {
-    *os << encode::info(r.format).extension << ' ' << r.channels << "ch " << r.rate << "Hz to "
+    *os << formats::info(r.format).extension << ' ' << r.channels << "ch " << r.rate << "Hz to "
         << r.toChannels << "ch " << r.toRate << "Hz";
     if (r.chunk != SIZE_MAX)
         *os << ", reads of " << r.chunk;
@@ -366,7 +366,7 @@ TEST(XiphEncodeFailure, LeavesNothingBehind) {
          {std::pair(Format::Vorbis, 1), std::pair(Format::Opus, 1), std::pair(Format::Vorbis, 2),
           std::pair(Format::Opus, 2), std::pair(Format::Flac, 1), std::pair(Format::Flac, 3)}) {
         const CodecThreads set(threads);
-        const QString ext = QLatin1String(encode::info(format).extension);
+        const QString ext = QLatin1String(formats::info(format).extension);
         SCOPED_TRACE(ext.toStdString() + " on " + std::to_string(threads) + " thread(s)");
         const QString target = dir.filePath(QStringLiteral("clip.") + ext);
         const QString nowhere = dir.filePath(QStringLiteral("missing/clip.") + ext);

@@ -178,7 +178,7 @@ TEST(ClipTags, AreWrittenIntoEveryFormatAndTheSoundStaysAsItWas) {
         encode::Settings settings;
         settings.format = format;
         const QString clip =
-            ours.filePath(QStringLiteral("clip.") + QLatin1String(encode::info(format).extension));
+            ours.filePath(QStringLiteral("clip.") + QLatin1String(formats::info(format).extension));
         const auto failed = encode::encodeSong(**source, wav, clip, settings, tags);
         ASSERT_FALSE(failed) << failed->error.text().toStdString();
         expectTagged(clip, TagKind::Ogg);
