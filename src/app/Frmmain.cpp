@@ -213,6 +213,10 @@ void Frmmain::connectSubsystems() {
         const QListWidgetItem* item = Framewav->List1->item(Framewav->ListIndex());
         return item ? item->data(AudioEditPanel::kSourceRole).toString() : QString();
     };
+    edit.selectedTitle = [this] {
+        const QListWidgetItem* item = Framewav->List1->item(Framewav->ListIndex());
+        return item ? item->data(AudioEditPanel::kTitleRole).toString() : QString();
+    };
     edit.hideListPlayer = [this] { listPlayer->giveWayToEditor(); };
     // Each song's last cut can be undone until the song leaves the list or the program ends.
     edit.history = &cutHistory_;

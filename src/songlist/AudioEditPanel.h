@@ -36,6 +36,8 @@ public:
     // pen); bools.
     static constexpr int kPlayingRole = Qt::UserRole + 4;
     static constexpr int kEditedRole = Qt::UserRole + 5;
+    // The title the file it was made from gave in its tags when it was listed; empty: none.
+    static constexpr int kTitleRole = Qt::UserRole + 6;
 
     // Each numbered control keeps its historic name as its objectName (lblListHint is "Label6",
     // lblMaker "Label8", frameBitRate "Frame6", optBitRate56 to optBitRate256 "Option1" to
