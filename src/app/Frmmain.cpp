@@ -218,6 +218,7 @@ void Frmmain::buildEditor() {
     };
     edit.selectedName = [selected] { return selected(Qt::DisplayRole); };
     edit.selectedSource = [selected] { return selected(AudioEditPanel::kSourceRole); };
+    edit.selectedTitle = [selected] { return selected(AudioEditPanel::kTitleRole); };
     edit.hideListPlayer = [this] { listPlayer->giveWayToEditor(); };
     // Each song's last cut can be undone until the song leaves the list or the program ends.
     edit.history = &cutHistory_;

@@ -1,48 +1,48 @@
 #include "cli/Job.h"
 
 #include "cli/Console.h"
+#include "cli/ProgressLine.h"
+#include "engines/util/JobRunner.h"
 
-#include <chrono>
-#include <condition_variable>
-#include <exception>
-#include <mutex>
-#include <thread>
+#include <QEventLoop>
+#include <QTimer>
 
 namespace quaverly::cli {
+
+namespace {
+// How often the command's thread looks for a Ctrl+C (which only sets a mark) and redraws the
+// time left while the work tells nothing new.
+constexpr int kWatchMs = 100;
+} // namespace
 
 void runOnWorker(const Io& io, const QString& label,
                  const std::function<void(std::stop_token, Meter&)>& work) {
     ProgressLine line(io, label);
-    Meter meter;
-    std::stop_source stop;
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-    std::exception_ptr thrown;
-
-    if (interrupted())
-        stop.request_stop();
-    std::jthread worker([&] {
-        try {
-            work(stop.get_token(), meter);
-        } catch (...) {
-            thrown = std::current_exception();
-        }
-        std::lock_guard lock(mutex);
-        done = true;
-        ended.notify_one();
-    });
-    // This thread draws and watches; the worker's end wakes it at once.
-    std::unique_lock lock(mutex);
-    while (!ended.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; })) {
+    JobRunner runner;
+    QEventLoop loop;
+    std::uint64_t done = 0, total = 0;
+    QObject::connect(&runner, &JobRunner::progressed, &loop,
+                     [&](std::uint64_t nowDone, std::uint64_t nowTotal) {
+                         done = nowDone;
+                         total = nowTotal;
+                         line.update(done, total);
+                     });
+    QObject::connect(&runner, &JobRunner::ended, &loop, &QEventLoop::quit);
+    QTimer watch;
+    watch.setInterval(kWatchMs);
+    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
         if (interrupted())
-            stop.request_stop();
-        line.update(meter.done(), meter.total());
-    }
-    lock.unlock();
-    worker.join();
-    if (thrown)
-        std::rethrow_exception(thrown);
+            runner.stop();
+        line.update(done, total);
+    });
+    runner.start(
+        [&work](const WorkProgress& progress) {
+            Meter meter(progress);
+            work(progress.stop, meter);
+        },
+        interrupted());
+    watch.start();
+    loop.exec();
 }
 
 } // namespace quaverly::cli

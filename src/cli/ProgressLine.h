@@ -5,32 +5,16 @@
 // command's own lines. With standard error not a terminal, or with --quiet, nothing is written.
 //
 // Threads: a ProgressLine belongs to the command's thread, the only one that writes to its Io;
-// work on another thread tells it how far it is through a Meter.
+// work on another thread tells it how far it is through a job (Job.h).
 
 #include "cli/CommandSupport.h"
 
 #include <QString>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 
 namespace quaverly::cli {
-
-// How far a piece of work is, in any unit (bytes, frames); total 0 while it is not known. Any
-// thread may set it and read it.
-class Meter {
-public:
-    void set(std::uint64_t done, std::uint64_t total) {
-        total_.store(total, std::memory_order_relaxed);
-        done_.store(done, std::memory_order_relaxed);
-    }
-    std::uint64_t done() const { return done_.load(std::memory_order_relaxed); }
-    std::uint64_t total() const { return total_.load(std::memory_order_relaxed); }
-
-private:
-    std::atomic<std::uint64_t> done_{0}, total_{0};
-};
 
 // The line for `label` with `done` of `total` after `elapsed` seconds, at most `columns` - 1
 // characters wide (a terminal's last column would wrap it): "label [#####-----]  42%  0:07 left".

@@ -14,7 +14,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <thread>
 
 namespace quaverly::cli {
 namespace {
@@ -26,6 +25,8 @@ constexpr std::uint32_t kRecordBytesPerSecond = RecordTake::kBytesPerSecond;
 constexpr long long kMaxRecordSeconds = WavHeader::kMaxDataSize / kRecordBytesPerSecond;
 // A recording that delivers nothing for this long has stalled.
 constexpr auto kRecordStall = std::chrono::seconds(10);
+// The longest a Ctrl+C waits to be heeded while recording.
+constexpr auto kCtrlCLatency = std::chrono::milliseconds(100);
 
 // What the command line asks for.
 struct Request {
@@ -89,7 +90,9 @@ int recordTake(const QString& out, const Request& r, TakeRecorder& recorder, con
             recorder.discard();
             return kCancelled;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // On at the next block, or at the latest in time to heed a Ctrl+C (which only sets a
+        // mark) and to see a device that has gone quiet.
+        (void)recorder.awaitBlock(kCtrlCLatency);
         const std::uint64_t now = recorder.take().dataBytes();
         const auto when = std::chrono::steady_clock::now();
         line.update(now, wanted);

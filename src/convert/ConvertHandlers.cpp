@@ -208,7 +208,7 @@ void ConvertHandlers::startEncoding(const QString& source, const QString& decode
                                     const QString& target, encode::Format format,
                                     const encode::Settings& settings) {
     s_.busy->show(QLatin1String(kBusyText));
-    Encodings::Job job{/*showsBusyWindow=*/true, /*disablesWindow=*/false, {}};
+    Encodings::Job job{/*showsBusyWindow=*/true, {}};
     const QString wav = decoded.isEmpty() ? source : decoded;
     if (!decoded.isEmpty()) {
         // The decoded file is the job's own and goes when the job ends, and a failure of it is
@@ -224,10 +224,13 @@ void ConvertHandlers::startEncoding(const QString& source, const QString& decode
     }
     // The window stays usable while the encoder works; the completion hides the busy window
     // and says how it went. Both files are the user's: the job removes only a decoded copy.
-    if (format == encode::Format::Mp3)
+    if (format == encode::Format::Mp3) {
         s_.encodings->start(wav, target, settings.effectiveValue(), std::move(job));
-    else
-        s_.encodings->startAs(wav, target, {settings, clipTagsFrom(source)}, std::move(job));
+        return;
+    }
+    // The source's tags and cover are read on the job's thread.
+    job.tags = [source] { return clipTagsFrom(source); };
+    s_.encodings->startAs(wav, target, {settings, {}}, std::move(job));
 }
 
 } // namespace quaverly

@@ -97,26 +97,28 @@ void EditorHandlers::CmdExport_Click() {
     const encode::Settings settings = output.settingsFor(target->format, true);
     if (!settingsUsable(*s_.dialogs, settings, target->path))
         return;
-    ClipTags tags = songSource_.isEmpty() ? ClipTags{} : clipTagsFrom(songSource_);
-    const std::optional<QString> title =
-        askClipTitle(*s_.dialogs, tags.title.isEmpty() ? songName_ : tags.title);
+    // The title offered is the one the song's tags gave when it was listed, else its file's
+    // name, as the tags read for the clip would give it.
+    QString suggested = songTitle_;
+    if (suggested.isEmpty())
+        suggested = songSource_.isEmpty() ? songName_ : QFileInfo(songSource_).completeBaseName();
+    const std::optional<QString> title = askClipTitle(*s_.dialogs, suggested);
     if (!title)
         return;
-    tags.title = *title;
-    if (const encode::Preset* preset = output.presetFor(target->format))
-        encode::applyPreset(*preset, &tags);
+    // The rest of the tags and the cover are read from the song on the job's thread.
+    Encodings::Job job;
+    job.tags = tagsReadFrom(songSource_, *title, output.presetFor(target->format));
 
     s_.MMCEdit->stop();
     if (!effects.any() && kept && kept->first == 0 && kept->end == grid_.frames()) {
         // The whole song as it is: encoded straight from its working copy.
-        s_.encodings->startAs(song_, target->path, {settings, std::move(tags)}, {});
+        s_.encodings->startAs(song_, target->path, {settings, {}}, std::move(job));
         return;
     }
     const QString clip =
         QDir(s_.workPath())
             .filePath(QStringLiteral("clip-%1.wav")
                           .arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
-    Encodings::Job job;
     job.workFiles = {clip};
     // Why the cut failed: written by the job's thread before the encoding, read by the
     // completion after it.
@@ -136,7 +138,7 @@ void EditorHandlers::CmdExport_Click() {
         return notSavedText(result.format,
                             tr("The clip could not be cut from %1.\n\n%2").arg(name, *cutFailed));
     };
-    s_.encodings->startAs(clip, target->path, {settings, std::move(tags)}, std::move(job));
+    s_.encodings->startAs(clip, target->path, {settings, {}}, std::move(job));
 }
 
 void EditorHandlers::exportWav(const QString& target, qint64 in, qint64 out,

@@ -104,6 +104,7 @@ void EditorHandlers::List1_DblClick() {
     if (song.isEmpty())
         return; // no song selected: nothing to open
     songSource_ = s_.selectedSource ? s_.selectedSource() : QString();
+    songTitle_ = s_.selectedTitle ? s_.selectedTitle() : QString();
     openForEditing(song, s_.selectedName());
 }
 

@@ -84,8 +84,10 @@ struct EditorServices : WindowServices {
     // Optional: where "Done" keeps each song as it was before its cut (for undoCut); without it
     // a cut cannot be undone.
     CutHistory* history = nullptr;
-    // Optional: the file the selected song was made from, for the clip's title and tags.
+    // Optional: the file the selected song was made from, for the clip's tags, and the title its
+    // tags gave when it was listed (empty: none), offered for the clip's.
     std::function<QString()> selectedSource = nullptr;
+    std::function<QString()> selectedTitle = nullptr;
 };
 
 class EditorHandlers final : public QObject {
@@ -242,6 +244,7 @@ private:
     QString song_;       // the working copy open in the editor
     QString songName_;   // its name in the list
     QString songSource_; // the file it was made from; empty when unknown
+    QString songTitle_;  // the title of its tags; empty when none
     bool editing_ = false;
     WavLayout layout_; // the open song's, for the zero crossings
     CutGrid grid_;

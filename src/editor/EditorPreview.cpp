@@ -16,6 +16,10 @@ void EditorHandlers::connectPreview() {
     positionTimer_.setInterval(kPositionMs);
     connect(&positionTimer_, &QTimer::timeout, this, &EditorHandlers::followPosition);
     connect(s_.MMCEdit, &WavPlayer::Done, this, &EditorHandlers::MMCEdit_Done);
+    // The position is followed while the player plays, whoever started or stopped it.
+    connect(s_.MMCEdit, &WavPlayer::Started, this, &EditorHandlers::startFollowing);
+    for (const auto halted : {&WavPlayer::Paused, &WavPlayer::Stopped, &WavPlayer::Closed})
+        connect(s_.MMCEdit, halted, this, &EditorHandlers::followPosition);
     connect(frame_.CmdPlaySel, &QPushButton::clicked, this, &EditorHandlers::CmdPlaySel_Click);
     connect(frame_.CmdPlayIn, &QPushButton::clicked, this, &EditorHandlers::CmdPlayIn_Click);
     connect(frame_.CmdPlayOut, &QPushButton::clicked, this, &EditorHandlers::CmdPlayOut_Click);

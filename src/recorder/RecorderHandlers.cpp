@@ -102,7 +102,6 @@ void RecorderHandlers::initrec() {
     panel_.sldInputLevel->setEnabled(selected >= 0);
     if (selected >= 0)
         cmbInput_Click();
-    panel_.tmrRecTest->start();
 }
 
 void RecorderHandlers::noInputs(const QString& why) {
@@ -173,9 +172,14 @@ void RecorderHandlers::sldInputLevel_Scroll() {
 void RecorderHandlers::tmrRecTest_Timer() {
     if (engine_.recording()) {
         panel_.lblPos->setText(takeText(engine_.recordedBytes()));
-    } else if (audio::TakePlayer* player = engine_.player()) {
+        return;
+    }
+    // Unless the take plays (below), the readout stands from now on: its timer rests.
+    panel_.tmrRecTest->stop();
+    if (audio::TakePlayer* player = engine_.player()) {
         const std::uint64_t length = player->length();
         if (player->playing()) {
+            panel_.tmrRecTest->start();
             panel_.lblPos->setText(
                 tr("Playing %1 of %2 · %3 MB")
                     .arg(takeTime(player->position()), takeTime(length), takeMegabytes(length)));
@@ -245,6 +249,7 @@ void RecorderHandlers::BeginRecording() {
     panel_.btnRecord->setEnabled(true);
     pumpTimer->start();
     meterTimer->start();
+    panel_.tmrRecTest->start();
     tmrRecTest_Timer();
 }
 
@@ -304,6 +309,8 @@ void RecorderHandlers::btnPlay_Click() {
     // (connecting again) and goes on from where the take was heard to stop.
     if (const Status played = player->play(); !played)
         ReportSoundError(*s_.dialogs, tr("Can't play the take"), played.error().code());
+    else
+        panel_.tmrRecTest->start(); // the readout follows the play
 }
 
 void RecorderHandlers::btnSave_Click() {

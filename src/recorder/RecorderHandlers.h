@@ -62,8 +62,8 @@ public:
 
     RecorderHandlers(RecorderPanel& panel, RecorderServices services, QObject* parent = nullptr);
 
-    // Opens the capture device, lists the inputs with the one recorded from selected, starts the
-    // readout and leaves the recorder idle. Without a device it says so and leaves Record
+    // Opens the capture device, lists the inputs with the one recorded from selected and leaves
+    // the recorder idle. Without a device it says so and leaves Record
     // disabled; the next visit tries again.
     void initrec();
     void cmbInput_Click();
@@ -71,6 +71,7 @@ public:
     void ShowInputState();
     void sldInputLevel_Scroll();
     // The readout; also says once when the take's play broke off (the sound server went away).
+    // Its timer runs while a take is recorded or played, and rests once the readout stands.
     void tmrRecTest_Timer();
     void btnRecord_Click();
     void btnPlay_Click();

@@ -34,7 +34,7 @@ public:
     QPushButton* btnSave;
     QPushButton* CmdWav;
     QPushButton* CmdMp3;
-    QTimer* tmrRecTest; // the take readout; off until the recorder is prepared
+    QTimer* tmrRecTest; // the take readout, while a take is recorded or played
 
 signals:
     // The panel was shown or hidden (the meter monitors only while it is shown).

@@ -49,7 +49,7 @@ bool RecorderHandlers::startEncoded(const EncodedTake& save) {
     // One job: the take is written into the work file, then encoded; the completion says
     // "Finish Save" or what failed, and removes the work file. The take is read on the job's
     // thread: the window is disabled meanwhile, so nothing records into it or lets it go.
-    Encodings::Job job{/*showsBusyWindow=*/false, /*disablesWindow=*/true, {save.wav}};
+    Encodings::Job job{/*showsBusyWindow=*/false, {save.wav}};
     const RecordTake* take = &engine_.take();
     job.prepare = [take, wav = save.wav](const std::stop_token& stop,
                                          const encode::Progress& progress) {

@@ -85,11 +85,19 @@ bool TakeRecorder::deliver(const void* data, std::size_t bytes) {
     if (written < bytes)
         lost_.fetch_add(keep - written, std::memory_order_relaxed);
     delivered_.fetch_add(bytes, std::memory_order_relaxed);
+    if (!arrivalPending_.exchange(true, std::memory_order_acq_rel))
+        arrived_.release();
     if (keep < bytes) {
         full_.store(true, std::memory_order_release);
         return false; // the take is as large as a WAV file can be: the capture stops
     }
     return true;
+}
+
+bool TakeRecorder::awaitBlock(std::chrono::milliseconds upTo) {
+    const bool came = arrived_.try_acquire_for(upTo);
+    arrivalPending_.store(false, std::memory_order_release);
+    return came;
 }
 
 bool TakeRecorder::drain() {

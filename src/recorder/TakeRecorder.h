@@ -26,9 +26,11 @@
 #include "recorder/RecordTake.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <semaphore>
 
 namespace quaverly {
 
@@ -64,6 +66,9 @@ public:
     Status BeginRecording(audio::CaptureDevice& device);
     // Moves the recorded blocks into the take; says when the recording must end.
     Stop pump();
+    // Waits until the device has handed over a block since the last wait, at most `upTo`; false
+    // when none came in that time (the device has stopped, or is slow).
+    bool awaitBlock(std::chrono::milliseconds upTo);
     // Ends the recording (no block follows), moves the last blocks in, completes the header and
     // makes the take's player on the recording's device. Without a player (the image was
     // refused: failure()) the take is still there to be saved.
@@ -113,6 +118,9 @@ private:
     std::atomic<std::uint64_t> lost_{0};
     std::atomic<std::uint64_t> delivered_{0};
     std::atomic<bool> full_{false};
+    // Released by the device thread once per block unless a release is pending already.
+    std::counting_semaphore<> arrived_{0};
+    std::atomic<bool> arrivalPending_{false};
 };
 
 } // namespace quaverly

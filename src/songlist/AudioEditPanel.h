@@ -35,6 +35,8 @@ public:
     // pen); bools.
     static constexpr int kPlayingRole = Qt::UserRole + 4;
     static constexpr int kEditedRole = Qt::UserRole + 5;
+    // The title the file it was made from gave in its tags when it was listed; empty: none.
+    static constexpr int kTitleRole = Qt::UserRole + 6;
 
     // Each numbered control keeps its historic name as its objectName (lblListHint is "Label6",
     // lblMaker "Label8", framePlayControl "Frame2", chkPlayList "Check1"; the output frame's in

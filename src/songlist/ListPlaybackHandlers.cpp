@@ -8,6 +8,8 @@
 #include "ui/Dialogs.h"
 #include "ui/PlayerMessages.h"
 
+#include <QAbstractItemModel>
+
 #include <algorithm>
 
 namespace quaverly {
@@ -21,12 +23,21 @@ ListPlaybackHandlers::ListPlaybackHandlers(AudioEditPanel& panel, ListPlaybackSe
     connect(panel_.CmdNext, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdNext_Click);
     connect(panel_.CmdFoward, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdFoward_Click);
     connect(s_.MMCPlayList, &WavPlayer::Done, this, &ListPlaybackHandlers::MMCPlayList_Done);
+    // Whoever starts, pauses or stops the player, the label follows.
+    for (const auto told :
+         {&WavPlayer::Started, &WavPlayer::Paused, &WavPlayer::Stopped, &WavPlayer::Closed}) {
+        connect(s_.MMCPlayList, told, this, &ListPlaybackHandlers::showPosition);
+    }
+    connect(s_.MMCPlayList, &WavPlayer::Done, this, &ListPlaybackHandlers::showPosition);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(kTimerMs);
-    connect(Timer1, &QTimer::timeout, this, &ListPlaybackHandlers::Timer1_Timer);
-    Timer1->start();
+    QListWidget* list = panel_.List1;
+    connect(list, &QListWidget::currentRowChanged, this, &ListPlaybackHandlers::updateButtons);
+    connect(list, &QListWidget::itemSelectionChanged, this, &ListPlaybackHandlers::updateButtons);
+    const QAbstractItemModel* rows = list->model();
+    connect(rows, &QAbstractItemModel::rowsInserted, this, &ListPlaybackHandlers::updateButtons);
+    connect(rows, &QAbstractItemModel::rowsRemoved, this, &ListPlaybackHandlers::updateButtons);
+    connect(rows, &QAbstractItemModel::rowsMoved, this, &ListPlaybackHandlers::updateButtons);
+    connect(rows, &QAbstractItemModel::modelReset, this, &ListPlaybackHandlers::updateButtons);
 
     positionTimer = new QTimer(this);
     positionTimer->setObjectName(QStringLiteral("tmrListPosition"));
@@ -132,7 +143,7 @@ void ListPlaybackHandlers::MMCPlayList_Done(int notifyCode) {
         PlayNext();
 }
 
-void ListPlaybackHandlers::Timer1_Timer() {
+void ListPlaybackHandlers::updateButtons() {
     const int count = panel_.List1->count();
     const int selected = panel_.ListIndex();
     if (*s_.ListMode != QLatin1String("Edit") && count > 0) {
@@ -152,7 +163,9 @@ void ListPlaybackHandlers::showPosition() {
         panel_.lblListPosition->clear();
         return;
     }
-    if (!positionTimer->isActive())
+    if (!player.isPlaying())
+        positionTimer->stop();
+    else if (!positionTimer->isActive())
         positionTimer->start();
     const QString times =
         QStringLiteral("%1 / %2").arg(clockMillis(std::uint64_t(player.Position())),

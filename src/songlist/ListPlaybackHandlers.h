@@ -5,12 +5,14 @@
 // selection while nothing plays); "Pause" holds the song and, pressed again, goes on from the same
 // sample.
 //
-// Timer1 (500 ms) enables the five buttons while the clip editor has no song open and the list
-// is not empty, and keeps "Next" and "Previous" to where there is a song to go to.
+// updateButtons() enables the five buttons while the clip editor has no song open and the list
+// is not empty, and keeps "Next" and "Previous" to where there is a song to go to; it runs
+// whenever the list's rows or its selection change.
 //
 // While a song plays or is paused, lblListPosition shows it with its position and length
-// ("Song  0:12.345 / 3:45"), read from the player by positionTimer a few times a second; once
-// the player has stopped or closed (whoever stopped it) the label is cleared and the timer rests.
+// ("Song  0:12.345 / 3:45"), read from the player by positionTimer a few times a second while it
+// plays; the player's signals say when it starts, pauses and stops, and once it has stopped or
+// closed (whoever stopped it) the label is cleared. Nothing runs while nothing plays.
 //
 // Threads: UI thread only; the player's Done arrives there.
 
@@ -35,7 +37,6 @@ struct ListPlaybackServices : WindowServices {
 class ListPlaybackHandlers final : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kTimerMs = 500;
     static constexpr int kPositionMs = 200;
 
     ListPlaybackHandlers(AudioEditPanel& panel, ListPlaybackServices services,
@@ -53,9 +54,9 @@ public:
     // broke off is reported; after an unreadable file the list goes on, after a failed sound
     // device (the sound server went away) it stops.
     void MMCPlayList_Done(int notifyCode);
-    void Timer1_Timer();
-    // The song playing (or paused) with its position and length; clears the label and stops
-    // positionTimer once nothing plays.
+    void updateButtons();
+    // The song playing (or paused) with its position and length; clears the label once nothing
+    // plays. positionTimer runs while the song plays.
     void showPosition();
     // The clip editor takes the frame's place: the five buttons go and so does the frame.
     void giveWayToEditor();
@@ -63,7 +64,6 @@ public:
     // the one playing, and the song after it in the new order is the one that plays next.
     void followRows(const QList<int>& newRowOf);
 
-    QTimer* Timer1;
     QTimer* positionTimer;
 
 private:

@@ -221,6 +221,7 @@ void SongListHandlers::listSong(const QString& picked, const QString& copy, cons
     auto* item = new QListWidgetItem(songNameFor(picked, song.tags));
     item->setData(AudioEditPanel::kWorkingCopyRole, copy);
     item->setData(AudioEditPanel::kSourceRole, picked);
+    item->setData(AudioEditPanel::kTitleRole, song.tags.title);
     item->setToolTip(songToolTip(picked, song));
     item->setData(AudioEditPanel::kLengthRole,
                   QVariant::fromValue<quint64>(frametime::framesToMs(song.frames, song.rate)));

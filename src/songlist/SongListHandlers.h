@@ -33,7 +33,6 @@ class QWidget;
 
 namespace quaverly {
 
-struct ClipTags;
 class Error;
 class AudioEditPanel;
 class BusyWindow;
@@ -138,9 +137,8 @@ private:
     QStringList songNames() const;
     // The joined list's frames and rate; nullopt when its songs cannot be read.
     std::optional<std::pair<std::int64_t, int>> joinedLength() const;
-    // The title the list's save offers, and the tags it starts from.
+    // The title the list's save offers.
     QString listTitle() const;
-    ClipTags listTags() const;
     // Asks for songs as "ADD" and "Insert" do, under `title`.
     QStringList pickSongs(const QString& title);
     // Adds `files` in order above the song at `row` (at the end for -1) as one job; `refused`

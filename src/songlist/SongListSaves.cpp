@@ -106,15 +106,14 @@ std::optional<std::pair<std::int64_t, int>> SongListHandlers::joinedLength() con
 QString SongListHandlers::listTitle() const {
     if (panel_.List1->count() > 1)
         return tr("Song list");
+    // The title its tags gave when it was listed, else its file's name, as the tags read for
+    // the save would give it.
     const QListWidgetItem* song = panel_.List1->item(0);
     const QString source = song->data(AudioEditPanel::kSourceRole).toString();
-    return source.isEmpty() ? song->text() : clipTagsFrom(source).title;
-}
-
-ClipTags SongListHandlers::listTags() const {
-    // The first song's artist, album and cover stand for the list.
-    const QString first = panel_.List1->item(0)->data(AudioEditPanel::kSourceRole).toString();
-    return first.isEmpty() ? ClipTags{} : clipTagsFrom(first);
+    if (source.isEmpty())
+        return song->text();
+    const QString title = song->data(AudioEditPanel::kTitleRole).toString();
+    return title.isEmpty() ? QFileInfo(source).completeBaseName() : title;
 }
 
 void SongListHandlers::CmdSaveList_Click() {
@@ -147,11 +146,6 @@ void SongListHandlers::CmdSaveList_Click() {
     const std::optional<QString> title = askClipTitle(*s_.dialogs, listTitle());
     if (!title)
         return;
-    Mp3Encoder::Output job{settings, listTags()};
-    job.tags.title = *title;
-    if (const encode::Preset* preset = output.presetFor(target->format))
-        encode::applyPreset(*preset, &job.tags);
-
     s_.MMCEdit->close();
     s_.MMCPlayList->close();
     // The songs are joined on the job's thread straight into the encoder, so no joined file is
@@ -159,13 +153,16 @@ void SongListHandlers::CmdSaveList_Click() {
     // disabled until then, so that no song is removed or cut while it is read. A failure of a
     // song names it; any other is the encoder's and says so as for every encoded file.
     Encodings::Job done;
+    // The first song's artist, album and cover stand for the list, read on the job's thread.
+    done.tags = tagsReadFrom(panel_.List1->item(0)->data(AudioEditPanel::kSourceRole).toString(),
+                             *title, output.presetFor(target->format));
     done.failureText = [](const EncodeResult& result) {
         return result.failure->step == mp3::EncodeStep::Source
                    ? tr("The list was not saved.\n\n%1").arg(encodeFailureText(*result.failure))
                    : QString();
     };
     s_.encodings->startSourceAs(joinedSongsSource(workingCopies(), songNames()),
-                                tr("the song list"), target->path, std::move(job), std::move(done));
+                                tr("the song list"), target->path, {settings, {}}, std::move(done));
 }
 
 } // namespace quaverly

@@ -2,11 +2,15 @@
 
 #include "engines/player/WavPlayer.h"
 #include "engines/util/FrameTime.h"
+#include "engines/util/QueuedCall.h"
 #include "engines/wav/WavHeader.h"
 #include "songlist/AudioEditPanel.h"
 #include "songlist/WorkingCopy.h"
 
+#include <QAbstractItemModel>
 #include <QFileInfo>
+
+#include <utility>
 
 namespace quaverly {
 
@@ -23,9 +27,35 @@ void setRole(QListWidgetItem& item, int role, const QVariant& value) {
 SongRowMarks::SongRowMarks(AudioEditPanel& panel, const WavPlayer& listPlayer,
                            const WavPlayer& editPlayer, QObject* parent)
     : QObject(parent), panel_(panel), listPlayer_(listPlayer), editPlayer_(editPlayer) {
-    timer_.setInterval(kRefreshMs);
-    connect(&timer_, &QTimer::timeout, this, &SongRowMarks::refresh);
-    timer_.start();
+    follow(listPlayer_);
+    follow(editPlayer_);
+    const QAbstractItemModel* rows = panel_.List1->model();
+    connect(rows, &QAbstractItemModel::rowsInserted, this, &SongRowMarks::refreshSoon);
+    connect(rows, &QAbstractItemModel::rowsRemoved, this, &SongRowMarks::refreshSoon);
+    connect(rows, &QAbstractItemModel::rowsMoved, this, &SongRowMarks::refreshSoon);
+    connect(rows, &QAbstractItemModel::modelReset, this, &SongRowMarks::refreshSoon);
+    connect(rows, &QAbstractItemModel::dataChanged, this, [this] {
+        if (!refreshing_)
+            refreshSoon();
+    });
+}
+
+void SongRowMarks::follow(const WavPlayer& player) {
+    for (const auto told : {&WavPlayer::Opened, &WavPlayer::Closed, &WavPlayer::Started,
+                            &WavPlayer::Paused, &WavPlayer::Stopped}) {
+        connect(&player, told, this, &SongRowMarks::refreshSoon);
+    }
+    connect(&player, &WavPlayer::Done, this, &SongRowMarks::refreshSoon);
+}
+
+void SongRowMarks::refreshSoon() {
+    if (!std::exchange(queued_, true))
+        queueCall(this, "refreshNow");
+}
+
+void SongRowMarks::refreshNow() {
+    queued_ = false;
+    refresh();
 }
 
 QString SongRowMarks::editedCopy() {
@@ -51,6 +81,7 @@ void SongRowMarks::updateEditedLength(QListWidgetItem& item) {
 }
 
 void SongRowMarks::refresh() {
+    refreshing_ = true;
     const QString playing = listPlayer_.isPlaying() ? listPlayer_.FileName() : QString();
     const QString edited = editedCopy();
     QListWidget& list = *panel_.List1;
@@ -63,6 +94,7 @@ void SongRowMarks::refresh() {
             updateEditedLength(item);
         setRole(item, Qt::AccessibleTextRole, songRowSpoken(item));
     }
+    refreshing_ = false;
 }
 
 QString songRowSpoken(const QListWidgetItem& item) {

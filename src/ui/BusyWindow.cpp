@@ -4,8 +4,10 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QHideEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QShowEvent>
 
 #include <algorithm>
 #include <utility>
@@ -104,7 +106,16 @@ FrmLoad::FrmLoad()
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(kTickMs);
     connect(Timer1, &QTimer::timeout, this, &FrmLoad::Timer1_Timer);
+}
+
+void FrmLoad::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
     Timer1->start();
+}
+
+void FrmLoad::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    Timer1->stop();
 }
 
 void FrmLoad::Timer1_Timer() {

@@ -31,7 +31,8 @@ public:
     FrmLoad();
 
     // One step of the strip: the lowest hidden picture appears; when that makes the last
-    // picture visible, the strip starts over with picture 0 alone. Timer1 calls it.
+    // picture visible, the strip starts over with picture 0 alone. Timer1 calls it while the
+    // window shows.
     void Timer1_Timer();
 
     QLabel* Label1 = nullptr;
@@ -46,6 +47,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     // Picture1(0) to Picture1(5), so named; 0, 2 and 4 show one image, 1 and 3 a second, 5 a

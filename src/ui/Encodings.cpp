@@ -99,6 +99,17 @@ encode::Progress partOf(JobContext& job, std::uint64_t from, std::uint64_t span)
 
 } // namespace
 
+std::function<ClipTags()> tagsReadFrom(const QString& source, const QString& title,
+                                       const encode::Preset* preset) {
+    return [source, title, preset] {
+        ClipTags tags = source.isEmpty() ? ClipTags{} : clipTagsFrom(source);
+        tags.title = title;
+        if (preset)
+            encode::applyPreset(*preset, &tags);
+        return tags;
+    };
+}
+
 int Encodings::run(encode::EncodeOrder order, Job job) {
     if (running_ || jobs_.running()) {
         qWarning("Encodings: %s not started, another job runs", qPrintable(order.target));
@@ -115,7 +126,8 @@ int Encodings::run(encode::EncodeOrder order, Job job) {
     auto result = std::make_shared<EncodeResult>(EncodeResult{id, order.sourceName, order.target,
                                                               order.settings.effectiveValue(),
                                                               order.settings.format, std::nullopt});
-    auto work = [result, order = std::move(order), prepare = job.prepare](JobContext& context) {
+    auto work = [result, order = std::move(order), prepare = job.prepare,
+                 tags = job.tags](JobContext& context) mutable {
         std::uint64_t from = 0;
         if (prepare) {
             const Status prepared = prepare(context.stop(), partOf(context, 0, kPrepareShare));
@@ -127,6 +139,8 @@ int Encodings::run(encode::EncodeOrder order, Job job) {
             }
             from = kPrepareShare;
         }
+        if (tags)
+            order.tags = tags();
         result->failure =
             encode::encodeMetered(order, context.stop(), partOf(context, from, 1000 - from));
     };

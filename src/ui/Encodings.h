@@ -11,6 +11,8 @@
 
 #include "engines/encoder/MeteredSource.h"
 #include "engines/encoder/Mp3Encoder.h"
+#include "engines/encoder/Presets.h"
+#include "engines/tags/ClipTags.h"
 
 #include <QObject>
 #include <QStringList>
@@ -35,6 +37,11 @@ QString encodeFailureText(const mp3::EncodeFailure& failure);
 // file was not saved.\n\n" and the detail.
 QString notSavedText(encode::Format format, const QString& detail);
 
+// The tags of a clip made from the song file `source` (none when it is empty), for Job::tags:
+// its artist, album and cover, `title`, and what `preset` (when given) asks for.
+std::function<ClipTags()> tagsReadFrom(const QString& source, const QString& title,
+                                       const encode::Preset* preset);
+
 // What the window says when `target` was saved: "Finish Save: NAME is saved.", NAME the file's
 // name without its folder.
 QString savedText(const QString& target);
@@ -48,8 +55,6 @@ public:
         // The starter showed the busy window for it: what it says is the job's words (else
         // "Saving.......").
         bool showsBusyWindow = false;
-        // Kept for the starters' sake: every encoding now holds the window while it runs.
-        bool disablesWindow = false;
         QStringList workFiles; // removed when the job ends, whatever its outcome
         // Words a failure for the user; unset, or giving the empty text: notSavedText() with
         // encodeFailureText().
@@ -61,6 +66,10 @@ public:
         // Tells the user of a failure in its own way; true when it did (the default words then
         // stay unsaid).
         std::function<bool(const EncodeResult&)> tellsFailure = nullptr;
+        // Makes the clip's tags on the job's thread, before the encoding: reading a song's tags
+        // and cover (tagsReadFrom) never holds the window, however slow or large its file.
+        // Unset: the tags the starter gave.
+        std::function<ClipTags()> tags = nullptr;
     };
 
     Encodings(Dialogs& dialogs, BusyWindow& busy, Jobs& jobs, WavPlayer& editPlayer,

@@ -4,8 +4,6 @@
 #include "engines/util/TimeLeft.h"
 #include "ui/BusyWindow.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QWidget>
 
 #include <algorithm>
@@ -13,48 +11,48 @@
 namespace quaverly {
 
 namespace {
-constexpr int kPollMs = 100;
+
+int permilleOf(std::uint64_t done, std::uint64_t total) {
+    return total == 0 ? 0 : int(std::min<std::uint64_t>(1000, done * 1000 / total));
+}
+
 } // namespace
 
 void JobContext::progress(std::uint64_t done, std::uint64_t total) {
     if (total == 0)
         return;
-    const int permille = int(std::min<std::uint64_t>(1000, done * 1000 / total));
-    permille_.store(permille, std::memory_order_relaxed);
+    progress_.report(done, total);
     if (observeForTesting)
-        observeForTesting(*this, permille);
+        observeForTesting(*this, permilleOf(done, total));
 }
 
 void JobContext::say(QString words) {
-    const std::lock_guard lock(wordsMutex_);
-    words_ = std::move(words);
-}
-
-std::optional<QString> JobContext::takeWords() {
-    const std::lock_guard lock(wordsMutex_);
-    return std::exchange(words_, std::nullopt);
+    {
+        const std::lock_guard lock(words_.mutex);
+        if (words_.said) {
+            words_.said = std::move(words); // a call is queued already
+            return;
+        }
+        words_.said = std::move(words);
+    }
+    queueCall(&jobs_, "showWords");
 }
 
 struct Jobs::Running {
-    explicit Running(Job j) : job(std::move(j)), context(stop.get_token()) {}
+    explicit Running(Job j) : job(std::move(j)) {}
     Job job;
-    std::stop_source stop; // declared before the context, which takes its token
-    JobContext context;
+    JobContext::Words words;
     QElapsedTimer clock;
 };
 
 Jobs::Jobs(QWidget& window, BusyWindow& busy, QObject* parent)
     : QObject(parent), window_(window), busy_(busy) {
     setObjectName(QStringLiteral("Jobs"));
-    poll_.setInterval(kPollMs);
-    connect(&poll_, &QTimer::timeout, this, &Jobs::poll);
+    connect(&runner_, &JobRunner::progressed, this, &Jobs::showProgress);
+    connect(&runner_, &JobRunner::ended, this, &Jobs::end);
 }
 
-Jobs::~Jobs() {
-    cancel();
-    if (worker_.joinable())
-        worker_.join();
-}
+Jobs::~Jobs() = default;
 
 bool Jobs::start(Job job) {
     if (current_)
@@ -65,35 +63,37 @@ bool Jobs::start(Job job) {
     running->clock.start();
     window_.setEnabled(false);
     busy_.showJob(running->job.words, [this] { cancel(); });
-    poll_.start();
-    if (worker_.joinable())
-        worker_.join(); // the last job's thread, which has ended
-    worker_ = std::thread([this, running] {
-        running->job.work(running->context);
-        // The completion runs on the window thread, queued behind what is already there.
-        queueCall(this, "end");
+    runner_.start([this, running](const WorkProgress& progress) {
+        JobContext context(progress, running->words, *this);
+        running->job.work(context);
     });
     return true;
 }
 
 void Jobs::cancel() {
-    if (current_)
-        current_->stop.request_stop();
+    runner_.stop();
 }
 
 void Jobs::waitForDone() {
-    if (!current_)
-        return;
-    worker_.join();
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    runner_.wait();
 }
 
-void Jobs::poll() {
+void Jobs::showWords() {
     if (!current_)
         return;
-    if (const auto words = current_->context.takeWords())
+    std::optional<QString> words;
+    {
+        const std::lock_guard lock(current_->words.mutex);
+        words = std::exchange(current_->words.said, std::nullopt);
+    }
+    if (words)
         busy_.setText(*words);
-    const int permille = current_->context.permille_.load(std::memory_order_relaxed);
+}
+
+void Jobs::showProgress(std::uint64_t done, std::uint64_t total) {
+    if (!current_)
+        return;
+    const int permille = permilleOf(done, total);
     busy_.setProgress(permille, timeLeft(permille));
     if (permille != shown_) {
         shown_ = permille;
@@ -111,17 +111,10 @@ QString Jobs::timeLeft(int permille) const {
     return tr("About %1 min left").arg((seconds + 30) / 60);
 }
 
-void Jobs::end() {
+void Jobs::end(bool cancelled) {
     const std::shared_ptr<Running> running = std::exchange(current_, nullptr);
     if (!running)
         return;
-    poll_.stop();
-    const bool cancelled = running->stop.stop_requested();
-    if (!cancelled) {
-        const int permille = running->context.permille_.load(std::memory_order_relaxed);
-        if (permille == 1000 && shown_ != 1000)
-            emit progressed(1000);
-    }
     busy_.hide();
     window_.setEnabled(true);
     if (running->job.done)

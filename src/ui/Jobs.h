@@ -9,24 +9,24 @@
 // own business (the core writes through AtomicFile: nothing partial, the target untouched).
 //
 // Why not QtConcurrent with QPromise: the core is cancelled through std::stop_token, not by
-// QFuture, and the progress is read by the window's timer from an atomic; a std::stop_source and
-// a thread of the program's own per job (like the encoder's) do what is needed.
+// QFuture; a JobRunner (a thread of the program's own per job, like the encoder's) does what is
+// needed and tells the window thread of the progress and the end by queued calls.
 //
 // Threads: start(), cancel(), running() and the signals belong to the window thread; a job's
 // work runs on the job's thread and may call only its JobContext.
 
+#include "engines/util/JobRunner.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
-#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stop_token>
-#include <thread>
 
 class QWidget;
 
@@ -41,7 +41,7 @@ public:
     bool stopRequested() const { return stop_.stop_requested(); }
     // `done` of `total` (any unit); cheap, call it as often as convenient.
     void progress(std::uint64_t done, std::uint64_t total);
-    // Changes what the busy window says ("Adding b.mp3 (2 of 5)"), shown at its next update.
+    // Changes what the busy window says ("Adding b.mp3 (2 of 5)").
     void say(QString words);
 
     // Tests only: called on the worker at every progress(), with the thousandths reached.
@@ -49,14 +49,18 @@ public:
 
 private:
     friend class Jobs;
-    explicit JobContext(std::stop_token stop) : stop_(std::move(stop)) {}
-    // The words said last, taken by the window thread; under wordsMutex_.
-    std::optional<QString> takeWords();
+    // What the work says, waiting for the window thread.
+    struct Words {
+        std::mutex mutex;
+        std::optional<QString> said;
+    };
+    JobContext(const WorkProgress& progress, Words& words, QObject& jobs)
+        : stop_(progress.stop), progress_(progress), words_(words), jobs_(jobs) {}
 
     std::stop_token stop_;
-    std::atomic<int> permille_{0};
-    std::mutex wordsMutex_;
-    std::optional<QString> words_;
+    const WorkProgress& progress_; // the runner's, for as long as the work runs
+    Words& words_;
+    QObject& jobs_; // told when there are new words
 };
 
 class Jobs final : public QObject {
@@ -64,7 +68,7 @@ class Jobs final : public QObject {
 public:
     struct Job {
         QString words;                            // what the busy window says ("Saving ...")
-        std::function<void(JobContext&)> work;    // on a pool thread
+        std::function<void(JobContext&)> work;    // on the job's thread
         std::function<void(bool cancelled)> done; // on the window thread, after `work`
     };
 
@@ -88,16 +92,16 @@ signals:
 
 private:
     struct Running;
-    void poll();
-    Q_INVOKABLE void end(); // queued from the job's thread
+    void showProgress(std::uint64_t done, std::uint64_t total);
+    Q_INVOKABLE void showWords(); // queued from the job's thread
+    void end(bool cancelled);
     QString timeLeft(int permille) const;
 
     QWidget& window_;
     BusyWindow& busy_;
-    QTimer poll_;
     std::shared_ptr<Running> current_;
-    std::thread worker_; // the latest job's thread; joined before the rest goes
     int shown_ = -1;
+    JobRunner runner_; // declared last: goes first, waiting for the job's thread
 };
 
 } // namespace quaverly

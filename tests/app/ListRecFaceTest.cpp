@@ -63,7 +63,6 @@ TEST_F(ListRecFace, RowsShowLengthAndFormatAndMarkTheSongPlayingAndTheSongEdited
 
     // Playing the long song marks its row, and only its.
     list->setCurrentRow(1);
-    w->listPlayer->Timer1_Timer();
     click(*w, "CmdPlay");
     QTRY_VERIFY_WITH_TIMEOUT(marked(1, AudioEditPanel::kPlayingRole), 5000);
     EXPECT_FALSE(marked(0, AudioEditPanel::kPlayingRole));

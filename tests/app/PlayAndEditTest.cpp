@@ -35,11 +35,10 @@ protected:
         dialogs.queueFile(file);
         click(*w, "CmdAdd");
     }
-    // Adds songs of `frames` frames each; the list player's buttons wake at the next tick.
+    // Adds songs of `frames` frames each; the list player's buttons wake as they join.
     void addSongs(int count, int frames) {
         for (int i = 1; i <= count; ++i)
             addSong(QStringLiteral("song%1").arg(i), frames);
-        w->listPlayer->Timer1_Timer();
     }
 
     void open(int row) {
@@ -47,11 +46,8 @@ protected:
         emit list->itemDoubleClicked(list->item(row));
     }
     bool enabled(const char* name) const { return child(*w, name)->isEnabled(); }
-    // A click on a list player button after the timer has had its say on the selection.
-    void press(const char* name) {
-        w->listPlayer->Timer1_Timer();
-        click(*w, name);
-    }
+    // A click on a list player button, which follows the selection.
+    void press(const char* name) { click(*w, name); }
 };
 
 TEST(TimeText, TheSliderRoundsHalvesToTheEvenSecondAndTheClipUpToTheTenth) {
@@ -174,10 +170,10 @@ TEST_F(PlayAndEdit, PlayControlShowsTheSongPlayingWithItsPositionAndLength) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return shown->text().isEmpty() && !timer->isActive(); }));
 }
 
-TEST_F(PlayAndEdit, TheTimerEnablesTheButtonsAsTheSelectionAndTheEditorAllow) {
-    EXPECT_EQ(w->listPlayer->Timer1->interval(), 500);
-    EXPECT_TRUE(w->listPlayer->Timer1->isActive());
+TEST_F(PlayAndEdit, TheButtonsFollowTheSelectionAndTheEditor) {
+    EXPECT_FALSE(enabled("CmdPlay"));
     addSongs(5, 800);
+    EXPECT_TRUE(enabled("CmdPlay")) << "songs joining the list wake the buttons";
     const struct {
         int selected;
         const char* mode;
@@ -187,13 +183,13 @@ TEST_F(PlayAndEdit, TheTimerEnablesTheButtonsAsTheSelectionAndTheEditorAllow) {
         {2, "", true, true, true},  {2, "Edit", false, true, true}, {4, "Edit", false, false, true},
     };
     for (const auto& c : cases) {
+        w->ListMode = QLatin1String(c.mode);
         for (QPushButton* b : w->Framewav->playerButtons())
             b->setEnabled(false);
+        // The selection's changes update the buttons.
         list->clearSelection();
         if (c.selected >= 0)
             list->setCurrentRow(c.selected);
-        w->ListMode = QLatin1String(c.mode);
-        w->listPlayer->Timer1_Timer();
         const QString what = QStringLiteral("%1 %2").arg(c.selected).arg(c.mode);
         for (const char* name : {"CmdPlay", "CmdPause", "CmdStop"})
             EXPECT_EQ(enabled(name), c.play) << name << " " << what.toStdString();
@@ -206,7 +202,6 @@ TEST_F(PlayAndEdit, OpeningASongShowsItsLengthAndMarksAndHidesTheListPlayer) {
     // 150.5 s and 151.5 s at 8 kHz: the half goes to the even second.
     addSong("a", 1204000);
     addSong("b", 1212000);
-    w->listPlayer->Timer1_Timer();
     list->setCurrentRow(0);
     click(*w, "CmdPlay");
     EXPECT_TRUE(w->MMCPlayList->isPlaying());

@@ -157,7 +157,6 @@ protected:
         addSongs();
         if (GetParam().player == Player::List) {
             w->Framewav->chkPlayList->setChecked(GetParam().repeat);
-            w->listPlayer->Timer1_Timer();
         } else {
             emit w->Framewav->List1->itemDoubleClicked(w->Framewav->List1->item(0));
             w->frameEditSong->chkLoop->setChecked(GetParam().repeat);

@@ -38,7 +38,7 @@ public:
     explicit MissingBackend(Error why) : why_(std::move(why)) {}
     QString name() const override { return QStringLiteral("pulse"); }
     Status available() override { return why_; }
-    Result<std::unique_ptr<PlaybackStream>> openPlayback(const PcmFormat&, PullFn) override {
+    Result<std::unique_ptr<PlaybackStream>> openPlayback(const PcmFormat&, PullFn, EndFn) override {
         return why_;
     }
     Result<std::unique_ptr<CaptureStream>> openCapture(int, const PcmFormat&, PushFn) override {

@@ -17,6 +17,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -55,11 +56,31 @@ constexpr int kMaxVolumePercent = 150;
 using PullFn = std::function<std::size_t(void* dst, std::size_t bytes)>;
 // Receives each captured block; return false to stop delivering.
 using PushFn = std::function<bool(const void* data, std::size_t bytes)>;
+// Called once, on the device thread, when a playback stream has finished (finished() has turned
+// true: all the data heard, or the stream failed), so that its owner need not watch for it. Like
+// the PullFn it must not block; posting a message to another thread is what it is for.
+using EndFn = std::function<void()>;
+
+// A stream's EndFn, called at most once whichever of its ends comes first. Any thread.
+class EndNotice {
+public:
+    explicit EndNotice(EndFn ended) : ended_(std::move(ended)) {}
+    void operator()() {
+        if (ended_ && !told_.exchange(true))
+            ended_();
+    }
+
+private:
+    const EndFn ended_;
+    std::atomic<bool> told_{false};
+};
 
 class PlaybackStream {
 public:
     virtual ~PlaybackStream() = default;
-    virtual void pause() = 0; // keeps the position heard
+    // Holds the sound where it is heard, keeping the position and the data not yet played;
+    // resume() goes on from there.
+    virtual void pause() = 0;
     virtual void resume() = 0;
     // Frames that have left the speaker so far (latency accounted for), not frames written.
     virtual std::uint64_t framesPlayed() const = 0;
@@ -87,9 +108,10 @@ public:
     // Connects when needed; fails when no device can be had.
     virtual Status available() = 0;
 
-    // Starts playing at once (the PullFn may be called before this returns).
+    // Starts playing at once (the PullFn may be called before this returns); `ended`, when
+    // given, is told when the stream has finished.
     virtual Result<std::unique_ptr<PlaybackStream>> openPlayback(const PcmFormat& format,
-                                                                 PullFn pull) = 0;
+                                                                 PullFn pull, EndFn ended = {}) = 0;
     // Records from sources()[sourceIndex] at once (the PushFn may be called before this
     // returns). Nothing else on the system changes.
     virtual Result<std::unique_ptr<CaptureStream>>

@@ -160,7 +160,7 @@ Status PulseBackend::available() {
 }
 
 Result<std::unique_ptr<PlaybackStream>> PulseBackend::openPlayback(const PcmFormat& format,
-                                                                   PullFn pull) {
+                                                                   PullFn pull, EndFn ended) {
     if (!pull) {
         return serverError(QStringLiteral("No sound to play"));
     }
@@ -172,7 +172,7 @@ Result<std::unique_ptr<PlaybackStream>> PulseBackend::openPlayback(const PcmForm
     if (!conn) {
         return conn.error();
     }
-    auto stream = std::make_unique<PulsePlayback>(*conn, *spec, std::move(pull));
+    auto stream = std::make_unique<PulsePlayback>(*conn, *spec, std::move(pull), std::move(ended));
     if (Status started = stream->start(); !started) {
         return started.error();
     }

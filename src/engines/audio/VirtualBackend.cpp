@@ -29,8 +29,9 @@ Status failureOf(const VirtualDevice& device, const QString& reason) {
 
 class VirtualPlayback final : public PlaybackStream {
 public:
-    VirtualPlayback(std::shared_ptr<VirtualDevice> device, const PcmFormat& format, PullFn pull)
-        : device_(std::move(device)), state_(format, std::move(pull)) {
+    VirtualPlayback(std::shared_ptr<VirtualDevice> device, const PcmFormat& format, PullFn pull,
+                    EndFn ended)
+        : device_(std::move(device)), state_(format, std::move(pull), std::move(ended)) {
         device_->add(&state_);
     }
     ~VirtualPlayback() override { device_->remove(&state_); }
@@ -89,7 +90,7 @@ Status VirtualBackend::available() {
 }
 
 Result<std::unique_ptr<PlaybackStream>> VirtualBackend::openPlayback(const PcmFormat& format,
-                                                                     PullFn pull) {
+                                                                     PullFn pull, EndFn ended) {
     if (!pull) {
         return deviceError(QStringLiteral("No sound to play"));
     }
@@ -100,7 +101,7 @@ Result<std::unique_ptr<PlaybackStream>> VirtualBackend::openPlayback(const PcmFo
         return ready.error();
     }
     return std::unique_ptr<PlaybackStream>(
-        std::make_unique<VirtualPlayback>(device_, format, std::move(pull)));
+        std::make_unique<VirtualPlayback>(device_, format, std::move(pull), std::move(ended)));
 }
 
 Result<std::unique_ptr<CaptureStream>>

@@ -239,13 +239,14 @@ Status WasapiBackend::available() {
 }
 
 Result<std::unique_ptr<PlaybackStream>> WasapiBackend::openPlayback(const PcmFormat& format,
-                                                                    PullFn pull) {
+                                                                    PullFn pull, EndFn ended) {
     if (!pull)
         return Error({}, QStringLiteral("No sound to play"));
     if (Status supported = checkFormat(format); !supported)
         return supported.error();
     std::lock_guard guard(mutex_);
-    auto stream = std::make_unique<wasapi::WasapiPlayback>(format, std::move(pull));
+    auto stream =
+        std::make_unique<wasapi::WasapiPlayback>(format, std::move(pull), std::move(ended));
     if (Status started = stream->start(); !started)
         return started.error();
     return std::unique_ptr<PlaybackStream>(std::move(stream));

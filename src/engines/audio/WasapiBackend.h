@@ -49,8 +49,8 @@ public:
 
     QString name() const override;
     Status available() override;
-    Result<std::unique_ptr<PlaybackStream>> openPlayback(const PcmFormat& format,
-                                                         PullFn pull) override;
+    Result<std::unique_ptr<PlaybackStream>> openPlayback(const PcmFormat& format, PullFn pull,
+                                                         EndFn ended = {}) override;
     Result<std::unique_ptr<CaptureStream>> openCapture(int sourceIndex, const PcmFormat& format,
                                                        PushFn push) override;
     Result<std::vector<SourceInfo>> sources() override;

@@ -4,13 +4,12 @@
 #include "engines/player/internal/OpenWav.h"
 #include "engines/player/internal/PlaySession.h"
 #include "engines/util/FrameTime.h"
+#include "engines/util/QueuedCall.h"
 
 #include <algorithm>
 
 namespace quaverly {
 namespace {
-
-constexpr int kEndPollMs = 20; // how often the UI thread looks for the natural end
 
 Error outOfRange(const char* point, qint64 ms) {
     return Error({}, QStringLiteral("%1 %2 ms").arg(QLatin1String(point)).arg(ms),
@@ -27,11 +26,11 @@ WavPlayer::WavPlayer(std::shared_ptr<audio::AudioBackend> backend, QObject* pare
     : QObject(parent), backend_(std::move(backend)) {
     statusTimer_.setInterval(updateInterval_);
     connect(&statusTimer_, &QTimer::timeout, this, &WavPlayer::StatusUpdate);
-    endTimer_.setInterval(kEndPollMs);
-    connect(&endTimer_, &QTimer::timeout, this, &WavPlayer::checkEnd);
 }
 
 WavPlayer::~WavPlayer() {
+    // Whoever listens may be going too: the player goes without a word.
+    blockSignals(true);
     release();
 }
 
@@ -45,8 +44,7 @@ Status WavPlayer::open(const QString& path) {
     totalFrames_ = std::uint64_t(reader->frames());
     reader_ = std::make_unique<SampleReader>(std::move(*reader));
     endFrame_ = totalFrames_;
-    if (updateInterval_ > 0)
-        statusTimer_.start();
+    emit Opened();
     return {};
 }
 
@@ -72,7 +70,16 @@ Status WavPlayer::play(std::optional<qint64> fromMs, std::optional<qint64> toMs)
         to_ = toMs;
     if (playing_ && !from_ && !to_)
         return {}; // already playing from where it is
-    return start();
+    if (session_ && !playing_ && !from_ && !to_ && !session_->finished()) {
+        session_->resume(); // paused: on from the same sample
+        playing_ = true;
+        tellPlaying(false);
+        return {};
+    }
+    const bool was = playing_;
+    Status started = start();
+    tellPlaying(was);
+    return started;
 }
 
 Status WavPlayer::start() {
@@ -86,7 +93,9 @@ Status WavPlayer::start() {
             return Error({}, QStringLiteral("no sound device"), mcierr::kHardware);
         auto session = std::make_unique<internal::PlaySession>(*reader_, first, end);
         const audio::PcmFormat format{layout_.sampleRate, layout_.channels, layout_.bitsPerSample};
-        if (Status started = session->start(*backend_, format); !started)
+        // The device thread only queues the call; the end is looked at here.
+        const auto ended = [this] { queueCall(this, "checkEnd"); };
+        if (Status started = session->start(*backend_, format, ended); !started)
             return started;
         session_ = std::move(session);
     }
@@ -94,9 +103,10 @@ Status WavPlayer::start() {
     to_.reset();
     positionFrame_ = first;
     endFrame_ = end;
-    // With nothing left to play, the next poll finds the end at once and raises Done.
     playing_ = true;
-    endTimer_.start();
+    // With nothing left to play, the end is there at once: Done follows from the event loop.
+    if (!session_)
+        queueCall(this, "checkEnd");
     return {};
 }
 
@@ -105,14 +115,28 @@ Status WavPlayer::seek(qint64 ms) {
         return notOpen();
     if (ms < 0)
         return outOfRange("from", ms);
+    const bool was = playing_ || session_; // playing, or paused
     halt();
     positionFrame_ = frameAt(ms);
     from_.reset();
+    tellPlaying(was);
     return {};
 }
 
 void WavPlayer::stop() {
+    const bool was = playing_ || session_; // playing, or paused
     halt();
+    tellPlaying(was);
+}
+
+void WavPlayer::pause() {
+    if (!playing_)
+        return;
+    playing_ = false;
+    if (session_)
+        session_->pause();
+    statusTimer_.stop();
+    emit Paused();
 }
 
 void WavPlayer::close() {
@@ -126,17 +150,30 @@ std::uint64_t WavPlayer::currentFrame() const {
 }
 
 void WavPlayer::halt() {
-    if (!playing_)
+    if (!playing_ && !session_)
         return;
     positionFrame_ = currentFrame();
     session_.reset();
     playing_ = false;
-    endTimer_.stop();
+}
+
+void WavPlayer::tellPlaying(bool was) {
+    if (playing_ == was)
+        return;
+    if (playing_ && updateInterval_ > 0)
+        statusTimer_.start();
+    else if (!playing_)
+        statusTimer_.stop();
+    if (playing_)
+        emit Started();
+    else
+        emit Stopped();
 }
 
 void WavPlayer::release() {
+    const bool was = playing_ || session_;
+    const bool wasOpen = isOpen();
     halt();
-    statusTimer_.stop();
     reader_.reset();
     layout_ = {};
     totalFrames_ = 0;
@@ -145,9 +182,13 @@ void WavPlayer::release() {
     from_.reset();
     to_.reset();
     brokenOff_.reset();
+    tellPlaying(was);
+    if (wasOpen)
+        emit Closed();
 }
 
 void WavPlayer::checkEnd() {
+    // A stream of an earlier play, or one paused meanwhile: its end is not this play's.
     if (!playing_)
         return;
     if (session_) {
@@ -163,7 +204,7 @@ void WavPlayer::checkEnd() {
     }
     session_.reset();
     playing_ = false;
-    endTimer_.stop();
+    statusTimer_.stop();
     emit Done(brokenOff_ ? mcinotify::kFailure : mcinotify::kSuccessful);
 }
 
@@ -182,7 +223,7 @@ void WavPlayer::setUpdateInterval(int ms) {
         return;
     }
     statusTimer_.setInterval(updateInterval_);
-    if (isOpen())
+    if (playing_)
         statusTimer_.start();
 }
 

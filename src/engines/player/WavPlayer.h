@@ -13,7 +13,8 @@
 //                     that cannot start leaves the player stopped where it was heard and keeps
 //                     its points for the next play(), whose own points replace them one by one.
 //   stop(), pause()   halt and keep the position that was heard; a later play() goes on from
-//                     there.
+//                     there. pause() holds the device stream where it is, so that play() without
+//                     points resumes it; stop() lets it go.
 //   seek(ms)          halts like stop() and moves the position to `ms`; a later play() goes on
 //                     from there. A negative `ms` fails with mcierr::kOutOfRange.
 //   close()           releases the file and the device stream; Length and Position read 0.
@@ -31,7 +32,11 @@
 //                               starts a new device stream.
 // Nothing the caller does raises Done: not stop(), pause(), close(), open(), nor a play() that
 // restarts playback elsewhere. The list playback starts the next song on every Done while "Play
-// List" is ticked, so a Done after a stop would wrongly skip to the next song.
+// List" is ticked, so a Done after a stop would wrongly skip to the next song. The end comes from
+// the device stream, which tells when its last frame has been heard: nothing polls for it.
+//
+// What the caller does is told by Opened, Closed, Started, Paused and Stopped, so that the views
+// of the player need not poll it either.
 //
 // Positions are milliseconds: a point maps to the nearest frame at the file's rate (a half rounds
 // up), and from Length() on to the end. Position is the position heard: the start frame plus the
@@ -46,9 +51,9 @@
 // discounts it.
 //
 // Threads: every member function, the constructor and the destructor run on the thread that owns
-// the object (the UI thread); StatusUpdate and Done are emitted there. Only the private reader
-// thread and the back end's device thread run anything else, and neither touches the object's
-// public state.
+// the object (the UI thread); every signal is emitted there. Only the private reader thread and
+// the back end's device thread run anything else, and neither touches the object's public state:
+// the device thread only queues a call when the stream has ended.
 
 #include "engines/audio/AudioBackend.h"
 #include "engines/util/Error.h"
@@ -85,7 +90,7 @@ public:
     Status play(std::optional<qint64> fromMs = std::nullopt,
                 std::optional<qint64> toMs = std::nullopt);
     void stop();
-    void pause() { stop(); }
+    void pause();
     Status seek(qint64 ms);
     void close();
 
@@ -93,7 +98,7 @@ public:
     qint64 Length() const;
     qint64 Position() const;
 
-    // Interval of StatusUpdate while a file is open, in milliseconds (default 1000); 0 or less
+    // Interval of StatusUpdate while the player plays, in milliseconds (default 1000); 0 or less
     // turns the notification off.
     void setUpdateInterval(int ms);
 
@@ -105,18 +110,28 @@ public:
     const std::optional<Error>& brokenOff() const { return brokenOff_; }
 
 signals:
-    // At every update interval while a file is open, playing or not.
+    // At every update interval while the player plays.
     void StatusUpdate();
     // When playback has ended by itself; see above.
     void Done(int notifyCode);
+    // A file has opened; an open file has been let go (by close() or the next open()).
+    void Opened();
+    void Closed();
+    // Playback has started (or resumed); it has been paused; it has halted otherwise (stop(),
+    // seek(), close(), open(), a play() that could not start).
+    void Started();
+    void Paused();
+    void Stopped();
 
 private:
     // The frame a millisecond position stands for: the nearest, and the end from Length() on.
     std::uint64_t frameAt(qint64 ms) const;
-    Status start();  // plays from from_ or the position, to to_ or the end
-    void halt();     // stops playback, keeping the position heard
-    void release();  // closes everything
-    void checkEnd(); // polled while playing: raises Done at the natural end
+    Status start();              // plays from from_ or the position, to to_ or the end
+    void halt();                 // stops playback, keeping the position heard
+    void release();              // closes everything
+    Q_INVOKABLE void checkEnd(); // queued when the stream has ended: raises Done at its end
+    // Says how playing_ changed since it was `was`, and starts or stops the status timer.
+    void tellPlaying(bool was);
     std::uint64_t currentFrame() const;
 
     std::shared_ptr<audio::AudioBackend> backend_;
@@ -132,11 +147,11 @@ private:
     std::uint64_t positionFrame_ = 0; // position while not playing
     std::uint64_t endFrame_ = 0;      // where the current playback stops: to_, or the end
     bool playing_ = false;
-    std::unique_ptr<internal::PlaySession> session_; // null while stopped, or playing at the end
+    // Null while stopped, or playing at the end; held, not playing, while paused.
+    std::unique_ptr<internal::PlaySession> session_;
     std::optional<Error> brokenOff_;
 
     QTimer statusTimer_;
-    QTimer endTimer_;
 };
 
 } // namespace quaverly

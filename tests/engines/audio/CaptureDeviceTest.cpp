@@ -328,8 +328,8 @@ public:
 
     QString name() const override { return QStringLiteral("changing"); }
     Status available() override { return {}; }
-    Result<std::unique_ptr<audio::PlaybackStream>> openPlayback(const audio::PcmFormat&,
-                                                                audio::PullFn) override {
+    Result<std::unique_ptr<audio::PlaybackStream>>
+    openPlayback(const audio::PcmFormat&, audio::PullFn, audio::EndFn) override {
         return Error({}, QStringLiteral("no playback here"));
     }
     Result<std::unique_ptr<audio::CaptureStream>> openCapture(int index, const audio::PcmFormat&,

@@ -2,7 +2,8 @@
 // A sound device for player tests. Each playback stream has a device thread that pulls PCM
 // through the PullFn and keeps `bufferFrames` ahead of a clock; the clock is what has been
 // "heard". The clock either runs by itself (`framesPerMs` frames every millisecond) or stands
-// still until the test moves it with advance(), which makes positions exact.
+// still until the test moves it with advance(), which makes positions exact. The device thread
+// tells the stream's end once finished() turns true.
 
 #include "engines/audio/AudioBackend.h"
 
@@ -46,9 +47,9 @@ struct Pace {
 
 class FakeStream : public PlaybackStream {
 public:
-    FakeStream(std::shared_ptr<Device> d, std::shared_ptr<Pace> pace, PullFn pull)
+    FakeStream(std::shared_ptr<Device> d, std::shared_ptr<Pace> pace, PullFn pull, EndFn ended)
         : d_(std::move(d)), pace_(std::move(pace)), pull_(std::move(pull)),
-          thread_([this] { run(); }) {}
+          tellEnd_(std::move(ended)), thread_([this] { run(); }) {}
     ~FakeStream() override {
         {
             std::lock_guard lock(m_);
@@ -99,6 +100,8 @@ private:
                     }
                 }
             }
+            if (finished())
+                tellEnd_();
             lock.lock();
             cv_.wait_for(lock, std::chrono::milliseconds(1), [this] { return stop_.load(); });
         }
@@ -107,6 +110,7 @@ private:
     std::shared_ptr<Device> d_;
     std::shared_ptr<Pace> pace_;
     PullFn pull_;
+    EndNotice tellEnd_;
     std::atomic<bool> paused_{false};
     std::mutex m_;
     std::condition_variable cv_;
@@ -122,8 +126,8 @@ public:
     QString name() const override { return QStringLiteral("fake"); }
     quaverly::Status available() override { return {}; }
 
-    quaverly::Result<std::unique_ptr<PlaybackStream>> openPlayback(const PcmFormat& format,
-                                                                   PullFn pull) override {
+    quaverly::Result<std::unique_ptr<PlaybackStream>>
+    openPlayback(const PcmFormat& format, PullFn pull, EndFn ended = {}) override {
         if (refuse)
             return quaverly::Error({}, QStringLiteral("fake device unplugged"));
         auto d = std::make_shared<Device>();
@@ -133,7 +137,7 @@ public:
             devices_.push_back(d);
         }
         return std::unique_ptr<PlaybackStream>(
-            std::make_unique<FakeStream>(d, pace, std::move(pull)));
+            std::make_unique<FakeStream>(d, pace, std::move(pull), std::move(ended)));
     }
     quaverly::Result<std::unique_ptr<CaptureStream>> openCapture(int, const PcmFormat&,
                                                                  PushFn) override {

@@ -70,7 +70,15 @@ TEST_F(Player, PositionIsWhatWasHeardNotWhatWasWritten) {
 }
 
 TEST_F(Player, StopAndPauseKeepThePositionAndPlayGoesOnFromThere) {
-    for (const bool pause : {false, true}) {
+    // A pause holds its device stream and goes on in it; a stop lets it go, and the next play
+    // opens a new one from the position.
+    const struct {
+        bool pause;
+        int liveWhileHalted;
+        std::size_t streamsAfterPlay; // opened by the two plays
+        qsizetype goesOnAt;           // the byte of the last stream that holds frame 20000
+    } cases[] = {{false, 0, 2, 0}, {true, 1, 1, 40000}};
+    for (const auto& c : cases) {
         done.clear();
         manualClock(4000);
         open(song(kMono16_8k, 40000));
@@ -80,25 +88,26 @@ TEST_F(Player, StopAndPauseKeepThePositionAndPlayGoesOnFromThere) {
         backend->advance(20000);
         ASSERT_TRUE(waitFor([&] { return player.Position() == 2500; }));
 
-        const auto halt = [&] { pause ? player.pause() : player.stop(); };
+        const auto halt = [&] { c.pause ? player.pause() : player.stop(); };
         halt();
         EXPECT_FALSE(player.isPlaying());
         EXPECT_EQ(player.Position(), 2500);
-        EXPECT_EQ(backend->liveStreams(), 0);
+        EXPECT_EQ(backend->liveStreams(), c.liveWhileHalted);
         halt(); // halting a halted player is harmless
         letTimersRun();
         EXPECT_EQ(player.Position(), 2500);
         EXPECT_TRUE(done.empty()) << "no Done after a halt";
 
         ASSERT_TRUE(player.play());
-        EXPECT_EQ(backend->devices().size(), streams + 2);
+        EXPECT_EQ(backend->devices().size(), streams + c.streamsAfterPlay);
         waitForPulled(4000);
         EXPECT_EQ(player.Position(), 2500);
-        EXPECT_TRUE(backend->last()->bytes().left(8000) == ramp::frames(kMono16_8k, 20000, 4000));
+        EXPECT_TRUE(backend->last()->bytes().mid(c.goesOnAt, 8000) ==
+                    ramp::frames(kMono16_8k, 20000, 4000));
         backend->advance(8000);
         EXPECT_TRUE(waitFor([&] { return player.Position() == 3500; }));
         ASSERT_TRUE(player.play()) << "play while playing goes on";
-        EXPECT_EQ(backend->devices().size(), streams + 2);
+        EXPECT_EQ(backend->devices().size(), streams + c.streamsAfterPlay);
         EXPECT_TRUE(done.empty());
         player.close();
     }
@@ -281,27 +290,38 @@ TEST_F(Player, OpenLetsGoOfThePreviousFile) {
     EXPECT_TRUE(done.empty());
 }
 
-TEST_F(Player, StatusUpdateTicksWhileAFileIsOpen) {
+TEST_F(Player, StatusUpdateTicksWhileItPlays) {
     // Once a second unless told otherwise: the first tick comes no sooner.
-    open(song(kMono16_8k, 8000));
-    QElapsedTimer sinceOpen;
-    sinceOpen.start();
+    manualClock(4000);
+    open(song(kMono16_8k, 80000));
+    ASSERT_TRUE(player.play());
+    QElapsedTimer sincePlay;
+    sincePlay.start();
     ASSERT_TRUE(waitFor([&] { return ticks >= 1; }));
-    EXPECT_GE(sinceOpen.elapsed(), 900);
-    player.close();
+    EXPECT_GE(sincePlay.elapsed(), 900);
+    player.stop();
     ticks = 0;
 
     player.setUpdateInterval(20);
     letTimersRun();
-    EXPECT_EQ(ticks, 0) << "nothing open";
-    open(song(kMono16_8k, 8000));
-    EXPECT_TRUE(waitFor([&] { return ticks >= 3; }));
-    player.close();
-    const int atClose = ticks;
-    letTimersRun();
-    EXPECT_EQ(ticks, atClose);
+    EXPECT_EQ(ticks, 0) << "open, not playing";
+    // Each way of halting rests it.
+    for (const auto& halt : std::vector<std::function<void()>>{
+             [&] { player.pause(); }, [&] { player.stop(); }, [&] { (void)player.seek(10); },
+             [&] { player.close(); }}) {
+        if (!player.isOpen())
+            open(song(kMono16_8k, 80000));
+        ASSERT_TRUE(player.play());
+        EXPECT_TRUE(waitFor([&] { return ticks >= 3; }));
+        halt();
+        const int atHalt = ticks;
+        letTimersRun();
+        EXPECT_EQ(ticks, atHalt);
+        ticks = 0;
+    }
 
-    open(song(kMono16_8k, 8000));
+    open(song(kMono16_8k, 80000));
+    ASSERT_TRUE(player.play());
     player.setUpdateInterval(0);
     const int atOff = ticks;
     letTimersRun();

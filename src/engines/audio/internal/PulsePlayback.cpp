@@ -96,6 +96,7 @@ void PulsePlayback::onWrite(std::size_t bytes) {
             [](pa_stream*, int, void* self) {
                 auto* p = static_cast<PulsePlayback*>(self);
                 p->drained_ = true;
+                p->tellEnd_();
                 PulseConnection::signal(p->conn_->loop());
             },
             this));

@@ -9,9 +9,10 @@ namespace quaverly::audio::pulse {
 
 class PulsePlayback final : public PlaybackStream, private PulseStream {
 public:
-    PulsePlayback(std::shared_ptr<PulseConnection> conn, const pa_sample_spec& spec, PullFn pull)
+    PulsePlayback(std::shared_ptr<PulseConnection> conn, const pa_sample_spec& spec, PullFn pull,
+                  EndFn ended)
         : PulseStream(std::move(conn)), spec_(spec), frameBytes_(pa_frame_size(&spec)),
-          pull_(std::move(pull)) {}
+          pull_(std::move(pull)), tellEnd_(std::move(ended)) {}
     ~PulsePlayback() override;
 
     Status start();
@@ -24,6 +25,7 @@ public:
 private:
     // Event-loop thread.
     void onWrite(std::size_t bytes);
+    void onFailed() override { tellEnd_(); }
     // Event-loop thread, or the loop locked: framesHeard_ moves on to the server's clock.
     void noteHeard() const;
     // Control thread.
@@ -32,6 +34,7 @@ private:
     const pa_sample_spec spec_;
     const std::size_t frameBytes_;
     PullFn pull_;
+    EndNotice tellEnd_;
     OperationPtr drain_;
     std::atomic<std::uint64_t> bytesWritten_{0};
     mutable std::atomic<std::uint64_t> framesHeard_{0}; // never goes back

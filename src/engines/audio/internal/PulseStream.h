@@ -32,6 +32,12 @@ inline std::uint32_t bytesFor(pa_usec_t usec, const pa_sample_spec& spec) {
 class PulseStream {
 protected:
     explicit PulseStream(std::shared_ptr<PulseConnection> conn) : conn_(std::move(conn)) {}
+    virtual ~PulseStream() = default;
+    PulseStream(const PulseStream&) = delete;
+    PulseStream& operator=(const PulseStream&) = delete;
+
+    // Event-loop thread: the stream has just failed.
+    virtual void onFailed() {}
 
     // Control thread, loop locked: a new stream whose state changes wake the waiters.
     Status create(const char* name, const pa_sample_spec& spec, const QString& what) {
@@ -67,6 +73,7 @@ protected:
     void fail(int paError) {
         errorCode_ = paError == PA_OK ? PA_ERR_UNKNOWN : paError;
         failed_ = true;
+        onFailed();
         PulseConnection::signal(conn_->loop());
     }
 

@@ -33,9 +33,9 @@ std::size_t maxPeriodFrames(std::uint32_t rate) {
 
 } // namespace
 
-VirtualPlaybackState::VirtualPlaybackState(const PcmFormat& f, PullFn p)
+VirtualPlaybackState::VirtualPlaybackState(const PcmFormat& f, PullFn p, EndFn e)
     : format(f), frameBytes(f.bytesPerFrame()), pull(std::move(p)),
-      buffer(maxPeriodFrames(f.sampleRate) * frameBytes) {}
+      buffer(maxPeriodFrames(f.sampleRate) * frameBytes), tellEnd(std::move(e)) {}
 
 VirtualCaptureState::VirtualCaptureState(int s, const PcmFormat& f, PushFn p)
     : source(s), format(f), frameBytes(f.bytesPerFrame()), push(std::move(p)),
@@ -88,6 +88,7 @@ void VirtualDevice::failAllLocked(const QString& reason) {
         if (!p->ended) {
             p->error = reason;
             p->ended = true;
+            p->tellEnd();
         }
     }
     for (VirtualCaptureState* c : captures_) {
@@ -160,6 +161,7 @@ void VirtualDevice::tickLocked(std::uint64_t period) {
         p->frames += p->periodGot;
         if (got < want) {
             p->ended = true;
+            p->tellEnd();
         }
     }
     for (VirtualCaptureState* c : captures_) {

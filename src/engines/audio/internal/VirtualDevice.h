@@ -35,7 +35,7 @@ inline constexpr int kVirtualSourceCount = static_cast<int>(std::size(kVirtualSo
 
 // What the device thread knows of one playback stream.
 struct VirtualPlaybackState {
-    VirtualPlaybackState(const PcmFormat& format, PullFn pull);
+    VirtualPlaybackState(const PcmFormat& format, PullFn pull, EndFn ended);
 
     PcmFormat format;
     std::size_t frameBytes = 0;
@@ -49,6 +49,7 @@ struct VirtualPlaybackState {
     std::uint32_t periodGot = 0;
     std::atomic<std::uint64_t> frames{0};
     std::atomic<bool> ended{false};
+    EndNotice tellEnd; // once `ended` is set
 };
 
 // What the device thread knows of one capture stream.

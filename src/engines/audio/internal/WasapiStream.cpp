@@ -42,7 +42,8 @@ template <class T> Result<ComPtr<T>> service(IAudioClient& client, const QString
 }
 
 // The device thread of a playback stream.
-void runPlayback(Control& c, const PcmFormat& f, PullFn& pull, WasapiPlayback::State& s) {
+void runPlayback(Control& c, const PcmFormat& f, PullFn& pull, WasapiPlayback::State& s,
+                 EndNotice& tellEnd) {
     const QString doing = QStringLiteral("cannot start playback");
     ComScope com;
     if (!com.usable())
@@ -180,6 +181,7 @@ void runPlayback(Control& c, const PcmFormat& f, PullFn& pull, WasapiPlayback::S
             s.drained.store(true);
             client.Stop();
             running = false;
+            tellEnd();
         }
     }
     client.Stop();
@@ -365,12 +367,19 @@ void StreamThread::finish() {
         thread_.detach(); // stuck in the system; it never calls back once `stopping` is set
 }
 
-WasapiPlayback::WasapiPlayback(const PcmFormat& format, PullFn pull)
-    : format_(format), pull_(std::move(pull)), state_(std::make_shared<State>()) {}
+WasapiPlayback::WasapiPlayback(const PcmFormat& format, PullFn pull, EndFn ended)
+    : format_(format), pull_(std::move(pull)), ended_(std::move(ended)),
+      state_(std::make_shared<State>()) {}
 
 Status WasapiPlayback::start() {
-    return thread_.start([format = format_, pull = std::move(pull_), state = state_](
-                             Control& c) mutable { runPlayback(c, format, pull, *state); });
+    return thread_.start([format = format_, pull = std::move(pull_), ended = std::move(ended_),
+                          state = state_](Control& c) mutable {
+        EndNotice tellEnd(std::move(ended));
+        runPlayback(c, format, pull, *state, tellEnd);
+        // A failure has ended the thread: told unless the stream is being let go.
+        if (c.failed.load() && !c.stopping.load())
+            tellEnd();
+    });
 }
 
 WasapiCapture::WasapiCapture(QString endpointId, bool loopback, const PcmFormat& format,

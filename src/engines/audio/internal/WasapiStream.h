@@ -110,7 +110,7 @@ private:
 // Plays to the system's default output.
 class WasapiPlayback final : public PlaybackStream {
 public:
-    WasapiPlayback(const PcmFormat& format, PullFn pull);
+    WasapiPlayback(const PcmFormat& format, PullFn pull, EndFn ended);
     ~WasapiPlayback() override { thread_.finish(); }
 
     Status start();
@@ -131,6 +131,7 @@ public:
 private:
     const PcmFormat format_;
     PullFn pull_;
+    EndFn ended_;
     std::shared_ptr<State> state_;
     StreamThread thread_;
 };

@@ -29,7 +29,8 @@ PlaySession::~PlaySession() {
     stopReader();
 }
 
-Status PlaySession::start(audio::AudioBackend& backend, const audio::PcmFormat& format) {
+Status PlaySession::start(audio::AudioBackend& backend, const audio::PcmFormat& format,
+                          audio::EndFn ended) {
     Status read = reader_.seek(std::int64_t(startFrame_));
     if (read)
         read = fill(kPrefillBytes);
@@ -37,7 +38,8 @@ Status PlaySession::start(audio::AudioBackend& backend, const audio::PcmFormat& 
         return Error(read.error().file(), read.error().cause(), mcierr::kFileRead);
     readerThread_ = std::thread([this] { readerLoop(); });
     auto opened = backend.openPlayback(
-        format, [this](void* dst, std::size_t bytes) { return pull(dst, bytes); });
+        format, [this](void* dst, std::size_t bytes) { return pull(dst, bytes); },
+        std::move(ended));
     if (!opened) {
         stopReader();
         return Error({}, opened.error().cause(), mcierr::kHardware);

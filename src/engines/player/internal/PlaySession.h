@@ -31,10 +31,14 @@ public:
     PlaySession(const PlaySession&) = delete;
     PlaySession& operator=(const PlaySession&) = delete;
 
-    // Reads the first stretch, starts the reader and the device stream. Fails with
-    // mcierr::kFileRead (the file named) when the file cannot be read, mcierr::kHardware when
-    // no stream can be had; nothing keeps running then.
-    Status start(audio::AudioBackend& backend, const audio::PcmFormat& format);
+    // Reads the first stretch, starts the reader and the device stream, which tells `ended` on
+    // its device thread once it has finished. Fails with mcierr::kFileRead (the file named) when
+    // the file cannot be read, mcierr::kHardware when no stream can be had; nothing keeps
+    // running then.
+    Status start(audio::AudioBackend& backend, const audio::PcmFormat& format, audio::EndFn ended);
+    // Holds the device stream where it is heard; resume() goes on from there.
+    void pause() { stream_->pause(); }
+    void resume() { stream_->resume(); }
 
     // Frames of the file heard since the start (silence played for a starved reader excluded).
     std::uint64_t heardFrames() const;
