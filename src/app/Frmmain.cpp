@@ -222,15 +222,7 @@ void Frmmain::buildEditor() {
     edit.hideListPlayer = [this] { listPlayer->giveWayToEditor(); };
     // Each song's last cut can be undone until the song leaves the list or the program ends.
     edit.history = &cutHistory_;
-    edit.undoCut = [this](const QString& copy) {
-        const Status undone = cutHistory_.undo(copy);
-        if (undone)
-            return true;
-        dialogs_.tell(tr("The cut could not be undone; the song is as it was.\n\n%1")
-                          .arg(undone.error().text()),
-                      Dialogs::Icon::Critical);
-        return false;
-    };
+    edit.undoCut = [this](const QString& copy) { return cutHistory_.undo(copy); };
     editor = new EditorHandlers(*frameEditSong, std::move(edit), this);
     editor->attachWaveform(new WaveformView);
 
@@ -268,11 +260,11 @@ void Frmmain::Form_Load() {
     settings->loadSaved();
 
     // 2-3. This instance's working folder, created when missing and emptied of files.
-    if (!work_.open()) {
+    if (const Status opened = work_.open(); !opened) {
         dialogs_.tell(
             tr("The working folder could not be prepared: %1.\n\nAdding songs, converting and "
                "recording need it and will fail until it can be created.")
-                .arg(work_.errorString()),
+                .arg(opened.error().text()),
             Dialogs::Icon::Warning);
     }
 

@@ -84,8 +84,8 @@ bool readOutputSettings(const QString& path, OutputChoice* choice) {
     return true;
 }
 
-bool writeOutputSettings(const QString& path, const OutputChoice& choice, QString* error) {
-    return writeSettingsFile(path, formatOutputSettings(choice), error);
+Status writeOutputSettings(const QString& path, const OutputChoice& choice) {
+    return writeSettingsFile(path, formatOutputSettings(choice));
 }
 
 } // namespace quaverly

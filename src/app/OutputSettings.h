@@ -6,6 +6,8 @@
 //
 // Threads: pure functions of their arguments and the file; callable from any thread.
 
+#include "engines/util/Error.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -26,6 +28,6 @@ QByteArray formatOutputSettings(const OutputChoice& choice);
 bool readOutputSettings(const QString& path, OutputChoice* choice);
 
 // Writes outputs.ini as writeSettings writes config.ini.
-bool writeOutputSettings(const QString& path, const OutputChoice& choice, QString* error);
+Status writeOutputSettings(const QString& path, const OutputChoice& choice);
 
 } // namespace quaverly

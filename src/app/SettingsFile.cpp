@@ -59,32 +59,27 @@ std::optional<Settings> readSettings(const QString& path) {
     return Settings{kbps, folder};
 }
 
-bool writeSettings(const QString& path, const Settings& settings, QString* error) {
-    return writeSettingsFile(path, formatSettings(settings), error);
+Status writeSettings(const QString& path, const Settings& settings) {
+    return writeSettingsFile(path, formatSettings(settings));
 }
 
-bool writeSettingsFile(const QString& path, const QByteArray& content, QString* error) {
+Status writeSettingsFile(const QString& path, const QByteArray& content) {
+    // The sentences name the file themselves: the Error names none.
     const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder)) {
-        *error = QObject::tr("The folder %1 could not be created.")
-                     .arg(QDir::toNativeSeparators(folder));
-        return false;
-    }
+    if (!QDir().mkpath(folder))
+        return Error({}, QObject::tr("The folder %1 could not be created.")
+                             .arg(QDir::toNativeSeparators(folder)));
     AtomicFile file(path);
-    if (Status opened = file.open(); !opened) {
-        *error = QObject::tr("%1 could not be opened for writing: %2")
-                     .arg(QDir::toNativeSeparators(path), opened.error().cause());
-        return false;
-    }
+    if (Status opened = file.open(); !opened)
+        return Error({}, QObject::tr("%1 could not be opened for writing: %2")
+                             .arg(QDir::toNativeSeparators(path), opened.error().cause()));
     Status written = file.write(content.constData(), content.size());
     if (written)
         written = file.commit();
-    if (!written) {
-        *error = QObject::tr("%1 could not be written: %2")
-                     .arg(QDir::toNativeSeparators(path), written.error().cause());
-        return false;
-    }
-    return true;
+    if (!written)
+        return Error({}, QObject::tr("%1 could not be written: %2")
+                             .arg(QDir::toNativeSeparators(path), written.error().cause()));
+    return {};
 }
 
 std::optional<QByteArray> readSettingsFile(const QString& path) {

@@ -4,6 +4,8 @@
 //
 // Threads: pure functions of their arguments and the file; callable from any thread.
 
+#include "engines/util/Error.h"
+
 #include <QString>
 
 #include <optional>
@@ -31,13 +33,13 @@ QByteArray formatSettings(const Settings& settings);
 std::optional<Settings> readSettings(const QString& path);
 
 // Writes the file whole, through a temporary file beside it that is renamed into place, so a
-// failure leaves the old file as it was. Creates the folder when missing. On failure returns
-// false and sets *error to a sentence naming the cause.
-bool writeSettings(const QString& path, const Settings& settings, QString* error);
+// failure leaves the old file as it was. Creates the folder when missing. A failure's Error
+// holds, as its cause, a sentence for the user that names the file or folder and the cause.
+Status writeSettings(const QString& path, const Settings& settings);
 
 // The whole of a settings file that is there and small enough to be one; nullopt otherwise.
 std::optional<QByteArray> readSettingsFile(const QString& path);
 // Writes `content` as the whole file at `path` as writeSettings does.
-bool writeSettingsFile(const QString& path, const QByteArray& content, QString* error);
+Status writeSettingsFile(const QString& path, const QByteArray& content);
 
 } // namespace quaverly

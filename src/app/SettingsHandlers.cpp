@@ -157,12 +157,12 @@ void SettingsHandlers::CmdFolder_Click() {
 }
 
 void SettingsHandlers::CmdSaveSetting_Click() {
-    QString error;
-    if (!writeSettings(s_.settingsPath, Settings{*s_.outBitRate, *s_.baseFolder}, &error) ||
-        !writeOutputSettings(outputSettingsPath(s_.settingsPath), *s_.output, &error)) {
-        s_.dialogs->tell(tr("The settings were not saved.\n\n%1").arg(error),
+    Status saved = writeSettings(s_.settingsPath, Settings{*s_.outBitRate, *s_.baseFolder});
+    if (saved)
+        saved = writeOutputSettings(outputSettingsPath(s_.settingsPath), *s_.output);
+    if (!saved)
+        s_.dialogs->tell(tr("The settings were not saved.\n\n%1").arg(saved.error().text()),
                          Dialogs::Icon::Critical);
-    }
 }
 
 } // namespace quaverly

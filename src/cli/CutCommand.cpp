@@ -70,16 +70,14 @@ int writeClip(const QString& in, const QString& song, const Target& target, long
     // The cut takes no stop: a Ctrl+C during it is heeded when it is done, by the encoding.
     if (interrupted())
         return kCancelled;
-    DoneOutcome r;
-    {
+    const DoneOutcome r = [&] {
         const ProgressLine line(io, QStringLiteral("cutting ") + QFileInfo(in).fileName(), false);
-        r = cutClipWithEffects(song, clip, markIn, markOut, effects, nullptr);
-    }
-    if (r.result != CutOutcome::Cut) {
-        const CutFailure& failure = r.failure.value(); // the marks are in order: it failed
-        if (failure.error.file() == clip)
-            return failed(io,
-                          QStringLiteral("cannot write %1: %2").arg(clip, failure.error.cause()));
+        return cutClipWithEffects(song, clip, markIn, markOut, effects, nullptr);
+    }();
+    if (!r) { // the marks are in order: the cut itself failed
+        const Error& failure = r.error();
+        if (failure.file() == clip)
+            return failed(io, QStringLiteral("cannot write %1: %2").arg(clip, failure.cause()));
         return failed(io, QStringLiteral("%1: %2").arg(in, failureText(failure)));
     }
     if (!target.isWav()) {
@@ -89,7 +87,7 @@ int writeClip(const QString& in, const QString& song, const Target& target, long
         if (const int encoded = encodeTo(clip, target, tags, io); encoded != kOk)
             return encoded;
     }
-    if (const QString said = r.effects.summary(); !said.isEmpty())
+    if (const QString said = r->effects.summary(); !said.isEmpty())
         say(io.out, said);
     return kOk;
 }

@@ -74,10 +74,9 @@ int joinCommand(const QStringList& args, const Options& opts, const Io& io) {
     const auto joined =
         runJob(io, QStringLiteral("joining into ") + QFileInfo(out).fileName(),
                [&](std::stop_token stop, Meter& meter) {
-                   const auto progress = [&](std::uint64_t done, std::uint64_t total) {
-                       meter.set(done, total);
-                       return !stop.stop_requested();
-                   };
+                   const WorkProgress progress{stop, [&](std::uint64_t done, std::uint64_t total) {
+                                                   meter.set(done, total);
+                                               }};
                    return joinSongs(songs, out, progress, inputs);
                });
     if (joined)

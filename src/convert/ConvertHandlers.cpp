@@ -149,27 +149,33 @@ void ConvertHandlers::convertToWav(const QString& source, const QString& target,
     // undecodable source lists nothing and is reported as adding reports it), and then copied
     // to the target through a temporary file beside it that is renamed into place: a failure
     // or a Cancel leaves no partial file, and an older file there is replaced whole.
-    const auto copyToTarget = [target](const QString& copy, const Progress& progress) {
-        const Status copied = copyFileAtomically(copy, target, progress);
+    const auto copyToTarget = [target](const QString& copy, const WorkProgress& progress) {
+        // The copy asks after each block whether to go on: the job's stop answers.
+        const Status copied =
+            copyFileAtomically(copy, target, [&progress](std::uint64_t done, std::uint64_t total) {
+                progress.report(done, total);
+                return !progress.stopped();
+            });
         if (!copied)
-            return copied.error().text();
+            return copied;
         const QFileInfo written(target);
         if (!written.isFile() || written.size() != QFileInfo(copy).size())
-            return tr("%1 is not there as written").arg(shown(target));
-        return QString();
+            return Status(Error({}, tr("%1 is not there as written").arg(shown(target))));
+        return Status();
     };
     s_.copySong(source, listing, QLatin1String(kBusyText), copyToTarget,
-                [this, target, listing](const QString& copy, const QString& failure) {
+                [this, target, listing](const QString& copy, const Status& copied) {
                     if (!listing)
                         QFile::remove(copy); // nobody else holds it
                     restoreEncodingsBusyWindow();
                     if (copy.isEmpty())
                         return; // reported, or cancelled
-                    if (failure.isEmpty())
+                    if (copied)
                         s_.dialogs->tell(convertedText(target), Dialogs::Icon::Information);
                     else
-                        s_.dialogs->tell(tr("The WAV file was not saved.\n\n%1").arg(failure),
-                                         Dialogs::Icon::Critical);
+                        s_.dialogs->tell(
+                            tr("The WAV file was not saved.\n\n%1").arg(copied.error().text()),
+                            Dialogs::Icon::Critical);
                 });
 }
 
@@ -196,7 +202,7 @@ void ConvertHandlers::CmdConvertMP3_Click() {
     }
     // Decoded as adding a song decodes, as a job; the encoding starts when it has ended.
     s_.copySong(source, /*listing=*/false, QLatin1String(kBusyText), {},
-                [this, source, target, format, settings](const QString& wav, const QString&) {
+                [this, source, target, format, settings](const QString& wav, const Status&) {
                     if (wav.isEmpty())
                         restoreEncodingsBusyWindow();
                     else

@@ -14,6 +14,8 @@
 // Threads: UI thread only.
 
 #include "engines/encoder/SongEncode.h"
+#include "engines/util/Error.h"
+#include "engines/util/WorkProgress.h"
 #include "ui/WindowServices.h"
 
 #include <QObject>
@@ -34,16 +36,17 @@ class OutputChoice;
 struct ConvertServices : WindowServices {
     // Makes a working copy of `source` as adding a song makes one, on a job's thread with
     // `words` in the busy window, then runs `after` (if any) there, with the copy's path and a
-    // progress that counts the rest of the job and answers false once Cancel was pressed; it
-    // returns its failure in words. A copy that could not be made is reported in the words of
+    // progress that counts the rest of the job, its stop requested once Cancel was pressed; it
+    // returns its failure. A copy that could not be made is reported in the words of
     // adding a song when `listing`, else of decoding one; with `listing` the copy is listed as an
     // added song. Cancel removes the copy and lists nothing. When the job has ended, `done` runs
     // on the window thread with the copy (empty when none was made, or after Cancel) and what
-    // `after` returned; it does not run when no job started (a failure already reported).
-    using Progress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
-    std::function<void(const QString& source, bool listing, const QString& words,
-                       std::function<QString(const QString& copy, const Progress& progress)> after,
-                       std::function<void(const QString& copy, const QString& failure)> done)>
+    // `after` returned (success when it did not run); it does not run when no job started (a
+    // failure already reported).
+    std::function<void(
+        const QString& source, bool listing, const QString& words,
+        std::function<Status(const QString& copy, const WorkProgress& progress)> after,
+        std::function<void(const QString& copy, const Status& after)> done)>
         copySong;
 };
 
@@ -73,7 +76,6 @@ public:
     void showTarget();
 
 private:
-    using Progress = ConvertServices::Progress;
     void enableButtons();
     bool refuseSameFile(const QString& source, const QString& target);
     // True when `target` is a file already there that the user did not choose to replace:

@@ -21,8 +21,8 @@ struct Sound {
             return frames;
         return std::min(frametime::msToFrames(std::uint64_t(ms), rate).value_or(frames), frames);
     }
-    // Why the stretch from `from` to `to` (ms) cannot be removed, or nothing.
-    std::optional<Error> refuse(qint64 from, qint64 to) const {
+    // Whether the stretch from `from` to `to` (ms) can be removed, or why not.
+    Status removable(qint64 from, qint64 to) const {
         if (from > to)
             return Error({}, QStringLiteral("from %1 is after to %2").arg(from).arg(to),
                          mcierr::kOutOfRange);
@@ -30,63 +30,62 @@ struct Sound {
             return Error({},
                          QStringLiteral("%1 ms is past the end (%2 ms)").arg(to).arg(lengthMs()),
                          mcierr::kOutOfRange);
-        return std::nullopt;
+        return {};
     }
 };
 
-CutOutcome failed(CutFailure failure) {
-    return {CutOutcome::Failed, std::move(failure)};
-}
-
 } // namespace
 
-QString failureText(const CutFailure& f) {
-    const int code = f.error.code();
-    QString words = code ? mcierr::reason(f.error) : f.error.text();
-    if (!f.step.isEmpty())
-        words += QStringLiteral(" while ") + f.step;
+Status marksInOrder(qint64 markIn, qint64 markOut) {
+    if (markIn < markOut)
+        return {};
+    return Error({}, QStringLiteral("Out must be after In")).during(CutStep::MarksOutOfOrder);
+}
+
+QString failureText(const Error& failure) {
+    const int code = failure.code();
+    QString words = code ? mcierr::reason(failure) : failure.text();
+    if (!failure.stepWords().isEmpty())
+        words += QStringLiteral(" while ") + failure.stepWords();
     if (code)
         words += QStringLiteral(" (error %1)").arg(code);
     return words;
 }
 
-MarkedFrames markedFrames(std::uint32_t rate, std::uint64_t frames, qint64 markIn, qint64 markOut) {
+Result<MarkedFrames> markedFrames(std::uint32_t rate, std::uint64_t frames, qint64 markIn,
+                                  qint64 markOut) {
     MarkedFrames r;
     // The head: from 0 to In. A sound shorter than half a millisecond is 0 ms long, and so is
     // every position in it: nothing goes.
     const Sound song{rate, frames};
-    if (auto refused = song.refuse(0, markIn)) {
-        r.failure = CutFailure{*refused, QStringLiteral("removing the head")};
-        return r;
-    }
+    if (const Status head = song.removable(0, markIn); !head)
+        return head.error().during(CutStep::RemovingHead, QStringLiteral("removing the head"));
     r.first = song.frameAt(markIn) - song.frameAt(0);
     // The tail: from Out - In to the end of what is left. Its end is that sound's own length,
     // not the song's length less In: both are rounded to whole milliseconds, and the difference
     // could miss the end by a millisecond either way.
     const Sound rest{rate, frames - r.first};
     const qint64 tailEnd = qint64(frametime::framesToMs(frames - song.frameAt(markIn), rate));
-    if (auto refused = rest.refuse(markOut - markIn, tailEnd)) {
-        r.failure = CutFailure{*refused, QStringLiteral("removing the tail")};
-        return r;
-    }
+    if (const Status tail = rest.removable(markOut - markIn, tailEnd); !tail)
+        return tail.error().during(CutStep::RemovingTail, QStringLiteral("removing the tail"));
     r.end = r.first + rest.frameAt(markOut - markIn);
     return r;
 }
 
-CutOutcome cutClip(const QString& source, const QString& target, qint64 markIn, qint64 markOut,
-                   const WorkProgress& progress) {
-    if (markIn >= markOut)
-        return {CutOutcome::TimeInputError, std::nullopt};
+Status cutClip(const QString& source, const QString& target, qint64 markIn, qint64 markOut,
+               const WorkProgress& progress) {
+    if (Status ordered = marksInOrder(markIn, markOut); !ordered)
+        return ordered;
     const auto layout = probeCutSource(source);
     if (!layout)
-        return failed({layout.error(), QStringLiteral("opening the song")});
+        return layout.error().during(CutStep::OpeningSong, QStringLiteral("opening the song"));
     const auto kept =
         markedFrames(layout->sampleRate, layout->dataSize / layout->blockAlign, markIn, markOut);
-    if (kept.failure)
-        return failed(*kept.failure);
-    if (const Status saved = cutWav(source, target, kept.first, kept.end, progress); !saved)
-        return failed({saved.error(), QStringLiteral("saving the clip")});
-    return {CutOutcome::Cut, std::nullopt};
+    if (!kept)
+        return kept.error();
+    if (const Status saved = cutWav(source, target, kept->first, kept->end, progress); !saved)
+        return saved.error().during(CutStep::SavingClip, QStringLiteral("saving the clip"));
+    return {};
 }
 
 } // namespace quaverly

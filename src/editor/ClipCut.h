@@ -15,21 +15,36 @@
 #include <QString>
 
 #include <cstdint>
-#include <optional>
 
 namespace quaverly {
 
-// Why a cut, or the "Done" around it, failed: the Error (its code from MciErrors.h when the cut
-// itself failed, 0 otherwise) and the step that met it ("saving the clip"; may be empty).
-struct CutFailure {
-    Error error;
-    QString step;
+// The steps of a cut, and of the "Done" around it, that a failure's Error names (its step(); the
+// words of a step, its stepWords(), are what the user reads: "removing the head"). A failure
+// around the steps (no scratch file, effects that cannot be applied, the song not kept for the
+// undo) has no step.
+enum class CutStep {
+    None = 0,
+    // The In mark is not before the Out mark ("Time Input Error"): nothing was touched.
+    MarksOutOfOrder,
+    OpeningSong,
+    RemovingHead,
+    RemovingTail,
+    SavingClip,
+    ApplyingEffects,
 };
 
+// Whether a cut failed only because its marks were not in order.
+inline bool marksOutOfOrder(const Error& failure) {
+    return failure.step() == int(CutStep::MarksOutOfOrder);
+}
+
+// Success when `markIn` is before `markOut`, else the failure at CutStep::MarksOutOfOrder.
+Status marksInOrder(qint64 markIn, qint64 markOut);
+
 // The failure in the words the window's message and the command line show: for the cut's own
-// failures "<kind>: <file>: <cause> while <step> (error N)", for others "<file>: <cause>" and
-// " while <step>" when there is a step.
-QString failureText(const CutFailure& failure);
+// failures (a code from MciErrors.h) "<kind>: <file>: <cause> while <step> (error N)", for
+// others "<file>: <cause>" and " while <step>" when there is a step.
+QString failureText(const Error& failure);
 
 // The frames [first, end) the cut keeps of a song of `frames` frames at `rate` Hz for the marks,
 // or the failure of the step that found a mark outside the sound (mcierr::kOutOfRange while
@@ -37,22 +52,17 @@ QString failureText(const CutFailure& failure);
 struct MarkedFrames {
     std::uint64_t first = 0;
     std::uint64_t end = 0;
-    std::optional<CutFailure> failure;
 };
-MarkedFrames markedFrames(std::uint32_t rate, std::uint64_t frames, qint64 markIn, qint64 markOut);
-
-struct CutOutcome {
-    enum Result { Cut, TimeInputError, Failed };
-    Result result = Failed;
-    std::optional<CutFailure> failure; // when Failed
-};
+Result<MarkedFrames> markedFrames(std::uint32_t rate, std::uint64_t frames, qint64 markIn,
+                                  qint64 markOut);
 
 // Cuts `source` (an 8 or 16-bit PCM WAV) to the stretch from `markIn` to `markOut` and writes the
 // clip to `target`, which may be `source` itself (the editor cuts a working copy in place). Marks
-// not in order give TimeInputError and touch nothing. A failing step stops the cut with the
-// reason; `target` then stays as it was and no scratch file is left. So does a stop requested
-// through `progress` (Failed, "cancelled"), which counts the bytes of the clip written.
-CutOutcome cutClip(const QString& source, const QString& target, qint64 markIn, qint64 markOut,
-                   const WorkProgress& progress = {});
+// not in order fail at CutStep::MarksOutOfOrder and touch nothing. A failing step stops the cut
+// with the reason, the step in its Error; `target` then stays as it was and no scratch file is
+// left. So does a stop requested through `progress` ("cancelled" while saving the clip), which
+// counts the bytes of the clip written.
+Status cutClip(const QString& source, const QString& target, qint64 markIn, qint64 markOut,
+               const WorkProgress& progress = {});
 
 } // namespace quaverly

@@ -10,43 +10,36 @@ namespace quaverly {
 namespace {
 
 // The cut to a scratch file beside `target`, and the effects from it into `target`.
-void cutThenApply(const QString& source, const QString& target, qint64 markIn, qint64 markOut,
-                  const ClipEffects& effects, const WorkProgress& progress, DoneOutcome& r) {
+Result<EffectsOutcome> cutThenApply(const QString& source, const QString& target, qint64 markIn,
+                                    qint64 markOut, const ClipEffects& effects,
+                                    const WorkProgress& progress) {
     const QFileInfo info(target);
     // The scratch name is short whatever the target's: with the target's name in it, a target
     // named with the 255 bytes a name may have would leave no room for it.
     const ReservedFile scratch(info.absolutePath() + QStringLiteral("/.clip-cut-XXXXXX.wav"));
-    if (!scratch.isValid()) {
-        r.failure = CutFailure{Error({}, QStringLiteral("cannot make a scratch file in %1: %2")
-                                             .arg(info.absolutePath(), scratch.errorString())),
-                               {}};
-        return;
-    }
+    if (!scratch.isValid())
+        return Error({}, QStringLiteral("cannot make a scratch file in %1: %2")
+                             .arg(info.absolutePath(), scratch.errorString()));
     // The name stays reserved; the file goes when `scratch` does.
     // The cut is one pass over the clip; the effects make one more, two when normalising.
     const std::uint64_t passes = effects.normalise == ClipEffects::Normalise::Off ? 2 : 3;
-    const CutOutcome cut =
-        cutClip(source, scratch.fileName(), markIn, markOut, progress.step(0, 1, passes));
-    r.result = cut.result;
-    r.failure = cut.failure;
-    // The scratch file stands for `target`: a failure to write it names `target`.
-    if (r.failure && r.failure->error.file() == scratch.fileName())
-        r.failure->error = r.failure->error.about(target);
-    if (cut.result != CutOutcome::Cut)
-        return;
+    if (const Status cut =
+            cutClip(source, scratch.fileName(), markIn, markOut, progress.step(0, 1, passes));
+        !cut) {
+        // The scratch file stands for `target`: a failure to write it names `target`.
+        const Error& error = cut.error();
+        return error.file() == scratch.fileName() ? error.about(target) : error;
+    }
     const auto applied =
         applyClipEffects(scratch.fileName(), target, effects, progress.step(1, passes - 1, passes));
-    if (applied) {
-        r.effects = *applied;
-        return;
-    }
-    r.result = CutOutcome::Failed;
+    if (applied)
+        return applied;
     // The scratch file holds the clip of `target`: the failure names `target`. The effects'
-    // codes are the sound core's, not the cut's: a CutFailure has none.
+    // codes are the sound core's, not the cut's: the failure has none.
     const Error& error = applied.error();
     const bool scratchFile = error.file() == scratch.fileName();
-    r.failure = CutFailure{Error(scratchFile ? target : error.file(), error.cause()),
-                           QStringLiteral("applying the fades and normalising")};
+    return Error(scratchFile ? target : error.file(), error.cause())
+        .during(CutStep::ApplyingEffects, QStringLiteral("applying the fades and normalising"));
 }
 
 } // namespace
@@ -54,34 +47,30 @@ void cutThenApply(const QString& source, const QString& target, qint64 markIn, q
 DoneWork cutClipForUndo(const QString& source, const QString& target, qint64 markIn, qint64 markOut,
                         const ClipEffects& effects, CutHistory* history,
                         const WorkProgress& progress) {
-    DoneWork w;
-    DoneOutcome& r = w.outcome;
-    if (markIn >= markOut) {
-        r.result = CutOutcome::TimeInputError;
-        return w;
-    }
-    if (Status checked = checkClipEffects(effects); !checked) {
-        r.failure = CutFailure{checked.error(), {}};
-        return w;
-    }
+    // A failure leaves nothing to undo: what was kept goes with `kept`.
+    const auto failed = [](const Error& error) { return DoneWork{error, std::nullopt}; };
+    if (Status ordered = marksInOrder(markIn, markOut); !ordered)
+        return failed(ordered.error());
+    if (Status checked = checkClipEffects(effects); !checked)
+        return failed(checked.error());
+    std::optional<CutHistory::Pending> kept;
     if (history) {
         auto prepared = history->prepare(target);
-        if (!prepared) {
-            r.failure = CutFailure{prepared.error(), {}};
-            return w;
-        }
-        w.kept.emplace(std::move(prepared).value());
+        if (!prepared)
+            return failed(prepared.error());
+        kept.emplace(std::move(prepared).value());
     }
+    DoneClip done;
     if (!effects.any()) {
-        const CutOutcome cut = cutClip(source, target, markIn, markOut, progress);
-        r.result = cut.result;
-        r.failure = cut.failure;
+        if (const Status cut = cutClip(source, target, markIn, markOut, progress); !cut)
+            return failed(cut.error());
     } else {
-        cutThenApply(source, target, markIn, markOut, effects, progress, r);
+        const auto applied = cutThenApply(source, target, markIn, markOut, effects, progress);
+        if (!applied)
+            return failed(applied.error());
+        done.effects = *applied;
     }
-    if (r.result != CutOutcome::Cut)
-        w.kept.reset(); // nothing to undo: what was kept goes
-    return w;
+    return {done, std::move(kept)};
 }
 
 DoneOutcome cutClipWithEffects(const QString& source, const QString& target, qint64 markIn,
@@ -90,9 +79,9 @@ DoneOutcome cutClipWithEffects(const QString& source, const QString& target, qin
     DoneWork w = cutClipForUndo(source, target, markIn, markOut, effects, history, progress);
     if (w.kept) {
         w.kept->commit();
-        w.outcome.undoable = true;
+        w.outcome->undoable = true;
     }
-    return w.outcome;
+    return std::move(w.outcome);
 }
 
 } // namespace quaverly

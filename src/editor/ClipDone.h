@@ -13,22 +13,22 @@
 
 namespace quaverly {
 
-struct DoneOutcome {
-    CutOutcome::Result result = CutOutcome::Failed;
-    // When Failed: what failed. A file the cut or the effects wrote in place of `target` is told
-    // as `target` (the Error's file).
-    std::optional<CutFailure> failure;
+// What a "Done" that completed did.
+struct DoneClip {
     EffectsOutcome effects; // what the effects did (Unchanged and NotAsked when none were asked)
     bool undoable = false;  // the history now holds the target as it was before this cut
 };
+// A "Done": what it did, or why it failed, the step in the Error (CutStep). A file the cut or
+// the effects wrote in place of `target` is told as `target` (the Error's file).
+using DoneOutcome = Result<DoneClip>;
 
 // Cuts `source` to [markIn, markOut] into `target` (the editor passes a working copy as both),
 // applies `effects` and, with a `history`, keeps `target` (which must then exist) as it was so
 // that this cut can be undone; a second cut of the same song replaces what was kept.
 //
-// Marks not in order give TimeInputError; effects that cannot be applied fail before any file
-// is touched. Whatever step fails, `target` and the history stay as they were before the call
-// and no scratch file is left. Without effects the cut writes `target` directly, exactly as
+// Marks not in order fail at CutStep::MarksOutOfOrder; effects that cannot be applied fail before
+// any file is touched. Whatever step fails, `target` and the history stay as they were before the
+// call and no scratch file is left. Without effects the cut writes `target` directly, exactly as
 // cutClip() does; with effects it is cut to a scratch file beside `target`, and the effects
 // write `target` from it, so `target` is replaced once, at the end.
 //
@@ -41,8 +41,8 @@ DoneOutcome cutClipWithEffects(const QString& source, const QString& target, qin
 
 // The same for a worker thread, while the history belongs to another: what is kept for the undo
 // is only prepared (CutHistory::prepare, which leaves the history as it is) and handed back in
-// `kept`. The history's thread commits it once `outcome` says Cut (outcome.undoable stays false
-// until then); dropped, it removes its file.
+// `kept`, only when the cut succeeded. The history's thread commits it (outcome->undoable stays
+// false until then); dropped, it removes its file.
 struct DoneWork {
     DoneOutcome outcome;
     std::optional<CutHistory::Pending> kept;

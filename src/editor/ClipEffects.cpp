@@ -1,9 +1,8 @@
 #include "editor/ClipEffects.h"
 
+#include "engines/util/SameFile.h"
 #include "engines/wav/SampleReader.h"
 #include "engines/wav/WavWriter.h"
-
-#include <QFileInfo>
 
 #include <ebur128.h>
 
@@ -252,12 +251,6 @@ Status writeClip(SampleReader&& reader, const QString& out, const Fades& fades, 
     if (progress.stopped())
         return cancelled(out);
     return writer.finish();
-}
-
-// Whether `in` and `out` name the same file.
-bool sameFile(const QString& in, const QString& out) {
-    const QString a = QFileInfo(in).canonicalFilePath();
-    return !a.isEmpty() && a == QFileInfo(out).canonicalFilePath();
 }
 
 QString dbText(double db) {

@@ -1,12 +1,10 @@
 #include "editor/CutHistory.h"
 
 #include "engines/util/AtomicFile.h"
-#include "engines/util/SameFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 namespace quaverly {
 namespace {
@@ -20,19 +18,6 @@ QString keptFolderOf(const QString& workingCopy) {
 void removeKept(const QString& file) {
     QFile::remove(file);
     QDir().rmdir(QFileInfo(file).absolutePath());
-}
-
-// A hard link to `workingCopy` under a new name that starts with `base`, or "" when none can be
-// made here (no hard links on this file system, or any other refusal: the copy then says why).
-QString linkAside(const QString& workingCopy, const QString& base) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString name = base + QString::number(QRandomGenerator::global()->generate(), 36);
-        if (hardLink(workingCopy, name))
-            return name;
-        if (!QFileInfo::exists(name))
-            break; // refused for another reason than the name being taken
-    }
-    return {};
 }
 
 // Why `workingCopy` cannot be kept. The sentence names the working copy itself, so the Error
@@ -113,9 +98,10 @@ Result<CutHistory::Pending> CutHistory::prepare(const QString& workingCopy) {
         return cannotKeep(workingCopy, QStringLiteral(": cannot make the folder ") + folder);
     const QString base =
         folder + QLatin1Char('/') + QFileInfo(workingCopy).fileName() + QLatin1Char('-');
-    QString linked = how_ == Keeping::ByLink ? linkAside(workingCopy, base) : QString();
-    if (!linked.isEmpty())
-        return Pending(this, key(workingCopy), linked);
+    if (how_ == Keeping::ByLink)
+        if (const auto linked = linkAside(workingCopy, base + QStringLiteral("XXXXXX")))
+            return Pending(this, key(workingCopy), *linked);
+    // No hard links here, or any other refusal: a copy, which says why should it fail too.
     const auto copied = copyAside(workingCopy, base);
     if (!copied) {
         QDir().rmdir(folder); // when nothing else is kept there

@@ -53,9 +53,8 @@ void EditorHandlers::CmdExport_Click() {
     // then says why).
     std::optional<MarkedFrames> kept;
     if (grid_.isValid())
-        if (MarkedFrames marked = markedFrames(grid_.rate(), grid_.frames(), in, out);
-            !marked.failure)
-            kept = marked;
+        if (const auto marked = markedFrames(grid_.rate(), grid_.frames(), in, out))
+            kept = *marked;
     const OutputChoice output = s_.output();
     if (const encode::Preset* preset = output.preset(); preset && kept) {
         if (const auto tooLong = encode::lengthLimitText(
@@ -127,9 +126,9 @@ void EditorHandlers::CmdExport_Click() {
                       const std::stop_token& stop, const encode::Progress& progress) -> Status {
         const DoneOutcome cut =
             cutClipWithEffects(song, clip, in, out, effects, nullptr, {stop, progress});
-        if (cut.result == CutOutcome::Cut)
+        if (cut)
             return {};
-        *cutFailed = notCutText(cut);
+        *cutFailed = notCutText(cut.error());
         return Error(song, *cutFailed);
     };
     job.failureText = [cutFailed, name = songName_](const EncodeResult& result) {
@@ -145,7 +144,8 @@ void EditorHandlers::exportWav(const QString& target, qint64 in, qint64 out,
                                const ClipEffects& effects) {
     // A WAV file is the clip as the cut writes it (16-bit PCM, no tags, as the command line's):
     // cut straight into the target, which stays as it was should the cut fail or be cancelled.
-    auto done = std::make_shared<DoneOutcome>();
+    // Filled by the job's thread, read by the completion after it.
+    auto done = std::make_shared<std::optional<DoneOutcome>>();
     s_.jobs->start(
         {tr("Saving %1").arg(QFileInfo(target).fileName()),
          [done, song = song_, target, in, out, effects](JobContext& job) {
@@ -155,11 +155,13 @@ void EditorHandlers::exportWav(const QString& target, qint64 in, qint64 out,
              *done = cutClipWithEffects(song, target, in, out, effects, nullptr, progress);
          },
          [this, done, target](bool cancelled) {
-             if (done->result == CutOutcome::Cut)
+             const DoneOutcome& outcome = **done;
+             if (outcome)
                  s_.dialogs->tell(savedText(target), Dialogs::Icon::Information);
              else if (!cancelled)
-                 s_.dialogs->tell(tr("The WAV file was not saved.\n\n%1").arg(notCutText(*done)),
-                                  Dialogs::Icon::Critical);
+                 s_.dialogs->tell(
+                     tr("The WAV file was not saved.\n\n%1").arg(notCutText(outcome.error())),
+                     Dialogs::Icon::Critical);
          }});
 }
 

@@ -224,7 +224,8 @@ void EditorHandlers::CmdEditDone_Click() {
     // The cut only reads the song, and replaces the working copy whole; the effects write it
     // once more, whole. A Done that fails or is cancelled anywhere leaves it as it was, and so
     // does the history: the worker only prepares the undo's keeping, which done() commits here.
-    auto work = std::make_shared<DoneWork>();
+    // Filled by the job's thread, read by the completion after it.
+    auto work = std::make_shared<std::optional<DoneWork>>();
     const bool started =
         s_.jobs->start({tr("Cutting %1").arg(songName_),
                         [work, song = song_, in = *s_.MarkIn, out = *s_.MarkOut,
@@ -237,7 +238,7 @@ void EditorHandlers::CmdEditDone_Click() {
                         },
                         [this, work, position, song = song_,
                          marks = std::pair(*s_.MarkIn, *s_.MarkOut)](bool cancelled) {
-                            finishDone(*work, cancelled, position, marks);
+                            finishDone(**work, cancelled, position, marks);
                             emit releaseEnded(song);
                         }});
     if (!started) { // another job runs: nothing was cut
@@ -246,21 +247,21 @@ void EditorHandlers::CmdEditDone_Click() {
     }
 }
 
-QString EditorHandlers::notCutText(const DoneOutcome& outcome) {
-    return outcome.failure ? failureText(*outcome.failure) : tr("Out must be after In");
+QString EditorHandlers::notCutText(const Error& failure) {
+    return marksOutOfOrder(failure) ? tr("Out must be after In") : failureText(failure);
 }
 
 void EditorHandlers::finishDone(DoneWork& work, bool cancelled, qint64 position,
                                 std::pair<qint64, qint64> marks) {
     const DoneOutcome& done = work.outcome;
-    if (done.result != CutOutcome::Cut) {
+    if (!done) {
         // A Cancel is the user's own: nothing to tell, and the song goes on where it was.
         if (cancelled) {
             seek(position);
             return;
         }
         s_.dialogs->tell(
-            tr("%1 was not cut; it is as it was.\n\n%2").arg(songName_, notCutText(done)),
+            tr("%1 was not cut; it is as it was.\n\n%2").arg(songName_, notCutText(done.error())),
             Dialogs::Icon::Critical);
         // The song opens again, so that the marks can be taken anew.
         ensureOpen();
@@ -278,7 +279,7 @@ void EditorHandlers::finishDone(DoneWork& work, bool cancelled, qint64 position,
     emit songChanged(song_);
     // The editor goes on with the clip: its waveform, its length, the marks at its two ends.
     openForEditing(song_, songName_);
-    frame_.setDoneResult(done.effects.summary());
+    frame_.setDoneResult(done->effects.summary());
 }
 
 void EditorHandlers::undoLastCut() {
@@ -289,9 +290,13 @@ void EditorHandlers::undoLastCut() {
     s_.MMCEdit->stop();
     s_.MMCEdit->close();
     emit releaseRequested(song_);
-    const bool undone = s_.undoCut(song_);
+    const Status undone = s_.undoCut(song_);
     if (undone)
         emit songChanged(song_);
+    else
+        s_.dialogs->tell(tr("The cut could not be undone; the song is as it was.\n\n%1")
+                             .arg(undone.error().text()),
+                         Dialogs::Icon::Critical);
     emit releaseEnded(song_);
     if (!undone) {
         // Nothing was put back: the song goes on as it was, marks and all.
@@ -304,14 +309,14 @@ void EditorHandlers::undoLastCut() {
     // The song opens again with the marks of the cut, to be moved and cut anew (marked whole
     // when they are not known).
     const auto cut = cutMarks_.find(song_);
-    const std::optional<std::pair<qint64, qint64>> marks =
-        cut != cutMarks_.end() ? std::optional(*cut) : std::nullopt;
-    if (cut != cutMarks_.end())
+    const bool known = cut != cutMarks_.end();
+    const std::pair<qint64, qint64> marks = known ? *cut : std::pair<qint64, qint64>{};
+    if (known)
         cutMarks_.erase(cut);
     openForEditing(song_, songName_);
-    if (!editing_ || !marks)
+    if (!editing_ || !known)
         return;
-    placeMarks(marks->first, marks->second);
+    placeMarks(marks.first, marks.second);
 }
 
 } // namespace quaverly

@@ -62,7 +62,6 @@ class OutputChoice;
 class WavPlayer;
 class WaveformView;
 struct ClipEffects;
-struct DoneOutcome;
 struct DoneWork;
 
 // What the window lends the clip editor.
@@ -77,10 +76,10 @@ struct EditorServices : WindowServices {
     std::function<QString()> selectedName;
     // The list player's frame makes way for the editor's.
     std::function<void()> hideListPlayer;
-    // Optional: puts the working copy back as it was before its last cut; false when there is
-    // nothing to put back or it failed (the function tells the user). Without it the editor
-    // offers no undo.
-    std::function<bool(const QString& workingCopy)> undoCut;
+    // Optional: puts the working copy back as it was before its last cut, or says why it could
+    // not (nothing to put back, a failure), which the editor tells the user. Without it the
+    // editor offers no undo.
+    std::function<Status(const QString& workingCopy)> undoCut;
     // Optional: where "Done" keeps each song as it was before its cut (for undoCut); without it
     // a cut cannot be undone.
     CutHistory* history = nullptr;
@@ -190,7 +189,7 @@ private:
     // "Done"'s job has ended: the editor opens the clip, or, when the cut failed or was
     // cancelled, goes on with the song as it was (a cancelled one at `position`, as before).
     // Why a cut did not happen, in words: its failure, or the marks out of order.
-    static QString notCutText(const DoneOutcome& outcome);
+    static QString notCutText(const Error& failure);
     void finishDone(DoneWork& work, bool cancelled, qint64 position,
                     std::pair<qint64, qint64> marks);
 
@@ -234,7 +233,8 @@ private:
                      std::optional<qint64> to = std::nullopt);
     // Tells the user why the open song cannot be played.
     void reportUnplayable(const Error& why);
-    void MMCEdit_Done(int notifyCode);
+    // The player's playback ended by itself: played to its end, or broken off with the Error.
+    void MMCEdit_Done(const Status& ended);
     void startFollowing();
     void followPosition();
     void showPosition(qint64 ms);

@@ -15,7 +15,12 @@ namespace quaverly {
 void EditorHandlers::connectPreview() {
     positionTimer_.setInterval(kPositionMs);
     connect(&positionTimer_, &QTimer::timeout, this, &EditorHandlers::followPosition);
-    connect(s_.MMCEdit, &WavPlayer::Done, this, &EditorHandlers::MMCEdit_Done);
+    connect(s_.MMCEdit, &WavPlayer::Done, this, [this](int notifyCode) {
+        if (notifyCode == mcinotify::kFailure)
+            MMCEdit_Done(s_.MMCEdit->brokenOff().value());
+        else
+            MMCEdit_Done({});
+    });
     // The position is followed while the player plays, whoever started or stopped it.
     connect(s_.MMCEdit, &WavPlayer::Started, this, &EditorHandlers::startFollowing);
     for (const auto halted : {&WavPlayer::Paused, &WavPlayer::Stopped, &WavPlayer::Closed})
@@ -67,14 +72,14 @@ void EditorHandlers::CmdPlayOut_Click() {
               Preview::Around);
 }
 
-void EditorHandlers::MMCEdit_Done(int notifyCode) {
+void EditorHandlers::MMCEdit_Done(const Status& ended) {
     const Preview was = preview_;
     preview_ = Preview::None;
     followPosition();
     // Broken off (the sound device failed, the file could not be read): said once, and a
     // looping selection does not start again.
-    if (notifyCode == mcinotify::kFailure)
-        reportUnplayable(s_.MMCEdit->brokenOff().value());
+    if (!ended)
+        reportUnplayable(ended.error());
     else if (was == Preview::Selection && frame_.chkLoop->isChecked())
         CmdPlaySel_Click();
 }

@@ -126,13 +126,13 @@ void PeakCache::run(std::stop_token stop) {
                 return; // stop requested
             job = std::move(queue_.front());
             queue_.pop_front();
-            if (job.cancel->load(std::memory_order_relaxed))
+            if (job.stop.stop_requested())
                 continue; // invalidated before its turn: the file is not even opened
             reading_ = job.path;
         }
-        auto computed = compute(job.path, *job.cancel); // the file is closed when it returns
+        auto computed = compute(job.path, job.stop); // the file is closed when it returns
         // Invalidated, let go of, or the cache is going: nobody waits for the result.
-        const bool dropped = job.cancel->load(std::memory_order_relaxed);
+        const bool dropped = job.stop.stop_requested();
         Done done{std::move(job.path), job.generation, nullptr, QString()};
         if (computed)
             done.levels = std::move(*computed);
@@ -162,8 +162,8 @@ void PeakCache::collect() {
         finish(d.path, d.generation, std::move(d.levels), d.error);
 }
 
-Result<std::shared_ptr<const PeakCache::Levels>>
-PeakCache::compute(const QString& path, const std::atomic<bool>& cancel) {
+Result<std::shared_ptr<const PeakCache::Levels>> PeakCache::compute(const QString& path,
+                                                                    const std::stop_token& stop) {
     auto reader = SampleReader::openPlain(path);
     if (!reader)
         return reader.error();
@@ -180,7 +180,7 @@ PeakCache::compute(const QString& path, const std::atomic<bool>& cancel) {
     Peak* next = base.data();
     float* nextSquare = baseSquares.data();
     for (std::int64_t done = 0; done < frames;) {
-        if (cancel.load(std::memory_order_relaxed))
+        if (stop.stop_requested())
             return Error(path, tr("Cancelled."));
         const auto got = reader->readShorts(buffer.data(), std::size_t(kChunkBlocks * kBlock));
         if (!got)
@@ -235,8 +235,7 @@ PeakCache::Stamp PeakCache::stampOf(const QString& path) {
 }
 
 void PeakCache::cancel(Entry& e) {
-    if (e.cancel)
-        e.cancel->store(true, std::memory_order_relaxed);
+    e.stop.request_stop(); // nothing when no computation runs for it
 }
 
 PeakCache::State PeakCache::request(const QString& path) {
@@ -253,10 +252,10 @@ PeakCache::State PeakCache::request(const QString& path) {
     e.state = State::Computing;
     e.stamp = stampOf(path); // taken before the read: a change during it shows at the next request
     e.generation = nextGeneration_++;
-    e.cancel = std::make_shared<std::atomic<bool>>(false);
+    e.stop = std::stop_source();
     {
         std::lock_guard lock(mutex_);
-        queue_.push_back(Job{path, e.generation, e.cancel});
+        queue_.push_back(Job{path, e.generation, e.stop.get_token()});
     }
     wake_.notify_one();
     entries_.insert(path, std::move(e));
@@ -268,7 +267,7 @@ void PeakCache::finish(const QString& path, std::uint64_t generation,
     const auto it = entries_.find(path);
     if (it == entries_.end() || it->generation != generation)
         return; // invalidated while it was computed
-    it->cancel.reset();
+    it->stop = std::stop_source(std::nostopstate);
     if (levels) {
         it->state = State::Ready;
         it->levels = std::move(levels);

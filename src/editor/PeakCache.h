@@ -27,7 +27,6 @@
 #include <QObject>
 #include <QString>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -137,10 +136,10 @@ public:
         std::vector<std::vector<Peak>> levels;       // [level][block * channels + channel]
         std::vector<std::vector<float>> meanSquares; // as levels: the blocks' mean squares
     };
-    // One streaming pass over the WAV at `path`; the Error when it cannot be read (or `cancel`
-    // was raised). Callable from any thread.
+    // One streaming pass over the WAV at `path`; the Error when it cannot be read (or a stop
+    // was requested on `stop`). Callable from any thread.
     static Result<std::shared_ptr<const Levels>> compute(const QString& path,
-                                                         const std::atomic<bool>& cancel);
+                                                         const std::stop_token& stop);
 
 private:
     struct Stamp {
@@ -152,14 +151,14 @@ private:
         State state = State::Absent;
         Stamp stamp;
         std::uint64_t generation = 0;
-        std::shared_ptr<std::atomic<bool>> cancel;
+        std::stop_source stop{std::nostopstate}; // of its computation, while it runs
         std::shared_ptr<const Levels> levels;
         QString error;
     };
     struct Job {
         QString path;
         std::uint64_t generation = 0;
-        std::shared_ptr<std::atomic<bool>> cancel;
+        std::stop_token stop;
     };
     // A computation's result, handed from the worker to the cache's thread.
     struct Done {

@@ -6,7 +6,7 @@
 namespace quaverly {
 
 Result<WavHeader> joinSongs(const QStringList& songs, const QString& target,
-                            const JoinProgress& progress, const QStringList& names) {
+                            const WorkProgress& progress, const QStringList& names) {
     JoinedSongs joined;
     if (Status s = joined.open(songs, names); !s)
         return s.error();
@@ -33,7 +33,8 @@ Result<WavHeader> joinSongs(const QStringList& songs, const QString& target,
         if (Status s = out.write(block.data(), qint64(block.size())); !s)
             return s.error();
         written += block.size();
-        if (progress && !progress(written, expected))
+        progress.report(written, expected);
+        if (progress.stopped())
             return Error(QString(), QStringLiteral("cancelled"));
     }
     if (Status finished = out.finish(); !finished)

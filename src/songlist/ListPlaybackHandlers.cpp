@@ -22,7 +22,12 @@ ListPlaybackHandlers::ListPlaybackHandlers(AudioEditPanel& panel, ListPlaybackSe
     connect(panel_.CmdPause, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdPause_Click);
     connect(panel_.CmdNext, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdNext_Click);
     connect(panel_.CmdFoward, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdFoward_Click);
-    connect(s_.MMCPlayList, &WavPlayer::Done, this, &ListPlaybackHandlers::MMCPlayList_Done);
+    connect(s_.MMCPlayList, &WavPlayer::Done, this, [this](int notifyCode) {
+        if (notifyCode == mcinotify::kFailure)
+            MMCPlayList_Done(s_.MMCPlayList->brokenOff().value());
+        else
+            MMCPlayList_Done({});
+    });
     // Whoever starts, pauses or stops the player, the label follows.
     for (const auto told :
          {&WavPlayer::Started, &WavPlayer::Paused, &WavPlayer::Stopped, &WavPlayer::Closed}) {
@@ -125,10 +130,10 @@ void ListPlaybackHandlers::PlayNext() {
                          Dialogs::Icon::Warning);
 }
 
-void ListPlaybackHandlers::MMCPlayList_Done(int notifyCode) {
-    if (notifyCode == mcinotify::kFailure) {
+void ListPlaybackHandlers::MMCPlayList_Done(const Status& ended) {
+    if (!ended) {
         const WavPlayer& player = *s_.MMCPlayList;
-        const Error why = player.brokenOff().value();
+        const Error& why = ended.error();
         const int row = playingRow_;
         const QString name = row >= 0 && row < panel_.List1->count()
                                  ? panel_.List1->item(row)->text()

@@ -16,7 +16,9 @@
 //
 // Threads: UI thread only; the player's Done arrives there.
 
+#include "engines/util/Error.h"
 #include "ui/WindowServices.h"
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -50,10 +52,10 @@ public:
     // Starts the song at PlayIndex and moves PlayIndex on; past the last song the player stops
     // and closes.
     void PlayNext();
-    // The song has played to its end: with "Play List" ticked the next one starts. A song that
-    // broke off is reported; after an unreadable file the list goes on, after a failed sound
-    // device (the sound server went away) it stops.
-    void MMCPlayList_Done(int notifyCode);
+    // The song has ended by itself, played to its end or broken off with the Error: with "Play
+    // List" ticked the next one starts. A song that broke off is reported; after an unreadable
+    // file the list goes on, after a failed sound device (the sound server went away) it stops.
+    void MMCPlayList_Done(const Status& ended);
     void updateButtons();
     // The song playing (or paused) with its position and length; clears the label once nothing
     // plays. positionTimer runs while the song plays.

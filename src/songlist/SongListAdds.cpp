@@ -23,8 +23,6 @@ namespace quaverly {
 
 namespace {
 
-using Progress = std::function<bool(std::uint64_t, std::uint64_t)>;
-
 // What the busy window says while the index-th (from 0) of `total` files is added.
 QString addingText(const QString& picked, qsizetype index, qsizetype total) {
     const QString name = QFileInfo(picked).fileName();
@@ -33,15 +31,10 @@ QString addingText(const QString& picked, qsizetype index, qsizetype total) {
     return SongListHandlers::tr("Adding %1 (%2 of %3)").arg(name).arg(index + 1).arg(total);
 }
 
-// One stage of a job, counting `done` of its own `total`, shown as the part [from, from + width)
-// of the job's `whole`; false once the job is asked to stop. The job's progress is told first,
-// so that a stop requested at that point is seen at once.
-Progress partOf(JobContext& job, std::uint64_t from, std::uint64_t width, std::uint64_t whole) {
-    return [&job, from, width, whole](std::uint64_t done, std::uint64_t total) {
-        const double part = total == 0 ? 1.0 : std::min(1.0, double(done) / double(total));
-        job.progress(from + std::uint64_t(part * double(width)), whole);
-        return !job.stopRequested();
-    };
+// The job's stop, and its progress told; step() makes a stage of it.
+WorkProgress progressOf(JobContext& job) {
+    return {job.stop(),
+            [&job](std::uint64_t done, std::uint64_t total) { job.progress(done, total); }};
 }
 
 // The working copy of one picked file, as the job made it, or why it was not made.
@@ -52,21 +45,24 @@ struct MadeCopy {
 };
 
 // Makes the working copies of `picked` in `folder`, in order, until a stop is requested. Each
-// file counts by its size, so that a long song takes its share of the bar.
+// file counts by its size, so that a long song takes its share of the bar. The sizes are counted
+// in KiB: the job's progress, told in parts of 2^20 of each file's, stays within 64 bits for
+// terabytes of files.
 std::vector<MadeCopy> makeCopies(const QStringList& picked, const QString& folder,
                                  JobContext& job) {
     std::vector<std::uint64_t> sizes;
     std::uint64_t whole = 0;
     for (const QString& file : picked) {
-        sizes.push_back(std::uint64_t(std::max<qint64>(1, QFileInfo(file).size())));
+        sizes.push_back(std::uint64_t(std::max<qint64>(1, (QFileInfo(file).size() + 1023) / 1024)));
         whole += sizes.back();
     }
+    const WorkProgress progress = progressOf(job);
     std::vector<MadeCopy> made;
     std::uint64_t from = 0;
     for (qsizetype i = 0; i < picked.size() && !job.stopRequested(); ++i) {
         job.say(addingText(picked[i], i, picked.size()));
         MadeCopy one{picked[i], newWorkingCopyPath(folder)};
-        one.song = makeWorkingCopy(picked[i], one.copy, partOf(job, from, sizes[i], whole));
+        one.song = makeWorkingCopy(picked[i], one.copy, progress.step(from, sizes[i], whole));
         if (!one.song)
             one.copy.clear(); // nothing is left at the path
         made.push_back(std::move(one));
@@ -176,7 +172,7 @@ void SongListHandlers::copySong(const QString& picked, bool listing, const QStri
     }
     struct Outcome {
         MadeCopy made;
-        QString failure;   // of `after`
+        Status after;      // what `after` returned
         bool done = false; // `after` ran to its end: what it wrote stays, even after a Cancel
     };
     auto outcome = std::make_shared<Outcome>();
@@ -188,15 +184,17 @@ void SongListHandlers::copySong(const QString& picked, bool listing, const QStri
                         made.picked = picked;
                         made.copy = newWorkingCopyPath(folder);
                         const std::uint64_t share = after ? kCopyShare : 1000;
-                        made.song = makeWorkingCopy(picked, made.copy, partOf(job, 0, share, 1000));
+                        const WorkProgress progress = progressOf(job);
+                        made.song =
+                            makeWorkingCopy(picked, made.copy, progress.step(0, share, 1000));
                         if (!made.song) {
                             made.copy.clear();
                             return;
                         }
                         if (after && !job.stopRequested()) {
-                            outcome->failure =
-                                after(made.copy, partOf(job, share, 1000 - share, 1000));
-                            outcome->done = outcome->failure.isEmpty();
+                            outcome->after =
+                                after(made.copy, progress.step(share, 1000 - share, 1000));
+                            outcome->done = outcome->after.ok();
                         }
                         if (!job.stopRequested())
                             job.progress(1000, 1000);
@@ -205,14 +203,14 @@ void SongListHandlers::copySong(const QString& picked, bool listing, const QStri
                         const MadeCopy& made = outcome->made;
                         if (cancelled && !outcome->done) {
                             removeCopies({made});
-                            done(QString(), QString());
+                            done(QString(), {});
                             return;
                         }
                         if (!made.song)
                             tellNotConverted(made.picked, made.song.error());
                         else if (listing)
                             listSong(made.picked, made.copy, *made.song, -1);
-                        done(made.copy, outcome->failure);
+                        done(made.copy, outcome->after);
                     }});
 }
 

@@ -17,7 +17,10 @@
 //
 // Threads: UI thread only (a job's work touches no member).
 
+#include "engines/util/Error.h"
+#include "engines/util/WorkProgress.h"
 #include "ui/WindowServices.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -84,13 +87,12 @@ public:
     void addFiles(const QStringList& names, const QStringList& notFiles = {});
 
     // What a conversion does on the job's thread once a working copy is made: `progress`
-    // counts the rest of the job (false once Cancel was pressed). Returns its failure in words,
-    // or the empty text.
-    using AfterCopy = std::function<QString(
-        const QString& copy, const std::function<bool(std::uint64_t, std::uint64_t)>& progress)>;
+    // counts the rest of the job, and its stop is requested once Cancel was pressed. Returns its
+    // failure, if any.
+    using AfterCopy = std::function<Status(const QString& copy, const WorkProgress& progress)>;
     // Called on the window thread when a copySong job has ended: the copy made (empty when none
-    // was, or after Cancel) and what `after` returned.
-    using CopyDone = std::function<void(const QString& copy, const QString& failure)>;
+    // was, or after Cancel) and what `after` returned (success when it did not run).
+    using CopyDone = std::function<void(const QString& copy, const Status& after)>;
     // For the converter: a job that makes a working copy of `picked` as "ADD" makes one, with
     // `words` in the busy window, then runs `after` (if any) on the same thread. A copy that
     // could not be made is reported as not converted, with why; with `listing` a copy made is

@@ -77,13 +77,11 @@ void SongListHandlers::saveListAsWav(const QString& target) {
     s_.jobs->start(
         {tr("Saving the list to WAV"),
          [joined, songs = workingCopies(), target, names = songNames()](JobContext& job) {
-             *joined = joinSongs(
-                 songs, target,
-                 [&job](std::uint64_t written, std::uint64_t expected) {
-                     job.progress(written, expected);
-                     return !job.stopRequested();
-                 },
-                 names);
+             const WorkProgress progress{job.stop(),
+                                         [&job](std::uint64_t written, std::uint64_t expected) {
+                                             job.progress(written, expected);
+                                         }};
+             *joined = joinSongs(songs, target, progress, names);
          },
          [this, joined, target](bool cancelled) {
              if (*joined)

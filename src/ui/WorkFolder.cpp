@@ -29,29 +29,27 @@ std::unique_ptr<QLockFile> makeLock(const QString& path) {
     return lock;
 }
 
-bool ensurePrivateFolder(const QString& path, QString* error) {
+// A failure told in a phrase that names its folder or file.
+Error refused(const QString& phrase) {
+    return Error({}, phrase);
+}
+
+Status ensurePrivateFolder(const QString& path) {
     QFileInfo info(path);
     if (!info.exists()) {
         const QString parent = info.absolutePath();
-        if (!QDir().mkpath(parent)) {
-            *error = QObject::tr("the folder %1 could not be created").arg(parent);
-            return false;
-        }
-        if (!QDir().mkdir(path, kPrivate) && !QFileInfo(path).isDir()) {
-            *error = QObject::tr("the folder %1 could not be created").arg(path);
-            return false;
-        }
+        if (!QDir().mkpath(parent))
+            return refused(QObject::tr("the folder %1 could not be created").arg(parent));
+        if (!QDir().mkdir(path, kPrivate) && !QFileInfo(path).isDir())
+            return refused(QObject::tr("the folder %1 could not be created").arg(path));
     } else if (!info.isDir()) {
-        *error = QObject::tr("%1 exists but is not a folder").arg(path);
-        return false;
+        return refused(QObject::tr("%1 exists but is not a folder").arg(path));
     }
     // Another user must not read the songs being worked on.
     QFile::setPermissions(path, kPrivate);
-    if (!QFileInfo(path).isWritable()) {
-        *error = QObject::tr("the folder %1 cannot be written").arg(path);
-        return false;
-    }
-    return true;
+    if (!QFileInfo(path).isWritable())
+        return refused(QObject::tr("the folder %1 cannot be written").arg(path));
+    return {};
 }
 
 } // namespace
@@ -85,13 +83,12 @@ QString WorkFolder::defaultRoot() {
     return QDir::cleanPath(base) + u'/' + QLatin1String(kWorkFolderName);
 }
 
-bool WorkFolder::open() {
+Status WorkFolder::open() {
     if (isOpen()) {
-        return true;
+        return {};
     }
-    error_.clear();
-    if (!ensurePrivateFolder(root_, &error_)) {
-        return false;
+    if (Status root = ensurePrivateFolder(root_); !root) {
+        return root;
     }
     const QDir rootDir(root_);
 
@@ -103,21 +100,17 @@ bool WorkFolder::open() {
             if (lock->error() == QLockFile::LockFailedError) {
                 continue; // held by a running instance
             }
-            error_ = QObject::tr("the lock file %1 cannot be written").arg(lock->fileName());
-            return false;
+            return refused(QObject::tr("the lock file %1 cannot be written").arg(lock->fileName()));
         }
         const QString slot = rootDir.filePath(slotName(n));
-        QString slotError;
-        if (!ensurePrivateFolder(slot, &slotError)) {
-            error_ = slotError;
-            return false; // the lock goes with `lock`
+        if (Status made = ensurePrivateFolder(slot); !made) {
+            return made; // the lock goes with `lock`
         }
         lock_ = std::move(lock);
         slotPath_ = slot + u'/';
     }
     if (!lock_) {
-        error_ = QObject::tr("too many instances are running");
-        return false;
+        return refused(QObject::tr("too many instances are running"));
     }
     emptyFiles();
 
@@ -144,15 +137,11 @@ bool WorkFolder::open() {
         rootDir.rmdir(slot); // only when nothing is left in it
         other->unlock();
     }
-    return true;
+    return {};
 }
 
 bool WorkFolder::isOpen() const {
     return lock_ != nullptr;
-}
-
-QString WorkFolder::errorString() const {
-    return error_;
 }
 
 QString WorkFolder::path() const {

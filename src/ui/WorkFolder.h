@@ -11,6 +11,8 @@
 //
 // Threads: UI thread only. path() may be read from any thread once open() has returned.
 
+#include "engines/util/Error.h"
+
 #include <QString>
 
 #include <memory>
@@ -33,10 +35,10 @@ public:
     static QString defaultRoot();
 
     // Creates the root when missing, claims the lowest free slot, empties it of files and
-    // removes what crashed instances left in the other free slots. False with errorString()
-    // when no slot could be prepared; the program then runs without a working folder.
-    bool open();
-    QString errorString() const;
+    // removes what crashed instances left in the other free slots. Fails when no slot could be
+    // prepared, the Error's cause saying why in a phrase that names the folder or file ("the
+    // folder /x could not be created"); the program then runs without a working folder.
+    Status open();
 
     // The instance folder, ending in "/"; empty while not open.
     QString path() const;
@@ -53,7 +55,6 @@ private:
 
     QString root_;
     QString slotPath_;
-    QString error_;
     std::unique_ptr<QLockFile> lock_;
 };
 

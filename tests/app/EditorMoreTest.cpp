@@ -257,7 +257,9 @@ TEST_F(EditorMore, UndoIsOfferedOnlyWithAnUndoAndOpensTheSongAgainWithTheCutsMar
     s.hideListPlayer = [] {};
     s.undoCut = [&](const QString& copy) {
         undone << copy;
-        return test::writeFile(copy, whole);
+        if (!test::writeFile(copy, whole))
+            return Status(Error(copy, QStringLiteral("not written")));
+        return Status();
     };
     BusyWindow busy;
     Jobs jobs(frame, busy);

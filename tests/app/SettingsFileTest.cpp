@@ -22,11 +22,11 @@ TEST_F(SettingsFileTest, DefaultPathFollowsTheConfigurationBase) {
 }
 
 TEST_F(SettingsFileTest, WritesTwoCrLfLinesAndReplacesTheFile) {
-    QString error;
-    ASSERT_TRUE(writeSettings(configFile, {128, home}, &error)) << qPrintable(error);
+    const Status saved = writeSettings(configFile, {128, home});
+    ASSERT_TRUE(saved) << qPrintable(saved.error().text());
     EXPECT_EQ(readFile(configFile),
               QByteArray("128\r\n") + QDir::toNativeSeparators(home).toUtf8() + "\r\n");
-    ASSERT_TRUE(writeSettings(configFile, {56, configBase}, &error));
+    ASSERT_TRUE(writeSettings(configFile, {56, configBase}));
     EXPECT_EQ(readFile(configFile),
               QByteArray("56\r\n") + QDir::toNativeSeparators(configBase).toUtf8() + "\r\n");
     // Nothing left beside it from the temporary file.
@@ -42,14 +42,14 @@ TEST_F(SettingsFileTest, AFailedWriteSaysWhyAndKeepsTheOldFile) {
     // A folder in the way of the temporary file's name cannot be replaced by a file.
     const QString blocked = path(QStringLiteral("blocked/config.ini"));
     QDir().mkpath(blocked);
-    QString error;
-    EXPECT_FALSE(writeSettings(blocked, {128, home}, &error));
-    EXPECT_FALSE(error.isEmpty());
+    Status saved = writeSettings(blocked, {128, home});
+    ASSERT_FALSE(saved);
+    EXPECT_FALSE(saved.error().text().isEmpty());
     // A file where the folder should be.
     writeFile(path(QStringLiteral("notafolder")), "x");
-    error.clear();
-    EXPECT_FALSE(writeSettings(path(QStringLiteral("notafolder/config.ini")), {128, home}, &error));
-    EXPECT_FALSE(error.isEmpty());
+    saved = writeSettings(path(QStringLiteral("notafolder/config.ini")), {128, home});
+    ASSERT_FALSE(saved);
+    EXPECT_FALSE(saved.error().text().isEmpty());
     EXPECT_EQ(readFile(configFile), "96\r\n" + home.toUtf8() + "\r\n");
 }
 
@@ -61,8 +61,8 @@ TEST_F(SettingsFileTest, AWriteCutShortIsReportedAndKeepsTheOldFile) {
     const QByteArray old = "96\r\n" + home.toUtf8() + "\r\n";
     writeFile(configFile, old);
     const auto error = test::withFileSizeLimit(4, [&] {
-        QString why;
-        return writeSettings(configFile, {128, home}, &why) ? QStringLiteral("saved") : why;
+        const Status saved = writeSettings(configFile, {128, home});
+        return saved ? QStringLiteral("saved") : saved.error().text();
     });
     ASSERT_TRUE(error);
     EXPECT_TRUE(error->contains(QLatin1String("could not be written"))) << error->toStdString();

@@ -58,12 +58,12 @@ TEST_F(ListJoin, SameFormatSongsAreAppendedByteForByteUnderTheFirstHeader) {
     const QString a = song16("a.wav", 2, 44100, 1000, 0);
     const QString b = song16("b.wav", 2, 44100, 777, 20000);
     std::uint64_t lastWritten = 0, lastExpected = 0;
-    ASSERT_TRUE(joinSongs({a, b, a}, path("out.wav"), [&](std::uint64_t w, std::uint64_t e) {
-        EXPECT_GT(w, lastWritten); // progress only grows
-        lastWritten = w;
-        lastExpected = e;
-        return true;
-    }));
+    const WorkProgress progress{{}, [&](std::uint64_t w, std::uint64_t e) {
+                                    EXPECT_GT(w, lastWritten); // progress only grows
+                                    lastWritten = w;
+                                    lastExpected = e;
+                                }};
+    ASSERT_TRUE(joinSongs({a, b, a}, path("out.wav"), progress));
     const QByteArray out = readFile(path("out.wav"));
     const QByteArray da = readFile(a).mid(44), db = readFile(b).mid(44);
     const auto dataSize = std::uint32_t(2 * da.size() + db.size());
@@ -162,7 +162,9 @@ TEST_F(ListJoin, FailuresLeaveNothingBehindAndKeepAnEarlierFile) {
             << r.error().text().toStdString();
         EXPECT_EQ(readFile(path("out.wav")), QByteArray("earlier"));
     }
-    const auto cancelled = joinSongs({a, a}, path("out.wav"), [](auto, auto) { return false; });
+    std::stop_source stop;
+    stop.request_stop();
+    const auto cancelled = joinSongs({a, a}, path("out.wav"), {stop.get_token(), {}});
     EXPECT_FALSE(cancelled);
     EXPECT_EQ(readFile(path("out.wav")), QByteArray("earlier"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3); // no temporary
@@ -177,10 +179,14 @@ TEST_F(ListJoin, ASongThatFailsHalfWayFailsTheJoin) {
     for (const MidSongFault& c : midSongFaults(b)) {
         ASSERT_TRUE(writeWav16(b, 2, 8000, staircase(40000, 2)));
         int blocks = 0;
-        const auto r = joinSongs({a, b}, path("out.wav"), [&](auto, auto) {
-            // The first block is song a, the second the first 16384 frames of song b.
-            return ++blocks != 2 || c.inject();
-        });
+        std::stop_source stop;
+        // The first block is song a, the second the first 16384 frames of song b; a fault that
+        // cannot be made stops the join.
+        const WorkProgress progress{stop.get_token(), [&](auto, auto) {
+                                        if (++blocks == 2 && !c.inject())
+                                            stop.request_stop();
+                                    }};
+        const auto r = joinSongs({a, b}, path("out.wav"), progress);
         ASSERT_FALSE(r) << c.fault;
         const QString said = r.error().text();
         EXPECT_TRUE(said.startsWith(QLatin1String("b.wav: ")) &&
@@ -210,15 +216,16 @@ TEST_F(ListJoin, AJoinPastFourGiBIsRefusedBeforeWriting) {
     ASSERT_TRUE(writeFile(path("out.wav"), "earlier"));
     for (const QStringList& songs : {QStringList{big, big, big}, QStringList{small, slow}}) {
         int blocks = 0;
-        const auto r = joinSongs(songs, path("out.wav"), [&](auto, auto) { return ++blocks > 0; });
+        const auto r = joinSongs(songs, path("out.wav"), {{}, [&](auto, auto) { ++blocks; }});
         ASSERT_FALSE(r);
         EXPECT_TRUE(r.error().text().contains(QLatin1String("4 GiB")))
             << r.error().text().toStdString();
         EXPECT_EQ(blocks, 0) << "bytes were written";
         EXPECT_EQ(readFile(path("out.wav")), QByteArray("earlier"));
     }
-    const auto started =
-        joinSongs({small, big, big}, path("out.wav"), [](auto, auto) { return false; });
+    std::stop_source stop;
+    stop.request_stop();
+    const auto started = joinSongs({small, big, big}, path("out.wav"), {stop.get_token(), {}});
     ASSERT_FALSE(started);
     EXPECT_EQ(started.error().text(), QLatin1String("cancelled")); // under the limit it starts
 }

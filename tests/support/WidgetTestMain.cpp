@@ -17,8 +17,8 @@ namespace {
 // Should the test go first, its end of our standard input closes and we end too.
 int holdWorkFolder() {
     quaverly::WorkFolder work;
-    if (!work.open()) {
-        std::fprintf(stderr, "%s\n", qPrintable(work.errorString()));
+    if (const quaverly::Status opened = work.open(); !opened) {
+        std::fprintf(stderr, "%s\n", qPrintable(opened.error().text()));
         return 1;
     }
     QFile song(work.path() + QStringLiteral("song.wav"));

@@ -33,7 +33,8 @@ protected:
 TEST_F(WorkFolderTest, RootIsPrivateAndNamedByTheConstant) {
     EXPECT_EQ(WorkFolder::defaultRoot(), workRoot);
     WorkFolder work;
-    ASSERT_TRUE(work.open()) << qPrintable(work.errorString());
+    const Status opened = work.open();
+    ASSERT_TRUE(opened) << qPrintable(opened.error().text());
     EXPECT_TRUE(work.path().startsWith(workRoot + u'/'));
     EXPECT_TRUE(work.path().endsWith(u'/'));
 #ifndef Q_OS_WIN // on Windows the profile's folders are the user's own by their ACLs
@@ -127,8 +128,9 @@ TEST_F(WorkFolderTest, UnusableRootIsReported) {
     writeFile(path(QStringLiteral("file-base")), "x");
     setEnv("QUAVERLY_WORK_BASE", path(QStringLiteral("file-base")));
     WorkFolder work;
-    EXPECT_FALSE(work.open());
-    EXPECT_FALSE(work.errorString().isEmpty());
+    const Status opened = work.open();
+    ASSERT_FALSE(opened);
+    EXPECT_FALSE(opened.error().text().isEmpty());
     EXPECT_TRUE(work.path().isEmpty());
 }
 

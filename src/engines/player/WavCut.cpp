@@ -33,6 +33,17 @@ Error cancelled(const QString& target) {
     return Error(target, QStringLiteral("cancelled"));
 }
 
+// The copy's block, up to kCopyBlock bytes: the one allocation of any size in a cut, and so the
+// one whose refusal (std::bad_alloc) is told as the cut's kOutOfMemory rather than thrown through
+// the caller's thread.
+Result<std::vector<char>> copyBlock(std::size_t bytes) {
+    try {
+        return std::vector<char>(bytes);
+    } catch (const std::bad_alloc&) {
+        return Error({}, {}, mcierr::kOutOfMemory);
+    }
+}
+
 Status copyRange(SampleReader&& source, const QString& target, std::uint64_t firstFrame,
                  std::uint64_t endFrame, const WorkProgress& progress) {
     const WavLayout l = source.layout();
@@ -45,9 +56,12 @@ Status copyRange(SampleReader&& source, const QString& target, std::uint64_t fir
     const auto header =
         WavHeader::pcm(l.channels, l.sampleRate, l.bitsPerSample, std::uint32_t(total)).toBytes();
     const std::uint64_t blockFrames = std::max<std::uint64_t>(1, kCopyBlock / l.blockAlign);
-    std::vector<char> block(
-        std::size_t(std::clamp<std::uint64_t>(endFrame - firstFrame, 1, blockFrames)) *
-        l.blockAlign);
+    auto made =
+        copyBlock(std::size_t(std::clamp<std::uint64_t>(endFrame - firstFrame, 1, blockFrames)) *
+                  l.blockAlign);
+    if (!made)
+        return made.error();
+    std::vector<char>& block = *made;
 
     AtomicFile out(target);
     if (Status s = out.open(); !s)
@@ -94,22 +108,18 @@ Result<WavLayout> probeCutSource(const QString& source) {
 
 Status cutWav(const QString& source, const QString& target, std::uint64_t firstFrame,
               std::uint64_t endFrame, const WorkProgress& progress) {
-    try {
-        auto wav = internal::openPlainWav(source);
-        if (!wav)
-            return wav.error();
-        const auto frames = std::uint64_t(wav->frames());
-        if (firstFrame > endFrame || endFrame > frames)
-            return Error(source,
-                         QStringLiteral("frames %1 to %2 are not within its %3 frames")
-                             .arg(firstFrame)
-                             .arg(endFrame)
-                             .arg(frames),
-                         mcierr::kOutOfRange);
-        return copyRange(std::move(*wav), target, firstFrame, endFrame, progress);
-    } catch (const std::bad_alloc&) {
-        return Error({}, {}, mcierr::kOutOfMemory);
-    }
+    auto wav = internal::openPlainWav(source);
+    if (!wav)
+        return wav.error();
+    const auto frames = std::uint64_t(wav->frames());
+    if (firstFrame > endFrame || endFrame > frames)
+        return Error(source,
+                     QStringLiteral("frames %1 to %2 are not within its %3 frames")
+                         .arg(firstFrame)
+                         .arg(endFrame)
+                         .arg(frames),
+                     mcierr::kOutOfRange);
+    return copyRange(std::move(*wav), target, firstFrame, endFrame, progress);
 }
 
 } // namespace quaverly

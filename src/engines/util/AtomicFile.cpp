@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -109,6 +110,36 @@ QString writtenPath(const QString& target) {
     return info.isSymLink() ? info.symLinkTarget() : target;
 }
 #endif
+
+// `pattern` with its last "XXXXXX" (else its end) made into six random letters and digits.
+QString uniqueName(const QString& pattern) {
+    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    QString part;
+    for (int i = 0; i < 6; ++i)
+        part += QLatin1Char(kChars[QRandomGenerator::global()->bounded(36)]);
+    QString name = pattern;
+    const qsizetype at = name.lastIndexOf(QLatin1String("XXXXXX"));
+    return at < 0 ? name + part : name.replace(at, 6, part);
+}
+
+// Makes `link` a hard link to `existing`: true when made, false when the name `link` is taken;
+// the Error of any other refusal.
+Result<bool> linkUnder(const QString& existing, const QString& link) {
+#ifdef Q_OS_WIN
+    if (CreateHardLinkW(systemPath(link).c_str(), systemPath(existing).c_str(), nullptr))
+        return true;
+    const DWORD code = GetLastError();
+    if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS)
+        return false;
+    return Error(existing, windowsErrorText(code));
+#else
+    if (::link(QFile::encodeName(existing).constData(), QFile::encodeName(link).constData()) == 0)
+        return true;
+    if (errno == EEXIST)
+        return false;
+    return Error(existing, QString::fromLocal8Bit(std::strerror(errno)));
+#endif
+}
 
 // The cause of a failed write or flush: Qt words some failures of the system's write() as
 // "Unknown error" (a full disk, a file size limit); the system's own text for errno says it.
@@ -364,6 +395,18 @@ Status replaceFile(const QString& from, const QString& to) {
         return Error(to, QString::fromLocal8Bit(std::strerror(errno)));
 #endif
     return {};
+}
+
+Result<QString> linkAside(const QString& existing, const QString& pattern) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString name = uniqueName(pattern);
+        const Result<bool> made = linkUnder(existing, name);
+        if (!made)
+            return made.error();
+        if (*made)
+            return name;
+    }
+    return Error(existing, QStringLiteral("no free name for a link beside it"));
 }
 
 Status openForReading(QFile& file, QIODevice::OpenMode mode) {

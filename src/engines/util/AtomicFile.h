@@ -93,6 +93,13 @@ private:
     bool kept_ = false;
 };
 
+// Gives the file `existing` a second name, made from `pattern` (its last "XXXXXX" replaced by
+// characters that make it unique), and returns it: a hard link, which keeps the file's data as it
+// is now at no cost, since the program replaces its files whole and never writes them in place.
+// Fails where the volume has no hard links, across volumes, and for a file that cannot be
+// reached; the Error names `existing`.
+Result<QString> linkAside(const QString& existing, const QString& pattern);
+
 // Renames `from` over `to` in one step: `to` is replaced whole or, on failure, left as it was
 // (on Windows the rename is written through to the disk before it returns). The Error names `to`.
 Status replaceFile(const QString& from, const QString& to);

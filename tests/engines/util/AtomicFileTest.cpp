@@ -1,5 +1,6 @@
 #include "engines/util/AtomicFile.h"
 
+#include "engines/util/SameFile.h"
 #include "support/FileSizeLimit.h"
 #include "support/SymbolicLinks.h"
 #include "support/TestAudio.h"
@@ -141,6 +142,29 @@ TEST(AtomicFileLink, ATargetThatIsALinkIsWrittenThrough) {
         EXPECT_EQ(QFileInfo(link).symLinkTarget(), real) << dangling;
         EXPECT_EQ(readFile(real), QByteArray("later")) << dangling;
     }
+}
+
+// A link aside is a second name for the file's own data, a new one each time; a file that is not
+// there gets none, and nothing is left.
+TEST(AtomicFileLinkAside, GivesANewNameForTheSameDataOrNamesTheFile) {
+    QTemporaryDir dir;
+    const QString song = dir.filePath(QStringLiteral("song.wav"));
+    ASSERT_TRUE(writeFile(song, "RIFF"));
+    const QString pattern = dir.filePath(QStringLiteral("song.wav-XXXXXX"));
+    const auto first = linkAside(song, pattern);
+    const auto second = linkAside(song, pattern);
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(*first, *second);
+    for (const QString& name : {*first, *second}) {
+        EXPECT_TRUE(QFileInfo(name).fileName().startsWith(QLatin1String("song.wav-")))
+            << name.toStdString();
+        EXPECT_TRUE(sameFile(name, song)) << name.toStdString();
+    }
+    const QString gone = dir.filePath(QStringLiteral("gone.wav"));
+    const auto missing = linkAside(gone, pattern);
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().file(), gone);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 3);
 }
 
 } // namespace
