@@ -148,7 +148,13 @@ void ConvertHandlers::convertToWav(const QString& source, const QString& target,
     // to the target through a temporary file beside it that is renamed into place: a failure
     // or a Cancel leaves no partial file, and an older file there is replaced whole.
     const auto copyToTarget = [target](const QString& copy, const Progress& progress) {
-        const Status copied = copyFileAtomically(copy, target, progress);
+        // The copy ends at the first block whose progress asks it to stop.
+        std::stop_source stop;
+        const WorkProgress work{stop.get_token(), [&](std::uint64_t done, std::uint64_t total) {
+                                    if (!progress(done, total))
+                                        stop.request_stop();
+                                }};
+        const Status copied = copyFileAtomically(copy, target, work);
         if (!copied)
             return copied.error().text();
         const QFileInfo written(target);
@@ -213,11 +219,10 @@ void ConvertHandlers::startEncoding(const QString& source, const QString& decode
         // the source's.
         job.workFiles << decoded;
         job.failureText = [decoded, source](const EncodeResult& result) {
-            if (result.failure->error.file() != decoded)
+            if (result.status.error().file() != decoded)
                 return QString();
-            mp3::EncodeFailure failure = *result.failure;
-            failure.error = failure.error.about(source);
-            return notSavedText(result.format, encodeFailureText(failure));
+            return notSavedText(result.format,
+                                encodeFailureText(result.status.error().about(source)));
         };
     }
     // The window stays usable while the encoder works; the completion hides the busy window

@@ -33,13 +33,26 @@ QString addingText(const QString& picked, qsizetype index, qsizetype total) {
     return SongListHandlers::tr("Adding %1 (%2 of %3)").arg(name).arg(index + 1).arg(total);
 }
 
-// One stage of a job, counting `done` of its own `total`, shown as the part [from, from + width)
-// of the job's `whole`; false once the job is asked to stop. The job's progress is told first,
-// so that a stop requested at that point is seen at once.
-Progress partOf(JobContext& job, std::uint64_t from, std::uint64_t width, std::uint64_t whole) {
+// Tells `job` that one stage of it, counting `done` of its own `total`, is at the part
+// [from, from + width) of the job's `whole`.
+void tellPart(JobContext& job, std::uint64_t from, std::uint64_t width, std::uint64_t whole,
+              std::uint64_t done, std::uint64_t total) {
+    const double part = total == 0 ? 1.0 : std::min(1.0, double(done) / double(total));
+    job.progress(from + std::uint64_t(part * double(width)), whole);
+}
+
+// One stage of a job as the core's work sees it: the job's stop, and its progress told as above.
+WorkProgress partOf(JobContext& job, std::uint64_t from, std::uint64_t width, std::uint64_t whole) {
+    return {job.stop(), [&job, from, width, whole](std::uint64_t done, std::uint64_t total) {
+                tellPart(job, from, width, whole, done, total);
+            }};
+}
+
+// The same for the work after a copy: false once the job is asked to stop. The job's progress
+// is told first, so that a stop requested at that point is seen at once.
+Progress stageOf(JobContext& job, std::uint64_t from, std::uint64_t width, std::uint64_t whole) {
     return [&job, from, width, whole](std::uint64_t done, std::uint64_t total) {
-        const double part = total == 0 ? 1.0 : std::min(1.0, double(done) / double(total));
-        job.progress(from + std::uint64_t(part * double(width)), whole);
+        tellPart(job, from, width, whole, done, total);
         return !job.stopRequested();
     };
 }
@@ -195,7 +208,7 @@ void SongListHandlers::copySong(const QString& picked, bool listing, const QStri
                         }
                         if (after && !job.stopRequested()) {
                             outcome->failure =
-                                after(made.copy, partOf(job, share, 1000 - share, 1000));
+                                after(made.copy, stageOf(job, share, 1000 - share, 1000));
                             outcome->done = outcome->failure.isEmpty();
                         }
                         if (!job.stopRequested())

@@ -145,7 +145,7 @@ void SongListHandlers::CmdSaveList_Click() {
     const std::optional<QString> title = askClipTitle(*s_.dialogs, listTitle());
     if (!title)
         return;
-    Mp3Encoder::Output job{settings, listTags()};
+    encode::Output job{settings, listTags()};
     job.tags.title = *title;
     if (const encode::Preset* preset = output.presetFor(target->format))
         encode::applyPreset(*preset, &job.tags);
@@ -158,8 +158,9 @@ void SongListHandlers::CmdSaveList_Click() {
     // song names it; any other is the encoder's and says so as for every encoded file.
     Encodings::Job done;
     done.failureText = [](const EncodeResult& result) {
-        return result.failure->step == mp3::EncodeStep::Source
-                   ? tr("The list was not saved.\n\n%1").arg(encodeFailureText(*result.failure))
+        return !result.ok() && mp3::encodeStep(result.status.error()) == mp3::EncodeStep::Source
+                   ? tr("The list was not saved.\n\n%1")
+                         .arg(encodeFailureText(result.status.error()))
                    : QString();
     };
     s_.encodings->startSourceAs(joinedSongsSource(workingCopies(), songNames()),
