@@ -1,12 +1,11 @@
-// Encodes one WAV file to MP3 through Mp3Encoder, the way the program does: queue the job, run
-// the event loop until EncodeDone.
+// Encodes one WAV file to a plain MP3 the way the window's MP3 jobs and the command line do: one
+// encoding order run by encodeMetered.
 //   quaverly_encode_bench IN.wav OUT.mp3 [KBPS]      (KBPS defaults to 128)
 // Exit status 0 when the encoding succeeded; the error goes to stderr otherwise.
 
-#include "engines/encoder/Mp3Encoder.h"
+#include "engines/encoder/MeteredSource.h"
 
 #include <QCoreApplication>
-#include <QObject>
 
 #include <cstdio>
 
@@ -17,27 +16,22 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s IN.wav OUT.mp3 [KBPS]\n", argv[0]);
         return 2;
     }
-    quaverly::Mp3Encoder encoder;
+    int kbps = 128;
     if (args.size() == 4) {
         bool number = false;
-        const int kbps = args[3].toInt(&number);
-        if (!number || !quaverly::Mp3Encoder::isValidBitRate(kbps)) {
+        kbps = args[3].toInt(&number);
+        if (!number || !quaverly::mp3::isValidBitRate(kbps)) {
             std::fprintf(stderr, "not an MP3 bit rate: %s\n", qPrintable(args[3]));
             return 2;
         }
-        encoder.setBitRate(kbps);
-    } else {
-        encoder.setBitRate(128);
     }
-    int status = 1;
-    QObject::connect(&encoder, &quaverly::Mp3Encoder::EncodeDone, &app,
-                     [&](const quaverly::EncodeResult& r) {
-                         if (!r.ok())
-                             std::fprintf(stderr, "%s\n", qPrintable(r.failure->error.text()));
-                         status = r.ok() ? 0 : 1;
-                         app.quit();
-                     });
-    encoder.EncodeFiles(args[1], args[2]);
-    app.exec();
-    return status;
+    using namespace quaverly::encode;
+    const EncodeOrder order{wavFileSource(args[1]), args[1], true, args[2],
+                            {Format::Mp3, kbps},    {}};
+    const quaverly::Status done = encodeMetered(order);
+    if (!done) {
+        std::fprintf(stderr, "%s\n", qPrintable(done.error().text()));
+        return 1;
+    }
+    return 0;
 }

@@ -178,8 +178,8 @@ int main(int argc, char** argv) {
     for (const auto& [threads, target] : {std::pair{1, single}, std::pair{2, spliced}}) {
         setCodecThreadsForTesting(threads);
         Source source(in, rate, ch);
-        if (const auto failed = mp3::encodeToMp3(source, "in", target, kbps)) {
-            std::fprintf(stderr, "%s\n", qPrintable(failed->error.text()));
+        if (const Status done = mp3::encodeToMp3(source, "in", target, kbps); !done) {
+            std::fprintf(stderr, "%s\n", qPrintable(done.error().text()));
             return 1;
         }
     }

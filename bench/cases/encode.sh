@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# WAV to MP3 at 128 kbit/s through Mp3Encoder (queue, worker thread, event loop until EncodeDone)
+# WAV to MP3 at 128 kbit/s as the window's MP3 jobs encode it (one encoding order, encodeMetered)
 # against the lame command with the same settings, with the codec threads as set (every core by
 # default) and with one thread. With one thread ours must write lame's very bytes; with several,
 # segments encoded apart and spliced differ from them, so the MP3 must instead decode cleanly to
@@ -20,8 +20,8 @@ read -r t_ours t_one t_lame < <(side_by_side "$runs" "$bin" "$in" "$ours" 128 --
 check_mp3 encode "$ours" "$in"
 cmp -s "$one" "$theirs" || echo "encode (1 thread): output differs from lame -b 128" >&2
 rm -f "$ours" "$one" "$theirs"
-report "encode 5-min WAV to MP3 128k (Mp3Encoder)" "$t_ours" "lame -b 128" "$t_lame" 0.6
-report "encode 5-min WAV to MP3 128k (Mp3Encoder) (1 thread)" "$t_one" "lame -b 128" "$t_lame" 1.05
+report "encode 5-min WAV to MP3 128k (encodeMetered)" "$t_ours" "lame -b 128" "$t_lame" 0.6
+report "encode 5-min WAV to MP3 128k (encodeMetered) (1 thread)" "$t_one" "lame -b 128" "$t_lame" 1.05
 
 # The splices on real music: each spliced stretch of 50 ms against the single pass, beside the
 # same comparison over every other 50 ms (two encodings of one sound differ everywhere a little).

@@ -95,10 +95,10 @@ int decodeTo(const QString& in, const QString& wav, const Io& io) {
     const auto decoded =
         runJob(io, QStringLiteral("decoding ") + QFileInfo(in).fileName(),
                [&](std::stop_token stop, Meter& meter) {
-                   return decodeSong(*song, wav, [&](std::uint64_t done, std::uint64_t total) {
-                       meter.set(done, total);
-                       return !stop.stop_requested();
-                   });
+                   return decodeSong(
+                       *song, wav, {std::move(stop), [&](std::uint64_t done, std::uint64_t total) {
+                                        meter.set(done, total);
+                                    }});
                });
     if (decoded)
         return kOk;
@@ -110,9 +110,8 @@ int decodeTo(const QString& in, const QString& wav, const Io& io) {
     return failed(io, withCode(e.text(), e.code()));
 }
 
-QString encodeFailure(const mp3::EncodeFailure& failure) {
-    const Error& e = failure.error;
-    switch (failure.step) {
+QString encodeFailure(const Error& e) {
+    switch (mp3::encodeStep(e)) {
     case mp3::EncodeStep::Write:
         return QStringLiteral("cannot write %1: %2").arg(e.file(), e.cause());
     case mp3::EncodeStep::ReadWav:

@@ -63,11 +63,11 @@ QString readFailure(const Error& refusal);
 // has a code (it stopped short of the song's end); kCancelled, unsaid, after a Ctrl+C.
 int decodeTo(const QString& in, const QString& wav, const Io& io);
 
-// The encoder's failure as a line: a failed write as every command says it, "cannot write OUT:
-// cause"; the rest in the encoder's words, as the window has them too ("Cannot read \"IN\":
-// cause", "Cannot encode \"FILE\": cause", ...); a song of a join as its Error reads, "SONG:
-// cause".
-QString encodeFailure(const mp3::EncodeFailure& failure);
+// The encoder's failure (its Error, with the EncodeStep it carries) as a line: a failed write as
+// every command says it, "cannot write OUT: cause"; the rest in the encoder's words, as the
+// window has them too ("Cannot read \"IN\": cause", "Cannot encode \"FILE\": cause", ...); a
+// song of a join as its Error reads, "SONG: cause".
+QString encodeFailure(const Error& failure);
 
 // A sound device's failure, for a message: "cause (error code N)".
 QString soundError(const Error& error);

@@ -195,33 +195,30 @@ bool wavLengthFits(const Target& target, const QString& wav, const Io& io) {
 
 namespace {
 
-using encode::EncodeFailure;
-
 // Encodes what `make` gives into the target, on a job of its own. `wav` when it is the WAV file
 // `sourceName`: a failure to read it is then the encoder's ReadWav, as the encoder tells it.
-std::optional<EncodeFailure> encode(const SourceFactory& make, const QString& sourceName, bool wav,
-                                    const Target& target, const ClipTags& tags,
-                                    std::stop_token stop, Meter& meter) {
+Status encode(const SourceFactory& make, const QString& sourceName, bool wav, const Target& target,
+              const ClipTags& tags, std::stop_token stop, Meter& meter) {
     encode::EncodeOrder order{make, sourceName, wav, target.path, target.settings, std::nullopt};
     if (!target.plainMp3())
         order.tags = tags;
     return encode::encodeMetered(
-        order, std::move(stop),
-        [&meter](std::uint64_t done, std::uint64_t total) { meter.set(done, total); });
+        order, {std::move(stop),
+                [&meter](std::uint64_t done, std::uint64_t total) { meter.set(done, total); }});
 }
 
 int encodeJob(const SourceFactory& make, const QString& sourceName, bool wav, const Target& target,
               const ClipTags& tags, const Io& io) {
-    const auto failure =
+    const Status done =
         runJob(io, QStringLiteral("encoding ") + QFileInfo(target.path).fileName(),
                [&](std::stop_token stop, Meter& meter) {
                    return encode(make, sourceName, wav, target, tags, std::move(stop), meter);
                });
-    if (!failure)
+    if (done)
         return kOk;
     if (interrupted())
         return kCancelled;
-    return failed(io, encodeFailure(*failure));
+    return failed(io, encodeFailure(done.error()));
 }
 
 } // namespace

@@ -150,12 +150,7 @@ void ConvertHandlers::convertToWav(const QString& source, const QString& target,
     // to the target through a temporary file beside it that is renamed into place: a failure
     // or a Cancel leaves no partial file, and an older file there is replaced whole.
     const auto copyToTarget = [target](const QString& copy, const WorkProgress& progress) {
-        // The copy asks after each block whether to go on: the job's stop answers.
-        const Status copied =
-            copyFileAtomically(copy, target, [&progress](std::uint64_t done, std::uint64_t total) {
-                progress.report(done, total);
-                return !progress.stopped();
-            });
+        const Status copied = copyFileAtomically(copy, target, progress);
         if (!copied)
             return copied;
         const QFileInfo written(target);
@@ -221,11 +216,10 @@ void ConvertHandlers::startEncoding(const QString& source, const QString& decode
         // the source's.
         job.workFiles << decoded;
         job.failureText = [decoded, source](const EncodeResult& result) {
-            if (result.failure->error.file() != decoded)
+            if (result.status.error().file() != decoded)
                 return QString();
-            mp3::EncodeFailure failure = *result.failure;
-            failure.error = failure.error.about(source);
-            return notSavedText(result.format, encodeFailureText(failure));
+            return notSavedText(result.format,
+                                encodeFailureText(result.status.error().about(source)));
         };
     }
     // The window stays usable while the encoder works; the completion hides the busy window

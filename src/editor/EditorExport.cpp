@@ -122,10 +122,9 @@ void EditorHandlers::CmdExport_Click() {
     // Why the cut failed: written by the job's thread before the encoding, read by the
     // completion after it.
     auto cutFailed = std::make_shared<QString>();
-    job.prepare = [song = song_, clip, in, out, effects, cutFailed](
-                      const std::stop_token& stop, const encode::Progress& progress) -> Status {
-        const DoneOutcome cut =
-            cutClipWithEffects(song, clip, in, out, effects, nullptr, {stop, progress});
+    job.prepare = [song = song_, clip, in, out, effects,
+                   cutFailed](const WorkProgress& work) -> Status {
+        const DoneOutcome cut = cutClipWithEffects(song, clip, in, out, effects, nullptr, work);
         if (cut)
             return {};
         *cutFailed = notCutText(cut.error());

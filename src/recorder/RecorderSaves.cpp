@@ -51,14 +51,14 @@ bool RecorderHandlers::startEncoded(const EncodedTake& save) {
     // thread: the window is disabled meanwhile, so nothing records into it or lets it go.
     Encodings::Job job{/*showsBusyWindow=*/false, {save.wav}};
     const RecordTake* take = &engine_.take();
-    job.prepare = [take, wav = save.wav](const std::stop_token& stop,
-                                         const encode::Progress& progress) {
-        return take->writeTo(wav, stop, progress);
+    job.prepare = [take, wav = save.wav](const WorkProgress& work) {
+        return take->writeTo(wav, work.stop, work.tell);
     };
     job.tellsFailure = [this, wav = save.wav](const EncodeResult& result) {
-        if (result.failure->step != mp3::EncodeStep::Write || result.failure->error.file() != wav)
+        const Error& failure = result.status.error();
+        if (mp3::encodeStep(failure) != mp3::EncodeStep::Write || failure.file() != wav)
             return false;
-        tellNotWritten(result.failure->error);
+        tellNotWritten(failure);
         return true;
     };
     ClipTags tags;

@@ -1,11 +1,10 @@
 #include "songlist/JoinedSongs.h"
 
-#include "engines/util/Handles.h"
+#include "engines/util/Resampler.h"
 #include "engines/wav/SampleReader.h"
 
-#include <soxr.h>
-
 #include <algorithm>
+#include <optional>
 
 namespace quaverly {
 
@@ -66,18 +65,13 @@ public:
         inCh_ = in_.channels();
         outCh_ = target_.channels;
         if (in_.sampleRate() != target_.sampleRate) {
-            soxr_error_t e = nullptr;
-            // Without dither: soxr seeds its dither from the clock, so the same songs would
-            // join into different bytes on every save.
-            soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
-            io.flags |= SOXR_NO_DITHER;
-            const soxr_quality_spec_t q = soxr_quality_spec(SOXR_HQ, 0);
-            resampler_.reset(soxr_create(double(in_.sampleRate()), double(target_.sampleRate),
-                                         unsigned(outCh_), &e, &io, &q, nullptr));
-            if (!resampler_ || e)
-                return Error(
-                    in_.path(),
-                    QStringLiteral("resampler: %1").arg(QString::fromUtf8(e ? e : "failed")));
+            // The resampler adds no dither, so the same songs join into the same bytes on
+            // every save.
+            resampler_.emplace();
+            if (Status s = resampler_->open(int(in_.sampleRate()), int(target_.sampleRate), outCh_,
+                                            Resampler::Samples::Short);
+                !s)
+                return resamplerFailed(s.error());
         }
         const double ratio = double(target_.sampleRate) / double(in_.sampleRate());
         outFramesCap_ = static_cast<std::size_t>(double(kConvertFrames) * ratio) + 64;
@@ -113,13 +107,13 @@ public:
             // An empty read (the end of the song) asks the resampler for what it still holds,
             // until it gives nothing more.
             const bool flushing = frames_ == 0;
-            std::size_t done = 0, produced = 0;
-            const soxr_error_t e = soxr_process(
-                resampler_.get(), flushing ? nullptr : mapped_.data() + consumed_ * outCh_,
-                frames_ - consumed_, &done, resampled_.data(), outFramesCap_, &produced);
-            if (e)
-                return Error(in_.path(), QStringLiteral("resampler: %1").arg(QString::fromUtf8(e)));
-            consumed_ += done;
+            const auto pass =
+                resampler_->pass(flushing ? nullptr : mapped_.data() + consumed_ * outCh_,
+                                 frames_ - consumed_, resampled_.data(), outFramesCap_);
+            if (!pass)
+                return resamplerFailed(pass.error());
+            const std::size_t produced = pass->made;
+            consumed_ += pass->used;
             if (flushing)
                 ended_ = produced == 0;
             else
@@ -132,6 +126,10 @@ public:
     }
 
 private:
+    Error resamplerFailed(const Error& e) const {
+        return Error(in_.path(), QStringLiteral("resampler: %1").arg(e.cause()));
+    }
+
     // Reads the next frames and maps them to the joined channels; 0 frames at the end.
     Status read(std::size_t* frames) {
         const auto got = in_.readShorts(raw_.data(), kConvertFrames);
@@ -159,7 +157,7 @@ private:
     }
 
     const WavHeader target_;
-    SoxrPtr resampler_;
+    std::optional<Resampler> resampler_;
     int inCh_ = 1;
     int outCh_ = 1;
     std::size_t outFramesCap_ = 0;

@@ -155,8 +155,9 @@ void SongListHandlers::CmdSaveList_Click() {
     done.tags = tagsReadFrom(panel_.List1->item(0)->data(AudioEditPanel::kSourceRole).toString(),
                              *title, output.presetFor(target->format));
     done.failureText = [](const EncodeResult& result) {
-        return result.failure->step == mp3::EncodeStep::Source
-                   ? tr("The list was not saved.\n\n%1").arg(encodeFailureText(*result.failure))
+        return !result.ok() && mp3::encodeStep(result.status.error()) == mp3::EncodeStep::Source
+                   ? tr("The list was not saved.\n\n%1")
+                         .arg(encodeFailureText(result.status.error()))
                    : QString();
     };
     s_.encodings->startSourceAs(joinedSongsSource(workingCopies(), songNames()),

@@ -43,18 +43,9 @@ QString lengthWords(std::uint64_t frames, std::uint32_t rate) {
 // The copy made byte for byte: its own header gives the length, and the song reader (which
 // only reads the header of such a file) the format's words, as for every other song. Both read
 // the copy, which has the picked file's bytes: the picked file is read for the copy alone.
-// The decode and the copy take a function asked after each block whether to go on: `progress`
-// is told, and its stop answers.
-DecodeProgress goingOn(const WorkProgress& progress) {
-    return [&progress](std::uint64_t done, std::uint64_t total) {
-        progress.report(done, total);
-        return !progress.stopped();
-    };
-}
-
 Result<SongSummary> copyWhole(const QString& picked, const QString& target,
-                              const WorkProgress& progress) {
-    if (const Status copied = copyFileAtomically(picked, target, goingOn(progress)); !copied)
+                              const WorkProgress& work) {
+    if (const Status copied = copyFileAtomically(picked, target, work); !copied)
         return copied.error();
     const auto layout = probeWav(target);
     if (!layout || layout->blockAlign == 0) {
@@ -134,16 +125,16 @@ bool copiesWhole(const QString& picked) {
 }
 
 Result<SongSummary> makeWorkingCopy(const QString& picked, const QString& target,
-                                    const WorkProgress& progress) {
+                                    const WorkProgress& work) {
     if (target.isEmpty())
         return Error(QString(),
                      QStringLiteral("there is no working folder to keep its working copy in"));
     if (copiesWhole(picked))
-        return copyWhole(picked, target, progress);
+        return copyWhole(picked, target, work);
     auto song = SongReader::open(picked);
     if (!song)
         return song.error();
-    const auto header = decodeSong(*song, target, goingOn(progress));
+    const auto header = decodeSong(*song, target, work);
     if (!header)
         return header.error();
     const SongFormat& format = song->format();

@@ -61,11 +61,11 @@ bool copiesWhole(const QString& picked);
 // byte; any other song file (whatever the song reader reads) is decoded into that layout (16-bit
 // PCM, the song's rate, more than two channels mixed down to stereo) by decodeSong, whose Errors
 // it returns. On failure nothing is left at `target`.
-// `progress` is told between decoded or copied blocks; a stop requested on it ends the work with
-// the Error "cancelled", leaving nothing at `target`. Any thread may make a copy. The picked file
-// is read once for its sound, and a decoded one once more for its tags; the rest of the summary
-// comes from the reader that decoded it, or from the copy.
+// `work` hears how far it is between decoded or copied blocks; a stop requested on work.stop ends
+// the work with the Error "cancelled", leaving nothing at `target`. Any thread may make a copy. The
+// picked file is read once for its sound, and a decoded one once more for its tags; the rest of the
+// summary comes from the reader that decoded it, or from the copy.
 Result<SongSummary> makeWorkingCopy(const QString& picked, const QString& target,
-                                    const WorkProgress& progress = {});
+                                    const WorkProgress& work = {});
 
 } // namespace quaverly

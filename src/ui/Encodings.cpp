@@ -18,13 +18,12 @@
 
 namespace quaverly {
 
-QString encodeFailureText(const mp3::EncodeFailure& failure) {
-    const Error& error = failure.error;
+QString encodeFailureText(const Error& error) {
     const QString file = QDir::toNativeSeparators(error.file());
     const auto words = [&](const char* text) {
         return QCoreApplication::translate("Encodings", text).arg(file, error.cause());
     };
-    switch (failure.step) {
+    switch (mp3::encodeStep(error)) {
     case mp3::EncodeStep::ReadWav:
         return words("Cannot read \"%1\": %2");
     case mp3::EncodeStep::Source:
@@ -70,15 +69,14 @@ int Encodings::start(const QString& wav, const QString& mp3, int bitRate, Job jo
                std::move(job));
 }
 
-int Encodings::startAs(const QString& wav, const QString& target, Mp3Encoder::Output output,
-                       Job job) {
+int Encodings::startAs(const QString& wav, const QString& target, encode::Output output, Job job) {
     return run(
         {encode::wavFileSource(wav), wav, true, target, output.settings, std::move(output.tags)},
         std::move(job));
 }
 
 int Encodings::startSourceAs(encode::SourceFactory make, const QString& sourceName,
-                             const QString& target, Mp3Encoder::Output output, Job job) {
+                             const QString& target, encode::Output output, Job job) {
     return run(
         {std::move(make), sourceName, false, target, output.settings, std::move(output.tags)},
         std::move(job));
@@ -89,12 +87,13 @@ namespace {
 // The share of a job's thousandths that its preparation takes, when it has one.
 constexpr std::uint64_t kPrepareShare = 100;
 
-// Progress of a part of a job: `done` of `total` mapped onto its thousandths [from, from + span].
-encode::Progress partOf(JobContext& job, std::uint64_t from, std::uint64_t span) {
-    return [&job, from, span](std::uint64_t done, std::uint64_t total) {
-        if (total > 0)
-            job.progress(from + span * std::min(done, total) / total, 1000);
-    };
+// A part of a job: its stop, and `done` of `total` mapped onto its thousandths
+// [from, from + span].
+WorkProgress partOf(JobContext& job, std::uint64_t from, std::uint64_t span) {
+    return {job.stop(), [&job, from, span](std::uint64_t done, std::uint64_t total) {
+                if (total > 0)
+                    job.progress(from + span * std::min(done, total) / total, 1000);
+            }};
 }
 
 } // namespace
@@ -123,26 +122,28 @@ int Encodings::run(encode::EncodeOrder order, Job job) {
     if (job.showsBusyWindow && busy_.window().isVisible())
         words = busy_.window().Label1->text();
     // Shared by the work (which fills in the failure) and the completion, which runs after it.
-    auto result = std::make_shared<EncodeResult>(EncodeResult{id, order.sourceName, order.target,
+    auto result = std::make_shared<EncodeResult>(EncodeResult{id,
+                                                              order.sourceName,
+                                                              order.target,
                                                               order.settings.effectiveValue(),
-                                                              order.settings.format, std::nullopt});
+                                                              order.settings.format,
+                                                              {}});
     auto work = [result, order = std::move(order), prepare = job.prepare,
                  tags = job.tags](JobContext& context) mutable {
         std::uint64_t from = 0;
         if (prepare) {
-            const Status prepared = prepare(context.stop(), partOf(context, 0, kPrepareShare));
+            const Status prepared = prepare(partOf(context, 0, kPrepareShare));
             if (!prepared) {
                 const auto step =
                     context.stopRequested() ? mp3::EncodeStep::Cancel : mp3::EncodeStep::Write;
-                result->failure = mp3::EncodeFailure{step, prepared.error()};
+                result->status = prepared.error().during(step);
                 return;
             }
             from = kPrepareShare;
         }
         if (tags)
             order.tags = tags();
-        result->failure =
-            encode::encodeMetered(order, context.stop(), partOf(context, from, 1000 - from));
+        result->status = encode::encodeMetered(order, partOf(context, from, 1000 - from));
     };
     running_ = true;
     jobs_.start({words, std::move(work), [this, result, job = std::move(job)](bool cancelled) {
@@ -159,7 +160,7 @@ void Encodings::Mp3Enc1_EncodeDone(const EncodeResult& result, const Job& job, b
     } else if (!cancelled && !(job.tellsFailure && job.tellsFailure(result))) {
         QString text = job.failureText ? job.failureText(result) : QString();
         if (text.isEmpty())
-            text = notSavedText(result.format, encodeFailureText(*result.failure));
+            text = notSavedText(result.format, encodeFailureText(result.status.error()));
         dialogs_.tell(text, Dialogs::Icon::Critical);
     }
     if (!cancelled || result.ok()) {

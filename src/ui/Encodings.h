@@ -10,7 +10,6 @@
 // the job's own state, taken in when the job starts.
 
 #include "engines/encoder/MeteredSource.h"
-#include "engines/encoder/Mp3Encoder.h"
 #include "engines/encoder/Presets.h"
 #include "engines/tags/ClipTags.h"
 
@@ -27,11 +26,12 @@ class Dialogs;
 class Jobs;
 class WavPlayer;
 
-// An encoding's failure as the window tells it: "Cannot read \"FILE\": cause" (the WAV source),
-// "Cannot write \"FILE\": cause", "Cannot encode \"FILE\": cause", "Cannot resample \"FILE\":
-// cause", "Encoding \"FILE\" was cancelled", FILE in the platform's separators; a source's own
-// failure (a song of the list) as its Error reads: "FILE: cause".
-QString encodeFailureText(const mp3::EncodeFailure& failure);
+// An encoding's failure (its Error, with its EncodeStep) as the window tells it: "Cannot read
+// \"FILE\": cause" (the WAV source), "Cannot write \"FILE\": cause", "Cannot encode \"FILE\":
+// cause", "Cannot resample \"FILE\": cause", "Encoding \"FILE\" was cancelled", FILE in the
+// platform's separators; a source's own failure (a song of the list) as its Error reads:
+// "FILE: cause".
+QString encodeFailureText(const Error& failure);
 
 // What the window says when a file of `format` was not saved, `detail` telling why: "The M4R
 // file was not saved.\n\n" and the detail.
@@ -60,9 +60,9 @@ public:
         // encodeFailureText().
         std::function<QString(const EncodeResult&)> failureText = nullptr;
         // Work on the job's thread before the encoding reads its source (the recorder writes its
-        // take into the work file to encode), its progress the first tenth of the job's. A
-        // failure ends the job as a failure to write the file its Error names.
-        std::function<Status(const std::stop_token&, const encode::Progress&)> prepare = nullptr;
+        // take into the work file to encode), with the job's stop, its progress the first tenth
+        // of the job's. A failure ends the job as a failure to write the file its Error names.
+        std::function<Status(const WorkProgress&)> prepare = nullptr;
         // Tells the user of a failure in its own way; true when it did (the default words then
         // stay unsaid).
         std::function<bool(const EncodeResult&)> tellsFailure = nullptr;
@@ -81,9 +81,9 @@ public:
     int start(const QString& wav, const QString& mp3, int bitRate, Job job);
     // The same in any written format, with the clip's tags (see encodeSong); startSourceAs
     // encodes sound made by `make` on the job's thread, sourceName standing for it.
-    int startAs(const QString& wav, const QString& target, Mp3Encoder::Output output, Job job);
+    int startAs(const QString& wav, const QString& target, encode::Output output, Job job);
     int startSourceAs(encode::SourceFactory make, const QString& sourceName, const QString& target,
-                      Mp3Encoder::Output output, Job job);
+                      encode::Output output, Job job);
     // 1 while an encoding runs (its completion not yet run), else 0.
     int pending() const { return running_ ? 1 : 0; }
     // True while an encoding runs: other work that shows the busy window meanwhile leaves it

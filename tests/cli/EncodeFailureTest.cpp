@@ -26,6 +26,6 @@ TEST(CliEncodeFailure, AWriteReadsAsEveryCommandsTheRestAsTheWindows) {
          "Cannot encode \"/m/in.wav\": it contains no audio"},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(cli::encodeFailure({row.step, Error(row.file, row.cause)}),
+        EXPECT_EQ(cli::encodeFailure(Error(row.file, row.cause).during(row.step)),
                   QString::fromUtf8(row.line));
 }

@@ -30,7 +30,7 @@ TEST(EncodeFailureText, SaysWhatFailedAndNamesTheFileOnce) {
     };
     // The window names files with the system's separators ("\\m\\in.wav" on Windows).
     for (const auto& row : rows)
-        EXPECT_EQ(encodeFailureText({row.step, Error(row.file, row.cause)}),
+        EXPECT_EQ(encodeFailureText(Error(row.file, row.cause).during(row.step)),
                   QString::fromUtf8(row.text).replace(QLatin1String("/m/"),
                                                       QDir::toNativeSeparators("/m/")));
 }

@@ -29,7 +29,7 @@ void toLittleEndian(std::int16_t* samples, std::size_t count) {
 // short of it (a read error, a file that shrank) must never finish a partial file as a whole
 // song.
 Status copySamples(SongReader& song, WavWriter& out, std::uint64_t total,
-                   const DecodeProgress& progress) {
+                   const WorkProgress& work) {
     const auto channels = static_cast<std::size_t>(song.format().channels);
     const bool exact = song.format().lengthExact;
     std::vector<std::int16_t> block(kBlockBytes / sizeof(std::int16_t));
@@ -45,7 +45,8 @@ Status copySamples(SongReader& song, WavWriter& out, std::uint64_t total,
         if (Status written = out.write(reinterpret_cast<const char*>(block.data()), bytes);
             !written)
             return written;
-        if (progress && !progress(out.dataBytes(), std::max(total, out.dataBytes())))
+        work.report(out.dataBytes(), std::max(total, out.dataBytes()));
+        if (work.stopped())
             return Error(song.path(), QStringLiteral("cancelled"));
     }
     return {};
@@ -53,8 +54,7 @@ Status copySamples(SongReader& song, WavWriter& out, std::uint64_t total,
 
 } // namespace
 
-Result<WavHeader> decodeSong(SongReader& song, const QString& target,
-                             const DecodeProgress& progress) {
+Result<WavHeader> decodeSong(SongReader& song, const QString& target, const WorkProgress& work) {
     if (song.position() != 0) {
         if (Status rewound = song.seek(0); !rewound)
             return rewound.error();
@@ -75,7 +75,7 @@ Result<WavHeader> decodeSong(SongReader& song, const QString& target,
     Status done =
         out.open(WavHeader::pcm(static_cast<std::uint16_t>(format.channels), format.rate, 16));
     if (done)
-        done = copySamples(song, out, total, progress);
+        done = copySamples(song, out, total, work);
     if (done && out.dataBytes() == 0)
         done = noSound();
     if (done)
@@ -86,11 +86,11 @@ Result<WavHeader> decodeSong(SongReader& song, const QString& target,
 }
 
 Result<WavHeader> decodeSong(const QString& source, const QString& target,
-                             const DecodeProgress& progress) {
+                             const WorkProgress& work) {
     auto song = SongReader::open(source);
     if (!song)
         return song.error();
-    return decodeSong(*song, target, progress);
+    return decodeSong(*song, target, work);
 }
 
 } // namespace quaverly

@@ -4,11 +4,10 @@
 
 namespace quaverly::encode {
 
-MeteredSource::MeteredSource(PcmSource& source, Progress progress)
-    : source_(source), progress_(std::move(progress)),
+MeteredSource::MeteredSource(PcmSource& source, WorkProgress work)
+    : source_(source), work_(std::move(work)),
       total_(std::uint64_t(std::max<std::int64_t>(source.lengthHint(), 0))) {
-    if (progress_)
-        progress_(0, total_);
+    work_.report(0, total_);
 }
 
 Result<std::size_t> MeteredSource::read(float* dst, std::size_t frames) {
@@ -18,15 +17,13 @@ Result<std::size_t> MeteredSource::read(float* dst, std::size_t frames) {
         return got;
     }
     read_ += *got;
-    if (progress_)
-        progress_(read_, total_);
+    work_.report(read_, total_);
     return got;
 }
 
 bool MeteredSource::rewind() {
     read_ = 0;
-    if (progress_)
-        progress_(0, total_);
+    work_.report(0, total_);
     return source_.rewind();
 }
 
@@ -34,30 +31,31 @@ SourceFactory wavFileSource(const QString& wav) {
     return [wav] { return openWavSource(wav); };
 }
 
-std::optional<EncodeFailure> encodeMetered(const EncodeOrder& order, std::stop_token stop,
-                                           const Progress& progress) {
+Status encodeMetered(const EncodeOrder& order, const WorkProgress& work) {
+    const std::stop_token& stop = work.stop;
     const bool plainMp3 = !order.tags;
     const int kbps = order.settings.effectiveValue();
     auto pcm = order.make();
     if (!pcm) {
         if (!order.sourceIsWav)
-            return EncodeFailure{EncodeStep::Source, pcm.error()};
+            return pcm.error().during(EncodeStep::Source);
         // The plain MP3 job refuses a WAV file in the encoder's own words, some of which are
         // the encoding's rather than the reading's ("it contains no audio"): let it say them.
         if (plainMp3)
-            return mp3::encodeWavToMp3(order.sourceName, order.target, kbps, std::move(stop));
-        return EncodeFailure{EncodeStep::ReadWav, pcm.error()};
+            return mp3::encodeWavToMp3(order.sourceName, order.target, kbps, stop);
+        return pcm.error().during(EncodeStep::ReadWav);
     }
-    MeteredSource source(**pcm, progress);
+    MeteredSource source(**pcm, work);
     if (!plainMp3)
         return encodeSong(source, order.sourceName, order.target, order.settings, *order.tags,
-                          std::move(stop));
+                          stop);
     // The same encoding as encodeWavToMp3 for a WAV file (the same source, the same bytes),
     // with its failures to read the file told as such.
-    auto failed = mp3::encodeToMp3(source, order.sourceName, order.target, kbps, std::move(stop));
-    if (failed && order.sourceIsWav && failed->step == EncodeStep::Source && source.readFailed())
-        failed->step = EncodeStep::ReadWav;
-    return failed;
+    Status done = mp3::encodeToMp3(source, order.sourceName, order.target, kbps, stop);
+    if (!done && order.sourceIsWav && encodeStep(done.error()) == EncodeStep::Source &&
+        source.readFailed())
+        return done.error().during(EncodeStep::ReadWav);
+    return done;
 }
 
 } // namespace quaverly::encode

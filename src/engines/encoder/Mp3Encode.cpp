@@ -3,10 +3,10 @@
 #include "engines/encoder/internal/FormatEncoders.h"
 #include "engines/encoder/internal/LameEncoder.h"
 #include "engines/encoder/internal/ParallelEncode.h"
-#include "engines/encoder/internal/Resampler.h"
 #include "engines/util/AtomicFile.h"
 #include "engines/util/CodecThreads.h"
 #include "engines/util/Handles.h"
+#include "engines/util/Resampler.h"
 #include "engines/wav/SampleReader.h"
 
 #include <algorithm>
@@ -20,8 +20,6 @@
 
 namespace quaverly::mp3 {
 namespace {
-
-using encode::internal::Resampler;
 
 // Sample frames read from the source per block; the only buffers that grow with it are the
 // resampler's output and LAME's output, both a small multiple of it.
@@ -42,15 +40,15 @@ template <std::size_t N> bool contains(const std::array<int, N>& a, int v) {
     return std::find(a.begin(), a.end(), v) != a.end();
 }
 
-EncodeFailure failure(EncodeStep step, const QString& file, const QString& cause) {
-    return {step, Error(file, cause)};
+Error failure(EncodeStep step, const QString& file, const QString& cause) {
+    return Error(file, cause).during(step);
 }
 
 // A WAV source read through the program's one sample reader, with the encoder's checks.
 class WavSource final : public PcmSource {
 public:
     // Opens and checks the source.
-    std::optional<EncodeFailure> open(const QString& path) {
+    Status open(const QString& path) {
         path_ = path;
         auto reader = SampleReader::open(path);
         if (!reader)
@@ -64,14 +62,14 @@ public:
         if (reader->frames() <= 0)
             return failure(EncodeStep::Encode, path, QStringLiteral("it contains no audio"));
         reader_.emplace(std::move(*reader));
-        return std::nullopt;
+        return {};
     }
 
     int channels() const override { return reader_->channels(); }
     int sampleRate() const override { return int(reader_->sampleRate()); }
     std::int64_t lengthHint() const override { return reader_->frames(); }
 
-    bool rewind() override { return !open(path_).has_value(); }
+    bool rewind() override { return open(path_).ok(); }
 
     // Reads up to `frames` interleaved float frames (full scale +-1); 0 at the end. A read error,
     // or a file that ends before its announced frames, is a failure to read the WAV file.
@@ -94,35 +92,35 @@ public:
 
     // With `gapless` the tag frame must come out; without, LAME has no room for it (see
     // gaplessTagFits) and writes none.
-    std::optional<EncodeFailure> open(int sampleRate, int channels, int kbps,
-                                      bool gapless) override {
+    Status open(int sampleRate, int channels, int kbps, bool gapless) override {
         gapless_ = gapless;
-        if (auto err = lame_.open(sampleRate, channels, kbps, /*tagFrame=*/true,
-                                  /*replayGain=*/true))
-            return fail(*err);
-        return std::nullopt;
+        if (Status err = lame_.open(sampleRate, channels, kbps, /*tagFrame=*/true,
+                                    /*replayGain=*/true);
+            !err)
+            return fail(err.error().cause());
+        return {};
     }
 
     // Encodes interleaved float frames (full scale +-1).
-    std::optional<EncodeFailure> encode(const float* frames, std::size_t count) override {
+    Status encode(const float* frames, std::size_t count) override {
         mp3_.clear();
-        if (auto err = lame_.encode(frames, count, mp3_))
-            return fail(*err);
+        if (Status err = lame_.encode(frames, count, mp3_); !err)
+            return fail(err.error().cause());
         return write(mp3_);
     }
 
     // Ends the stream and puts the final tag frame over the placeholder LAME wrote first.
-    std::optional<EncodeFailure> finish() override {
+    Status finish() override {
         mp3_.clear();
-        if (auto err = lame_.flush(mp3_))
-            return fail(*err);
-        if (auto err = write(mp3_))
+        if (Status err = lame_.flush(mp3_); !err)
+            return fail(err.error().cause());
+        if (Status err = write(mp3_); !err)
             return err;
         const std::vector<unsigned char> tag = lame_.tagFrame();
         if (tag.empty()) {
             if (gapless_)
                 return fail(QStringLiteral("the encoder wrote no gapless tag"));
-            return std::nullopt;
+            return {};
         }
         if (!out_.file().seek(0))
             return failure(EncodeStep::Write, target_, out_.file().errorString());
@@ -130,16 +128,14 @@ public:
     }
 
 private:
-    EncodeFailure fail(const QString& cause) const {
-        return failure(EncodeStep::Encode, target_, cause);
-    }
-    std::optional<EncodeFailure> write(const std::vector<unsigned char>& data) {
+    Error fail(const QString& cause) const { return failure(EncodeStep::Encode, target_, cause); }
+    Status write(const std::vector<unsigned char>& data) {
         if (data.empty())
-            return std::nullopt;
+            return {};
         if (Status s = out_.write(reinterpret_cast<const char*>(data.data()), qint64(data.size()));
             !s)
             return failure(EncodeStep::Write, target_, s.error().cause());
-        return std::nullopt;
+        return {};
     }
 
     AtomicFile& out_;
@@ -164,22 +160,21 @@ struct Pass {
     const ParallelMp3Writer* parallel = nullptr; // set while segments are spliced
     const std::function<Status(AtomicFile&)>* beforeCommit = nullptr; // the tags, say
 
-    EncodeFailure cancelled() const {
+    Error cancelled() const {
         return failure(EncodeStep::Cancel, targetMp3, QStringLiteral("cancelled"));
     }
-    EncodeFailure resampleError(const QString& cause) const {
+    Error resampleError(const QString& cause) const {
         return failure(EncodeStep::Resample, sourceName, cause);
     }
-    EncodeFailure encoderFailed(EncodeFailure f) const {
+    Error encoderFailed(Error f) const {
         *spliceFailed = parallel && parallel->spliceFailed();
         return f;
     }
 };
 
 // Feeds the whole source into `lame`, through the resampler when there is one, and flushes the
-// resampler. nullopt once all of it went in; otherwise the failure.
-std::optional<EncodeFailure> feedSource(const Pass& pass, std::optional<Resampler>& resampler,
-                                        Mp3StreamWriter& lame) {
+// resampler. Success once all of it went in; otherwise the failure.
+Status feedSource(const Pass& pass, std::optional<Resampler>& resampler, Mp3StreamWriter& lame) {
     const auto channels = static_cast<std::size_t>(pass.source.channels());
     std::vector<float> block(kBlockFrames * channels);
     std::vector<float> resampled;
@@ -189,7 +184,7 @@ std::optional<EncodeFailure> feedSource(const Pass& pass, std::optional<Resample
             return pass.cancelled();
         const Result<std::size_t> read = pass.source.read(block.data(), kBlockFrames);
         if (!read)
-            return EncodeFailure{pass.readStep, read.error()};
+            return read.error().during(pass.readStep);
         const std::size_t got = *read;
         if (got == 0)
             break;
@@ -197,27 +192,27 @@ std::optional<EncodeFailure> feedSource(const Pass& pass, std::optional<Resample
         const float* pcm = block.data();
         std::size_t frames = got;
         if (resampler) {
-            if (auto err = resampler->process(block.data(), got, resampled))
-                return pass.resampleError(*err);
+            if (Status s = resampler->process(block.data(), got, resampled); !s)
+                return pass.resampleError(s.error().cause());
             pcm = resampled.data();
             frames = resampled.size() / channels;
         }
-        if (auto err = lame.encode(pcm, frames))
-            return pass.encoderFailed(*err);
+        if (Status err = lame.encode(pcm, frames); !err)
+            return pass.encoderFailed(err.error());
     }
     if (framesRead == 0)
         return failure(EncodeStep::Encode, pass.sourceName, QStringLiteral("it contains no audio"));
     if (resampler) {
-        if (auto err = resampler->flush(resampled))
-            return pass.resampleError(*err);
-        if (auto err = lame.encode(resampled.data(), resampled.size() / channels))
-            return pass.encoderFailed(*err);
+        if (Status s = resampler->flush(resampled); !s)
+            return pass.resampleError(s.error().cause());
+        if (Status err = lame.encode(resampled.data(), resampled.size() / channels); !err)
+            return pass.encoderFailed(err.error());
     }
-    return std::nullopt;
+    return {};
 }
 
 // One pass over the source into targetMp3, on `threads` threads.
-std::optional<EncodeFailure> encodePass(const Pass& setup, int kbps, int threads) {
+Status encodePass(const Pass& setup, int kbps, int threads) {
     PcmSource& source = setup.source;
     const QString& targetMp3 = setup.targetMp3;
     const int channels = source.channels();
@@ -227,9 +222,11 @@ std::optional<EncodeFailure> encodePass(const Pass& setup, int kbps, int threads
     std::optional<Resampler> resampler;
     if (outRate != inRate) {
         resampler.emplace();
-        if (auto err = resampler->open(inRate, outRate, channels))
-            return setup.resampleError(
-                QStringLiteral("%1 (from %2 Hz to %3 Hz)").arg(*err).arg(inRate).arg(outRate));
+        if (Status s = resampler->open(inRate, outRate, channels); !s)
+            return setup.resampleError(QStringLiteral("%1 (from %2 Hz to %3 Hz)")
+                                           .arg(s.error().cause())
+                                           .arg(inRate)
+                                           .arg(outRate));
     }
 
     // Destroyed without commit(), the AtomicFile removes its temporary file: every early return
@@ -249,30 +246,30 @@ std::optional<EncodeFailure> encodePass(const Pass& setup, int kbps, int threads
     } else {
         lame = std::make_unique<LameWriter>(out, targetMp3);
     }
-    if (auto err = lame->open(outRate, channels, kbps, gaplessTagFits(kbps, outRate, channels)))
+    if (Status err = lame->open(outRate, channels, kbps, gaplessTagFits(kbps, outRate, channels));
+        !err)
         return err;
 
-    if (auto failed = feedSource(pass, resampler, *lame))
+    if (Status failed = feedSource(pass, resampler, *lame); !failed)
         return failed;
-    if (auto err = lame->finish())
-        return pass.encoderFailed(*err);
+    if (Status err = lame->finish(); !err)
+        return pass.encoderFailed(err.error());
     if (pass.stop.stop_requested())
         return pass.cancelled();
     if (pass.beforeCommit && *pass.beforeCommit) {
         if (Status s = (*pass.beforeCommit)(out); !s)
-            return EncodeFailure{EncodeStep::Write, s.error()};
+            return s.error().during(EncodeStep::Write);
     }
     if (Status s = out.commit(); !s)
         return failure(EncodeStep::Write, targetMp3, s.error().cause());
-    return std::nullopt;
+    return {};
 }
 
 // Checks the request and encodes: on several threads when codecThreads() says so, and should
 // their segments not splice, once more in one pass, which the user only notices as time.
-std::optional<EncodeFailure>
-encode(PcmSource& source, const QString& sourceName, const QString& targetMp3, int kbps,
-       const std::stop_token& stop, EncodeStep readStep,
-       const std::function<Status(AtomicFile&)>* beforeCommit = nullptr) {
+Status encode(PcmSource& source, const QString& sourceName, const QString& targetMp3, int kbps,
+              const std::stop_token& stop, EncodeStep readStep,
+              const std::function<Status(AtomicFile&)>* beforeCommit = nullptr) {
     if (targetMp3.isEmpty())
         return failure(EncodeStep::Encode, sourceName, QStringLiteral("no target file given"));
     if (!isValidBitRate(kbps))
@@ -347,8 +344,8 @@ int encodingSampleRate(int sourceRate, int kbps, int channels) {
     return highestDividing * 10 >= highest * 9 ? highestDividing : highest;
 }
 
-std::optional<EncodeFailure> encodeWavToMp3(const QString& sourceWav, const QString& targetMp3,
-                                            int kbps, std::stop_token stop) {
+Status encodeWavToMp3(const QString& sourceWav, const QString& targetMp3, int kbps,
+                      std::stop_token stop) {
     if (sourceWav.isEmpty())
         return failure(EncodeStep::Encode, {}, QStringLiteral("no source file given"));
     if (targetMp3.isEmpty())
@@ -357,13 +354,13 @@ std::optional<EncodeFailure> encodeWavToMp3(const QString& sourceWav, const QStr
         return failure(EncodeStep::Encode, targetMp3,
                        QStringLiteral("%1 kbit/s is not an MP3 bit rate").arg(kbps));
     WavSource source;
-    if (auto failed = source.open(sourceWav))
+    if (Status failed = source.open(sourceWav); !failed)
         return failed;
     return encode(source, sourceWav, targetMp3, kbps, stop, EncodeStep::ReadWav);
 }
 
-std::optional<EncodeFailure> encodeToMp3(PcmSource& source, const QString& sourceName,
-                                         const QString& targetMp3, int kbps, std::stop_token stop) {
+Status encodeToMp3(PcmSource& source, const QString& sourceName, const QString& targetMp3, int kbps,
+                   std::stop_token stop) {
     return encode(source, sourceName, targetMp3, kbps, stop, EncodeStep::Source);
 }
 
@@ -371,9 +368,9 @@ std::optional<EncodeFailure> encodeToMp3(PcmSource& source, const QString& sourc
 
 namespace quaverly::encode::internal {
 
-std::optional<EncodeFailure> encodeMp3(PcmSource& source, const QString& sourceName,
-                                       const QString& target, int kbps, const std::stop_token& stop,
-                                       const std::function<Status(AtomicFile&)>& beforeCommit) {
+Status encodeMp3(PcmSource& source, const QString& sourceName, const QString& target, int kbps,
+                 const std::stop_token& stop,
+                 const std::function<Status(AtomicFile&)>& beforeCommit) {
     return mp3::encode(source, sourceName, target, kbps, stop, EncodeStep::Source, &beforeCommit);
 }
 
@@ -383,8 +380,8 @@ namespace quaverly::encode {
 
 Result<std::unique_ptr<PcmSource>> openWavSource(const QString& path) {
     auto source = std::make_unique<mp3::WavSource>();
-    if (auto failed = source->open(path))
-        return failed->error;
+    if (Status failed = source->open(path); !failed)
+        return failed.error();
     return std::unique_ptr<PcmSource>(std::move(source));
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// One WAV file into one constant-bit-rate MP3 file with libmp3lame: the work of a single job of
-// Mp3Encoder. Everything here keeps no state between calls, so it may run on any thread, and
+// One WAV file, or any sound source, into one constant-bit-rate MP3 file with libmp3lame.
+// Everything here keeps no state between calls, so it may run on any thread, and
 // several calls may run at once on different files.
 
 #include "engines/util/Error.h"
@@ -42,23 +42,23 @@ bool gaplessTagFits(int kbps, int sampleRate, int channels);
 // 0 when kbps is not valid.
 int encodingSampleRate(int sourceRate, int kbps, int channels);
 
-// What a failed encoding was doing when it failed. The window and the command line word the
-// failure by it ("Cannot read \"<file>\": <cause>", ...); the Error names the file once.
+// What a failed encoding was doing when it failed: its Error carries it (Error::during). The
+// window and the command line word the failure by it ("Cannot read \"<file>\": <cause>", ...);
+// the Error names the file once.
 enum class EncodeStep {
-    ReadWav,  // reading the WAV source (the Error names it)
-    Source,   // a PcmSource failed: its Error as the source gave it
-    Encode,   // the sound or the bit rate cannot be encoded, or LAME failed (the Error names the
-              // file concerned: the source, or the target; none when no source was given)
-    Resample, // resampling the source (the Error names it)
-    Write,    // writing the target (the Error names it)
-    Cancel,   // the stop was requested (the Error names the target)
+    ReadWav = 1, // reading the WAV source (the Error names it)
+    Source,      // a PcmSource failed: its Error as the source gave it
+    Encode,      // the sound or the bit rate cannot be encoded, or LAME failed (the Error names the
+                 // file concerned: the source, or the target; none when no source was given)
+    Resample,    // resampling the source (the Error names it)
+    Write,       // writing the target (the Error names it)
+    Cancel,      // the stop was requested (the Error names the target)
 };
 
-// An encoding's failure: what it was doing, and the Error it met.
-struct EncodeFailure {
-    EncodeStep step = EncodeStep::Encode;
-    Error error;
-};
+// The step an encoding's Error was met at; Encode when it carries none.
+inline EncodeStep encodeStep(const Error& error) {
+    return error.step() == 0 ? EncodeStep::Encode : static_cast<EncodeStep>(error.step());
+}
 
 // Sound handed to the encoder block by block, in order. Called by one thread at a time: the
 // encoder's, or one reading ahead for it.
@@ -94,10 +94,9 @@ void setSegmentPlanForTesting(std::optional<SegmentPlan> plan);
 
 // Encodes everything `source` delivers into targetMp3, as encodeWavToMp3 does for a WAV file.
 // `sourceName` names the source in messages about it as a whole.
-// nullopt once the target is complete and in place.
-std::optional<EncodeFailure> encodeToMp3(PcmSource& source, const QString& sourceName,
-                                         const QString& targetMp3, int kbps,
-                                         std::stop_token stop = {});
+// Success once the target is complete and in place; a failure's Error carries its EncodeStep.
+Status encodeToMp3(PcmSource& source, const QString& sourceName, const QString& targetMp3, int kbps,
+                   std::stop_token stop = {});
 
 // Encodes sourceWav (any WAV that libsndfile reads: 8/16/24/32-bit, float, extensible, extra
 // chunks; mono or stereo) into targetMp3 at exactly kbps, exact CBR, with LAME's default quality
@@ -109,7 +108,7 @@ std::optional<EncodeFailure> encodeToMp3(PcmSource& source, const QString& sourc
 // exactly the source's sample frames (at the encoding rate; at 8 and 16 kbit/s, where the tag
 // cannot fit, LAME's delay and padding remain). When stop is requested the work ends
 // within one block, as a failure (EncodeStep::Cancel).
-std::optional<EncodeFailure> encodeWavToMp3(const QString& sourceWav, const QString& targetMp3,
-                                            int kbps, std::stop_token stop = {});
+Status encodeWavToMp3(const QString& sourceWav, const QString& targetMp3, int kbps,
+                      std::stop_token stop = {});
 
 } // namespace quaverly::mp3

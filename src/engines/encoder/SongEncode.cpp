@@ -11,8 +11,8 @@
 namespace quaverly::encode {
 namespace {
 
-EncodeFailure failure(EncodeStep step, const QString& file, const QString& cause) {
-    return {step, Error(file, cause)};
+Error failure(EncodeStep step, const QString& file, const QString& cause) {
+    return Error(file, cause).during(step);
 }
 
 // The value range each codec takes, wider than what the window offers.
@@ -79,13 +79,12 @@ int encodingRate(Format format, int asked) {
 }
 
 // The codec encoders that write into an AtomicFile, then the tags, then the commit.
-std::optional<EncodeFailure> encodeInto(PcmSource& source, const QString& sourceName,
-                                        const QString& target, const Settings& settings,
-                                        ClipTags tags, const std::stop_token& stop) {
+Status encodeInto(PcmSource& source, const QString& sourceName, const QString& target,
+                  const Settings& settings, ClipTags tags, const std::stop_token& stop) {
     AtomicFile out(target);
     if (Status s = out.open(); !s)
         return internal::writeFailure(s.error());
-    std::optional<EncodeFailure> failed;
+    Status failed;
     switch (settings.format) {
     case Format::M4a:
     case Format::M4r: {
@@ -107,7 +106,7 @@ std::optional<EncodeFailure> encodeInto(PcmSource& source, const QString& source
     case Format::Mp3:
         break;
     }
-    if (failed)
+    if (!failed)
         return failed;
     if (stop.stop_requested())
         return internal::cancelled(out);
@@ -116,7 +115,7 @@ std::optional<EncodeFailure> encodeInto(PcmSource& source, const QString& source
         return internal::writeFailure(s.error());
     if (Status s = out.commit(); !s)
         return internal::writeFailure(s.error());
-    return std::nullopt;
+    return {};
 }
 
 } // namespace
@@ -144,13 +143,12 @@ Status checkSettings(const Settings& settings, const QString& target) {
     return {};
 }
 
-std::optional<EncodeFailure> encodeSong(PcmSource& source, const QString& sourceName,
-                                        const QString& target, const Settings& settings,
-                                        const ClipTags& tags, std::stop_token stop) {
+Status encodeSong(PcmSource& source, const QString& sourceName, const QString& target,
+                  const Settings& settings, const ClipTags& tags, std::stop_token stop) {
     if (target.isEmpty())
         return failure(EncodeStep::Encode, sourceName, QStringLiteral("no target file given"));
     if (Status s = checkSettings(settings, target); !s)
-        return EncodeFailure{EncodeStep::Encode, s.error()};
+        return s.error().during(EncodeStep::Encode);
     const int inRate = source.sampleRate();
     const int inChannels = source.channels();
     if (inChannels < 1 || inChannels > 2 || inRate <= 0)
@@ -164,25 +162,25 @@ std::optional<EncodeFailure> encodeSong(PcmSource& source, const QString& source
     std::optional<internal::ConvertedSource> converted;
     if (rate != inRate || channels != inChannels) {
         converted.emplace(source, rate, channels);
-        if (auto err = converted->open())
-            return failure(EncodeStep::Resample, sourceName, *err);
+        if (Status s = converted->open(); !s)
+            return failure(EncodeStep::Resample, sourceName, s.error().cause());
         input = &*converted;
     }
 
-    std::optional<EncodeFailure> failed;
+    Status done;
     if (settings.format == Format::Mp3) {
         const std::function<Status(AtomicFile&)> tag = [&tags](AtomicFile& out) {
             return writeClipTags(out, TagKind::Id3v2, tags);
         };
-        failed =
+        done =
             internal::encodeMp3(*input, sourceName, target, settings.effectiveValue(), stop, tag);
     } else {
-        failed = encodeInto(*input, sourceName, target, settings, tags, stop);
+        done = encodeInto(*input, sourceName, target, settings, tags, stop);
     }
     // A failure of the conversion in between is the source's, named as the source.
-    if (failed && failed->error.file().isEmpty() && failed->step == EncodeStep::Source)
-        failed->error = failed->error.about(sourceName);
-    return failed;
+    if (!done && done.error().file().isEmpty() && encodeStep(done.error()) == EncodeStep::Source)
+        return done.error().about(sourceName);
+    return done;
 }
 
 namespace internal {

@@ -23,7 +23,7 @@
 
 namespace quaverly::encode {
 
-using mp3::EncodeFailure;
+using mp3::encodeStep;
 using mp3::EncodeStep;
 using mp3::PcmSource;
 
@@ -44,12 +44,11 @@ struct Settings {
 Status checkSettings(const Settings& settings, const QString& target);
 
 // Encodes everything `source` delivers into `target` in settings.format, tagged with `tags`.
-// `sourceName` names the source in messages about it as a whole. nullopt once the target is
+// `sourceName` names the source in messages about it as a whole. Success once the target is
 // complete and in place; on a failure or when stop is requested (EncodeStep::Cancel) the target
 // is as it was and no temporary file remains.
-std::optional<EncodeFailure> encodeSong(PcmSource& source, const QString& sourceName,
-                                        const QString& target, const Settings& settings,
-                                        const ClipTags& tags, std::stop_token stop = {});
+Status encodeSong(PcmSource& source, const QString& sourceName, const QString& target,
+                  const Settings& settings, const ClipTags& tags, std::stop_token stop = {});
 
 // Opens a WAV file (any that libsndfile reads) as a source, checked as the MP3 encoder checks it
 // (mono or stereo, some sound). The Error names the file.

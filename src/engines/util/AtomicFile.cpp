@@ -437,8 +437,7 @@ Status openForReading(QFile& file, QIODevice::OpenMode mode) {
     return {};
 }
 
-Status copyFileAtomically(const QString& source, const QString& target,
-                          const std::function<bool(std::uint64_t, std::uint64_t)>& progress) {
+Status copyFileAtomically(const QString& source, const QString& target, const WorkProgress& work) {
     QFile in(source);
     if (Status opened = openForReading(in, QIODevice::ReadOnly); !opened)
         return opened;
@@ -457,7 +456,8 @@ Status copyFileAtomically(const QString& source, const QString& target,
         if (Status written = out.write(block.data(), got); !written)
             return written;
         copied += std::uint64_t(got);
-        if (progress && !progress(copied, std::max(size, copied)))
+        work.report(copied, std::max(size, copied));
+        if (work.stopped())
             return Error(source, QStringLiteral("cancelled"));
     }
     return out.commit();

@@ -9,13 +9,13 @@
 // makes the file it names.
 
 #include "engines/util/Error.h"
+#include "engines/util/WorkProgress.h"
 
 #include <QFile>
 #include <QSaveFile>
 #include <QString>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -117,10 +117,10 @@ Status openForReading(QFile& file, QIODevice::OpenMode mode);
 // Copies `source` over `target` through an AtomicFile: the target is replaced whole or, on
 // failure, left as it was. The Error names the file that failed: `source` for a read, `target`
 // for a write.
-// `progress`, when given, runs after every block with the bytes copied and the source's size;
-// false stops the copy before the rename: the Error says "cancelled" and the target stays as it
-// was.
+// `work` hears the bytes copied and the source's size after every block; a stop requested on
+// work.stop ends the copy before the rename: the Error says "cancelled" and the target stays as
+// it was.
 Status copyFileAtomically(const QString& source, const QString& target,
-                          const std::function<bool(std::uint64_t, std::uint64_t)>& progress = {});
+                          const WorkProgress& work = {});
 
 } // namespace quaverly

@@ -95,31 +95,31 @@ TEST_F(Decoding, RefusedSongsWriteNothing) {
     ASSERT_TRUE(writeWav16(stairs, 1, 8000, staircase(40000, 1)));
     const struct {
         QString source;
-        DecodeProgress progress;
-        Error error; // an empty cause: any cause will do
+        std::uint64_t stopAt; // bytes written; 0: never stopped
+        Error error;          // an empty cause: any cause will do
     } cases[] = {
-        {text, {}, Error(text, {}, sound::kFileForm)},
-        {missing, {}, Error(missing, QStringLiteral("no such file"), sound::kFileOpen)},
-        {realFile("mp3/edge/empty_file.mp3"),
-         {},
+        {text, 0, Error(text, {}, sound::kFileForm)},
+        {missing, 0, Error(missing, QStringLiteral("no such file"), sound::kFileOpen)},
+        {realFile("mp3/edge/empty_file.mp3"), 0,
          Error(realFile("mp3/edge/empty_file.mp3"), QStringLiteral("empty file"),
                sound::kFileForm)},
-        {realFile("mp3/edge/l3-nonstandard-small.bit"),
-         {},
+        {realFile("mp3/edge/l3-nonstandard-small.bit"), 0,
          Error(realFile("mp3/edge/l3-nonstandard-small.bit"), {}, sound::kFileForm)},
-        {realFile("mp3/edge/vbr_xing_header_short.mp3"),
-         {},
+        {realFile("mp3/edge/vbr_xing_header_short.mp3"), 0,
          Error(realFile("mp3/edge/vbr_xing_header_short.mp3"), {}, sound::kFileForm)},
-        {realFile("wav/wavefile/valid/no_samples.wav"),
-         {},
+        {realFile("wav/wavefile/valid/no_samples.wav"), 0,
          Error(realFile("wav/wavefile/valid/no_samples.wav"),
                QStringLiteral("the file holds no sound"))},
-        {stairs, [](std::uint64_t done, std::uint64_t) { return done < 40000; },
-         Error(stairs, QStringLiteral("cancelled"))},
+        {stairs, 40000, Error(stairs, QStringLiteral("cancelled"))},
     };
     ASSERT_TRUE(writeFile(out(), "earlier"));
     for (const auto& c : cases) {
-        const auto r = decodeSong(c.source, out(), c.progress);
+        std::stop_source stop;
+        const WorkProgress work{stop.get_token(), [&](std::uint64_t done, std::uint64_t) {
+                                    if (c.stopAt > 0 && done >= c.stopAt)
+                                        stop.request_stop();
+                                }};
+        const auto r = decodeSong(c.source, out(), work);
         ASSERT_FALSE(r) << c.source.toStdString();
         EXPECT_EQ(r.error().file(), c.error.file());
         EXPECT_EQ(r.error().code(), c.error.code()) << r.error().text().toStdString();
@@ -153,8 +153,12 @@ TEST_F(Decoding, ADecodeThatStopsEarlyFailsAndWritesNothing) {
         ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(40000, 1)));
         ASSERT_TRUE(writeFile(out(), "earlier"));
         int blocks = 0;
-        const auto r = decodeSong(
-            song, out(), [&](std::uint64_t, std::uint64_t) { return ++blocks != 1 || c.inject(); });
+        std::stop_source stop;
+        const auto r =
+            decodeSong(song, out(), {stop.get_token(), [&](std::uint64_t, std::uint64_t) {
+                                         if (++blocks == 1 && !c.inject())
+                                             stop.request_stop();
+                                     }});
         ASSERT_FALSE(r) << c.fault;
         EXPECT_EQ(r.error().file(), song);
         EXPECT_EQ(r.error().code(), sound::kNotAvail);

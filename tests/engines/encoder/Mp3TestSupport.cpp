@@ -3,9 +3,7 @@
 #include "engines/wav/WavHeader.h"
 #include "support/Peers.h"
 
-#include <QEventLoop>
 #include <QFile>
-#include <QTimer>
 
 #include <mpg123.h>
 #include <sndfile.h>
@@ -192,27 +190,8 @@ std::optional<QString> ffmpegComplaints(const QString& path) {
     return complaints;
 }
 
-std::string failureText(const std::optional<mp3::EncodeFailure>& failure) {
-    return failure ? failure->error.text().toStdString() : std::string();
-}
-
-std::vector<EncodeResult> waitForResults(Mp3Encoder& encoder, std::size_t count, int timeoutMs) {
-    std::vector<EncodeResult> results;
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    const auto connection =
-        QObject::connect(&encoder, &Mp3Encoder::EncodeDone, &loop, [&](const EncodeResult& r) {
-            results.push_back(r);
-            if (results.size() >= count)
-                loop.quit();
-        });
-    timer.start(timeoutMs);
-    if (results.size() < count)
-        loop.exec();
-    QObject::disconnect(connection);
-    return results;
+std::string failureText(const Status& status) {
+    return status ? std::string() : status.error().text().toStdString();
 }
 
 } // namespace quaverly::test

@@ -1,9 +1,8 @@
 #pragma once
 // Shared by the encoder tests: sine sources in several WAV layouts, an MPEG audio frame walker,
-// a gapless decoder (libmpg123, the library behind `mpg123 -w`), a frequency estimate, and a way
-// to wait for an Mp3Encoder's results with an event loop.
+// a gapless decoder (libmpg123, the library behind `mpg123 -w`) and a frequency estimate.
 
-#include "engines/encoder/Mp3Encoder.h"
+#include "engines/encoder/Mp3Encode.h"
 
 #include <QString>
 
@@ -55,11 +54,7 @@ double toneHz(const Decoded& d, int channel);
 // there is no ffmpeg.
 std::optional<QString> ffmpegComplaints(const QString& path);
 
-// The failure's Error as text for a test's message; empty when there is none.
-std::string failureText(const std::optional<mp3::EncodeFailure>& failure);
-
-// Collects EncodeDone results until `count` have arrived or the time is up.
-std::vector<EncodeResult> waitForResults(Mp3Encoder& encoder, std::size_t count,
-                                         int timeoutMs = 120000);
+// The failure's Error as text for a test's message; empty on success.
+std::string failureText(const Status& status);
 
 } // namespace quaverly::test

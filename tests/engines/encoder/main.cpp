@@ -1,4 +1,4 @@
-// The encoder delivers its results through the event loop, so its tests run inside a
+// The encoder tests run the peer tools through Qt's processes, so they run inside a
 // QCoreApplication.
 
 #include <QCoreApplication>

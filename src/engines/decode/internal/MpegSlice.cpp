@@ -82,7 +82,7 @@ public:
         : l_(l), index_(index), count_(l.frames.size()), first_(index * sliceFrames),
           n_(std::min(sliceFrames, count_ - first_)) {}
 
-    SliceResult run(const std::atomic<bool>& stop) {
+    SliceResult run(const std::stop_token& stop) {
         if (open() && (index_ == 0 || feedLeadIn()) && decode(stop))
             return std::move(res_);
         res_.pcm.clear();
@@ -166,12 +166,12 @@ private:
         return true;
     }
 
-    bool decode(const std::atomic<bool>& stop) {
+    bool decode(const std::stop_token& stop) {
         mpg123_handle* mh = h_.get();
         res_.pcm.reserve(want_);
         in_.resize(64 * 1024);
         while (res_.pcm.size() < want_) {
-            if (stop.load(std::memory_order_relaxed))
+            if (stop.stop_requested())
                 return fail("stopped");
             off_t number = 0;
             unsigned char* audio = nullptr;
@@ -271,7 +271,7 @@ private:
 } // namespace
 
 SliceResult decodeSlice(const MpegLayout& l, std::size_t sliceFrames, std::size_t index,
-                        const std::atomic<bool>& stop) {
+                        const std::stop_token& stop) {
     return SliceDecoder(l, sliceFrames, index).run(stop);
 }
 

@@ -4,9 +4,9 @@
 
 #include "engines/decode/internal/ParallelMpeg.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -18,8 +18,9 @@ struct SliceResult {
 };
 
 // Decodes slice `index` (of `sliceFrames` frames each) of the stream, giving up as soon as
-// `stop` is set. Touches only the shared layout and what it makes itself: any thread may call it.
+// a stop is requested. Touches only the shared layout and what it makes itself: any thread may call
+// it.
 SliceResult decodeSlice(const MpegLayout& l, std::size_t sliceFrames, std::size_t index,
-                        const std::atomic<bool>& stop);
+                        const std::stop_token& stop);
 
 } // namespace quaverly::decode

@@ -3,13 +3,12 @@
 #include "engines/decode/internal/MpegSlice.h"
 #include "engines/decode/internal/MpegSurvey.h"
 
+#include "engines/util/OrderedPool.h"
+
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <numeric>
-#include <thread>
 
 namespace quaverly::decode {
 namespace {
@@ -107,50 +106,32 @@ std::shared_ptr<const MpegLayout> planParallelMpeg(MpegStreamFacts facts) {
 }
 
 struct ParallelMpeg::Shared {
-    struct Slot {
-        bool ready = false;
-        SliceResult result;
-    };
-
     std::shared_ptr<const MpegLayout> layout;
     std::size_t sliceFrames = 0;
-    std::size_t slices = 0; // those that hold output samples
+    std::size_t slices = 0;    // those that hold output samples
+    std::size_t lookahead = 0; // slices decoded or being decoded ahead, the reader's included
+    std::size_t next = 0;      // the next slice handed to the workers
+    std::size_t current = 0;   // the slice the reader is in
 
-    std::mutex mutex;
-    std::condition_variable work;  // a slot became free, or stop
-    std::condition_variable ready; // a slice was decoded
-    std::vector<Slot> ring;        // slice i in slot i % size
-    std::size_t next = 0;          // the next slice a worker takes
-    std::size_t current = 0;       // the slice the reader is in
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> threads;
-
-    // The reader's own: raw sample index (of the ungapless stream) of the next output frame.
+    // The reader's own: raw sample index (of the ungapless stream) of the next output frame, and
+    // the slice it reads from while `holding`.
     std::uint64_t raw = 0;
+    SliceResult slice;
+    bool holding = false;
 
-    void worker() {
-        for (;;) {
-            std::size_t index = 0;
-            {
-                std::unique_lock lock(mutex);
-                work.wait(lock, [&] {
-                    return stop.load() || (next < slices && next < current + ring.size());
-                });
-                if (stop.load())
-                    return;
-                index = next++;
-            }
+    // Last: its workers are joined before everything above goes.
+    OrderedPool<std::size_t, SliceResult> pool{
+        [this](std::size_t& index, const std::stop_token& stop) {
             SliceResult result = decodeSlice(*layout, sliceFrames, index, stop);
             if (result.error.empty())
                 slicesDecoded.fetch_add(1, std::memory_order_relaxed);
-            {
-                std::lock_guard lock(mutex);
-                Slot& slot = ring[index % ring.size()];
-                slot.result = std::move(result);
-                slot.ready = true;
-            }
-            ready.notify_all();
-        }
+            return result;
+        }};
+
+    // Hands the workers slices until `lookahead` are ahead of the reader, or all of them.
+    void submitAhead() {
+        while (next < slices && next < current + lookahead)
+            pool.submit(next++);
     }
 };
 
@@ -169,21 +150,12 @@ ParallelMpeg::ParallelMpeg(std::shared_ptr<const MpegLayout> layout, int threads
     s.current = s.next = static_cast<std::size_t>(l.begin / sliceSamples);
     s.raw = l.begin;
     const int workers = std::max(1, threads);
-    s.ring.resize(2 * static_cast<std::size_t>(workers));
-    s.threads.reserve(static_cast<std::size_t>(workers));
-    for (int i = 0; i < workers; ++i)
-        s.threads.emplace_back([&s] { s.worker(); });
+    s.lookahead = 2 * static_cast<std::size_t>(workers);
+    s.pool.start(workers);
+    s.submitAhead();
 }
 
-ParallelMpeg::~ParallelMpeg() {
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->stop = true;
-    }
-    shared_->work.notify_all();
-    for (auto& t : shared_->threads)
-        t.join();
-}
+ParallelMpeg::~ParallelMpeg() = default; // the pool stops and joins its workers
 
 std::size_t ParallelMpeg::read(std::int16_t* out, std::size_t frames) {
     Shared& s = *shared_;
@@ -194,33 +166,30 @@ std::size_t ParallelMpeg::read(std::int16_t* out, std::size_t frames) {
         s.sliceFrames * static_cast<std::uint64_t>(l.samplesPerFrame);
     std::size_t done = 0;
     while (done < frames && s.raw < end && !failed()) {
-        Shared::Slot& slot = s.ring[s.current % s.ring.size()];
-        {
-            // The worker fills a slot before it marks it ready and leaves it alone until the
-            // reader has moved past it, so its samples are read without the lock.
-            std::unique_lock lock(s.mutex);
-            s.ready.wait(lock, [&] { return slot.ready; });
+        if (!s.holding) {
+            if (!s.pool.take(s.slice, true)) {
+                failure_ = "the slice decoders stopped";
+                break;
+            }
+            s.holding = true;
         }
-        if (!slot.result.error.empty()) {
-            failure_ = slot.result.error;
+        if (!s.slice.error.empty()) {
+            failure_ = s.slice.error;
             break;
         }
         const std::uint64_t sliceStart = s.current * sliceSamples;
-        const std::uint64_t sliceEnd = sliceStart + slot.result.pcm.size() / ch;
+        const std::uint64_t sliceEnd = sliceStart + s.slice.pcm.size() / ch;
         const std::uint64_t n =
             std::min<std::uint64_t>({frames - done, sliceEnd - s.raw, end - s.raw});
-        std::memcpy(out + done * ch, slot.result.pcm.data() + (s.raw - sliceStart) * ch,
+        std::memcpy(out + done * ch, s.slice.pcm.data() + (s.raw - sliceStart) * ch,
                     static_cast<std::size_t>(n * ch) * sizeof(std::int16_t));
         done += static_cast<std::size_t>(n);
         s.raw += n;
         if (s.raw == sliceEnd && s.raw < end) {
-            {
-                std::lock_guard lock(s.mutex);
-                slot.ready = false;
-                slot.result = {};
-                ++s.current;
-            }
-            s.work.notify_all();
+            s.holding = false;
+            s.slice = {};
+            ++s.current;
+            s.submitAhead();
         }
     }
     return done;

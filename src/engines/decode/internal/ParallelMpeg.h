@@ -80,12 +80,12 @@ void setMpegSliceFramesForTesting(int n);
 // engine ran.
 std::uint64_t mpegSlicesDecoded();
 
-// Decodes slices ahead on worker threads and hands the samples out in order, from the start of
-// the stream. At most two slices per thread are in flight.
+// Decodes slices ahead on the worker threads of an OrderedPool and hands the samples out in
+// order, from the start of the stream. At most two slices per thread are in flight, the one
+// being read included.
 //
-// Threads: created, read and destroyed on the decoder's thread; the worker threads it starts
-// touch only the shared layout, their own handles and files, and the slots under its mutex.
-// The destructor stops and joins them.
+// Threads: created, read and destroyed on the decoder's thread; the workers touch only the
+// shared layout and their own handles and files. The destructor stops and joins them.
 class ParallelMpeg {
 public:
     ParallelMpeg(std::shared_ptr<const MpegLayout> layout, int threads);

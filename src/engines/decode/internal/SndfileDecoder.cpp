@@ -146,11 +146,13 @@ public:
         while (done < frames) {
             sf_count_t got;
             if (engine_) {
-                got = engine_->read(out + done * channels, static_cast<sf_count_t>(frames - done));
-                if (got < 0) {
-                    errorText_ = engine_->cause().toStdString();
+                const Result<std::size_t> read =
+                    engine_->read(out + done * channels, frames - done);
+                if (!read) {
+                    errorText_ = read.error().cause().toStdString();
                     break;
                 }
+                got = static_cast<sf_count_t>(*read);
             } else if (floats_.empty()) {
                 got = reader_->readShorts(out + done * channels,
                                           static_cast<sf_count_t>(frames - done));
@@ -212,12 +214,10 @@ private:
             return;
         const QString path = path_;
         engine_ = std::make_unique<ParallelChunks>(
-            [path](QString* cause) {
+            [path]() -> Result<std::unique_ptr<SndfileReader>> {
                 auto reader = std::make_unique<SndfileReader>();
-                if (reader->open(path) != SndfileReader::Opened::Ok) {
-                    *cause = reader->cause();
-                    return std::unique_ptr<SndfileReader>();
-                }
+                if (reader->open(path) != SndfileReader::Opened::Ok)
+                    return Error({}, reader->cause());
                 return reader;
             },
             frames_, format_.channels, threads, chunk);

@@ -50,17 +50,16 @@ constexpr std::int64_t kParallelFrames = 2 * ParallelAacEncoder::kMinSegment * k
 
 // One pass over the source into `pass.out`: through one encoder, or with `threads` > 1 through
 // segments encoded on as many threads.
-std::optional<EncodeFailure> encodePass(const Pass& pass, int threads, AacGapless* gapless,
-                                        bool* spliceFailed) {
+Status encodePass(const Pass& pass, int threads, AacGapless* gapless, bool* spliceFailed) {
     PcmSource& source = pass.source;
     const int channels = source.channels();
     // The single pass's encoder; with segments, it only tells the MP4 header the stream's set-up,
     // which every segment's encoder shares.
     AacCodec codec(pass.out.target());
     Mp4Writer mp4(pass.out);
-    if (auto f = codec.open(source.sampleRate(), channels, pass.kbps))
+    if (Status f = codec.open(source.sampleRate(), channels, pass.kbps); !f)
         return f;
-    if (auto f = mp4.open(codec.context()))
+    if (Status f = mp4.open(codec.context()); !f)
         return f;
     // Packets are timed so that the sound (after the lead) starts at 0: the muxer turns the
     // negative start into the edit list.
@@ -77,29 +76,31 @@ std::optional<EncodeFailure> encodePass(const Pass& pass, int threads, AacGaples
     };
 
     const std::vector<float> silence(std::size_t(pass.lead * channels));
-    if (auto f = encode(silence.data(), std::size_t(pass.lead)))
+    if (Status f = encode(silence.data(), std::size_t(pass.lead)); !f)
         return f;
     std::int64_t frames = 0;
-    if (auto f = forEachBlock(source, pass.out, pass.stop, [&](const float* pcm, std::size_t n) {
-            frames += std::int64_t(n);
-            return encode(pcm, n);
-        }))
+    if (Status f = forEachBlock(source, pass.out, pass.stop,
+                                [&](const float* pcm, std::size_t n) {
+                                    frames += std::int64_t(n);
+                                    return encode(pcm, n);
+                                });
+        !f)
         return f;
     if (frames == 0)
-        return EncodeFailure{EncodeStep::Encode,
-                             Error(pass.sourceName, QStringLiteral("it contains no audio"))};
-    if (auto f = segments ? segments->finish() : codec.finish(write)) {
+        return Error(pass.sourceName, QStringLiteral("it contains no audio"))
+            .during(EncodeStep::Encode);
+    if (Status f = segments ? segments->finish() : codec.finish(write); !f) {
         *spliceFailed = segments && segments->spliceFailed();
         return f;
     }
-    if (auto f = mp4.finish())
+    if (Status f = mp4.finish(); !f)
         return f;
     if (gapless) {
         gapless->delay = codec.context().initial_padding + pass.lead;
         gapless->frames = frames;
         gapless->padding = int(mp4.packets() * kAacFrame - gapless->delay - frames);
     }
-    return std::nullopt;
+    return {};
 }
 
 } // namespace
@@ -109,9 +110,8 @@ namespace quaverly::ffmpeg {
 
 using namespace encode::internal;
 
-std::optional<encode::EncodeFailure> encodeAac(encode::PcmSource& source, const QString& sourceName,
-                                               AtomicFile& out, int kbps, int threads,
-                                               const std::stop_token& stop, AacGapless* gapless) {
+Status encodeAac(encode::PcmSource& source, const QString& sourceName, AtomicFile& out, int kbps,
+                 int threads, const std::stop_token& stop, AacGapless* gapless) {
     const std::int64_t hint = source.lengthHint();
     Pass pass{source, sourceName, out, kbps, leadFor(hint), stop};
     // Segments pay only when there are at least two of them.

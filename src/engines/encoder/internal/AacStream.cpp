@@ -18,11 +18,11 @@ QString words(int code) {
 
 } // namespace
 
-EncodeFailure AacCodec::failed(const QString& cause) const {
-    return {mp3::EncodeStep::Encode, Error(target_, cause)};
+Error AacCodec::failed(const QString& cause) const {
+    return Error(target_, cause).during(mp3::EncodeStep::Encode);
 }
 
-std::optional<EncodeFailure> AacCodec::open(int sampleRate, int channels, int kbps) {
+Status AacCodec::open(int sampleRate, int channels, int kbps) {
     decode::setUpLibrary();
     const AVCodec* aac = avcodec_find_encoder_by_name("aac");
     if (!aac)
@@ -53,10 +53,10 @@ std::optional<EncodeFailure> AacCodec::open(int sampleRate, int channels, int kb
     if (int r = av_channel_layout_copy(&frame_->ch_layout, &c->ch_layout);
         r < 0 || (r = av_frame_get_buffer(frame_.get(), 0)) < 0)
         return failed(words(r));
-    return std::nullopt;
+    return {};
 }
 
-std::optional<EncodeFailure> AacCodec::add(const float* pcm, std::size_t frames, const Sink& sink) {
+Status AacCodec::add(const float* pcm, std::size_t frames, const Sink& sink) {
     const auto channels = std::size_t(codec_->ch_layout.nb_channels);
     while (frames > 0) {
         const auto n = std::min<std::size_t>(frames, std::size_t(kAacFrame - fill_));
@@ -69,48 +69,48 @@ std::optional<EncodeFailure> AacCodec::add(const float* pcm, std::size_t frames,
         pcm += n * channels;
         frames -= n;
         if (fill_ == kAacFrame) {
-            if (auto f = sendFrame(sink))
+            if (Status f = sendFrame(sink); !f)
                 return f;
         }
     }
-    return std::nullopt;
+    return {};
 }
 
 // Hands the frame filled so far to the encoder (the last one may be short), passes on the
 // packets that come out, and makes the frame ready to be filled again.
-std::optional<EncodeFailure> AacCodec::sendFrame(const Sink& sink) {
+Status AacCodec::sendFrame(const Sink& sink) {
     frame_->nb_samples = fill_;
     frame_->pts = sent_;
     sent_ += fill_;
     if (const int r = avcodec_send_frame(codec_.get(), frame_.get()); r < 0)
         return failed(QStringLiteral("AAC encoding failed: %1").arg(words(r)));
-    if (auto f = drain(sink))
+    if (Status f = drain(sink); !f)
         return f;
     // The encoder may still hold the frame's buffers; the next frame then gets fresh ones.
     frame_->nb_samples = kAacFrame;
     if (const int r = av_frame_make_writable(frame_.get()); r < 0)
         return failed(words(r));
     fill_ = 0;
-    return std::nullopt;
+    return {};
 }
 
-std::optional<EncodeFailure> AacCodec::drain(const Sink& sink) {
+Status AacCodec::drain(const Sink& sink) {
     for (;;) {
         const int r = avcodec_receive_packet(codec_.get(), packet_.get());
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
-            return std::nullopt;
+            return {};
         if (r < 0)
             return failed(QStringLiteral("AAC encoding failed: %1").arg(words(r)));
-        auto f = sink(*packet_);
+        Status f = sink(*packet_);
         av_packet_unref(packet_.get());
-        if (f)
+        if (!f)
             return f;
     }
 }
 
-std::optional<EncodeFailure> AacCodec::finish(const Sink& sink) {
+Status AacCodec::finish(const Sink& sink) {
     if (fill_ > 0) {
-        if (auto f = sendFrame(sink))
+        if (Status f = sendFrame(sink); !f)
             return f;
     }
     if (const int r = avcodec_send_frame(codec_.get(), nullptr); r < 0)
@@ -121,14 +121,14 @@ std::optional<EncodeFailure> AacCodec::finish(const Sink& sink) {
 Mp4Writer::Mp4Writer(AtomicFile& out) : out_(out), io_(out) {}
 
 // A failure of FFmpeg's while writing: the file's words when writing it failed.
-EncodeFailure Mp4Writer::failed(const char* what, int code) const {
+Error Mp4Writer::failed(const char* what, int code) const {
     if (!io_.failure().isEmpty())
-        return {mp3::EncodeStep::Write, Error(out_.target(), io_.failure())};
-    return {mp3::EncodeStep::Encode,
-            Error(out_.target(), QStringLiteral("%1: %2").arg(QLatin1String(what), words(code)))};
+        return Error(out_.target(), io_.failure()).during(mp3::EncodeStep::Write);
+    return Error(out_.target(), QStringLiteral("%1: %2").arg(QLatin1String(what), words(code)))
+        .during(mp3::EncodeStep::Encode);
 }
 
-std::optional<EncodeFailure> Mp4Writer::open(const AVCodecContext& codec) {
+Status Mp4Writer::open(const AVCodecContext& codec) {
     decode::setUpLibrary();
     if (!io_.context())
         return failed("cannot start the MP4 file", AVERROR(ENOMEM));
@@ -152,11 +152,10 @@ std::optional<EncodeFailure> Mp4Writer::open(const AVCodecContext& codec) {
     av_dict_free(&options);
     if (r < 0)
         return failed("cannot start the MP4 file", r);
-    return std::nullopt;
+    return {};
 }
 
-std::optional<EncodeFailure> Mp4Writer::write(AVPacket& packet, std::int64_t pts,
-                                              std::int64_t duration) {
+Status Mp4Writer::write(AVPacket& packet, std::int64_t pts, std::int64_t duration) {
     packet.pts = pts;
     packet.dts = pts;
     packet.duration = duration;
@@ -165,15 +164,15 @@ std::optional<EncodeFailure> Mp4Writer::write(AVPacket& packet, std::int64_t pts
     if (const int r = av_write_frame(format_.get(), &packet); r < 0)
         return failed("cannot write the MP4 file", r);
     ++packets_;
-    return std::nullopt;
+    return {};
 }
 
-std::optional<EncodeFailure> Mp4Writer::finish() {
+Status Mp4Writer::finish() {
     if (const int r = av_write_trailer(format_.get()); r < 0)
         return failed("cannot complete the MP4 file", r);
     if (!io_.flush())
         return failed("cannot complete the MP4 file", io_.context()->error);
-    return std::nullopt;
+    return {};
 }
 
 } // namespace quaverly::encode::internal

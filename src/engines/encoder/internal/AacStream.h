@@ -23,8 +23,6 @@ class AtomicFile;
 
 namespace quaverly::encode::internal {
 
-using mp3::EncodeFailure;
-
 // Samples per AAC-LC packet.
 inline constexpr int kAacFrame = 1024;
 
@@ -32,23 +30,23 @@ class AacCodec {
 public:
     // Takes each packet as it comes out (its timestamps are the encoder's, in samples from the
     // first frame given, the priming packet at -1024); a failure stops the encoding.
-    using Sink = std::function<std::optional<EncodeFailure>(AVPacket& packet)>;
+    using Sink = std::function<Status(AVPacket& packet)>;
 
     // `target` names the file in failures.
     explicit AacCodec(QString target) : target_(std::move(target)) {}
 
-    std::optional<EncodeFailure> open(int sampleRate, int channels, int kbps);
+    Status open(int sampleRate, int channels, int kbps);
     // Encodes interleaved frames (full scale +-1).
-    std::optional<EncodeFailure> add(const float* pcm, std::size_t frames, const Sink& sink);
+    Status add(const float* pcm, std::size_t frames, const Sink& sink);
     // Encodes what is left (a short last frame) and drains the encoder.
-    std::optional<EncodeFailure> finish(const Sink& sink);
+    Status finish(const Sink& sink);
 
     const AVCodecContext& context() const { return *codec_; }
 
 private:
-    std::optional<EncodeFailure> sendFrame(const Sink& sink);
-    std::optional<EncodeFailure> drain(const Sink& sink);
-    EncodeFailure failed(const QString& cause) const;
+    Status sendFrame(const Sink& sink);
+    Status drain(const Sink& sink);
+    Error failed(const QString& cause) const;
 
     QString target_;
     decode::AvCodecPtr codec_;
@@ -65,12 +63,12 @@ public:
 
     // The stream as `codec` (opened) encodes it; the movie's times count samples, so the edit
     // list states the sound's ends to the sample.
-    std::optional<EncodeFailure> open(const AVCodecContext& codec);
+    Status open(const AVCodecContext& codec);
     // Writes one packet at `pts` (samples; negative ones are priming, which the edit list
     // skips) for `duration` samples (a packet's, or less for the last, where the sound ends).
-    std::optional<EncodeFailure> write(AVPacket& packet, std::int64_t pts, std::int64_t duration);
+    Status write(AVPacket& packet, std::int64_t pts, std::int64_t duration);
     // Writes the index (and fills in the sizes written before).
-    std::optional<EncodeFailure> finish();
+    Status finish();
 
     std::int64_t packets() const { return packets_; }
 
@@ -78,7 +76,7 @@ private:
     struct OutputFree {
         void operator()(AVFormatContext* f) const { avformat_free_context(f); }
     };
-    EncodeFailure failed(const char* what, int code) const;
+    Error failed(const char* what, int code) const;
 
     AtomicFile& out_;
     AvioFile io_; // outlives format_, which writes through it

@@ -11,20 +11,20 @@ constexpr std::size_t kBlockFrames = 8192;
 ConvertedSource::ConvertedSource(mp3::PcmSource& inner, int sampleRate, int channels)
     : inner_(inner), rate_(sampleRate), channels_(channels) {}
 
-std::optional<QString> ConvertedSource::open() {
+Status ConvertedSource::open() {
     resampler_.reset();
     ready_.clear();
     readPos_ = 0;
     ended_ = false;
     if (rate_ == inner_.sampleRate())
-        return std::nullopt;
+        return {};
     resampler_.emplace();
-    if (auto err = resampler_->open(inner_.sampleRate(), rate_, channels_))
-        return QStringLiteral("%1 (from %2 Hz to %3 Hz)")
-            .arg(*err)
-            .arg(inner_.sampleRate())
-            .arg(rate_);
-    return std::nullopt;
+    if (Status s = resampler_->open(inner_.sampleRate(), rate_, channels_); !s)
+        return Error({}, QStringLiteral("%1 (from %2 Hz to %3 Hz)")
+                             .arg(s.error().cause())
+                             .arg(inner_.sampleRate())
+                             .arg(rate_));
+    return {};
 }
 
 std::int64_t ConvertedSource::lengthHint() const {
@@ -35,7 +35,7 @@ std::int64_t ConvertedSource::lengthHint() const {
 }
 
 bool ConvertedSource::rewind() {
-    return inner_.rewind() && !open();
+    return inner_.rewind() && open().ok();
 }
 
 Result<bool> ConvertedSource::refill() {
@@ -65,10 +65,10 @@ Result<bool> ConvertedSource::refill() {
         ready_.assign(pcm, pcm + frames * std::size_t(channels_));
         return frames > 0;
     }
-    const auto err =
-        frames > 0 ? resampler_->process(pcm, frames, ready_) : resampler_->flush(ready_);
-    if (err)
-        return Error({}, *err);
+    if (Status s =
+            frames > 0 ? resampler_->process(pcm, frames, ready_) : resampler_->flush(ready_);
+        !s)
+        return s.error();
     return frames > 0 || !ready_.empty();
 }
 

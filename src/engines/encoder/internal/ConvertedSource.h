@@ -5,7 +5,7 @@
 // reads ahead for it: ReadAhead.h), like the source it wraps.
 
 #include "engines/encoder/Mp3Encode.h"
-#include "engines/encoder/internal/Resampler.h"
+#include "engines/util/Resampler.h"
 
 #include <optional>
 #include <vector>
@@ -14,9 +14,10 @@ namespace quaverly::encode::internal {
 
 class ConvertedSource final : public mp3::PcmSource {
 public:
-    // The inner source outlives this. A rate the resampler refuses is a failure in words.
+    // The inner source outlives this. A rate the resampler refuses is a failure in words, naming
+    // no file.
     ConvertedSource(mp3::PcmSource& inner, int sampleRate, int channels);
-    std::optional<QString> open();
+    Status open();
 
     int channels() const override { return channels_; }
     int sampleRate() const override { return rate_; }

@@ -54,31 +54,32 @@ struct FileSink {
 };
 
 // The encoder's failure: the file's, when a callback failed, else libFLAC's state in words.
-EncodeFailure flacFailure(const FLAC__StreamEncoder* encoder, const FileSink& sink,
-                          const AtomicFile& out) {
+Error flacFailure(const FLAC__StreamEncoder* encoder, const FileSink& sink, const AtomicFile& out) {
     if (sink.failed)
         return writeFailure(*sink.failed);
     return encodeFailure(out, flacStateWords(encoder));
 }
 
 // The whole source in segments on `threads` threads.
-std::optional<EncodeFailure> encodeInSegments(PcmSource& source, AtomicFile& out, int level,
-                                              const std::stop_token& stop, int threads) {
+Status encodeInSegments(PcmSource& source, AtomicFile& out, int level, const std::stop_token& stop,
+                        int threads) {
     ParallelFlacEncoder segments(out, threads, stop);
-    if (auto failed =
-            segments.open(source.sampleRate(), source.channels(), level, source.lengthHint()))
+    if (Status failed =
+            segments.open(source.sampleRate(), source.channels(), level, source.lengthHint());
+        !failed)
         return failed;
-    if (auto failed = forEachBlock(source, out, stop, [&](const float* frames, std::size_t n) {
-            return segments.add(frames, n);
-        }))
+    if (Status failed = forEachBlock(
+            source, out, stop,
+            [&](const float* frames, std::size_t n) { return segments.add(frames, n); });
+        !failed)
         return failed;
     return segments.finish();
 }
 
 } // namespace
 
-std::optional<EncodeFailure> encodeFlac(PcmSource& source, const QString&, AtomicFile& out,
-                                        const Settings& settings, const std::stop_token& stop) {
+Status encodeFlac(PcmSource& source, const QString&, AtomicFile& out, const Settings& settings,
+                  const std::stop_token& stop) {
     const int channels = source.channels();
     const int rate = source.sampleRate();
     const int level = settings.effectiveValue();
@@ -115,19 +116,22 @@ std::optional<EncodeFailure> encodeFlac(PcmSource& source, const QString&, Atomi
     }
 
     std::vector<FLAC__int32> samples(kBlockFrames * std::size_t(channels));
-    if (auto failed = forEachBlock(source, out, stop, [&](const float* frames, std::size_t n) {
-            toInt16(frames, n * std::size_t(channels), samples.data());
-            if (!FLAC__stream_encoder_process_interleaved(e, samples.data(), unsigned(n)))
-                return std::optional(flacFailure(e, sink, out));
-            return std::optional<EncodeFailure>();
-        }))
+    if (Status failed = forEachBlock(source, out, stop,
+                                     [&](const float* frames, std::size_t n) {
+                                         toInt16(frames, n * std::size_t(channels), samples.data());
+                                         if (!FLAC__stream_encoder_process_interleaved(
+                                                 e, samples.data(), unsigned(n)))
+                                             return Status(flacFailure(e, sink, out));
+                                         return Status();
+                                     });
+        !failed)
         return failed;
     if (!FLAC__stream_encoder_finish(e))
         return flacFailure(e, sink, out);
     // STREAMINFO and the seek table were written last, at the start: back to the end.
     if (!sink.seekTo(sink.end))
         return writeFailure(*sink.failed);
-    return std::nullopt;
+    return {};
 }
 
 } // namespace quaverly::encode::internal

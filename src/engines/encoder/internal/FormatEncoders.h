@@ -21,22 +21,16 @@ namespace quaverly::encode::internal {
 
 // AAC-LC in an MP4 file (ftyp "M4A ", iPod muxer) with an edit list trimming the priming and
 // padding; *gapless tells them for the iTunSMPB item.
-std::optional<EncodeFailure> encodeAac(PcmSource& source, const QString& sourceName,
-                                       AtomicFile& out, const Settings& settings,
-                                       const std::stop_token& stop, AacGapless* gapless);
+Status encodeAac(PcmSource& source, const QString& sourceName, AtomicFile& out,
+                 const Settings& settings, const std::stop_token& stop, AacGapless* gapless);
 // Ogg Vorbis and Opus with `comments` ("KEY=value", as oggCommentFields makes them) in their
 // comment header.
-std::optional<EncodeFailure> encodeVorbis(PcmSource& source, AtomicFile& out,
-                                          const Settings& settings,
-                                          const std::vector<QByteArray>& comments,
-                                          const std::stop_token& stop);
-std::optional<EncodeFailure> encodeOpus(PcmSource& source, AtomicFile& out,
-                                        const Settings& settings,
-                                        const std::vector<QByteArray>& comments,
-                                        const std::stop_token& stop);
-std::optional<EncodeFailure> encodeFlac(PcmSource& source, const QString& sourceName,
-                                        AtomicFile& out, const Settings& settings,
-                                        const std::stop_token& stop);
+Status encodeVorbis(PcmSource& source, AtomicFile& out, const Settings& settings,
+                    const std::vector<QByteArray>& comments, const std::stop_token& stop);
+Status encodeOpus(PcmSource& source, AtomicFile& out, const Settings& settings,
+                  const std::vector<QByteArray>& comments, const std::stop_token& stop);
+Status encodeFlac(PcmSource& source, const QString& sourceName, AtomicFile& out,
+                  const Settings& settings, const std::stop_token& stop);
 
 // Why no AAC can be written (FFmpeg's module cannot be loaded, or this FFmpeg was built without
 // its native AAC encoder); empty when it can.
@@ -44,9 +38,9 @@ QString aacEncoderMissing();
 
 // MP3 through the program's LAME encoder (on every core), with `beforeCommit` run on the
 // complete file before it is renamed into place (the tags).
-std::optional<EncodeFailure> encodeMp3(PcmSource& source, const QString& sourceName,
-                                       const QString& target, int kbps, const std::stop_token& stop,
-                                       const std::function<Status(AtomicFile&)>& beforeCommit);
+Status encodeMp3(PcmSource& source, const QString& sourceName, const QString& target, int kbps,
+                 const std::stop_token& stop,
+                 const std::function<Status(AtomicFile&)>& beforeCommit);
 
 // The sample rates a codec takes as they are; the source is resampled to the nearest one above
 // (else the highest) when its own is not among them. Empty: any rate.

@@ -9,7 +9,7 @@ namespace {
 // is reported through return codes instead.
 void lameQuiet(const char*, va_list) {}
 
-QString lameErrorText(int code) {
+QString lameCause(int code) {
     switch (code) {
     case -1:
         return QStringLiteral("output buffer too small");
@@ -26,12 +26,11 @@ QString lameErrorText(int code) {
 
 } // namespace
 
-std::optional<QString> LameEncoder::open(int sampleRate, int channels, int kbps, bool tagFrame,
-                                         bool replayGain) {
+Status LameEncoder::open(int sampleRate, int channels, int kbps, bool tagFrame, bool replayGain) {
     channels_ = channels;
     gf_.reset(lame_init());
     if (!gf_)
-        return QStringLiteral("cannot start the MP3 encoder (out of memory)");
+        return Error({}, QStringLiteral("cannot start the MP3 encoder (out of memory)"));
     lame_global_flags* gf = gf_.get();
     lame_set_errorf(gf, &lameQuiet);
     lame_set_debugf(gf, &lameQuiet);
@@ -52,22 +51,22 @@ std::optional<QString> LameEncoder::open(int sampleRate, int channels, int kbps,
             .arg(channels)
             .arg(kbps);
     if (!accepted)
-        return refused;
+        return Error({}, refused);
     // Nothing may precede the tag frame: it is written over the stream's first bytes.
     lame_set_write_id3tag_automatic(gf, 0);
     if (const int rc = lame_init_params(gf); rc < 0)
-        return refused + QStringLiteral(" (code %1)").arg(rc);
+        return Error({}, refused + QStringLiteral(" (code %1)").arg(rc));
     // LAME quietly moves a bit rate or sample rate it does not like: insist on ours.
     if (lame_get_brate(gf) != kbps || lame_get_out_samplerate(gf) != sampleRate ||
         lame_get_VBR(gf) != vbr_off)
-        return QStringLiteral("the MP3 encoder cannot write %1 kbit/s at %2 Hz")
-            .arg(kbps)
-            .arg(sampleRate);
-    return std::nullopt;
+        return Error({}, QStringLiteral("the MP3 encoder cannot write %1 kbit/s at %2 Hz")
+                             .arg(kbps)
+                             .arg(sampleRate));
+    return {};
 }
 
-std::optional<QString> LameEncoder::encode(const float* frames, std::size_t count,
-                                           std::vector<unsigned char>& out) {
+Status LameEncoder::encode(const float* frames, std::size_t count,
+                           std::vector<unsigned char>& out) {
     // LAME's float entry takes separate channels scaled like 16-bit samples; x32768 keeps
     // 16-bit sources exact, so the result is the same as the lame command's.
     left_.resize(count);
@@ -88,18 +87,18 @@ std::optional<QString> LameEncoder::encode(const float* frames, std::size_t coun
         static_cast<int>(count), out.data() + start, static_cast<int>(out.size() - start));
     out.resize(start + (n > 0 ? std::size_t(n) : 0));
     if (n < 0)
-        return lameErrorText(n);
-    return std::nullopt;
+        return Error({}, lameCause(n));
+    return {};
 }
 
-std::optional<QString> LameEncoder::flush(std::vector<unsigned char>& out) {
+Status LameEncoder::flush(std::vector<unsigned char>& out) {
     const std::size_t start = out.size();
     out.resize(start + 7200);
     const int n = lame_encode_flush(gf_.get(), out.data() + start, 7200);
     out.resize(start + (n > 0 ? std::size_t(n) : 0));
     if (n < 0)
-        return lameErrorText(n);
-    return std::nullopt;
+        return Error({}, lameCause(n));
+    return {};
 }
 
 std::vector<unsigned char> LameEncoder::tagFrame() {

@@ -3,12 +3,11 @@
 // mono as mono and stereo as joint stereo. It owns its handle and may live on any one thread at a
 // time; several encoders may run at once on different threads.
 
-#include <QString>
+#include "engines/util/Error.h"
 
 #include <lame/lame.h>
 
 #include <memory>
-#include <optional>
 #include <vector>
 
 namespace quaverly::mp3 {
@@ -17,15 +16,13 @@ class LameEncoder {
 public:
     // `tagFrame`: LAME writes a placeholder for its tag frame first (see tagFrame()).
     // `replayGain`: LAME measures the loudness for its tag, as the lame command does.
-    // Failures are told in words without the file's name.
-    std::optional<QString> open(int sampleRate, int channels, int kbps, bool tagFrame,
-                                bool replayGain);
+    // A failure's Error names no file.
+    Status open(int sampleRate, int channels, int kbps, bool tagFrame, bool replayGain);
 
     // Encodes interleaved float frames (full scale +-1), appending what LAME gives back to out.
-    std::optional<QString> encode(const float* frames, std::size_t count,
-                                  std::vector<unsigned char>& out);
+    Status encode(const float* frames, std::size_t count, std::vector<unsigned char>& out);
     // Ends the stream, appending the last frames to out.
-    std::optional<QString> flush(std::vector<unsigned char>& out);
+    Status flush(std::vector<unsigned char>& out);
     // LAME's final tag frame, to be written over the placeholder; empty when there is none.
     std::vector<unsigned char> tagFrame();
 

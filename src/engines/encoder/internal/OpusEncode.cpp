@@ -50,10 +50,8 @@ QString opusCause(int code) {
 
 } // namespace
 
-std::optional<EncodeFailure> encodeOpus(PcmSource& source, AtomicFile& out,
-                                        const Settings& settings,
-                                        const std::vector<QByteArray>& comments,
-                                        const std::stop_token& stop) {
+Status encodeOpus(PcmSource& source, AtomicFile& out, const Settings& settings,
+                  const std::vector<QByteArray>& comments, const std::stop_token& stop) {
     const int channels = source.channels();
     // The sink outlives the encoder, which may still write when it is destroyed.
     PageSink sink{&out, std::nullopt};
@@ -83,17 +81,19 @@ std::optional<EncodeFailure> encodeOpus(PcmSource& source, AtomicFile& out,
     }
 
     // A failure of the last call: the write that failed first, else the encoder's words.
-    const auto afterCall = [&](int code) -> std::optional<EncodeFailure> {
+    const auto afterCall = [&](int code) -> Status {
         if (sink.failed)
             return writeFailure(*sink.failed);
         if (code != OPE_OK)
             return encodeFailure(out, opusCause(code));
-        return std::nullopt;
+        return {};
     };
-    if (auto failed = forEachBlockReadAhead(
-            source, out, stop, Layout::Interleaved, [&](const float* frames, std::size_t count) {
-                return afterCall(ope_encoder_write_float(encoder.get(), frames, int(count)));
-            }))
+    if (Status failed = forEachBlockReadAhead(source, out, stop, Layout::Interleaved,
+                                              [&](const float* frames, std::size_t count) {
+                                                  return afterCall(ope_encoder_write_float(
+                                                      encoder.get(), frames, int(count)));
+                                              });
+        !failed)
         return failed;
     return afterCall(ope_encoder_drain(encoder.get()));
 }

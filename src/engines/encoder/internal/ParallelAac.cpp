@@ -57,10 +57,11 @@ bool joinable(const AVPacket& a, const AVPacket& b) {
 ParallelAacEncoder::ParallelAacEncoder(QString target, Mp4Writer& mp4, int lead, int threads,
                                        std::stop_token stop)
     : target_(std::move(target)), mp4_(mp4), lead_(lead), threads_(std::max(1, threads)),
-      workers_([this](Job& job) { return encodeJob(job); }, std::move(stop)) {}
+      workers_([this](Job& job, const std::stop_token&) { return encodeJob(job); },
+               std::move(stop)) {}
 
-EncodeFailure ParallelAacEncoder::cancelled() const {
-    return {mp3::EncodeStep::Cancel, Error(target_, QStringLiteral("cancelled"))};
+Error ParallelAacEncoder::cancelled() const {
+    return Error(target_, QStringLiteral("cancelled")).during(mp3::EncodeStep::Cancel);
 }
 
 void ParallelAacEncoder::open(int sampleRate, int channels, int kbps, std::int64_t expectedFrames) {
@@ -76,22 +77,22 @@ void ParallelAacEncoder::open(int sampleRate, int channels, int kbps, std::int64
     workers_.start(threads_);
 }
 
-std::optional<EncodeFailure> ParallelAacEncoder::add(const float* pcm, std::size_t frames) {
+Status ParallelAacEncoder::add(const float* pcm, std::size_t frames) {
     buffer_.insert(buffer_.end(), pcm, pcm + frames * std::size_t(channels_));
     received_ += std::int64_t(frames);
     while (received_ >=
            ((std::int64_t(workers_.submitted()) + 1) * segment_ + kLeadOut) * kAacFrame) {
-        if (auto f = dispatch(false))
+        if (Status f = dispatch(false); !f)
             return f;
     }
-    return std::nullopt;
+    return {};
 }
 
 // Hands the next segment with its overlaps to the workers (the last one: all that is left), once
 // fewer jobs than threads wait for their results.
-std::optional<EncodeFailure> ParallelAacEncoder::dispatch(bool last) {
+Status ParallelAacEncoder::dispatch(bool last) {
     while (workers_.pending() > std::size_t(threads_)) {
-        if (auto f = collect(true))
+        if (Status f = collect(true); !f)
             return f;
     }
     const auto k = std::int64_t(workers_.submitted());
@@ -116,11 +117,11 @@ std::optional<EncodeFailure> ParallelAacEncoder::dispatch(bool last) {
     return collect(false);
 }
 
-std::optional<EncodeFailure> ParallelAacEncoder::finish() {
-    if (auto f = dispatch(true))
+Status ParallelAacEncoder::finish() {
+    if (Status f = dispatch(true); !f)
         return f;
     while (workers_.pending() > 0) {
-        if (auto f = collect(true))
+        if (Status f = collect(true); !f)
             return f;
     }
     if (!held_)
@@ -129,29 +130,23 @@ std::optional<EncodeFailure> ParallelAacEncoder::finish() {
 }
 
 // Splices the results that are ready, in order; with `wait`, waits for the next one first.
-std::optional<EncodeFailure> ParallelAacEncoder::collect(bool wait) {
-    for (;;) {
-        Result r;
-        const bool taken = workers_.take(r, wait);
-        if (workers_.abandoned())
-            return cancelled();
-        if (!taken)
-            return std::nullopt;
-        if (r.failure)
-            return r.failure;
-        if (auto f = splice(std::move(r)))
-            return f;
-        if (wait)
-            return std::nullopt;
-    }
+Status ParallelAacEncoder::collect(bool wait) {
+    return workers_.collect(
+        wait,
+        [this](Result& r) {
+            if (!r.failure)
+                return r.failure;
+            return splice(std::move(r));
+        },
+        cancelled());
 }
 
 // Writes what the held result gives before the splice with `next`, which is held from then on.
-std::optional<EncodeFailure> ParallelAacEncoder::splice(Result next) {
+Status ParallelAacEncoder::splice(Result next) {
     if (!held_) {
         held_ = std::move(next);
         heldFrom_ = 0;
-        return std::nullopt;
+        return {};
     }
     const Result& held = *held_;
     const std::int64_t boundary = next.firstPacket + kLeadIn;
@@ -168,45 +163,44 @@ std::optional<EncodeFailure> ParallelAacEncoder::splice(Result next) {
         if (a >= held.packets.size() || b + 1 >= next.packets.size() ||
             !joinable(*held.packets[a], *next.packets[b]))
             continue;
-        if (auto f = writeHeld(p))
+        if (Status f = writeHeld(p); !f)
             return f;
         held_ = std::move(next);
         heldFrom_ = p;
-        return std::nullopt;
+        return {};
     }
     spliceFailed_ = true;
-    return EncodeFailure{mp3::EncodeStep::Encode,
-                         Error(target_, QStringLiteral("no packet to join two segments at"))};
+    return Error(target_, QStringLiteral("no packet to join two segments at"))
+        .during(mp3::EncodeStep::Encode);
 }
 
 // Writes the held result's packets up to (not including) `until`, timed as a single pass's.
-std::optional<EncodeFailure> ParallelAacEncoder::writeHeld(std::int64_t until) {
+Status ParallelAacEncoder::writeHeld(std::int64_t until) {
     Result& held = *held_;
     for (std::int64_t p = heldFrom_; p < until; ++p) {
         AVPacket& packet = *held.packets[std::size_t(p - held.firstPacket)];
         const std::int64_t duration = packet.duration;
-        if (auto f = mp4_.write(packet, (p - 1) * kAacFrame - lead_, duration))
+        if (Status f = mp4_.write(packet, (p - 1) * kAacFrame - lead_, duration); !f)
             return f;
     }
     heldFrom_ = until;
-    return std::nullopt;
+    return {};
 }
 
 ParallelAacEncoder::Result ParallelAacEncoder::encodeJob(const Job& job) const {
     Result r;
     r.firstPacket = job.firstPacket;
     AacCodec codec(target_);
-    if ((r.failure = codec.open(sampleRate_, channels_, kbps_)))
+    if (!(r.failure = codec.open(sampleRate_, channels_, kbps_)))
         return r;
-    const AacCodec::Sink keep = [&r, this](AVPacket& p) -> std::optional<EncodeFailure> {
+    const AacCodec::Sink keep = [&r, this](AVPacket& p) -> Status {
         decode::AvPacketPtr copy(av_packet_alloc());
         if (!copy)
-            return EncodeFailure{
-                mp3::EncodeStep::Encode,
-                Error(target_, QString::fromStdString(decode::avWords(AVERROR(ENOMEM))))};
+            return Error(target_, QString::fromStdString(decode::avWords(AVERROR(ENOMEM))))
+                .during(mp3::EncodeStep::Encode);
         av_packet_move_ref(copy.get(), &p);
         r.packets.push_back(std::move(copy));
-        return std::nullopt;
+        return {};
     };
     const auto channels = std::size_t(channels_);
     for (std::size_t at = 0; at < job.pcm.size(); at += kChunkFrames * channels) {
@@ -215,7 +209,7 @@ ParallelAacEncoder::Result ParallelAacEncoder::encodeJob(const Job& job) const {
             return r;
         }
         const std::size_t frames = std::min(kChunkFrames, (job.pcm.size() - at) / channels);
-        if ((r.failure = codec.add(job.pcm.data() + at, frames, keep)))
+        if (!(r.failure = codec.add(job.pcm.data() + at, frames, keep)))
             return r;
     }
     r.failure = codec.finish(keep);

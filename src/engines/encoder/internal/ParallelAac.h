@@ -15,10 +15,10 @@
 // encodes in one pass instead.
 //
 // Threads: one thread (the encoding thread) calls every public function; the workers of an
-// OrderedWorkers pool only encode the segments handed to them.
+// OrderedPool only encode the segments handed to them.
 
 #include "engines/encoder/internal/AacStream.h"
-#include "engines/encoder/internal/OrderedWorkers.h"
+#include "engines/util/OrderedPool.h"
 
 #include <cstdint>
 #include <stop_token>
@@ -39,9 +39,9 @@ public:
     // The segments: evened out over the threads for about `expectedFrames` of input.
     void open(int sampleRate, int channels, int kbps, std::int64_t expectedFrames);
     // Interleaved frames of input (the lead included), full scale +-1.
-    std::optional<EncodeFailure> add(const float* pcm, std::size_t frames);
+    Status add(const float* pcm, std::size_t frames);
     // Encodes the rest and writes every packet; the file is then complete but for its index.
-    std::optional<EncodeFailure> finish();
+    Status finish();
     // After a failed finish(): no packet of an overlap could be spliced at.
     bool spliceFailed() const { return spliceFailed_; }
 
@@ -64,15 +64,15 @@ private:
     struct Result {
         std::int64_t firstPacket = 0;
         std::vector<decode::AvPacketPtr> packets; // the encoder's, from its priming packet on
-        std::optional<EncodeFailure> failure;
+        Status failure;
     };
 
     Result encodeJob(const Job& job) const; // worker threads
-    std::optional<EncodeFailure> dispatch(bool last);
-    std::optional<EncodeFailure> collect(bool wait);
-    std::optional<EncodeFailure> splice(Result next);
-    std::optional<EncodeFailure> writeHeld(std::int64_t until);
-    EncodeFailure cancelled() const;
+    Status dispatch(bool last);
+    Status collect(bool wait);
+    Status splice(Result next);
+    Status writeHeld(std::int64_t until);
+    Error cancelled() const;
 
     QString target_;
     Mp4Writer& mp4_;
@@ -90,7 +90,7 @@ private:
     bool spliceFailed_ = false;
 
     // Last: its workers are joined before everything above goes.
-    OrderedWorkers<Job, Result> workers_;
+    OrderedPool<Job, Result> workers_;
 };
 
 } // namespace quaverly::encode::internal

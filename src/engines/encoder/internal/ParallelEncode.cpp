@@ -37,18 +37,18 @@ ParallelMp3Writer::ParallelMp3Writer(AtomicFile& out, const QString& target, int
                                      std::stop_token stop)
     : out_(out), target_(target), threads_(std::max(1, threads)), plan_(currentPlan().first),
       fixedPlan_(currentPlan().second),
-      workers_([this](Job& job) { return encodeJob(job); }, std::move(stop)) {}
+      workers_([this](Job& job, const std::stop_token&) { return encodeJob(job); },
+               std::move(stop)) {}
 
-EncodeFailure ParallelMp3Writer::fail(EncodeStep step, const QString& cause) const {
-    return {step, Error(target_, cause)};
+Error ParallelMp3Writer::fail(EncodeStep step, const QString& cause) const {
+    return Error(target_, cause).during(step);
 }
 
-EncodeFailure ParallelMp3Writer::writeFailed(const Status& s) const {
+Error ParallelMp3Writer::writeFailed(const Status& s) const {
     return fail(EncodeStep::Write, s.error().cause());
 }
 
-std::optional<EncodeFailure> ParallelMp3Writer::open(int sampleRate, int channels, int kbps,
-                                                     bool gapless) {
+Status ParallelMp3Writer::open(int sampleRate, int channels, int kbps, bool gapless) {
     sampleRate_ = sampleRate;
     channels_ = channels;
     kbps_ = kbps;
@@ -68,35 +68,35 @@ std::optional<EncodeFailure> ParallelMp3Writer::open(int sampleRate, int channel
     }
     // Refusals come at once, as from a single pass, rather than from the first worker.
     LameEncoder probe;
-    if (auto err = probe.open(sampleRate, channels, kbps, true, true))
-        return fail(EncodeStep::Encode, *err);
+    if (Status err = probe.open(sampleRate, channels, kbps, true, true); !err)
+        return fail(EncodeStep::Encode, err.error().cause());
     workers_.start(threads_);
-    return std::nullopt;
+    return {};
 }
 
-std::optional<EncodeFailure> ParallelMp3Writer::encode(const float* frames, std::size_t count) {
+Status ParallelMp3Writer::encode(const float* frames, std::size_t count) {
     buffer_.insert(buffer_.end(), frames, frames + count * std::size_t(channels_));
     received_ += std::int64_t(count);
     const std::int64_t segment = plan_.frames;
     while (received_ >=
            ((std::int64_t(workers_.submitted()) + 1) * segment + plan_.leadOut) * frameSamples_)
-        if (auto err = dispatch(false))
+        if (Status err = dispatch(false); !err)
             return err;
-    return std::nullopt;
+    return {};
 }
 
-std::optional<EncodeFailure> ParallelMp3Writer::finish() {
+Status ParallelMp3Writer::finish() {
     if (received_ > bufferStart_ || workers_.submitted() == 0)
-        if (auto err = dispatch(true))
+        if (Status err = dispatch(true); !err)
             return err;
     while (workers_.pending() > 0)
-        if (auto err = collect(true))
+        if (Status err = collect(true); !err)
             return err;
     if (held_)
-        if (auto err = writeFrames(*held_, heldFrom_, held_->frames.size()))
+        if (Status err = writeFrames(*held_, heldFrom_, held_->frames.size()); !err)
             return err;
     if (!gapless_)
-        return std::nullopt;
+        return {};
     if (tag_.empty())
         return fail(EncodeStep::Encode, QStringLiteral("the encoder wrote no gapless tag"));
     if (workers_.submitted() > 1) {
@@ -115,14 +115,14 @@ std::optional<EncodeFailure> ParallelMp3Writer::finish() {
         return fail(EncodeStep::Write, out_.file().errorString());
     if (Status s = out_.write(reinterpret_cast<const char*>(tag_.data()), qint64(tag_.size())); !s)
         return writeFailed(s);
-    return std::nullopt;
+    return {};
 }
 
-std::optional<EncodeFailure> ParallelMp3Writer::dispatch(bool last) {
+Status ParallelMp3Writer::dispatch(bool last) {
     // One job per worker: while they encode, this thread fills the next segment, so memory stays
     // a few segments whatever the length.
     while (workers_.pending() >= std::size_t(threads_))
-        if (auto err = collect(true))
+        if (Status err = collect(true); !err)
             return err;
     const std::int64_t segment = plan_.frames;
     const std::int64_t k = std::int64_t(workers_.submitted());
@@ -161,20 +161,14 @@ std::vector<float> ParallelMp3Writer::takeSpare() {
 }
 
 // Splices the results that are ready, in order; with `wait`, waits for the next one first.
-std::optional<EncodeFailure> ParallelMp3Writer::collect(bool wait) {
-    for (;;) {
-        Result r;
-        const bool taken = workers_.take(r, wait);
-        if (workers_.abandoned())
-            return fail(EncodeStep::Cancel, QStringLiteral("cancelled"));
-        if (!taken)
-            return std::nullopt;
-        spares_.push_back(std::move(r.spare));
-        if (auto err = splice(r))
-            return err;
-        if (wait)
-            return std::nullopt;
-    }
+Status ParallelMp3Writer::collect(bool wait) {
+    return workers_.collect(
+        wait,
+        [this](Result& r) {
+            spares_.push_back(std::move(r.spare));
+            return splice(r);
+        },
+        fail(EncodeStep::Cancel, QStringLiteral("cancelled")));
 }
 
 // The segment's buffer goes back, emptied, for another segment: allocating a few megabytes per
@@ -195,8 +189,8 @@ ParallelMp3Writer::Result ParallelMp3Writer::encodeSegment(const Job& job) const
     // The first encoder is a single pass's, tag and loudness included; the others add frames.
     const bool first = job.index == 0;
     LameEncoder lame;
-    if (auto err = lame.open(sampleRate_, channels_, kbps_, first, first)) {
-        r.error = *err;
+    if (Status err = lame.open(sampleRate_, channels_, kbps_, first, first); !err) {
+        r.error = err.error().cause();
         return r;
     }
     const std::size_t total = job.pcm.size() / std::size_t(channels_);
@@ -206,13 +200,14 @@ ParallelMp3Writer::Result ParallelMp3Writer::encodeSegment(const Job& job) const
             return r;
         }
         const std::size_t n = std::min(kChunkFrames, total - done);
-        if (auto err = lame.encode(job.pcm.data() + done * std::size_t(channels_), n, r.bytes)) {
-            r.error = *err;
+        if (Status err = lame.encode(job.pcm.data() + done * std::size_t(channels_), n, r.bytes);
+            !err) {
+            r.error = err.error().cause();
             return r;
         }
     }
-    if (auto err = lame.flush(r.bytes)) {
-        r.error = *err;
+    if (Status err = lame.flush(r.bytes); !err) {
+        r.error = err.error().cause();
         return r;
     }
     if (first && gapless_) {
@@ -228,7 +223,7 @@ ParallelMp3Writer::Result ParallelMp3Writer::encodeSegment(const Job& job) const
     return r;
 }
 
-std::optional<EncodeFailure> ParallelMp3Writer::splice(Result& next) {
+Status ParallelMp3Writer::splice(Result& next) {
     if (next.cancelled)
         return fail(EncodeStep::Cancel, QStringLiteral("cancelled"));
     if (!next.error.isEmpty())
@@ -245,7 +240,7 @@ std::optional<EncodeFailure> ParallelMp3Writer::splice(Result& next) {
         }
         heldFrom_ = next.tagFrames;
         held_ = std::move(next);
-        return std::nullopt;
+        return {};
     }
     Result& a = *held_;
     Result& b = next;
@@ -301,17 +296,16 @@ std::optional<EncodeFailure> ParallelMp3Writer::splice(Result& next) {
     }
     for (std::size_t i = 0; i < count; ++i)
         a.bytes[(*to)[i]] = b.bytes[(*from)[i]];
-    if (auto err = writeFrames(a, heldFrom_, ia))
+    if (Status err = writeFrames(a, heldFrom_, ia); !err)
         return err;
     held_ = std::move(b);
     heldFrom_ = ib;
-    return std::nullopt;
+    return {};
 }
 
-std::optional<EncodeFailure> ParallelMp3Writer::writeFrames(const Result& r, std::size_t from,
-                                                            std::size_t to) {
+Status ParallelMp3Writer::writeFrames(const Result& r, std::size_t from, std::size_t to) {
     if (from >= to)
-        return std::nullopt;
+        return {};
     const std::size_t begin = r.frames[from].offset;
     const std::size_t end = r.frames[to - 1].end();
     for (std::size_t i = from; i < to; ++i)
@@ -322,7 +316,7 @@ std::optional<EncodeFailure> ParallelMp3Writer::writeFrames(const Result& r, std
         !s)
         return writeFailed(s);
     written_ += end - begin;
-    return std::nullopt;
+    return {};
 }
 
 } // namespace quaverly::mp3

@@ -22,11 +22,11 @@
 // overlap qualify, finish() says so and the caller encodes in one pass instead.
 //
 // Threads: one thread (the encoding thread) calls every public function; the workers of an
-// OrderedWorkers pool only encode the jobs handed to them.
+// OrderedPool only encode the jobs handed to them.
 
 #include "engines/encoder/Mp3Encode.h"
 #include "engines/encoder/internal/Mp3Frames.h"
-#include "engines/encoder/internal/OrderedWorkers.h"
+#include "engines/util/OrderedPool.h"
 
 #include <QString>
 
@@ -48,10 +48,9 @@ class Mp3StreamWriter {
 public:
     virtual ~Mp3StreamWriter() = default;
     // With `gapless` LAME's tag frame must come out; without, it has no room for it.
-    virtual std::optional<EncodeFailure> open(int sampleRate, int channels, int kbps,
-                                              bool gapless) = 0;
-    virtual std::optional<EncodeFailure> encode(const float* frames, std::size_t count) = 0;
-    virtual std::optional<EncodeFailure> finish() = 0;
+    virtual Status open(int sampleRate, int channels, int kbps, bool gapless) = 0;
+    virtual Status encode(const float* frames, std::size_t count) = 0;
+    virtual Status finish() = 0;
 };
 
 class ParallelMp3Writer final : public Mp3StreamWriter {
@@ -66,10 +65,9 @@ public:
     // Before open(): about how many sample frames will come, so that the segments can be sized
     // to keep every thread busy to the end.
     void expectLength(std::int64_t sampleFrames) { expected_ = sampleFrames; }
-    std::optional<EncodeFailure> open(int sampleRate, int channels, int kbps,
-                                      bool gapless) override;
-    std::optional<EncodeFailure> encode(const float* frames, std::size_t count) override;
-    std::optional<EncodeFailure> finish() override;
+    Status open(int sampleRate, int channels, int kbps, bool gapless) override;
+    Status encode(const float* frames, std::size_t count) override;
+    Status finish() override;
     // After a failed finish() or encode(): the failure was a splice with no frame to splice at,
     // and a single pass will do.
     bool spliceFailed() const { return spliceFailed_; }
@@ -95,13 +93,13 @@ private:
 
     Result encodeJob(Job& job) const;           // worker threads
     Result encodeSegment(const Job& job) const; // worker threads
-    std::optional<EncodeFailure> dispatch(bool last);
-    std::optional<EncodeFailure> collect(bool wait);
+    Status dispatch(bool last);
+    Status collect(bool wait);
     std::vector<float> takeSpare();
-    std::optional<EncodeFailure> splice(Result& next);
-    std::optional<EncodeFailure> writeFrames(const Result& r, std::size_t from, std::size_t to);
-    EncodeFailure fail(EncodeStep step, const QString& cause) const;
-    EncodeFailure writeFailed(const Status& s) const;
+    Status splice(Result& next);
+    Status writeFrames(const Result& r, std::size_t from, std::size_t to);
+    Error fail(EncodeStep step, const QString& cause) const;
+    Error writeFailed(const Status& s) const;
 
     AtomicFile& out_;
     QString target_;
@@ -126,7 +124,7 @@ private:
     bool spliceFailed_ = false;
 
     // Last: its workers are joined before everything above goes.
-    encode::internal::OrderedWorkers<Job, Result> workers_;
+    OrderedPool<Job, Result> workers_;
 };
 
 } // namespace quaverly::mp3

@@ -60,18 +60,19 @@ const QString kUnreadableFrame = QStringLiteral("libFLAC wrote a frame that cann
 
 ParallelFlacEncoder::ParallelFlacEncoder(AtomicFile& out, int threads, std::stop_token stop)
     : out_(out), target_(out.target()), threads_(std::max(1, threads)),
-      workers_([this](Job& job) { return encodeJob(job); }, std::move(stop)) {}
+      workers_([this](Job& job, const std::stop_token&) { return encodeJob(job); },
+               std::move(stop)) {}
 
-EncodeFailure ParallelFlacEncoder::failure(const QString& cause) const {
-    return {EncodeStep::Encode, Error(target_, cause)};
+Error ParallelFlacEncoder::failure(const QString& cause) const {
+    return Error(target_, cause).during(EncodeStep::Encode);
 }
 
-EncodeFailure ParallelFlacEncoder::cancelled() const {
-    return {EncodeStep::Cancel, Error(target_, QStringLiteral("cancelled"))};
+Error ParallelFlacEncoder::cancelled() const {
+    return Error(target_, QStringLiteral("cancelled")).during(EncodeStep::Cancel);
 }
 
-std::optional<EncodeFailure> ParallelFlacEncoder::open(int sampleRate, int channels, int level,
-                                                       std::int64_t expectedFrames) {
+Status ParallelFlacEncoder::open(int sampleRate, int channels, int level,
+                                 std::int64_t expectedFrames) {
     sampleRate_ = sampleRate;
     channels_ = channels;
     level_ = level;
@@ -107,7 +108,7 @@ std::optional<EncodeFailure> ParallelFlacEncoder::open(int sampleRate, int chann
     if (Status s = out_.write(reinterpret_cast<const char*>(header_.bytes().data()),
                               qint64(header_.bytes().size()));
         !s)
-        return EncodeFailure{EncodeStep::Write, s.error()};
+        return s.error().during(EncodeStep::Write);
 
     // As many segments as threads, or a multiple of them, of the same length.
     const std::int64_t total =
@@ -119,10 +120,10 @@ std::optional<EncodeFailure> ParallelFlacEncoder::open(int sampleRate, int chann
     segment_ = std::max(shortest, (total + segments - 1) / segments);
     buffer_.reserve(std::size_t((segment_ * blockSize_ + kChunkFrames) * channels_));
     workers_.start(threads_);
-    return std::nullopt;
+    return {};
 }
 
-std::optional<EncodeFailure> ParallelFlacEncoder::add(const float* pcm, std::size_t frames) {
+Status ParallelFlacEncoder::add(const float* pcm, std::size_t frames) {
     const std::size_t count = frames * std::size_t(channels_);
     const std::size_t at = buffer_.size();
     buffer_.resize(at + count);
@@ -140,16 +141,16 @@ std::optional<EncodeFailure> ParallelFlacEncoder::add(const float* pcm, std::siz
     received_ += std::int64_t(frames);
     const auto segmentSamples = std::size_t(segment_ * blockSize_ * channels_);
     while (buffer_.size() >= segmentSamples)
-        if (auto f = dispatch(false))
+        if (Status f = dispatch(false); !f)
             return f;
-    return std::nullopt;
+    return {};
 }
 
 // Hands the next segment to the workers (the last one: all that is left), once fewer jobs than
 // threads wait for their results, so memory stays a few segments whatever the length.
-std::optional<EncodeFailure> ParallelFlacEncoder::dispatch(bool last) {
+Status ParallelFlacEncoder::dispatch(bool last) {
     while (workers_.pending() >= std::size_t(threads_))
-        if (auto f = collect(true))
+        if (Status f = collect(true); !f)
             return f;
     Job job;
     job.firstBlock = std::int64_t(workers_.submitted()) * segment_;
@@ -173,61 +174,57 @@ std::optional<EncodeFailure> ParallelFlacEncoder::dispatch(bool last) {
     return collect(false);
 }
 
-std::optional<EncodeFailure> ParallelFlacEncoder::finish() {
+Status ParallelFlacEncoder::finish() {
     if (!buffer_.empty())
-        if (auto f = dispatch(true))
+        if (Status f = dispatch(true); !f)
             return f;
     while (workers_.pending() > 0)
-        if (auto f = collect(true))
+        if (Status f = collect(true); !f)
             return f;
     const QByteArray md5 = md5_.result();
     header_.complete(reinterpret_cast<const std::uint8_t*>(md5.constData()));
     QFileDevice& file = out_.file();
     const qint64 end = file.pos();
     if (!file.seek(0))
-        return EncodeFailure{EncodeStep::Write, Error(target_, file.errorString())};
+        return Error(target_, file.errorString()).during(EncodeStep::Write);
     if (Status s = out_.write(reinterpret_cast<const char*>(header_.bytes().data()),
                               qint64(header_.bytes().size()));
         !s)
-        return EncodeFailure{EncodeStep::Write, s.error()};
+        return s.error().during(EncodeStep::Write);
     if (!file.seek(end))
-        return EncodeFailure{EncodeStep::Write, Error(target_, file.errorString())};
-    return std::nullopt;
+        return Error(target_, file.errorString()).during(EncodeStep::Write);
+    return {};
 }
 
 // Writes the results that are ready, in order; with `wait`, waits for the next one first.
-std::optional<EncodeFailure> ParallelFlacEncoder::collect(bool wait) {
-    for (;;) {
-        Result r;
-        const bool taken = workers_.take(r, wait);
-        if (workers_.abandoned())
-            return cancelled();
-        if (!taken)
-            return std::nullopt;
-        spares_.push_back(std::move(r.spare));
-        if (r.failure)
-            return r.failure;
-        if (auto f = write(r))
-            return f;
-        r.bytes.clear();
-        spareBytes_.push_back(std::move(r.bytes));
-        if (wait)
-            return std::nullopt;
-    }
+Status ParallelFlacEncoder::collect(bool wait) {
+    return workers_.collect(
+        wait,
+        [this](Result& r) {
+            spares_.push_back(std::move(r.spare));
+            if (!r.failure)
+                return r.failure;
+            if (Status f = write(r); !f)
+                return f;
+            r.bytes.clear();
+            spareBytes_.push_back(std::move(r.bytes));
+            return Status();
+        },
+        cancelled());
 }
 
-std::optional<EncodeFailure> ParallelFlacEncoder::write(const Result& r) {
+Status ParallelFlacEncoder::write(const Result& r) {
     if (Status s =
             out_.write(reinterpret_cast<const char*>(r.bytes.data()), qint64(r.bytes.size()));
         !s)
-        return EncodeFailure{EncodeStep::Write, s.error()};
+        return s.error().during(EncodeStep::Write);
     // Every frame holds a whole block but the stream's last, which holds what is left.
     for (const std::uint32_t size : r.frameSizes) {
         const std::int64_t samples = std::min(blockSize_, received_ - framesWritten_ * blockSize_);
         header_.addFrame(size, std::uint32_t(samples));
         ++framesWritten_;
     }
-    return std::nullopt;
+    return {};
 }
 
 // The segment's buffer goes back, emptied, for a later segment.

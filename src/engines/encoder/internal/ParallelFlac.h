@@ -11,11 +11,11 @@
 // order) and the seek points.
 //
 // Threads: one thread (the encoding thread) calls every public function; the workers of an
-// OrderedWorkers pool only encode the segments handed to them.
+// OrderedPool only encode the segments handed to them.
 
 #include "engines/encoder/SongEncode.h"
 #include "engines/encoder/internal/FlacFrames.h"
-#include "engines/encoder/internal/OrderedWorkers.h"
+#include "engines/util/OrderedPool.h"
 
 #include <QCryptographicHash>
 
@@ -40,13 +40,12 @@ public:
 
     // Writes the metadata for about `expectedFrames` of sound (the seek table's points) and
     // evens the segments out over the threads for that length.
-    std::optional<EncodeFailure> open(int sampleRate, int channels, int level,
-                                      std::int64_t expectedFrames);
+    Status open(int sampleRate, int channels, int level, std::int64_t expectedFrames);
     // Interleaved frames of sound, full scale +-1.
-    std::optional<EncodeFailure> add(const float* pcm, std::size_t frames);
+    Status add(const float* pcm, std::size_t frames);
     // Encodes the rest, writes every frame and completes the metadata; the file's position is
     // then its end.
-    std::optional<EncodeFailure> finish();
+    Status finish();
 
     // The shortest segment's samples per channel (about 3 s at 44.1 kHz): the cost of an
     // encoder of its own stays small beside its work, and the last segment, which nothing
@@ -63,16 +62,16 @@ private:
         std::vector<std::uint8_t> bytes;       // the frames, renumbered
         std::vector<std::uint32_t> frameSizes; // in bytes
         std::vector<std::int16_t> spare;       // the job's buffer, emptied, for a later segment
-        std::optional<EncodeFailure> failure;
+        Status failure;
     };
 
     Result encodeJob(Job& job) const;                    // worker threads
     void encodeSegment(const Job& job, Result& r) const; // worker threads
-    std::optional<EncodeFailure> dispatch(bool last);
-    std::optional<EncodeFailure> collect(bool wait);
-    std::optional<EncodeFailure> write(const Result& r);
-    EncodeFailure failure(const QString& cause) const; // any thread
-    EncodeFailure cancelled() const;                   // any thread
+    Status dispatch(bool last);
+    Status collect(bool wait);
+    Status write(const Result& r);
+    Error failure(const QString& cause) const; // any thread
+    Error cancelled() const;                   // any thread
 
     AtomicFile& out_;
     const QString target_;
@@ -94,7 +93,7 @@ private:
     QCryptographicHash md5_{QCryptographicHash::Md5};
 
     // Last: its workers are joined before everything above goes.
-    OrderedWorkers<Job, Result> workers_;
+    OrderedPool<Job, Result> workers_;
 };
 
 } // namespace quaverly::encode::internal

@@ -32,7 +32,10 @@ void ReadAhead::run(const std::stop_token& stop) {
         try {
             readBlock(slot, stop);
         } catch (...) {
-            // Handed to the encoder's thread, which throws it again.
+            // The source is the caller's code and may throw (std::bad_alloc where its buffers
+            // grow; the tests' failing sources on purpose). An exception cannot leave this
+            // thread: it is handed to the encoder's thread, which throws it again, as it would
+            // have met it reading the source itself.
             thrown_ = std::current_exception();
             slot.frames = 0;
             slot.failed.reset();

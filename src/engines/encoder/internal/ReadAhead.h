@@ -106,9 +106,8 @@ private:
 // one (codecThreads()): the same blocks, the same failures, the same cancel. consume gets each
 // block in `layout`.
 template <typename Consume>
-std::optional<EncodeFailure> forEachBlockReadAhead(PcmSource& source, const AtomicFile& out,
-                                                   const std::stop_token& stop, Layout layout,
-                                                   Consume&& consume) {
+Status forEachBlockReadAhead(PcmSource& source, const AtomicFile& out, const std::stop_token& stop,
+                             Layout layout, Consume&& consume) {
     const auto channels = std::size_t(source.channels());
     if (codecThreads() < 2 && layout == Layout::Interleaved)
         return forEachBlock(source, out, stop, consume);
@@ -125,11 +124,11 @@ std::optional<EncodeFailure> forEachBlockReadAhead(PcmSource& source, const Atom
             return cancelled(out);
         const Result<std::span<const float>> block = ahead.next();
         if (!block)
-            return EncodeFailure{EncodeStep::Source, block.error()};
+            return block.error().during(EncodeStep::Source);
         // The reader ends early at a stop: that end is no end of the sound.
         if (block->empty())
-            return stop.stop_requested() ? std::optional(cancelled(out)) : std::nullopt;
-        if (auto failed = consume(block->data(), block->size() / channels))
+            return stop.stop_requested() ? Status(cancelled(out)) : Status();
+        if (Status failed = consume(block->data(), block->size() / channels); !failed)
             return failed;
     }
 }

@@ -23,24 +23,24 @@ inline constexpr std::size_t kBlockFrames = 1024;
 // would give, at a sixteenth of the system calls and progress reports.
 inline constexpr std::size_t kReadFrames = 16 * kBlockFrames;
 
-inline EncodeFailure encodeFailure(const AtomicFile& out, const QString& cause) {
-    return {EncodeStep::Encode, Error(out.target(), cause)};
+inline Error encodeFailure(const AtomicFile& out, const QString& cause) {
+    return Error(out.target(), cause).during(EncodeStep::Encode);
 }
 
-inline EncodeFailure writeFailure(const Error& error) {
-    return {EncodeStep::Write, error};
+inline Error writeFailure(const Error& error) {
+    return error.during(EncodeStep::Write);
 }
 
-inline EncodeFailure cancelled(const AtomicFile& out) {
-    return {EncodeStep::Cancel, Error(out.target(), QStringLiteral("cancelled"))};
+inline Error cancelled(const AtomicFile& out) {
+    return Error(out.target(), QStringLiteral("cancelled")).during(EncodeStep::Cancel);
 }
 
 // Hands every block of interleaved float frames of `source` to consume(const float*, frames)
-// (frames > 0), which returns a failure or nullopt, until the source ends. A stop requested is
+// (frames > 0), which returns a Status, until the source ends. A stop requested is
 // EncodeStep::Cancel, a failed read the source's Error (EncodeStep::Source).
 template <typename Consume>
-std::optional<EncodeFailure> forEachBlock(PcmSource& source, const AtomicFile& out,
-                                          const std::stop_token& stop, Consume&& consume) {
+Status forEachBlock(PcmSource& source, const AtomicFile& out, const std::stop_token& stop,
+                    Consume&& consume) {
     const auto channels = std::size_t(source.channels());
     std::vector<float> read(kReadFrames * channels);
     for (;;) {
@@ -48,14 +48,14 @@ std::optional<EncodeFailure> forEachBlock(PcmSource& source, const AtomicFile& o
             return cancelled(out);
         const Result<std::size_t> got = source.read(read.data(), kReadFrames);
         if (!got)
-            return EncodeFailure{EncodeStep::Source, got.error()};
+            return got.error().during(EncodeStep::Source);
         if (*got == 0)
-            return std::nullopt;
+            return {};
         for (std::size_t at = 0; at < *got; at += kBlockFrames) {
             if (at > 0 && stop.stop_requested())
                 return cancelled(out);
             const float* block = read.data() + at * channels;
-            if (auto failed = consume(block, std::min(kBlockFrames, *got - at)))
+            if (Status failed = consume(block, std::min(kBlockFrames, *got - at)); !failed)
                 return failed;
         }
     }

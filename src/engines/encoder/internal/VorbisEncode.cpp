@@ -51,24 +51,25 @@ public:
     VorbisStream(const VorbisStream&) = delete;
     VorbisStream& operator=(const VorbisStream&) = delete;
 
-    // Sets up the encoder and libogg's stream; a failure in words.
-    std::optional<QString> open(int channels, int rate, int quality) {
+    // Sets up the encoder and libogg's stream; a failure's Error names no file.
+    Status open(int channels, int rate, int quality) {
         if (int rc = vorbis_encode_init_vbr(&info, channels, rate, float(quality) / 10.f); rc != 0)
-            return vorbisCause(rc) + QStringLiteral(" (%1 channel(s) at %2 Hz, quality %3)")
-                                         .arg(channels)
-                                         .arg(rate)
-                                         .arg(quality);
+            return Error({},
+                         vorbisCause(rc) + QStringLiteral(" (%1 channel(s) at %2 Hz, quality %3)")
+                                               .arg(channels)
+                                               .arg(rate)
+                                               .arg(quality));
         if (int rc = vorbis_analysis_init(&dsp, &info); rc != 0)
-            return vorbisCause(rc);
+            return Error({}, vorbisCause(rc));
         dspReady = true;
         if (int rc = vorbis_block_init(&dsp, &block); rc != 0)
-            return vorbisCause(rc);
+            return Error({}, vorbisCause(rc));
         blockReady = true;
         // A random serial number, as the format asks, so that streams can be chained.
         if (ogg_stream_init(&pages, int(QRandomGenerator::global()->generate() >> 1)) != 0)
-            return QStringLiteral("libogg could not set up a stream");
+            return Error({}, QStringLiteral("libogg could not set up a stream"));
         pagesReady = true;
-        return std::nullopt;
+        return {};
     }
 
     vorbis_info info;
@@ -88,7 +89,7 @@ public:
     VorbisWriter(VorbisStream& v, AtomicFile& out) : v_(v), out_(out) {}
 
     // The three header packets, flushed so that the sound starts on a page of its own.
-    std::optional<EncodeFailure> writeHeaders() {
+    Status writeHeaders() {
         ogg_packet id, comments, codebooks;
         if (int rc = vorbis_analysis_headerout(&v_.dsp, &v_.comment, &id, &comments, &codebooks);
             rc != 0)
@@ -102,7 +103,7 @@ public:
 
     // Takes `count` frames as planes (channel c's samples at planes + c x count); count == 0
     // ends the stream.
-    std::optional<EncodeFailure> encode(const float* planes, std::size_t count) {
+    Status encode(const float* planes, std::size_t count) {
         if (count > 0) {
             float** buffers = vorbis_analysis_buffer(&v_.dsp, int(count));
             for (int c = 0; c < v_.info.channels; ++c)
@@ -116,7 +117,7 @@ public:
 private:
     // Analyses every block libvorbis has ready and writes the pages that fill up (all of them
     // once the last packet is in).
-    std::optional<EncodeFailure> drain() {
+    Status drain() {
         int rc;
         while ((rc = vorbis_analysis_blockout(&v_.dsp, &v_.block)) == 1) {
             if ((rc = vorbis_analysis(&v_.block, nullptr)) != 0 ||
@@ -130,7 +131,7 @@ private:
                 // to sound: FFmpeg (5.1) takes where the sound starts from the first page of
                 // sound and miscounts the length by up to a block when that page is also the
                 // last (a clip of less than about 4 KB). oggdec and libvorbis are exact anyway.
-                if (auto failed = writePages(++soundPackets_ == 2 || packet.e_o_s != 0))
+                if (Status failed = writePages(++soundPackets_ == 2 || packet.e_o_s != 0); !failed)
                     return failed;
             }
             if (rc < 0)
@@ -138,11 +139,11 @@ private:
         }
         if (rc < 0)
             return encodeFailure(out_, vorbisCause(rc));
-        return std::nullopt;
+        return {};
     }
 
     // Writes the pages that are complete, or with `flush` every packet held.
-    std::optional<EncodeFailure> writePages(bool flush) {
+    Status writePages(bool flush) {
         ogg_page page;
         while (flush ? ogg_stream_flush(&v_.pages, &page) : ogg_stream_pageout(&v_.pages, &page)) {
             if (Status s = out_.write(reinterpret_cast<const char*>(page.header), page.header_len);
@@ -151,7 +152,7 @@ private:
             if (Status s = out_.write(reinterpret_cast<const char*>(page.body), page.body_len); !s)
                 return writeFailure(s.error());
         }
-        return std::nullopt;
+        return {};
     }
 
     VorbisStream& v_;
@@ -161,21 +162,22 @@ private:
 
 } // namespace
 
-std::optional<EncodeFailure> encodeVorbis(PcmSource& source, AtomicFile& out,
-                                          const Settings& settings,
-                                          const std::vector<QByteArray>& comments,
-                                          const std::stop_token& stop) {
+Status encodeVorbis(PcmSource& source, AtomicFile& out, const Settings& settings,
+                    const std::vector<QByteArray>& comments, const std::stop_token& stop) {
     VorbisStream stream;
     for (const QByteArray& field : comments)
         vorbis_comment_add(&stream.comment, field.constData());
-    if (auto cause = stream.open(source.channels(), source.sampleRate(), settings.effectiveValue()))
-        return encodeFailure(out, *cause);
+    if (Status cause =
+            stream.open(source.channels(), source.sampleRate(), settings.effectiveValue());
+        !cause)
+        return encodeFailure(out, cause.error().cause());
     VorbisWriter writer(stream, out);
-    if (auto failed = writer.writeHeaders())
+    if (Status failed = writer.writeHeaders(); !failed)
         return failed;
-    if (auto failed = forEachBlockReadAhead(
+    if (Status failed = forEachBlockReadAhead(
             source, out, stop, Layout::Planar,
-            [&](const float* planes, std::size_t count) { return writer.encode(planes, count); }))
+            [&](const float* planes, std::size_t count) { return writer.encode(planes, count); });
+        !failed)
         return failed;
     return writer.encode(nullptr, 0);
 }

@@ -26,14 +26,11 @@ namespace quaverly::ffmpeg {
 
 struct Codecs {
     // The table's layout: a module from another build of the programs is refused.
-    static constexpr std::uint32_t kLayout = 1;
+    static constexpr std::uint32_t kLayout = 2;
     std::uint32_t layout = kLayout;
     Result<decode::DecoderPtr> (*openDecoder)(const QString& path);
-    std::optional<encode::EncodeFailure> (*encodeAac)(encode::PcmSource& source,
-                                                      const QString& sourceName, AtomicFile& out,
-                                                      int kbps, int threads,
-                                                      const std::stop_token& stop,
-                                                      AacGapless* gapless);
+    Status (*encodeAac)(encode::PcmSource& source, const QString& sourceName, AtomicFile& out,
+                        int kbps, int threads, const std::stop_token& stop, AacGapless* gapless);
     bool (*aacEncoderPresent)();
 };
 
@@ -42,9 +39,8 @@ struct Codecs {
 // bit rate, the codec threads), so that the module needs none of the core's settings: the
 // pieces of the core it uses are copies of its own, with their own state.
 Result<decode::DecoderPtr> openDecoder(const QString& path);
-std::optional<encode::EncodeFailure> encodeAac(encode::PcmSource& source, const QString& sourceName,
-                                               AtomicFile& out, int kbps, int threads,
-                                               const std::stop_token& stop, AacGapless* gapless);
+Status encodeAac(encode::PcmSource& source, const QString& sourceName, AtomicFile& out, int kbps,
+                 int threads, const std::stop_token& stop, AacGapless* gapless);
 bool aacEncoderPresent();
 
 // The module's table, loaded on first use; when the module cannot be found or loaded, the cause

@@ -31,9 +31,8 @@ Result<DecoderPtr> openFfmpegDecoder(const QString& path) {
 
 namespace quaverly::encode::internal {
 
-std::optional<EncodeFailure> encodeAac(PcmSource& source, const QString& sourceName,
-                                       AtomicFile& out, const Settings& settings,
-                                       const std::stop_token& stop, AacGapless* gapless) {
+Status encodeAac(PcmSource& source, const QString& sourceName, AtomicFile& out,
+                 const Settings& settings, const std::stop_token& stop, AacGapless* gapless) {
     const auto table = ffmpeg::codecs();
     if (!table)
         return encodeFailure(out, table.error().cause());

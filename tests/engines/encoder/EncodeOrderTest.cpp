@@ -1,25 +1,24 @@
-// Mp3Encoder as the program uses it: sine sources at many rates through the queue, then decoded
-// back by libmpg123 and ffmpeg; the queue's order, results and failure paths; destruction while
-// a job runs.
+// One encoding as the window's jobs and the command line run it (encodeMetered): sine sources at
+// many rates, then decoded back by libmpg123 and ffmpeg; each encoding's own bit rate and result;
+// the failure paths; a stop while an encoding runs.
 
 #include "Mp3TestSupport.h"
 #include "support/TestPaths.h"
 
+#include "engines/encoder/MeteredSource.h"
 #include "engines/encoder/Mp3Encode.h"
-#include "engines/encoder/Mp3Encoder.h"
 #include "engines/util/CodecThreads.h"
 #include "support/Waits.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <future>
 #include <memory>
 #include <tuple>
 
@@ -41,13 +40,18 @@ QStringList entries(const QString& dir) {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+// A plain MP3 of the WAV file `wav` at `kbps`, as the window's MP3 jobs order it.
+encode::EncodeOrder plainMp3(const QString& wav, const QString& target, int kbps = 128) {
+    return {encode::wavFileSource(wav), wav, true, target, {encode::Format::Mp3, kbps}, {}};
+}
+
 // --- the data-driven round trip ----------------------------------------------------------------
 
 using RoundTrip = std::tuple<int /*rate*/, int /*channels*/, int /*kbps*/>;
 
-class EncoderRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
+class EncodeRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
 
-TEST_P(EncoderRoundTrip, DecodesBackToTheSameToneLengthAndBitRate) {
+TEST_P(EncodeRoundTrip, DecodesBackToTheSameToneLengthAndBitRate) {
     const auto [rate, channels, kbps] = GetParam();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -56,16 +60,15 @@ TEST_P(EncoderRoundTrip, DecodesBackToTheSameToneLengthAndBitRate) {
     const QString wav = dir.filePath("sine.wav"), mp3 = dir.filePath("sine.mp3");
     writeCanonicalWav(wav, sine);
 
-    Mp3Encoder encoder;
-    encoder.setBitRate(kbps);
-    const int id = encoder.EncodeFiles(wav, mp3);
-    EXPECT_GT(id, 0);
-    const auto results = waitForResults(encoder, 1);
-    ASSERT_EQ(results.size(), 1u);
-    ASSERT_TRUE(results[0].ok()) << failureText(results[0].failure);
-    EXPECT_EQ(results[0].jobId, id);
-    EXPECT_EQ(results[0].bitRate, kbps);
-    EXPECT_EQ(encoder.EncoderState(), 0);
+    std::uint64_t told = 0, toldTotal = 0;
+    const Status done = encode::encodeMetered(plainMp3(wav, mp3, kbps),
+                                              {{}, [&](std::uint64_t frames, std::uint64_t total) {
+                                                   told = frames;
+                                                   toldTotal = total;
+                                               }});
+    ASSERT_TRUE(done.ok()) << failureText(done);
+    EXPECT_EQ(told, sine.frames);
+    EXPECT_EQ(toldTotal, sine.frames);
 
     const int mp3Rate = mp3::encodingSampleRate(rate, kbps, channels);
     const bool native = mp3Rate == rate;
@@ -109,7 +112,7 @@ TEST_P(EncoderRoundTrip, DecodesBackToTheSameToneLengthAndBitRate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    RatesChannelsBitRates, EncoderRoundTrip,
+    RatesChannelsBitRates, EncodeRoundTrip,
     ::testing::Combine(::testing::Values(44100, 48000, 32000, 22050, 8000, 37800),
                        ::testing::Values(1, 2), ::testing::Values(56, 96, 128, 256)),
     [](const auto& p) {
@@ -119,82 +122,57 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- the bit rate -------------------------------------------------------------------------------
 
-TEST(EncoderBitRate, AcceptsLayerThreeRatesOnlyAndKeepsTheLastGood) {
-    Mp3Encoder encoder;
-    EXPECT_EQ(encoder.bitRate(), 128);
-    for (const int kbps : {56, 96, 256, 8, 320, 144}) {
-        encoder.setBitRate(kbps);
-        EXPECT_EQ(encoder.bitRate(), kbps);
-    }
+TEST(EncodeBitRate, AcceptsLayerThreeRatesOnly) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString wav = dir.filePath("in.wav");
+    writeCanonicalWav(wav, Sine{44100, 1, 5000});
+    for (const int kbps : {56, 96, 256, 8, 320, 144})
+        EXPECT_TRUE(mp3::isValidBitRate(kbps)) << kbps;
     for (const int bad : {0, -128, 100, 384, 129, 448}) {
-        encoder.setBitRate(bad);
-        EXPECT_EQ(encoder.bitRate(), 144) << bad;
-        EXPECT_FALSE(Mp3Encoder::isValidBitRate(bad));
+        EXPECT_FALSE(mp3::isValidBitRate(bad)) << bad;
+        const Status failure = encode::encodeMetered(plainMp3(wav, dir.filePath("out.mp3"), bad));
+        ASSERT_FALSE(failure.ok()) << bad;
+        EXPECT_EQ(mp3::encodeStep(failure.error()), mp3::EncodeStep::Encode);
+        EXPECT_TRUE(failure.error().cause().contains("not an MP3 bit rate"))
+            << failureText(failure);
     }
-    // The property the window code sets by name.
-    EXPECT_TRUE(encoder.setProperty("BitRate", 96));
-    EXPECT_EQ(encoder.bitRate(), 96);
+    EXPECT_EQ(entries(dir.path()), QStringList{"in.wav"});
 }
 
-// --- the queue ----------------------------------------------------------------------------------
+// --- encodings one after another ----------------------------------------------------------------
 
-TEST(EncoderQueue, RunsJobsInOrderEachWithItsOwnBitRateAndResult) {
+TEST(EncodeOrders, EachHasItsOwnBitRateAndResult) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString wav = dir.filePath("in.wav");
     writeCanonicalWav(wav, Sine{44100, 2, 30000});
 
-    Mp3Encoder encoder;
-    struct Expect {
-        QString source, target;
+    struct Case {
+        QString source;
+        const char* name;
         int kbps;
         bool ok;
     };
-    std::vector<Expect> expect;
-    std::vector<int> ids;
-    const auto queue = [&](const QString& source, const QString& name, int kbps, bool ok) {
-        encoder.setBitRate(kbps);
-        ids.push_back(encoder.EncodeFiles(source, dir.filePath(name)));
-        expect.push_back({source, dir.filePath(name), kbps, ok});
+    const Case cases[] = {
+        {wav, "a.mp3", 56, true},
+        {dir.filePath("missing.wav"), "b.mp3", 96, false}, // a failure leaves the next alone
+        {wav, "c.mp3", 256, true},
+        {wav, "d.mp3", 128, true},
     };
-    queue(wav, "a.mp3", 56, true);
-    queue(dir.filePath("missing.wav"), "b.mp3", 96, false); // a failure does not stop the queue
-    queue(wav, "c.mp3", 256, true);
-    encoder.setBitRate(128); // after the calls: changes none of the queued jobs
-    queue(wav, "d.mp3", 128, true);
-
-    // Both calls return before anything is delivered.
-    EXPECT_EQ(encoder.EncoderState(), 4);
-    for (std::size_t i = 1; i < ids.size(); ++i)
-        EXPECT_GT(ids[i], ids[i - 1]);
-
-    std::vector<int> stateInHandler;
-    std::vector<QThread*> threads;
-    QObject::connect(&encoder, &Mp3Encoder::EncodeDone, &encoder, [&](const EncodeResult&) {
-        stateInHandler.push_back(encoder.EncoderState());
-        threads.push_back(QThread::currentThread());
-    });
-    const auto results = waitForResults(encoder, 4);
-    ASSERT_EQ(results.size(), 4u);
-    EXPECT_EQ(stateInHandler, (std::vector<int>{3, 2, 1, 0}));
-    for (QThread* t : threads)
-        EXPECT_EQ(t, QThread::currentThread()) << "EncodeDone not on the encoder's thread";
-    for (std::size_t i = 0; i < results.size(); ++i) {
-        const EncodeResult& r = results[i];
-        SCOPED_TRACE(expect[i].target.toStdString());
-        EXPECT_EQ(r.jobId, ids[i]);
-        EXPECT_EQ(r.source, expect[i].source);
-        EXPECT_EQ(r.target, expect[i].target);
-        EXPECT_EQ(r.bitRate, expect[i].kbps);
-        EXPECT_EQ(r.ok(), expect[i].ok) << failureText(r.failure);
-        EXPECT_EQ(QFile::exists(r.target), expect[i].ok);
-        if (!r.ok())
+    for (const Case& c : cases) {
+        const QString target = dir.filePath(c.name);
+        SCOPED_TRACE(c.name);
+        const Status done = encode::encodeMetered(plainMp3(c.source, target, c.kbps));
+        EXPECT_EQ(done.ok(), c.ok) << failureText(done);
+        EXPECT_EQ(QFile::exists(target), c.ok);
+        if (!c.ok)
             continue;
         QString error;
-        const auto frames = readFrames(r.target, &error);
+        const auto frames = readFrames(target, &error);
         ASSERT_TRUE(frames) << error.toStdString();
-        EXPECT_EQ(frames->front().kbps, expect[i].kbps);
-        EXPECT_EQ(frames->back().kbps, expect[i].kbps);
+        EXPECT_EQ(frames->front().kbps, c.kbps);
+        EXPECT_EQ(frames->back().kbps, c.kbps);
     }
     EXPECT_EQ(entries(dir.path()), (QStringList{"a.mp3", "c.mp3", "d.mp3", "in.wav"}));
 }
@@ -213,9 +191,9 @@ void PrintTo(const FailureCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class EncoderFailure : public ::testing::TestWithParam<FailureCase> {};
+class EncodeFailures : public ::testing::TestWithParam<FailureCase> {};
 
-TEST_P(EncoderFailure, ReportsTheFileAndCauseAndLeavesTheTargetAlone) {
+TEST_P(EncodeFailures, ReportsTheFileAndCauseAndLeavesTheTargetAlone) {
     const FailureCase& c = GetParam();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -226,16 +204,12 @@ TEST_P(EncoderFailure, ReportsTheFileAndCauseAndLeavesTheTargetAlone) {
         writeBytes(target, previous);
     const QStringList before = entries(dir.path());
 
-    Mp3Encoder encoder;
-    encoder.EncodeFiles(source, target);
-    const auto results = waitForResults(encoder, 1);
-    ASSERT_EQ(results.size(), 1u);
-    const EncodeResult& r = results[0];
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.failure->step, c.step);
-    EXPECT_EQ(r.failure->error.file(), c.step == mp3::EncodeStep::Write ? target : source);
-    EXPECT_TRUE(r.failure->error.cause().contains(QString::fromUtf8(c.cause), Qt::CaseInsensitive))
-        << failureText(r.failure);
+    const Status failure = encode::encodeMetered(plainMp3(source, target));
+    ASSERT_FALSE(failure.ok());
+    EXPECT_EQ(mp3::encodeStep(failure.error()), c.step);
+    EXPECT_EQ(failure.error().file(), c.step == mp3::EncodeStep::Write ? target : source);
+    EXPECT_TRUE(failure.error().cause().contains(QString::fromUtf8(c.cause), Qt::CaseInsensitive))
+        << failureText(failure);
     if (keepsPrevious) {
         EXPECT_EQ(readAll(target), previous);
     }
@@ -256,7 +230,7 @@ QString sineWav(const QString& dir) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Paths, EncoderFailure,
+    Paths, EncodeFailures,
     ::testing::Values(
         FailureCase{"MissingSource",
                     [](const QString& d) {
@@ -306,7 +280,7 @@ INSTANTIATE_TEST_SUITE_P(
                     mp3::EncodeStep::Write, ""}),
     [](const auto& p) { return std::string(p.param.name); });
 
-TEST(EncoderFailure, UnwritableTargetFolder) {
+TEST(EncodeFailures, UnwritableTargetFolder) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString wav = sineWav(dir.path());
@@ -319,20 +293,17 @@ TEST(EncoderFailure, UnwritableTargetFolder) {
                                           QFileDevice::ExeOwner);
         GTEST_SKIP() << "permissions are not enforced for this user";
     }
-    Mp3Encoder encoder;
-    encoder.EncodeFiles(wav, locked + "/out.mp3");
-    const auto results = waitForResults(encoder, 1);
+    const Status failure = encode::encodeMetered(plainMp3(wav, locked + "/out.mp3"));
     QFile::setPermissions(locked,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    ASSERT_EQ(results.size(), 1u);
-    ASSERT_FALSE(results[0].ok());
-    EXPECT_EQ(results[0].failure->step, mp3::EncodeStep::Write);
-    EXPECT_EQ(results[0].failure->error.file(), locked + "/out.mp3");
+    ASSERT_FALSE(failure.ok());
+    EXPECT_EQ(mp3::encodeStep(failure.error()), mp3::EncodeStep::Write);
+    EXPECT_EQ(failure.error().file(), locked + "/out.mp3");
     EXPECT_EQ(readAll(locked + "/out.mp3"), QByteArray("old"));
     EXPECT_EQ(entries(locked), QStringList{"out.mp3"});
 }
 
-// --- destruction while encoding -----------------------------------------------------------------
+// --- a stop while encoding ---------------------------------------------------------------------
 
 // Sets the codec threads while it lives.
 struct CodecThreads {
@@ -340,8 +311,8 @@ struct CodecThreads {
     ~CodecThreads() { setCodecThreadsForTesting(0); }
 };
 
-// Sound without end that counts the blocks the encoder has taken: a job on it is running once
-// the count moves, and ends only when it is abandoned, however fast the machine.
+// Sound without end that counts the blocks the encoder has taken: an encoding of it is running
+// once the count moves, and ends only when it is stopped, however fast the machine.
 class EndlessSound final : public mp3::PcmSource {
 public:
     explicit EndlessSound(std::atomic<int>& blocks) : blocks_(blocks) {}
@@ -359,97 +330,54 @@ private:
     std::uint64_t at_ = 0;
 };
 
-// Queues a job on EndlessSound; `blocks` counts what it reads.
-void encodeEndless(Mp3Encoder& encoder, std::atomic<int>& blocks, const QString& target) {
-    encoder.EncodeSource(
-        [&blocks]() -> Result<std::unique_ptr<mp3::PcmSource>> {
-            return std::unique_ptr<mp3::PcmSource>(std::make_unique<EndlessSound>(blocks));
-        },
-        QStringLiteral("endless"), target);
-}
-
-// The waits poll without running the event loop, so the results the worker posts stay queued.
 constexpr double kJobSeconds = 60;
 
-TEST(EncoderLifetime, DestructionAbandonsTheRunningJobQuietly) {
+// On one thread and on two (the parallel writer's way of stopping), with a plain MP3 and a
+// tagged one (encodeSong's way).
+class EncodeStop : public ::testing::TestWithParam<std::tuple<int /*threads*/, bool /*tags*/>> {};
+
+TEST_P(EncodeStop, AbandonsTheRunningEncodingAndLaterOnesRun) {
+    const auto [threads, tagged] = GetParam();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const CodecThreads two(2); // the parallel writer's way of stopping too
+    const CodecThreads codecThreads(threads);
     const QString wav = sineWav(dir.path());
     const QString target = dir.filePath("out.mp3");
     writeBytes(target, "previous");
 
-    int delivered = 0;
     std::atomic<int> blocks{0};
-    {
-        auto encoder = std::make_unique<Mp3Encoder>();
-        QObject::connect(encoder.get(), &Mp3Encoder::EncodeDone, [&] { ++delivered; });
-        encodeEndless(*encoder, blocks, target);
-        encoder->EncodeFiles(wav, dir.filePath("queued.mp3"));
-        ASSERT_TRUE(pollUntil([&] { return blocks > 10; }, kJobSeconds)); // well into the first job
-        QCoreApplication::processEvents();
-        encoder.reset(); // joins the worker
-    }
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents();
-    EXPECT_EQ(delivered, 0);
+    encode::EncodeOrder order{[&blocks]() -> Result<std::unique_ptr<mp3::PcmSource>> {
+                                  return std::unique_ptr<mp3::PcmSource>(
+                                      std::make_unique<EndlessSound>(blocks));
+                              },
+                              QStringLiteral("endless"),
+                              false,
+                              target,
+                              {},
+                              {}};
+    if (tagged)
+        order.tags = ClipTags{};
+    std::stop_source stop;
+    auto running = std::async(std::launch::async, [&] {
+        return encode::encodeMetered(order, {stop.get_token(), {}});
+    });
+    ASSERT_TRUE(pollUntil([&] { return blocks > 10; }, kJobSeconds)); // well into the encoding
+    stop.request_stop();
+    ASSERT_EQ(running.wait_for(std::chrono::duration<double>(kJobSeconds)),
+              std::future_status::ready);
+    const Status failure = running.get();
+    ASSERT_FALSE(failure.ok());
+    EXPECT_EQ(mp3::encodeStep(failure.error()), mp3::EncodeStep::Cancel);
+    EXPECT_EQ(failure.error().file(), target);
     EXPECT_EQ(readAll(target), QByteArray("previous"));
     EXPECT_EQ(entries(dir.path()), (QStringList{"in.wav", "out.mp3"}));
+
+    const auto later = encode::encodeMetered(plainMp3(wav, dir.filePath("later.mp3")));
+    EXPECT_TRUE(later.ok()) << failureText(later);
 }
 
-TEST(EncoderLifetime, CancelAllAbandonsEveryJobAndLaterJobsRun) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString shortWav = sineWav(dir.path());
-    const CodecThreads two(2);
-    const QString target = dir.filePath("out.mp3");
-    writeBytes(target, "previous");
-
-    std::atomic<int> blocks{0};
-    Mp3Encoder encoder;
-    int delivered = 0;
-    QObject::connect(&encoder, &Mp3Encoder::EncodeDone, [&] { ++delivered; });
-    // A short job that ends and posts its result before the cancel, an endless one running, one
-    // queued behind it. The worker posts a result before it takes the next job, so once the
-    // endless one reads, the short one's result waits in the event queue.
-    encoder.EncodeFiles(shortWav, dir.filePath("done.mp3"));
-    encodeEndless(encoder, blocks, target);
-    encoder.EncodeFiles(shortWav, dir.filePath("queued.mp3"));
-    ASSERT_TRUE(pollUntil([&] { return blocks > 0; }, kJobSeconds));
-    EXPECT_TRUE(QFile::exists(dir.filePath("done.mp3")));
-    encoder.cancelAll();
-    EXPECT_EQ(encoder.EncoderState(), 0);
-    EXPECT_EQ(readAll(target), QByteArray("previous"));
-    EXPECT_FALSE(QFile::exists(dir.filePath("queued.mp3")));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(delivered, 0);
-
-    const auto later =
-        (encoder.EncodeFiles(shortWav, dir.filePath("later.mp3")), waitForResults(encoder, 1));
-    ASSERT_EQ(later.size(), 1u);
-    EXPECT_TRUE(later[0].ok()) << failureText(later[0].failure);
-    EXPECT_EQ(encoder.EncoderState(), 0);
-}
-
-TEST(EncoderLifetime, ResultsPostedBeforeDestructionAreNotDelivered) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString wav = sineWav(dir.path());
-    int delivered = 0;
-    std::atomic<int> blocks{0};
-    {
-        Mp3Encoder encoder;
-        QObject::connect(&encoder, &Mp3Encoder::EncodeDone, [&] { ++delivered; });
-        encoder.EncodeFiles(wav, dir.filePath("out.mp3"));
-        // The short job finishes and posts its result before the worker takes the next job;
-        // no event loop runs to deliver it.
-        encodeEndless(encoder, blocks, dir.filePath("endless.mp3"));
-        ASSERT_TRUE(pollUntil([&] { return blocks > 0; }, kJobSeconds));
-        EXPECT_TRUE(QFile::exists(dir.filePath("out.mp3")));
-    }
-    QCoreApplication::processEvents();
-    EXPECT_EQ(delivered, 0);
-}
+INSTANTIATE_TEST_SUITE_P(ThreadsAndTags, EncodeStop,
+                         ::testing::Combine(::testing::Values(1, 2), ::testing::Bool()));
 
 } // namespace
 } // namespace quaverly::test
