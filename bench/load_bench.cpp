@@ -45,7 +45,7 @@ double longestMs(int n, const std::function<void(int)>& step) {
 }
 
 int list(quaverly::Frmmain& w, quaverly::ScriptedDialogs& dialogs, int n, const QString& file) {
-    QListWidget& songs = *w.Framewav->List1;
+    QListWidget& songs = *w.songListPanel->List1;
     dialogs.queueFiles(QStringList(n, file));
     QElapsedTimer t;
     t.start();
@@ -90,7 +90,7 @@ int add(quaverly::Frmmain& w, quaverly::ScriptedDialogs& dialogs, const QString&
     click(w, "CmdAdd");
     const double seconds = double(t.nsecsElapsed()) / 1e9;
     stallMs = std::max(stallMs, double(sinceTick.nsecsElapsed()) / 1e6);
-    if (w.Framewav->List1->count() != 1) {
+    if (w.songListPanel->List1->count() != 1) {
         std::fprintf(stderr, "the song was not added\n");
         return 1;
     }

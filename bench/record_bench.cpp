@@ -140,7 +140,7 @@ int saveWavMode(const QString& out) {
     w.show();
     QCoreApplication::processEvents();
     w.toolbarAction(QStringLiteral("Rec"))->trigger();
-    if (!w.FrameRec->btnRecord->isEnabled()) {
+    if (!w.recorderPanel->btnRecord->isEnabled()) {
         std::fprintf(stderr, "the recorder has no input: %s\n",
                      qPrintable(dialogs.messageTexts().join(QLatin1Char('\n'))));
         return 1;

@@ -76,8 +76,8 @@ private:
 std::optional<double> timeEditor(quaverly::Frmmain& w, const QString& mode,
                                  const QStringList& args) {
     const auto open = [&] {
-        w.Framewav->List1->setCurrentRow(0);
-        emit w.Framewav->List1->itemDoubleClicked(w.Framewav->List1->item(0));
+        w.songListPanel->List1->setCurrentRow(0);
+        emit w.songListPanel->List1->itemDoubleClicked(w.songListPanel->List1->item(0));
     };
     QElapsedTimer timer;
     double seconds = 0;
@@ -94,8 +94,8 @@ std::optional<double> timeEditor(quaverly::Frmmain& w, const QString& mode,
         clickToEnd(w, "CmdEditDone");
         seconds = secondsOf(timer);
     }
-    if (!w.frameEditSong->isVisible() ||
-        w.frameEditSong->Lbltotal->text() == QLatin1String("00:00:00")) {
+    if (!w.editorFrame->isVisible() ||
+        w.editorFrame->Lbltotal->text() == QLatin1String("00:00:00")) {
         std::fprintf(stderr, "the song did not open in the editor\n");
         return std::nullopt;
     }
@@ -116,7 +116,8 @@ double timeSave(quaverly::Frmmain& w, quaverly::ScriptedDialogs& dialogs, const 
     std::unique_ptr<quaverly::bench::FolderPeak> disk;
     if (mode == QLatin1String("savemp3")) {
         // The bit rate as the user picks it, and the title the save asks for.
-        if (QAbstractButton* option = w.Framewav->frameBitRate->bitRateGroup->button(args[2].toInt()))
+        if (QAbstractButton* option =
+                w.songListPanel->outputFrame->bitRateGroup->button(args[2].toInt()))
             option->click();
         dialogs.queueInput(QStringLiteral("bench"));
         before = quaverly::bench::FolderPeak::total(work);
@@ -180,7 +181,7 @@ longestPause(quaverly::Frmmain& w, quaverly::ScriptedDialogs& dialogs, const QSt
     QTimer::singleShot(0, &w, [&w] { click(w, "CmdAdd"); });
     loop.exec();
     tick();
-    if (w.Framewav->List1->count() != 1)
+    if (w.songListPanel->List1->count() != 1)
         return std::nullopt;
     return std::pair{double(longest) / 1e6, double(busiest) / 1e6};
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The About panel FrameAbout: the program's picture, title, version, description and the
+// The About panel aboutPanel: the program's picture, title, version, description and the
 // support address. The window fills the texts each time the panel is shown.
 //
 // Threads: UI thread only.

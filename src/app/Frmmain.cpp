@@ -26,12 +26,12 @@ Frmmain::Frmmain(Dialogs& dialogs, QWidget* parent, const QString& settingsPath)
     fitToScreen();
     resize(minimumSize());
     const auto device = audio::defaultBackend();
-    MMCEdit = new WavPlayer(device, this);
-    MMCEdit->setObjectName(QStringLiteral("MMCEdit"));
-    MMCPlayList = new WavPlayer(device, this);
-    MMCPlayList->setObjectName(QStringLiteral("MMCPlayList"));
+    editorPlayer = new WavPlayer(device, this);
+    editorPlayer->setObjectName(QStringLiteral("MMCEdit"));
+    listPlayer = new WavPlayer(device, this);
+    listPlayer->setObjectName(QStringLiteral("MMCPlayList"));
     jobs_ = new Jobs(*this, busy_, this);
-    encodings_ = new Encodings(dialogs_, busy_, *jobs_, *MMCEdit, *MMCPlayList, this);
+    encodings_ = new Encodings(dialogs_, busy_, *jobs_, *editorPlayer, *listPlayer, this);
     buildToolbar();
     buildPanels();
     connectSubsystems();
@@ -82,14 +82,14 @@ void Frmmain::buildPanels() {
     host->installEventFilter(this);
     panelArea_->setWidget(host);
 
-    Framewav = new AudioEditPanel(host);
-    frameEditSong = new EditSongFrame;
-    Framewav->placeEditFrame(frameEditSong);
+    songListPanel = new AudioEditPanel(host);
+    editorFrame = new EditSongFrame;
+    songListPanel->placeEditFrame(editorFrame);
 
-    FrameRec = new RecorderPanel(host);
-    FrameConvert = new ConvertPanel(host);
-    FrameSetting = new SettingsPanel(host);
-    FrameAbout = new AboutPanel(host);
+    recorderPanel = new RecorderPanel(host);
+    convertPanel = new ConvertPanel(host);
+    settingsPanel = new SettingsPanel(host);
+    aboutPanel = new AboutPanel(host);
 }
 
 void Frmmain::layOutPanels() {
@@ -99,7 +99,7 @@ void Frmmain::layOutPanels() {
     const QWidget* host = panelArea_->widget();
     const int w = host->width();
     // The Audio Edit panel takes the whole host.
-    Framewav->setGeometry(px(120), 0, w - px(120) - 6, host->height() - 8);
+    songListPanel->setGeometry(px(120), 0, w - px(120) - 6, host->height() - 8);
     // The others keep their size and their place at the least size, and stay centred.
     const int shift = (w - kClientWidth) / 2;
     const struct {
@@ -107,10 +107,10 @@ void Frmmain::layOutPanels() {
         QRect atLeast;
     } panels[] = {
         // As wide as the settings panel, as tall as its controls need.
-        {FrameRec, QRect(px(1200), 0, px(8895), 236)},
-        {FrameConvert, QRect(px(1080), 0, px(9135), px(4815))},
-        {FrameSetting, QRect(px(1200), 0, px(8895), px(4815))},
-        {FrameAbout, QRect(px(2520), 0, px(5895), px(4215))},
+        {recorderPanel, QRect(px(1200), 0, px(8895), 236)},
+        {convertPanel, QRect(px(1080), 0, px(9135), px(4815))},
+        {settingsPanel, QRect(px(1200), 0, px(8895), px(4815))},
+        {aboutPanel, QRect(px(2520), 0, px(5895), px(4215))},
     };
     for (const auto& p : panels)
         p.panel->setGeometry(p.atLeast.translated(shift, 0));
@@ -185,25 +185,25 @@ WindowServices Frmmain::windowServices() {
     s.workPath = [this] { return workPath(); };
     s.baseFolder = [this] { return BaseFolder; };
     s.output = [this] { return Output; };
-    s.MMCEdit = MMCEdit;
-    s.MMCPlayList = MMCPlayList;
+    s.editorPlayer = editorPlayer;
+    s.listPlayer = listPlayer;
     return s;
 }
 
 void Frmmain::connectSubsystems() {
     settings =
-        new SettingsHandlers(*FrameSetting, *Framewav,
+        new SettingsHandlers(*settingsPanel, *songListPanel,
                              {&dialogs_, settingsPath_, &OutBitRate, &Output, &BaseFolder}, this);
-    songList = new SongListHandlers(*Framewav, lent<SongListServices>(), this);
+    songList = new SongListHandlers(*songListPanel, lent<SongListServices>(), this);
     auto playback = lent<ListPlaybackServices>();
     playback.PlayIndex = &PlayIndex;
     playback.ListMode = &ListMode;
-    listPlayer = new ListPlaybackHandlers(*Framewav, std::move(playback), this);
-    connect(songList, &SongListHandlers::songsRenumbered, listPlayer,
+    listPlayback = new ListPlaybackHandlers(*songListPanel, std::move(playback), this);
+    connect(songList, &SongListHandlers::songsRenumbered, listPlayback,
             &ListPlaybackHandlers::followRows);
     buildEditor();
     buildConverter();
-    recorder = new RecorderHandlers(*FrameRec, lent<RecorderServices>(), this);
+    recorder = new RecorderHandlers(*recorderPanel, lent<RecorderServices>(), this);
 }
 
 void Frmmain::buildEditor() {
@@ -211,24 +211,24 @@ void Frmmain::buildEditor() {
     edit.ListMode = &ListMode;
     edit.MarkIn = &MarkIn;
     edit.MarkOut = &MarkOut;
-    edit.selectedCopy = [this] { return Framewav->workingCopy(Framewav->ListIndex()); };
+    edit.selectedCopy = [this] { return songListPanel->workingCopy(songListPanel->ListIndex()); };
     const auto selected = [this](int role) {
-        const QListWidgetItem* item = Framewav->List1->item(Framewav->ListIndex());
+        const QListWidgetItem* item = songListPanel->List1->item(songListPanel->ListIndex());
         return item ? item->data(role).toString() : QString();
     };
     edit.selectedName = [selected] { return selected(Qt::DisplayRole); };
     edit.selectedSource = [selected] { return selected(AudioEditPanel::kSourceRole); };
     edit.selectedTitle = [selected] { return selected(AudioEditPanel::kTitleRole); };
-    edit.hideListPlayer = [this] { listPlayer->giveWayToEditor(); };
+    edit.hideListPlayer = [this] { listPlayback->giveWayToEditor(); };
     // Each song's last cut can be undone until the song leaves the list or the program ends.
     edit.history = &cutHistory_;
     edit.undoCut = [this](const QString& copy) { return cutHistory_.undo(copy); };
-    editor = new EditorHandlers(*frameEditSong, std::move(edit), this);
+    editor = new EditorHandlers(*editorFrame, std::move(edit), this);
     editor->attachWaveform(new WaveformView);
 
     connect(songList, &SongListHandlers::songRemoved, this,
             [this](const QString& copy) { cutHistory_.forget(copy); });
-    connect(Framewav->List1, &QListWidget::itemDoubleClicked, editor,
+    connect(songListPanel->List1, &QListWidget::itemDoubleClicked, editor,
             &EditorHandlers::List1_DblClick);
     connect(songList, &SongListHandlers::editorReset, editor, &EditorHandlers::reset);
     connect(songList, &SongListHandlers::releaseRequested, editor,
@@ -237,7 +237,7 @@ void Frmmain::buildEditor() {
     connect(songList, &SongListHandlers::editRequested, editor, &EditorHandlers::List1_DblClick);
     // A list too long for its preset: its song opens in the editor, marked to the length.
     connect(songList, &SongListHandlers::shortenRequested, this, [this](int row, qint64 outMs) {
-        Framewav->List1->setCurrentRow(row);
+        songListPanel->List1->setCurrentRow(row);
         editor->List1_DblClick();
         editor->markFirst(outMs);
     });
@@ -251,7 +251,7 @@ void Frmmain::buildConverter() {
                               auto done) {
         songList->copySong(source, listing, words, std::move(after), std::move(done));
     };
-    converter = new ConvertHandlers(*FrameConvert, std::move(convert), this);
+    converter = new ConvertHandlers(*convertPanel, std::move(convert), this);
     connect(settings, &SettingsHandlers::outputChanged, converter, &ConvertHandlers::showTarget);
 }
 
@@ -290,24 +290,24 @@ void Frmmain::Form_Load() {
     }
 
     // 5. Tool tips.
-    SetLng();
+    setToolTips();
 
     // 6. The hint under the song list.
-    Framewav->lblListHint->setText(QStringLiteral("Click to select, double click to edit"));
-    Framewav->lblMaker->setText(QLatin1String(kMakerName));
+    songListPanel->lblListHint->setText(QStringLiteral("Click to select, double click to edit"));
+    songListPanel->lblMaker->setText(QLatin1String(kMakerName));
 
     // 7. Nothing to play or edit yet.
-    for (QPushButton* b : Framewav->playerButtons())
+    for (QPushButton* b : songListPanel->playerButtons())
         b->setEnabled(false);
     editor->reset(false);
 
     // 8. The Audio Edit panel first, without its player and editor frames.
-    showPanel(Framewav);
-    Framewav->framePlayControl->setVisible(false);
-    frameEditSong->setVisible(false);
+    showPanel(songListPanel);
+    songListPanel->framePlayControl->setVisible(false);
+    editorFrame->setVisible(false);
 }
 
-void Frmmain::SetLng() {
+void Frmmain::setToolTips() {
     const struct {
         const char* key;
         const char* tip;
@@ -325,17 +325,17 @@ void Frmmain::SetLng() {
         QWidget* control;
         const char* tip;
     } buttons[] = {
-        {Framewav->CmdFoward, "Previous song"},
-        {Framewav->CmdPause, "Pause"},
-        {Framewav->CmdPlay, "Play"},
-        {Framewav->CmdStop, "Stop"},
-        {Framewav->CmdNext, "Next song"},
-        {Framewav->CmdAdd, "Add New"},
-        {frameEditSong->CmdEditPlay, "Play"},
-        {frameEditSong->CmdEditStop, "Stop"},
-        {Framewav->Cmdremove, "Remove from list"},
-        {Framewav->CmdUP, "Move UP"},
-        {Framewav->CmdDown, "Move Down"},
+        {songListPanel->CmdForward, "Previous song"},
+        {songListPanel->CmdPause, "Pause"},
+        {songListPanel->CmdPlay, "Play"},
+        {songListPanel->CmdStop, "Stop"},
+        {songListPanel->CmdNext, "Next song"},
+        {songListPanel->CmdAdd, "Add New"},
+        {editorFrame->CmdEditPlay, "Play"},
+        {editorFrame->CmdEditStop, "Stop"},
+        {songListPanel->Cmdremove, "Remove from list"},
+        {songListPanel->CmdUP, "Move UP"},
+        {songListPanel->CmdDown, "Move Down"},
     };
     for (const auto& b : buttons) {
         b.control->setToolTip(tr(b.tip));
@@ -362,14 +362,14 @@ void Frmmain::endSoundActivity(SoundEnd why) {
     //      Shutdown: both players stop, then both close, so that no file stays open.
     recorder->releaseTake();
     if (why == SoundEnd::PanelSwitch) {
-        MMCEdit->stop();
-        MMCPlayList->close();
+        editorPlayer->stop();
+        listPlayer->close();
         return;
     }
-    MMCEdit->stop();
-    MMCPlayList->stop();
-    MMCEdit->close();
-    MMCPlayList->close();
+    editorPlayer->stop();
+    listPlayer->stop();
+    editorPlayer->close();
+    listPlayer->close();
 }
 
 void Frmmain::closeEvent(QCloseEvent* event) {

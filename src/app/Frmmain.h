@@ -81,19 +81,19 @@ public:
     // --- Controls ---
     QToolBar* Toolbar1;
     QList<QIcon> ImageList1; // the eight toolbar images
-    AudioEditPanel* Framewav;
-    EditSongFrame* frameEditSong; // inside Framewav; objectName "Frame3", its historic name
-    RecorderPanel* FrameRec;
-    ConvertPanel* FrameConvert;
-    SettingsPanel* FrameSetting;
-    AboutPanel* FrameAbout;
+    AudioEditPanel* songListPanel;
+    EditSongFrame* editorFrame; // inside songListPanel; objectName "Frame3", its historic name
+    RecorderPanel* recorderPanel;
+    ConvertPanel* convertPanel;
+    SettingsPanel* settingsPanel;
+    AboutPanel* aboutPanel;
 
     // What the settings do.
     SettingsHandlers* settings;
     // What the song list's buttons do.
     SongListHandlers* songList;
     // List playback in "Play Control".
-    ListPlaybackHandlers* listPlayer;
+    ListPlaybackHandlers* listPlayback;
     // The clip editor in "Edit Song".
     EditorHandlers* editor;
     // What the convert panel's buttons do.
@@ -102,8 +102,8 @@ public:
     RecorderHandlers* recorder;
 
     // The two invisible players: the clip editor's and the list player's.
-    WavPlayer* MMCEdit;
-    WavPlayer* MMCPlayList;
+    WavPlayer* editorPlayer;
+    WavPlayer* listPlayer;
 
     // The toolbar's action for key ("Wav", "Rec", "Convert", "Setting", "Help", "Exit").
     QAction* toolbarAction(const QString& key) const;
@@ -115,7 +115,7 @@ public:
     void Toolbar1_ButtonClick(const QString& key);
 
     // Sets the tool tips of the toolbar and of the list, player and editor buttons.
-    void SetLng();
+    void setToolTips();
 
 signals:
     // The shutdown has run: the program should end now.

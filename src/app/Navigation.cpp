@@ -19,38 +19,38 @@ void Frmmain::Toolbar1_ButtonClick(const QString& key) {
         return;
     endSoundActivity(SoundEnd::PanelSwitch);
     if (key == QLatin1String("Wav")) {
-        showPanel(Framewav);
+        showPanel(songListPanel);
     } else if (key == QLatin1String("Rec")) {
-        showPanel(FrameRec);
+        showPanel(recorderPanel);
         recorder->initrec();
     } else if (key == QLatin1String("Convert")) {
-        showPanel(FrameConvert);
+        showPanel(convertPanel);
     } else if (key == QLatin1String("Setting")) {
-        showPanel(FrameSetting);
+        showPanel(settingsPanel);
     } else if (key == QLatin1String("Help")) {
-        showPanel(FrameAbout);
+        showPanel(aboutPanel);
         fillAbout();
     }
 }
 
 void Frmmain::showPanel(QWidget* panel) {
     // In this order; the inner frames of the Audio Edit panel keep their state.
-    for (QWidget* p : std::initializer_list<QWidget*>{Framewav, FrameRec, FrameConvert,
-                                                      FrameSetting, FrameAbout}) {
+    for (QWidget* p : std::initializer_list<QWidget*>{songListPanel, recorderPanel, convertPanel,
+                                                      settingsPanel, aboutPanel}) {
         p->setVisible(p == panel);
     }
 }
 
 void Frmmain::fillAbout() {
-    FrameAbout->lblVersion->setText(
+    aboutPanel->lblVersion->setText(
         tr("Version %1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionPatch));
-    FrameAbout->lblTitle->setText(QLatin1String(kApplicationTitle));
-    FrameAbout->lblDescription->setText(
+    aboutPanel->lblTitle->setText(QLatin1String(kApplicationTitle));
+    aboutPanel->lblDescription->setText(
         tr("velmarise MP3 Quaverly Editor crops and converts your favourite MP3 and WAV files, "
            "and records your own sound from your computer's sound card. You can cut or trim "
            "parts of songs of different formats, join them into one song, and make your "
            "phone's sounds in your own style."));
-    FrameAbout->Label7->setText(tr("Support:\n%1").arg(QLatin1String(kSupportAddress)));
+    aboutPanel->Label7->setText(tr("Support:\n%1").arg(QLatin1String(kSupportAddress)));
 }
 
 } // namespace quaverly

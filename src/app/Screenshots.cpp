@@ -53,13 +53,14 @@ bool saveScreenshots(Frmmain& window, const QString& folder, const QString& tag)
     // The Audio Edit panel as a click on a song leaves it ("Play Control") and as a double
     // click leaves it ("Edit Song"); the program ends after the pictures, so nothing is undone.
     window.toolbarAction(QStringLiteral("Wav"))->trigger();
-    for (QWidget* frame : {static_cast<QWidget*>(window.Framewav->framePlayControl),
-                           static_cast<QWidget*>(window.frameEditSong)}) {
-        window.Framewav->framePlayControl->setVisible(frame == window.Framewav->framePlayControl);
-        window.frameEditSong->setVisible(frame == window.frameEditSong);
+    for (QWidget* frame : {static_cast<QWidget*>(window.songListPanel->framePlayControl),
+                           static_cast<QWidget*>(window.editorFrame)}) {
+        window.songListPanel->framePlayControl->setVisible(frame ==
+                                                           window.songListPanel->framePlayControl);
+        window.editorFrame->setVisible(frame == window.editorFrame);
         // With a song in the list the editor shows it, waveform and all, with a selection.
-        QListWidget* list = window.Framewav->List1;
-        if (frame == window.frameEditSong && list->count() > 0) {
+        QListWidget* list = window.songListPanel->List1;
+        if (frame == window.editorFrame && list->count() > 0) {
             list->setCurrentRow(0);
             emit list->itemDoubleClicked(list->item(0));
             window.editor->setMarkIn(window.editor->grid().lengthMs() / 4);
@@ -73,7 +74,7 @@ bool saveScreenshots(Frmmain& window, const QString& folder, const QString& tag)
         ok = window.grab().save(dir.filePath(name), "PNG") && ok;
     }
     // The editor again, the output frame set for an iPhone ringtone (the README's picture).
-    QComboBox* presets = window.Framewav->frameBitRate->CboPreset;
+    QComboBox* presets = window.songListPanel->outputFrame->CboPreset;
     presets->setCurrentIndex(presets->findData(QStringLiteral("iphone-ringtone")));
     settle(100);
     ok =

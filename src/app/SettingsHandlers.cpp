@@ -57,13 +57,13 @@ QString folderNameProblem(const QString& name) {
 SettingsHandlers::SettingsHandlers(SettingsPanel& panel, AudioEditPanel& outputs,
                                    SettingsServices services, QObject* parent)
     : QObject(parent), panel_(panel), outputs_(outputs), s_(std::move(services)) {
-    connect(outputs_.frameBitRate, &OutputFrame::bitRateChosen, this,
-            &SettingsHandlers::Option_Click);
-    connect(outputs_.frameBitRate, &OutputFrame::presetChosen, this,
+    connect(outputs_.outputFrame, &OutputFrame::bitRateChosen, this,
+            &SettingsHandlers::pickBitRate);
+    connect(outputs_.outputFrame, &OutputFrame::presetChosen, this,
             &SettingsHandlers::CboPreset_Click);
-    connect(outputs_.frameBitRate, &OutputFrame::formatChosen, this,
+    connect(outputs_.outputFrame, &OutputFrame::formatChosen, this,
             &SettingsHandlers::CboFormat_Click);
-    connect(outputs_.frameBitRate, &OutputFrame::settingChosen, this,
+    connect(outputs_.outputFrame, &OutputFrame::settingChosen, this,
             &SettingsHandlers::CboSetting_Click);
     connect(&panel_, &SettingsPanel::folderChanged, this, &SettingsHandlers::Dir1_Change);
     connect(panel_.CmdFolder, &QPushButton::clicked, this, &SettingsHandlers::CmdFolder_Click);
@@ -91,7 +91,7 @@ void SettingsHandlers::applyOutput() {
     emit outputChanged();
 }
 
-void SettingsHandlers::Option_Click(int kbps) {
+void SettingsHandlers::pickBitRate(int kbps) {
     s_.output->setValue(encode::Format::Mp3, kbps);
     applyOutput();
 }

@@ -38,7 +38,7 @@ public:
     // changes nothing of what it holds.
     void loadSaved();
 
-    void Option_Click(int kbps);
+    void pickBitRate(int kbps);
     // A preset (its id; empty: none), a format, the chosen format's value.
     void CboPreset_Click(const QString& id);
     void CboFormat_Click(int format);

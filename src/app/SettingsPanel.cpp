@@ -28,10 +28,10 @@ QString driveText(const QStorageInfo& volume) {
 SettingsPanel::SettingsPanel(QWidget* parent) : QGroupBox(tr("Settings"), parent) {
     setObjectName(QStringLiteral("FrameSetting"));
 
-    Frame1 = named(new QGroupBox(tr("Program Base Folder"), this), "Frame1");
-    Frame1->setGeometry(14, 28, 565, 244);
+    frameBaseFolder = named(new QGroupBox(tr("Program Base Folder"), this), "Frame1");
+    frameBaseFolder->setGeometry(14, 28, 565, 244);
 
-    Drive1 = named(new QComboBox(Frame1), "Drive1");
+    Drive1 = named(new QComboBox(frameBaseFolder), "Drive1");
     Drive1->setGeometry(14, 28, 413, 26);
     Drive1->setAccessibleName(tr("Drive"));
 
@@ -40,7 +40,7 @@ SettingsPanel::SettingsPanel(QWidget* parent) : QGroupBox(tr("Settings"), parent
     dirModel->setReadOnly(true);
     dirModel->setRootPath(QDir::rootPath());
 
-    Dir1 = named(new QTreeView(Frame1), "Dir1");
+    Dir1 = named(new QTreeView(frameBaseFolder), "Dir1");
     Dir1->setGeometry(14, 60, 413, 170);
     Dir1->setAccessibleName(tr("Output folder"));
     Dir1->setModel(dirModel);
@@ -54,7 +54,7 @@ SettingsPanel::SettingsPanel(QWidget* parent) : QGroupBox(tr("Settings"), parent
     connect(Dir1->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &SettingsPanel::Dir1_Change);
 
-    CmdFolder = named(new QPushButton(tr("New Folder"), Frame1), "CmdFolder");
+    CmdFolder = named(new QPushButton(tr("New Folder"), frameBaseFolder), "CmdFolder");
     CmdFolder->setGeometry(437, 60, 114, 30);
     CmdFolder->setAccessibleName(tr("New Folder"));
 

@@ -1,5 +1,5 @@
 #pragma once
-// The settings panel FrameSetting: "Save Setting" and the frame "Program Base Folder" with the
+// The settings panel settingsPanel: "Save Setting" and the frame "Program Base Folder" with the
 // drive list Drive1 (mounted volumes), the folder list Dir1 (folders only) and "New Folder".
 //
 // The panel keeps the folder list's path. Every change of it, by the user or by the program,
@@ -33,7 +33,7 @@ public:
     void refreshDrives();
 
     QPushButton* CmdSaveSetting;
-    QGroupBox* Frame1;
+    QGroupBox* frameBaseFolder;
     QComboBox* Drive1; // item data: the volume's root path
     QTreeView* Dir1;
     QPushButton* CmdFolder;

@@ -51,9 +51,9 @@ ConvertHandlers::ConvertHandlers(ConvertPanel& panel, ConvertServices services, 
             &ConvertHandlers::CmdconvertWav_Click);
     connect(panel_.CmdConvertMP3, &QPushButton::clicked, this,
             &ConvertHandlers::CmdConvertMP3_Click);
-    connect(panel_.txtsavemp3, &QLineEdit::textChanged, this, &ConvertHandlers::showTarget);
+    connect(panel_.txtEncodeTarget, &QLineEdit::textChanged, this, &ConvertHandlers::showTarget);
     for (QLineEdit* box :
-         {panel_.txtopenmp3, panel_.txtsavewav, panel_.txtopenwav, panel_.txtsavemp3})
+         {panel_.txtWavSource, panel_.txtsavewav, panel_.txtEncodeSource, panel_.txtEncodeTarget})
         connect(box, &QLineEdit::textChanged, this, &ConvertHandlers::enableButtons);
     showTarget();
     enableButtons();
@@ -61,14 +61,14 @@ ConvertHandlers::ConvertHandlers(ConvertPanel& panel, ConvertServices services, 
 
 void ConvertHandlers::enableButtons() {
     // A button that could only do nothing is not offered: each needs both its names.
-    panel_.CmdconvertWav->setEnabled(!panel_.txtopenmp3->text().isEmpty() &&
+    panel_.CmdconvertWav->setEnabled(!panel_.txtWavSource->text().isEmpty() &&
                                      !panel_.txtsavewav->text().isEmpty());
-    panel_.CmdConvertMP3->setEnabled(!panel_.txtopenwav->text().isEmpty() &&
-                                     !panel_.txtsavemp3->text().isEmpty());
+    panel_.CmdConvertMP3->setEnabled(!panel_.txtEncodeSource->text().isEmpty() &&
+                                     !panel_.txtEncodeTarget->text().isEmpty());
 }
 
 void ConvertHandlers::showTarget() {
-    const QString target = panel_.txtsavemp3->text();
+    const QString target = panel_.txtEncodeTarget->text();
     panel_.CmdConvertMP3->setText(
         tr("Convert to %1")
             .arg(isWavTarget(target) ? QLatin1String(formats::wav().word)
@@ -82,7 +82,7 @@ void ConvertHandlers::showTarget() {
 // into the box is confirmed when converting (keepsTarget).
 
 void ConvertHandlers::CmdopenMp3_Click() {
-    panel_.txtopenmp3->setText(
+    panel_.txtWavSource->setText(
         s_.dialogs->openFile({tr("Open a song to convert to WAV"), QString(), songFileFilter(),
                               QString(), Dialogs::FileKind::Songs}));
 }
@@ -95,7 +95,7 @@ void ConvertHandlers::CmdSavewav2_Click() {
 }
 
 void ConvertHandlers::Cmdopenwav_Click() {
-    panel_.txtopenwav->setText(
+    panel_.txtEncodeSource->setText(
         s_.dialogs->openFile({tr("Open a song to convert"), QString(), songFileFilter(), QString(),
                               Dialogs::FileKind::Songs}));
 }
@@ -105,7 +105,7 @@ void ConvertHandlers::CmdSaveMP3_Click() {
     pickedEncoded_ = s_.dialogs->saveFile(
         {tr("Save %1 File").arg(formatWord(chosen)), s_.baseFolder(), encodedSaveFilter(chosen),
          QLatin1String(formats::info(chosen).extension), Dialogs::FileKind::Saves});
-    panel_.txtsavemp3->setText(pickedEncoded_);
+    panel_.txtEncodeTarget->setText(pickedEncoded_);
 }
 
 bool ConvertHandlers::keepsTarget(const QString& target, const QString& picked) {
@@ -135,7 +135,7 @@ void ConvertHandlers::restoreEncodingsBusyWindow() {
 }
 
 void ConvertHandlers::CmdconvertWav_Click() {
-    const QString source = panel_.txtopenmp3->text();
+    const QString source = panel_.txtWavSource->text();
     const QString target = panel_.txtsavewav->text();
     if (source.isEmpty() || target.isEmpty())
         return;
@@ -175,8 +175,8 @@ void ConvertHandlers::convertToWav(const QString& source, const QString& target,
 }
 
 void ConvertHandlers::CmdConvertMP3_Click() {
-    const QString source = panel_.txtopenwav->text();
-    const QString target = panel_.txtsavemp3->text();
+    const QString source = panel_.txtEncodeSource->text();
+    const QString target = panel_.txtEncodeTarget->text();
     if (source.isEmpty() || target.isEmpty())
         return;
     if (refuseSameFile(source, target) || keepsTarget(target, pickedEncoded_))

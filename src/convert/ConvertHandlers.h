@@ -61,17 +61,17 @@ public:
     void Cmdopenwav_Click();
     void CmdSaveMP3_Click();
 
-    // "Convert to Wav": the song in txtopenmp3 into the WAV file in txtsavewav, as a job
+    // "Convert to Wav": the song in txtWavSource into the WAV file in txtsavewav, as a job
     // (decoded into a working copy, which is listed, and copied to the target); returns once it
     // has started; its end says "Convert Finish: NAME is saved." (convertedText). Cancel leaves
     // the target and the list as they were.
     void CmdconvertWav_Click();
-    // "Convert to MP3": starts encoding the song in txtopenwav into txtsavemp3 and returns; the
-    // encoding's completion tells the user how it went. A song the encoder does not read as it
-    // is gets decoded first, as a job whose end starts the encoding.
+    // "Convert to MP3": starts encoding the song in txtEncodeSource into txtEncodeTarget and
+    // returns; the encoding's completion tells the user how it went. A song the encoder does not
+    // read as it is gets decoded first, as a job whose end starts the encoding.
     void CmdConvertMP3_Click();
 
-    // "Convert to MP3" names the format the target in txtsavemp3 gets (after a change of the
+    // "Convert to MP3" names the format the target in txtEncodeTarget gets (after a change of the
     // output frame's format too).
     void showTarget();
 

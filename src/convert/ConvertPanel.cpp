@@ -39,38 +39,39 @@ Row pathRow(QGroupBox* frame, int y, const QString& caption, const char* textNam
 ConvertPanel::ConvertPanel(QWidget* parent) : QGroupBox(tr("Convert Songs"), parent) {
     setObjectName(QStringLiteral("FrameConvert"));
 
-    Frame4 = named(new QGroupBox(tr("Any song -> WAV"), this), "Frame4");
-    Frame4->setGeometry(14, 28, 581, 136);
-    Row r = pathRow(Frame4, 28, tr("Song file:"), "txtopenmp3", "CmdopenMp3",
+    frameToWav = named(new QGroupBox(tr("Any song -> WAV"), this), "Frame4");
+    frameToWav->setGeometry(14, 28, 581, 136);
+    Row r = pathRow(frameToWav, 28, tr("Song file:"), "txtopenmp3", "CmdopenMp3",
                     tr("The song to convert: MP3, FLAC, M4A, Ogg, WAV, ..."),
                     tr("Song to convert to WAV"));
-    txtopenmp3 = r.text;
+    txtWavSource = r.text;
     CmdopenMp3 = r.chooser;
-    r = pathRow(Frame4, 62, tr("Save as:"), "txtsavewav", "CmdSavewav2",
+    r = pathRow(frameToWav, 62, tr("Save as:"), "txtsavewav", "CmdSavewav2",
                 tr("The WAV file to write"), tr("WAV file to save"));
     txtsavewav = r.text;
     CmdSavewav2 = r.chooser;
-    CmdconvertWav = named(new QPushButton(tr("Convert to Wav"), Frame4), "CmdconvertWav");
+    CmdconvertWav = named(new QPushButton(tr("Convert to Wav"), frameToWav), "CmdconvertWav");
     CmdconvertWav->setGeometry(416, 98, 150, 28);
     CmdconvertWav->setAccessibleName(tr("Convert to WAV"));
 
-    Frame5 = named(new QGroupBox(tr("Any song -> MP3, M4A/M4R, Ogg, Opus, FLAC"), this), "Frame5");
-    Frame5->setGeometry(14, 174, 581, 136);
-    r = pathRow(Frame5, 28, tr("Song file:"), "txtopenwav", "Cmdopenwav",
+    frameEncode =
+        named(new QGroupBox(tr("Any song -> MP3, M4A/M4R, Ogg, Opus, FLAC"), this), "Frame5");
+    frameEncode->setGeometry(14, 174, 581, 136);
+    r = pathRow(frameEncode, 28, tr("Song file:"), "txtopenwav", "Cmdopenwav",
                 tr("The song to convert: WAV, FLAC, M4A, Ogg, MP3, ..."), tr("Song to encode"));
-    txtopenwav = r.text;
+    txtEncodeSource = r.text;
     Cmdopenwav = r.chooser;
-    r = pathRow(Frame5, 62, tr("Save as:"), "txtsavemp3", "CmdSaveMP3",
+    r = pathRow(frameEncode, 62, tr("Save as:"), "txtsavemp3", "CmdSaveMP3",
                 tr("The file to write: MP3, M4R, M4A, Ogg, Opus, FLAC"), tr("File to save"));
-    txtsavemp3 = r.text;
+    txtEncodeTarget = r.text;
     CmdSaveMP3 = r.chooser;
-    CmdConvertMP3 = named(new QPushButton(tr("Convert to MP3"), Frame5), "CmdConvertMP3");
+    CmdConvertMP3 = named(new QPushButton(tr("Convert to MP3"), frameEncode), "CmdConvertMP3");
     CmdConvertMP3->setGeometry(416, 98, 150, 28);
     CmdConvertMP3->setAccessibleName(CmdConvertMP3->text());
 
     // Top to bottom, each box before its chooser, each conversion ending on its button.
-    chainTabOrder({txtopenmp3, CmdopenMp3, txtsavewav, CmdSavewav2, CmdconvertWav, txtopenwav,
-                   Cmdopenwav, txtsavemp3, CmdSaveMP3, CmdConvertMP3});
+    chainTabOrder({txtWavSource, CmdopenMp3, txtsavewav, CmdSavewav2, CmdconvertWav,
+                   txtEncodeSource, Cmdopenwav, txtEncodeTarget, CmdSaveMP3, CmdConvertMP3});
 }
 
 } // namespace quaverly

@@ -1,6 +1,6 @@
 #pragma once
-// The convert panel FrameConvert ("Convert Songs"): a song of any kind read to WAV (Frame4) and
-// one to MP3 or another written format (Frame5), each with a source and a target path and its
+// The convert panel convertPanel ("Convert Songs"): a song of any kind read to WAV (frameToWav) and
+// one to MP3 or another written format (frameEncode), each with a source and a target path and its
 // convert button.
 //
 // Widgets only: what the buttons do lives apart from this file.
@@ -17,17 +17,17 @@ class ConvertPanel final : public QGroupBox {
 public:
     explicit ConvertPanel(QWidget* parent = nullptr);
 
-    QGroupBox* Frame4; // "Any song -> WAV"
-    QLineEdit* txtopenmp3;
+    QGroupBox* frameToWav; // "Any song -> WAV"
+    QLineEdit* txtWavSource;
     QPushButton* CmdopenMp3;
     QLineEdit* txtsavewav;
     QPushButton* CmdSavewav2;
     QPushButton* CmdconvertWav;
 
-    QGroupBox* Frame5; // "Any song -> MP3, ...": to any written format
-    QLineEdit* txtopenwav;
+    QGroupBox* frameEncode; // "Any song -> MP3, ...": to any written format
+    QLineEdit* txtEncodeSource;
     QPushButton* Cmdopenwav;
-    QLineEdit* txtsavemp3;
+    QLineEdit* txtEncodeTarget;
     QPushButton* CmdSaveMP3;
     QPushButton* CmdConvertMP3;
 };

@@ -89,7 +89,7 @@ void EditorHandlers::CmdExport_Click() {
     // that no "Done" or undo replaces it meanwhile, and the editor's player stops.
     const ClipEffects effects = chosenEffects();
     if (isWavTarget(target->path)) {
-        s_.MMCEdit->stop();
+        s_.editorPlayer->stop();
         exportWav(target->path, in, out, effects);
         return;
     }
@@ -108,7 +108,7 @@ void EditorHandlers::CmdExport_Click() {
     Encodings::Job job;
     job.tags = tagsReadFrom(songSource_, *title, output.presetFor(target->format));
 
-    s_.MMCEdit->stop();
+    s_.editorPlayer->stop();
     if (!effects.any() && kept && kept->first == 0 && kept->end == grid_.frames()) {
         // The whole song as it is: encoded straight from its working copy.
         s_.encodings->startAs(song_, target->path, {settings, {}}, std::move(job));

@@ -24,7 +24,8 @@ EditorHandlers::EditorHandlers(EditSongFrame& frame, EditorServices services, QO
     connect(frame_.CmdMarkOut, &QPushButton::clicked, this, &EditorHandlers::CmdMarkOut_Click);
     connect(frame_.CmdEditDone, &QPushButton::clicked, this, &EditorHandlers::CmdEditDone_Click);
     connect(frame_.CmdExport, &QPushButton::clicked, this, &EditorHandlers::CmdExport_Click);
-    connect(s_.MMCEdit, &WavPlayer::StatusUpdate, this, &EditorHandlers::MMCEdit_StatusUpdate);
+    connect(s_.editorPlayer, &WavPlayer::StatusUpdate, this,
+            &EditorHandlers::editorPlayer_StatusUpdate);
     // A click on the slider: the handle let go after a click or a drag, or a step by the keys
     // or the wheel (whose new value is applied right after the action is announced).
     connect(frame_.SliderEdit, &QSlider::sliderReleased, this, &EditorHandlers::SliderEdit_Click);
@@ -109,9 +110,9 @@ void EditorHandlers::List1_DblClick() {
 }
 
 void EditorHandlers::openForEditing(const QString& song, const QString& name) {
-    s_.MMCPlayList->stop();
-    s_.MMCPlayList->close();
-    WavPlayer& player = *s_.MMCEdit;
+    s_.listPlayer->stop();
+    s_.listPlayer->close();
+    WavPlayer& player = *s_.editorPlayer;
     player.stop();
     stopEditing();
     if (song != song_)
@@ -144,8 +145,8 @@ void EditorHandlers::openForEditing(const QString& song, const QString& name) {
     emit positionChanged(0);
 }
 
-void EditorHandlers::MMCEdit_StatusUpdate() {
-    const qint64 position = s_.MMCEdit->Position();
+void EditorHandlers::editorPlayer_StatusUpdate() {
+    const qint64 position = s_.editorPlayer->Position();
     frame_.Lbltotal->setText(positionText(position));
     // The handle stays where the user holds it.
     if (!frame_.SliderEdit->isSliderDown())
@@ -153,7 +154,7 @@ void EditorHandlers::MMCEdit_StatusUpdate() {
 }
 
 bool EditorHandlers::openSong() {
-    const Status opened = s_.MMCEdit->open(song_);
+    const Status opened = s_.editorPlayer->open(song_);
     if (opened)
         return true;
     reset(false);
@@ -164,7 +165,7 @@ bool EditorHandlers::openSong() {
 bool EditorHandlers::ensureOpen() {
     // Others close the editor's player before they touch the songs (a list save): the song is
     // opened again, from its start.
-    return s_.MMCEdit->isOpen() || openSong();
+    return s_.editorPlayer->isOpen() || openSong();
 }
 
 void EditorHandlers::SliderEdit_Click() {
@@ -175,7 +176,7 @@ void EditorHandlers::SliderEdit_Click() {
 }
 
 void EditorHandlers::CmdEditPlay_Click() {
-    if (!s_.MMCEdit->isPlaying())
+    if (!s_.editorPlayer->isPlaying())
         preview_ = Preview::None; // to the end, whatever was previewed before
     if (ensureOpen()) {
         startPlayer();
@@ -185,12 +186,12 @@ void EditorHandlers::CmdEditPlay_Click() {
 
 void EditorHandlers::CmdEditStop_Click() {
     preview_ = Preview::None;
-    s_.MMCEdit->stop();
+    s_.editorPlayer->stop();
     followPosition();
 }
 
 void EditorHandlers::togglePlay() {
-    if (s_.MMCEdit->isPlaying())
+    if (s_.editorPlayer->isPlaying())
         CmdEditStop_Click();
     else
         CmdEditPlay_Click();
@@ -200,13 +201,13 @@ void EditorHandlers::togglePlay() {
 void EditorHandlers::CmdMarkin_Click() {
     if (!ensureOpen())
         return;
-    applyMark(Mark::In, s_.MMCEdit->Position(), 0);
+    applyMark(Mark::In, s_.editorPlayer->Position(), 0);
 }
 
 void EditorHandlers::CmdMarkOut_Click() {
     if (!ensureOpen())
         return;
-    applyMark(Mark::Out, s_.MMCEdit->Position(), 0);
+    applyMark(Mark::Out, s_.editorPlayer->Position(), 0);
 }
 
 void EditorHandlers::CmdEditDone_Click() {
@@ -217,9 +218,9 @@ void EditorHandlers::CmdEditDone_Click() {
     if (!ensureOpen())
         return;
     // The player and the waveform let go of the song: the cut replaces it.
-    const qint64 position = s_.MMCEdit->Position();
-    s_.MMCEdit->stop();
-    s_.MMCEdit->close();
+    const qint64 position = s_.editorPlayer->Position();
+    s_.editorPlayer->stop();
+    s_.editorPlayer->close();
     emit releaseRequested(song_);
     // The cut only reads the song, and replaces the working copy whole; the effects write it
     // once more, whole. A Done that fails or is cancelled anywhere leaves it as it was, and so
@@ -287,8 +288,8 @@ void EditorHandlers::undoLastCut() {
         return;
     const bool wasEditing = editing_;
     // The working copy is replaced: the player and the waveform let go of it first.
-    s_.MMCEdit->stop();
-    s_.MMCEdit->close();
+    s_.editorPlayer->stop();
+    s_.editorPlayer->close();
     emit releaseRequested(song_);
     const Status undone = s_.undoCut(song_);
     if (undone)

@@ -102,7 +102,7 @@ public:
 
     // Opens the selected song, stopped at 0, with the marks at its start and its end.
     void List1_DblClick();
-    void MMCEdit_StatusUpdate();
+    void editorPlayer_StatusUpdate();
     // Moves the play position to the slider's second, as seek() does: a playing song plays on
     // from there, a stopped one stays stopped.
     void SliderEdit_Click();
@@ -234,7 +234,7 @@ private:
     // Tells the user why the open song cannot be played.
     void reportUnplayable(const Error& why);
     // The player's playback ended by itself: played to its end, or broken off with the Error.
-    void MMCEdit_Done(const Status& ended);
+    void editorPlayer_Done(const Status& ended);
     void startFollowing();
     void followPosition();
     void showPosition(qint64 ms);

@@ -93,7 +93,7 @@ void EditorHandlers::nudgeMarkOut(qint64 deltaMs) {
 }
 
 qint64 EditorHandlers::songLengthMs() const {
-    return grid_.isValid() ? grid_.lengthMs() : s_.MMCEdit->Length();
+    return grid_.isValid() ? grid_.lengthMs() : s_.editorPlayer->Length();
 }
 
 void EditorHandlers::applyMark(Mark which, qint64 ms, int direction) {

@@ -15,16 +15,16 @@ namespace quaverly {
 void EditorHandlers::connectPreview() {
     positionTimer_.setInterval(kPositionMs);
     connect(&positionTimer_, &QTimer::timeout, this, &EditorHandlers::followPosition);
-    connect(s_.MMCEdit, &WavPlayer::Done, this, [this](int notifyCode) {
+    connect(s_.editorPlayer, &WavPlayer::Done, this, [this](int notifyCode) {
         if (notifyCode == mcinotify::kFailure)
-            MMCEdit_Done(s_.MMCEdit->brokenOff().value());
+            editorPlayer_Done(s_.editorPlayer->brokenOff().value());
         else
-            MMCEdit_Done({});
+            editorPlayer_Done({});
     });
     // The position is followed while the player plays, whoever started or stopped it.
-    connect(s_.MMCEdit, &WavPlayer::Started, this, &EditorHandlers::startFollowing);
+    connect(s_.editorPlayer, &WavPlayer::Started, this, &EditorHandlers::startFollowing);
     for (const auto halted : {&WavPlayer::Paused, &WavPlayer::Stopped, &WavPlayer::Closed})
-        connect(s_.MMCEdit, halted, this, &EditorHandlers::followPosition);
+        connect(s_.editorPlayer, halted, this, &EditorHandlers::followPosition);
     connect(frame_.CmdPlaySel, &QPushButton::clicked, this, &EditorHandlers::CmdPlaySel_Click);
     connect(frame_.CmdPlayIn, &QPushButton::clicked, this, &EditorHandlers::CmdPlayIn_Click);
     connect(frame_.CmdPlayOut, &QPushButton::clicked, this, &EditorHandlers::CmdPlayOut_Click);
@@ -43,7 +43,7 @@ void EditorHandlers::playRange(qint64 from, qint64 to, Preview kind) {
 }
 
 bool EditorHandlers::startPlayer(std::optional<qint64> from, std::optional<qint64> to) {
-    const Status played = s_.MMCEdit->play(from, to);
+    const Status played = s_.editorPlayer->play(from, to);
     if (played)
         return true;
     // The player stays where it was; the next press tries the sound device again.
@@ -72,7 +72,7 @@ void EditorHandlers::CmdPlayOut_Click() {
               Preview::Around);
 }
 
-void EditorHandlers::MMCEdit_Done(const Status& ended) {
+void EditorHandlers::editorPlayer_Done(const Status& ended) {
     const Preview was = preview_;
     preview_ = Preview::None;
     followPosition();
@@ -87,7 +87,7 @@ void EditorHandlers::MMCEdit_Done(const Status& ended) {
 void EditorHandlers::seek(qint64 ms) {
     if (!editing_ || !ensureOpen())
         return;
-    WavPlayer& player = *s_.MMCEdit;
+    WavPlayer& player = *s_.editorPlayer;
     ms = std::clamp<qint64>(ms, 0, player.Length());
     if (player.isPlaying()) {
         preview_ = Preview::None;
@@ -100,13 +100,13 @@ void EditorHandlers::seek(qint64 ms) {
 }
 
 void EditorHandlers::startFollowing() {
-    if (s_.MMCEdit->isPlaying())
+    if (s_.editorPlayer->isPlaying())
         positionTimer_.start();
     followPosition();
 }
 
 void EditorHandlers::followPosition() {
-    const WavPlayer& player = *s_.MMCEdit;
+    const WavPlayer& player = *s_.editorPlayer;
     if (!player.isPlaying())
         positionTimer_.stop();
     emit positionChanged(player.Position());

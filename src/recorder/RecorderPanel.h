@@ -1,5 +1,5 @@
 #pragma once
-// The recorder panel FrameRec ("Voice Record"): the recording input with its type and level,
+// The recorder panel recorderPanel ("Voice Record"): the recording input with its type and level,
 // the level meter, the take's length and size, Record / Play / Save and the two save choices Wav
 // and MP3.
 //

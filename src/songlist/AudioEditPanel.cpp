@@ -91,7 +91,7 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     lblListPosition->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     const int y = px(840);
     const QSize size(px(1095), px(495));
-    CmdFoward =
+    CmdForward =
         button(framePlayControl, "CmdFoward", tr("Previous"), QRect(QPoint(px(240), y), size));
     CmdPause = button(framePlayControl, "CmdPause", tr("Pause"), QRect(QPoint(px(1440), y), size));
     CmdPlay = button(framePlayControl, "CmdPlay", tr("Play"), QRect(QPoint(px(2640), y), size));
@@ -101,7 +101,7 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     // At the bottom of the column: the two list saves and the output frame.
     CmdSaveWav = button(this, "CmdSaveWav", tr("Save The List to Wav"), {});
     CmdSaveList = button(this, "CmdSaveList", tr("Save The List to MP3"), {});
-    frameBitRate = new OutputFrame(this);
+    outputFrame = new OutputFrame(this);
     showOutput(OutputChoice());
     nameForScreenReaders();
     layOut();
@@ -119,21 +119,21 @@ void AudioEditPanel::nameForScreenReaders() {
         {Cmdremove, "Remove the song"},
         {CmdIns, "Insert songs above the selected one"},
         {chkPlayList, "Play the rest of the list"},
-        {CmdFoward, "Previous song"},
+        {CmdForward, "Previous song"},
         {CmdPause, "Pause"},
         {CmdPlay, "Play the selected song"},
         {CmdStop, "Stop"},
         {CmdNext, "Next song"},
-        {frameBitRate, "Output"},
-        {frameBitRate->CboPreset, "Output preset"},
-        {frameBitRate->CboFormat, "Output format"},
-        {frameBitRate->CboSetting, "Format setting"},
+        {outputFrame, "Output"},
+        {outputFrame->CboPreset, "Output preset"},
+        {outputFrame->CboFormat, "Output format"},
+        {outputFrame->CboSetting, "Format setting"},
         {CmdSaveWav, "Save the list as WAV"},
     };
     for (const auto& n : names)
         n.control->setAccessibleName(tr(n.name));
-    for (QAbstractButton* option : frameBitRate->bitRateGroup->buttons())
-        option->setAccessibleName(tr("%1 kbit/s").arg(frameBitRate->bitRateGroup->id(option)));
+    for (QAbstractButton* option : outputFrame->bitRateGroup->buttons())
+        option->setAccessibleName(tr("%1 kbit/s").arg(outputFrame->bitRateGroup->id(option)));
 
     // Down the list's column, then down the right-hand one, each row from left to right.
     QList<QWidget*> order{List1,
@@ -143,21 +143,21 @@ void AudioEditPanel::nameForScreenReaders() {
                           Cmdremove,
                           CmdIns,
                           chkPlayList,
-                          CmdFoward,
+                          CmdForward,
                           CmdPause,
                           CmdPlay,
                           CmdStop,
                           CmdNext,
-                          frameBitRate->CboPreset,
-                          frameBitRate->CboFormat};
-    for (QAbstractButton* option : frameBitRate->bitRateGroup->buttons())
+                          outputFrame->CboPreset,
+                          outputFrame->CboFormat};
+    for (QAbstractButton* option : outputFrame->bitRateGroup->buttons())
         order << option;
-    order << frameBitRate->CboSetting << CmdSaveWav << CmdSaveList;
+    order << outputFrame->CboSetting << CmdSaveWav << CmdSaveList;
     chainTabOrder(order);
 }
 
 void AudioEditPanel::showOutput(const OutputChoice& choice) {
-    frameBitRate->showChoice(choice);
+    outputFrame->showChoice(choice);
     const encode::Format format = choice.format();
     CmdSaveList->setText(tr("Save The List to %1").arg(formatWord(format)));
     CmdSaveList->setAccessibleName(tr("Save the list as %1").arg(formatWord(format)));
@@ -203,8 +203,8 @@ void AudioEditPanel::layOut() {
                             lblListPosition->height());
     const int outputTop = height() - kBottomMargin - kOutputHeight;
     const int saveLeft = columnLeft + columnWidth - kSaveWidth;
-    frameBitRate->setGeometry(columnLeft, outputTop,
-                              std::min(saveLeft - 8 - columnLeft, kOutputMaxWidth), kOutputHeight);
+    outputFrame->setGeometry(columnLeft, outputTop,
+                             std::min(saveLeft - 8 - columnLeft, kOutputMaxWidth), kOutputHeight);
     // The saves beside the frame's two rows.
     CmdSaveWav->setGeometry(saveLeft, outputTop + kOutputHeight - 62, kSaveWidth, 28);
     CmdSaveList->setGeometry(saveLeft, outputTop + kOutputHeight - 30, kSaveWidth, 28);

@@ -1,5 +1,5 @@
 #pragma once
-// The "Audio Edit" panel Framewav: the song list with its buttons, the two list saves, the
+// The "Audio Edit" panel songListPanel: the song list with its buttons, the two list saves, the
 // output frame (preset, format and setting of the encoded saves) and the list player's frame
 // "Play Control". The clip editor's frame is
 // placed in it by the window that composes the panels (placeEditFrame).
@@ -49,7 +49,7 @@ public:
     QString workingCopy(int row) const;
     // The list player's five buttons, from left to right.
     QList<QPushButton*> playerButtons() const {
-        return {CmdFoward, CmdPause, CmdPlay, CmdStop, CmdNext};
+        return {CmdForward, CmdPause, CmdPlay, CmdStop, CmdNext};
     }
 
     // The clip editor's frame once placed (null before).
@@ -75,14 +75,14 @@ public:
 
     // List saves and the output frame
     QPushButton* CmdSaveWav;
-    QPushButton* CmdSaveList;  // "Save The List to MP3", or the chosen format
-    OutputFrame* frameBitRate; // "Output"
+    QPushButton* CmdSaveList; // "Save The List to MP3", or the chosen format
+    OutputFrame* outputFrame; // "Output"
 
     // List player
     QGroupBox* framePlayControl;
     QLabel* lblListPosition; // beside "Play List": the song playing, its position and length
     QCheckBox* chkPlayList;
-    QPushButton* CmdFoward;
+    QPushButton* CmdForward;
     QPushButton* CmdPause;
     QPushButton* CmdPlay;
     QPushButton* CmdStop;

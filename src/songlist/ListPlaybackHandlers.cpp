@@ -21,19 +21,20 @@ ListPlaybackHandlers::ListPlaybackHandlers(AudioEditPanel& panel, ListPlaybackSe
     connect(panel_.CmdStop, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdStop_Click);
     connect(panel_.CmdPause, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdPause_Click);
     connect(panel_.CmdNext, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdNext_Click);
-    connect(panel_.CmdFoward, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdFoward_Click);
-    connect(s_.MMCPlayList, &WavPlayer::Done, this, [this](int notifyCode) {
+    connect(panel_.CmdForward, &QPushButton::clicked, this,
+            &ListPlaybackHandlers::CmdForward_Click);
+    connect(s_.listPlayer, &WavPlayer::Done, this, [this](int notifyCode) {
         if (notifyCode == mcinotify::kFailure)
-            MMCPlayList_Done(s_.MMCPlayList->brokenOff().value());
+            listPlayer_Done(s_.listPlayer->brokenOff().value());
         else
-            MMCPlayList_Done({});
+            listPlayer_Done({});
     });
     // Whoever starts, pauses or stops the player, the label follows.
     for (const auto told :
          {&WavPlayer::Started, &WavPlayer::Paused, &WavPlayer::Stopped, &WavPlayer::Closed}) {
-        connect(s_.MMCPlayList, told, this, &ListPlaybackHandlers::showPosition);
+        connect(s_.listPlayer, told, this, &ListPlaybackHandlers::showPosition);
     }
-    connect(s_.MMCPlayList, &WavPlayer::Done, this, &ListPlaybackHandlers::showPosition);
+    connect(s_.listPlayer, &WavPlayer::Done, this, &ListPlaybackHandlers::showPosition);
 
     QListWidget* list = panel_.List1;
     connect(list, &QListWidget::currentRowChanged, this, &ListPlaybackHandlers::updateButtons);
@@ -62,12 +63,12 @@ void ListPlaybackHandlers::CmdPlay_Click() {
 
 void ListPlaybackHandlers::CmdStop_Click() {
     paused_ = false;
-    s_.MMCPlayList->stop();
+    s_.listPlayer->stop();
     showPosition();
 }
 
 void ListPlaybackHandlers::CmdPause_Click() {
-    WavPlayer& player = *s_.MMCPlayList;
+    WavPlayer& player = *s_.listPlayer;
     if (player.isPlaying()) {
         player.pause(); // keeps the position heard
         paused_ = true;
@@ -81,7 +82,7 @@ void ListPlaybackHandlers::CmdPause_Click() {
 }
 
 int ListPlaybackHandlers::currentRow() const {
-    const WavPlayer& player = *s_.MMCPlayList;
+    const WavPlayer& player = *s_.listPlayer;
     const bool holding = player.isPlaying() || (paused_ && player.isOpen());
     return holding && playingRow_ < panel_.List1->count() ? playingRow_ : panel_.ListIndex();
 }
@@ -92,7 +93,7 @@ void ListPlaybackHandlers::CmdNext_Click() {
         playFrom(row);
 }
 
-void ListPlaybackHandlers::CmdFoward_Click() {
+void ListPlaybackHandlers::CmdForward_Click() {
     const int row = currentRow() - 1;
     if (row >= 0)
         playFrom(row);
@@ -104,7 +105,7 @@ void ListPlaybackHandlers::playFrom(int row) {
 }
 
 void ListPlaybackHandlers::PlayNext() {
-    WavPlayer& player = *s_.MMCPlayList;
+    WavPlayer& player = *s_.listPlayer;
     paused_ = false;
     const int row = *s_.PlayIndex;
     if (row >= panel_.List1->count()) {
@@ -130,9 +131,9 @@ void ListPlaybackHandlers::PlayNext() {
                          Dialogs::Icon::Warning);
 }
 
-void ListPlaybackHandlers::MMCPlayList_Done(const Status& ended) {
+void ListPlaybackHandlers::listPlayer_Done(const Status& ended) {
     if (!ended) {
-        const WavPlayer& player = *s_.MMCPlayList;
+        const WavPlayer& player = *s_.listPlayer;
         const Error& why = ended.error();
         const int row = playingRow_;
         const QString name = row >= 0 && row < panel_.List1->count()
@@ -156,11 +157,11 @@ void ListPlaybackHandlers::updateButtons() {
             b->setEnabled(true);
     }
     panel_.CmdNext->setEnabled(!(count == selected + 1 || selected == -1));
-    panel_.CmdFoward->setEnabled(!(selected == -1 || selected == 0 || count == 0));
+    panel_.CmdForward->setEnabled(!(selected == -1 || selected == 0 || count == 0));
 }
 
 void ListPlaybackHandlers::showPosition() {
-    const WavPlayer& player = *s_.MMCPlayList;
+    const WavPlayer& player = *s_.listPlayer;
     const bool holding = player.isPlaying() || (paused_ && player.isOpen());
     QListWidgetItem* song = holding ? panel_.List1->item(playingRow_) : nullptr;
     if (!song) {

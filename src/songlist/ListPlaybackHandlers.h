@@ -1,7 +1,7 @@
 #pragma once
 // List playback: the "Play Control" frame plays the songs' working copies through the list
 // player, from the selected song on, and with "Play List" ticked on through the rest of the list.
-// "Next" and "Previous" (CmdFoward) play the song after or before the one playing (or the
+// "Next" and "Previous" (CmdForward) play the song after or before the one playing (or the
 // selection while nothing plays); "Pause" holds the song and, pressed again, goes on from the same
 // sample.
 //
@@ -48,14 +48,14 @@ public:
     void CmdStop_Click();
     void CmdPause_Click();
     void CmdNext_Click();
-    void CmdFoward_Click();
+    void CmdForward_Click();
     // Starts the song at PlayIndex and moves PlayIndex on; past the last song the player stops
     // and closes.
     void PlayNext();
     // The song has ended by itself, played to its end or broken off with the Error: with "Play
     // List" ticked the next one starts. A song that broke off is reported; after an unreadable
     // file the list goes on, after a failed sound device (the sound server went away) it stops.
-    void MMCPlayList_Done(const Status& ended);
+    void listPlayer_Done(const Status& ended);
     void updateButtons();
     // The song playing (or paused) with its position and length; clears the label once nothing
     // plays. positionTimer runs while the song plays.

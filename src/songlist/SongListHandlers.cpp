@@ -70,7 +70,7 @@ QList<int> rowsAfterSwap(int count, int a, int b) {
 SongListHandlers::SongListHandlers(AudioEditPanel& panel, SongListServices services,
                                    QObject* parent)
     : QObject(parent), panel_(panel), s_(std::move(services)),
-      marks_(new SongRowMarks(panel_, *s_.MMCPlayList, *s_.MMCEdit, this)) {
+      marks_(new SongRowMarks(panel_, *s_.listPlayer, *s_.editorPlayer, this)) {
     QListWidget* list = panel_.List1;
     connect(panel_.CmdAdd, &QPushButton::clicked, this, &SongListHandlers::CmdAdd_Click);
     connect(panel_.CmdIns, &QPushButton::clicked, this, &SongListHandlers::CmdIns_Click);
@@ -213,10 +213,10 @@ bool SongListHandlers::handleDrag(QEvent* event) {
 }
 
 void SongListHandlers::stopAndClosePlayers() {
-    s_.MMCEdit->stop();
-    s_.MMCPlayList->stop();
-    s_.MMCEdit->close();
-    s_.MMCPlayList->close();
+    s_.editorPlayer->stop();
+    s_.listPlayer->stop();
+    s_.editorPlayer->close();
+    s_.listPlayer->close();
 }
 
 void SongListHandlers::Cmdremove_Click() {

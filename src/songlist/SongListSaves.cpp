@@ -68,8 +68,8 @@ void SongListHandlers::CmdSaveWav_Click() {
 }
 
 void SongListHandlers::saveListAsWav(const QString& target) {
-    s_.MMCEdit->close();
-    s_.MMCPlayList->close();
+    s_.editorPlayer->close();
+    s_.listPlayer->close();
     // The songs go straight into the chosen file (through a temporary file renamed into
     // place), so a failure or a cancel never leaves half a file there or damages the one
     // already there.
@@ -144,8 +144,8 @@ void SongListHandlers::CmdSaveList_Click() {
     const std::optional<QString> title = askClipTitle(*s_.dialogs, listTitle());
     if (!title)
         return;
-    s_.MMCEdit->close();
-    s_.MMCPlayList->close();
+    s_.editorPlayer->close();
+    s_.listPlayer->close();
     // The songs are joined on the job's thread straight into the encoder, so no joined file is
     // written anywhere. The working copies are read until the job ends: the window stays
     // disabled until then, so that no song is removed or cut while it is read. A failure of a

@@ -62,7 +62,7 @@ QPixmap busyImage(int index) {
 
 } // namespace
 
-FrmLoad::FrmLoad()
+BusyWidget::BusyWidget()
     : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("FrmLoad"));
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -102,23 +102,23 @@ FrmLoad::FrmLoad()
     ProgressBar1->setAccessibleName(tr("Progress"));
     showJobPart(false);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(kTickMs);
-    connect(Timer1, &QTimer::timeout, this, &FrmLoad::Timer1_Timer);
+    stripTimer = new QTimer(this);
+    stripTimer->setObjectName(QStringLiteral("Timer1"));
+    stripTimer->setInterval(kTickMs);
+    connect(stripTimer, &QTimer::timeout, this, &BusyWidget::stepStrip);
 }
 
-void FrmLoad::showEvent(QShowEvent* event) {
+void BusyWidget::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    Timer1->start();
+    stripTimer->start();
 }
 
-void FrmLoad::hideEvent(QHideEvent* event) {
+void BusyWidget::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
-    Timer1->stop();
+    stripTimer->stop();
 }
 
-void FrmLoad::Timer1_Timer() {
+void BusyWidget::stepStrip() {
     for (QLabel* pic : pictures_) {
         if (pic->isHidden()) {
             pic->setVisible(true);
@@ -133,14 +133,14 @@ void FrmLoad::Timer1_Timer() {
     }
 }
 
-void FrmLoad::showJobPart(bool shown) {
+void BusyWidget::showJobPart(bool shown) {
     for (QWidget* part : {static_cast<QWidget*>(ProgressBar1), static_cast<QWidget*>(LabelTimeLeft),
                           static_cast<QWidget*>(CmdCancel)})
         part->setVisible(shown);
     setFixedSize(kWidth, shown ? kHeight + kJobHeight : kHeight);
 }
 
-void FrmLoad::paintEvent(QPaintEvent* event) {
+void BusyWidget::paintEvent(QPaintEvent* event) {
     QWidget::paintEvent(event);
     QPainter p(this);
     p.fillRect(rect(), palette().window());
@@ -154,9 +154,9 @@ BusyWindow::BusyWindow(QWidget* anchor) : anchor_(anchor) {}
 
 BusyWindow::~BusyWindow() = default;
 
-FrmLoad& BusyWindow::window() {
+BusyWidget& BusyWindow::window() {
     if (!window_) {
-        window_ = std::make_unique<FrmLoad>();
+        window_ = std::make_unique<BusyWidget>();
         if (anchor_) {
             // A child of the busy window: it goes with it, and stops watching then.
             auto* watch = new AnchorWatch(anchor_, [this] {
@@ -174,7 +174,7 @@ void BusyWindow::setText(const QString& text) {
 }
 
 void BusyWindow::show(const QString& text) {
-    FrmLoad& w = window();
+    BusyWidget& w = window();
     w.Label1->setText(text);
     if (w.isVisible())
         return;
@@ -183,17 +183,17 @@ void BusyWindow::show(const QString& text) {
 }
 
 void BusyWindow::showJob(const QString& text, std::function<void()> cancel) {
-    FrmLoad& w = window();
+    BusyWidget& w = window();
     w.Label1->setText(text);
     cancel_ = std::move(cancel);
     w.ProgressBar1->setValue(0);
     w.LabelTimeLeft->clear();
     w.CmdCancel->setEnabled(true);
-    w.CmdCancel->setText(FrmLoad::tr("Cancel"));
+    w.CmdCancel->setText(BusyWidget::tr("Cancel"));
     QObject::disconnect(w.CmdCancel, nullptr, nullptr, nullptr);
     QObject::connect(w.CmdCancel, &QPushButton::clicked, w.CmdCancel, [this] {
         window().CmdCancel->setEnabled(false);
-        window().CmdCancel->setText(FrmLoad::tr("Cancelling"));
+        window().CmdCancel->setText(BusyWidget::tr("Cancelling"));
         if (auto handler = std::exchange(cancel_, nullptr))
             handler();
     });
@@ -204,13 +204,13 @@ void BusyWindow::showJob(const QString& text, std::function<void()> cancel) {
 }
 
 void BusyWindow::setProgress(int permille, const QString& timeLeft) {
-    FrmLoad& w = window();
+    BusyWidget& w = window();
     w.ProgressBar1->setValue(std::clamp(permille, 0, 1000));
     w.LabelTimeLeft->setText(timeLeft);
 }
 
 void BusyWindow::centre() {
-    FrmLoad& w = window();
+    BusyWidget& w = window();
     QRect area;
     if (anchor_ && anchor_->isVisible()) {
         area = anchor_->frameGeometry();
@@ -223,7 +223,7 @@ void BusyWindow::centre() {
 }
 
 void BusyWindow::place() {
-    FrmLoad& w = window();
+    BusyWidget& w = window();
     centre();
     w.show();
     w.raise();

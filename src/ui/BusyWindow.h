@@ -1,10 +1,10 @@
 #pragma once
-// The busy window FrmLoad: a small frameless window with a strip of pictures that fills up from
+// The busy window BusyWidget: a small frameless window with a strip of pictures that fills up from
 // left to right and starts over, and a line of text below it that says what is going on.
 // Callers show it while long work runs and hide it after. For a job (see Jobs) it also shows a
 // progress bar with the percent, the time left once it can be told, and a Cancel button.
 //
-// BusyWindow is the holder that callers use: it creates FrmLoad on first use and keeps it,
+// BusyWindow is the holder that callers use: it creates BusyWidget on first use and keeps it,
 // hidden or shown, until the holder goes, so the text stays what the last caller set.
 //
 // Threads: UI thread only.
@@ -22,21 +22,21 @@
 
 namespace quaverly {
 
-class FrmLoad final : public QWidget {
+class BusyWidget final : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kPictures = 6;
     static constexpr int kTickMs = 500;
 
-    FrmLoad();
+    BusyWidget();
 
     // One step of the strip: the lowest hidden picture appears; when that makes the last
-    // picture visible, the strip starts over with picture 0 alone. Timer1 calls it while the
+    // picture visible, the strip starts over with picture 0 alone. stripTimer calls it while the
     // window shows.
-    void Timer1_Timer();
+    void stepStrip();
 
     QLabel* Label1 = nullptr;
-    QTimer* Timer1 = nullptr;
+    QTimer* stripTimer = nullptr;
     // The job's part, shown only while a job runs.
     QProgressBar* ProgressBar1 = nullptr;
     QLabel* LabelTimeLeft = nullptr;
@@ -78,7 +78,7 @@ public:
     void setProgress(int permille, const QString& timeLeft);
 
     // The window, created on first use.
-    FrmLoad& window();
+    BusyWidget& window();
 
 private:
     // Centres the window on the anchor when that is shown, else on the screen.
@@ -87,7 +87,7 @@ private:
     void place();
 
     QPointer<QWidget> anchor_;
-    std::unique_ptr<FrmLoad> window_;
+    std::unique_ptr<BusyWidget> window_;
     std::function<void()> cancel_;
 };
 

@@ -148,12 +148,12 @@ int Encodings::run(encode::EncodeOrder order, Job job) {
     running_ = true;
     jobs_.start({words, std::move(work), [this, result, job = std::move(job)](bool cancelled) {
                      running_ = false;
-                     Mp3Enc1_EncodeDone(*result, job, cancelled);
+                     finishEncoding(*result, job, cancelled);
                  }});
     return id;
 }
 
-void Encodings::Mp3Enc1_EncodeDone(const EncodeResult& result, const Job& job, bool cancelled) {
+void Encodings::finishEncoding(const EncodeResult& result, const Job& job, bool cancelled) {
     // A stop asked for after the target was complete and in place comes too late: it is saved.
     if (result.ok()) {
         dialogs_.tell(savedText(result.target), Dialogs::Icon::Information);

@@ -99,7 +99,7 @@ private:
     int run(encode::EncodeOrder order, Job job);
     // The completion of one job: the user hears how it went (savedText(), or what failed; a
     // cancel says nothing), both players stop and the job's work files go.
-    void Mp3Enc1_EncodeDone(const EncodeResult& result, const Job& job, bool cancelled);
+    void finishEncoding(const EncodeResult& result, const Job& job, bool cancelled);
 
     Dialogs& dialogs_;
     BusyWindow& busy_;

@@ -31,8 +31,8 @@ struct WindowServices {
     std::function<QString()> baseFolder;  // where the save dialogs open
     std::function<OutputChoice()> output; // the output frame's choice, as it is now
     // The two players: the clip editor's and the list player's.
-    WavPlayer* MMCEdit = nullptr;
-    WavPlayer* MMCPlayList = nullptr;
+    WavPlayer* editorPlayer = nullptr;
+    WavPlayer* listPlayer = nullptr;
 };
 
 } // namespace quaverly

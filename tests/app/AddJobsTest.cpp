@@ -96,13 +96,13 @@ public:
                 all.insert(f.absoluteFilePath(), readFile(f.absoluteFilePath()));
         for (int i = 0; i < list->count(); ++i)
             all.insert(QStringLiteral("song %1").arg(i),
-                       (texts()[i] + '|' + w->Framewav->workingCopy(i)).toUtf8());
-        all.insert(QStringLiteral("selected"), QByteArray::number(w->Framewav->ListIndex()));
+                       (texts()[i] + '|' + w->songListPanel->workingCopy(i)).toUtf8());
+        all.insert(QStringLiteral("selected"), QByteArray::number(w->songListPanel->ListIndex()));
         return all;
     }
     // The working copy of the song at `row` counted from the end (1: the last).
     QByteArray copyFromEnd(int row) const {
-        return readFile(w->Framewav->workingCopy(list->count() - row));
+        return readFile(w->songListPanel->workingCopy(list->count() - row));
     }
     static void expectPcm(const QByteArray& wav, const std::vector<std::int16_t>& pcm) {
         ASSERT_EQ(wav.size(), 44 + qsizetype(pcm.size() * 2));
@@ -125,7 +125,7 @@ const Case kCases[] = {
     {"OneLongMp3", [](AddJobs&) {},
      [](AddJobs& t) {
          t.dialogs.queueFile(longMp3());
-         t.w->Framewav->CmdAdd->click();
+         t.w->songListPanel->CmdAdd->click();
      },
      [](int) { return QStringLiteral("Adding long.mp3"); },
      [](AddJobs& t) {
@@ -137,7 +137,7 @@ const Case kCases[] = {
      [](AddJobs& t) {
          t.dialogs.queueFiles(
              {t.song("a.wav", -30000), t.song("b.wav", -10000), t.song("c.wav", 10000)});
-         t.w->Framewav->CmdAdd->click();
+         t.w->songListPanel->CmdAdd->click();
      },
      threeSongsWords,
      [](AddJobs& t) {
@@ -158,7 +158,7 @@ const Case kCases[] = {
      },
      [](AddJobs& t) {
          t.dialogs.queueFiles({t.song("a.wav", -30000), t.song("b.wav", -10000)});
-         t.w->Framewav->CmdIns->click();
+         t.w->songListPanel->CmdIns->click();
      },
      [](int permille) {
          return permille < 500   ? QStringLiteral("Adding a.wav (1 of 2)")
@@ -170,19 +170,19 @@ const Case kCases[] = {
          const QStringList names = t.texts();
          EXPECT_EQ(names.mid(names.size() - 3), (QStringList{"a", "b", "y"}));
          EXPECT_EQ(names.constFirst(), "x");
-         EXPECT_EQ(t.w->Framewav->ListIndex(), t.list->count() - 1);
+         EXPECT_EQ(t.w->songListPanel->ListIndex(), t.list->count() - 1);
          EXPECT_EQ(t.copyFromEnd(3), readFile(t.song("a.wav", 0)));
          EXPECT_EQ(t.copyFromEnd(2), readFile(t.song("b.wav", 0)));
      }},
     {"ConvertToWav",
      [](AddJobs& t) {
          t.writeFile(t.out("long.wav"), "earlier");
-         t.w->FrameConvert->txtopenmp3->setText(longMp3());
-         t.w->FrameConvert->txtsavewav->setText(t.out("long.wav"));
+         t.w->convertPanel->txtWavSource->setText(longMp3());
+         t.w->convertPanel->txtsavewav->setText(t.out("long.wav"));
      },
      [](AddJobs& t) {
          t.dialogs.queueQuestion(true); // the typed target is there already: replace it
-         t.w->FrameConvert->CmdconvertWav->click();
+         t.w->convertPanel->CmdconvertWav->click();
      },
      [](int) { return QStringLiteral("Converting......."); },
      [](AddJobs& t) {
@@ -193,12 +193,12 @@ const Case kCases[] = {
     {"ConvertToMp3",
      [](AddJobs& t) {
          t.writeFile(t.out("clip.mp3"), "earlier");
-         t.w->FrameConvert->txtopenwav->setText(longMp3());
-         t.w->FrameConvert->txtsavemp3->setText(t.out("clip.mp3"));
+         t.w->convertPanel->txtEncodeSource->setText(longMp3());
+         t.w->convertPanel->txtEncodeTarget->setText(t.out("clip.mp3"));
      },
      [](AddJobs& t) {
          t.dialogs.queueQuestion(true);
-         t.w->FrameConvert->CmdConvertMP3->click();
+         t.w->convertPanel->CmdConvertMP3->click();
      },
      [](int) { return QStringLiteral("Converting......."); },
      [](AddJobs& t) {

@@ -36,10 +36,10 @@ struct Conversion {
     QString targetName, saved;
 };
 QList<Conversion> conversions(ConvertPanel& p) {
-    return {
-        {p.txtopenmp3, p.txtsavewav, p.CmdconvertWav, "out.wav",
-         "Convert Finish: out.wav is saved."},
-        {p.txtopenwav, p.txtsavemp3, p.CmdConvertMP3, "out.mp3", "Finish Save: out.mp3 is saved."}};
+    return {{p.txtWavSource, p.txtsavewav, p.CmdconvertWav, "out.wav",
+             "Convert Finish: out.wav is saved."},
+            {p.txtEncodeSource, p.txtEncodeTarget, p.CmdConvertMP3, "out.mp3",
+             "Finish Save: out.mp3 is saved."}};
 }
 
 TEST_F(AppFace, EachConvertButtonIsOfferedOnlyWithBothItsNamesAndATypedTargetReplacedOnYes) {
@@ -47,7 +47,7 @@ TEST_F(AppFace, EachConvertButtonIsOfferedOnlyWithBothItsNamesAndATypedTargetRep
     ASSERT_TRUE(test::writeWav16(source, 2, 8000, test::staircase(800, 2)));
     for (const bool yes : {false, true}) {
         auto w = start("Convert");
-        for (const Conversion& c : conversions(*w->FrameConvert)) {
+        for (const Conversion& c : conversions(*w->convertPanel)) {
             EXPECT_FALSE(c.button->isEnabled());
             c.source->setText(source);
             EXPECT_FALSE(c.button->isEnabled());
@@ -61,7 +61,7 @@ TEST_F(AppFace, EachConvertButtonIsOfferedOnlyWithBothItsNamesAndATypedTargetRep
             QSignalSpy encoded(&w->encodings(), &Encodings::finished);
             c.button->click();
             ASSERT_TRUE(jobsSettled(*w));
-            if (yes && c.target == w->FrameConvert->txtsavemp3) {
+            if (yes && c.target == w->convertPanel->txtEncodeTarget) {
                 ASSERT_TRUE(!encoded.isEmpty() || encoded.wait(60000));
             }
             EXPECT_EQ(dialogs.asked(ScriptedDialogs::Kind::Question).value(0).text,
@@ -101,9 +101,9 @@ TEST_F(AppFace, NoTextIsCutOffAtTheFirstSize) {
     // The longest texts the busy window shows.
     w->busyWindow().showJob(QStringLiteral("Saving the list to WAV"), [] {});
     w->busyWindow().setProgress(500, QStringLiteral("About 59 min left"));
-    const std::pair<const char*, QWidget*> panels[] = {{"Convert", w->FrameConvert},
-                                                       {"Setting", w->FrameSetting},
-                                                       {"Help", w->FrameAbout},
+    const std::pair<const char*, QWidget*> panels[] = {{"Convert", w->convertPanel},
+                                                       {"Setting", w->settingsPanel},
+                                                       {"Help", w->aboutPanel},
                                                        {"Help", &w->busyWindow().window()}};
     for (const auto& [key, panel] : panels) {
         w->toolbarAction(QLatin1String(key))->trigger();

@@ -30,7 +30,7 @@ protected:
         return samples;
     }
     void choosePreset(const char* id) {
-        QComboBox* presets = w->Framewav->frameBitRate->CboPreset;
+        QComboBox* presets = w->songListPanel->outputFrame->CboPreset;
         presets->setCurrentIndex(presets->findData(QString::fromLatin1(id)));
     }
     void open(int row) {
@@ -46,7 +46,7 @@ protected:
 TEST_F(ClipSave, TheListSavesInTheFormatItsNameGivesWithTheTitleAsked) {
     const auto one = addSong("One", 2, 44100, 30000);
     const auto two = addSong("Two", 2, 44100, 12345);
-    EXPECT_EQ(w->Framewav->CmdSaveList->text(), "Save The List to MP3");
+    EXPECT_EQ(w->songListPanel->CmdSaveList->text(), "Save The List to MP3");
 
     // Cancelling the title saves nothing.
     dialogs.queueFile(path("list.flac"));
@@ -64,7 +64,7 @@ TEST_F(ClipSave, TheListSavesInTheFormatItsNameGivesWithTheTitleAsked) {
     // The typed .flac decides: a FLAC of the joined songs, sample for sample, with its title.
     dialogs.queueFile(path("list.flac"));
     dialogs.queueInput(QStringLiteral("Both songs"));
-    w->Framewav->CmdSaveList->click(); // returns while its job runs
+    w->songListPanel->CmdSaveList->click(); // returns while its job runs
     EXPECT_FALSE(w->isEnabled());
     ASSERT_TRUE(saved());
     EXPECT_EQ(dialogs.messageTexts(), QStringList{"Finish Save: list.flac is saved."});
@@ -92,15 +92,15 @@ TEST_F(ClipSave, TheListSavesInTheFormatItsNameGivesWithTheTitleAsked) {
 }
 
 TEST_F(ClipSave, ExportClipWritesTheSongAsItWasCut) {
-    EXPECT_FALSE(w->frameEditSong->CmdExport->isEnabled());
+    EXPECT_FALSE(w->editorFrame->CmdExport->isEnabled());
     const auto song = addSong("Tune", 1, 8000, 16000);
     choosePreset("lossless");
     open(0);
-    EXPECT_TRUE(w->frameEditSong->CmdExport->isEnabled());
+    EXPECT_TRUE(w->editorFrame->CmdExport->isEnabled());
     w->editor->setMarkIn(500);
     w->editor->setMarkOut(1000);
     click(*w, "CmdEditDone");
-    ASSERT_TRUE(w->frameEditSong->CmdExport->isEnabled()) << "the cut song is still at hand";
+    ASSERT_TRUE(w->editorFrame->CmdExport->isEnabled()) << "the cut song is still at hand";
 
     dialogs.queueFile(path("clip.flac"));
     dialogs.queueInput(QStringLiteral("The clip"));
@@ -126,7 +126,7 @@ TEST_F(ClipSave, ExportClipWritesTheMarkedStretchWithItsFadeAndLeavesTheSongAsIt
     open(0);
     w->editor->setMarkIn(500);
     w->editor->setMarkOut(1000);
-    const QString copy = w->Framewav->workingCopy(0);
+    const QString copy = w->songListPanel->workingCopy(0);
     const QByteArray before = readFile(copy);
     const auto exported = [&](const char* name) {
         dialogs.queueFile(path(name));
@@ -143,7 +143,7 @@ TEST_F(ClipSave, ExportClipWritesTheMarkedStretchWithItsFadeAndLeavesTheSongAsIt
     EXPECT_TRUE(clip == std::vector<std::int16_t>(song.begin() + 4000, song.begin() + 8000));
     // Encoded (FLAC, lossless) with a 100 ms fade-in: frame i of its 800 at i / 800, the rest
     // as they were.
-    w->frameEditSong->spnFadeIn->setValue(100);
+    w->editorFrame->spnFadeIn->setValue(100);
     const auto faded = exported("faded.flac");
     ASSERT_EQ(faded.size(), 4000u);
     EXPECT_EQ(faded[0], 0);
@@ -155,8 +155,8 @@ TEST_F(ClipSave, ExportClipWritesTheMarkedStretchWithItsFadeAndLeavesTheSongAsIt
     // The song, its marks, its effects and its (absent) undo are as they were; no work file stays.
     EXPECT_EQ(readFile(copy), before);
     EXPECT_EQ(std::pair(w->MarkIn, w->MarkOut), std::pair(qint64(500), qint64(1000)));
-    EXPECT_EQ(w->frameEditSong->spnFadeIn->value(), 100);
-    EXPECT_FALSE(w->frameEditSong->CmdUndoCut->isEnabled());
+    EXPECT_EQ(w->editorFrame->spnFadeIn->value(), 100);
+    EXPECT_FALSE(w->editorFrame->CmdUndoCut->isEnabled());
     EXPECT_EQ(filesIn(w->workPath()), QStringList{QFileInfo(copy).fileName()});
 }
 
@@ -172,16 +172,17 @@ TEST_F(ClipSave, AClipLongerThanThePresetAllowsIsNotSavedButMayBeMarkedToIt) {
     EXPECT_TRUE(asked[0].text.contains("at most 40 seconds; this one is 45.0 seconds long"))
         << qPrintable(asked[0].text);
     EXPECT_TRUE(dialogs.asked(Kind::SaveFile).isEmpty());
-    EXPECT_FALSE(w->frameEditSong->isHidden());
+    EXPECT_FALSE(w->editorFrame->isHidden());
     EXPECT_EQ(w->ListMode, "Edit");
     EXPECT_EQ(std::pair(w->MarkIn, w->MarkOut), std::pair(qint64(0), qint64(40000)));
-    EXPECT_EQ(probeWav(w->Framewav->workingCopy(0))->dataSize, 45u * 8000 * 2) << "nothing cut";
+    EXPECT_EQ(probeWav(w->songListPanel->workingCopy(0))->dataSize, 45u * 8000 * 2)
+        << "nothing cut";
 
     // "Export Clip…" holds the marked stretch against the limit: 2.5 s to the end is 42.5 s.
     // No leaves the marks where the user put them; Yes keeps In and puts Out 40 s after it.
     w->editor->setMarkIn(2500);
     w->editor->setMarkOut(45000);
-    w->frameEditSong->chkSnap->setChecked(true); // the offer's mark is exact all the same
+    w->editorFrame->chkSnap->setChecked(true); // the offer's mark is exact all the same
     for (const bool yes : {false, true}) {
         dialogs.queueQuestion(yes);
         click(*w, "CmdExport");
@@ -192,7 +193,8 @@ TEST_F(ClipSave, AClipLongerThanThePresetAllowsIsNotSavedButMayBeMarkedToIt) {
         EXPECT_EQ(std::pair(w->MarkIn, w->MarkOut),
                   std::pair(qint64(2500), qint64(yes ? 42500 : 45000)));
     }
-    EXPECT_EQ(probeWav(w->Framewav->workingCopy(0))->dataSize, 45u * 8000 * 2) << "nothing cut";
+    EXPECT_EQ(probeWav(w->songListPanel->workingCopy(0))->dataSize, 45u * 8000 * 2)
+        << "nothing cut";
     // Now it fits, and the save goes on to the file dialog.
     dialogs.queueFile(QString());
     click(*w, "CmdExport");

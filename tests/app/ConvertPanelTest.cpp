@@ -64,8 +64,8 @@ protected:
 
     static QStringList songs(const Frmmain& w) {
         QStringList names;
-        for (int i = 0; i < w.Framewav->List1->count(); ++i)
-            names << w.Framewav->List1->item(i)->text();
+        for (int i = 0; i < w.songListPanel->List1->count(); ++i)
+            names << w.songListPanel->List1->item(i)->text();
         return names;
     }
 
@@ -82,7 +82,7 @@ protected:
 
 TEST_F(ConvertPanelTest, ChoosersFillTheirBoxesACancelEmptiesThemAndAnEmptyBoxDoesNothing) {
     auto w = start();
-    ConvertPanel& p = *w->FrameConvert;
+    ConvertPanel& p = *w->convertPanel;
     w->BaseFolder = out;
     const struct {
         QPushButton* chooser;
@@ -94,13 +94,13 @@ TEST_F(ConvertPanelTest, ChoosersFillTheirBoxesACancelEmptiesThemAndAnEmptyBoxDo
         const char* suffix;
     } choosers[] = {
         // Either source may be a song of any format the song reader reads.
-        {p.CmdopenMp3, p.txtopenmp3, p.CmdconvertWav, ScriptedDialogs::Kind::OpenFile,
+        {p.CmdopenMp3, p.txtWavSource, p.CmdconvertWav, ScriptedDialogs::Kind::OpenFile,
          songFileFilter(), QString(), ""},
         {p.CmdSavewav2, p.txtsavewav, p.CmdconvertWav, ScriptedDialogs::Kind::SaveFile,
          "Wav File (*.wav)", out, "wav"},
-        {p.Cmdopenwav, p.txtopenwav, p.CmdConvertMP3, ScriptedDialogs::Kind::OpenFile,
+        {p.Cmdopenwav, p.txtEncodeSource, p.CmdConvertMP3, ScriptedDialogs::Kind::OpenFile,
          songFileFilter(), music, ""},
-        {p.CmdSaveMP3, p.txtsavemp3, p.CmdConvertMP3, ScriptedDialogs::Kind::SaveFile,
+        {p.CmdSaveMP3, p.txtEncodeTarget, p.CmdConvertMP3, ScriptedDialogs::Kind::SaveFile,
          // Every written format, the output frame's first.
          encodedSaveFilter(encode::Format::Mp3), music, "mp3"},
     };
@@ -143,7 +143,7 @@ TEST_F(ConvertPanelTest, ChoosersFillTheirBoxesACancelEmptiesThemAndAnEmptyBoxDo
 
 TEST_F(ConvertPanelTest, Mp3ToWavWritesTheTargetListsTheSongAndThenSaysConvertFinish) {
     auto w = start();
-    ConvertPanel& p = *w->FrameConvert;
+    ConvertPanel& p = *w->convertPanel;
     const QByteArray source = readFile(kCbrMp3);
     QString error;
     const auto reference = test::decodeMp3(kCbrMp3, &error);
@@ -213,7 +213,7 @@ TEST_F(ConvertPanelTest, Mp3ToWavWritesTheTargetListsTheSongAndThenSaysConvertFi
 
 TEST_F(ConvertPanelTest, Mp3ToWavFailuresSayNoConvertFinishAndReleaseTheWindow) {
     auto w = start();
-    ConvertPanel& p = *w->FrameConvert;
+    ConvertPanel& p = *w->convertPanel;
     const auto expectReleased = [&](const char* what) {
         EXPECT_TRUE(w->isEnabled()) << what;
         EXPECT_FALSE(busyShown()) << what;
@@ -260,10 +260,10 @@ TEST_F(ConvertPanelTest, Mp3ToWavFailuresSayNoConvertFinishAndReleaseTheWindow) 
 
 TEST_F(ConvertPanelTest, WavToMp3EncodesAtTheSelectedBitRateAndSaysFinishSave) {
     auto w = start();
-    ConvertPanel& p = *w->FrameConvert;
+    ConvertPanel& p = *w->convertPanel;
     // The bit rate chosen on the Audio Edit panel, not the encoder's default nor the start's.
     w->toolbarAction(QStringLiteral("Wav"))->trigger();
-    w->Framewav->frameBitRate->optBitRate96->click();
+    w->songListPanel->outputFrame->optBitRate96->click();
     w->toolbarAction(QStringLiteral("Convert"))->trigger();
     ASSERT_EQ(w->OutBitRate, 96);
 
@@ -315,7 +315,7 @@ TEST_F(ConvertPanelTest, WavToMp3EncodesAtTheSelectedBitRateAndSaysFinishSave) {
 
 TEST_F(ConvertPanelTest, ASongOfAnotherFormatIsDecodedFirstAndTheDecodedCopyGoes) {
     auto w = start();
-    ConvertPanel& p = *w->FrameConvert;
+    ConvertPanel& p = *w->convertPanel;
     const QString wav = music + "/tone.wav";
     test::writeCanonicalWav(wav, test::Sine{44100, 2, 44100});
     const QString flac = music + "/tone.flac";
@@ -347,7 +347,7 @@ TEST_F(ConvertPanelTest, ASongOfAnotherFormatIsDecodedFirstAndTheDecodedCopyGoes
 
 TEST_F(ConvertPanelTest, WavToMp3FailuresSayNoFinishSave) {
     auto w = start();
-    ConvertPanel& p = *w->FrameConvert;
+    ConvertPanel& p = *w->convertPanel;
     // Words, whatever the name: the song reader refuses them before any encoding starts.
     const QString notWav = music + "/notes.wav";
     writeFile(notWav, QByteArray("plain text, no RIFF here\n").repeated(100));
@@ -388,7 +388,7 @@ TEST_F(ConvertPanelTest, WavToMp3FailuresSayNoFinishSave) {
 
 TEST_F(ConvertPanelTest, QuittingWhileAnMp3IsSavedStopsItOnlyOnTheUsersWord) {
     auto w = start();
-    ConvertPanel& p = *w->FrameConvert;
+    ConvertPanel& p = *w->convertPanel;
     // Two minutes of sound: far longer to encode than the test takes to quit.
     const QString wav = music + "/long.wav";
     test::writeCanonicalWav(wav, test::Sine{44100, 2, 120 * 44100});

@@ -102,13 +102,13 @@ protected:
         // A song listed before: its working copy must come through every fault unchanged.
         ASSERT_TRUE(writeWav16(in(QStringLiteral("keep.wav")), 1, 8000, staircase(24000, 1)));
         dialogs.queueFiles({in(QStringLiteral("keep.wav"))});
-        w->Framewav->CmdAdd->click();
+        w->songListPanel->CmdAdd->click();
         EXPECT_TRUE(jobsSettled(*w));
         ASSERT_EQ(list().count(), 1);
     }
 
     QString in(const QString& name) const { return music + QLatin1Char('/') + name; }
-    QListWidget& list() const { return *w->Framewav->List1; }
+    QListWidget& list() const { return *w->songListPanel->List1; }
 
     // Makes the sources of one run named after `tag` and puts an older file at its target.
     Scene prepare(Op op, const QString& tag) {
@@ -141,7 +141,7 @@ protected:
                     writeWav16(in(QStringLiteral("two.wav")), 1, 8000, staircase(24000, 1, 7)));
                 add(in(QStringLiteral("two.wav")));
             }
-            s.source = w->Framewav->workingCopy(1);
+            s.source = w->songListPanel->workingCopy(1);
             // The MP3 save reads the working copies on the encoder's thread: a failure there
             // names the song with its working copy.
             s.work = QStringLiteral(" (its working copy song-");
@@ -156,7 +156,7 @@ protected:
         case Op::Done:
             EXPECT_TRUE(writeWav16(wav, 1, 8000, staircase(24000, 1, 3)));
             add(wav);
-            s.source = w->Framewav->workingCopy(list().count() - 1);
+            s.source = w->songListPanel->workingCopy(list().count() - 1);
             s.target = s.source;
             s.work = tag;
             break;
@@ -183,13 +183,13 @@ protected:
 
     void add(const QString& file) {
         dialogs.queueFiles({file});
-        w->Framewav->CmdAdd->click();
+        w->songListPanel->CmdAdd->click();
         EXPECT_TRUE(jobsSettled(*w));
     }
 
     void record() {
         w->toolbarAction(QStringLiteral("Rec"))->trigger();
-        RecorderPanel& r = *w->FrameRec;
+        RecorderPanel& r = *w->recorderPanel;
         r.cmbInput->setCurrentIndex(audio::VirtualBackend::kLineIn);
         r.btnRecord->click();
         const RecordTake& take = w->recorder->engine().take();
@@ -220,19 +220,19 @@ protected:
                         said() == QStringLiteral("%1: %2 is saved.")
                                       .arg(QLatin1String(success), QFileInfo(s.target).fileName())};
         };
-        ConvertPanel& c = *w->FrameConvert;
-        RecorderPanel& r = *w->FrameRec;
+        ConvertPanel& c = *w->convertPanel;
+        RecorderPanel& r = *w->recorderPanel;
         switch (op) {
         case Op::AddMp3:
         case Op::AddWav:
             add(s.source);
             return {said(), list().count() == songs + 1 && said().isEmpty()};
         case Op::SaveWav:
-            choose(w->Framewav->CmdSaveWav, s.target);
+            choose(w->songListPanel->CmdSaveWav, s.target);
             return finished("Finish Save");
         case Op::SaveMp3:
             dialogs.queueInput(QStringLiteral("list")); // the title
-            choose(w->Framewav->CmdSaveList, s.target);
+            choose(w->songListPanel->CmdSaveList, s.target);
             return finished("Finish Save");
         case Op::ConvertWav:
             choose(c.CmdopenMp3, s.source);
@@ -249,12 +249,12 @@ protected:
         case Op::Done:
             // The song opened in the editor, marked from 0.5 s to 1.5 s, and cut.
             for (int row = 0; row < list().count(); ++row)
-                if (w->Framewav->workingCopy(row) == s.source)
+                if (w->songListPanel->workingCopy(row) == s.source)
                     list().setCurrentRow(row);
             emit list().itemDoubleClicked(list().currentItem());
             w->MarkIn = 500;
             w->MarkOut = 1500;
-            w->frameEditSong->CmdEditDone->click();
+            w->editorFrame->CmdEditDone->click();
             EXPECT_TRUE(jobsSettled(*w));
             // Cut, the clip opens in the editor marked whole: 1 s.
             return {said(), said().isEmpty() && w->MarkIn == 0 && w->MarkOut == 1000};
@@ -390,7 +390,7 @@ TEST_P(DiskFaultTest, IsReportedAndLosesNothing) {
     }
     QStringList copies;
     for (int i = 0; i < list().count(); ++i)
-        copies << w->Framewav->workingCopy(i);
+        copies << w->songListPanel->workingCopy(i);
     for (const auto& [file, bytes] : after)
         EXPECT_TRUE(before.count(file) || copies.contains(file)) << file.toStdString();
     EXPECT_LE(list().count(), songs + (row.op == Op::ConvertWav ? 1 : 0));

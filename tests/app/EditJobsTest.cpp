@@ -40,10 +40,10 @@ protected:
         dialogs.queueFile(path("song.wav"));
         click(*w, "CmdAdd");
         ASSERT_EQ(list->count(), 1);
-        copy = w->Framewav->workingCopy(0);
+        copy = w->songListPanel->workingCopy(0);
         list->setCurrentRow(0);
         emit list->itemDoubleClicked(list->currentItem());
-        f = w->frameEditSong;
+        f = w->editorFrame;
         ASSERT_TRUE(f->CmdEditDone->isEnabled());
         chooseEffects();
         w->MarkIn = kIn;

@@ -33,7 +33,7 @@ protected:
     }
     void SetUp() override {
         WindowFixture::SetUp();
-        f = w->frameEditSong;
+        f = w->editorFrame;
     }
     bool shows(qint64 ms) {
         return QTest::qWaitFor([&] { return view->lengthMs() == ms; }, 5000);
@@ -64,7 +64,7 @@ TEST_F(EditorFace, DoneShowsTheClipAndUndoTheSongReadyToPlay) {
         EXPECT_TRUE(f->CmdEditPlay->isEnabled() && f->CmdPlaySel->isEnabled());
         EXPECT_EQ(f->spnFadeIn->value() + f->cmbNormalise->currentIndex(), 0);
     }
-    EXPECT_EQ(samples16(readFile(w->Framewav->workingCopy(0))), staircase(8000, 1, 4000));
+    EXPECT_EQ(samples16(readFile(w->songListPanel->workingCopy(0))), staircase(8000, 1, 4000));
     EXPECT_TRUE(dialogs.messageTexts().isEmpty()) << qPrintable(dialogs.messageTexts().join('\n'));
 }
 
@@ -86,9 +86,9 @@ TEST_F(EditorFace, SliderAndWaveformMoveThePlayPositionAlike) {
                 QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(x, view->height() / 2));
             }
             const qint64 to = slider ? 5000 : view->msOfFrame(view->frameAt(x));
-            EXPECT_EQ(w->MMCEdit->isPlaying(), playing) << slider;
-            EXPECT_GE(w->MMCEdit->Position(), to) << slider;
-            EXPECT_LT(w->MMCEdit->Position(), to + (playing ? 1000 : 1)) << slider;
+            EXPECT_EQ(w->editorPlayer->isPlaying(), playing) << slider;
+            EXPECT_GE(w->editorPlayer->Position(), to) << slider;
+            EXPECT_LT(w->editorPlayer->Position(), to + (playing ? 1000 : 1)) << slider;
         }
 }
 
@@ -115,7 +115,7 @@ TEST_F(EditorFace, MarksThatCannotBeCutAreExplainedBesideThemAndByDone) {
                       QStringLiteral("Time Input Error: %1.").arg(c.why));
         }
     }
-    EXPECT_EQ(samples16(readFile(w->Framewav->workingCopy(0))).size(), 16000u) << "never cut";
+    EXPECT_EQ(samples16(readFile(w->songListPanel->workingCopy(0))).size(), 16000u) << "never cut";
 }
 
 TEST_F(EditorFace, ATypedMarkIsExplainedAsItIsTypedAndNothingMovesForIt) {

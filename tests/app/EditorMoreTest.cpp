@@ -30,7 +30,7 @@ protected:
         AppFixture::SetUp();
         w = std::make_unique<Frmmain>(dialogs);
         w->show();
-        f = w->frameEditSong;
+        f = w->editorFrame;
         device = std::dynamic_pointer_cast<audio::VirtualBackend>(audio::defaultBackend());
         ASSERT_TRUE(device);
     }
@@ -39,10 +39,10 @@ protected:
         ASSERT_TRUE(writeWav16(path("song.wav"), 1, rate, samples));
         dialogs.queueFile(path("song.wav"));
         click(*w, "CmdAdd");
-        QListWidget* list = w->Framewav->List1;
+        QListWidget* list = w->songListPanel->List1;
         list->setCurrentRow(list->count() - 1);
         emit list->itemDoubleClicked(list->currentItem());
-        ASSERT_TRUE(w->frameEditSong->CmdEditDone->isEnabled());
+        ASSERT_TRUE(w->editorFrame->CmdEditDone->isEnabled());
     }
     static void type(QLineEdit* field, const QString& text) {
         field->clear();
@@ -91,7 +91,7 @@ TEST_F(EditorMore, ATypedMarkLandsOnTheFrameTheCutUses) {
     EXPECT_EQ(f->Lblin->text(), "In");
     // The clip starts at frame 529 and ends where the cut puts 500 ms after a 12 ms head.
     click(*w, "CmdEditDone");
-    const auto clip = samples16(readFile(w->Framewav->workingCopy(0)));
+    const auto clip = samples16(readFile(w->songListPanel->workingCopy(0)));
     EXPECT_EQ(clip, staircase(22050 - 529, 1, 529));
 }
 
@@ -154,7 +154,7 @@ TEST_F(EditorMore, PreviewsPlayExactlyTheirFramesAndLoopRepeatsTheSelection) {
         device->clearPlayed();
         QSignalSpy position(w->editor, &EditorHandlers::positionChanged);
         click(*w, c.button);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !w->MMCEdit->isPlaying(); }, 10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w->editorPlayer->isPlaying(); }, 10000));
         EXPECT_TRUE(played() == bytes(staircase(std::size_t(c.end - c.first), 1, c.first)))
             << c.button;
         EXPECT_GT(position.count(), 2) << "the position is followed while playing";
@@ -168,7 +168,7 @@ TEST_F(EditorMore, PreviewsPlayExactlyTheirFramesAndLoopRepeatsTheSelection) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return played().size() > 2 * once.size(); }, 10000));
     click(*w, "CmdEditStop");
     EXPECT_TRUE(played().left(2 * once.size()) == once + once);
-    EXPECT_FALSE(w->MMCEdit->isPlaying());
+    EXPECT_FALSE(w->editorPlayer->isPlaying());
 }
 
 TEST_F(EditorMore, TheClipLengthTurnsRedPastTheTarget) {
@@ -218,13 +218,13 @@ TEST_F(EditorMore, KeysPlayMarkAndMoveAboutWhileTheFrameHasTheFocus) {
         QTest::keyClick(f, Qt::Key(k.key));
         EXPECT_EQ(w->MarkIn, k.in) << QKeySequence(k.key).toString().toStdString();
         EXPECT_EQ(w->MarkOut, k.out) << QKeySequence(k.key).toString().toStdString();
-        EXPECT_EQ(w->MMCEdit->Position(), k.position);
+        EXPECT_EQ(w->editorPlayer->Position(), k.position);
     }
     w->editor->seek(0);
     QTest::keyClick(f, Qt::Key_Space);
-    EXPECT_TRUE(w->MMCEdit->isPlaying());
+    EXPECT_TRUE(w->editorPlayer->isPlaying());
     QTest::keyClick(f, Qt::Key_Space);
-    EXPECT_FALSE(w->MMCEdit->isPlaying());
+    EXPECT_FALSE(w->editorPlayer->isPlaying());
     // Typing in a mark's field is typing, not keys.
     f->txtMarkIn->setFocus();
     QTest::keyClicks(f->txtMarkIn, "1.");
@@ -247,8 +247,8 @@ TEST_F(EditorMore, UndoIsOfferedOnlyWithAnUndoAndOpensTheSongAgainWithTheCutsMar
     QStringList undone;
     EditorServices s;
     s.dialogs = &dialogs;
-    s.MMCEdit = &edit;
-    s.MMCPlayList = &list;
+    s.editorPlayer = &edit;
+    s.listPlayer = &list;
     s.ListMode = &mode;
     s.MarkIn = &in;
     s.MarkOut = &out;
@@ -304,7 +304,7 @@ TEST_F(EditorMore, TheWaveformFollowsTheMarksAndDoneWithEffectsCanBeUndone) {
         const int x = int(std::floor(view->xOf(double(view->frameOfMs(ms)))));
         return view->grab().toImage().pixelColor(x, view->height() / 3);
     };
-    const QString copy = w->Framewav->workingCopy(0);
+    const QString copy = w->songListPanel->workingCopy(0);
     emit view->markInMoved(200);
     EXPECT_EQ(w->MarkIn, 200);
     EXPECT_EQ(shownAt(200), inHandle);

@@ -54,7 +54,7 @@ protected:
     // A take of at least 30 s of the line-in (3 s on the virtual device's clock).
     void recordTake() {
         w->toolbarAction(QStringLiteral("Rec"))->trigger();
-        RecorderPanel& r = *w->FrameRec;
+        RecorderPanel& r = *w->recorderPanel;
         r.cmbInput->setCurrentIndex(VirtualBackend::kLineIn);
         r.btnRecord->click();
         const RecordTake& take = w->recorder->engine().take();
@@ -73,7 +73,7 @@ protected:
             addSong("a.wav", -30000);
             addSong("b.wav", 2000);
             if (save() == Save::ListFlac) {
-                QComboBox* formats = w->Framewav->frameBitRate->CboFormat;
+                QComboBox* formats = w->songListPanel->outputFrame->CboFormat;
                 formats->setCurrentIndex(formats->findData(int(encode::Format::Flac)));
                 return path("out/list.flac");
             }
@@ -86,8 +86,8 @@ protected:
         case Save::ConvertMp3:
             expected = writeSong("a.wav", -30000);
             w->toolbarAction(QStringLiteral("Convert"))->trigger();
-            w->FrameConvert->txtopenwav->setText(path("in/a.wav"));
-            w->FrameConvert->txtsavemp3->setText(path("out/converted.mp3"));
+            w->convertPanel->txtEncodeSource->setText(path("in/a.wav"));
+            w->convertPanel->txtEncodeTarget->setText(path("out/converted.mp3"));
             return path("out/converted.mp3");
         case Save::RecordWav:
         case Save::RecordMp3:
@@ -104,22 +104,23 @@ protected:
         case Save::ListFlac:
             dialogs.queueFile(target);
             dialogs.queueInput(QStringLiteral("list")); // the title
-            w->Framewav->CmdSaveList->click();
+            w->songListPanel->CmdSaveList->click();
             break;
         case Save::ExportClip:
             dialogs.queueFile(target);
             dialogs.queueInput(QStringLiteral("clip"));
-            w->frameEditSong->CmdExport->click();
+            w->editorFrame->CmdExport->click();
             break;
         case Save::ConvertMp3:
             dialogs.queueQuestion(true); // the typed target is there already: replace it
-            w->FrameConvert->CmdConvertMP3->click();
+            w->convertPanel->CmdConvertMP3->click();
             break;
         case Save::RecordWav:
         case Save::RecordMp3:
-            w->FrameRec->btnSave->click();
+            w->recorderPanel->btnSave->click();
             dialogs.queueFile(target);
-            (save() == Save::RecordWav ? w->FrameRec->CmdWav : w->FrameRec->CmdMp3)->click();
+            (save() == Save::RecordWav ? w->recorderPanel->CmdWav : w->recorderPanel->CmdMp3)
+                ->click();
             break;
         }
     }

@@ -63,7 +63,7 @@ protected:
     static QString saved(const QString& file) {
         return QStringLiteral("Finish Save: %1 is saved.").arg(QFileInfo(file).fileName());
     }
-    QListWidget& list() const { return *w->Framewav->List1; }
+    QListWidget& list() const { return *w->songListPanel->List1; }
 
     // Answers the next file dialog with `answer` and clicks `button`.
     void choose(QAbstractButton* button, const QString& answer) {
@@ -102,25 +102,25 @@ TEST_F(HostileNames, SongsAreAddedSavedAndConvertedUnderAnyName) {
         total += s.frames;
     }
     dialogs.queueFiles(files);
-    w->Framewav->CmdAdd->click();
+    w->songListPanel->CmdAdd->click();
     EXPECT_TRUE(jobsSettled(*w));
     ASSERT_EQ(list().count(), 3) << qPrintable(messages().join('|'));
     EXPECT_EQ(list().item(1)->text(), kName.twoLines);
 
     // The list joined into a WAV and into an MP3 file named as strangely.
     const QString wav = in(kName.all + ".wav");
-    choose(w->Framewav->CmdSaveWav, wav);
+    choose(w->songListPanel->CmdSaveWav, wav);
     EXPECT_EQ(messages().last(), saved(wav));
     EXPECT_EQ(samples16(readFile(wav)).size(), 2 * total);
     const QString mp3 = in(QStringLiteral("'all' 日本 😀.mp3"));
     dialogs.queueInput(QStringLiteral("'all' 日本 😀")); // the title
-    choose(w->Framewav->CmdSaveList, mp3);
+    choose(w->songListPanel->CmdSaveList, mp3);
     ASSERT_TRUE(waitForEncoding());
     EXPECT_EQ(messages().last(), saved(mp3));
     EXPECT_GT(QFileInfo(mp3).size(), 1000);
 
     // The converter, both ways.
-    ConvertPanel& p = *w->FrameConvert;
+    ConvertPanel& p = *w->convertPanel;
     choose(p.CmdopenMp3, files[2]);
     const QString decoded = in(kName.back + ".wav");
     choose(p.CmdSavewav2, decoded);
@@ -152,7 +152,7 @@ TEST_F(HostileNames, TheConverterRefusesToWriteItsSourceUnderAnyName) {
         ASSERT_TRUE(test::symbolicLink(source, soft));
     }
     const QByteArray before = readFile(source);
-    ConvertPanel& p = *w->FrameConvert;
+    ConvertPanel& p = *w->convertPanel;
     QStringList targets = {hard};
     if (links)
         targets << soft;
@@ -182,7 +182,7 @@ TEST_F(HostileNames, TheConverterRefusesToWriteItsSourceUnderAnyName) {
 TEST_F(HostileNames, TheRecordersTakeIsSavedUnderAnyName) {
     using audio::VirtualBackend;
     w->toolbarAction(QStringLiteral("Rec"))->trigger();
-    RecorderPanel& r = *w->FrameRec;
+    RecorderPanel& r = *w->recorderPanel;
     r.cmbInput->setCurrentIndex(VirtualBackend::kLineIn);
     r.btnRecord->click();
     const RecordTake& take = w->recorder->engine().take();
@@ -212,16 +212,16 @@ TEST_F(HostileNames, TheListIsNotSavedOverItsOwnWorkingCopy) {
     const QString song = in(kName.quoted + ".wav");
     ASSERT_TRUE(writeWav16(song, 1, 8000, staircase(800, 1)));
     dialogs.queueFiles({song});
-    w->Framewav->CmdAdd->click();
+    w->songListPanel->CmdAdd->click();
     EXPECT_TRUE(jobsSettled(*w));
     ASSERT_EQ(list().count(), 1);
-    const QString copy = w->Framewav->workingCopy(0);
+    const QString copy = w->songListPanel->workingCopy(0);
     const QByteArray before = readFile(copy);
     const QString viaDots = QFileInfo(copy).absolutePath() + QStringLiteral("/../") +
                             QFileInfo(QFileInfo(copy).absolutePath()).fileName() +
                             QLatin1Char('/') + QFileInfo(copy).fileName();
     for (const QString& target : {copy, viaDots}) {
-        choose(w->Framewav->CmdSaveWav, target);
+        choose(w->songListPanel->CmdSaveWav, target);
         EXPECT_TRUE(messages().last().contains("is the working copy of " + kName.quoted))
             << qPrintable(messages().last());
         EXPECT_EQ(readFile(copy), before);
@@ -229,7 +229,7 @@ TEST_F(HostileNames, TheListIsNotSavedOverItsOwnWorkingCopy) {
 
     ASSERT_TRUE(QFile::remove(copy));
     const QString target = in(QStringLiteral("all.wav"));
-    choose(w->Framewav->CmdSaveWav, target);
+    choose(w->songListPanel->CmdSaveWav, target);
     EXPECT_TRUE(messages().last().startsWith(QStringLiteral("The list was not saved.\n\n")));
     EXPECT_TRUE(messages().last().contains(kName.quoted + " (its working copy " +
                                            QFileInfo(copy).fileName() + QLatin1Char(')')))

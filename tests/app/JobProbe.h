@@ -62,8 +62,8 @@ private:
 // Once the held job has reached its point: the busy window says `words` (unless empty) and
 // shows Cancel, and the main window is disabled, so nothing can change what the job reads. Then
 // Cancel is pressed as a user would, and the job's end waited for.
-inline void cancelHeld(const HoldAt& hold, const QWidget& window, FrmLoad& busy, const Jobs& jobs,
-                       const QString& words = {}) {
+inline void cancelHeld(const HoldAt& hold, const QWidget& window, BusyWidget& busy,
+                       const Jobs& jobs, const QString& words = {}) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return hold.reached(); }, 30000));
     if (!words.isEmpty()) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return busy.Label1->text() == words; }, 5000))

@@ -46,7 +46,7 @@ TEST_P(ListSaveJob, CancelLeavesAllAsItWasAndTheSaveThenSucceeds) {
 
     auto hold = std::make_unique<HoldAt>(cancelAt);
     dialogs.queueFile(target);
-    w->Framewav->CmdSaveWav->click();
+    w->songListPanel->CmdSaveWav->click();
     cancelHeld(*hold, *w, w->busyWindow().window(), w->jobs());
     ASSERT_FALSE(HasFatalFailure());
     EXPECT_EQ(files(), before);
@@ -59,7 +59,7 @@ TEST_P(ListSaveJob, CancelLeavesAllAsItWasAndTheSaveThenSucceeds) {
     hold.reset();
     const WatchedRuns runs = watchRuns(w->jobs(), [&] {
         dialogs.queueFile(target);
-        w->Framewav->CmdSaveWav->click();
+        w->songListPanel->CmdSaveWav->click();
         ASSERT_TRUE(jobsSettled(*w));
         EXPECT_EQ(readFile(target).mid(44), joined);
         const QStringList said = dialogs.messageTexts();

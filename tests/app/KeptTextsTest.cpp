@@ -44,7 +44,7 @@ protected:
     // Adds the plain tone (100 ms), opens it in the editor and sets the marks.
     void edit(qint64 in, qint64 out) {
         add("tone.wav");
-        QListWidget* list = w->Framewav->List1;
+        QListWidget* list = w->songListPanel->List1;
         list->setCurrentRow(list->count() - 1);
         emit list->itemDoubleClicked(list->currentItem());
         w->MarkIn = in;
@@ -97,7 +97,8 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
         {"cut of a copy that shrank",
          [&] {
              edit(20, 80);
-             const QString copy = w->Framewav->workingCopy(w->Framewav->List1->count() - 1);
+             const QString copy =
+                 w->songListPanel->workingCopy(w->songListPanel->List1->count() - 1);
              ASSERT_TRUE(test::writeWav16(copy, 1, 8000, test::staircase(80, 1)));
              click(*w, "CmdEditDone");
          },
@@ -115,9 +116,9 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
         {"encoding a text",
          [&] {
              w->toolbarAction(QStringLiteral("Convert"))->trigger();
-             w->FrameConvert->txtopenwav->setText(song("notes.txt"));
-             w->FrameConvert->txtsavemp3->setText(path(QStringLiteral("out.mp3")));
-             w->FrameConvert->CmdConvertMP3->click();
+             w->convertPanel->txtEncodeSource->setText(song("notes.txt"));
+             w->convertPanel->txtEncodeTarget->setText(path(QStringLiteral("out.mp3")));
+             w->convertPanel->CmdConvertMP3->click();
              EXPECT_TRUE(jobsSettled(*w));
          },
          "Quaverly", "Not converted:\n\nnotes.txt: holds no audio"},
@@ -125,10 +126,10 @@ TEST_F(KeptTexts, EachFailureShowsTodaysMessage) {
         {"encoding an unreadable WAV",
          [&] {
              w->toolbarAction(QStringLiteral("Convert"))->trigger();
-             w->FrameConvert->txtopenwav->setText(song("odd.wav"));
-             w->FrameConvert->txtsavemp3->setText(path(QStringLiteral("out.mp3")));
+             w->convertPanel->txtEncodeSource->setText(song("odd.wav"));
+             w->convertPanel->txtEncodeTarget->setText(path(QStringLiteral("out.mp3")));
              QSignalSpy done(&w->encodings(), &Encodings::finished);
-             w->FrameConvert->CmdConvertMP3->click();
+             w->convertPanel->CmdConvertMP3->click();
              EXPECT_TRUE(jobsSettled(*w));
              EXPECT_TRUE(!done.isEmpty() || done.wait(60000));
          },
@@ -163,8 +164,8 @@ TEST_F(KeptTexts, ThreeChannelsBecomeAStereoWorkingCopy) {
     add("three.wav");
     EXPECT_TRUE(dialogs.messageTexts().isEmpty())
         << dialogs.messageTexts().join('\n').toStdString();
-    ASSERT_EQ(w->Framewav->List1->count(), 1);
-    const auto copy = probeWav(w->Framewav->workingCopy(0));
+    ASSERT_EQ(w->songListPanel->List1->count(), 1);
+    const auto copy = probeWav(w->songListPanel->workingCopy(0));
     ASSERT_TRUE(copy && copy->canonical);
     EXPECT_EQ(copy->channels, 2);
     EXPECT_EQ(copy->sampleRate, 8000u);

@@ -91,9 +91,9 @@ TEST_F(ListRecFace, LongTextsFitTheirLabelsAtTheFirstSize) {
         QLabel* label;
         QString text;
     } cases[] = {
-        {w->Framewav->lblListHint, w->Framewav->lblListHint->text()},
+        {w->songListPanel->lblListHint, w->songListPanel->lblListHint->text()},
         // The widest the take readout gets: a take of the largest size, playing.
-        {w->FrameRec->lblPos, "Playing 6:45:48.3 of 6:45:48.3 · 4294.9 MB"},
+        {w->recorderPanel->lblPos, "Playing 6:45:48.3 of 6:45:48.3 · 4294.9 MB"},
     };
     for (const auto& c : cases) {
         const QRect room = c.label->contentsRect().adjusted(c.label->margin(), c.label->margin(),
@@ -110,11 +110,11 @@ TEST_F(ListRecFace, EveryControlHasAnAccessibleNameAndTabGoesInReadingOrder) {
         QWidget* panel;
         QStringList order; // a part of the tab chain, in order
     } panels[] = {
-        {w->Framewav,
+        {w->songListPanel,
          {"List1", "CmdUP", "CmdDown", "CmdAdd", "Cmdremove", "CmdIns", "Check1", "CmdFoward",
           "CmdPause", "CmdPlay", "CmdStop", "CmdNext", "CboPreset", "CboFormat", "CboSetting",
           "CmdSaveWav", "CmdSaveList"}},
-        {w->FrameRec,
+        {w->recorderPanel,
          {"cmbInput", "sldInputLevel", "btnRecord", "btnPlay", "btnSave", "CmdWav", "CmdMp3"}},
     };
     QWidget* editor = w->findChild<QWidget*>(QStringLiteral("Frame3"));
@@ -174,7 +174,7 @@ TEST_F(ListRecFace, TheMeterShowsTheInputsLevelBeforeAndWhileRecordingOnOneStrea
     auto device = std::dynamic_pointer_cast<VirtualBackend>(audio::defaultBackend());
     ASSERT_TRUE(device);
     visitRecorder();
-    RecorderPanel& p = *w->FrameRec;
+    RecorderPanel& p = *w->recorderPanel;
     p.cmbInput->setCurrentIndex(VirtualBackend::kMicrophone);
     const double micPeak = 20 * std::log10(VirtualBackend::kMicAmplitude / 32768.0);
     const struct {

@@ -31,10 +31,10 @@ protected:
     }
     // What the frame shows as the setting: the checked option for MP3, else CboSetting's value.
     static int shownValue(const Frmmain& w) {
-        const AudioEditPanel& p = *w.Framewav;
-        if (p.frameBitRate->CboSetting->isVisibleTo(p.frameBitRate))
-            return p.frameBitRate->CboSetting->currentData().toInt();
-        return p.frameBitRate->bitRateGroup->checkedId();
+        const AudioEditPanel& p = *w.songListPanel;
+        if (p.outputFrame->CboSetting->isVisibleTo(p.outputFrame))
+            return p.outputFrame->CboSetting->currentData().toInt();
+        return p.outputFrame->bitRateGroup->checkedId();
     }
     bool waitForEncoding(Frmmain& w) {
         QSignalSpy done(&w.encodings(), &Encodings::finished);
@@ -46,10 +46,10 @@ protected:
 
 TEST_F(OutputFrame, APresetSetsFormatAndValueAndAChangeByHandLetsItGo) {
     auto w = start();
-    AudioEditPanel& p = *w->Framewav;
-    EXPECT_EQ(p.frameBitRate->CboPreset->currentText(), "None");
-    EXPECT_EQ(p.frameBitRate->CboFormat->count(), int(formats::encoded().size()));
-    EXPECT_EQ(p.frameBitRate->CboFormat->currentText(), "MP3");
+    AudioEditPanel& p = *w->songListPanel;
+    EXPECT_EQ(p.outputFrame->CboPreset->currentText(), "None");
+    EXPECT_EQ(p.outputFrame->CboFormat->count(), int(formats::encoded().size()));
+    EXPECT_EQ(p.outputFrame->CboFormat->currentText(), "MP3");
     EXPECT_EQ(shownValue(*w), 256);
 
     const struct {
@@ -64,26 +64,26 @@ TEST_F(OutputFrame, APresetSetsFormatAndValueAndAChangeByHandLetsItGo) {
         {"lossless", "FLAC", 5, "Save The List to FLAC"},
     };
     for (const auto& c : cases) {
-        pick(p.frameBitRate->CboPreset, QString::fromLatin1(c.preset));
-        EXPECT_EQ(p.frameBitRate->CboFormat->currentText(), c.format) << c.preset;
+        pick(p.outputFrame->CboPreset, QString::fromLatin1(c.preset));
+        EXPECT_EQ(p.outputFrame->CboFormat->currentText(), c.format) << c.preset;
         EXPECT_EQ(shownValue(*w), c.value) << c.preset;
         EXPECT_EQ(w->Output.value(w->Output.format()), c.value) << c.preset;
         EXPECT_EQ(p.CmdSaveList->text(), c.save) << c.preset;
     }
     EXPECT_EQ(w->OutBitRate, 192) << "the MP3 preset's bit rate is the MP3 saves'";
-    EXPECT_EQ(p.frameBitRate->CboSetting->currentText(), "level 5");
+    EXPECT_EQ(p.outputFrame->CboSetting->currentText(), "level 5");
 
     // By hand, each of the three lets the preset go and keeps what was chosen.
-    pick(p.frameBitRate->CboSetting, 8);
-    EXPECT_EQ(p.frameBitRate->CboPreset->currentText(), "None");
+    pick(p.outputFrame->CboSetting, 8);
+    EXPECT_EQ(p.outputFrame->CboPreset->currentText(), "None");
     EXPECT_EQ(w->Output.value(Format::Flac), 8);
-    pick(p.frameBitRate->CboPreset, QStringLiteral("iphone-ringtone"));
-    pick(p.frameBitRate->CboFormat, int(Format::Opus));
-    EXPECT_EQ(p.frameBitRate->CboPreset->currentText(), "None");
-    EXPECT_EQ(p.frameBitRate->CboSetting->currentText(), "128 kbit/s");
-    pick(p.frameBitRate->CboPreset, QStringLiteral("mp3-any-phone"));
+    pick(p.outputFrame->CboPreset, QStringLiteral("iphone-ringtone"));
+    pick(p.outputFrame->CboFormat, int(Format::Opus));
+    EXPECT_EQ(p.outputFrame->CboPreset->currentText(), "None");
+    EXPECT_EQ(p.outputFrame->CboSetting->currentText(), "128 kbit/s");
+    pick(p.outputFrame->CboPreset, QStringLiteral("mp3-any-phone"));
     click(*w, "Option2");
-    EXPECT_EQ(p.frameBitRate->CboPreset->currentText(), "None");
+    EXPECT_EQ(p.outputFrame->CboPreset->currentText(), "None");
     EXPECT_EQ(w->OutBitRate, 96);
     EXPECT_EQ(w->Output.format(), Format::Mp3);
 }
@@ -93,12 +93,12 @@ TEST_F(OutputFrame, SaveSettingKeepsTheChoiceInOutputsIniAndConfigIniAsItWas) {
     OutputChoice chosen;
     {
         auto w = start();
-        AudioEditPanel& p = *w->Framewav;
-        pick(p.frameBitRate->CboFormat, int(Format::Flac));
-        pick(p.frameBitRate->CboSetting, 8);
-        pick(p.frameBitRate->CboFormat, int(Format::Opus));
-        pick(p.frameBitRate->CboSetting, 64);
-        pick(p.frameBitRate->CboPreset, QStringLiteral("android-notification"));
+        AudioEditPanel& p = *w->songListPanel;
+        pick(p.outputFrame->CboFormat, int(Format::Flac));
+        pick(p.outputFrame->CboSetting, 8);
+        pick(p.outputFrame->CboFormat, int(Format::Opus));
+        pick(p.outputFrame->CboSetting, 64);
+        pick(p.outputFrame->CboPreset, QStringLiteral("android-notification"));
         click(*w, "CmdSaveSetting");
         EXPECT_TRUE(dialogs.asked().isEmpty());
         chosen = w->Output;
@@ -110,8 +110,8 @@ TEST_F(OutputFrame, SaveSettingKeepsTheChoiceInOutputsIniAndConfigIniAsItWas) {
     {
         auto w = start();
         EXPECT_EQ(w->Output, chosen);
-        EXPECT_EQ(w->Framewav->frameBitRate->CboPreset->currentText(), "Android notification");
-        EXPECT_EQ(w->Framewav->frameBitRate->CboFormat->currentText(), "Ogg");
+        EXPECT_EQ(w->songListPanel->outputFrame->CboPreset->currentText(), "Android notification");
+        EXPECT_EQ(w->songListPanel->outputFrame->CboFormat->currentText(), "Ogg");
     }
 
     // A damaged outputs.ini gives the defaults; config.ini still counts.
@@ -131,14 +131,14 @@ TEST_F(OutputFrame, SaveSettingKeepsTheChoiceInOutputsIniAndConfigIniAsItWas) {
     auto w = start();
     EXPECT_EQ(w->Output.preset(), nullptr);
     EXPECT_EQ(w->Output.value(Format::Vorbis), 3);
-    EXPECT_EQ(w->Framewav->frameBitRate->CboSetting->currentText(), "quality 3");
+    EXPECT_EQ(w->songListPanel->outputFrame->CboSetting->currentText(), "quality 3");
 }
 
 TEST_F(OutputFrame, ConvertWritesTheFormatTheTargetNamesWithTheFramesSetting) {
     auto w = start();
-    pick(w->Framewav->frameBitRate->CboFormat, int(Format::Flac));
+    pick(w->songListPanel->outputFrame->CboFormat, int(Format::Flac));
     w->toolbarAction(QStringLiteral("Convert"))->trigger();
-    ConvertPanel& p = *w->FrameConvert;
+    ConvertPanel& p = *w->convertPanel;
     EXPECT_EQ(p.CmdConvertMP3->text(), "Convert to FLAC");
     dialogs.queueFile(QString());
     p.CmdSaveMP3->click();
@@ -151,8 +151,8 @@ TEST_F(OutputFrame, ConvertWritesTheFormatTheTargetNamesWithTheFramesSetting) {
     const QString wav = path("stairs.wav");
     const auto stairs = staircase(44100 + 7, 2, -20000, 3);
     ASSERT_TRUE(writeWav16(wav, 2, 44100, stairs));
-    p.txtopenwav->setText(wav);
-    p.txtsavemp3->setText(path("stairs.Flac"));
+    p.txtEncodeSource->setText(wav);
+    p.txtEncodeTarget->setText(path("stairs.Flac"));
     p.CmdConvertMP3->click();
     EXPECT_TRUE(jobsSettled(*w));
     ASSERT_TRUE(waitForEncoding(*w));
@@ -163,23 +163,23 @@ TEST_F(OutputFrame, ConvertWritesTheFormatTheTargetNamesWithTheFramesSetting) {
 
     // The target's name decides over the frame: an MP3 target is an MP3, and a typed WAV
     // target a WAV file, never encoded data under that name (and the song is not listed).
-    p.txtsavemp3->setText(path("stairs.mp3"));
+    p.txtEncodeTarget->setText(path("stairs.mp3"));
     EXPECT_EQ(p.CmdConvertMP3->text(), "Convert to MP3");
-    p.txtsavemp3->setText(path("typed.wav"));
+    p.txtEncodeTarget->setText(path("typed.wav"));
     EXPECT_EQ(p.CmdConvertMP3->text(), "Convert to WAV");
     click(*w, "CmdConvertMP3");
     const DecodedSong wavOut = decodeAll(path("typed.wav"));
     EXPECT_EQ(wavOut.kind, SongKind::Wav);
     EXPECT_TRUE(wavOut.samples == stairs);
-    EXPECT_EQ(w->Framewav->List1->count(), 0);
+    EXPECT_EQ(w->songListPanel->List1->count(), 0);
     EXPECT_TRUE(filesIn(w->workPath()).isEmpty());
 }
 
 TEST_F(OutputFrame, TheRecorderSavesItsTakeInTheChosenFormat) {
     auto w = start();
-    pick(w->Framewav->frameBitRate->CboPreset, QStringLiteral("android-ringtone"));
+    pick(w->songListPanel->outputFrame->CboPreset, QStringLiteral("android-ringtone"));
     w->toolbarAction(QStringLiteral("Rec"))->trigger();
-    RecorderPanel& p = *w->FrameRec;
+    RecorderPanel& p = *w->recorderPanel;
     p.cmbInput->setCurrentIndex(audio::VirtualBackend::kLineIn);
     p.btnRecord->click();
     const RecordTake& take = w->recorder->engine().take();

@@ -67,19 +67,19 @@ TEST(TimeText, TheSliderRoundsHalvesToTheEvenSecondAndTheClipUpToTheTenth) {
 
 TEST_F(PlayAndEdit, PlayListPlaysOnFromTheSelectionSelectingEachSongAsItStarts) {
     addSongs(5, 2000); // 0.25 s of sound each
-    QCheckBox* playList = w->Framewav->chkPlayList;
+    QCheckBox* playList = w->songListPanel->chkPlayList;
     for (const bool ticked : {true, false}) {
         playList->setChecked(ticked);
         QStringList started;
         const auto watch = QObject::connect(list, &QListWidget::currentRowChanged, [&](int row) {
-            started << QStringLiteral("%1:%2").arg(row).arg(w->MMCPlayList->FileName() ==
-                                                            w->Framewav->workingCopy(row));
+            started << QStringLiteral("%1:%2").arg(row).arg(w->listPlayer->FileName() ==
+                                                            w->songListPanel->workingCopy(row));
         });
         list->setCurrentRow(2);
         started.clear();
-        QSignalSpy ends(w->MMCPlayList, &WavPlayer::Done);
+        QSignalSpy ends(w->listPlayer, &WavPlayer::Done);
         click(*w, "CmdPlay");
-        EXPECT_TRUE(w->MMCPlayList->isPlaying());
+        EXPECT_TRUE(w->listPlayer->isPlaying());
         // Each song that plays to its end raises one Done; a next song would start from the last
         // one's handling, or from what that handling posted.
         const int songs = ticked ? 3 : 1;
@@ -87,18 +87,18 @@ TEST_F(PlayAndEdit, PlayListPlaysOnFromTheSelectionSelectingEachSongAsItStarts) 
         ASSERT_TRUE(roundTrip());
         QObject::disconnect(watch);
         EXPECT_EQ(ends.size(), songs);
-        EXPECT_FALSE(w->MMCPlayList->isPlaying());
+        EXPECT_FALSE(w->listPlayer->isPlaying());
         if (ticked) {
             // Songs 3, 4 and 5, each selected as it started; then the player let go.
             EXPECT_EQ(started, (QStringList{"3:1", "4:1"}));
-            EXPECT_FALSE(w->MMCPlayList->isOpen());
+            EXPECT_FALSE(w->listPlayer->isOpen());
             EXPECT_EQ(w->PlayIndex, 5);
         } else {
             EXPECT_TRUE(started.isEmpty());
-            EXPECT_TRUE(w->MMCPlayList->isOpen()); // at the end of song 3
+            EXPECT_TRUE(w->listPlayer->isOpen()); // at the end of song 3
             EXPECT_EQ(w->PlayIndex, 3);
         }
-        EXPECT_EQ(w->Framewav->ListIndex(), ticked ? 4 : 2);
+        EXPECT_EQ(w->songListPanel->ListIndex(), ticked ? 4 : 2);
     }
     EXPECT_TRUE(dialogs.messageTexts().isEmpty());
 }
@@ -108,40 +108,40 @@ TEST_F(PlayAndEdit, PlayWithoutASelectionAsksForOne) {
     list->clearSelection();
     click(*w, "CmdPlay");
     EXPECT_EQ(dialogs.messageTexts(), QStringList{"Please select the song to play"});
-    EXPECT_FALSE(w->MMCPlayList->isOpen());
+    EXPECT_FALSE(w->listPlayer->isOpen());
 }
 
 TEST_F(PlayAndEdit, PauseResumesFromTheSameSampleAndNextAndFowardMoveAlong) {
     addSongs(3, 80000); // 10 s of sound, 1 s at the test clock
     list->setCurrentRow(1);
     click(*w, "CmdPlay");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w->MMCPlayList->Position() > 0; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->listPlayer->Position() > 0; }, 10000));
     click(*w, "CmdPause");
-    const qint64 held = w->MMCPlayList->Position();
+    const qint64 held = w->listPlayer->Position();
     EXPECT_GT(held, 0);
     ASSERT_TRUE(advanceVirtualClock(5));
-    EXPECT_EQ(w->MMCPlayList->Position(), held);
+    EXPECT_EQ(w->listPlayer->Position(), held);
     click(*w, "CmdPause");
-    EXPECT_TRUE(w->MMCPlayList->isPlaying());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return w->MMCPlayList->Position() > held; }, 10000));
+    EXPECT_TRUE(w->listPlayer->isPlaying());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w->listPlayer->Position() > held; }, 10000));
 
     press("CmdNext");
-    EXPECT_EQ(w->MMCPlayList->FileName(), w->Framewav->workingCopy(2));
-    EXPECT_EQ(w->Framewav->ListIndex(), 2);
+    EXPECT_EQ(w->listPlayer->FileName(), w->songListPanel->workingCopy(2));
+    EXPECT_EQ(w->songListPanel->ListIndex(), 2);
     press("CmdFoward");
     press("CmdFoward");
-    EXPECT_EQ(w->MMCPlayList->FileName(), w->Framewav->workingCopy(0));
-    EXPECT_TRUE(w->MMCPlayList->isPlaying());
+    EXPECT_EQ(w->listPlayer->FileName(), w->songListPanel->workingCopy(0));
+    EXPECT_TRUE(w->listPlayer->isPlaying());
     click(*w, "CmdStop");
-    EXPECT_FALSE(w->MMCPlayList->isPlaying());
-    EXPECT_TRUE(w->MMCPlayList->isOpen());
+    EXPECT_FALSE(w->listPlayer->isPlaying());
+    EXPECT_TRUE(w->listPlayer->isOpen());
 }
 
 TEST_F(PlayAndEdit, PlayControlShowsTheSongPlayingWithItsPositionAndLength) {
     addSongs(2, 80000); // 10 s of sound, 1 s at the test clock
     const QLabel* shown = child<QLabel>(*w, "lblListPosition");
-    ASSERT_EQ(shown->parentWidget(), w->Framewav->framePlayControl);
-    const QTimer* timer = w->listPlayer->positionTimer;
+    ASSERT_EQ(shown->parentWidget(), w->songListPanel->framePlayControl);
+    const QTimer* timer = w->listPlayback->positionTimer;
     list->setCurrentRow(1);
     click(*w, "CmdPlay");
     // "song2  0:00.450 / 0:10", the position growing as it plays.
@@ -159,7 +159,7 @@ TEST_F(PlayAndEdit, PlayControlShowsTheSongPlayingWithItsPositionAndLength) {
     EXPECT_TRUE(timer->isActive());
     // Paused: the position heard, to the millisecond.
     click(*w, "CmdPause");
-    EXPECT_EQ(shown->text(), "song2  " + clockMillis(w->MMCPlayList->Position()) + " / 0:10");
+    EXPECT_EQ(shown->text(), "song2  " + clockMillis(w->listPlayer->Position()) + " / 0:10");
     click(*w, "CmdStop");
     EXPECT_TRUE(shown->text().isEmpty());
     EXPECT_FALSE(timer->isActive());
@@ -184,7 +184,7 @@ TEST_F(PlayAndEdit, TheButtonsFollowTheSelectionAndTheEditor) {
     };
     for (const auto& c : cases) {
         w->ListMode = QLatin1String(c.mode);
-        for (QPushButton* b : w->Framewav->playerButtons())
+        for (QPushButton* b : w->songListPanel->playerButtons())
             b->setEnabled(false);
         // The selection's changes update the buttons.
         list->clearSelection();
@@ -204,52 +204,52 @@ TEST_F(PlayAndEdit, OpeningASongShowsItsLengthAndMarksAndHidesTheListPlayer) {
     addSong("b", 1212000);
     list->setCurrentRow(0);
     click(*w, "CmdPlay");
-    EXPECT_TRUE(w->MMCPlayList->isPlaying());
+    EXPECT_TRUE(w->listPlayer->isPlaying());
     for (const auto& [row, seconds, text] :
          {std::tuple{0, 150, "2:30.500"}, std::tuple{1, 152, "2:31.500"}}) {
         w->MarkIn = 7;
         open(row);
-        EXPECT_FALSE(w->MMCPlayList->isOpen()); // the list player let go first
-        EXPECT_TRUE(w->MMCEdit->isOpen());
-        EXPECT_FALSE(w->MMCEdit->isPlaying());
-        EXPECT_EQ(w->frameEditSong->SliderEdit->maximum(), seconds);
-        EXPECT_EQ(w->frameEditSong->Lbltotal->text(), "0:00.000"); // the play position
-        EXPECT_EQ(w->frameEditSong->txtMarkOut->text(), text);
-        EXPECT_EQ(w->frameEditSong->txtMarkIn->text(), "0:00.000");
+        EXPECT_FALSE(w->listPlayer->isOpen()); // the list player let go first
+        EXPECT_TRUE(w->editorPlayer->isOpen());
+        EXPECT_FALSE(w->editorPlayer->isPlaying());
+        EXPECT_EQ(w->editorFrame->SliderEdit->maximum(), seconds);
+        EXPECT_EQ(w->editorFrame->Lbltotal->text(), "0:00.000"); // the play position
+        EXPECT_EQ(w->editorFrame->txtMarkOut->text(), text);
+        EXPECT_EQ(w->editorFrame->txtMarkIn->text(), "0:00.000");
         EXPECT_EQ(w->MarkIn, 0);
-        EXPECT_EQ(w->MarkOut, w->MMCEdit->Length());
+        EXPECT_EQ(w->MarkOut, w->editorPlayer->Length());
         EXPECT_EQ(w->ListMode, "Edit");
     }
     for (const char* name :
          {"SliderEdit", "CmdEditPlay", "CmdEditStop", "CmdMarkin", "CmdMarkOut", "CmdEditDone"})
         EXPECT_TRUE(enabled(name)) << name;
-    for (QPushButton* b : w->Framewav->playerButtons())
+    for (QPushButton* b : w->songListPanel->playerButtons())
         EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
-    EXPECT_TRUE(w->frameEditSong->isVisible());
-    EXPECT_FALSE(w->Framewav->framePlayControl->isVisible());
+    EXPECT_TRUE(w->editorFrame->isVisible());
+    EXPECT_FALSE(w->songListPanel->framePlayControl->isVisible());
 
     // The position shows at each status notification; the slider moves it to its second, and
     // Play plays from there.
-    w->editor->MMCEdit_StatusUpdate();
-    EXPECT_EQ(w->frameEditSong->Lbltotal->text(), "0:00.000");
-    w->frameEditSong->SliderEdit->setValue(42);
+    w->editor->editorPlayer_StatusUpdate();
+    EXPECT_EQ(w->editorFrame->Lbltotal->text(), "0:00.000");
+    w->editorFrame->SliderEdit->setValue(42);
     w->editor->SliderEdit_Click();
-    EXPECT_FALSE(w->MMCEdit->isPlaying());
-    EXPECT_EQ(w->MMCEdit->Position(), 42000);
+    EXPECT_FALSE(w->editorPlayer->isPlaying());
+    EXPECT_EQ(w->editorPlayer->Position(), 42000);
     click(*w, "CmdEditPlay");
-    EXPECT_TRUE(w->MMCEdit->isPlaying());
-    EXPECT_GE(w->MMCEdit->Position(), 42000);
-    EXPECT_LT(w->MMCEdit->Position(), 43000);
+    EXPECT_TRUE(w->editorPlayer->isPlaying());
+    EXPECT_GE(w->editorPlayer->Position(), 42000);
+    EXPECT_LT(w->editorPlayer->Position(), 43000);
     click(*w, "CmdEditStop");
-    const qint64 stopped = w->MMCEdit->Position();
+    const qint64 stopped = w->editorPlayer->Position();
     click(*w, "CmdMarkin");
     EXPECT_EQ(w->MarkIn, stopped);
-    EXPECT_EQ(w->frameEditSong->txtMarkIn->text(), positionText(stopped));
+    EXPECT_EQ(w->editorFrame->txtMarkIn->text(), positionText(stopped));
 
     // A double click with no song selected opens nothing.
     list->clearSelection();
     w->editor->List1_DblClick();
-    EXPECT_EQ(w->MMCEdit->FileName(), w->Framewav->workingCopy(1));
+    EXPECT_EQ(w->editorPlayer->FileName(), w->songListPanel->workingCopy(1));
     EXPECT_EQ(w->MarkIn, stopped);
 }
 
@@ -258,21 +258,21 @@ TEST_F(PlayAndEdit, TheEditorGoesOnAfterAListSaveClosedItsPlayer) {
     open(0);
     dialogs.queueFile(path("list.wav"));
     click(*w, "CmdSaveWav");
-    EXPECT_FALSE(w->MMCEdit->isOpen());
+    EXPECT_FALSE(w->editorPlayer->isOpen());
     click(*w, "CmdEditPlay");
-    EXPECT_TRUE(w->MMCEdit->isPlaying());
+    EXPECT_TRUE(w->editorPlayer->isPlaying());
     // And Done still knows the song's length.
     w->MarkIn = 1000;
     w->MarkOut = 2000;
     dialogs.queueFile(path("list.wav"));
     click(*w, "CmdSaveWav");
     click(*w, "CmdEditDone");
-    EXPECT_EQ(samples16(readFile(w->Framewav->workingCopy(0))), staircase(8000, 1, 8000));
+    EXPECT_EQ(samples16(readFile(w->songListPanel->workingCopy(0))), staircase(8000, 1, 8000));
 }
 
 TEST_F(PlayAndEdit, DoneCutsTheWorkingCopyToTheMarks) {
     addSong("ten", 80000); // 10 s
-    const QString copy = w->Framewav->workingCopy(0);
+    const QString copy = w->songListPanel->workingCopy(0);
     const QByteArray song = readFile(copy);
     open(0);
 
@@ -296,7 +296,7 @@ TEST_F(PlayAndEdit, DoneCutsTheWorkingCopyToTheMarks) {
     EXPECT_EQ(head->sampleRate, 8000u);
     EXPECT_EQ(head->dataSize, 24000u * 2);
     EXPECT_EQ(samples16(clip), staircase(24000, 1, 16000));
-    EXPECT_EQ(w->Framewav->ListIndex(), 0);
+    EXPECT_EQ(w->songListPanel->ListIndex(), 0);
     EXPECT_EQ(filesIn(w->workPath()), QStringList{QFileInfo(copy).fileName()});
 
     // Reopened, the clip is what is cut: 0.5 s to 1 s of it.
@@ -311,7 +311,7 @@ TEST_F(PlayAndEdit, DoneCutsTheWorkingCopyToTheMarks) {
 
 TEST_F(PlayAndEdit, MarksOutOfOrderAndAFailedCutChangeNothing) {
     addSong("ten", 80000);
-    const QString copy = w->Framewav->workingCopy(0);
+    const QString copy = w->songListPanel->workingCopy(0);
     const QByteArray song = readFile(copy);
     open(0);
     for (const auto& [in, out] : {std::pair{3000, 3000}, std::pair{6000, 4000}}) {
@@ -320,7 +320,7 @@ TEST_F(PlayAndEdit, MarksOutOfOrderAndAFailedCutChangeNothing) {
         click(*w, "CmdEditDone");
         EXPECT_EQ(dialogs.messageTexts().constLast(), "Time Input Error: Out must be after In.");
         EXPECT_EQ(w->ListMode, "Edit");
-        EXPECT_TRUE(w->MMCEdit->isOpen());
+        EXPECT_TRUE(w->editorPlayer->isOpen());
     }
     EXPECT_EQ(readFile(copy), song);
 #ifdef Q_OS_UNIX
@@ -341,7 +341,7 @@ TEST_F(PlayAndEdit, MarksOutOfOrderAndAFailedCutChangeNothing) {
     EXPECT_EQ(readFile(copy), song);
     EXPECT_EQ(filesIn(w->workPath()), QStringList{QFileInfo(copy).fileName()});
     EXPECT_EQ(w->ListMode, "Edit");
-    EXPECT_TRUE(w->MMCEdit->isOpen()); // opened again for another try
+    EXPECT_TRUE(w->editorPlayer->isOpen()); // opened again for another try
 #endif
 }
 

@@ -27,8 +27,8 @@ protected:
         ASSERT_TRUE(test::writeWav16(song, 2, 44100, sig::tone(1000, 44100, 2)));
         dialogs.queueFile(song);
         click(*w, "CmdAdd");
-        ASSERT_EQ(w->Framewav->List1->count(), 1);
-        w->Framewav->List1->setCurrentRow(0);
+        ASSERT_EQ(w->songListPanel->List1->count(), 1);
+        w->songListPanel->List1->setCurrentRow(0);
     }
 
     // Records the default input while `play` starts a player, until the player has ended and
@@ -61,13 +61,13 @@ TEST_F(PlayersOnTheServer, ListPlaybackAndTheEditorAreHeard) {
         EXPECT_NEAR(h.hz, 1000.0, 5.0) << who;
         EXPECT_NEAR(h.levelDb, 0.0, 1.0) << who;
     };
-    check(heardWhile([&] { click(*w, "CmdPlay"); }, *w->MMCPlayList), "list playback");
+    check(heardWhile([&] { click(*w, "CmdPlay"); }, *w->listPlayer), "list playback");
     check(heardWhile(
               [&] {
-                  emit w->Framewav->List1->itemDoubleClicked(w->Framewav->List1->item(0));
+                  emit w->songListPanel->List1->itemDoubleClicked(w->songListPanel->List1->item(0));
                   click(*w, "CmdEditPlay");
               },
-              *w->MMCEdit),
+              *w->editorPlayer),
           "editor");
 }
 

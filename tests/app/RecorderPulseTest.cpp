@@ -28,7 +28,7 @@ protected:
     void start() {
         w = std::make_unique<Frmmain>(dialogs);
         w->show();
-        p = w->FrameRec;
+        p = w->recorderPanel;
         w->toolbarAction(QStringLiteral("Rec"))->trigger();
         ASSERT_GT(p->cmbInput->count(), 0) << qPrintable(dialogs.messageTexts().join('\n'));
     }

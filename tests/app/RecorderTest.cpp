@@ -30,7 +30,7 @@ protected:
         ASSERT_TRUE(device);
         w = std::make_unique<Frmmain>(dialogs);
         w->show();
-        p = w->FrameRec;
+        p = w->recorderPanel;
     }
     void TearDown() override {
         w.reset();

@@ -125,13 +125,13 @@ protected:
             dialogs.queueFile(song);
             click(*w, "CmdAdd");
         }
-        ASSERT_EQ(w->Framewav->List1->count(), 2);
-        w->Framewav->List1->setCurrentRow(0);
+        ASSERT_EQ(w->songListPanel->List1->count(), 2);
+        w->songListPanel->List1->setCurrentRow(0);
     }
     // A take that holds a tone: recorded from the loop of what the null sink plays.
     void recordTake() {
         w->toolbarAction(QStringLiteral("Rec"))->trigger();
-        RecorderPanel* p = w->FrameRec;
+        RecorderPanel* p = w->recorderPanel;
         ASSERT_TRUE(p->btnRecord->isEnabled()) << qPrintable(dialogs.messageTexts().join('\n'));
         p->btnRecord->click();
         ASSERT_TRUE(QTest::qWaitFor(
@@ -156,10 +156,10 @@ protected:
         }
         addSongs();
         if (GetParam().player == Player::List) {
-            w->Framewav->chkPlayList->setChecked(GetParam().repeat);
+            w->songListPanel->chkPlayList->setChecked(GetParam().repeat);
         } else {
-            emit w->Framewav->List1->itemDoubleClicked(w->Framewav->List1->item(0));
-            w->frameEditSong->chkLoop->setChecked(GetParam().repeat);
+            emit w->songListPanel->List1->itemDoubleClicked(w->songListPanel->List1->item(0));
+            w->editorFrame->chkLoop->setChecked(GetParam().repeat);
         }
     }
     void play() {
@@ -178,9 +178,9 @@ protected:
     bool playing() const {
         switch (GetParam().player) {
         case Player::List:
-            return w->MMCPlayList->isPlaying();
+            return w->listPlayer->isPlaying();
         case Player::Editor:
-            return w->MMCEdit->isPlaying();
+            return w->editorPlayer->isPlaying();
         case Player::Take:
             break;
         }
@@ -191,9 +191,9 @@ protected:
     qint64 heardMs() const {
         switch (GetParam().player) {
         case Player::List:
-            return w->MMCPlayList->Position();
+            return w->listPlayer->Position();
         case Player::Editor:
-            return w->MMCEdit->Position();
+            return w->editorPlayer->Position();
         case Player::Take:
             break;
         }
@@ -218,7 +218,7 @@ protected:
     // handling of its Done (what that posted is handled by a round trip), the recorder from its
     // readout, which has then ticked once more.
     bool reportersHadTheirTurn() {
-        QTimer* readout = w->FrameRec->tmrRecTest;
+        QTimer* readout = w->recorderPanel->tmrRecTest;
         QSignalSpy ticks(readout, &QTimer::timeout);
         return test::roundTrip() &&
                (!readout->isActive() || QTest::qWaitFor([&] { return !ticks.isEmpty(); }, 5000));
@@ -267,8 +267,8 @@ TEST_P(ServerGoesAway, SaysSoOnceAndPlaysAgainOnANewServer) {
     EXPECT_LT(worstGapMs, 500) << "the window froze";
     if (row.player == Player::Take) {
         EXPECT_EQ(qint64(w->recorder->engine().take().length()), takeBytes);
-        EXPECT_TRUE(w->FrameRec->btnSave->isEnabled());
-        EXPECT_TRUE(w->FrameRec->btnPlay->isEnabled());
+        EXPECT_TRUE(w->recorderPanel->btnSave->isEnabled());
+        EXPECT_TRUE(w->recorderPanel->btnPlay->isEnabled());
     }
 
     // With no server, "Play" says why at once (one more message) and nothing plays.

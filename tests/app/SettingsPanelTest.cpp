@@ -37,7 +37,7 @@ TEST_F(SettingsTest, SaveSettingWritesTheBitRateAndFolderAndIsReadBack) {
 
         click(*w, "Option1");
         EXPECT_EQ(w->OutBitRate, 56);
-        ASSERT_TRUE(w->FrameSetting->setFolder(home + "/Music"));
+        ASSERT_TRUE(w->settingsPanel->setFolder(home + "/Music"));
         EXPECT_EQ(w->BaseFolder, home + "/Music");
         click(*w, "CmdSaveSetting");
         click(*w, "CmdSaveSetting");
@@ -50,7 +50,7 @@ TEST_F(SettingsTest, SaveSettingWritesTheBitRateAndFolderAndIsReadBack) {
     EXPECT_TRUE(w->findChild<QAbstractButton*>("Option1")->isChecked());
     EXPECT_FALSE(w->findChild<QAbstractButton*>("Option4")->isChecked());
     EXPECT_EQ(w->BaseFolder, home + "/Music");
-    EXPECT_EQ(w->FrameSetting->folder(), home + "/Music");
+    EXPECT_EQ(w->settingsPanel->folder(), home + "/Music");
 
     click(*w, "Option3");
     EXPECT_EQ(w->OutBitRate, 128);
@@ -104,7 +104,7 @@ TEST_F(SettingsTest, NewFolder) {
     };
     for (const auto& c : cases) {
         auto w = start();
-        ASSERT_TRUE(w->FrameSetting->setFolder(home + "/Music"));
+        ASSERT_TRUE(w->settingsPanel->setFolder(home + "/Music"));
         const QStringList before =
             QDir(home + "/Music").entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
         dialogs.clear();
@@ -122,7 +122,7 @@ TEST_F(SettingsTest, NewFolder) {
         if (c.created) {
             const QString made = home + "/Music/" + QString::fromLatin1(c.created);
             EXPECT_TRUE(QFileInfo(made).isDir()) << qPrintable(label);
-            EXPECT_EQ(w->FrameSetting->folder(), made);
+            EXPECT_EQ(w->settingsPanel->folder(), made);
             EXPECT_EQ(w->BaseFolder, made);
             QDir(made).removeRecursively();
         } else {
@@ -137,7 +137,7 @@ TEST_F(SettingsTest, NewFolder) {
 TEST_F(SettingsTest, NewFolderInAFolderThatWentAwayIsReported) {
     QDir().mkpath(home + "/Gone");
     auto w = start();
-    ASSERT_TRUE(w->FrameSetting->setFolder(home + "/Gone"));
+    ASSERT_TRUE(w->settingsPanel->setFolder(home + "/Gone"));
     ASSERT_TRUE(QDir(home + "/Gone").removeRecursively());
     if (QFileInfo::exists(home + "/Gone"))
         GTEST_SKIP() << "the system removes a folder only once the window stops watching it";
@@ -155,7 +155,7 @@ TEST_F(SettingsTest, WithoutAFolderToStartFromNothingIsCreated) {
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(path(QString()));
     auto w = start();
-    EXPECT_TRUE(w->FrameSetting->folder().isEmpty());
+    EXPECT_TRUE(w->settingsPanel->folder().isEmpty());
     dialogs.queueInput(QStringLiteral("Clips"));
     click(*w, "CmdFolder");
     QDir::setCurrent(cwd);
@@ -165,7 +165,7 @@ TEST_F(SettingsTest, WithoutAFolderToStartFromNothingIsCreated) {
 
 TEST_F(SettingsTest, DriveListShowsVolumesAndAnUnreadyDriveLeavesTheFolder) {
     auto w = start();
-    QComboBox* drives = w->FrameSetting->Drive1;
+    QComboBox* drives = w->settingsPanel->Drive1;
     ASSERT_GT(drives->count(), 0);
     EXPECT_EQ(drives->currentData().toString(), QStorageInfo(home).rootPath());
 

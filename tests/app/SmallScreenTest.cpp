@@ -32,9 +32,9 @@ TEST_F(SmallScreen, TheWindowFitsAndThePanelsScrollToTheOutputAndTheSaves) {
 
     auto* area = w.findChild<QScrollArea*>(QStringLiteral("panelArea"));
     ASSERT_NE(area, nullptr);
-    const AudioEditPanel& panel = *w.Framewav;
+    const AudioEditPanel& panel = *w.songListPanel;
     for (QWidget* c :
-         {static_cast<QWidget*>(panel.frameBitRate), static_cast<QWidget*>(panel.CmdSaveWav),
+         {static_cast<QWidget*>(panel.outputFrame), static_cast<QWidget*>(panel.CmdSaveWav),
           static_cast<QWidget*>(panel.CmdSaveList)}) {
         area->ensureWidgetVisible(c, 0, 0);
         ASSERT_TRUE(test::roundTrip());

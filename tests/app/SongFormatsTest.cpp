@@ -58,14 +58,14 @@ TEST_F(SongFormats, DroppedM4aFlacAndOpusAreCutAndSavedAsOneMp3) {
     drop(files);
     ASSERT_EQ(list->count(), 3) << dialogs.messageTexts().join('\n').toStdString();
     for (int row = 0; row < 3; ++row) {
-        const auto copy = probeWav(w->Framewav->workingCopy(row));
+        const auto copy = probeWav(w->songListPanel->workingCopy(row));
         ASSERT_TRUE(copy && copy->canonical) << row;
         EXPECT_EQ(copy->sampleRate, songs[row].rate) << row;
         EXPECT_EQ(copy->channels, 2) << row;
         EXPECT_EQ(copy->dataSize / 4, songs[row].frames) << row;
     }
     // FLAC is lossless: its working copy is the source, sample for sample.
-    EXPECT_TRUE(samples16(readFile(w->Framewav->workingCopy(1))) == source);
+    EXPECT_TRUE(samples16(readFile(w->songListPanel->workingCopy(1))) == source);
 
     // Each song cut to 100-600 ms in the editor.
     for (int row = 0; row < 3; ++row) {
@@ -74,11 +74,11 @@ TEST_F(SongFormats, DroppedM4aFlacAndOpusAreCutAndSavedAsOneMp3) {
         w->MarkIn = 100;
         w->MarkOut = 600;
         click(*w, "CmdEditDone");
-        const auto clip = probeWav(w->Framewav->workingCopy(row));
+        const auto clip = probeWav(w->songListPanel->workingCopy(row));
         ASSERT_TRUE(clip) << row;
         EXPECT_EQ(clip->dataSize / 4, songs[row].rate / 2) << row;
     }
-    const auto clip = samples16(readFile(w->Framewav->workingCopy(1)));
+    const auto clip = samples16(readFile(w->songListPanel->workingCopy(1)));
     EXPECT_TRUE(clip ==
                 std::vector<std::int16_t>(source.begin() + 4410 * 2, source.begin() + 26460 * 2));
 

@@ -110,7 +110,7 @@ TEST_F(SongListOrder, MovesAndInsertsChangeTheJoinOrderAndTheArrowsStopAtTheEnds
         else
             QTest::keyClick(list, c.key, Qt::ControlModifier);
         EXPECT_EQ(names(), QLatin1String(c.order));
-        EXPECT_EQ(w->Framewav->ListIndex(), c.selectedAfter);
+        EXPECT_EQ(w->songListPanel->ListIndex(), c.selectedAfter);
         EXPECT_EQ(enabled("CmdUP"), c.up);
         EXPECT_EQ(enabled("CmdDown"), c.down);
         expectJoin(c.order);
@@ -125,9 +125,9 @@ TEST_F(SongListOrder, OneAddTakesSeveralFilesInOrderAndGoesOnPastABadOne) {
     dialogs.queueFiles({song('a'), kMp3, path("broken.mp3"), song('b'), kMp3});
     click(*w, "CmdAdd");
     EXPECT_EQ(names(), "a" + kMp3Name + "b" + kMp3Name);
-    EXPECT_EQ(test::readFile(w->Framewav->workingCopy(0)), test::readFile(song('a')));
-    EXPECT_EQ(test::readFile(w->Framewav->workingCopy(2)), test::readFile(song('b')));
-    EXPECT_EQ(probeWav(w->Framewav->workingCopy(3))->dataSize, 19584u * 4);
+    EXPECT_EQ(test::readFile(w->songListPanel->workingCopy(0)), test::readFile(song('a')));
+    EXPECT_EQ(test::readFile(w->songListPanel->workingCopy(2)), test::readFile(song('b')));
+    EXPECT_EQ(probeWav(w->songListPanel->workingCopy(3))->dataSize, 19584u * 4);
     ASSERT_EQ(dialogs.messageTexts().size(), 1);
     EXPECT_TRUE(dialogs.messageTexts()[0].startsWith("Not added to the song list:\n\nbroken.mp3: "))
         << qPrintable(dialogs.messageTexts()[0]);
@@ -204,7 +204,7 @@ TEST_F(SongListOrder, DroppedFilesAreAddedInOrderAsCopiesAndOtherDropsIgnored) {
         ASSERT_TRUE(jobsSettled(*w));
         EXPECT_EQ(names(), QLatin1String(c.names));
         if (*c.names) {
-            EXPECT_EQ(test::readFile(w->Framewav->workingCopy(0)), test::readFile(song('c')));
+            EXPECT_EQ(test::readFile(w->songListPanel->workingCopy(0)), test::readFile(song('c')));
         }
     }
     ASSERT_EQ(dialogs.messageTexts().size(), 2);
@@ -217,19 +217,19 @@ TEST_F(SongListOrder, DroppedFilesAreAddedInOrderAsCopiesAndOtherDropsIgnored) {
 TEST_F(SongListOrder, EnterOpensTheEditorAndDeleteRemovesAfterAsking) {
     add("abc");
     QTest::keyClick(list, Qt::Key_Return); // nothing selected: nothing opens
-    EXPECT_TRUE(w->frameEditSong->isHidden());
+    EXPECT_TRUE(w->editorFrame->isHidden());
 
     for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
         list->setCurrentRow(1);
         w->ListMode.clear();
         w->editor->reset(true);
         QTest::keyClick(list, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
-        EXPECT_FALSE(w->frameEditSong->isHidden()) << key;
+        EXPECT_FALSE(w->editorFrame->isHidden()) << key;
         EXPECT_EQ(w->ListMode, "Edit");
-        EXPECT_EQ(w->MMCEdit->FileName(), w->Framewav->workingCopy(1));
+        EXPECT_EQ(w->editorPlayer->FileName(), w->songListPanel->workingCopy(1));
     }
 
-    const QString copy = w->Framewav->workingCopy(1);
+    const QString copy = w->songListPanel->workingCopy(1);
     for (const bool yes : {false, true}) {
         list->setCurrentRow(1);
         dialogs.queueQuestion(yes);
@@ -248,8 +248,8 @@ TEST_F(SongListOrder, MovingThePlayingSongKeepsNextInTheNewOrder) {
     add("abcd");
     list->setCurrentRow(0);
     click(*w, "CmdPlay");
-    ASSERT_TRUE(w->MMCPlayList->isPlaying());
-    const QString playing = w->MMCPlayList->FileName();
+    ASSERT_TRUE(w->listPlayer->isPlaying());
+    const QString playing = w->listPlayer->FileName();
 
     click(*w, "CmdDown"); // b a c d, a still playing
     EXPECT_EQ(w->PlayIndex, 2);
@@ -257,13 +257,13 @@ TEST_F(SongListOrder, MovingThePlayingSongKeepsNextInTheNewOrder) {
     dialogs.queueFiles({path("d.wav")});
     click(*w, "CmdIns"); // d b a c d
     EXPECT_EQ(w->PlayIndex, 3);
-    EXPECT_EQ(w->MMCPlayList->FileName(), playing);
+    EXPECT_EQ(w->listPlayer->FileName(), playing);
 
     click(*w, "CmdNext");
-    EXPECT_EQ(w->MMCPlayList->FileName(), w->Framewav->workingCopy(3));
+    EXPECT_EQ(w->listPlayer->FileName(), w->songListPanel->workingCopy(3));
     EXPECT_EQ(list->item(3)->text(), "c");
     click(*w, "CmdFoward");
-    EXPECT_EQ(w->MMCPlayList->FileName(), playing);
+    EXPECT_EQ(w->listPlayer->FileName(), playing);
     click(*w, "CmdStop");
 }
 
@@ -284,7 +284,8 @@ TEST_F(SongListOrder, FilesOfTheCommandLineAreAddedInOrderAndBadNamesReported) {
     EXPECT_EQ(names(), "rel" + kMp3Name + "a");
     EXPECT_EQ(list->item(0)->toolTip(), "rel\n" + QDir::toNativeSeparators(path("music/rel.wav")) +
                                             "\nWAV PCM 16-bit, 8000 Hz, mono\n0:00.0");
-    EXPECT_EQ(test::readFile(w->Framewav->workingCopy(0)), test::readFile(path("music/rel.wav")));
+    EXPECT_EQ(test::readFile(w->songListPanel->workingCopy(0)),
+              test::readFile(path("music/rel.wav")));
     // Words reach the song reader, which refuses them as "ADD" would; they and what is no file
     // at all are told in one message at the end.
     const QStringList said = dialogs.messageTexts();

@@ -57,7 +57,7 @@ protected:
         return p;
     }
 
-    QString copyOf(int row) const { return w->Framewav->workingCopy(row); }
+    QString copyOf(int row) const { return w->songListPanel->workingCopy(row); }
     QStringList texts() const {
         QStringList t;
         for (int i = 0; i < list->count(); ++i)
@@ -285,7 +285,7 @@ TEST_F(SongList, SavesTheListAsAnMp3AtTheChosenBitRate) {
     const QStringList copies = filesIn(w->workPath());
     dialogs.queueFile(path("list.mp3"));
     dialogs.queueInput(QStringLiteral("Song list")); // the title
-    w->Framewav->CmdSaveList->click();               // returns while its job runs
+    w->songListPanel->CmdSaveList->click();          // returns while its job runs
 
     // While the encoder works, the window takes no input and the busy window says so.
     EXPECT_FALSE(w->isEnabled());

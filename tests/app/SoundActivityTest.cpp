@@ -27,12 +27,12 @@ TEST_F(SoundActivity, AToolbarClickEndsARecordingAndThePlayers) {
         // A take being recorded on the recorder panel.
         const TakeRecorder& recorder = w.recorder->engine();
         w.toolbarAction(QStringLiteral("Rec"))->trigger();
-        w.FrameRec->btnRecord->click();
+        w.recorderPanel->btnRecord->click();
         ASSERT_TRUE(recorder.recording()) << qPrintable(dialogs.messageTexts().join('\n'));
-        ASSERT_TRUE(w.MMCEdit->open(path("song.wav")));
-        ASSERT_TRUE(w.MMCEdit->play());
-        ASSERT_TRUE(w.MMCPlayList->open(path("song.wav")));
-        ASSERT_TRUE(w.MMCPlayList->play());
+        ASSERT_TRUE(w.editorPlayer->open(path("song.wav")));
+        ASSERT_TRUE(w.editorPlayer->play());
+        ASSERT_TRUE(w.listPlayer->open(path("song.wav")));
+        ASSERT_TRUE(w.listPlayer->play());
         ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.recordedBytes() > 0; }, 10000)) << key;
 
         dialogs.queueChoice(1); // the take is not saved: Discard
@@ -45,25 +45,25 @@ TEST_F(SoundActivity, AToolbarClickEndsARecordingAndThePlayers) {
         ASSERT_TRUE(test::advanceVirtualClock(5)) << key;
         EXPECT_EQ(recorder.recordedBytes(), after) << key;
         // The editor's player stops but keeps its song; the list player lets go of its file.
-        EXPECT_FALSE(w.MMCEdit->isPlaying()) << key;
-        EXPECT_TRUE(w.MMCEdit->isOpen()) << key;
-        EXPECT_FALSE(w.MMCPlayList->isOpen()) << key;
-        w.MMCEdit->close();
+        EXPECT_FALSE(w.editorPlayer->isPlaying()) << key;
+        EXPECT_TRUE(w.editorPlayer->isOpen()) << key;
+        EXPECT_FALSE(w.listPlayer->isOpen()) << key;
+        w.editorPlayer->close();
     }
 }
 
 TEST_F(SoundActivity, ShutdownStopsAndClosesBothPlayers) {
     Frmmain w(dialogs);
     ASSERT_TRUE(test::writeWav16(path("song.wav"), 1, 8000, test::staircase(80000, 1)));
-    for (WavPlayer* p : {w.MMCEdit, w.MMCPlayList}) {
+    for (WavPlayer* p : {w.editorPlayer, w.listPlayer}) {
         ASSERT_TRUE(p->open(path("song.wav")));
         ASSERT_TRUE(p->play());
     }
     QSignalSpy quit(&w, &Frmmain::quitRequested);
     w.toolbarAction(QStringLiteral("Exit"))->trigger();
     EXPECT_EQ(quit.count(), 1);
-    EXPECT_FALSE(w.MMCEdit->isOpen());
-    EXPECT_FALSE(w.MMCPlayList->isOpen());
+    EXPECT_FALSE(w.editorPlayer->isOpen());
+    EXPECT_FALSE(w.listPlayer->isOpen());
 }
 
 } // namespace

@@ -90,12 +90,12 @@ TEST_F(ThemeContrast, EveryTextOfEveryPanelReadsInALightAndADarkTheme) {
         w.show();
         w.songList->addFiles({songs[0], songs[1]});
         ASSERT_TRUE(jobsSettled(w));
-        ASSERT_EQ(w.Framewav->List1->count(), 2);
-        w.Framewav->List1->setCurrentRow(0);
-        emit w.Framewav->List1->itemDoubleClicked(w.Framewav->List1->item(0));
+        ASSERT_EQ(w.songListPanel->List1->count(), 2);
+        w.songListPanel->List1->setCurrentRow(0);
+        emit w.songListPanel->List1->itemDoubleClicked(w.songListPanel->List1->item(0));
         w.editor->setMarkIn(500);
         w.editor->setMarkOut(1500);
-        const auto* view = w.frameEditSong->findChild<WaveformView*>();
+        const auto* view = w.editorFrame->findChild<WaveformView*>();
         ASSERT_TRUE(QTest::qWaitFor([view] { return view->song().has_value(); }, 10000));
         for (const char* panel : {"Rec", "Convert", "Setting", "Help", "Wav"}) {
             w.toolbarAction(QString::fromLatin1(panel))->trigger();

@@ -18,7 +18,7 @@ protected:
         AppFixture::SetUp();
         w = std::make_unique<Frmmain>(dialogs);
         w->show();
-        list = w->Framewav->List1;
+        list = w->songListPanel->List1;
     }
 
     ScriptedDialogs dialogs;

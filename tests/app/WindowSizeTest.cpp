@@ -63,7 +63,7 @@ TEST_F(WindowSize, AKeptSizeStaysBetweenTheLeastSizeAndTheScreen) {
 
 TEST_F(WindowSize, TheAudioEditPanelAndTheEditorsFrameGrowWithTheWindow) {
     auto w = start();
-    w->frameEditSong->setVisible(true);
+    w->editorFrame->setVisible(true);
     const auto fitsItsText = [](const QWidget* c) {
         QString text;
         int extra = 0;
@@ -74,36 +74,36 @@ TEST_F(WindowSize, TheAudioEditPanelAndTheEditorsFrameGrowWithTheWindow) {
         return c->width() >= c->fontMetrics().horizontalAdvance(text) + extra;
     };
     // At the least size every control of the editor shows whole, inside the frame.
-    for (QWidget* c : w->frameEditSong->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        EXPECT_TRUE(w->frameEditSong->rect().contains(c->geometry()))
+    for (QWidget* c : w->editorFrame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        EXPECT_TRUE(w->editorFrame->rect().contains(c->geometry()))
             << c->objectName().toStdString();
         EXPECT_TRUE(fitsItsText(c)) << c->objectName().toStdString();
     }
-    EXPECT_GE(w->frameEditSong->waveHost->height(), EditSongFrame::kWaveMinHeight);
+    EXPECT_GE(w->editorFrame->waveHost->height(), EditSongFrame::kWaveMinHeight);
 
-    QWidget* const grown[] = {w->Framewav, w->frameEditSong, w->frameEditSong->waveHost,
-                              w->Framewav->List1};
+    QWidget* const grown[] = {w->songListPanel, w->editorFrame, w->editorFrame->waveHost,
+                              w->songListPanel->List1};
     QList<QSize> before;
     for (QWidget* g : grown)
         before << g->size();
-    const QRect rec = w->FrameRec->geometry();
+    const QRect rec = w->recorderPanel->geometry();
     w->resize(719 + 70, 476 + 80);
-    EXPECT_EQ(w->Framewav->size(), before[0] + QSize(70, 80));
+    EXPECT_EQ(w->songListPanel->size(), before[0] + QSize(70, 80));
     // The list and the editor's column share the width gained, the column the larger part.
-    const QSize list = w->Framewav->List1->size() - before[3];
-    const QSize editor = w->frameEditSong->size() - before[1];
+    const QSize list = w->songListPanel->List1->size() - before[3];
+    const QSize editor = w->editorFrame->size() - before[1];
     EXPECT_EQ(list.width() + editor.width(), 70);
     EXPECT_GT(list.width(), 0);
     EXPECT_GT(editor.width(), list.width());
     EXPECT_EQ(std::pair(list.height(), editor.height()), std::pair(80, 80));
-    EXPECT_EQ(w->frameEditSong->waveHost->size(), before[2] + editor);
+    EXPECT_EQ(w->editorFrame->waveHost->size(), before[2] + editor);
     // The bit rate and the saves keep to the bottom, the saves to the right; the recorder
     // panel keeps its size, centred.
-    const QWidget* saves = w->Framewav->CmdSaveList;
-    EXPECT_EQ(w->Framewav->frameBitRate->geometry().bottom(), w->Framewav->height() - 11);
-    EXPECT_EQ(saves->geometry().right(), w->frameEditSong->geometry().right());
-    EXPECT_GT(w->Framewav->frameBitRate->y(), w->frameEditSong->geometry().bottom());
-    EXPECT_EQ(w->FrameRec->geometry(), rec.translated(35, 0));
+    const QWidget* saves = w->songListPanel->CmdSaveList;
+    EXPECT_EQ(w->songListPanel->outputFrame->geometry().bottom(), w->songListPanel->height() - 11);
+    EXPECT_EQ(saves->geometry().right(), w->editorFrame->geometry().right());
+    EXPECT_GT(w->songListPanel->outputFrame->y(), w->editorFrame->geometry().bottom());
+    EXPECT_EQ(w->recorderPanel->geometry(), rec.translated(35, 0));
 }
 
 TEST_F(WindowSize, TheListWidensAndShortensALongNameInTheMiddle) {
@@ -114,7 +114,7 @@ TEST_F(WindowSize, TheListWidensAndShortensALongNameInTheMiddle) {
     auto w = start();
     w->songList->addFiles({path(name + ".wav")});
     ASSERT_TRUE(jobsSettled(*w));
-    const AudioEditPanel& panel = *w->Framewav;
+    const AudioEditPanel& panel = *w->songListPanel;
     ASSERT_EQ(panel.List1->count(), 1);
     EXPECT_TRUE(panel.List1->item(0)->toolTip().startsWith(name + "\n"));
     const int least = panel.List1->width();
@@ -128,7 +128,7 @@ TEST_F(WindowSize, TheListWidensAndShortensALongNameInTheMiddle) {
     EXPECT_LE(panel.CmdIns->geometry().right(), list.right());
     EXPECT_GT(panel.CmdIns->geometry().right(), list.right() - 12);
     EXPECT_GE(panel.lblListHint->width(), list.width());
-    EXPECT_LT(list.right(), w->frameEditSong->x());
+    EXPECT_LT(list.right(), w->editorFrame->x());
 
     // The row shows the name's start and end around "…", the tool tip the whole name.
     QStringList shown;

@@ -13,21 +13,21 @@ using namespace quaverly;
 
 namespace {
 
-QLabel* picture(const FrmLoad& w, int i) {
+QLabel* picture(const BusyWidget& w, int i) {
     return w.findChild<QLabel*>(QStringLiteral("Picture1(%1)").arg(i));
 }
 
 // The pictures shown, as a bit mask: bit i is Picture1(i).
-int shown(const FrmLoad& w) {
+int shown(const BusyWidget& w) {
     int mask = 0;
-    for (int i = 0; i < FrmLoad::kPictures; ++i) {
+    for (int i = 0; i < BusyWidget::kPictures; ++i) {
         mask |= picture(w, i)->isHidden() ? 0 : 1 << i;
     }
     return mask;
 }
 
-void setShown(FrmLoad& w, int mask) {
-    for (int i = 0; i < FrmLoad::kPictures; ++i) {
+void setShown(BusyWidget& w, int mask) {
+    for (int i = 0; i < BusyWidget::kPictures; ++i) {
         picture(w, i)->setVisible((mask >> i) & 1);
     }
 }
@@ -53,7 +53,7 @@ int cyclePosition(int mask) {
     return -1;
 }
 
-TEST(FrmLoad, OneTickFromChosenStates) {
+TEST(BusyWidget, OneTickFromChosenStates) {
     const struct {
         int before;
         int after;
@@ -67,22 +67,22 @@ TEST(FrmLoad, OneTickFromChosenStates) {
         {0b001010, 0b001011}, // the lowest hidden picture is the one that appears
         {0b010101, 0b010111},
     };
-    FrmLoad w;
+    BusyWidget w;
     for (const auto& c : cases) {
         setShown(w, c.before);
-        w.Timer1_Timer();
+        w.stepStrip();
         EXPECT_EQ(shown(w), c.after) << "from " << c.before;
     }
 }
 
-TEST(FrmLoad, EveryStartStateSettlesIntoTheFiveTickCycle) {
-    FrmLoad w;
+TEST(BusyWidget, EveryStartStateSettlesIntoTheFiveTickCycle) {
+    BusyWidget w;
     for (int start = 0; start < 64; ++start) {
         setShown(w, start);
         int ticks = 0;
         int previous = start;
         while (cyclePosition(shown(w)) < 0 || ticks == 0) {
-            w.Timer1_Timer();
+            w.stepStrip();
             ++ticks;
             const int now = shown(w);
             EXPECT_TRUE(now & 1) << "the row is never empty after a tick, start " << start;
@@ -97,7 +97,7 @@ TEST(FrmLoad, EveryStartStateSettlesIntoTheFiveTickCycle) {
         }
         int pos = cyclePosition(shown(w));
         for (int i = 0; i < 10; ++i) {
-            w.Timer1_Timer();
+            w.stepStrip();
             pos = (pos + 1) % 5;
             ASSERT_EQ(shown(w), kCycle[pos]) << "start " << start << ", tick " << i;
         }
@@ -108,13 +108,13 @@ TEST(BusyWindow, CreatedOnFirstUseKeepsItsTextAndStaysOne) {
     BusyWindow busy;
     EXPECT_EQ(busyWindows(false), 0);
     EXPECT_EQ(busy.window().Label1->text(), QStringLiteral("Loading.........."));
-    EXPECT_FALSE(busy.window().Timer1->isActive()) << "the strip rests while hidden";
-    EXPECT_EQ(busy.window().Timer1->interval(), 500);
+    EXPECT_FALSE(busy.window().stripTimer->isActive()) << "the strip rests while hidden";
+    EXPECT_EQ(busy.window().stripTimer->interval(), 500);
 
     busy.show(QStringLiteral("Saving......."));
     busy.show(QStringLiteral("Saving......."));
     EXPECT_EQ(busyWindows(true), 1);
-    EXPECT_TRUE(busy.window().Timer1->isActive());
+    EXPECT_TRUE(busy.window().stripTimer->isActive());
     EXPECT_TRUE(busy.window().windowFlags() & Qt::FramelessWindowHint);
     // The text can be read: it lies inside the window.
     EXPECT_TRUE(busy.window().rect().contains(busy.window().Label1->geometry()));
@@ -123,7 +123,7 @@ TEST(BusyWindow, CreatedOnFirstUseKeepsItsTextAndStaysOne) {
     EXPECT_EQ(busyWindows(true), 0);
     EXPECT_EQ(busyWindows(false), 1);
     EXPECT_EQ(busy.window().Label1->text(), QStringLiteral("Saving......."));
-    EXPECT_FALSE(busy.window().Timer1->isActive());
+    EXPECT_FALSE(busy.window().stripTimer->isActive());
     busy.show(QStringLiteral("Converting......."));
     EXPECT_EQ(busy.window().Label1->text(), QStringLiteral("Converting......."));
 }
@@ -150,8 +150,8 @@ TEST(BusyWindow, IsCentredOnItsWindowWheneverItShowsAndWhileThatMoves) {
 }
 
 TEST(BusyWindow, PicturesAreDrawn) {
-    FrmLoad w;
-    for (int i = 0; i < FrmLoad::kPictures; ++i) {
+    BusyWidget w;
+    for (int i = 0; i < BusyWidget::kPictures; ++i) {
         ASSERT_NE(picture(w, i), nullptr) << i;
         ASSERT_FALSE(picture(w, i)->pixmap().isNull()) << i;
     }

@@ -50,13 +50,13 @@ TEST(FormatsTable, FirstBytesChooseTheReader) {
         const char* kind; // nullptr: none
         Reader reader;
     } rows[] = {
-        {"\xFF\xFB\x90\x00", "MP3 and MPEG audio", Reader::Mpeg},     // MPEG 1 layer III
-        {"\xFF\xE3\x18\x00", "MP3 and MPEG audio", Reader::Mpeg},     // MPEG 2.5 layer III
-        {"\xFF\xFD\x90\x00", "MP3 and MPEG audio", Reader::Mpeg},     // MPEG 1 layer II
-        {"\xFF\xF1\x50\x80", "AAC", Reader::Ffmpeg},                  // ADTS
-        {ogg + "\x01vorbis", "Ogg Vorbis", Reader::Sndfile},          //
-        {ogg + "OpusHead", "Opus", Reader::Ffmpeg},                   //
-        {ogg + "\x80theora", "Video sound", Reader::Ffmpeg},          //
+        {"\xFF\xFB\x90\x00", "MP3 and MPEG audio", Reader::Mpeg},      // MPEG 1 layer III
+        {"\xFF\xE3\x18\x00", "MP3 and MPEG audio", Reader::Mpeg},      // MPEG 2.5 layer III
+        {"\xFF\xFD\x90\x00", "MP3 and MPEG audio", Reader::Mpeg},      // MPEG 1 layer II
+        {"\xFF\xF1\x50\x80", "AAC", Reader::Ffmpeg},                   // ADTS
+        {ogg + "\x01vorbis", "Ogg Vorbis", Reader::Sndfile},           //
+        {ogg + "OpusHead", "Opus", Reader::Ffmpeg},                    //
+        {ogg + "\x80theora", "Video sound", Reader::Ffmpeg},           //
         {std::string("RIFF\0\0\0\0WAVE", 12), "WAV", Reader::Sndfile}, //
         {std::string("RIFF\0\0\0\0AVI ", 12), nullptr, Reader::Ffmpeg},
         {"\xFF", nullptr, Reader::Ffmpeg},
