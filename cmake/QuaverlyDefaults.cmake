@@ -55,3 +55,15 @@ function(quaverly_defaults target)
         target_link_options(${target} PRIVATE ${QUAVERLY_SANITIZER_LINK})
     endif()
 endfunction()
+
+# Adds to `target` the units named, as paths below the calling folder without their ending: each
+# unit's header and source, whichever of the two it has.
+function(quaverly_units target)
+    foreach(unit ${ARGN})
+        foreach(file ${unit}.h ${unit}.cpp)
+            if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${file})
+                target_sources(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${file})
+            endif()
+        endforeach()
+    endforeach()
+endfunction()
