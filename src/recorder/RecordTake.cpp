@@ -68,24 +68,21 @@ void RecordTake::clear() {
     length_ = 0;
 }
 
-Status
-RecordTake::writeTo(const QString& path, const std::stop_token& stop,
-                    const std::function<void(std::uint64_t, std::uint64_t)>& progress) const {
+Status RecordTake::writeTo(const QString& path, const WorkProgress& work) const {
     AtomicFile file(path);
     if (Status s = file.open(); !s)
         return s;
     const auto* bytes = reinterpret_cast<const char*>(data());
     for (std::uint64_t at = 0; at < length();) {
-        if (stop.stop_requested())
+        if (work.stopped())
             return Error(path, QStringLiteral("cancelled"));
         const std::uint64_t block = std::min(kWriteBlock, length() - at);
         if (Status s = file.write(bytes + at, qint64(block)); !s)
             return s;
         at += block;
-        if (progress)
-            progress(at, length());
+        work.report(at, length());
     }
-    if (stop.stop_requested())
+    if (work.stopped())
         return Error(path, QStringLiteral("cancelled"));
     return file.commit();
 }

@@ -11,6 +11,7 @@
 // thread while the window thread leaves the take alone (the window is disabled meanwhile).
 
 #include "engines/util/Error.h"
+#include "engines/util/WorkProgress.h"
 
 #include <QString>
 
@@ -56,12 +57,10 @@ public:
     void clear();
     // Writes the take, as it is now, to `path` through AtomicFile, in blocks of kWriteBlock
     // bytes: a file there is replaced whole, or left as it was when the write fails (an Error
-    // naming `path`, with the cause). `progress` hears the bytes written of the take's length
-    // after each block; a stop request ends the write before the next block or the commit, as
+    // naming `path`, with the cause). `work` hears the bytes written of the take's length after
+    // each block; a stop requested on it ends the write before the next block or the commit, as
     // a failure ("cancelled"), the target as it was.
-    Status writeTo(const QString& path, const std::stop_token& stop = {},
-                   const std::function<void(std::uint64_t done, std::uint64_t total)>& progress =
-                       nullptr) const;
+    Status writeTo(const QString& path, const WorkProgress& work = {}) const;
 
     bool exists() const { return block_ != nullptr; }
     const std::uint8_t* data() const { return block_.get(); }

@@ -52,7 +52,7 @@ bool RecorderHandlers::startEncoded(const EncodedTake& save) {
     Encodings::Job job{/*showsBusyWindow=*/false, {save.wav}};
     const RecordTake* take = &engine_.take();
     job.prepare = [take, wav = save.wav](const WorkProgress& work) {
-        return take->writeTo(wav, work.stop, work.tell);
+        return take->writeTo(wav, work);
     };
     job.tellsFailure = [this, wav = save.wav](const EncodeResult& result) {
         const Error& failure = result.status.error();
@@ -151,22 +151,17 @@ bool RecorderHandlers::writeTake(const QString& path) {
     // records into it or lets it go.
     const RecordTake* take = &engine_.take();
     auto written = std::make_shared<Status>();
-    return s_.jobs->start({QStringLiteral("Saving......."),
-                           [take, path, written](JobContext& job) {
-                               *written =
-                                   take->writeTo(path, job.stop(),
-                                                 [&job](std::uint64_t done, std::uint64_t total) {
-                                                     job.progress(done, total);
-                                                 });
-                           },
-                           [this, written, path](bool cancelled) {
-                               // A Cancel that came after the last block still wrote the file.
-                               if (*written)
-                                   s_.dialogs->tell(savedText(path), Dialogs::Icon::Information);
-                               else if (!cancelled)
-                                   tellNotWritten(written->error());
-                               saveEnded(bool(*written));
-                           }});
+    return s_.jobs->start(
+        {QStringLiteral("Saving......."),
+         [take, path, written](JobContext& job) { *written = take->writeTo(path, job.work()); },
+         [this, written, path](bool cancelled) {
+             // A Cancel that came after the last block still wrote the file.
+             if (*written)
+                 s_.dialogs->tell(savedText(path), Dialogs::Icon::Information);
+             else if (!cancelled)
+                 tellNotWritten(written->error());
+             saveEnded(bool(*written));
+         }});
 }
 
 bool RecorderHandlers::SaveRecordingAsWav() {

@@ -31,12 +31,6 @@ QString addingText(const QString& picked, qsizetype index, qsizetype total) {
     return SongListHandlers::tr("Adding %1 (%2 of %3)").arg(name).arg(index + 1).arg(total);
 }
 
-// The job's stop, and its progress told; step() makes a stage of it.
-WorkProgress progressOf(JobContext& job) {
-    return {job.stop(),
-            [&job](std::uint64_t done, std::uint64_t total) { job.progress(done, total); }};
-}
-
 // The working copy of one picked file, as the job made it, or why it was not made.
 struct MadeCopy {
     QString picked;
@@ -56,7 +50,7 @@ std::vector<MadeCopy> makeCopies(const QStringList& picked, const QString& folde
         sizes.push_back(std::uint64_t(std::max<qint64>(1, (QFileInfo(file).size() + 1023) / 1024)));
         whole += sizes.back();
     }
-    const WorkProgress progress = progressOf(job);
+    const WorkProgress progress = job.work();
     std::vector<MadeCopy> made;
     std::uint64_t from = 0;
     for (qsizetype i = 0; i < picked.size() && !job.stopRequested(); ++i) {
@@ -184,7 +178,7 @@ void SongListHandlers::copySong(const QString& picked, bool listing, const QStri
                         made.picked = picked;
                         made.copy = newWorkingCopyPath(folder);
                         const std::uint64_t share = after ? kCopyShare : 1000;
-                        const WorkProgress progress = progressOf(job);
+                        const WorkProgress progress = job.work();
                         made.song =
                             makeWorkingCopy(picked, made.copy, progress.step(0, share, 1000));
                         if (!made.song) {

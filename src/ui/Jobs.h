@@ -41,6 +41,10 @@ public:
     bool stopRequested() const { return stop_.stop_requested(); }
     // `done` of `total` (any unit); cheap, call it as often as convenient.
     void progress(std::uint64_t done, std::uint64_t total);
+    // The same as the core's work takes it: the stop, and progress() told.
+    WorkProgress work() {
+        return {stop_, [this](std::uint64_t done, std::uint64_t total) { progress(done, total); }};
+    }
     // Changes what the busy window says ("Adding b.mp3 (2 of 5)").
     void say(QString words);
 
