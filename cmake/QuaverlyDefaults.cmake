@@ -67,3 +67,16 @@ function(quaverly_units target)
         endforeach()
     endforeach()
 endfunction()
+
+# A subsystem's widget library: `target` from the UNITS named (as for quaverly_units), with the
+# project's defaults and Qt's meta-object compiler, built on the shared widgets, Qt Widgets and
+# what LINK names.
+function(quaverly_widgets target)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "UNITS;LINK")
+    add_library(${target} STATIC)
+    quaverly_units(${target} ${arg_UNITS})
+    quaverly_defaults(${target})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${target} PUBLIC ${arg_LINK} quaverly_ui Qt6::Widgets)
+    set_target_properties(${target} PROPERTIES AUTOMOC ON)
+endfunction()

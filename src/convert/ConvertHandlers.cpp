@@ -12,6 +12,7 @@
 #include "ui/Encodings.h"
 #include "ui/OutputChoice.h"
 #include "ui/SongFilter.h"
+#include "ui/Widgets.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,14 +44,12 @@ QString shown(const QString& path) {
 
 ConvertHandlers::ConvertHandlers(ConvertPanel& panel, ConvertServices services, QObject* parent)
     : QObject(parent), panel_(panel), s_(std::move(services)) {
-    connect(panel_.CmdopenMp3, &QPushButton::clicked, this, &ConvertHandlers::CmdopenMp3_Click);
-    connect(panel_.CmdSavewav2, &QPushButton::clicked, this, &ConvertHandlers::CmdSavewav2_Click);
-    connect(panel_.Cmdopenwav, &QPushButton::clicked, this, &ConvertHandlers::Cmdopenwav_Click);
-    connect(panel_.CmdSaveMP3, &QPushButton::clicked, this, &ConvertHandlers::CmdSaveMP3_Click);
-    connect(panel_.CmdconvertWav, &QPushButton::clicked, this,
-            &ConvertHandlers::CmdconvertWav_Click);
-    connect(panel_.CmdConvertMP3, &QPushButton::clicked, this,
-            &ConvertHandlers::CmdConvertMP3_Click);
+    connectClicks(this, {{panel_.CmdopenMp3, &ConvertHandlers::CmdopenMp3_Click},
+                         {panel_.CmdSavewav2, &ConvertHandlers::CmdSavewav2_Click},
+                         {panel_.Cmdopenwav, &ConvertHandlers::Cmdopenwav_Click},
+                         {panel_.CmdSaveMP3, &ConvertHandlers::CmdSaveMP3_Click},
+                         {panel_.CmdconvertWav, &ConvertHandlers::CmdconvertWav_Click},
+                         {panel_.CmdConvertMP3, &ConvertHandlers::CmdConvertMP3_Click}});
     connect(panel_.txtEncodeTarget, &QLineEdit::textChanged, this, &ConvertHandlers::showTarget);
     for (QLineEdit* box :
          {panel_.txtWavSource, panel_.txtsavewav, panel_.txtEncodeSource, panel_.txtEncodeTarget})
@@ -127,6 +126,12 @@ bool ConvertHandlers::refuseSameFile(const QString& source, const QString& targe
     return true;
 }
 
+bool ConvertHandlers::holdsBack(const QString& source, const QString& target,
+                                const QString& picked) {
+    return source.isEmpty() || target.isEmpty() || refuseSameFile(source, target) ||
+           keepsTarget(target, picked);
+}
+
 void ConvertHandlers::restoreEncodingsBusyWindow() {
     // The job hid the busy window as it ended; an MP3 encoding that runs on keeps the one it
     // showed.
@@ -137,9 +142,7 @@ void ConvertHandlers::restoreEncodingsBusyWindow() {
 void ConvertHandlers::CmdconvertWav_Click() {
     const QString source = panel_.txtWavSource->text();
     const QString target = panel_.txtsavewav->text();
-    if (source.isEmpty() || target.isEmpty())
-        return;
-    if (refuseSameFile(source, target) || keepsTarget(target, pickedWav_))
+    if (holdsBack(source, target, pickedWav_))
         return;
     convertToWav(source, target, /*listing=*/true);
 }
@@ -177,9 +180,7 @@ void ConvertHandlers::convertToWav(const QString& source, const QString& target,
 void ConvertHandlers::CmdConvertMP3_Click() {
     const QString source = panel_.txtEncodeSource->text();
     const QString target = panel_.txtEncodeTarget->text();
-    if (source.isEmpty() || target.isEmpty())
-        return;
-    if (refuseSameFile(source, target) || keepsTarget(target, pickedEncoded_))
+    if (holdsBack(source, target, pickedEncoded_))
         return;
     if (isWavTarget(target)) {
         // A typed .wav name gets a WAV file, never encoded data under that name.

@@ -81,6 +81,9 @@ private:
     // True when `target` is a file already there that the user did not choose to replace:
     // asked unless it is the one the save dialog gave (`picked`), which asked itself.
     bool keepsTarget(const QString& target, const QString& picked);
+    // True when a conversion from `source` to `target` does not go ahead: a box is empty, they
+    // are one file, or the target is kept (see keepsTarget).
+    bool holdsBack(const QString& source, const QString& target, const QString& picked);
     void restoreEncodingsBusyWindow();
     // Decodes `source` into the WAV file `target` as a job, listing the song when `listing`.
     void convertToWav(const QString& source, const QString& target, bool listing);

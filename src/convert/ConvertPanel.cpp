@@ -41,30 +41,44 @@ ConvertPanel::ConvertPanel(QWidget* parent) : QGroupBox(tr("Convert Songs"), par
 
     frameToWav = named(new QGroupBox(tr("Any song -> WAV"), this), "Frame4");
     frameToWav->setGeometry(14, 28, 581, 136);
-    Row r = pathRow(frameToWav, 28, tr("Song file:"), "txtopenmp3", "CmdopenMp3",
-                    tr("The song to convert: MP3, FLAC, M4A, Ogg, WAV, ..."),
-                    tr("Song to convert to WAV"));
-    txtWavSource = r.text;
-    CmdopenMp3 = r.chooser;
-    r = pathRow(frameToWav, 62, tr("Save as:"), "txtsavewav", "CmdSavewav2",
-                tr("The WAV file to write"), tr("WAV file to save"));
-    txtsavewav = r.text;
-    CmdSavewav2 = r.chooser;
+    frameEncode =
+        named(new QGroupBox(tr("Any song -> MP3, M4A/M4R, Ogg, Opus, FLAC"), this), "Frame5");
+    frameEncode->setGeometry(14, 174, 581, 136);
+
+    // Each frame's source row, then its target row, before its convert button.
+    const struct {
+        QGroupBox* frame;
+        int y;
+        QString caption;
+        const char* textName;
+        const char* chooserName;
+        QString placeholder;
+        QString what;
+        QLineEdit*& text;
+        QPushButton*& chooser;
+    } rows[] = {
+        {frameToWav, 28, tr("Song file:"), "txtopenmp3", "CmdopenMp3",
+         tr("The song to convert: MP3, FLAC, M4A, Ogg, WAV, ..."), tr("Song to convert to WAV"),
+         txtWavSource, CmdopenMp3},
+        {frameToWav, 62, tr("Save as:"), "txtsavewav", "CmdSavewav2", tr("The WAV file to write"),
+         tr("WAV file to save"), txtsavewav, CmdSavewav2},
+        {frameEncode, 28, tr("Song file:"), "txtopenwav", "Cmdopenwav",
+         tr("The song to convert: WAV, FLAC, M4A, Ogg, MP3, ..."), tr("Song to encode"),
+         txtEncodeSource, Cmdopenwav},
+        {frameEncode, 62, tr("Save as:"), "txtsavemp3", "CmdSaveMP3",
+         tr("The file to write: MP3, M4R, M4A, Ogg, Opus, FLAC"), tr("File to save"),
+         txtEncodeTarget, CmdSaveMP3},
+    };
+    for (const auto& row : rows) {
+        const Row made = pathRow(row.frame, row.y, row.caption, row.textName, row.chooserName,
+                                 row.placeholder, row.what);
+        row.text = made.text;
+        row.chooser = made.chooser;
+    }
     CmdconvertWav = named(new QPushButton(tr("Convert to Wav"), frameToWav), "CmdconvertWav");
     CmdconvertWav->setGeometry(416, 98, 150, 28);
     CmdconvertWav->setAccessibleName(tr("Convert to WAV"));
 
-    frameEncode =
-        named(new QGroupBox(tr("Any song -> MP3, M4A/M4R, Ogg, Opus, FLAC"), this), "Frame5");
-    frameEncode->setGeometry(14, 174, 581, 136);
-    r = pathRow(frameEncode, 28, tr("Song file:"), "txtopenwav", "Cmdopenwav",
-                tr("The song to convert: WAV, FLAC, M4A, Ogg, MP3, ..."), tr("Song to encode"));
-    txtEncodeSource = r.text;
-    Cmdopenwav = r.chooser;
-    r = pathRow(frameEncode, 62, tr("Save as:"), "txtsavemp3", "CmdSaveMP3",
-                tr("The file to write: MP3, M4R, M4A, Ogg, Opus, FLAC"), tr("File to save"));
-    txtEncodeTarget = r.text;
-    CmdSaveMP3 = r.chooser;
     CmdConvertMP3 = named(new QPushButton(tr("Convert to MP3"), frameEncode), "CmdConvertMP3");
     CmdConvertMP3->setGeometry(416, 98, 150, 28);
     CmdConvertMP3->setAccessibleName(CmdConvertMP3->text());

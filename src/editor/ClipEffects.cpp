@@ -1,5 +1,6 @@
 #include "editor/ClipEffects.h"
 
+#include "engines/util/CodeTable.h"
 #include "engines/util/SameFile.h"
 #include "engines/wav/SampleReader.h"
 #include "engines/wav/WavWriter.h"
@@ -91,17 +92,14 @@ struct Ebur128Destroyer {
 };
 using Ebur128Ptr = std::unique_ptr<ebur128_state, Ebur128Destroyer>;
 
+constexpr std::pair<int, const char*> kEbur128Causes[] = {
+    {EBUR128_ERROR_NOMEM, "out of memory while measuring the loudness"},
+    {EBUR128_ERROR_INVALID_MODE, "the loudness meter was not set up to measure this"},
+    {EBUR128_ERROR_INVALID_CHANNEL_INDEX, "the loudness meter does not know one of the channels"},
+};
+
 QString ebur128Cause(int code) {
-    switch (code) {
-    case EBUR128_ERROR_NOMEM:
-        return QStringLiteral("out of memory while measuring the loudness");
-    case EBUR128_ERROR_INVALID_MODE:
-        return QStringLiteral("the loudness meter was not set up to measure this");
-    case EBUR128_ERROR_INVALID_CHANNEL_INDEX:
-        return QStringLiteral("the loudness meter does not know one of the channels");
-    default:
-        return QStringLiteral("the loudness meter failed (error %1)").arg(code);
-    }
+    return codeText(kEbur128Causes, code, "the loudness meter failed (error %1)");
 }
 
 // The clip as the fades leave it: its largest absolute sample, and its integrated loudness when

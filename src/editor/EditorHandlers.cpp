@@ -8,6 +8,7 @@
 #include "ui/Dialogs.h"
 #include "ui/Jobs.h"
 #include "ui/PlayerMessages.h"
+#include "ui/Widgets.h"
 
 #include <QAction>
 
@@ -18,12 +19,12 @@ namespace quaverly {
 
 EditorHandlers::EditorHandlers(EditSongFrame& frame, EditorServices services, QObject* parent)
     : QObject(parent), frame_(frame), s_(std::move(services)) {
-    connect(frame_.CmdEditPlay, &QPushButton::clicked, this, &EditorHandlers::CmdEditPlay_Click);
-    connect(frame_.CmdEditStop, &QPushButton::clicked, this, &EditorHandlers::CmdEditStop_Click);
-    connect(frame_.CmdMarkin, &QPushButton::clicked, this, &EditorHandlers::CmdMarkin_Click);
-    connect(frame_.CmdMarkOut, &QPushButton::clicked, this, &EditorHandlers::CmdMarkOut_Click);
-    connect(frame_.CmdEditDone, &QPushButton::clicked, this, &EditorHandlers::CmdEditDone_Click);
-    connect(frame_.CmdExport, &QPushButton::clicked, this, &EditorHandlers::CmdExport_Click);
+    connectClicks(this, {{frame_.CmdEditPlay, &EditorHandlers::CmdEditPlay_Click},
+                         {frame_.CmdEditStop, &EditorHandlers::CmdEditStop_Click},
+                         {frame_.CmdMarkin, &EditorHandlers::CmdMarkin_Click},
+                         {frame_.CmdMarkOut, &EditorHandlers::CmdMarkOut_Click},
+                         {frame_.CmdEditDone, &EditorHandlers::CmdEditDone_Click},
+                         {frame_.CmdExport, &EditorHandlers::CmdExport_Click}});
     connect(s_.editorPlayer, &WavPlayer::StatusUpdate, this,
             &EditorHandlers::editorPlayer_StatusUpdate);
     // A click on the slider: the handle let go after a click or a drag, or a step by the keys

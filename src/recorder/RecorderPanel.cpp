@@ -59,27 +59,33 @@ RecorderPanel::RecorderPanel(QWidget* parent) : QGroupBox(tr("Voice Record"), pa
     lblPos->setAccessibleName(tr("Take length and size"));
     caption(this, tr("Take"), kTakeRow, lblPos);
 
-    btnRecord = named(new QPushButton(tr("Record"), this), "btnRecord");
-    btnRecord->setGeometry(140, kButtonRow, 90, 32);
-    btnRecord->setAccessibleName(tr("Record or stop"));
-    btnPlay = named(new QPushButton(tr("Play"), this), "btnPlay");
-    btnPlay->setGeometry(240, kButtonRow, 90, 32);
-    btnPlay->setEnabled(false);
-    btnPlay->setAccessibleName(tr("Play the take"));
-    btnSave = named(new QPushButton(tr("Save"), this), "btnSave");
-    btnSave->setGeometry(340, kButtonRow, 90, 32);
-    btnSave->setEnabled(false);
-    btnSave->setAccessibleName(tr("Save the take"));
-
-    // The two save choices appear beside "Save" when it is clicked.
-    CmdWav = named(new QPushButton(tr("Wav"), this), "CmdWav");
-    CmdWav->setGeometry(440, kButtonRow, 62, 32);
-    CmdWav->setVisible(false);
-    CmdWav->setAccessibleName(tr("Save the take as WAV"));
-    CmdMp3 = named(new QPushButton(tr("MP3"), this), "CmdMp3");
-    CmdMp3->setGeometry(506, kButtonRow, 62, 32);
-    CmdMp3->setVisible(false);
-    CmdMp3->setAccessibleName(tr("Save the take as MP3"));
+    // The buttons' row: Play and Save wait for a take; the two save choices appear beside
+    // "Save" when it is clicked.
+    const struct {
+        QPushButton*& button;
+        QString caption;
+        const char* name;
+        int x;
+        int width;
+        bool waitsForTake;
+        bool hidden;
+        QString what;
+    } buttons[] = {
+        {btnRecord, tr("Record"), "btnRecord", 140, 90, false, false, tr("Record or stop")},
+        {btnPlay, tr("Play"), "btnPlay", 240, 90, true, false, tr("Play the take")},
+        {btnSave, tr("Save"), "btnSave", 340, 90, true, false, tr("Save the take")},
+        {CmdWav, tr("Wav"), "CmdWav", 440, 62, false, true, tr("Save the take as WAV")},
+        {CmdMp3, tr("MP3"), "CmdMp3", 506, 62, false, true, tr("Save the take as MP3")},
+    };
+    for (const auto& b : buttons) {
+        b.button = named(new QPushButton(b.caption, this), b.name);
+        b.button->setGeometry(b.x, kButtonRow, b.width, 32);
+        if (b.waitsForTake)
+            b.button->setEnabled(false);
+        if (b.hidden)
+            b.button->setVisible(false);
+        b.button->setAccessibleName(b.what);
+    }
 
     // Top to bottom, left to right, as the controls are laid out.
     chainTabOrder({cmbInput, sldInputLevel, btnRecord, btnPlay, btnSave, CmdWav, CmdMp3});

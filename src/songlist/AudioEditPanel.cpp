@@ -108,30 +108,26 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
 }
 
 void AudioEditPanel::nameForScreenReaders() {
-    const struct {
-        QWidget* control;
-        const char* name;
-    } names[] = {
-        {List1, "Song list"},
-        {CmdUP, "Move the song up"},
-        {CmdDown, "Move the song down"},
-        {CmdAdd, "Add songs"},
-        {Cmdremove, "Remove the song"},
-        {CmdIns, "Insert songs above the selected one"},
-        {chkPlayList, "Play the rest of the list"},
-        {CmdForward, "Previous song"},
-        {CmdPause, "Pause"},
-        {CmdPlay, "Play the selected song"},
-        {CmdStop, "Stop"},
-        {CmdNext, "Next song"},
-        {outputFrame, "Output"},
-        {outputFrame->CboPreset, "Output preset"},
-        {outputFrame->CboFormat, "Output format"},
-        {outputFrame->CboSetting, "Format setting"},
-        {CmdSaveWav, "Save the list as WAV"},
-    };
-    for (const auto& n : names)
-        n.control->setAccessibleName(tr(n.name));
+    setAccessibleNames(staticMetaObject.className(),
+                       {
+                           {List1, "Song list"},
+                           {CmdUP, "Move the song up"},
+                           {CmdDown, "Move the song down"},
+                           {CmdAdd, "Add songs"},
+                           {Cmdremove, "Remove the song"},
+                           {CmdIns, "Insert songs above the selected one"},
+                           {chkPlayList, "Play the rest of the list"},
+                           {CmdForward, "Previous song"},
+                           {CmdPause, "Pause"},
+                           {CmdPlay, "Play the selected song"},
+                           {CmdStop, "Stop"},
+                           {CmdNext, "Next song"},
+                           {outputFrame, "Output"},
+                           {outputFrame->CboPreset, "Output preset"},
+                           {outputFrame->CboFormat, "Output format"},
+                           {outputFrame->CboSetting, "Format setting"},
+                           {CmdSaveWav, "Save the list as WAV"},
+                       });
     for (QAbstractButton* option : outputFrame->bitRateGroup->buttons())
         option->setAccessibleName(tr("%1 kbit/s").arg(outputFrame->bitRateGroup->id(option)));
 

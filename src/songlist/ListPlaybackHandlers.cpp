@@ -7,6 +7,7 @@
 #include "songlist/WorkingCopy.h"
 #include "ui/Dialogs.h"
 #include "ui/PlayerMessages.h"
+#include "ui/Widgets.h"
 
 #include <QAbstractItemModel>
 
@@ -17,12 +18,11 @@ namespace quaverly {
 ListPlaybackHandlers::ListPlaybackHandlers(AudioEditPanel& panel, ListPlaybackServices services,
                                            QObject* parent)
     : QObject(parent), panel_(panel), s_(std::move(services)) {
-    connect(panel_.CmdPlay, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdPlay_Click);
-    connect(panel_.CmdStop, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdStop_Click);
-    connect(panel_.CmdPause, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdPause_Click);
-    connect(panel_.CmdNext, &QPushButton::clicked, this, &ListPlaybackHandlers::CmdNext_Click);
-    connect(panel_.CmdForward, &QPushButton::clicked, this,
-            &ListPlaybackHandlers::CmdForward_Click);
+    connectClicks(this, {{panel_.CmdPlay, &ListPlaybackHandlers::CmdPlay_Click},
+                         {panel_.CmdStop, &ListPlaybackHandlers::CmdStop_Click},
+                         {panel_.CmdPause, &ListPlaybackHandlers::CmdPause_Click},
+                         {panel_.CmdNext, &ListPlaybackHandlers::CmdNext_Click},
+                         {panel_.CmdForward, &ListPlaybackHandlers::CmdForward_Click}});
     connect(s_.listPlayer, &WavPlayer::Done, this, [this](int notifyCode) {
         if (notifyCode == mcinotify::kFailure)
             listPlayer_Done(s_.listPlayer->brokenOff().value());

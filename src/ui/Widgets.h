@@ -5,10 +5,15 @@
 //
 // Threads: UI thread only.
 
+#include <QCoreApplication>
 #include <QList>
 #include <QPushButton>
 #include <QRect>
 #include <QString>
+
+#include <initializer_list>
+#include <type_traits>
+#include <utility>
 
 namespace quaverly {
 
@@ -37,6 +42,28 @@ inline QPushButton* button(QWidget* parent, const char* name, const QString& cap
 inline void chainTabOrder(const QList<QWidget*>& controls) {
     for (qsizetype i = 1; i < controls.size(); ++i)
         QWidget::setTabOrder(controls[i - 1], controls[i]);
+}
+
+// Each button's click calls its handler on `receiver`.
+template <typename Receiver>
+void connectClicks(
+    Receiver* receiver,
+    std::initializer_list<std::pair<QAbstractButton*, void (std::type_identity_t<Receiver>::*)()>>
+        clicks) {
+    for (const auto& [clicked, handler] : clicks)
+        QObject::connect(clicked, &QAbstractButton::clicked, receiver, handler);
+}
+
+// A control and the name a screen reader gives it, untranslated.
+struct AccessibleName {
+    QWidget* control;
+    const char* name;
+};
+
+// Gives each control its name, translated as the panel's own texts are (`context`: its class).
+inline void setAccessibleNames(const char* context, std::initializer_list<AccessibleName> names) {
+    for (const AccessibleName& n : names)
+        n.control->setAccessibleName(QCoreApplication::translate(context, n.name));
 }
 
 } // namespace quaverly

@@ -1,5 +1,7 @@
 #include "engines/audio/CaptureDevice.h"
 
+#include "engines/util/CodeTable.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -19,23 +21,12 @@ Error deviceError(const Error& backend, int code) {
 } // namespace
 
 QString inputKindText(SourceKind kind) {
-    switch (kind) {
-    case SourceKind::Microphone:
-        return QStringLiteral("Microphone");
-    case SourceKind::LineIn:
-        return QStringLiteral("Line-in");
-    case SourceKind::Monitor:
-        return QStringLiteral("Wave/PCM");
-    case SourceKind::Digital:
-        return QStringLiteral("Digital");
-    case SourceKind::Analog:
-        return QStringLiteral("Analog");
-    case SourceKind::Aux:
-        return QStringLiteral("Aux");
-    case SourceKind::Unknown:
-        break;
-    }
-    return QStringLiteral("Unknown");
+    static constexpr std::pair<SourceKind, const char*> kTexts[] = {
+        {SourceKind::Microphone, "Microphone"}, {SourceKind::LineIn, "Line-in"},
+        {SourceKind::Monitor, "Wave/PCM"},      {SourceKind::Digital, "Digital"},
+        {SourceKind::Analog, "Analog"},         {SourceKind::Aux, "Aux"},
+    };
+    return QString::fromUtf8(lookUp(kTexts, kind).value_or("Unknown"));
 }
 
 Status Capture::failure() const {

@@ -3,9 +3,11 @@
 #include "engines/audio/internal/PulseCapture.h"
 #include "engines/audio/internal/PulseConnection.h"
 #include "engines/audio/internal/PulsePlayback.h"
+#include "engines/util/CodeTable.h"
 
 #include <QByteArray>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,23 +46,19 @@ SourceKind kindOf(const pa_source_info& info) {
     if (!port) {
         return SourceKind::Unknown;
     }
-    switch (port->type) {
-    case PA_DEVICE_PORT_TYPE_MIC:
-    case PA_DEVICE_PORT_TYPE_HEADSET:
-    case PA_DEVICE_PORT_TYPE_HANDSET:
-    case PA_DEVICE_PORT_TYPE_HANDSFREE:
-        return SourceKind::Microphone;
-    case PA_DEVICE_PORT_TYPE_LINE:
-        return SourceKind::LineIn;
-    case PA_DEVICE_PORT_TYPE_SPDIF:
-    case PA_DEVICE_PORT_TYPE_HDMI:
-        return SourceKind::Digital;
-    case PA_DEVICE_PORT_TYPE_ANALOG:
-        return SourceKind::Analog;
-    case PA_DEVICE_PORT_TYPE_AUX:
-        return SourceKind::Aux;
-    default:
-        break;
+    static constexpr std::pair<std::uint32_t, SourceKind> kPortKinds[] = {
+        {PA_DEVICE_PORT_TYPE_MIC, SourceKind::Microphone},
+        {PA_DEVICE_PORT_TYPE_HEADSET, SourceKind::Microphone},
+        {PA_DEVICE_PORT_TYPE_HANDSET, SourceKind::Microphone},
+        {PA_DEVICE_PORT_TYPE_HANDSFREE, SourceKind::Microphone},
+        {PA_DEVICE_PORT_TYPE_LINE, SourceKind::LineIn},
+        {PA_DEVICE_PORT_TYPE_SPDIF, SourceKind::Digital},
+        {PA_DEVICE_PORT_TYPE_HDMI, SourceKind::Digital},
+        {PA_DEVICE_PORT_TYPE_ANALOG, SourceKind::Analog},
+        {PA_DEVICE_PORT_TYPE_AUX, SourceKind::Aux},
+    };
+    if (const auto kind = lookUp(kPortKinds, port->type)) {
+        return *kind;
     }
     // Drivers that leave the type unknown still name their ports ("analog-input-mic",
     // "analog-input-linein").
@@ -159,10 +157,15 @@ Status PulseBackend::available() {
     return {};
 }
 
-Result<std::unique_ptr<PlaybackStream>> PulseBackend::openPlayback(const PcmFormat& format,
-                                                                   PullFn pull, EndFn ended) {
-    if (!pull) {
-        return serverError(QStringLiteral("No sound to play"));
+struct PulseBackend::StreamStart {
+    std::shared_ptr<PulseConnection> conn;
+    pa_sample_spec spec;
+};
+
+Result<PulseBackend::StreamStart> PulseBackend::startStream(const PcmFormat& format, bool fed,
+                                                            const QString& unfed) {
+    if (!fed) {
+        return serverError(unfed);
     }
     const auto spec = toSampleSpec(format);
     if (!spec) {
@@ -172,7 +175,17 @@ Result<std::unique_ptr<PlaybackStream>> PulseBackend::openPlayback(const PcmForm
     if (!conn) {
         return conn.error();
     }
-    auto stream = std::make_unique<PulsePlayback>(*conn, *spec, std::move(pull), std::move(ended));
+    return StreamStart{std::move(conn).value(), *spec};
+}
+
+Result<std::unique_ptr<PlaybackStream>> PulseBackend::openPlayback(const PcmFormat& format,
+                                                                   PullFn pull, EndFn ended) {
+    const auto start = startStream(format, bool(pull), QStringLiteral("No sound to play"));
+    if (!start) {
+        return start.error();
+    }
+    auto stream = std::make_unique<PulsePlayback>(start->conn, start->spec, std::move(pull),
+                                                  std::move(ended));
     if (Status started = stream->start(); !started) {
         return started.error();
     }
@@ -181,20 +194,15 @@ Result<std::unique_ptr<PlaybackStream>> PulseBackend::openPlayback(const PcmForm
 
 Result<std::unique_ptr<CaptureStream>>
 PulseBackend::openCapture(int sourceIndex, const PcmFormat& format, PushFn push) {
-    if (!push) {
-        return serverError(QStringLiteral("Nowhere to deliver the recording"));
+    const auto start =
+        startStream(format, bool(push), QStringLiteral("Nowhere to deliver the recording"));
+    if (!start) {
+        return start.error();
     }
-    const auto spec = toSampleSpec(format);
-    if (!spec) {
-        return spec.error();
-    }
-    auto conn = connection();
-    if (!conn) {
-        return conn.error();
-    }
+    const auto& conn = start->conn;
     Result<QString> source = [&]() -> Result<QString> {
-        LoopLock lock((*conn)->loop());
-        const auto list = listSources(**conn);
+        LoopLock lock(conn->loop());
+        const auto list = listSources(*conn);
         if (!list) {
             return list.error();
         }
@@ -207,7 +215,7 @@ PulseBackend::openCapture(int sourceIndex, const PcmFormat& format, PushFn push)
     if (!source) {
         return source.error();
     }
-    auto stream = std::make_unique<PulseCapture>(*conn, *spec, std::move(push));
+    auto stream = std::make_unique<PulseCapture>(conn, start->spec, std::move(push));
     if (Status started = stream->start(*source); !started) {
         return started.error();
     }

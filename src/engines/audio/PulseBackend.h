@@ -45,6 +45,10 @@ public:
 private:
     // The live connection, made (again) when there is none or the last one has failed.
     Result<std::shared_ptr<pulse::PulseConnection>> connection();
+    // What opening a stream needs first: `fed` says the caller gave its callback (else the
+    // stream fails with `unfed`), then the format as the server spells it and the connection.
+    struct StreamStart;
+    Result<StreamStart> startStream(const PcmFormat& format, bool fed, const QString& unfed);
 
     const QString server_;
     std::mutex mutex_; // guards conn_

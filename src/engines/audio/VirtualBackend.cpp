@@ -89,15 +89,20 @@ Status VirtualBackend::available() {
     return {};
 }
 
-Result<std::unique_ptr<PlaybackStream>> VirtualBackend::openPlayback(const PcmFormat& format,
-                                                                     PullFn pull, EndFn ended) {
-    if (!pull) {
-        return deviceError(QStringLiteral("No sound to play"));
+Status VirtualBackend::readyToOpen(const PcmFormat& format, bool fed, const QString& unfed) {
+    if (!fed) {
+        return deviceError(unfed);
     }
     if (Status ready = checkFormat(format); !ready) {
-        return ready.error();
+        return ready;
     }
-    if (Status ready = available(); !ready) {
+    return available();
+}
+
+Result<std::unique_ptr<PlaybackStream>> VirtualBackend::openPlayback(const PcmFormat& format,
+                                                                     PullFn pull, EndFn ended) {
+    if (Status ready = readyToOpen(format, bool(pull), QStringLiteral("No sound to play"));
+        !ready) {
         return ready.error();
     }
     return std::unique_ptr<PlaybackStream>(
@@ -106,13 +111,9 @@ Result<std::unique_ptr<PlaybackStream>> VirtualBackend::openPlayback(const PcmFo
 
 Result<std::unique_ptr<CaptureStream>>
 VirtualBackend::openCapture(int sourceIndex, const PcmFormat& format, PushFn push) {
-    if (!push) {
-        return deviceError(QStringLiteral("Nowhere to deliver the recording"));
-    }
-    if (Status ready = checkFormat(format); !ready) {
-        return ready.error();
-    }
-    if (Status ready = available(); !ready) {
+    if (Status ready =
+            readyToOpen(format, bool(push), QStringLiteral("Nowhere to deliver the recording"));
+        !ready) {
         return ready.error();
     }
     if (sourceIndex < 0 || sourceIndex >= kVirtualSourceCount) {

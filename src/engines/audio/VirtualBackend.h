@@ -92,6 +92,10 @@ public:
     void setFailure(const QString& reason);
 
 private:
+    // Whether a stream can be opened: `fed` says the caller gave its callback (else the stream
+    // fails with `unfed`), then the format and the device.
+    Status readyToOpen(const PcmFormat& format, bool fed, const QString& unfed);
+
     std::shared_ptr<VirtualDevice> device_;
 };
 

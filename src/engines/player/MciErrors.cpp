@@ -1,32 +1,28 @@
 #include "engines/player/MciErrors.h"
 
+#include "engines/util/CodeTable.h"
+
 namespace quaverly::mcierr {
 
+namespace {
+
+constexpr std::pair<int, const char*> kTexts[] = {
+    {kInvalidDeviceId, "no file is open"},
+    {kHardware, "the sound device failed"},
+    {kOutOfMemory, "out of memory"},
+    {kFileNotFound, "file not found"},
+    {kOutOfRange, "position outside the sound"},
+    {kFileNotSaved, "the file was not saved"},
+    {kInvalidFile, "not an 8 or 16-bit PCM WAV file"},
+    {kFilenameRequired, "a file name is required"},
+    {kFileRead, "the file could not be read"},
+    {kFileWrite, "the file could not be written"},
+};
+
+} // namespace
+
 QString text(int code) {
-    switch (code) {
-    case kInvalidDeviceId:
-        return QStringLiteral("no file is open");
-    case kHardware:
-        return QStringLiteral("the sound device failed");
-    case kOutOfMemory:
-        return QStringLiteral("out of memory");
-    case kFileNotFound:
-        return QStringLiteral("file not found");
-    case kOutOfRange:
-        return QStringLiteral("position outside the sound");
-    case kFileNotSaved:
-        return QStringLiteral("the file was not saved");
-    case kInvalidFile:
-        return QStringLiteral("not an 8 or 16-bit PCM WAV file");
-    case kFilenameRequired:
-        return QStringLiteral("a file name is required");
-    case kFileRead:
-        return QStringLiteral("the file could not be read");
-    case kFileWrite:
-        return QStringLiteral("the file could not be written");
-    default:
-        return QStringLiteral("unknown error %1").arg(code);
-    }
+    return codeText(kTexts, code, "unknown error %1");
 }
 
 QString reason(const Error& error) {

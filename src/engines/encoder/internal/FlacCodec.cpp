@@ -37,6 +37,20 @@ bool setUpFlacEncoder(FLAC__StreamEncoder* e, int channels, int rate, int level)
            FLAC__stream_encoder_set_compression_level(e, unsigned(level));
 }
 
+bool setUpFlacStream(FLAC__StreamEncoder* e, int channels, int rate, int level, std::int64_t frames,
+                     const std::array<FlacMetadataPtr, 2>& blocks) {
+    // libFLAC copies the list, not the blocks.
+    std::array<FLAC__StreamMetadata*, 2> list{};
+    unsigned count = 0;
+    for (const FlacMetadataPtr& block : blocks)
+        if (block)
+            list[count++] = block.get();
+    return setUpFlacEncoder(e, channels, rate, level) &&
+           (frames <= 0 ||
+            FLAC__stream_encoder_set_total_samples_estimate(e, FLAC__uint64(frames))) &&
+           FLAC__stream_encoder_set_metadata(e, list.data(), count);
+}
+
 std::array<FlacMetadataPtr, 2> flacMetadataBlocks(std::int64_t frames, int rate) {
     FlacMetadataPtr seekTable;
     if (frames > 0) {

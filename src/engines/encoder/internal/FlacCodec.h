@@ -42,6 +42,12 @@ bool setUpFlacEncoder(FLAC__StreamEncoder* encoder, int channels, int rate, int 
 // Each is nullptr when it could not be made (a seek table is then left out).
 std::array<FlacMetadataPtr, 2> flacMetadataBlocks(std::int64_t frames, int rate);
 
+// Sets a new encoder up as setUpFlacEncoder does, for a stream of `frames` (0 or less when not
+// known) with the `blocks` made for it after STREAMINFO; they must outlive the encoder, which
+// writes them while it is deleted. False when libFLAC refuses a setting.
+bool setUpFlacStream(FLAC__StreamEncoder* encoder, int channels, int rate, int level,
+                     std::int64_t frames, const std::array<FlacMetadataPtr, 2>& blocks);
+
 // Full-scale floats back to 16-bit integers: the working copies' samples (v / 32768) come back
 // exact; anything else is clipped and rounded to the nearest (halves away from zero), without
 // a branch or a call.

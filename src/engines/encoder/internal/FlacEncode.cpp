@@ -90,20 +90,12 @@ Status encodeFlac(PcmSource& source, const QString&, AtomicFile& out, const Sett
     // Declared before the encoder, which writes into the sink even while it is deleted.
     FileSink sink{&out, std::nullopt};
     const auto blocks = flacMetadataBlocks(source.lengthHint(), rate);
-    std::array<FLAC__StreamMetadata*, 2> metadata{};
-    unsigned count = 0;
-    for (const FlacMetadataPtr& block : blocks)
-        if (block)
-            metadata[count++] = block.get();
 
     const FlacEncoderPtr encoder(FLAC__stream_encoder_new());
     if (!encoder)
         return encodeFailure(out, QStringLiteral("libFLAC: out of memory"));
     FLAC__StreamEncoder* e = encoder.get();
-    if (!setUpFlacEncoder(e, channels, rate, level) ||
-        (source.lengthHint() > 0 &&
-         !FLAC__stream_encoder_set_total_samples_estimate(e, FLAC__uint64(source.lengthHint()))) ||
-        !FLAC__stream_encoder_set_metadata(e, metadata.data(), count))
+    if (!setUpFlacStream(e, channels, rate, level, source.lengthHint(), blocks))
         return encodeFailure(out, QStringLiteral("libFLAC refused the encoding settings"));
     if (const FLAC__StreamEncoderInitStatus init = FLAC__stream_encoder_init_stream(
             e, &FileSink::write, &FileSink::seek, &FileSink::tell, nullptr, &sink);

@@ -80,19 +80,11 @@ Status ParallelFlacEncoder::open(int sampleRate, int channels, int level,
     // pass would refuse. Kept before the encoder, which may write while it is deleted.
     std::vector<std::uint8_t> metadata;
     const auto blocks = flacMetadataBlocks(expectedFrames, sampleRate);
-    std::array<FLAC__StreamMetadata*, 2> list{};
-    unsigned count = 0;
-    for (const FlacMetadataPtr& block : blocks)
-        if (block)
-            list[count++] = block.get();
     const FlacEncoderPtr encoder(FLAC__stream_encoder_new());
     if (!encoder)
         return failure(QStringLiteral("libFLAC: out of memory"));
     FLAC__StreamEncoder* e = encoder.get();
-    if (!setUpFlacEncoder(e, channels, sampleRate, level) ||
-        (expectedFrames > 0 &&
-         !FLAC__stream_encoder_set_total_samples_estimate(e, FLAC__uint64(expectedFrames))) ||
-        !FLAC__stream_encoder_set_metadata(e, list.data(), count))
+    if (!setUpFlacStream(e, channels, sampleRate, level, expectedFrames, blocks))
         return failure(QStringLiteral("libFLAC refused the encoding settings"));
     if (const FLAC__StreamEncoderInitStatus init = FLAC__stream_encoder_init_stream(
             e, &keepMetadata, nullptr, nullptr, nullptr, &metadata);

@@ -5,6 +5,7 @@
 
 #include "engines/encoder/internal/FormatEncoders.h"
 #include "engines/encoder/internal/ReadAhead.h"
+#include "engines/util/CodeTable.h"
 
 #include <QRandomGenerator>
 
@@ -17,17 +18,14 @@
 namespace quaverly::encode::internal {
 namespace {
 
+constexpr std::pair<int, const char*> kVorbisCauses[] = {
+    {OV_EIMPL, "libvorbis has no mode for this rate, channels and quality"},
+    {OV_EINVAL, "libvorbis refused the encoding settings"},
+    {OV_EFAULT, "libvorbis failed inside (internal fault)"},
+};
+
 QString vorbisCause(int code) {
-    switch (code) {
-    case OV_EIMPL:
-        return QStringLiteral("libvorbis has no mode for this rate, channels and quality");
-    case OV_EINVAL:
-        return QStringLiteral("libvorbis refused the encoding settings");
-    case OV_EFAULT:
-        return QStringLiteral("libvorbis failed inside (internal fault)");
-    default:
-        return QStringLiteral("libvorbis failed (error %1)").arg(code);
-    }
+    return codeText(kVorbisCauses, code, "libvorbis failed (error %1)");
 }
 
 // The single owner of the encoder's libvorbis and libogg state, cleared in the reverse order of
