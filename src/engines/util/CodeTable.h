@@ -11,7 +11,8 @@ namespace quaverly {
 
 // What the row with `code` says, or nothing when no row has it.
 template <typename Code, typename Meaning, std::size_t N, typename Key>
-constexpr std::optional<Meaning> lookUp(const std::pair<Code, Meaning> (&rows)[N], const Key& code) {
+constexpr std::optional<Meaning> lookUp(const std::pair<Code, Meaning> (&rows)[N],
+                                        const Key& code) {
     for (const auto& row : rows)
         if (row.first == code)
             return row.second;

@@ -1,5 +1,7 @@
 #include "engines/audio/internal/WasapiCom.h"
 
+#include "engines/util/CodeTable.h"
+
 #include "engines/util/internal/WindowsError.h"
 
 #include <algorithm>
@@ -68,34 +70,26 @@ Result<OpenClient> openClient(const QString& id, EDataFlow flow, DWORD flags, co
     return open;
 }
 
+// WASAPI's own codes, and the few others a stream meets, in words: they are not all in the
+// system's message table.
+constexpr std::pair<HRESULT, const char*> kResultTexts[] = {
+    {AUDCLNT_E_DEVICE_INVALIDATED, "the sound device was removed or disabled"},
+    {AUDCLNT_E_SERVICE_NOT_RUNNING, "the Windows audio service is not running"},
+    {AUDCLNT_E_UNSUPPORTED_FORMAT, "the sound device does not take this format"},
+    {AUDCLNT_E_DEVICE_IN_USE, "the sound device is in use by another program"},
+    {AUDCLNT_E_ENDPOINT_CREATE_FAILED, "the sound device could not be opened"},
+    {AUDCLNT_E_CPUUSAGE_EXCEEDED, "the audio service has no processor time to spare"},
+    {AUDCLNT_E_BUFFER_ERROR, "the sound device refused its buffer"},
+    {AUDCLNT_E_BUFFER_SIZE_ERROR, "the sound device refused its buffer"},
+    {AUDCLNT_E_BUFFER_TOO_LARGE, "the sound device refused its buffer"},
+    {kNotFound, "there is no such sound device"},
+    {REGDB_E_CLASSNOTREG, "the system has no audio service"},
+    {E_OUTOFMEMORY, "out of memory"},
+};
+
 QString resultText(HRESULT hr) {
-    // WASAPI's own codes are not in the system's message table.
-    switch (hr) {
-    case AUDCLNT_E_DEVICE_INVALIDATED:
-        return QStringLiteral("the sound device was removed or disabled");
-    case AUDCLNT_E_SERVICE_NOT_RUNNING:
-        return QStringLiteral("the Windows audio service is not running");
-    case AUDCLNT_E_UNSUPPORTED_FORMAT:
-        return QStringLiteral("the sound device does not take this format");
-    case AUDCLNT_E_DEVICE_IN_USE:
-        return QStringLiteral("the sound device is in use by another program");
-    case AUDCLNT_E_ENDPOINT_CREATE_FAILED:
-        return QStringLiteral("the sound device could not be opened");
-    case AUDCLNT_E_CPUUSAGE_EXCEEDED:
-        return QStringLiteral("the audio service has no processor time to spare");
-    case AUDCLNT_E_BUFFER_ERROR:
-    case AUDCLNT_E_BUFFER_SIZE_ERROR:
-    case AUDCLNT_E_BUFFER_TOO_LARGE:
-        return QStringLiteral("the sound device refused its buffer");
-    case kNotFound:
-        return QStringLiteral("there is no such sound device");
-    case REGDB_E_CLASSNOTREG:
-        return QStringLiteral("the system has no audio service");
-    case E_OUTOFMEMORY:
-        return QStringLiteral("out of memory");
-    default:
-        break;
-    }
+    if (const auto text = lookUp(kResultTexts, hr))
+        return QString::fromUtf8(*text);
     if (HRESULT_FACILITY(hr) == FACILITY_WIN32)
         return windowsErrorText(HRESULT_CODE(hr));
     QString said = windowsErrorText(static_cast<DWORD>(hr));
