@@ -161,9 +161,10 @@ Result<std::size_t> SongReader::read(std::int16_t* out, std::size_t frames) {
     const auto wanted =
         exact ? static_cast<std::size_t>(std::min<std::uint64_t>(frames, total - position_))
               : frames;
-    const std::size_t decoded = decoder_->read(out, wanted);
+    const decode::Decoded got = decoder_->read(out, wanted);
+    const std::size_t decoded = got.frames;
     position_ += decoded;
-    if (decoded < wanted && !exact && decoder_->errorText().empty()) {
+    if (decoded < wanted && !exact && got.status) {
         ended_ = true; // the true end: frames() is exact from here
         return decoded;
     }
@@ -171,9 +172,8 @@ Result<std::size_t> SongReader::read(std::int16_t* out, std::size_t frames) {
         // The decoder stopped before the length found at open (a read error, a file that shrank
         // or is damaged): what it gave is delivered, then the reader fails. Silence in place of
         // the rest would pass a broken decode off as a whole one.
-        const std::string& why = decoder_->errorText();
         const QString cause =
-            why.empty() ? QStringLiteral("the data ends there") : QString::fromStdString(why);
+            got.status ? QStringLiteral("the data ends there") : got.status.error().cause();
         failure_ = breakOff(position_, total, exact, decoder_->format().rate, cause);
         if (decoded == 0)
             return Error(path_, failure_, sound::kNotAvail);
@@ -186,10 +186,9 @@ Status SongReader::seek(std::uint64_t frame) {
         return Error(path_,
                      QStringLiteral("frame %1 is past the end (%2)").arg(frame).arg(frames()),
                      sound::kPosition);
-    if (!decoder_->seek(frame))
-        return Error(
-            path_, QStringLiteral("cannot seek: ") + QString::fromStdString(decoder_->errorText()),
-            sound::kPosition);
+    if (Status sought = decoder_->seek(frame); !sought)
+        return Error(path_, QStringLiteral("cannot seek: ") + sought.error().cause(),
+                     sound::kPosition);
     position_ = frame;
     failure_.clear();
     ended_ = false;

@@ -105,14 +105,12 @@ Result<SampleReader> SampleReader::openAny(const QString& path, bool plainOnly) 
 
 Status SampleReader::openThroughSndfile() {
     sndfile_ = std::make_unique<SndfileReader>();
-    switch (sndfile_->open(path_)) {
-    case SndfileReader::Opened::Ok:
-        break;
-    case SndfileReader::Opened::CannotOpen:
-        return fail(sndfile_->cause(), sound::kFileOpen);
-    case SndfileReader::Opened::NotSound:
-        return fail(QStringLiteral("not a readable WAV file (%1)").arg(sndfile_->cause()),
-                    sound::kFileForm);
+    if (Status opened = sndfile_->open(path_); !opened) {
+        const Error& e = opened.error();
+        if (e.code() == sound::kFileForm)
+            return fail(QStringLiteral("not a readable WAV file (%1)").arg(e.cause()),
+                        sound::kFileForm);
+        return e.about(path_);
     }
     const SF_INFO& info = sndfile_->info();
     const int major = info.format & SF_FORMAT_TYPEMASK;
@@ -124,18 +122,14 @@ Status SampleReader::openThroughSndfile() {
     return {};
 }
 
-Error SampleReader::sndfileFailure() const {
-    return fail(sndfile_->cause(), sndfile_->endedEarly() ? sound::kNotAvail : sound::kFileOpen);
-}
-
 Status SampleReader::seek(std::int64_t frame) {
     if (frame < 0 || frame > frames_)
         return fail(
             QStringLiteral("frame %1 is outside the sound's %2 frames").arg(frame).arg(frames_),
             sound::kPosition);
     if (sndfile_) {
-        if (!sndfile_->seek(frame))
-            return sndfileFailure();
+        if (Status sought = sndfile_->seek(frame); !sought)
+            return sought.error().about(path_);
     } else if (!file_->seek(qint64(layout_.dataOffset) + qint64(frame) * layout_.blockAlign)) {
         return fail(file_->errorString(), sound::kFileOpen);
     }
@@ -177,11 +171,11 @@ Result<std::size_t> SampleReader::readConverted(T* out, std::size_t frames, Conv
 
 Result<std::size_t> SampleReader::readShorts(std::int16_t* out, std::size_t frames) {
     if (sndfile_) {
-        const sf_count_t got = sndfile_->readShorts(out, sf_count_t(frames));
-        if (got < 0)
-            return sndfileFailure();
-        position_ += got;
-        return std::size_t(got);
+        const Result<sf_count_t> got = sndfile_->readShorts(out, sf_count_t(frames));
+        if (!got)
+            return got.error().about(path_);
+        position_ += *got;
+        return std::size_t(*got);
     }
     if (layout_.bitsPerSample == 16) { // the bytes go where the samples will be
         auto got = readRaw(reinterpret_cast<char*>(out), frames);
@@ -195,11 +189,11 @@ Result<std::size_t> SampleReader::readShorts(std::int16_t* out, std::size_t fram
 
 Result<std::size_t> SampleReader::readFloats(float* out, std::size_t frames) {
     if (sndfile_) {
-        const sf_count_t got = sndfile_->readFloats(out, sf_count_t(frames));
-        if (got < 0)
-            return sndfileFailure();
-        position_ += got;
-        return std::size_t(got);
+        const Result<sf_count_t> got = sndfile_->readFloats(out, sf_count_t(frames));
+        if (!got)
+            return got.error().about(path_);
+        position_ += *got;
+        return std::size_t(*got);
     }
     return readConverted(out, frames, &pcm::toFloats);
 }

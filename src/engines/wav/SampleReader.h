@@ -84,7 +84,6 @@ private:
     static Result<SampleReader> openAny(const QString& path, bool plainOnly);
     Status openThroughSndfile();
     Error fail(const QString& cause, int code) const { return Error(path_, cause, code); }
-    Error sndfileFailure() const;
     template <typename T, typename Convert>
     Result<std::size_t> readConverted(T* out, std::size_t frames, Convert convert);
 

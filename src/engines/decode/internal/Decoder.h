@@ -11,9 +11,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <string>
 
 namespace quaverly::decode {
+
+// What one read delivered: the frames, and why they are fewer than asked for. At the end of the
+// stream the status is ok; when the source turned out damaged or unreadable it holds the Error
+// (the cause alone), and the frames are those decoded before the failure.
+struct Decoded {
+    std::size_t frames = 0;
+    Status status;
+};
 
 class Decoder {
 public:
@@ -24,20 +31,16 @@ public:
     std::uint64_t frames() const { return frames_; }
 
     // Decodes up to `frames` frames into `out`. Fewer only at the end of the stream or when the
-    // source turns out damaged; then errorText() says why (empty at a normal end). A decoder
-    // whose length is not exact from the open keeps frames() at least at what it delivered, and
-    // exact from its end on.
-    virtual std::size_t read(std::int16_t* out, std::size_t frames) = 0;
-    // Positions at `frame` (0 to frames()); the next read starts there. False on failure, with
-    // errorText() set.
-    virtual bool seek(std::uint64_t frame) = 0;
-
-    const std::string& errorText() const { return errorText_; }
+    // source turns out damaged (see Decoded). A decoder whose length is not exact from the open
+    // keeps frames() at least at what it delivered, and exact from its end on.
+    virtual Decoded read(std::int16_t* out, std::size_t frames) = 0;
+    // Positions at `frame` (0 to frames()); the next read starts there. The Error holds the
+    // cause alone.
+    virtual Status seek(std::uint64_t frame) = 0;
 
 protected:
     SongFormat format_;
     std::uint64_t frames_ = 0;
-    std::string errorText_;
 };
 
 using DecoderPtr = std::unique_ptr<Decoder>;

@@ -77,6 +77,11 @@ float sampleAt(const AVFrame* f, int c, int i) {
     }
 }
 
+// A failure the decoder's callers tell of in their own words: the cause alone.
+Error because(const std::string& words) {
+    return Error({}, QString::fromStdString(words));
+}
+
 // The iTunes gapless field: encoder delay, padding and the exact length, in frames.
 struct Smpb {
     std::uint64_t delay = 0, padding = 0, length = 0;
@@ -107,9 +112,8 @@ public:
     // Decodes up to the first frame, which fixes the output format; an HE-AAC stream, for one,
     // tells its true rate only there.
     Status start() {
-        if (!decodeNext())
-            return Error(path_,
-                         QString::fromStdString(errorText_.empty() ? "holds no sound" : errorText_),
+        if (const Result<bool> first = decodeNext(); !first || !*first)
+            return Error(path_, first ? QStringLiteral("holds no sound") : first.error().cause(),
                          sound::kFileForm);
         const AVFrame* f = in_.frame.get();
         const int channels = f->ch_layout.nb_channels;
@@ -147,21 +151,28 @@ public:
             limit_ = estimate_;
         }
         frames_ = estimate_;
-        takeFrame();
+        if (Status taken = takeFrame(); !taken)
+            return Error(path_, taken.error().cause(), sound::kFileForm);
         return {};
     }
 
-    std::size_t read(std::int16_t* out, std::size_t frames) override {
+    Decoded read(std::int16_t* out, std::size_t frames) override {
         const auto channels = static_cast<std::size_t>(format_.channels);
-        std::size_t done = 0;
+        Decoded decoded;
+        std::size_t& done = decoded.frames;
         while (done < frames) {
             if (pendingAt_ == pending_.size()) {
-                if (ended_ || !decodeNext()) {
-                    if (!ended_)
-                        finish();
+                if (ended_)
+                    break;
+                const Result<bool> next = decodeNext();
+                if (!next) {
+                    ended_ = true;
+                    decoded.status = next.error();
                     break;
                 }
-                takeFrame();
+                decoded.status = *next ? takeFrame() : finish();
+                if (!*next || !decoded.status)
+                    break;
                 continue;
             }
             const std::size_t n =
@@ -175,45 +186,45 @@ public:
         // The length is never less than what was delivered, also when the decode has just
         // stopped at a damaged part; at a whole end finish() has made it exact.
         frames_ = ended_ ? std::max(frames_, position_) : std::max(estimate_, position_);
-        return done;
+        return decoded;
     }
 
     // From the start again, then decoded up to `frame`: packets carry their own trimming, so
     // only a decode from the start gives the same samples.
-    bool seek(std::uint64_t frame) override {
+    Status seek(std::uint64_t frame) override {
         auto again = FfmpegInput::open(path_);
-        if (!again) {
-            errorText_ = again.error().cause().toStdString();
-            return false;
-        }
+        if (!again)
+            return Error({}, again.error().cause());
         in_ = std::move(*again);
         pending_.clear();
         pendingAt_ = 0;
         position_ = taken_ = pastLimit_ = seenDelay_ = seenPadding_ = 0;
         skip_ = format_.delay;
         drained_ = ended_ = false;
-        errorText_.clear();
         damage_.clear();
         if (!smpb_)
             skip_ = 0;
-        if (!decodeNext())
-            return failure(errorText_.empty() ? "holds no sound" : errorText_);
-        takeFrame();
+        const Result<bool> first = decodeNext();
+        if (!first || !*first)
+            return first ? because("holds no sound") : first.error();
+        if (Status taken = takeFrame(); !taken)
+            return taken;
         std::vector<std::int16_t> scratch(8192 * static_cast<std::size_t>(format_.channels));
         while (position_ < frame) {
             const auto n =
                 static_cast<std::size_t>(std::min<std::uint64_t>(frame - position_, 8192));
-            if (read(scratch.data(), n) < n)
-                return failure(errorText_.empty() ? "the sound ends early" : errorText_);
+            if (const Decoded got = read(scratch.data(), n); got.frames < n)
+                return got.status ? because("the sound ends early") : got.status;
         }
-        return true;
+        return {};
     }
 
 private:
-    // Reads packets until the decoder gives a frame into in_.frame; false at the end or when
-    // memory runs out (errorText_ set). Like the ffmpeg tool, a packet that fails to decode or
-    // read is passed over; its words are kept, and finish() decides whether the file is whole.
-    bool decodeNext() {
+    // Reads packets until the decoder gives a frame into in_.frame: true; false at the end; the
+    // Error when memory runs out or the decoder cannot be drained. Like the ffmpeg tool, a packet
+    // that fails to decode or read is passed over; its words are kept, and finish() decides
+    // whether the file is whole.
+    Result<bool> decodeNext() {
         AVCodecContext* c = in_.codec.get();
         for (;;) {
             int r = avcodec_receive_frame(c, in_.frame.get());
@@ -222,7 +233,7 @@ private:
             if (r == AVERROR_EOF)
                 return false;
             if (r == AVERROR(ENOMEM))
-                return failure(avWords(r));
+                return because(avWords(r));
             if (r != AVERROR(EAGAIN)) {
                 damage("decoding failed: " + avWords(r));
                 continue;
@@ -235,7 +246,7 @@ private:
                     damage(avWords(r));
                 drained_ = true;
                 if ((r = avcodec_send_packet(c, nullptr)) < 0)
-                    return failure("decoding failed: " + avWords(r));
+                    return because("decoding failed: " + avWords(r));
                 continue;
             }
             const AVPacket* p = in_.packet.get();
@@ -245,7 +256,7 @@ private:
                 noteTrimming(p);
                 r = avcodec_send_packet(c, p);
                 if (r == AVERROR(ENOMEM))
-                    return failure(avWords(r));
+                    return because(avWords(r));
                 if (r < 0)
                     damage("decoding failed: " + avWords(r));
             }
@@ -268,21 +279,16 @@ private:
         seenPadding_ += AV_RL32(side + 4);
     }
 
-    bool failure(const std::string& words) {
-        errorText_ = words;
-        return false;
-    }
-
-    // Converts in_.frame into pending_, after the iTunes delay and up to its length.
-    void takeFrame() {
+    // Converts in_.frame into pending_, after the iTunes delay and up to its length. A frame at
+    // another rate ends the decode.
+    Status takeFrame() {
         const AVFrame* f = in_.frame.get();
         pending_.clear();
         pendingAt_ = 0;
         if (f->sample_rate != static_cast<int>(format_.rate)) {
-            failure("the sample rate changes from " + std::to_string(format_.rate) + " to " +
-                    std::to_string(f->sample_rate) + " Hz within the stream");
             ended_ = true;
-            return;
+            return because("the sample rate changes from " + std::to_string(format_.rate) + " to " +
+                           std::to_string(f->sample_rate) + " Hz within the stream");
         }
         int first = static_cast<int>(std::min<std::uint64_t>(skip_, f->nb_samples));
         skip_ -= static_cast<std::uint64_t>(first);
@@ -304,13 +310,14 @@ private:
                     mixed_[static_cast<std::size_t>(i * inChannels + c)] =
                         sampleAt(f, c, first + i);
             downmix_->mix(mixed_.data(), static_cast<std::size_t>(count), pending_.data());
-            return;
+            return {};
         }
         for (std::size_t c = 0; c < outChannels; ++c) {
             // A mono passage of a stereo stream goes to both sides.
             const int from = std::min(static_cast<int>(c), inChannels - 1);
             convertChannel(f, from, first, count, pending_.data() + c, outChannels);
         }
+        return {};
     }
 
     // One channel of a frame into every `stride`-th sample of `out`, as 16 bits the way FFmpeg's
@@ -359,24 +366,21 @@ private:
     // The decode has ended: the length is exact now, unless it stopped well short of what the
     // container states (a damaged or cut file), or a packet was damaged in a file that states no
     // length to check against.
-    void finish() {
+    Status finish() {
         ended_ = true;
-        if (!errorText_.empty())
-            return;
         const std::uint64_t stated = limit_ > 0 ? limit_ : statedLength_ ? estimate_ : 0;
         const bool whole =
             stated > 0 ? position_ + format_.rate / 10 + 4096 >= stated : damage_.empty();
-        if (!whole) {
-            errorText_ =
+        if (!whole)
+            return because(
                 !damage_.empty()
                     ? damage_
                     : "the file states a length of " +
-                          clockMillis(frametime::framesToMs(stated, format_.rate)).toStdString();
-            return;
-        }
+                          clockMillis(frametime::framesToMs(stated, format_.rate)).toStdString());
         frames_ = position_;
         if (!smpb_)
             format_.padding = seenPadding_ + pastLimit_;
+        return {};
     }
 
     std::uint64_t estimatedFrames() {

@@ -47,7 +47,6 @@
 
 #include <algorithm>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,6 +72,16 @@ int openFailureCode() {
 
 QString words(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+// A failure of a step that the decoder's callers tell of in their own words: the cause alone.
+Error because(const std::string& text) {
+    return Error({}, words(text));
+}
+
+// The cause of a failed step, empty when it did not fail.
+QString causeOf(const Status& s) {
+    return s ? QString() : s.error().cause();
 }
 
 // Samples per channel in one frame.
@@ -106,9 +115,11 @@ public:
             r = mpg123_format(mh, s.rate, format_.channels, MPG123_ENC_SIGNED_16);
         if (r != MPG123_OK)
             return fail(sound::kFormat, "output format refused: " + mpgError(mh, r));
-        const auto scanned = scannedLength();
-        if (!scanned || !restart())
-            return fail(openFailureCode(), errorText_);
+        const Result<Scanned> scanned = scannedLength();
+        if (!scanned)
+            return fail(openFailureCode(), scanned.error().cause());
+        if (Status rewound = restart(); !rewound)
+            return fail(openFailureCode(), rewound.error().cause());
         // Such a stream is measured, and its positions found by decoding from the start:
         // libmpg123's own positions follow the tag, not what the plain decode delivers.
         if (!scanned->matchesPlainDecode)
@@ -120,7 +131,7 @@ public:
             frames_ = *measured;
         } else {
             if (scanned->length < 0)
-                return fail(sound::kFileForm, "unknown length: " + errorText_);
+                return fail(sound::kFileForm, "unknown length: " + scanned->unknownWhy);
             frames_ = static_cast<std::uint64_t>(scanned->length);
         }
         if (const Status taken = checkOutputFormat(s.rate); !taken)
@@ -134,7 +145,7 @@ public:
     // Reading from position 0 goes through the engine when the stream qualifies and more than
     // one thread may decode. The engine's output is the one pass's; when it cannot go on, the
     // one pass takes over at the same position.
-    std::size_t read(std::int16_t* out, std::size_t frames) override {
+    Decoded read(std::int16_t* out, std::size_t frames) override {
         if (engineMayStart_ && position_ == 0 && !ended_) {
             engineMayStart_ = false;
             const int threads = codecThreads();
@@ -151,12 +162,15 @@ public:
                 engine_.reset();
                 ended_ = true;
             }
-            return got;
+            return {got, {}};
         }
         engine_.reset();
-        catchUp();
-        return got +
-               readOnePass(out + got * static_cast<std::size_t>(format_.channels), frames - got);
+        if (Status caught = catchUp(); !caught)
+            return {got, caught};
+        Decoded rest =
+            readOnePass(out + got * static_cast<std::size_t>(format_.channels), frames - got);
+        rest.frames += got;
+        return rest;
     }
 
     // libmpg123 seeks to the exact sample, but its synthesis filter keeps the phase it had
@@ -166,37 +180,36 @@ public:
     // it; the one pass then seeks from the state it would have had after reading as far as the
     // engine did (libmpg123's seek keeps the synthesis filter's phase), so even the samples
     // after a seek are those of a decoder that never had an engine.
-    bool seek(std::uint64_t frame) override {
+    Status seek(std::uint64_t frame) override {
         if (engine_ && frame == position_)
-            return true;
+            return {};
         engine_.reset();
         if (frame == 0) {
             engineMayStart_ = layout_ != nullptr;
             onePassBehind_ = false;
         } else if (onePassBehind_) {
             ended_ = false;
-            catchUp();
+            // Where the catching up fails, the seek below starts from where it stopped, and
+            // tells of its own failure.
+            static_cast<void>(catchUp());
         }
         ended_ = false;
-        errorText_.clear();
         if (frame == 0 || measured_) {
             position_ = 0;
-            if (!restart()) {
+            if (Status rewound = restart(); !rewound) {
                 ended_ = true;
-                return false;
+                return rewound;
             }
             // Positions in a resampled stream, or one whose tag is off, are not exact in
             // libmpg123: decode up to them.
-            skip(frame);
-            return true;
+            return skip(frame);
         }
         if (mpg123_seek(mh_.get(), static_cast<off_t>(frame), SEEK_SET) < 0) {
-            errorText_ = mpg123_strerror(mh_.get());
             ended_ = true;
-            return false;
+            return because(mpg123_strerror(mh_.get()));
         }
         position_ = frame;
-        return true;
+        return {};
     }
 
 private:
@@ -207,11 +220,13 @@ private:
         off_t announcedFrames = 0; // by the tag, or estimated from the file's size
         off_t frames = 0;          // audio frames the scan found
         bool matchesPlainDecode = true;
+        QString unknownWhy; // libmpg123's words when it cannot tell the length
     };
 
     Error fail(int code, const std::string& cause) const {
         return Error(path_, words(cause), code);
     }
+    Error fail(int code, const QString& cause) const { return Error(path_, cause, code); }
 
     // The output format libmpg123 settled on must be the one fixed at the open.
     Status checkOutputFormat(long rate) {
@@ -262,9 +277,10 @@ private:
         engineMayStart_ = layout_ != nullptr;
     }
 
-    std::size_t readOnePass(std::int16_t* out, std::size_t frames) {
+    Decoded readOnePass(std::int16_t* out, std::size_t frames) {
         if (ended_)
-            return 0;
+            return {};
+        Status status;
         auto* bytes = reinterpret_cast<unsigned char*>(out);
         const std::size_t want = frames * frameBytes_;
         std::size_t got = 0;
@@ -278,58 +294,53 @@ private:
                 break;
             }
             if (r != MPG123_OK && r != MPG123_NEW_FORMAT) {
-                errorText_ = mpgError(mh_.get(), r);
+                status = because(mpgError(mh_.get(), r));
                 ended_ = true;
                 break;
             }
             // libmpg123 fills the buffer unless it ends; guard against a decoder that neither
             // delivers nor ends.
             if (done == 0 && ++idle > 1000) {
-                errorText_ = "the decoder makes no progress";
+                status = because("the decoder makes no progress");
                 ended_ = true;
                 break;
             }
         }
         position_ += got / frameBytes_;
-        return got / frameBytes_;
+        return {got / frameBytes_, status};
     }
 
     // Brings the one pass to where the engine stopped, in the very state it would have had
     // reading there itself. The engine only runs while mh_ is as the open or the rewind left it
     // (not even reopened: libmpg123 learns the file's size at the open, and a file that has
     // shrunk since must fail as it would have), so decoding up to the position is enough.
-    void catchUp() {
+    Status catchUp() {
         const std::uint64_t target = position_;
         position_ = 0;
         onePassBehind_ = false;
-        skip(target);
+        return skip(target);
     }
 
     // Opens the stream from its first byte, as fresh as a new decoder; the output format set
     // in start() stays. Not scanned: see the top of the file.
-    bool restart() {
+    Status restart() {
         mpg123_handle* mh = mh_.get();
         mpg123_close(mh);
-        if (seekFile(file_.get(), 0, SEEK_SET) != 0) {
-            errorText_ = "cannot seek in the file";
-            return false;
-        }
-        const int r = mpg123_open_handle(mh, file_.get());
-        if (r != MPG123_OK) {
-            errorText_ = mpgError(mh, r);
-            return false;
-        }
-        return true;
+        if (seekFile(file_.get(), 0, SEEK_SET) != 0)
+            return because("cannot seek in the file");
+        if (const int r = mpg123_open_handle(mh, file_.get()); r != MPG123_OK)
+            return because(mpgError(mh, r));
+        return {};
     }
 
     // The stream's length from a scan of every frame (about 10 ms for a 5-minute MP3), and
     // whether a plain decode delivers just as much. It does unless the stream has a tag with
     // encoder delay and padding whose frame count is not the stream's (the length the tag
     // announces differs from the scanned one), or more audio follows the tagged part.
-    std::optional<Scanned> scannedLength() {
+    Result<Scanned> scannedLength() {
         mpg123_handle* mh = mh_.get();
-        if (!restart())
-            return std::nullopt;
+        if (Status rewound = restart(); !rewound)
+            return rewound.error();
         Scanned s;
         const off_t announced = mpg123_length(mh);
         s.announcedFrames = mpg123_framelength(mh);
@@ -339,13 +350,11 @@ private:
         mpg123_getstate(mh, MPG123_ENC_PADDING, &padding, &unused);
         const int r = mpg123_scan(mh);
         // libmpg123 ends a scan at a failed read as at the end of the file.
-        if (r != MPG123_OK || lastReadError() != 0) {
-            errorText_ = mpgError(mh, r);
-            return std::nullopt;
-        }
+        if (r != MPG123_OK || lastReadError() != 0)
+            return because(mpgError(mh, r));
         s.length = mpg123_length(mh);
         if (s.length < 0)
-            errorText_ = mpg123_strerror(mh);
+            s.unknownWhy = words(mpg123_strerror(mh));
         s.frames = mpg123_framelength(mh);
         mpg123_getstate(mh, MPG123_FRANKENSTEIN, &stitched, &unused);
         const bool gapless = delay >= 0 || padding >= 0;
@@ -355,18 +364,19 @@ private:
         return s;
     }
 
-    // Decodes and drops `frames` frames; past the decodable end the next read comes up short
-    // and fails.
-    void skip(std::uint64_t frames) {
+    // Decodes and drops `frames` frames; the decode's failure on the way. Past the decodable
+    // end the next read comes up short.
+    Status skip(std::uint64_t frames) {
         std::vector<std::int16_t> scratch(frames == 0 ? 0 : 16384);
         const std::size_t perRead = scratch.size() / static_cast<std::size_t>(format_.channels);
         while (frames > 0) {
             const std::size_t n = frames < perRead ? static_cast<std::size_t>(frames) : perRead;
-            const std::size_t got = read(scratch.data(), n);
-            frames -= got;
-            if (got < n)
-                return;
+            const Decoded got = read(scratch.data(), n);
+            frames -= got.frames;
+            if (got.frames < n)
+                return got.status;
         }
+        return {};
     }
 
     // Frames of the whole stream, by decoding it; rewinds afterwards.
@@ -374,18 +384,21 @@ private:
         std::vector<std::int16_t> scratch(16384);
         const std::size_t perRead = scratch.size() / static_cast<std::size_t>(format_.channels);
         std::uint64_t total = 0;
+        Status stopped;
         for (;;) {
-            const std::size_t got = read(scratch.data(), perRead);
-            total += got;
-            if (got < perRead)
+            const Decoded got = read(scratch.data(), perRead);
+            total += got.frames;
+            if (got.frames < perRead) {
+                stopped = got.status;
                 break;
+            }
         }
         if (lastReadError() != 0)
-            return fail(sound::kFileOpen, "cannot measure the length: " + errorText_);
+            return fail(sound::kFileOpen, "cannot measure the length: " + causeOf(stopped));
         ended_ = false;
-        errorText_.clear();
-        if (!restart())
-            return fail(openFailureCode(), "cannot rewind after measuring: " + errorText_);
+        if (Status rewound = restart(); !rewound)
+            return fail(openFailureCode(),
+                        "cannot rewind after measuring: " + rewound.error().cause());
         return total;
     }
 

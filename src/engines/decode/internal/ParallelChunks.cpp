@@ -74,21 +74,20 @@ ParallelChunks::Chunk ParallelChunks::decode(Job& job, const std::stop_token& st
     const auto count = static_cast<sf_count_t>(std::min(chunkFrames_, frames_ - first));
     chunk.samples.resize(static_cast<std::size_t>(count) * channels_);
     sf_count_t done = 0;
-    if (!reader->seek(static_cast<sf_count_t>(first))) {
-        chunk.status = Error({}, reader->cause());
+    if (Status sought = reader->seek(static_cast<sf_count_t>(first)); !sought) {
+        chunk.status = sought;
     } else {
         // In pieces: a read that fails gives none of its frames, so a damaged file's break is
         // known to within a piece, as a decode on one thread knows it.
         while (done < count && !stop.stop_requested()) {
-            const sf_count_t got =
+            const Result<sf_count_t> got =
                 reader->readShorts(chunk.samples.data() + done * static_cast<sf_count_t>(channels_),
                                    std::min<sf_count_t>(count - done, kPieceFrames));
-            if (got <= 0) {
-                chunk.status =
-                    Error({}, got < 0 ? reader->cause() : QStringLiteral("the data ends there"));
+            if (!got || *got == 0) {
+                chunk.status = got ? Error({}, QStringLiteral("the data ends there")) : got.error();
                 break;
             }
-            done += got;
+            done += *got;
         }
     }
     // A chunk that failed keeps the frames before the failure: they are handed out first, so

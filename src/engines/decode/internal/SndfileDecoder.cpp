@@ -13,7 +13,6 @@
 #include <cmath>
 #include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace quaverly::decode {
@@ -139,17 +138,18 @@ public:
     // Integer PCM and the codecs come as 16-bit from libsndfile (8-bit: (u - 128) × 256;
     // 24 and 32 bits: the low bytes dropped); floating point, and anything to mix down, is
     // converted here.
-    std::size_t read(std::int16_t* out, std::size_t frames) override {
+    Decoded read(std::int16_t* out, std::size_t frames) override {
         const auto channels = static_cast<std::size_t>(format_.channels);
         startEngine();
-        std::size_t done = 0;
+        Decoded decoded;
+        std::size_t& done = decoded.frames;
         while (done < frames) {
-            sf_count_t got;
+            Result<sf_count_t> got = sf_count_t{0};
             if (engine_) {
                 const Result<std::size_t> read =
                     engine_->read(out + done * channels, frames - done);
                 if (!read) {
-                    errorText_ = read.error().cause().toStdString();
+                    decoded.status = read.error();
                     break;
                 }
                 got = static_cast<sf_count_t>(*read);
@@ -159,46 +159,46 @@ public:
             } else {
                 const std::size_t n = std::min(frames - done, kFloatChunk);
                 got = reader_->readFloats(floats_.data(), static_cast<sf_count_t>(n));
-                if (downmix_ && got > 0) {
-                    downmix_->mix(floats_.data(), static_cast<std::size_t>(got),
-                                  out + done * channels);
-                } else {
-                    const sf_count_t samples = got * format_.channels; // negative on failure
-                    for (sf_count_t i = 0; i < samples; ++i)
-                        out[done * channels + static_cast<std::size_t>(i)] =
-                            floatToInt16(floats_[static_cast<std::size_t>(i)]);
-                }
+                if (got && *got > 0)
+                    convertFloats(static_cast<std::size_t>(*got), out + done * channels);
             }
-            if (got < 0) {
+            if (!got) {
                 // A file cut short before its stated length: the song reader says where.
-                if (!reader_->endedEarly())
-                    errorText_ = reader_->cause().toStdString();
+                if (got.error().code() != sound::kNotAvail)
+                    decoded.status = got.error();
                 break;
             }
-            if (got == 0)
+            if (*got == 0)
                 break;
-            done += static_cast<std::size_t>(got);
+            done += static_cast<std::size_t>(*got);
         }
         position_ += done;
         if (!format_.lengthExact) // the estimate until the end, then what was there
-            frames_ =
-                done < frames && errorText_.empty() ? position_ : std::max(frames_, position_);
-        return done;
+            frames_ = done < frames && decoded.status ? position_ : std::max(frames_, position_);
+        return decoded;
     }
 
-    bool seek(std::uint64_t frame) override {
-        errorText_.clear();
+    Status seek(std::uint64_t frame) override {
         engine_.reset(); // the one reader goes on from wherever it is put
-        if (!reader_->seek(static_cast<sf_count_t>(frame))) {
-            errorText_ = reader_->cause().toStdString();
-            return false;
-        }
+        if (Status sought = reader_->seek(static_cast<sf_count_t>(frame)); !sought)
+            return sought;
         position_ = frame;
-        return true;
+        return {};
     }
 
 private:
     static constexpr std::size_t kFloatChunk = 4096; // frames converted per libsndfile call
+
+    // `frames` frames of floats_ into `out`, mixed down when there are more than two channels.
+    void convertFloats(std::size_t frames, std::int16_t* out) const {
+        if (downmix_) {
+            downmix_->mix(floats_.data(), frames, out);
+            return;
+        }
+        const std::size_t samples = frames * static_cast<std::size_t>(format_.channels);
+        for (std::size_t i = 0; i < samples; ++i)
+            out[i] = floatToInt16(floats_[i]);
+    }
 
     // FLAC frames stand alone: a whole read from the start is decoded on several threads when
     // there are several and the song is long enough to share out. Only 16-bit output without a
@@ -216,8 +216,8 @@ private:
         engine_ = std::make_unique<ParallelChunks>(
             [path]() -> Result<std::unique_ptr<SndfileReader>> {
                 auto reader = std::make_unique<SndfileReader>();
-                if (reader->open(path) != SndfileReader::Opened::Ok)
-                    return Error({}, reader->cause());
+                if (Status opened = reader->open(path); !opened)
+                    return opened.error();
                 return reader;
             },
             frames_, format_.channels, threads, chunk);
@@ -238,14 +238,12 @@ private:
 
 Result<DecoderPtr> openSndfileDecoder(const QString& path) {
     auto reader = std::make_unique<SndfileReader>();
-    switch (reader->open(path)) {
-    case SndfileReader::Opened::Ok:
-        break;
-    case SndfileReader::Opened::CannotOpen:
-        return Error(path, QStringLiteral("cannot open: ") + reader->cause(), sound::kFileOpen);
-    case SndfileReader::Opened::NotSound:
-        return Error(path, QStringLiteral("not a readable sound file: ") + reader->cause(),
-                     sound::kFileForm);
+    if (Status opened = reader->open(path); !opened) {
+        const Error& e = opened.error();
+        if (e.code() == sound::kFileForm)
+            return Error(path, QStringLiteral("not a readable sound file: ") + e.cause(),
+                         sound::kFileForm);
+        return Error(path, QStringLiteral("cannot open: ") + e.cause(), sound::kFileOpen);
     }
     const SF_INFO& info = reader->info();
     const Major* major = majorOf(info.format);

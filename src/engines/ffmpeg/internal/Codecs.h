@@ -26,7 +26,7 @@ namespace quaverly::ffmpeg {
 
 struct Codecs {
     // The table's layout: a module from another build of the programs is refused.
-    static constexpr std::uint32_t kLayout = 2;
+    static constexpr std::uint32_t kLayout = 3;
     std::uint32_t layout = kLayout;
     Result<decode::DecoderPtr> (*openDecoder)(const QString& path);
     Status (*encodeAac)(encode::PcmSource& source, const QString& sourceName, AtomicFile& out,

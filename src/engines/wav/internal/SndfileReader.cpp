@@ -29,95 +29,78 @@ QString libraryWords(const char* text) {
 
 } // namespace
 
-SndfileReader::Opened SndfileReader::open(const QString& path) {
+Status SndfileReader::open(const QString& path) {
     snd_.reset();
     file_.close();
     info_ = {};
     position_ = 0;
-    readError_.clear();
-    cause_.clear();
-    endedEarly_ = false;
     file_.setFileName(path);
-    if (!QFileInfo::exists(path)) {
-        cause_ = QStringLiteral("the file does not exist");
-        return Opened::CannotOpen;
-    }
+    if (!QFileInfo::exists(path))
+        return Error({}, QStringLiteral("the file does not exist"), sound::kFileOpen);
     // libsndfile buffers what it reads; a second buffer in QFile would only copy it again.
-    if (Status opened = openForReading(file_, QIODevice::ReadOnly | QIODevice::Unbuffered);
-        !opened) {
-        cause_ = opened.error().cause();
-        return Opened::CannotOpen;
-    }
-    if (!surveyChunks()) {
-        cause_ = QStringLiteral("its chunks are damaged before the sound");
-        return Opened::NotSound;
-    }
+    if (Status opened = openForReading(file_, QIODevice::ReadOnly | QIODevice::Unbuffered); !opened)
+        return Error({}, opened.error().cause(), sound::kFileOpen);
+    if (!surveyChunks())
+        return Error({}, QStringLiteral("its chunks are damaged before the sound"),
+                     sound::kFileForm);
     static SF_VIRTUAL_IO io{&vioLength, &vioSeek, &vioRead, &vioWrite, &vioTell};
+    readError_.clear();
     snd_.reset(sf_open_virtual(&io, SFM_READ, &info_, this));
     if (!readError_.isEmpty()) {
         snd_.reset();
-        cause_ = readError_;
-        return Opened::CannotOpen;
+        return Error({}, readError_, sound::kFileOpen);
     }
-    if (!snd_) {
-        cause_ = libraryWords(sf_strerror(nullptr));
-        return Opened::NotSound;
-    }
+    if (!snd_)
+        return Error({}, libraryWords(sf_strerror(nullptr)), sound::kFileForm);
     if (info_.frames < 0)
         info_.frames = 0;
-    return Opened::Ok;
+    return {};
 }
 
-bool SndfileReader::fail(const QString& cause) {
-    cause_ = cause;
-    return false;
+Status SndfileReader::afterCall(bool failed) const {
+    if (!readError_.isEmpty())
+        return Error({}, readError_, sound::kFileOpen);
+    if (failed)
+        return Error({}, libraryWords(sf_strerror(snd_.get())), sound::kFileOpen);
+    return {};
 }
 
 template <typename T, typename Read>
-sf_count_t SndfileReader::read(T* out, sf_count_t frames, Read readFrames) {
-    if (!snd_) {
-        fail(QStringLiteral("the file is not open"));
-        return -1;
-    }
+Result<sf_count_t> SndfileReader::read(T* out, sf_count_t frames, Read readFrames) {
+    if (!snd_)
+        return Error({}, QStringLiteral("the file is not open"), sound::kFileOpen);
+    readError_.clear();
     const sf_count_t got = readFrames(snd_.get(), out, frames);
-    if (!readError_.isEmpty()) {
-        fail(readError_);
-        return -1;
-    }
-    if (got < 0 || sf_error(snd_.get()) != SF_ERR_NO_ERROR) {
-        fail(libraryWords(sf_strerror(snd_.get())));
-        return -1;
-    }
+    if (Status read = afterCall(got < 0 || sf_error(snd_.get()) != SF_ERR_NO_ERROR); !read)
+        return read.error();
     const sf_count_t due = std::min(frames, std::max<sf_count_t>(info_.frames - position_, 0));
     position_ += got;
-    if (got < due && lengthKnown()) {
-        endedEarly_ = true;
-        fail(QStringLiteral("the file ends after %1 of its %2 frames")
-                 .arg(position_)
-                 .arg(info_.frames));
-        return -1;
-    }
+    if (got < due && lengthKnown())
+        return Error({},
+                     QStringLiteral("the file ends after %1 of its %2 frames")
+                         .arg(position_)
+                         .arg(info_.frames),
+                     sound::kNotAvail);
     return got;
 }
 
-sf_count_t SndfileReader::readShorts(short* out, sf_count_t frames) {
+Result<sf_count_t> SndfileReader::readShorts(short* out, sf_count_t frames) {
     return read(out, frames, &sf_readf_short);
 }
 
-sf_count_t SndfileReader::readFloats(float* out, sf_count_t frames) {
+Result<sf_count_t> SndfileReader::readFloats(float* out, sf_count_t frames) {
     return read(out, frames, &sf_readf_float);
 }
 
-bool SndfileReader::seek(sf_count_t frame) {
+Status SndfileReader::seek(sf_count_t frame) {
     if (!snd_)
-        return fail(QStringLiteral("the file is not open"));
+        return Error({}, QStringLiteral("the file is not open"), sound::kFileOpen);
+    readError_.clear();
     const sf_count_t at = sf_seek(snd_.get(), frame, SEEK_SET);
-    if (!readError_.isEmpty())
-        return fail(readError_);
-    if (at < 0)
-        return fail(libraryWords(sf_strerror(snd_.get())));
+    if (Status sought = afterCall(at < 0); !sought)
+        return sought;
     position_ = at;
-    return true;
+    return {};
 }
 
 // libsndfile 1.2's parsers of tag chunks can loop for ever on damaged ones (a LIST chunk in
@@ -174,8 +157,8 @@ bool SndfileReader::surveyChunks() {
 }
 
 // The adapter: libsndfile's calls on the QFile, within the view. A failed read gives
-// libsndfile no bytes (which it takes for the end) and leaves its cause for the reader to
-// report.
+// libsndfile no bytes (which it takes for the end) and leaves its cause for the reader's call
+// that is under way to report.
 sf_count_t SndfileReader::vioLength(void* user) {
     return static_cast<SndfileReader*>(user)->viewEnd_;
 }
