@@ -107,6 +107,12 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     layOut();
 }
 
+AudioEditPanel::~AudioEditPanel() {
+    List1->blockSignals(true);
+    List1->model()->blockSignals(true);
+    List1->selectionModel()->blockSignals(true);
+}
+
 void AudioEditPanel::nameForScreenReaders() {
     setAccessibleNames(staticMetaObject.className(),
                        {

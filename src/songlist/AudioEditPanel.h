@@ -42,6 +42,9 @@ public:
     // lblMaker "Label8", framePlayControl "Frame2", chkPlayList "Check1"; the output frame's in
     // OutputFrame.h): tests find them by it.
     explicit AudioEditPanel(QWidget* parent = nullptr);
+    // Silences the list before its widgets go: handlers that follow the list's rows must not hear
+    // of its teardown once this panel is no longer whole.
+    ~AudioEditPanel() override;
 
     // The selected song's row, -1 when none is selected.
     int ListIndex() const;
