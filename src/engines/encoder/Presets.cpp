@@ -14,6 +14,7 @@ Settings settings(Format format, int value, int rate = 0, int channels = 0) {
     return s;
 }
 
+// Any phone plays an MP3 of 128 to 320 kbit/s; a song's own MP3 frames in that range are kept.
 // iPhones take ringtones only as M4R of at most 40 s (text and alert tones 30 s); Android loops
 // an Ogg ringtone without a gap when it carries ANDROID_LOOP=true.
 const std::array<Preset, 6> kPresets{{
@@ -26,7 +27,7 @@ const std::array<Preset, 6> kPresets{{
     {"android-notification", "Android notification", settings(Format::Vorbis, 6), 10, true, false,
      "Ogg Vorbis quality 6, at most 10 s"},
     {"mp3-any-phone", "MP3 for any phone", settings(Format::Mp3, 192), 0, false, false,
-     "MP3 192 kbit/s"},
+     "MP3 192 kbit/s", 128, 320},
     {"lossless", "Lossless", settings(Format::Flac, 5), 0, false, false, "FLAC, every sample kept"},
 }};
 

@@ -22,6 +22,10 @@ struct Preset {
     bool ringtone = false;    // tagged with the genre "Ringtone"
     bool androidLoop = false; // Ogg comment ANDROID_LOOP=true
     const char* note = "";    // one line for the user: "M4R, AAC 256 kbit/s, at most 40 s"
+    // A song of the preset's codec keeps its own frames when its bit rate lies in this range
+    // (kbit/s); 0, 0: at any bit rate.
+    int keepKbpsLow = 0;
+    int keepKbpsHigh = 0;
 };
 
 std::span<const Preset> presets();
