@@ -4,6 +4,7 @@
 
 #include "decode/DecodeTestUtil.h"
 #include "engines/encoder/FrameCopy.h"
+#include "engines/util/AtomicFile.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -76,8 +77,8 @@ bool makeWav(const QString& path, int rate, int channels) {
 }
 
 // The songs of the table, made once: by ffmpeg's AAC encoder with noise substitution off (see
-// PnsSongKeepsItsLength), and by the program's own encoder (a lead of silence, so its packets
-// sit elsewhere on the sound).
+// PnsSongKeepsItsLength), one of them with iTunSMPB in place of its edit list, and by the
+// program's own encoder (a lead of silence, so its packets sit elsewhere on the sound).
 struct Songs {
     QTemporaryDir dir;
     std::map<QString, QString> paths;
@@ -86,6 +87,8 @@ struct Songs {
         if (auto it = paths.find(name); it != paths.end())
             return it->second;
         const QString out = dir.filePath(name + QStringLiteral(".m4a"));
+        if (name == QLatin1String("lc128-smpb"))
+            return paths[name] = withoutEditList(make(QStringLiteral("lc128")), out);
         const QString wav = dir.filePath(name + QStringLiteral(".wav"));
         const bool mono = name.contains(QLatin1String("mono"));
         const int rate = name.contains(QLatin1String("48k")) ? 48000 : 44100;
@@ -109,6 +112,27 @@ struct Songs {
             made = ffmpeg(args << QStringLiteral("-y") << out).has_value();
         }
         return paths[name] = made ? out : QString();
+    }
+
+    // The song's packets with no edit list, their priming and padding told by iTunSMPB alone.
+    static QString withoutEditList(const QString& song, const QString& out) {
+        const QString bare = out + QStringLiteral(".bare.m4a");
+        auto reader = SongReader::open(song);
+        if (song.isEmpty() || !reader ||
+            !ffmpeg({QStringLiteral("-i"), song, QStringLiteral("-c"), QStringLiteral("copy"),
+                     QStringLiteral("-use_editlist"), QStringLiteral("0"), bare}))
+            return {};
+        const auto frames = std::int64_t(decodeRest(*reader).size()) / reader->format().channels;
+        const auto delay = std::int64_t(reader->format().delay);
+        ClipTags tags;
+        tags.gapless = AacGapless{
+            int(delay), int((frames + delay + 1023) / 1024 * 1024 - delay - frames), frames};
+        AtomicFile file(out);
+        const QByteArray bytes = decode_test::readAll(bare);
+        if (!file.open() || !file.write(bytes.constData(), bytes.size()) ||
+            !writeClipTags(file, TagKind::Mp4, tags) || !file.commit())
+            return {};
+        return out;
     }
 };
 Songs* songs = nullptr;
@@ -236,6 +260,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"Lc128OneAfterPackets", "lc128", {10, 1}, {30, 1}},
                       Case{"Lc128OneBeforePackets", "lc128", {10, -1}, {30, -1}},
                       Case{"Lc128FirstPacket", "lc128", {0}, {1, 100}},
+                      Case{"Lc128ByItunSmpbWholeSong", "lc128-smpb", {0}, {-1}},
+                      Case{"Lc128ByItunSmpbOffPackets", "lc128-smpb", {10, 1}, {30, -1}},
                       Case{"Lc256Mono48kStartToMiddle", "lc256-mono-48k", {0}, {200, 517}},
                       Case{"Lc256Mono48kMiddleToEnd", "lc256-mono-48k", {150, 3}, {-1}},
                       Case{"Lc256Mono48kLastSamples", "lc256-mono-48k", {-1, -1500}, {-1}},

@@ -17,6 +17,10 @@
 
 #include <QStringList>
 
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
 #include <algorithm>
 #include <cstring>
 
@@ -97,6 +101,24 @@ QString whyNot(const decode::FfmpegInput& in) {
     return {};
 }
 
+// The samples FFmpeg skips of the song's first packet, as it hands them to the decoder.
+Result<std::int64_t> firstSkip(decode::FfmpegInput& in) {
+    AVPacket* p = in.packet.get();
+    for (;;) {
+        if (const int r = av_read_frame(in.format.get(), p); r < 0)
+            return Error(
+                {}, QStringLiteral("the song's first packet cannot be read: %1").arg(words(r)));
+        if (p->stream_index == in.stream->index)
+            break;
+        av_packet_unref(p);
+    }
+    std::size_t size = 0;
+    const std::uint8_t* side = av_packet_get_side_data(p, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    const std::int64_t skip = side && size >= 4 ? AV_RL32(side) : 0;
+    av_packet_unref(p);
+    return skip;
+}
+
 // Reads the index into `s`: its packets must follow each other at 1024 samples, the whole song.
 QString readIndex(Song& s) {
     AVStream* st = s.in.stream;
@@ -112,21 +134,30 @@ QString readIndex(Song& s) {
         bytes += e->size;
     }
     const int rate = st->codecpar->sample_rate;
-    // An edit list has put the sound's start at 0; else iTunSMPB tells where it starts and how
-    // long it is; else the track's duration ends it.
-    std::int64_t limit = 0;
-    const std::optional<Smpb> smpb =
-        s.first < 0 ? std::nullopt : itunesGapless(s.in.format.get(), st);
+    // Where the sound starts and ends, as the song reader's decode finds them: an edit list has
+    // put its start at 0 (the packets before it carry negative times); else FFmpeg skips what
+    // the first packet's side data says (its reader takes iTunSMPB's delay so, not its length);
+    // only where nothing is skipped does the song reader trim by iTunSMPB itself, length too.
+    // The track's duration ends it otherwise.
     if (s.first > 0)
         return QStringLiteral("the song's sound does not start with its first packet");
-    if (smpb) {
-        s.base = smpb->delay;
-        limit = smpb->length;
-    } else if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
+    std::int64_t limit = 0;
+    if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
         limit = st->duration;
-    } else if (s.in.format->duration != AV_NOPTS_VALUE && s.in.format->duration > 0) {
+    else if (s.in.format->duration != AV_NOPTS_VALUE && s.in.format->duration > 0)
         limit =
             av_rescale_q(s.in.format->duration, AVRational{1, AV_TIME_BASE}, AVRational{1, rate});
+    if (s.first == 0) {
+        const Result<std::int64_t> skipped = firstSkip(s.in);
+        if (!skipped)
+            return skipped.error().cause();
+        const std::optional<Smpb> smpb = itunesGapless(s.in.format.get(), st);
+        if (*skipped > 0) {
+            s.base = *skipped;
+        } else if (smpb) {
+            s.base = smpb->delay;
+            limit = smpb->length;
+        }
     }
     const std::int64_t decoded = s.first + s.count * kPacket - s.base;
     if (decoded <= 0)
