@@ -77,8 +77,8 @@ bool makeWav(const QString& path, int rate, int channels) {
 }
 
 // The songs of the table, made once: by ffmpeg's AAC encoder with noise substitution off (see
-// PnsSongKeepsItsLength), one of them with iTunSMPB in place of its edit list, and by the
-// program's own encoder (a lead of silence, so its packets sit elsewhere on the sound).
+// PnsSongKeepsItsLength), one of them with a cover, one with iTunSMPB in place of its edit list,
+// and by the program's own encoder (a lead of silence, so its packets sit elsewhere on the sound).
 struct Songs {
     QTemporaryDir dir;
     std::map<QString, QString> paths;
@@ -89,6 +89,8 @@ struct Songs {
         const QString out = dir.filePath(name + QStringLiteral(".m4a"));
         if (name == QLatin1String("lc128-smpb"))
             return paths[name] = withoutEditList(make(QStringLiteral("lc128")), out);
+        if (name == QLatin1String("lc128-cover"))
+            return paths[name] = withCover(make(QStringLiteral("lc128")), out);
         const QString wav = dir.filePath(name + QStringLiteral(".wav"));
         const bool mono = name.contains(QLatin1String("mono"));
         const int rate = name.contains(QLatin1String("48k")) ? 48000 : 44100;
@@ -112,6 +114,21 @@ struct Songs {
             made = ffmpeg(args << QStringLiteral("-y") << out).has_value();
         }
         return paths[name] = made ? out : QString();
+    }
+
+    // The song with a cover picture: a video stream of one frame, which is no video.
+    QString withCover(const QString& song, const QString& out) {
+        const QString cover = dir.filePath(QStringLiteral("cover.png"));
+        const bool made =
+            !song.isEmpty() &&
+            ffmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                    QStringLiteral("color=c=red:s=32x32:d=1"), QStringLiteral("-frames:v"),
+                    QStringLiteral("1"), QStringLiteral("-y"), cover}) &&
+            ffmpeg({QStringLiteral("-i"), song, QStringLiteral("-i"), cover, QStringLiteral("-map"),
+                    QStringLiteral("0"), QStringLiteral("-map"), QStringLiteral("1"),
+                    QStringLiteral("-c"), QStringLiteral("copy"), QStringLiteral("-disposition:v"),
+                    QStringLiteral("attached_pic"), QStringLiteral("-y"), out});
+        return made ? out : QString();
     }
 
     // The song's packets with no edit list, their priming and padding told by iTunSMPB alone.
@@ -260,6 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"Lc128OneAfterPackets", "lc128", {10, 1}, {30, 1}},
                       Case{"Lc128OneBeforePackets", "lc128", {10, -1}, {30, -1}},
                       Case{"Lc128FirstPacket", "lc128", {0}, {1, 100}},
+                      Case{"Lc128WithCover", "lc128-cover", {12, 5}, {20, 7}},
                       Case{"Lc128ByItunSmpbWholeSong", "lc128-smpb", {0}, {-1}},
                       Case{"Lc128ByItunSmpbOffPackets", "lc128-smpb", {10, 1}, {30, -1}},
                       Case{"Lc256Mono48kStartToMiddle", "lc256-mono-48k", {0}, {200, 517}},

@@ -63,8 +63,8 @@ std::optional<Smpb> itunesGapless(const AVFormatContext* fc, const AVStream* st)
 struct Song {
     decode::FfmpegInput in;
     SongStream stream;
-    std::int64_t first =
-        0; // the first entry's time (samples; negative before an edit list's start)
+    // The first entry's time in samples: negative for those before an edit list's start.
+    std::int64_t first = 0;
     std::int64_t count = 0; // index entries, one a packet
     std::int64_t base = 0;  // the time of the sound's first sample
 };
