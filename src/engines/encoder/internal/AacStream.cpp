@@ -129,6 +129,18 @@ Error Mp4Writer::failed(const char* what, int code) const {
 }
 
 Status Mp4Writer::open(const AVCodecContext& codec) {
+    struct ParametersFree {
+        void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
+    };
+    const std::unique_ptr<AVCodecParameters, ParametersFree> params(avcodec_parameters_alloc());
+    if (!params)
+        return failed("cannot start the MP4 file", AVERROR(ENOMEM));
+    if (const int r = avcodec_parameters_from_context(params.get(), &codec); r < 0)
+        return failed("cannot start the MP4 file", r);
+    return open(*params);
+}
+
+Status Mp4Writer::open(const AVCodecParameters& codec) {
     decode::setUpLibrary();
     if (!io_.context())
         return failed("cannot start the MP4 file", AVERROR(ENOMEM));
@@ -141,8 +153,10 @@ Status Mp4Writer::open(const AVCodecContext& codec) {
     stream_ = avformat_new_stream(format_.get(), nullptr);
     if (!stream_)
         return failed("cannot start the MP4 file", AVERROR(ENOMEM));
-    if (const int r = avcodec_parameters_from_context(stream_->codecpar, &codec); r < 0)
+    if (const int r = avcodec_parameters_copy(stream_->codecpar, &codec); r < 0)
         return failed("cannot start the MP4 file", r);
+    // The muxer names the codec in its own way ("mp4a").
+    stream_->codecpar->codec_tag = 0;
     timeBase_ = {1, codec.sample_rate};
     stream_->time_base = timeBase_;
     AVDictionary* options = nullptr;

@@ -64,6 +64,8 @@ public:
     // The stream as `codec` (opened) encodes it; the movie's times count samples, so the edit
     // list states the sound's ends to the sample.
     Status open(const AVCodecContext& codec);
+    // The same for a stream as `codec` describes it (a song's own, whose packets are copied).
+    Status open(const AVCodecParameters& codec);
     // Writes one packet at `pts` (samples; negative ones are priming, which the edit list
     // skips) for `duration` samples (a packet's, or less for the last, where the sound ends).
     Status write(AVPacket& packet, std::int64_t pts, std::int64_t duration);
