@@ -47,6 +47,10 @@ const Row kRows[] = {
     {"wavfloat", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, kBlock - 1, kBlock + 1},
 };
 
+void PrintTo(const Row& r, std::ostream* os) {
+    *os << r.name;
+}
+
 // The song's samples as libsndfile reads them: 32-bit integers (the width's bits on top), or
 // the float bits of a float file, so that equality is exact either way.
 std::vector<std::int32_t> samplesOf(const QString& path, std::uint64_t from, std::uint64_t to,
