@@ -14,12 +14,13 @@
 // reservoir). The frames before that are decoded by the clip's decoder without their main data,
 // into silence that the clip's delay skips.
 //
-// libmpg123 (x86-64) rounds mono sound a little differently by where its synthesis ring buffer
-// stands, which it moves on with every subband slot. An MPEG-1 mono clip decodes exactly when the
-// number of the song's first kept frame is even (the decoder synthesises every frame, the song's
-// from its first, the clip's from its first; tag frames not), so it keeps one frame more where
-// that aligns it and the delay allows. Elsewhere in mono (MPEG-2, or no room in the delay)
-// libmpg123 may round a rare sample 1 step differently; FFmpeg is exact.
+// libmpg123 (x86-64) rounds the sound of its synthesis a little differently by where its ring
+// buffer stands, which moves on with every subband slot; only MPEG-1 stereo comes out the same
+// wherever it stands. The clip's decoder does not synthesise the song's frames before the clip,
+// so a mono or MPEG-2 clip may have a rare sample 1 step off in libmpg123's decode (FFmpeg's is
+// exact). An MPEG-1 mono clip is in step when the number of its first kept frame is even (the
+// song's decoder synthesises from its first frame, the clip's from the clip's first), so it
+// keeps one frame more where that aligns it and the delay allows.
 #include "engines/encoder/internal/FrameCopies.h"
 #include "engines/encoder/internal/Mp3Frames.h"
 #include "engines/encoder/internal/Mp3Scan.h"
@@ -73,7 +74,8 @@ QString streamWhyNot(const Mp3Scan& scan) {
 struct Plan {
     std::size_t first = 0; // kept frames [first, last]
     std::size_t last = 0;
-    int delay = 0; // the clip's encoder delay
+    std::size_t decoded = 0; // frames [first, decoded) are kept for their bytes alone
+    int delay = 0;           // the clip's encoder delay
 };
 
 Result<Plan> plan(const QString& song, const Mp3Scan& scan, std::uint64_t in, std::uint64_t out) {
@@ -94,6 +96,7 @@ Result<Plan> plan(const QString& song, const Mp3Scan& scan, std::uint64_t in, st
     std::size_t frame = 0;
     if (slot >= lead)
         frame = std::size_t(((slot - kSynthesisSlots) / slotsPerGranule - 1) * kGranule / perFrame);
+    p.decoded = frame;
     // Back through the data areas before it to its first main data byte.
     std::size_t reach = scan.frames[frame].mainDataBegin;
     while (reach > 0 && frame > 0) {
@@ -109,14 +112,36 @@ Result<Plan> plan(const QString& song, const Mp3Scan& scan, std::uint64_t in, st
     if (rawIn - kDecoderDelay - std::uint64_t(frame) * perFrame > std::uint64_t(kMostDelay))
         return cannotKeep(song, QStringLiteral("the song's bit reservoir reaches back further "
                                                "than an MP3's gapless delay can skip"));
-    // MPEG-1 mono: back to an even frame, where the delay allows.
+    // Mono: back to a frame in step with the song's synthesis, where the delay allows.
     p.first = frame;
-    const std::size_t period = scan.channels == 1 && perFrame == 1152 ? 2 : 1;
-    const std::size_t aligned = frame - frame % period;
+    const std::size_t period = scan.channels == 2 ? 1 : perFrame == 1152 ? 2 : 4;
+    const std::size_t songSkips = scan.frames.front().mainDataBegin > 0 ? 1 : 0;
+    const std::size_t aligned = frame >= songSkips ? frame - (frame - songSkips) % period : frame;
     if (rawIn - kDecoderDelay - std::uint64_t(aligned) * perFrame <= std::uint64_t(kMostDelay))
         p.first = aligned;
     p.delay = int(rawIn - std::uint64_t(p.first) * perFrame - kDecoderDelay);
     return p;
+}
+
+// The frames before the first decoded one decode to silence in the clip: their own main data
+// reaches back before the clip, and a decoder would make of them what it can, or fail on them
+// (FFmpeg then drops the frame, libmpg123 skips its synthesis), which would move the clip's
+// samples. Each keeps in the reservoir all the clip holds before it (up to the field's most),
+// and its main data area stays, for the frames after it.
+bool silencePreroll(const Mp3Scan& scan, const Plan& p, QByteArray& block) {
+    const std::uint64_t from = scan.frames[p.first].offset;
+    auto* bytes = reinterpret_cast<unsigned char*>(block.data());
+    std::size_t held = 0; // main data bytes of the clip before frame i
+    for (std::size_t i = p.first; i < p.decoded; ++i) {
+        const ScannedFrame& f = scan.frames[i];
+        unsigned char* frame = bytes + (f.offset - from);
+        const auto h = mp3::readFrameHeader(frame);
+        if (!h || h->size != f.size)
+            return false;
+        mp3::silenceFrame(*h, frame, int(std::min<std::size_t>(held, h->mpeg1 ? 511 : 255)));
+        held += f.size - f.dataOffset;
+    }
+    return true;
 }
 
 Error writeFailed(const Status& s) {
@@ -180,14 +205,21 @@ Status copyMp3(const QString& song, std::uint64_t in, std::uint64_t out, AtomicF
         return Error(song, file.errorString()).during(CopyStep::Read);
     std::uint16_t crc = 0;
     QByteArray block;
+    // The first block holds every frame kept for its bytes alone.
+    const qint64 firstBlock =
+        std::max<qint64>(kBlock, qint64(scan.frames[p.decoded].offset - from));
     for (std::uint64_t at = from; at < to;) {
         if (work.stopped())
             return Error(target.target(), QStringLiteral("cancelled")).during(CopyStep::Cancel);
-        block = file.read(std::min<qint64>(kBlock, qint64(to - at)));
-        if (block.isEmpty())
+        const qint64 want = std::min<qint64>(at == from ? firstBlock : kBlock, qint64(to - at));
+        block = file.read(want);
+        if (block.size() != want)
             return Error(song, file.error() != QFileDevice::NoError
                                    ? file.errorString()
                                    : QStringLiteral("the file is shorter than it was"))
+                .during(CopyStep::Read);
+        if (at == from && !silencePreroll(scan, p, block))
+            return Error(song, QStringLiteral("the file changed while it was read"))
                 .during(CopyStep::Read);
         crc = mp3::crc16(reinterpret_cast<const unsigned char*>(block.constData()),
                          std::size_t(block.size()), crc);

@@ -103,6 +103,35 @@ int mainDataBeginOf(const FrameHeader& h, const unsigned char* p) {
     return h.mpeg1 ? (side[0] << 1 | side[1] >> 7) : side[0];
 }
 
+void silenceFrame(const FrameHeader& h, unsigned char* p, int mainDataBegin) {
+    unsigned char* side = p + 4 + (h.crc ? 2 : 0);
+    std::fill(side, side + h.sideInfo, 0);
+    if (h.mpeg1) {
+        side[0] = static_cast<unsigned char>(mainDataBegin >> 1);
+        side[1] = static_cast<unsigned char>((mainDataBegin & 1) << 7);
+    } else {
+        side[0] = static_cast<unsigned char>(mainDataBegin);
+    }
+    if (!h.crc)
+        return;
+    // The frame's CRC: polynomial 0x8005 from 0xFFFF, over the header's last two bytes and the
+    // side information.
+    unsigned crc = 0xFFFF;
+    const auto feed = [&crc](unsigned char byte) {
+        for (int bit = 7; bit >= 0; --bit) {
+            const bool top = ((crc >> 15) ^ (unsigned(byte) >> bit)) & 1;
+            crc = (crc << 1) & 0xFFFF;
+            if (top)
+                crc ^= 0x8005;
+        }
+    };
+    feed(p[2]);
+    feed(p[3]);
+    for (std::size_t i = 0; i < h.sideInfo; ++i)
+        feed(side[i]);
+    putBigEndian(p + 4, std::uint32_t(crc), 2);
+}
+
 std::optional<std::vector<Mp3Frame>> parseFrames(const unsigned char* data, std::size_t size) {
     std::vector<Mp3Frame> frames;
     std::size_t pos = 0;

@@ -53,6 +53,11 @@ std::optional<std::vector<Mp3Frame>> parseFrames(const unsigned char* data, std:
 std::optional<std::vector<std::size_t>> mainDataBefore(const std::vector<Mp3Frame>& frames,
                                                        std::size_t end, std::size_t count);
 
+// Makes the frame at p (header h) decode to silence, its main data area left as it is for the
+// frames after it: side information zeroed but for main_data_begin (`mainDataBegin`, so that the
+// bytes before it stay in the decoder's reservoir), its CRC, if it has one, made anew.
+void silenceFrame(const FrameHeader& h, unsigned char* p, int mainDataBegin);
+
 // CRC-16 as LAME's tag uses it (polynomial 0x8005, reflected, starting from `crc`).
 std::uint16_t crc16(const unsigned char* data, std::size_t size, std::uint16_t crc = 0);
 

@@ -69,8 +69,9 @@ std::uint64_t afterId3v2(BlockReader& in, std::uint64_t end) {
         const unsigned char* b = in.at(pos, 10);
         if (!b || std::memcmp(b, "ID3", 3) != 0)
             break;
-        pos += 10 + (std::uint64_t(b[6] & 0x7F) << 21 | std::uint64_t(b[7] & 0x7F) << 14 |
-                     std::uint64_t(b[8] & 0x7F) << 7 | std::uint64_t(b[9] & 0x7F)) +
+        pos += 10 +
+               (std::uint64_t(b[6] & 0x7F) << 21 | std::uint64_t(b[7] & 0x7F) << 14 |
+                std::uint64_t(b[8] & 0x7F) << 7 | std::uint64_t(b[9] & 0x7F)) +
                ((b[5] & 0x10) ? 10 : 0);
     }
     return pos;
@@ -83,8 +84,8 @@ std::uint64_t beforeTrailingTags(BlockReader& in, std::uint64_t end, std::uint64
             end -= 128;
     if (end >= start + 32)
         if (const unsigned char* b = in.at(end - 32, 32); b && std::memcmp(b, "APETAGEX", 8) == 0) {
-            const std::uint64_t size = littleEndian32(b + 12) +
-                                       ((littleEndian32(b + 20) & 0x80000000u) ? 32 : 0);
+            const std::uint64_t size =
+                littleEndian32(b + 12) + ((littleEndian32(b + 20) & 0x80000000u) ? 32 : 0);
             end = size <= end - start ? end - size : start;
         }
     return end;
@@ -94,8 +95,8 @@ std::uint64_t beforeTrailingTags(BlockReader& in, std::uint64_t end, std::uint64
 // flags announce, when the first byte there is not zero.
 void readTag(const unsigned char* frame, const mp3::FrameHeader& h, Mp3Scan& scan) {
     const std::size_t xing = h.dataOffset();
-    if (h.size < xing + 8 || (std::memcmp(frame + xing, "Xing", 4) != 0 &&
-                              std::memcmp(frame + xing, "Info", 4) != 0))
+    if (h.size < xing + 8 ||
+        (std::memcmp(frame + xing, "Xing", 4) != 0 && std::memcmp(frame + xing, "Info", 4) != 0))
         return;
     scan.tagged = true;
     const std::uint32_t flags = bigEndian(frame + xing + 4, 4);

@@ -34,7 +34,7 @@ struct Mp3Scan {
     std::uint32_t taggedFrames = 0; // as the tag counts them, 0 when it does not
     int delay = -1;                 // -1 without the fields
     int padding = -1;
-    std::array<char, 9> encoder{}; // the tag's encoder name, zero without one
+    std::array<char, 9> encoder{};    // the tag's encoder name, zero without one
     std::vector<ScannedFrame> frames; // the audio frames, the tag frame not among them
     std::uint64_t audioBytes = 0;
     // Empty when the song's frames can be kept; else why not, in words for the user.
