@@ -21,7 +21,10 @@ _quaverly_cli() {
     local valued common='--quiet --help'
     case $command in
         convert | join) valued=$target ;;
-        cut) valued="--from --to --fade-in --fade-out --normalize-peak --normalize-loudness $target" ;;
+        cut)
+            valued="--from --to --fade-in --fade-out --normalize-peak --normalize-loudness $target"
+            common+=' --copy --reencode'
+            ;;
         record) valued="--seconds --input $target" ;;
         info | inputs | presets) valued='' ;;
         *) return ;;

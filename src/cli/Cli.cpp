@@ -26,8 +26,9 @@ struct Command {
     int minArgs;
     int maxArgs; // -1: any
     int (*run)(const QStringList& args, const Options& opts, const Io& io);
-    bool writes = false; // takes the output options of Target.h, and tells them in its help
-    int out = -1;        // the positional argument that is OUT, for a writing command
+    bool writes = false;    // takes the output options of Target.h, and tells them in its help
+    int out = -1;           // the positional argument that is OUT, for a writing command
+    QStringList flags = {}; // options that take no value
 };
 
 // The options of every command that writes a sound file (Target.h).
@@ -62,12 +63,20 @@ const std::vector<Command>& commands() {
          kTargetOptions, 2, -1, joinCommand, true, 0},
         {"cut",
          "cut IN OUT --from T --to T [--fade-in MS] [--fade-out MS] "
-         "[--normalize-peak DBFS | --normalize-loudness LUFS] " TARGET_USAGE,
+         "[--normalize-peak DBFS | --normalize-loudness LUFS] [--copy | --reencode] " TARGET_USAGE,
          "Cuts IN (any song file convert reads) down to the stretch from --from to --to, as the\n"
-         "clip editor does, and writes it to OUT (any format but WAV is encoded from the cut).\n"
-         "A time T is milliseconds (2500) or h:mm:ss.mmm (0:00:02.500, 1:05). --from must lie\n"
-         "before --to.\n"
+         "clip editor does, and writes it to OUT. A time T is milliseconds (2500) or\n"
+         "h:mm:ss.mmm (0:00:02.500, 1:05). --from must lie before --to.\n"
+         "When OUT is of IN's own codec (an MP3 of an MP3, an M4A or M4R of an AAC song in MP4,\n"
+         "a FLAC of a FLAC, a WAV of a PCM WAV), with no fade, normalising or --bitrate and\n"
+         "nothing in a preset that the song's own sound does not meet, the clip keeps the song's\n"
+         "frames: no second encoding and its loss, a FLAC or WAV clip at the song's own sample\n"
+         "width, and an MP3 or M4A clip that starts and ends on the marks in every player that\n"
+         "honours its gapless information. This is said on standard output, and so is why not\n"
+         "when OUT is of IN's codec but the clip is encoded again from the cut.\n"
          "\n"
+         "  --copy                       keep the song's frames or fail, saying why\n"
+         "  --reencode                   always cut the decoded sound and encode it again\n"
          "  --fade-in MS, --fade-out MS  linear fades from silence at the clip's start and to\n"
          "                               silence at its end (milliseconds, or a time T);\n"
          "                               fades longer than the clip share it\n"
@@ -80,7 +89,8 @@ const std::vector<Command>& commands() {
                      QStringLiteral("fade-out"), QStringLiteral("normalize-peak"),
                      QStringLiteral("normalize-loudness")} +
              kTargetOptions,
-         2, 2, cutCommand, true, 1},
+         2, 2, cutCommand, true, 1,
+         QStringList{QStringLiteral("copy"), QStringLiteral("reencode")}},
         {"info",
          "info FILE",
          "Prints the format, the duration in milliseconds and in samples (frames per channel)\n"
@@ -219,6 +229,8 @@ Line readLine(const Command& c, const QStringList& words) {
     parser.addOption(quiet);
     for (const QString& name : c.valued)
         parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("value")));
+    for (const QString& name : c.flags)
+        parser.addOption(QCommandLineOption(name));
 
     Line line;
     const bool parsed = parser.parse(QStringList{QStringLiteral("quaverly-cli")} + words);
@@ -234,6 +246,10 @@ Line readLine(const Command& c, const QStringList& words) {
     for (const QString& name : c.valued) {
         if (parser.isSet(name))
             line.opts[name] = parser.value(name); // the last one given
+    }
+    for (const QString& name : c.flags) {
+        if (parser.isSet(name))
+            line.opts[name] = QString();
     }
     return line;
 }

@@ -1,11 +1,16 @@
 // quaverly-cli cut IN OUT --from T --to T [effects]: the clip editor's cut, with its fades and
-// normalising, from a file to a WAV file or any format that is written.
+// normalising, from a file to a WAV file or any format that is written. A clip of the song's own
+// codec with no effects keeps the song's frames (FrameCopy.h) without decoding the song; else,
+// or with --reencode, it is cut from the song's decode and encoded.
 #include "cli/CommandSupport.h"
 #include "cli/Console.h"
 #include "cli/ProgressLine.h"
 #include "cli/Target.h"
 
+#include "cli/Job.h"
 #include "editor/ClipDone.h"
+#include "engines/encoder/FrameCopy.h"
+#include "engines/formats/Formats.h"
 #include "engines/util/FrameTime.h"
 #include "engines/wav/WavHeader.h"
 #include "songlist/WorkingCopy.h"
@@ -14,7 +19,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace quaverly::cli {
 namespace {
@@ -92,6 +99,79 @@ int writeClip(const QString& in, const QString& song, const Target& target, long
     return kOk;
 }
 
+// The song as the cut works on it: a plain PCM WAV, as a song's working copy is. Anything else
+// is first decoded into one in `work`, as adding it to the list would. kOk, or said.
+int plainSong(const QString& in, QTemporaryDir& work, const Io& io, QString* song,
+              std::optional<WavLayout>* layout) {
+    *song = in;
+    if (auto probed = probeWav(in); probed && isPlainPcm(*probed)) {
+        *layout = *probed;
+        return kOk;
+    }
+    if (!work.isValid())
+        return failed(io,
+                      QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
+    *song = newWorkingCopyPath(work.path());
+    if (const int decoded = decodeTo(in, *song, io); decoded != kOk)
+        return decoded;
+    auto probed = probeWav(*song);
+    if (!probed)
+        return failed(io, QStringLiteral("%1: the decoded sound cannot be read").arg(in));
+    *layout = *probed;
+    return kOk;
+}
+
+int pastTheEnd(const QString& in, std::uint64_t frames, std::uint32_t rate, const Io& io) {
+    say(io.err, QStringLiteral("quaverly-cli cut: %1: --to is past the end of the sound (%2 ms)")
+                    .arg(in)
+                    .arg(frametime::framesToMs(frames, rate)));
+    return kUsage;
+}
+
+// The clip as the frame copy sees the target.
+framecopy::ClipOutput clipOutput(const Target& target) {
+    return {target.isWav() ? &formats::wav() : &formats::info(*target.format), target.settings,
+            target.preset};
+}
+
+// The frame nearest `ms`, as the clip editor places a mark, within the song.
+std::uint64_t markFrame(long long ms, std::uint32_t rate, std::uint64_t frames) {
+    return std::min(frametime::msToFrames(std::uint64_t(ms), rate).value_or(frames), frames);
+}
+
+// Writes the clip keeping the song's frames. kOk with the words said, a failure said,
+// kCancelled, or kFellBack with *why set when the frames turned out not to be kept after all.
+constexpr int kFellBack = -1;
+int keepClip(const QString& in, const Target& target, std::uint64_t from, std::uint64_t to,
+             const Io& io, QString* why) {
+    const ClipTags tags = target.plainMp3() ? ClipTags{} : clipTags(target, clipTagsFrom(in));
+    const Status copied =
+        runJob(io, QStringLiteral("cutting ") + QFileInfo(in).fileName(),
+               [&](std::stop_token stop, Meter& meter) {
+                   return framecopy::copyClip(
+                       in, from, to, target.path, clipOutput(target), tags,
+                       {std::move(stop), [&meter](std::uint64_t done, std::uint64_t total) {
+                            meter.set(done, total);
+                        }});
+               });
+    if (copied) {
+        say(io.out, framecopy::keptWords());
+        return kOk;
+    }
+    const Error& e = copied.error();
+    if (interrupted() || e.step() == int(framecopy::CopyStep::Cancel))
+        return kCancelled;
+    switch (framecopy::CopyStep(e.step())) {
+    case framecopy::CopyStep::CannotKeep:
+        *why = e.cause();
+        return kFellBack;
+    case framecopy::CopyStep::Write:
+        return failed(io, writeFailure(target.path, e));
+    default:
+        return failed(io, e.text());
+    }
+}
+
 } // namespace
 
 long long parseTime(const QString& text) {
@@ -134,6 +214,13 @@ int cutCommand(const QStringList& args, const Options& opts, const Io& io) {
                                    "--to"));
         return kUsage;
     }
+    const bool copy = opts.contains(QStringLiteral("copy"));
+    const bool reencode = opts.contains(QStringLiteral("reencode"));
+    if (copy && reencode) {
+        say(io.err, QStringLiteral("quaverly-cli cut: --copy and --reencode cannot be used "
+                                   "together"));
+        return kUsage;
+    }
     ClipEffects effects;
     if (!effectsOptions(opts, &effects, io))
         return kUsage;
@@ -145,32 +232,54 @@ int cutCommand(const QStringList& args, const Options& opts, const Io& io) {
     if (!targetAllowed(out, {in}, io))
         return kFailed;
 
-    // The cut works on a plain PCM WAV, as on a song's working copy; anything else is first
-    // made into one, as adding it to the list would.
     QTemporaryDir work;
-    QString song = in;
-    auto layout = probeWav(in);
-    const bool plain = layout && isPlainPcm(*layout);
-    if (!plain) {
-        if (!work.isValid())
+    QString song;
+    std::optional<WavLayout> layout;
+    QString why; // why the song's frames are not kept, when they could have been
+    if (!reencode) {
+        const framecopy::ClipOutput output = clipOutput(target);
+        std::optional<framecopy::KeptSound> kept;
+        if (effects.any()) {
+            why = QStringLiteral("fades or a level change are set");
+        } else if (opts.contains(QStringLiteral("bitrate"))) {
+            why = QStringLiteral("--bitrate asks for a new encoding");
+        } else if (const auto sound = framecopy::keptSound(in, output); sound) {
+            kept = *sound;
+        } else {
+            why = sound.error().cause();
+        }
+        if (kept) {
+            // A length only a decode tells is learnt as the re-encoding would learn it.
+            std::uint64_t frames = kept->frames;
+            const auto rate = std::uint32_t(kept->sampleRate);
+            if (frames == 0) {
+                if (const int ready = plainSong(in, work, io, &song, &layout); ready != kOk)
+                    return ready;
+                frames = layout->dataSize / layout->blockAlign;
+            }
+            if (frametime::framesToMs(frames, rate) < std::uint64_t(markOut))
+                return pastTheEnd(in, frames, rate, io);
+            const std::uint64_t from = markFrame(markIn, rate, frames);
+            const std::uint64_t to = markFrame(markOut, rate, frames);
+            if (!lengthFits(target, std::int64_t(to - from), int(rate), io))
+                return kFailed;
+            if (const int done = keepClip(in, target, from, to, io, &why); done != kFellBack)
+                return done;
+        }
+        if (copy)
             return failed(
-                io, QStringLiteral("cannot make a temporary folder: %1").arg(work.errorString()));
-        song = newWorkingCopyPath(work.path());
-        if (const int decoded = decodeTo(in, song, io); decoded != kOk)
-            return decoded;
-        layout = probeWav(song);
-        if (!layout)
-            return failed(io, QStringLiteral("%1: the decoded sound cannot be read").arg(in));
+                io, QStringLiteral("%1: the song's own sound cannot be kept: %2").arg(in, why));
+        if (!framecopy::sameCodec(in, *output.kind))
+            why.clear(); // another codec: re-encoding goes without saying
     }
-    const auto lengthMs = static_cast<long long>(
-        frametime::framesToMs(layout->dataSize / layout->blockAlign, layout->sampleRate));
-    if (markOut > lengthMs) {
-        say(io.err, QStringLiteral("quaverly-cli cut: %1: --to is past the end of the sound "
-                                   "(%2 ms)")
-                        .arg(in)
-                        .arg(lengthMs));
-        return kUsage;
-    }
+    if (!layout)
+        if (const int ready = plainSong(in, work, io, &song, &layout); ready != kOk)
+            return ready;
+    const std::uint64_t frames = layout->dataSize / layout->blockAlign;
+    if (frametime::framesToMs(frames, layout->sampleRate) < std::uint64_t(markOut))
+        return pastTheEnd(in, frames, layout->sampleRate, io);
+    if (!why.isEmpty())
+        say(io.out, QStringLiteral("Re-encodes the song's sound: %1").arg(why));
     return writeClip(in, song, target, markIn, markOut, effects, work, io);
 }
 

@@ -502,8 +502,9 @@ const Row kRows[] = {
     {RecordMp3, Write, kNoSpace, kMiddle, Worker, Target},
     {RecordMp3, Rename, kIo, 1, Worker, Target},
     {RecordMp3, Read, kIo, kMiddle, Worker, WorkFolder},
-    // quaverly-cli: its decodes, joins and encodings run on a worker of their own, its cut on
-    // the command's thread, which also opens the song a decode reads.
+    // quaverly-cli: its decodes, joins, encodings and cuts that keep the song's samples (a WAV
+    // of a WAV) run on a worker of their own; the command's thread opens the song a decode reads
+    // and probes the song a cut keeps.
     {CliEncode, Write, kNoSpace, 1, Worker, Target},
     {CliEncode, Rename, kIo, 1, Worker, Target},
     {CliEncode, Read, kIo, kMiddle, Worker, Source},
@@ -513,8 +514,8 @@ const Row kRows[] = {
     {CliJoin, Write, kNoSpace, kMiddle, Worker, Target},
     {CliJoin, Rename, kIo, 1, Worker, Target},
     {CliJoin, Read, kIo, 1, Worker, Source},
-    {CliCut, Write, kNoSpace, 1, Main, Target},
-    {CliCut, Rename, kIo, 1, Main, Target},
+    {CliCut, Write, kNoSpace, 1, Worker, Target},
+    {CliCut, Rename, kIo, 1, Worker, Target},
     {CliCut, Read, kIo, kMiddle, Main, Source},
 };
 

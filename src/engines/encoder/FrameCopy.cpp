@@ -124,6 +124,7 @@ QString mismatch(const SongStream& s, const ClipOutput& output) {
 
 struct Checked {
     Kind kind = Kind::Other;
+    SongStream stream;
 };
 
 Result<Checked> check(const QString& song, const ClipOutput& output) {
@@ -143,7 +144,7 @@ Result<Checked> check(const QString& song, const ClipOutput& output) {
         return cannotKeep(song, s->whyNot);
     if (const QString why = mismatch(*s, output); !why.isEmpty())
         return cannotKeep(song, why);
-    return Checked{k.kind};
+    return Checked{k.kind, *s};
 }
 
 } // namespace
@@ -153,6 +154,17 @@ Status canKeep(const QString& song, const ClipOutput& output) {
     if (!c)
         return c.error();
     return {};
+}
+
+Result<KeptSound> keptSound(const QString& song, const ClipOutput& output) {
+    const Result<Checked> c = check(song, output);
+    if (!c)
+        return c.error();
+    return KeptSound{c->stream.sampleRate, c->stream.frames};
+}
+
+bool sameCodec(const QString& song, const formats::FileFormat& kind) {
+    return sameCodec(songKind(song).kind, kind);
 }
 
 Status copyClip(const QString& song, std::uint64_t in, std::uint64_t out, const QString& target,

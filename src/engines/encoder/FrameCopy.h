@@ -50,6 +50,19 @@ struct ClipOutput {
 // not MP3"); a song that cannot be read is also CannotKeep (the re-encoding then says why).
 Status canKeep(const QString& song, const ClipOutput& output);
 
+// What the marks of a clip that keeps the song's frames are counted in: the song's rate and its
+// length in frames as the song reader decodes it (0 when only a whole decode tells it).
+struct KeptSound {
+    int sampleRate = 0;
+    std::uint64_t frames = 0;
+};
+// canKeep, with the song's rate and length when its frames can be kept.
+Result<KeptSound> keptSound(const QString& song, const ClipOutput& output);
+
+// Whether the song's content is of the codec `kind` is written with (an MP3 song for an MP3
+// clip): when it is and its frames cannot be kept, why is worth telling.
+bool sameCodec(const QString& song, const formats::FileFormat& kind);
+
 // Writes [in, out) of `song` into `target` keeping its frames, tagged with `tags` as an encoded
 // clip of the kind would be (an MP4 clip's iTunSMPB comes from the copy, not from `tags`), through
 // one AtomicFile: on any failure the target is as it was and nothing is left behind.

@@ -1,7 +1,10 @@
 #pragma once
 // What the FLAC encoders share: libFLAC's handles with their owners, its states in words, the
 // stream encoder set up for 16-bit sound at a compression level, the metadata blocks a stream
-// gets (a seek table and padding), and the samples rounded to 16 bits.
+// gets (a seek table and padding), the file the encoder writes into, and the samples rounded to
+// 16 bits.
+
+#include "engines/util/AtomicFile.h"
 
 #include <FLAC/metadata.h>
 #include <FLAC/stream_encoder.h>
@@ -14,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace quaverly::encode::internal {
 
@@ -57,5 +61,42 @@ template <typename Int> void toInt16(const float* in, std::size_t count, Int* ou
         out[i] = Int(v + std::copysign(0.5f, v));
     }
 }
+
+// The file behind libFLAC's callbacks. The first failed write or seek is kept, in words, since
+// libFLAC itself only tells that a callback failed.
+struct FlacFileSink {
+    AtomicFile* out;
+    std::optional<Error> failed;
+    qint64 end = 0; // one past the last byte written
+
+    static FLAC__StreamEncoderWriteStatus write(const FLAC__StreamEncoder*, const FLAC__byte data[],
+                                                size_t bytes, uint32_t, uint32_t, void* self) {
+        auto* sink = static_cast<FlacFileSink*>(self);
+        if (Status s = sink->out->write(reinterpret_cast<const char*>(data), qint64(bytes)); !s) {
+            sink->failed = s.error();
+            return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+        }
+        sink->end = std::max(sink->end, sink->out->file().pos());
+        return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+    }
+    static FLAC__StreamEncoderSeekStatus seek(const FLAC__StreamEncoder*, FLAC__uint64 offset,
+                                              void* self) {
+        auto* sink = static_cast<FlacFileSink*>(self);
+        return sink->seekTo(qint64(offset)) ? FLAC__STREAM_ENCODER_SEEK_STATUS_OK
+                                            : FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
+    }
+    static FLAC__StreamEncoderTellStatus tell(const FLAC__StreamEncoder*, FLAC__uint64* offset,
+                                              void* self) {
+        *offset = FLAC__uint64(static_cast<FlacFileSink*>(self)->out->file().pos());
+        return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
+    }
+
+    bool seekTo(qint64 offset) {
+        if (out->file().seek(offset))
+            return true;
+        failed = Error(out->target(), out->file().errorString());
+        return false;
+    }
+};
 
 } // namespace quaverly::encode::internal

@@ -16,45 +16,9 @@
 namespace quaverly::encode::internal {
 namespace {
 
-// The file behind libFLAC's callbacks. The first failed write or seek is kept, in words, since
-// libFLAC itself only tells that a callback failed.
-struct FileSink {
-    AtomicFile* out;
-    std::optional<Error> failed;
-    qint64 end = 0; // one past the last byte written
-
-    static FLAC__StreamEncoderWriteStatus write(const FLAC__StreamEncoder*, const FLAC__byte data[],
-                                                size_t bytes, uint32_t, uint32_t, void* self) {
-        auto* sink = static_cast<FileSink*>(self);
-        if (Status s = sink->out->write(reinterpret_cast<const char*>(data), qint64(bytes)); !s) {
-            sink->failed = s.error();
-            return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
-        }
-        sink->end = std::max(sink->end, sink->out->file().pos());
-        return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
-    }
-    static FLAC__StreamEncoderSeekStatus seek(const FLAC__StreamEncoder*, FLAC__uint64 offset,
-                                              void* self) {
-        auto* sink = static_cast<FileSink*>(self);
-        return sink->seekTo(qint64(offset)) ? FLAC__STREAM_ENCODER_SEEK_STATUS_OK
-                                            : FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
-    }
-    static FLAC__StreamEncoderTellStatus tell(const FLAC__StreamEncoder*, FLAC__uint64* offset,
-                                              void* self) {
-        *offset = FLAC__uint64(static_cast<FileSink*>(self)->out->file().pos());
-        return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
-    }
-
-    bool seekTo(qint64 offset) {
-        if (out->file().seek(offset))
-            return true;
-        failed = Error(out->target(), out->file().errorString());
-        return false;
-    }
-};
-
 // The encoder's failure: the file's, when a callback failed, else libFLAC's state in words.
-Error flacFailure(const FLAC__StreamEncoder* encoder, const FileSink& sink, const AtomicFile& out) {
+Error flacFailure(const FLAC__StreamEncoder* encoder, const FlacFileSink& sink,
+                  const AtomicFile& out) {
     if (sink.failed)
         return writeFailure(*sink.failed);
     return encodeFailure(out, flacStateWords(encoder));
@@ -88,7 +52,7 @@ Status encodeFlac(PcmSource& source, const QString&, AtomicFile& out, const Sett
         return encodeInSegments(source, out, level, stop, codecThreads());
 
     // Declared before the encoder, which writes into the sink even while it is deleted.
-    FileSink sink{&out, std::nullopt};
+    FlacFileSink sink{&out, std::nullopt};
     const auto blocks = flacMetadataBlocks(source.lengthHint(), rate);
 
     const FlacEncoderPtr encoder(FLAC__stream_encoder_new());
@@ -98,7 +62,7 @@ Status encodeFlac(PcmSource& source, const QString&, AtomicFile& out, const Sett
     if (!setUpFlacStream(e, channels, rate, level, source.lengthHint(), blocks))
         return encodeFailure(out, QStringLiteral("libFLAC refused the encoding settings"));
     if (const FLAC__StreamEncoderInitStatus init = FLAC__stream_encoder_init_stream(
-            e, &FileSink::write, &FileSink::seek, &FileSink::tell, nullptr, &sink);
+            e, &FlacFileSink::write, &FlacFileSink::seek, &FlacFileSink::tell, nullptr, &sink);
         init != FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
         if (init == FLAC__STREAM_ENCODER_INIT_STATUS_ENCODER_ERROR)
             return flacFailure(e, sink, out);

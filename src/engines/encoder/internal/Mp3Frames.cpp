@@ -30,38 +30,8 @@ private:
     std::size_t pos_ = 0;
 };
 
-struct Header {
-    bool mpeg1 = false;
-    bool crc = false;
-    int channels = 0;
-    std::size_t size = 0;
-    std::size_t sideInfo = 0;
-};
-
-std::optional<Header> readHeader(const unsigned char* p) {
-    const std::uint32_t h =
-        std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-    const unsigned version = (h >> 19) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
-    const unsigned layer = (h >> 17) & 3;   // 1 Layer III
-    const unsigned rateIndex = (h >> 12) & 15;
-    const unsigned freqIndex = (h >> 10) & 3;
-    if ((h & 0xFFE00000u) != 0xFFE00000u || version == 1 || layer != 1 || rateIndex == 0 ||
-        rateIndex == 15 || freqIndex == 3)
-        return std::nullopt;
-    Header r;
-    r.mpeg1 = version == 3;
-    r.crc = ((h >> 16) & 1) == 0;
-    r.channels = ((h >> 6) & 3) == 3 ? 1 : 2;
-    const int shift = version == 3 ? 0 : version == 2 ? 1 : 2;
-    const int rate = kMpeg1Rates[freqIndex] >> shift;
-    const int kbps = r.mpeg1 ? kMpeg1Kbps[rateIndex] : kMpeg2Kbps[rateIndex];
-    r.size = std::size_t((r.mpeg1 ? 144000 : 72000) * kbps / rate) + ((h >> 9) & 1);
-    r.sideInfo = r.mpeg1 ? (r.channels == 1 ? 17 : 32) : (r.channels == 1 ? 9 : 17);
-    return r;
-}
-
 // main_data_begin and the last granule's block types, from the side information.
-void readSideInfo(const Header& h, const unsigned char* side, Mp3Frame& f) {
+void readSideInfo(const FrameHeader& h, const unsigned char* side, Mp3Frame& f) {
     BitReader bits(side, h.sideInfo);
     f.mainDataBegin = int(bits.take(h.mpeg1 ? 9 : 8));
     bits.take(h.mpeg1 ? (h.channels == 1 ? 5 : 3) : h.channels); // private bits
@@ -92,7 +62,75 @@ void putBigEndian(unsigned char* p, std::uint32_t v, int bytes) {
         p[i] = static_cast<unsigned char>(v & 0xFF);
 }
 
+constexpr std::array<std::uint16_t, 256> crcTable() {
+    std::array<std::uint16_t, 256> t{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned crc = i;
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+        t[i] = std::uint16_t(crc);
+    }
+    return t;
+}
+constexpr std::array<std::uint16_t, 256> kCrcTable = crcTable();
+
 } // namespace
+
+std::optional<FrameHeader> readFrameHeader(const unsigned char* p) {
+    const std::uint32_t h =
+        std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+    const unsigned version = (h >> 19) & 3; // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+    const unsigned layer = (h >> 17) & 3;   // 1 Layer III
+    const unsigned rateIndex = (h >> 12) & 15;
+    const unsigned freqIndex = (h >> 10) & 3;
+    if ((h & 0xFFE00000u) != 0xFFE00000u || version == 1 || layer != 1 || rateIndex == 0 ||
+        rateIndex == 15 || freqIndex == 3)
+        return std::nullopt;
+    FrameHeader r;
+    r.mpeg1 = version == 3;
+    r.crc = ((h >> 16) & 1) == 0;
+    r.channels = ((h >> 6) & 3) == 3 ? 1 : 2;
+    const int shift = version == 3 ? 0 : version == 2 ? 1 : 2;
+    r.sampleRate = kMpeg1Rates[freqIndex] >> shift;
+    r.kbps = r.mpeg1 ? kMpeg1Kbps[rateIndex] : kMpeg2Kbps[rateIndex];
+    r.size = std::size_t((r.mpeg1 ? 144000 : 72000) * r.kbps / r.sampleRate) + ((h >> 9) & 1);
+    r.sideInfo = r.mpeg1 ? (r.channels == 1 ? 17 : 32) : (r.channels == 1 ? 9 : 17);
+    return r;
+}
+
+int mainDataBeginOf(const FrameHeader& h, const unsigned char* p) {
+    const unsigned char* side = p + 4 + (h.crc ? 2 : 0);
+    return h.mpeg1 ? (side[0] << 1 | side[1] >> 7) : side[0];
+}
+
+void silenceFrame(const FrameHeader& h, unsigned char* p, int mainDataBegin) {
+    unsigned char* side = p + 4 + (h.crc ? 2 : 0);
+    std::fill(side, side + h.sideInfo, 0);
+    if (h.mpeg1) {
+        side[0] = static_cast<unsigned char>(mainDataBegin >> 1);
+        side[1] = static_cast<unsigned char>((mainDataBegin & 1) << 7);
+    } else {
+        side[0] = static_cast<unsigned char>(mainDataBegin);
+    }
+    if (!h.crc)
+        return;
+    // The frame's CRC: polynomial 0x8005 from 0xFFFF, over the header's last two bytes and the
+    // side information.
+    unsigned crc = 0xFFFF;
+    const auto feed = [&crc](unsigned char byte) {
+        for (int bit = 7; bit >= 0; --bit) {
+            const bool top = ((crc >> 15) ^ (unsigned(byte) >> bit)) & 1;
+            crc = (crc << 1) & 0xFFFF;
+            if (top)
+                crc ^= 0x8005;
+        }
+    };
+    feed(p[2]);
+    feed(p[3]);
+    for (std::size_t i = 0; i < h.sideInfo; ++i)
+        feed(side[i]);
+    putBigEndian(p + 4, std::uint32_t(crc), 2);
+}
 
 std::optional<std::vector<Mp3Frame>> parseFrames(const unsigned char* data, std::size_t size) {
     std::vector<Mp3Frame> frames;
@@ -100,7 +138,7 @@ std::optional<std::vector<Mp3Frame>> parseFrames(const unsigned char* data, std:
     while (pos < size) {
         if (size - pos < 4)
             return std::nullopt;
-        const auto h = readHeader(data + pos);
+        const auto h = readFrameHeader(data + pos);
         if (!h || h->size > size - pos || h->size < 4 + (h->crc ? 2 : 0) + h->sideInfo)
             return std::nullopt;
         Mp3Frame f;
@@ -129,18 +167,15 @@ std::optional<std::vector<std::size_t>> mainDataBefore(const std::vector<Mp3Fram
 }
 
 std::uint16_t crc16(const unsigned char* data, std::size_t size, std::uint16_t crc) {
-    for (std::size_t i = 0; i < size; ++i) {
-        crc = std::uint16_t(crc ^ data[i]);
-        for (int b = 0; b < 8; ++b)
-            crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
-    }
+    for (std::size_t i = 0; i < size; ++i)
+        crc = std::uint16_t((crc >> 8) ^ kCrcTable[(crc ^ data[i]) & 0xFF]);
     return crc;
 }
 
 bool rewriteLameTag(std::vector<unsigned char>& tag, const StreamFacts& facts) {
     if (tag.size() < 4)
         return false;
-    const auto h = readHeader(tag.data());
+    const auto h = readFrameHeader(tag.data());
     if (!h || h->size != tag.size())
         return false;
     const std::size_t xing = 4 + (h->crc ? 2 : 0) + h->sideInfo;
@@ -174,6 +209,40 @@ bool rewriteLameTag(std::vector<unsigned char>& tag, const StreamFacts& facts) {
     putBigEndian(&tag[lame + 32], facts.musicCrc, 2);
     putBigEndian(&tag[lame + 34], crc16(tag.data(), lame + 34), 2);
     return true;
+}
+
+std::vector<unsigned char> newLameTag(const unsigned char* like, bool constantRate, int delay,
+                                      const std::array<char, 9>& encoder) {
+    const auto first = readFrameHeader(like);
+    if (!first || delay < 0 || delay > 4095)
+        return {};
+    // The stream's header with no CRC, no padding slot, no mode extension, and the bit rate to
+    // choose (as LAME writes its own tag frame).
+    unsigned char header[4] = {like[0], static_cast<unsigned char>(like[1] | 0x01),
+                               static_cast<unsigned char>(like[2] & 0x0C),
+                               static_cast<unsigned char>(like[3] & 0xCF)};
+    const std::size_t needed = 4 + first->sideInfo + 120 + 36;
+    const auto withRate = [&](int index) -> std::optional<FrameHeader> {
+        header[2] = static_cast<unsigned char>((header[2] & 0x0F) | index << 4);
+        auto h = readFrameHeader(header);
+        return h && h->size >= needed ? h : std::nullopt;
+    };
+    std::optional<FrameHeader> h = constantRate ? withRate(like[2] >> 4) : std::nullopt;
+    for (int index = 1; !h && index < 15; ++index)
+        h = withRate(index);
+    if (!h)
+        return {};
+    std::vector<unsigned char> tag(h->size, 0);
+    std::memcpy(tag.data(), header, 4);
+    const std::size_t xing = h->dataOffset();
+    std::memcpy(&tag[xing], constantRate ? "Info" : "Xing", 4);
+    tag[xing + 7] = 0x0F; // frames, bytes, seek table and quality follow
+    const std::size_t lame = xing + 120;
+    std::memcpy(&tag[lame], encoder.data(), encoder.size());
+    tag[lame + 9] = constantRate ? 1 : 4; // revision 0; CBR, or VBR of LAME's default method
+    tag[lame + 20] = static_cast<unsigned char>(constantRate ? std::min(first->kbps, 255) : 0);
+    putBigEndian(&tag[lame + 21], std::uint32_t(delay) << 12, 3);
+    return tag;
 }
 
 } // namespace quaverly::mp3
