@@ -30,8 +30,9 @@ SongKind songKind(const QString& song) {
     QByteArray head = f.read(4096);
     if (head.size() >= 10 && head.startsWith("ID3")) {
         const auto b = reinterpret_cast<const unsigned char*>(head.constData());
-        const qint64 tag = 10 + ((qint64(b[6] & 0x7F) << 21) | (qint64(b[7] & 0x7F) << 14) |
-                                 (qint64(b[8] & 0x7F) << 7) | qint64(b[9] & 0x7F)) +
+        const qint64 tag = 10 +
+                           ((qint64(b[6] & 0x7F) << 21) | (qint64(b[7] & 0x7F) << 14) |
+                            (qint64(b[8] & 0x7F) << 7) | qint64(b[9] & 0x7F)) +
                            ((b[5] & 0x10) ? 10 : 0);
         if (f.seek(tag))
             head = f.read(4096);

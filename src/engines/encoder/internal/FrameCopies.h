@@ -18,8 +18,8 @@ namespace quaverly::framecopy::internal {
 struct SongStream {
     int sampleRate = 0;
     int channels = 0;
-    int kbps = 0;        // average bit rate of the coded sound; 0 for lossless
-    int bitsPerSample = 0; // lossless kinds: the song's sample width
+    int kbps = 0;             // average bit rate of the coded sound; 0 for lossless
+    int bitsPerSample = 0;    // lossless kinds: the song's sample width
     std::uint64_t frames = 0; // sample frames of its gapless decode, 0 when not known
     // Empty when the frames of this song can be kept at all; else why never, in words for the
     // user ("the song is HE-AAC", "the song is MPEG Layer II").
