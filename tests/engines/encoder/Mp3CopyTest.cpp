@@ -3,6 +3,7 @@
 // same decoder gives them, and its frames after the tag frame are the song's own bytes. Sources
 // are made with lame; the rows skip without lame, mpg123 or ffmpeg.
 
+#include "support/Peers.h"
 #include "support/TestPaths.h"
 
 #include "engines/decode/SongReader.h"
@@ -10,8 +11,6 @@
 
 #include <QDirIterator>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -24,6 +23,8 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <stop_token>
+#include <utility>
 #include <vector>
 
 namespace quaverly::test {
@@ -38,7 +39,7 @@ struct Decoded {
 
 bool haveTools() {
     for (const char* tool : {"lame", "mpg123", "ffmpeg"})
-        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+        if (!havePeer(QLatin1String(tool)))
             return false;
     return true;
 }
@@ -46,13 +47,12 @@ bool haveTools() {
 // The tool's output; *complaints gets what it said on its error output.
 std::optional<QByteArray> run(const QString& tool, const QStringList& args,
                               QByteArray* complaints = nullptr) {
-    QProcess p;
-    p.start(tool, args);
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+    const PeerRun r = runPeer(tool, args, {120000});
+    if (!r.ok())
         return std::nullopt;
     if (complaints)
-        *complaints = p.readAllStandardError();
-    return p.readAllStandardOutput();
+        *complaints = r.err;
+    return r.out;
 }
 
 std::optional<Decoded> byReader(const QString& path) {
@@ -271,8 +271,8 @@ std::map<QString, Decoded> decodesOf(const QString& song) {
         if (t && complaints.isEmpty() && t->pcm.size() == reader->pcm.size())
             d[QLatin1String(tool)] = *t;
         else
-            std::printf("  %s: %s decodes it to another length, not compared\n", qPrintable(song),
-                        tool);
+            std::printf("  %s: %s decodes it with complaints or to another length, not compared\n",
+                        qPrintable(song), tool);
     }
     return d;
 }
@@ -314,6 +314,32 @@ TEST(Mp3Copy, ClipsDecodeToTheSongsOwnSamples) {
     }
 }
 
+// The copy tells its progress up to the whole, and a stop leaves nothing behind.
+TEST(Mp3Copy, TellsProgressAndStops) {
+    if (!haveTools())
+        GTEST_SKIP() << "needs lame, mpg123 and ffmpeg";
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("source.wav"), song = dir.filePath("song.mp3");
+    writeWav(wav, 44100, 2, 4);
+    ASSERT_TRUE(run("lame", {"--quiet", "-b", "128", wav, song}));
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> told;
+    WorkProgress work{
+        {}, [&](std::uint64_t done, std::uint64_t total) { told.emplace_back(done, total); }};
+    const QString clip = dir.filePath("clip.mp3");
+    ASSERT_TRUE(framecopy::copyClip(song, 44100, 3 * 44100, clip, mp3Output(), {}, work));
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told.back().first, told.back().second);
+
+    std::stop_source stop;
+    stop.request_stop();
+    QFile::remove(clip);
+    const Status stopped =
+        framecopy::copyClip(song, 44100, 3 * 44100, clip, mp3Output(), {}, {stop.get_token(), {}});
+    ASSERT_FALSE(stopped);
+    EXPECT_EQ(stopped.error().step(), int(framecopy::CopyStep::Cancel));
+    EXPECT_FALSE(QFile::exists(clip));
+}
+
 // Songs whose frames are never kept, and the words that say why.
 TEST(Mp3Copy, RefusesWhatItCannotKeep) {
     const struct {
@@ -343,7 +369,7 @@ TEST(Mp3Copy, RefusesWhatItCannotKeep) {
 // equalities, or not kept with a reason (printed).
 TEST(Mp3Copy, RealSongs) {
     if (!haveTools())
-        GTEST_SKIP() << "needs mpg123 and ffmpeg";
+        GTEST_SKIP() << "needs lame, mpg123 and ffmpeg";
     QTemporaryDir dir;
     QDirIterator it(dataPath("/real/mp3"), {"*.mp3", "*.bit"}, QDir::Files,
                     QDirIterator::Subdirectories);

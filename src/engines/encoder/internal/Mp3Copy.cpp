@@ -11,8 +11,8 @@
 // transform overlapped with the granule before. So the clip decodes sample r exactly as the song
 // does once the granule before the one holding slot r/32 - 15 is decoded right, which needs its
 // frame's main data: the kept frames go back to the frame holding its first byte (the bit
-// reservoir). The frames before that are decoded by the clip's decoder without their main data,
-// into silence that the clip's delay skips.
+// reservoir). The frames before that one are kept for their main data alone and decode to
+// silence (silencePreroll), which the clip's delay skips.
 //
 // libmpg123 (x86-64) rounds the sound of its synthesis a little differently by where its ring
 // buffer stands, which moves on with every subband slot; only MPEG-1 stereo comes out the same
