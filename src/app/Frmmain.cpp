@@ -1,5 +1,6 @@
 #include "app/Frmmain.h"
 
+#include "app/KeepSoundHint.h"
 #include "app/SettingsFile.h"
 #include "editor/WaveformView.h"
 #include "ui/Icons.h"
@@ -223,7 +224,23 @@ void Frmmain::buildEditor() {
     // Each song's last cut can be undone until the song leaves the list or the program ends.
     edit.history = &cutHistory_;
     edit.undoCut = [this](const QString& copy) { return cutHistory_.undo(copy); };
+    // What each working copy holds of its song's file, for clips that keep the file's frames.
+    const auto itemData = [this](const QString& copy, int role) {
+        const QListWidgetItem* item = songListPanel->itemOf(copy);
+        return item ? item->data(role) : QVariant();
+    };
+    edit.originOf = [itemData](const QString& copy) {
+        return itemData(copy, AudioEditPanel::kOriginRole).value<SongOrigin>();
+    };
+    edit.setOrigin = [this](const QString& copy, const SongOrigin& origin) {
+        if (QListWidgetItem* item = songListPanel->itemOf(copy))
+            item->setData(AudioEditPanel::kOriginRole, QVariant::fromValue(origin));
+    };
+    edit.formatOf = [itemData](const QString& copy) {
+        return itemData(copy, AudioEditPanel::kFormatRole).toString();
+    };
     editor = new EditorHandlers(*editorFrame, std::move(edit), this);
+    buildKeepHint();
     editor->attachWaveform(new WaveformView);
 
     connect(songList, &SongListHandlers::songRemoved, this,
@@ -241,6 +258,35 @@ void Frmmain::buildEditor() {
         editor->List1_DblClick();
         editor->markFirst(outMs);
     });
+}
+
+void Frmmain::buildKeepHint() {
+    // The clip in hand: the song open in the editor, else the song of a list of one.
+    const auto clipInHand = [this]() -> std::optional<KeepSoundHint::Clip> {
+        const QString edited = editor->songInEditor();
+        QListWidget& list = *songListPanel->List1;
+        const QListWidgetItem* item = !edited.isEmpty()   ? songListPanel->itemOf(edited)
+                                      : list.count() == 1 ? list.item(0)
+                                                          : nullptr;
+        if (!item)
+            return std::nullopt;
+        return KeepSoundHint::Clip{item->data(AudioEditPanel::kOriginRole).value<SongOrigin>(),
+                                   item->data(AudioEditPanel::kFormatRole).toString(),
+                                   !edited.isEmpty() && editor->effectsSet()};
+    };
+    auto* hint = new KeepSoundHint(
+        *songListPanel->lblKeepSound, clipInHand, [this] { return Output; }, this);
+    const auto refresh = [hint] { hint->refresh(); };
+    connect(settings, &SettingsHandlers::outputChanged, hint, refresh);
+    connect(editor, &EditorHandlers::songOpened, hint, refresh);
+    connect(editor, &EditorHandlers::songClosed, hint, refresh);
+    connect(editor, &EditorHandlers::songChanged, hint, refresh);
+    connect(editorFrame->spnFadeIn, &QSpinBox::valueChanged, hint, refresh);
+    connect(editorFrame->spnFadeOut, &QSpinBox::valueChanged, hint, refresh);
+    connect(editorFrame->cmbNormalise, &QComboBox::currentIndexChanged, hint, refresh);
+    const QAbstractItemModel* rows = songListPanel->List1->model();
+    connect(rows, &QAbstractItemModel::rowsInserted, hint, refresh);
+    connect(rows, &QAbstractItemModel::rowsRemoved, hint, refresh);
 }
 
 void Frmmain::buildConverter() {

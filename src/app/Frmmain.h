@@ -144,6 +144,8 @@ private:
     // Builds each subsystem's handlers and connects them to the others.
     void connectSubsystems();
     void buildEditor();
+    // The words under the output frame on what the clip in hand keeps of its song.
+    void buildKeepHint();
     void buildConverter();
     void Form_Load();
     void Form_Unload();

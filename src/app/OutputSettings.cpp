@@ -13,6 +13,7 @@ namespace quaverly {
 namespace {
 constexpr char kFormatKey[] = "format";
 constexpr char kPresetKey[] = "preset";
+constexpr char kKeepKey[] = "keep"; // 0: clips are always re-encoded
 } // namespace
 
 QString outputSettingsPath(const QString& settingsPath) {
@@ -29,6 +30,8 @@ QByteArray formatOutputSettings(const OutputChoice& choice) {
         if (f->format != encode::Format::Mp3)
             text += line(f->extension, QByteArray::number(choice.value(f->format)));
     }
+    if (!choice.keepsSound()) // kept where it can unless the file says otherwise
+        text += line(kKeepKey, "0");
     return text;
 }
 
@@ -58,6 +61,9 @@ bool readOutputSettings(const QString& path, OutputChoice* choice) {
             ok = named.has_value() && value == formats::info(*named).extension;
             if (ok)
                 read.setFormat(*named);
+        } else if (key == kKeepKey) {
+            ok = value == "0" || value == "1";
+            read.setKeepsSound(value == "1");
         } else if (key == kPresetKey) {
             preset = value.isEmpty() ? nullptr : encode::findPreset(QString::fromUtf8(value));
             ok = value.isEmpty() || (preset && value == preset->id);

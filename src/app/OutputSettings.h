@@ -1,8 +1,9 @@
 #pragma once
 // "outputs.ini" beside config.ini: what config.ini has no line for, the output frame's format,
-// the other formats' settings and the preset, one "key=value" line each ("format=m4r",
-// "preset=iphone-ringtone", "flac=5"). Written with config.ini by "Save Setting", read back at
-// start; config.ini keeps its two lines, and with them the MP3 bit rate.
+// the other formats' settings, the preset and the "keep" box, one "key=value" line each
+// ("format=m4r", "preset=iphone-ringtone", "flac=5"; "keep=0" only when clips are always
+// re-encoded). Written with config.ini by "Save Setting", read back at start; config.ini keeps
+// its two lines, and with them the MP3 bit rate.
 //
 // Threads: pure functions of their arguments and the file; callable from any thread.
 

@@ -65,6 +65,10 @@ SettingsHandlers::SettingsHandlers(SettingsPanel& panel, AudioEditPanel& outputs
             &SettingsHandlers::CboFormat_Click);
     connect(outputs_.outputFrame, &OutputFrame::settingChosen, this,
             &SettingsHandlers::CboSetting_Click);
+    connect(outputs_.chkKeepSound, &QCheckBox::toggled, this, [this](bool keep) {
+        s_.output->setKeepsSound(keep);
+        applyOutput();
+    });
     connect(&panel_, &SettingsPanel::folderChanged, this, &SettingsHandlers::Dir1_Change);
     connect(panel_.CmdFolder, &QPushButton::clicked, this, &SettingsHandlers::CmdFolder_Click);
     connect(panel_.CmdSaveSetting, &QPushButton::clicked, this,

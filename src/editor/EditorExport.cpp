@@ -1,6 +1,7 @@
 // "Export Clip…": the stretch between the marks, with the fades and the level set under them,
-// into a file of the chosen format. The song, its marks and its undo stay as they are: the clip
-// is cut into a work file of this instance's working folder by the code "Done" runs, encoded
+// into a file of the chosen format; in the codec of the song's own file, without effects, a copy
+// of that file's frames where it can be. The song, its marks and its undo stay as they are: the
+// clip is cut into a work file of this instance's working folder by the code "Done" runs, encoded
 // from there, and the work file goes when the encoding ends, whatever its outcome.
 #include "editor/ClipDone.h"
 #include "editor/EditSongFrame.h"
@@ -88,9 +89,17 @@ void EditorHandlers::CmdExport_Click() {
     // The working copy is read until the job ends: the window stays disabled until then, so
     // that no "Done" or undo replaces it meanwhile, and the editor's player stops.
     const ClipEffects effects = chosenEffects();
+    QString note; // why the clip is re-encoded, when the "Finish Save" should say it
     if (isWavTarget(target->path)) {
         s_.editorPlayer->stop();
-        exportWav(target->path, in, out, effects);
+        if (auto clip = keptClip(target->path, kept, effects.any(), &note)) {
+            startKeptSave(*s_.jobs, *s_.dialogs, std::move(*clip),
+                          [this, path = target->path, in, out, effects](const QString& why) {
+                              exportWav(path, in, out, effects, notKeptNote(why));
+                          });
+            return;
+        }
+        exportWav(target->path, in, out, effects, note);
         return;
     }
     const encode::Settings settings = output.settingsFor(target->format, true);
@@ -109,9 +118,46 @@ void EditorHandlers::CmdExport_Click() {
     job.tags = tagsReadFrom(songSource_, *title, output.presetFor(target->format));
 
     s_.editorPlayer->stop();
+    if (auto clip = keptClip(target->path, kept, effects.any(), &note)) {
+        clip->tags = job.tags;
+        startKeptSave(*s_.jobs, *s_.dialogs, std::move(*clip),
+                      [this, path = target->path, settings, in, out, effects, kept,
+                       job](const QString& why) mutable {
+                          job.savedNote = notKeptNote(why);
+                          exportEncoded(path, settings, in, out, effects, kept, std::move(job));
+                      });
+        return;
+    }
+    job.savedNote = note;
+    exportEncoded(target->path, settings, in, out, effects, kept, std::move(job));
+}
+
+std::optional<KeptClip> EditorHandlers::keptClip(const QString& target,
+                                                 const std::optional<MarkedFrames>& frames,
+                                                 bool effects, QString* note) const {
+    // A working copy gone missing is told as the cut from it tells it.
+    if (!frames || !s_.originOf || !s_.formatOf || !QFileInfo::exists(song_))
+        return std::nullopt;
+    const SongOrigin origin = s_.originOf(song_);
+    const OutputChoice output = s_.output();
+    const framecopy::ClipOutput kind = clipOutputFor(output, target);
+    const KeepChance chance =
+        keepChance(origin, s_.formatOf(song_), *kind.kind, output.keepsSound(), effects);
+    if (chance.kind == KeepChance::Kind::Changed)
+        *note = notKeptNote(chance.why);
+    if (chance.kind != KeepChance::Kind::Maybe)
+        return std::nullopt;
+    // The marks are frames of the working copy, which holds the file's frames from `from` on.
+    return KeptClip{
+        origin.file, origin.from + frames->first, origin.from + frames->end, target, kind, {}};
+}
+
+void EditorHandlers::exportEncoded(const QString& target, const encode::Settings& settings,
+                                   qint64 in, qint64 out, const ClipEffects& effects,
+                                   const std::optional<MarkedFrames>& kept, Encodings::Job job) {
     if (!effects.any() && kept && kept->first == 0 && kept->end == grid_.frames()) {
         // The whole song as it is: encoded straight from its working copy.
-        s_.encodings->startAs(song_, target->path, {settings, {}}, std::move(job));
+        s_.encodings->startAs(song_, target, {settings, {}}, std::move(job));
         return;
     }
     const QString clip =
@@ -136,11 +182,11 @@ void EditorHandlers::CmdExport_Click() {
         return notSavedText(result.format,
                             tr("The clip could not be cut from %1.\n\n%2").arg(name, *cutFailed));
     };
-    s_.encodings->startAs(clip, target->path, {settings, {}}, std::move(job));
+    s_.encodings->startAs(clip, target, {settings, {}}, std::move(job));
 }
 
 void EditorHandlers::exportWav(const QString& target, qint64 in, qint64 out,
-                               const ClipEffects& effects) {
+                               const ClipEffects& effects, const QString& note) {
     // A WAV file is the clip as the cut writes it (16-bit PCM, no tags, as the command line's):
     // cut straight into the target, which stays as it was should the cut fail or be cancelled.
     // Filled by the job's thread, read by the completion after it.
@@ -153,10 +199,13 @@ void EditorHandlers::exportWav(const QString& target, qint64 in, qint64 out,
                  [&job](std::uint64_t part, std::uint64_t whole) { job.progress(part, whole); }};
              *done = cutClipWithEffects(song, target, in, out, effects, nullptr, progress);
          },
-         [this, done, target](bool cancelled) {
+         [this, done, target, note](bool cancelled) {
              const DoneOutcome& outcome = **done;
              if (outcome)
-                 s_.dialogs->tell(savedText(target), Dialogs::Icon::Information);
+                 s_.dialogs->tell(note.isEmpty()
+                                      ? savedText(target)
+                                      : savedText(target) + QStringLiteral("\n\n") + note,
+                                  Dialogs::Icon::Information);
              else if (!cancelled)
                  s_.dialogs->tell(
                      tr("The WAV file was not saved.\n\n%1").arg(notCutText(outcome.error())),

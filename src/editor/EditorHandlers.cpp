@@ -70,6 +70,10 @@ void EditorHandlers::showUndo() {
     frame_.CmdExport->setEnabled(s_.encodings && s_.jobs && s_.workPath && !song_.isEmpty());
 }
 
+bool EditorHandlers::effectsSet() const {
+    return chosenEffects().any();
+}
+
 ClipEffects EditorHandlers::chosenEffects() const {
     ClipEffects fx;
     fx.fadeInMs = frame_.spnFadeIn->value();
@@ -223,26 +227,31 @@ void EditorHandlers::CmdEditDone_Click() {
     s_.editorPlayer->stop();
     s_.editorPlayer->close();
     emit releaseRequested(song_);
+    // What the cut keeps of the working copy, for what it then holds of the song's file.
+    std::optional<MarkedFrames> frames;
+    if (grid_.isValid())
+        if (const auto marked = markedFrames(grid_.rate(), grid_.frames(), *s_.MarkIn, *s_.MarkOut))
+            frames = *marked;
+    const ClipEffects effects = chosenEffects();
     // The cut only reads the song, and replaces the working copy whole; the effects write it
     // once more, whole. A Done that fails or is cancelled anywhere leaves it as it was, and so
     // does the history: the worker only prepares the undo's keeping, which done() commits here.
     // Filled by the job's thread, read by the completion after it.
     auto work = std::make_shared<std::optional<DoneWork>>();
-    const bool started =
-        s_.jobs->start({tr("Cutting %1").arg(songName_),
-                        [work, song = song_, in = *s_.MarkIn, out = *s_.MarkOut,
-                         effects = chosenEffects(), history = s_.history](JobContext& job) {
-                            const WorkProgress progress{
-                                job.stop(), [&job](std::uint64_t done, std::uint64_t total) {
-                                    job.progress(done, total);
-                                }};
-                            *work = cutClipForUndo(song, song, in, out, effects, history, progress);
-                        },
-                        [this, work, position, song = song_,
-                         marks = std::pair(*s_.MarkIn, *s_.MarkOut)](bool cancelled) {
-                            finishDone(**work, cancelled, position, marks);
-                            emit releaseEnded(song);
-                        }});
+    const bool started = s_.jobs->start(
+        {tr("Cutting %1").arg(songName_),
+         [work, song = song_, in = *s_.MarkIn, out = *s_.MarkOut, effects,
+          history = s_.history](JobContext& job) {
+             const WorkProgress progress{
+                 job.stop(),
+                 [&job](std::uint64_t done, std::uint64_t total) { job.progress(done, total); }};
+             *work = cutClipForUndo(song, song, in, out, effects, history, progress);
+         },
+         [this, work, position, song = song_, marks = std::pair(*s_.MarkIn, *s_.MarkOut), frames,
+          withEffects = effects.any()](bool cancelled) {
+             finishDone(**work, cancelled, position, marks, frames, withEffects);
+             emit releaseEnded(song);
+         }});
     if (!started) { // another job runs: nothing was cut
         emit releaseEnded(song_);
         ensureOpen();
@@ -254,7 +263,8 @@ QString EditorHandlers::notCutText(const Error& failure) {
 }
 
 void EditorHandlers::finishDone(DoneWork& work, bool cancelled, qint64 position,
-                                std::pair<qint64, qint64> marks) {
+                                std::pair<qint64, qint64> marks, std::optional<MarkedFrames> frames,
+                                bool effects) {
     const DoneOutcome& done = work.outcome;
     if (!done) {
         // A Cancel is the user's own: nothing to tell, and the song goes on where it was.
@@ -273,6 +283,15 @@ void EditorHandlers::finishDone(DoneWork& work, bool cancelled, qint64 position,
     if (work.kept)
         work.kept->commit();
     cutMarks_.insert(song_, marks);
+    if (s_.originOf && s_.setOrigin) {
+        const SongOrigin before = s_.originOf(song_);
+        cutOrigins_.insert(song_, before);
+        SongOrigin after = before;
+        after.stretchKnown = false; // marks the cut could not place
+        if (frames)
+            after = cutOrigin(before, frames->first, frames->end, effects);
+        s_.setOrigin(song_, after);
+    }
     // The effects are done: they go back to off, so that a second "Done" does not fade or
     // normalise the clip again.
     frame_.spnFadeIn->setValue(0);
@@ -293,9 +312,14 @@ void EditorHandlers::undoLastCut() {
     s_.editorPlayer->close();
     emit releaseRequested(song_);
     const Status undone = s_.undoCut(song_);
-    if (undone)
+    if (undone) {
+        if (const auto before = cutOrigins_.find(song_); before != cutOrigins_.end()) {
+            if (s_.setOrigin)
+                s_.setOrigin(song_, *before);
+            cutOrigins_.erase(before);
+        }
         emit songChanged(song_);
-    else
+    } else
         s_.dialogs->tell(tr("The cut could not be undone; the song is as it was.\n\n%1")
                              .arg(undone.error().text()),
                          Dialogs::Icon::Critical);

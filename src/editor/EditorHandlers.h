@@ -19,7 +19,11 @@
 // "Export Clip…" writes the stretch between the marks, with the fades and the level the frame
 // sets, in the output frame's format to a file the user picks, with its title, as a job of the
 // window (EditorExport.cpp); a name ending in ".wav" gets the clip as 16-bit PCM WAV, untagged. The
-// song, its marks and its undo stay as they are, and the list is not saved. A clip longer than the
+// song, its marks and its undo stay as they are, and the list is not saved. Saved in the codec of
+// the file the song was made from, without fades or a level change, the clip keeps that file's own
+// frames where it can (ui/KeptSave.h), through what the working copy holds of the file: all of it
+// when added, narrowed by each "Done" without effects, no longer a stretch of it after a "Done"
+// with them, as before again after an undo. A clip longer than the
 // chosen preset allows is not written: the user may have the Out mark moved to the preset's length
 // after the In mark instead.
 //
@@ -33,9 +37,12 @@
 //
 // Threads: UI thread only; the player's notifications arrive there.
 
+#include "editor/ClipCut.h"
 #include "editor/MarkTime.h"
 #include "engines/util/Error.h"
 #include "engines/wav/WavHeader.h"
+#include "ui/Encodings.h"
+#include "ui/KeptSave.h"
 #include "ui/WindowServices.h"
 
 #include <QHash>
@@ -87,6 +94,12 @@ struct EditorServices : WindowServices {
     // tags gave when it was listed (empty: none), offered for the clip's.
     std::function<QString()> selectedSource = nullptr;
     std::function<QString()> selectedTitle = nullptr;
+    // Optional: what a working copy holds of the file its song was made from, which "Done" and
+    // its undo change, and the song's format as its row shows it ("MP3"). With them "Export
+    // Clip…" keeps the song's own frames where it can; without them every clip is re-encoded.
+    std::function<SongOrigin(const QString& workingCopy)> originOf = nullptr;
+    std::function<void(const QString& workingCopy, const SongOrigin& origin)> setOrigin = nullptr;
+    std::function<QString(const QString& workingCopy)> formatOf = nullptr;
 };
 
 class EditorHandlers final : public QObject {
@@ -150,6 +163,10 @@ public:
 
     // The frames the cut makes of the marks, for the open song.
     const CutGrid& grid() const { return grid_; }
+    // The working copy open for editing; empty when none is.
+    QString songInEditor() const { return editing_ ? song_ : QString(); }
+    // Whether fades or a level change are set for the next "Done" or "Export Clip…".
+    bool effectsSet() const;
 
 signals:
     // A song's working copy is open for editing (also again after an undo); it is closed.
@@ -190,15 +207,30 @@ private:
     // cancelled, goes on with the song as it was (a cancelled one at `position`, as before).
     // Why a cut did not happen, in words: its failure, or the marks out of order.
     static QString notCutText(const Error& failure);
+    // `frames`: the working copy's frames the cut keeps (unknown: nullopt); `effects`: whether
+    // fades or a level change were asked.
     void finishDone(DoneWork& work, bool cancelled, qint64 position,
-                    std::pair<qint64, qint64> marks);
+                    std::pair<qint64, qint64> marks, std::optional<MarkedFrames> frames,
+                    bool effects);
 
     // EditorMarks.cpp
     void connectMarks();
     // Sets both marks to exactly these times, within the song.
     void placeMarks(qint64 in, qint64 out);
-    // "Export Clip…" to a WAV file: the cut, with its effects, as a job of the window.
-    void exportWav(const QString& target, qint64 in, qint64 out, const ClipEffects& effects);
+    // "Export Clip…" to a WAV file: the cut, with its effects, as a job of the window; `note`
+    // adds to its "Finish Save".
+    void exportWav(const QString& target, qint64 in, qint64 out, const ClipEffects& effects,
+                   const QString& note = {});
+    // The clip of the working copy's `frames` into `target` that keeps the song's own frames;
+    // nullopt when it is re-encoded (with `note` for the "Finish Save" when that says why).
+    std::optional<KeptClip> keptClip(const QString& target,
+                                     const std::optional<MarkedFrames>& frames, bool effects,
+                                     QString* note) const;
+    // "Export Clip…" re-encoded: the whole song from its working copy, or the clip cut from it
+    // into a work file first.
+    void exportEncoded(const QString& target, const encode::Settings& settings, qint64 in,
+                       qint64 out, const ClipEffects& effects,
+                       const std::optional<MarkedFrames>& kept, Encodings::Job job);
     qint64 songLengthMs() const;
     // Sets a mark from the user: clamped, snapped when asked (for a nudge, to a crossing on the
     // side of `direction` from where the mark was), then shown.
@@ -252,6 +284,8 @@ private:
     QTimer positionTimer_;
     // The marks of each song's last cut, for its undo: the song opens again with them.
     QHash<QString, std::pair<qint64, qint64>> cutMarks_;
+    // What each song's working copy held of its file before its last cut, for its undo.
+    QHash<QString, SongOrigin> cutOrigins_;
 };
 
 } // namespace quaverly

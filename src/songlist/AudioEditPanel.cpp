@@ -35,6 +35,7 @@ constexpr int kPlayerHeight = px(1455);
 constexpr int kMargin = 12;          // around the panel's content
 constexpr int kBelowList = 119;      // the list's buttons, the hint and the maker's name
 constexpr int kOutputHeight = 74;    // the output frame: its title and two rows
+constexpr int kKeepHeight = 20;      // under it and the saves: the "keep" box
 constexpr int kOutputMaxWidth = 320; // it grows with the column up to this
 constexpr int kSaveWidth = 170;      // the list saves
 constexpr int kBottomMargin = 10;    // under the output frame
@@ -102,6 +103,11 @@ AudioEditPanel::AudioEditPanel(QWidget* parent) : QGroupBox(tr("Audio Edit"), pa
     CmdSaveWav = button(this, "CmdSaveWav", tr("Save The List to Wav"), {});
     CmdSaveList = button(this, "CmdSaveList", tr("Save The List to MP3"), {});
     outputFrame = new OutputFrame(this);
+    chkKeepSound =
+        named(new QCheckBox(tr("Keep the song's own sound when it can"), this), "chkKeepSound");
+    chkKeepSound->setToolTip(tr("A clip of an MP3, AAC, FLAC or WAV song saved in its own format "
+                                "copies the song's frames instead of encoding them again"));
+    lblKeepSound = named(new ElidedLabel(this), "lblKeepSound");
     showOutput(OutputChoice());
     nameForScreenReaders();
     layOut();
@@ -132,6 +138,8 @@ void AudioEditPanel::nameForScreenReaders() {
                            {outputFrame->CboPreset, "Output preset"},
                            {outputFrame->CboFormat, "Output format"},
                            {outputFrame->CboSetting, "Format setting"},
+                           {chkKeepSound, "Keep the song's own sound when it can"},
+                           {lblKeepSound, "What the clip keeps of its song"},
                            {CmdSaveWav, "Save the list as WAV"},
                        });
     for (QAbstractButton* option : outputFrame->bitRateGroup->buttons())
@@ -154,12 +162,14 @@ void AudioEditPanel::nameForScreenReaders() {
                           outputFrame->CboFormat};
     for (QAbstractButton* option : outputFrame->bitRateGroup->buttons())
         order << option;
-    order << outputFrame->CboSetting << CmdSaveWav << CmdSaveList;
+    order << outputFrame->CboSetting << CmdSaveWav << CmdSaveList << chkKeepSound;
     chainTabOrder(order);
 }
 
 void AudioEditPanel::showOutput(const OutputChoice& choice) {
     outputFrame->showChoice(choice);
+    const QSignalBlocker quiet(chkKeepSound);
+    chkKeepSound->setChecked(choice.keepsSound());
     const encode::Format format = choice.format();
     CmdSaveList->setText(tr("Save The List to %1").arg(formatWord(format)));
     CmdSaveList->setAccessibleName(tr("Save the list as %1").arg(formatWord(format)));
@@ -203,13 +213,21 @@ void AudioEditPanel::layOut() {
     // The playing song's line reaches the frame's right edge, however wide the frame.
     lblListPosition->resize(columnWidth - lblListPosition->x() - px(240),
                             lblListPosition->height());
-    const int outputTop = height() - kBottomMargin - kOutputHeight;
+    const int outputTop = height() - kBottomMargin - kKeepHeight - kOutputHeight;
     const int saveLeft = columnLeft + columnWidth - kSaveWidth;
     outputFrame->setGeometry(columnLeft, outputTop,
                              std::min(saveLeft - 8 - columnLeft, kOutputMaxWidth), kOutputHeight);
-    // The saves beside the frame's two rows.
-    CmdSaveWav->setGeometry(saveLeft, outputTop + kOutputHeight - 62, kSaveWidth, 28);
-    CmdSaveList->setGeometry(saveLeft, outputTop + kOutputHeight - 30, kSaveWidth, 28);
+    // The saves beside the frame's two rows, under the line of its title, which the words on the
+    // keeping carry on to the column's right; the "keep" box under the frame.
+    const int wordsLeft =
+        columnLeft + 16 + outputFrame->fontMetrics().horizontalAdvance(outputFrame->title());
+    const int wordsHeight = lblKeepSound->fontMetrics().height() + 1;
+    lblKeepSound->setGeometry(wordsLeft, outputTop - 1, columnLeft + columnWidth - wordsLeft,
+                              wordsHeight);
+    CmdSaveWav->setGeometry(saveLeft, outputTop + 15, kSaveWidth, 28);
+    CmdSaveList->setGeometry(saveLeft, outputTop + 45, kSaveWidth, 28);
+    chkKeepSound->setGeometry(columnLeft + 8, outputTop + kOutputHeight, columnWidth - 8,
+                              kKeepHeight);
     if (editFrame_)
         editFrame_->setGeometry(columnLeft, kColumnTop, columnWidth,
                                 outputTop - kEditFrameSpacing - kColumnTop);
@@ -218,6 +236,13 @@ void AudioEditPanel::layOut() {
 int AudioEditPanel::ListIndex() const {
     const QList<QListWidgetItem*> selected = List1->selectedItems();
     return selected.isEmpty() ? -1 : List1->row(selected.constFirst());
+}
+
+QListWidgetItem* AudioEditPanel::itemOf(const QString& workingCopy) const {
+    for (int i = 0; i < List1->count(); ++i)
+        if (List1->item(i)->data(kWorkingCopyRole).toString() == workingCopy)
+            return List1->item(i);
+    return nullptr;
 }
 
 QString AudioEditPanel::workingCopy(int row) const {

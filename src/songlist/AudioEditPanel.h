@@ -7,6 +7,7 @@
 // Widgets only: what the buttons do lives apart from this file.
 // Threads: UI thread only.
 
+#include "ui/ElidedLabel.h"
 #include "ui/OutputFrame.h"
 
 #include <QCheckBox>
@@ -37,6 +38,8 @@ public:
     static constexpr int kEditedRole = Qt::UserRole + 5;
     // The title the file it was made from gave in its tags when it was listed; empty: none.
     static constexpr int kTitleRole = Qt::UserRole + 6;
+    // What its working copy holds of the file it was made from (SongOrigin, ui/KeptSave.h).
+    static constexpr int kOriginRole = Qt::UserRole + 7;
 
     // Each numbered control keeps its historic name as its objectName (lblListHint is "Label6",
     // lblMaker "Label8", framePlayControl "Frame2", chkPlayList "Check1"; the output frame's in
@@ -55,6 +58,9 @@ public:
         return {CmdForward, CmdPause, CmdPlay, CmdStop, CmdNext};
     }
 
+    // The song item whose working copy is `workingCopy`; null when none is.
+    QListWidgetItem* itemOf(const QString& workingCopy) const;
+
     // The clip editor's frame once placed (null before).
     QWidget* editFrame() const { return editFrame_; }
 
@@ -62,8 +68,8 @@ public:
     // down to the list saves (the two frames are not shown together).
     void placeEditFrame(QWidget* frame);
 
-    // Shows `choice` in the output frame (without announcing it as the user's); the list save's
-    // caption names the format.
+    // Shows `choice` in the output frame and the "keep" box (without announcing it as the
+    // user's); the list save's caption names the format.
     void showOutput(const OutputChoice& choice);
 
     // Song list
@@ -80,6 +86,11 @@ public:
     QPushButton* CmdSaveWav;
     QPushButton* CmdSaveList; // "Save The List to MP3", or the chosen format
     OutputFrame* outputFrame; // "Output"
+    // Beside its title: whether the clip in hand keeps its song's own sound, or why it is
+    // re-encoded (empty when the output's codec is not the song's). Under it and the saves:
+    // "Keep the song's own sound when it can" (OutputChoice::keepsSound).
+    ElidedLabel* lblKeepSound;
+    QCheckBox* chkKeepSound;
 
     // List player
     QGroupBox* framePlayControl;

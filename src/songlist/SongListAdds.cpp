@@ -9,6 +9,7 @@
 #include "songlist/WorkingCopy.h"
 #include "ui/Dialogs.h"
 #include "ui/Jobs.h"
+#include "ui/KeptSave.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -21,6 +22,15 @@
 
 namespace quaverly {
 
+// The working copy of one picked file, as the job made it, or why it was not made.
+struct MadeCopy {
+    QString picked;
+    QString copy; // empty when none was made
+    Result<SongSummary> song = Error(QString(), QString());
+    // The picked file as it was before it was read: a change while it was read counts.
+    SongOrigin origin = SongOrigin();
+};
+
 namespace {
 
 // What the busy window says while the index-th (from 0) of `total` files is added.
@@ -31,12 +41,15 @@ QString addingText(const QString& picked, qsizetype index, qsizetype total) {
     return SongListHandlers::tr("Adding %1 (%2 of %3)").arg(name).arg(index + 1).arg(total);
 }
 
-// The working copy of one picked file, as the job made it, or why it was not made.
-struct MadeCopy {
-    QString picked;
-    QString copy; // empty when none was made
-    Result<SongSummary> song = Error(QString(), QString());
-};
+// Makes the working copy of `made.picked` at `made.copy`.
+void makeCopy(MadeCopy& made, const WorkProgress& work) {
+    made.origin = songOrigin(made.picked, 0);
+    made.song = makeWorkingCopy(made.picked, made.copy, work);
+    if (made.song)
+        made.origin.to = made.song->frames;
+    else
+        made.copy.clear(); // nothing is left at the path
+}
 
 // Makes the working copies of `picked` in `folder`, in order, until a stop is requested. Each
 // file counts by its size, so that a long song takes its share of the bar. The sizes are counted
@@ -56,9 +69,7 @@ std::vector<MadeCopy> makeCopies(const QStringList& picked, const QString& folde
     for (qsizetype i = 0; i < picked.size() && !job.stopRequested(); ++i) {
         job.say(addingText(picked[i], i, picked.size()));
         MadeCopy one{picked[i], newWorkingCopyPath(folder)};
-        one.song = makeWorkingCopy(picked[i], one.copy, progress.step(from, sizes[i], whole));
-        if (!one.song)
-            one.copy.clear(); // nothing is left at the path
+        makeCopy(one, progress.step(from, sizes[i], whole));
         made.push_back(std::move(one));
         from += sizes[i];
     }
@@ -148,8 +159,7 @@ void SongListHandlers::addSongs(const QStringList& files, int row, const QString
              QStringList failed;
              for (const MadeCopy& one : *made) {
                  if (one.song)
-                     listSong(one.picked, one.copy, *one.song,
-                              anchor.isValid() ? anchor.row() : -1);
+                     listSong(one, anchor.isValid() ? anchor.row() : -1);
                  else
                      failed << failureLine(one.picked, one.song.error());
              }
@@ -179,12 +189,9 @@ void SongListHandlers::copySong(const QString& picked, bool listing, const QStri
                         made.copy = newWorkingCopyPath(folder);
                         const std::uint64_t share = after ? kCopyShare : 1000;
                         const WorkProgress progress = job.work();
-                        made.song =
-                            makeWorkingCopy(picked, made.copy, progress.step(0, share, 1000));
-                        if (!made.song) {
-                            made.copy.clear();
+                        makeCopy(made, progress.step(0, share, 1000));
+                        if (!made.song)
                             return;
-                        }
                         if (after && !job.stopRequested()) {
                             outcome->after =
                                 after(made.copy, progress.step(share, 1000 - share, 1000));
@@ -203,15 +210,17 @@ void SongListHandlers::copySong(const QString& picked, bool listing, const QStri
                         if (!made.song)
                             tellNotConverted(made.picked, made.song.error());
                         else if (listing)
-                            listSong(made.picked, made.copy, *made.song, -1);
+                            listSong(made, -1);
                         done(made.copy, outcome->after);
                     }});
 }
 
-void SongListHandlers::listSong(const QString& picked, const QString& copy, const SongSummary& song,
-                                int row) {
+void SongListHandlers::listSong(const MadeCopy& made, int row) {
+    const QString& picked = made.picked;
+    const SongSummary& song = *made.song;
     auto* item = new QListWidgetItem(songNameFor(picked, song.tags));
-    item->setData(AudioEditPanel::kWorkingCopyRole, copy);
+    item->setData(AudioEditPanel::kWorkingCopyRole, made.copy);
+    item->setData(AudioEditPanel::kOriginRole, QVariant::fromValue(made.origin));
     item->setData(AudioEditPanel::kSourceRole, picked);
     item->setData(AudioEditPanel::kTitleRole, song.tags.title);
     item->setToolTip(songToolTip(picked, song));

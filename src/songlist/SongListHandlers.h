@@ -19,6 +19,7 @@
 
 #include "engines/util/Error.h"
 #include "engines/util/WorkProgress.h"
+#include "ui/KeptSave.h"
 #include "ui/WindowServices.h"
 
 #include <QObject>
@@ -46,6 +47,7 @@ class OutputChoice;
 class SongRowMarks;
 class WavPlayer;
 struct SongSummary;
+struct MadeCopy;
 
 // What the window lends the song list.
 struct SongListServices : WindowServices {};
@@ -129,8 +131,16 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // The joined songs into the WAV file `target`, as a job.
+    // The list into the WAV file `target`, as a job: the one song of a list of one keeps its own
+    // samples where it can, else the joined songs (joinAsWav; `note` adds to its "Finish Save").
     void saveListAsWav(const QString& target);
+    void joinAsWav(const QString& target, const QString& note);
+    // The joined songs encoded into `target`, as a job.
+    void encodeList(const QString& target, const encode::Settings& settings,
+                    std::function<ClipTags()> tags, const QString& note);
+    // The clip a save of a list of one song into `target` makes by keeping the song's frames;
+    // nullopt when it is re-encoded (with `note` for the "Finish Save" when it says why).
+    std::optional<KeptClip> keptClip(const QString& target, QString* note) const;
     void stopAndClosePlayers();
     bool refuseEmptyList();
     // A target that is one of the songs' working copies would be written while it is read.
@@ -146,8 +156,8 @@ private:
     // Adds `files` in order above the song at `row` (at the end for -1) as one job; `refused`
     // is told after the songs' failures.
     void addSongs(const QStringList& files, int row, const QStringList& refused = {});
-    // A working copy made of `picked` into the list above the song at `row` (-1: at the end).
-    void listSong(const QString& picked, const QString& copy, const SongSummary& song, int row);
+    // A working copy made into the list above the song at `row` (-1: at the end).
+    void listSong(const MadeCopy& made, int row);
     // Why no working copy of `picked` was made for a conversion.
     void tellNotConverted(const QString& picked, const Error& error);
     void tellNoWorkingFolder(const QString& picked, bool listing);

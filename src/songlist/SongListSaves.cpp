@@ -16,6 +16,7 @@
 #include "ui/EncodedSave.h"
 #include "ui/Encodings.h"
 #include "ui/Jobs.h"
+#include "ui/KeptSave.h"
 #include "ui/OutputChoice.h"
 
 #include <QFileInfo>
@@ -67,7 +68,36 @@ void SongListHandlers::CmdSaveWav_Click() {
     saveListAsWav(target);
 }
 
+std::optional<KeptClip> SongListHandlers::keptClip(const QString& target, QString* note) const {
+    // A working copy gone missing is told as the save from it tells it.
+    if (panel_.List1->count() != 1 || !QFileInfo::exists(panel_.workingCopy(0)))
+        return std::nullopt;
+    const QListWidgetItem* song = panel_.List1->item(0);
+    const auto origin = song->data(AudioEditPanel::kOriginRole).value<SongOrigin>();
+    const framecopy::ClipOutput output = clipOutputFor(s_.output(), target);
+    const KeepChance chance = keepChance(origin, song->data(AudioEditPanel::kFormatRole).toString(),
+                                         *output.kind, s_.output().keepsSound(), false);
+    if (chance.kind == KeepChance::Kind::Changed)
+        *note = notKeptNote(chance.why);
+    if (chance.kind != KeepChance::Kind::Maybe)
+        return std::nullopt;
+    return KeptClip{origin.file, origin.from, origin.to, target, output, {}};
+}
+
 void SongListHandlers::saveListAsWav(const QString& target) {
+    // The one song of a WAV file keeps its own samples (their width) where it can.
+    QString note;
+    if (auto clip = keptClip(target, &note)) {
+        s_.editorPlayer->close();
+        s_.listPlayer->close();
+        startKeptSave(*s_.jobs, *s_.dialogs, std::move(*clip),
+                      [this, target](const QString& why) { joinAsWav(target, notKeptNote(why)); });
+        return;
+    }
+    joinAsWav(target, note);
+}
+
+void SongListHandlers::joinAsWav(const QString& target, const QString& note) {
     s_.editorPlayer->close();
     s_.listPlayer->close();
     // The songs go straight into the chosen file (through a temporary file renamed into
@@ -83,9 +113,12 @@ void SongListHandlers::saveListAsWav(const QString& target) {
                                          }};
              *joined = joinSongs(songs, target, progress, names);
          },
-         [this, joined, target](bool cancelled) {
+         [this, joined, target, note](bool cancelled) {
              if (*joined)
-                 s_.dialogs->tell(savedText(target), Dialogs::Icon::Information);
+                 s_.dialogs->tell(note.isEmpty()
+                                      ? savedText(target)
+                                      : savedText(target) + QStringLiteral("\n\n") + note,
+                                  Dialogs::Icon::Information);
              else if (!cancelled)
                  s_.dialogs->tell(tr("The list was not saved.\n\n%1").arg(joined->error().text()),
                                   Dialogs::Icon::Critical);
@@ -146,14 +179,33 @@ void SongListHandlers::CmdSaveList_Click() {
         return;
     s_.editorPlayer->close();
     s_.listPlayer->close();
+    const QString source = panel_.List1->item(0)->data(AudioEditPanel::kSourceRole).toString();
+    const encode::Preset* preset = output.presetFor(target->format);
+    QString note;
+    if (auto clip = keptClip(target->path, &note)) {
+        // A list of one song keeps that song's own frames where it can.
+        clip->tags = tagsReadFrom(source, *title, preset);
+        startKeptSave(*s_.jobs, *s_.dialogs, std::move(*clip),
+                      [this, path = target->path, settings, title = *title, source,
+                       preset](const QString& why) {
+                          encodeList(path, settings, tagsReadFrom(source, title, preset),
+                                     notKeptNote(why));
+                      });
+        return;
+    }
+    encodeList(target->path, settings, tagsReadFrom(source, *title, preset), note);
+}
+
+void SongListHandlers::encodeList(const QString& target, const encode::Settings& settings,
+                                  std::function<ClipTags()> tags, const QString& note) {
     // The songs are joined on the job's thread straight into the encoder, so no joined file is
     // written anywhere. The working copies are read until the job ends: the window stays
     // disabled until then, so that no song is removed or cut while it is read. A failure of a
     // song names it; any other is the encoder's and says so as for every encoded file.
     Encodings::Job done;
     // The first song's artist, album and cover stand for the list, read on the job's thread.
-    done.tags = tagsReadFrom(panel_.List1->item(0)->data(AudioEditPanel::kSourceRole).toString(),
-                             *title, output.presetFor(target->format));
+    done.tags = std::move(tags);
+    done.savedNote = note;
     done.failureText = [](const EncodeResult& result) {
         return !result.ok() && mp3::encodeStep(result.status.error()) == mp3::EncodeStep::Source
                    ? tr("The list was not saved.\n\n%1")
@@ -161,7 +213,7 @@ void SongListHandlers::CmdSaveList_Click() {
                    : QString();
     };
     s_.encodings->startSourceAs(joinedSongsSource(workingCopies(), songNames()),
-                                tr("the song list"), target->path, {settings, {}}, std::move(done));
+                                tr("the song list"), target, {settings, {}}, std::move(done));
 }
 
 } // namespace quaverly

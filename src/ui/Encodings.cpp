@@ -156,7 +156,10 @@ int Encodings::run(encode::EncodeOrder order, Job job) {
 void Encodings::finishEncoding(const EncodeResult& result, const Job& job, bool cancelled) {
     // A stop asked for after the target was complete and in place comes too late: it is saved.
     if (result.ok()) {
-        dialogs_.tell(savedText(result.target), Dialogs::Icon::Information);
+        dialogs_.tell(job.savedNote.isEmpty()
+                          ? savedText(result.target)
+                          : savedText(result.target) + QStringLiteral("\n\n") + job.savedNote,
+                      Dialogs::Icon::Information);
     } else if (!cancelled && !(job.tellsFailure && job.tellsFailure(result))) {
         QString text = job.failureText ? job.failureText(result) : QString();
         if (text.isEmpty())

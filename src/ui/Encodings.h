@@ -70,6 +70,8 @@ public:
         // and cover (tagsReadFrom) never holds the window, however slow or large its file.
         // Unset: the tags the starter gave.
         std::function<ClipTags()> tags = nullptr;
+        // A paragraph the "Finish Save" message adds (why the clip was re-encoded).
+        QString savedNote = QString();
     };
 
     Encodings(Dialogs& dialogs, BusyWindow& busy, Jobs& jobs, WavPlayer& editPlayer,

@@ -57,7 +57,7 @@ encode::Settings OutputChoice::settingsFor(Format format, bool clip) const {
 }
 
 bool operator==(const OutputChoice& a, const OutputChoice& b) {
-    if (a.format_ != b.format_ || a.preset_ != b.preset_)
+    if (a.format_ != b.format_ || a.preset_ != b.preset_ || a.keepsSound_ != b.keepsSound_)
         return false;
     for (const formats::FileFormat* f : formats::encoded())
         if (a.value(f->format) != b.value(f->format))

@@ -42,7 +42,11 @@ public:
     // save, "Export Clip"), the rate and channels of the preset that shapes it.
     encode::Settings settingsFor(encode::Format format, bool clip) const;
 
-    // The same format, preset and value of every format.
+    // Whether a clip keeps its song's own frames where it can (the output frame's box).
+    bool keepsSound() const { return keepsSound_; }
+    void setKeepsSound(bool keep) { keepsSound_ = keep; }
+
+    // The same format, preset, value of every format and keeping.
     friend bool operator==(const OutputChoice& a, const OutputChoice& b);
 
 private:
@@ -51,6 +55,7 @@ private:
     encode::Format format_ = encode::Format::Mp3;
     std::map<encode::Format, int> values_;
     const encode::Preset* preset_ = nullptr;
+    bool keepsSound_ = true;
 };
 
 // The format's short name in the window's captions and messages: "MP3", "M4R", "Ogg", "FLAC".

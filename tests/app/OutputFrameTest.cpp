@@ -118,7 +118,8 @@ TEST_F(OutputFrame, SaveSettingKeepsTheChoiceInOutputsIniAndConfigIniAsItWas) {
     writeFile(configFile, "96\r\n" + home.toUtf8() + "\r\n");
     for (const QByteArray& damaged :
          {QByteArray("format=wav\n"), QByteArray("flac=9\n"), QByteArray("preset=nokia\n"),
-          QByteArray("ogg 6\n"), QByteArray("format=flac\ncolour=red\n")}) {
+          QByteArray("ogg 6\n"), QByteArray("format=flac\ncolour=red\n"),
+          QByteArray("keep=no\n")}) {
         writeFile(outputs, damaged);
         auto w = start();
         OutputChoice defaults;
@@ -132,6 +133,15 @@ TEST_F(OutputFrame, SaveSettingKeepsTheChoiceInOutputsIniAndConfigIniAsItWas) {
     EXPECT_EQ(w->Output.preset(), nullptr);
     EXPECT_EQ(w->Output.value(Format::Vorbis), 3);
     EXPECT_EQ(w->songListPanel->outputFrame->CboSetting->currentText(), "quality 3");
+
+    // The "keep" box, cleared, is kept as cleared.
+    w->songListPanel->chkKeepSound->click();
+    click(*w, "CmdSaveSetting");
+    EXPECT_TRUE(readFile(outputs).endsWith("keep=0\n")) << readFile(outputs).constData();
+    w.reset(); // the settings are read at start
+    w = start();
+    EXPECT_FALSE(w->Output.keepsSound());
+    EXPECT_FALSE(w->songListPanel->chkKeepSound->isChecked());
 }
 
 TEST_F(OutputFrame, ConvertWritesTheFormatTheTargetNamesWithTheFramesSetting) {

@@ -100,7 +100,9 @@ TEST_F(WindowSize, TheAudioEditPanelAndTheEditorsFrameGrowWithTheWindow) {
     // The bit rate and the saves keep to the bottom, the saves to the right; the recorder
     // panel keeps its size, centred.
     const QWidget* saves = w->songListPanel->CmdSaveList;
-    EXPECT_EQ(w->songListPanel->outputFrame->geometry().bottom(), w->songListPanel->height() - 11);
+    const QWidget* keep = w->songListPanel->chkKeepSound;
+    EXPECT_EQ(keep->geometry().bottom(), w->songListPanel->height() - 11);
+    EXPECT_EQ(w->songListPanel->outputFrame->geometry().bottom() + 1, keep->y());
     EXPECT_EQ(saves->geometry().right(), w->editorFrame->geometry().right());
     EXPECT_GT(w->songListPanel->outputFrame->y(), w->editorFrame->geometry().bottom());
     EXPECT_EQ(w->recorderPanel->geometry(), rec.translated(35, 0));

@@ -1,0 +1,28 @@
+#pragma once
+// A one-line label that shows as much of its text as fits, ending in "…" when it does not; the
+// whole text is its tool tip and its accessible description.
+//
+// Threads: UI thread only.
+
+#include <QLabel>
+
+namespace quaverly {
+
+class ElidedLabel final : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+
+    void setFullText(const QString& text);
+    const QString& fullText() const { return full_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void elide();
+
+    QString full_;
+};
+
+} // namespace quaverly
