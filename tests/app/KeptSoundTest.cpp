@@ -2,9 +2,12 @@
 // frame, "Export Clip…" of a 24-bit WAV and of an MP3 song, what "Done" and its undo leave of the
 // song's file for the one-song list's save, and the re-encoding after effects or a changed file.
 #include "app/WindowFixture.h"
+#include "engines/decode/SongDecode.h"
 #include "engines/encoder/FrameCopy.h"
 #include "engines/encoder/Mp3TestSupport.h"
+#include "engines/encoder/SongEncode.h"
 
+#include <QComboBox>
 #include <QFile>
 #include <QTest>
 
@@ -201,3 +204,27 @@ TEST_F(KeptSound, DoneNarrowsWhatTheSongKeepsUndoRestoresItAndEffectsOrAChangedF
 }
 
 } // namespace
+
+// An iPhone ringtone of a 128 kbit/s AAC song keeps the song's packets, though the preset names
+// 256 kbit/s, and plays exactly the marked second.
+TEST_F(KeptSound, TheIPhonePresetKeepsAnAacSongsOwnSound) {
+    const QString wav = path("tone.wav"), song = path("song.m4a");
+    writeCanonicalWav(wav, Sine{44100, 2, 3 * 44100});
+    auto source = encode::openWavSource(wav);
+    ASSERT_TRUE(source);
+    ASSERT_TRUE(encode::encodeSong(**source, wav, song, encode::Settings{Format::M4a, 128}, {}));
+    add(song);
+    open();
+    QComboBox* presets = w->songListPanel->outputFrame->CboPreset;
+    presets->setCurrentIndex(presets->findData(QStringLiteral("iphone-ringtone")));
+    EXPECT_EQ(wordsSettled(), framecopy::keptWords());
+    marks(1000, 2000);
+    exportClip("ring.m4r");
+    ASSERT_EQ(dialogs.messageTexts().constLast(), "Finish Save: ring.m4r is saved.");
+    const auto decoded = decodeSong(path("ring.m4r"), path("ring.wav"));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->dataSize / decoded->blockAlign, 44100u);
+    // The song's 128 kbit/s packets: a second of them, with the one before, is well below what
+    // a second at 256 kbit/s (32 kB) would take.
+    EXPECT_LT(QFileInfo(path("ring.m4r")).size(), 26000);
+}
