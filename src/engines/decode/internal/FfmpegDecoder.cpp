@@ -82,29 +82,6 @@ Error because(const std::string& words) {
     return Error({}, QString::fromStdString(words));
 }
 
-// The iTunes gapless field: encoder delay, padding and the exact length, in frames.
-struct Smpb {
-    std::uint64_t delay = 0, padding = 0, length = 0;
-};
-
-std::optional<Smpb> itunesGapless(const AVFormatContext* fc, const AVStream* st) {
-    const AVDictionaryEntry* e = av_dict_get(fc->metadata, "iTunSMPB", nullptr, 0);
-    if (!e)
-        e = av_dict_get(st->metadata, "iTunSMPB", nullptr, 0);
-    if (!e)
-        return std::nullopt;
-    const QStringList fields =
-        QString::fromLatin1(e->value).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    if (fields.size() < 4)
-        return std::nullopt;
-    bool ok1 = false, ok2 = false, ok3 = false;
-    Smpb s{fields[1].toULongLong(&ok1, 16), fields[2].toULongLong(&ok2, 16),
-           fields[3].toULongLong(&ok3, 16)};
-    if (!ok1 || !ok2 || !ok3 || s.length == 0)
-        return std::nullopt;
-    return s;
-}
-
 class FfmpegDecoder final : public Decoder {
 public:
     FfmpegDecoder(QString path, FfmpegInput in) : path_(std::move(path)), in_(std::move(in)) {}

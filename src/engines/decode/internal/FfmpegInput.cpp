@@ -1,6 +1,7 @@
 #include "engines/decode/internal/FfmpegInput.h"
 
 #include <QFile>
+#include <QStringList>
 
 #include <cstring>
 #include <mutex>
@@ -166,6 +167,24 @@ QString FfmpegInput::codecName() const {
         return QString::fromUtf8(d ? d->long_name : avcodec_get_name(stream->codecpar->codec_id));
     }
     }
+}
+
+std::optional<ItunesGapless> itunesGapless(const AVFormatContext* fc, const AVStream* st) {
+    const AVDictionaryEntry* e = av_dict_get(fc->metadata, "iTunSMPB", nullptr, 0);
+    if (!e)
+        e = av_dict_get(st->metadata, "iTunSMPB", nullptr, 0);
+    if (!e)
+        return std::nullopt;
+    const QStringList fields =
+        QString::fromLatin1(e->value).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (fields.size() < 4)
+        return std::nullopt;
+    bool ok1 = false, ok2 = false, ok3 = false;
+    ItunesGapless s{fields[1].toULongLong(&ok1, 16), fields[2].toULongLong(&ok2, 16),
+                    fields[3].toULongLong(&ok3, 16)};
+    if (!ok1 || !ok2 || !ok3 || s.length == 0)
+        return std::nullopt;
+    return s;
 }
 
 } // namespace quaverly::decode

@@ -7,7 +7,9 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 extern "C" {
@@ -40,6 +42,15 @@ std::string avWords(int code);
 // Silences FFmpeg's log and bounds its allocations, once for the process; every user of FFmpeg
 // (the readers, the encoders) calls it before anything else of FFmpeg.
 void setUpLibrary();
+
+// The iTunes gapless field iTunSMPB (of the file, else of the stream): the encoder's delay, its
+// padding and the sound's exact length, in frames; nullopt without a readable one or with a
+// length of 0. The song reader trims by it, and a clip that keeps an MP4 song's packets finds the
+// song's sound as the reader does.
+struct ItunesGapless {
+    std::uint64_t delay = 0, padding = 0, length = 0;
+};
+std::optional<ItunesGapless> itunesGapless(const AVFormatContext* fc, const AVStream* st);
 
 struct FfmpegInput {
     AvFormatPtr format;

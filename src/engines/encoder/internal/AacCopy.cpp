@@ -38,27 +38,6 @@ QString words(int code) {
     return QString::fromStdString(decode::avWords(code));
 }
 
-// iTunSMPB's delay and length, read as the song reader reads them; nullopt without a usable one.
-struct Smpb {
-    std::int64_t delay = 0, length = 0;
-};
-std::optional<Smpb> itunesGapless(const AVFormatContext* fc, const AVStream* st) {
-    const AVDictionaryEntry* e = av_dict_get(fc->metadata, "iTunSMPB", nullptr, 0);
-    if (!e)
-        e = av_dict_get(st->metadata, "iTunSMPB", nullptr, 0);
-    if (!e)
-        return std::nullopt;
-    const QStringList fields =
-        QString::fromLatin1(e->value).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    if (fields.size() < 4)
-        return std::nullopt;
-    bool ok1 = false, ok2 = false;
-    const Smpb s{fields[1].toLongLong(&ok1, 16), fields[3].toLongLong(&ok2, 16)};
-    if (!ok1 || !ok2 || s.length <= 0 || s.delay < 0)
-        return std::nullopt;
-    return s;
-}
-
 // The song opened, what it is, and where its sound lies on its index's timeline.
 struct Song {
     decode::FfmpegInput in;
@@ -151,12 +130,12 @@ QString readIndex(Song& s) {
         const Result<std::int64_t> skipped = firstSkip(s.in);
         if (!skipped)
             return skipped.error().cause();
-        const std::optional<Smpb> smpb = itunesGapless(s.in.format.get(), st);
+        const auto smpb = decode::itunesGapless(s.in.format.get(), st);
         if (*skipped > 0) {
             s.base = *skipped;
         } else if (smpb) {
-            s.base = smpb->delay;
-            limit = smpb->length;
+            s.base = std::int64_t(smpb->delay);
+            limit = std::int64_t(smpb->length);
         }
     }
     const std::int64_t decoded = s.first + s.count * kPacket - s.base;
