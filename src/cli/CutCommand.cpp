@@ -134,11 +134,6 @@ framecopy::ClipOutput clipOutput(const Target& target) {
             target.preset};
 }
 
-// The frame nearest `ms`, as the clip editor places a mark, within the song.
-std::uint64_t markFrame(long long ms, std::uint32_t rate, std::uint64_t frames) {
-    return std::min(frametime::msToFrames(std::uint64_t(ms), rate).value_or(frames), frames);
-}
-
 // Writes the clip keeping the song's frames. kOk with the words said, a failure said,
 // kCancelled, or kFellBack with *why set when the frames turned out not to be kept after all.
 constexpr int kFellBack = -1;
@@ -259,8 +254,12 @@ int cutCommand(const QStringList& args, const Options& opts, const Io& io) {
             }
             if (frametime::framesToMs(frames, rate) < std::uint64_t(markOut))
                 return pastTheEnd(in, frames, rate, io);
-            const std::uint64_t from = markFrame(markIn, rate, frames);
-            const std::uint64_t to = markFrame(markOut, rate, frames);
+            // The frames the cut from a decoded copy would keep, so that keeping and
+            // re-encoding give a clip of the same length.
+            const Result<MarkedFrames> marked = markedFrames(rate, frames, markIn, markOut);
+            if (!marked)
+                return failed(io, QStringLiteral("%1: %2").arg(in, failureText(marked.error())));
+            const std::uint64_t from = marked->first, to = marked->end;
             if (!lengthFits(target, std::int64_t(to - from), int(rate), io))
                 return kFailed;
             if (const int done = keepClip(in, target, from, to, io, &why); done != kFellBack)

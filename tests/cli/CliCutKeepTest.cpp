@@ -172,4 +172,14 @@ TEST_F(CliCutKeep, KeepsTheSongsFramesOrSaysWhyNot) {
     }
 }
 
+// Marks whose milliseconds fall between frames: the kept clip is the very clip the cut from a
+// decoded copy makes, byte for byte (5 ms is 220.5 frames at 44.1 kHz).
+TEST_F(CliCutKeep, KeepingAndReencodingPlaceTheMarksOnTheSameFrames) {
+    for (const QString& to : {QStringLiteral("--to=10"), QStringLiteral("--to=2345")}) {
+        ASSERT_EQ(cli({"cut", "s16.wav", "kept.wav", "--from=5", to}).code, 0);
+        ASSERT_EQ(cli({"cut", "s16.wav", "made.wav", "--from=5", to, "--reencode"}).code, 0);
+        EXPECT_EQ(readFile(path("kept.wav")), readFile(path("made.wav"))) << to.toStdString();
+    }
+}
+
 } // namespace
