@@ -7,6 +7,9 @@
 #    (convert, songlist, editor, recorder) -> app; the command line sits beside app on the
 #    subsystems' cores. No subsystem includes another subsystem.
 # Only the project's own quoted includes ("folder/File.h") are looked at.
+# It also refuses std::stop_callback and std::condition_variable_any (whose stop-token waits use
+# one): with MinGW's libstdc++ 12, a stop callback destroyed while another thread runs it can wait
+# for ever, so Windows builds would hang now and then. Stop tokens are looked at instead.
 
 if(NOT ROOT)
     message(FATAL_ERROR "CheckLayers.cmake: set ROOT to the source tree")
@@ -30,6 +33,11 @@ foreach(file IN LISTS files)
     file(STRINGS "${ROOT}/${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+\"[^\"]+\"")
     string(REGEX MATCH "^src/([^/]+)/" in_src "${file}")
     set(layer "${CMAKE_MATCH_1}")
+    file(STRINGS "${ROOT}/${file}" hangs
+         REGEX "^[ \t]*[^/ \t].*std::(stop_callback|condition_variable_any)")
+    if(hangs)
+        list(APPEND violations "${file}: std::stop_callback or std::condition_variable_any")
+    endif()
     foreach(line IN LISTS includes)
         string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]+\"([^\"]+)\".*" "\\1" header "${line}")
         if(header MATCHES "^engines/.*/internal/" AND NOT layer STREQUAL "engines")
@@ -47,5 +55,5 @@ endforeach()
 
 if(violations)
     list(JOIN violations "\n  " text)
-    message(FATAL_ERROR "Includes across the layers:\n  ${text}")
+    message(FATAL_ERROR "Refused by the layer check:\n  ${text}")
 endif()

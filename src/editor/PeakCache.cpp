@@ -105,25 +105,29 @@ QString failure(const Error& e) {
 
 } // namespace
 
-PeakCache::PeakCache(QObject* parent)
-    : QObject(parent), worker_([this](std::stop_token stop) { run(std::move(stop)); }) {}
+PeakCache::PeakCache(QObject* parent) : QObject(parent), worker_([this] { run(); }) {}
 
 PeakCache::~PeakCache() {
     // The running computation gives up at its next read. Results posted before this point are
     // dropped by ~QObject with the events still queued for this object.
     for (Entry& e : entries_)
         cancel(e);
-    worker_.request_stop();
+    {
+        const std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_all();
     worker_.join();
 }
 
-void PeakCache::run(std::stop_token stop) {
+void PeakCache::run() {
     for (;;) {
         Job job;
         {
             std::unique_lock lock(mutex_);
-            if (!wake_.wait(lock, stop, [this] { return !queue_.empty(); }))
-                return; // stop requested
+            wake_.wait(lock, [this] { return quit_ || !queue_.empty(); });
+            if (quit_)
+                return;
             job = std::move(queue_.front());
             queue_.pop_front();
             if (job.stop.stop_requested())

@@ -168,8 +168,8 @@ private:
         QString error;
     };
     static Stamp stampOf(const QString& path);
-    void run(std::stop_token stop); // the worker thread
-    Q_INVOKABLE void collect();     // the cache's thread: finishes every result handed over
+    void run();                 // the worker thread
+    Q_INVOKABLE void collect(); // the cache's thread: finishes every result handed over
     void finish(const QString& path, std::uint64_t generation, std::shared_ptr<const Levels> levels,
                 const QString& error);
     void cancel(Entry& e);
@@ -179,13 +179,16 @@ private:
     QHash<QString, Entry> entries_;
     QHash<QString, int> held_; // the paths let go of, with their letGo() calls not yet resumed
     std::uint64_t nextGeneration_ = 1;
-    std::mutex mutex_; // guards queue_, done_ and reading_, shared with the worker
-    std::condition_variable_any wake_;
+    std::mutex mutex_; // guards queue_, done_, reading_ and quit_, shared with the worker
+    // A plain flag, not the thread's stop token: a wait on a stop token leans on a
+    // std::stop_callback, which MinGW's libstdc++ 12 can leave waiting for ever.
+    std::condition_variable wake_;
     std::condition_variable closed_; // the worker has closed the file it read
     std::deque<Job> queue_;
     std::deque<Done> done_;
-    QString reading_;     // the path the worker has open, if any
-    std::jthread worker_; // last: it starts once everything above exists
+    QString reading_; // the path the worker has open, if any
+    bool quit_ = false;
+    std::thread worker_; // last: it starts once everything above exists
 };
 
 } // namespace quaverly

@@ -7,9 +7,12 @@
 // are pending (submitted, their results not taken yet).
 //
 // A stop request (the token given to the constructor), abandon(), a failure that collect() meets
-// or the destruction abandons everything: waiting calls return at once, workers take no further
-// job, and the function's stop token is requested, so that it gives up its job at its next chunk
-// of work and everything ends within milliseconds.
+// or the destruction abandons everything: waiting calls return, workers take no further job, and
+// the function's stop token is requested, so that it gives up its job at its next chunk of work
+// and everything ends within milliseconds. The owner's calls notice a stop request, and a take()
+// that waits looks at it every kStopCheck. No std::stop_callback does it: with MinGW's libstdc++
+// 12 one destroyed while another thread runs it can wait for ever (a lost wake-up in its
+// semaphore), which would hang a cancelled job on Windows.
 //
 // Threads: one thread (the owner's) calls start(), submit(), take(), collect(), submitted(),
 // taken() and pending(); the workers only run the function; abandoned() and abandon() may be
@@ -19,6 +22,7 @@
 #include "engines/util/Error.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -36,8 +40,10 @@ template <typename Job, typename Result> class OrderedPool {
 public:
     using Work = std::function<Result(Job&, const std::stop_token&)>;
 
+    static constexpr std::chrono::milliseconds kStopCheck{10};
+
     explicit OrderedPool(Work work, std::stop_token stop = {})
-        : work_(std::move(work)), onStop_(std::move(stop), [this] { abandon(); }) {}
+        : work_(std::move(work)), stop_(std::move(stop)) {}
     ~OrderedPool() {
         abandon();
         workers_.clear(); // joins
@@ -53,6 +59,7 @@ public:
 
     // Queues a job; false (and the job dropped) once the pool has been abandoned.
     bool submit(Job job) {
+        noticeStop();
         {
             std::lock_guard lock(mutex_);
             if (abandoned())
@@ -68,10 +75,16 @@ public:
     // when it is not ready yet; with it, waits for it. False too once the pool has been abandoned.
     bool take(Result& into, bool wait) {
         std::unique_lock lock(mutex_);
-        if (wait)
-            resultReady_.wait(lock, [this] { return abandoned() || results_.count(taken_) != 0; });
-        if (abandoned())
+        // A stop request wakes nobody: the wait looks at it every kStopCheck.
+        while (wait && !resultReady_.wait_for(lock, kStopCheck, [this] {
+            return abandoned() || results_.count(taken_) != 0;
+        })) {
+        }
+        if (abandoned()) {
+            lock.unlock();
+            noticeStop();
             return false;
+        }
         const auto it = results_.find(taken_);
         if (it == results_.end())
             return false;
@@ -106,7 +119,7 @@ public:
     // Jobs submitted whose results have not been taken yet.
     std::size_t pending() const { return submitted_ - taken_; }
 
-    bool abandoned() const { return abandon_.stop_requested(); }
+    bool abandoned() const { return abandon_.stop_requested() || stop_.stop_requested(); }
     void abandon() {
         {
             std::lock_guard lock(mutex_);
@@ -117,6 +130,12 @@ public:
     }
 
 private:
+    // The owner's thread: a stop requested of the owner reaches the workers' jobs.
+    void noticeStop() {
+        if (stop_.stop_requested() && !abandon_.stop_requested())
+            abandon();
+    }
+
     void run() {
         const std::stop_token stop = abandon_.get_token();
         for (;;) {
@@ -149,11 +168,11 @@ private:
     std::condition_variable jobReady_;
     std::condition_variable resultReady_;
     std::stop_source abandon_;
+    const std::stop_token stop_; // the owner's
     std::deque<std::pair<std::size_t, Job>> jobs_;
     std::map<std::size_t, Result> results_;
 
-    std::stop_callback<std::function<void()>> onStop_; // after what abandon() touches
-    std::vector<std::jthread> workers_;                // last: joined before everything above goes
+    std::vector<std::jthread> workers_; // last: joined before everything above goes
 };
 
 } // namespace quaverly

@@ -66,12 +66,10 @@ TEST(JobRunner, AStopReachesTheWorkAndItsEndSaysSo) {
         Heard heard;
         listen(runner, heard);
         std::binary_semaphore started(0);
-        std::binary_semaphore stopped(0);
         ASSERT_TRUE(runner.start(
             [&](const WorkProgress& work) {
                 started.release();
-                const std::stop_callback onStop(work.stop, [&] { stopped.release(); });
-                (void)stopped.try_acquire_for(std::chrono::seconds(30));
+                (void)quaverly::test::pollUntil([&work] { return work.stopped(); }, 30.0);
             },
             stoppedBeforeStart));
         ASSERT_TRUE(started.try_acquire_for(std::chrono::seconds(30)));
