@@ -43,15 +43,32 @@ configure_file(${_src}/${QUAVERLY_APP_ID}.metainfo.xml.in
                ${_out}/${QUAVERLY_APP_ID}.metainfo.xml @ONLY)
 configure_file(${_src}/copyright.in ${_out}/copyright @ONLY)
 
-# The kinds of file the song reader reads, for the manual pages: the names the one table of
-# formats lists.
-set(_kinds_table ${PROJECT_SOURCE_DIR}/src/engines/formats/Formats.cpp)
-file(STRINGS ${_kinds_table} _kinds REGEX "QT_TRANSLATE_NOOP\\(\"SongFormats\", \"[^\"]+\"\\)")
+# From the one table of formats: the kinds of file the song reader reads, for the manual pages,
+# and the extensions the commands read and write, for the bash completion.
+set(_table ${PROJECT_SOURCE_DIR}/src/engines/formats/Formats.cpp)
+file(STRINGS ${_table} _kinds REGEX "QT_TRANSLATE_NOOP\\(\"SongFormats\", \"[^\"]+\"\\)")
 list(TRANSFORM _kinds REPLACE ".*QT_TRANSLATE_NOOP\\(\"SongFormats\", \"([^\"]+)\"\\).*" "\\1")
 list(JOIN _kinds ", " QUAVERLY_SONG_KINDS)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_kinds_table})
+file(STRINGS ${_table} _read REGEX "\\.patterns = \"[^\"]+\"")
+list(TRANSFORM _read REPLACE ".*\\.patterns = \"([^\"]+)\".*" "\\1")
+string(REGEX REPLACE "[*][.]" "" _read "${_read}")
+string(REGEX REPLACE "[ ;]+" ";" _read "${_read}")
+file(STRINGS ${_table} _write REGEX "\\.(extension|alias) = \"[^\"]+\"")
+list(TRANSFORM _write REPLACE ".*\\.(extension|alias) = \"([^\"]+)\".*" "\\2")
+list(REMOVE_DUPLICATES _read)
+list(REMOVE_DUPLICATES _write)
+list(JOIN _read "|" QUAVERLY_READ_EXTENSIONS)
+list(JOIN _write "|" QUAVERLY_WRITE_EXTENSIONS)
+if(NOT QUAVERLY_READ_EXTENSIONS MATCHES "^[a-z0-9|]+$"
+   OR NOT QUAVERLY_WRITE_EXTENSIONS MATCHES "^[a-z0-9|]+$")
+    message(FATAL_ERROR "Packaging.cmake could not read the extensions from ${_table}")
+endif()
+configure_file(${_src}/quaverly-cli.bash.in ${_out}/quaverly-cli.bash @ONLY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_table})
 unset(_kinds)
-unset(_kinds_table)
+unset(_read)
+unset(_write)
+unset(_table)
 
 # Manual pages and the changelog are installed gzipped (-9n: no name or time stamp inside, so
 # the package is the same from one build to the next).
@@ -71,7 +88,7 @@ install(FILES ${_out}/${QUAVERLY_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${_out}/quaverly.1.gz ${_out}/quaverly-cli.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${_src}/quaverly-cli.bash
+install(FILES ${_out}/quaverly-cli.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quaverly-cli)
 # The package's documentation folder is named by the package, not by the project.
 # A version without a Debian revision makes a native package, whose changelog is changelog.gz.

@@ -84,7 +84,8 @@ complete_words() {
         printf "%s\n" "${COMPREPLY[@]}"' _ "$script" "$@" | sort | xargs)
 }
 mkdir -p "$work/files/folder"
-touch "$work/files/"{a.wav,b.txt,c.FLAC,e.aiff}
+# d.mpc: a kind the completion knows only from the table of formats.
+touch "$work/files/"{a.wav,b.txt,c.FLAC,d.mpc,e.aiff}
 presets=$("$cli" presets | cut -f1 | sort | xargs)
 while IFS='|' read -r words want; do
     read -ra line <<<"$words"
@@ -96,9 +97,9 @@ c|convert cut
 cut a.wav b.m4r --fade|--fade-in --fade-out
 info --|--help --quiet
 convert a.wav b.m4r --preset |$presets
-info |a.wav c.FLAC e.aiff folder
+info |a.wav c.FLAC d.mpc e.aiff folder
 convert a.wav |a.wav c.FLAC folder
-join out.wav --quiet |a.wav c.FLAC e.aiff folder
+join out.wav --quiet |a.wav c.FLAC d.mpc e.aiff folder
 EOT
 
 # The manual pages render without a warning.
