@@ -41,7 +41,18 @@ fail() { echo "check-package: $*" >&2; failures=$((failures + 1)); }
 
 # Every wine command has a deadline; settle waits (with one) until the prefix's programs are all
 # done, the uninstaller's copy of itself too, and the registry is on disk.
-run() { timeout 300 "$wine" "$@" </dev/null 2>>"$work/wine.log" | tr -d '\r'; }
+# Now and then wine fails to start a program at all ("ShellExecuteEx failed: Internal error"):
+# nothing ran then, so the command is tried again, up to three times.
+run() {
+    local attempt status err=$work/run.err
+    for attempt in 1 2 3; do
+        status=0
+        timeout 300 "$wine" "$@" </dev/null 2>"$err" | tr -d '\r' || status=$?
+        cat "$err" >>"$work/wine.log"
+        grep -q "ShellExecuteEx failed" "$err" || break
+    done
+    return $status
+}
 settle() { timeout 300 "$wineserver" -w || fail "wine's programs did not end within 300 s"; }
 # A value of a registry key, the key's default value without a name (empty when there is none).
 regvalue() {
