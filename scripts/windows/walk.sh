@@ -232,11 +232,11 @@ step3() {
     click 60 86 2    # double click: the editor
     sleep 1.5
     shot 06-editor-open
-    click 324 255 3 && retype '0:00.500' && xdotool key Tab    # In
-    click 324 283 3 && retype '0:02.500' && xdotool key Tab    # Out
+    click 324 235 3 && retype '0:00.500' && xdotool key Tab    # In
+    click 324 263 3 && retype '0:02.500' && xdotool key Tab    # Out
     sleep 0.5
     shot 07-editor-marked
-    click 653 358    # Done
+    click 653 338    # Done
     wait_for 20 lasts "$a440_copy" 2.0 ||
         { echo "the song's working copy is $(soxi -D "$a440_copy") s long, not 2.000 s"; return 1; }
     sleep 0.5
@@ -250,11 +250,11 @@ result "3 cut in the clip editor" $? "$(tr '\n' ' ' <<<"$text")"
 # --- 4. The clip as an iPhone ringtone: the preset, "Export Clip…", a file in Z:.
 step4() {
     app_running || { echo "the program is not running"; return 1; }
-    click 343 413    # the output's preset
+    click 343 393    # the output's preset
     sleep 0.5
     xdotool key Down Return    # "iPhone ringtone", under "None"
     sleep 0.5
-    click 647 283    # Export Clip…
+    click 647 263    # Export Clip…
     wait_for 20 has_window '^Export Clip$' || { echo "no \"Export Clip\" box"; return 1; }
     sleep 0.5
     retype "$(winpath "$out/ring.m4r")" && xdotool key Return
