@@ -1,6 +1,8 @@
 #pragma once
 // A one-line label that shows as much of its text as fits, ending in "…" when it does not; the
-// whole text is its tool tip and its accessible description.
+// whole text is its tool tip and its accessible description. The text is drawn on the window's
+// colour, so that it can carry on a group box's title: the Windows styles draw the title on the
+// box's top line, which would otherwise strike the words through.
 //
 // Threads: UI thread only.
 
@@ -18,6 +20,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void elide();
