@@ -229,15 +229,36 @@ step2() {
 text=$(step2)
 result "2 play the list, pause and resume" $? "$(tr '\n' ' ' <<<"$text" | tr -s ' ')"
 
+# Types the editor's In and Out marks.
+mark() {
+    click 324 235 3 && retype "$1" && xdotool key Tab    # In
+    click 324 263 3 && retype "$2" && xdotool key Tab    # Out
+    sleep 0.5
+}
+# "Export Clip…" to the file $1 (a Linux path, typed as wine's Z:), the clip's title as offered
+# (the song's name); then the "saved" box, photographed as $2 and closed.
+export_clip() {
+    click 647 263    # Export Clip…
+    wait_for 20 has_window '^Export Clip$' || { echo "no \"Export Clip\" box"; return 1; }
+    sleep 0.5
+    retype "$(winpath "$1")" && xdotool key Return
+    wait_for 20 has_window '^Title$' || { echo "no box asking for the title"; return 1; }
+    sleep 0.3
+    xdotool key Return
+    wait_for 60 test -s "$1" || { echo "no $1"; return 1; }
+    wait_for 20 has_window '^Quaverly$'
+    sleep 0.5
+    shot "$2"
+    xdotool key Return
+}
+
 # --- 3. Open the first song in the editor, mark 0.5 s to 2.5 s, cut ("Done").
 step3() {
     app_running || { echo "the program is not running"; return 1; }
     click 60 86 2    # double click: the editor
     sleep 1.5
     shot 06-editor-open
-    click 324 235 3 && retype '0:00.500' && xdotool key Tab    # In
-    click 324 263 3 && retype '0:02.500' && xdotool key Tab    # Out
-    sleep 0.5
+    mark 0:00.500 0:02.500
     shot 07-editor-marked
     click 653 338    # Done
     wait_for 20 lasts "$a440_copy" 2.0 ||
@@ -257,19 +278,7 @@ step4() {
     sleep 0.5
     xdotool key Down Return    # "iPhone ringtone", under "None"
     sleep 0.5
-    click 647 263    # Export Clip…
-    wait_for 20 has_window '^Export Clip$' || { echo "no \"Export Clip\" box"; return 1; }
-    sleep 0.5
-    retype "$(winpath "$out/ring.m4r")" && xdotool key Return
-    # The clip's title is asked next; its offer (the song's name) is taken.
-    wait_for 20 has_window '^Title$' || { echo "no box asking for the title"; return 1; }
-    sleep 0.3
-    xdotool key Return
-    wait_for 60 test -s "$out/ring.m4r" || { echo "no $out/ring.m4r"; return 1; }
-    wait_for 20 has_window '^Quaverly$'
-    sleep 0.5
-    shot 09-ringtone-saved
-    xdotool key Return    # the "saved" box
+    export_clip "$out/ring.m4r" 09-ringtone-saved || return 1
     local probe
     probe=$(ffprobe -v error -show_entries \
         format=format_name,duration:format_tags=major_brand:stream=codec_name,sample_rate,channels \
@@ -289,21 +298,8 @@ step4b() {
     app_running || { echo "the program is not running"; return 1; }
     click 60 126 2    # double click: the third song, c880.m4a
     sleep 1.5
-    click 324 235 3 && retype '0:00.500' && xdotool key Tab    # In
-    click 324 263 3 && retype '0:02.500' && xdotool key Tab    # Out
-    sleep 0.5
-    click 647 263    # Export Clip…
-    wait_for 20 has_window '^Export Clip$' || { echo "no \"Export Clip\" box"; return 1; }
-    sleep 0.5
-    retype "$(winpath "$out/kept.m4r")" && xdotool key Return
-    wait_for 20 has_window '^Title$' || { echo "no box asking for the title"; return 1; }
-    sleep 0.3
-    xdotool key Return
-    wait_for 60 test -s "$out/kept.m4r" || { echo "no $out/kept.m4r"; return 1; }
-    wait_for 20 has_window '^Quaverly$'
-    sleep 0.5
-    shot 09b-kept-ringtone-saved
-    xdotool key Return    # the "saved" box
+    mark 0:00.500 0:02.500
+    export_clip "$out/kept.m4r" 09b-kept-ringtone-saved || return 1
     ffmpeg -v error -i "$songs/c880.m4a" -c copy -f adts "$work/song.adts" &&
         ffmpeg -v error -i "$out/kept.m4r" -c copy -f adts "$work/kept.adts" ||
         { echo "ffmpeg cannot read the clip"; return 1; }

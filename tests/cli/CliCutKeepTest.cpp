@@ -20,10 +20,7 @@ using namespace quaverly::test;
 
 namespace {
 
-struct Said {
-    int code = -1;
-    QString out, err;
-};
+using Said = CliRun;
 
 // What the song reader makes of a file: its kind, source bits and the frames it decodes.
 struct Read {
@@ -73,15 +70,7 @@ protected:
 
     QString path(const QString& name) const { return dir.filePath(name); }
 
-    Said cli(const QStringList& args) const {
-        QProcess p;
-        p.setWorkingDirectory(dir.path());
-        p.start(cliPath(), args);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(60000)) << args.join(' ').toStdString();
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                cliOutput(p.readAllStandardOutput()), cliOutput(p.readAllStandardError())};
-    }
+    Said cli(const QStringList& args) const { return runCli(args, dir.path()); }
 
     QTemporaryDir dir;
 };

@@ -16,19 +16,10 @@ using namespace quaverly::test;
 
 namespace {
 
-struct Said {
-    int code = -1;
-    QString out, err;
-};
+using Said = quaverly::test::CliRun;
 
 Said cli(const QStringList& args) {
-    QProcess p;
-    p.start(quaverly::test::cliPath(), args);
-    p.closeWriteChannel();
-    EXPECT_TRUE(p.waitForFinished(60000)) << args.join(' ').toStdString();
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            quaverly::test::cliOutput(p.readAllStandardOutput()),
-            quaverly::test::cliOutput(p.readAllStandardError())};
+    return quaverly::test::runCli(args);
 }
 
 TEST(CliFormats, ConvertGivesTheAnnouncedLengthAndInfoTellsCodecContainerDelayAndPadding) {

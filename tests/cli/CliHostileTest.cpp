@@ -20,10 +20,7 @@ using namespace quaverly::test;
 
 namespace {
 
-struct Run {
-    int code = -1;
-    QString out, err;
-};
+using Run = quaverly::test::CliRun;
 
 // Runs the binary; `limitBytes` > 0 runs it in a shell whose files may not grow past that size
 // (a write past it fails with "File too large", as on a full disk).

@@ -1,9 +1,16 @@
 #pragma once
-// What quaverly-cli wrote, as text: in the locale's bytes on Linux; in UTF-8 on Windows, where
-// the C library also writes each line's end as CR LF, read back here as LF.
+// Running quaverly-cli from the tests. What it wrote, as text: in the locale's bytes on Linux; in
+// UTF-8 on Windows, where the C library also writes each line's end as CR LF, read back here as
+// LF.
+
+#include "support/TestPaths.h"
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
 
 namespace quaverly::test {
 
@@ -13,6 +20,34 @@ inline QString cliOutput(const QByteArray& bytes) {
 #else
     return QString::fromLocal8Bit(bytes);
 #endif
+}
+
+// What one run said: its exit code (-1 when it crashed or did not end) and its two streams.
+struct CliRun {
+    int code = -1;
+    QString out, err;
+};
+
+// Runs quaverly-cli with `args` and nothing on its input, in `folder` (unless empty) and with
+// `env`; a run still going after `ms` fails the test. Under wine a program now and then fails to
+// start at all; nothing ran then, so it is started again, up to three times.
+inline CliRun runCli(const QStringList& args, const QString& folder = {},
+                     const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                     int ms = 60000) {
+    for (int attempt = 1;; ++attempt) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        if (!folder.isEmpty())
+            p.setWorkingDirectory(folder);
+        p.start(cliPath(), args);
+        p.closeWriteChannel();
+        if (!p.waitForStarted(ms) && p.error() == QProcess::FailedToStart && attempt < 3)
+            continue;
+        EXPECT_TRUE(p.waitForFinished(ms))
+            << args.join(' ').toStdString() << ": " << p.errorString().toStdString();
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                cliOutput(p.readAllStandardOutput()), cliOutput(p.readAllStandardError())};
+    }
 }
 
 } // namespace quaverly::test

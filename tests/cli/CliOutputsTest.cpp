@@ -19,10 +19,7 @@ using namespace quaverly::test;
 
 namespace {
 
-struct Said {
-    int code = -1;
-    QString out, err;
-};
+using Said = CliRun;
 
 class CliOutputs : public ::testing::Test {
 protected:
@@ -35,16 +32,7 @@ protected:
     QString path(const QString& name) const { return dir.filePath(name); }
 
     // Runs the command line in the test's folder, so messages name files as the rows give them.
-    Said cli(const QStringList& args) const {
-        QProcess p;
-        p.setWorkingDirectory(dir.path());
-        p.start(quaverly::test::cliPath(), args);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(60000)) << args.join(' ').toStdString();
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                quaverly::test::cliOutput(p.readAllStandardOutput()),
-                quaverly::test::cliOutput(p.readAllStandardError())};
-    }
+    Said cli(const QStringList& args) const { return runCli(args, dir.path()); }
 
     // ffprobe's lines on the first sound stream's codec, the container and every tag of a file
     // of the test's folder, in lower case: "codec_name=opus", "format_name=ogg", "tag:title=bell".

@@ -22,24 +22,14 @@ using namespace quaverly::test;
 
 namespace {
 
-struct Run {
-    int code = -1;
-    QString out, err;
-};
+using Run = quaverly::test::CliRun;
 
 // Runs the binary, in the test's environment (the virtual sound device) with `env` on top.
 Run cli(const QStringList& args, const QMap<QString, QString>& env = {}) {
-    QProcess p;
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     for (auto it = env.begin(); it != env.end(); ++it)
         e.insert(it.key(), it.value());
-    p.setProcessEnvironment(e);
-    p.start(quaverly::test::cliPath(), args);
-    p.closeWriteChannel();
-    EXPECT_TRUE(p.waitForFinished(120000));
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            quaverly::test::cliOutput(p.readAllStandardOutput()),
-            quaverly::test::cliOutput(p.readAllStandardError())};
+    return quaverly::test::runCli(args, {}, e, 120000);
 }
 
 Run tool(const QString& program, const QStringList& args) {

@@ -14,10 +14,7 @@
 
 namespace {
 
-struct Said {
-    int code = -1;
-    QString out, err;
-};
+using Said = quaverly::test::CliRun;
 
 class CliTexts : public ::testing::Test {
 protected:
@@ -29,15 +26,7 @@ protected:
     // Runs the binary in the inputs' folder, on the virtual sound device unless `env` says
     // otherwise.
     Said cli(const QStringList& args, const QProcessEnvironment& env) const {
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(dir.path());
-        p.start(quaverly::test::cliPath(), args);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(60000)) << args.join(' ').toStdString();
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                quaverly::test::cliOutput(p.readAllStandardOutput()),
-                quaverly::test::cliOutput(p.readAllStandardError())};
+        return quaverly::test::runCli(args, dir.path(), env);
     }
 
     QTemporaryDir dir;
