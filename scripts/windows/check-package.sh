@@ -41,15 +41,17 @@ fail() { echo "check-package: $*" >&2; failures=$((failures + 1)); }
 
 # Every wine command has a deadline; settle waits (with one) until the prefix's programs are all
 # done, the uninstaller's copy of itself too, and the registry is on disk.
-# Now and then wine fails to start a program at all ("ShellExecuteEx failed: Internal error"):
-# nothing ran then, so the command is tried again, up to three times.
+# Now and then wine fails to start a program at all: it says "ShellExecuteEx failed: Internal
+# error", or it ends with exit code 1 and not a byte written. Nothing ran then, so the command is
+# tried again, up to three times (a program that itself fails so fails the same way each time).
 run() {
-    local attempt status err=$work/run.err
+    local attempt status err=$work/run.err out=$work/run.out
     for attempt in 1 2 3; do
         status=0
-        timeout 300 "$wine" "$@" </dev/null 2>"$err" | tr -d '\r' || status=$?
+        timeout 300 "$wine" "$@" </dev/null 2>"$err" | tr -d '\r' | tee "$out" || status=$?
         cat "$err" >>"$work/wine.log"
-        grep -q "ShellExecuteEx failed" "$err" || break
+        grep -q "ShellExecuteEx failed" "$err" && continue
+        [[ $status -eq 1 && ! -s $err && ! -s $out ]] || break
     done
     return $status
 }

@@ -38,7 +38,16 @@ on_windows() {
         [[ $a == /* ]] && a=$(winpath "$a")
         args+=("$a")
     done
-    timeout 300 "$wine" "$windows" "${args[@]}" --quiet >/dev/null 2>"$work/windows.err"
+    # A start that wine ends before the program runs (exit code 1 and not a byte written, where
+    # a failure of the program always says why) is made again, up to three times in all.
+    local attempt status
+    for attempt in 1 2 3; do
+        status=0
+        timeout 300 "$wine" "$windows" "${args[@]}" --quiet >"$work/windows.out" \
+            2>"$work/windows.err" || status=$?
+        [[ $status -eq 1 && ! -s $work/windows.err && ! -s $work/windows.out ]] || break
+    done
+    return $status
 }
 both() { # NAME COMMAND ARGS... with OUT in the arguments for each side's output
     local name=$1 a l=() w=()
